@@ -1,0 +1,124 @@
+#include "common/Numbers.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+bool IsIgnoredBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n';
+}
+
+double ReadRadix(std::string_view digits, int radix)
+{
+    double value = 0;
+    for (char c : digits) {
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (radix == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (radix == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            break;
+        if (d >= radix)
+            break;
+        value = value * radix + d;
+    }
+    return value;
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+} // namespace
+
+double ReadNumber(std::string_view text)
+{
+    std::string compact;
+    compact.reserve(text.size());
+    for (char c : text)
+        if (!IsIgnoredBlank(c))
+            compact.push_back(c);
+
+    if (compact.size() >= 2 && compact[0] == '&') {
+        const char kind = compact[1];
+        if (kind == 'h' || kind == 'H')
+            return ReadRadix(std::string_view(compact).substr(2), 16);
+        if (kind == 'o' || kind == 'O')
+            return ReadRadix(std::string_view(compact).substr(2), 8);
+        return 0;
+    }
+
+    // Take the longest decimal prefix by hand so that strtod's own extras
+    // (hex floats, "inf", "nan", locale separators) never apply.
+    std::string number;
+    std::size_t i = 0;
+    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-'))
+        number.push_back(compact[i++]);
+    bool anyDigit = false;
+    while (i < compact.size() && IsDigit(compact[i])) {
+        number.push_back(compact[i++]);
+        anyDigit = true;
+    }
+    if (i < compact.size() && compact[i] == '.') {
+        number.push_back(compact[i++]);
+        while (i < compact.size() && IsDigit(compact[i])) {
+            number.push_back(compact[i++]);
+            anyDigit = true;
+        }
+    }
+    if (!anyDigit)
+        return 0;
+    if (i < compact.size() && (compact[i] == 'e' || compact[i] == 'E' || compact[i] == 'd' || compact[i] == 'D')) {
+        std::size_t j = i + 1;
+        std::string exponent = "e";
+        if (j < compact.size() && (compact[j] == '+' || compact[j] == '-'))
+            exponent.push_back(compact[j++]);
+        if (j < compact.size() && IsDigit(compact[j])) {
+            while (j < compact.size() && IsDigit(compact[j]))
+                exponent.push_back(compact[j++]);
+            number += exponent;
+        }
+    }
+    return std::strtod(number.c_str(), nullptr);
+}
+
+double RangeOrDefault(double value, double min, double max, double defaultValue)
+{
+    if (value > max)
+        return defaultValue;
+    if (value < min)
+        return defaultValue;
+    if (std::isnan(value))
+        return defaultValue;
+    return value;
+}
+
+std::int64_t RoundHalfEven(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    constexpr double limit = 9.2e18;
+    if (value >= limit)
+        return static_cast<std::int64_t>(limit);
+    if (value <= -limit)
+        return -static_cast<std::int64_t>(limit);
+    // nearbyint follows the default rounding mode, which is to-nearest-even.
+    return static_cast<std::int64_t>(std::nearbyint(value));
+}
+
+std::string ShortestDecimal(double value)
+{
+    if (value == 0 || std::isnan(value))
+        return "0";
+    std::array<char, 400> buffer{};
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed);
+    if (result.ec != std::errc())
+        return "0";
+    return std::string(buffer.data(), result.ptr);
+}

@@ -1,0 +1,27 @@
+#include "common/Random.h"
+
+#include <cmath>
+
+namespace {
+// splitmix64: small, fast and with a fixed start.
+std::uint64_t g_state = 0x5157454e51554c4cULL;
+
+std::uint64_t NextBits()
+{
+    std::uint64_t z = (g_state += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+} // namespace
+
+double NextRandom()
+{
+    // 53 random bits give a double in [0, 1) that never rounds up to 1.
+    return static_cast<double>(NextBits() >> 11) * 0x1.0p-53;
+}
+
+std::int32_t RandomInteger(std::int32_t base, std::int32_t count)
+{
+    return base + static_cast<std::int32_t>(std::floor(NextRandom() * count));
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The text before the first NUL, or all of it.
+std::string TrimAtNul(std::string_view text);
+
+// Leading and trailing space characters removed (tabs and other blanks stay).
+std::string TrimSpaces(std::string_view text);
+
+std::string ToLowerAscii(std::string_view text);
+std::string ToUpperAscii(std::string_view text);
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "common/SendState.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class PacketOptions;
+class SocketEndpoint;
+
+inline constexpr std::size_t OversizePadding = 2048;
+
+// The hex digits after "HEX=" as bytes: pairs run together or separated by
+// single spaces. Non-hex characters end a pair early or give 0; never an error.
+std::string DecodeHexBytes(std::string_view digits);
+
+// The bytes of one packet. Draws two NextRandom values when corrupt is set.
+std::string BuildSyslogPacket(std::int32_t priority, std::string_view originalAddressText,
+                              std::string_view rfcHeaderText, std::string_view messageBody, bool noPriority,
+                              bool corrupt, bool sendHugePackets, bool addCrLf);
+
+// Adds one to MessagesSent, wrapping at 1,000,000.
+void CountMessageSent(SendState &state);
+
+// Builds, transmits and counts packets through the two endpoints.
+class PacketSender {
+public:
+    PacketSender(SendState &state, const PacketOptions &options, SocketEndpoint &udp, SocketEndpoint &tcp);
+
+    // Failures to send are swallowed: the packet is just not counted.
+    void SendSyslogPacket(std::int16_t priority, std::string_view originalAddressText, std::string_view rfcHeaderText,
+                          std::string_view messageBody);
+
+private:
+    SendState &m_state;
+    const PacketOptions &m_options;
+    SocketEndpoint &UDP1;
+    SocketEndpoint &TCP1;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "common/SendState.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+inline constexpr std::string_view SourceFileReadError = "Error reading from specified file";
+inline constexpr std::string_view CaptureReadError = "Error reading from specified Ethereal file";
+inline constexpr std::string_view CaptureNoPacketsError = "Error: No syslog packets were found in Ethereal capture file";
+
+// The N-th tab-separated field (1-based), or empty.
+std::string TabField(std::string_view line, std::int32_t n);
+
+// The message-source file shared by the text, hex and capture readers: the
+// path and open-file number live in SendState, the open file and the loaded
+// capture here. Contents pass through byte for byte.
+class SourceFile {
+public:
+    explicit SourceFile(SendState &state);
+    ~SourceFile();
+    SourceFile(const SourceFile &) = delete;
+    SourceFile &operator=(const SourceFile &) = delete;
+
+    // Next line's field 4, or the whole line when it starts with "HEX=";
+    // loops back to the first line after the last.
+    std::string ReadSourceFileLine();
+    // Next syslog payload found in the capture, looping.
+    std::string ReadCapturePacket();
+    // Closes the file and zeroes SourceFileHandle: the next read starts over.
+    void CloseSourceFile();
+
+    const std::string &CaptureData() const { return m_captureData; }
+    std::int32_t CapturePosition() const { return m_capturePosition; }
+
+private:
+    enum class Mode { None, Text, Capture };
+    bool OpenText();
+    bool ReadLine(std::string &line);
+    bool AtEnd();
+
+    SendState &m_state;
+    std::FILE *m_file = nullptr;
+    Mode m_mode = Mode::None;
+    std::string m_captureData;
+    std::int32_t m_capturePosition = 0;
+};

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QSocketNotifier;
+
+// One socket endpoint, UDP or TCP, over the operating system's sockets.
+// It only sends: it never listens and discards anything it receives.
+// Events (CloseEvent, ErrorEvent) are always delivered from the event loop of
+// the thread that owns the endpoint, never from inside a call.
+class SocketEndpoint : public QObject {
+    Q_OBJECT
+public:
+    enum : std::int32_t { TcpProtocol = 0, UdpProtocol = 1 };
+    enum : std::int16_t {
+        StateClosed = 0,
+        StateOpen = 1, // UDP socket open
+        StateResolving = 4,
+        StateConnecting = 6,
+        StateConnected = 7,
+        StatePeerClosed = 8,
+        StateError = 9,
+    };
+
+    explicit SocketEndpoint(std::int32_t protocol, QObject *parent = nullptr);
+    ~SocketEndpoint() override;
+
+    std::int32_t Protocol() const;
+    void SetProtocol(std::int32_t protocol);
+    const std::string &RemoteHost() const;
+    void SetRemoteHost(const std::string &host);
+    std::int32_t RemotePort() const;
+    void SetRemotePort(std::int32_t port);
+    std::int32_t LocalPort() const;
+    void SetLocalPort(std::int32_t port);
+
+    // The machine's first non-loopback IPv4 address, or empty.
+    std::string LocalIP() const;
+    std::string LocalHostName() const;
+    std::int16_t State() const;
+
+    // Harmless on a closed endpoint; never raises CloseEvent.
+    void Close();
+    // TCP only. Starts connecting and returns at once; false when the attempt
+    // could not even start (bad port, local port in use, no socket).
+    bool Connect();
+    // UDP: one datagram. TCP: appended to the stream (only while connected).
+    // The bytes go out exactly as given. False when they were not handed over.
+    bool SendData(std::string_view data);
+    // Several packets at once (sendmmsg for UDP, gathered writes for TCP),
+    // byte for byte as SendData would send them one by one.
+    // Returns how many packets were handed over, counting from the first.
+    std::size_t SendBatch(const std::vector<std::string> &packets);
+
+    // TCP: bytes accepted by SendData but not yet taken by the kernel.
+    std::size_t PendingBytes() const;
+    // TCP: waits (processing nothing else) until pending bytes drained or the
+    // timeout passed; true when drained.
+    bool FlushPending(int timeoutMs);
+
+signals:
+    void CloseEvent();
+    void ErrorEvent(int Number, const QString &Description);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,10 @@
+#include "transport/TargetValidationControl.h"
+
+#include "window/Quillon.h"
+
+TargetValidationControl::TargetValidationControl(Quillon &window) : w(window) {}
+
+bool TargetValidationControl::ValidateTargetAndPorts()
+{
+    return true;
+}
