@@ -35,6 +35,17 @@ bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
 }
+
+// from_chars leaves the value alone when it does not fit a double.
+double ReadOutOfRange(const std::string &number)
+{
+    const std::size_t e = number.find('e');
+    const bool negative = number.front() == '-';
+    const bool tiny = e != std::string::npos && e + 1 < number.size() && number[e + 1] == '-';
+    if (tiny)
+        return negative ? -0.0 : 0.0;
+    return negative ? -HUGE_VAL : HUGE_VAL;
+}
 } // namespace
 
 double ReadNumber(std::string_view text)
@@ -54,7 +65,7 @@ double ReadNumber(std::string_view text)
         return 0;
     }
 
-    // Take the longest decimal prefix by hand so that strtod's own extras
+    // Take the longest decimal prefix by hand so that the library's own extras
     // (hex floats, "inf", "nan", locale separators) never apply.
     std::string number;
     std::size_t i = 0;
@@ -85,7 +96,15 @@ double ReadNumber(std::string_view text)
             number += exponent;
         }
     }
-    return std::strtod(number.c_str(), nullptr);
+    // from_chars, not strtod: strtod takes the decimal point from the C
+    // locale, which the Qt application sets from the environment.
+    if (number.front() == '+')
+        number.erase(0, 1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error == std::errc::result_out_of_range)
+        return ReadOutOfRange(number);
+    return value;
 }
 
 double RangeOrDefault(double value, double min, double max, double defaultValue)
