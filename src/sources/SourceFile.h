@@ -40,6 +40,9 @@ private:
     bool OpenText();
     bool ReadLine(std::string &line);
     bool AtEnd();
+    bool LoadCapture();
+    bool FindSyslogPayload(std::string &payload);
+    void CloseFile();
 
     SendState &m_state;
     std::FILE *m_file = nullptr;

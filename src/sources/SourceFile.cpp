@@ -1,0 +1,226 @@
+#include "sources/SourceFile.h"
+
+#include "common/TextHelpers.h"
+
+#include <array>
+
+namespace {
+// There is only one source file, so its number is always the same.
+constexpr std::int16_t OpenFileHandle = 1;
+constexpr std::int32_t MessageField = 4;
+constexpr std::string_view HexPrefix = "HEX=";
+constexpr std::string_view SyslogPort("\x02\x02", 2);
+// Positions are 32-bit; a payload may run up to 64 KiB past the last byte.
+constexpr std::size_t MaxCaptureSize = 0x7FFF0000;
+
+std::FILE *OpenForReading(const std::string &path)
+{
+    // A NUL inside the name would silently open a different, shorter path.
+    if (path.find('\0') != std::string::npos)
+        return nullptr;
+    return std::fopen(path.c_str(), "rb");
+}
+
+// The first "<" at or after the candidate lies at +6, and the first ">" after
+// it closes a priority of one to three characters.
+bool PriorityPartFollows(const std::string &data, std::size_t candidate)
+{
+    const std::size_t open = candidate + 6;
+    if (open >= data.size() || data[open] != '<')
+        return false;
+    for (std::size_t i = candidate + 2; i < open; ++i)
+        if (data[i] == '<')
+            return false;
+    for (std::size_t i = open + 1; i <= open + 4 && i < data.size(); ++i)
+        if (data[i] == '>')
+            return i >= open + 2;
+    return false;
+}
+} // namespace
+
+std::string TabField(std::string_view line, std::int32_t n)
+{
+    if (line.empty() || n <= 0)
+        return {};
+    std::size_t from = 0;
+    for (std::int32_t field = 1; field < n; ++field) {
+        const std::size_t tab = line.find('\t', from);
+        if (tab == std::string_view::npos)
+            return {};
+        from = tab + 1;
+    }
+    const std::size_t end = line.find('\t', from);
+    return std::string(line.substr(from, end == std::string_view::npos ? end : end - from));
+}
+
+SourceFile::SourceFile(SendState &state) : m_state(state) {}
+
+SourceFile::~SourceFile()
+{
+    CloseFile();
+}
+
+void SourceFile::CloseFile()
+{
+    if (m_file) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+}
+
+void SourceFile::CloseSourceFile()
+{
+    CloseFile();
+    m_mode = Mode::None;
+    m_captureData.clear();
+    m_captureData.shrink_to_fit();
+    m_state.SourceFileHandle = 0;
+}
+
+bool SourceFile::OpenText()
+{
+    CloseFile();
+    m_mode = Mode::None;
+    m_file = OpenForReading(m_state.SourceFileName);
+    if (!m_file) {
+        // Zero, so the next call tries again: the file may appear meanwhile.
+        m_state.SourceFileHandle = 0;
+        return false;
+    }
+    m_mode = Mode::Text;
+    m_state.SourceFileHandle = OpenFileHandle;
+    return true;
+}
+
+bool SourceFile::AtEnd()
+{
+    const int next = std::getc(m_file);
+    if (next == EOF)
+        return true;
+    std::ungetc(next, m_file);
+    return false;
+}
+
+bool SourceFile::ReadLine(std::string &line)
+{
+    line.clear();
+    int c;
+    while ((c = std::getc(m_file)) != EOF) {
+        if (c == '\r') {
+            const int next = std::getc(m_file);
+            if (next != '\n' && next != EOF)
+                std::ungetc(next, m_file);
+            return true;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    return !std::ferror(m_file);
+}
+
+std::string SourceFile::ReadSourceFileLine()
+{
+    // A zero number means someone else closed the source, and a capture left
+    // open must be read again as text.
+    if (m_state.SourceFileHandle == 0 || m_mode != Mode::Text || !m_file) {
+        if (!OpenText())
+            return std::string(SourceFileReadError);
+    }
+    if (AtEnd()) {
+        if (std::ferror(m_file) || !OpenText()) {
+            CloseSourceFile();
+            return std::string(SourceFileReadError);
+        }
+        if (AtEnd()) {
+            if (!std::ferror(m_file))
+                return {};
+            CloseSourceFile();
+            return std::string(SourceFileReadError);
+        }
+    }
+    std::string line;
+    if (!ReadLine(line)) {
+        // The file went bad under us (a directory, a vanished disk): say so
+        // and start over at the next call instead of sending half a line.
+        CloseSourceFile();
+        return std::string(SourceFileReadError);
+    }
+    if (StartsWithNoCase(line, HexPrefix))
+        return line;
+    return TabField(line, MessageField);
+}
+
+bool SourceFile::LoadCapture()
+{
+    CloseFile();
+    m_mode = Mode::None;
+    m_captureData.clear();
+    m_file = OpenForReading(m_state.SourceFileName);
+    bool loaded = m_file != nullptr;
+    if (loaded) {
+        std::array<char, 65536> chunk;
+        std::size_t got;
+        while ((got = std::fread(chunk.data(), 1, chunk.size(), m_file)) > 0 && m_captureData.size() <= MaxCaptureSize)
+            m_captureData.append(chunk.data(), got);
+        loaded = !std::ferror(m_file) && m_captureData.size() <= MaxCaptureSize;
+    }
+    if (!loaded) {
+        CloseFile();
+        m_captureData.clear();
+        m_captureData.shrink_to_fit();
+        m_state.SourceFileHandle = 0;
+        return false;
+    }
+    m_mode = Mode::Capture;
+    m_state.SourceFileHandle = OpenFileHandle;
+    m_capturePosition = 1;
+    return true;
+}
+
+bool SourceFile::FindSyslogPayload(std::string &payload)
+{
+    const std::string &data = m_captureData;
+    bool passFromStart = m_capturePosition <= 1;
+    std::size_t from = passFromStart ? 0 : static_cast<std::size_t>(m_capturePosition - 1);
+    while (true) {
+        const std::size_t candidate = data.find(SyslogPort, from);
+        if (candidate == std::string::npos) {
+            if (passFromStart)
+                return false;
+            from = 0;
+            passFromStart = true;
+            continue;
+        }
+        // Two bytes on, not one: a port pair that straddles the candidate is
+        // never looked at.
+        from = candidate + 2;
+        if (!PriorityPartFollows(data, candidate))
+            continue;
+        const std::size_t length = static_cast<unsigned char>(data[candidate + 2]) * 256u +
+                                   static_cast<unsigned char>(data[candidate + 3]);
+        if (length < 10)
+            continue;
+        const std::size_t start = candidate + 6;
+        const std::size_t size = length - 8;
+        payload = data.substr(start, size);
+        m_capturePosition = static_cast<std::int32_t>(start + size + 1);
+        return true;
+    }
+}
+
+std::string SourceFile::ReadCapturePacket()
+{
+    if (m_state.SourceFileHandle == 0 || m_mode != Mode::Capture) {
+        if (!LoadCapture())
+            return std::string(CaptureReadError);
+    }
+    std::string payload;
+    if (FindSyslogPayload(payload))
+        return payload;
+    // Nothing to replay: drop the data but keep the number, so every later
+    // call gives the same answer until the source is closed.
+    m_capturePosition = 1;
+    CloseFile();
+    m_captureData.clear();
+    m_captureData.shrink_to_fit();
+    return std::string(CaptureNoPacketsError);
+}
