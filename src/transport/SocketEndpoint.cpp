@@ -1,0 +1,720 @@
+#include "transport/SocketEndpoint.h"
+
+#include "transport/AddressLookup.h"
+
+#include <QHostInfo>
+#include <QNetworkInterface>
+#include <QSocketNotifier>
+#include <QThreadPool>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <span>
+
+namespace {
+// Beyond this a slow receiver makes SendData wait instead of the buffer
+// growing without bound.
+constexpr std::size_t PendingLimit = 4 * 1024 * 1024;
+constexpr int DrainWaitMs = 5000;
+// A datagram send finds the buffer full only for moments.
+constexpr int UdpWriteWaitMs = 1000;
+// The kernel's limit on messages per sendmmsg and buffers per sendmsg.
+constexpr std::size_t GatherLimit = 1024;
+constexpr std::size_t ReadChunk = 64 * 1024;
+// Reads per notification, so a talkative peer cannot starve the event loop.
+constexpr int ReadsPerWakeUp = 16;
+
+using SteadyClock = std::chrono::steady_clock;
+
+QString SystemErrorText(int number)
+{
+    return QString::fromLocal8Bit(std::strerror(number));
+}
+
+int RemainingMs(SteadyClock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// False when the deadline passed before the socket could take more.
+bool WaitWritable(int fd, SteadyClock::time_point deadline)
+{
+    for (;;) {
+        const int waitMs = RemainingMs(deadline);
+        pollfd entry{fd, POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, waitMs);
+        if (ready > 0)
+            return true;
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+bool IsWouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+
+bool ValidPort(std::int32_t port, std::int32_t lowest)
+{
+    return port >= lowest && port <= 65535;
+}
+} // namespace
+
+// Shared with a worker-thread lookup, which may outlive the endpoint.
+struct LookupToken {
+    std::mutex mutex;
+    SocketEndpoint *owner = nullptr;
+};
+
+struct SocketEndpoint::Impl {
+    Impl(SocketEndpoint &endpoint, std::int32_t protocolValue);
+    ~Impl();
+
+    bool IsUdp() const { return protocol == UdpProtocol; }
+    std::size_t Send(std::span<const std::string_view> packets) { return IsUdp() ? UdpSend(packets) : TcpSend(packets); }
+    std::size_t Pending() const { return pending.size() - pendingOffset; }
+
+    void PostError(int number, const QString &text);
+    void PostClose();
+    void ForgetAddressing();
+    void CancelLookup();
+    void CloseSocket();
+    bool OpenSocket(int family, int type);
+
+    // UDP
+    bool PrepareUdpTarget();
+    void ReportUdpFailure(int number);
+    std::size_t UdpSend(std::span<const std::string_view> packets);
+
+    // TCP
+    bool StartAttempts(std::size_t from, bool synchronous);
+    void OnLookedUp(const std::shared_ptr<LookupToken> &token, std::uint64_t forGeneration,
+                    const AddressLookup &result);
+    void OnConnectReady();
+    void OnConnected();
+    void Fail(int number);
+    void OnWriteFailure(int number);
+    bool FlushSome();
+    bool WaitForRoom();
+    void Append(std::string_view bytes);
+    void WatchWrites();
+    std::size_t TcpSend(std::span<const std::string_view> packets);
+    bool Flush(int timeoutMs);
+
+    void OnReadable();
+    void OnWritable();
+
+    SocketEndpoint &q;
+    std::int32_t protocol;
+    std::string remoteHost;
+    std::int32_t remotePort = 0;
+    std::int32_t localPort = 0;
+    std::int16_t state = StateClosed;
+    int fd = -1;
+    int fdFamily = AF_UNSPEC;
+    // Bumped by Close: events queued for an older socket are dropped.
+    std::uint64_t generation = 0;
+    QSocketNotifier readNotifier{QSocketNotifier::Read};
+    QSocketNotifier writeNotifier{QSocketNotifier::Write};
+
+    // UDP: the target resolved once per addressing.
+    bool udpResolved = false;
+    bool udpLookupReported = false;
+    AddressLookup udpTarget;
+    int lastSendError = 0;
+
+    // TCP
+    std::vector<SocketAddress> attempts;
+    std::size_t attemptIndex = 0;
+    int lastConnectError = 0;
+    std::shared_ptr<LookupToken> lookup;
+    // Bytes the kernel has not taken yet; the front part up to pendingOffset
+    // is already written.
+    std::string pending;
+    std::size_t pendingOffset = 0;
+};
+
+SocketEndpoint::Impl::Impl(SocketEndpoint &endpoint, std::int32_t protocolValue) : q(endpoint), protocol(protocolValue)
+{
+    readNotifier.setEnabled(false);
+    writeNotifier.setEnabled(false);
+    QObject::connect(&readNotifier, &QSocketNotifier::activated, &q, [this] { OnReadable(); });
+    QObject::connect(&writeNotifier, &QSocketNotifier::activated, &q, [this] { OnWritable(); });
+}
+
+SocketEndpoint::Impl::~Impl()
+{
+    CancelLookup();
+    CloseSocket();
+}
+
+void SocketEndpoint::Impl::PostError(int number, const QString &text)
+{
+    const std::uint64_t forGeneration = generation;
+    QMetaObject::invokeMethod(
+        &q,
+        [this, forGeneration, number, text] {
+            if (generation == forGeneration)
+                emit q.ErrorEvent(number, text);
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketEndpoint::Impl::PostClose()
+{
+    const std::uint64_t forGeneration = generation;
+    QMetaObject::invokeMethod(
+        &q,
+        [this, forGeneration] {
+            if (generation == forGeneration)
+                emit q.CloseEvent();
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketEndpoint::Impl::ForgetAddressing()
+{
+    udpResolved = false;
+    udpLookupReported = false;
+    udpTarget = {};
+    lastSendError = 0;
+}
+
+void SocketEndpoint::Impl::CancelLookup()
+{
+    if (!lookup)
+        return;
+    std::lock_guard<std::mutex> lock(lookup->mutex);
+    lookup->owner = nullptr;
+    lookup.reset();
+}
+
+void SocketEndpoint::Impl::CloseSocket()
+{
+    // The event dispatcher must stop watching before the number is reused.
+    readNotifier.setEnabled(false);
+    writeNotifier.setEnabled(false);
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    fdFamily = AF_UNSPEC;
+}
+
+bool SocketEndpoint::Impl::OpenSocket(int family, int type)
+{
+    CloseSocket();
+    fd = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    if (localPort > 0) {
+        const int on = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const SocketAddress local = AnyAddress(family, static_cast<std::uint16_t>(localPort));
+        if (::bind(fd, local.Get(), local.length) != 0) {
+            const int error = errno;
+            CloseSocket();
+            errno = error;
+            return false;
+        }
+    }
+    fdFamily = family;
+    readNotifier.setSocket(fd);
+    writeNotifier.setSocket(fd);
+    return true;
+}
+
+// ---- UDP ------------------------------------------------------------------
+
+bool SocketEndpoint::Impl::PrepareUdpTarget()
+{
+    if (!udpResolved) {
+        udpResolved = true;
+        udpLookupReported = false;
+        if (ValidPort(remotePort, 0)) {
+            udpTarget = LookUpAddresses(remoteHost, static_cast<std::uint16_t>(remotePort), SOCK_DGRAM, false);
+        } else {
+            udpTarget = {};
+            udpTarget.errorNumber = EINVAL;
+            udpTarget.errorText = std::strerror(EINVAL);
+        }
+    }
+    if (!udpTarget.Ok()) {
+        // One report per addressing, however many packets follow.
+        if (!udpLookupReported) {
+            udpLookupReported = true;
+            PostError(udpTarget.errorNumber, QString::fromLocal8Bit(udpTarget.errorText.c_str()));
+        }
+        return false;
+    }
+    const int family = udpTarget.addresses.front().Family();
+    if (fd >= 0 && fdFamily == family)
+        return true;
+    if (!OpenSocket(family, SOCK_DGRAM)) {
+        ReportUdpFailure(errno);
+        return false;
+    }
+    state = StateOpen;
+    readNotifier.setEnabled(true);
+    return true;
+}
+
+void SocketEndpoint::Impl::ReportUdpFailure(int number)
+{
+    if (number == lastSendError)
+        return;
+    lastSendError = number;
+    PostError(number, SystemErrorText(number));
+}
+
+std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> packets)
+{
+    if (packets.empty() || !PrepareUdpTarget())
+        return 0;
+    const SocketAddress &target = udpTarget.addresses.front();
+    std::vector<mmsghdr> headers(std::min(packets.size(), GatherLimit));
+    std::vector<iovec> buffers(headers.size());
+    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs);
+    std::size_t sent = 0;
+    while (sent < packets.size()) {
+        const std::size_t count = std::min(packets.size() - sent, GatherLimit);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string_view packet = packets[sent + i];
+            buffers[i].iov_base = const_cast<char *>(packet.data());
+            buffers[i].iov_len = packet.size();
+            headers[i] = {};
+            headers[i].msg_hdr.msg_name = const_cast<sockaddr *>(target.Get());
+            headers[i].msg_hdr.msg_namelen = target.length;
+            headers[i].msg_hdr.msg_iov = &buffers[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int done = ::sendmmsg(fd, headers.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
+        if (done > 0) {
+            sent += static_cast<std::size_t>(done);
+            lastSendError = 0;
+            continue;
+        }
+        const int error = done < 0 ? errno : EIO;
+        if (error == EINTR)
+            continue;
+        if (IsWouldBlock(error) && WaitWritable(fd, deadline))
+            continue;
+        ReportUdpFailure(error);
+        break;
+    }
+    return sent;
+}
+
+// ---- TCP ------------------------------------------------------------------
+
+// Tries the resolved addresses from the given one on. synchronous: called by
+// Connect, which reports a failure to create or bind the socket by returning
+// false; later such failures arrive as ErrorEvent.
+bool SocketEndpoint::Impl::StartAttempts(std::size_t from, bool synchronous)
+{
+    for (attemptIndex = from; attemptIndex < attempts.size(); ++attemptIndex) {
+        const SocketAddress &address = attempts[attemptIndex];
+        if (!OpenSocket(address.Family(), SOCK_STREAM)) {
+            const int error = errno;
+            if (synchronous) {
+                state = StateClosed;
+                return false;
+            }
+            Fail(error);
+            return true;
+        }
+        if (::connect(fd, address.Get(), address.length) == 0) {
+            OnConnected();
+            return true;
+        }
+        if (errno == EINPROGRESS) {
+            state = StateConnecting;
+            writeNotifier.setEnabled(true);
+            return true;
+        }
+        lastConnectError = errno;
+        CloseSocket();
+    }
+    // Refusals are the peer's answer, so they come as events like any other.
+    Fail(lastConnectError);
+    return true;
+}
+
+void SocketEndpoint::Impl::OnLookedUp(const std::shared_ptr<LookupToken> &token, std::uint64_t forGeneration,
+                                      const AddressLookup &result)
+{
+    if (token != lookup || forGeneration != generation || state != StateResolving)
+        return;
+    lookup.reset();
+    if (!result.Ok()) {
+        state = StateError;
+        PostError(result.errorNumber, QString::fromLocal8Bit(result.errorText.c_str()));
+        return;
+    }
+    attempts = result.addresses;
+    StartAttempts(0, false);
+}
+
+void SocketEndpoint::Impl::OnConnectReady()
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error == 0) {
+        OnConnected();
+        return;
+    }
+    lastConnectError = error;
+    CloseSocket();
+    StartAttempts(attemptIndex + 1, false);
+}
+
+void SocketEndpoint::Impl::OnConnected()
+{
+    state = StateConnected;
+    writeNotifier.setEnabled(false);
+    readNotifier.setEnabled(true);
+}
+
+void SocketEndpoint::Impl::Fail(int number)
+{
+    state = StateError;
+    readNotifier.setEnabled(false);
+    writeNotifier.setEnabled(false);
+    pending.clear();
+    pendingOffset = 0;
+    PostError(number, SystemErrorText(number));
+}
+
+void SocketEndpoint::Impl::OnWriteFailure(int number)
+{
+    if (state == StatePeerClosed) {
+        // The session is over and already reported as closed.
+        writeNotifier.setEnabled(false);
+        pending.clear();
+        pendingOffset = 0;
+        return;
+    }
+    Fail(number);
+}
+
+// Writes what the kernel takes now; false (with errno) on a broken session.
+bool SocketEndpoint::Impl::FlushSome()
+{
+    while (Pending() > 0) {
+        const ssize_t written = ::send(fd, pending.data() + pendingOffset, Pending(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            if (IsWouldBlock(errno))
+                break;
+            return false;
+        }
+        pendingOffset += static_cast<std::size_t>(written);
+    }
+    if (Pending() == 0) {
+        pending.clear();
+        pendingOffset = 0;
+    } else if (pendingOffset > pending.size() / 2) {
+        pending.erase(0, pendingOffset);
+        pendingOffset = 0;
+    }
+    return true;
+}
+
+bool SocketEndpoint::Impl::WaitForRoom()
+{
+    if (Pending() <= PendingLimit)
+        return true;
+    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
+    while (Pending() > PendingLimit) {
+        if (!WaitWritable(fd, deadline))
+            return false;
+        if (!FlushSome()) {
+            OnWriteFailure(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+void SocketEndpoint::Impl::Append(std::string_view bytes)
+{
+    pending.append(bytes.data(), bytes.size());
+}
+
+void SocketEndpoint::Impl::WatchWrites()
+{
+    writeNotifier.setEnabled(Pending() > 0);
+}
+
+std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> packets)
+{
+    if (state != StateConnected)
+        return 0;
+    std::vector<iovec> buffers(std::min(packets.size(), GatherLimit));
+    std::size_t handed = 0;
+    while (handed < packets.size() && state == StateConnected) {
+        if (Pending() > 0) {
+            // Behind bytes still waiting, so the stream keeps its order.
+            if (!WaitForRoom())
+                break;
+            Append(packets[handed++]);
+            continue;
+        }
+        const std::size_t count = std::min(packets.size() - handed, GatherLimit);
+        for (std::size_t i = 0; i < count; ++i) {
+            buffers[i].iov_base = const_cast<char *>(packets[handed + i].data());
+            buffers[i].iov_len = packets[handed + i].size();
+        }
+        msghdr message{};
+        message.msg_iov = buffers.data();
+        message.msg_iovlen = count;
+        // sendmsg rather than writev: only send takes MSG_NOSIGNAL, and a
+        // closed peer must not raise SIGPIPE.
+        ssize_t written = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            if (!IsWouldBlock(errno)) {
+                OnWriteFailure(errno);
+                break;
+            }
+            written = 0;
+        }
+        auto left = static_cast<std::size_t>(written);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string_view packet = packets[handed];
+            ++handed;
+            if (left >= packet.size()) {
+                left -= packet.size();
+                continue;
+            }
+            Append(packet.substr(left));
+            break;
+        }
+    }
+    if (state == StateConnected && Pending() > 0) {
+        if (!FlushSome())
+            OnWriteFailure(errno);
+    }
+    WatchWrites();
+    return handed;
+}
+
+bool SocketEndpoint::Impl::Flush(int timeoutMs)
+{
+    if (fd < 0 || Pending() == 0)
+        return Pending() == 0;
+    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        if (!FlushSome()) {
+            OnWriteFailure(errno);
+            break;
+        }
+        if (Pending() == 0 || !WaitWritable(fd, deadline))
+            break;
+    }
+    WatchWrites();
+    return Pending() == 0;
+}
+
+void SocketEndpoint::Impl::OnReadable()
+{
+    char discard[ReadChunk];
+    for (int i = 0; i < ReadsPerWakeUp; ++i) {
+        const ssize_t got = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+        if (got > 0)
+            continue;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && IsWouldBlock(errno))
+            return;
+        if (IsUdp())
+            return; // stray datagram errors say nothing about our sends
+        if (got == 0) {
+            readNotifier.setEnabled(false);
+            state = StatePeerClosed;
+            PostClose();
+        } else {
+            Fail(errno);
+        }
+        return;
+    }
+}
+
+void SocketEndpoint::Impl::OnWritable()
+{
+    if (state == StateConnecting) {
+        OnConnectReady();
+        return;
+    }
+    if (!FlushSome())
+        OnWriteFailure(errno);
+    if (fd >= 0)
+        WatchWrites();
+}
+
+// ---- SocketEndpoint -------------------------------------------------------
+
+SocketEndpoint::SocketEndpoint(std::int32_t protocol, QObject *parent)
+    : QObject(parent), d(std::make_unique<Impl>(*this, protocol))
+{
+}
+
+SocketEndpoint::~SocketEndpoint() = default;
+
+std::int32_t SocketEndpoint::Protocol() const
+{
+    return d->protocol;
+}
+
+void SocketEndpoint::SetProtocol(std::int32_t protocol)
+{
+    if (protocol == d->protocol)
+        return;
+    Close();
+    d->protocol = protocol;
+}
+
+const std::string &SocketEndpoint::RemoteHost() const
+{
+    return d->remoteHost;
+}
+
+void SocketEndpoint::SetRemoteHost(const std::string &host)
+{
+    d->remoteHost = host;
+    d->ForgetAddressing();
+}
+
+std::int32_t SocketEndpoint::RemotePort() const
+{
+    return d->remotePort;
+}
+
+void SocketEndpoint::SetRemotePort(std::int32_t port)
+{
+    d->remotePort = port;
+    d->ForgetAddressing();
+}
+
+std::int32_t SocketEndpoint::LocalPort() const
+{
+    return d->localPort;
+}
+
+void SocketEndpoint::SetLocalPort(std::int32_t port)
+{
+    d->localPort = port;
+}
+
+std::string SocketEndpoint::LocalIP() const
+{
+    const auto interfaces = QNetworkInterface::allInterfaces();
+    for (const QNetworkInterface &interface : interfaces) {
+        const auto flags = interface.flags();
+        if (!flags.testFlag(QNetworkInterface::IsUp) || flags.testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        const auto entries = interface.addressEntries();
+        for (const QNetworkAddressEntry &entry : entries) {
+            const QHostAddress ip = entry.ip();
+            if (ip.protocol() == QAbstractSocket::IPv4Protocol && !ip.isLoopback())
+                return ip.toString().toStdString();
+        }
+    }
+    return {};
+}
+
+std::string SocketEndpoint::LocalHostName() const
+{
+    return QHostInfo::localHostName().toStdString();
+}
+
+std::int16_t SocketEndpoint::State() const
+{
+    return d->state;
+}
+
+void SocketEndpoint::Close()
+{
+    // A disconnect right after a burst should not drop what is still queued.
+    if (d->state == StateConnected && d->Pending() > 0)
+        d->Flush(1000);
+    ++d->generation;
+    d->CancelLookup();
+    d->CloseSocket();
+    d->state = StateClosed;
+    d->pending.clear();
+    d->pendingOffset = 0;
+    d->attempts.clear();
+    d->ForgetAddressing();
+}
+
+bool SocketEndpoint::Connect()
+{
+    if (d->IsUdp() || d->state != StateClosed)
+        return false;
+    if (d->remoteHost.empty() || !ValidPort(d->remotePort, 1) || !ValidPort(d->localPort, 0))
+        return false;
+    const auto port = static_cast<std::uint16_t>(d->remotePort);
+    AddressLookup numeric = LookUpAddresses(d->remoteHost, port, SOCK_STREAM, true);
+    if (numeric.Ok()) {
+        d->attempts = std::move(numeric.addresses);
+        return d->StartAttempts(0, true);
+    }
+    if (!numeric.NeedsNameLookup())
+        return false;
+
+    // A name may take the resolver seconds: look it up off this thread.
+    auto token = std::make_shared<LookupToken>();
+    token->owner = this;
+    d->lookup = token;
+    d->state = StateResolving;
+    const std::uint64_t forGeneration = d->generation;
+    const std::string host = d->remoteHost;
+    QThreadPool::globalInstance()->start([token, host, port, forGeneration] {
+        AddressLookup result = LookUpAddresses(host, port, SOCK_STREAM, false);
+        std::lock_guard<std::mutex> lock(token->mutex);
+        SocketEndpoint *owner = token->owner;
+        if (!owner)
+            return;
+        QMetaObject::invokeMethod(
+            owner, [owner, token, forGeneration, result] { owner->d->OnLookedUp(token, forGeneration, result); },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+bool SocketEndpoint::SendData(std::string_view data)
+{
+    const std::string_view packets[] = {data};
+    return d->Send(packets) == 1;
+}
+
+std::size_t SocketEndpoint::SendBatch(const std::vector<std::string> &packets)
+{
+    const std::vector<std::string_view> views(packets.begin(), packets.end());
+    return d->Send(views);
+}
+
+std::size_t SocketEndpoint::PendingBytes() const
+{
+    return d->Pending();
+}
+
+bool SocketEndpoint::FlushPending(int timeoutMs)
+{
+    return d->Flush(timeoutMs);
+}
