@@ -18,6 +18,13 @@ public:
     void Transport_Click();
     void PlayNamedSound(const QString &name);
 
+    // How long one pass of the connect wait may sleep for events.
+    static constexpr int WaitPassMilliseconds = 10;
+
 private:
+    // Lets queued events run, sleeping up to one wait pass when none is queued.
+    // False when the window was destroyed meanwhile.
+    bool YieldForEvents();
+
     Quillon &w;
 };
