@@ -82,7 +82,10 @@ struct SocketEndpoint::Impl {
     ~Impl();
 
     bool IsUdp() const { return protocol == UdpProtocol; }
-    std::size_t Send(std::span<const std::string_view> packets) { return IsUdp() ? UdpSend(packets) : TcpSend(packets); }
+    std::size_t Send(std::span<const std::string_view> packets)
+    {
+        return IsUdp() ? UdpSend(packets) : TcpSend(packets);
+    }
     std::size_t Pending() const { return pending.size() - pendingOffset; }
 
     void PostError(int number, const QString &text);
@@ -570,8 +573,7 @@ void SocketEndpoint::Impl::OnWritable()
 
 SocketEndpoint::SocketEndpoint(std::int32_t protocol, QObject *parent)
     : QObject(parent), d(std::make_unique<Impl>(*this, protocol))
-{
-}
+{}
 
 SocketEndpoint::~SocketEndpoint() = default;
 
