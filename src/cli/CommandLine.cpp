@@ -1,0 +1,378 @@
+#include "cli/CommandLine.h"
+
+#include "common/TextHelpers.h"
+#include "engine/MessageComposer.h"
+#include "engine/Vocabulary.h"
+
+#include <charconv>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace {
+constexpr int MaxFacility = 23;
+constexpr int MaxLevel = 7;
+constexpr int MinDelayMs = 10;
+constexpr int MaxDelayMs = 2000;
+
+std::string Quoted(std::string_view text)
+{
+    return "'" + std::string(text) + "'";
+}
+
+std::optional<std::int64_t> WholeNumber(std::string_view text)
+{
+    std::int64_t value = 0;
+    const char *end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || at != end)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<double> PositiveNumber(std::string_view text)
+{
+    double value = 0;
+    const char *end = text.data() + text.size();
+    const auto [at, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || at != end || !std::isfinite(value) || value <= 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> InRange(std::string_view text, std::int64_t low, std::int64_t high)
+{
+    const auto value = WholeNumber(text);
+    if (!value || *value < low || *value > high)
+        return std::nullopt;
+    return static_cast<int>(*value);
+}
+
+// People type "ftp-daemon" or "log_audit" as often as "FTP Daemon".
+std::string NameKey(std::string_view text)
+{
+    std::string key;
+    for (char c : ToLowerAscii(text))
+        if (c != ' ' && c != '-' && c != '_')
+            key.push_back(c);
+    return key;
+}
+
+// A list index from a name of the list, a syslog code up to maxCode, or -1.
+template <std::size_t N>
+int CodeOrName(const std::array<std::string_view, N> &names, std::string_view text, int maxCode)
+{
+    if (const auto code = InRange(text, 0, maxCode))
+        return *code;
+    const std::string key = NameKey(text);
+    for (std::size_t i = 0; i < N; ++i)
+        if (NameKey(names[i]) == key)
+            return static_cast<int>(i);
+    return -1;
+}
+
+bool IsSourceAddressChoice(std::string_view text)
+{
+    if (Vocabulary::EntryIndexNoCase(Vocabulary::SourceAddressEntries, text) >= 0)
+        return true;
+    if (!text.empty() && text.back() == '?') {
+        // The last group is drawn per message, from 1 to 253.
+        std::string candidate(text.substr(0, text.size() - 1));
+        candidate += "1";
+        return IsDottedQuad(candidate);
+    }
+    return IsDottedQuad(text);
+}
+
+// The exact entry for a source choice typed in any case, so the composer,
+// which compares exactly, recognises it.
+std::string SourceAddressText(std::string_view text)
+{
+    const int entry = Vocabulary::EntryIndexNoCase(Vocabulary::SourceAddressEntries, text);
+    return entry >= 0 ? std::string(Vocabulary::SourceAddressEntries[static_cast<std::size_t>(entry)])
+                      : std::string(text);
+}
+
+bool IsFileSource(std::string_view message)
+{
+    return message == MessageEntries::TabDelimitedFile || message == MessageEntries::HexFile ||
+           message == MessageEntries::CaptureFile;
+}
+
+struct Parser {
+    ParseResult result;
+    Options &o = result.options;
+    bool messageGiven = false;
+    bool facilityOrLevelGiven = false;
+    bool countOrDurationGiven = false;
+    std::string paceFlag;
+
+    bool Fail(std::string text)
+    {
+        result.action = ParseResult::Action::UsageError;
+        result.error = std::move(text);
+        return false;
+    }
+
+    bool Bad(std::string_view flag, std::string_view value, std::string_view wanted)
+    {
+        return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
+    }
+
+    bool SetPace(std::string_view flag, Pace pace)
+    {
+        if (!paceFlag.empty() && paceFlag != flag)
+            return Fail(paceFlag + " and " + std::string(flag) + " cannot be combined: choose one send option");
+        paceFlag = flag;
+        o.pace = pace;
+        return true;
+    }
+
+    bool Switch(std::string_view flag)
+    {
+        if (flag == "--help" || flag == "-h") {
+            result.action = ParseResult::Action::Help;
+        } else if (flag == "--version") {
+            result.action = ParseResult::Action::Version;
+        } else if (flag == "--from-settings") {
+            result.fromSettings = true;
+        } else if (flag == "--rfc-header") {
+            o.rfcHeader = true;
+        } else if (flag == "--no-priority") {
+            o.noPriority = true;
+        } else if (flag == "--corrupt") {
+            o.corrupt = true;
+        } else if (flag == "--oversize") {
+            o.oversize = true;
+        } else if (flag == "--crlf") {
+            o.crlf = true;
+        } else if (flag == "--quiet") {
+            o.quiet = true;
+        } else if (flag == "--json") {
+            o.json = true;
+        } else if (flag == "--once") {
+            return SetPace(flag, Pace::Once);
+        } else if (flag == "--every-second") {
+            return SetPace(flag, Pace::EverySecond);
+        } else if (flag == "--every-minute") {
+            return SetPace(flag, Pace::EveryMinute);
+        } else if (flag == "--unlimited") {
+            return SetPace(flag, Pace::Unlimited);
+        } else {
+            return Fail("unknown flag " + std::string(flag));
+        }
+        return true;
+    }
+
+    bool Valued(std::string_view flag, std::string_view value)
+    {
+        if (flag == "--target") {
+            o.target = TrimSpaces(value);
+            if (o.target.empty())
+                return Fail("--target: Please specify a valid target IP address or host name");
+        } else if (flag == "--port") {
+            const auto port = InRange(value, 1, 65535);
+            if (!port)
+                return Bad(flag, value, "a port number from 1 to 65535");
+            o.port = *port;
+        } else if (flag == "--transport") {
+            const std::string lower = ToLowerAscii(value);
+            if (lower != "udp" && lower != "tcp")
+                return Bad(flag, value, "udp or tcp");
+            o.tcp = lower == "tcp";
+        } else if (flag == "--source-port") {
+            const auto port = InRange(value, 1, 65535);
+            if (!port)
+                return Bad(flag, value, "a port number from 1 to 65535");
+            o.sourcePort = *port;
+        } else if (flag == "--facility") {
+            const int index = CodeOrName(Vocabulary::FacilityNames, value, MaxFacility);
+            if (index < 0)
+                return Bad(flag, value, "a facility name (Kernel .. Local7), a number from 0 to 23, or random");
+            o.facilityIndex = index;
+            facilityOrLevelGiven = true;
+        } else if (flag == "--level") {
+            const int index = CodeOrName(Vocabulary::LevelNames, value, MaxLevel);
+            if (index < 0)
+                return Bad(flag, value, "a level name (Emergency .. Debug), a number from 0 to 7, or random");
+            o.levelIndex = index;
+            facilityOrLevelGiven = true;
+        } else if (flag == "--priority") {
+            const auto priority = InRange(value, 0, 255);
+            if (!priority)
+                return Bad(flag, value, "a priority from 0 to 255");
+            o.usePriority = true;
+            o.priority = *priority;
+        } else if (flag == "--message") {
+            o.message = std::string(value);
+            messageGiven = true;
+        } else if (flag == "--source-address") {
+            const std::string address = TrimSpaces(value);
+            if (!IsSourceAddressChoice(address))
+                return Bad(flag, value,
+                           "a dotted address (optionally ending in ?) or one of \"IP address of this machine\", "
+                           "\"Random Class C addresses\", \"Random host on this subnet\"");
+            o.sourceAddress = SourceAddressText(address);
+        } else if (flag == "--multiline-file") {
+            if (value.empty())
+                return Fail("--multiline-file needs a file name, or - for standard input");
+            o.multiLineFile = std::string(value);
+        } else if (flag == "--source-file") {
+            if (value.empty())
+                return Fail("--source-file needs a file name");
+            o.sourceFile = std::string(value);
+        } else if (flag == "--continuous") {
+            const auto delay = InRange(value, MinDelayMs, MaxDelayMs);
+            if (!delay)
+                return Bad(flag, value, "a delay from 10 to 2000 ms");
+            o.continuousMs = *delay;
+            return SetPace(flag, Pace::Continuous);
+        } else if (flag == "--burst") {
+            const auto size = WholeNumber(value);
+            if (!size || (*size != 100 && *size != 500))
+                return Bad(flag, value, "100 or 500");
+            o.burstSize = static_cast<int>(*size);
+            return SetPace(flag, Pace::Burst);
+        } else if (flag == "--rate") {
+            const auto rate = PositiveNumber(value);
+            if (!rate)
+                return Bad(flag, value, "a positive number of messages per second");
+            o.rate = *rate;
+            return SetPace(flag, Pace::Rate);
+        } else if (flag == "--count") {
+            const auto count = WholeNumber(value);
+            if (!count || *count <= 0)
+                return Bad(flag, value, "a positive whole number");
+            o.count = *count;
+            countOrDurationGiven = true;
+        } else if (flag == "--duration") {
+            const auto seconds = PositiveNumber(value);
+            if (!seconds)
+                return Bad(flag, value, "a positive number of seconds");
+            o.duration = *seconds;
+            countOrDurationGiven = true;
+        } else {
+            return Fail("unknown flag " + std::string(flag));
+        }
+        return true;
+    }
+
+    bool Finish()
+    {
+        if (!o.multiLineFile.empty() && !messageGiven)
+            o.message = std::string(MessageEntries::MultiLine);
+        if (!o.sourceFile.empty() && !messageGiven && !IsFileSource(o.message))
+            o.message = std::string(MessageEntries::TabDelimitedFile);
+        if (o.usePriority && facilityOrLevelGiven)
+            return Fail("--priority cannot be combined with --facility or --level");
+        if (IsFileSource(o.message) && o.sourceFile.empty())
+            return Fail("--message \"" + o.message + "\" needs --source-file FILE");
+        if (o.sourcePort != 0 && o.sourcePort == o.port)
+            return Fail("--source-port: Sorry, Source and Destination ports must not be set to the same value");
+        if (o.pace == Pace::Once && countOrDurationGiven)
+            return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
+                        "--continuous, --burst, --rate or --unlimited)");
+        return true;
+    }
+};
+
+bool TakesValue(std::string_view flag)
+{
+    static const std::string_view valued[] = {"--target",         "--port",           "--transport",   "--source-port",
+                                              "--facility",       "--level",          "--priority",    "--message",
+                                              "--source-address", "--multiline-file", "--source-file", "--continuous",
+                                              "--burst",          "--rate",           "--count",       "--duration"};
+    for (std::string_view name : valued)
+        if (name == flag)
+            return true;
+    return false;
+}
+} // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base)
+{
+    Parser parser;
+    parser.o = base;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        const std::size_t equals = arg.find('=');
+        const std::string_view flag = arg.substr(0, equals);
+        bool ok = true;
+        if (arg.size() < 2 || arg[0] != '-') {
+            ok = parser.Fail("unexpected argument " + Quoted(arg));
+        } else if (!TakesValue(flag)) {
+            ok = equals == std::string_view::npos ? parser.Switch(flag)
+                                                  : parser.Fail(std::string(flag) + " takes no value");
+        } else if (equals != std::string_view::npos) {
+            ok = parser.Valued(flag, arg.substr(equals + 1));
+        } else if (i + 1 < args.size()) {
+            ok = parser.Valued(flag, args[++i]);
+        } else {
+            ok = parser.Fail(std::string(flag) + " needs a value");
+        }
+        if (!ok)
+            return parser.result;
+    }
+    // Help and version answer whatever else the line holds.
+    if (parser.result.action == ParseResult::Action::Run)
+        parser.Finish();
+    return parser.result;
+}
+
+std::string UsageText()
+{
+    return R"usage(Usage: quillon-send [options]
+Sends syslog messages over UDP or TCP, as the Quillon window does.
+
+Target
+  --target HOST          host name or address (default 127.0.0.1)
+  --port N               destination port, 1..65535 (default 514)
+  --transport udp|tcp    syslog over UDP (default) or over a TCP session
+  --source-port N        fixed local port for TCP (default: the system picks)
+
+Priority
+  --facility NAME|N|random   Kernel .. Local7, 0..23, or random (default)
+  --level NAME|N|random      Emergency .. Debug, 0..7, or random (default)
+  --priority N               raw priority 0..255 instead of facility and level
+
+Message
+  --message TEXT         text or template; "####" is numbered in
+                         "This is Syslog test message number ####", and the
+                         window's entries work: "Random string of text",
+                         "Test user connected to website http://###.###.###.###/index.html",
+                         "MultiLine text message", "From tab delimited text file",
+                         "From a Hex byte code text file. (One packet per line)",
+           "From a Ethereal capture file"; HEX=.. sends raw bytes
+  --multiline-file FILE  text for "MultiLine text message" (- reads stdin)
+  --source-file FILE     message-source file (text, hex or capture)
+  --source-address A     "Original Address=": an address, an address ending
+                         in ? (last group random), "Random Class C addresses",
+                         "Random host on this subnet"
+  --rfc-header           RFC 3164 header (time stamp, host name, tag Quillon)
+  --no-priority          leave out the <PRI> part
+  --corrupt              replace one character of each message at random
+  --oversize             append 2048 spaces
+  --crlf                 append CR LF (framing for TCP)
+
+Sending (one of)
+  --once                 one message (default)
+  --every-second         one message a second
+  --every-minute         one message a minute
+  --continuous MS        one message every MS milliseconds, 10..2000
+  --burst 100|500        a burst every 10 seconds
+  --rate R               R messages per second
+  --unlimited            as fast as the machine goes
+  --count N              stop after N messages
+  --duration S           stop after S seconds
+  Ctrl-C stops and prints the summary.
+
+Settings and output
+  --from-settings        start from the window's saved settings, then apply the flags
+  --quiet                no progress lines and no summary
+  --json                 the summary as one JSON object (no progress lines)
+  --help, --version
+
+Exit status: 0 all sent, 1 sending failed, 2 usage error.
+)usage";
+}

@@ -1,0 +1,50 @@
+#include "cli/PaceSchedule.h"
+
+#include <algorithm>
+#include <cmath>
+
+PaceSchedule::PaceSchedule(const Options &options)
+{
+    switch (options.pace) {
+    case Pace::Once:
+        m_total = 1;
+        break;
+    case Pace::EverySecond:
+        m_period = 1;
+        break;
+    case Pace::EveryMinute:
+        m_period = 60;
+        break;
+    case Pace::Continuous:
+        m_period = options.continuousMs / 1000.0;
+        break;
+    case Pace::Burst:
+        m_period = 10;
+        m_perTick = options.burstSize;
+        break;
+    case Pace::Rate:
+        m_period = 1 / options.rate;
+        break;
+    case Pace::Unlimited:
+        break;
+    }
+    if (options.count > 0)
+        m_total = std::min(m_total, options.count);
+}
+
+std::int64_t PaceSchedule::DueBy(double seconds) const
+{
+    if (m_period <= 0)
+        return m_total;
+    // The first tick is due at once; a tiny epsilon keeps a tick that lands
+    // exactly on its time (1000 x 0.001 s) from slipping to the next wake-up.
+    const double ticks = std::floor(std::max(seconds, 0.0) / m_period + 1e-9) + 1;
+    if (ticks >= static_cast<double>(m_total / m_perTick + 1))
+        return m_total;
+    return std::min(m_total, static_cast<std::int64_t>(ticks) * m_perTick);
+}
+
+double PaceSchedule::DueAt(std::int64_t index) const
+{
+    return static_cast<double>(index / m_perTick) * m_period;
+}

@@ -1,0 +1,50 @@
+#include "cli/PacketStream.h"
+
+#include "engine/PacketBuilder.h"
+
+namespace {
+SendState InitialState(const Options &options, const std::string &subnetPrefix)
+{
+    SendState state;
+    state.SequenceNumber = options.sequenceNumber;
+    state.SourceAddress = options.sourceAddress;
+    state.MessageText = options.message;
+    state.MultiLineText = options.multiLineText;
+    state.SubnetPrefix = subnetPrefix;
+    state.CorruptData = options.corrupt ? 1 : 0;
+    state.BurstSize = options.burstSize;
+    state.SourceFileName = options.sourceFile;
+    return state;
+}
+} // namespace
+
+PacketStream::PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix)
+    : m_state(InitialState(options, subnetPrefix)), m_source(m_state),
+      m_composer(m_state, m_composeInputs, m_clock, m_source),
+      m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
+      m_oversize(options.oversize), m_crlf(options.crlf)
+{
+    m_composeInputs.rfcHeader = options.rfcHeader;
+    m_composeInputs.hostName = hostName;
+    m_priorityInputs.usePriorityText = options.usePriority;
+    m_priorityInputs.priorityText = std::to_string(options.priority);
+    m_priorityInputs.facilityIndex = options.facilityIndex;
+    m_priorityInputs.levelIndex = options.levelIndex;
+}
+
+std::string PacketStream::Next()
+{
+    const ComposedMessage message = m_composer.ComposeMessage(m_kind);
+    m_state.Priority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    return BuildSyslogPacket(m_state.Priority, message.OriginalAddressText, message.RfcHeaderText, message.MessageBody,
+                             m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+}
+
+std::string SubnetPrefixOf(const std::string &localIP)
+{
+    const std::string address = localIP.empty() ? "127.0.0.1" : localIP;
+    const std::size_t dot = address.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return "127.0.0.";
+    return address.substr(0, dot + 1);
+}

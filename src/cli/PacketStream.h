@@ -1,0 +1,41 @@
+#pragma once
+
+#include "cli/CommandLine.h"
+#include "common/Clock.h"
+#include "common/SendState.h"
+#include "engine/MessageComposer.h"
+#include "engine/Priority.h"
+#include "sources/SourceFile.h"
+
+#include <string>
+
+// The packets of a run, composed one at a time exactly as the window's send
+// tick composes them: message, then priority, then the packet bytes, so the
+// random draws come in the same order whether packets go out singly or in
+// batches.
+class PacketStream {
+public:
+    // hostName and subnetPrefix are the local machine's, for the RFC header
+    // and "Random host on this subnet".
+    PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
+
+    std::string Next();
+
+    const SendState &State() const { return m_state; }
+
+private:
+    SendState m_state;
+    FixedComposeInputs m_composeInputs;
+    FixedPriorityInputs m_priorityInputs;
+    SystemClock m_clock;
+    SourceFile m_source;
+    MessageComposer m_composer;
+    SendingKind m_kind;
+    bool m_noPriority;
+    bool m_oversize;
+    bool m_crlf;
+};
+
+// The local address up to and including its last dot; "127.0.0." when there
+// is no usable address.
+std::string SubnetPrefixOf(const std::string &localIP);

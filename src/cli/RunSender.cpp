@@ -1,0 +1,275 @@
+#include "cli/RunSender.h"
+
+#include "cli/PaceSchedule.h"
+#include "cli/PacketStream.h"
+#include "cli/StopSignals.h"
+#include "transport/SocketEndpoint.h"
+#include "transport/UdpEndpointOperations.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+
+namespace {
+using SteadyClock = std::chrono::steady_clock;
+
+// Large enough that the system calls, not the loop, set the pace; small
+// enough that a stop or a progress line is never long in coming.
+constexpr std::size_t BatchLimit = 512;
+constexpr int ConnectWaitMs = 10000;
+constexpr int FinalFlushMs = 10000;
+// Waits are cut into slices so a stop signal is seen promptly.
+constexpr double WaitSliceSeconds = 0.05;
+
+void WaitEvents(double seconds)
+{
+    const double slice = std::clamp(seconds, 0.001, WaitSliceSeconds);
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(std::ceil(slice * 1000)), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::optional<std::string> ReadBytes(const std::string &path)
+{
+    if (path == "-") {
+        std::ostringstream all;
+        all << std::cin.rdbuf();
+        return all.str();
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+class SenderRun {
+public:
+    SenderRun(const Options &options, std::ostream &out, std::ostream &err)
+        : m_options(options), m_out(out), m_err(err), UDP1(SocketEndpoint::UdpProtocol),
+          TCP1(SocketEndpoint::TcpProtocol)
+    {
+        const auto remember = [this](int, const QString &description) { m_lastError = description.toStdString(); };
+        QObject::connect(&UDP1, &SocketEndpoint::ErrorEvent, remember);
+        QObject::connect(&TCP1, &SocketEndpoint::ErrorEvent, remember);
+    }
+
+    RunSummary Go()
+    {
+        if (LoadFiles() && Connect()) {
+            Loop();
+            Finish();
+        }
+        UDP1.Close();
+        TCP1.Close();
+        if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
+            m_summary.exitStatus = 1;
+        Report();
+        return m_summary;
+    }
+
+private:
+    SocketEndpoint &Endpoint() { return m_options.tcp ? TCP1 : UDP1; }
+
+    double Elapsed() const { return std::chrono::duration<double>(SteadyClock::now() - m_start).count(); }
+
+    void UsageError(const std::string &text)
+    {
+        m_summary.error = text;
+        m_summary.stoppedBy = "error";
+        m_summary.exitStatus = 2;
+    }
+
+    void Failure(const std::string &text, const char *stoppedBy)
+    {
+        m_summary.error = text;
+        m_summary.stoppedBy = stoppedBy;
+        m_summary.exitStatus = 1;
+    }
+
+    bool LoadFiles()
+    {
+        if (!m_options.multiLineFile.empty()) {
+            const auto text = ReadBytes(m_options.multiLineFile);
+            if (!text) {
+                UsageError("--multiline-file: cannot read '" + m_options.multiLineFile + "'");
+                return false;
+            }
+            m_options.multiLineText = *text;
+        }
+        // The reader would send its error text as the message; a run that
+        // can only send that is a mistake to report before anything goes out.
+        if (!m_options.sourceFile.empty() && !std::ifstream(m_options.sourceFile, std::ios::binary)) {
+            UsageError("--source-file: cannot open '" + m_options.sourceFile + "'");
+            return false;
+        }
+        return true;
+    }
+
+    std::string TargetText() const { return m_options.target + ":" + std::to_string(m_options.port); }
+
+    bool Connect()
+    {
+        if (!m_options.tcp) {
+            PrepareUdpEndpoint(UDP1, std::to_string(m_options.port), m_options.target);
+            return true;
+        }
+        TCP1.SetRemoteHost(m_options.target);
+        TCP1.SetRemotePort(m_options.port);
+        if (m_options.sourcePort > 0)
+            TCP1.SetLocalPort(m_options.sourcePort);
+        if (TCP1.Connect()) {
+            const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ConnectWaitMs);
+            while (StillConnecting() && SteadyClock::now() < deadline && !StopRequested())
+                WaitEvents(WaitSliceSeconds);
+            // The failure's description is queued behind the state change.
+            QCoreApplication::processEvents();
+        }
+        if (TCP1.State() == SocketEndpoint::StateConnected)
+            return true;
+        if (StopRequested()) {
+            m_summary.stoppedBy = "signal";
+            return false;
+        }
+        std::string text = "TCP Session failed to connect to " + TargetText();
+        if (!m_lastError.empty())
+            text += ": " + m_lastError;
+        Failure(text, "connection");
+        return false;
+    }
+
+    bool StillConnecting() const
+    {
+        const auto state = TCP1.State();
+        return state == SocketEndpoint::StateResolving || state == SocketEndpoint::StateConnecting;
+    }
+
+    bool SessionLost()
+    {
+        if (!m_options.tcp || TCP1.State() == SocketEndpoint::StateConnected)
+            return false;
+        if (TCP1.State() == SocketEndpoint::StatePeerClosed)
+            Failure("the receiver at " + TargetText() + " closed the TCP session", "connection");
+        else
+            Failure("TCP session to " + TargetText() + " failed" + (m_lastError.empty() ? "" : ": " + m_lastError),
+                    "connection");
+        return true;
+    }
+
+    void Progress(double elapsed)
+    {
+        if (elapsed < m_nextProgress)
+            return;
+        if (!m_options.quiet && !m_options.json)
+            m_out << ProgressLine(m_summary.sent, m_summary.sent - m_progressSent) << std::endl;
+        m_progressSent = m_summary.sent;
+        m_nextProgress = std::max(m_nextProgress + 1, std::floor(elapsed) + 1);
+    }
+
+    // Hands one batch over; false when not a single packet could go.
+    bool SendBatch(PacketStream &stream, std::int64_t count)
+    {
+        m_batch.clear();
+        for (std::int64_t i = 0; i < count; ++i)
+            m_batch.push_back(stream.Next());
+        std::size_t handed = Endpoint().SendBatch(m_batch);
+        // As in the window, packets count only while the session stays up.
+        if (m_options.tcp && TCP1.State() != SocketEndpoint::StateConnected)
+            handed = 0;
+        for (std::size_t i = 0; i < handed; ++i)
+            m_summary.bytes += static_cast<std::int64_t>(m_batch[i].size());
+        m_summary.sent += static_cast<std::int64_t>(handed);
+        m_summary.failed += count - static_cast<std::int64_t>(handed);
+        // Lets the endpoints' error and close events arrive.
+        QCoreApplication::processEvents();
+        return handed > 0;
+    }
+
+    void Loop()
+    {
+        PacketStream stream(m_options, UDP1.LocalHostName(), SubnetPrefixOf(UDP1.LocalIP()));
+        const PaceSchedule schedule(m_options);
+        m_batch.reserve(BatchLimit);
+        m_start = SteadyClock::now();
+        for (;;) {
+            if (StopRequested()) {
+                m_summary.stoppedBy = "signal";
+                return;
+            }
+            const std::int64_t attempted = m_summary.sent + m_summary.failed;
+            if (schedule.Finished(attempted)) {
+                m_summary.stoppedBy = m_options.pace == Pace::Once ? "once" : "count";
+                return;
+            }
+            const double elapsed = Elapsed();
+            if (m_options.duration > 0 && elapsed >= m_options.duration) {
+                m_summary.stoppedBy = "duration";
+                return;
+            }
+            if (SessionLost())
+                return;
+            Progress(elapsed);
+            const std::int64_t due = schedule.DueBy(elapsed);
+            if (attempted < due) {
+                if (!SendBatch(stream, std::min<std::int64_t>(due - attempted, BatchLimit))) {
+                    if (!SessionLost())
+                        Failure("nothing could be sent to " + TargetText() +
+                                    (m_lastError.empty() ? "" : ": " + m_lastError),
+                                "error");
+                    return;
+                }
+                continue;
+            }
+            double wake = std::min(schedule.DueAt(attempted), m_nextProgress);
+            if (m_options.duration > 0)
+                wake = std::min(wake, m_options.duration);
+            WaitEvents(wake - elapsed);
+        }
+    }
+
+    void Finish()
+    {
+        if (m_options.tcp && TCP1.State() == SocketEndpoint::StateConnected && !TCP1.FlushPending(FinalFlushMs))
+            Failure(std::to_string(TCP1.PendingBytes()) + " bytes were still waiting for " + TargetText() +
+                        " when sending ended",
+                    "error");
+        m_summary.elapsedSeconds = Elapsed();
+    }
+
+    void Report()
+    {
+        if (!m_summary.error.empty())
+            m_err << "quillon-send: " << m_summary.error << std::endl;
+        if (m_options.json)
+            m_out << SummaryJson(m_summary, m_options) << std::endl;
+        else if (!m_options.quiet && m_summary.exitStatus != 2)
+            m_out << SummaryLine(m_summary) << std::endl;
+    }
+
+    Options m_options;
+    std::ostream &m_out;
+    std::ostream &m_err;
+    SocketEndpoint UDP1;
+    SocketEndpoint TCP1;
+    std::string m_lastError;
+    RunSummary m_summary;
+    SteadyClock::time_point m_start = SteadyClock::now();
+    double m_nextProgress = 1;
+    std::int64_t m_progressSent = 0;
+    std::vector<std::string> m_batch;
+};
+} // namespace
+
+RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err)
+{
+    SenderRun run(options, out, err);
+    return run.Go();
+}

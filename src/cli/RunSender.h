@@ -1,0 +1,11 @@
+#pragma once
+
+#include "cli/CommandLine.h"
+#include "cli/RunReport.h"
+
+#include <ostream>
+
+// Sends as the options say: a progress line each second and the summary on
+// out, failures on err. Needs a QCoreApplication on this thread, whose event
+// loop delivers the TCP connection and the socket events.
+RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err);

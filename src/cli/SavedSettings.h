@@ -1,0 +1,13 @@
+#pragma once
+
+#include "cli/CommandLine.h"
+
+#include <cstdint>
+#include <string>
+
+// The window's saved settings as starting options, read from the same store
+// and keys with the same ranges and defaults as the window's start-up.
+Options SavedOptions();
+
+// The "####" counter saved for a target host (trimmed), or 0.
+std::int32_t SavedSequenceNumber(const std::string &target);

@@ -1,0 +1,35 @@
+#include "cli/SendCommand.h"
+
+#include "cli/CommandLine.h"
+#include "cli/RunSender.h"
+#include "cli/SavedSettings.h"
+#include "common/Version.h"
+
+namespace {
+constexpr int UsageErrorStatus = 2;
+}
+
+int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    ParseResult parsed = ParseCommandLine(args);
+    if (parsed.action == ParseResult::Action::Run && parsed.fromSettings) {
+        parsed = ParseCommandLine(args, SavedOptions());
+        // The counter belongs to the host the messages go to, which a flag may have changed.
+        if (parsed.action == ParseResult::Action::Run)
+            parsed.options.sequenceNumber = SavedSequenceNumber(parsed.options.target);
+    }
+    switch (parsed.action) {
+    case ParseResult::Action::Help:
+        out << UsageText();
+        return 0;
+    case ParseResult::Action::Version:
+        out << "quillon-send " << QuillonVersion::VersionText << "\n";
+        return 0;
+    case ParseResult::Action::UsageError:
+        err << "quillon-send: " << parsed.error << "\n";
+        return UsageErrorStatus;
+    case ParseResult::Action::Run:
+        break;
+    }
+    return RunSender(parsed.options, out, err).exitStatus;
+}

@@ -1,0 +1,33 @@
+#include "cli/StopSignals.h"
+
+#include <csignal>
+
+namespace {
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnStopSignal(int)
+{
+    g_stop = 1;
+}
+} // namespace
+
+void InstallStopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // One-shot: the default action is back for a second signal.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested()
+{
+    return g_stop != 0;
+}
+
+void ClearStopRequest()
+{
+    g_stop = 0;
+}

@@ -1,0 +1,15 @@
+#include "cli/SendCommand.h"
+#include "cli/StopSignals.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+int main(int argc, char **argv)
+{
+    // The event loop carries the TCP connection and the socket events.
+    QCoreApplication app(argc, argv);
+    InstallStopSignals();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return RunSendCommand(args, std::cout, std::cerr);
+}
