@@ -1,7 +1,6 @@
 #include "shell/Registry.h"
 
-std::string ReadRegistryString(RegistryRoot, const std::string &, const std::string &,
-                               const std::string &defaultValue)
+std::string ReadRegistryString(RegistryRoot, const std::string &, const std::string &, const std::string &defaultValue)
 {
     return defaultValue;
 }

@@ -41,9 +41,11 @@ void UnsubclassFrames(QWidget *window)
         UnsubclassFrame(frame);
 }
 
-void SubclassFrame(QWidget *) {}
+void SubclassFrame(QWidget *)
+{}
 
-void UnsubclassFrame(QWidget *) {}
+void UnsubclassFrame(QWidget *)
+{}
 
 std::string VersionClassFor(std::optional<std::string> versionValue)
 {

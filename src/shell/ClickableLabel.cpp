@@ -1,0 +1,19 @@
+#include "shell/ClickableLabel.h"
+
+#include <QMouseEvent>
+
+void ClickableLabel::mousePressEvent(QMouseEvent *event)
+{
+    m_pressed = event->button() == Qt::LeftButton;
+    QLabel::mousePressEvent(event);
+}
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    // Releasing outside the label takes the click back, as buttons do.
+    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    QLabel::mouseReleaseEvent(event);
+    if (click)
+        emit clicked();
+}
