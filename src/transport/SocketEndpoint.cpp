@@ -287,7 +287,6 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
     const SocketAddress &target = udpTarget.addresses.front();
     std::vector<mmsghdr> headers(std::min(packets.size(), GatherLimit));
     std::vector<iovec> buffers(headers.size());
-    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs);
     std::size_t sent = 0;
     while (sent < packets.size()) {
         const std::size_t count = std::min(packets.size() - sent, GatherLimit);
@@ -310,7 +309,7 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
         const int error = done < 0 ? errno : EIO;
         if (error == EINTR)
             continue;
-        if (IsWouldBlock(error) && WaitWritable(fd, deadline))
+        if (IsWouldBlock(error) && WaitWritable(fd, SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs)))
             continue;
         ReportUdpFailure(error);
         break;
