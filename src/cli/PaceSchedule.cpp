@@ -39,9 +39,10 @@ std::int64_t PaceSchedule::DueBy(double seconds) const
     // The first tick is due at once; a tiny epsilon keeps a tick that lands
     // exactly on its time (1000 x 0.001 s) from slipping to the next wake-up.
     const double ticks = std::floor(std::max(seconds, 0.0) / m_period + 1e-9) + 1;
-    if (ticks >= static_cast<double>(m_total / m_perTick + 1))
+    const double messages = ticks * static_cast<double>(m_perTick);
+    if (messages >= static_cast<double>(m_total))
         return m_total;
-    return std::min(m_total, static_cast<std::int64_t>(ticks) * m_perTick);
+    return static_cast<std::int64_t>(messages);
 }
 
 double PaceSchedule::DueAt(std::int64_t index) const
