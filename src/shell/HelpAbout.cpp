@@ -51,7 +51,7 @@ void LookLikeLink(ClickableLabel *label, const QFont &linkFont)
 }
 } // namespace
 
-HelpAbout::HelpAbout(UrlOpener *opener, QWidget *owner)
+HelpAbout::HelpAbout(UrlOpener *opener, QWidget *owner, double pixelsPerTwip)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                          Qt::MSWindowsFixedSizeDialogHint),
       m_opener(opener)
@@ -60,13 +60,13 @@ HelpAbout::HelpAbout(UrlOpener *opener, QWidget *owner)
     setObjectName(QStringLiteral("HelpAbout"));
     setWindowTitle(QStringLiteral(".: About :."));
     setModal(true);
-    BuildControls();
+    BuildControls(pixelsPerTwip);
 
     // Form_Initialize: the size every activation returns to.
     m_recordedSize = size();
 }
 
-void HelpAbout::BuildControls()
+void HelpAbout::BuildControls(double pixelsPerTwip)
 {
     QFont bold = font();
     bold.setBold(true);
@@ -75,7 +75,7 @@ void HelpAbout::BuildControls()
     normal.setBold(false);
     QFont link = normal;
     link.setUnderline(true);
-    m_scale = LayoutScale(bold, normal, link);
+    m_scale = std::max(pixelsPerTwip * TwipsPerPixel, LayoutScale(bold, normal, link));
 
     LogoImage = new ClickableLabel(this);
     LogoImage->setObjectName(QStringLiteral("LogoImage"));

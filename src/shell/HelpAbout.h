@@ -13,7 +13,9 @@ class UrlOpener;
 class HelpAbout : public QDialog {
     Q_OBJECT
 public:
-    explicit HelpAbout(UrlOpener *opener, QWidget *owner = nullptr);
+    // The box is laid out at the owner's pixels per twip, or larger where
+    // this font needs more room.
+    explicit HelpAbout(UrlOpener *opener, QWidget *owner = nullptr, double pixelsPerTwip = 1.0 / 15);
 
     int ShowModal();
 
@@ -44,7 +46,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void BuildControls();
+    void BuildControls(double pixelsPerTwip);
     void Place(QWidget *control, int left, int top, int width, int height) const;
     void OpenAddress(const QString &address);
 

@@ -14,6 +14,8 @@ HelpViewer::HelpViewer(UrlOpener *opener, QWidget *owner) : QWidget(owner, Qt::W
 {
     setWindowTitle(QStringLiteral("Wren Syslog Message Generator Help"));
     setObjectName(QStringLiteral("HelpViewer"));
+    // Help left open must not keep the program running once its window is closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
 
     CmdBack = new QToolButton(this);
     CmdBack->setText(QStringLiteral("&Back"));

@@ -1,5 +1,6 @@
 #include "shell/HelpAbout.h"
 
+#include "ModalRunner.h"
 #include "shell/ClickableLabel.h"
 #include "support/AnsweringServices.h"
 
@@ -8,43 +9,23 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <functional>
 
 namespace {
-// Runs the box modally and does `act` once it is up. Should `act` fail to
-// close it, the box is closed anyway so that the test reports instead of hanging.
-int ShowAndAct(HelpAbout &box, const std::function<void(HelpAbout &)> &act, bool *closedByAct = nullptr)
+bool ShowAndAct(HelpAbout &box, const std::function<void(HelpAbout &)> &act)
 {
-    bool rescued = false;
-    QTimer::singleShot(0, &box, [&] {
-        EXPECT_EQ(QApplication::activeModalWidget(), &box);
-        act(box);
-    });
-    QTimer rescue;
-    rescue.setSingleShot(true);
-    QObject::connect(&rescue, &QTimer::timeout, &box, [&] {
-        rescued = true;
-        box.done(-1);
-    });
-    rescue.start(5000);
-    const int result = box.ShowModal();
-    if (closedByAct)
-        *closedByAct = !rescued;
-    return result;
+    return RunWhileModal([&] { box.ShowModal(); },
+                         [&](QWidget *modal) {
+                             EXPECT_EQ(modal, &box);
+                             act(box);
+                         });
 }
 
 void Close(HelpAbout &box)
 {
     box.CmdOK->click();
-}
-
-QWidget *KeyTarget(HelpAbout &box)
-{
-    QWidget *focus = QApplication::focusWidget();
-    return focus && box.isAncestorOf(focus) ? focus : static_cast<QWidget *>(&box);
 }
 } // namespace
 
@@ -121,10 +102,7 @@ TEST(HelpAbout, EnterAndEscapeClose)
     RecordingUrlOpener opener;
     HelpAbout box(&opener);
     for (const auto &c : cases) {
-        bool closed = false;
-        ShowAndAct(
-            box, [&](HelpAbout &b) { QTest::keyClick(KeyTarget(b), c.key); }, &closed);
-        EXPECT_TRUE(closed) << c.name;
+        EXPECT_TRUE(ShowAndAct(box, [&](HelpAbout &b) { QTest::keyClick(KeyTarget(&b), c.key); })) << c.name;
         EXPECT_FALSE(box.isVisible()) << c.name;
     }
 }
@@ -163,18 +141,13 @@ TEST(HelpAbout, LinksAndLogoOpenTheirAddresses)
         opener.succeed = opens;
         HelpAbout box(&opener);
         for (const auto &c : cases) {
-            bool closed = false;
-            ShowAndAct(
-                box,
-                [&](HelpAbout &b) {
-                    QTest::mouseClick(b.*c.control, Qt::LeftButton);
-                    // A link that fails to open leaves the box as it was.
-                    EXPECT_TRUE(b.isVisible());
-                    EXPECT_EQ(QApplication::activeModalWidget(), &b);
-                    Close(b);
-                },
-                &closed);
-            EXPECT_TRUE(closed);
+            EXPECT_TRUE(ShowAndAct(box, [&](HelpAbout &b) {
+                QTest::mouseClick(b.*c.control, Qt::LeftButton);
+                // A link that fails to open leaves the box as it was.
+                EXPECT_TRUE(b.isVisible());
+                EXPECT_EQ(QApplication::activeModalWidget(), &b);
+                Close(b);
+            }));
         }
         std::vector<QString> expected;
         for (const auto &c : cases)
