@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -76,7 +77,8 @@ void TcpSessionControl::CmdConnect_Click()
         if (tcp.State() == SocketEndpoint::StateConnected)
             break;
         const float t = clock.SecondsSinceMidnight();
-        const int remaining = static_cast<int>(std::floor(11 - (t - start)));
+        // Capped so the first pass, in the clock's same tick, shows 10 and not 11.
+        const int remaining = std::min(10, static_cast<int>(std::floor(11 - (t - start))));
         w.StatusBar1->SetPanelText(1, QStringLiteral("Connecting... (%1)").arg(remaining));
         if (w.CmdConnect->text() == ConnectCaption)
             break;
