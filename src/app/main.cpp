@@ -1,13 +1,12 @@
-#include "common/Version.h"
+#include "window/Quillon.h"
 
 #include <QApplication>
-#include <QLabel>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QLabel placeholder(QStringLiteral("Wren Syslog Message Generator %1: the window is still being built.")
-                           .arg(QString::fromLatin1(QuillonVersion::VersionText)));
-    placeholder.show();
+    Quillon w;
+    w.Form_Load();
+    w.show();
     return app.exec();
 }

@@ -58,6 +58,12 @@ public:
     // Outer height in twips, as the layout toggle uses it.
     int OuterHeightTwips() const;
 
+    // Design sizes are twips; one factor, fitted to this platform's fonts,
+    // turns them into pixels for every window of the program.
+    double PixelsPerTwip = 1.0 / 15;
+    int TwipsToPixels(int twips) const;
+    int PixelsToTwips(int pixels) const;
+
     // Fields of the window.
     bool SmallLayout = false;
     int FullHeight = 0;

@@ -1,0 +1,52 @@
+#include "window/TextEntry.h"
+
+#include "common/QtText.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <cmath>
+
+TextEntry::TextEntry(SendState &state, double pixelsPerTwip, QWidget *owner)
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                         Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      m_state(state)
+{
+    const auto px = [pixelsPerTwip](int twips) { return static_cast<int>(std::lround(twips * pixelsPerTwip)); };
+    setObjectName(QStringLiteral("TextEntry"));
+    setWindowTitle(QStringLiteral("Enter Multiline Text"));
+
+    Text1 = new QPlainTextEdit(this);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(px(90), px(120), px(5652), px(1572));
+    Text1->setTabChangesFocus(true);
+
+    Command1 = new QPushButton(QStringLiteral("&OK"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(px(2400), px(1800), px(972), px(492));
+    // Enter belongs to the text box, which takes line breaks.
+    Command1->setAutoDefault(false);
+
+    setTabOrder(Text1, Command1);
+    setFixedSize(px(5835), px(2400));
+    connect(Command1, &QPushButton::clicked, this, &TextEntry::Command1_Click);
+    Form_Load();
+}
+
+void TextEntry::Form_Load()
+{
+    Text1->setPlainText(FromBytes(m_state.MultiLineText));
+}
+
+void TextEntry::Command1_Click()
+{
+    m_state.MultiLineText = ToBytes(Text1->toPlainText());
+    hide();
+}
+
+void TextEntry::reject()
+{
+    QDialog::reject();
+    // Closed without OK: the next showing starts again from the stored text.
+    deleteLater();
+}
