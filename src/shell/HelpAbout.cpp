@@ -2,8 +2,8 @@
 
 #include "common/Version.h"
 #include "shell/ClickableLabel.h"
+#include "shell/LogoArt.h"
 #include "shell/Services.h"
-#include "shell/ShellResources.h"
 #include "shell/VisualStyles.h"
 #include "shell/WebAddresses.h"
 
@@ -11,7 +11,6 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPixmap>
 #include <QPushButton>
 
 #include <algorithm>
@@ -56,7 +55,6 @@ HelpAbout::HelpAbout(UrlOpener *opener, QWidget *owner, double pixelsPerTwip)
                          Qt::MSWindowsFixedSizeDialogHint),
       m_opener(opener)
 {
-    InitShellResources();
     setObjectName(QStringLiteral("HelpAbout"));
     setWindowTitle(QStringLiteral(".: About :."));
     setModal(true);
@@ -82,8 +80,7 @@ void HelpAbout::BuildControls(double pixelsPerTwip)
     LogoImage->setAlignment(Qt::AlignCenter);
     LogoImage->setCursor(Qt::PointingHandCursor);
     Place(LogoImage, 90, 90, 5295, 1545);
-    LogoImage->setPixmap(QPixmap(QStringLiteral(":/shell/logo.png"))
-                             .scaled(LogoImage->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    LogoImage->setPixmap(LogoPixmap(LogoImage->size(), devicePixelRatioF()));
 
     LblProgramName = new QLabel(ProgramNameText, this);
     LblProgramName->setObjectName(QStringLiteral("LblProgramName"));
