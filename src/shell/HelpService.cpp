@@ -48,6 +48,6 @@ void HelpService::MnuHelpWebsite_Click()
 void HelpService::MnuHelpAbout_Click()
 {
     if (!m_about)
-        m_about = std::make_unique<HelpAbout>(w.services.urlOpener, &w);
+        m_about = std::make_unique<HelpAbout>(w.services.urlOpener, &w, w.PixelsPerTwip);
     m_about->ShowModal();
 }
