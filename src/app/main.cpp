@@ -1,3 +1,4 @@
+#include "shell/ShellResources.h"
 #include "window/Quillon.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    InstallApplicationIcon();
     Quillon w;
     w.Form_Load();
     w.show();
