@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev
-          fonts-dejavu-core xvfb xauth "$@")
+          fonts-dejavu-core xvfb xauth
+          rsyslog "$@")
 
 missing=()
 for p in "${packages[@]}"; do
