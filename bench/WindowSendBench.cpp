@@ -1,0 +1,213 @@
+#include "BenchSection.h"
+
+#include "send/SendScheduler.h"
+#include "shell/Services.h"
+#include "transport/SocketEndpoint.h"
+#include "transport/TcpSessionControl.h"
+#include "window/Quillon.h"
+#include "window/WindowTimer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QSlider>
+#include <QTimer>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+#include <thread>
+#include <vector>
+
+namespace {
+// A loopback receiver on its own thread, so the window never waits for a
+// reader in its own event loop.
+class ThreadSink {
+public:
+    explicit ThreadSink(int type) : m_type(type), m_socket(::socket(AF_INET, type | SOCK_CLOEXEC, 0))
+    {
+        const int big = 8 * 1024 * 1024;
+        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length);
+        ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        if (type == SOCK_STREAM)
+            ::listen(m_socket, 1);
+        m_thread = std::thread([this] { Receive(); });
+    }
+    ~ThreadSink()
+    {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_socket);
+    }
+    quint16 Port() const { return m_port; }
+
+private:
+    bool Readable(int fd)
+    {
+        pollfd entry{fd, POLLIN, 0};
+        return ::poll(&entry, 1, 100) > 0;
+    }
+    void Receive()
+    {
+        int from = m_socket;
+        if (m_type == SOCK_STREAM) {
+            while (!m_stop && !Readable(m_socket)) {
+            }
+            from = m_stop ? -1 : ::accept(m_socket, nullptr, nullptr);
+        }
+        std::vector<char> buffer(256 * 1024);
+        while (from >= 0 && !m_stop) {
+            if (Readable(from) && ::recv(from, buffer.data(), buffer.size(), 0) <= 0 && m_type == SOCK_STREAM)
+                break;
+        }
+        if (from >= 0 && from != m_socket)
+            ::close(from);
+    }
+
+    int m_type;
+    int m_socket;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Boxes are only counted: a figure run must never wait for a person.
+class CountingBoxes final : public MessageBoxes {
+public:
+    Answer Show(QWidget *, Icon, const QString &, const QString &text, Buttons) override
+    {
+        ++shown;
+        last = text;
+        return Answer::Ok;
+    }
+    int shown = 0;
+    QString last;
+};
+
+struct BenchWindow {
+    explicit BenchWindow(quint16 port, int transport)
+    {
+        Services services = DesktopServices();
+        services.messageBoxes = &boxes;
+        window = std::make_unique<Quillon>(services);
+        window->Form_Load();
+        window->Transport->setCurrentIndex(transport);
+        window->TargetIP->setEditText(QStringLiteral("127.0.0.1"));
+        window->PortNumber->setEditText(QString::number(port));
+        window->SourcePortNumber->setEditText(QStringLiteral("Random port > 1023"));
+        window->Message->setEditText(QStringLiteral("window send benchmark message"));
+        for (QCheckBox *box : {window->BadPackets, window->NoPriority, window->SendHugePackets, window->ChkRFCMessages})
+            box->setChecked(false);
+    }
+    ~BenchWindow()
+    {
+        if (boxes.shown > 0)
+            PrintNote("message boxes shown: " + std::to_string(boxes.shown) + ", last: " + boxes.last.toStdString());
+    }
+    CountingBoxes boxes;
+    std::unique_ptr<Quillon> window;
+};
+
+void RunEventsFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double Percentile(std::vector<double> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
+}
+
+void Pace(int delayMs, int runMs)
+{
+    ThreadSink sink(SOCK_DGRAM);
+    BenchWindow bench(sink.Port(), 0);
+    Quillon &w = *bench.window;
+    w.SendOptions->setCurrentIndex(3);
+    w.Slider1->setValue(delayMs);
+
+    std::vector<BenchClock::time_point> ticks;
+    QObject::connect(w.tmrSend, &WindowTimer::Timer, [&] { ticks.push_back(BenchClock::now()); });
+    const BenchClock::time_point start = BenchClock::now();
+    w.Scheduler->CmdSend_Click();
+    RunEventsFor(runMs);
+    const std::int32_t sent = w.State.MessagesSent;
+    const double elapsed = MillisecondsSince(start);
+    w.Scheduler->CmdSend_Click();
+
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < ticks.size(); ++i)
+        gaps.push_back(std::chrono::duration<double, std::milli>(ticks[i] - ticks[i - 1]).count());
+    const std::string label = "continuous at " + std::to_string(delayMs) + " ms";
+    PrintFigure(label + ": target rate", 1000.0 / delayMs, "msg/s");
+    PrintFigure(label + ": run length", elapsed, "ms");
+    PrintFigure(label + ": messages counted", sent, "");
+    if (!gaps.empty()) {
+        const double mean = std::accumulate(gaps.begin(), gaps.end(), 0.0) / static_cast<double>(gaps.size());
+        // From the ticks themselves: the first message goes out before the
+        // timer is armed, and the run's ends cut ticks in half.
+        PrintFigure(label + ": rate reached", 1000.0 / mean, "msg/s");
+        PrintFigure(label + ": tick gap mean", mean, "ms");
+        PrintFigure(label + ": tick gap p95", Percentile(gaps, 0.95), "ms");
+        PrintFigure(label + ": tick gap max", *std::max_element(gaps.begin(), gaps.end()), "ms");
+    }
+}
+
+void BurstStall(const char *transport, int sinkType, int transportIndex)
+{
+    constexpr int Rounds = 10;
+    ThreadSink sink(sinkType);
+    BenchWindow bench(sink.Port(), transportIndex);
+    Quillon &w = *bench.window;
+    w.SendOptions->setCurrentIndex(5);
+
+    // The start connects (TCP) and sends the first burst; later bursts are
+    // timer ticks, called here back to back.
+    w.Scheduler->CmdSend_Click();
+    if (w.State.MessagesSent != 500) {
+        PrintNote(std::string("the first burst over ") + transport + " was not counted in full: " +
+                  std::to_string(w.State.MessagesSent));
+        return;
+    }
+    std::vector<double> held;
+    std::vector<double> eventLatency;
+    for (int round = 0; round < Rounds; ++round) {
+        const BenchClock::time_point posted = BenchClock::now();
+        BenchClock::time_point handled{};
+        QTimer::singleShot(0, [&] { handled = BenchClock::now(); });
+        w.Scheduler->Timer2_Timer();
+        held.push_back(MillisecondsSince(posted));
+        QEventLoop loop;
+        loop.processEvents();
+        eventLatency.push_back(std::chrono::duration<double, std::milli>(handled - posted).count());
+        RunEventsFor(20); // lets the socket drain between bursts
+    }
+    w.Scheduler->CmdSend_Click();
+    const std::string label = std::string("burst of 500 over ") + transport;
+    PrintFigure(label + ": window held, median", Percentile(held, 0.5), "ms");
+    PrintFigure(label + ": window held, max", *std::max_element(held.begin(), held.end()), "ms");
+    PrintFigure(label + ": a queued event waited, median", Percentile(eventLatency, 0.5), "ms");
+    PrintFigure(label + ": counted as sent", w.State.MessagesSent, "of " + std::to_string(500 * (Rounds + 1)));
+}
+
+const BenchSection::Register pace10("window: continuous pace at 10 ms", [] { Pace(10, 3000); });
+const BenchSection::Register pace500("window: continuous pace at 500 ms", [] { Pace(500, 5000); });
+const BenchSection::Register burstUdp("window: burst stall over UDP", [] { BurstStall("UDP", SOCK_DGRAM, 0); });
+const BenchSection::Register burstTcp("window: burst stall over TCP", [] { BurstStall("TCP", SOCK_STREAM, 1); });
+} // namespace
