@@ -107,7 +107,8 @@ struct SocketEndpoint::Impl {
     void OnConnectReady();
     void OnConnected();
     void Fail(int number);
-    void OnWriteFailure(int number);
+    void OnPeerClosed(bool reset);
+    void OnSessionFailure(int number);
     bool FlushSome();
     bool WaitForRoom();
     void Append(std::string_view bytes);
@@ -399,13 +400,31 @@ void SocketEndpoint::Impl::Fail(int number)
     PostError(number, SystemErrorText(number));
 }
 
-void SocketEndpoint::Impl::OnWriteFailure(int number)
+void SocketEndpoint::Impl::OnPeerClosed(bool reset)
+{
+    readNotifier.setEnabled(false);
+    if (reset) {
+        writeNotifier.setEnabled(false);
+        pending.clear();
+        pendingOffset = 0;
+    }
+    state = StatePeerClosed;
+    PostClose();
+}
+
+void SocketEndpoint::Impl::OnSessionFailure(int number)
 {
     if (state == StatePeerClosed) {
         // The session is over and already reported as closed.
         writeNotifier.setEnabled(false);
         pending.clear();
         pendingOffset = 0;
+        return;
+    }
+    // A peer that closes with data it has not read resets the session: it
+    // ended the session all the same, and is reported as such.
+    if (number == ECONNRESET || number == EPIPE) {
+        OnPeerClosed(true);
         return;
     }
     Fail(number);
@@ -444,7 +463,7 @@ bool SocketEndpoint::Impl::WaitForRoom()
         if (!WaitWritable(fd, deadline))
             return false;
         if (!FlushSome()) {
-            OnWriteFailure(errno);
+            OnSessionFailure(errno);
             return false;
         }
     }
@@ -490,7 +509,7 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
             if (errno == EINTR)
                 continue;
             if (!IsWouldBlock(errno)) {
-                OnWriteFailure(errno);
+                OnSessionFailure(errno);
                 break;
             }
             written = 0;
@@ -509,7 +528,7 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
     }
     if (state == StateConnected && Pending() > 0) {
         if (!FlushSome())
-            OnWriteFailure(errno);
+            OnSessionFailure(errno);
     }
     WatchWrites();
     return handed;
@@ -522,7 +541,7 @@ bool SocketEndpoint::Impl::Flush(int timeoutMs)
     const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
         if (!FlushSome()) {
-            OnWriteFailure(errno);
+            OnSessionFailure(errno);
             break;
         }
         if (Pending() == 0 || !WaitWritable(fd, deadline))
@@ -545,13 +564,10 @@ void SocketEndpoint::Impl::OnReadable()
             return;
         if (IsUdp())
             return; // stray datagram errors say nothing about our sends
-        if (got == 0) {
-            readNotifier.setEnabled(false);
-            state = StatePeerClosed;
-            PostClose();
-        } else {
-            Fail(errno);
-        }
+        if (got == 0)
+            OnPeerClosed(false);
+        else
+            OnSessionFailure(errno);
         return;
     }
 }
@@ -563,7 +579,7 @@ void SocketEndpoint::Impl::OnWritable()
         return;
     }
     if (!FlushSome())
-        OnWriteFailure(errno);
+        OnSessionFailure(errno);
     if (fd >= 0)
         WatchWrites();
 }
@@ -661,6 +677,9 @@ void SocketEndpoint::Close()
     d->pendingOffset = 0;
     d->attempts.clear();
     d->ForgetAddressing();
+    // A chosen source port belongs to the session it was set for: the connect
+    // command sets it again when wanted, and otherwise the system chooses.
+    d->localPort = 0;
 }
 
 bool SocketEndpoint::Connect()

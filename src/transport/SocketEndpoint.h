@@ -46,7 +46,8 @@ public:
     std::string LocalHostName() const;
     std::int16_t State() const;
 
-    // Harmless on a closed endpoint; never raises CloseEvent.
+    // Harmless on a closed endpoint; never raises CloseEvent. Clears LocalPort,
+    // so a later session gets a port the system chooses unless one is set.
     void Close();
     // TCP only. Starts connecting and returns at once; false when the attempt
     // could not even start (bad port, local port in use, no socket).

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QThreadPool>
 #include <gtest/gtest.h>
 
@@ -158,27 +160,37 @@ TEST(TcpEndpoint, FailedConnectionArrivesLaterAsErrorEvent)
     }
 }
 
-TEST(TcpEndpoint, PeerCloseRaisesCloseEventAndLaterSendsFail)
+TEST(TcpEndpoint, PeerEndingTheSessionRaisesCloseEventAndLaterSendsFail)
 {
-    TcpReceiver receiver;
-    SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
-    QSignalSpy closes(&TCP1, &SocketEndpoint::CloseEvent);
-    QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
-    ASSERT_TRUE(ConnectTo(TCP1, "127.0.0.1", receiver.Port()));
-    ASSERT_TRUE(receiver.WaitForConnection());
-    receiver.CloseConnection();
-    ASSERT_TRUE(closes.wait(5000));
-    EXPECT_EQ(TCP1.State(), SocketEndpoint::StatePeerClosed);
-    EXPECT_FALSE(TCP1.SendData("too late"));
-    DeliverQueuedEvents();
-    EXPECT_EQ(closes.count(), 1);
-    EXPECT_EQ(errors.count(), 0);
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "closed");
+        QTcpServer server;
+        ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+        SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
+        QSignalSpy closes(&TCP1, &SocketEndpoint::CloseEvent);
+        QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
+        ASSERT_TRUE(ConnectTo(TCP1, "127.0.0.1", server.serverPort()));
+        ASSERT_TRUE(WaitUntil([&] { return server.hasPendingConnections(); }));
+        std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        if (reset) {
+            const linger abortive{1, 0};
+            ::setsockopt(static_cast<int>(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        }
+        peer->abort();
+        ASSERT_TRUE(closes.wait(5000));
+        EXPECT_EQ(TCP1.State(), SocketEndpoint::StatePeerClosed);
+        EXPECT_FALSE(TCP1.SendData("too late"));
+        DeliverQueuedEvents();
+        EXPECT_EQ(closes.count(), 1);
+        EXPECT_EQ(errors.count(), 0);
+    }
 }
 
 TEST(TcpEndpoint, WritingIntoAnEndedSessionFailsWithoutEndingTheProcess)
 {
     TcpReceiver receiver;
     SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
+    QSignalSpy closes(&TCP1, &SocketEndpoint::CloseEvent);
     QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
     ASSERT_TRUE(ConnectTo(TCP1, "127.0.0.1", receiver.Port()));
     ASSERT_TRUE(receiver.WaitForConnection());
@@ -189,9 +201,10 @@ TEST(TcpEndpoint, WritingIntoAnEndedSessionFailsWithoutEndingTheProcess)
     for (int i = 0; i < 100 && !failed; ++i)
         failed = !TCP1.SendData("into the void");
     EXPECT_TRUE(failed);
-    EXPECT_EQ(TCP1.State(), SocketEndpoint::StateError);
+    EXPECT_EQ(TCP1.State(), SocketEndpoint::StatePeerClosed);
     DeliverQueuedEvents();
-    EXPECT_EQ(errors.count(), 1);
+    EXPECT_EQ(closes.count(), 1);
+    EXPECT_EQ(errors.count(), 0);
 }
 
 TEST(TcpEndpoint, CloseIsHarmlessInEveryStateAndRaisesNothing)
@@ -275,6 +288,27 @@ TEST(TcpEndpoint, ConnectRefusesToStartWithoutAUsableSetUp)
     SocketEndpoint connected(SocketEndpoint::TcpProtocol);
     ASSERT_TRUE(ConnectTo(connected, "127.0.0.1", receiver.Port()));
     EXPECT_FALSE(connected.Connect()) << "already connected";
+}
+
+TEST(TcpEndpoint, AChosenSourcePortLastsUntilClose)
+{
+    quint16 chosen = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        chosen = probe.serverPort();
+    }
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
+    TCP1.SetLocalPort(chosen);
+    for (const bool firstSession : {true, false}) {
+        ASSERT_TRUE(ConnectTo(TCP1, "127.0.0.1", server.serverPort()));
+        ASSERT_TRUE(WaitUntil([&] { return server.hasPendingConnections(); }));
+        const std::unique_ptr<QTcpSocket> peer(server.nextPendingConnection());
+        EXPECT_EQ(peer->peerPort() == chosen, firstSession);
+        TCP1.Close();
+    }
 }
 
 TEST(TcpEndpoint, BatchIsTheSameStreamAsSingleSends)
