@@ -81,12 +81,12 @@ struct SocketEndpoint::Impl {
     Impl(SocketEndpoint &endpoint, std::int32_t protocolValue);
     ~Impl();
 
-    bool IsUdp() const { return protocol == UdpProtocol; }
+    bool IsUdp() const { return m_protocol == UdpProtocol; }
     std::size_t Send(std::span<const std::string_view> packets)
     {
         return IsUdp() ? UdpSend(packets) : TcpSend(packets);
     }
-    std::size_t Pending() const { return pending.size() - pendingOffset; }
+    std::size_t Pending() const { return m_pending.size() - m_pendingOffset; }
 
     void PostError(int number, const QString &text);
     void PostClose();
@@ -119,42 +119,43 @@ struct SocketEndpoint::Impl {
     void OnReadable();
     void OnWritable();
 
-    SocketEndpoint &q;
-    std::int32_t protocol;
-    std::string remoteHost;
-    std::int32_t remotePort = 0;
-    std::int32_t localPort = 0;
-    std::int16_t state = StateClosed;
-    int fd = -1;
-    int fdFamily = AF_UNSPEC;
+    SocketEndpoint &m_q;
+    std::int32_t m_protocol;
+    std::string m_remoteHost;
+    std::int32_t m_remotePort = 0;
+    std::int32_t m_localPort = 0;
+    std::int16_t m_state = StateClosed;
+    int m_fd = -1;
+    int m_fdFamily = AF_UNSPEC;
     // Bumped by Close: events queued for an older socket are dropped.
-    std::uint64_t generation = 0;
-    QSocketNotifier readNotifier{QSocketNotifier::Read};
-    QSocketNotifier writeNotifier{QSocketNotifier::Write};
+    std::uint64_t m_generation = 0;
+    QSocketNotifier m_readNotifier{QSocketNotifier::Read};
+    QSocketNotifier m_writeNotifier{QSocketNotifier::Write};
 
     // UDP: the target resolved once per addressing.
-    bool udpResolved = false;
-    bool udpLookupReported = false;
-    AddressLookup udpTarget;
-    int lastSendError = 0;
+    bool m_udpResolved = false;
+    bool m_udpLookupReported = false;
+    AddressLookup m_udpTarget;
+    int m_lastSendError = 0;
 
     // TCP
-    std::vector<SocketAddress> attempts;
-    std::size_t attemptIndex = 0;
-    int lastConnectError = 0;
-    std::shared_ptr<LookupToken> lookup;
-    // Bytes the kernel has not taken yet; the front part up to pendingOffset
+    std::vector<SocketAddress> m_attempts;
+    std::size_t m_attemptIndex = 0;
+    int m_lastConnectError = 0;
+    std::shared_ptr<LookupToken> m_lookup;
+    // Bytes the kernel has not taken yet; the front part up to the offset
     // is already written.
-    std::string pending;
-    std::size_t pendingOffset = 0;
+    std::string m_pending;
+    std::size_t m_pendingOffset = 0;
 };
 
-SocketEndpoint::Impl::Impl(SocketEndpoint &endpoint, std::int32_t protocolValue) : q(endpoint), protocol(protocolValue)
+SocketEndpoint::Impl::Impl(SocketEndpoint &endpoint, std::int32_t protocolValue)
+    : m_q(endpoint), m_protocol(protocolValue)
 {
-    readNotifier.setEnabled(false);
-    writeNotifier.setEnabled(false);
-    QObject::connect(&readNotifier, &QSocketNotifier::activated, &q, [this] { OnReadable(); });
-    QObject::connect(&writeNotifier, &QSocketNotifier::activated, &q, [this] { OnWritable(); });
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    QObject::connect(&m_readNotifier, &QSocketNotifier::activated, &m_q, [this] { OnReadable(); });
+    QObject::connect(&m_writeNotifier, &QSocketNotifier::activated, &m_q, [this] { OnWritable(); });
 }
 
 SocketEndpoint::Impl::~Impl()
@@ -165,76 +166,76 @@ SocketEndpoint::Impl::~Impl()
 
 void SocketEndpoint::Impl::PostError(int number, const QString &text)
 {
-    const std::uint64_t forGeneration = generation;
+    const std::uint64_t forGeneration = m_generation;
     QMetaObject::invokeMethod(
-        &q,
+        &m_q,
         [this, forGeneration, number, text] {
-            if (generation == forGeneration)
-                emit q.ErrorEvent(number, text);
+            if (m_generation == forGeneration)
+                emit m_q.ErrorEvent(number, text);
         },
         Qt::QueuedConnection);
 }
 
 void SocketEndpoint::Impl::PostClose()
 {
-    const std::uint64_t forGeneration = generation;
+    const std::uint64_t forGeneration = m_generation;
     QMetaObject::invokeMethod(
-        &q,
+        &m_q,
         [this, forGeneration] {
-            if (generation == forGeneration)
-                emit q.CloseEvent();
+            if (m_generation == forGeneration)
+                emit m_q.CloseEvent();
         },
         Qt::QueuedConnection);
 }
 
 void SocketEndpoint::Impl::ForgetAddressing()
 {
-    udpResolved = false;
-    udpLookupReported = false;
-    udpTarget = {};
-    lastSendError = 0;
+    m_udpResolved = false;
+    m_udpLookupReported = false;
+    m_udpTarget = {};
+    m_lastSendError = 0;
 }
 
 void SocketEndpoint::Impl::CancelLookup()
 {
-    if (!lookup)
+    if (!m_lookup)
         return;
-    std::lock_guard<std::mutex> lock(lookup->mutex);
-    lookup->owner = nullptr;
-    lookup.reset();
+    std::lock_guard<std::mutex> lock(m_lookup->mutex);
+    m_lookup->owner = nullptr;
+    m_lookup.reset();
 }
 
 void SocketEndpoint::Impl::CloseSocket()
 {
     // The event dispatcher must stop watching before the number is reused.
-    readNotifier.setEnabled(false);
-    writeNotifier.setEnabled(false);
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-    fdFamily = AF_UNSPEC;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_fdFamily = AF_UNSPEC;
 }
 
 bool SocketEndpoint::Impl::OpenSocket(int family, int type)
 {
     CloseSocket();
-    fd = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    m_fd = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0)
         return false;
-    if (localPort > 0) {
+    if (m_localPort > 0) {
         const int on = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        const SocketAddress local = AnyAddress(family, static_cast<std::uint16_t>(localPort));
-        if (::bind(fd, local.Get(), local.length) != 0) {
+        ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const SocketAddress local = AnyAddress(family, static_cast<std::uint16_t>(m_localPort));
+        if (::bind(m_fd, local.Get(), local.length) != 0) {
             const int error = errno;
             CloseSocket();
             errno = error;
             return false;
         }
     }
-    fdFamily = family;
-    readNotifier.setSocket(fd);
-    writeNotifier.setSocket(fd);
+    m_fdFamily = family;
+    m_readNotifier.setSocket(m_fd);
+    m_writeNotifier.setSocket(m_fd);
     return true;
 }
 
@@ -242,42 +243,42 @@ bool SocketEndpoint::Impl::OpenSocket(int family, int type)
 
 bool SocketEndpoint::Impl::PrepareUdpTarget()
 {
-    if (!udpResolved) {
-        udpResolved = true;
-        udpLookupReported = false;
-        if (ValidPort(remotePort, 0)) {
-            udpTarget = LookUpAddresses(remoteHost, static_cast<std::uint16_t>(remotePort), SOCK_DGRAM, false);
+    if (!m_udpResolved) {
+        m_udpResolved = true;
+        m_udpLookupReported = false;
+        if (ValidPort(m_remotePort, 0)) {
+            m_udpTarget = LookUpAddresses(m_remoteHost, static_cast<std::uint16_t>(m_remotePort), SOCK_DGRAM, false);
         } else {
-            udpTarget = {};
-            udpTarget.errorNumber = EINVAL;
-            udpTarget.errorText = std::strerror(EINVAL);
+            m_udpTarget = {};
+            m_udpTarget.errorNumber = EINVAL;
+            m_udpTarget.errorText = std::strerror(EINVAL);
         }
     }
-    if (!udpTarget.Ok()) {
+    if (!m_udpTarget.Ok()) {
         // One report per addressing, however many packets follow.
-        if (!udpLookupReported) {
-            udpLookupReported = true;
-            PostError(udpTarget.errorNumber, QString::fromLocal8Bit(udpTarget.errorText.c_str()));
+        if (!m_udpLookupReported) {
+            m_udpLookupReported = true;
+            PostError(m_udpTarget.errorNumber, QString::fromLocal8Bit(m_udpTarget.errorText.c_str()));
         }
         return false;
     }
-    const int family = udpTarget.addresses.front().Family();
-    if (fd >= 0 && fdFamily == family)
+    const int family = m_udpTarget.addresses.front().Family();
+    if (m_fd >= 0 && m_fdFamily == family)
         return true;
     if (!OpenSocket(family, SOCK_DGRAM)) {
         ReportUdpFailure(errno);
         return false;
     }
-    state = StateOpen;
-    readNotifier.setEnabled(true);
+    m_state = StateOpen;
+    m_readNotifier.setEnabled(true);
     return true;
 }
 
 void SocketEndpoint::Impl::ReportUdpFailure(int number)
 {
-    if (number == lastSendError)
+    if (number == m_lastSendError)
         return;
-    lastSendError = number;
+    m_lastSendError = number;
     PostError(number, SystemErrorText(number));
 }
 
@@ -285,7 +286,7 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
 {
     if (packets.empty() || !PrepareUdpTarget())
         return 0;
-    const SocketAddress &target = udpTarget.addresses.front();
+    const SocketAddress &target = m_udpTarget.addresses.front();
     std::vector<mmsghdr> headers(std::min(packets.size(), GatherLimit));
     std::vector<iovec> buffers(headers.size());
     std::size_t sent = 0;
@@ -301,16 +302,16 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
             headers[i].msg_hdr.msg_iov = &buffers[i];
             headers[i].msg_hdr.msg_iovlen = 1;
         }
-        const int done = ::sendmmsg(fd, headers.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
+        const int done = ::sendmmsg(m_fd, headers.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
         if (done > 0) {
             sent += static_cast<std::size_t>(done);
-            lastSendError = 0;
+            m_lastSendError = 0;
             continue;
         }
         const int error = done < 0 ? errno : EIO;
         if (error == EINTR)
             continue;
-        if (IsWouldBlock(error) && WaitWritable(fd, SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs)))
+        if (IsWouldBlock(error) && WaitWritable(m_fd, SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs)))
             continue;
         ReportUdpFailure(error);
         break;
@@ -325,46 +326,46 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
 // false; later such failures arrive as ErrorEvent.
 bool SocketEndpoint::Impl::StartAttempts(std::size_t from, bool synchronous)
 {
-    for (attemptIndex = from; attemptIndex < attempts.size(); ++attemptIndex) {
-        const SocketAddress &address = attempts[attemptIndex];
+    for (m_attemptIndex = from; m_attemptIndex < m_attempts.size(); ++m_attemptIndex) {
+        const SocketAddress &address = m_attempts[m_attemptIndex];
         if (!OpenSocket(address.Family(), SOCK_STREAM)) {
             const int error = errno;
             if (synchronous) {
-                state = StateClosed;
+                m_state = StateClosed;
                 return false;
             }
             Fail(error);
             return true;
         }
-        if (::connect(fd, address.Get(), address.length) == 0) {
+        if (::connect(m_fd, address.Get(), address.length) == 0) {
             OnConnected();
             return true;
         }
         if (errno == EINPROGRESS) {
-            state = StateConnecting;
-            writeNotifier.setEnabled(true);
+            m_state = StateConnecting;
+            m_writeNotifier.setEnabled(true);
             return true;
         }
-        lastConnectError = errno;
+        m_lastConnectError = errno;
         CloseSocket();
     }
     // Refusals are the peer's answer, so they come as events like any other.
-    Fail(lastConnectError);
+    Fail(m_lastConnectError);
     return true;
 }
 
 void SocketEndpoint::Impl::OnLookedUp(const std::shared_ptr<LookupToken> &token, std::uint64_t forGeneration,
                                       const AddressLookup &result)
 {
-    if (token != lookup || forGeneration != generation || state != StateResolving)
+    if (token != m_lookup || forGeneration != m_generation || m_state != StateResolving)
         return;
-    lookup.reset();
+    m_lookup.reset();
     if (!result.Ok()) {
-        state = StateError;
+        m_state = StateError;
         PostError(result.errorNumber, QString::fromLocal8Bit(result.errorText.c_str()));
         return;
     }
-    attempts = result.addresses;
+    m_attempts = result.addresses;
     StartAttempts(0, false);
 }
 
@@ -372,53 +373,53 @@ void SocketEndpoint::Impl::OnConnectReady()
 {
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         error = errno;
     if (error == 0) {
         OnConnected();
         return;
     }
-    lastConnectError = error;
+    m_lastConnectError = error;
     CloseSocket();
-    StartAttempts(attemptIndex + 1, false);
+    StartAttempts(m_attemptIndex + 1, false);
 }
 
 void SocketEndpoint::Impl::OnConnected()
 {
-    state = StateConnected;
-    writeNotifier.setEnabled(false);
-    readNotifier.setEnabled(true);
+    m_state = StateConnected;
+    m_writeNotifier.setEnabled(false);
+    m_readNotifier.setEnabled(true);
 }
 
 void SocketEndpoint::Impl::Fail(int number)
 {
-    state = StateError;
-    readNotifier.setEnabled(false);
-    writeNotifier.setEnabled(false);
-    pending.clear();
-    pendingOffset = 0;
+    m_state = StateError;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    m_pending.clear();
+    m_pendingOffset = 0;
     PostError(number, SystemErrorText(number));
 }
 
 void SocketEndpoint::Impl::OnPeerClosed(bool reset)
 {
-    readNotifier.setEnabled(false);
+    m_readNotifier.setEnabled(false);
     if (reset) {
-        writeNotifier.setEnabled(false);
-        pending.clear();
-        pendingOffset = 0;
+        m_writeNotifier.setEnabled(false);
+        m_pending.clear();
+        m_pendingOffset = 0;
     }
-    state = StatePeerClosed;
+    m_state = StatePeerClosed;
     PostClose();
 }
 
 void SocketEndpoint::Impl::OnSessionFailure(int number)
 {
-    if (state == StatePeerClosed) {
+    if (m_state == StatePeerClosed) {
         // The session is over and already reported as closed.
-        writeNotifier.setEnabled(false);
-        pending.clear();
-        pendingOffset = 0;
+        m_writeNotifier.setEnabled(false);
+        m_pending.clear();
+        m_pendingOffset = 0;
         return;
     }
     // A peer that closes with data it has not read resets the session: it
@@ -434,7 +435,8 @@ void SocketEndpoint::Impl::OnSessionFailure(int number)
 bool SocketEndpoint::Impl::FlushSome()
 {
     while (Pending() > 0) {
-        const ssize_t written = ::send(fd, pending.data() + pendingOffset, Pending(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t written =
+            ::send(m_fd, m_pending.data() + m_pendingOffset, Pending(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -442,14 +444,14 @@ bool SocketEndpoint::Impl::FlushSome()
                 break;
             return false;
         }
-        pendingOffset += static_cast<std::size_t>(written);
+        m_pendingOffset += static_cast<std::size_t>(written);
     }
     if (Pending() == 0) {
-        pending.clear();
-        pendingOffset = 0;
-    } else if (pendingOffset > pending.size() / 2) {
-        pending.erase(0, pendingOffset);
-        pendingOffset = 0;
+        m_pending.clear();
+        m_pendingOffset = 0;
+    } else if (m_pendingOffset > m_pending.size() / 2) {
+        m_pending.erase(0, m_pendingOffset);
+        m_pendingOffset = 0;
     }
     return true;
 }
@@ -460,7 +462,7 @@ bool SocketEndpoint::Impl::WaitForRoom()
         return true;
     const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
     while (Pending() > PendingLimit) {
-        if (!WaitWritable(fd, deadline))
+        if (!WaitWritable(m_fd, deadline))
             return false;
         if (!FlushSome()) {
             OnSessionFailure(errno);
@@ -472,21 +474,21 @@ bool SocketEndpoint::Impl::WaitForRoom()
 
 void SocketEndpoint::Impl::Append(std::string_view bytes)
 {
-    pending.append(bytes.data(), bytes.size());
+    m_pending.append(bytes.data(), bytes.size());
 }
 
 void SocketEndpoint::Impl::WatchWrites()
 {
-    writeNotifier.setEnabled(Pending() > 0);
+    m_writeNotifier.setEnabled(Pending() > 0);
 }
 
 std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> packets)
 {
-    if (state != StateConnected)
+    if (m_state != StateConnected)
         return 0;
     std::vector<iovec> buffers(std::min(packets.size(), GatherLimit));
     std::size_t handed = 0;
-    while (handed < packets.size() && state == StateConnected) {
+    while (handed < packets.size() && m_state == StateConnected) {
         if (Pending() > 0) {
             // Behind bytes still waiting, so the stream keeps its order.
             if (!WaitForRoom())
@@ -504,7 +506,7 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
         message.msg_iovlen = count;
         // sendmsg rather than writev: only send takes MSG_NOSIGNAL, and a
         // closed peer must not raise SIGPIPE.
-        ssize_t written = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t written = ::sendmsg(m_fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -526,7 +528,7 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
             break;
         }
     }
-    if (state == StateConnected && Pending() > 0) {
+    if (m_state == StateConnected && Pending() > 0) {
         if (!FlushSome())
             OnSessionFailure(errno);
     }
@@ -536,7 +538,7 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
 
 bool SocketEndpoint::Impl::Flush(int timeoutMs)
 {
-    if (fd < 0 || Pending() == 0)
+    if (m_fd < 0 || Pending() == 0)
         return Pending() == 0;
     const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
@@ -544,7 +546,7 @@ bool SocketEndpoint::Impl::Flush(int timeoutMs)
             OnSessionFailure(errno);
             break;
         }
-        if (Pending() == 0 || !WaitWritable(fd, deadline))
+        if (Pending() == 0 || !WaitWritable(m_fd, deadline))
             break;
     }
     WatchWrites();
@@ -555,7 +557,7 @@ void SocketEndpoint::Impl::OnReadable()
 {
     char discard[ReadChunk];
     for (int i = 0; i < ReadsPerWakeUp; ++i) {
-        const ssize_t got = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT);
+        const ssize_t got = ::recv(m_fd, discard, sizeof discard, MSG_DONTWAIT);
         if (got > 0)
             continue;
         if (got < 0 && errno == EINTR)
@@ -574,13 +576,13 @@ void SocketEndpoint::Impl::OnReadable()
 
 void SocketEndpoint::Impl::OnWritable()
 {
-    if (state == StateConnecting) {
+    if (m_state == StateConnecting) {
         OnConnectReady();
         return;
     }
     if (!FlushSome())
         OnSessionFailure(errno);
-    if (fd >= 0)
+    if (m_fd >= 0)
         WatchWrites();
 }
 
@@ -594,47 +596,47 @@ SocketEndpoint::~SocketEndpoint() = default;
 
 std::int32_t SocketEndpoint::Protocol() const
 {
-    return d->protocol;
+    return d->m_protocol;
 }
 
 void SocketEndpoint::SetProtocol(std::int32_t protocol)
 {
-    if (protocol == d->protocol)
+    if (protocol == d->m_protocol)
         return;
     Close();
-    d->protocol = protocol;
+    d->m_protocol = protocol;
 }
 
 const std::string &SocketEndpoint::RemoteHost() const
 {
-    return d->remoteHost;
+    return d->m_remoteHost;
 }
 
 void SocketEndpoint::SetRemoteHost(const std::string &host)
 {
-    d->remoteHost = host;
+    d->m_remoteHost = host;
     d->ForgetAddressing();
 }
 
 std::int32_t SocketEndpoint::RemotePort() const
 {
-    return d->remotePort;
+    return d->m_remotePort;
 }
 
 void SocketEndpoint::SetRemotePort(std::int32_t port)
 {
-    d->remotePort = port;
+    d->m_remotePort = port;
     d->ForgetAddressing();
 }
 
 std::int32_t SocketEndpoint::LocalPort() const
 {
-    return d->localPort;
+    return d->m_localPort;
 }
 
 void SocketEndpoint::SetLocalPort(std::int32_t port)
 {
-    d->localPort = port;
+    d->m_localPort = port;
 }
 
 std::string SocketEndpoint::LocalIP() const
@@ -661,37 +663,37 @@ std::string SocketEndpoint::LocalHostName() const
 
 std::int16_t SocketEndpoint::State() const
 {
-    return d->state;
+    return d->m_state;
 }
 
 void SocketEndpoint::Close()
 {
     // A disconnect right after a burst should not drop what is still queued.
-    if (d->state == StateConnected && d->Pending() > 0)
+    if (d->m_state == StateConnected && d->Pending() > 0)
         d->Flush(1000);
-    ++d->generation;
+    ++d->m_generation;
     d->CancelLookup();
     d->CloseSocket();
-    d->state = StateClosed;
-    d->pending.clear();
-    d->pendingOffset = 0;
-    d->attempts.clear();
+    d->m_state = StateClosed;
+    d->m_pending.clear();
+    d->m_pendingOffset = 0;
+    d->m_attempts.clear();
     d->ForgetAddressing();
     // A chosen source port belongs to the session it was set for: the connect
     // command sets it again when wanted, and otherwise the system chooses.
-    d->localPort = 0;
+    d->m_localPort = 0;
 }
 
 bool SocketEndpoint::Connect()
 {
-    if (d->IsUdp() || d->state != StateClosed)
+    if (d->IsUdp() || d->m_state != StateClosed)
         return false;
-    if (d->remoteHost.empty() || !ValidPort(d->remotePort, 1) || !ValidPort(d->localPort, 0))
+    if (d->m_remoteHost.empty() || !ValidPort(d->m_remotePort, 1) || !ValidPort(d->m_localPort, 0))
         return false;
-    const auto port = static_cast<std::uint16_t>(d->remotePort);
-    AddressLookup numeric = LookUpAddresses(d->remoteHost, port, SOCK_STREAM, true);
+    const auto port = static_cast<std::uint16_t>(d->m_remotePort);
+    AddressLookup numeric = LookUpAddresses(d->m_remoteHost, port, SOCK_STREAM, true);
     if (numeric.Ok()) {
-        d->attempts = std::move(numeric.addresses);
+        d->m_attempts = std::move(numeric.addresses);
         return d->StartAttempts(0, true);
     }
     if (!numeric.NeedsNameLookup())
@@ -700,10 +702,10 @@ bool SocketEndpoint::Connect()
     // A name may take the resolver seconds: look it up off this thread.
     auto token = std::make_shared<LookupToken>();
     token->owner = this;
-    d->lookup = token;
-    d->state = StateResolving;
-    const std::uint64_t forGeneration = d->generation;
-    const std::string host = d->remoteHost;
+    d->m_lookup = token;
+    d->m_state = StateResolving;
+    const std::uint64_t forGeneration = d->m_generation;
+    const std::string host = d->m_remoteHost;
     QThreadPool::globalInstance()->start([token, host, port, forGeneration] {
         AddressLookup result = LookUpAddresses(host, port, SOCK_STREAM, false);
         std::lock_guard<std::mutex> lock(token->mutex);
