@@ -6,72 +6,60 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QString>
-#include <QStringList>
+#include <QGroupBox>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
 
-// The real main window, loaded on the offscreen platform, with dialogs and
-// the clock answered by the test. Settings come from the isolated store.
-class SendingWindow {
-public:
-    SendingWindow()
+// The real main window, loaded offscreen, with dialogs and clock answered by
+// the test. Earlier windows saved their settings, so each starts from the
+// same plain choices: UDP, "Send message once", no packet options.
+struct SendingWindow {
+    SendingWindow(const QString &host = QStringLiteral("127.0.0.1"), quint16 port = 514)
+        : window(std::make_unique<Quillon>(services.Get()))
     {
-        window = std::make_unique<Quillon>(services.Get());
         window->Form_Load();
-        // Earlier windows of the same test program saved their settings;
-        // start every test from the same plain choices.
-        SelectTransport(0);
-        SelectSendOption(0);
-        SetSourcePort(QStringLiteral("Random port > 1023"));
+        window->Transport->setCurrentIndex(0);
+        window->SendOptions->setCurrentIndex(0);
+        window->SourcePortNumber->setEditText(QStringLiteral("Random port > 1023"));
+        window->TargetIP->setEditText(host);
+        window->PortNumber->setEditText(QString::number(port));
+        window->Message->setEditText(QStringLiteral("test message"));
         for (QCheckBox *box : {window->BadPackets, window->NoPriority, window->SendHugePackets, window->AddCRLF,
                                window->ChkRFCMessages, window->ChkPriority})
             box->setChecked(false);
     }
-
-    Quillon &operator*() { return *window; }
     Quillon *operator->() { return window.get(); }
-
-    void SetTarget(const QString &host, quint16 port)
+    QString Status() { return window->StatusBar1->PanelText(1); }
+    bool FramesEnabled(bool enabled)
     {
-        window->TargetIP->setEditText(host);
-        window->PortNumber->setEditText(QString::number(port));
+        for (int i = 0; i <= 10; ++i)
+            if (window->Frame1[i]->isEnabled() != enabled)
+                return false;
+        return true;
     }
-    void SetSourcePort(const QString &text) { window->SourcePortNumber->setEditText(text); }
-    void SetMessage(const QString &text) { window->Message->setEditText(text); }
-    // Selecting by code runs the list's handler, as a user's choice would.
-    void SelectSendOption(int index) { window->SendOptions->setCurrentIndex(index); }
-    void SelectTransport(int index) { window->Transport->setCurrentIndex(index); }
 
     AnsweringServices services;
     std::unique_ptr<Quillon> window;
 };
 
-// Moves the test clock on from the event loop, while a handler waits in its
-// loop, and notes every text panel 1 shows meanwhile.
-class ClockDriver {
-public:
-    ClockDriver(SendingWindow &window, int stepMilliseconds) : m_window(window)
+// Runs from the event loop while a handler waits in its loop: moves the test
+// clock on and notes each new text of panel 1.
+struct ClockDriver {
+    ClockDriver(SendingWindow &w, int stepMs, std::function<void(int)> onTick = {})
     {
-        m_timer.setInterval(0);
-        QObject::connect(&m_timer, &QTimer::timeout, [this, stepMilliseconds] {
-            const QString text = m_window->StatusBar1->PanelText(1);
-            if (seen.isEmpty() || seen.back() != text)
-                seen.append(text);
-            m_window.services.clock.AdvanceMilliseconds(stepMilliseconds);
+        QObject::connect(&timer, &QTimer::timeout, [this, &w, stepMs, onTick] {
+            if (seen.isEmpty() || seen.back() != w.Status())
+                seen.append(w.Status());
+            // A wait that should have ended by other means still ends.
+            w.services.clock.AdvanceMilliseconds(++ticks > 500 ? 20000 : stepMs);
             if (onTick)
-                onTick();
+                onTick(ticks);
         });
-        m_timer.start();
+        timer.start(0);
     }
-    void Stop() { m_timer.stop(); }
-
+    QTimer timer;
     QStringList seen;
-    std::function<void()> onTick;
-
-private:
-    SendingWindow &m_window;
-    QTimer m_timer;
+    int ticks = 0;
 };

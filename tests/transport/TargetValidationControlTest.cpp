@@ -1,61 +1,44 @@
-#include "transport/TargetValidationControl.h"
 #include "support/SendingWindow.h"
+#include "transport/TargetValidationControl.h"
 #include "window/FocusLineEdit.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-const QString Random = QStringLiteral("Random port > 1023");
-
-TEST(TargetValidationControl, RewritesTheFieldsAndRefusesTheTwoMistakes)
+TEST(TargetValidation, RewritesTheFieldsAndRefusesAClashBeforeAnEmptyTarget)
 {
-    enum class Box { None, Clash, Target };
+    const QString random = QStringLiteral("Random port > 1023");
+    const QString clash = QStringLiteral("Sorry, Source and Destination ports must not be set to the same value");
+    const QString noTarget = QStringLiteral("Please specify a valid target IP address or host name");
     struct Case {
-        QString priority, port, sourcePort, target;
-        QString priorityAfter, portAfter, sourcePortAfter;
-        Box box;
+        QString priority, port, source, target, priorityAfter, portAfter, sourceAfter, box;
     };
     const Case cases[] = {
-        {"300", "", "0", "localhost", "191", "514", Random, Box::None},
-        {"abc", "70000", "abc", "127.0.0.1", "0", "514", Random, Box::None},
-        {"Random", "0", "", "host", "0", "514", Random, Box::None},
-        {"13", "1468", "2000", "host", "13", "1468", "2000", Box::None},
-        {"13", "514", "70000", "host", "13", "514", Random, Box::None},
-        {"13", "514", Random, "host", "13", "514", Random, Box::None},
-        {"13", "514", "514.0", "host", "13", "514", "514", Box::Clash},
-        {"13", "514", "600", "   ", "13", "514", "600", Box::Target},
-        {"13", "", "514", "", "13", "514", "514", Box::Clash},
+        {"300", "", "0", "localhost", "191", "514", random, ""},
+        {"abc", "70000", "abc", "h", "0", "514", random, ""},
+        {"Random", "0", "", "h", "0", "514", random, ""},
+        {"255", "1468", "2000", "h", "255", "1468", "2000", ""},
+        {"13", "&H5BC", "70000", "h", "13", "1468", random, ""},
+        {"13", "514", "514.0", "h", "13", "514", "514", clash},
+        {"13", "514", "600", "   ", "13", "514", "600", noTarget},
+        {"13", "", "514", "", "13", "514", "514", clash},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE((c.priority + '|' + c.port + '|' + c.sourcePort + '|' + c.target).toStdString());
-        SendingWindow window;
-        window->TxtPriority->setText(c.priority);
-        window->PortNumber->setEditText(c.port);
-        window->SourcePortNumber->setEditText(c.sourcePort);
-        window->TargetIP->setEditText(c.target);
-
-        const bool accepted = window->Validation->ValidateTargetAndPorts();
-        EXPECT_EQ(window->TxtPriority->text(), c.priorityAfter);
-        EXPECT_EQ(window->PortNumber->currentText(), c.portAfter);
-        EXPECT_EQ(window->SourcePortNumber->currentText(), c.sourcePortAfter);
-        EXPECT_EQ(window->TargetIP->currentText(), c.target);
-        EXPECT_EQ(accepted, c.box == Box::None);
-
-        const auto &shown = window.services.boxes.shown;
-        if (c.box == Box::None) {
-            EXPECT_TRUE(shown.empty());
-            continue;
-        }
-        ASSERT_EQ(shown.size(), 1u);
-        EXPECT_EQ(shown[0].icon, MessageBoxes::Icon::Information);
-        EXPECT_EQ(shown[0].buttons, MessageBoxes::Buttons::Ok);
-        if (c.box == Box::Clash) {
-            EXPECT_EQ(shown[0].title, QStringLiteral("Source and Destination ports must not be the same"));
-            EXPECT_EQ(shown[0].text,
-                      QStringLiteral("Sorry, Source and Destination ports must not be set to the same value"));
-        } else {
-            EXPECT_EQ(shown[0].title, QStringLiteral("Invalid target address"));
-            EXPECT_EQ(shown[0].text, QStringLiteral("Please specify a valid target IP address or host name"));
+        SCOPED_TRACE((c.priority + '|' + c.port + '|' + c.source + '|' + c.target).toStdString());
+        SendingWindow w(c.target);
+        w->TxtPriority->setText(c.priority);
+        w->PortNumber->setEditText(c.port);
+        w->SourcePortNumber->setEditText(c.source);
+        EXPECT_EQ(w->Validation->ValidateTargetAndPorts(), c.box.isEmpty());
+        EXPECT_EQ(w->TxtPriority->text() + '|' + w->PortNumber->currentText() + '|' + w->SourcePortNumber->currentText(),
+                  c.priorityAfter + '|' + c.portAfter + '|' + c.sourceAfter);
+        const auto &shown = w.services.boxes.shown;
+        ASSERT_EQ(shown.size(), c.box.isEmpty() ? 0u : 1u);
+        if (!shown.empty()) {
+            EXPECT_EQ(shown[0].text, c.box);
+            EXPECT_EQ(shown[0].icon, MessageBoxes::Icon::Information);
+            EXPECT_EQ(shown[0].title, c.box == clash ? QStringLiteral("Source and Destination ports must not be the same")
+                                                     : QStringLiteral("Invalid target address"));
         }
     }
 }
