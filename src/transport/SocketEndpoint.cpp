@@ -24,7 +24,7 @@ namespace {
 // Beyond this a slow receiver makes SendData wait instead of the buffer
 // growing without bound.
 constexpr std::size_t PendingLimit = 4 * 1024 * 1024;
-constexpr int DrainWaitMs = 5000;
+constexpr int DrainWaitMs = 2000;
 // A datagram send finds the buffer full only for moments.
 constexpr int UdpWriteWaitMs = 1000;
 // The kernel's limit on messages per sendmmsg and buffers per sendmsg.
@@ -147,6 +147,7 @@ struct SocketEndpoint::Impl {
     // is already written.
     std::string m_pending;
     std::size_t m_pendingOffset = 0;
+    bool m_drainStalled = false;
 };
 
 SocketEndpoint::Impl::Impl(SocketEndpoint &endpoint, std::int32_t protocolValue)
@@ -458,12 +459,23 @@ bool SocketEndpoint::Impl::FlushSome()
 
 bool SocketEndpoint::Impl::WaitForRoom()
 {
-    if (Pending() <= PendingLimit)
+    if (Pending() > PendingLimit && !FlushSome()) {
+        OnSessionFailure(errno);
+        return false;
+    }
+    if (Pending() <= PendingLimit) {
+        m_drainStalled = false;
         return true;
+    }
+    // After one wait in vain, a burst must not wait again for every packet.
+    if (m_drainStalled)
+        return false;
     const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
     while (Pending() > PendingLimit) {
-        if (!WaitWritable(m_fd, deadline))
+        if (!WaitWritable(m_fd, deadline)) {
+            m_drainStalled = true;
             return false;
+        }
         if (!FlushSome()) {
             OnSessionFailure(errno);
             return false;
@@ -677,6 +689,7 @@ void SocketEndpoint::Close()
     d->m_state = StateClosed;
     d->m_pending.clear();
     d->m_pendingOffset = 0;
+    d->m_drainStalled = false;
     d->m_attempts.clear();
     d->ForgetAddressing();
     // A chosen source port belongs to the session it was set for: the connect

@@ -360,3 +360,27 @@ TEST(TcpEndpoint, SlowReaderGetsEveryByteInOrder)
         EXPECT_TRUE(received == expected);
     }
 }
+
+// Packets refused while the buffer is full leave no part in the stream.
+TEST(TcpEndpoint, AReceiverThatStopsReadingGetsOnlyWholePacketsAndAllAccepted)
+{
+    SlowReader reader;
+    SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
+    ASSERT_TRUE(ConnectTo(TCP1, "127.0.0.1", reader.Port()));
+    std::string expected;
+    int refused = 0;
+    for (int i = 0; i < 16 * 1024 && refused < 20; ++i) {
+        const std::string packet = NumberedPacket(i, 4096);
+        if (TCP1.SendData(packet))
+            expected += packet;
+        else
+            ++refused;
+    }
+    EXPECT_EQ(refused, 20);
+    reader.Start();
+    EXPECT_TRUE(WaitUntil([&] { return TCP1.PendingBytes() == 0; }, 30000));
+    TCP1.Close();
+    const std::string received = reader.Finish();
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
+}
