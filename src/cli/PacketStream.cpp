@@ -30,12 +30,17 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
     m_priorityInputs.priorityText = std::to_string(options.priority);
     m_priorityInputs.facilityIndex = options.facilityIndex;
     m_priorityInputs.levelIndex = options.levelIndex;
+    // A typed priority draws nothing and reads the same for every message, so
+    // it is read once instead of parsing its text per message.
+    if (options.usePriority)
+        m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
 }
 
 std::string PacketStream::Next()
 {
     const ComposedMessage message = m_composer.ComposeMessage(m_kind);
-    m_state.Priority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    m_state.Priority =
+        m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
     return BuildSyslogPacket(m_state.Priority, message.OriginalAddressText, message.RfcHeaderText, message.MessageBody,
                              m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
 }

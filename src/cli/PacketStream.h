@@ -7,6 +7,7 @@
 #include "engine/Priority.h"
 #include "sources/SourceFile.h"
 
+#include <optional>
 #include <string>
 
 // The packets of a run, composed one at a time exactly as the window's send
@@ -31,6 +32,7 @@ private:
     SourceFile m_source;
     MessageComposer m_composer;
     SendingKind m_kind;
+    std::optional<std::int16_t> m_typedPriority;
     bool m_noPriority;
     bool m_oversize;
     bool m_crlf;

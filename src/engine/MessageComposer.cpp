@@ -5,6 +5,7 @@
 #include "common/TextHelpers.h"
 #include "sources/SourceFile.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -26,6 +27,30 @@ std::string ReplaceAll(std::string_view text, std::string_view mark, std::string
     return out;
 }
 
+char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Looked for in every message, so without lower-casing a copy of the text:
+// that copy was over half the cost of composing a long message.
+bool ContainsNoCase(std::string_view text, std::string_view lowerPhrase)
+{
+    const char lower = lowerPhrase.front();
+    const char upper = static_cast<char>(lower - ('a' - 'A'));
+    for (std::size_t at = 0; at + lowerPhrase.size() <= text.size(); ++at) {
+        at = std::min(text.find(lower, at), text.find(upper, at));
+        if (at == std::string_view::npos || at + lowerPhrase.size() > text.size())
+            return false;
+        std::size_t i = 1;
+        while (i < lowerPhrase.size() && LowerAscii(text[at + i]) == lowerPhrase[i])
+            ++i;
+        if (i == lowerPhrase.size())
+            return true;
+    }
+    return false;
+}
+
 std::string SourceTextFor(const std::string &address)
 {
     if (!IsDottedQuad(address))
@@ -44,11 +69,9 @@ std::string TwoDigits(int value)
 }
 } // namespace
 
-MessageComposer::MessageComposer(SendState &state, const ComposeInputs &inputs, const Clock &clock,
-                                 SourceFile &source)
+MessageComposer::MessageComposer(SendState &state, const ComposeInputs &inputs, const Clock &clock, SourceFile &source)
     : m_state(state), m_inputs(inputs), m_clock(clock), m_source(source)
-{
-}
+{}
 
 ComposedMessage MessageComposer::ComposeMessage(SendingKind kind)
 {
@@ -62,7 +85,7 @@ ComposedMessage MessageComposer::ComposeMessage(SendingKind kind)
 std::string MessageComposer::Body()
 {
     const std::string &text = m_state.MessageText;
-    if (ToLowerAscii(text).find(MessageEntries::NumberedPhrase) != std::string::npos) {
+    if (ContainsNoCase(text, MessageEntries::NumberedPhrase)) {
         // 64 bits, so a counter stored out of range wraps instead of overflowing.
         const std::int64_t next = static_cast<std::int64_t>(m_state.SequenceNumber) + 1;
         m_state.SequenceNumber = next >= CounterWrap ? 0 : static_cast<std::int32_t>(next);
