@@ -421,10 +421,8 @@ void Quillon::BuildControls()
     fit(CmdSend->sizeHint(), SendRect);
     fit(Command1[0]->sizeHint(), ToggleControlsRect);
     for (std::size_t i = 0; i < PanelTexts.size(); ++i) {
-        QLabel *panel = StatusBar1->Panel(static_cast<int>(i) + 1);
-        const int frame = 2 * panel->frameWidth() + 2 * panel->margin() + 4;
-        const int text = panel->fontMetrics().horizontalAdvance(Text(PanelTexts[i]));
-        fit(QSize(text + frame, 1), DesignRect{0, 0, HundredthsMmToTwips(PanelWidths[i]), 1000});
+        const QLabel *panel = StatusBar1->Panel(static_cast<int>(i) + 1);
+        fit(QSize(panel->sizeHint().width(), 1), DesignRect{0, 0, HundredthsMmToTwips(PanelWidths[i]), 1000});
     }
     // Whole hundredths keep the factor readable when it is printed.
     PixelsPerTwip = std::ceil(scale * 100.0) / 100.0 / DesignTwipsPerPixel;
@@ -436,8 +434,11 @@ void Quillon::BuildControls()
     }
 
     const auto place = [this](QWidget *widget, const DesignRect &rect) {
-        widget->setGeometry(TwipsToPixels(rect.left), TwipsToPixels(rect.top), TwipsToPixels(rect.width),
-                            TwipsToPixels(rect.height));
+        // Edges are rounded, not sizes, so that neighbours stay apart.
+        const int left = TwipsToPixels(rect.left);
+        const int top = TwipsToPixels(rect.top);
+        widget->setGeometry(left, top, TwipsToPixels(rect.left + rect.width) - left,
+                            TwipsToPixels(rect.top + rect.height) - top);
         widget->setFixedSize(widget->size());
     };
     place(FrameMain, FrameMainRect);
@@ -455,16 +456,15 @@ void Quillon::BuildControls()
     std::array<int, 6> panelWidths{};
     for (std::size_t i = 0; i < panelWidths.size(); ++i)
         panelWidths[i] = TwipsToPixels(HundredthsMmToTwips(PanelWidths[i]));
-    // The panels fill the bar; the bar's own spacing comes out of the first.
-    const int gaps = 6 * (StatusBar1->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) > 0
-                              ? StatusBar1->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing)
-                              : 6) +
-                     8;
-    int used = gaps;
+    // The panels fill the bar; its spacing and margins come out of the first.
+    const int spacing = std::max(6, StatusBar1->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing));
+    int used = 6 * spacing + 8 + 4;
     for (int width : panelWidths)
         used += width;
     panelWidths[0] -= std::max(0, used - TwipsToPixels(ClientWidth));
     StatusBar1->SetPanelWidths(panelWidths);
+    // The bar puts its panels flush right; keep the last border off the edge.
+    StatusBar1->setContentsMargins(0, 0, 3, 0);
 
     const int clientHeight = std::max(TwipsToPixels(ClientHeight),
                                       TwipsToPixels(FrameControlsRect.top + FrameControlsRect.height +
