@@ -100,8 +100,7 @@ void CountMessageSent(SendState &state)
 
 PacketSender::PacketSender(SendState &state, const PacketOptions &options, SocketEndpoint &udp, SocketEndpoint &tcp)
     : m_state(state), m_options(options), UDP1(udp), TCP1(tcp)
-{
-}
+{}
 
 void PacketSender::SendSyslogPacket(std::int16_t priority, std::string_view originalAddressText,
                                     std::string_view rfcHeaderText, std::string_view messageBody)

@@ -53,7 +53,8 @@ std::string TabField(std::string_view line, std::int32_t n)
     return std::string(line.substr(from, end == std::string_view::npos ? end : end - from));
 }
 
-SourceFile::SourceFile(SendState &state) : m_state(state) {}
+SourceFile::SourceFile(SendState &state) : m_state(state)
+{}
 
 SourceFile::~SourceFile()
 {
@@ -195,8 +196,8 @@ bool SourceFile::FindSyslogPayload(std::string &payload)
         from = candidate + 2;
         if (!PriorityPartFollows(data, candidate))
             continue;
-        const std::size_t length = static_cast<unsigned char>(data[candidate + 2]) * 256u +
-                                   static_cast<unsigned char>(data[candidate + 3]);
+        const std::size_t length =
+            static_cast<unsigned char>(data[candidate + 2]) * 256u + static_cast<unsigned char>(data[candidate + 3]);
         if (length < 10)
             continue;
         const std::size_t start = candidate + 6;

@@ -18,39 +18,15 @@ struct ReadCase {
 
 TEST(ReadNumber, TakesTheNumberAtTheStartOfTheText)
 {
+    // Blanks inside a number are skipped too; an exponent without digits is
+    // not part of the number.
     const ReadCase cases[] = {
-        {"514", 514},
-        {"  514", 514},
-        {"\t\n514", 514},
-        {"5 1 4", 514}, // blanks inside a number are skipped too
-        {"514abc", 514},
-        {"12.5", 12.5},
-        {".5", 0.5},
-        {"-.5", -0.5},
-        {"5.", 5},
-        {"-1", -1},
-        {"+7", 7},
-        {"- 7", -7},
-        {"1e3", 1000},
-        {"1E+2", 100},
-        {"25e-1", 2.5},
-        {"1D2", 100},
-        {"2e", 2}, // an exponent without digits is not part of the number
-        {"2e+", 2},
-        {"&H1F", 31},
-        {"&hff", 255},
-        {"&O17", 15},
-        {"&H", 0},
-        {"&X1", 0},
-        {"", 0},
-        {"abc", 0},
-        {"-", 0},
-        {".", 0},
-        {"0x10", 0},
-        {"inf", 0},
-        {"nan", 0},
-        {"Random", 0},
-        {"1,5", 1},
+        {"514", 514},  {"  514", 514}, {"\t\n514", 514}, {"5 1 4", 514}, {"514abc", 514}, {"12.5", 12.5},
+        {".5", 0.5},   {"-.5", -0.5},  {"5.", 5},        {"-1", -1},     {"+7", 7},       {"- 7", -7},
+        {"1e3", 1000}, {"1E+2", 100},  {"25e-1", 2.5},   {"1D2", 100},   {"2e", 2},       {"2e+", 2},
+        {"&H1F", 31},  {"&hff", 255},  {"&O17", 15},     {"&H", 0},      {"&X1", 0},      {"", 0},
+        {"abc", 0},    {"-", 0},       {".", 0},         {"0x10", 0},    {"inf", 0},      {"nan", 0},
+        {"Random", 0}, {"1,5", 1},
     };
     for (const auto &c : cases)
         EXPECT_EQ(ReadNumber(c.text), c.expected) << '"' << c.text << '"';
@@ -71,8 +47,8 @@ TEST(ReadNumber, IgnoresTheLocaleDecimalSeparator)
     QTemporaryDir folder;
     bool found = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
     if (!found && folder.isValid()) {
-        const int built = QProcess::execute(
-            "localedef", {"-i", "de_DE", "-f", "UTF-8", folder.filePath("de_DE.UTF-8")});
+        const int built =
+            QProcess::execute("localedef", {"-i", "de_DE", "-f", "UTF-8", folder.filePath("de_DE.UTF-8")});
         if (built == 0 || built == 1) {
             qputenv("LOCPATH", folder.path().toLocal8Bit());
             found = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
@@ -115,9 +91,22 @@ TEST(RoundHalfEven, RoundsHalvesToTheEvenNeighbour)
         std::int64_t expected;
     };
     const Case cases[] = {
-        {12.5, 12},  {13.5, 14}, {0.5, 0},    {1.5, 2},    {2.5, 2},   {-0.5, 0}, {-1.5, -2},
-        {-2.5, -2},  {12.4, 12}, {12.6, 13},  {-12.6, -13}, {191, 191}, {0, 0},   {std::nan(""), 0},
-        {1e300, static_cast<std::int64_t>(9.2e18)}, {-1e300, -static_cast<std::int64_t>(9.2e18)},
+        {12.5, 12},
+        {13.5, 14},
+        {0.5, 0},
+        {1.5, 2},
+        {2.5, 2},
+        {-0.5, 0},
+        {-1.5, -2},
+        {-2.5, -2},
+        {12.4, 12},
+        {12.6, 13},
+        {-12.6, -13},
+        {191, 191},
+        {0, 0},
+        {std::nan(""), 0},
+        {1e300, static_cast<std::int64_t>(9.2e18)},
+        {-1e300, -static_cast<std::int64_t>(9.2e18)},
     };
     for (const auto &c : cases)
         EXPECT_EQ(RoundHalfEven(c.value), c.expected) << c.value;
@@ -130,8 +119,15 @@ TEST(ShortestDecimal, WritesPlainDecimalThatReadsBack)
         const char *expected;
     };
     const Case cases[] = {
-        {514, "514"},   {12.5, "12.5"}, {0, "0"},       {-0.0, "0"},          {-3, "-3"},
-        {0.1, "0.1"},   {1e20, "100000000000000000000"}, {0.001, "0.001"}, {2147483647, "2147483647"},
+        {514, "514"},
+        {12.5, "12.5"},
+        {0, "0"},
+        {-0.0, "0"},
+        {-3, "-3"},
+        {0.1, "0.1"},
+        {1e20, "100000000000000000000"},
+        {0.001, "0.001"},
+        {2147483647, "2147483647"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(ShortestDecimal(c.value), c.expected) << c.value;

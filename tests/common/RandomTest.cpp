@@ -51,7 +51,8 @@ TEST(NextRandom, EveryRunDrawsTheSameSequence)
     const QString self = QCoreApplication::applicationFilePath();
     auto firstDraws = [&] {
         QProcess child;
-        child.start(self, {"--gtest_filter=NextRandomChild.DISABLED_PrintFirstDraws", "--gtest_also_run_disabled_tests"});
+        child.start(self,
+                    {"--gtest_filter=NextRandomChild.DISABLED_PrintFirstDraws", "--gtest_also_run_disabled_tests"});
         child.waitForFinished(30000);
         const QString out = QString::fromUtf8(child.readAllStandardOutput());
         const auto at = out.indexOf("DRAWS:");

@@ -12,11 +12,7 @@ TEST(TrimAtNul, KeepsTheTextBeforeTheFirstNul)
         std::string text, expected;
     };
     const Case cases[] = {
-        {"C:\\path\0\0\0"s, "C:\\path"},
-        {"abc"s, "abc"},
-        {""s, ""},
-        {"\0abc"s, ""},
-        {"a\0b\0c"s, "a"},
+        {"C:\\path\0\0\0"s, "C:\\path"}, {"abc"s, "abc"}, {""s, ""}, {"\0abc"s, ""}, {"a\0b\0c"s, "a"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(TrimAtNul(c.text), c.expected);

@@ -314,11 +314,26 @@ TEST(IsDottedQuad, AcceptsFourGroupsOfDigitsUpTo255)
         bool expected;
     };
     const Case cases[] = {
-        {"10.0.0.1", true},          {"010.000.000.001", true}, {"255.255.255.255", true}, {"0.0.0.0", true},
-        {"0000000010.0.0.1", true},  {"10.0.0", false},         {"10.0.0.1.", false},       {"10..0.1", false},
-        {"10.0.0.256", false},       {"10.0.0.-1", false},      {" 10.0.0.1", false},       {"10.0.0.1 ", false},
-        {"a.b.c.d", false},          {"", false},               {"...", false},             {"1.2.3.4.5", false},
-        {"1e2.0.0.1", false},        {"+1.0.0.1", false},       {"10.0.0.1\0"s, false},     {"99999999999.0.0.1", false},
+        {"10.0.0.1", true},
+        {"010.000.000.001", true},
+        {"255.255.255.255", true},
+        {"0.0.0.0", true},
+        {"0000000010.0.0.1", true},
+        {"10.0.0", false},
+        {"10.0.0.1.", false},
+        {"10..0.1", false},
+        {"10.0.0.256", false},
+        {"10.0.0.-1", false},
+        {" 10.0.0.1", false},
+        {"10.0.0.1 ", false},
+        {"a.b.c.d", false},
+        {"", false},
+        {"...", false},
+        {"1.2.3.4.5", false},
+        {"1e2.0.0.1", false},
+        {"+1.0.0.1", false},
+        {"10.0.0.1\0"s, false},
+        {"99999999999.0.0.1", false},
         {".10.0.0", false},
     };
     for (const auto &c : cases)
@@ -331,8 +346,9 @@ TEST(ComposerDrawOrder, BodyBeforeSourceText)
 {
     auto run = [](const char *test) {
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QString("--gtest_filter=ComposerDrawOrderChild.DISABLED_") + test, "--gtest_also_run_disabled_tests"});
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {QString("--gtest_filter=ComposerDrawOrderChild.DISABLED_") + test, "--gtest_also_run_disabled_tests"});
         child.waitForFinished(30000);
         const QString out = QString::fromUtf8(child.readAllStandardOutput());
         const auto at = out.indexOf("ADDRESSES:");

@@ -86,13 +86,13 @@ TEST(DecodeHexBytes, ReadsPairsRunTogetherOrSpaced)
         {"3C 31 33 3E 48 69", "<13>Hi"},
         {"3c3e", "<>"},
         {"aBcD", "\xAB\xCD"},
-        {"414", "A\x04"},      // the last pair has one digit
-        {"41  42", "A\x04"},   // a misplaced separator gives a wrong byte, not an error
+        {"414", "A\x04"},    // the last pair has one digit
+        {"41  42", "A\x04"}, // a misplaced separator gives a wrong byte, not an error
         {"", ""},
         {"00FF", "\x00\xFF"s},
-        {"4G42", "\x04\x42"},  // a non-digit ends the pair
-        {"GG", "\x00"s},       // no digit at all is 0
-        {"41-42-43", "A\x00\x02" "C"s}, // only a space at the third place selects the spaced form
+        {"4G42", "\x04\x42"},           // a non-digit ends the pair
+        {"GG", "\x00"s},                // no digit at all is 0
+        {"41-42-43", "A\x00\x02\x43"s}, // only a space at the third place selects the spaced form
         {"41 4", "A\x04"},
         {"4 ", "\x04"},
         {" 4 1", "\x04\x01"}, // blanks inside a pair are skipped

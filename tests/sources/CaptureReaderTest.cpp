@@ -51,7 +51,7 @@ TEST_F(CaptureReader, ReplaysTheSyslogDatagramsInFileOrder)
     capture.Add(Syslog("<0>third"));
     Save(capture);
     EXPECT_EQ(Read(5), (std::vector<std::string>{"<13>first", "<191>second \x00\xFF bytes"s, "<0>third", "<13>first",
-                                                  "<191>second \x00\xFF bytes"s}));
+                                                 "<191>second \x00\xFF bytes"s}));
     EXPECT_EQ(state.SourceFileHandle, 1);
 }
 
