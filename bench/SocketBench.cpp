@@ -21,6 +21,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace {
 constexpr int BurstSize = 500;
@@ -71,11 +72,11 @@ private:
             }
             from = m_stop ? -1 : ::accept(m_socket, nullptr, nullptr);
         }
-        static char buffer[256 * 1024];
+        std::vector<char> buffer(256 * 1024);
         while (from >= 0 && !m_stop) {
             if (!Readable(from))
                 continue;
-            const ssize_t got = ::recv(from, buffer, sizeof buffer, 0);
+            const ssize_t got = ::recv(from, buffer.data(), buffer.size(), 0);
             if (got <= 0 && m_type == SOCK_STREAM)
                 break;
             ++m_datagrams;

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -31,7 +32,8 @@ double MillisecondsSince(BenchClock::time_point start)
 
 void PrintFigure(const std::string &label, double value, const std::string &unit)
 {
-    const int decimals = value >= 100 ? 0 : value >= 1 ? 2 : 4;
+    const bool whole = value == std::floor(value) && std::fabs(value) < 1e15;
+    const int decimals = whole || value >= 100 ? 0 : value >= 1 ? 2 : 4;
     std::printf("  %s: %.*f%s%s\n", label.c_str(), decimals, value, unit.empty() ? "" : " ", unit.c_str());
     std::fflush(stdout);
 }
