@@ -23,6 +23,14 @@ constexpr double DesignLineHeight = 13.0;
 const QString ProgramNameText = QStringLiteral("Wren Syslog Message Generator");
 const QString LegalNoticeText = QStringLiteral("Copyright \u00a9 2026 Corvane. All rights reserved.");
 
+QString VersionLabelText()
+{
+    return QStringLiteral("Version %1.%2.%3")
+        .arg(QuillonVersion::VersionMajor)
+        .arg(QuillonVersion::VersionMinor)
+        .arg(QuillonVersion::VersionRevision);
+}
+
 // How much wider a text is than the room the design gives it.
 double Overflow(const QFont &font, const QString &text, int widthTwips)
 {
@@ -34,10 +42,9 @@ double Overflow(const QFont &font, const QString &text, int widthTwips)
 double LayoutScale(const QFont &bold, const QFont &normal, const QFont &link)
 {
     const double heights = QFontMetrics(bold).height() / DesignLineHeight;
-    return std::max({1.0, heights, Overflow(bold, ProgramNameText, 2955),
-                     Overflow(normal, QStringLiteral("Version 2.2.0"), 2145), Overflow(normal, LegalNoticeText, 4695),
-                     Overflow(normal, QStringLiteral("Website: "), 795), Overflow(link, SupportAddress(), 2865),
-                     Overflow(normal, QStringLiteral("OK"), 1092 - 300)});
+    return std::max({1.0, heights, Overflow(bold, ProgramNameText, 2955), Overflow(normal, VersionLabelText(), 2145),
+                     Overflow(normal, LegalNoticeText, 4695), Overflow(normal, QStringLiteral("Website: "), 795),
+                     Overflow(link, SupportAddress(), 2865), Overflow(normal, QStringLiteral("OK"), 1092 - 300)});
 }
 
 void LookLikeLink(ClickableLabel *label, const QFont &linkFont)
@@ -153,10 +160,7 @@ int HelpAbout::ShowModal()
 void HelpAbout::Form_Load()
 {
     SubclassFrames(this);
-    LblProgramVersion->setText(QStringLiteral("Version %1.%2.%3")
-                                   .arg(QuillonVersion::VersionMajor)
-                                   .arg(QuillonVersion::VersionMinor)
-                                   .arg(QuillonVersion::VersionRevision));
+    LblProgramVersion->setText(VersionLabelText());
 }
 
 void HelpAbout::Form_Activate()
