@@ -516,8 +516,8 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
         msghdr message{};
         message.msg_iov = buffers.data();
         message.msg_iovlen = count;
-        // sendmsg rather than writev: only send takes MSG_NOSIGNAL, and a
-        // closed peer must not raise SIGPIPE.
+        // sendmsg, not writev, which takes no flags: a closed peer must not
+        // raise SIGPIPE.
         ssize_t written = ::sendmsg(m_fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (written < 0) {
             if (errno == EINTR)
@@ -555,8 +555,10 @@ bool SocketEndpoint::Impl::Flush(int timeoutMs)
     const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
         if (!FlushSome()) {
+            // The bytes are dropped with the session: not delivered.
             OnSessionFailure(errno);
-            break;
+            WatchWrites();
+            return false;
         }
         if (Pending() == 0 || !WaitWritable(m_fd, deadline))
             break;
