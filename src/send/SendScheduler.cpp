@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QThread>
 
 #include <exception>
 
@@ -112,7 +113,7 @@ void SendScheduler::CmdSend_Click()
 
 void SendScheduler::tmrSend_Timer()
 {
-    if (m_yieldDepth > 0)
+    if (m_yieldLoopLevel == QThread::currentThread()->loopLevel())
         return;
     SendOneMessage();
 }
@@ -129,11 +130,12 @@ bool SendScheduler::SendOneMessage()
         w.State.Priority = static_cast<std::int16_t>(MessagePriority(*w.Inputs));
 
         const QPointer<Quillon> alive(&w);
-        ++m_yieldDepth;
+        const int outerYieldLevel = m_yieldLoopLevel;
+        m_yieldLoopLevel = QThread::currentThread()->loopLevel();
         QCoreApplication::processEvents();
         if (!alive)
             return false;
-        --m_yieldDepth;
+        m_yieldLoopLevel = outerYieldLevel;
         // The window has unloaded meanwhile: its endpoints are closed and its
         // settings saved, so this message would only reopen a socket.
         if (w.Closing)

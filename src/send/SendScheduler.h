@@ -21,8 +21,10 @@ private:
     void ReportFailure(const QString &what);
 
     Quillon &w;
-    // Single messages still inside their yield; a timer tick waits for them so
-    // short delays cannot pile ticks on the stack.
-    int m_yieldDepth = 0;
+    // The event-loop level of the innermost message still inside its yield,
+    // or -1. A tick due right inside that yield is skipped, so short delays
+    // cannot pile ticks on the stack; one due inside a modal window opened
+    // meanwhile runs on a deeper level and still sends.
+    int m_yieldLoopLevel = -1;
     bool m_reportingFailure = false;
 };

@@ -4,6 +4,7 @@
 #include "support/TestEnvironment.h"
 #include "window/WindowTimer.h"
 
+#include <QEventLoop>
 #include <QPushButton>
 #include <QSlider>
 #include <QTcpServer>
@@ -85,6 +86,16 @@ TEST_F(SendSchedulerTest, WhatHappensDuringAMessagesYieldIsHonouredAfterIt)
     QTimer::singleShot(0, [&] { w->Scheduler->tmrSend_Timer(); });
     w->Scheduler->tmrSend_Timer();
     EXPECT_EQ(w->State.MessagesSent, 2) << "a tick nested in a tick's yield sends nothing";
+    QTimer::singleShot(0, [&] {
+        QEventLoop modal; // as a message box opened during the yield runs one
+        QTimer::singleShot(0, [&] {
+            w->Scheduler->tmrSend_Timer();
+            modal.quit();
+        });
+        modal.exec();
+    });
+    w->Scheduler->tmrSend_Timer();
+    EXPECT_EQ(w->State.MessagesSent, 4) << "ticks go on inside a modal window";
 
     w->Scheduler->CmdSend_Click();
     QTimer::singleShot(0, [&] { w->Scheduler->CmdSend_Click(); });
@@ -95,7 +106,7 @@ TEST_F(SendSchedulerTest, WhatHappensDuringAMessagesYieldIsHonouredAfterIt)
     Start(Continuously);
     QTimer::singleShot(0, [&] { w->close(); });
     w->Scheduler->tmrSend_Timer();
-    EXPECT_EQ(w->State.MessagesSent, 4) << "the window unloaded during the yield";
+    EXPECT_EQ(w->State.MessagesSent, 6) << "the window unloaded during the yield";
     EXPECT_FALSE(w->tmrSend->IsTicking());
 }
 
