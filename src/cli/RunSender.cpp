@@ -26,6 +26,7 @@ using SteadyClock = std::chrono::steady_clock;
 // enough that a stop or a progress line is never long in coming.
 constexpr std::size_t BatchLimit = 512;
 constexpr int ConnectWaitMs = 10000;
+constexpr auto EventInterval = std::chrono::milliseconds(5);
 constexpr int FinalFlushMs = 10000;
 // Waits are cut into slices so a stop signal is seen promptly.
 constexpr double WaitSliceSeconds = 0.05;
@@ -177,9 +178,11 @@ private:
     // Hands one batch over; false when not a single packet could go.
     bool SendBatch(PacketStream &stream, std::int64_t count)
     {
-        m_batch.clear();
-        for (std::int64_t i = 0; i < count; ++i)
-            m_batch.push_back(stream.Next());
+        // Assigned in place rather than cleared and refilled: freeing a whole
+        // batch at once hands the memory back to the system every time.
+        m_batch.resize(static_cast<std::size_t>(count));
+        for (std::string &packet : m_batch)
+            packet = stream.Next();
         std::size_t handed = Endpoint().SendBatch(m_batch);
         // As in the window, packets count only while the session stays up.
         if (m_options.tcp && TCP1.State() != SocketEndpoint::StateConnected)
@@ -188,8 +191,13 @@ private:
             m_summary.bytes += static_cast<std::int64_t>(m_batch[i].size());
         m_summary.sent += static_cast<std::int64_t>(handed);
         m_summary.failed += count - static_cast<std::int64_t>(handed);
-        // Lets the endpoints' error and close events arrive.
-        QCoreApplication::processEvents();
+        // Lets the endpoints' error and close events arrive; every few
+        // milliseconds is soon enough, and a poll per batch costs a system call.
+        const auto now = SteadyClock::now();
+        if (handed < m_batch.size() || now - m_lastEvents >= EventInterval) {
+            QCoreApplication::processEvents();
+            m_lastEvents = now;
+        }
         return handed > 0;
     }
 
@@ -262,6 +270,7 @@ private:
     std::string m_lastError;
     RunSummary m_summary;
     SteadyClock::time_point m_start = SteadyClock::now();
+    SteadyClock::time_point m_lastEvents = SteadyClock::now();
     double m_nextProgress = 1;
     std::int64_t m_progressSent = 0;
     std::vector<std::string> m_batch;

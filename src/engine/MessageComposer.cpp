@@ -5,7 +5,6 @@
 #include "common/TextHelpers.h"
 #include "sources/SourceFile.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -32,20 +31,19 @@ char LowerAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
-// Looked for in every message, so without lower-casing a copy of the text:
-// that copy was over half the cost of composing a long message.
-bool ContainsNoCase(std::string_view text, std::string_view lowerPhrase)
+// Looked for in every message, so without lower-casing a copy of the text
+// (once over half the cost of composing a long message). The phrase ends in
+// the number mark, which has no case, so the mark is found first.
+bool ContainsNumberedPhrase(std::string_view text)
 {
-    const char lower = lowerPhrase.front();
-    const char upper = static_cast<char>(lower - ('a' - 'A'));
-    for (std::size_t at = 0; at + lowerPhrase.size() <= text.size(); ++at) {
-        at = std::min(text.find(lower, at), text.find(upper, at));
-        if (at == std::string_view::npos || at + lowerPhrase.size() > text.size())
-            return false;
-        std::size_t i = 1;
-        while (i < lowerPhrase.size() && LowerAscii(text[at + i]) == lowerPhrase[i])
+    const std::string_view phrase = MessageEntries::NumberedPhrase;
+    const std::size_t lead = phrase.size() - NumberMark.size();
+    for (std::size_t at = text.find(NumberMark, lead); at != std::string_view::npos;
+         at = text.find(NumberMark, at + 1)) {
+        std::size_t i = 0;
+        while (i < lead && LowerAscii(text[at - lead + i]) == phrase[i])
             ++i;
-        if (i == lowerPhrase.size())
+        if (i == lead)
             return true;
     }
     return false;
@@ -85,7 +83,7 @@ ComposedMessage MessageComposer::ComposeMessage(SendingKind kind)
 std::string MessageComposer::Body()
 {
     const std::string &text = m_state.MessageText;
-    if (ContainsNoCase(text, MessageEntries::NumberedPhrase)) {
+    if (ContainsNumberedPhrase(text)) {
         // 64 bits, so a counter stored out of range wraps instead of overflowing.
         const std::int64_t next = static_cast<std::int64_t>(m_state.SequenceNumber) + 1;
         m_state.SequenceNumber = next >= CounterWrap ? 0 : static_cast<std::int32_t>(next);
