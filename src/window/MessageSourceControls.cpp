@@ -55,7 +55,9 @@ void MessageSourceControls::ShowTextEntry()
 {
     if (!m_textEntry)
         m_textEntry = new TextEntry(w.State, w.PixelsPerTwip, &w);
-    m_textEntry->exec();
+    // Closed without OK: the next showing loads the stored text afresh.
+    if (m_textEntry->exec() != QDialog::Accepted)
+        delete m_textEntry.data();
 }
 
 void MessageSourceControls::CmdBrowseFile_Click()

@@ -507,7 +507,9 @@ void Quillon::ConnectHandlers()
     connect(Transport, &QComboBox::currentIndexChanged, this, [this] { TcpSession->Transport_Click(); });
     connect(Facility, &QComboBox::currentIndexChanged, this, [this] { Priority->Facility_Click(); });
     connect(Level, &QComboBox::currentIndexChanged, this, [this] { Priority->Level_Click(); });
-    connect(ChkPriority, &QCheckBox::stateChanged, this, [this] { Priority->ChkPriority_Click(); });
+    // toggled, not stateChanged: a box cleared from inside its own handler
+    // during a click would not report the change.
+    connect(ChkPriority, &QCheckBox::toggled, this, [this] { Priority->ChkPriority_Click(); });
     connect(TxtPriority, &FocusLineEdit::LostFocus, this, [this] { Priority->TxtPriority_LostFocus(); });
     connect(SendOptions, &QComboBox::currentIndexChanged, this, [this] { MessageSource->SendOptions_Click(); });
 

@@ -41,12 +41,5 @@ void TextEntry::Form_Load()
 void TextEntry::Command1_Click()
 {
     m_state.MultiLineText = ToBytes(Text1->toPlainText());
-    hide();
-}
-
-void TextEntry::reject()
-{
-    QDialog::reject();
-    // Closed without OK: the next showing starts again from the stored text.
-    deleteLater();
+    accept();
 }

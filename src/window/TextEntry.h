@@ -7,8 +7,9 @@
 class QPlainTextEdit;
 class QPushButton;
 
-// "Enter Multiline Text": edits the multi-line message. OK keeps the dialog
-// for the next showing; closing it any other way discards it.
+// "Enter Multiline Text": edits the multi-line message. OK ends it with
+// Accepted, and its owner keeps it for the next showing; an owner discards it
+// when it ends any other way.
 class TextEntry : public QDialog {
     Q_OBJECT
 public:
@@ -20,9 +21,6 @@ public:
 
     QPlainTextEdit *Text1 = nullptr;
     QPushButton *Command1 = nullptr;
-
-public slots:
-    void reject() override;
 
 private:
     SendState &m_state;
