@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -206,6 +207,43 @@ void BurstStall(const char *transport, int sinkType, int transportIndex)
     PrintFigure(label + ": counted as sent", w.State.MessagesSent, "of " + std::to_string(500 * (Rounds + 1)));
 }
 
+// The wait for a session that never comes, cancelled by a second click after
+// two seconds: how much of a core the waiting takes.
+void ConnectWaitCost()
+{
+    // A full accept queue: the handshake to this port never completes.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener, reinterpret_cast<sockaddr *>(&address), length);
+    ::listen(listener, 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 3; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr *>(&address), length);
+    }
+    RunEventsFor(200);
+
+    BenchWindow bench(ntohs(address.sin_port), 1);
+    Quillon &w = *bench.window;
+    QTimer::singleShot(2000, [&] { w.TcpSession->CmdConnect_Click(); });
+    const std::clock_t cpuStart = std::clock();
+    const BenchClock::time_point start = BenchClock::now();
+    w.TcpSession->CmdConnect_Click();
+    const double wallMs = MillisecondsSince(start);
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    PrintFigure("connect wait: wall time until cancelled", wallMs, "ms");
+    PrintFigure("connect wait: CPU time used", cpuMs, "ms");
+    PrintFigure("connect wait: share of one core", 100.0 * cpuMs / wallMs, "%");
+    for (int filler : fillers)
+        ::close(filler);
+    ::close(listener);
+}
+
+const BenchSection::Register connectWait("window: connect wait cost", ConnectWaitCost);
 const BenchSection::Register pace10("window: continuous pace at 10 ms", [] { Pace(10, 3000); });
 const BenchSection::Register pace500("window: continuous pace at 500 ms", [] { Pace(500, 5000); });
 const BenchSection::Register burstUdp("window: burst stall over UDP", [] { BurstStall("UDP", SOCK_DGRAM, 0); });
