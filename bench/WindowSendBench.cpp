@@ -182,8 +182,8 @@ void BurstStall(const char *transport, int sinkType, int transportIndex)
     // timer ticks, called here back to back.
     w.Scheduler->CmdSend_Click();
     if (w.State.MessagesSent != 500) {
-        PrintNote(std::string("the first burst over ") + transport + " was not counted in full: " +
-                  std::to_string(w.State.MessagesSent));
+        PrintNote(std::string("the first burst over ") + transport +
+                  " was not counted in full: " + std::to_string(w.State.MessagesSent));
         return;
     }
     std::vector<double> held;

@@ -31,7 +31,8 @@ const QString SendCaption = QStringLiteral("&Send");
 enum SendOption { Once, EverySecond, EveryMinute, Continuously, Burst100, Burst500 };
 } // namespace
 
-SendScheduler::SendScheduler(Quillon &window) : w(window) {}
+SendScheduler::SendScheduler(Quillon &window) : w(window)
+{}
 
 void SendScheduler::CmdSend_Click()
 {
@@ -188,10 +189,10 @@ void SendScheduler::ReportFailure(const QString &what)
         return;
     m_reportingFailure = true;
     const QPointer<Quillon> alive(&w);
-    w.services.messageBoxes->Show(&w, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
-                                  QStringLiteral("Sending stopped: the next message could not be prepared (%1).")
-                                      .arg(what),
-                                  MessageBoxes::Buttons::Ok);
+    w.services.messageBoxes->Show(
+        &w, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
+        QStringLiteral("Sending stopped: the next message could not be prepared (%1).").arg(what),
+        MessageBoxes::Buttons::Ok);
     if (alive)
         m_reportingFailure = false;
 }

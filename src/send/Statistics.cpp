@@ -12,7 +12,8 @@ QString TwoDigits(int value)
 }
 } // namespace
 
-Statistics::Statistics(Quillon &window) : w(window) {}
+Statistics::Statistics(Quillon &window) : w(window)
+{}
 
 void Statistics::StatsUpdate_Timer()
 {

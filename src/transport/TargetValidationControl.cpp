@@ -8,7 +8,8 @@
 
 #include <QComboBox>
 
-TargetValidationControl::TargetValidationControl(Quillon &window) : w(window) {}
+TargetValidationControl::TargetValidationControl(Quillon &window) : w(window)
+{}
 
 bool TargetValidationControl::ValidateTargetAndPorts()
 {
@@ -19,10 +20,10 @@ bool TargetValidationControl::ValidateTargetAndPorts()
         w.SourcePortNumber->setEditText(FromBytes(NormaliseSourcePortText(sourcePort)));
 
     if (PortsClash(ToBytes(w.PortNumber->currentText()), ToBytes(w.SourcePortNumber->currentText()))) {
-        w.services.messageBoxes->Show(&w, MessageBoxes::Icon::Information,
-                                      QStringLiteral("Source and Destination ports must not be the same"),
-                                      QStringLiteral("Sorry, Source and Destination ports must not be set to the same value"),
-                                      MessageBoxes::Buttons::Ok);
+        w.services.messageBoxes->Show(
+            &w, MessageBoxes::Icon::Information, QStringLiteral("Source and Destination ports must not be the same"),
+            QStringLiteral("Sorry, Source and Destination ports must not be set to the same value"),
+            MessageBoxes::Buttons::Ok);
         return false;
     }
     if (TrimSpaces(ToBytes(w.TargetIP->currentText())).empty()) {

@@ -29,7 +29,8 @@ const QString ErrorTitle = QStringLiteral("Wren Quillon Error");
 constexpr float ConnectWaitSeconds = 10;
 } // namespace
 
-TcpSessionControl::TcpSessionControl(Quillon &window) : w(window) {}
+TcpSessionControl::TcpSessionControl(Quillon &window) : w(window)
+{}
 
 void TcpSessionControl::CmdConnect_Click()
 {

@@ -1,5 +1,5 @@
-#include "send/SendScheduler.h"
 #include "send/Statistics.h"
+#include "send/SendScheduler.h"
 #include "support/LoopbackReceivers.h"
 #include "support/SendingWindow.h"
 #include "window/WindowTimer.h"

@@ -1,5 +1,5 @@
-#include "support/SendingWindow.h"
 #include "transport/TargetValidationControl.h"
+#include "support/SendingWindow.h"
 #include "window/FocusLineEdit.h"
 
 #include <gtest/gtest.h>
@@ -30,15 +30,17 @@ TEST(TargetValidation, RewritesTheFieldsAndRefusesAClashBeforeAnEmptyTarget)
         w->PortNumber->setEditText(c.port);
         w->SourcePortNumber->setEditText(c.source);
         EXPECT_EQ(w->Validation->ValidateTargetAndPorts(), c.box.isEmpty());
-        EXPECT_EQ(w->TxtPriority->text() + '|' + w->PortNumber->currentText() + '|' + w->SourcePortNumber->currentText(),
+        EXPECT_EQ(w->TxtPriority->text() + '|' + w->PortNumber->currentText() + '|' +
+                      w->SourcePortNumber->currentText(),
                   c.priorityAfter + '|' + c.portAfter + '|' + c.sourceAfter);
         const auto &shown = w.services.boxes.shown;
         ASSERT_EQ(shown.size(), c.box.isEmpty() ? 0u : 1u);
         if (!shown.empty()) {
             EXPECT_EQ(shown[0].text, c.box);
             EXPECT_EQ(shown[0].icon, MessageBoxes::Icon::Information);
-            EXPECT_EQ(shown[0].title, c.box == clash ? QStringLiteral("Source and Destination ports must not be the same")
-                                                     : QStringLiteral("Invalid target address"));
+            EXPECT_EQ(shown[0].title, c.box == clash
+                                          ? QStringLiteral("Source and Destination ports must not be the same")
+                                          : QStringLiteral("Invalid target address"));
         }
     }
 }
