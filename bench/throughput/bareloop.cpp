@@ -1,0 +1,75 @@
+// The machine's practical limit: one fixed message sent over and over with
+// nothing composed, sendmmsg batches for UDP and large writes for TCP.
+// Prints "messages N bytes M seconds S" when done.
+// Usage: bareloop udp|tcp PORT SECONDS SIZE
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+int main(int argc, char **argv)
+{
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: bareloop udp|tcp PORT SECONDS SIZE\n");
+        return 2;
+    }
+    const bool udp = std::string(argv[1]) == "udp";
+    const int port = std::atoi(argv[2]);
+    const double seconds = std::atof(argv[3]);
+    const std::size_t size = static_cast<std::size_t>(std::atoi(argv[4]));
+
+    // A syslog line of the requested size; TCP needs the LF as framing.
+    std::string message = "<13>";
+    message.append(size - message.size() - 1, 'x');
+    message.push_back('\n');
+
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<uint16_t>(port));
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = ::socket(AF_INET, udp ? SOCK_DGRAM : SOCK_STREAM, 0);
+    if (!udp && ::connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target) != 0) {
+        std::perror("connect");
+        return 1;
+    }
+
+    // The same batch the sender hands over: 512 messages per call.
+    constexpr std::size_t Batch = 512;
+    std::vector<iovec> buffers(Batch, iovec{message.data(), message.size()});
+    std::vector<mmsghdr> headers(Batch);
+    for (std::size_t i = 0; i < Batch; ++i) {
+        headers[i].msg_hdr.msg_name = &target;
+        headers[i].msg_hdr.msg_namelen = sizeof target;
+        headers[i].msg_hdr.msg_iov = &buffers[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    std::string stream;
+    for (std::size_t i = 0; i < Batch; ++i)
+        stream += message;
+
+    long long bytes = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const auto end = start + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (udp) {
+            const int sent = ::sendmmsg(fd, headers.data(), Batch, 0);
+            if (sent > 0)
+                bytes += static_cast<long long>(sent) * static_cast<long long>(message.size());
+        } else {
+            const ssize_t written = ::write(fd, stream.data(), stream.size());
+            if (written > 0)
+                bytes += written;
+        }
+    }
+    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ::close(fd);
+    std::printf("messages %lld bytes %lld seconds %.3f\n", bytes / static_cast<long long>(message.size()), bytes,
+                elapsed);
+    return 0;
+}
