@@ -70,6 +70,9 @@ TEST_F(SendSchedulerTest, EachOptionSendsAtOnceThenArmsItsTimerUntilStop)
         EXPECT_TRUE(w.FramesEnabled(true));
         EXPECT_EQ(w->State.MessagesSent, c.atOnce);
     }
+    w->SendOptions->setCurrentIndex(-1);
+    w->Scheduler->CmdSend_Click();
+    EXPECT_TRUE(w.FramesEnabled(true)) << "without an option nothing is armed, so nothing may stay locked";
 }
 
 TEST_F(SendSchedulerTest, StopClickedDuringABurstTakesEffectAfterIt)
