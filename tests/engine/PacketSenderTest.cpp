@@ -10,36 +10,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace std::string_literals;
 
 namespace {
-
-class PacketSenderTest : public ::testing::Test {
+class Sender : public ::testing::Test {
 protected:
     void SetUp() override
     {
         UDP1.SetRemoteHost("127.0.0.1");
-        UDP1.SetRemotePort(udpReceiver.Port());
+        UDP1.SetRemotePort(udp.Port());
     }
-
     bool ConnectTcp()
     {
         TCP1.SetRemoteHost("127.0.0.1");
-        TCP1.SetRemotePort(tcpReceiver.Port());
+        TCP1.SetRemotePort(tcp.Port());
         return TCP1.Connect() && WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }) &&
-               tcpReceiver.WaitForConnection();
+               tcp.WaitForConnection();
     }
 
     SendState state;
     FixedPacketOptions options;
-    UdpReceiver udpReceiver;
-    TcpReceiver tcpReceiver;
+    UdpReceiver udp;
+    TcpReceiver tcp;
     SocketEndpoint UDP1{SocketEndpoint::UdpProtocol};
     SocketEndpoint TCP1{SocketEndpoint::TcpProtocol};
     PacketSender sender{state, options, UDP1, TCP1};
 };
 
-TEST_F(PacketSenderTest, SendsTheExamplePacketOverUdp)
+TEST_F(Sender, SendsEachPacketAsOneDatagramWithTheOptionsOfTheMoment)
 {
     SettableClock clock;
     clock.now = LocalDateTime{2010, 3, 5, 14, 3, 9, 0};
@@ -49,32 +49,22 @@ TEST_F(PacketSenderTest, SendsTheExamplePacketOverUdp)
     state.SourceAddress = "10.1.2.3";
     state.MessageText = "Hello";
     SourceFile source(state);
-    MessageComposer composer(state, inputs, clock, source);
-    const ComposedMessage m = composer.ComposeMessage(SendingKind::Single);
-
+    const ComposedMessage m = MessageComposer(state, inputs, clock, source).ComposeMessage(SendingKind::Single);
     sender.SendSyslogPacket(13, m.OriginalAddressText, m.RfcHeaderText, m.MessageBody);
-    ASSERT_TRUE(udpReceiver.WaitForDatagrams(1));
-    EXPECT_EQ(udpReceiver.Datagrams().at(0), "<13>Mar  5 14:03:09 HOSTNAME Quillon Original Address=10.1.2.3 Hello");
-    EXPECT_EQ(state.MessagesSent, 1);
-}
 
-TEST_F(PacketSenderTest, SendsEachPacketAsOneDatagramWithTheOptionsOfTheMoment)
-{
     struct Case {
-        const char *why;
         std::string body;
         bool noPriority, pad, crlf;
         std::string expected;
     };
     const Case cases[] = {
-        {"plain", "Hello", false, false, false, "<13>Hello"},
-        {"bytes 0x00 and 0xFF from hex", "HEX=00 FF", false, false, false, "\x00\xFF"s},
-        {"bytes 0x00 and 0xFF in the body", "\x00\xFF"s, false, false, false, "<13>\x00\xFF"s},
-        {"no priority", "Hello", true, false, false, "Hello"},
-        {"oversize with CR LF", "Hello", false, true, true, "<13>Hello" + std::string(2048, ' ') + "\r\n"},
-        {"empty hex body", "HEX=", false, false, false, ""},
+        {"HEX=00 FF", false, false, false, "\x00\xFF"s},
+        {"\x00\xFF"s, false, false, false, "<13>\x00\xFF"s},
+        {"Hello", true, false, false, "Hello"},
+        {"Hello", false, true, true, "<13>Hello" + std::string(2048, ' ') + "\r\n"},
+        {"HEX=", false, false, false, ""},
     };
-    std::vector<std::string> expected;
+    std::vector<std::string> expected{"<13>Mar  5 14:03:09 HOSTNAME Quillon Original Address=10.1.2.3 Hello"};
     for (const auto &c : cases) {
         options.noPriority = c.noPriority;
         options.sendHugePackets = c.pad;
@@ -82,83 +72,59 @@ TEST_F(PacketSenderTest, SendsEachPacketAsOneDatagramWithTheOptionsOfTheMoment)
         sender.SendSyslogPacket(13, "", "", c.body);
         expected.push_back(c.expected);
     }
-    ASSERT_TRUE(udpReceiver.WaitForDatagrams(expected.size()));
-    EXPECT_EQ(udpReceiver.Datagrams(), expected);
+    ASSERT_TRUE(udp.WaitForDatagrams(expected.size()));
+    EXPECT_EQ(udp.Datagrams(), expected);
     EXPECT_EQ(state.MessagesSent, static_cast<std::int32_t>(expected.size()));
 }
 
-TEST_F(PacketSenderTest, CorruptsOnlyWhenTheCapturedChoiceIsOne)
+TEST_F(Sender, CorruptsOnlyWhenTheCapturedChoiceIsOne)
 {
-    const std::string clean = "<13>" + std::string(100, 'a');
-    for (std::int16_t choice : {0, -1, 2, 1}) {
+    const std::string body(100, 'a');
+    for (std::int16_t choice : {2, 1}) {
         state.CorruptData = choice;
-        udpReceiver.Clear();
-        for (int i = 0; i < 20; ++i)
-            sender.SendSyslogPacket(13, "", "", std::string(100, 'a'));
-        ASSERT_TRUE(udpReceiver.WaitForDatagrams(20));
-        int corrupted = 0;
-        for (const std::string &datagram : udpReceiver.Datagrams()) {
-            ASSERT_EQ(datagram.size(), clean.size());
-            corrupted += datagram != clean;
-        }
-        if (choice == 1)
-            EXPECT_GT(corrupted, 15);
-        else
-            EXPECT_EQ(corrupted, 0) << choice;
+        udp.Clear();
+        for (int i = 0; i < 10; ++i)
+            sender.SendSyslogPacket(13, "", "", body);
+        ASSERT_TRUE(udp.WaitForDatagrams(10));
+        const auto clean = std::count(udp.Datagrams().begin(), udp.Datagrams().end(), "<13>" + body);
+        // A drawn code may equal the character it replaces.
+        EXPECT_TRUE(choice == 1 ? clean <= 1 : clean == 10) << choice << ": " << clean;
     }
 }
 
-TEST_F(PacketSenderTest, DoesNotCountAFailedHandOver)
+TEST_F(Sender, CountsOnlyWhatWasHandedOver)
 {
     UDP1.SetRemotePort(0);
     sender.SendSyslogPacket(13, "", "", "lost");
     EXPECT_EQ(state.MessagesSent, 0);
 
     state.MessagesSent = 999999;
-    UDP1.SetRemotePort(udpReceiver.Port());
+    UDP1.SetRemotePort(udp.Port());
     sender.SendSyslogPacket(13, "", "", "wraps");
     EXPECT_EQ(state.MessagesSent, 0);
-    ASSERT_TRUE(udpReceiver.WaitForDatagrams(1));
-    EXPECT_EQ(udpReceiver.Datagrams(), std::vector<std::string>{"<13>wraps"});
+    ASSERT_TRUE(udp.WaitForDatagrams(1));
+    EXPECT_EQ(udp.Datagrams(), std::vector<std::string>{"<13>wraps"});
 }
 
-TEST_F(PacketSenderTest, WritesTcpPacketsIntoOneStream)
+TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
 {
-    for (int transport : {1, 2}) {
-        options.transportIndex = transport;
-        ASSERT_TRUE(ConnectTcp());
-        state.MessagesSent = 0;
-        sender.SendSyslogPacket(13, "", "", "first");
-        options.addCrLf = true;
-        sender.SendSyslogPacket(14, "", "", "second");
-        options.addCrLf = false;
-        const std::string expected = "<13>first<14>second\r\n";
-        ASSERT_TRUE(tcpReceiver.WaitForBytes(expected.size()));
-        EXPECT_EQ(tcpReceiver.Bytes(), expected);
-        EXPECT_EQ(state.MessagesSent, 2);
-        TCP1.Close();
-    }
-    // Nothing of it went over UDP.
-    EXPECT_EQ(udpReceiver.CountFor(100), 0u);
-}
-
-TEST_F(PacketSenderTest, DropsTcpPacketsWithoutASession)
-{
-    options.transportIndex = 1;
-    sender.SendSyslogPacket(13, "", "", "never sent");
+    options.transportIndex = 2; // any index but 0 is TCP
+    sender.SendSyslogPacket(13, "", "", "no session yet");
     EXPECT_EQ(state.MessagesSent, 0);
 
     ASSERT_TRUE(ConnectTcp());
-    sender.SendSyslogPacket(13, "", "", "sent");
-    ASSERT_TRUE(tcpReceiver.WaitForBytes(8));
-    EXPECT_EQ(tcpReceiver.Bytes(), "<13>sent");
-    tcpReceiver.CloseConnection();
+    sender.SendSyslogPacket(13, "", "", "first");
+    options.addCrLf = true;
+    sender.SendSyslogPacket(14, "", "", "second");
+    ASSERT_TRUE(tcp.WaitForBytes(21));
+    EXPECT_EQ(tcp.Bytes(), "<13>first<14>second\r\n");
+    EXPECT_EQ(state.MessagesSent, 2);
+
+    tcp.CloseConnection();
     ASSERT_TRUE(WaitUntil([&] { return TCP1.State() != SocketEndpoint::StateConnected; }));
     sender.SendSyslogPacket(13, "", "", "after the peer closed");
-    EXPECT_EQ(state.MessagesSent, 1);
-
-    EXPECT_EQ(tcpReceiver.Connections(), 1);
-    EXPECT_EQ(udpReceiver.CountFor(100), 0u);
+    EXPECT_EQ(state.MessagesSent, 2);
+    EXPECT_EQ(tcp.Connections(), 1);
+    EXPECT_EQ(udp.CountFor(100), 0u) << "TCP packets went over UDP";
 }
-
 } // namespace

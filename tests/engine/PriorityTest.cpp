@@ -5,81 +5,47 @@
 #include <set>
 
 namespace {
-
-TEST(MessagePriority, ReadsTheTypedValueWhenUseThisValueIsChecked)
-{
-    struct Case {
-        std::string text;
-        std::int32_t expected;
-    };
-    const Case cases[] = {
-        {"13", 13},    {"0", 0},       {"255", 255},  {"300", 191},   {"-1", 191},    {"256", 191},
-        {"12.5", 12},  {"13.5", 14},   {"12.4", 12},  {"254.6", 255}, {"255.4", 191}, {"255.5", 191},
-        {"-0.4", 191}, {"", 0},        {"abc", 0},    {" 42", 42},    {"42abc", 42},  {"1e2", 100},
-        {"&HFF", 255}, {"1e999", 191}, {"random", 0}, {"Random ", 0},
-    };
-    for (const auto &c : cases) {
-        FixedPriorityInputs inputs;
-        inputs.usePriorityText = true;
-        inputs.priorityText = c.text;
-        inputs.facilityIndex = 3;
-        inputs.levelIndex = 4;
-        EXPECT_EQ(MessagePriority(inputs), c.expected) << '"' << c.text << '"';
-    }
-}
-
-TEST(MessagePriority, UsesFacilityAndLevelOtherwise)
+TEST(MessagePriority, ReadsTheTypedValueOrTheLists)
 {
     struct Case {
         bool check;
         std::string text;
-        int facility, level;
         std::int32_t expected;
     };
+    // Facility 2, level 3 give 19 whenever the lists decide.
     const Case cases[] = {
-        {false, "13", 1, 5, 13},
-        {false, "99", 0, 0, 0},
-        {false, "", 23, 7, 191},
-        {true, "Random", 2, 3, 19}, // the exact text "Random" means the lists decide
+        {true, "13", 13},     {true, "0", 0},     {true, "255", 255},   {true, "300", 191},   {true, "-1", 191},
+        {true, "12.5", 12},   {true, "13.5", 14}, {true, "254.6", 255}, {true, "255.4", 191}, {true, "-0.4", 191},
+        {true, "", 0},        {true, "abc", 0},   {true, " 42x", 42},   {true, "1e999", 191}, {true, "random", 0},
+        {true, "Random", 19}, {false, "200", 19},
     };
     for (const auto &c : cases) {
         FixedPriorityInputs inputs;
         inputs.usePriorityText = c.check;
         inputs.priorityText = c.text;
-        inputs.facilityIndex = c.facility;
-        inputs.levelIndex = c.level;
-        EXPECT_EQ(MessagePriority(inputs), c.expected);
-        EXPECT_EQ(SelectedPriority(inputs), c.expected);
+        inputs.facilityIndex = 2;
+        inputs.levelIndex = 3;
+        EXPECT_EQ(MessagePriority(inputs), c.expected) << '"' << c.text << '"';
+        EXPECT_EQ(SelectedPriority(inputs), 19);
     }
 }
 
 TEST(MessagePriority, DrawsRandomFacilitiesAndLevelsInRange)
 {
-    struct Case {
-        int facility, level;
-        std::set<std::int32_t> expected;
-    };
-    std::set<std::int32_t> anyFacilityLevel3, anyLevelFacility2, any;
-    for (int f = 0; f < 24; ++f)
-        anyFacilityLevel3.insert(f * 8 + 3);
-    for (int l = 0; l < 8; ++l)
-        anyLevelFacility2.insert(16 + l);
-    for (int p = 0; p < 192; ++p)
-        any.insert(p);
-    const Case cases[] = {
-        {RandomFacilityIndex, 3, anyFacilityLevel3},
-        {2, RandomLevelIndex, anyLevelFacility2},
-        {RandomFacilityIndex, RandomLevelIndex, any},
-    };
-    for (const auto &c : cases) {
+    const std::pair<int, int> cases[] = {
+        {RandomFacilityIndex, 3}, {2, RandomLevelIndex}, {RandomFacilityIndex, RandomLevelIndex}};
+    for (const auto &[facility, level] : cases) {
+        std::set<std::int32_t> expected, seen;
+        for (int f = 0; f < 24; ++f)
+            for (int l = 0; l < 8; ++l)
+                if ((facility == RandomFacilityIndex || f == facility) && (level == RandomLevelIndex || l == level))
+                    expected.insert(f * 8 + l);
         FixedPriorityInputs inputs;
-        inputs.facilityIndex = c.facility;
-        inputs.levelIndex = c.level;
-        std::set<std::int32_t> seen;
+        inputs.facilityIndex = facility;
+        inputs.levelIndex = level;
         for (int i = 0; i < 20000; ++i)
             seen.insert(MessagePriority(inputs));
-        EXPECT_EQ(seen, c.expected) << c.facility << "/" << c.level;
+        EXPECT_EQ(seen, expected) << facility << "/" << level;
     }
 }
-
 } // namespace
