@@ -36,7 +36,8 @@ PcapWriter::PcapWriter()
     PutLittle(m_bytes, 0xA1B2C3D4, 4); // microsecond timestamps
     PutLittle(m_bytes, 2, 2);
     PutLittle(m_bytes, 4, 2);
-    PutLittle(m_bytes, 0, 8); // time zone and accuracy
+    PutLittle(m_bytes, 0, 4); // time zone
+    PutLittle(m_bytes, 0, 4); // timestamp accuracy
     PutLittle(m_bytes, 65535, 4);
     PutLittle(m_bytes, 1, 4); // Ethernet
 }
