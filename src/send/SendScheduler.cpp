@@ -38,7 +38,10 @@ void SendScheduler::CmdSend_Click()
 {
     if (!w.Validation->ValidateTargetAndPorts())
         return;
-    if (w.Transport->currentIndex() == 1 && w.TCP1->State() != SocketEndpoint::StateConnected) {
+    // A stop needs no session: reconnecting first would leave sending running
+    // whenever the target has gone away, with no way left to stop it.
+    const bool stopping = w.CmdSend->text() == StopCaption;
+    if (!stopping && w.Transport->currentIndex() == 1 && w.TCP1->State() != SocketEndpoint::StateConnected) {
         const QPointer<Quillon> alive(&w);
         w.TcpSession->CmdConnect_Click();
         if (!alive || w.Closing)
@@ -47,7 +50,7 @@ void SendScheduler::CmdSend_Click()
             return;
     }
 
-    if (w.CmdSend->text() == StopCaption) {
+    if (stopping) {
         DisarmSendTimers();
         w.StatsUpdate->SetInterval(0);
         w.CmdSend->setText(SendCaption);

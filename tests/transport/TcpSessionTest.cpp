@@ -126,4 +126,23 @@ TEST_F(TcpSessionTest, ThePeerClosingWhileSendingStopsSending)
     EXPECT_TRUE(w.FramesEnabled(true));
     EXPECT_EQ(w->StatsUpdate->Interval(), 1000);
 }
+
+TEST_F(TcpSessionTest, StopNeedsNoSession)
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    w->PortNumber->setEditText(QString::number(server.serverPort()));
+    w->SendOptions->setCurrentIndex(1);
+    w->Scheduler->CmdSend_Click();
+    ASSERT_EQ(w->TCP1->State(), SocketEndpoint::StateConnected);
+    server.close(); // a reconnection would now be refused
+    w->CmdConnect->click(); // the session ends, sending goes on
+    ASSERT_EQ(w->CmdSend->text(), QStringLiteral("&Stop"));
+
+    w->Scheduler->CmdSend_Click();
+    EXPECT_EQ(w->CmdSend->text(), QStringLiteral("&Send"));
+    EXPECT_FALSE(w->tmrSend->IsTicking());
+    EXPECT_EQ(w->TCP1->State(), SocketEndpoint::StateClosed) << "no reconnection was tried";
+    EXPECT_TRUE(w.services.boxes.shown.empty());
+}
 } // namespace
