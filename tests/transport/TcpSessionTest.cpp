@@ -135,7 +135,7 @@ TEST_F(TcpSessionTest, StopNeedsNoSession)
     w->SendOptions->setCurrentIndex(1);
     w->Scheduler->CmdSend_Click();
     ASSERT_EQ(w->TCP1->State(), SocketEndpoint::StateConnected);
-    server.close(); // a reconnection would now be refused
+    server.close();         // a reconnection would now be refused
     w->CmdConnect->click(); // the session ends, sending goes on
     ASSERT_EQ(w->CmdSend->text(), QStringLiteral("&Stop"));
 
