@@ -92,7 +92,8 @@ std::int32_t OpenRequestFlags(bool multiSelect, bool readOnly, bool hideReadOnly
     return bits;
 }
 
-GCommonDialog::GCommonDialog(FileChooser &chooser) : m_chooser(chooser) {}
+GCommonDialog::GCommonDialog(FileChooser &chooser) : m_chooser(chooser)
+{}
 
 bool GCommonDialog::VBGetOpenFileName(std::string &Filename, std::string &FileTitle, bool FileMustExist,
                                       bool MultiSelect, bool &ReadOnly, bool HideReadOnly, std::string &Filter,

@@ -2,7 +2,8 @@
 
 #include <QFocusEvent>
 
-FocusLineEdit::FocusLineEdit(QWidget *parent) : QLineEdit(parent) {}
+FocusLineEdit::FocusLineEdit(QWidget *parent) : QLineEdit(parent)
+{}
 
 void FocusLineEdit::focusOutEvent(QFocusEvent *event)
 {

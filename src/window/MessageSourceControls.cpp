@@ -26,7 +26,8 @@ bool IsFileEntry(const std::string &text)
 }
 } // namespace
 
-MessageSourceControls::MessageSourceControls(Quillon &window) : w(window) {}
+MessageSourceControls::MessageSourceControls(Quillon &window) : w(window)
+{}
 
 MessageSourceControls::~MessageSourceControls()
 {

@@ -15,7 +15,8 @@ namespace {
 const QString RandomEntry = QStringLiteral("Random");
 }
 
-PriorityControls::PriorityControls(Quillon &window) : w(window) {}
+PriorityControls::PriorityControls(Quillon &window) : w(window)
+{}
 
 void PriorityControls::Facility_Click()
 {

@@ -76,10 +76,18 @@ constexpr std::array<DesignRect, 12> FrameRects{{{0, 0, 2805, 612},
                                                  {0, 2880, 3492, 1512},
                                                  {3600, 3720, 2892, 672}}};
 
-constexpr std::array<const char *, 12> FrameCaptions{
-    "Target IP address", "Source IP address", "Facility",         "Level",
-    "Priority",          "Destination port",  "Source port",      "Transport",
-    "Message text to send", "Send options",   "Extra options",    "Inter-&message delay (ms)"};
+constexpr std::array<const char *, 12> FrameCaptions{"Target IP address",
+                                                     "Source IP address",
+                                                     "Facility",
+                                                     "Level",
+                                                     "Priority",
+                                                     "Destination port",
+                                                     "Source port",
+                                                     "Transport",
+                                                     "Message text to send",
+                                                     "Send options",
+                                                     "Extra options",
+                                                     "Inter-&message delay (ms)"};
 
 // The buttons' lefts are the design's; their sizes fill the row.
 constexpr DesignRect ResetRect{0, 0, 1380, 372};
@@ -90,8 +98,8 @@ constexpr DesignRect ToggleMainRect{6150, 36, 342, 342};
 constexpr int BrowseButtonWidth = 375;
 
 // Status panels: design texts and widths in hundredths of a millimetre.
-constexpr std::array<const char *, 6> PanelTexts{"Status : Idle ", " 0 messages sent ", " 0 MPS ", "", " 00:00 ",
-                                                 " 01-Jan-2010 "};
+constexpr std::array<const char *, 6> PanelTexts{"Status : Idle ", " 0 messages sent ", " 0 MPS ", "",
+                                                 " 00:00 ",        " 01-Jan-2010 "};
 constexpr std::array<int, 6> PanelWidths{4419, 2408, 1085, 902, 900, 1773};
 
 int HundredthsMmToTwips(int hundredths)
@@ -222,9 +230,8 @@ int Quillon::OuterHeightTwips() const
 void Quillon::BuildControls()
 {
     setObjectName(QStringLiteral("Quillon"));
-    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::CustomizeWindowHint);
+    setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("Client"));
@@ -272,14 +279,13 @@ void Quillon::BuildControls()
     priorityLayout->addWidget(ChkPriority);
 
     auto *portLayout = FrameLayout(Frame1[5], QBoxLayout::TopToBottom);
-    PortNumber = MakeList(Frame1[5], "PortNumber", true,
-                          "Enter a port number to use (514 is the standard port for Syslog)");
+    PortNumber =
+        MakeList(Frame1[5], "PortNumber", true, "Enter a port number to use (514 is the standard port for Syslog)");
     portLayout->addWidget(PortNumber);
 
     auto *sourcePortLayout = FrameLayout(Frame1[6], QBoxLayout::TopToBottom);
-    SourcePortNumber =
-        MakeList(Frame1[6], "SourcePortNumber", true,
-                 "Enter a source port number to send the message from (Random > 1023 is the default)");
+    SourcePortNumber = MakeList(Frame1[6], "SourcePortNumber", true,
+                                "Enter a source port number to send the message from (Random > 1023 is the default)");
     sourcePortLayout->addWidget(SourcePortNumber);
 
     auto *transportLayout = FrameLayout(Frame1[7], QBoxLayout::TopToBottom);
@@ -298,8 +304,7 @@ void Quillon::BuildControls()
     messageLayout->addWidget(CmdBrowseFile);
 
     auto *sendOptionsLayout = FrameLayout(Frame1[9], QBoxLayout::TopToBottom);
-    SendOptions =
-        MakeList(Frame1[9], "SendOptions", false, "Choose how often you would like to send the message.");
+    SendOptions = MakeList(Frame1[9], "SendOptions", false, "Choose how often you would like to send the message.");
     sendOptionsLayout->addWidget(SendOptions);
 
     auto *extraLayout = FrameLayout(Frame1[10], QBoxLayout::TopToBottom);
@@ -309,10 +314,10 @@ void Quillon::BuildControls()
                               "Removes the priority code from the message.");
     SendHugePackets = MakeCheckBox(Frame1[10], "SendHugePackets", "Send oversi&ze packets (>1024 Bytes)",
                                    "Send oversized packets to test against buffer overflow");
-    AddCRLF = MakeCheckBox(Frame1[10], "AddCRLF", "Add a CR && &LF to end of message",
-                           "Append CR and LF to end of message");
-    ChkRFCMessages = MakeCheckBox(Frame1[10], "ChkRFCMessages", "&Use Syslog RFC header",
-                                  "Use the Syslog RFC format for messages");
+    AddCRLF =
+        MakeCheckBox(Frame1[10], "AddCRLF", "Add a CR && &LF to end of message", "Append CR and LF to end of message");
+    ChkRFCMessages =
+        MakeCheckBox(Frame1[10], "ChkRFCMessages", "&Use Syslog RFC header", "Use the Syslog RFC format for messages");
     for (QCheckBox *box : {BadPackets, NoPriority, SendHugePackets, AddCRLF, ChkRFCMessages}) {
         extraLayout->addWidget(box);
         extraLayout->addStretch(1);
@@ -405,6 +410,7 @@ void Quillon::BuildControls()
         list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     }
     {
+        // The target is typed; the widest dotted address stands in for it.
         const QSignalBlocker blocker(TargetIP);
         TargetIP->addItem(QStringLiteral("255.255.255.255"));
     }
@@ -424,7 +430,8 @@ void Quillon::BuildControls()
         const QLabel *panel = StatusBar1->Panel(static_cast<int>(i) + 1);
         fit(QSize(panel->sizeHint().width(), 1), DesignRect{0, 0, HundredthsMmToTwips(PanelWidths[i]), 1000});
     }
-    // Whole hundredths keep the factor readable when it is printed.
+    // Rounded up to whole hundredths: a pixel more of some font metric does
+    // not shift every edge of the window.
     PixelsPerTwip = std::ceil(scale * 100.0) / 100.0 / DesignTwipsPerPixel;
 
     for (const auto &[list, entries] : lists) {
@@ -466,17 +473,17 @@ void Quillon::BuildControls()
     // The bar puts its panels flush right; keep the last border off the edge.
     StatusBar1->setContentsMargins(0, 0, 3, 0);
 
-    const int clientHeight = std::max(TwipsToPixels(ClientHeight),
-                                      TwipsToPixels(FrameControlsRect.top + FrameControlsRect.height +
-                                                    ClientBottomMargin) +
-                                          StatusBar1->sizeHint().height());
+    const int clientHeight =
+        std::max(TwipsToPixels(ClientHeight),
+                 TwipsToPixels(FrameControlsRect.top + FrameControlsRect.height + ClientBottomMargin) +
+                     StatusBar1->sizeHint().height());
     setFixedSize(TwipsToPixels(ClientWidth), menuBar()->sizeHint().height() + clientHeight);
 
-    QWidget *const tabOrder[] = {TargetIP,        SourceIP,   Command1[1],  Facility,     Level,    TxtPriority,
-                                 ChkPriority,     Transport,  PortNumber,   SourcePortNumber,       Message,
-                                 CmdBrowseFile,   BadPackets, NoPriority,   SendHugePackets,        AddCRLF,
-                                 ChkRFCMessages,  SendOptions, Slider1,     CmdReset,     CmdConnect, CmdSend,
-                                 Command1[0]};
+    QWidget *const tabOrder[] = {TargetIP,    SourceIP,       Command1[1], Facility,   Level,
+                                 TxtPriority, ChkPriority,    Transport,   PortNumber, SourcePortNumber,
+                                 Message,     CmdBrowseFile,  BadPackets,  NoPriority, SendHugePackets,
+                                 AddCRLF,     ChkRFCMessages, SendOptions, Slider1,    CmdReset,
+                                 CmdConnect,  CmdSend,        Command1[0]};
     for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
 

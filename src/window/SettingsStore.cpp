@@ -3,10 +3,10 @@
 #include "common/Numbers.h"
 #include "common/QtText.h"
 #include "common/TextHelpers.h"
+#include "engine/Vocabulary.h"
 #include "shell/Services.h"
 #include "transport/SocketEndpoint.h"
 #include "transport/UdpEndpointOperations.h"
-#include "engine/Vocabulary.h"
 #include "window/ListFilling.h"
 #include "window/MessageSourceControls.h"
 #include "window/Quillon.h"
@@ -109,7 +109,8 @@ std::string SubnetPrefixOf(std::string_view localIp)
     return std::string(address.substr(0, dot + 1));
 }
 
-SettingsStore::SettingsStore(Quillon &window) : w(window) {}
+SettingsStore::SettingsStore(Quillon &window) : w(window)
+{}
 
 QString SettingsStore::StoreFileName()
 {
@@ -160,18 +161,20 @@ void SettingsStore::LoadSettings()
     w.Transport->setCurrentIndex(ReadIndex(store, QStringLiteral("Transport"), 0, 1, 0));
 
     FillList(w.PortNumber, Vocabulary::PortEntries);
-    w.PortNumber->setEditText(FromBytes(ShortestDecimal(ReadChecked(store, QStringLiteral("PortNumber"), 1, 65535, 514))));
+    w.PortNumber->setEditText(
+        FromBytes(ShortestDecimal(ReadChecked(store, QStringLiteral("PortNumber"), 1, 65535, 514))));
 
     FillList(w.SourcePortNumber, Vocabulary::SourcePortEntries);
-    w.SourcePortNumber->setEditText(TrimmedSpaces(
-        ReadText(store, QStringLiteral("SourcePortNumber"), QStringLiteral("Random port > 1023"))));
+    w.SourcePortNumber->setEditText(
+        TrimmedSpaces(ReadText(store, QStringLiteral("SourcePortNumber"), QStringLiteral("Random port > 1023"))));
 
     // Setting a text runs no handler, so the message handler runs once more
     // for the stored text; the window is hidden, so no dialog opens.
     FillList(w.Message, Vocabulary::MessageTemplates);
     w.Message->setCurrentIndex(0);
     w.MessageSource->Message_Click();
-    w.Message->setEditText(TrimmedSpaces(ReadText(store, QStringLiteral("Message"), ToStringList(Vocabulary::MessageTemplates).front())));
+    w.Message->setEditText(
+        TrimmedSpaces(ReadText(store, QStringLiteral("Message"), ToStringList(Vocabulary::MessageTemplates).front())));
     w.MessageSource->Message_Click();
 
     w.State.MultiLineText = TrimSpaces(ToBytes(ReadText(store, QStringLiteral("MultiLineText"), QString())));
@@ -217,8 +220,8 @@ void SettingsStore::SaveSettings()
 
 void SettingsStore::ReportUnsavedSettings(const QString &fileName, const QString &why)
 {
-    w.services.messageBoxes->Show(&w, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
-                                  QStringLiteral("The settings could not be saved to %1: %2.")
-                                      .arg(QDir::toNativeSeparators(fileName), why),
-                                  MessageBoxes::Buttons::Ok);
+    w.services.messageBoxes->Show(
+        &w, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
+        QStringLiteral("The settings could not be saved to %1: %2.").arg(QDir::toNativeSeparators(fileName), why),
+        MessageBoxes::Buttons::Ok);
 }

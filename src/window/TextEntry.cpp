@@ -8,8 +8,8 @@
 #include <cmath>
 
 TextEntry::TextEntry(SendState &state, double pixelsPerTwip, QWidget *owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                         Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                         Qt::CustomizeWindowHint),
       m_state(state)
 {
     const auto px = [pixelsPerTwip](int twips) { return static_cast<int>(std::lround(twips * pixelsPerTwip)); };

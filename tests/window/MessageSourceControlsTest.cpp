@@ -139,7 +139,7 @@ TEST_F(MessageSourceControlsTest, ChangingTheSourceRestartsTheFile)
     QTemporaryDir folder;
     const std::string path = folder.filePath(QStringLiteral("records.txt")).toStdString();
     std::ofstream(path, std::ios::binary) << "a\tb\tc\tfirst\r\n"
-                                           << "a\tb\tc\tsecond\r\n";
+                                          << "a\tb\tc\tsecond\r\n";
 
     Quillon &w = LoadAndShow();
     Pick(w.Message, TabDelimited);

@@ -12,11 +12,11 @@ TEST_F(PriorityControlsTest, PickedFacilityAndLevelShowTheirPriority)
         int level;
         const char *shown;
     } cases[] = {
-        {2, 3, "19"},       // Mail, Error
-        {23, 7, "191"},     // Local7, Debug
-        {0, 0, "0"},        // Kernel, Emergency
-        {24, 3, "Random"},  // Random facility
-        {1, 8, "Random"},   // Random level
+        {2, 3, "19"},      // Mail, Error
+        {23, 7, "191"},    // Local7, Debug
+        {0, 0, "0"},       // Kernel, Emergency
+        {24, 3, "Random"}, // Random facility
+        {1, 8, "Random"},  // Random level
     };
     Quillon &w = LoadAndShow();
     for (const auto &row : cases) {
@@ -35,11 +35,7 @@ TEST_F(PriorityControlsTest, UseThisValueStaysCheckedOnlyWithAValue)
         const char *text;
         bool staysChecked;
     } cases[] = {
-        {"Random", false},
-        {"   ", false},
-        {"", false},
-        {"12", true},
-        {"abc", true},
+        {"Random", false}, {"   ", false}, {"", false}, {"12", true}, {"abc", true},
     };
     Quillon &w = LoadAndShow();
     for (const auto &row : cases) {

@@ -1,7 +1,7 @@
 #include "WindowFixture.h"
 
-#include "window/TextEntry.h"
 #include "window/MessageSourceControls.h"
+#include "window/TextEntry.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -240,8 +240,8 @@ TEST_F(SettingsStoreTest, SavedValuesAreTextAndLoadBack)
     QFile file(SettingsStore::StoreFileName());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
-    for (const char *line : {"[Settings]", "Facility=2", "Level=3", "Options=3", "SpeedSetting=500",
-                             "CorruptPacket=1", "NoPriority=0", "RFCMessages=1", "HostMessageCount-127.0.0.1=1234"})
+    for (const char *line : {"[Settings]", "Facility=2", "Level=3", "Options=3", "SpeedSetting=500", "CorruptPacket=1",
+                             "NoPriority=0", "RFCMessages=1", "HostMessageCount-127.0.0.1=1234"})
         EXPECT_TRUE(text.contains(line)) << line << " in\n" << text.toStdString();
 
     const Quillon &again = Load();

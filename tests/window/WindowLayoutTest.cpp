@@ -128,7 +128,8 @@ TEST_F(WindowLayoutTest, EnterSendsFromAnywhereInTheWindow)
     std::size_t expected = 0;
     for (QWidget *widget : focused) {
         widget->setFocus();
-        ASSERT_TRUE(WaitUntil([&w, widget] { return w.focusWidget() == widget || widget->isAncestorOf(w.focusWidget()); }));
+        ASSERT_TRUE(
+            WaitUntil([&w, widget] { return w.focusWidget() == widget || widget->isAncestorOf(w.focusWidget()); }));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         ++expected;
         EXPECT_TRUE(receiver.WaitForDatagrams(expected)) << widget->objectName().toStdString();
