@@ -45,24 +45,20 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
     };
     const Case cases[] = {
         {{"--port", "70000"}, "--port: '70000' is not a port number from 1 to 65535"},
-        {{"--port", "0"}, "--port: '0' is not"},
         {{"--port", "51x"}, "--port: '51x' is not"},
         {{"--source-port", "-1"}, "--source-port: '-1' is not"},
         {{"--transport", "sctp"}, "--transport: 'sctp' is not udp or tcp"},
         {{"--facility", "24"}, "--facility: '24' is not"},
-        {{"--facility", "Local8"}, "--facility: 'Local8' is not"},
         {{"--level", "8"}, "--level: '8' is not"},
         {{"--priority", "256"}, "--priority: '256' is not a priority from 0 to 255"},
         {{"--priority", "12.5"}, "--priority: '12.5' is not"},
         {{"--continuous", "9"}, "--continuous: '9' is not a delay from 10 to 2000 ms"},
-        {{"--continuous", "2001"}, "--continuous: '2001' is not"},
         {{"--burst", "200"}, "--burst: '200' is not 100 or 500"},
         {{"--rate", "0"}, "--rate: '0' is not"},
         {{"--rate", "inf"}, "--rate: 'inf' is not"},
         {{"--unlimited", "--count", "-5"}, "--count: '-5' is not a positive whole number"},
         {{"--unlimited", "--duration", "abc"}, "--duration: 'abc' is not"},
         {{"--source-address", "300.1.1.1"}, "--source-address: '300.1.1.1' is not"},
-        {{"--source-address", "10.0.0"}, "--source-address: '10.0.0' is not"},
         {{"--target", "  "}, "--target: Please specify a valid target IP address or host name"},
         {{"--port"}, "--port needs a value"},
         {{"--crlf=yes"}, "--crlf takes no value"},
@@ -93,7 +89,6 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     const Case cases[] = {
         {{"--target", " localhost ", "--port", "1468", "--transport", "TCP", "--source-port", "2000"},
          [](const Options &o) { return o.target == "localhost" && o.port == 1468 && o.tcp && o.sourcePort == 2000; }},
-        {{"--priority", "191"}, [](const Options &o) { return o.usePriority && o.priority == 191; }},
         {{"--rfc-header", "--no-priority", "--corrupt", "--oversize", "--crlf", "--quiet", "--json"},
          [](const Options &o) {
              return o.rfcHeader && o.noPriority && o.corrupt && o.oversize && o.crlf && o.quiet && o.json;
@@ -112,9 +107,6 @@ TEST(CommandLine, FlagsLandInTheirOptions)
          [](const Options &o) { return o.pace == Pace::Continuous && o.continuousMs == 250 && o.count == 4; }},
         {{"--burst", "500", "--duration", "1.5"},
          [](const Options &o) { return o.pace == Pace::Burst && o.burstSize == 500 && o.duration == 1.5; }},
-        {{"--rate", "2500.5"}, [](const Options &o) { return o.pace == Pace::Rate && o.rate == 2500.5; }},
-        {{"--every-minute"}, [](const Options &o) { return o.pace == Pace::EveryMinute; }},
-        {{"--message", "HEX=41 42"}, [](const Options &o) { return o.message == "HEX=41 42"; }},
     };
     for (const Case &c : cases) {
         const ParseResult result = Parse(c.args);

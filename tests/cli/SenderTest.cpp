@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -76,6 +77,21 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
         EXPECT_EQ(summary.failed, 0);
         EXPECT_EQ(summary.exitStatus, 0) << summary.error;
     }
+}
+
+TEST(Sender, PrintsAStatusLineEachSecondAndTheSummary)
+{
+    UdpReceiver receiver;
+    std::ostringstream out, err;
+    const RunSummary summary =
+        RunSender(Parsed({"--rate", "200", "--duration", "1.2", "--port", std::to_string(receiver.Port())}), out, err);
+    std::istringstream lines(out.str());
+    std::string progress, last;
+    std::getline(lines, progress);
+    std::getline(lines, last);
+    EXPECT_TRUE(std::regex_match(progress, std::regex(R"(\d+ messages sent, \d+ MPS)"))) << out.str();
+    EXPECT_EQ(last.rfind(std::to_string(summary.sent) + " messages sent, 0 failed in ", 0), 0u) << out.str();
+    EXPECT_EQ(summary.stoppedBy, "duration");
 }
 
 TEST(Sender, BurstSendsItsPacketsAtOnceInOrder)
