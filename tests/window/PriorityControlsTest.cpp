@@ -34,9 +34,7 @@ TEST_F(PriorityControlsTest, UseThisValueStaysCheckedOnlyWithAValue)
     const struct {
         const char *text;
         bool staysChecked;
-    } cases[] = {
-        {"Random", false}, {"   ", false}, {"", false}, {"12", true}, {"abc", true},
-    };
+    } cases[] = {{"Random", false}, {"   ", false}, {"", false}, {"12", true}, {"abc", true}};
     Quillon &w = LoadAndShow();
     for (const auto &row : cases) {
         w.TxtPriority->setText(QString::fromUtf8(row.text));
@@ -56,9 +54,8 @@ TEST_F(PriorityControlsTest, LeavingThePriorityTextLimitsIt)
     const struct {
         const char *typed;
         const char *after;
-    } cases[] = {
-        {"300", "255"}, {"-5", "0"}, {"12.5", "12.5"}, {"255", "255"}, {"abc", "abc"}, {"", ""}, {"Random", "Random"},
-    };
+    } cases[] = {{"300", "255"}, {"-5", "0"}, {"12.5", "12.5"},    {"255", "255"},
+                 {"abc", "abc"}, {"", ""},    {"Random", "Random"}};
     Quillon &w = LoadAndShow();
     for (const auto &row : cases) {
         w.TxtPriority->setFocus();

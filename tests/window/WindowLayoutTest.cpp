@@ -50,47 +50,40 @@ TEST_F(WindowLayoutTest, ToggleTwiceReturnsToTheFullLayout)
 TEST_F(WindowLayoutTest, NothingIsClippedOrOverlaps)
 {
     Quillon &w = LoadAndShow();
-    std::vector<const QWidget *> settings(w.Frame1.begin(), w.Frame1.end());
-    settings.push_back(w.Command1[1]);
-    for (std::size_t i = 0; i < settings.size(); ++i) {
-        const QRect area = InWindow(settings[i], &w);
-        EXPECT_TRUE(InWindow(w.FrameMain, &w).contains(area)) << settings[i]->objectName().toStdString();
-        for (std::size_t j = i + 1; j < settings.size(); ++j)
-            EXPECT_FALSE(area.intersects(InWindow(settings[j], &w)))
-                << settings[i]->objectName().toStdString() << " and " << settings[j]->objectName().toStdString();
-    }
-    for (const QGroupBox *frame : w.Frame1) {
-        const QSize needed = frame->minimumSizeHint();
-        EXPECT_LE(needed.width(), frame->width()) << frame->objectName().toStdString();
-        EXPECT_LE(needed.height(), frame->height()) << frame->objectName().toStdString();
-    }
-    for (const QWidget *check :
-         {static_cast<const QWidget *>(w.BadPackets), static_cast<const QWidget *>(w.NoPriority),
-          static_cast<const QWidget *>(w.SendHugePackets), static_cast<const QWidget *>(w.AddCRLF),
-          static_cast<const QWidget *>(w.ChkRFCMessages), static_cast<const QWidget *>(w.ChkPriority)})
-        EXPECT_GE(check->width(), check->sizeHint().width()) << check->objectName().toStdString();
-
-    const std::vector<const QWidget *> buttons{w.CmdReset, w.CmdConnect, w.CmdSend, w.Command1[0]};
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-        EXPECT_GE(buttons[i]->width(), buttons[i]->sizeHint().width()) << buttons[i]->objectName().toStdString();
-        EXPECT_TRUE(w.FrameControls->geometry().contains(InWindow(buttons[i], w.FrameControls->parentWidget())));
-        if (i > 0) {
-            EXPECT_LT(buttons[i - 1]->geometry().right(), buttons[i]->geometry().left());
+    // Siblings in reading order: each must fit its contents and keep clear of the rest.
+    const std::vector<std::vector<const QWidget *>> rows{
+        {w.Frame1.begin(), w.Frame1.end()},
+        {w.Command1[1]},
+        {w.CmdReset, w.CmdConnect, w.CmdSend, w.Command1[0]},
+        {w.BadPackets, w.NoPriority, w.SendHugePackets, w.AddCRLF, w.ChkRFCMessages, w.ChkPriority},
+        {w.FrameMain, w.FrameControls, w.StatusBar1},
+    };
+    std::vector<const QWidget *> all;
+    for (const auto &row : rows)
+        all.insert(all.end(), row.begin(), row.end());
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const QWidget *widget = all[i];
+        const std::string name = widget->objectName().toStdString();
+        EXPECT_GE(widget->width(), widget->minimumSizeHint().width()) << name;
+        EXPECT_GE(widget->height(), widget->minimumSizeHint().height()) << name;
+        EXPECT_TRUE(widget->parentWidget()->rect().contains(widget->geometry())) << name;
+        for (std::size_t j = i + 1; j < all.size(); ++j) {
+            if (all[j]->parentWidget() == widget->parentWidget()) {
+                EXPECT_FALSE(widget->geometry().intersects(all[j]->geometry()))
+                    << name << " and " << all[j]->objectName().toStdString();
+            }
         }
     }
-    EXPECT_LT(InWindow(w.FrameMain, &w).bottom(), InWindow(w.FrameControls, &w).top());
     EXPECT_LT(InWindow(w.FrameControls, &w).bottom(), InWindow(w.StatusBar1, &w).top());
-    EXPECT_LE(InWindow(w.StatusBar1, &w).bottom(), w.height() - 1);
 
     int previousRight = -1;
     for (int index = 1; index <= 6; ++index) {
         const QLabel *panel = w.StatusBar1->Panel(index);
-        const QRect area = panel->geometry();
-        EXPECT_GT(area.left(), previousRight) << "panel " << index;
+        EXPECT_GT(panel->x(), previousRight) << "panel " << index;
         // Clear of the window's edge, so that the last border shows.
-        EXPECT_LT(area.right(), w.StatusBar1->width() - 2) << "panel " << index;
+        EXPECT_LT(panel->geometry().right(), w.StatusBar1->width() - 2) << "panel " << index;
         EXPECT_GE(panel->width(), panel->sizeHint().width()) << "panel " << index;
-        previousRight = area.right();
+        previousRight = panel->geometry().right();
     }
 }
 
@@ -117,59 +110,39 @@ TEST_F(WindowLayoutTest, SettingFramesLeaveTheDelayFrameAlone)
     }
 }
 
-TEST_F(WindowLayoutTest, EnterSendsFromAnywhereInTheWindow)
+TEST_F(WindowLayoutTest, KeysWorkWhereverTheFocusIs)
 {
     UdpReceiver receiver;
     Quillon &w = LoadAndShow();
     w.TargetIP->setEditText(QStringLiteral("127.0.0.1"));
     w.PortNumber->setEditText(QString::number(receiver.Port()));
+    const auto viewerShown = [&w] {
+        const QWidget *viewer = w.findChild<QWidget *>(QStringLiteral("HelpViewer"));
+        return viewer && viewer->isVisible();
+    };
 
-    QWidget *const focused[] = {w.TxtPriority, w.Message, w.BadPackets, w.Facility};
-    std::size_t expected = 0;
-    for (QWidget *widget : focused) {
-        widget->setFocus();
-        ASSERT_TRUE(
-            WaitUntil([&w, widget] { return w.focusWidget() == widget || widget->isAncestorOf(w.focusWidget()); }));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-        ++expected;
-        EXPECT_TRUE(receiver.WaitForDatagrams(expected)) << widget->objectName().toStdString();
-    }
-    EXPECT_EQ(receiver.Datagrams().size(), expected);
-    EXPECT_EQ(w.CmdSend->text(), "&Send");
-}
-
-TEST_F(WindowLayoutTest, HelpKeyWorksWhereverTheFocusIs)
-{
-    Quillon &w = LoadAndShow();
-    for (QWidget *widget : {static_cast<QWidget *>(w.TxtPriority), static_cast<QWidget *>(w.BadPackets),
-                            static_cast<QWidget *>(w.CmdSend)}) {
-        if (QWidget *viewer = w.findChild<QWidget *>(QStringLiteral("HelpViewer")))
-            viewer->hide();
+    std::size_t sent = 0;
+    for (QWidget *widget : std::initializer_list<QWidget *>{w.TxtPriority, w.Message, w.BadPackets, w.Facility}) {
+        const std::string name = widget->objectName().toStdString();
         w.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
         widget->setFocus();
-        ASSERT_TRUE(WaitUntil([widget] { return widget->hasFocus(); }));
-        QTest::keyClick(widget, Qt::Key_F1);
-        // The test programs have the help file beside them, so help shows it.
-        EXPECT_TRUE(WaitUntil([&w] {
-            const QWidget *viewer = w.findChild<QWidget *>(QStringLiteral("HelpViewer"));
-            return viewer && viewer->isVisible();
-        })) << widget->objectName().toStdString();
-    }
-    EXPECT_TRUE(services.boxes.shown.empty());
-}
+        ASSERT_TRUE(WaitUntil([widget] { return widget->hasFocus(); })) << name;
 
-TEST_F(WindowLayoutTest, ShiftCtrlF12DoesNothing)
-{
-    Quillon &w = LoadAndShow();
-    const QString priority = w.TxtPriority->text();
-    w.TxtPriority->setFocus();
-    QTest::keyClick(&w, Qt::Key_F12, Qt::ShiftModifier | Qt::ControlModifier);
-    QTest::keyClick(w.TxtPriority, Qt::Key_F12, Qt::ShiftModifier | Qt::ControlModifier);
-    EXPECT_TRUE(w.isVisible());
-    EXPECT_TRUE(services.boxes.shown.empty());
-    EXPECT_EQ(w.TxtPriority->text(), priority);
-    EXPECT_FALSE(w.Closing);
+        // Shift+Ctrl+F12 does nothing at all.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F12, Qt::ShiftModifier | Qt::ControlModifier);
+        EXPECT_TRUE(w.isVisible() && !w.Closing && services.boxes.shown.empty()) << name;
+
+        // Enter presses the default button.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_TRUE(receiver.WaitForDatagrams(++sent)) << name;
+
+        // F1 opens help; the test programs have the help file beside them.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+        EXPECT_TRUE(WaitUntil(viewerShown)) << name;
+        w.findChild<QWidget *>(QStringLiteral("HelpViewer"))->hide();
+    }
+    EXPECT_EQ(receiver.Datagrams().size(), sent);
 }
 
 TEST_F(WindowLayoutTest, ClosingWhileSendingStopsTheTimersAndSavesWhatIsShown)
