@@ -165,6 +165,14 @@ private:
         return true;
     }
 
+    std::string NothingSentText() const
+    {
+        // A live session that takes nothing is a receiver that stopped reading.
+        if (m_options.tcp)
+            return "the receiver at " + TargetText() + " stopped taking data";
+        return "nothing could be sent to " + TargetText() + (m_lastError.empty() ? "" : ": " + m_lastError);
+    }
+
     void Progress(double elapsed)
     {
         if (elapsed < m_nextProgress)
@@ -229,9 +237,7 @@ private:
             if (attempted < due) {
                 if (!SendBatch(stream, std::min<std::int64_t>(due - attempted, BatchLimit))) {
                     if (!SessionLost())
-                        Failure("nothing could be sent to " + TargetText() +
-                                    (m_lastError.empty() ? "" : ": " + m_lastError),
-                                "error");
+                        Failure(NothingSentText(), "error");
                     return;
                 }
                 continue;
@@ -243,12 +249,21 @@ private:
         }
     }
 
+    // What the session accepted is delivered before the time is taken. After
+    // a failure the run is over: closing gives what is left a last moment.
     void Finish()
     {
-        if (m_options.tcp && TCP1.State() == SocketEndpoint::StateConnected && !TCP1.FlushPending(FinalFlushMs))
-            Failure(std::to_string(TCP1.PendingBytes()) + " bytes were still waiting for " + TargetText() +
-                        " when sending ended",
-                    "error");
+        if (m_options.tcp && m_summary.error.empty() && TCP1.State() == SocketEndpoint::StateConnected) {
+            const std::size_t waiting = TCP1.PendingBytes();
+            if (!TCP1.FlushPending(FinalFlushMs)) {
+                const bool up = TCP1.State() == SocketEndpoint::StateConnected;
+                Failure(up ? std::to_string(TCP1.PendingBytes()) + " bytes for " + TargetText() +
+                                 " were not taken within 10 s"
+                           : "the TCP session to " + TargetText() + " ended with " + std::to_string(waiting) +
+                                 " bytes still waiting",
+                        "error");
+            }
+        }
         m_summary.elapsedSeconds = Elapsed();
     }
 
