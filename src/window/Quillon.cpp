@@ -205,9 +205,10 @@ Quillon::Quillon(Services services, QWidget *parent) : QMainWindow(parent), serv
 
 Quillon::~Quillon()
 {
-    // The handlers go before the controls; no late socket event may reach them.
-    UDP1->disconnect();
-    TCP1->disconnect();
+    // The handlers go before the controls, so nothing the controls, timers or
+    // endpoints signal while they are torn down may reach them.
+    for (QObject *child : findChildren<QObject *>())
+        child->blockSignals(true);
 }
 
 int Quillon::TwipsToPixels(int twips) const

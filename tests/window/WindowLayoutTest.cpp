@@ -110,6 +110,26 @@ TEST_F(WindowLayoutTest, SettingFramesLeaveTheDelayFrameAlone)
     }
 }
 
+TEST_F(WindowLayoutTest, TabVisitsTheControlsInOrder)
+{
+    // Stored so that every control of the chain is enabled.
+    Store("Options", "3");
+    Store("Transport", "1");
+    Store("Message", "From tab delimited text file");
+    Quillon &w = LoadAndShow();
+    const QWidget *const order[] = {w.TargetIP,    w.SourceIP,       w.Command1[1], w.Facility,   w.Level,
+                                    w.TxtPriority, w.ChkPriority,    w.Transport,   w.PortNumber, w.SourcePortNumber,
+                                    w.Message,     w.CmdBrowseFile,  w.BadPackets,  w.NoPriority, w.SendHugePackets,
+                                    w.AddCRLF,     w.ChkRFCMessages, w.SendOptions, w.Slider1,    w.CmdReset,
+                                    w.CmdConnect,  w.CmdSend,        w.Command1[0]};
+    w.TargetIP->setFocus();
+    ASSERT_TRUE(WaitUntil([&w] { return w.TargetIP->hasFocus(); }));
+    for (const QWidget *expected : order) {
+        EXPECT_TRUE(expected->hasFocus()) << expected->objectName().toStdString();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+}
+
 TEST_F(WindowLayoutTest, KeysWorkWhereverTheFocusIs)
 {
     UdpReceiver receiver;
