@@ -3,6 +3,7 @@
 #include "cli/PaceSchedule.h"
 #include "cli/PacketStream.h"
 #include "cli/StopSignals.h"
+#include "engine/MessageComposer.h"
 #include "transport/SocketEndpoint.h"
 #include "transport/UdpEndpointOperations.h"
 
@@ -30,6 +31,8 @@ constexpr auto EventInterval = std::chrono::milliseconds(5);
 constexpr int FinalFlushMs = 10000;
 // Waits are cut into slices so a stop signal is seen promptly.
 constexpr double WaitSliceSeconds = 0.05;
+// Nothing signals the connection itself, so its state is looked at often.
+constexpr double ConnectPollSeconds = 0.005;
 
 void WaitEvents(double seconds)
 {
@@ -108,11 +111,18 @@ private:
         }
         // The reader would send its error text as the message; a run that
         // can only send that is a mistake to report before anything goes out.
-        if (!m_options.sourceFile.empty() && !std::ifstream(m_options.sourceFile, std::ios::binary)) {
+        if (ReadsSourceFile() && !std::ifstream(m_options.sourceFile, std::ios::binary)) {
             UsageError("--source-file: cannot open '" + m_options.sourceFile + "'");
             return false;
         }
         return true;
+    }
+
+    bool ReadsSourceFile() const
+    {
+        const std::string &message = m_options.message;
+        return message == MessageEntries::TabDelimitedFile || message == MessageEntries::HexFile ||
+               message == MessageEntries::CaptureFile;
     }
 
     std::string TargetText() const { return m_options.target + ":" + std::to_string(m_options.port); }
@@ -130,7 +140,7 @@ private:
         if (TCP1.Connect()) {
             const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ConnectWaitMs);
             while (StillConnecting() && SteadyClock::now() < deadline && !StopRequested())
-                WaitEvents(WaitSliceSeconds);
+                WaitEvents(ConnectPollSeconds);
             // The failure's description is queued behind the state change.
             QCoreApplication::processEvents();
         }

@@ -107,7 +107,9 @@ TEST(SavedSettings, FromSettingsSendsWhatTheWindowWouldWithFlagsOnTop)
                     {"Level", "4"},
                     {"Message", "This is Syslog test message number ####"},
                     {"HostMessageCount-127.0.0.1", "41"},
-                    {"HostMessageCount-localhost", "7"}});
+                    {"HostMessageCount-localhost", "7"},
+                    // Left from an earlier file source; unused by these messages.
+                    {"FileToReadFrom", "/nonexistent/old.txt"}});
         std::vector<std::string> args = c.args;
         if (c.args.front() != "--from-settings")
             args.insert(args.end(), {"--port", std::to_string(receiver.Port()), "--facility", "user"});
