@@ -104,6 +104,7 @@ struct Parser {
     ParseResult result;
     Options &o = result.options;
     bool messageGiven = false;
+    bool sourceFileGiven = false;
     bool facilityOrLevelGiven = false;
     bool countOrDurationGiven = false;
     std::string paceFlag;
@@ -222,6 +223,7 @@ struct Parser {
             if (value.empty())
                 return Fail("--source-file needs a file name");
             o.sourceFile = std::string(value);
+            sourceFileGiven = true;
         } else if (flag == "--continuous") {
             const auto delay = InRange(value, MinDelayMs, MaxDelayMs);
             if (!delay)
@@ -262,7 +264,7 @@ struct Parser {
     {
         if (!o.multiLineFile.empty() && !messageGiven)
             o.message = std::string(MessageEntries::MultiLine);
-        if (!o.sourceFile.empty() && !messageGiven && !IsFileSource(o.message))
+        if (sourceFileGiven && !messageGiven && !IsFileSource(o.message))
             o.message = std::string(MessageEntries::TabDelimitedFile);
         if (o.usePriority && facilityOrLevelGiven)
             return Fail("--priority cannot be combined with --facility or --level");
