@@ -24,7 +24,7 @@ public:
             return std::string(defaultText);
         // An INI value with a comma that nobody quoted comes back as a list.
         if (value.typeId() == QMetaType::QStringList)
-            return ToBytes(value.toStringList().join(QLatin1Char(',')));
+            return ToBytes(value.toStringList().join(QStringLiteral(", ")));
         return ToBytes(value.toString());
     }
 
@@ -99,6 +99,18 @@ Options SavedOptions()
 std::int32_t SavedSequenceNumber(const std::string &target)
 {
     Store store;
-    const std::string key = "HostMessageCount-" + TrimSpaces(target);
+    // The window escapes what the store would take for a group separator;
+    // the same key has to be read here.
+    std::string key = "HostMessageCount-";
+    for (char c : TrimSpaces(target)) {
+        if (c == '%')
+            key += "%25";
+        else if (c == '/')
+            key += "%2F";
+        else if (c == '\\')
+            key += "%5C";
+        else
+            key.push_back(c);
+    }
     return static_cast<std::int32_t>(RoundHalfEven(store.Number(key, 0, 1000000, 0)));
 }

@@ -1,6 +1,7 @@
 #include "cli/SavedSettings.h"
 #include "cli/SendCommand.h"
 #include "support/LoopbackReceivers.h"
+#include "window/SettingsStore.h"
 
 #include <QSettings>
 
@@ -75,6 +76,9 @@ TEST(SavedSettings, StoreValuesBecomeOptionsWithTheWindowsRangesAndDefaults)
              return o.continuousMs == 10 && o.facilityIndex == 24 && o.levelIndex == 8 && !o.corrupt &&
                     o.pace == Pace::Continuous && !o.tcp && o.port == 514 && o.sourcePort == 0 && o.sequenceNumber == 0;
          }},
+        // The counter's key as the window writes it for a target the store would split.
+        {{{"TargetIPAddress", "odd/host%1"}, {HostMessageCountKey(QStringLiteral("odd/host%1")), "5"}},
+         [](const Options &o) { return o.target == "odd/host%1" && o.sequenceNumber == 5; }},
         {{{"Facility", ""}, {"Options", "4"}, {"HostMessageCount-127.0.0.1", "1000000"}},
          [](const Options &o) {
              return o.facilityIndex == 0 && o.pace == Pace::Burst && o.burstSize == 100 && o.sequenceNumber == 1000000;
