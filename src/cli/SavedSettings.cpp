@@ -87,6 +87,9 @@ Options SavedOptions()
     o.pace = PaceOfSendOption(sendOption);
     o.burstSize = sendOption == 5 ? 500 : 100;
     o.tcp = store.Index("Transport", 1, 0) == 1;
+    // The window's transport switch runs after the stored check box is
+    // applied: CR LF on for TCP, off for UDP, whatever was saved.
+    o.crlf = o.tcp;
     o.port = PortFromText(NormalisePortText(store.Text("PortNumber", "514")));
     o.sourcePort = PortFromText(NormaliseSourcePortText(store.Trimmed("SourcePortNumber", RandomSourcePort)));
     o.message = store.Trimmed("Message", Vocabulary::MessageTemplates[0]);

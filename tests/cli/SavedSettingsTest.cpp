@@ -67,13 +67,14 @@ TEST(SavedSettings, StoreValuesBecomeOptionsWithTheWindowsRangesAndDefaults)
           {"Facility", "24.5"},
           {"Level", "-1"},
           {"CorruptPacket", "2"},
+          {"AddCRLF", "1"},
           {"Options", "3"},
           {"Transport", ""},
           {"PortNumber", "70000"},
           {"SourcePortNumber", "abc"},
           {"HostMessageCount-127.0.0.1", "1000001"}},
          [](const Options &o) {
-             return o.continuousMs == 10 && o.facilityIndex == 24 && o.levelIndex == 8 && !o.corrupt &&
+             return o.continuousMs == 10 && o.facilityIndex == 24 && o.levelIndex == 8 && !o.corrupt && !o.crlf &&
                     o.pace == Pace::Continuous && !o.tcp && o.port == 514 && o.sourcePort == 0 && o.sequenceNumber == 0;
          }},
         // The counter's key as the window writes it for a target the store would split.
