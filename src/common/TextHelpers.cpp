@@ -35,7 +35,11 @@ std::string ToUpperAscii(std::string_view text)
     return out;
 }
 
+// Asked of every packet, so it compares in place instead of upper-casing copies.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    return text.size() >= prefix.size() && ToUpperAscii(text.substr(0, prefix.size())) == ToUpperAscii(prefix);
+    const auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c; };
+    return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [&](char a, char b) {
+               return upper(static_cast<unsigned char>(a)) == upper(static_cast<unsigned char>(b));
+           });
 }
