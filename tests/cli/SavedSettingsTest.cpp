@@ -1,7 +1,6 @@
 #include "cli/SavedSettings.h"
 #include "cli/SendCommand.h"
 #include "support/LoopbackReceivers.h"
-#include "window/SettingsStore.h"
 
 #include <QSettings>
 
@@ -78,7 +77,7 @@ TEST(SavedSettings, StoreValuesBecomeOptionsWithTheWindowsRangesAndDefaults)
                     o.pace == Pace::Continuous && !o.tcp && o.port == 514 && o.sourcePort == 0 && o.sequenceNumber == 0;
          }},
         // The counter's key as the window writes it for a target the store would split.
-        {{{"TargetIPAddress", "odd/host%1"}, {HostMessageCountKey(QStringLiteral("odd/host%1")), "5"}},
+        {{{"TargetIPAddress", "odd/host%1"}, {"HostMessageCount-odd%2Fhost%251", "5"}},
          [](const Options &o) { return o.target == "odd/host%1" && o.sequenceNumber == 5; }},
         {{{"Facility", ""}, {"Options", "4"}, {"HostMessageCount-127.0.0.1", "1000000"}},
          [](const Options &o) {
