@@ -45,11 +45,3 @@ std::string PacketStream::Next()
                              m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
 }
 
-std::string SubnetPrefixOf(const std::string &localIP)
-{
-    const std::string address = localIP.empty() ? "127.0.0.1" : localIP;
-    const std::size_t dot = address.rfind('.');
-    if (dot == std::string::npos || dot == 0)
-        return "127.0.0.";
-    return address.substr(0, dot + 1);
-}

@@ -37,7 +37,3 @@ private:
     bool m_oversize;
     bool m_crlf;
 };
-
-// The local address up to and including its last dot; "127.0.0." when there
-// is no usable address.
-std::string SubnetPrefixOf(const std::string &localIP);

@@ -3,6 +3,7 @@
 #include "cli/PaceSchedule.h"
 #include "cli/PacketStream.h"
 #include "cli/StopSignals.h"
+#include "common/SettingsRules.h"
 #include "engine/MessageComposer.h"
 #include "transport/SocketEndpoint.h"
 #include "transport/UdpEndpointOperations.h"

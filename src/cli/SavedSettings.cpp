@@ -2,6 +2,7 @@
 
 #include "common/Numbers.h"
 #include "common/QtText.h"
+#include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
 #include "engine/Vocabulary.h"
 #include "transport/PortRules.h"
@@ -102,18 +103,6 @@ Options SavedOptions()
 std::int32_t SavedSequenceNumber(const std::string &target)
 {
     Store store;
-    // The window escapes what the store would take for a group separator;
-    // the same key has to be read here.
-    std::string key = "HostMessageCount-";
-    for (char c : TrimSpaces(target)) {
-        if (c == '%')
-            key += "%25";
-        else if (c == '/')
-            key += "%2F";
-        else if (c == '\\')
-            key += "%5C";
-        else
-            key.push_back(c);
-    }
+    const std::string key = HostMessageCountKey(TrimSpaces(target));
     return static_cast<std::int32_t>(RoundHalfEven(store.Number(key, 0, 1000000, 0)));
 }

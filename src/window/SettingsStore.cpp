@@ -2,6 +2,7 @@
 
 #include "common/Numbers.h"
 #include "common/QtText.h"
+#include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
 #include "engine/Vocabulary.h"
 #include "shell/Services.h"
@@ -83,32 +84,6 @@ QString WhyNotWritten(const QString &fileName, QSettings::Status status)
 }
 } // namespace
 
-QString HostMessageCountKey(const QString &trimmedTarget)
-{
-    QString escaped;
-    escaped.reserve(trimmedTarget.size());
-    for (const QChar c : trimmedTarget) {
-        if (c == QLatin1Char('%'))
-            escaped += QStringLiteral("%25");
-        else if (c == QLatin1Char('/'))
-            escaped += QStringLiteral("%2F");
-        else if (c == QLatin1Char('\\'))
-            escaped += QStringLiteral("%5C");
-        else
-            escaped += c;
-    }
-    return QStringLiteral("HostMessageCount-") + escaped;
-}
-
-std::string SubnetPrefixOf(std::string_view localIp)
-{
-    const std::string_view address = localIp.empty() ? std::string_view("127.0.0.1") : localIp;
-    const auto dot = address.rfind('.');
-    if (dot == std::string_view::npos || dot == 0)
-        return "127.0.0.";
-    return std::string(address.substr(0, dot + 1));
-}
-
 SettingsStore::SettingsStore(Quillon &window) : w(window)
 {}
 
@@ -151,7 +126,7 @@ void SettingsStore::LoadSettings()
         w.TargetIP->setCurrentIndex(0);
 
     w.State.SequenceNumber = static_cast<std::int32_t>(RoundHalfEven(
-        ReadChecked(store, HostMessageCountKey(TrimmedSpaces(w.TargetIP->currentText())), 0, 1000000, 0)));
+        ReadChecked(store, FromBytes(HostMessageCountKey(ToBytes(TrimmedSpaces(w.TargetIP->currentText())))), 0, 1000000, 0)));
 
     FillList(w.SendOptions, Vocabulary::SendOptionEntries);
     w.SendOptions->setCurrentIndex(ReadIndex(store, QStringLiteral("Options"), 0, 5, 0));
@@ -209,7 +184,7 @@ void SettingsStore::SaveSettings()
     store.setValue(QStringLiteral("PortNumber"), w.PortNumber->currentText());
     store.setValue(QStringLiteral("SourcePortNumber"), w.SourcePortNumber->currentText());
     store.setValue(QStringLiteral("SpeedSetting"), QString::number(w.Slider1->value()));
-    store.setValue(HostMessageCountKey(TrimmedSpaces(w.TargetIP->currentText())),
+    store.setValue(FromBytes(HostMessageCountKey(ToBytes(TrimmedSpaces(w.TargetIP->currentText())))),
                    QString::number(w.State.SequenceNumber));
     store.endGroup();
 

@@ -1,5 +1,6 @@
 #include "WindowFixture.h"
 
+#include "common/SettingsRules.h"
 #include "window/MessageSourceControls.h"
 
 #include <QCheckBox>
