@@ -107,6 +107,9 @@ bool SourceFile::ReadLine(std::string &line)
     line.clear();
     int c;
     while ((c = std::getc(m_file)) != EOF) {
+        // Linux text files end their lines in LF alone; CR and CR LF still count.
+        if (c == '\n')
+            return true;
         if (c == '\r') {
             const int next = std::getc(m_file);
             if (next != '\n' && next != EOF)

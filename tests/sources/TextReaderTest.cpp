@@ -51,7 +51,7 @@ TEST_F(TextReader, ReplaysTheFileInALoop)
         {"1\t2\t3\tA\r\n1\t2\t3\tB\r\n1\t2\t3\tC\r\n", {"A", "B", "C", "A", "B"}},
         {"1\t2\t3\tA\r\n1\t2\t3\tB", {"A", "B", "A"}},
         {"1\t2\t3\tA\r1\t2\t3\tB\r", {"A", "B", "A"}},
-        {"1\t2\t3\tA\nB\r\n", {"A\nB", "A\nB"}}, // a lone LF stays in the line
+        {"1\t2\t3\tA\n1\t2\t3\tB\n", {"A", "B", "A"}}, // LF ends a line too
         {"", {"", "", ""}},
         {"one\ttwo\tthree\r\n\r\n1\t2\t3\tA\r\n", {"", "", "A", ""}},
         {"hex=3c3e\r\nHEX=41 42\r\nHEX\t2\t3\tfour\r\n", {"hex=3c3e", "HEX=41 42", "four", "hex=3c3e"}},
