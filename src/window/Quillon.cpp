@@ -101,6 +101,8 @@ constexpr int BrowseButtonWidth = 375;
 constexpr std::array<const char *, 6> PanelTexts{"Status : Idle ", " 0 messages sent ", " 0 MPS ", "",
                                                  " 00:00 ",        " 01-Jan-2010 "};
 constexpr std::array<int, 6> PanelWidths{4419, 2408, 1085, 902, 900, 1773};
+constexpr std::array<const char *, 6> PanelWidestTexts{"Status : Messages sent OK.", "999999 messages sent ",
+                                                       "999 MPS ", "", " 00:00 ", " 06-Dec-2026 "};
 
 int HundredthsMmToTwips(int hundredths)
 {
@@ -428,8 +430,13 @@ void Quillon::BuildControls()
     fit(CmdSend->sizeHint(), SendRect);
     fit(Command1[0]->sizeHint(), ToggleControlsRect);
     for (std::size_t i = 0; i < PanelTexts.size(); ++i) {
-        const QLabel *panel = StatusBar1->Panel(static_cast<int>(i) + 1);
+        QLabel *panel = StatusBar1->Panel(static_cast<int>(i) + 1);
+        // The widest text a panel will show, not its opening one, so a
+        // six-digit count is not clipped later.
+        const QString design = panel->text();
+        panel->setText(Text(PanelWidestTexts[i]));
         fit(QSize(panel->sizeHint().width(), 1), DesignRect{0, 0, HundredthsMmToTwips(PanelWidths[i]), 1000});
+        panel->setText(design);
     }
     // Rounded up to whole hundredths: a pixel more of some font metric does
     // not shift every edge of the window.
