@@ -9,6 +9,8 @@
 # Usage: bash bench/throughput/run.sh [SECONDS]     (default 3 per run)
 #   BUILD_DIR   build folder (default build-bench in the repository)
 #   ROUNDS      runs per sender and transport; the best one counts (default 1)
+#   SENDER      a quillon-send already built, measured instead of building one
+#               (to compare two versions on the same machine)
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -19,10 +21,13 @@ size=256
 tools=$build/throughput
 mkdir -p "$tools"
 
-echo "Building quillon-send (RelWithDebInfo, as it ships) and the benchmark tools in $build ..."
-cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_TESTS=OFF > "$tools/cmake.log"
-cmake --build "$build" -j2 --target quillon-send >> "$tools/cmake.log"
-sender=$build/src/quillon-send
+sender=${SENDER:-}
+if [ -z "$sender" ]; then
+    echo "Building quillon-send (RelWithDebInfo, as it ships) and the benchmark tools in $build ..."
+    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_TESTS=OFF > "$tools/cmake.log"
+    cmake --build "$build" -j2 --target quillon-send >> "$tools/cmake.log"
+    sender=$build/src/quillon-send
+fi
 g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/receiver" "$repo/bench/throughput/receiver.cpp"
 g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/bareloop" "$repo/bench/throughput/bareloop.cpp"
 

@@ -38,10 +38,16 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
 
 std::string PacketStream::Next()
 {
-    const ComposedMessage message = m_composer.ComposeMessage(m_kind);
-    m_state.Priority =
-        m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
-    return BuildSyslogPacket(m_state.Priority, message.OriginalAddressText, message.RfcHeaderText, message.MessageBody,
-                             m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+    std::string packet;
+    AppendNext(packet);
+    return packet;
 }
 
+void PacketStream::AppendNext(std::string &out)
+{
+    const ComposedView message = m_composer.ComposeView(m_kind);
+    m_state.Priority =
+        m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    AppendSyslogPacket(out, m_state.Priority, message.OriginalAddressText, message.RfcHeaderText, message.MessageBody,
+                       m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+}

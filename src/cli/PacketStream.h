@@ -21,6 +21,8 @@ public:
     PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
 
     std::string Next();
+    // The next packet appended to out, whose capacity can be kept.
+    void AppendNext(std::string &out);
 
     const SendState &State() const { return m_state; }
 

@@ -82,8 +82,6 @@ public:
     }
 
 private:
-    SocketEndpoint &Endpoint() { return m_options.tcp ? TCP1 : UDP1; }
-
     double Elapsed() const { return std::chrono::duration<double>(SteadyClock::now() - m_start).count(); }
 
     void UsageError(const std::string &text)
@@ -197,23 +195,37 @@ private:
     // Hands one batch over; false when not a single packet could go.
     bool SendBatch(PacketStream &stream, std::int64_t count)
     {
-        // Assigned in place rather than cleared and refilled: freeing a whole
-        // batch at once hands the memory back to the system every time.
-        m_batch.resize(static_cast<std::size_t>(count));
-        for (std::string &packet : m_batch)
-            packet = stream.Next();
-        std::size_t handed = Endpoint().SendBatch(m_batch);
-        // As in the window, packets count only while the session stays up.
-        if (m_options.tcp && TCP1.State() != SocketEndpoint::StateConnected)
-            handed = 0;
-        for (std::size_t i = 0; i < handed; ++i)
-            m_summary.bytes += static_cast<std::int64_t>(m_batch[i].size());
+        std::size_t handed = 0;
+        std::int64_t bytes = 0;
+        if (m_options.tcp) {
+            // The stream is the packets back to back, so the batch is built
+            // as those bytes and goes in one write.
+            m_stream.clear();
+            for (std::int64_t i = 0; i < count; ++i)
+                stream.AppendNext(m_stream);
+            // As in the window, packets count only while the session stays up.
+            if (TCP1.SendStream(m_stream) && TCP1.State() == SocketEndpoint::StateConnected) {
+                handed = static_cast<std::size_t>(count);
+                bytes = static_cast<std::int64_t>(m_stream.size());
+            }
+        } else {
+            // Refilled in place: the strings keep their capacity.
+            m_batch.resize(static_cast<std::size_t>(count));
+            for (std::string &packet : m_batch) {
+                packet.clear();
+                stream.AppendNext(packet);
+            }
+            handed = UDP1.SendBatch(m_batch);
+            for (std::size_t i = 0; i < handed; ++i)
+                bytes += static_cast<std::int64_t>(m_batch[i].size());
+        }
+        m_summary.bytes += bytes;
         m_summary.sent += static_cast<std::int64_t>(handed);
         m_summary.failed += count - static_cast<std::int64_t>(handed);
         // Lets the endpoints' error and close events arrive; every few
         // milliseconds is soon enough, and a poll per batch costs a system call.
         const auto now = SteadyClock::now();
-        if (handed < m_batch.size() || now - m_lastEvents >= EventInterval) {
+        if (static_cast<std::int64_t>(handed) < count || now - m_lastEvents >= EventInterval) {
             QCoreApplication::processEvents();
             m_lastEvents = now;
         }
@@ -300,6 +312,7 @@ private:
     double m_nextProgress = 1;
     std::int64_t m_progressSent = 0;
     std::vector<std::string> m_batch;
+    std::string m_stream;
 };
 } // namespace
 

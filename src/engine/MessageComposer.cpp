@@ -5,6 +5,8 @@
 #include "common/TextHelpers.h"
 #include "sources/SourceFile.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 
 namespace {
@@ -12,10 +14,14 @@ constexpr std::string_view NumberMark = "####";
 constexpr std::string_view OriginalAddress = "Original Address=";
 constexpr std::size_t MaxTagLength = 32;
 
-std::string ReplaceAll(std::string_view text, std::string_view mark, std::string_view with)
+void AppendNumber(std::string &out, std::int64_t value)
 {
-    std::string out;
-    out.reserve(text.size() + with.size());
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+void AppendReplacingAll(std::string &out, std::string_view text, std::string_view mark, std::string_view with)
+{
     std::size_t from = 0;
     for (std::size_t at = text.find(mark); at != std::string_view::npos; at = text.find(mark, from)) {
         out += text.substr(from, at - from);
@@ -23,7 +29,6 @@ std::string ReplaceAll(std::string_view text, std::string_view mark, std::string
         from = at + mark.size();
     }
     out += text.substr(from);
-    return out;
 }
 
 char LowerAscii(char c)
@@ -49,21 +54,51 @@ bool ContainsNumberedPhrase(std::string_view text)
     return false;
 }
 
-std::string SourceTextFor(const std::string &address)
+void AppendClassCAddress(std::string &out)
 {
-    if (!IsDottedQuad(address))
-        return {};
-    std::string text(OriginalAddress);
-    text += address;
-    text.push_back(' ');
-    return text;
+    const std::int32_t a = RandomInteger(193, 32);
+    const std::int32_t b = RandomInteger(1, 253);
+    const std::int32_t c = RandomInteger(1, 253);
+    const std::int32_t d = RandomInteger(1, 253);
+    AppendNumber(out, a);
+    out.push_back('.');
+    AppendNumber(out, b);
+    out.push_back('.');
+    AppendNumber(out, c);
+    out.push_back('.');
+    AppendNumber(out, d);
 }
 
-std::string TwoDigits(int value)
+void AppendSubnetHost(std::string &out, const SendState &state)
+{
+    out += state.SubnetPrefix;
+    AppendNumber(out, RandomInteger(1, 253));
+}
+
+void AppendRandomText(std::string &out)
+{
+    const std::int32_t length = RandomInteger(1, 300);
+    out.reserve(out.size() + static_cast<std::size_t>(length));
+    for (std::int32_t i = 0; i < length; ++i)
+        out.push_back(static_cast<char>(static_cast<unsigned char>(RandomInteger(0, 255))));
+}
+
+// Turns the address in out into its source text; empty unless a dotted quad.
+void MakeSourceText(std::string &out)
+{
+    if (!IsDottedQuad(out)) {
+        out.clear();
+        return;
+    }
+    out.insert(0, OriginalAddress);
+    out.push_back(' ');
+}
+
+void AppendTwoDigits(std::string &out, int value)
 {
     char buffer[4];
-    std::snprintf(buffer, sizeof buffer, "%02d", value % 100);
-    return buffer;
+    const int length = std::snprintf(buffer, sizeof buffer, "%02d", value % 100);
+    out.append(buffer, static_cast<std::size_t>(std::clamp(length, 0, 3)));
 }
 } // namespace
 
@@ -73,52 +108,85 @@ MessageComposer::MessageComposer(SendState &state, const ComposeInputs &inputs, 
 
 ComposedMessage MessageComposer::ComposeMessage(SendingKind kind)
 {
+    const ComposedView view = ComposeView(kind);
     ComposedMessage message;
-    message.MessageBody = Body();
-    message.OriginalAddressText = SourceText(kind);
-    message.RfcHeaderText = Header();
+    message.MessageBody = view.MessageBody;
+    message.OriginalAddressText = view.OriginalAddressText;
+    message.RfcHeaderText = view.RfcHeaderText;
     return message;
 }
 
-std::string MessageComposer::Body()
+ComposedView MessageComposer::ComposeView(SendingKind kind)
+{
+    ComposedView view;
+    view.MessageBody = Body();
+    view.OriginalAddressText = SourceText(kind);
+    view.RfcHeaderText = Header();
+    return view;
+}
+
+std::string_view MessageComposer::Body()
 {
     const std::string &text = m_state.MessageText;
     if (ContainsNumberedPhrase(text)) {
         // 64 bits, so a counter stored out of range wraps instead of overflowing.
         const std::int64_t next = static_cast<std::int64_t>(m_state.SequenceNumber) + 1;
         m_state.SequenceNumber = next >= CounterWrap ? 0 : static_cast<std::int32_t>(next);
-        return ReplaceAll(text, NumberMark, std::to_string(next));
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, next).ptr;
+        m_body.clear();
+        AppendReplacingAll(m_body, text, NumberMark, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+        return m_body;
     }
-    if (text == MessageEntries::WebAccess)
-        return "Test user connected to website http://" + RandomClassCAddress() + "/index.html";
+    if (text == MessageEntries::WebAccess) {
+        m_body.assign("Test user connected to website http://");
+        AppendClassCAddress(m_body);
+        m_body += "/index.html";
+        return m_body;
+    }
     if (text == MessageEntries::MultiLine)
         return m_state.MultiLineText;
-    if (text == MessageEntries::RandomString)
-        return RandomText();
+    if (text == MessageEntries::RandomString) {
+        m_body.clear();
+        AppendRandomText(m_body);
+        return m_body;
+    }
     if (text == MessageEntries::TabDelimitedFile || text == MessageEntries::HexFile)
-        return m_source.ReadSourceFileLine();
+        return m_body = m_source.ReadSourceFileLine();
     if (text == MessageEntries::CaptureFile)
-        return m_source.ReadCapturePacket();
+        return m_body = m_source.ReadCapturePacket();
     return text;
 }
 
-std::string MessageComposer::SourceText(SendingKind kind)
+std::string_view MessageComposer::SourceText(SendingKind kind)
 {
     const std::string &address = m_state.SourceAddress;
     if (address == SourceEntries::ThisMachine)
         return {};
-    if (address == SourceEntries::RandomClassC)
-        return std::string(OriginalAddress) + RandomClassCAddress() + " ";
-    if (address == SourceEntries::RandomSubnet)
-        return std::string(OriginalAddress) + RandomSubnetHost(m_state) + " ";
-    if (kind == SendingKind::Single && !address.empty() && address.back() == '?') {
-        const std::string candidate = address.substr(0, address.size() - 1) + std::to_string(RandomInteger(1, 253));
-        return SourceTextFor(candidate);
+    if (address == SourceEntries::RandomClassC || address == SourceEntries::RandomSubnet) {
+        m_sourceText.assign(OriginalAddress);
+        if (address == SourceEntries::RandomClassC)
+            AppendClassCAddress(m_sourceText);
+        else
+            AppendSubnetHost(m_sourceText, m_state);
+        m_sourceText.push_back(' ');
+        return m_sourceText;
     }
-    return SourceTextFor(address);
+    if (kind == SendingKind::Single && !address.empty() && address.back() == '?') {
+        m_sourceText.assign(address, 0, address.size() - 1);
+        AppendNumber(m_sourceText, RandomInteger(1, 253));
+        MakeSourceText(m_sourceText);
+        return m_sourceText;
+    }
+    if (!IsDottedQuad(address))
+        return {};
+    m_sourceText.assign(OriginalAddress);
+    m_sourceText += address;
+    m_sourceText.push_back(' ');
+    return m_sourceText;
 }
 
-std::string MessageComposer::Header() const
+std::string_view MessageComposer::Header()
 {
     if (!m_inputs.RfcHeaderChecked())
         return {};
@@ -127,40 +195,43 @@ std::string MessageComposer::Header() const
     const int day = m_clock.Now().day;
     const LocalDateTime time = m_clock.Now();
 
-    std::string header = MonthAbbreviation(month);
-    header.push_back(' ');
-    header += day < 10 ? " " + std::to_string(day) : std::to_string(day);
-    header.push_back(' ');
-    header += TwoDigits(time.hour) + ":" + TwoDigits(time.minute) + ":" + TwoDigits(time.second);
-    header.push_back(' ');
-    header += m_inputs.LocalHostName();
-    header.push_back(' ');
-    header += RfcTag.substr(0, MaxTagLength);
-    header.push_back(' ');
-    return header;
+    m_header.assign(MonthAbbreviation(month));
+    m_header.push_back(' ');
+    if (day < 10)
+        m_header.push_back(' ');
+    AppendNumber(m_header, day);
+    m_header.push_back(' ');
+    AppendTwoDigits(m_header, time.hour);
+    m_header.push_back(':');
+    AppendTwoDigits(m_header, time.minute);
+    m_header.push_back(':');
+    AppendTwoDigits(m_header, time.second);
+    m_header.push_back(' ');
+    m_header += m_inputs.LocalHostName();
+    m_header.push_back(' ');
+    m_header += RfcTag.substr(0, MaxTagLength);
+    m_header.push_back(' ');
+    return m_header;
 }
 
 std::string RandomClassCAddress()
 {
-    const std::int32_t a = RandomInteger(193, 32);
-    const std::int32_t b = RandomInteger(1, 253);
-    const std::int32_t c = RandomInteger(1, 253);
-    const std::int32_t d = RandomInteger(1, 253);
-    return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c) + "." + std::to_string(d);
+    std::string address;
+    AppendClassCAddress(address);
+    return address;
 }
 
 std::string RandomSubnetHost(const SendState &state)
 {
-    return state.SubnetPrefix + std::to_string(RandomInteger(1, 253));
+    std::string host;
+    AppendSubnetHost(host, state);
+    return host;
 }
 
 std::string RandomText()
 {
-    const std::int32_t length = RandomInteger(1, 300);
     std::string text;
-    text.reserve(static_cast<std::size_t>(length));
-    for (std::int32_t i = 0; i < length; ++i)
-        text.push_back(static_cast<char>(static_cast<unsigned char>(RandomInteger(0, 255))));
+    AppendRandomText(text);
     return text;
 }
 

@@ -33,6 +33,14 @@ struct ComposedMessage {
     std::string RfcHeaderText;
 };
 
+// The same parts as views: into the composer's own buffers or the state's
+// texts, good until the next message is composed or the state changes.
+struct ComposedView {
+    std::string_view MessageBody;
+    std::string_view OriginalAddressText;
+    std::string_view RfcHeaderText;
+};
+
 // What the composer reads live for every message.
 class ComposeInputs {
 public:
@@ -57,16 +65,22 @@ public:
 
     // Body, then source text, then header; random draws in that order.
     ComposedMessage ComposeMessage(SendingKind kind);
+    // The same draws and texts; a plain message text is not copied, and the
+    // buffers keep their capacity from message to message.
+    ComposedView ComposeView(SendingKind kind);
 
 private:
-    std::string Body();
-    std::string SourceText(SendingKind kind);
-    std::string Header() const;
+    std::string_view Body();
+    std::string_view SourceText(SendingKind kind);
+    std::string_view Header();
 
     SendState &m_state;
     const ComposeInputs &m_inputs;
     const Clock &m_clock;
     SourceFile &m_source;
+    std::string m_body;
+    std::string m_sourceText;
+    std::string m_header;
 };
 
 std::string RandomClassCAddress();

@@ -5,6 +5,7 @@
 #include "engine/PacketOptions.h"
 #include "transport/SocketEndpoint.h"
 
+#include <charconv>
 #include <cmath>
 
 namespace {
@@ -37,28 +38,34 @@ char ReadHexPair(std::string_view pair)
     return static_cast<char>(value);
 }
 
-void Corrupt(std::string &packet)
+// The packet is what follows start in out.
+void Corrupt(std::string &out, std::size_t start)
 {
     // An empty packet has no character to replace; drawing nothing keeps the
     // random sequence of the following packets as it would be.
-    if (packet.empty())
+    if (out.size() == start)
         return;
     const double r1 = NextRandom();
     const double r2 = NextRandom();
-    const double span = static_cast<double>(packet.size() - 1);
-    const auto position = static_cast<std::size_t>(std::floor(r1 * span));
+    const double span = static_cast<double>(out.size() - start - 1);
+    const auto position = start + static_cast<std::size_t>(std::floor(r1 * span));
     const int code = static_cast<int>(std::floor(r2 * 254)) + 1;
-    packet[position] = static_cast<char>(static_cast<unsigned char>(code));
+    out[position] = static_cast<char>(static_cast<unsigned char>(code));
+}
+
+void AppendHexBytes(std::string &out, std::string_view digits)
+{
+    const std::size_t step = digits.size() >= 3 && digits[2] == ' ' ? 3 : 2;
+    out.reserve(out.size() + digits.size() / step + 1);
+    for (std::size_t i = 0; i < digits.size(); i += step)
+        out.push_back(ReadHexPair(digits.substr(i, 2)));
 }
 } // namespace
 
 std::string DecodeHexBytes(std::string_view digits)
 {
-    const std::size_t step = digits.size() >= 3 && digits[2] == ' ' ? 3 : 2;
     std::string bytes;
-    bytes.reserve(digits.size() / step + 1);
-    for (std::size_t i = 0; i < digits.size(); i += step)
-        bytes.push_back(ReadHexPair(digits.substr(i, 2)));
+    AppendHexBytes(bytes, digits);
     return bytes;
 }
 
@@ -67,27 +74,38 @@ std::string BuildSyslogPacket(std::int32_t priority, std::string_view originalAd
                               bool corrupt, bool sendHugePackets, bool addCrLf)
 {
     std::string packet;
+    AppendSyslogPacket(packet, priority, originalAddressText, rfcHeaderText, messageBody, noPriority, corrupt,
+                       sendHugePackets, addCrLf);
+    return packet;
+}
+
+void AppendSyslogPacket(std::string &out, std::int32_t priority, std::string_view originalAddressText,
+                        std::string_view rfcHeaderText, std::string_view messageBody, bool noPriority, bool corrupt,
+                        bool sendHugePackets, bool addCrLf)
+{
+    const std::size_t start = out.size();
     if (StartsWithNoCase(messageBody, HexPrefix)) {
-        packet = DecodeHexBytes(messageBody.substr(HexPrefix.size()));
+        AppendHexBytes(out, messageBody.substr(HexPrefix.size()));
     } else {
-        packet.reserve(8 + rfcHeaderText.size() + originalAddressText.size() + messageBody.size() +
-                       (sendHugePackets ? OversizePadding : 0) + 2);
+        out.reserve(start + 8 + rfcHeaderText.size() + originalAddressText.size() + messageBody.size() +
+                    (sendHugePackets ? OversizePadding : 0) + 2);
         if (!noPriority) {
-            packet.push_back('<');
-            packet += std::to_string(priority);
-            packet.push_back('>');
+            char digits[16];
+            const auto end = std::to_chars(digits, digits + sizeof digits, priority).ptr;
+            out.push_back('<');
+            out.append(digits, end);
+            out.push_back('>');
         }
-        packet += rfcHeaderText;
-        packet += originalAddressText;
-        packet += messageBody;
+        out += rfcHeaderText;
+        out += originalAddressText;
+        out += messageBody;
     }
     if (corrupt)
-        Corrupt(packet);
+        Corrupt(out, start);
     if (sendHugePackets)
-        packet.append(OversizePadding, ' ');
+        out.append(OversizePadding, ' ');
     if (addCrLf)
-        packet += "\r\n";
-    return packet;
+        out += "\r\n";
 }
 
 void CountMessageSent(SendState &state)

@@ -20,6 +20,12 @@ std::string BuildSyslogPacket(std::int32_t priority, std::string_view originalAd
                               std::string_view rfcHeaderText, std::string_view messageBody, bool noPriority,
                               bool corrupt, bool sendHugePackets, bool addCrLf);
 
+// The same bytes appended to out, whose capacity a caller can keep from
+// packet to packet.
+void AppendSyslogPacket(std::string &out, std::int32_t priority, std::string_view originalAddressText,
+                        std::string_view rfcHeaderText, std::string_view messageBody, bool noPriority, bool corrupt,
+                        bool sendHugePackets, bool addCrLf);
+
 // Adds one to MessagesSent, wrapping at 1,000,000.
 void CountMessageSent(SendState &state);
 

@@ -114,6 +114,7 @@ struct SocketEndpoint::Impl {
     void Append(std::string_view bytes);
     void WatchWrites();
     std::size_t TcpSend(std::span<const std::string_view> packets);
+    bool TcpStream(std::string_view bytes);
     bool Flush(int timeoutMs);
 
     void OnReadable();
@@ -548,6 +549,55 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
     return handed;
 }
 
+bool SocketEndpoint::Impl::TcpStream(std::string_view bytes)
+{
+    if (IsUdp() || m_state != StateConnected)
+        return false;
+    if (Pending() > 0) {
+        if (!FlushSome()) {
+            OnSessionFailure(errno);
+            return false;
+        }
+        // Behind bytes still waiting, so the stream keeps its order; once a
+        // wait was in vain, nothing more joins until they drain.
+        if (Pending() > 0) {
+            if (m_drainStalled || !WaitForRoom())
+                return false;
+            Append(bytes);
+            WatchWrites();
+            return true;
+        }
+    }
+    m_drainStalled = false;
+    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+            continue;
+        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0 && !IsWouldBlock(errno)) {
+            OnSessionFailure(errno);
+            return false;
+        }
+        // Waiting for room costs less than copying the rest aside.
+        if (!WaitWritable(m_fd, deadline))
+            break;
+    }
+    if (done == bytes.size())
+        return true;
+    m_drainStalled = true;
+    if (done == 0)
+        return false;
+    // Part of the piece is in the stream already: the rest must follow it.
+    Append(bytes.substr(done));
+    WatchWrites();
+    return true;
+}
+
 bool SocketEndpoint::Impl::Flush(int timeoutMs)
 {
     if (m_fd < 0 || Pending() == 0)
@@ -744,6 +794,11 @@ std::size_t SocketEndpoint::SendBatch(const std::vector<std::string> &packets)
 {
     const std::vector<std::string_view> views(packets.begin(), packets.end());
     return d->Send(views);
+}
+
+bool SocketEndpoint::SendStream(std::string_view bytes)
+{
+    return d->TcpStream(bytes);
 }
 
 std::size_t SocketEndpoint::PendingBytes() const

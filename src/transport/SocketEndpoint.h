@@ -59,6 +59,12 @@ public:
     // byte for byte as SendData would send them one by one.
     // Returns how many packets were handed over, counting from the first.
     std::size_t SendBatch(const std::vector<std::string> &packets);
+    // TCP: bytes that join the stream as one piece, written straight from
+    // the given buffer, waiting while the kernel's is full (up to 2 s, as a
+    // full pending buffer waits). True when all were handed over, whatever is
+    // left kept pending; false when none were (not connected, the session
+    // failed, or bytes stuck since an earlier vain wait). False for UDP.
+    bool SendStream(std::string_view bytes);
 
     // TCP: bytes accepted by SendData but not yet taken by the kernel.
     std::size_t PendingBytes() const;
