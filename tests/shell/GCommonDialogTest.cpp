@@ -11,42 +11,34 @@ using namespace std::string_literals;
 
 const std::string ProgramFilter = "All files (*.*)|*.*|Text files (*.txt)|*.txt";
 
-TEST(GCommonDialogFilter, BarsAndColonsEndEveryPart)
+TEST(GCommonDialogFilter, BarsAndColonsEndEveryPartAndPairsArePickedByIndex)
 {
-    const struct {
-        std::string filter;
-        std::string converted;
-    } cases[] = {{ProgramFilter, "All files (*.*)\0*.*\0Text files (*.txt)\0*.txt\0\0"s},
-                 {"Logs: syslog|*.log", "Logs\0 syslog\0*.log\0\0"s},
-                 {"", "\0\0"s}};
-    for (const auto &row : cases)
-        EXPECT_EQ(ConvertFilter(row.filter), row.converted) << row.filter;
-}
+    const std::pair<std::string, std::string> conversions[] = {
+        {ProgramFilter, "All files (*.*)\0*.*\0Text files (*.txt)\0*.txt\0\0"s},
+        {"Logs: syslog|*.log", "Logs\0 syslog\0*.log\0\0"s},
+        {"", "\0\0"s}};
+    for (const auto &[filter, converted] : conversions)
+        EXPECT_EQ(ConvertFilter(filter), converted) << filter;
 
-TEST(GCommonDialogFilter, PairIsPickedByItsIndex)
-{
     const std::string converted = ConvertFilter(ProgramFilter);
     const struct {
         std::string filter;
         int index;
         std::string pair;
-    } cases[] = {{converted, 1, "All files (*.*)\0*.*"s},
-                 {converted, 2, "Text files (*.txt)\0*.txt"s},
+    } pairs[] = {{converted, 2, "Text files (*.txt)\0*.txt"s},
                  {converted, 0, ""},
                  {converted, -1, ""},
-                 {"", 1, ""},
                  {"no separator", 1, ""},
                  {"Last\0*.last"s, 1, "Last\0*.last"s}};
-    for (const auto &row : cases)
+    for (const auto &row : pairs)
         EXPECT_EQ(FilterPair(row.filter, row.index), row.pair) << row.index;
 }
 
 struct OpenCall {
     std::string filename;
-    std::string fileTitle = "title";
-    bool readOnly = false;
-    std::string filter = ProgramFilter;
     std::int32_t filterIndex = 1;
+    bool readOnly = false;
+    std::string fileTitle = "title", filter = ProgramFilter;
     std::int32_t flags = 0x20;
     bool result = false;
 
@@ -57,58 +49,36 @@ struct OpenCall {
     }
 };
 
-TEST(GCommonDialogOpen, ChosenFileFillsTheOutputs)
+TEST(GCommonDialogOpen, ChosenFileFillsTheOutputsAndNoneEmptiesThem)
 {
     AnsweringFileChooser chooser;
     chooser.QueuePath(QStringLiteral("/data/logs/messages.txt"));
-    GCommonDialog dialog(chooser);
-    OpenCall call;
-    call.filterIndex = 2;
-    call.readOnly = true;
-    call.Run(dialog);
-
-    EXPECT_TRUE(call.result);
-    EXPECT_EQ(dialog.APIReturn(), 1);
-    EXPECT_EQ(call.filename, "/data/logs/messages.txt");
-    EXPECT_EQ(call.fileTitle, "messages.txt");
-    EXPECT_EQ(call.filterIndex, 2);
-    EXPECT_EQ(call.filter, "Text files (*.txt)\0*.txt"s);
-    EXPECT_TRUE(call.readOnly);
-    // The hook bit passed in never comes back.
-    EXPECT_EQ(call.flags, 0x1000 | 0x1);
-
-    ASSERT_EQ(chooser.requests.size(), 1u);
-    const FileChooserRequest &request = chooser.requests.front();
-    EXPECT_EQ(request.title, "Pick one");
-    EXPECT_EQ(request.initialDirectory, "/start");
-    EXPECT_EQ(request.nameFilters, QStringList({"All files (*)", "Text files (*.txt)"}));
-    EXPECT_EQ(request.selectedFilter, 1);
-    EXPECT_TRUE(request.fileMustExist);
-}
-
-TEST(GCommonDialogOpen, NothingChosenEmptiesTheOutputs)
-{
-    AnsweringFileChooser chooser;
     chooser.QueueCancel();
     GCommonDialog dialog(chooser);
-    OpenCall cancelled;
-    cancelled.filename = "/was/here.txt";
-    cancelled.Run(dialog);
+    OpenCall chosen{"", 2, true};
+    chosen.Run(dialog);
+    EXPECT_TRUE(chosen.result);
+    EXPECT_EQ(chosen.filename, "/data/logs/messages.txt");
+    EXPECT_EQ(chosen.fileTitle, "messages.txt");
+    EXPECT_EQ(chosen.filterIndex, 2);
+    EXPECT_EQ(chosen.filter, "Text files (*.txt)\0*.txt"s);
+    EXPECT_TRUE(chosen.readOnly);
+    // The hook bit passed in never comes back.
+    EXPECT_EQ(chosen.flags, 0x1000 | 0x1);
+    ASSERT_EQ(chooser.requests.size(), 1u);
+    EXPECT_EQ(chooser.requests[0].nameFilters, QStringList({"All files (*)", "Text files (*.txt)"}));
+    EXPECT_EQ(chooser.requests[0].selectedFilter, 1);
+    EXPECT_TRUE(chooser.requests[0].fileMustExist);
 
-    // A name longer than the dialog takes is refused before it opens.
-    OpenCall tooLong;
-    tooLong.filename = std::string(OpenFileBufferSize + 1, 'x');
-    tooLong.Run(dialog);
-    EXPECT_EQ(chooser.requests.size(), 1u);
-
-    for (const OpenCall &call : {cancelled, tooLong}) {
+    // Cancelled, or refused before the chooser opens for a name longer than the dialog takes.
+    for (OpenCall call : {OpenCall{"/was/here.txt"}, OpenCall{std::string(OpenFileBufferSize + 1, 'x')}}) {
+        call.Run(dialog);
         EXPECT_FALSE(call.result);
-        EXPECT_TRUE(call.filename.empty());
-        EXPECT_TRUE(call.fileTitle.empty());
-        EXPECT_TRUE(call.filter.empty());
+        EXPECT_TRUE(call.filename.empty() && call.fileTitle.empty() && call.filter.empty());
         EXPECT_EQ(call.filterIndex, -1);
         EXPECT_EQ(call.flags, 0);
+        EXPECT_EQ(dialog.APIReturn(), 0);
     }
-    EXPECT_EQ(dialog.APIReturn(), 0);
+    EXPECT_EQ(chooser.requests.size(), 2u);
 }
 } // namespace

@@ -7,18 +7,12 @@ using PriorityControlsTest = WindowFixture;
 
 TEST_F(PriorityControlsTest, PickedFacilityAndLevelShowTheirPriority)
 {
+    // Mail/Error, Local7/Debug, Random facility, Random level.
     const struct {
-        int facility;
-        int level;
+        int facility, level;
         const char *shown;
-    } cases[] = {
-        {2, 3, "19"},      // Mail, Error
-        {23, 7, "191"},    // Local7, Debug
-        {0, 0, "0"},       // Kernel, Emergency
-        {24, 3, "Random"}, // Random facility
-        {1, 8, "Random"},  // Random level
-    };
-    Quillon &w = LoadAndShow();
+    } cases[] = {{2, 3, "19"}, {23, 7, "191"}, {24, 3, "Random"}, {1, 8, "Random"}};
+    Quillon &w = Load(true);
     for (const auto &row : cases) {
         Pick(w.Facility, row.facility);
         Pick(w.Level, row.level);
@@ -31,40 +25,34 @@ TEST_F(PriorityControlsTest, PickedFacilityAndLevelShowTheirPriority)
 
 TEST_F(PriorityControlsTest, UseThisValueStaysCheckedOnlyWithAValue)
 {
-    const struct {
-        const char *text;
-        bool staysChecked;
-    } cases[] = {{"Random", false}, {"   ", false}, {"", false}, {"12", true}, {"abc", true}};
-    Quillon &w = LoadAndShow();
-    for (const auto &row : cases) {
-        w.TxtPriority->setText(QString::fromUtf8(row.text));
+    const std::pair<const char *, bool> cases[] = {{"Random", false}, {"   ", false}, {"12", true}};
+    Quillon &w = Load(true);
+    for (const auto &[text, staysChecked] : cases) {
+        w.TxtPriority->setText(QString::fromUtf8(text));
         QTest::mouseClick(w.ChkPriority, Qt::LeftButton);
-        EXPECT_EQ(w.ChkPriority->isChecked(), row.staysChecked) << '"' << row.text << '"';
-        EXPECT_EQ(w.Facility->isEnabled(), !row.staysChecked) << '"' << row.text << '"';
-        EXPECT_EQ(w.Level->isEnabled(), !row.staysChecked) << '"' << row.text << '"';
-        if (w.ChkPriority->isChecked()) {
+        EXPECT_EQ(w.ChkPriority->isChecked(), staysChecked) << '"' << text << '"';
+        EXPECT_EQ(w.Facility->isEnabled(), !staysChecked) << '"' << text << '"';
+        EXPECT_EQ(w.Level->isEnabled(), !staysChecked) << '"' << text << '"';
+        if (staysChecked) {
             QTest::mouseClick(w.ChkPriority, Qt::LeftButton);
-            EXPECT_TRUE(w.Facility->isEnabled());
+            EXPECT_TRUE(w.Facility->isEnabled() && w.Level->isEnabled());
         }
     }
 }
 
 TEST_F(PriorityControlsTest, LeavingThePriorityTextLimitsIt)
 {
-    const struct {
-        const char *typed;
-        const char *after;
-    } cases[] = {{"300", "255"}, {"-5", "0"}, {"12.5", "12.5"},    {"255", "255"},
-                 {"abc", "abc"}, {"", ""},    {"Random", "Random"}};
-    Quillon &w = LoadAndShow();
+    const char *const cases[][2] = {
+        {"300", "255"}, {"-5", "0"}, {"255", "255"}, {"12.5", "12.5"}, {"Random", "Random"}};
+    Quillon &w = Load(true);
     for (const auto &row : cases) {
         w.TxtPriority->setFocus();
         ASSERT_TRUE(WaitUntil([&w] { return w.TxtPriority->hasFocus(); }));
         w.TxtPriority->clear();
-        QTest::keyClicks(w.TxtPriority, QString::fromUtf8(row.typed));
+        QTest::keyClicks(w.TxtPriority, QString::fromUtf8(row[0]));
         QTest::keyClick(w.TxtPriority, Qt::Key_Tab);
         ASSERT_TRUE(WaitUntil([&w] { return !w.TxtPriority->hasFocus(); }));
-        EXPECT_EQ(w.TxtPriority->text(), row.after) << row.typed;
+        EXPECT_EQ(w.TxtPriority->text(), row[1]) << row[0];
     }
 }
 } // namespace

@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QSettings>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -27,48 +26,32 @@ protected:
         ClearStore();
     }
 
+    static QSettings Opened() { return {QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Wren Quillon")}; }
+
     static void ClearStore()
     {
         const QString file = SettingsStore::StoreFileName();
-        if (QFileInfo(file).isDir())
-            QDir(file).removeRecursively();
-        {
-            QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Wren Quillon"));
-            store.clear();
-            store.sync();
-        }
+        QDir(file).removeRecursively();
+        // Cleared through QSettings too, so that its cache forgets the keys.
+        Opened().clear();
         QFile::remove(file);
     }
 
-    static void Store(const QString &key, const QString &text)
-    {
-        QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Wren Quillon"));
-        store.setValue(QStringLiteral("Settings/") + key, text);
-    }
+    static void Store(const QString &key, const QString &text) { Opened().setValue("Settings/" + key, text); }
+    static QVariant Stored(const QString &key) { return Opened().value("Settings/" + key); }
 
-    static QVariant Stored(const QString &key)
-    {
-        QSettings store(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Wren Quillon"));
-        store.beginGroup(QStringLiteral("Settings"));
-        return store.value(key);
-    }
-
-    // Created and loaded as the program does, but not shown.
-    Quillon &Load()
+    // Created and loaded as the program does; shown only when asked.
+    Quillon &Load(bool show = false)
     {
         window.reset();
         window = std::make_unique<Quillon>(services.Get());
         window->Form_Load();
+        if (show) {
+            window->show();
+            window->activateWindow();
+            EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        }
         return *window;
-    }
-
-    Quillon &LoadAndShow()
-    {
-        Quillon &w = Load();
-        w.show();
-        w.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&w));
-        return w;
     }
 
     // A pick from the drop-down with the mouse, as the user makes it.
