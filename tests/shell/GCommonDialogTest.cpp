@@ -1,7 +1,5 @@
 #include "shell/GCommonDialog.h"
 
-#include "support/AnsweringServices.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -34,51 +32,4 @@ TEST(GCommonDialogFilter, BarsAndColonsEndEveryPartAndPairsArePickedByIndex)
         EXPECT_EQ(FilterPair(row.filter, row.index), row.pair) << row.index;
 }
 
-struct OpenCall {
-    std::string filename;
-    std::int32_t filterIndex = 1;
-    bool readOnly = false;
-    std::string fileTitle = "title", filter = ProgramFilter;
-    std::int32_t flags = 0x20;
-    bool result = false;
-
-    void Run(GCommonDialog &dialog)
-    {
-        result = dialog.VBGetOpenFileName(filename, fileTitle, true, false, readOnly, false, filter, filterIndex,
-                                          "/start", "Pick one", "", nullptr, flags);
-    }
-};
-
-TEST(GCommonDialogOpen, ChosenFileFillsTheOutputsAndNoneEmptiesThem)
-{
-    AnsweringFileChooser chooser;
-    chooser.QueuePath(QStringLiteral("/data/logs/messages.txt"));
-    chooser.QueueCancel();
-    GCommonDialog dialog(chooser);
-    OpenCall chosen{"", 2, true};
-    chosen.Run(dialog);
-    EXPECT_TRUE(chosen.result);
-    EXPECT_EQ(chosen.filename, "/data/logs/messages.txt");
-    EXPECT_EQ(chosen.fileTitle, "messages.txt");
-    EXPECT_EQ(chosen.filterIndex, 2);
-    EXPECT_EQ(chosen.filter, "Text files (*.txt)\0*.txt"s);
-    EXPECT_TRUE(chosen.readOnly);
-    // The hook bit passed in never comes back.
-    EXPECT_EQ(chosen.flags, 0x1000 | 0x1);
-    ASSERT_EQ(chooser.requests.size(), 1u);
-    EXPECT_EQ(chooser.requests[0].nameFilters, QStringList({"All files (*)", "Text files (*.txt)"}));
-    EXPECT_EQ(chooser.requests[0].selectedFilter, 1);
-    EXPECT_TRUE(chooser.requests[0].fileMustExist);
-
-    // Cancelled, or refused before the chooser opens for a name longer than the dialog takes.
-    for (OpenCall call : {OpenCall{"/was/here.txt"}, OpenCall{std::string(OpenFileBufferSize + 1, 'x')}}) {
-        call.Run(dialog);
-        EXPECT_FALSE(call.result);
-        EXPECT_TRUE(call.filename.empty() && call.fileTitle.empty() && call.filter.empty());
-        EXPECT_EQ(call.filterIndex, -1);
-        EXPECT_EQ(call.flags, 0);
-        EXPECT_EQ(dialog.APIReturn(), 0);
-    }
-    EXPECT_EQ(chooser.requests.size(), 2u);
-}
 } // namespace

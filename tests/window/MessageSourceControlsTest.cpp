@@ -1,17 +1,10 @@
 #include "WindowFixture.h"
 
 #include "sources/SourceFile.h"
-#include "support/LoopbackReceivers.h"
-#include "window/MessageSourceControls.h"
 #include "window/TextEntry.h"
-#include "window/WindowTimer.h"
 
-#include <QCoreApplication>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -85,6 +78,7 @@ TEST_F(MessageSourceControlsTest, BrowsedFileRestartsWhenTheSourceChanges)
     ASSERT_EQ(services.chooser.requests.size(), 1u);
     EXPECT_EQ(services.chooser.requests[0].initialDirectory, QCoreApplication::applicationDirPath());
     EXPECT_TRUE(services.chooser.requests[0].fileMustExist);
+    EXPECT_EQ(services.chooser.requests[0].nameFilters, QStringList({"All files (*)", "Text files (*.txt)"}));
     ASSERT_EQ(w.State.SourceFileName, path);
 
     // Cancelling the chooser keeps the name, and so does picking another entry
@@ -105,25 +99,4 @@ TEST_F(MessageSourceControlsTest, BrowsedFileRestartsWhenTheSourceChanges)
     }
 }
 
-TEST_F(MessageSourceControlsTest, SliderPacesARunningSendOnly)
-{
-    UdpReceiver receiver;
-    Store("Options", "3");
-    Quillon &w = Load(true);
-    w.PortNumber->setEditText(QString::number(receiver.Port()));
-    w.Slider1->setValue(300);
-    EXPECT_EQ(w.tmrSend->Interval(), 0);
-
-    w.CmdSend->click();
-    ASSERT_EQ(w.tmrSend->Interval(), 300);
-    // The groove runs along the top; only a mouse release writes the value into the caption.
-    QTest::mouseClick(w.Slider1, Qt::LeftButton, Qt::NoModifier,
-                      QPoint(w.Slider1->width() * 3 / 4, w.Slider1->height() / 4));
-    EXPECT_GT(w.Slider1->value(), 300);
-    EXPECT_EQ(w.tmrSend->Interval(), w.Slider1->value());
-    EXPECT_EQ(w.Frame1[11]->title(), QStringLiteral("Inter-message delay (%1 ms)").arg(w.Slider1->value()));
-    EXPECT_TRUE(w.Frame1[11]->isEnabled()) << "the delay stays adjustable while sending";
-    w.CmdSend->click();
-    EXPECT_EQ(w.tmrSend->Interval(), 0);
-}
 } // namespace

@@ -1,7 +1,5 @@
 #include "WindowFixture.h"
 
-#include <QCheckBox>
-
 namespace {
 using PriorityControlsTest = WindowFixture;
 

@@ -1,16 +1,23 @@
 #pragma once
 
 #include "support/AnsweringServices.h"
+#include "support/LoopbackReceivers.h"
 #include "support/TestEnvironment.h"
 #include "window/FocusLineEdit.h"
+#include "window/MessageSourceControls.h"
 #include "window/Quillon.h"
 #include "window/SettingsStore.h"
+#include "window/WindowTimer.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QPushButton>
 #include <QSettings>
+#include <QSlider>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -37,7 +44,12 @@ protected:
         QFile::remove(file);
     }
 
-    static void Store(const QString &key, const QString &text) { Opened().setValue("Settings/" + key, text); }
+    static void Store(std::initializer_list<std::pair<QString, QString>> values)
+    {
+        QSettings store = Opened();
+        for (const auto &[key, text] : values)
+            store.setValue("Settings/" + key, text);
+    }
     static QVariant Stored(const QString &key) { return Opened().value("Settings/" + key); }
 
     // Created and loaded as the program does; shown only when asked.

@@ -1,13 +1,8 @@
 #include "WindowFixture.h"
 
-#include "support/LoopbackReceivers.h"
 #include "window/StatusPanels.h"
 
-#include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
-#include <QSlider>
 #include <QToolButton>
 
 namespace {
@@ -72,19 +67,16 @@ TEST_F(WindowLayoutTest, NothingIsClippedOrOverlaps)
 TEST_F(WindowLayoutTest, SettingFramesLeaveTheDelayFrameAlone)
 {
     for (const bool delayEnabled : {true, false}) {
-        Store("Options", delayEnabled ? "3" : "0");
+        Store({{"Options", delayEnabled ? "3" : "0"}});
         Quillon &w = Load();
-        w.DisableSettingFrames();
-        for (std::size_t i = 0; i <= 10; ++i)
-            EXPECT_FALSE(w.Frame1[i]->isEnabled()) << i;
-        EXPECT_EQ(w.Frame1[11]->isEnabled(), delayEnabled);
-        EXPECT_EQ(w.Slider1->isEnabled(), delayEnabled);
-        EXPECT_TRUE(w.CmdSend->isEnabled() && w.Command1[0]->isEnabled());
-
-        w.EnableSettingFrames();
-        for (std::size_t i = 0; i <= 10; ++i)
-            EXPECT_TRUE(w.Frame1[i]->isEnabled()) << i;
-        EXPECT_EQ(w.Frame1[11]->isEnabled(), delayEnabled);
+        for (const bool enable : {false, true}) {
+            enable ? w.EnableSettingFrames() : w.DisableSettingFrames();
+            for (std::size_t i = 0; i <= 10; ++i)
+                EXPECT_EQ(w.Frame1[i]->isEnabled(), enable) << i;
+            EXPECT_EQ(w.Frame1[11]->isEnabled(), delayEnabled);
+            EXPECT_EQ(w.Slider1->isEnabled(), delayEnabled);
+            EXPECT_TRUE(w.CmdSend->isEnabled() && w.Command1[0]->isEnabled());
+        }
     }
 }
 
