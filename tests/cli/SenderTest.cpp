@@ -1,7 +1,6 @@
 #include "cli/CommandLine.h"
 #include "cli/RunSender.h"
 #include "support/LoopbackReceivers.h"
-#include "support/TestEnvironment.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -10,25 +9,16 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace {
-Options Parsed(std::vector<std::string> args)
+RunSummary SendWith(std::vector<std::string> args, quint16 port)
 {
-    const ParseResult result = ParseCommandLine(args);
-    EXPECT_EQ(result.action, ParseResult::Action::Run) << result.error;
-    return result.options;
-}
-
-RunSummary SendWith(const Options &options, std::string *errors = nullptr)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const RunSummary summary = RunSender(options, out, err);
-    if (errors)
-        *errors = err.str();
-    return summary;
+    args.insert(args.end(), {"--port", std::to_string(port)});
+    const ParseResult parsed = ParseCommandLine(args);
+    EXPECT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    std::ostringstream out, err;
+    return RunSender(parsed.options, out, err);
 }
 
 std::string WriteFile(const QTemporaryDir &folder, const char *name, const std::string &bytes)
@@ -45,11 +35,7 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
     QTemporaryDir folder;
     const std::string multiLine = WriteFile(folder, "multi.txt", "line one\nline two");
     const std::string source = WriteFile(folder, "source.txt", "a\tb\tc\tfirst\r\nhex=41ff00\r\n");
-    struct Case {
-        std::vector<std::string> args;
-        std::vector<std::string> packets;
-    };
-    const Case cases[] = {
+    const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
         {{"--priority", "13", "--message", Numbered, "--unlimited", "--count", "3"},
          {"<13>This is Syslog test message number 1", "<13>This is Syslog test message number 2",
           "<13>This is Syslog test message number 3"}},
@@ -59,91 +45,34 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
         {{"--no-priority", "--message", "bare"}, {"bare"}},
         {{"--rfc-header", "--message", "HEX=3c31333e4869"}, {"<13>Hi"}},
         {{"--priority", "13", "--multiline-file", multiLine}, {"<13>line one\nline two"}},
-        {{"--priority", "13", "--source-file", source, "--rate", "1000", "--count", "3"},
+        {{"--priority", "13", "--source-file", source, "--burst", "100", "--count", "3"},
          {"<13>first", std::string("A\xff\0", 3), "<13>first"}},
     };
-    for (const Case &c : cases) {
+    for (const auto &[args, packets] : cases) {
         UdpReceiver receiver;
-        std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"--port", std::to_string(receiver.Port())});
-        const RunSummary summary = SendWith(Parsed(args));
-        ASSERT_TRUE(receiver.WaitForDatagrams(c.packets.size())) << c.args[1];
-        EXPECT_EQ(receiver.Datagrams(), c.packets);
+        const RunSummary summary = SendWith(args, receiver.Port());
+        ASSERT_TRUE(receiver.WaitForDatagrams(packets.size())) << args[1];
+        EXPECT_EQ(receiver.Datagrams(), packets);
         std::int64_t bytes = 0;
-        for (const std::string &packet : c.packets)
+        for (const std::string &packet : packets)
             bytes += static_cast<std::int64_t>(packet.size());
-        EXPECT_EQ(summary.sent, static_cast<std::int64_t>(c.packets.size()));
-        EXPECT_EQ(summary.bytes, bytes);
-        EXPECT_EQ(summary.failed, 0);
+        EXPECT_TRUE(summary.sent == std::int64_t(packets.size()) && summary.bytes == bytes && summary.failed == 0);
         EXPECT_EQ(summary.exitStatus, 0) << summary.error;
     }
-}
-
-TEST(Sender, PrintsAStatusLineEachSecondAndTheSummary)
-{
-    UdpReceiver receiver;
-    std::ostringstream out, err;
-    const RunSummary summary =
-        RunSender(Parsed({"--rate", "200", "--duration", "1.2", "--port", std::to_string(receiver.Port())}), out, err);
-    std::istringstream lines(out.str());
-    std::string progress, last;
-    std::getline(lines, progress);
-    std::getline(lines, last);
-    EXPECT_TRUE(std::regex_match(progress, std::regex(R"(\d+ messages sent, \d+ MPS)"))) << out.str();
-    EXPECT_EQ(last.rfind(std::to_string(summary.sent) + " messages sent, 0 failed in ", 0), 0u) << out.str();
-    EXPECT_EQ(summary.stoppedBy, "duration");
-}
-
-TEST(Sender, BurstSendsItsPacketsAtOnceInOrder)
-{
-    UdpReceiver receiver;
-    const RunSummary summary = SendWith(Parsed({"--burst", "500", "--count", "500", "--priority", "13", "--message",
-                                                Numbered, "--port", std::to_string(receiver.Port())}));
-    ASSERT_TRUE(receiver.WaitForDatagrams(500));
-    EXPECT_EQ(summary.sent, 500);
-    EXPECT_EQ(summary.stoppedBy, "count");
-    EXPECT_EQ(receiver.Datagrams()[0], "<13>This is Syslog test message number 1");
-    EXPECT_EQ(receiver.Datagrams()[499], "<13>This is Syslog test message number 500");
 }
 
 TEST(Sender, TcpStreamHoldsThePacketsBackToBack)
 {
     TcpReceiver receiver;
-    const RunSummary summary =
-        SendWith(Parsed({"--transport", "tcp", "--crlf", "--priority", "13", "--message", Numbered, "--unlimited",
-                         "--count", "1000", "--port", std::to_string(receiver.Port())}));
+    const RunSummary summary = SendWith(
+        {"--transport", "tcp", "--crlf", "--priority", "13", "--message", Numbered, "--unlimited", "--count", "1000"},
+        receiver.Port());
     std::string expected;
     for (int i = 1; i <= 1000; ++i)
         expected += "<13>This is Syslog test message number " + std::to_string(i) + "\r\n";
     ASSERT_TRUE(receiver.WaitForBytes(expected.size()));
     EXPECT_EQ(receiver.Bytes(), expected);
-    EXPECT_EQ(summary.sent, 1000);
-    EXPECT_EQ(summary.bytes, static_cast<std::int64_t>(expected.size()));
-    EXPECT_EQ(summary.exitStatus, 0) << summary.error;
-}
-
-TEST(Sender, FailuresEndTheRunWithStatusOne)
-{
-    TcpReceiver refusing;
-    const std::string refusedPort = std::to_string(refusing.Port());
-    refusing.StopListening();
-    struct Case {
-        std::vector<std::string> args;
-        std::string error;
-    };
-    const Case cases[] = {
-        {{"--transport", "tcp", "--port", refusedPort}, "TCP Session failed to connect to"},
-        {{"--transport", "tcp", "--target", "nohost.invalid"}, "TCP Session failed to connect to nohost.invalid"},
-        {{"--target", "nohost.invalid", "--unlimited", "--count", "100"}, "nothing could be sent to nohost.invalid"},
-    };
-    for (const Case &c : cases) {
-        std::string errors;
-        const RunSummary summary = SendWith(Parsed(c.args), &errors);
-        EXPECT_EQ(summary.exitStatus, 1);
-        EXPECT_EQ(summary.sent, 0);
-        EXPECT_EQ(summary.error.rfind(c.error, 0), 0u) << summary.error;
-        EXPECT_NE(errors.find("quillon-send: " + c.error), std::string::npos) << errors;
-    }
+    EXPECT_TRUE(summary.sent == 1000 && summary.bytes == std::int64_t(expected.size()) && summary.exitStatus == 0);
 }
 
 TEST(Sender, PeerClosingTheSessionStopsTheRun)
@@ -155,21 +84,11 @@ TEST(Sender, PeerClosingTheSessionStopsTheRun)
         QTcpSocket *socket = server.nextPendingConnection();
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->abort(); });
     });
-    const RunSummary summary = SendWith(Parsed(
-        {"--transport", "tcp", "--rate", "500", "--duration", "20", "--port", std::to_string(server.serverPort())}));
+    const RunSummary summary =
+        SendWith({"--transport", "tcp", "--rate", "500", "--duration", "20"}, server.serverPort());
     EXPECT_EQ(summary.stoppedBy, "connection");
     EXPECT_EQ(summary.exitStatus, 1);
     EXPECT_NE(summary.error.find("TCP session"), std::string::npos) << summary.error;
     EXPECT_GE(summary.sent, 1);
-}
-
-TEST(Sender, UnreadableFilesAreUsageErrors)
-{
-    const RunSummary missing = SendWith(Parsed({"--source-file", "/nonexistent/messages.txt"}));
-    EXPECT_EQ(missing.exitStatus, 2);
-    EXPECT_EQ(missing.error, "--source-file: cannot open '/nonexistent/messages.txt'");
-    const RunSummary noText = SendWith(Parsed({"--multiline-file", "/nonexistent/text.txt"}));
-    EXPECT_EQ(noText.exitStatus, 2);
-    EXPECT_EQ(noText.sent + noText.failed, 0);
 }
 } // namespace
