@@ -43,8 +43,10 @@ TEST_F(SendSchedulerTest, EachOptionSendsAtOnceThenArmsItsTimerUntilStop)
         int option, atOnce, interval;
         WindowTimer *Quillon::*timer;
     };
-    const Case cases[] = {{EverySecond, 1, 1000, &Quillon::tmrSend}, {EveryMinute, 1, 60000, &Quillon::tmrSend},
-                          {Continuously, 1, 250, &Quillon::tmrSend}, {Burst100, 100, 10000, &Quillon::Timer2}};
+    const Case cases[] = {{EverySecond, 1, 1000, &Quillon::tmrSend},
+                          {EveryMinute, 1, 60000, &Quillon::tmrSend},
+                          {Continuously, 1, 250, &Quillon::tmrSend},
+                          {Burst100, 100, 10000, &Quillon::Timer2}};
     w->Slider1->setValue(250);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.option);

@@ -17,8 +17,10 @@ TEST(Statistics, TickShowsCountRateAndStatus)
         std::int32_t sent, last;
         QString count, rate;
     };
-    const Case cases[] = {{0, 0, "0 messages sent ", "0 MPS "}, {1, 0, "1 message sent ", "1 MPS "},
-                          {557, 500, "557 messages sent ", "57 MPS "}, {3, 999990, "3 messages sent ", "-999987 MPS "}};
+    const Case cases[] = {{0, 0, "0 messages sent ", "0 MPS "},
+                          {1, 0, "1 message sent ", "1 MPS "},
+                          {557, 500, "557 messages sent ", "57 MPS "},
+                          {3, 999990, "3 messages sent ", "-999987 MPS "}};
     SendingWindow w;
     for (const Case &c : cases) {
         w->State.MessagesSent = c.sent;

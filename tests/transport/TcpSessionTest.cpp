@@ -77,26 +77,11 @@ TEST_F(TcpSessionTest, ASecondClickOrClosingTheWindowEndsTheWaitAtOnce)
             }
         });
         Connect();
-        EXPECT_EQ(afterTick, close ? QStringLiteral("TCP Session disconnected") : QStringLiteral("Connection cancelled"));
+        EXPECT_EQ(afterTick,
+                  close ? QStringLiteral("TCP Session disconnected") : QStringLiteral("Connection cancelled"));
         EXPECT_EQ(w.Status(), close ? afterTick : QStringLiteral("TCP Session failed to connect"));
         EXPECT_EQ(w->TCP1->State(), SocketEndpoint::StateClosed);
         EXPECT_EQ(w.services.clock.now.second, 0);
-    }
-}
-
-TEST_F(TcpSessionTest, AFixedSourcePortIsUsedAndARandomOneLeftToTheSystem)
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    w->PortNumber->setEditText(QString::number(server.serverPort()));
-    const quint16 fixed = TcpReceiver().Port();
-    for (const QString &source : {QString::number(fixed), QStringLiteral("Random port > 1023")}) {
-        w->SourcePortNumber->setEditText(source);
-        Connect();
-        ASSERT_TRUE(WaitUntil([&] { return server.hasPendingConnections(); }));
-        const quint16 used = std::unique_ptr<QTcpSocket>(server.nextPendingConnection())->peerPort();
-        EXPECT_EQ(used == fixed, source == QString::number(fixed));
-        w->TcpSession->DisconnectTcp();
     }
 }
 

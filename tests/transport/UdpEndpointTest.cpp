@@ -23,9 +23,11 @@ void DeliverQueuedEvents()
 
 TEST(UdpEndpoint, EachSendIsOneDatagramOfExactlyTheBytesToTheLatestAddress)
 {
-    const std::vector<std::string> payloads = {"<13>plain", "\x00\x01\x7f\x80\xfe\xff"s, std::string(2148, 'x') + "\xff", ""};
-    const std::pair<QHostAddress, std::string> cases[] = {
-        {QHostAddress::LocalHost, "127.0.0.1"}, {QHostAddress::LocalHostIPv6, "::1"}, {QHostAddress::LocalHost, "localhost"}};
+    const std::vector<std::string> payloads = {"<13>plain", "\x00\x01\x7f\x80\xfe\xff"s,
+                                               std::string(2148, 'x') + "\xff", ""};
+    const std::pair<QHostAddress, std::string> cases[] = {{QHostAddress::LocalHost, "127.0.0.1"},
+                                                          {QHostAddress::LocalHostIPv6, "::1"},
+                                                          {QHostAddress::LocalHost, "localhost"}};
     SocketEndpoint UDP1(SocketEndpoint::UdpProtocol);
     std::vector<std::unique_ptr<UdpReceiver>> earlier;
     for (const auto &[address, host] : cases) {
@@ -88,16 +90,4 @@ TEST(UdpEndpoint, BatchSendsTheSameDatagramsAsSingleSends)
     EXPECT_EQ(UDP1.SendBatch(packets), packets.size());
     ASSERT_TRUE(receiver.WaitForDatagrams(packets.size()));
     EXPECT_EQ(receiver.Datagrams(), packets);
-}
-
-TEST(UdpEndpointOperations, PrepareMakesTheEndpointUdpWithTheNearestPort)
-{
-    const std::pair<const char *, int> cases[] = {{"515.5", 516}, {" 1468 ", 1468}, {"-3", 0}, {"70000", 65535}, {"junk", 0}};
-    for (const auto &[text, port] : cases) {
-        SocketEndpoint endpoint(SocketEndpoint::TcpProtocol);
-        PrepareUdpEndpoint(endpoint, text, "localhost");
-        EXPECT_EQ(endpoint.Protocol(), SocketEndpoint::UdpProtocol);
-        EXPECT_EQ(endpoint.RemotePort(), port) << text;
-        EXPECT_EQ(endpoint.RemoteHost(), "localhost");
-    }
 }
