@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <tuple>
 
 namespace {
 struct Outcome {
@@ -34,7 +35,7 @@ Outcome Finish(QProcess &program)
     return outcome;
 }
 
-Outcome RunProgram(const std::vector<std::string> &args, const QByteArray &input = {})
+Outcome RunProgram(const std::vector<std::string> &args, const QByteArray &input)
 {
     QProcess program;
     Start(program, args);
@@ -49,16 +50,14 @@ TEST(Program, ExitStatusAndMessages)
     TcpReceiver refusing;
     const std::string refusedPort = std::to_string(refusing.Port());
     refusing.StopListening();
-    struct Case {
-        std::vector<std::string> args;
-        int exitCode;
-        std::string out, err;
-    };
     const std::string ok = std::to_string(udp.Port());
-    const Case cases[] = {
+    // Only --multiline-file - reads it, byte for byte.
+    const std::string input("first line\nsecond \xc3\xa9\xff line\n", 27);
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{"--version"}, 0, "quillon-send 2.2.0\n", ""},
         {{"--help"}, 0, "Usage: quillon-send [options]", ""},
         {{"--port", ok, "--priority", "13", "--message", "ok"}, 0, "1 message sent, 0 failed", ""},
+        {{"--port", ok, "--priority", "13", "--multiline-file", "-"}, 0, "1 message sent, 0 failed", ""},
         {{"--port", "0"}, 2, "", "quillon-send: --port: '0' is not a port number from 1 to 65535\n"},
         {{"--source-file", "/nonexistent/m.txt"}, 2, "", "quillon-send: --source-file: cannot open '/nonex"},
         {{"--multiline-file", "/nonexistent/t.txt", "--json"}, 2, "{\"sent\":0,\"failed\":0,", "quillon-send: --multi"},
@@ -66,25 +65,14 @@ TEST(Program, ExitStatusAndMessages)
         {{"--transport", "tcp", "--target", "nohost.invalid"}, 1, "", "quillon-send: TCP Session failed to connect"},
         {{"--target", "nohost.invalid", "--json"}, 1, "{\"sent\":0,\"failed\":1,", "quillon-send: nothing could"},
     };
-    for (const Case &c : cases) {
-        const Outcome outcome = RunProgram(c.args);
-        EXPECT_EQ(outcome.exitCode, c.exitCode) << c.args.front() << outcome.err;
-        EXPECT_EQ(outcome.out.rfind(c.out, 0), 0u) << outcome.out;
-        EXPECT_EQ(outcome.err.rfind(c.err, 0), 0u) << outcome.err;
+    for (const auto &[args, exitCode, out, err] : cases) {
+        const Outcome outcome = RunProgram(args, QByteArray::fromStdString(input));
+        EXPECT_EQ(outcome.exitCode, exitCode) << args.front() << outcome.err;
+        EXPECT_EQ(outcome.out.rfind(out, 0), 0u) << outcome.out;
+        EXPECT_EQ(outcome.err.rfind(err, 0), 0u) << outcome.err;
     }
-    EXPECT_TRUE(udp.WaitForDatagrams(1));
-    EXPECT_EQ(udp.Datagrams(), std::vector<std::string>{"<13>ok"});
-}
-
-TEST(Program, MultiLineTextFromStandardInputPassesByteForByte)
-{
-    UdpReceiver udp;
-    const QByteArray text("first line\nsecond \xc3\xa9\xff line\n", 27);
-    const Outcome outcome =
-        RunProgram({"--port", std::to_string(udp.Port()), "--priority", "13", "--multiline-file", "-"}, text);
-    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
-    ASSERT_TRUE(udp.WaitForDatagrams(1));
-    EXPECT_EQ(udp.Datagrams().front(), "<13>" + text.toStdString());
+    EXPECT_TRUE(udp.WaitForDatagrams(2));
+    EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input}));
 }
 
 TEST(Program, StopSignalsEndTheRunWithTheSummary)
@@ -118,7 +106,7 @@ TEST(Program, BatchedSendingCarriesTheSameBytesAsSmallBatches)
             args.insert(args.end(), {"--source-address", "Random Class C addresses", pace});
             if (pace == "--rate")
                 args.push_back("3000");
-            const Outcome outcome = RunProgram(args);
+            const Outcome outcome = RunProgram(args, {});
             EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
             const std::size_t sent = std::stoul(outcome.out.substr(outcome.out.find("\"bytes\":") + 8));
             std::string bytes;

@@ -36,13 +36,9 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
     const std::string multiLine = WriteFile(folder, "multi.txt", "line one\nline two");
     const std::string source = WriteFile(folder, "source.txt", "a\tb\tc\tfirst\r\nhex=41ff00\r\n");
     const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
-        {{"--priority", "13", "--message", Numbered, "--unlimited", "--count", "3"},
-         {"<13>This is Syslog test message number 1", "<13>This is Syslog test message number 2",
-          "<13>This is Syslog test message number 3"}},
         {{"--facility", "local3", "--level", "notice", "--message", "Hello", "--source-address", "10.1.2.3"},
          {"<157>Original Address=10.1.2.3 Hello"}},
         {{"--priority", "255", "--message", "x", "--oversize", "--crlf"}, {"<255>x" + std::string(2048, ' ') + "\r\n"}},
-        {{"--no-priority", "--message", "bare"}, {"bare"}},
         {{"--rfc-header", "--message", "HEX=3c31333e4869"}, {"<13>Hi"}},
         {{"--priority", "13", "--multiline-file", multiLine}, {"<13>line one\nline two"}},
         {{"--priority", "13", "--source-file", source, "--burst", "100", "--count", "3"},
