@@ -6,8 +6,7 @@ using namespace std::string_literals;
 
 TEST(TrimAtNul, KeepsTheTextBeforeTheFirstNul)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"C:\\path\0\0\0"s, "C:\\path"}, {"abc", "abc"}, {"", ""}, {"\0abc"s, ""}, {"a\0b\0c"s, "a"}};
+    const std::pair<std::string, std::string> cases[] = {{"abc", "abc"}, {"\0abc"s, ""}, {"a\0b\0c"s, "a"}};
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(TrimAtNul(text), expected);
 }

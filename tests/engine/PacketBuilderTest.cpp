@@ -1,7 +1,13 @@
 #include "engine/PacketBuilder.h"
 
+#include "engine/PacketOptions.h"
+#include "support/LoopbackReceivers.h"
+#include "support/TestEnvironment.h"
+#include "transport/SocketEndpoint.h"
+
 #include <gtest/gtest.h>
 
+#include <bitset>
 #include <set>
 
 using namespace std::string_literals;
@@ -9,92 +15,114 @@ using namespace std::string_literals;
 namespace {
 const std::string Pad(2048, ' ');
 
-TEST(BuildSyslogPacket, WritesTheLayoutOfEachForm)
-{
-    struct Case {
-        std::int32_t priority;
-        std::string body;
-        bool noPriority, pad, crlf;
-        std::string expected;
-    };
-    const Case cases[] = {
-        {0, "x", false, false, false, "<0>hdr src x"},
-        {255, "x", false, false, false, "<255>hdr src x"},
-        {7, "\x00\xFF"s, false, false, false, "<7>hdr src \x00\xFF"s},
-        {13, "body", true, false, false, "hdr src body"},
-        {13, "m", false, true, true, "<13>hdr src m" + Pad + "\r\n"},
-        {13, "hex=414243", false, false, false, "ABC"},
-        {13, "HEX=41 42 43", true, false, true, "ABC\r\n"},
-        {13, "HEX=", false, true, false, Pad},
-        {13, " HEX=41", false, false, false, "<13>hdr src  HEX=41"},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(BuildSyslogPacket(c.priority, "src ", "hdr ", c.body, c.noPriority, false, c.pad, c.crlf), c.expected)
-            << c.body;
-    EXPECT_EQ(BuildSyslogPacket(13, "", "", "just the body", true, false, false, false), "just the body");
-}
-
-TEST(DecodeHexBytes, ReadsPairsRunTogetherOrSpacedAndNeverFails)
-{
-    // Only a space at the third place selects the spaced form; a non-digit ends
-    // a pair, no digit gives 0, blanks inside a pair are skipped.
-    const std::pair<std::string, std::string> cases[] = {
-        {"3C31333E4869", "<13>Hi"},
-        {"3C 31 33 3E 48 69", "<13>Hi"},
-        {"aBcD", "\xAB\xCD"},
-        {"414", "A\x04"},
-        {"41  42", "A\x04"},
-        {"", ""},
-        {"00FF", "\x00\xFF"s},
-        {"4G42", "\x04\x42"},
-        {"GG", "\x00"s},
-        {"41-42-43", "A\x00\x02\x43"s},
-        {"41 4", "A\x04"},
-        {" 4 1", "\x04\x01"},
-    };
-    for (const auto &[digits, expected] : cases)
-        EXPECT_EQ(DecodeHexBytes(digits), expected) << '"' << digits << '"';
-}
-
 TEST(BuildSyslogPacket, CorruptsOneCharacterButNeverTheLastNorThePaddingOrCrLf)
 {
-    const std::pair<std::string, bool> cases[] = {
-        {"HEX=41", false}, {"HEX=4142", false}, {"HEX=41", true}, {"msg", true}};
-    for (const auto &[body, extras] : cases) {
-        const std::string clean = BuildSyslogPacket(5, "", "", body, false, false, false, false);
-        const std::string tail = extras ? Pad + "\r\n" : "";
+    // A lone character can be replaced; otherwise any but the last.
+    const std::tuple<std::string, bool, std::set<std::size_t>> cases[] = {{"HEX=41", false, {0}},
+                                                                          {"msg", true, {0, 1, 2, 3, 4}}};
+    for (const auto &[body, extras, expected] : cases) {
+        const std::string clean = BuildSyslogPacket(5, "", "", body, false, false, extras, extras);
         std::set<std::size_t> positions;
-        std::set<int> codes;
+        std::bitset<256> codes;
         for (int i = 0; i < 5000; ++i) {
             const std::string packet = BuildSyslogPacket(5, "", "", body, false, true, extras, extras);
-            ASSERT_EQ(packet.substr(std::min(clean.size(), packet.size())), tail) << body;
-            ASSERT_EQ(packet.size(), clean.size() + tail.size()) << body;
+            ASSERT_EQ(packet.size(), clean.size()) << body;
+            int changed = 0;
             for (std::size_t p = 0; p < clean.size(); ++p)
-                if (packet[p] != clean[p]) {
-                    positions.insert(p);
-                    codes.insert(static_cast<unsigned char>(packet[p]));
-                    ASSERT_EQ(packet.substr(p + 1, clean.size() - p - 1), clean.substr(p + 1)) << body;
-                    break;
-                }
+                if (packet[p] != clean[p])
+                    ++changed, positions.insert(p), codes.set(static_cast<unsigned char>(packet[p]));
+            ASSERT_LE(changed, 1) << body;
         }
-        std::set<std::size_t> expected{0};
-        for (std::size_t p = 1; p + 1 < clean.size(); ++p)
-            expected.insert(p);
+        for (char c : clean) // a code equal to the replaced character changes nothing
+            codes.set(static_cast<unsigned char>(c));
         EXPECT_EQ(positions, expected) << body;
-        EXPECT_EQ(*codes.begin(), 1) << body;
-        EXPECT_EQ(*codes.rbegin(), 254) << body;
+        EXPECT_EQ(codes, ~std::bitset<256>() >> 2 << 1) << body; // 1 to 254
     }
     EXPECT_EQ(BuildSyslogPacket(5, "", "", "", true, true, true, true), Pad + "\r\n");
 }
 
-TEST(CountMessageSent, WrapsFrom999999ToZero)
-{
-    const std::pair<std::int32_t, std::int32_t> cases[] = {{0, 1}, {999998, 999999}, {999999, 0}, {2147483647, 0}};
-    for (const auto &[before, after] : cases) {
-        SendState state;
-        state.MessagesSent = before;
-        CountMessageSent(state);
-        EXPECT_EQ(state.MessagesSent, after) << before;
+class Sender : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UDP1.SetRemoteHost("127.0.0.1");
+        UDP1.SetRemotePort(udp.Port());
     }
+
+    SendState state;
+    FixedPacketOptions options;
+    UdpReceiver udp;
+    TcpReceiver tcp;
+    SocketEndpoint UDP1{SocketEndpoint::UdpProtocol};
+    SocketEndpoint TCP1{SocketEndpoint::TcpProtocol};
+    PacketSender sender{state, options, UDP1, TCP1};
+};
+
+TEST_F(Sender, SendsEachPacketAsOneDatagramWithTheOptionsOfTheMoment)
+{
+    state.CorruptData = 2; // only 1 corrupts
+    state.MessagesSent = 999995;
+    UDP1.SetRemotePort(0);
+    sender.SendSyslogPacket(13, "", "", "lost"); // not handed over, so not counted
+    UDP1.SetRemotePort(udp.Port());
+    // Options: n = no priority, p = padding, c = CR LF. Hex digits go in pairs, spaced
+    // when the third character is a space; a non-digit ends a pair, no digit gives 0,
+    // blanks inside a pair are skipped.
+    const std::tuple<int, std::string, std::string, std::string> cases[] = {
+        {0, "x", "", "<0>x"},         {13, "HEX=41 4", "", "A\x04"},      {7, "\x00\xFF"s, "", "<7>\x00\xFF"s},
+        {13, "HEX=", "p", Pad},       {13, "HEX=41  42", "", "A\x04"},    {13, "m", "pc", "<13>m" + Pad + "\r\n"},
+        {255, "x", "", "<255>x"},     {13, "hex=aBcD", "", "\xAB\xCD"},   {13, "HEX=3C 31 33 3E", "nc", "<13>\r\n"},
+        {13, "Hello", "n", "Hello"},  {13, "HEX=00FF", "", "\x00\xFF"s},  {13, "HEX=41-42-43", "", "A\x00\x02\x43"s},
+        {13, "HEX=414", "", "A\x04"}, {13, " HEX=41", "", "<13> HEX=41"},
+    };
+    std::vector<std::string> expected;
+    for (const auto &[priority, body, flags, packet] : cases) {
+        options.noPriority = flags.find('n') != std::string::npos;
+        options.sendHugePackets = flags.find('p') != std::string::npos;
+        options.addCrLf = flags.find('c') != std::string::npos;
+        sender.SendSyslogPacket(static_cast<std::int16_t>(priority), "", "", body);
+        expected.push_back(packet);
+    }
+    ASSERT_TRUE(udp.WaitForDatagrams(expected.size()));
+    EXPECT_EQ(udp.Datagrams(), expected);
+    EXPECT_EQ(state.MessagesSent, static_cast<std::int32_t>(999995 + expected.size() - 1000000)); // 999,999 wraps to 0
+
+    // A drawn code may equal the character it replaces, but not twice running.
+    state.CorruptData = 1;
+    state.MessagesSent = 2147483647;
+    sender.SendSyslogPacket(13, "", "", "corrupted");
+    sender.SendSyslogPacket(13, "", "", "corrupted");
+    EXPECT_EQ(state.MessagesSent, 1);
+    ASSERT_TRUE(udp.WaitForDatagrams(expected.size() + 2));
+    EXPECT_NE(udp.Datagrams()[expected.size()] + udp.Datagrams().back(), "<13>corrupted<13>corrupted");
+}
+
+TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
+{
+    options.transportIndex = 2; // any index but 0 is TCP
+    sender.SendSyslogPacket(13, "", "", "no session yet");
+    EXPECT_EQ(state.MessagesSent, 0);
+
+    TCP1.SetRemoteHost("127.0.0.1");
+    TCP1.SetRemotePort(tcp.Port());
+    ASSERT_TRUE(TCP1.Connect());
+    ASSERT_TRUE(WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }) && tcp.WaitForConnection());
+    sender.SendSyslogPacket(13, "", "", "first");
+    options.addCrLf = true;
+    sender.SendSyslogPacket(14, "", "", "second");
+    ASSERT_TRUE(tcp.WaitForBytes(21));
+    EXPECT_EQ(tcp.Bytes(), "<13>first<14>second\r\n");
+    EXPECT_EQ(state.MessagesSent, 2);
+
+    tcp.CloseConnection();
+    ASSERT_TRUE(WaitUntil([&] { return TCP1.State() != SocketEndpoint::StateConnected; }));
+    sender.SendSyslogPacket(13, "", "", "after the peer closed");
+    EXPECT_EQ(state.MessagesSent, 2);
+    EXPECT_EQ(tcp.Connections(), 1);
+    // Nothing went over UDP instead: the first datagram to arrive is this one.
+    options.transportIndex = 0;
+    sender.SendSyslogPacket(13, "", "", "udp");
+    ASSERT_TRUE(udp.WaitForDatagrams(1));
+    EXPECT_EQ(udp.Datagrams().front(), "<13>udp\r\n");
 }
 } // namespace

@@ -7,45 +7,37 @@
 namespace {
 TEST(MessagePriority, ReadsTheTypedValueOrTheLists)
 {
-    struct Case {
-        bool check;
-        std::string text;
-        std::int32_t expected;
+    // Facility 2, level 3 give 19 whenever the lists decide; null leaves the box unchecked.
+    const std::pair<const char *, std::int32_t> cases[] = {
+        {"0", 0},       {"255", 255}, {"300", 191}, {"-1", 191},    {"12.5", 12},  {"13.5", 14},   {"254.6", 255},
+        {"255.4", 191}, {"", 0},      {" 42x", 42}, {"1e999", 191}, {"random", 0}, {"Random", 19}, {nullptr, 19},
     };
-    // Facility 2, level 3 give 19 whenever the lists decide.
-    const Case cases[] = {
-        {true, "13", 13},     {true, "0", 0},     {true, "255", 255},   {true, "300", 191},   {true, "-1", 191},
-        {true, "12.5", 12},   {true, "13.5", 14}, {true, "254.6", 255}, {true, "255.4", 191}, {true, "-0.4", 191},
-        {true, "", 0},        {true, "abc", 0},   {true, " 42x", 42},   {true, "1e999", 191}, {true, "random", 0},
-        {true, "Random", 19}, {false, "200", 19},
-    };
-    for (const auto &c : cases) {
-        FixedPriorityInputs inputs;
-        inputs.usePriorityText = c.check;
-        inputs.priorityText = c.text;
-        inputs.facilityIndex = 2;
-        inputs.levelIndex = 3;
-        EXPECT_EQ(MessagePriority(inputs), c.expected) << '"' << c.text << '"';
-        EXPECT_EQ(SelectedPriority(inputs), 19);
+    FixedPriorityInputs inputs;
+    inputs.facilityIndex = 2;
+    inputs.levelIndex = 3;
+    for (const auto &[text, expected] : cases) {
+        inputs.usePriorityText = text != nullptr;
+        inputs.priorityText = text ? text : "200";
+        EXPECT_EQ(MessagePriority(inputs), expected) << (text ? text : "unchecked");
     }
+    EXPECT_EQ(SelectedPriority(inputs), 19);
 }
 
-TEST(MessagePriority, DrawsRandomFacilitiesAndLevelsInRange)
+TEST(MessagePriority, DrawsTheRandomFacilityOrLevelAndKeepsTheOther)
 {
-    const std::pair<int, int> cases[] = {
-        {RandomFacilityIndex, 3}, {2, RandomLevelIndex}, {RandomFacilityIndex, RandomLevelIndex}};
-    for (const auto &[facility, level] : cases) {
-        std::set<std::int32_t> expected, seen;
-        for (int f = 0; f < 24; ++f)
-            for (int l = 0; l < 8; ++l)
-                if ((facility == RandomFacilityIndex || f == facility) && (level == RandomLevelIndex || l == level))
-                    expected.insert(f * 8 + l);
-        FixedPriorityInputs inputs;
-        inputs.facilityIndex = facility;
-        inputs.levelIndex = level;
-        for (int i = 0; i < 20000; ++i)
-            seen.insert(MessagePriority(inputs));
-        EXPECT_EQ(seen, expected) << facility << "/" << level;
+    std::set<std::int32_t> byFacility, byLevel, drawnFacility, drawnLevel;
+    for (int f = 0; f < 24; ++f)
+        byFacility.insert(f * 8 + 3);
+    for (int l = 0; l < 8; ++l)
+        byLevel.insert(2 * 8 + l);
+    FixedPriorityInputs inputs;
+    for (int i = 0; i < 5000; ++i) {
+        inputs.facilityIndex = RandomFacilityIndex, inputs.levelIndex = 3;
+        drawnFacility.insert(MessagePriority(inputs));
+        inputs.facilityIndex = 2, inputs.levelIndex = RandomLevelIndex;
+        drawnLevel.insert(MessagePriority(inputs));
     }
+    EXPECT_EQ(drawnFacility, byFacility);
+    EXPECT_EQ(drawnLevel, byLevel);
 }
 } // namespace

@@ -1,0 +1,157 @@
+#include "sources/SourceFile.h"
+
+#include "support/PcapWriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace std::string_literals;
+using Texts = std::vector<std::string>;
+
+namespace {
+CapturedDatagram Udp(std::string payload, std::optional<std::uint16_t> length = {}, std::uint16_t to = 514,
+                     std::uint16_t from = 49152, std::optional<std::uint16_t> checksum = {})
+{
+    return CapturedDatagram{from, to, std::move(payload), length, checksum};
+}
+
+std::string Capture(const std::vector<CapturedDatagram> &datagrams)
+{
+    PcapWriter capture;
+    for (const auto &d : datagrams)
+        capture.Add(d);
+    return capture.Bytes();
+}
+
+class Source : public ::testing::Test {
+protected:
+    void SetUp() override { state.SourceFileName = Path("source"); }
+    std::string Path(const QString &name) const { return folder.filePath(name).toStdString(); }
+    // Closing first makes the reader load the new contents.
+    void Write(const std::string &bytes, bool closeFirst = true)
+    {
+        if (closeFirst)
+            reader.CloseSourceFile();
+        QFile file(QString::fromStdString(state.SourceFileName));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
+    Texts Read(std::size_t count, bool lines = false)
+    {
+        Texts out;
+        while (out.size() < count)
+            out.push_back(lines ? reader.ReadSourceFileLine() : reader.ReadCapturePacket());
+        return out;
+    }
+
+    QTemporaryDir folder;
+    SendState state;
+    SourceFile reader{state};
+    const std::string none{CaptureNoPacketsError}, textError{SourceFileReadError}, captureError{CaptureReadError};
+};
+
+TEST_F(Source, ReplaysTheTextFileInALoop)
+{
+    const std::pair<std::string, Texts> cases[] = {
+        {"", {"", ""}}, // Line ends CR LF, {"1\t2\t3\tA\r\n1\t2\t3\tB", {"A", "B", "A"}}, CR or LF; field 4 unless the
+                        // line starts with HEX=; bytes pass through.
+        {"hex=3c3e\r\nHEX=41 42\rHEX\t2\t3\tfour\none\ttwo\tthree\r\n\r\na\t\tb\tc\td\te\r\n1\t2\t3\t\xFF\x00z\x80\r\n"s,
+         {"hex=3c3e", "HEX=41 42", "four", "", "", "c", "\xFF\x00z\x80"s, "hex=3c3e"}},
+    };
+    for (const auto &[content, expected] : cases) {
+        Write(content);
+        EXPECT_EQ(Read(expected.size(), true), expected) << content;
+        EXPECT_EQ(state.SourceFileHandle, 1);
+    }
+}
+
+TEST_F(Source, ReadsTextFromLineOneAgainWhenTheSourceIsClosed)
+{
+    Write("1\t2\t3\tA\r\n1\t2\t3\tB\r\n1\t2\t3\tC\r\n");
+    EXPECT_EQ(Read(2, true), (Texts{"A", "B"}));
+    reader.CloseSourceFile();
+    EXPECT_EQ(state.SourceFileHandle, 0);
+    EXPECT_EQ(Read(2, true), (Texts{"A", "B"}));
+    state.SourceFileHandle = 0; // as the window does when the counters are reset
+    EXPECT_EQ(Read(1, true), Texts{"A"});
+    EXPECT_EQ(Read(1), Texts{none});
+    EXPECT_EQ(Read(1, true), Texts{"A"});
+}
+
+TEST_F(Source, ReplaysTheSyslogDatagramsOfACaptureInFileOrder)
+{
+    Write(Capture({Udp("<13>first"), Udp("<191>second \x00\xFF"s), Udp("<0>third")}));
+    EXPECT_EQ(Read(4), (Texts{"<13>first", "<191>second \x00\xFF"s, "<0>third", "<13>first"}));
+    EXPECT_EQ(state.SourceFileHandle, 1);
+    // Not even a capture: only the UDP header pattern counts.
+    Write("junk\x02\x02\x00\x0E\x00\x00<5>abcdef"s);
+    EXPECT_EQ(Read(2), (Texts{"<5>abc", "<5>abc"}));
+    // The length comes from the UDP header, even past the data or at 0x8000 and more.
+    const std::string big = "<13>" + std::string(0x8010 - 12, 'x');
+    Write(Capture({Udp(big), Udp("<13>end", 108)}));
+    EXPECT_EQ(Read(3), (Texts{big, "<13>end", big}));
+}
+
+TEST_F(Source, SkipsWhatIsNotASyslogDatagram)
+{
+    // An empty payload marks a datagram to be skipped.
+    const std::tuple<const char *, CapturedDatagram, std::string> cases[] = {
+        {"another port", Udp("<13>x", {}, 515), ""},
+        {"source port ending in 0x02", Udp("<13>x", {}, 514, 0xC002), ""},
+        {"not syslog", Udp("hello <13> there"), ""},
+        {"empty priority", Udp("<>nothing"), ""},
+        {"four-character priority", Udp("<1234>x"), ""},
+        {"0x3C in the checksum", Udp("<13>x", {}, 514, 49152, 0x123C), ""},
+        {"0x3C in the length", Udp("<13>" + std::string(0x013C - 12, 'x')), ""},
+        {"length 9", Udp("<13>x", 9), ""},
+        {"length 10", Udp("<1>abc", 10), "<1"},
+    };
+    for (const auto &[why, datagram, payload] : cases) {
+        Write(Capture({Udp("<13>before"), datagram, Udp("<14>after")}));
+        const Texts expected = payload.empty() ? Texts{"<13>before", "<14>after", "<13>before"}
+                                               : Texts{"<13>before", payload, "<14>after"};
+        EXPECT_EQ(Read(3), expected) << why;
+    }
+}
+
+TEST_F(Source, GivesTheNoPacketsTextWithoutLoopingUntilTheSourceIsClosed)
+{
+    for (const std::string &bytes : {""s, Capture({Udp("no priority"), Udp("<13>x", 9)})}) {
+        Write(bytes);
+        EXPECT_EQ(Read(2), (Texts{none, none}));
+        EXPECT_EQ(state.SourceFileHandle, 1);
+    }
+    Write(Capture({Udp("<13>now")}), false);
+    EXPECT_EQ(Read(1), Texts{none});
+    reader.CloseSourceFile();
+    EXPECT_EQ(Read(1), Texts{"<13>now"});
+}
+
+TEST_F(Source, ReportsUnreadablePathsWithoutCreatingThemAndTriesAgainAtTheNextCall)
+{
+    ASSERT_TRUE(QDir(folder.path()).mkdir("folder"));
+    Write("1\t2\t3\tA\r\n");
+    for (const std::string &path : {""s, Path("folder"), state.SourceFileName + "\0.ignored"s, Path("missing")}) {
+        state.SourceFileName = path;
+        EXPECT_EQ(Read(2, true), (Texts{textError, textError})) << path;
+        EXPECT_EQ(state.SourceFileHandle, 0) << path;
+        EXPECT_EQ(Read(2), (Texts{captureError, captureError})) << path;
+        EXPECT_EQ(state.SourceFileHandle, 0) << path;
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(state.SourceFileName)));
+    Write(Capture({Udp("<13>arrived")}), false);
+    EXPECT_EQ(Read(1), Texts{"<13>arrived"});
+
+    state.SourceFileName = Path("text");
+    EXPECT_EQ(Read(1, true), Texts{textError});
+    Write("1\t2\t3\tA\r\n", false);
+    EXPECT_EQ(Read(2, true), (Texts{"A", "A"}));
+    // Removed while open: the reopen at the end fails, then the file comes back.
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(state.SourceFileName)));
+    EXPECT_EQ(Read(1, true), Texts{textError});
+    Write("1\t2\t3\tB\r\n", false);
+    EXPECT_EQ(Read(1, true), Texts{"B"});
+}
+} // namespace
