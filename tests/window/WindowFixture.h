@@ -7,7 +7,6 @@
 #include "window/MessageSourceControls.h"
 #include "window/Quillon.h"
 #include "window/SettingsStore.h"
-#include "window/WindowTimer.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
