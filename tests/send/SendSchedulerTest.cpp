@@ -39,22 +39,16 @@ TEST_F(SendSchedulerTest, SendOnceSendsOnePacketPerClickAlsoDuringTheYieldAndKee
 
 TEST_F(SendSchedulerTest, EachOptionSendsAtOnceThenArmsItsTimerUntilStop)
 {
-    struct Case {
-        int option, atOnce, interval;
-        WindowTimer *Quillon::*timer;
-    };
-    const Case cases[] = {{EverySecond, 1, 1000, &Quillon::tmrSend},
-                          {EveryMinute, 1, 60000, &Quillon::tmrSend},
-                          {Continuously, 1, 250, &Quillon::tmrSend},
-                          {Burst100, 100, 10000, &Quillon::Timer2}};
+    const int cases[][3] = {
+        {EverySecond, 1, 1000}, {EveryMinute, 1, 60000}, {Continuously, 1, 250}, {Burst100, 100, 10000}};
     w->Slider1->setValue(250);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.option);
+    for (const auto &[option, atOnce, interval] : cases) {
+        SCOPED_TRACE(option);
         w->State.MessagesSent = 0;
-        Start(c.option);
-        WindowTimer *timer = w.window.get()->*c.timer;
-        EXPECT_EQ(w->State.MessagesSent, c.atOnce);
-        EXPECT_EQ(timer->Interval(), c.interval);
+        Start(option);
+        WindowTimer *timer = option == Burst100 ? w->Timer2 : w->tmrSend;
+        EXPECT_EQ(w->State.MessagesSent, atOnce);
+        EXPECT_EQ(timer->Interval(), interval);
         EXPECT_TRUE(timer->IsTicking());
         EXPECT_TRUE(w.FramesEnabled(false));
         EXPECT_EQ(w->CmdSend->text(), QStringLiteral("&Stop"));
