@@ -16,7 +16,6 @@
 #include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
 
 using namespace std::string_literals;
 
@@ -50,7 +49,6 @@ struct SlowReader {
         ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
         port = ntohs(address.sin_port);
     }
-    ~SlowReader() { Finish(); }
     void Start()
     {
         if (!thread.joinable())
@@ -63,14 +61,11 @@ struct SlowReader {
             });
     }
     // Waits for the sender to close; the bytes in the order they came.
-    std::string Finish()
+    const std::string &Finish()
     {
-        if (listener >= 0) {
-            Start();
-            ::shutdown(listener, SHUT_RDWR); // ends an accept still waiting
-            thread.join();
-            ::close(std::exchange(listener, -1));
-        }
+        Start();
+        thread.join();
+        ::close(listener);
         return received;
     }
     int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

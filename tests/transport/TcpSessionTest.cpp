@@ -8,8 +8,6 @@
 #include "window/WindowTimer.h"
 
 #include <QPushButton>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 namespace {

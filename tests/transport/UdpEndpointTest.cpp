@@ -13,14 +13,6 @@
 
 using namespace std::string_literals;
 
-namespace {
-void DeliverQueuedEvents()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-}
-} // namespace
-
 TEST(UdpEndpoint, EachSendIsOneDatagramOfExactlyTheBytesToTheLatestAddress)
 {
     const std::vector<std::string> payloads = {"<13>plain", "\x00\x01\x7f\x80\xfe\xff"s,
@@ -59,7 +51,7 @@ TEST(UdpEndpoint, UnusableAddressFailsEverySendWithOneErrorPerAddressingAndClose
             for (int i = 0; i < 20; ++i)
                 EXPECT_FALSE(UDP1.SendData("packet"));
             EXPECT_EQ(errors.count(), addressing - 1) << "raised from inside SendData";
-            DeliverQueuedEvents();
+            QCoreApplication::processEvents();
             ASSERT_EQ(errors.count(), addressing);
         }
         EXPECT_NE(errors.at(0).at(0).toInt(), 0);
@@ -68,7 +60,7 @@ TEST(UdpEndpoint, UnusableAddressFailsEverySendWithOneErrorPerAddressingAndClose
         EXPECT_FALSE(UDP1.SendData("queued an error"));
         CloseUdpEndpoint(UDP1);
         CloseUdpEndpoint(UDP1);
-        DeliverQueuedEvents();
+        QCoreApplication::processEvents();
         EXPECT_EQ(UDP1.State(), SocketEndpoint::StateClosed);
         EXPECT_EQ(errors.count() + closes.count(), 2);
 
