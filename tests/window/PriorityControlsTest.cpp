@@ -3,15 +3,16 @@
 namespace {
 using PriorityControlsTest = WindowFixture;
 
-TEST_F(PriorityControlsTest, PickedFacilityAndLevelShowTheirPriority)
+// The priority shown follows the lists; the check box keeps only a value; leaving the text limits it.
+TEST_F(PriorityControlsTest, ListsCheckBoxAndTypedTextKeepThePriorityConsistent)
 {
+    Quillon &w = Load(true);
     // Mail/Error, Local7/Debug, Random facility, Random level.
     const struct {
         int facility, level;
         const char *shown;
-    } cases[] = {{2, 3, "19"}, {23, 7, "191"}, {24, 3, "Random"}, {1, 8, "Random"}};
-    Quillon &w = Load(true);
-    for (const auto &row : cases) {
+    } picks[] = {{2, 3, "19"}, {23, 7, "191"}, {24, 3, "Random"}, {1, 8, "Random"}};
+    for (const auto &row : picks) {
         Pick(w.Facility, row.facility);
         Pick(w.Level, row.level);
         EXPECT_EQ(w.TxtPriority->text(), row.shown) << row.facility << "/" << row.level;
@@ -19,13 +20,8 @@ TEST_F(PriorityControlsTest, PickedFacilityAndLevelShowTheirPriority)
             EXPECT_EQ(w.State.Priority, row.facility * 8 + row.level);
         }
     }
-}
 
-TEST_F(PriorityControlsTest, UseThisValueStaysCheckedOnlyWithAValue)
-{
-    const std::pair<const char *, bool> cases[] = {{"Random", false}, {"   ", false}, {"12", true}};
-    Quillon &w = Load(true);
-    for (const auto &[text, staysChecked] : cases) {
+    for (const auto &[text, staysChecked] : {std::pair{"Random", false}, {"   ", false}, {"12", true}}) {
         w.TxtPriority->setText(QString::fromUtf8(text));
         QTest::mouseClick(w.ChkPriority, Qt::LeftButton);
         EXPECT_EQ(w.ChkPriority->isChecked(), staysChecked) << '"' << text << '"';
@@ -36,14 +32,10 @@ TEST_F(PriorityControlsTest, UseThisValueStaysCheckedOnlyWithAValue)
             EXPECT_TRUE(w.Facility->isEnabled() && w.Level->isEnabled());
         }
     }
-}
 
-TEST_F(PriorityControlsTest, LeavingThePriorityTextLimitsIt)
-{
-    const char *const cases[][2] = {
+    const char *const typed[][2] = {
         {"300", "255"}, {"-5", "0"}, {"255", "255"}, {"12.5", "12.5"}, {"Random", "Random"}};
-    Quillon &w = Load(true);
-    for (const auto &row : cases) {
+    for (const auto &row : typed) {
         w.TxtPriority->setFocus();
         ASSERT_TRUE(WaitUntil([&w] { return w.TxtPriority->hasFocus(); }));
         w.TxtPriority->clear();

@@ -82,6 +82,7 @@ TEST_F(WindowLayoutTest, EnterSendsAndShiftCtrlF12DoesNothingWhereverTheFocusIs)
 {
     UdpReceiver receiver;
     Quillon &w = Load(true);
+    w.TargetIP->setEditText(QStringLiteral("127.0.0.1"));
     w.PortNumber->setEditText(QString::number(receiver.Port()));
     std::size_t sent = 0;
     for (QWidget *widget : std::initializer_list<QWidget *>{w.TxtPriority, w.Message, w.BadPackets, w.Facility}) {
