@@ -1,6 +1,7 @@
 #include "engine/PacketBuilder.h"
 
 #include "engine/PacketOptions.h"
+#include "engine/Priority.h"
 #include "support/LoopbackReceivers.h"
 #include "support/TestEnvironment.h"
 #include "transport/SocketEndpoint.h"
@@ -124,5 +125,38 @@ TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
     sender.SendSyslogPacket(13, "", "", "udp");
     ASSERT_TRUE(udp.WaitForDatagrams(1));
     EXPECT_EQ(udp.Datagrams().front(), "<13>udp\r\n");
+}
+
+TEST(MessagePriority, ReadsTheTypedValueOrTheLists)
+{
+    // Facility 2, level 3 give 19 whenever the lists decide; null leaves the box unchecked.
+    const std::pair<const char *, std::int32_t> cases[] = {
+        {"0", 0},       {"255", 255}, {"300", 191}, {"-1", 191},    {"12.5", 12},  {"13.5", 14},   {"254.6", 255},
+        {"255.4", 191}, {"", 0},      {" 42x", 42}, {"1e999", 191}, {"random", 0}, {"Random", 19}, {nullptr, 19},
+    };
+    FixedPriorityInputs inputs;
+    inputs.facilityIndex = 2;
+    inputs.levelIndex = 3;
+    for (const auto &[text, expected] : cases) {
+        inputs.usePriorityText = text != nullptr;
+        inputs.priorityText = text ? text : "200";
+        EXPECT_EQ(MessagePriority(inputs), expected) << (text ? text : "unchecked");
+    }
+    EXPECT_EQ(SelectedPriority(inputs), 19);
+}
+
+TEST(MessagePriority, DrawsTheRandomFacilityOrLevelAndKeepsTheOther)
+{
+    FixedPriorityInputs inputs;
+    std::set<std::int32_t> seen, expected;
+    for (int i = 0; i < 5000; ++i) {
+        inputs.facilityIndex = RandomFacilityIndex, inputs.levelIndex = 3;
+        seen.insert(MessagePriority(inputs));
+        inputs.facilityIndex = 2, inputs.levelIndex = RandomLevelIndex;
+        seen.insert(MessagePriority(inputs));
+    }
+    for (int k = 0; k < 24; ++k) // every facility at level 3, every level of facility 2
+        expected.insert(k * 8 + 3), expected.insert(2 * 8 + k % 8);
+    EXPECT_EQ(seen, expected);
 }
 } // namespace
