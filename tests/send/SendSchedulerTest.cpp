@@ -2,6 +2,7 @@
 #include "support/LoopbackReceivers.h"
 #include "support/SendingWindow.h"
 #include "support/TestEnvironment.h"
+#include "transport/SocketEndpoint.h"
 #include "window/WindowTimer.h"
 
 #include <QPushButton>
@@ -82,7 +83,7 @@ TEST_F(SendSchedulerTest, WhatHappensDuringAMessagesYieldIsHonouredAfterIt)
     EXPECT_EQ(w->CmdSend->text(), QStringLiteral("&Send"));
 }
 
-TEST(SendSchedulerTcp, SendConnectsFirstAndNothingIsCapturedOrSentWhenThatFails)
+TEST(SendSchedulerTcp, SendConnectsFirstSendsNothingWhenThatFailsAndSwitchingToUdpEndsTheSession)
 {
     QTcpServer refused;
     refused.listen(QHostAddress::LocalHost, 0);
@@ -104,5 +105,13 @@ TEST(SendSchedulerTcp, SendConnectsFirstAndNothingIsCapturedOrSentWhenThatFails)
     w->Scheduler->CmdSend_Click();
     ASSERT_TRUE(receiver.WaitForBytes(14));
     EXPECT_TRUE(receiver.Bytes().ends_with("test message\r\n")) << receiver.Bytes();
+    EXPECT_EQ(w->CmdConnect->text(), QStringLiteral("Disconn&ect"));
+
+    w->Transport->setCurrentIndex(0);
+    EXPECT_EQ(w->TCP1->State(), SocketEndpoint::StateClosed);
+    EXPECT_EQ(w.Status(), QStringLiteral("TCP Session disconnected"));
+    EXPECT_EQ(w->CmdConnect->text(), QStringLiteral("Conn&ect"));
+    EXPECT_FALSE(w->AddCRLF->isChecked());
+    EXPECT_FALSE(w->CmdConnect->isEnabled());
 }
 } // namespace

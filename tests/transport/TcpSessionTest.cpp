@@ -27,59 +27,38 @@ struct TcpSessionTest : ::testing::Test {
     SendingWindow w{QStringLiteral("127.0.0.1"), receiver.Port()};
 };
 
-TEST_F(TcpSessionTest, ConnectThenSwitchingToUdpEndsTheSessionAndClearsCrLf)
-{
-    EXPECT_TRUE(w->AddCRLF->isChecked());
-    Connect();
-    EXPECT_EQ(w.Status(), QStringLiteral("TCP Session connected"));
-    EXPECT_EQ(w->CmdConnect->text(), QStringLiteral("Disconn&ect"));
-    EXPECT_TRUE(receiver.WaitForConnection());
-
-    w->Transport->setCurrentIndex(0);
-    EXPECT_EQ(w->TCP1->State(), SocketEndpoint::StateClosed);
-    EXPECT_EQ(w.Status(), QStringLiteral("TCP Session disconnected"));
-    EXPECT_EQ(w->CmdConnect->text(), QStringLiteral("Conn&ect"));
-    EXPECT_FALSE(w->AddCRLF->isChecked());
-    EXPECT_FALSE(w->CmdConnect->isEnabled());
-}
-
-TEST_F(TcpSessionTest, TheWaitCountsDownTenSecondsAndStartsAgainAtMidnight)
+// The wait follows the test's clock; a second click or closing the window ends
+// it at once, and closing leaves the status its unload set.
+TEST_F(TcpSessionTest, TheWaitCountsDownTenSecondsAgainAfterMidnightUnlessEndedEarly)
 {
     ASSERT_TRUE(stuck.IsStuck());
     w->PortNumber->setEditText(QString::number(stuck.Port()));
-    const std::pair<LocalDateTime, QStringList> cases[] = {
-        {{2026, 12, 6, 12, 0, 0, 0}, Countdown(10, 1)},
-        {{2026, 12, 6, 23, 59, 55, 0}, Countdown(10, 6) + Countdown(10, 1)}};
-    for (const auto &[start, expected] : cases) {
+    enum End { Waits, Click, Close };
+    const QString failed = QStringLiteral("TCP Session failed to connect");
+    const std::tuple<LocalDateTime, End, QStringList, QString, int> cases[] = {
+        {{2026, 12, 6, 12, 0, 0, 0}, Waits, Countdown(10, 1), failed, 10},
+        {{2026, 12, 6, 23, 59, 55, 0}, Waits, Countdown(10, 6) + Countdown(10, 1), failed, 10},
+        {{2026, 12, 6, 12, 0, 0, 0}, Click, Countdown(10, 10) << "Connection cancelled", failed, 0},
+        {{2026, 12, 6, 12, 0, 0, 0},
+         Close,
+         Countdown(10, 10) << "TCP Session disconnected",
+         "TCP Session disconnected",
+         0}};
+    for (const auto &[start, end, seen, status, second] : cases) {
         w.services.clock.now = start;
-        ClockDriver driver(w, 250, [&](int) { EXPECT_TRUE(w.FramesEnabled(false)); });
-        Connect();
-        EXPECT_EQ(driver.seen, expected);
-        EXPECT_EQ(w.services.clock.now.second, 10);
-        EXPECT_EQ(w.Status(), QStringLiteral("TCP Session failed to connect"));
-        EXPECT_TRUE(w.FramesEnabled(true));
-    }
-}
-
-// Closing the window leaves the status its unload set.
-TEST_F(TcpSessionTest, ASecondClickOrClosingTheWindowEndsTheWaitAtOnce)
-{
-    ASSERT_TRUE(stuck.IsStuck());
-    w->PortNumber->setEditText(QString::number(stuck.Port()));
-    for (const bool close : {false, true}) {
-        QString afterTick;
-        ClockDriver driver(w, 0, [&](int tick) {
-            if (tick == 3) {
-                close ? (void)w->close() : w->CmdConnect->click();
-                afterTick = w.Status();
+        ClockDriver driver(w, 250, [&](int tick) {
+            EXPECT_TRUE(w.FramesEnabled(false));
+            if (tick == 3 && end != Waits) {
+                end == Close ? (void)w->close() : w->CmdConnect->click();
+                driver.seen.append(w.Status());
             }
         });
         Connect();
-        EXPECT_EQ(afterTick,
-                  close ? QStringLiteral("TCP Session disconnected") : QStringLiteral("Connection cancelled"));
-        EXPECT_EQ(w.Status(), close ? afterTick : QStringLiteral("TCP Session failed to connect"));
-        EXPECT_EQ(w->TCP1->State(), SocketEndpoint::StateClosed);
-        EXPECT_EQ(w.services.clock.now.second, 0);
+        EXPECT_EQ(driver.seen, seen);
+        EXPECT_EQ(w.Status(), status);
+        EXPECT_EQ(w.services.clock.now.second, second);
+        EXPECT_EQ(w->TCP1->State() == SocketEndpoint::StateClosed, end != Waits);
+        EXPECT_TRUE(end == Close || w.FramesEnabled(true));
     }
 }
 
