@@ -83,17 +83,6 @@ void AppendRandomText(std::string &out)
         out.push_back(static_cast<char>(static_cast<unsigned char>(RandomInteger(0, 255))));
 }
 
-// Turns the address in out into its source text; empty unless a dotted quad.
-void MakeSourceText(std::string &out)
-{
-    if (!IsDottedQuad(out)) {
-        out.clear();
-        return;
-    }
-    out.insert(0, OriginalAddress);
-    out.push_back(' ');
-}
-
 void AppendTwoDigits(std::string &out, int value)
 {
     char buffer[4];
@@ -172,16 +161,15 @@ std::string_view MessageComposer::SourceText(SendingKind kind)
         m_sourceText.push_back(' ');
         return m_sourceText;
     }
-    if (kind == SendingKind::Single && !address.empty() && address.back() == '?') {
-        m_sourceText.assign(address, 0, address.size() - 1);
-        AppendNumber(m_sourceText, RandomInteger(1, 253));
-        MakeSourceText(m_sourceText);
-        return m_sourceText;
-    }
-    if (!IsDottedQuad(address))
-        return {};
     m_sourceText.assign(OriginalAddress);
-    m_sourceText += address;
+    if (kind == SendingKind::Single && !address.empty() && address.back() == '?') {
+        m_sourceText.append(address, 0, address.size() - 1);
+        AppendNumber(m_sourceText, RandomInteger(1, 253));
+    } else {
+        m_sourceText += address;
+    }
+    if (!IsDottedQuad(std::string_view(m_sourceText).substr(OriginalAddress.size())))
+        return {};
     m_sourceText.push_back(' ');
     return m_sourceText;
 }
