@@ -47,8 +47,7 @@ TEST_F(WindowLayoutTest, NothingIsClippedOrOverlaps)
     for (std::size_t i = 0; i < all.size(); ++i) {
         const QWidget *widget = all[i];
         const std::string name = widget->objectName().toStdString();
-        EXPECT_GE(widget->width(), widget->minimumSizeHint().width()) << name;
-        EXPECT_GE(widget->height(), widget->minimumSizeHint().height()) << name;
+        EXPECT_EQ(widget->size(), widget->size().expandedTo(widget->minimumSizeHint())) << name;
         EXPECT_TRUE(widget->parentWidget()->rect().contains(widget->geometry())) << name;
         for (std::size_t j = i + 1; j < all.size(); ++j) {
             if (all[j]->parentWidget() == widget->parentWidget()) {
