@@ -30,13 +30,6 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return window->isActiveWindow(); }));
     }
 
-    void TearDown() override
-    {
-        if (HelpViewer *viewer = window->Help->Viewer())
-            viewer->close();
-        window->close();
-    }
-
     AnsweringServices services;
     std::unique_ptr<Quillon> window;
 };
