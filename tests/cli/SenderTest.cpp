@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -86,5 +91,24 @@ TEST(Sender, PeerClosingTheSessionStopsTheRun)
     EXPECT_EQ(summary.exitStatus, 1);
     EXPECT_NE(summary.error.find("TCP session"), std::string::npos) << summary.error;
     EXPECT_GE(summary.sent, 1);
+}
+TEST(Sender, ReceiverThatStopsReadingEndsTheRun)
+{
+    // Listens but never accepts: the kernel takes what fits its buffers, then nothing.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    const RunSummary summary =
+        SendWith({"--transport", "tcp", "--unlimited", "--duration", "30"}, ntohs(address.sin_port));
+    ::close(listener);
+    EXPECT_EQ(summary.exitStatus, 1);
+    EXPECT_NE(summary.error.find("stopped taking data"), std::string::npos) << summary.error;
+    EXPECT_LT(summary.elapsedSeconds, 10);
+    EXPECT_GT(summary.bytes, 0);
 }
 } // namespace
