@@ -1,4 +1,5 @@
 #include "common/Numbers.h"
+#include "common/TextHelpers.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -7,6 +8,8 @@
 #include <clocale>
 #include <cmath>
 #include <limits>
+
+using namespace std::string_literals;
 
 namespace {
 constexpr double Inf = std::numeric_limits<double>::infinity();
@@ -69,5 +72,12 @@ TEST(ShortestDecimal, WritesPlainDecimal)
     };
     for (const auto &[value, expected] : cases)
         EXPECT_EQ(ShortestDecimal(value), expected);
+}
+
+TEST(TrimAtNul, KeepsTheTextBeforeTheFirstNul)
+{
+    const std::pair<std::string, std::string> cases[] = {{"abc", "abc"}, {"\0abc"s, ""}, {"a\0b\0c"s, "a"}};
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(TrimAtNul(text), expected);
 }
 } // namespace

@@ -54,11 +54,12 @@ protected:
 
 TEST_F(Source, ReplaysTheTextFileInALoop)
 {
+    // Line ends CR LF, CR or LF; field 4 unless the line starts with HEX=; bytes pass through.
     const std::pair<std::string, Texts> cases[] = {
-        {"", {"", ""}}, // Line ends CR LF, {"1\t2\t3\tA\r\n1\t2\t3\tB", {"A", "B", "A"}}, CR or LF; field 4 unless the
-                        // line starts with HEX=; bytes pass through.
         {"hex=3c3e\r\nHEX=41 42\rHEX\t2\t3\tfour\none\ttwo\tthree\r\n\r\na\t\tb\tc\td\te\r\n1\t2\t3\t\xFF\x00z\x80\r\n"s,
          {"hex=3c3e", "HEX=41 42", "four", "", "", "c", "\xFF\x00z\x80"s, "hex=3c3e"}},
+        {"1\t2\t3\tA\r\n1\t2\t3\tB", {"A", "B", "A"}},
+        {"", {"", ""}},
     };
     for (const auto &[content, expected] : cases) {
         Write(content);
