@@ -106,8 +106,8 @@ TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
 
     TCP1.SetRemoteHost("127.0.0.1");
     TCP1.SetRemotePort(tcp.Port());
-    ASSERT_TRUE(TCP1.Connect());
-    ASSERT_TRUE(WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }) && tcp.WaitForConnection());
+    ASSERT_TRUE(TCP1.Connect() && WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }) &&
+                tcp.WaitForConnection());
     sender.SendSyslogPacket(13, "", "", "first");
     options.addCrLf = true;
     sender.SendSyslogPacket(14, "", "", "second");
