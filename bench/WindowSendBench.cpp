@@ -1,4 +1,5 @@
 #include "BenchSection.h"
+#include "LoopbackSink.h"
 
 #include "send/SendScheduler.h"
 #include "shell/Services.h"
@@ -13,10 +14,6 @@
 #include <QSlider>
 #include <QTimer>
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -26,63 +23,6 @@
 #include <vector>
 
 namespace {
-// A loopback receiver on its own thread, so the window never waits for a
-// reader in its own event loop.
-class ThreadSink {
-public:
-    explicit ThreadSink(int type) : m_type(type), m_socket(::socket(AF_INET, type | SOCK_CLOEXEC, 0))
-    {
-        const int big = 8 * 1024 * 1024;
-        ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(m_socket, reinterpret_cast<sockaddr *>(&address), length);
-        ::getsockname(m_socket, reinterpret_cast<sockaddr *>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        if (type == SOCK_STREAM)
-            ::listen(m_socket, 1);
-        m_thread = std::thread([this] { Receive(); });
-    }
-    ~ThreadSink()
-    {
-        m_stop = true;
-        m_thread.join();
-        ::close(m_socket);
-    }
-    quint16 Port() const { return m_port; }
-
-private:
-    bool Readable(int fd)
-    {
-        pollfd entry{fd, POLLIN, 0};
-        return ::poll(&entry, 1, 100) > 0;
-    }
-    void Receive()
-    {
-        int from = m_socket;
-        if (m_type == SOCK_STREAM) {
-            while (!m_stop && !Readable(m_socket)) {
-            }
-            from = m_stop ? -1 : ::accept(m_socket, nullptr, nullptr);
-        }
-        std::vector<char> buffer(256 * 1024);
-        while (from >= 0 && !m_stop) {
-            if (Readable(from) && ::recv(from, buffer.data(), buffer.size(), 0) <= 0 && m_type == SOCK_STREAM)
-                break;
-        }
-        if (from >= 0 && from != m_socket)
-            ::close(from);
-    }
-
-    int m_type;
-    int m_socket;
-    quint16 m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
 // Boxes are only counted: a figure run must never wait for a person.
 class CountingBoxes final : public MessageBoxes {
 public:
@@ -137,7 +77,7 @@ double Percentile(std::vector<double> values, double fraction)
 
 void Pace(int delayMs, int runMs)
 {
-    ThreadSink sink(SOCK_DGRAM);
+    LoopbackSink sink(SOCK_DGRAM);
     BenchWindow bench(sink.Port(), 0);
     Quillon &w = *bench.window;
     w.SendOptions->setCurrentIndex(3);
@@ -173,7 +113,7 @@ void Pace(int delayMs, int runMs)
 void BurstStall(const char *transport, int sinkType, int transportIndex)
 {
     constexpr int Rounds = 10;
-    ThreadSink sink(sinkType);
+    LoopbackSink sink(sinkType);
     BenchWindow bench(sink.Port(), transportIndex);
     Quillon &w = *bench.window;
     w.SendOptions->setCurrentIndex(5);
