@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
-cmake -S . -B build -DQUILLON_BUILD_TESTS=OFF
+cmake -S . -B build
 cmake --build build -j"$(nproc)" --target quillon
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: starting under a virtual X server (xvfb-run)."

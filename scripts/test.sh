@@ -10,7 +10,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   flags=(-DQUILLON_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
 fi
 bash scripts/deps.sh
-cmake -S . -B "$build" "${flags[@]}"
+cmake -S . -B "$build" -DQUILLON_BUILD_TESTS=ON "${flags[@]}"
 cmake --build "$build" -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0
