@@ -42,17 +42,6 @@ const std::vector<std::string> &UdpReceiver::Datagrams()
     return m_datagrams;
 }
 
-std::size_t UdpReceiver::CountFor(int milliseconds)
-{
-    WaitUntil(
-        [&] {
-            Drain();
-            return false;
-        },
-        milliseconds);
-    return m_datagrams.size();
-}
-
 void UdpReceiver::Clear()
 {
     Drain();

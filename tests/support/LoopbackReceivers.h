@@ -15,8 +15,6 @@ public:
     quint16 Port() const;
     bool WaitForDatagrams(std::size_t count, int timeoutMs = 5000);
     const std::vector<std::string> &Datagrams();
-    // Datagrams that arrive within the time, without waiting for a count.
-    std::size_t CountFor(int milliseconds);
     void Clear();
 
 private:

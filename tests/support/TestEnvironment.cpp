@@ -6,21 +6,11 @@
 #include <QEventLoop>
 #include <QTimer>
 
-namespace {
-QTemporaryDir *g_folder = nullptr;
-}
-
 void IsolateSettingsStore()
 {
     static QTemporaryDir folder;
-    g_folder = &folder;
     qputenv("XDG_CONFIG_HOME", folder.filePath(QStringLiteral("config")).toLocal8Bit());
     qputenv("HOME", folder.path().toLocal8Bit());
-}
-
-QString TestConfigFolder()
-{
-    return g_folder ? g_folder->filePath(QStringLiteral("config")) : QString();
 }
 
 bool WaitUntil(const std::function<bool()> &condition, int timeoutMs)

@@ -7,7 +7,6 @@
 // Points the settings store (XDG_CONFIG_HOME, HOME) at a temporary folder that
 // lives until the program ends, so no test touches the user's settings.
 void IsolateSettingsStore();
-QString TestConfigFolder();
 
 // Processes events until the condition holds or the timeout passes.
 bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 5000);
