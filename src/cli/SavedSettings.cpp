@@ -1,56 +1,14 @@
 #include "cli/SavedSettings.h"
 
 #include "common/Numbers.h"
-#include "common/QtText.h"
+#include "common/SettingsFile.h"
 #include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
 #include "engine/Vocabulary.h"
 #include "transport/PortRules.h"
 
-#include <QSettings>
-#include <QStringList>
 
 namespace {
-class Store {
-public:
-    Store() : m_settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Wren Quillon"))
-    {
-        m_settings.beginGroup(QStringLiteral("Settings"));
-    }
-
-    std::string Text(std::string_view key, std::string_view defaultText)
-    {
-        const QVariant value = m_settings.value(FromBytes(key));
-        if (!value.isValid())
-            return std::string(defaultText);
-        // An INI value with a comma that nobody quoted comes back as a list.
-        if (value.typeId() == QMetaType::QStringList)
-            return ToBytes(value.toStringList().join(QStringLiteral(", ")));
-        return ToBytes(value.toString());
-    }
-
-    std::string Trimmed(std::string_view key, std::string_view defaultText)
-    {
-        return TrimSpaces(Text(key, defaultText));
-    }
-
-    double Number(std::string_view key, double min, double max, double defaultValue)
-    {
-        const std::string text = Text(key, ShortestDecimal(defaultValue));
-        return RangeOrDefault(ReadNumber(text), min, max, defaultValue);
-    }
-
-    int Index(std::string_view key, double max, double defaultValue)
-    {
-        return static_cast<int>(RoundHalfEven(Number(key, 0, max, defaultValue)));
-    }
-
-    bool Checked(std::string_view key) { return Index(key, 1, 0) == 1; }
-
-private:
-    QSettings m_settings;
-};
-
 Pace PaceOfSendOption(int index)
 {
     switch (index) {
@@ -71,38 +29,41 @@ Pace PaceOfSendOption(int index)
 
 Options SavedOptions()
 {
-    Store store;
+    const SettingsFile store;
+    const auto trimmed = [&store](std::string_view key, std::string_view defaultText) {
+        return TrimSpaces(store.Text(key, defaultText));
+    };
+    const auto checked = [&store](std::string_view key) { return store.Index(key, 0, 1, 0) == 1; };
     Options o;
-    o.continuousMs = static_cast<int>(RoundHalfEven(store.Number("SpeedSetting", 10, 2000, 10)));
-    o.facilityIndex = store.Index("Facility", 24, 24);
-    o.levelIndex = store.Index("Level", 8, 8);
-    o.sourceAddress = store.Trimmed("SourceIPAddress", Vocabulary::DefaultSourceAddress);
-    o.corrupt = store.Checked("CorruptPacket");
-    o.noPriority = store.Checked("NoPriority");
-    o.oversize = store.Checked("HugePackets");
-    o.crlf = store.Checked("AddCRLF");
-    o.rfcHeader = store.Checked("RFCMessages");
+    o.continuousMs = store.Index("SpeedSetting", 10, 2000, 10);
+    o.facilityIndex = store.Index("Facility", 0, 24, 24);
+    o.levelIndex = store.Index("Level", 0, 8, 8);
+    o.sourceAddress = trimmed("SourceIPAddress", Vocabulary::DefaultSourceAddress);
+    o.corrupt = checked("CorruptPacket");
+    o.noPriority = checked("NoPriority");
+    o.oversize = checked("HugePackets");
+    o.rfcHeader = checked("RFCMessages");
     // Sending uses the target trimmed, as the window captures it.
-    o.target = store.Trimmed("TargetIPAddress", "127.0.0.1");
-    const int sendOption = store.Index("Options", 5, 0);
+    o.target = trimmed("TargetIPAddress", "127.0.0.1");
+    const int sendOption = store.Index("Options", 0, 5, 0);
     o.pace = PaceOfSendOption(sendOption);
     o.burstSize = sendOption == 5 ? 500 : 100;
-    o.tcp = store.Index("Transport", 1, 0) == 1;
+    o.tcp = store.Index("Transport", 0, 1, 0) == 1;
     // The window's transport switch runs after the stored check box is
     // applied: CR LF on for TCP, off for UDP, whatever was saved.
     o.crlf = o.tcp;
     o.port = PortFromText(NormalisePortText(store.Text("PortNumber", "514")));
-    o.sourcePort = PortFromText(NormaliseSourcePortText(store.Trimmed("SourcePortNumber", RandomSourcePort)));
-    o.message = store.Trimmed("Message", Vocabulary::MessageTemplates[0]);
-    o.multiLineText = store.Trimmed("MultiLineText", "");
-    o.sourceFile = store.Trimmed("FileToReadFrom", "");
+    o.sourcePort = PortFromText(NormaliseSourcePortText(trimmed("SourcePortNumber", RandomSourcePort)));
+    o.message = trimmed("Message", Vocabulary::MessageTemplates[0]);
+    o.multiLineText = trimmed("MultiLineText", "");
+    o.sourceFile = trimmed("FileToReadFrom", "");
     o.sequenceNumber = SavedSequenceNumber(o.target);
     return o;
 }
 
 std::int32_t SavedSequenceNumber(const std::string &target)
 {
-    Store store;
-    const std::string key = HostMessageCountKey(TrimSpaces(target));
-    return static_cast<std::int32_t>(RoundHalfEven(store.Number(key, 0, 1000000, 0)));
+    const SettingsFile store;
+    return static_cast<std::int32_t>(
+        RoundHalfEven(store.Number(HostMessageCountKey(TrimSpaces(target)), 0, 1000000, 0)));
 }

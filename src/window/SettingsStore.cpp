@@ -2,6 +2,7 @@
 
 #include "common/Numbers.h"
 #include "common/QtText.h"
+#include "common/SettingsFile.h"
 #include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
 #include "engine/Vocabulary.h"
@@ -20,45 +21,16 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-#include <memory>
 
 namespace {
-const QString ApplicationName = QStringLiteral("Wren Quillon");
-const QString SectionName = QStringLiteral("Settings");
-
-std::unique_ptr<QSettings> OpenStore()
-{
-    auto store = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, ApplicationName);
-    store->beginGroup(SectionName);
-    return store;
-}
-
 QString TrimmedSpaces(const QString &text)
 {
     return FromBytes(TrimSpaces(ToBytes(text)));
 }
 
-QString ReadText(const QSettings &store, const QString &key, const QString &defaultText)
+QString ReadText(const SettingsFile &store, const char *key, const QString &defaultText)
 {
-    if (!store.contains(key))
-        return defaultText;
-    const QVariant value = store.value(key);
-    // An unquoted value with commas, typed into the file by hand, comes back
-    // as a list; it was meant as one text.
-    if (value.typeId() == QMetaType::QStringList)
-        return value.toStringList().join(QStringLiteral(", "));
-    return value.toString();
-}
-
-double ReadChecked(const QSettings &store, const QString &key, double min, double max, double defaultValue)
-{
-    const QString text = ReadText(store, key, FromBytes(ShortestDecimal(defaultValue)));
-    return RangeOrDefault(ReadNumber(ToBytes(text)), min, max, defaultValue);
-}
-
-int ReadIndex(const QSettings &store, const QString &key, double min, double max, double defaultValue)
-{
-    return static_cast<int>(RoundHalfEven(ReadChecked(store, key, min, max, defaultValue)));
+    return FromBytes(store.Text(key, ToBytes(defaultText)));
 }
 
 QString CheckValue(const QCheckBox *box)
@@ -89,59 +61,58 @@ SettingsStore::SettingsStore(Quillon &window) : w(window)
 
 QString SettingsStore::StoreFileName()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, ApplicationName).fileName();
+    return SettingsFile::FileName();
 }
 
 void SettingsStore::LoadSettings()
 {
-    const std::unique_ptr<QSettings> opened = OpenStore();
-    const QSettings &store = *opened;
+    const SettingsFile store;
 
-    w.Slider1->setValue(ReadIndex(store, QStringLiteral("SpeedSetting"), 10, 2000, 10));
+    w.Slider1->setValue(store.Index("SpeedSetting", 10, 2000, 10));
 
     // The level list is still empty while the facility handler runs.
     FillList(w.Facility, Vocabulary::FacilityNames);
-    w.Facility->setCurrentIndex(ReadIndex(store, QStringLiteral("Facility"), 0, 24, 24));
+    w.Facility->setCurrentIndex(store.Index("Facility", 0, 24, 24));
     FillList(w.Level, Vocabulary::LevelNames);
-    w.Level->setCurrentIndex(ReadIndex(store, QStringLiteral("Level"), 0, 8, 8));
+    w.Level->setCurrentIndex(store.Index("Level", 0, 8, 8));
 
     FillList(w.SourceIP, Vocabulary::SourceAddressEntries);
     w.SourceIP->setCurrentIndex(0);
     w.SourceIP->setEditText(
-        TrimmedSpaces(ReadText(store, QStringLiteral("SourceIPAddress"), FromBytes(Vocabulary::DefaultSourceAddress))));
+        TrimmedSpaces(ReadText(store, "SourceIPAddress", FromBytes(Vocabulary::DefaultSourceAddress))));
 
-    w.BadPackets->setChecked(ReadIndex(store, QStringLiteral("CorruptPacket"), 0, 1, 0) == 1);
-    w.NoPriority->setChecked(ReadIndex(store, QStringLiteral("NoPriority"), 0, 1, 0) == 1);
-    w.SendHugePackets->setChecked(ReadIndex(store, QStringLiteral("HugePackets"), 0, 1, 0) == 1);
-    w.AddCRLF->setChecked(ReadIndex(store, QStringLiteral("AddCRLF"), 0, 1, 0) == 1);
-    w.ChkRFCMessages->setChecked(ReadIndex(store, QStringLiteral("RFCMessages"), 0, 1, 0) == 1);
+    w.BadPackets->setChecked(store.Index("CorruptPacket", 0, 1, 0) == 1);
+    w.NoPriority->setChecked(store.Index("NoPriority", 0, 1, 0) == 1);
+    w.SendHugePackets->setChecked(store.Index("HugePackets", 0, 1, 0) == 1);
+    w.AddCRLF->setChecked(store.Index("AddCRLF", 0, 1, 0) == 1);
+    w.ChkRFCMessages->setChecked(store.Index("RFCMessages", 0, 1, 0) == 1);
 
     {
         const QSignalBlocker blocker(w.TargetIP);
         w.TargetIP->clear();
-        w.TargetIP->addItem(ReadText(store, QStringLiteral("TargetIPAddress"), QStringLiteral("127.0.0.1")));
+        w.TargetIP->addItem(ReadText(store, "TargetIPAddress", QStringLiteral("127.0.0.1")));
         w.TargetIP->setCurrentIndex(-1);
     }
     if (w.TargetIP->count() > 0)
         w.TargetIP->setCurrentIndex(0);
 
     w.State.SequenceNumber = static_cast<std::int32_t>(RoundHalfEven(
-        ReadChecked(store, FromBytes(HostMessageCountKey(ToBytes(TrimmedSpaces(w.TargetIP->currentText())))), 0, 1000000, 0)));
+        store.Number(HostMessageCountKey(ToBytes(TrimmedSpaces(w.TargetIP->currentText()))), 0, 1000000, 0)));
 
     FillList(w.SendOptions, Vocabulary::SendOptionEntries);
-    w.SendOptions->setCurrentIndex(ReadIndex(store, QStringLiteral("Options"), 0, 5, 0));
+    w.SendOptions->setCurrentIndex(store.Index("Options", 0, 5, 0));
 
     // The transport handler sets AddCRLF, after the stored value was applied.
     FillList(w.Transport, Vocabulary::TransportEntries);
-    w.Transport->setCurrentIndex(ReadIndex(store, QStringLiteral("Transport"), 0, 1, 0));
+    w.Transport->setCurrentIndex(store.Index("Transport", 0, 1, 0));
 
     FillList(w.PortNumber, Vocabulary::PortEntries);
     w.PortNumber->setEditText(
-        FromBytes(ShortestDecimal(ReadChecked(store, QStringLiteral("PortNumber"), 1, 65535, 514))));
+        FromBytes(ShortestDecimal(store.Number("PortNumber", 1, 65535, 514))));
 
     FillList(w.SourcePortNumber, Vocabulary::SourcePortEntries);
     w.SourcePortNumber->setEditText(
-        TrimmedSpaces(ReadText(store, QStringLiteral("SourcePortNumber"), QStringLiteral("Random port > 1023"))));
+        TrimmedSpaces(ReadText(store, "SourcePortNumber", QStringLiteral("Random port > 1023"))));
 
     // Setting a text runs no handler, so the message handler runs once more
     // for the stored text; the window is hidden, so no dialog opens.
@@ -149,11 +120,11 @@ void SettingsStore::LoadSettings()
     w.Message->setCurrentIndex(0);
     w.MessageSource->Message_Click();
     w.Message->setEditText(
-        TrimmedSpaces(ReadText(store, QStringLiteral("Message"), ToStringList(Vocabulary::MessageTemplates).front())));
+        TrimmedSpaces(ReadText(store, "Message", ToStringList(Vocabulary::MessageTemplates).front())));
     w.MessageSource->Message_Click();
 
-    w.State.MultiLineText = TrimSpaces(ToBytes(ReadText(store, QStringLiteral("MultiLineText"), QString())));
-    w.State.SourceFileName = TrimSpaces(ToBytes(ReadText(store, QStringLiteral("FileToReadFrom"), QString())));
+    w.State.MultiLineText = TrimSpaces(ToBytes(ReadText(store, "MultiLineText", QString())));
+    w.State.SourceFileName = TrimSpaces(ToBytes(ReadText(store, "FileToReadFrom", QString())));
     w.State.BurstSize = 100;
 
     PrepareUdpEndpoint(*w.UDP1, ToBytes(w.PortNumber->currentText()), w.State.TargetAddress);
@@ -164,8 +135,8 @@ void SettingsStore::LoadSettings()
 
 void SettingsStore::SaveSettings()
 {
-    const std::unique_ptr<QSettings> opened = OpenStore();
-    QSettings &store = *opened;
+    SettingsFile file;
+    QSettings &store = file.Store();
 
     store.setValue(QStringLiteral("TargetIPAddress"), TrimmedSpaces(w.TargetIP->currentText()));
     store.setValue(QStringLiteral("SourceIPAddress"), TrimmedSpaces(w.SourceIP->currentText()));
