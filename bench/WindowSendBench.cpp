@@ -2,18 +2,17 @@
 #include "LoopbackSink.h"
 
 #include "send/SendScheduler.h"
+#include "send/TcpSessionControl.h"
+#include "send/WindowTimer.h"
 #include "shell/Services.h"
 #include "transport/SocketEndpoint.h"
-#include "transport/TcpSessionControl.h"
 #include "window/Quillon.h"
-#include "window/WindowTimer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QSlider>
 #include <QTimer>
-
 
 #include <algorithm>
 #include <atomic>

@@ -5,14 +5,13 @@
 #include "engine/MessageComposer.h"
 #include "engine/PacketBuilder.h"
 #include "engine/Priority.h"
+#include "send/SendControls.h"
+#include "send/StatusPanels.h"
+#include "send/TargetValidationControl.h"
+#include "send/TcpSessionControl.h"
+#include "send/WindowTimer.h"
 #include "transport/SocketEndpoint.h"
-#include "transport/TargetValidationControl.h"
-#include "transport/TcpSessionControl.h"
 #include "transport/UdpEndpointOperations.h"
-#include "window/Quillon.h"
-#include "window/StatusPanels.h"
-#include "window/WindowControlInputs.h"
-#include "window/WindowTimer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -31,7 +30,7 @@ const QString SendCaption = QStringLiteral("&Send");
 enum SendOption { Once, EverySecond, EveryMinute, Continuously, Burst100, Burst500 };
 } // namespace
 
-SendScheduler::SendScheduler(Quillon &window) : w(window)
+SendScheduler::SendScheduler(SendControls &controls) : w(controls)
 {}
 
 void SendScheduler::CmdSend_Click()
@@ -42,9 +41,9 @@ void SendScheduler::CmdSend_Click()
     // whenever the target has gone away, with no way left to stop it.
     const bool stopping = w.CmdSend->text() == StopCaption;
     if (!stopping && w.Transport->currentIndex() == 1 && w.TCP1->State() != SocketEndpoint::StateConnected) {
-        const QPointer<Quillon> alive(&w);
+        const QPointer<QWidget> alive(w.Window);
         w.TcpSession->CmdConnect_Click();
-        if (!alive || w.Closing)
+        if (!alive || w.Closing())
             return;
         if (w.TCP1->State() != SocketEndpoint::StateConnected)
             return;
@@ -58,7 +57,7 @@ void SendScheduler::CmdSend_Click()
         return;
     }
 
-    SendState &state = w.State;
+    SendState &state = w.State();
     const int option = w.SendOptions->currentIndex();
     w.StatsUpdate->SetInterval(1000);
     state.LastMessagesSent = state.MessagesSent;
@@ -131,9 +130,9 @@ bool SendScheduler::SendOneMessage()
 {
     try {
         const ComposedMessage message = w.Composer->ComposeMessage(SendingKind::Single);
-        w.State.Priority = static_cast<std::int16_t>(MessagePriority(*w.Inputs));
+        w.State().Priority = static_cast<std::int16_t>(MessagePriority(*w.Inputs));
 
-        const QPointer<Quillon> alive(&w);
+        const QPointer<QWidget> alive(w.Window);
         const int outerYieldLevel = m_yieldLoopLevel;
         m_yieldLoopLevel = QThread::currentThread()->loopLevel();
         QCoreApplication::processEvents();
@@ -142,10 +141,10 @@ bool SendScheduler::SendOneMessage()
         m_yieldLoopLevel = outerYieldLevel;
         // The window has unloaded meanwhile: its endpoints are closed and its
         // settings saved, so this message would only reopen a socket.
-        if (w.Closing)
+        if (w.Closing())
             return false;
 
-        w.Sender->SendSyslogPacket(w.State.Priority, message.OriginalAddressText, message.RfcHeaderText,
+        w.Sender->SendSyslogPacket(w.State().Priority, message.OriginalAddressText, message.RfcHeaderText,
                                    message.MessageBody);
     } catch (const std::exception &error) {
         ReportFailure(QString::fromLocal8Bit(error.what()));
@@ -155,7 +154,7 @@ bool SendScheduler::SendOneMessage()
 
 void SendScheduler::SendBurst()
 {
-    SendState &state = w.State;
+    SendState &state = w.State();
     const std::int32_t count = state.BurstSize;
     try {
         for (std::int32_t i = 0; i < count; ++i) {
@@ -191,9 +190,9 @@ void SendScheduler::ReportFailure(const QString &what)
     if (m_reportingFailure)
         return;
     m_reportingFailure = true;
-    const QPointer<Quillon> alive(&w);
-    w.services.messageBoxes->Show(
-        &w, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
+    const QPointer<QWidget> alive(w.Window);
+    w.services().messageBoxes->Show(
+        w.Window, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
         QStringLiteral("Sending stopped: the next message could not be prepared (%1).").arg(what),
         MessageBoxes::Buttons::Ok);
     if (alive)

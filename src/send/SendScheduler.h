@@ -2,12 +2,12 @@
 
 #include <QString>
 
-class Quillon;
+struct SendControls;
 
 // The Send/Stop command and the two send timers.
 class SendScheduler {
 public:
-    explicit SendScheduler(Quillon &window);
+    explicit SendScheduler(SendControls &controls);
 
     void CmdSend_Click();
     void tmrSend_Timer();
@@ -20,7 +20,7 @@ private:
     void DisarmSendTimers();
     void ReportFailure(const QString &what);
 
-    Quillon &w;
+    SendControls &w;
     // The event-loop level of the innermost message still inside its yield,
     // or -1. A tick due right inside that yield is skipped, so short delays
     // cannot pile ticks on the stack; one due inside a modal window opened

@@ -1,9 +1,9 @@
 #include "send/Statistics.h"
 
 #include "common/Clock.h"
+#include "send/SendControls.h"
+#include "send/StatusPanels.h"
 #include "sources/SourceFile.h"
-#include "window/Quillon.h"
-#include "window/StatusPanels.h"
 
 namespace {
 QString TwoDigits(int value)
@@ -12,12 +12,12 @@ QString TwoDigits(int value)
 }
 } // namespace
 
-Statistics::Statistics(Quillon &window) : w(window)
+Statistics::Statistics(SendControls &controls) : w(controls)
 {}
 
 void Statistics::StatsUpdate_Timer()
 {
-    SendState &state = w.State;
+    SendState &state = w.State();
     const char *unit = state.MessagesSent == 1 ? " message sent " : " messages sent ";
     w.StatusBar1->SetPanelText(2, QString::number(state.MessagesSent) + QLatin1String(unit));
     // Computed in 64 bits: the counters may hold any value after a bad settings load.
@@ -29,7 +29,7 @@ void Statistics::StatsUpdate_Timer()
 
 void Statistics::UpdateClock_Timer()
 {
-    const LocalDateTime now = w.services.clock->Now();
+    const LocalDateTime now = w.services().clock->Now();
     const QString date = TwoDigits(now.day) + QLatin1Char('-') + QLatin1String(MonthAbbreviation(now.month)) +
                          QLatin1Char('-') + QStringLiteral("%1").arg(now.year, 4, 10, QLatin1Char('0'));
     const QString time = TwoDigits(now.hour) + QLatin1Char(':') + TwoDigits(now.minute);
@@ -39,7 +39,7 @@ void Statistics::UpdateClock_Timer()
 
 void Statistics::CmdReset_Click()
 {
-    SendState &state = w.State;
+    SendState &state = w.State();
     state.SequenceNumber = 0;
     state.MessagesSent = 0;
     state.LastMessagesSent = 0;

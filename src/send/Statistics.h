@@ -1,16 +1,16 @@
 #pragma once
 
-class Quillon;
+struct SendControls;
 
 // The statistics and clock ticks, and the counter reset.
 class Statistics {
 public:
-    explicit Statistics(Quillon &window);
+    explicit Statistics(SendControls &controls);
 
     void StatsUpdate_Timer();
     void UpdateClock_Timer();
     void CmdReset_Click();
 
 private:
-    Quillon &w;
+    SendControls &w;
 };

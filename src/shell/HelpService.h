@@ -1,17 +1,20 @@
 #pragma once
 
+#include "shell/Services.h"
+
 #include <QString>
 
 #include <memory>
 
 class HelpAbout;
 class HelpViewer;
-class Quillon;
+class QWidget;
 
 // The Help menu: help contents, the web site and the About box.
 class HelpService {
 public:
-    explicit HelpService(Quillon &window);
+    // The context number and scale are read when the help or the box is shown.
+    HelpService(QWidget &owner, const Services &services, const int &helpContextId, const double &pixelsPerTwip);
     ~HelpService();
 
     void MnuHelpContext_Click();
@@ -28,7 +31,10 @@ public:
 private:
     void OfferHelpDownload();
 
-    Quillon &w;
+    QWidget &m_owner;
+    const Services &m_services;
+    const int &m_helpContextId;
+    const double &m_pixelsPerTwip;
     std::unique_ptr<HelpViewer> m_viewer;
     std::unique_ptr<HelpAbout> m_about;
 };

@@ -3,11 +3,11 @@
 #include "common/QtText.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
+#include "send/WindowTimer.h"
 #include "shell/GCommonDialog.h"
 #include "sources/SourceFile.h"
 #include "window/Quillon.h"
 #include "window/TextEntry.h"
-#include "window/WindowTimer.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -6,22 +6,22 @@
 #include "engine/Vocabulary.h"
 #include "send/SendScheduler.h"
 #include "send/Statistics.h"
+#include "send/StatusPanels.h"
+#include "send/TargetValidationControl.h"
+#include "send/TcpSessionControl.h"
+#include "send/WindowTimer.h"
 #include "shell/HelpService.h"
 #include "shell/VisualStyles.h"
 #include "sources/SourceFile.h"
 #include "transport/SocketEndpoint.h"
-#include "transport/TargetValidationControl.h"
-#include "transport/TcpSessionControl.h"
 #include "transport/UdpEndpointOperations.h"
 #include "window/FocusLineEdit.h"
 #include "window/ListFilling.h"
 #include "window/MessageSourceControls.h"
 #include "window/PriorityControls.h"
 #include "window/SettingsStore.h"
-#include "window/StatusPanels.h"
 #include "window/ToggleImages.h"
 #include "window/WindowControlInputs.h"
-#include "window/WindowTimer.h"
 
 #include <QAction>
 #include <QBoxLayout>
@@ -101,8 +101,8 @@ constexpr int BrowseButtonWidth = 375;
 constexpr std::array<const char *, 6> PanelTexts{"Status : Idle ", " 0 messages sent ", " 0 MPS ", "",
                                                  " 00:00 ",        " 01-Jan-2010 "};
 constexpr std::array<int, 6> PanelWidths{4419, 2408, 1085, 902, 900, 1773};
-constexpr std::array<const char *, 6> PanelWidestTexts{"Status : Messages sent OK.", "999999 messages sent ",
-                                                       "999 MPS ", "", " 00:00 ", " 06-Dec-2026 "};
+constexpr std::array<const char *, 6> PanelWidestTexts{
+    "Status : Messages sent OK.", "999999 messages sent ", "999 MPS ", "", " 00:00 ", " 06-Dec-2026 "};
 
 int HundredthsMmToTwips(int hundredths)
 {
@@ -195,14 +195,51 @@ Quillon::Quillon(Services services, QWidget *parent) : QMainWindow(parent), serv
     Settings = std::make_unique<SettingsStore>(*this);
     Priority = std::make_unique<PriorityControls>(*this);
     MessageSource = std::make_unique<MessageSourceControls>(*this);
-    Validation = std::make_unique<TargetValidationControl>(*this);
-    Scheduler = std::make_unique<SendScheduler>(*this);
-    Stats = std::make_unique<Statistics>(*this);
-    TcpSession = std::make_unique<TcpSessionControl>(*this);
-    Help = std::make_unique<HelpService>(*this);
+    FillSendControls();
+    Validation = std::make_unique<TargetValidationControl>(Controls);
+    Scheduler = std::make_unique<SendScheduler>(Controls);
+    Stats = std::make_unique<Statistics>(Controls);
+    TcpSession = std::make_unique<TcpSessionControl>(Controls);
+    Controls.Validation = Validation.get();
+    Controls.TcpSession = TcpSession.get();
+    Help = std::make_unique<HelpService>(*this, this->services, HelpContextId, PixelsPerTwip);
 
     ConnectHandlers();
     SubclassFrames(this);
+}
+
+void Quillon::FillSendControls()
+{
+    SendControls &c = Controls;
+    c.Window = this;
+    c.StatePtr = &State;
+    c.ServicesPtr = &services;
+    c.ClosingPtr = &Closing;
+    c.TargetIP = TargetIP;
+    c.SourceIP = SourceIP;
+    c.TxtPriority = TxtPriority;
+    c.PortNumber = PortNumber;
+    c.SourcePortNumber = SourcePortNumber;
+    c.Transport = Transport;
+    c.Message = Message;
+    c.SendOptions = SendOptions;
+    c.BadPackets = BadPackets;
+    c.AddCRLF = AddCRLF;
+    c.Slider1 = Slider1;
+    c.CmdConnect = CmdConnect;
+    c.CmdSend = CmdSend;
+    c.StatusBar1 = StatusBar1;
+    c.UDP1 = UDP1;
+    c.TCP1 = TCP1;
+    c.tmrSend = tmrSend;
+    c.Timer2 = Timer2;
+    c.StatsUpdate = StatsUpdate;
+    c.Source = Source.get();
+    c.Composer = Composer.get();
+    c.Sender = Sender.get();
+    c.Inputs = Inputs.get();
+    c.DisableSettingFrames = [this] { DisableSettingFrames(); };
+    c.EnableSettingFrames = [this] { EnableSettingFrames(); };
 }
 
 Quillon::~Quillon()

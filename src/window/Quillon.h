@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/SendState.h"
+#include "send/SendControls.h"
 #include "shell/Services.h"
 
 #include <QMainWindow>
@@ -133,6 +134,8 @@ public:
     std::unique_ptr<Statistics> Stats;
     std::unique_ptr<TcpSessionControl> TcpSession;
     std::unique_ptr<HelpService> Help;
+    // What the sending, statistics and session handlers work on.
+    SendControls Controls;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -141,5 +144,6 @@ protected:
 private:
     void BuildControls();
     void ConnectHandlers();
+    void FillSendControls();
     bool m_unloaded = false;
 };

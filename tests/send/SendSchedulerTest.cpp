@@ -1,9 +1,9 @@
 #include "send/SendScheduler.h"
+#include "send/WindowTimer.h"
 #include "support/LoopbackReceivers.h"
 #include "support/SendingWindow.h"
 #include "support/TestEnvironment.h"
 #include "transport/SocketEndpoint.h"
-#include "window/WindowTimer.h"
 
 #include <QPushButton>
 #include <QSlider>

@@ -1,8 +1,8 @@
 #include "send/Statistics.h"
 #include "send/SendScheduler.h"
+#include "send/WindowTimer.h"
 #include "support/LoopbackReceivers.h"
 #include "support/SendingWindow.h"
-#include "window/WindowTimer.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "send/StatusPanels.h"
 #include "support/AnsweringServices.h"
 #include "window/Quillon.h"
-#include "window/StatusPanels.h"
 
 #include <QCheckBox>
 #include <QComboBox>

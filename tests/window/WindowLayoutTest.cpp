@@ -1,6 +1,6 @@
 #include "WindowFixture.h"
 
-#include "window/StatusPanels.h"
+#include "send/StatusPanels.h"
 
 #include <QLabel>
 #include <QToolButton>

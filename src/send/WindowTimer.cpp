@@ -1,4 +1,4 @@
-#include "window/WindowTimer.h"
+#include "send/WindowTimer.h"
 
 WindowTimer::WindowTimer(int interval, QObject *parent) : QObject(parent), m_interval(interval)
 {

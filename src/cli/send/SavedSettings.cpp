@@ -1,4 +1,4 @@
-#include "cli/SavedSettings.h"
+#include "cli/send/SavedSettings.h"
 
 #include "common/Numbers.h"
 #include "common/SettingsFile.h"
@@ -6,7 +6,6 @@
 #include "common/TextHelpers.h"
 #include "engine/Vocabulary.h"
 #include "transport/PortRules.h"
-
 
 namespace {
 Pace PaceOfSendOption(int index)

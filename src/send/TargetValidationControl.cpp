@@ -1,14 +1,14 @@
-#include "transport/TargetValidationControl.h"
+#include "send/TargetValidationControl.h"
 
 #include "common/QtText.h"
 #include "common/TextHelpers.h"
+#include "send/SendControls.h"
 #include "transport/PortRules.h"
-#include "window/FocusLineEdit.h"
-#include "window/Quillon.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 
-TargetValidationControl::TargetValidationControl(Quillon &window) : w(window)
+TargetValidationControl::TargetValidationControl(SendControls &controls) : w(controls)
 {}
 
 bool TargetValidationControl::ValidateTargetAndPorts()
@@ -20,16 +20,17 @@ bool TargetValidationControl::ValidateTargetAndPorts()
         w.SourcePortNumber->setEditText(FromBytes(NormaliseSourcePortText(sourcePort)));
 
     if (PortsClash(ToBytes(w.PortNumber->currentText()), ToBytes(w.SourcePortNumber->currentText()))) {
-        w.services.messageBoxes->Show(
-            &w, MessageBoxes::Icon::Information, QStringLiteral("Source and Destination ports must not be the same"),
+        w.services().messageBoxes->Show(
+            w.Window, MessageBoxes::Icon::Information,
+            QStringLiteral("Source and Destination ports must not be the same"),
             QStringLiteral("Sorry, Source and Destination ports must not be set to the same value"),
             MessageBoxes::Buttons::Ok);
         return false;
     }
     if (TrimSpaces(ToBytes(w.TargetIP->currentText())).empty()) {
-        w.services.messageBoxes->Show(&w, MessageBoxes::Icon::Information, QStringLiteral("Invalid target address"),
-                                      QStringLiteral("Please specify a valid target IP address or host name"),
-                                      MessageBoxes::Buttons::Ok);
+        w.services().messageBoxes->Show(
+            w.Window, MessageBoxes::Icon::Information, QStringLiteral("Invalid target address"),
+            QStringLiteral("Please specify a valid target IP address or host name"), MessageBoxes::Buttons::Ok);
         return false;
     }
     return true;

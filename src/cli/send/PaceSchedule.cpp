@@ -1,4 +1,4 @@
-#include "cli/PaceSchedule.h"
+#include "cli/send/PaceSchedule.h"
 
 #include <algorithm>
 #include <cmath>

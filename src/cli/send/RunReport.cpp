@@ -1,4 +1,6 @@
-#include "cli/RunReport.h"
+#include "cli/send/RunReport.h"
+
+#include "cli/common/ProgressLine.h"
 
 #include <cmath>
 #include <cstdio>
@@ -36,20 +38,11 @@ std::string JsonString(std::string_view text)
     return out;
 }
 
-std::string Messages(std::int64_t count)
-{
-    return std::to_string(count) + (count == 1 ? " message" : " messages");
-}
 } // namespace
-
-std::string ProgressLine(std::int64_t sent, std::int64_t lastSecond)
-{
-    return Messages(sent) + " sent, " + std::to_string(lastSecond) + " MPS";
-}
 
 std::string SummaryLine(const RunSummary &summary)
 {
-    return Messages(summary.sent) + " sent, " + std::to_string(summary.failed) + " failed in " +
+    return MessagesText(summary.sent) + " sent, " + std::to_string(summary.failed) + " failed in " +
            Fixed(summary.elapsedSeconds, 3) + " s: " + Fixed(std::round(AverageRate(summary)), 0) + " MPS average, " +
            std::to_string(summary.bytes) + " bytes";
 }

@@ -1,4 +1,4 @@
-#include "window/StatusPanels.h"
+#include "send/StatusPanels.h"
 
 #include <QLabel>
 

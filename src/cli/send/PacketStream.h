@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CommandLine.h"
+#include "cli/send/CommandLine.h"
 #include "common/Clock.h"
 #include "common/SendState.h"
 #include "engine/MessageComposer.h"

@@ -1,15 +1,15 @@
 #pragma once
 
-class Quillon;
+struct SendControls;
 
 // Brings the window's priority, port and target fields into range before
 // anything is sent or connected.
 class TargetValidationControl {
 public:
-    explicit TargetValidationControl(Quillon &window);
+    explicit TargetValidationControl(SendControls &controls);
 
     bool ValidateTargetAndPorts();
 
 private:
-    Quillon &w;
+    SendControls &w;
 };

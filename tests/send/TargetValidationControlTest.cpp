@@ -1,4 +1,4 @@
-#include "transport/TargetValidationControl.h"
+#include "send/TargetValidationControl.h"
 #include "support/SendingWindow.h"
 #include "window/FocusLineEdit.h"
 

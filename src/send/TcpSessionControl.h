@@ -2,13 +2,13 @@
 
 #include <QString>
 
-class Quillon;
+struct SendControls;
 
 // The TCP session as the window drives it: connect with its wait, disconnect,
 // the endpoints' events and the transport switch.
 class TcpSessionControl {
 public:
-    explicit TcpSessionControl(Quillon &window);
+    explicit TcpSessionControl(SendControls &controls);
 
     void CmdConnect_Click();
     void DisconnectTcp();
@@ -26,5 +26,5 @@ private:
     // False when the window was destroyed meanwhile.
     bool YieldForEvents();
 
-    Quillon &w;
+    SendControls &w;
 };

@@ -1,5 +1,5 @@
-#include "cli/SendCommand.h"
-#include "cli/StopSignals.h"
+#include "cli/common/StopSignals.h"
+#include "cli/send/SendCommand.h"
 
 #include <QCoreApplication>
 

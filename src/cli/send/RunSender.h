@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/CommandLine.h"
-#include "cli/RunReport.h"
+#include "cli/send/CommandLine.h"
+#include "cli/send/RunReport.h"
 
 #include <ostream>
 

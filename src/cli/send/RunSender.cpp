@@ -1,8 +1,9 @@
-#include "cli/RunSender.h"
+#include "cli/send/RunSender.h"
 
-#include "cli/PaceSchedule.h"
-#include "cli/PacketStream.h"
-#include "cli/StopSignals.h"
+#include "cli/common/ProgressLine.h"
+#include "cli/common/StopSignals.h"
+#include "cli/send/PaceSchedule.h"
+#include "cli/send/PacketStream.h"
 #include "common/SettingsRules.h"
 #include "engine/MessageComposer.h"
 #include "transport/SocketEndpoint.h"

@@ -1,4 +1,4 @@
-#include "cli/PacketStream.h"
+#include "cli/send/PacketStream.h"
 
 #include "engine/PacketBuilder.h"
 

@@ -1,8 +1,8 @@
-#include "cli/SendCommand.h"
+#include "cli/send/SendCommand.h"
 
-#include "cli/CommandLine.h"
-#include "cli/RunSender.h"
-#include "cli/SavedSettings.h"
+#include "cli/send/CommandLine.h"
+#include "cli/send/RunSender.h"
+#include "cli/send/SavedSettings.h"
 #include "common/Version.h"
 
 namespace {

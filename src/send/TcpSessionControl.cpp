@@ -1,14 +1,14 @@
-#include "transport/TcpSessionControl.h"
+#include "send/TcpSessionControl.h"
 
 #include "common/Clock.h"
 #include "common/QtText.h"
 #include "common/TextHelpers.h"
+#include "send/SendControls.h"
+#include "send/StatusPanels.h"
+#include "send/TargetValidationControl.h"
+#include "send/WindowTimer.h"
 #include "transport/PortRules.h"
 #include "transport/SocketEndpoint.h"
-#include "transport/TargetValidationControl.h"
-#include "window/Quillon.h"
-#include "window/StatusPanels.h"
-#include "window/WindowTimer.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,7 +29,7 @@ const QString ErrorTitle = QStringLiteral("Wren Quillon Error");
 constexpr float ConnectWaitSeconds = 10;
 } // namespace
 
-TcpSessionControl::TcpSessionControl(Quillon &window) : w(window)
+TcpSessionControl::TcpSessionControl(SendControls &controls) : w(controls)
 {}
 
 void TcpSessionControl::CmdConnect_Click()
@@ -50,9 +50,9 @@ void TcpSessionControl::CmdConnect_Click()
     }
     DisconnectTcp();
 
-    w.State.TargetAddress = TrimSpaces(ToBytes(w.TargetIP->currentText()));
+    w.State().TargetAddress = TrimSpaces(ToBytes(w.TargetIP->currentText()));
     SocketEndpoint &tcp = *w.TCP1;
-    tcp.SetRemoteHost(w.State.TargetAddress);
+    tcp.SetRemoteHost(w.State().TargetAddress);
     tcp.SetRemotePort(PortFromText(ToBytes(w.PortNumber->currentText())));
     const std::string sourcePort = ToBytes(w.SourcePortNumber->currentText());
     // Back to 0 for a random port: a fixed port kept from an earlier session
@@ -68,7 +68,7 @@ void TcpSessionControl::CmdConnect_Click()
     w.StatusBar1->SetPanelText(1, ConnectingCaption);
     w.CmdConnect->setEnabled(true);
 
-    const Clock &clock = *w.services.clock;
+    const Clock &clock = *w.services().clock;
     float start = clock.SecondsSinceMidnight();
     for (;;) {
         if (!(start + ConnectWaitSeconds > clock.SecondsSinceMidnight()))
@@ -83,12 +83,12 @@ void TcpSessionControl::CmdConnect_Click()
         w.StatusBar1->SetPanelText(1, QStringLiteral("Connecting... (%1)").arg(remaining));
         if (w.CmdConnect->text() == ConnectCaption)
             break;
-        if (!YieldForEvents() || w.Closing)
+        if (!YieldForEvents() || w.Closing())
             return;
     }
 
     w.CmdConnect->setEnabled(true);
-    w.State.LocalDisconnect = 0;
+    w.State().LocalDisconnect = 0;
     w.EnableSettingFrames();
     if (tcp.State() == SocketEndpoint::StateConnected) {
         w.StatusBar1->SetPanelText(1, QStringLiteral("TCP Session connected"));
@@ -105,7 +105,7 @@ void TcpSessionControl::DisconnectTcp()
     SocketEndpoint &tcp = *w.TCP1;
     if (tcp.State() == SocketEndpoint::StateClosed)
         return;
-    w.State.LocalDisconnect = -1;
+    w.State().LocalDisconnect = -1;
     tcp.Close();
     if (tcp.State() != SocketEndpoint::StateClosed) {
         w.StatusBar1->SetPanelText(1, QStringLiteral("TCP Session failed to disconnected"));
@@ -118,10 +118,10 @@ void TcpSessionControl::DisconnectTcp()
 
 void TcpSessionControl::TCP1_Close()
 {
-    if (w.State.LocalDisconnect != 0) {
+    if (w.State().LocalDisconnect != 0) {
         w.StatusBar1->SetPanelText(1, QStringLiteral("TCP session disconnected"));
     } else {
-        const QPointer<Quillon> alive(&w);
+        const QPointer<QWidget> alive(w.Window);
         PlayNamedSound(QStringLiteral("TCPDISCONNECT"));
         if (!alive)
             return;
@@ -140,10 +140,10 @@ void TcpSessionControl::TCP1_Close()
 
 void TcpSessionControl::TCP1_Error(int Number, const QString &Description)
 {
-    const QPointer<Quillon> alive(&w);
-    w.services.messageBoxes->Show(&w, MessageBoxes::Icon::Warning, ErrorTitle,
-                                  QStringLiteral("TCP error %1: %2").arg(Number).arg(Description),
-                                  MessageBoxes::Buttons::Ok);
+    const QPointer<QWidget> alive(w.Window);
+    w.services().messageBoxes->Show(w.Window, MessageBoxes::Icon::Warning, ErrorTitle,
+                                    QStringLiteral("TCP error %1: %2").arg(Number).arg(Description),
+                                    MessageBoxes::Buttons::Ok);
     if (!alive)
         return;
     DisconnectTcp();
@@ -153,9 +153,9 @@ void TcpSessionControl::TCP1_Error(int Number, const QString &Description)
 
 void TcpSessionControl::UDP1_Error(int Number, const QString &Description)
 {
-    w.services.messageBoxes->Show(&w, MessageBoxes::Icon::Warning, ErrorTitle,
-                                  QStringLiteral("UDP error %1: %2").arg(Number).arg(Description),
-                                  MessageBoxes::Buttons::Ok);
+    w.services().messageBoxes->Show(w.Window, MessageBoxes::Icon::Warning, ErrorTitle,
+                                    QStringLiteral("UDP error %1: %2").arg(Number).arg(Description),
+                                    MessageBoxes::Buttons::Ok);
 }
 
 void TcpSessionControl::Transport_Click()
@@ -181,7 +181,7 @@ void TcpSessionControl::PlayNamedSound(const QString &)
 
 bool TcpSessionControl::YieldForEvents()
 {
-    const QPointer<Quillon> alive(&w);
+    const QPointer<QWidget> alive(w.Window);
     // Sleeping until an event or the wake-up comes keeps the wait from
     // spinning a core for ten seconds.
     QTimer wake;

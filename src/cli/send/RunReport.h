@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CommandLine.h"
+#include "cli/send/CommandLine.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +17,5 @@ struct RunSummary {
     int exitStatus = 0;
 };
 
-// The window's status bar texts: "N messages sent" and "N MPS".
-std::string ProgressLine(std::int64_t sent, std::int64_t lastSecond);
 std::string SummaryLine(const RunSummary &summary);
 std::string SummaryJson(const RunSummary &summary, const Options &options);

@@ -1,5 +1,5 @@
-#include "cli/SavedSettings.h"
-#include "cli/SendCommand.h"
+#include "cli/send/SavedSettings.h"
+#include "cli/send/SendCommand.h"
 #include "support/LoopbackReceivers.h"
 
 #include <QSettings>

@@ -1,5 +1,5 @@
-#include "cli/CommandLine.h"
-#include "cli/PaceSchedule.h"
+#include "cli/send/CommandLine.h"
+#include "cli/send/PaceSchedule.h"
 
 #include <gtest/gtest.h>
 

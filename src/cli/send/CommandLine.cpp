@@ -1,11 +1,10 @@
-#include "cli/CommandLine.h"
+#include "cli/send/CommandLine.h"
 
+#include "cli/common/FlagValues.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/Vocabulary.h"
 
-#include <charconv>
-#include <cmath>
 #include <functional>
 #include <map>
 #include <optional>
@@ -15,39 +14,6 @@ constexpr int MaxFacility = 23;
 constexpr int MaxLevel = 7;
 constexpr int MinDelayMs = 10;
 constexpr int MaxDelayMs = 2000;
-
-std::string Quoted(std::string_view text)
-{
-    return "'" + std::string(text) + "'";
-}
-
-std::optional<std::int64_t> WholeNumber(std::string_view text)
-{
-    std::int64_t value = 0;
-    const char *end = text.data() + text.size();
-    const auto [at, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || at != end)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<double> PositiveNumber(std::string_view text)
-{
-    double value = 0;
-    const char *end = text.data() + text.size();
-    const auto [at, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || at != end || !std::isfinite(value) || value <= 0)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<int> InRange(std::string_view text, std::int64_t low, std::int64_t high)
-{
-    const auto value = WholeNumber(text);
-    if (!value || *value < low || *value > high)
-        return std::nullopt;
-    return static_cast<int>(*value);
-}
 
 // People type "ftp-daemon" or "log_audit" as often as "FTP Daemon".
 std::string NameKey(std::string_view text)

@@ -1,11 +1,11 @@
 #include "send/SendScheduler.h"
+#include "send/TcpSessionControl.h"
+#include "send/WindowTimer.h"
 #include "support/LoopbackReceivers.h"
 #include "support/SendingWindow.h"
 #include "support/StuckListener.h"
 #include "support/TestEnvironment.h"
 #include "transport/SocketEndpoint.h"
-#include "transport/TcpSessionControl.h"
-#include "window/WindowTimer.h"
 
 #include <QPushButton>
 #include <gtest/gtest.h>

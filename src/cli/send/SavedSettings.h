@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CommandLine.h"
+#include "cli/send/CommandLine.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
-#include "cli/CommandLine.h"
-#include "cli/RunSender.h"
+#include "cli/send/CommandLine.h"
+#include "cli/send/RunSender.h"
 #include "support/LoopbackReceivers.h"
 
 #include <QTcpServer>
