@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev
           fonts-dejavu-core xvfb xauth
-          rsyslog "$@")
+          libssl-dev openssl rsyslog rsyslog-openssl "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,11 +1,14 @@
 #include "transport/SocketEndpoint.h"
 
 #include "transport/AddressLookup.h"
+#include "transport/TlsConnection.h"
+#include "transport/TlsContext.h"
 
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QSocketNotifier>
 #include <QThreadPool>
+#include <QTimer>
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -25,6 +28,8 @@ namespace {
 // growing without bound.
 constexpr std::size_t PendingLimit = 4 * 1024 * 1024;
 constexpr int DrainWaitMs = 2000;
+// What Close gives queued bytes (and a TLS server's goodbye) at most.
+constexpr int CloseFlushMs = 1000;
 // A datagram send finds the buffer full only for moments.
 constexpr int UdpWriteWaitMs = 1000;
 // The kernel's limit on messages per sendmmsg and buffers per sendmsg.
@@ -32,6 +37,12 @@ constexpr std::size_t GatherLimit = 1024;
 constexpr std::size_t ReadChunk = 64 * 1024;
 // Reads per notification, so a talkative peer cannot starve the event loop.
 constexpr int ReadsPerWakeUp = 16;
+// Plaintext encrypted per write: a usual batch in one piece, yet a big stream
+// still waits for the kernel between pieces as a plain one does.
+constexpr std::size_t TlsChunk = 256 * 1024;
+// How long a TLS 1.3 server that asked for a client certificate gets to say
+// whether it accepted it, for servers that send nothing after the handshake.
+constexpr int TlsVerdictWaitMs = 1000;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -117,6 +128,17 @@ struct SocketEndpoint::Impl {
     bool TcpStream(std::string_view bytes);
     bool Flush(int timeoutMs);
 
+    // TLS
+    void StartTls();
+    void ContinueHandshake();
+    void OnTlsReady();
+    void FailTls(const std::string &reason);
+    bool TlsWrite(std::string_view plain);
+    std::size_t TlsSend(std::span<const std::string_view> packets);
+    bool TlsStream(std::string_view bytes);
+    void ReadTls();
+    void EndTls(SteadyClock::time_point deadline);
+
     void OnReadable();
     void OnWritable();
 
@@ -149,6 +171,14 @@ struct SocketEndpoint::Impl {
     std::string m_pending;
     std::size_t m_pendingOffset = 0;
     bool m_drainStalled = false;
+
+    // TLS: encrypted bytes go to m_pending, so it is declared after it.
+    std::shared_ptr<const TlsClientContext> m_tlsContext;
+    std::unique_ptr<TlsConnection> m_tls;
+    bool m_awaitingVerdict = false;
+    std::string m_joined;
+    std::string m_tlsVersion;
+    std::string m_tlsCipher;
 };
 
 SocketEndpoint::Impl::Impl(SocketEndpoint &endpoint, std::int32_t protocolValue)
@@ -388,6 +418,10 @@ void SocketEndpoint::Impl::OnConnectReady()
 
 void SocketEndpoint::Impl::OnConnected()
 {
+    if (m_tlsContext) {
+        StartTls();
+        return;
+    }
     m_state = StateConnected;
     m_writeNotifier.setEnabled(false);
     m_readNotifier.setEnabled(true);
@@ -499,6 +533,8 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
 {
     if (m_state != StateConnected)
         return 0;
+    if (m_tls)
+        return TlsSend(packets);
     std::vector<iovec> buffers(std::min(packets.size(), GatherLimit));
     std::size_t handed = 0;
     while (handed < packets.size() && m_state == StateConnected) {
@@ -553,6 +589,8 @@ bool SocketEndpoint::Impl::TcpStream(std::string_view bytes)
 {
     if (IsUdp() || m_state != StateConnected)
         return false;
+    if (m_tls)
+        return TlsStream(bytes);
     if (Pending() > 0) {
         if (!FlushSome()) {
             OnSessionFailure(errno);
@@ -617,8 +655,210 @@ bool SocketEndpoint::Impl::Flush(int timeoutMs)
     return Pending() == 0;
 }
 
+// ---- TLS ------------------------------------------------------------------
+
+void SocketEndpoint::Impl::StartTls()
+{
+    m_tls = std::make_unique<TlsConnection>(*m_tlsContext, m_fd, m_pending, m_remoteHost);
+    m_writeNotifier.setEnabled(false);
+    m_readNotifier.setEnabled(true);
+    ContinueHandshake();
+}
+
+void SocketEndpoint::Impl::ContinueHandshake()
+{
+    const TlsConnection::Result result = m_tls->Handshake();
+    if (result == TlsConnection::Result::Failed) {
+        FailTls(m_tls->FailureText());
+        return;
+    }
+    if (!FlushSome()) {
+        FailTls(std::string("the connection failed during the handshake: ") + std::strerror(errno));
+        return;
+    }
+    WatchWrites();
+    if (result != TlsConnection::Result::Done)
+        return;
+    if (!m_tls->AwaitingVerdict()) {
+        OnTlsReady();
+        return;
+    }
+    m_awaitingVerdict = true;
+    const std::uint64_t forGeneration = m_generation;
+    QTimer::singleShot(TlsVerdictWaitMs, &m_q, [this, forGeneration] {
+        if (m_generation == forGeneration && m_state == StateConnecting && m_awaitingVerdict)
+            OnTlsReady();
+    });
+    // The verdict may be here already.
+    ReadTls();
+}
+
+void SocketEndpoint::Impl::OnTlsReady()
+{
+    m_awaitingVerdict = false;
+    m_tlsVersion = m_tls->Version();
+    m_tlsCipher = m_tls->Cipher();
+    m_state = StateConnected;
+    m_readNotifier.setEnabled(true);
+    WatchWrites();
+}
+
+void SocketEndpoint::Impl::FailTls(const std::string &reason)
+{
+    const bool handshaking = m_state == StateConnecting;
+    m_awaitingVerdict = false;
+    // The alert, if any, tells the server why.
+    FlushSome();
+    m_state = StateError;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    m_pending.clear();
+    m_pendingOffset = 0;
+    PostError(ErrorTls,
+              QString::fromStdString((handshaking ? "TLS handshake failed: " : "TLS session failed: ") + reason));
+}
+
+bool SocketEndpoint::Impl::TlsWrite(std::string_view plain)
+{
+    if (m_tls->Write(plain))
+        return true;
+    FailTls(m_tls->FailureText());
+    return false;
+}
+
+std::size_t SocketEndpoint::Impl::TlsSend(std::span<const std::string_view> packets)
+{
+    std::size_t handed = 0;
+    while (handed < packets.size() && m_state == StateConnected) {
+        if (!WaitForRoom())
+            break;
+        // Packets joined into one write fill whole records, and the records
+        // leave in one send.
+        std::string_view piece = packets[handed];
+        std::size_t next = handed + 1;
+        if (next < packets.size() && piece.size() < TlsChunk) {
+            m_joined.assign(piece);
+            for (; next < packets.size() && m_joined.size() + packets[next].size() <= TlsChunk; ++next)
+                m_joined.append(packets[next]);
+            piece = m_joined;
+        }
+        if (!TlsWrite(piece))
+            break;
+        handed = next;
+        if (!FlushSome()) {
+            OnSessionFailure(errno);
+            break;
+        }
+    }
+    if (m_fd >= 0)
+        WatchWrites();
+    return handed;
+}
+
+bool SocketEndpoint::Impl::TlsStream(std::string_view bytes)
+{
+    if (Pending() > 0) {
+        if (!FlushSome()) {
+            OnSessionFailure(errno);
+            return false;
+        }
+        if (Pending() > 0) {
+            if (m_drainStalled || !WaitForRoom() || !TlsWrite(bytes))
+                return false;
+            WatchWrites();
+            return true;
+        }
+    }
+    m_drainStalled = false;
+    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        if (Pending() > 0) {
+            // The kernel is full: wait for room before encrypting more, as a
+            // plain stream waits before writing more.
+            if (!WaitWritable(m_fd, deadline)) {
+                m_drainStalled = true;
+                break;
+            }
+        } else {
+            const std::size_t piece = std::min(bytes.size() - done, TlsChunk);
+            if (!TlsWrite(bytes.substr(done, piece)))
+                return false;
+            done += piece;
+        }
+        if (!FlushSome()) {
+            OnSessionFailure(errno);
+            return false;
+        }
+    }
+    // Part of the piece is in the stream already: the rest must follow it.
+    if (done < bytes.size() && !TlsWrite(bytes.substr(done)))
+        return false;
+    WatchWrites();
+    return true;
+}
+
+void SocketEndpoint::Impl::ReadTls()
+{
+    if (m_state == StateConnecting && !m_awaitingVerdict) {
+        ContinueHandshake();
+        return;
+    }
+    char discard[ReadChunk];
+    TlsConnection::Result result = TlsConnection::Result::Done;
+    for (int i = 0; i < ReadsPerWakeUp && result == TlsConnection::Result::Done; ++i) {
+        std::size_t got = 0;
+        result = m_tls->Read(discard, sizeof discard, got);
+    }
+    if (result == TlsConnection::Result::Failed ||
+        (m_state == StateConnecting && result == TlsConnection::Result::Closed)) {
+        FailTls(m_tls->FailureText());
+        return;
+    }
+    if (result == TlsConnection::Result::Closed) {
+        if (m_tls->SocketError() != 0)
+            OnSessionFailure(m_tls->SocketError());
+        else
+            OnPeerClosed(false);
+        return;
+    }
+    if (m_state == StateConnecting && !m_tls->AwaitingVerdict())
+        OnTlsReady();
+    // Reading may have queued an answer, such as a key update of our own.
+    WatchWrites();
+}
+
+// A socket closed with unread bytes (such as a TLS 1.3 server's tickets, sent
+// late) is reset, and a reset drops what the kernel has not sent yet. So after
+// close_notify the server's last bytes are read until it closes too.
+void SocketEndpoint::Impl::EndTls(SteadyClock::time_point deadline)
+{
+    bool awaitEnd = false;
+    if (m_state == StateConnected) {
+        m_tls->Shutdown();
+        awaitEnd = FlushSome() && Pending() == 0 && ::shutdown(m_fd, SHUT_WR) == 0;
+    }
+    char discard[ReadChunk];
+    for (;;) {
+        const ssize_t got = m_fd >= 0 ? ::recv(m_fd, discard, sizeof discard, MSG_DONTWAIT) : 0;
+        if (got > 0 || (got < 0 && errno == EINTR))
+            continue;
+        if (got < 0 && IsWouldBlock(errno) && awaitEnd) {
+            pollfd entry{m_fd, POLLIN, 0};
+            if (::poll(&entry, 1, RemainingMs(deadline)) > 0)
+                continue;
+        }
+        break;
+    }
+    m_tls.reset();
+}
+
 void SocketEndpoint::Impl::OnReadable()
 {
+    if (m_tls) {
+        ReadTls();
+        return;
+    }
     char discard[ReadChunk];
     for (int i = 0; i < ReadsPerWakeUp; ++i) {
         const ssize_t got = ::recv(m_fd, discard, sizeof discard, MSG_DONTWAIT);
@@ -640,6 +880,13 @@ void SocketEndpoint::Impl::OnReadable()
 
 void SocketEndpoint::Impl::OnWritable()
 {
+    if (m_state == StateConnecting && m_tls) {
+        if (!FlushSome())
+            FailTls(std::string("the connection failed during the handshake: ") + std::strerror(errno));
+        else
+            WatchWrites();
+        return;
+    }
     if (m_state == StateConnecting) {
         OnConnectReady();
         return;
@@ -733,8 +980,12 @@ std::int16_t SocketEndpoint::State() const
 void SocketEndpoint::Close()
 {
     // A disconnect right after a burst should not drop what is still queued.
+    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(CloseFlushMs);
     if (d->m_state == StateConnected && d->Pending() > 0)
-        d->Flush(1000);
+        d->Flush(CloseFlushMs);
+    if (d->m_tls)
+        d->EndTls(deadline);
+    d->m_awaitingVerdict = false;
     ++d->m_generation;
     d->CancelLookup();
     d->CloseSocket();
@@ -756,6 +1007,8 @@ bool SocketEndpoint::Connect()
     if (d->m_remoteHost.empty() || !ValidPort(d->m_remotePort, 1) || !ValidPort(d->m_localPort, 0))
         return false;
     const auto port = static_cast<std::uint16_t>(d->m_remotePort);
+    d->m_tlsVersion.clear();
+    d->m_tlsCipher.clear();
     AddressLookup numeric = LookUpAddresses(d->m_remoteHost, port, SOCK_STREAM, true);
     if (numeric.Ok()) {
         d->m_attempts = std::move(numeric.addresses);
@@ -799,6 +1052,26 @@ std::size_t SocketEndpoint::SendBatch(const std::vector<std::string> &packets)
 bool SocketEndpoint::SendStream(std::string_view bytes)
 {
     return d->TcpStream(bytes);
+}
+
+void SocketEndpoint::SetTls(std::shared_ptr<const TlsClientContext> context)
+{
+    d->m_tlsContext = std::move(context);
+}
+
+const std::shared_ptr<const TlsClientContext> &SocketEndpoint::Tls() const
+{
+    return d->m_tlsContext;
+}
+
+const std::string &SocketEndpoint::NegotiatedTlsVersion() const
+{
+    return d->m_tlsVersion;
+}
+
+const std::string &SocketEndpoint::NegotiatedCipher() const
+{
+    return d->m_tlsCipher;
 }
 
 std::size_t SocketEndpoint::PendingBytes() const

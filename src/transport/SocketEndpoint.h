@@ -10,9 +10,11 @@
 #include <vector>
 
 class QSocketNotifier;
+class TlsClientContext;
 
-// One socket endpoint, UDP or TCP, over the operating system's sockets.
-// It only sends: it never listens and discards anything it receives.
+// One socket endpoint, UDP or TCP (optionally with TLS), over the operating
+// system's sockets. It only sends: it never listens and discards anything it
+// receives.
 // Events (CloseEvent, ErrorEvent) are always delivered from the event loop of
 // the thread that owns the endpoint, never from inside a call.
 class SocketEndpoint : public QObject {
@@ -28,6 +30,9 @@ public:
         StatePeerClosed = 8,
         StateError = 9,
     };
+    // ErrorEvent's Number for a failed TLS handshake or session; the
+    // description says why ("TLS handshake failed: ...").
+    enum : int { ErrorTls = 5425 };
 
     explicit SocketEndpoint(std::int32_t protocol, QObject *parent = nullptr);
     ~SocketEndpoint() override;
@@ -48,6 +53,8 @@ public:
 
     // Harmless on a closed endpoint; never raises CloseEvent. Clears LocalPort,
     // so a later session gets a port the system chooses unless one is set.
+    // Gives pending bytes up to 1 s; a TLS session then sends close_notify and
+    // reads the server's last bytes until it closes, within the same second.
     void Close();
     // TCP only. Starts connecting and returns at once; false when the attempt
     // could not even start (bad port, local port in use, no socket).
@@ -65,6 +72,18 @@ public:
     // left kept pending; false when none were (not connected, the session
     // failed, or bytes stuck since an earlier vain wait). False for UDP.
     bool SendStream(std::string_view bytes);
+
+    // TCP: sessions that Connect starts from now on run TLS over the TCP
+    // session with this set-up; null: plain TCP. With TLS the state stays
+    // connecting (6) through the handshake and is connected (7) only after
+    // it succeeded; a failed one is one ErrorEvent (ErrorTls) and state 9.
+    // Pending bytes are then encrypted bytes; Close sends close_notify.
+    void SetTls(std::shared_ptr<const TlsClientContext> context);
+    const std::shared_ptr<const TlsClientContext> &Tls() const;
+    // Of the latest TLS session ("TLSv1.3", "TLS_AES_256_GCM_SHA384"); empty
+    // until a handshake succeeded, kept after Close.
+    const std::string &NegotiatedTlsVersion() const;
+    const std::string &NegotiatedCipher() const;
 
     // TCP: bytes accepted by SendData but not yet taken by the kernel.
     std::size_t PendingBytes() const;
