@@ -3,8 +3,8 @@
 #include <cmath>
 
 namespace {
-// splitmix64: small, fast and with a fixed start.
-std::uint64_t g_state = 0x5157454e51554c4cULL;
+// splitmix64: small and fast, and any state is a good start.
+std::uint64_t g_state = FixedRandomStart;
 
 std::uint64_t NextBits()
 {
@@ -14,6 +14,11 @@ std::uint64_t NextBits()
     return z ^ (z >> 31);
 }
 } // namespace
+
+void SetRandomStart(std::uint64_t state)
+{
+    g_state = state;
+}
 
 double NextRandom()
 {

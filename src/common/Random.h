@@ -2,8 +2,15 @@
 
 #include <cstdint>
 
-// The one program-wide pseudo-random sequence. It always starts from the same
-// state and is never reseeded, so every run makes the same choices.
+// The one program-wide pseudo-random sequence. Every program starts it from
+// FixedRandomStart, so every run makes the same choices; only the command
+// line's --seed starts it elsewhere.
+inline constexpr std::uint64_t FixedRandomStart = 0x5157454e51554c4cULL;
+
+// Restarts the sequence from the given state: equal states give equal
+// sequences.
+void SetRandomStart(std::uint64_t state);
+
 double NextRandom();
 
 // base + floor(NextRandom() * count)

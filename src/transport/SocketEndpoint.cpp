@@ -10,6 +10,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -21,6 +22,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <span>
 
 namespace {
@@ -43,6 +45,10 @@ constexpr std::size_t TlsChunk = 256 * 1024;
 // How long a TLS 1.3 server that asked for a client certificate gets to say
 // whether it accepted it, for servers that send nothing after the handshake.
 constexpr int TlsVerdictWaitMs = 1000;
+// A datagram that has drawn no refusal for this long got through, so a later
+// refusal is a new failure. Longer than the second by which hosts space
+// their port-unreachable answers.
+constexpr std::chrono::milliseconds RefusalQuiet{2000};
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -110,6 +116,9 @@ struct SocketEndpoint::Impl {
     bool PrepareUdpTarget();
     void ReportUdpFailure(int number);
     std::size_t UdpSend(std::span<const std::string_view> packets);
+    std::size_t ReadRefusals();
+    void OnRefusal(int number);
+    void OnUdpReadable();
 
     // TCP
     bool StartAttempts(std::size_t from, bool synchronous);
@@ -160,6 +169,11 @@ struct SocketEndpoint::Impl {
     bool m_udpLookupReported = false;
     AddressLookup m_udpTarget;
     int m_lastSendError = 0;
+    // Refusals the network sent back for datagrams sent, and the one last
+    // reported; the first hand-over since the latest refusal was read.
+    std::uint64_t m_refused = 0;
+    int m_refusalReported = 0;
+    std::optional<SteadyClock::time_point> m_unansweredSince;
 
     // TCP
     std::vector<SocketAddress> m_attempts;
@@ -226,6 +240,9 @@ void SocketEndpoint::Impl::ForgetAddressing()
     m_udpLookupReported = false;
     m_udpTarget = {};
     m_lastSendError = 0;
+    m_refused = 0;
+    m_refusalReported = 0;
+    m_unansweredSince.reset();
 }
 
 void SocketEndpoint::Impl::CancelLookup()
@@ -301,6 +318,12 @@ bool SocketEndpoint::Impl::PrepareUdpTarget()
         ReportUdpFailure(errno);
         return false;
     }
+    // Without this an unconnected socket never hears that a port refused.
+    const int on = 1;
+    if (family == AF_INET6)
+        ::setsockopt(m_fd, SOL_IPV6, IPV6_RECVERR, &on, sizeof on);
+    else
+        ::setsockopt(m_fd, SOL_IP, IP_RECVERR, &on, sizeof on);
     m_state = StateOpen;
     m_readNotifier.setEnabled(true);
     return true;
@@ -338,10 +361,20 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
         if (done > 0) {
             sent += static_cast<std::size_t>(done);
             m_lastSendError = 0;
+            if (!m_unansweredSince)
+                m_unansweredSince = SteadyClock::now();
+            // A refusal stops a batch short; reading it keeps the kernel's
+            // small queue of them from overflowing.
+            if (static_cast<std::size_t>(done) < count)
+                ReadRefusals();
             continue;
         }
         const int error = done < 0 ? errno : EIO;
         if (error == EINTR)
+            continue;
+        // An earlier datagram's refusal comes back as this send's failure,
+        // and this datagram was not sent: read the refusal and send again.
+        if (ReadRefusals() > 0)
             continue;
         if (IsWouldBlock(error) && WaitWritable(m_fd, SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs)))
             continue;
@@ -349,6 +382,64 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
         break;
     }
     return sent;
+}
+
+// Reads the refusals queued so far: each names one datagram sent earlier.
+std::size_t SocketEndpoint::Impl::ReadRefusals()
+{
+    std::size_t found = 0;
+    while (m_fd >= 0) {
+        char payload[1]; // the refused datagram itself is not needed
+        alignas(cmsghdr) char control[512];
+        iovec buffer{payload, sizeof payload};
+        msghdr message{};
+        message.msg_iov = &buffer;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (::recvmsg(m_fd, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (cmsghdr *part = CMSG_FIRSTHDR(&message); part; part = CMSG_NXTHDR(&message, part)) {
+            const bool report = (part->cmsg_level == SOL_IP && part->cmsg_type == IP_RECVERR) ||
+                                (part->cmsg_level == SOL_IPV6 && part->cmsg_type == IPV6_RECVERR);
+            if (!report)
+                continue;
+            sock_extended_err error{};
+            std::memcpy(&error, CMSG_DATA(part), sizeof error);
+            // Local reports repeat what a send already returned.
+            if (error.ee_origin != SO_EE_ORIGIN_ICMP && error.ee_origin != SO_EE_ORIGIN_ICMP6)
+                continue;
+            ++found;
+            OnRefusal(static_cast<int>(error.ee_errno));
+        }
+    }
+    return found;
+}
+
+// One report per failure, not per datagram.
+void SocketEndpoint::Impl::OnRefusal(int number)
+{
+    ++m_refused;
+    const bool gotThrough = m_unansweredSince && SteadyClock::now() - *m_unansweredSince >= RefusalQuiet;
+    m_unansweredSince.reset();
+    if (number == m_refusalReported && !gotThrough)
+        return;
+    m_refusalReported = number;
+    PostError(number, SystemErrorText(number));
+}
+
+void SocketEndpoint::Impl::OnUdpReadable()
+{
+    ReadRefusals();
+    char discard[ReadChunk];
+    for (int i = 0; i < ReadsPerWakeUp; ++i) {
+        const ssize_t got = ::recv(m_fd, discard, sizeof discard, MSG_DONTWAIT);
+        if (got < 0 && errno != EINTR)
+            return;
+    }
 }
 
 // ---- TCP ------------------------------------------------------------------
@@ -855,6 +946,10 @@ void SocketEndpoint::Impl::EndTls(SteadyClock::time_point deadline)
 
 void SocketEndpoint::Impl::OnReadable()
 {
+    if (IsUdp()) {
+        OnUdpReadable();
+        return;
+    }
     if (m_tls) {
         ReadTls();
         return;
@@ -868,8 +963,6 @@ void SocketEndpoint::Impl::OnReadable()
             continue;
         if (got < 0 && IsWouldBlock(errno))
             return;
-        if (IsUdp())
-            return; // stray datagram errors say nothing about our sends
         if (got == 0)
             OnPeerClosed(false);
         else
@@ -1047,6 +1140,13 @@ std::size_t SocketEndpoint::SendBatch(const std::vector<std::string> &packets)
 {
     const std::vector<std::string_view> views(packets.begin(), packets.end());
     return d->Send(views);
+}
+
+std::uint64_t SocketEndpoint::RefusedDatagrams()
+{
+    if (d->IsUdp())
+        d->ReadRefusals();
+    return d->m_refused;
 }
 
 bool SocketEndpoint::SendStream(std::string_view bytes)

@@ -14,7 +14,8 @@ class TlsClientContext;
 
 // One socket endpoint, UDP or TCP (optionally with TLS), over the operating
 // system's sockets. It only sends: it never listens and discards anything it
-// receives.
+// receives. UDP datagrams that come back refused raise ErrorEvent once per
+// failure.
 // Events (CloseEvent, ErrorEvent) are always delivered from the event loop of
 // the thread that owns the endpoint, never from inside a call.
 class SocketEndpoint : public QObject {
@@ -72,6 +73,10 @@ public:
     // left kept pending; false when none were (not connected, the session
     // failed, or bytes stuck since an earlier vain wait). False for UDP.
     bool SendStream(std::string_view bytes);
+    // UDP: datagrams sent since the endpoint was addressed that the network
+    // has sent back by now as undeliverable (nothing listens on the port,
+    // host unreachable).
+    std::uint64_t RefusedDatagrams();
 
     // TCP: sessions that Connect starts from now on run TLS over the TCP
     // session with this set-up; null: plain TCP. With TLS the state stays

@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 #include "transport/SocketEndpoint.h"
 
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QSlider>
 #include <QTcpServer>
@@ -81,6 +82,23 @@ TEST_F(SendSchedulerTest, WhatHappensDuringAMessagesYieldIsHonouredAfterIt)
     Start(EverySecond);
     EXPECT_FALSE(w->tmrSend->IsTicking()) << "a Stop during the first message leaves nothing armed";
     EXPECT_EQ(w->CmdSend->text(), QStringLiteral("&Send"));
+}
+
+// Every datagram to a port where nothing listens comes back refused: one box
+// tells so, and sending goes on.
+TEST(SendSchedulerUdp, RefusedDatagramsShowOneErrorBoxWhileSendingGoesOn)
+{
+    SendingWindow w(QStringLiteral("127.0.0.1"), ClosedUdpPort());
+    w->Slider1->setValue(10);
+    w->SendOptions->setCurrentIndex(Continuously);
+    w->Scheduler->CmdSend_Click();
+    EXPECT_TRUE(WaitUntil([&] { return w->State.MessagesSent >= 30; }));
+    w->Scheduler->CmdSend_Click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.services.boxes.shown.size(), 1u);
+    const AnsweringMessageBoxes::Shown &box = w.services.boxes.shown[0];
+    EXPECT_EQ(box.text, QStringLiteral("UDP error 111: Connection refused"));
+    EXPECT_TRUE(box.icon == MessageBoxes::Icon::Warning && box.title == QStringLiteral("Wren Quillon Error"));
 }
 
 TEST(SendSchedulerTcp, SendConnectsFirstSendsNothingWhenThatFailsAndSwitchingToUdpEndsTheSession)

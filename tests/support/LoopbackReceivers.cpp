@@ -42,15 +42,22 @@ const std::vector<std::string> &UdpReceiver::Datagrams()
     return m_datagrams;
 }
 
+quint16 ClosedUdpPort(const QHostAddress &address)
+{
+    QUdpSocket socket;
+    socket.bind(address, 0);
+    return socket.localPort();
+}
+
 void UdpReceiver::Clear()
 {
     Drain();
     m_datagrams.clear();
 }
 
-TcpReceiver::TcpReceiver(const QHostAddress &address)
+TcpReceiver::TcpReceiver(const QHostAddress &address, quint16 port)
 {
-    m_server.listen(address, 0);
+    m_server.listen(address, port);
 }
 
 TcpReceiver::~TcpReceiver()

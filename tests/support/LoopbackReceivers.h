@@ -23,11 +23,15 @@ private:
     std::vector<std::string> m_datagrams;
 };
 
-// A TCP receiver on a loopback port; accepts connections and keeps the bytes
-// of the latest one.
+// A loopback UDP port where nothing listens: bound by the system's choice,
+// then closed, so datagrams to it come back refused.
+quint16 ClosedUdpPort(const QHostAddress &address = QHostAddress::LocalHost);
+
+// A TCP receiver on a loopback port (port 0: the system picks); accepts
+// connections and keeps the bytes of the latest one.
 class TcpReceiver {
 public:
-    explicit TcpReceiver(const QHostAddress &address = QHostAddress::LocalHost);
+    explicit TcpReceiver(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = 0);
     ~TcpReceiver();
     quint16 Port() const;
     bool WaitForConnection(int timeoutMs = 5000);

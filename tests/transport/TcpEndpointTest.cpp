@@ -1,3 +1,4 @@
+#include "transport/AddressLookup.h"
 #include "transport/SocketEndpoint.h"
 
 #include "support/LoopbackReceivers.h"
@@ -13,6 +14,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -148,6 +150,34 @@ TEST(TcpEndpoint, ConnectRefusesABadSetUpAndAConnectionRefusedArrivesLaterAsOneE
               QStringLiteral("111 Connection refused"));
     DeliverQueuedEvents();
     EXPECT_EQ(errors.count(), 1);
+}
+
+// "localhost" names 127.0.0.1 and ::1 in /etc/hosts (no DNS query); IPv4 is
+// tried first. A refusal there is not reported: the next address is tried.
+TEST(TcpEndpoint, ANameWhoseFirstAddressRefusesConnectsToTheNext)
+{
+    std::set<int> families;
+    for (const SocketAddress &address : LookUpAddresses("localhost", 1, SOCK_STREAM, false).addresses)
+        families.insert(address.Family());
+    if (families != std::set<int>{AF_INET, AF_INET6})
+        GTEST_SKIP() << "/etc/hosts does not give localhost both 127.0.0.1 and ::1";
+    const std::pair<QHostAddress, QHostAddress> cases[] = {{QHostAddress::LocalHostIPv6, QHostAddress::LocalHost},
+                                                           {QHostAddress::LocalHost, QHostAddress::LocalHostIPv6}};
+    for (const auto &[refusing, listening] : cases) {
+        SCOPED_TRACE(listening.toString().toStdString());
+        // Bound without listening, the port refuses on that address alone.
+        QTcpSocket refuser;
+        ASSERT_TRUE(refuser.bind(refusing, 0));
+        TcpReceiver receiver(listening, refuser.localPort());
+        ASSERT_EQ(receiver.Port(), refuser.localPort());
+        SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
+        QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
+        ASSERT_TRUE(ConnectTo(TCP1, "localhost", receiver.Port()));
+        EXPECT_TRUE(TCP1.SendData("<13>through"));
+        EXPECT_TRUE(receiver.WaitForBytes(11));
+        DeliverQueuedEvents();
+        EXPECT_EQ(errors.count(), 0);
+    }
 }
 
 TEST(TcpEndpoint, CloseIsHarmlessInEveryStateAndRaisesNothing)

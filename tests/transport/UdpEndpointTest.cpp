@@ -2,10 +2,14 @@
 #include "transport/UdpEndpointOperations.h"
 
 #include "support/LoopbackReceivers.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include <memory>
 #include <string>
@@ -73,5 +77,41 @@ TEST(UdpEndpoint, UnusableAddressFailsEverySendWithOneErrorPerAddressingAndClose
         PrepareUdpEndpoint(UDP1, std::to_string(receiver.Port()), "127.0.0.1");
         EXPECT_TRUE(UDP1.SendData("recovered"));
         EXPECT_TRUE(receiver.WaitForDatagrams(1));
+    }
+}
+
+// Each refusal the kernel reports names one datagram, so all are counted;
+// sending goes on, with one report per failure. A datagram that drew no
+// refusal for two seconds got through: a refusal after it is a new failure.
+TEST(UdpEndpoint, RefusedDatagramsAreCountedAndReportedOncePerFailureWhileSendingGoesOn)
+{
+    const std::vector<std::string> batch(300, "<13>batched");
+    for (const QHostAddress &address :
+         {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+        SCOPED_TRACE(address.toString().toStdString());
+        const quint16 port = ClosedUdpPort(address);
+        SocketEndpoint UDP1(SocketEndpoint::UdpProtocol);
+        QSignalSpy errors(&UDP1, &SocketEndpoint::ErrorEvent);
+        PrepareUdpEndpoint(UDP1, std::to_string(port), address.toString().toStdString());
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_TRUE(UDP1.SendData("<13>single"));
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(UDP1.SendBatch(batch), batch.size());
+        EXPECT_TRUE(WaitUntil([&] { return UDP1.RefusedDatagrams() == 320; })) << UDP1.RefusedDatagrams();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(errors.count(), 1);
+        EXPECT_EQ(errors.at(0).at(0).toInt(), ECONNREFUSED);
+        EXPECT_EQ(errors.at(0).at(1).toString(), QStringLiteral("Connection refused"));
+
+        QUdpSocket receiver;
+        ASSERT_TRUE(receiver.bind(address, port));
+        EXPECT_TRUE(UDP1.SendData("<13>delivered"));
+        QTest::qWait(2100);
+        receiver.close();
+        EXPECT_TRUE(UDP1.SendData("<13>refused again"));
+        EXPECT_TRUE(WaitUntil([&] { return UDP1.RefusedDatagrams() == 321; }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(errors.count(), 2);
     }
 }

@@ -5,6 +5,7 @@
 #include "engine/MessageComposer.h"
 #include "engine/Vocabulary.h"
 
+#include <charconv>
 #include <functional>
 #include <map>
 #include <optional>
@@ -14,6 +15,15 @@ constexpr int MaxFacility = 23;
 constexpr int MaxLevel = 7;
 constexpr int MinDelayMs = 10;
 constexpr int MaxDelayMs = 2000;
+constexpr const char *SeeHelp = " (see quillon-send --help)";
+
+// Whether messages end in CR LF when neither --crlf nor --no-crlf says: on
+// TCP they do, as the window checks "Add a CR && LF" when TCP is chosen, so
+// a receiver can tell the messages apart. (A framing flag decides here too.)
+bool CrlfByDefault(const Options &o)
+{
+    return o.tcp;
+}
 
 // People type "ftp-daemon" or "log_audit" as often as "FTP Daemon".
 std::string NameKey(std::string_view text)
@@ -73,6 +83,7 @@ struct Parser {
     bool sourceFileGiven = false;
     bool facilityOrLevelGiven = false;
     bool countOrDurationGiven = false;
+    std::optional<bool> crlfFlag;
     std::string paceFlag;
 
     bool Fail(std::string text)
@@ -113,7 +124,9 @@ struct Parser {
         } else if (flag == "--oversize") {
             o.oversize = true;
         } else if (flag == "--crlf") {
-            o.crlf = true;
+            crlfFlag = true;
+        } else if (flag == "--no-crlf") {
+            crlfFlag = false;
         } else if (flag == "--quiet") {
             o.quiet = true;
         } else if (flag == "--json") {
@@ -127,7 +140,7 @@ struct Parser {
         } else if (flag == "--unlimited") {
             return SetPace(flag, Pace::Unlimited);
         } else {
-            return Fail("unknown flag " + std::string(flag));
+            return Fail("unknown flag " + std::string(flag) + SeeHelp);
         }
         return true;
     }
@@ -214,6 +227,13 @@ struct Parser {
                 return Bad(flag, value, "a positive whole number");
             o.count = *count;
             countOrDurationGiven = true;
+        } else if (flag == "--seed") {
+            std::uint64_t seed = 0;
+            const char *end = value.data() + value.size();
+            const auto [at, error] = std::from_chars(value.data(), end, seed);
+            if (value.empty() || error != std::errc() || at != end)
+                return Bad(flag, value, "a whole number from 0 to 18446744073709551615");
+            o.seed = seed;
         } else if (flag == "--duration") {
             const auto seconds = PositiveNumber(value);
             if (!seconds)
@@ -221,13 +241,14 @@ struct Parser {
             o.duration = *seconds;
             countOrDurationGiven = true;
         } else {
-            return Fail("unknown flag " + std::string(flag));
+            return Fail("unknown flag " + std::string(flag) + SeeHelp);
         }
         return true;
     }
 
     bool Finish()
     {
+        o.crlf = crlfFlag.value_or(CrlfByDefault(o));
         if (!o.multiLineFile.empty() && !messageGiven)
             o.message = std::string(MessageEntries::MultiLine);
         if (sourceFileGiven && !messageGiven && !IsFileSource(o.message))
@@ -247,10 +268,10 @@ struct Parser {
 
 bool TakesValue(std::string_view flag)
 {
-    static const std::string_view valued[] = {"--target",         "--port",           "--transport",   "--source-port",
-                                              "--facility",       "--level",          "--priority",    "--message",
-                                              "--source-address", "--multiline-file", "--source-file", "--continuous",
-                                              "--burst",          "--rate",           "--count",       "--duration"};
+    static const std::string_view valued[] = {
+        "--target",   "--port",    "--transport",      "--source-port",    "--facility",    "--level",
+        "--priority", "--message", "--source-address", "--multiline-file", "--source-file", "--continuous",
+        "--burst",    "--rate",    "--count",          "--duration",       "--seed"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;
@@ -268,7 +289,7 @@ ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options
         const std::string_view flag = arg.substr(0, equals);
         bool ok = true;
         if (arg.size() < 2 || arg[0] != '-') {
-            ok = parser.Fail("unexpected argument " + Quoted(arg));
+            ok = parser.Fail("unexpected argument " + Quoted(arg) + SeeHelp);
         } else if (!TakesValue(flag)) {
             ok = equals == std::string_view::npos ? parser.Switch(flag)
                                                   : parser.Fail(std::string(flag) + " takes no value");
@@ -311,7 +332,7 @@ Message
                          "Test user connected to website http://###.###.###.###/index.html",
                          "MultiLine text message", "From tab delimited text file",
                          "From a Hex byte code text file. (One packet per line)",
-           "From a Ethereal capture file"; HEX=.. sends raw bytes
+                         "From a Ethereal capture file"; HEX=.. sends raw bytes
   --multiline-file FILE  text for "MultiLine text message" (- reads stdin)
   --source-file FILE     message-source file (text, hex or capture)
   --source-address A     "Original Address=": an address, an address ending
@@ -321,7 +342,10 @@ Message
   --no-priority          leave out the <PRI> part
   --corrupt              replace one character of each message at random
   --oversize             append 2048 spaces
-  --crlf                 append CR LF (framing for TCP)
+  --crlf                 end each message in CR LF (the default on TCP)
+  --no-crlf              no CR LF, on TCP too (the messages run together)
+  --seed N               start the random choices from N, 0..2^64-1 (default:
+                         the same start in every run, as in the window)
 
 Sending (one of)
   --once                 one message (default)
@@ -336,11 +360,18 @@ Sending (one of)
   Ctrl-C stops and prints the summary.
 
 Settings and output
-  --from-settings        start from the window's saved settings, then apply the flags
+  --from-settings        start from the window's saved settings (the defaults
+                         when there are none), then apply the flags
   --quiet                no progress lines and no summary
-  --json                 the summary as one JSON object (no progress lines)
+  --json                 the summary as one JSON object (no progress lines);
+                         bytes of a text that are not UTF-8 show as \xHH
   --help, --version
 
-Exit status: 0 all sent, 1 sending failed, 2 usage error.
+The summary gives an average rate for runs of more than one message that
+last at least a second. Over UDP, datagrams that come back refused (nothing
+listens on the port) or undeliverable are counted as refused.
+
+Exit status: 0 all sent, 1 sending failed or datagrams were refused,
+2 usage error.
 )usage";
 }

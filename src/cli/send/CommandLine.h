@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,12 +26,15 @@ struct Options {
     bool noPriority = false;
     bool corrupt = false;
     bool oversize = false;
+    // Set by the parser: --crlf, --no-crlf, or on for TCP.
     bool crlf = false;
     // "-" reads standard input; read when the run starts.
     std::string multiLineFile;
     std::string multiLineText;
     std::string sourceFile;
     std::int32_t sequenceNumber = 0;
+    // Where the random sequence starts; without it, where every run starts.
+    std::optional<std::uint64_t> seed;
 
     Pace pace = Pace::Once;
     int continuousMs = 10;

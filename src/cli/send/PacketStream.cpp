@@ -1,5 +1,6 @@
 #include "cli/send/PacketStream.h"
 
+#include "common/Random.h"
 #include "engine/PacketBuilder.h"
 
 namespace {
@@ -24,6 +25,8 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
       m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
       m_oversize(options.oversize), m_crlf(options.crlf)
 {
+    if (options.seed)
+        SetRandomStart(*options.seed);
     m_composeInputs.rfcHeader = options.rfcHeader;
     m_composeInputs.hostName = hostName;
     m_priorityInputs.usePriorityText = options.usePriority;

@@ -17,7 +17,8 @@
 class PacketStream {
 public:
     // hostName and subnetPrefix are the local machine's, for the RFC header
-    // and "Random host on this subnet".
+    // and "Random host on this subnet". A seed restarts the program's random
+    // sequence.
     PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
 
     std::string Next();

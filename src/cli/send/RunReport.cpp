@@ -1,67 +1,56 @@
 #include "cli/send/RunReport.h"
 
+#include "cli/common/JsonText.h"
 #include "cli/common/ProgressLine.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace {
+constexpr double ShortestRatedSeconds = 1.0;
+
 std::string Fixed(double value, int decimals)
 {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     return buffer;
 }
-
-double AverageRate(const RunSummary &summary)
-{
-    return summary.elapsedSeconds > 0 ? static_cast<double>(summary.sent) / summary.elapsedSeconds : 0;
-}
-
-std::string JsonString(std::string_view text)
-{
-    std::string out = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out.push_back(c);
-        }
-    }
-    out.push_back('"');
-    return out;
-}
-
 } // namespace
+
+std::optional<double> AverageRate(const RunSummary &summary)
+{
+    if (summary.sent <= 1 || summary.elapsedSeconds < ShortestRatedSeconds)
+        return std::nullopt;
+    return static_cast<double>(summary.sent) / summary.elapsedSeconds;
+}
 
 std::string SummaryLine(const RunSummary &summary)
 {
-    return MessagesText(summary.sent) + " sent, " + std::to_string(summary.failed) + " failed in " +
-           Fixed(summary.elapsedSeconds, 3) + " s: " + Fixed(std::round(AverageRate(summary)), 0) + " MPS average, " +
-           std::to_string(summary.bytes) + " bytes";
+    std::string line = MessagesText(summary.sent) + " sent, " + std::to_string(summary.failed) + " failed";
+    if (summary.refused > 0)
+        line += ", " + std::to_string(summary.refused) + " refused";
+    line += " in " + Fixed(summary.elapsedSeconds, 3) + " s";
+    if (const auto rate = AverageRate(summary))
+        line += ": " + Fixed(std::round(*rate), 0) + " MPS average";
+    return line + ", " + std::to_string(summary.bytes) + " bytes";
 }
 
 std::string SummaryJson(const RunSummary &summary, const Options &options)
 {
-    std::string json = "{";
-    json += "\"sent\":" + std::to_string(summary.sent);
-    json += ",\"failed\":" + std::to_string(summary.failed);
-    json += ",\"elapsed_seconds\":" + Fixed(summary.elapsedSeconds, 6);
-    json += ",\"average_mps\":" + Fixed(AverageRate(summary), 1);
-    json += ",\"bytes\":" + std::to_string(summary.bytes);
-    json += ",\"transport\":" + JsonString(options.tcp ? "tcp" : "udp");
-    json += ",\"target\":" + JsonString(options.target);
-    json += ",\"port\":" + std::to_string(options.port);
-    json += ",\"stopped_by\":" + JsonString(summary.stoppedBy);
+    QJsonObject json;
+    json.insert(QStringLiteral("sent"), static_cast<qint64>(summary.sent));
+    json.insert(QStringLiteral("failed"), static_cast<qint64>(summary.failed));
+    json.insert(QStringLiteral("refused"), static_cast<qint64>(summary.refused));
+    json.insert(QStringLiteral("elapsed_seconds"), summary.elapsedSeconds);
+    const auto rate = AverageRate(summary);
+    json.insert(QStringLiteral("average_mps"), rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null));
+    json.insert(QStringLiteral("bytes"), static_cast<qint64>(summary.bytes));
+    json.insert(QStringLiteral("transport"), options.tcp ? QStringLiteral("tcp") : QStringLiteral("udp"));
+    json.insert(QStringLiteral("target"), JsonText(options.target));
+    json.insert(QStringLiteral("port"), options.port);
+    json.insert(QStringLiteral("stopped_by"), JsonText(summary.stoppedBy));
     if (!summary.error.empty())
-        json += ",\"error\":" + JsonString(summary.error);
-    json += ",\"exit_status\":" + std::to_string(summary.exitStatus);
-    json += "}";
-    return json;
+        json.insert(QStringLiteral("error"), JsonText(summary.error));
+    json.insert(QStringLiteral("exit_status"), summary.exitStatus);
+    return JsonLine(json);
 }

@@ -3,12 +3,16 @@
 #include "cli/send/CommandLine.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // What a run did, counted without the window's wrap at 1,000,000.
 struct RunSummary {
     std::int64_t sent = 0;
     std::int64_t failed = 0;
+    // UDP: datagrams sent that the network sent back as undeliverable
+    // (nothing listening on the port, host unreachable); part of sent.
+    std::int64_t refused = 0;
     std::int64_t bytes = 0;
     double elapsedSeconds = 0;
     // once, count, duration, signal, connection, error
@@ -16,6 +20,10 @@ struct RunSummary {
     std::string error;
     int exitStatus = 0;
 };
+
+// Messages per second over the run, when the run was long enough for an
+// average to mean something: more than one message over at least a second.
+std::optional<double> AverageRate(const RunSummary &summary);
 
 std::string SummaryLine(const RunSummary &summary);
 std::string SummaryJson(const RunSummary &summary, const Options &options);

@@ -59,8 +59,8 @@ std::optional<std::string> ReadBytes(const std::string &path)
 
 class SenderRun {
 public:
-    SenderRun(const Options &options, std::ostream &out, std::ostream &err)
-        : m_options(options), m_out(out), m_err(err), UDP1(SocketEndpoint::UdpProtocol),
+    SenderRun(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
+        : m_options(options), m_out(out), m_err(err), m_outIsTerminal(outIsTerminal), UDP1(SocketEndpoint::UdpProtocol),
           TCP1(SocketEndpoint::TcpProtocol)
     {
         const auto remember = [this](int, const QString &description) { m_lastError = description.toStdString(); };
@@ -277,6 +277,8 @@ private:
     // a failure the run is over: closing gives what is left a last moment.
     void Finish()
     {
+        if (!m_options.tcp)
+            CountRefusals();
         if (m_options.tcp && m_summary.error.empty() && TCP1.State() == SocketEndpoint::StateConnected) {
             const std::size_t waiting = TCP1.PendingBytes();
             if (!TCP1.FlushPending(FinalFlushMs)) {
@@ -291,8 +293,25 @@ private:
         m_summary.elapsedSeconds = Elapsed();
     }
 
+    // Only refusals that came back by now count: the run does not wait for
+    // those of its last datagrams.
+    void CountRefusals()
+    {
+        m_summary.refused = static_cast<std::int64_t>(UDP1.RefusedDatagrams());
+        if (m_summary.refused == 0 || !m_summary.error.empty())
+            return;
+        // Delivers the refusal's description.
+        QCoreApplication::processEvents();
+        m_summary.error = std::to_string(m_summary.refused) + " of " + std::to_string(m_summary.sent) +
+                          " datagrams to " + TargetText() + " came back refused" +
+                          (m_lastError.empty() ? "" : ": " + m_lastError);
+    }
+
     void Report()
     {
+        // The terminal echoed the Ctrl-C where the next line would begin.
+        if (m_outIsTerminal && m_summary.stoppedBy == "signal")
+            m_out << '\n';
         if (!m_summary.error.empty())
             m_err << "quillon-send: " << m_summary.error << std::endl;
         if (m_options.json)
@@ -304,6 +323,7 @@ private:
     Options m_options;
     std::ostream &m_out;
     std::ostream &m_err;
+    bool m_outIsTerminal;
     SocketEndpoint UDP1;
     SocketEndpoint TCP1;
     std::string m_lastError;
@@ -317,8 +337,8 @@ private:
 };
 } // namespace
 
-RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err)
+RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
 {
-    SenderRun run(options, out, err);
+    SenderRun run(options, out, err, outIsTerminal);
     return run.Go();
 }

@@ -6,6 +6,7 @@
 #include <ostream>
 
 // Sends as the options say: a progress line each second and the summary on
-// out, failures on err. Needs a QCoreApplication on this thread, whose event
-// loop delivers the TCP connection and the socket events.
-RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err);
+// out, failures on err. outIsTerminal: out is a terminal, which echoes a
+// Ctrl-C. Needs a QCoreApplication on this thread, whose event loop delivers
+// the TCP connection and the socket events.
+RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal = false);

@@ -47,10 +47,10 @@ Options SavedOptions()
     const int sendOption = store.Index("Options", 0, 5, 0);
     o.pace = PaceOfSendOption(sendOption);
     o.burstSize = sendOption == 5 ? 500 : 100;
+    // "AddCRLF" is not read: the window's transport switch runs after the
+    // stored check box is applied, and the command line decides CR LF the
+    // same way.
     o.tcp = store.Index("Transport", 0, 1, 0) == 1;
-    // The window's transport switch runs after the stored check box is
-    // applied: CR LF on for TCP, off for UDP, whatever was saved.
-    o.crlf = o.tcp;
     o.port = PortFromText(NormalisePortText(store.Text("PortNumber", "514")));
     o.sourcePort = PortFromText(NormaliseSourcePortText(trimmed("SourcePortNumber", RandomSourcePort)));
     o.message = trimmed("Message", Vocabulary::MessageTemplates[0]);

@@ -3,16 +3,23 @@
 #include "cli/send/CommandLine.h"
 #include "cli/send/RunSender.h"
 #include "cli/send/SavedSettings.h"
+#include "common/SettingsFile.h"
 #include "common/Version.h"
+
+#include <QFileInfo>
 
 namespace {
 constexpr int UsageErrorStatus = 2;
 }
 
-int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool outIsTerminal)
 {
     ParseResult parsed = ParseCommandLine(args);
     if (parsed.action == ParseResult::Action::Run && parsed.fromSettings) {
+        const QString file = SettingsFile::FileName();
+        if (!QFileInfo::exists(file))
+            err << "quillon-send: --from-settings: no saved settings in '" << file.toStdString()
+                << "', so the defaults are used\n";
         parsed = ParseCommandLine(args, SavedOptions());
         // The counter belongs to the host the messages go to, which a flag may have changed.
         if (parsed.action == ParseResult::Action::Run)
@@ -31,5 +38,5 @@ int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std:
     case ParseResult::Action::Run:
         break;
     }
-    return RunSender(parsed.options, out, err).exitStatus;
+    return RunSender(parsed.options, out, err, outIsTerminal).exitStatus;
 }

@@ -5,5 +5,7 @@
 #include <vector>
 
 // The whole command: flags, saved settings, help and version, the run.
-// Returns the exit status: 0 all sent, 1 sending failed, 2 usage error.
-int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+// outIsTerminal: out is a terminal, which echoes a Ctrl-C. Returns the exit
+// status: 0 all sent, 1 sending failed or datagrams refused, 2 usage error.
+int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
+                   bool outIsTerminal = false);

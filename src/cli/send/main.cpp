@@ -5,11 +5,13 @@
 
 #include <iostream>
 
+#include <unistd.h>
+
 int main(int argc, char **argv)
 {
     // The event loop carries the TCP connection and the socket events.
     QCoreApplication app(argc, argv);
     InstallStopSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return RunSendCommand(args, std::cout, std::cerr);
+    return RunSendCommand(args, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
 }

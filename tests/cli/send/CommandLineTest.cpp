@@ -1,5 +1,7 @@
 #include "cli/send/CommandLine.h"
 #include "cli/send/PaceSchedule.h"
+#include "cli/send/PacketStream.h"
+#include "common/Random.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +42,10 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--burst", "200"}, "--burst: '200' is not 100 or 500"},
         {{"--unlimited", "--count", "-5"}, "--count: '-5' is not a positive whole number"},
         {{"--port"}, "--port needs a value"},
+        {{"--seed", "-1"}, "--seed: '-1' is not a whole number from 0 to 18446744073709551615"},
+        {{"--foo"}, "unknown flag --foo (see quillon-send --help)"},
+        {{"--crlf=1"}, "--crlf takes no value"},
+        {{"514"}, "unexpected argument '514' (see quillon-send --help)"},
         {{"--rate", "10", "--unlimited"}, "--rate and --unlimited cannot be combined"},
         {{"--priority", "13", "--level", "notice"}, "--priority cannot be combined with --facility or --level"},
         {{"--port", "514", "--source-port", "514"}, "--source-port: Sorry, Source and Destination ports must not"},
@@ -58,8 +64,8 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     Options o =
         Parse({"--target", " localhost ", "--port", "1468", "--transport", "TCP", "--source-port", "2000"}).options;
     EXPECT_TRUE(o.target == "localhost" && o.port == 1468 && o.tcp && o.sourcePort == 2000);
-    o = Parse({"--rfc-header", "--no-priority", "--corrupt", "--oversize", "--crlf", "--quiet", "--json"}).options;
-    EXPECT_TRUE(o.rfcHeader && o.noPriority && o.corrupt && o.oversize && o.crlf && o.quiet && o.json);
+    o = Parse({"--rfc-header", "--no-priority", "--corrupt", "--oversize", "--quiet", "--json", "--seed", "0"}).options;
+    EXPECT_TRUE(o.rfcHeader && o.noPriority && o.corrupt && o.oversize && o.quiet && o.json && o.seed == 0u);
     o = Parse({"--source-address", "random class c addresses", "--continuous", "250", "--count", "4"}).options;
     EXPECT_EQ(o.sourceAddress, "Random Class C addresses");
     EXPECT_TRUE(o.pace == Pace::Continuous && o.continuousMs == 250 && o.count == 4);
@@ -74,6 +80,48 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     EXPECT_TRUE(o.pace == Pace::Burst && o.port == 999 && o.count == 3);
     EXPECT_EQ(Parse({"--port", "x", "--help"}).action, ParseResult::Action::UsageError);
     EXPECT_EQ(Parse({"--help", "--port", "1"}).action, ParseResult::Action::Help);
+}
+
+// The window checks CR LF whenever TCP is chosen, also over saved settings.
+TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
+{
+    Options savedTcp;
+    savedTcp.tcp = true;
+    const std::tuple<Args, Options, bool> cases[] = {
+        {{}, {}, false},
+        {{"--transport", "tcp"}, {}, true},
+        {{"--transport", "tcp", "--no-crlf"}, {}, false},
+        {{"--crlf"}, {}, true},
+        {{"--crlf", "--transport", "tcp", "--no-crlf"}, {}, false},
+        {{}, savedTcp, true},
+        {{"--transport", "udp"}, savedTcp, false},
+    };
+    for (const auto &[args, base, crlf] : cases)
+        EXPECT_EQ(ParseCommandLine(args, base).options.crlf, crlf) << args.size() << " flags, TCP base " << base.tcp;
+}
+
+// Without --seed the sequence starts where it always has, so runs stay
+// repeatable; the start numbers are what every run has drawn first.
+TEST(CommandLine, SeedSetsWhereTheRandomSequenceStarts)
+{
+    SetRandomStart(FixedRandomStart);
+    EXPECT_EQ(RandomInteger(0, 1000000), 267669);
+    EXPECT_EQ(RandomInteger(0, 1000000), 534512);
+    const auto packets = [](Args args) {
+        args.insert(args.end(), {"--message", "Random string of text", "--corrupt", "--facility", "random"});
+        PacketStream stream(Parse(args).options, "host", "10.0.0.");
+        std::string all;
+        for (int i = 0; i < 20; ++i)
+            all += stream.Next() + '\n';
+        return all;
+    };
+    const std::string seedOne = packets({"--seed", "1"});
+    EXPECT_EQ(packets({"--seed", "1"}), seedOne);
+    EXPECT_NE(packets({"--seed", "2"}), seedOne);
+    SetRandomStart(FixedRandomStart);
+    const std::string unseeded = packets({});
+    EXPECT_EQ(packets({"--seed", std::to_string(FixedRandomStart)}), unseeded);
+    EXPECT_NE(unseeded, seedOne);
 }
 
 TEST(PaceSchedule, DueMessagesFollowFixedDeadlines)

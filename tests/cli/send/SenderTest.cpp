@@ -66,9 +66,9 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
 TEST(Sender, TcpStreamHoldsThePacketsBackToBack)
 {
     TcpReceiver receiver;
-    const RunSummary summary = SendWith(
-        {"--transport", "tcp", "--crlf", "--priority", "13", "--message", Numbered, "--unlimited", "--count", "1000"},
-        receiver.Port());
+    const RunSummary summary =
+        SendWith({"--transport", "tcp", "--priority", "13", "--message", Numbered, "--unlimited", "--count", "1000"},
+                 receiver.Port());
     std::string expected;
     for (int i = 1; i <= 1000; ++i)
         expected += "<13>This is Syslog test message number " + std::to_string(i) + "\r\n";
