@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 struct LocalDateTime {
@@ -19,12 +20,24 @@ public:
     virtual LocalDateTime Now() const = 0;
     // Seconds since local midnight, with a fraction, in single precision.
     virtual float SecondsSinceMidnight() const;
+    // Microseconds since 1970-01-01 00:00 UTC. By default Now() read as UTC,
+    // which agrees with the default offset of 0.
+    virtual std::int64_t EpochMicroseconds() const;
+    // Local time minus UTC, in seconds, at the given instant. A time-zone
+    // lookup, so callers keep its answer for a while.
+    virtual int UtcOffsetSeconds(std::int64_t epochSeconds) const;
 };
 
 class SystemClock final : public Clock {
 public:
     LocalDateTime Now() const override;
+    std::int64_t EpochMicroseconds() const override;
+    int UtcOffsetSeconds(std::int64_t epochSeconds) const override;
 };
 
 // The English month abbreviation, whatever the locale: "Jan" for 1.
 const char *MonthAbbreviation(int month);
+
+// Calendar arithmetic on the proleptic Gregorian calendar, no time zone.
+std::int64_t EpochSecondsOf(const LocalDateTime &time);
+LocalDateTime DateTimeOfEpochSeconds(std::int64_t seconds);

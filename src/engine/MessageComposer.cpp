@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/Random.h"
 #include "common/TextHelpers.h"
+#include "engine/StructuredData.h"
 #include "sources/SourceFile.h"
 
 #include <algorithm>
@@ -92,8 +93,13 @@ void AppendTwoDigits(std::string &out, int value)
 } // namespace
 
 MessageComposer::MessageComposer(SendState &state, const ComposeInputs &inputs, const Clock &clock, SourceFile &source)
-    : m_state(state), m_inputs(inputs), m_clock(clock), m_source(source)
+    : m_state(state), m_inputs(inputs), m_clock(clock), m_source(source), m_timestamp(clock)
 {}
+
+ComposedView ComposedMessage::View() const
+{
+    return ComposedView{MessageBody, OriginalAddressText, RfcHeaderText, SourceAddress, Format, Utf8Bom};
+}
 
 ComposedMessage MessageComposer::ComposeMessage(SendingKind kind)
 {
@@ -102,6 +108,9 @@ ComposedMessage MessageComposer::ComposeMessage(SendingKind kind)
     message.MessageBody = view.MessageBody;
     message.OriginalAddressText = view.OriginalAddressText;
     message.RfcHeaderText = view.RfcHeaderText;
+    message.SourceAddress = view.SourceAddress;
+    message.Format = view.Format;
+    message.Utf8Bom = view.Utf8Bom;
     return message;
 }
 
@@ -110,8 +119,33 @@ ComposedView MessageComposer::ComposeView(SendingKind kind)
     ComposedView view;
     view.MessageBody = Body();
     view.OriginalAddressText = SourceText(kind);
-    view.RfcHeaderText = Header();
+    view.SourceAddress = m_sourceAddress;
+    view.Format = m_format;
+    if (m_format == MessageFormat::Rfc5424) {
+        view.OriginalAddressText = {};
+        view.RfcHeaderText = Rfc5424Header();
+        view.Utf8Bom = m_utf8Bom;
+    } else {
+        view.RfcHeaderText = Header();
+    }
     return view;
+}
+
+void MessageComposer::UseFormat(const MessageFormatSettings &settings)
+{
+    m_format = settings.format;
+    m_utf8Bom = settings.utf8Bom;
+    m_rfc5424Host = settings.hostName.empty() ? m_inputs.LocalHostName() : settings.hostName;
+    if (m_rfc5424Host.empty())
+        m_rfc5424Host = NilValue;
+    m_rfc5424Tail.clear();
+    for (const std::string &field :
+         {settings.appName, settings.procId.empty() ? DefaultProcId() : settings.procId, settings.msgId}) {
+        m_rfc5424Tail.push_back(' ');
+        m_rfc5424Tail += field;
+    }
+    m_rfc5424Tail.push_back(' ');
+    AppendStructuredData(m_rfc5424Tail, settings.sdElements);
 }
 
 std::string_view MessageComposer::Body()
@@ -148,6 +182,16 @@ std::string_view MessageComposer::Body()
 }
 
 std::string_view MessageComposer::SourceText(SendingKind kind)
+{
+    const std::string_view text = SourceTextOf(kind);
+    // The text just built holds the address between its fixed lead and its
+    // trailing space.
+    m_sourceAddress =
+        text.empty() ? text : text.substr(OriginalAddress.size(), text.size() - OriginalAddress.size() - 1);
+    return text;
+}
+
+std::string_view MessageComposer::SourceTextOf(SendingKind kind)
 {
     const std::string &address = m_state.SourceAddress;
     if (address == SourceEntries::ThisMachine)
@@ -199,6 +243,16 @@ std::string_view MessageComposer::Header()
     m_header.push_back(' ');
     m_header += RfcTag.substr(0, MaxTagLength);
     m_header.push_back(' ');
+    return m_header;
+}
+
+std::string_view MessageComposer::Rfc5424Header()
+{
+    m_header.assign("1 ");
+    m_timestamp.AppendNow(m_header);
+    m_header.push_back(' ');
+    m_header += m_sourceAddress.empty() ? std::string_view(m_rfc5424Host) : m_sourceAddress;
+    m_header += m_rfc5424Tail;
     return m_header;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "common/SendState.h"
+#include "engine/MessageFormat.h"
+#include "engine/Rfc3339Timestamp.h"
 
 #include <string>
 #include <string_view>
@@ -27,10 +29,21 @@ inline constexpr std::string_view RandomSubnet = "Random host on this subnet";
 
 inline constexpr std::string_view RfcTag = "Quillon";
 
+struct ComposedView;
+
+// RFC 3164: the packet is PRI, header, source text and body. RFC 5424: the
+// header runs from VERSION to STRUCTURED-DATA, the simulated source address
+// is its HOSTNAME and there is no source text.
 struct ComposedMessage {
     std::string MessageBody;
     std::string OriginalAddressText;
     std::string RfcHeaderText;
+    // The simulated source address, empty when none is in use.
+    std::string SourceAddress;
+    MessageFormat Format = MessageFormat::Rfc3164;
+    bool Utf8Bom = false;
+
+    ComposedView View() const;
 };
 
 // The same parts as views: into the composer's own buffers or the state's
@@ -39,6 +52,9 @@ struct ComposedView {
     std::string_view MessageBody;
     std::string_view OriginalAddressText;
     std::string_view RfcHeaderText;
+    std::string_view SourceAddress;
+    MessageFormat Format = MessageFormat::Rfc3164;
+    bool Utf8Bom = false;
 };
 
 // What the composer reads live for every message.
@@ -69,10 +85,18 @@ public:
     // buffers keep their capacity from message to message.
     ComposedView ComposeView(SendingKind kind);
 
+    // The format of the following messages. Its fields are read here, once:
+    // an empty host name is the ComposeInputs' one, an empty process id this
+    // process's. RFC 3164 (the default) ignores them.
+    void UseFormat(const MessageFormatSettings &settings);
+
 private:
     std::string_view Body();
+    // Sets m_sourceAddress too.
     std::string_view SourceText(SendingKind kind);
+    std::string_view SourceTextOf(SendingKind kind);
     std::string_view Header();
+    std::string_view Rfc5424Header();
 
     SendState &m_state;
     const ComposeInputs &m_inputs;
@@ -80,7 +104,14 @@ private:
     SourceFile &m_source;
     std::string m_body;
     std::string m_sourceText;
+    std::string_view m_sourceAddress;
     std::string m_header;
+    MessageFormat m_format = MessageFormat::Rfc3164;
+    bool m_utf8Bom = false;
+    std::string m_rfc5424Host;
+    // " APP-NAME PROCID MSGID STRUCTURED-DATA", the same for every message.
+    std::string m_rfc5424Tail;
+    Rfc3339Timestamp m_timestamp;
 };
 
 std::string RandomClassCAddress();

@@ -2,6 +2,7 @@
 
 #include "common/Random.h"
 #include "common/TextHelpers.h"
+#include "engine/MessageComposer.h"
 #include "engine/PacketOptions.h"
 #include "transport/SocketEndpoint.h"
 
@@ -10,6 +11,7 @@
 
 namespace {
 constexpr std::string_view HexPrefix = "HEX=";
+constexpr std::string_view Utf8Bom = "\xEF\xBB\xBF";
 
 int HexDigitValue(char c)
 {
@@ -53,6 +55,26 @@ void Corrupt(std::string &out, std::size_t start)
     out[position] = static_cast<char>(static_cast<unsigned char>(code));
 }
 
+void AppendPriority(std::string &out, std::int32_t priority)
+{
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, priority).ptr;
+    out.push_back('<');
+    out.append(digits, end);
+    out.push_back('>');
+}
+
+// Corruption covers the joined packet, never the padding or CR LF.
+void FinishPacket(std::string &out, std::size_t start, bool corrupt, bool sendHugePackets, bool addCrLf)
+{
+    if (corrupt)
+        Corrupt(out, start);
+    if (sendHugePackets)
+        out.append(OversizePadding, ' ');
+    if (addCrLf)
+        out += "\r\n";
+}
+
 void AppendHexBytes(std::string &out, std::string_view digits)
 {
     const std::size_t step = digits.size() >= 3 && digits[2] == ' ' ? 3 : 2;
@@ -89,23 +111,45 @@ void AppendSyslogPacket(std::string &out, std::int32_t priority, std::string_vie
     } else {
         out.reserve(start + 8 + rfcHeaderText.size() + originalAddressText.size() + messageBody.size() +
                     (sendHugePackets ? OversizePadding : 0) + 2);
-        if (!noPriority) {
-            char digits[16];
-            const auto end = std::to_chars(digits, digits + sizeof digits, priority).ptr;
-            out.push_back('<');
-            out.append(digits, end);
-            out.push_back('>');
-        }
+        if (!noPriority)
+            AppendPriority(out, priority);
         out += rfcHeaderText;
         out += originalAddressText;
         out += messageBody;
     }
-    if (corrupt)
-        Corrupt(out, start);
-    if (sendHugePackets)
-        out.append(OversizePadding, ' ');
-    if (addCrLf)
-        out += "\r\n";
+    FinishPacket(out, start, corrupt, sendHugePackets, addCrLf);
+}
+
+void AppendRfc5424Packet(std::string &out, std::int32_t priority, std::string_view header, std::string_view messageBody,
+                         bool utf8Bom, bool noPriority, bool corrupt, bool sendHugePackets, bool addCrLf)
+{
+    const std::size_t start = out.size();
+    if (StartsWithNoCase(messageBody, HexPrefix)) {
+        AppendHexBytes(out, messageBody.substr(HexPrefix.size()));
+    } else {
+        out.reserve(start + 12 + header.size() + messageBody.size() + (sendHugePackets ? OversizePadding : 0) + 2);
+        if (!noPriority)
+            AppendPriority(out, priority);
+        out += header;
+        if (!messageBody.empty()) {
+            out.push_back(' ');
+            if (utf8Bom)
+                out += Utf8Bom;
+            out += messageBody;
+        }
+    }
+    FinishPacket(out, start, corrupt, sendHugePackets, addCrLf);
+}
+
+void AppendComposedPacket(std::string &out, std::int32_t priority, const ComposedView &message, bool noPriority,
+                          bool corrupt, bool sendHugePackets, bool addCrLf)
+{
+    if (message.Format == MessageFormat::Rfc5424)
+        AppendRfc5424Packet(out, priority, message.RfcHeaderText, message.MessageBody, message.Utf8Bom, noPriority,
+                            corrupt, sendHugePackets, addCrLf);
+    else
+        AppendSyslogPacket(out, priority, message.OriginalAddressText, message.RfcHeaderText, message.MessageBody,
+                           noPriority, corrupt, sendHugePackets, addCrLf);
 }
 
 void CountMessageSent(SendState &state)
@@ -123,16 +167,29 @@ PacketSender::PacketSender(SendState &state, const PacketOptions &options, Socke
 void PacketSender::SendSyslogPacket(std::int16_t priority, std::string_view originalAddressText,
                                     std::string_view rfcHeaderText, std::string_view messageBody)
 {
-    const std::string packet =
+    std::string packet =
         BuildSyslogPacket(priority, originalAddressText, rfcHeaderText, messageBody, m_options.NoPriority(),
                           m_state.CorruptData == 1, m_options.SendHugePackets(), m_options.AddCRLF());
+    Transmit(packet);
+}
 
+void PacketSender::SendComposedPacket(std::int16_t priority, const ComposedView &message)
+{
+    std::string packet;
+    AppendComposedPacket(packet, priority, message, m_options.NoPriority(), m_state.CorruptData == 1,
+                         m_options.SendHugePackets(), m_options.AddCRLF());
+    Transmit(packet);
+}
+
+void PacketSender::Transmit(std::string &packet)
+{
     if (m_options.TransportIndex() == 0) {
         if (UDP1.SendData(packet))
             CountMessageSent(m_state);
         return;
     }
 
+    FrameInPlace(packet, 0, m_options.StreamFraming());
     bool failed = false;
     if (TCP1.State() == SocketEndpoint::StateConnected)
         failed = !TCP1.SendData(packet);

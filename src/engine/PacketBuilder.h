@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/SendState.h"
+#include "engine/Framing.h"
 
 #include <cstdint>
 #include <string>
@@ -8,6 +9,7 @@
 
 class PacketOptions;
 class SocketEndpoint;
+struct ComposedView;
 
 inline constexpr std::size_t OversizePadding = 2048;
 
@@ -26,6 +28,16 @@ void AppendSyslogPacket(std::string &out, std::int32_t priority, std::string_vie
                         std::string_view rfcHeaderText, std::string_view messageBody, bool noPriority, bool corrupt,
                         bool sendHugePackets, bool addCrLf);
 
+// An RFC 5424 packet: PRI, then the header from VERSION to STRUCTURED-DATA,
+// then, when the body is not empty, a space, the BOM when asked for and the
+// body. A "HEX=" body, corruption, padding and CR LF as for RFC 3164.
+void AppendRfc5424Packet(std::string &out, std::int32_t priority, std::string_view header, std::string_view messageBody,
+                         bool utf8Bom, bool noPriority, bool corrupt, bool sendHugePackets, bool addCrLf);
+
+// The packet of a composed message in its format.
+void AppendComposedPacket(std::string &out, std::int32_t priority, const ComposedView &message, bool noPriority,
+                          bool corrupt, bool sendHugePackets, bool addCrLf);
+
 // Adds one to MessagesSent, wrapping at 1,000,000.
 void CountMessageSent(SendState &state);
 
@@ -37,8 +49,12 @@ public:
     // Failures to send are swallowed: the packet is just not counted.
     void SendSyslogPacket(std::int16_t priority, std::string_view originalAddressText, std::string_view rfcHeaderText,
                           std::string_view messageBody);
+    // In the message's format; over TCP framed as the options say.
+    void SendComposedPacket(std::int16_t priority, const ComposedView &message);
 
 private:
+    void Transmit(std::string &packet);
+
     SendState &m_state;
     const PacketOptions &m_options;
     SocketEndpoint &UDP1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/Framing.h"
+
 // The packet options, read afresh for every packet from whatever supplies them
 // (the window's check boxes, the command line's flags).
 class PacketOptions {
@@ -10,6 +12,8 @@ public:
     virtual bool AddCRLF() const = 0;
     // 0 = UDP, anything else = TCP.
     virtual int TransportIndex() const = 0;
+    // How TCP packets are told apart; never applied to UDP.
+    virtual Framing StreamFraming() const { return Framing::None; }
 };
 
 // Options that stay as they are set.
@@ -19,9 +23,11 @@ public:
     bool sendHugePackets = false;
     bool addCrLf = false;
     int transportIndex = 0;
+    Framing framing = Framing::None;
 
     bool NoPriority() const override { return noPriority; }
     bool SendHugePackets() const override { return sendHugePackets; }
     bool AddCRLF() const override { return addCrLf; }
     int TransportIndex() const override { return transportIndex; }
+    Framing StreamFraming() const override { return framing; }
 };

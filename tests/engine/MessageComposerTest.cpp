@@ -168,6 +168,7 @@ TEST(ComposerDrawOrder, EveryRunDrawsTheSameSequenceBodyFirst)
     const QString composed = run("Composed");
     ASSERT_TRUE(composed.startsWith(QString::fromStdString(" " + WebPrefix)));
     EXPECT_EQ(composed, run("Drawn"));
+    EXPECT_EQ(run("Composed5424"), composed); // the source address is HOSTNAME
 }
 
 TEST_F(Composer, DISABLED_Composed)
@@ -176,6 +177,19 @@ TEST_F(Composer, DISABLED_Composed)
     state.SourceAddress = std::string(SourceEntries::RandomClassC);
     const ComposedMessage m = Compose();
     std::printf("ADDRESSES: %s|%s\n", m.MessageBody.c_str(), m.OriginalAddressText.c_str());
+}
+
+TEST_F(Composer, DISABLED_Composed5424)
+{
+    state.MessageText = std::string(MessageEntries::WebAccess);
+    state.SourceAddress = std::string(SourceEntries::RandomClassC);
+    MessageFormatSettings settings;
+    settings.format = MessageFormat::Rfc5424;
+    composer.UseFormat(settings);
+    const ComposedMessage m = Compose();
+    const std::string host = m.RfcHeaderText.substr(m.RfcHeaderText.find(' ', 2) + 1);
+    std::printf("ADDRESSES: %s|Original Address=%s %s\n", m.MessageBody.c_str(), host.substr(0, host.find(' ')).c_str(),
+                m.OriginalAddressText.c_str());
 }
 
 TEST(ComposerDrawOrder, DISABLED_Drawn)

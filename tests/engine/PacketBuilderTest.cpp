@@ -1,5 +1,7 @@
 #include "engine/PacketBuilder.h"
 
+#include "engine/MessageComposer.h"
+
 #include "engine/PacketOptions.h"
 #include "engine/Priority.h"
 #include "support/LoopbackReceivers.h"
@@ -125,6 +127,40 @@ TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
     sender.SendSyslogPacket(13, "", "", "udp");
     ASSERT_TRUE(udp.WaitForDatagrams(1));
     EXPECT_EQ(udp.Datagrams().front(), "<13>udp\r\n");
+}
+
+TEST_F(Sender, FramesComposedPacketsOnTcpOnly)
+{
+    options.transportIndex = 1;
+    TCP1.SetRemoteHost("127.0.0.1");
+    TCP1.SetRemotePort(tcp.Port());
+    ASSERT_TRUE(TCP1.Connect() && WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }) &&
+                tcp.WaitForConnection());
+    ComposedView message{"line 1\nline 2", "", "1 - h a p m -", "", MessageFormat::Rfc5424, false};
+    const std::string packet = "<13>1 - h a p m - line 1\nline 2";
+    const std::pair<Framing, std::string> cases[] = {
+        {Framing::None, packet},       {Framing::Lf, packet + "\n"},          {Framing::CrLf, packet + "\r\n"},
+        {Framing::Nul, packet + '\0'}, {Framing::OctetCount, "31 " + packet},
+    };
+    std::string expected;
+    for (const auto &[framing, bytes] : cases) {
+        options.framing = framing;
+        sender.SendComposedPacket(13, message);
+        expected += bytes;
+    }
+    const std::string binary = "\x00\xFF"s;
+    message.MessageBody = binary;
+    message.Format = MessageFormat::Rfc3164;
+    options.addCrLf = true; // a terminator inside the frame, as built
+    sender.SendComposedPacket(13, message);
+    expected += "21 <13>1 - h a p m -\x00\xFF\r\n"s;
+    ASSERT_TRUE(tcp.WaitForBytes(expected.size()));
+    EXPECT_EQ(tcp.Bytes(), expected);
+
+    options.transportIndex = 0;
+    sender.SendComposedPacket(13, message);
+    ASSERT_TRUE(udp.WaitForDatagrams(1));
+    EXPECT_EQ(udp.Datagrams().front(), "<13>1 - h a p m -\x00\xFF\r\n"s);
 }
 
 TEST(MessagePriority, ReadsTheTypedValueOrTheLists)
