@@ -28,7 +28,7 @@ std::string SettingsFile::Text(std::string_view key, std::string_view defaultTex
 
 double SettingsFile::Number(std::string_view key, double min, double max, double defaultValue) const
 {
-    return RangeOrDefault(ReadNumber(Text(key, ShortestDecimal(defaultValue))), min, max, defaultValue);
+    return RangeOrDefault(ReadLeadingNumber(Text(key, ShortestDecimal(defaultValue))), min, max, defaultValue);
 }
 
 int SettingsFile::Index(std::string_view key, double min, double max, double defaultValue) const

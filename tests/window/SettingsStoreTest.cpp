@@ -42,12 +42,14 @@ TEST_F(SettingsStoreTest, FirstRunShowsEveryDefault)
 
 TEST_F(SettingsStoreTest, StoredValuesAreCheckedAtLoad)
 {
-    // Halves round to even; an empty text reads as 0; out of range gives the default.
+    // Halves round to even; an empty text reads as 0; out of range gives the
+    // default; only the leading number counts.
     const char *const numbers[][3] = {
         {"Facility", "3.5", "4"},    {"Facility", "2.5", "2"},       {"Facility", "", "0"},
         {"Facility", "-1", "24"},    {"PortNumber", "70000", "514"}, {"PortNumber", "1.5", "1.5"},
         {"PortNumber", "", "514"},   {"SpeedSetting", "2001", "10"}, {"CorruptPacket", "1", "1"},
-        {"CorruptPacket", "2", "0"}, {"Options", "6", "0"}};
+        {"CorruptPacket", "2", "0"}, {"Options", "6", "0"},          {"PortNumber", " 1 500", "1"},
+        {"Facility", "&H2", "0"},    {"SpeedSetting", "1e2x", "100"}};
     // The target alone is shown as stored.
     const char *const texts[][3] = {{"HostMessageCount-127.0.0.1", "1000000", "1000000"},
                                     {"HostMessageCount-127.0.0.1", "1000001", "0"},
