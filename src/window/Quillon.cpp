@@ -394,6 +394,7 @@ void Quillon::BuildControls()
 
     // Enter presses a focused button, and the default button from anywhere
     // else (keyPressEvent).
+    CmdBrowseFile->setAutoDefault(true);
     CmdReset->setAutoDefault(true);
     CmdConnect->setAutoDefault(true);
     CmdSend->setAutoDefault(true);
