@@ -46,7 +46,60 @@ double ReadOutOfRange(const std::string &number)
         return negative ? -0.0 : 0.0;
     return negative ? -HUGE_VAL : HUGE_VAL;
 }
+
+// The longest decimal prefix, taken by hand so that the library's own extras
+// (hex floats, "inf", "nan", locale separators) never apply.
+double ReadDecimalPrefix(std::string_view text, bool exponentD)
+{
+    std::string number;
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        number.push_back(text[i++]);
+    bool anyDigit = false;
+    while (i < text.size() && IsDigit(text[i])) {
+        number.push_back(text[i++]);
+        anyDigit = true;
+    }
+    if (i < text.size() && text[i] == '.') {
+        number.push_back(text[i++]);
+        while (i < text.size() && IsDigit(text[i])) {
+            number.push_back(text[i++]);
+            anyDigit = true;
+        }
+    }
+    if (!anyDigit)
+        return 0;
+    const auto isExponent = [exponentD](char c) {
+        return c == 'e' || c == 'E' || (exponentD && (c == 'd' || c == 'D'));
+    };
+    if (i < text.size() && isExponent(text[i])) {
+        std::size_t j = i + 1;
+        std::string exponent = "e";
+        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
+            exponent.push_back(text[j++]);
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j]))
+                exponent.push_back(text[j++]);
+            number += exponent;
+        }
+    }
+    // from_chars, not strtod: strtod takes the decimal point from the C
+    // locale, which the Qt application sets from the environment.
+    if (number.front() == '+')
+        number.erase(0, 1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (error == std::errc::result_out_of_range)
+        return ReadOutOfRange(number);
+    return value;
+}
 } // namespace
+
+double ReadLeadingNumber(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    return first == std::string_view::npos ? 0 : ReadDecimalPrefix(text.substr(first), false);
+}
 
 double ReadNumber(std::string_view text)
 {
@@ -64,47 +117,7 @@ double ReadNumber(std::string_view text)
             return ReadRadix(std::string_view(compact).substr(2), 8);
         return 0;
     }
-
-    // Take the longest decimal prefix by hand so that the library's own extras
-    // (hex floats, "inf", "nan", locale separators) never apply.
-    std::string number;
-    std::size_t i = 0;
-    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-'))
-        number.push_back(compact[i++]);
-    bool anyDigit = false;
-    while (i < compact.size() && IsDigit(compact[i])) {
-        number.push_back(compact[i++]);
-        anyDigit = true;
-    }
-    if (i < compact.size() && compact[i] == '.') {
-        number.push_back(compact[i++]);
-        while (i < compact.size() && IsDigit(compact[i])) {
-            number.push_back(compact[i++]);
-            anyDigit = true;
-        }
-    }
-    if (!anyDigit)
-        return 0;
-    if (i < compact.size() && (compact[i] == 'e' || compact[i] == 'E' || compact[i] == 'd' || compact[i] == 'D')) {
-        std::size_t j = i + 1;
-        std::string exponent = "e";
-        if (j < compact.size() && (compact[j] == '+' || compact[j] == '-'))
-            exponent.push_back(compact[j++]);
-        if (j < compact.size() && IsDigit(compact[j])) {
-            while (j < compact.size() && IsDigit(compact[j]))
-                exponent.push_back(compact[j++]);
-            number += exponent;
-        }
-    }
-    // from_chars, not strtod: strtod takes the decimal point from the C
-    // locale, which the Qt application sets from the environment.
-    if (number.front() == '+')
-        number.erase(0, 1);
-    double value = 0;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-    if (error == std::errc::result_out_of_range)
-        return ReadOutOfRange(number);
-    return value;
+    return ReadDecimalPrefix(compact, true);
 }
 
 double RangeOrDefault(double value, double min, double max, double defaultValue)

@@ -4,10 +4,14 @@
 #include <string>
 #include <string_view>
 
-// The number at the start of a text, read leniently: blanks, tabs and line
-// feeds anywhere are ignored; an optional sign, digits, fraction and exponent
-// (E or D) make a decimal number; &H and &O start a hexadecimal or octal one.
-// A text that does not start with a number reads as 0.
+// The number at the start of a text: leading blanks and tabs skipped, then
+// the longest prefix of sign, digits, fraction and exponent; 0 when there is
+// none. The settings, the priority text and the send path read numbers so.
+double ReadLeadingNumber(std::string_view text);
+
+// The lenient reading that validation uses: blanks, tabs and line feeds
+// anywhere are ignored, the exponent may be E or D, and &H and &O start a
+// hexadecimal or octal number. A text that does not start with one reads as 0.
 double ReadNumber(std::string_view text);
 
 // The default when the value lies outside [min, max], never the nearer bound.

@@ -3,14 +3,14 @@
 #include "common/Numbers.h"
 #include "common/QtText.h"
 
+#include <QStandardPaths>
 #include <QStringList>
 
-namespace {
-const QString ApplicationName = QStringLiteral("Wren Quillon");
-}
-
-SettingsFile::SettingsFile() : m_settings(QSettings::IniFormat, QSettings::UserScope, ApplicationName)
+// Opened by its name, so the store is the user's file alone: a system-wide
+// file of the same name never fills in keys the user's file lacks.
+SettingsFile::SettingsFile() : m_settings(FileName(), QSettings::IniFormat)
 {
+    m_settings.setFallbacksEnabled(false);
     m_settings.beginGroup(QStringLiteral("Settings"));
 }
 
@@ -28,7 +28,7 @@ std::string SettingsFile::Text(std::string_view key, std::string_view defaultTex
 
 double SettingsFile::Number(std::string_view key, double min, double max, double defaultValue) const
 {
-    return RangeOrDefault(ReadNumber(Text(key, ShortestDecimal(defaultValue))), min, max, defaultValue);
+    return RangeOrDefault(ReadLeadingNumber(Text(key, ShortestDecimal(defaultValue))), min, max, defaultValue);
 }
 
 int SettingsFile::Index(std::string_view key, double min, double max, double defaultValue) const
@@ -38,5 +38,7 @@ int SettingsFile::Index(std::string_view key, double min, double max, double def
 
 QString SettingsFile::FileName()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, ApplicationName).fileName();
+    // Found afresh at each opening, so the folder follows XDG_CONFIG_HOME.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Wren Quillon.ini");
 }

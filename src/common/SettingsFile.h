@@ -6,7 +6,7 @@
 #include <string_view>
 
 // The per-user settings store: group "Settings" of "Wren Quillon.ini" in the
-// user's configuration folder. Keys and texts are UTF-8 bytes.
+// user's configuration folder, and nothing else. Keys and texts are UTF-8 bytes.
 class SettingsFile {
 public:
     SettingsFile();

@@ -12,7 +12,8 @@ std::int32_t MessagePriority(const PriorityInputs &inputs)
     if (inputs.ChkPriorityChecked()) {
         const std::string text = inputs.TxtPriorityText();
         if (text != "Random")
-            return static_cast<std::int32_t>(RoundHalfEven(RangeOrDefault(ReadNumber(text), 0, 255, DefaultPriority)));
+            return static_cast<std::int32_t>(
+                RoundHalfEven(RangeOrDefault(ReadLeadingNumber(text), 0, 255, DefaultPriority)));
     }
     int facility = inputs.FacilityIndex();
     if (facility == RandomFacilityIndex)

@@ -17,6 +17,7 @@ class PriorityInputs;
 class SendScheduler;
 class SocketEndpoint;
 class SourceFile;
+class Statistics;
 class StatusPanels;
 class TargetValidationControl;
 class TcpSessionControl;
@@ -61,6 +62,7 @@ struct SendControls {
     // The other handlers, for the commands that call each other.
     TargetValidationControl *Validation = nullptr;
     TcpSessionControl *TcpSession = nullptr;
+    Statistics *Stats = nullptr;
 
     std::function<void()> DisableSettingFrames;
     std::function<void()> EnableSettingFrames;

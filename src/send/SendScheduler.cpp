@@ -6,6 +6,7 @@
 #include "engine/PacketBuilder.h"
 #include "engine/Priority.h"
 #include "send/SendControls.h"
+#include "send/Statistics.h"
 #include "send/StatusPanels.h"
 #include "send/TargetValidationControl.h"
 #include "send/TcpSessionControl.h"
@@ -52,6 +53,7 @@ void SendScheduler::CmdSend_Click()
     if (stopping) {
         DisarmSendTimers();
         w.StatsUpdate->SetInterval(0);
+        w.Stats->ShowFinalCount();
         w.CmdSend->setText(SendCaption);
         w.EnableSettingFrames();
         return;
@@ -185,6 +187,7 @@ void SendScheduler::ReportFailure(const QString &what)
     // tick would fail again.
     DisarmSendTimers();
     w.StatsUpdate->SetInterval(0);
+    w.Stats->ShowFinalCount();
     w.CmdSend->setText(SendCaption);
     w.EnableSettingFrames();
     if (m_reportingFailure)

@@ -15,16 +15,32 @@ QString TwoDigits(int value)
 Statistics::Statistics(SendControls &controls) : w(controls)
 {}
 
+void Statistics::ShowCount()
+{
+    const std::int32_t sent = w.State().MessagesSent;
+    const char *unit = sent == 1 ? " message sent " : " messages sent ";
+    w.StatusBar1->SetPanelText(2, QString::number(sent) + QLatin1String(unit));
+}
+
 void Statistics::StatsUpdate_Timer()
 {
     SendState &state = w.State();
-    const char *unit = state.MessagesSent == 1 ? " message sent " : " messages sent ";
-    w.StatusBar1->SetPanelText(2, QString::number(state.MessagesSent) + QLatin1String(unit));
+    ShowCount();
     // Computed in 64 bits: the counters may hold any value after a bad settings load.
     const qint64 rate = qint64(state.MessagesSent) - qint64(state.LastMessagesSent);
     w.StatusBar1->SetPanelText(3, QString::number(rate) + QStringLiteral(" MPS "));
-    w.StatusBar1->SetPanelText(1, QStringLiteral("Status : Message Sent OK."));
+    // A second with nothing sent says nothing new: the tick runs on after the
+    // peer closed the session, and that news must stay in view.
+    if (rate != 0)
+        w.StatusBar1->SetPanelText(1, QStringLiteral("Status : Message Sent OK."));
     state.LastMessagesSent = state.MessagesSent;
+}
+
+void Statistics::ShowFinalCount()
+{
+    ShowCount();
+    w.StatusBar1->SetPanelText(3, QStringLiteral("0 MPS "));
+    w.State().LastMessagesSent = w.State().MessagesSent;
 }
 
 void Statistics::UpdateClock_Timer()
@@ -44,5 +60,6 @@ void Statistics::CmdReset_Click()
     state.MessagesSent = 0;
     state.LastMessagesSent = 0;
     w.StatusBar1->SetPanelText(2, QStringLiteral("0 messages sent "));
+    w.StatusBar1->SetPanelText(3, QStringLiteral("0 MPS "));
     w.Source->CloseSourceFile();
 }

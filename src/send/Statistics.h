@@ -10,7 +10,11 @@ public:
     void StatsUpdate_Timer();
     void UpdateClock_Timer();
     void CmdReset_Click();
+    // Sending has stopped: the count shown is the final one, and the rate 0.
+    void ShowFinalCount();
 
 private:
+    void ShowCount();
+
     SendControls &w;
 };

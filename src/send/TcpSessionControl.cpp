@@ -4,6 +4,7 @@
 #include "common/QtText.h"
 #include "common/TextHelpers.h"
 #include "send/SendControls.h"
+#include "send/Statistics.h"
 #include "send/StatusPanels.h"
 #include "send/TargetValidationControl.h"
 #include "send/WindowTimer.h"
@@ -133,6 +134,7 @@ void TcpSessionControl::TCP1_Close()
         w.tmrSend->SetEnabled(false);
         w.Timer2->SetInterval(0);
         w.Timer2->SetEnabled(false);
+        w.Stats->ShowFinalCount();
         w.CmdSend->setText(QStringLiteral("&Send"));
         w.EnableSettingFrames();
     }

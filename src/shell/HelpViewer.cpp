@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QUrl>
@@ -47,6 +48,8 @@ HelpViewer::HelpViewer(UrlOpener *opener, QWidget *owner) : QWidget(owner, Qt::W
     connect(Browser, &QTextBrowser::backwardAvailable, CmdBack, &QToolButton::setEnabled);
     connect(Browser, &QTextBrowser::forwardAvailable, CmdForward, &QToolButton::setEnabled);
     connect(Browser, &QTextBrowser::anchorClicked, this, &HelpViewer::FollowLink);
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, &QWidget::close);
 
     resize(760, 600);
 }

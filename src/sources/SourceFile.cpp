@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include <sys/stat.h>
+
 namespace {
 // There is only one source file, so its number is always the same.
 constexpr std::int16_t OpenFileHandle = 1;
@@ -88,9 +90,17 @@ bool SourceFile::OpenText()
         m_state.SourceFileHandle = 0;
         return false;
     }
+    struct stat opened {};
+    m_openedSize = fstat(fileno(m_file), &opened) == 0 ? opened.st_size : 0;
     m_mode = Mode::Text;
     m_state.SourceFileHandle = OpenFileHandle;
     return true;
+}
+
+bool SourceFile::Shrunk() const
+{
+    struct stat now {};
+    return fstat(fileno(m_file), &now) == 0 && now.st_size < m_openedSize;
 }
 
 bool SourceFile::AtEnd()
@@ -118,7 +128,8 @@ bool SourceFile::ReadLine(std::string &line)
         }
         line.push_back(static_cast<char>(c));
     }
-    return !std::ferror(m_file);
+    // An end short of the size the file had is a cut, and the line may be half.
+    return !std::ferror(m_file) && !Shrunk();
 }
 
 std::string SourceFile::ReadSourceFileLine()
@@ -130,7 +141,8 @@ std::string SourceFile::ReadSourceFileLine()
             return std::string(SourceFileReadError);
     }
     if (AtEnd()) {
-        if (std::ferror(m_file) || !OpenText()) {
+        // Truncated while replayed: reported like a failed read, then line 1.
+        if (std::ferror(m_file) || Shrunk() || !OpenText()) {
             CloseSourceFile();
             return std::string(SourceFileReadError);
         }
@@ -143,8 +155,8 @@ std::string SourceFile::ReadSourceFileLine()
     }
     std::string line;
     if (!ReadLine(line)) {
-        // The file went bad under us (a directory, a vanished disk): say so
-        // and start over at the next call instead of sending half a line.
+        // The file went bad or was cut under us: say so and start over at
+        // the next call instead of sending half a line.
         CloseSourceFile();
         return std::string(SourceFileReadError);
     }

@@ -9,7 +9,8 @@
 
 inline constexpr std::string_view SourceFileReadError = "Error reading from specified file";
 inline constexpr std::string_view CaptureReadError = "Error reading from specified Ethereal file";
-inline constexpr std::string_view CaptureNoPacketsError = "Error: No syslog packets were found in Ethereal capture file";
+inline constexpr std::string_view CaptureNoPacketsError =
+    "Error: No syslog packets were found in Ethereal capture file";
 
 // The N-th tab-separated field (1-based), or empty.
 std::string TabField(std::string_view line, std::int32_t n);
@@ -40,12 +41,15 @@ private:
     bool OpenText();
     bool ReadLine(std::string &line);
     bool AtEnd();
+    bool Shrunk() const;
     bool LoadCapture();
     bool FindSyslogPayload(std::string &payload);
     void CloseFile();
 
     SendState &m_state;
     std::FILE *m_file = nullptr;
+    // The text file's size when opened, to tell a truncated file from its end.
+    long long m_openedSize = 0;
     Mode m_mode = Mode::None;
     std::string m_captureData;
     std::int32_t m_capturePosition = 0;

@@ -58,8 +58,8 @@ void PriorityControls::ChkPriority_Click()
 
 void PriorityControls::TxtPriority_LostFocus()
 {
-    if (ReadNumber(ToBytes(w.TxtPriority->text())) > 255)
+    if (ReadLeadingNumber(ToBytes(w.TxtPriority->text())) > 255)
         w.TxtPriority->setText(QStringLiteral("255"));
-    if (ReadNumber(ToBytes(w.TxtPriority->text())) < 0)
+    if (ReadLeadingNumber(ToBytes(w.TxtPriority->text())) < 0)
         w.TxtPriority->setText(QStringLiteral("0"));
 }

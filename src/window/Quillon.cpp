@@ -202,6 +202,7 @@ Quillon::Quillon(Services services, QWidget *parent) : QMainWindow(parent), serv
     TcpSession = std::make_unique<TcpSessionControl>(Controls);
     Controls.Validation = Validation.get();
     Controls.TcpSession = TcpSession.get();
+    Controls.Stats = Stats.get();
     Help = std::make_unique<HelpService>(*this, this->services, HelpContextId, PixelsPerTwip);
 
     ConnectHandlers();
@@ -394,6 +395,7 @@ void Quillon::BuildControls()
 
     // Enter presses a focused button, and the default button from anywhere
     // else (keyPressEvent).
+    CmdBrowseFile->setAutoDefault(true);
     CmdReset->setAutoDefault(true);
     CmdConnect->setAutoDefault(true);
     CmdSend->setAutoDefault(true);

@@ -21,7 +21,6 @@
 #include <QSignalBlocker>
 #include <QSlider>
 
-
 namespace {
 QString TrimmedSpaces(const QString &text)
 {
@@ -38,6 +37,15 @@ QString CheckValue(const QCheckBox *box)
     return box->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
 }
 
+// The nearest folder or file on the way to path that exists.
+QFileInfo NearestExisting(const QString &path)
+{
+    QFileInfo at(path);
+    while (!at.exists() && !at.isRoot())
+        at = QFileInfo(at.absolutePath());
+    return at;
+}
+
 QString WhyNotWritten(const QString &fileName, QSettings::Status status)
 {
     if (status == QSettings::FormatError)
@@ -47,11 +55,20 @@ QString WhyNotWritten(const QString &fileName, QSettings::Status status)
         return QStringLiteral("a folder of that name is in the way");
     if (file.exists() && !file.isWritable())
         return QStringLiteral("the file is read-only");
-    const QFileInfo folder(file.absolutePath());
-    if (!folder.isDir())
-        return QStringLiteral("its folder does not exist and could not be made");
-    if (!folder.isWritable())
-        return QStringLiteral("its folder cannot be written to");
+    const QString folder = QDir::toNativeSeparators(file.absolutePath());
+    if (!QFileInfo(file.absolutePath()).isDir()) {
+        const QFileInfo blocker = NearestExisting(file.absolutePath());
+        const QString where = QDir::toNativeSeparators(blocker.absoluteFilePath());
+        if (blocker.exists() && !blocker.isDir())
+            return QStringLiteral("the folder %1 could not be made, because %2 is a file, not a folder")
+                .arg(folder, where);
+        if (blocker.exists() && !blocker.isWritable())
+            return QStringLiteral("the folder %1 could not be made, because %2 cannot be written to")
+                .arg(folder, where);
+        return QStringLiteral("the folder %1 could not be made").arg(folder);
+    }
+    if (!QFileInfo(file.absolutePath()).isWritable())
+        return QStringLiteral("the folder %1 cannot be written to").arg(folder);
     return QStringLiteral("the file could not be written");
 }
 } // namespace
@@ -107,8 +124,7 @@ void SettingsStore::LoadSettings()
     w.Transport->setCurrentIndex(store.Index("Transport", 0, 1, 0));
 
     FillList(w.PortNumber, Vocabulary::PortEntries);
-    w.PortNumber->setEditText(
-        FromBytes(ShortestDecimal(store.Number("PortNumber", 1, 65535, 514))));
+    w.PortNumber->setEditText(FromBytes(ShortestDecimal(store.Number("PortNumber", 1, 65535, 514))));
 
     FillList(w.SourcePortNumber, Vocabulary::SourcePortEntries);
     w.SourcePortNumber->setEditText(

@@ -24,8 +24,9 @@ TextEntry::TextEntry(SendState &state, double pixelsPerTwip, QWidget *owner)
     Command1 = new QPushButton(QStringLiteral("&OK"), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(px(2400), px(1800), px(972), px(492));
-    // Enter belongs to the text box, which takes line breaks.
-    Command1->setAutoDefault(false);
+    // Enter on the focused button presses it; in the text box it stays a
+    // line break, which the box takes before the dialog sees it.
+    Command1->setAutoDefault(true);
 
     setTabOrder(Text1, Command1);
     setFixedSize(px(5835), px(2400));

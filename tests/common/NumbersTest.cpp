@@ -27,6 +27,17 @@ TEST(ReadNumber, TakesTheNumberAtTheStartOfTheText)
         EXPECT_EQ(ReadNumber(text), expected) << '"' << text << '"';
 }
 
+TEST(ReadLeadingNumber, TakesOnlyTheNumberThatStartsTheText)
+{
+    // Blanks count only before the number; no &H, &O or D exponent.
+    const std::pair<const char *, double> cases[] = {
+        {"1 500", 1},  {" \t42x", 42}, {"&H2", 0},     {"&O17", 0}, {"- 7", 0}, {"1D2", 1},     {"+7", 7},
+        {"-.5", -0.5}, {"2e+", 2},     {"25e-1", 2.5}, {"5.", 5},   {"\n5", 0}, {"1e999", Inf}, {"", 0},
+    };
+    for (const auto &[text, expected] : cases)
+        EXPECT_EQ(ReadLeadingNumber(text), expected) << '"' << text << '"';
+}
+
 // The application object sets the C locale from the environment: a German
 // desktop must not read 12.5 as 12. Builds such a locale when none is installed.
 TEST(ReadNumber, IgnoresTheLocaleDecimalSeparator)
@@ -39,10 +50,10 @@ TEST(ReadNumber, IgnoresTheLocaleDecimalSeparator)
         found = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
     if (!found)
         GTEST_SKIP() << "no locale with a decimal comma available";
-    const double value = ReadNumber("12.5");
+    const double value = ReadNumber("12.5") + ReadLeadingNumber("0.25");
     std::setlocale(LC_NUMERIC, saved.c_str());
     qunsetenv("LOCPATH");
-    EXPECT_EQ(value, 12.5);
+    EXPECT_EQ(value, 12.75);
 }
 
 TEST(RangeOrDefault, GivesTheDefaultOutsideTheRangeNeverTheNearerBound)

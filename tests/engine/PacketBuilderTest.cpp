@@ -167,8 +167,9 @@ TEST(MessagePriority, ReadsTheTypedValueOrTheLists)
 {
     // Facility 2, level 3 give 19 whenever the lists decide; null leaves the box unchecked.
     const std::pair<const char *, std::int32_t> cases[] = {
-        {"0", 0},       {"255", 255}, {"300", 191}, {"-1", 191},    {"12.5", 12},  {"13.5", 14},   {"254.6", 255},
-        {"255.4", 191}, {"", 0},      {" 42x", 42}, {"1e999", 191}, {"random", 0}, {"Random", 19}, {nullptr, 19},
+        {"0", 0},       {"255", 255},   {"300", 191}, {"-1", 191},  {"12.5", 12},   {"13.5", 14},
+        {"254.6", 255}, {"255.4", 191}, {"", 0},      {" 42x", 42}, {"1e999", 191}, {"random", 0},
+        {"Random", 19}, {nullptr, 19},  {"1 2", 1},   {"&H2", 0},
     };
     FixedPriorityInputs inputs;
     inputs.facilityIndex = 2;

@@ -57,6 +57,9 @@ TEST_F(SendSchedulerTest, EachOptionSendsAtOnceThenArmsItsTimerUntilStop)
         w->Scheduler->CmdSend_Click();
         EXPECT_FALSE(w->tmrSend->IsTicking() || w->Timer2->IsTicking());
         EXPECT_TRUE(w.FramesEnabled(true));
+        // The final count shows at once, and the rate of a stopped sender.
+        EXPECT_EQ(w->StatusBar1->PanelText(2) + '|' + w->StatusBar1->PanelText(3),
+                  QString::number(atOnce) + (atOnce == 1 ? " message sent |0 MPS " : " messages sent |0 MPS "));
     }
     EXPECT_TRUE(receiver.WaitForDatagrams(103));
 }

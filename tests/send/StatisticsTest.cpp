@@ -10,7 +10,7 @@
 #include <fstream>
 
 namespace {
-TEST(Statistics, TickShowsCountRateAndStatus)
+TEST(Statistics, TickShowsCountRateAndStatusUnlessNothingWasSent)
 {
     const std::tuple<std::int32_t, std::int32_t, QString> cases[] = {{0, 0, "0 messages sent |0 MPS "},
                                                                      {1, 0, "1 message sent |1 MPS "},
@@ -18,11 +18,13 @@ TEST(Statistics, TickShowsCountRateAndStatus)
                                                                      {3, 999990, "3 messages sent |-999987 MPS "}};
     SendingWindow w;
     for (const auto &[sent, last, texts] : cases) {
+        const QString news = QStringLiteral("TCP session remotely disconnected");
+        w->StatusBar1->SetPanelText(1, news);
         w->State.MessagesSent = sent;
         w->State.LastMessagesSent = last;
         w->Stats->StatsUpdate_Timer();
         EXPECT_EQ(w->StatusBar1->PanelText(2) + '|' + w->StatusBar1->PanelText(3), texts);
-        EXPECT_EQ(w.Status(), QStringLiteral("Status : Message Sent OK."));
+        EXPECT_EQ(w.Status(), sent == last ? news : QStringLiteral("Status : Message Sent OK."));
         EXPECT_EQ(w->State.LastMessagesSent, sent);
     }
 }
@@ -39,10 +41,12 @@ TEST(Statistics, ResetDuringSendingZeroesTheCountersAndRestartsTheSourceFile)
     w->SendOptions->setCurrentIndex(1);
     w->Scheduler->CmdSend_Click();
     w->Scheduler->tmrSend_Timer();
+    w->Stats->StatsUpdate_Timer();
     w->State.SequenceNumber = 41;
 
     w->Stats->CmdReset_Click();
-    EXPECT_EQ(w->StatusBar1->PanelText(2), QStringLiteral("0 messages sent "));
+    EXPECT_EQ(w->StatusBar1->PanelText(2) + '|' + w->StatusBar1->PanelText(3),
+              QStringLiteral("0 messages sent |0 MPS "));
     EXPECT_EQ(w->State.SequenceNumber, 0);
     w->Scheduler->tmrSend_Timer();
     w->Stats->StatsUpdate_Timer();

@@ -1,4 +1,5 @@
 #include "send/SendScheduler.h"
+#include "send/Statistics.h"
 #include "send/TcpSessionControl.h"
 #include "send/WindowTimer.h"
 #include "support/LoopbackReceivers.h"
@@ -74,5 +75,12 @@ TEST_F(TcpSessionTest, ThePeerClosingWhileSendingStopsSending)
     EXPECT_EQ(w->CmdConnect->text(), QStringLiteral("Conn&ect"));
     EXPECT_FALSE(w->tmrSend->IsTicking());
     EXPECT_TRUE(w.FramesEnabled(true));
+    // The final count shows; the statistics tick runs on and leaves the news in view.
+    const std::int32_t sent = w->State.MessagesSent;
+    EXPECT_EQ(w->StatusBar1->PanelText(2) + '|' + w->StatusBar1->PanelText(3),
+              QString::number(sent) + (sent == 1 ? " message sent |0 MPS " : " messages sent |0 MPS "));
+    EXPECT_TRUE(w->StatsUpdate->IsTicking());
+    w->Stats->StatsUpdate_Timer();
+    EXPECT_EQ(w.Status(), QStringLiteral("TCP session remotely disconnected"));
 }
 } // namespace

@@ -86,6 +86,18 @@ TEST_F(HelpServiceTest, F1FromAnyControlShowsTheMainTopicInOneViewerThatHandsWeb
     EXPECT_TRUE(services.boxes.shown.empty());
 }
 
+TEST_F(HelpServiceTest, EscapeOrCtrlWClosesTheHelp)
+{
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        window->MnuHelpContext->trigger();
+        HelpViewer *viewer = window->Help->Viewer();
+        ASSERT_TRUE(viewer && WaitUntil([viewer] { return viewer->isActiveWindow(); }));
+        viewer->Browser->setFocus();
+        QTest::keySequence(viewer->Browser, keys);
+        EXPECT_TRUE(WaitUntil([viewer] { return !viewer->isVisible(); })) << keys.toString().toStdString();
+    }
+}
+
 TEST_F(HelpServiceTest, MissingHelpOffersTheDownloadOncePerRequest)
 {
     QTemporaryDir empty;

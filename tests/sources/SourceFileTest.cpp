@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 using namespace std::string_literals;
@@ -150,5 +151,37 @@ TEST_F(Source, ReportsUnreadablePathsWithoutCreatingThemAndTriesAgainAtTheNextCa
     EXPECT_EQ(Read(1, true), Texts{textError});
     Write("1\t2\t3\tB\r\n", false);
     EXPECT_EQ(Read(1, true), Texts{"B"});
+}
+
+TEST_F(Source, ACutWhileReplayingIsReportedOnceAndNeverSendsHalfALine)
+{
+    // Lines of 90-byte messages, far more than a read buffer holds, so a cut
+    // lands in lines not read yet; text and hex lines are read alike.
+    for (const std::string prefix : {"1\t2\t3\t", "HEX="}) {
+        const std::size_t fill = 90 - (prefix == "HEX=" ? 4 : 0);
+        std::string content;
+        for (int i = 0; i < 3000; ++i)
+            content += prefix + std::string(fill, "0123456789ABCDEF"[i % 16]) + "\r\n";
+        const std::string first = (prefix == "HEX=" ? prefix : "") + std::string(fill, '0');
+        for (const std::size_t cut : {150050u, 0u}) {
+            Write(content);
+            ASSERT_EQ(Read(1, true), Texts{first});
+            std::filesystem::resize_file(state.SourceFileName, cut);
+            std::string message;
+            for (int read = 0; read < 3000 && message != textError; ++read) {
+                message = reader.ReadSourceFileLine();
+                ASSERT_TRUE(message.size() == 90 || message == textError) << prefix << cut << ": " << message;
+            }
+            EXPECT_EQ(message, textError) << prefix << cut;
+            EXPECT_EQ(Read(1, true), Texts{cut ? first : ""}) << prefix << cut;
+        }
+    }
+    // A capture is replayed from memory: removing it ends the replay only when it is loaded again.
+    Write(Capture({Udp("<13>first"), Udp("<14>second")}));
+    EXPECT_EQ(Read(1), Texts{"<13>first"});
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(state.SourceFileName)));
+    EXPECT_EQ(Read(2), (Texts{"<14>second", "<13>first"}));
+    reader.CloseSourceFile();
+    EXPECT_EQ(Read(1), Texts{captureError});
 }
 } // namespace

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTimer>
 
 #include <fstream>
@@ -38,11 +39,15 @@ TEST_F(MessageSourceControlsTest, MultiLineDialogKeepsWhatOkStored)
 {
     Quillon &w = Load(true);
     Pick(w.Message, TabDelimited);
-    // Lines typed, then OK or Escape: an edit left with Escape is gone at the next showing.
-    const std::pair<const char *, bool> showings[] = {
-        {"first line\r  second  ", true}, {"discarded", false}, {"", false}};
+    // Lines typed at the end, then OK clicked, Escape, or Enter on the focused
+    // OK: an edit left with Escape is gone at the next showing.
+    enum End { Click, Escape, EnterOnOk };
+    const std::tuple<const char *, End, const char *> showings[] = {
+        {"first line\r  second  ", Click, "first line\n  second  "},
+        {"discarded", Escape, "first line\n  second  "},
+        {"\rthird", EnterOnOk, "first line\n  second  \nthird"}};
     QStringList shown;
-    for (const auto &[typed, ok] : showings) {
+    for (const auto &[typed, end, stored] : showings) {
         QTimer::singleShot(0, &w, [&] {
             ASSERT_TRUE(WaitUntil([&w] {
                 const TextEntry *dialog = w.MessageSource->TextEntryDialog();
@@ -51,14 +56,22 @@ TEST_F(MessageSourceControlsTest, MultiLineDialogKeepsWhatOkStored)
             TextEntry &dialog = *w.MessageSource->TextEntryDialog();
             shown << dialog.Text1->toPlainText();
             dialog.Text1->setFocus();
+            dialog.Text1->moveCursor(QTextCursor::End);
             QTest::keyClicks(dialog.Text1, QString::fromUtf8(typed));
-            if (ok)
+            if (end == Click) {
                 QTest::mouseClick(dialog.Command1, Qt::LeftButton);
-            else
+            } else if (end == Escape) {
                 QTest::keyClick(&dialog, Qt::Key_Escape);
+            } else {
+                QTest::keyClick(dialog.Text1, Qt::Key_Tab);
+                ASSERT_TRUE(WaitUntil([&dialog] { return dialog.Command1->hasFocus(); }));
+                QTest::keyClick(dialog.Command1, Qt::Key_Return);
+            }
+            if (dialog.isVisible()) // left open, which the stored text shows
+                dialog.reject();
         });
         Pick(w.Message, MultiLine);
-        EXPECT_EQ(w.State.MultiLineText, "first line\n  second  ");
+        EXPECT_EQ(w.State.MultiLineText, stored) << end;
         EXPECT_TRUE(w.CmdBrowseFile->isEnabled()) << "kept from the file entry picked before";
     }
     EXPECT_EQ(shown, QStringList({"", "first line\n  second  ", "first line\n  second  "}));

@@ -33,8 +33,9 @@ TEST_F(PriorityControlsTest, ListsCheckBoxAndTypedTextKeepThePriorityConsistent)
         }
     }
 
-    const char *const typed[][2] = {
-        {"300", "255"}, {"-5", "0"}, {"255", "255"}, {"12.5", "12.5"}, {"Random", "Random"}};
+    // Only the leading number counts: "1 500" is 1 and "&H1FF" none.
+    const char *const typed[][2] = {{"300", "255"},       {"-5", "0"},        {"255", "255"},    {"12.5", "12.5"},
+                                    {"Random", "Random"}, {"1 500", "1 500"}, {"&H1FF", "&H1FF"}};
     for (const auto &row : typed) {
         w.TxtPriority->setFocus();
         ASSERT_TRUE(WaitUntil([&w] { return w.TxtPriority->hasFocus(); }));

@@ -2,6 +2,8 @@
 
 #include "common/SettingsRules.h"
 
+#include <QTemporaryDir>
+
 #include <map>
 #include <span>
 
@@ -42,12 +44,14 @@ TEST_F(SettingsStoreTest, FirstRunShowsEveryDefault)
 
 TEST_F(SettingsStoreTest, StoredValuesAreCheckedAtLoad)
 {
-    // Halves round to even; an empty text reads as 0; out of range gives the default.
+    // Halves round to even; an empty text reads as 0; out of range gives the
+    // default; only the leading number counts.
     const char *const numbers[][3] = {
         {"Facility", "3.5", "4"},    {"Facility", "2.5", "2"},       {"Facility", "", "0"},
         {"Facility", "-1", "24"},    {"PortNumber", "70000", "514"}, {"PortNumber", "1.5", "1.5"},
         {"PortNumber", "", "514"},   {"SpeedSetting", "2001", "10"}, {"CorruptPacket", "1", "1"},
-        {"CorruptPacket", "2", "0"}, {"Options", "6", "0"}};
+        {"CorruptPacket", "2", "0"}, {"Options", "6", "0"},          {"PortNumber", " 1 500", "1"},
+        {"Facility", "&H2", "0"},    {"SpeedSetting", "1e2x", "100"}};
     // The target alone is shown as stored.
     const char *const texts[][3] = {{"HostMessageCount-127.0.0.1", "1000000", "1000000"},
                                     {"HostMessageCount-127.0.0.1", "1000001", "0"},
@@ -103,15 +107,52 @@ TEST_F(SettingsStoreTest, CounterIsSavedUnderTheTargetShownAtExit)
     }
 }
 
-TEST_F(SettingsStoreTest, UnwritableStoreIsReportedWithTheFileName)
+// Sets a variable for one scope, then puts back what was there.
+struct ScopedVariable {
+    ScopedVariable(const char *name, const QString &value) : name(name), saved(qgetenv(name))
+    {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedVariable() { saved.isNull() ? qunsetenv(name) : qputenv(name, saved); }
+    const char *name;
+    QByteArray saved;
+};
+
+TEST_F(SettingsStoreTest, UnwritableStoreGivesDefaultsAndOneReportAtExitOfWhatIsInTheWay)
 {
-    // A folder where the file belongs refuses the write, whoever runs the test.
-    ASSERT_TRUE(QDir().mkpath(SettingsStore::StoreFileName()));
-    Load().close();
-    ASSERT_EQ(services.boxes.shown.size(), 1u);
-    EXPECT_EQ(services.boxes.shown[0].icon, MessageBoxes::Icon::Warning);
-    EXPECT_TRUE(services.boxes.shown[0].text.contains(SettingsStore::StoreFileName()));
-    EXPECT_TRUE(services.boxes.shown[0].text.contains("a folder of that name is in the way"));
+    // A folder where the file belongs, or a file where a folder belongs, refuses the write, whoever runs the test.
+    QTemporaryDir root;
+    const QString file = root.filePath("file");
+    ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
+    const std::pair<QString, QString> cases[] = {
+        {qEnvironmentVariable("XDG_CONFIG_HOME"), "a folder of that name is in the way"},
+        {file + "/config",
+         QString("the folder %1/config could not be made, because %1 is a file, not a folder").arg(file)}};
+    for (const auto &[home, why] : cases) {
+        const ScopedVariable variable("XDG_CONFIG_HOME", home);
+        QDir().mkpath(SettingsStore::StoreFileName());
+        services.boxes.shown.clear();
+        Quillon &w = Load();
+        EXPECT_EQ(w.TargetIP->currentText(), "127.0.0.1");
+        w.close();
+        w.close();
+        ASSERT_EQ(services.boxes.shown.size(), 1u) << why.toStdString();
+        EXPECT_EQ(services.boxes.shown[0].icon, MessageBoxes::Icon::Warning);
+        const QString &text = services.boxes.shown[0].text;
+        EXPECT_TRUE(text.contains(SettingsStore::StoreFileName()) && text.contains(why)) << text.toStdString();
+    }
+}
+
+TEST_F(SettingsStoreTest, ReadsTheUsersFileAlone)
+{
+    // A system-wide file of the same name fills in nothing the user's file lacks.
+    QTemporaryDir system;
+    QSettings(system.filePath("Wren Quillon.ini"), QSettings::IniFormat).setValue("Settings/Facility", "2");
+    const ScopedVariable dirs("XDG_CONFIG_DIRS", system.path());
+    Store({{"Level", "3"}});
+    const Quillon &w = Load();
+    EXPECT_EQ(w.Facility->currentIndex(), 24);
+    EXPECT_EQ(w.Level->currentIndex(), 3);
 }
 
 TEST(SubnetPrefix, IsTheLocalAddressUpToItsLastDot)

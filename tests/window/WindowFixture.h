@@ -32,7 +32,7 @@ protected:
         ClearStore();
     }
 
-    static QSettings Opened() { return {QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Wren Quillon")}; }
+    static QSettings Opened() { return {SettingsStore::StoreFileName(), QSettings::IniFormat}; }
 
     static void ClearStore()
     {

@@ -77,7 +77,7 @@ TEST_F(WindowLayoutTest, SettingFramesLeaveTheDelayFrameAlone)
     }
 }
 
-TEST_F(WindowLayoutTest, EnterSendsAndShiftCtrlF12DoesNothingWhereverTheFocusIs)
+TEST_F(WindowLayoutTest, EnterPressesAFocusedButtonElseSendsAndShiftCtrlF12DoesNothing)
 {
     UdpReceiver receiver;
     Quillon &w = Load(true);
@@ -93,6 +93,13 @@ TEST_F(WindowLayoutTest, EnterSendsAndShiftCtrlF12DoesNothingWhereverTheFocusIs)
         QTest::keyClick(widget, Qt::Key_Return);
         EXPECT_TRUE(receiver.WaitForDatagrams(++sent)) << name;
     }
+    // "..." takes Enter itself: the chooser opens and nothing is sent.
+    Pick(w.Message, 6); // a file entry, which enables it
+    w.CmdBrowseFile->setFocus();
+    ASSERT_TRUE(WaitUntil([&w] { return w.CmdBrowseFile->hasFocus(); }));
+    QTest::keyClick(w.CmdBrowseFile, Qt::Key_Return);
+    EXPECT_EQ(services.chooser.requests.size(), 1u);
+    EXPECT_EQ(w.State.MessagesSent, static_cast<std::int32_t>(sent));
     // Anything the chord sent came in before the last Enter's datagram.
     EXPECT_EQ(receiver.Datagrams().size(), sent);
 }
