@@ -4,6 +4,8 @@
 
 #include <QByteArrayView>
 
+#include <algorithm>
+
 namespace {
 constexpr std::size_t MaxSdNameLength = 32;
 constexpr std::string_view Escaped = "\"\\]";
@@ -170,6 +172,33 @@ std::string CheckSdElements(const std::vector<std::string> &elements)
                 return "SD-ID " + Quoted(id) + " is given twice; each SD element needs its own SD-ID";
         ids.push_back(element.id);
     }
+    return {};
+}
+
+std::string SplitStructuredData(std::string_view text, std::vector<std::string> &elements)
+{
+    std::vector<std::string> found;
+    if (text != NilValue) {
+        for (std::size_t start = 0; start < text.size();) {
+            if (text[start] != '[')
+                return "an SD element starts with '['" +
+                       (start == 0 ? std::string() : " (no spaces or other text between elements)");
+            // Ends at the first ']' outside a quoted value; escapes inside one are skipped.
+            std::size_t at = start + 1;
+            for (bool quoted = false; at < text.size() && (quoted || text[at] != ']'); ++at) {
+                if (quoted && text[at] == '\\')
+                    ++at;
+                else if (text[at] == '"')
+                    quoted = !quoted;
+            }
+            const std::size_t end = std::min(at + 1, text.size());
+            found.emplace_back(text.substr(start, end - start));
+            start = end;
+        }
+    }
+    if (std::string problem = CheckSdElements(found); !problem.empty())
+        return problem;
+    elements = std::move(found);
     return {};
 }
 

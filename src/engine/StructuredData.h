@@ -30,5 +30,10 @@ std::string SdElementText(const SdElement &element);
 // Elements in RFC 5424 syntax: each sound, no SD-ID twice.
 std::string CheckSdElements(const std::vector<std::string> &elements);
 
+// A STRUCTURED-DATA field ("-", empty, or elements one after another) split
+// into its elements, each then checked as above. Gives an error text, or
+// nothing; elements is filled only when the whole text is sound.
+std::string SplitStructuredData(std::string_view text, std::vector<std::string> &elements);
+
 // The STRUCTURED-DATA field: the elements one after another, or "-".
 void AppendStructuredData(std::string &out, const std::vector<std::string> &elements);

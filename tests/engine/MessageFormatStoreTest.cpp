@@ -1,0 +1,100 @@
+#include "engine/MessageFormatStore.h"
+#include "common/SettingsFile.h"
+#include "engine/StructuredData.h"
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+namespace {
+// Replaces the store's Settings group with "Key=value" entries separated by '|'.
+void WriteStore(const QString &entries)
+{
+    SettingsFile file;
+    QSettings &store = file.Store();
+    store.remove(QString());
+    for (const QString &entry : entries.split(u'|', Qt::SkipEmptyParts))
+        store.setValue(entry.section(u'=', 0, 0), entry.section(u'=', 1, -1));
+}
+
+bool Same(const MessageFormatSettings &a, const MessageFormatSettings &b)
+{
+    return a.format == b.format && a.hostName == b.hostName && a.appName == b.appName && a.procId == b.procId &&
+           a.msgId == b.msgId && a.sdElements == b.sdElements && a.utf8Bom == b.utf8Bom && a.framing == b.framing;
+}
+
+TEST(MessageFormatStore, WhatIsSavedLoadsAgainAndAStoreWithoutTheKeysLoadsTheDefaults)
+{
+    WriteStore("Facility=3|AddCRLF=1");
+    std::vector<std::string> ignored;
+    EXPECT_TRUE(Same(LoadMessageFormat(SettingsFile(), &ignored), MessageFormatSettings{}));
+    EXPECT_TRUE(ignored.empty());
+
+    MessageFormatSettings settings;
+    settings.format = MessageFormat::Rfc5424;
+    settings.hostName = "host.example";
+    settings.appName = "app";
+    settings.procId = "42";
+    settings.msgId = "ID47";
+    settings.sdElements = {R"([a@32473 x="q\" b\\ r\]" y=""])", "[b]", "[c z=\"é, a\"]"};
+    settings.utf8Bom = true;
+    for (const Framing framing : {Framing::None, Framing::Lf, Framing::CrLf, Framing::Nul, Framing::OctetCount}) {
+        settings.framing = framing;
+        {
+            SettingsFile store;
+            SaveMessageFormat(store, settings);
+        }
+        EXPECT_TRUE(Same(LoadMessageFormat(SettingsFile(), &ignored), settings)) << FramingName(framing);
+    }
+    {
+        SettingsFile store;
+        SaveMessageFormat(store, MessageFormatSettings{});
+    }
+    EXPECT_EQ(SettingsFile().Text("Rfc5424StructuredData", "?"), "-");
+    EXPECT_EQ(SettingsFile().Text("MessageFormat", "?"), "RFC 3164");
+    EXPECT_TRUE(Same(LoadMessageFormat(SettingsFile(), &ignored), MessageFormatSettings{}));
+    EXPECT_TRUE(ignored.empty());
+}
+
+std::string Described(const MessageFormatSettings &s)
+{
+    std::string text = s.format == MessageFormat::Rfc5424 ? "5424 " : "3164 ";
+    text += std::string(FramingName(s.framing)) + (s.utf8Bom ? " bom" : "") + " host=" + s.hostName +
+            " app=" + s.appName + " proc=" + s.procId + " msg=" + s.msgId + " ";
+    AppendStructuredData(text, s.sdElements);
+    return text;
+}
+
+// Hand-written values: spaces and case are forgiven; what fails the checks
+// leaves its field at the default and says why.
+TEST(MessageFormatStore, AStoredValueThatFailsTheChecksFallsBackToItsDefault)
+{
+    const std::string defaults = "3164 none host= app=Quillon proc= msg=- -";
+    const std::tuple<QString, std::string, std::string> cases[] = {
+        {"MessageFormat= rfc5424 |StreamFraming=Octet-Count|Rfc5424Bom=1|Rfc5424StructuredData= [a][b x=\"1\"] ",
+         "5424 octet-count bom host= app=Quillon proc= msg=- [a][b x=\"1\"]", ""},
+        {"Rfc5424HostName=|Rfc5424ProcId=|Rfc5424StructuredData=|MessageFormat=RFC 3164", defaults, ""},
+        {"MessageFormat=RFC 5425", defaults, "MessageFormat: 'RFC 5425' is not RFC 3164 or RFC 5424"},
+        {"StreamFraming=tab", defaults, "StreamFraming: 'tab' is not none, lf, crlf, nul or octet-count"},
+        {"Rfc5424Bom=2", defaults, "Rfc5424Bom: '2' is not 0 or 1"},
+        {"Rfc5424HostName=my host", defaults, "Rfc5424HostName: HOSTNAME 'my host' contains a space"},
+        {"Rfc5424AppName=", defaults, "Rfc5424AppName: APP-NAME is empty; \"-\" stands for no value"},
+        {"Rfc5424ProcId=" + QString(129, u'1'), defaults,
+         "Rfc5424ProcId: PROCID is 129 characters long; at most 128 are allowed"},
+        {"Rfc5424MsgId=Grüße", defaults, "Rfc5424MsgId: MSGID contains the byte 0xC3, which is not US-ASCII"},
+        {"Rfc5424StructuredData=[a] [b]", defaults,
+         "Rfc5424StructuredData: an SD element starts with '[' (no spaces or other text between elements)"},
+        {"Rfc5424StructuredData=[a x=\"]\"]", defaults,
+         "Rfc5424StructuredData: unescaped ']' in value of 'x' (write \\])"},
+        {"Rfc5424StructuredData=[a][a]", defaults,
+         "Rfc5424StructuredData: SD-ID 'a' is given twice; each SD element needs its own SD-ID"},
+        {"Rfc5424StructuredData=[a x=\"1\"", defaults, "Rfc5424StructuredData: SD element 'a' has no closing ']'"},
+    };
+    for (const auto &[entries, described, why] : cases) {
+        WriteStore(entries);
+        std::vector<std::string> ignored;
+        EXPECT_EQ(Described(LoadMessageFormat(SettingsFile(), &ignored)), described) << entries.toStdString();
+        EXPECT_EQ(ignored, why.empty() ? std::vector<std::string>{} : std::vector<std::string>{why});
+    }
+}
+} // namespace
