@@ -1,6 +1,10 @@
 // Feeds bytes to the frame splitter whole and in pieces of varying size:
 // the frames and counts must not depend on how the stream was cut, no frame
 // may exceed the limit and the buffer must stay bounded.
+//
+// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
+//     fuzz/FrameSplitterFuzz.cpp src/transport/FrameSplitter.cpp -o frame_splitter
+// ./frame_splitter -max_total_time=60 WORK_DIR fuzz/corpus/frame_splitter
 #include "transport/FrameSplitter.h"
 
 #include <cstdint>

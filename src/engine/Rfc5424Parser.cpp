@@ -34,7 +34,7 @@ bool TakeField(std::string_view &rest, std::string_view &field)
 }
 } // namespace
 
-bool ParseRfc5424(std::string_view message, Rfc5424Fields &fields)
+bool ParseRfc5424Header(std::string_view message, Rfc5424Fields &fields, std::string_view &rest)
 {
     if (message.size() < 3 || message[0] != '<')
         return false;
@@ -52,12 +52,18 @@ bool ParseRfc5424(std::string_view message, Rfc5424Fields &fields)
     if (at == versionStart || at - versionStart > 2 || message[versionStart] == '0' || at >= message.size() ||
         message[at] != ' ')
         return false;
-    std::string_view rest = message.substr(at + 1);
+    rest = message.substr(at + 1);
+    fields.priority = priority;
+    fields.version = version;
+    return TakeField(rest, fields.timestamp) && TakeField(rest, fields.hostname) && TakeField(rest, fields.appName) &&
+           TakeField(rest, fields.procId) && TakeField(rest, fields.msgId);
+}
+
+bool ParseRfc5424(std::string_view message, Rfc5424Fields &fields)
+{
     Rfc5424Fields out;
-    out.priority = priority;
-    out.version = version;
-    if (!TakeField(rest, out.timestamp) || !TakeField(rest, out.hostname) || !TakeField(rest, out.appName) ||
-        !TakeField(rest, out.procId) || !TakeField(rest, out.msgId))
+    std::string_view rest;
+    if (!ParseRfc5424Header(message, out, rest))
         return false;
     std::size_t sdLength = 0;
     if (!rest.empty() && rest[0] == '-')
@@ -122,10 +128,18 @@ bool SdElementReader::NextParam(std::string_view &name, std::string_view &rawVal
     name = m_rest.substr(1, length);
     const std::size_t valueStart = 3 + length;
     std::size_t at = valueStart;
-    while (at < m_rest.size() && m_rest[at] != '"')
-        at += m_rest[at] == '\\' ? 2 : 1;
-    if (at >= m_rest.size())
-        return Fail();
+    for (;;) {
+        at = m_rest.find('"', at);
+        if (at == std::string_view::npos)
+            return Fail();
+        // Escaped when an odd number of backslashes stands before it.
+        std::size_t backslashes = 0;
+        while (at - backslashes > valueStart && m_rest[at - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            break;
+        ++at;
+    }
     rawValue = m_rest.substr(valueStart, at - valueStart);
     m_rest.remove_prefix(at + 1);
     if (m_rest.empty() || (m_rest[0] != ' ' && m_rest[0] != ']'))

@@ -24,6 +24,10 @@ struct Rfc5424Fields {
 // non-space bytes; the structured data must be "-" or well formed elements.
 bool ParseRfc5424(std::string_view message, Rfc5424Fields &fields);
 
+// Only the header up to the structured data, which rest then starts with;
+// nothing after it is checked.
+bool ParseRfc5424Header(std::string_view message, Rfc5424Fields &fields, std::string_view &rest);
+
 // Walks "[id name="value" ...][id2 ...]". Values stay escaped (\" \\ \]);
 // AppendUnescaped turns one into its text.
 class SdElementReader {

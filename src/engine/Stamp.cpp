@@ -171,8 +171,9 @@ bool ReadStampFields(std::string_view run, std::string_view stream, std::string_
 StampSearch FindStamp(std::string_view message, Stamp &stamp)
 {
     Rfc5424Fields fields;
-    if (ParseRfc5424(message, fields) && fields.structuredData != "-") {
-        const StampSearch found = FromStructuredData(fields.structuredData, stamp);
+    std::string_view structuredData;
+    if (ParseRfc5424Header(message, fields, structuredData) && !structuredData.empty() && structuredData[0] == '[') {
+        const StampSearch found = FromStructuredData(structuredData, stamp);
         if (found != StampSearch::None)
             return found;
     }
