@@ -1,31 +1,20 @@
 #include "cli/recv/RecvCommandLine.h"
 
-#include <charconv>
-#include <cmath>
+#include "cli/common/FlagValues.h"
+
 #include <optional>
 #include <string_view>
 
 namespace {
-constexpr std::uint64_t MaxFrameLimit = 64ull << 20;
+constexpr std::int64_t MaxFrameLimit = 64 << 20;
 
+// A count of messages: whole and not negative.
 std::optional<std::uint64_t> Count(std::string_view text)
 {
-    std::uint64_t value = 0;
-    const char *end = text.data() + text.size();
-    const auto [at, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || at != end)
+    const auto value = WholeNumber(text);
+    if (!value || *value < 0)
         return std::nullopt;
-    return value;
-}
-
-std::optional<double> Seconds(std::string_view text)
-{
-    double value = 0;
-    const char *end = text.data() + text.size();
-    const auto [at, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || at != end || !std::isfinite(value) || value <= 0)
-        return std::nullopt;
-    return value;
+    return static_cast<std::uint64_t>(*value);
 }
 
 struct Parser {
@@ -42,7 +31,7 @@ struct Parser {
 
     bool Bad(std::string_view flag, std::string_view value, std::string_view wanted)
     {
-        return Fail(std::string(flag) + ": '" + std::string(value) + "' is not " + std::string(wanted));
+        return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
     }
 
     void Listening(std::string_view flag)
@@ -80,10 +69,10 @@ struct Parser {
             o.tcp = value == "tcp";
             Listening(flag);
         } else if (flag == "--port") {
-            const auto port = Count(value);
-            if (!port || *port > 65535)
+            const auto port = InRange(value, 0, 65535);
+            if (!port)
                 return Bad(flag, value, "a port number from 0 to 65535 (0 picks a free one)");
-            o.port = static_cast<int>(*port);
+            o.port = *port;
             Listening(flag);
         } else if (flag == "--bind") {
             if (value.empty())
@@ -108,7 +97,7 @@ struct Parser {
                 return Bad(flag, value, "a positive whole number of messages");
             o.expect = *count;
         } else if (flag == "--duration" || flag == "--idle") {
-            const auto seconds = Seconds(value);
+            const auto seconds = PositiveNumber(value);
             if (!seconds)
                 return Bad(flag, value, "a positive number of seconds");
             (flag == "--idle" ? o.idle : o.duration) = *seconds;
@@ -126,13 +115,13 @@ struct Parser {
                 return Bad(flag, value, "a whole number of messages");
             o.allowLoss = *count;
         } else if (flag == "--max-frame") {
-            const auto bytes = Count(value);
-            if (!bytes || *bytes < 16 || *bytes > MaxFrameLimit)
+            const auto bytes = InRange(value, 16, MaxFrameLimit);
+            if (!bytes)
                 return Bad(flag, value, "a size in bytes from 16 to 67108864");
             o.maxFrame = static_cast<std::size_t>(*bytes);
         } else if (flag == "--max-connections") {
-            const auto count = Count(value);
-            if (!count || *count == 0 || *count > 1000000)
+            const auto count = InRange(value, 1, 1000000);
+            if (!count)
                 return Bad(flag, value, "a number of connections from 1 to 1000000");
             o.maxConnections = static_cast<std::size_t>(*count);
         } else {
@@ -193,7 +182,7 @@ RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args)
         const std::string_view flag = arg.substr(0, equals);
         bool ok = true;
         if (arg.size() < 2 || arg[0] != '-')
-            ok = parser.Fail("unexpected argument '" + std::string(arg) + "'");
+            ok = parser.Fail("unexpected argument " + Quoted(arg));
         else if (!TakesValue(flag))
             ok = equals == std::string_view::npos ? parser.Switch(flag)
                                                   : parser.Fail(std::string(flag) + " takes no value");

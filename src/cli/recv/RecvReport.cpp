@@ -1,5 +1,7 @@
 #include "cli/recv/RecvReport.h"
 
+#include "cli/common/ProgressLine.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,11 +19,6 @@ std::string Fixed(double value, int decimals)
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     return buffer;
-}
-
-std::string Messages(std::uint64_t count)
-{
-    return std::to_string(count) + (count == 1 ? " message" : " messages");
 }
 
 double AverageRate(const RecvSummary &summary)
@@ -76,15 +73,16 @@ QString Text(const std::string &bytes)
 
 std::string RecvProgressLine(std::uint64_t received, std::uint64_t lastSecond)
 {
-    return Messages(received) + " received, " + std::to_string(lastSecond) + " MPS";
+    return ProgressLine(static_cast<std::int64_t>(received), static_cast<std::int64_t>(lastSecond), "received");
 }
 
 std::string RecvSummaryLine(const RecvSummary &summary)
 {
     const IntakeCounts &intake = summary.intake;
-    std::string text = Messages(intake.messages) + " received in " + Fixed(summary.elapsedSeconds, 3) +
-                       " s: " + Fixed(std::round(AverageRate(summary)), 0) + " MPS average, " +
-                       std::to_string(intake.bytes) + " bytes; stamped: " + FiguresText(summary.ledger.totals);
+    std::string text = MessagesText(static_cast<std::int64_t>(intake.messages)) + " received in " +
+                       Fixed(summary.elapsedSeconds, 3) + " s: " + Fixed(std::round(AverageRate(summary)), 0) +
+                       " MPS average, " + std::to_string(intake.bytes) +
+                       " bytes; stamped: " + FiguresText(summary.ledger.totals);
     if (summary.ledger.tailLost > 0)
         text += " (" + std::to_string(summary.ledger.tailLost) + " of the lost at the end of the streams)";
     AppendCount(text, summary.loop.frames.malformed, "malformed frames");

@@ -1,6 +1,6 @@
 #include "cli/recv/RecvRun.h"
 
-#include "cli/StopSignals.h"
+#include "cli/common/StopSignals.h"
 #include "cli/recv/MessageOutput.h"
 #include "common/Version.h"
 

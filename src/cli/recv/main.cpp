@@ -1,4 +1,4 @@
-#include "cli/StopSignals.h"
+#include "cli/common/StopSignals.h"
 #include "cli/recv/RecvRun.h"
 
 #include <sys/resource.h>
