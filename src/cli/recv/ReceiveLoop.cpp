@@ -81,7 +81,10 @@ bool ReceiveLoop::Open(std::string &error)
     const int one = 1;
     if (m_listener >= 0 && m_settings.tcp)
         setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (m_listener >= 0 && !m_settings.tcp)
+    // Bursts wait in the socket while a batch is checked; past the system's
+    // cap only an administrator may go, so the plain request follows.
+    if (m_listener >= 0 && !m_settings.tcp &&
+        setsockopt(m_listener, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBufferBytes, sizeof ReceiveBufferBytes) != 0)
         setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferBytes, sizeof ReceiveBufferBytes);
     const bool bound = m_listener >= 0 && ::bind(m_listener, found->ai_addr, found->ai_addrlen) == 0 &&
                        (!m_settings.tcp || ::listen(m_listener, SOMAXCONN) == 0);

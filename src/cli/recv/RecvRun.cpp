@@ -18,6 +18,7 @@ constexpr int UsageErrorStatus = 2;
 // Stop signals and deadlines are looked at least this often.
 constexpr int MaxWaitMs = 100;
 constexpr std::size_t FileReadSize = 1 << 20;
+constexpr int DrainTurns = 64;
 constexpr std::size_t MaxLine = 1 << 20;
 
 double SecondsBetween(SteadyClock::time_point from, SteadyClock::time_point to)
@@ -143,7 +144,7 @@ private:
             const std::uint64_t messages = m_intake.Counts().messages;
             if (messages != seenMessages) {
                 if (seenMessages == 0)
-                    first = lastActivity;
+                    first = now;
                 seenMessages = messages;
                 lastActivity = now;
             }
@@ -180,6 +181,17 @@ private:
             if (m_options.idle > 0)
                 wait = std::min(wait, m_options.idle - quiet);
             loop.RunOnce(std::max(0, static_cast<int>(std::ceil(wait * 1000))));
+        }
+        // What the system already holds arrived before the end: take it.
+        for (int turn = 0; turn < DrainTurns && m_summary.stoppedBy != "expect"; ++turn) {
+            const std::uint64_t before = m_intake.Counts().messages;
+            loop.RunOnce(0);
+            if (m_intake.Counts().messages == before)
+                break;
+            lastActivity = SteadyClock::now();
+            if (seenMessages == 0)
+                first = lastActivity;
+            seenMessages = m_intake.Counts().messages;
         }
         loop.CloseAll();
         const auto end = SteadyClock::now();
