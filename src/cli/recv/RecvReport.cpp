@@ -1,11 +1,10 @@
 #include "cli/recv/RecvReport.h"
 
+#include "cli/common/JsonText.h"
 #include "cli/common/ProgressLine.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QString>
 
 #include <cmath>
 #include <cstdio>
@@ -65,10 +64,6 @@ QJsonObject FiguresJson(const DeliveryFigures &figures)
     return object;
 }
 
-QString Text(const std::string &bytes)
-{
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 } // namespace
 
 std::string RecvProgressLine(std::uint64_t received, std::uint64_t lastSecond)
@@ -128,15 +123,15 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["elapsed_seconds"] = summary.elapsedSeconds;
     json["active_seconds"] = summary.activeSeconds;
     json["average_mps"] = std::round(AverageRate(summary) * 10) / 10;
-    json["source"] = Text(summary.source);
-    json["stopped_by"] = Text(summary.stoppedBy);
+    json["source"] = JsonText(summary.source);
+    json["stopped_by"] = JsonText(summary.stoppedBy);
     if (!summary.error.empty())
-        json["error"] = Text(summary.error);
+        json["error"] = JsonText(summary.error);
     json["exit_status"] = summary.exitStatus;
     QJsonArray streams;
     for (const StreamReport &stream : ledger.streams) {
         QJsonObject object = FiguresJson(stream.figures);
-        object["run"] = Text(stream.run);
+        object["run"] = JsonText(stream.run);
         object["stream"] = Number(stream.stream);
         object["shard"] = Number(stream.shard);
         object["highest_seq"] = Number(stream.highestSeq);
@@ -151,5 +146,5 @@ std::string RecvSummaryJson(const RecvSummary &summary)
         shards.append(object);
     }
     json["shards"] = shards;
-    return QJsonDocument(json).toJson(QJsonDocument::Compact).toStdString();
+    return JsonLine(json);
 }
