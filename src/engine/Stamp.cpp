@@ -43,22 +43,36 @@ bool IsTrailingBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
 }
 
+// run, stream, seq, t: 0..3; -1 for another name. Read per message, so
+// without a string compare per candidate.
+int StampField(std::string_view name)
+{
+    switch (name.size()) {
+    case 1:
+        return name[0] == 't' ? 3 : -1;
+    case 3:
+        return name == "run" ? 0 : name == "seq" ? 2 : -1;
+    case 6:
+        return name == "stream" ? 1 : -1;
+    default:
+        return -1;
+    }
+}
+
 StampSearch ReadElement(SdElementReader &reader, Stamp &stamp)
 {
     std::string_view fields[4];
     bool seen[4] = {false, false, false, false};
-    static constexpr std::string_view Names[4] = {"run", "stream", "seq", "t"};
     std::string_view name;
     std::string_view value;
     while (reader.NextParam(name, value)) {
-        for (int i = 0; i < 4; ++i) {
-            if (name == Names[i]) {
-                if (seen[i])
-                    return StampSearch::Malformed;
-                seen[i] = true;
-                fields[i] = value;
-            }
-        }
+        const int field = StampField(name);
+        if (field < 0)
+            continue;
+        if (seen[field])
+            return StampSearch::Malformed;
+        seen[field] = true;
+        fields[field] = value;
     }
     if (reader.Malformed() || !seen[0] || !seen[1] || !seen[2] || !seen[3])
         return StampSearch::Malformed;
