@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 3)
         return 0;
-    const auto framing = static_cast<Framing>(data[0] % 5);
+    const auto framing = static_cast<StreamFraming>(data[0] % 5);
     const std::size_t maxFrame = 1 + data[1] % 64;
     std::uint32_t cuts = data[2] | 1u;
     const std::string_view bytes(reinterpret_cast<const char *>(data + 3), size - 3);

@@ -11,6 +11,7 @@
 // work with no socket at all.
 #include "cli/recv/MessageIntake.h"
 #include "cli/recv/ReceiveLoop.h"
+#include "common/Clock.h"
 #include "engine/Stamp.h"
 #include "transport/FrameSplitter.h"
 
@@ -52,7 +53,7 @@ Workload Build(std::size_t count)
 {
     Workload work;
     const std::string run = RunName(0);
-    const std::int64_t now = WallClockMicroseconds();
+    const std::int64_t now = SystemClock().EpochMicroseconds();
     for (std::size_t i = 0; i < count; ++i) {
         std::string message = "<134>1 2024-05-01T12:00:00.000000Z bench-host quillon 4242 - ";
         AppendStampElement(message, {run, i % Streams, i / Streams + 1, now});
@@ -126,9 +127,9 @@ Result InMemory(Workload &work, std::size_t passes)
         Rename(work, pass);
         const double cpu = ThreadCpuSeconds();
         const auto start = Clock::now();
-        FrameSplitter splitter(Framing::Auto, 65536);
+        FrameSplitter splitter(StreamFraming::Auto, 65536);
         for (std::size_t at = 0; at < work.stream.size(); at += 256 * 1024) {
-            take.now = WallClockMicroseconds();
+            take.now = SystemClock().EpochMicroseconds();
             splitter.Feed(std::string_view(work.stream).substr(at, 256 * 1024), take);
         }
         seconds += std::chrono::duration<double>(Clock::now() - start).count();
@@ -228,7 +229,8 @@ Result Receiver(bool tcp, Workload &work, std::size_t passes)
     settings.tcp = tcp;
     settings.bind = "127.0.0.1";
     settings.port = 0;
-    ReceiveLoop loop(settings, intake);
+    const SystemClock clock;
+    ReceiveLoop loop(settings, intake, clock);
     std::string error;
     if (!loop.Open(error)) {
         std::printf("  %s\n", error.c_str());

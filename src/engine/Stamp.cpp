@@ -3,7 +3,6 @@
 #include "engine/Rfc5424Parser.h"
 
 #include <charconv>
-#include <chrono>
 #include <limits>
 
 namespace {
@@ -131,12 +130,6 @@ std::string RunIdFromNumber(std::uint64_t random)
         random /= 36;
     }
     return run;
-}
-
-std::int64_t WallClockMicroseconds()
-{
-    using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 void AppendStampToken(std::string &message, const Stamp &stamp)

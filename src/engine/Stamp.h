@@ -44,8 +44,6 @@ constexpr std::uint64_t StreamId(std::uint64_t shard, std::uint64_t indexInShard
 {
     return shard * StampFormat::StreamsPerShard + indexInShard;
 }
-// Microseconds since the epoch now, from the system clock.
-std::int64_t WallClockMicroseconds();
 
 // Appends "quillon=RUN:STREAM:SEQ:T" to an RFC 3164 message, after a space
 // unless the message is empty or already ends in one. The stamp's fields must

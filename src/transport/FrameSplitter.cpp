@@ -17,13 +17,13 @@ bool IsTrailerByte(char c)
 }
 } // namespace
 
-FrameSplitter::FrameSplitter(Framing framing, std::size_t maxFrame)
+FrameSplitter::FrameSplitter(StreamFraming framing, std::size_t maxFrame)
     : m_framing(framing), m_maxFrame(std::clamp<std::size_t>(maxFrame, 1, std::size_t{1} << 30))
 {
-    if (framing == Framing::OctetCount) {
+    if (framing == StreamFraming::OctetCount) {
         m_octet = true;
         m_state = State::Header;
-    } else if (framing != Framing::Auto) {
+    } else if (framing != StreamFraming::Auto) {
         m_state = State::Text;
     }
 }
@@ -183,15 +183,15 @@ std::size_t FrameSplitter::FindTrailer(std::string_view bytes) const
     const char *data = bytes.data();
     const std::size_t size = bytes.size();
     switch (m_framing) {
-    case Framing::Nul: {
+    case StreamFraming::Nul: {
         const void *found = std::memchr(data, '\0', size);
         return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : std::string_view::npos;
     }
-    case Framing::Lf: {
+    case StreamFraming::Lf: {
         const void *found = std::memchr(data, '\n', size);
         return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : std::string_view::npos;
     }
-    case Framing::CrLf: {
+    case StreamFraming::CrLf: {
         // A lone LF belongs to the message.
         std::size_t from = 0;
         while (from < size) {
@@ -233,7 +233,7 @@ std::size_t FrameSplitter::FeedText(std::string_view bytes, FrameHandler &handle
         m_lastByte = bytes.back();
         return bytes.size();
     }
-    const bool dropCr = bytes[end] == '\n' && m_framing != Framing::Lf &&
+    const bool dropCr = bytes[end] == '\n' && m_framing != StreamFraming::Lf &&
                         (end > 0 ? bytes[end - 1] == '\r' : !m_buffer.empty() && m_buffer.back() == '\r');
     if (m_state == State::TextSkip) {
         m_state = State::Text;

@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-// How a stream carries syslog messages: octet counting ("LEN SP MSG") or a
-// trailer after each message. Auto decides at the first byte of the
+// The framing a receiver expects on a stream: one of the sender's (Framing,
+// less None), or Auto, which decides at the first byte of the
 // connection: a digit means octet counting; anything else means a trailer,
 // where LF (a CR before it dropped) and NUL both end a message.
-enum class Framing { Auto, OctetCount, Lf, CrLf, Nul };
+enum class StreamFraming { Auto, OctetCount, Lf, CrLf, Nul };
 
 class FrameHandler {
 public:
@@ -40,7 +40,7 @@ class FrameSplitter {
 public:
     static constexpr std::uint64_t SkipFactor = 16;
 
-    FrameSplitter(Framing framing, std::size_t maxFrame);
+    FrameSplitter(StreamFraming framing, std::size_t maxFrame);
     void Feed(std::string_view bytes, FrameHandler &handler);
     // The stream ended: a message still waiting for its trailer is handed
     // on; an octet-counted frame cut short counts as malformed.
@@ -65,7 +65,7 @@ private:
     void Deliver(std::string_view frame, FrameHandler &handler);
     void StartResync();
 
-    Framing m_framing;
+    StreamFraming m_framing;
     std::size_t m_maxFrame;
     State m_state = State::Start;
     bool m_octet = false;

@@ -19,7 +19,7 @@ struct Outcome {
     std::uint64_t oversize = 0;
 };
 
-Outcome Split(Framing framing, std::size_t maxFrame, const std::string &bytes, std::size_t piece)
+Outcome Split(StreamFraming framing, std::size_t maxFrame, const std::string &bytes, std::size_t piece)
 {
     FrameSplitter splitter(framing, maxFrame);
     Collect collect;
@@ -36,10 +36,10 @@ Outcome Split(Framing framing, std::size_t maxFrame, const std::string &bytes, s
 // outcome must not depend on where the reads split the stream.
 TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
 {
-    using F = Framing;
+    using F = StreamFraming;
     struct Case {
         const char *name;
-        Framing framing;
+        StreamFraming framing;
         std::size_t maxFrame;
         std::string bytes;
         std::vector<std::string> frames;
@@ -82,11 +82,11 @@ TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
 
 TEST(FrameSplitter, AutoDecidesOncePerConnection)
 {
-    FrameSplitter octet(Framing::Auto, 64);
+    FrameSplitter octet(StreamFraming::Auto, 64);
     Collect collect;
     octet.Feed("3 <1>", collect);
     EXPECT_TRUE(octet.OctetCounted());
-    FrameSplitter text(Framing::Auto, 64);
+    FrameSplitter text(StreamFraming::Auto, 64);
     text.Feed("<1>2 x\n2 ab\n", collect);
     EXPECT_FALSE(text.OctetCounted());
     EXPECT_EQ(collect.frames, (std::vector<std::string>{"<1>", "<1>2 x", "2 ab"}));
@@ -100,7 +100,7 @@ TEST(FrameSplitter, HandsOnWholeMessagesWithoutCopying)
         void OnFrame(std::string_view frame) override { starts.push_back(frame.data()); }
     } where;
     const std::string bytes = "5 <13>a5 <13>b";
-    FrameSplitter splitter(Framing::OctetCount, 64);
+    FrameSplitter splitter(StreamFraming::OctetCount, 64);
     splitter.Feed(bytes, where);
     EXPECT_EQ(where.starts, (std::vector<const char *>{bytes.data() + 2, bytes.data() + 9}));
 }

@@ -1,7 +1,6 @@
 #include "cli/recv/ReceiveLoop.h"
 
 #include "cli/recv/MessageIntake.h"
-#include "engine/Stamp.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -47,8 +46,9 @@ std::string NumericBind(std::string text)
 }
 } // namespace
 
-ReceiveLoop::ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, SessionFactory factory)
-    : m_settings(settings), m_intake(intake), m_factory(std::move(factory))
+ReceiveLoop::ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, const Clock &clock,
+                         SessionFactory factory)
+    : m_settings(settings), m_intake(intake), m_clock(clock), m_factory(std::move(factory))
 {
     if (!m_factory)
         m_factory = [](int fd) { return std::make_unique<PlainSession>(fd); };
@@ -155,7 +155,7 @@ void ReceiveLoop::ReadDatagrams()
         const int got = recvmmsg(m_listener, m_headers.data(), DatagramBatch, MSG_DONTWAIT, nullptr);
         if (got <= 0)
             return;
-        m_nowUs = WallClockMicroseconds();
+        m_nowUs = m_clock.EpochMicroseconds();
         for (int i = 0; i < got; ++i) {
             const auto &header = m_headers[static_cast<std::size_t>(i)];
             if (header.msg_hdr.msg_flags & MSG_TRUNC) {
@@ -237,7 +237,7 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
             Drop(slot);
             return;
         }
-        m_nowUs = WallClockMicroseconds();
+        m_nowUs = m_clock.EpochMicroseconds();
         connection.splitter.Feed(std::string_view(m_buffer.data(), got), *this);
         if (got < m_buffer.size())
             break;
@@ -254,7 +254,7 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
 void ReceiveLoop::Drop(std::size_t slot)
 {
     Connection &connection = *m_connections[slot];
-    m_nowUs = WallClockMicroseconds();
+    m_nowUs = m_clock.EpochMicroseconds();
     connection.splitter.Finish(*this);
     const FrameCounts &counts = connection.splitter.Counts();
     m_counts.frames.frames += counts.frames;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/recv/StreamSession.h"
+#include "common/Clock.h"
 #include "transport/FrameSplitter.h"
 
 #include <cstdint>
@@ -17,7 +18,7 @@ struct ListenSettings {
     bool tcp = false;
     std::string bind = "0.0.0.0";
     int port = 514;
-    Framing framing = Framing::Auto;
+    StreamFraming framing = StreamFraming::Auto;
     std::size_t maxFrame = 65536;
     std::size_t maxConnections = 10000;
 };
@@ -38,7 +39,8 @@ struct LoopCounts {
 // its partial message.
 class ReceiveLoop : private FrameHandler {
 public:
-    ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, SessionFactory factory = {});
+    // The clock gives each read its receive time, for the latency.
+    ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, const Clock &clock, SessionFactory factory = {});
     ~ReceiveLoop();
     ReceiveLoop(const ReceiveLoop &) = delete;
     ReceiveLoop &operator=(const ReceiveLoop &) = delete;
@@ -70,6 +72,7 @@ private:
 
     ListenSettings m_settings;
     MessageIntake &m_intake;
+    const Clock &m_clock;
     SessionFactory m_factory;
     int m_epoll = -1;
     int m_listener = -1;

@@ -1,6 +1,8 @@
 #include "cli/recv/RecvCommandLine.h"
 
 #include "cli/common/FlagValues.h"
+#include "common/TextHelpers.h"
+#include "engine/Framing.h"
 
 #include <optional>
 #include <string_view>
@@ -80,16 +82,10 @@ struct Parser {
             o.bind = std::string(value);
             Listening(flag);
         } else if (flag == "--framing") {
-            static constexpr Framing All[] = {Framing::Auto, Framing::OctetCount, Framing::Lf, Framing::CrLf,
-                                              Framing::Nul};
-            bool known = false;
-            for (Framing framing : All)
-                if (value == FramingName(framing)) {
-                    o.framing = framing;
-                    known = true;
-                }
-            if (!known)
+            const auto framing = ReadStreamFraming(value);
+            if (!framing)
                 return Bad(flag, value, "auto, octet-count, lf, crlf or nul");
+            o.framing = *framing;
             Listening(flag);
         } else if (flag == "--expect") {
             const auto count = Count(value);
@@ -156,21 +152,24 @@ bool TakesValue(std::string_view flag)
 }
 } // namespace
 
-const char *FramingName(Framing framing)
+std::optional<StreamFraming> ReadStreamFraming(std::string_view name)
 {
-    switch (framing) {
+    if (ToLowerAscii(name) == "auto")
+        return StreamFraming::Auto;
+    // The sender's names; "none" cannot be split.
+    switch (ParseFraming(name).value_or(Framing::None)) {
     case Framing::OctetCount:
-        return "octet-count";
+        return StreamFraming::OctetCount;
     case Framing::Lf:
-        return "lf";
+        return StreamFraming::Lf;
     case Framing::CrLf:
-        return "crlf";
+        return StreamFraming::CrLf;
     case Framing::Nul:
-        return "nul";
-    case Framing::Auto:
+        return StreamFraming::Nul;
+    case Framing::None:
         break;
     }
-    return "auto";
+    return std::nullopt;
 }
 
 RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args)

@@ -3,14 +3,16 @@
 #include "transport/FrameSplitter.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct RecvOptions {
     bool tcp = false;
     std::string bind = "0.0.0.0";
     int port = 514;
-    Framing framing = Framing::Auto;
+    StreamFraming framing = StreamFraming::Auto;
     std::uint64_t expect = 0; // 0: nothing expected
     double duration = 0;      // seconds; 0: no limit
     double idle = 0;          // seconds without a message; 0: no limit
@@ -35,4 +37,5 @@ struct RecvParseResult {
 // args excludes the program name.
 RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args);
 std::string RecvUsageText();
-const char *FramingName(Framing framing);
+// "auto", or the sender's name of a framing other than "none"; any case.
+std::optional<StreamFraming> ReadStreamFraming(std::string_view name);

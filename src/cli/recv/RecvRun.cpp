@@ -89,7 +89,7 @@ private:
         }
         m_summary.source = "file " + m_options.checkFile;
         const auto start = SteadyClock::now();
-        FrameSplitter lines(Framing::Lf, MaxLine);
+        FrameSplitter lines(StreamFraming::Lf, MaxLine);
         LineIntake intake(m_intake);
         std::string buffer(FileReadSize, '\0');
         for (;;) {
@@ -123,7 +123,8 @@ private:
         settings.framing = m_options.framing;
         settings.maxFrame = m_options.maxFrame;
         settings.maxConnections = m_options.maxConnections;
-        ReceiveLoop loop(settings, m_intake);
+        const SystemClock clock;
+        ReceiveLoop loop(settings, m_intake, clock);
         std::string error;
         if (!loop.Open(error)) {
             UsageError(error);

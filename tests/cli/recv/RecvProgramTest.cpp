@@ -1,3 +1,5 @@
+#include "common/Clock.h"
+#include "engine/Framing.h"
 #include "engine/Stamp.h"
 
 #include <QJsonArray>
@@ -141,26 +143,23 @@ void Write(int fd, const std::string &bytes)
 std::string Rfc5424(const std::string &run, std::uint64_t stream, std::uint64_t seq, const std::string &text = "hi")
 {
     std::string message = "<13>1 2024-01-01T00:00:00Z host app - - ";
-    AppendStampElement(message, {run, stream, seq, WallClockMicroseconds()});
+    AppendStampElement(message, {run, stream, seq, SystemClock().EpochMicroseconds()});
     return message + " " + text;
 }
 
 std::string Rfc3164(const std::string &run, std::uint64_t stream, std::uint64_t seq)
 {
     std::string message = "<13>Jan  1 00:00:00 host tag: text";
-    AppendStampToken(message, {run, stream, seq, WallClockMicroseconds()});
+    AppendStampToken(message, {run, stream, seq, SystemClock().EpochMicroseconds()});
     return message;
 }
 
+// The sender's framing, by its name.
 std::string Framed(const std::string &framing, const std::string &message)
 {
-    if (framing == "octet-count")
-        return std::to_string(message.size()) + " " + message;
-    if (framing == "crlf")
-        return message + "\r\n";
-    if (framing == "nul")
-        return message + "\0"s;
-    return message + "\n";
+    std::string out;
+    AppendFramed(out, ParseFraming(framing).value(), message);
+    return out;
 }
 
 std::uint64_t Figure(const QJsonObject &object, const char *name)
