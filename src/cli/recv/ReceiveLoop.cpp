@@ -56,9 +56,13 @@ ReceiveLoop::ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, 
 
 ReceiveLoop::~ReceiveLoop()
 {
-    for (auto &connection : m_connections)
-        if (connection)
+    // A session may still speak on its socket as it ends (a TLS close).
+    for (auto &connection : m_connections) {
+        if (connection) {
+            connection->session.reset();
             ::close(connection->fd);
+        }
+    }
     for (int fd : {m_listener, m_spare, m_epoll})
         if (fd >= 0)
             ::close(fd);

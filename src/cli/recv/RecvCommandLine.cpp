@@ -64,11 +64,12 @@ struct Parser {
     bool Valued(std::string_view flag, std::string_view value)
     {
         if (flag == "--listen") {
-            if (value == "tls")
+            const std::string lower = ToLowerAscii(value);
+            if (lower == "tls")
                 return Fail("--listen: tls is not available yet; use udp or tcp");
-            if (value != "udp" && value != "tcp")
+            if (lower != "udp" && lower != "tcp")
                 return Bad(flag, value, "udp or tcp");
-            o.tcp = value == "tcp";
+            o.tcp = lower == "tcp";
             Listening(flag);
         } else if (flag == "--port") {
             const auto port = InRange(value, 0, 65535);
