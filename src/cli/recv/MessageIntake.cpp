@@ -1,0 +1,24 @@
+#include "cli/recv/MessageIntake.h"
+
+#include "cli/recv/MessageOutput.h"
+#include "engine/Stamp.h"
+
+void MessageIntake::Take(std::string_view message, std::int64_t receivedUs)
+{
+    ++m_counts.messages;
+    m_counts.bytes += message.size();
+    if (m_output)
+        m_output->Write(message);
+    Stamp stamp;
+    switch (FindStamp(message, stamp)) {
+    case StampSearch::Found:
+        ++m_counts.stamped;
+        m_ledger.Record(stamp, receivedUs);
+        break;
+    case StampSearch::Malformed:
+        ++m_counts.malformedStamps;
+        break;
+    case StampSearch::None:
+        break;
+    }
+}

@@ -1,0 +1,293 @@
+#include "cli/recv/ReceiveLoop.h"
+
+#include "cli/recv/MessageIntake.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <cstring>
+
+namespace {
+constexpr std::size_t DatagramBatch = 64;
+constexpr std::size_t DatagramSize = 65536;
+constexpr std::size_t StreamReadSize = 256 * 1024;
+// Per turn, so every ready socket gets its share.
+constexpr int ReadsPerTurn = 4;
+constexpr int BatchesPerTurn = 16;
+constexpr int AcceptsPerTurn = 256;
+constexpr int EventsPerWait = 256;
+constexpr int ReceiveBufferBytes = 8 << 20;
+constexpr std::uint64_t ListenerTag = ~std::uint64_t{0};
+
+std::string AddressText(const sockaddr_storage &address)
+{
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET6) {
+        const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(address);
+        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+        return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+    }
+    const auto &v4 = reinterpret_cast<const sockaddr_in &>(address);
+    inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
+}
+
+// Only numbers: a bind address is never looked up.
+std::string NumericBind(std::string text)
+{
+    if (text == "localhost")
+        return "127.0.0.1";
+    if (text.size() > 2 && text.front() == '[' && text.back() == ']')
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+} // namespace
+
+ReceiveLoop::ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, const Clock &clock,
+                         SessionFactory factory)
+    : m_settings(settings), m_intake(intake), m_clock(clock), m_factory(std::move(factory))
+{
+    if (!m_factory)
+        m_factory = [](int fd) { return std::make_unique<PlainSession>(fd); };
+}
+
+ReceiveLoop::~ReceiveLoop()
+{
+    // A session may still speak on its socket as it ends (a TLS close).
+    for (auto &connection : m_connections) {
+        if (connection) {
+            connection->session.reset();
+            ::close(connection->fd);
+        }
+    }
+    for (int fd : {m_listener, m_spare, m_epoll})
+        if (fd >= 0)
+            ::close(fd);
+}
+
+bool ReceiveLoop::Open(std::string &error)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = m_settings.tcp ? SOCK_STREAM : SOCK_DGRAM;
+    addrinfo *found = nullptr;
+    const std::string host = NumericBind(m_settings.bind);
+    const std::string service = std::to_string(m_settings.port);
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
+        error = "--bind: '" + m_settings.bind + "' is not an IPv4 or IPv6 address";
+        return false;
+    }
+    m_listener = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    if (m_listener >= 0 && m_settings.tcp)
+        setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Bursts wait in the socket while a batch is checked; past the system's
+    // cap only an administrator may go, so the plain request follows.
+    if (m_listener >= 0 && !m_settings.tcp &&
+        setsockopt(m_listener, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBufferBytes, sizeof ReceiveBufferBytes) != 0)
+        setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferBytes, sizeof ReceiveBufferBytes);
+    const bool bound = m_listener >= 0 && ::bind(m_listener, found->ai_addr, found->ai_addrlen) == 0 &&
+                       (!m_settings.tcp || ::listen(m_listener, SOMAXCONN) == 0);
+    const int reason = errno;
+    freeaddrinfo(found);
+    if (!bound) {
+        error = "cannot listen on " + std::string(m_settings.tcp ? "tcp " : "udp ") + m_settings.bind + " port " +
+                service + ": " + std::strerror(reason);
+        return false;
+    }
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    getsockname(m_listener, reinterpret_cast<sockaddr *>(&local), &length);
+    m_address = AddressText(local);
+    m_port = ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(local).sin6_port
+                                               : reinterpret_cast<sockaddr_in &>(local).sin_port);
+
+    m_epoll = epoll_create1(EPOLL_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = ListenerTag;
+    epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listener, &event);
+    if (m_settings.tcp) {
+        m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        m_buffer.resize(StreamReadSize);
+    } else {
+        m_buffer.resize(DatagramBatch * DatagramSize);
+        m_headers.resize(DatagramBatch);
+        m_vectors.resize(DatagramBatch);
+        for (std::size_t i = 0; i < DatagramBatch; ++i) {
+            m_vectors[i] = {m_buffer.data() + i * DatagramSize, DatagramSize};
+            m_headers[i] = {};
+            m_headers[i].msg_hdr.msg_iov = &m_vectors[i];
+            m_headers[i].msg_hdr.msg_iovlen = 1;
+        }
+    }
+    return true;
+}
+
+std::string ReceiveLoop::ListeningText() const
+{
+    return std::string(m_settings.tcp ? "tcp " : "udp ") + m_address;
+}
+
+void ReceiveLoop::RunOnce(int timeoutMs)
+{
+    epoll_event events[EventsPerWait];
+    const int ready = epoll_wait(m_epoll, events, EventsPerWait, timeoutMs);
+    for (int i = 0; i < ready; ++i) {
+        const std::uint64_t tag = events[i].data.u64;
+        if (tag != ListenerTag)
+            ReadConnection(static_cast<std::size_t>(tag));
+        else if (m_settings.tcp)
+            Accept();
+        else
+            ReadDatagrams();
+    }
+}
+
+void ReceiveLoop::OnFrame(std::string_view frame)
+{
+    m_intake.Take(frame, m_nowUs);
+}
+
+void ReceiveLoop::ReadDatagrams()
+{
+    for (int batch = 0; batch < BatchesPerTurn; ++batch) {
+        const int got = recvmmsg(m_listener, m_headers.data(), DatagramBatch, MSG_DONTWAIT, nullptr);
+        if (got <= 0)
+            return;
+        m_nowUs = m_clock.EpochMicroseconds();
+        for (int i = 0; i < got; ++i) {
+            const auto &header = m_headers[static_cast<std::size_t>(i)];
+            if (header.msg_hdr.msg_flags & MSG_TRUNC) {
+                ++m_counts.frames.oversize;
+                continue;
+            }
+            ++m_counts.frames.frames;
+            m_intake.Take(std::string_view(static_cast<const char *>(header.msg_hdr.msg_iov->iov_base), header.msg_len),
+                          m_nowUs);
+        }
+        if (static_cast<std::size_t>(got) < DatagramBatch)
+            return;
+    }
+}
+
+void ReceiveLoop::Refuse(int fd)
+{
+    ::close(fd);
+    ++m_counts.refused;
+}
+
+void ReceiveLoop::Accept()
+{
+    for (int turn = 0; turn < AcceptsPerTurn; ++turn) {
+        int fd = accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if ((errno == EMFILE || errno == ENFILE) && m_spare >= 0) {
+                // Out of descriptors: take the waiting connection with the
+                // spare one and refuse it, so it does not wake us forever.
+                ::close(m_spare);
+                fd = accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd >= 0)
+                    Refuse(fd);
+                m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                continue;
+            }
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return;
+        }
+        if (m_counts.open >= m_settings.maxConnections) {
+            Refuse(fd);
+            continue;
+        }
+        auto session = m_factory(fd);
+        if (!session) {
+            Refuse(fd);
+            continue;
+        }
+        std::size_t slot = m_connections.size();
+        if (!m_freeSlots.empty()) {
+            slot = m_freeSlots.back();
+            m_freeSlots.pop_back();
+        } else {
+            m_connections.emplace_back();
+        }
+        m_connections[slot].reset(
+            new Connection{fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame)});
+        epoll_event event{};
+        event.events = m_connections[slot]->session->WantedEvents();
+        event.data.u64 = slot;
+        epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
+        ++m_counts.connections;
+        ++m_counts.open;
+    }
+}
+
+void ReceiveLoop::ReadConnection(std::size_t slot)
+{
+    if (slot >= m_connections.size() || !m_connections[slot])
+        return;
+    Connection &connection = *m_connections[slot];
+    for (int turn = 0; turn < ReadsPerTurn; ++turn) {
+        std::size_t got = 0;
+        const auto status = connection.session->Read(m_buffer.data(), m_buffer.size(), got);
+        if (status == StreamSession::ReadStatus::Again)
+            break;
+        if (status != StreamSession::ReadStatus::Data) {
+            Drop(slot);
+            return;
+        }
+        m_nowUs = m_clock.EpochMicroseconds();
+        connection.splitter.Feed(std::string_view(m_buffer.data(), got), *this);
+        if (got < m_buffer.size())
+            break;
+    }
+    const std::uint32_t wanted = connection.session->WantedEvents();
+    if (wanted != EPOLLIN) {
+        epoll_event event{};
+        event.events = wanted;
+        event.data.u64 = slot;
+        epoll_ctl(m_epoll, EPOLL_CTL_MOD, connection.fd, &event);
+    }
+}
+
+void ReceiveLoop::Drop(std::size_t slot)
+{
+    Connection &connection = *m_connections[slot];
+    m_nowUs = m_clock.EpochMicroseconds();
+    connection.splitter.Finish(*this);
+    const FrameCounts &counts = connection.splitter.Counts();
+    m_counts.frames.frames += counts.frames;
+    m_counts.frames.malformed += counts.malformed;
+    m_counts.frames.oversize += counts.oversize;
+    epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.fd, nullptr);
+    connection.session.reset();
+    ::close(connection.fd);
+    m_connections[slot].reset();
+    m_freeSlots.push_back(slot);
+    --m_counts.open;
+}
+
+void ReceiveLoop::CloseAll()
+{
+    for (std::size_t slot = 0; slot < m_connections.size(); ++slot)
+        if (m_connections[slot])
+            Drop(slot);
+}
+
+LoopCounts ReceiveLoop::Counts() const
+{
+    LoopCounts counts = m_counts;
+    for (const auto &connection : m_connections) {
+        if (!connection)
+            continue;
+        counts.frames.frames += connection->splitter.Counts().frames;
+        counts.frames.malformed += connection->splitter.Counts().malformed;
+        counts.frames.oversize += connection->splitter.Counts().oversize;
+    }
+    return counts;
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "cli/recv/StreamSession.h"
+#include "common/Clock.h"
+#include "transport/FrameSplitter.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+class MessageIntake;
+
+struct ListenSettings {
+    bool tcp = false;
+    std::string bind = "0.0.0.0";
+    int port = 514;
+    StreamFraming framing = StreamFraming::Auto;
+    std::size_t maxFrame = 65536;
+    std::size_t maxConnections = 10000;
+};
+
+struct LoopCounts {
+    std::uint64_t connections = 0;
+    std::uint64_t refused = 0;
+    std::uint64_t open = 0;
+    // Frames of every connection, closed and open; datagrams cut short by
+    // the buffer count as oversize.
+    FrameCounts frames;
+};
+
+// The receiver's own epoll loop: one listening socket, and for TCP every
+// accepted connection with its frame splitter. Each wake-up costs only the
+// sockets that are ready; a connection gets a bounded number of reads per
+// turn, so a fast one cannot starve the others and a slow one only holds
+// its partial message.
+class ReceiveLoop : private FrameHandler {
+public:
+    // The clock gives each read its receive time, for the latency.
+    ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, const Clock &clock, SessionFactory factory = {});
+    ~ReceiveLoop();
+    ReceiveLoop(const ReceiveLoop &) = delete;
+    ReceiveLoop &operator=(const ReceiveLoop &) = delete;
+
+    // Binds and listens; false with a message in error.
+    bool Open(std::string &error);
+    // "udp 127.0.0.1:5514" or "tcp [::1]:5514", with the port bound.
+    std::string ListeningText() const;
+    int Port() const { return m_port; }
+    // Waits at most timeoutMs for the sockets and handles what is ready.
+    void RunOnce(int timeoutMs);
+    // Ends every connection, handing on a message still waiting for its trailer.
+    void CloseAll();
+    LoopCounts Counts() const;
+
+private:
+    struct Connection {
+        int fd = -1;
+        std::unique_ptr<StreamSession> session;
+        FrameSplitter splitter;
+    };
+
+    void OnFrame(std::string_view frame) override;
+    void ReadDatagrams();
+    void Accept();
+    void Refuse(int fd);
+    void ReadConnection(std::size_t slot);
+    void Drop(std::size_t slot);
+
+    ListenSettings m_settings;
+    MessageIntake &m_intake;
+    const Clock &m_clock;
+    SessionFactory m_factory;
+    int m_epoll = -1;
+    int m_listener = -1;
+    // Kept open so a full descriptor table still lets a connection be taken and refused.
+    int m_spare = -1;
+    int m_port = 0;
+    std::string m_address;
+    std::vector<std::unique_ptr<Connection>> m_connections;
+    std::vector<std::size_t> m_freeSlots;
+    std::vector<char> m_buffer;
+    std::vector<struct mmsghdr> m_headers;
+    std::vector<struct iovec> m_vectors;
+    std::int64_t m_nowUs = 0;
+    LoopCounts m_counts;
+};

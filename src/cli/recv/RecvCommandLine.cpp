@@ -1,0 +1,251 @@
+#include "cli/recv/RecvCommandLine.h"
+
+#include "cli/common/FlagValues.h"
+#include "common/TextHelpers.h"
+#include "engine/Framing.h"
+
+#include <optional>
+#include <string_view>
+
+namespace {
+constexpr std::int64_t MaxFrameLimit = 64 << 20;
+
+// A count of messages: whole and not negative.
+std::optional<std::uint64_t> Count(std::string_view text)
+{
+    const auto value = WholeNumber(text);
+    if (!value || *value < 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(*value);
+}
+
+struct Parser {
+    RecvParseResult result;
+    RecvOptions &o = result.options;
+    std::string listenFlag;
+
+    bool Fail(std::string text)
+    {
+        result.action = RecvParseResult::Action::UsageError;
+        result.error = std::move(text);
+        return false;
+    }
+
+    bool Bad(std::string_view flag, std::string_view value, std::string_view wanted)
+    {
+        return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
+    }
+
+    void Listening(std::string_view flag)
+    {
+        if (listenFlag.empty())
+            listenFlag = flag;
+    }
+
+    bool Switch(std::string_view flag)
+    {
+        if (flag == "--help" || flag == "-h")
+            result.action = RecvParseResult::Action::Help;
+        else if (flag == "--version")
+            result.action = RecvParseResult::Action::Version;
+        else if (flag == "--raw")
+            o.raw = true;
+        else if (flag == "--json")
+            o.json = true;
+        else if (flag == "--quiet")
+            o.quiet = true;
+        else if (flag == "--allow-duplicates")
+            o.allowDuplicates = true;
+        else
+            return Fail("unknown flag " + std::string(flag));
+        return true;
+    }
+
+    bool Valued(std::string_view flag, std::string_view value)
+    {
+        if (flag == "--listen") {
+            const std::string lower = ToLowerAscii(value);
+            if (lower == "tls")
+                return Fail("--listen: tls is not available yet; use udp or tcp");
+            if (lower != "udp" && lower != "tcp")
+                return Bad(flag, value, "udp or tcp");
+            o.tcp = lower == "tcp";
+            Listening(flag);
+        } else if (flag == "--port") {
+            const auto port = InRange(value, 0, 65535);
+            if (!port)
+                return Bad(flag, value, "a port number from 0 to 65535 (0 picks a free one)");
+            o.port = *port;
+            Listening(flag);
+        } else if (flag == "--bind") {
+            if (value.empty())
+                return Fail("--bind needs an IPv4 or IPv6 address");
+            o.bind = std::string(value);
+            Listening(flag);
+        } else if (flag == "--framing") {
+            const auto framing = ReadStreamFraming(value);
+            if (!framing)
+                return Bad(flag, value, "auto, octet-count, lf, crlf or nul");
+            o.framing = *framing;
+            Listening(flag);
+        } else if (flag == "--expect") {
+            const auto count = Count(value);
+            if (!count || *count == 0)
+                return Bad(flag, value, "a positive whole number of messages");
+            o.expect = *count;
+        } else if (flag == "--duration" || flag == "--idle") {
+            const auto seconds = PositiveNumber(value);
+            if (!seconds)
+                return Bad(flag, value, "a positive number of seconds");
+            (flag == "--idle" ? o.idle : o.duration) = *seconds;
+        } else if (flag == "--output") {
+            if (value.empty())
+                return Fail("--output needs a file name, or - for standard output");
+            o.output = std::string(value);
+        } else if (flag == "--check-file") {
+            if (value.empty())
+                return Fail("--check-file needs a file name, or - for standard input");
+            o.checkFile = std::string(value);
+        } else if (flag == "--allow-loss") {
+            const auto count = Count(value);
+            if (!count)
+                return Bad(flag, value, "a whole number of messages");
+            o.allowLoss = *count;
+        } else if (flag == "--max-frame") {
+            const auto bytes = InRange(value, 16, MaxFrameLimit);
+            if (!bytes)
+                return Bad(flag, value, "a size in bytes from 16 to 67108864");
+            o.maxFrame = static_cast<std::size_t>(*bytes);
+        } else if (flag == "--max-connections") {
+            const auto count = InRange(value, 1, 1000000);
+            if (!count)
+                return Bad(flag, value, "a number of connections from 1 to 1000000");
+            o.maxConnections = static_cast<std::size_t>(*count);
+        } else {
+            return Fail("unknown flag " + std::string(flag));
+        }
+        return true;
+    }
+
+    bool Finish()
+    {
+        if (o.raw && o.output.empty())
+            return Fail("--raw needs --output FILE");
+        if (!o.checkFile.empty() && !listenFlag.empty())
+            return Fail("--check-file reads a file: " + listenFlag + " cannot be combined with it");
+        if (!o.checkFile.empty() && (o.duration > 0 || o.idle > 0))
+            return Fail("--check-file reads the file to its end: --duration and --idle cannot be combined with it");
+        if (o.checkFile == "-" && o.output == "-")
+            return Fail("--output - and --check-file - cannot both use the terminal");
+        return true;
+    }
+};
+
+bool TakesValue(std::string_view flag)
+{
+    static constexpr std::string_view Valued[] = {"--listen",     "--port",       "--bind",      "--framing",
+                                                  "--expect",     "--duration",   "--idle",      "--output",
+                                                  "--check-file", "--allow-loss", "--max-frame", "--max-connections"};
+    for (std::string_view name : Valued)
+        if (name == flag)
+            return true;
+    return false;
+}
+} // namespace
+
+std::optional<StreamFraming> ReadStreamFraming(std::string_view name)
+{
+    if (ToLowerAscii(name) == "auto")
+        return StreamFraming::Auto;
+    // The sender's names; "none" cannot be split.
+    switch (ParseFraming(name).value_or(Framing::None)) {
+    case Framing::OctetCount:
+        return StreamFraming::OctetCount;
+    case Framing::Lf:
+        return StreamFraming::Lf;
+    case Framing::CrLf:
+        return StreamFraming::CrLf;
+    case Framing::Nul:
+        return StreamFraming::Nul;
+    case Framing::None:
+        break;
+    }
+    return std::nullopt;
+}
+
+RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args)
+{
+    Parser parser;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        const std::size_t equals = arg.find('=');
+        const std::string_view flag = arg.substr(0, equals);
+        bool ok = true;
+        if (arg.size() < 2 || arg[0] != '-')
+            ok = parser.Fail("unexpected argument " + Quoted(arg));
+        else if (!TakesValue(flag))
+            ok = equals == std::string_view::npos ? parser.Switch(flag)
+                                                  : parser.Fail(std::string(flag) + " takes no value");
+        else if (equals != std::string_view::npos)
+            ok = parser.Valued(flag, arg.substr(equals + 1));
+        else if (i + 1 < args.size())
+            ok = parser.Valued(flag, args[++i]);
+        else
+            ok = parser.Fail(std::string(flag) + " needs a value");
+        if (!ok)
+            return parser.result;
+    }
+    if (parser.result.action == RecvParseResult::Action::Run)
+        parser.Finish();
+    return parser.result;
+}
+
+std::string RecvUsageText()
+{
+    return R"usage(Usage: quillon-recv [options]
+Receives syslog messages and checks the delivery stamps quillon-send --stamp
+puts on them: per run and stream, what was received, lost, duplicated or out
+of order, and how late it came.
+
+Listening
+  --listen udp|tcp       UDP datagrams (default) or TCP connections
+  --port N               port to listen on (default 514); 0 picks a free one.
+                         The first line printed is "listening on udp ADDR:PORT".
+  --bind ADDR            IPv4 or IPv6 address to listen on (default 0.0.0.0)
+  --framing MODE         TCP framing: auto (default: a connection starting with
+                         a digit is octet counted, else LF, CR LF or NUL ends a
+                         message), octet-count, lf, crlf or nul
+  --max-frame BYTES      longest message taken over TCP (default 65536); longer
+                         ones are counted and skipped
+  --max-connections N    connections open at once (default 10000); more are
+                         refused and counted
+
+Ending (Ctrl-C also ends the run with the summary)
+  --expect N             end when N stamped messages have arrived; those that
+                         never arrive count as lost
+  --duration S           end after S seconds
+  --idle S               end after S seconds without a message
+
+Checking a file instead
+  --check-file FILE      check the stamps in a file a syslog daemon wrote, one
+                         message per line (- reads standard input)
+
+Output
+  --output FILE          write every message on a line of its own, with CR,
+                         LF, NUL and backslash as \r \n \0 \\ (- is stdout)
+  --raw                  with --output: the message bytes unchanged
+  --json                 the summary as one JSON object (no progress lines)
+  --quiet                no progress lines and no summary
+  --allow-loss N         exit 0 with up to N messages lost
+  --allow-duplicates     exit 0 with duplicates
+  --help, --version
+
+Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
+token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs
+to shard S / 1000000.
+
+Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated (or
+the output file failed), 2 usage error (including a port or file that
+cannot be opened).
+)usage";
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "transport/FrameSplitter.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct RecvOptions {
+    bool tcp = false;
+    std::string bind = "0.0.0.0";
+    int port = 514;
+    StreamFraming framing = StreamFraming::Auto;
+    std::uint64_t expect = 0; // 0: nothing expected
+    double duration = 0;      // seconds; 0: no limit
+    double idle = 0;          // seconds without a message; 0: no limit
+    std::string output;
+    bool raw = false;
+    std::string checkFile;
+    bool json = false;
+    bool quiet = false;
+    std::uint64_t allowLoss = 0;
+    bool allowDuplicates = false;
+    std::size_t maxFrame = 65536;
+    std::size_t maxConnections = 10000;
+};
+
+struct RecvParseResult {
+    enum class Action { Run, Help, Version, UsageError };
+    Action action = Action::Run;
+    RecvOptions options;
+    std::string error;
+};
+
+// args excludes the program name.
+RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args);
+std::string RecvUsageText();
+// "auto", or the sender's name of a framing other than "none"; any case.
+std::optional<StreamFraming> ReadStreamFraming(std::string_view name);

@@ -1,0 +1,252 @@
+#include "cli/recv/RecvRun.h"
+
+#include "cli/common/StopSignals.h"
+#include "cli/recv/MessageOutput.h"
+#include "common/Version.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+using SteadyClock = std::chrono::steady_clock;
+constexpr int UsageErrorStatus = 2;
+// Stop signals and deadlines are looked at least this often.
+constexpr int MaxWaitMs = 100;
+constexpr std::size_t FileReadSize = 1 << 20;
+constexpr int DrainTurns = 64;
+constexpr std::size_t MaxLine = 1 << 20;
+
+double SecondsBetween(SteadyClock::time_point from, SteadyClock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+class LineIntake final : public FrameHandler {
+public:
+    explicit LineIntake(MessageIntake &intake) : m_intake(intake) {}
+    void OnFrame(std::string_view line) override { m_intake.Take(line, -1); }
+
+private:
+    MessageIntake &m_intake;
+};
+
+class ReceiverRun {
+public:
+    ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err)
+        : m_options(options), m_out(out), m_err(err), m_intake(m_ledger, &m_output)
+    {
+        m_summary.expect = options.expect;
+    }
+
+    RecvSummary Go()
+    {
+        if (!m_options.output.empty() && !m_output.Open(m_options.output, m_options.raw)) {
+            UsageError("--output: " + m_output.Error());
+        } else if (!m_options.checkFile.empty()) {
+            CheckFile();
+        } else {
+            Listen();
+        }
+        if (!m_output.Flush() && m_summary.error.empty())
+            m_summary.error = "--output: " + m_output.Error();
+        m_summary.intake = m_intake.Counts();
+        m_summary.ledger = m_ledger.Report(m_options.expect);
+        if (m_summary.exitStatus == 0)
+            m_summary.exitStatus = ExitStatus();
+        Report();
+        return m_summary;
+    }
+
+private:
+    void UsageError(const std::string &text)
+    {
+        m_summary.error = text;
+        m_summary.stoppedBy = "error";
+        m_summary.exitStatus = UsageErrorStatus;
+    }
+
+    int ExitStatus() const
+    {
+        const DeliveryFigures &totals = m_summary.ledger.totals;
+        if (!m_summary.error.empty() || totals.lost > m_options.allowLoss ||
+            (totals.duplicates > 0 && !m_options.allowDuplicates))
+            return 1;
+        return 0;
+    }
+
+    void CheckFile()
+    {
+        const bool stdinFile = m_options.checkFile == "-";
+        const int fd = stdinFile ? STDIN_FILENO : ::open(m_options.checkFile.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            UsageError("--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(errno));
+            return;
+        }
+        m_summary.source = "file " + m_options.checkFile;
+        const auto start = SteadyClock::now();
+        FrameSplitter lines(StreamFraming::Lf, MaxLine);
+        LineIntake intake(m_intake);
+        std::string buffer(FileReadSize, '\0');
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                m_summary.error = "--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(errno);
+                m_summary.stoppedBy = "error";
+                break;
+            }
+            if (got == 0) {
+                m_summary.stoppedBy = "end of file";
+                break;
+            }
+            lines.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), intake);
+        }
+        lines.Finish(intake);
+        if (!stdinFile)
+            ::close(fd);
+        m_summary.loop.frames = lines.Counts();
+        m_summary.elapsedSeconds = SecondsBetween(start, SteadyClock::now());
+    }
+
+    void Listen()
+    {
+        ListenSettings settings;
+        settings.tcp = m_options.tcp;
+        settings.bind = m_options.bind;
+        settings.port = m_options.port;
+        settings.framing = m_options.framing;
+        settings.maxFrame = m_options.maxFrame;
+        settings.maxConnections = m_options.maxConnections;
+        const SystemClock clock;
+        ReceiveLoop loop(settings, m_intake, clock);
+        std::string error;
+        if (!loop.Open(error)) {
+            UsageError(error);
+            return;
+        }
+        m_summary.source = loop.ListeningText();
+        // Always printed, and first: scripts read the port from it.
+        m_out << "listening on " << m_summary.source << std::endl;
+        const auto start = SteadyClock::now();
+        auto lastActivity = start;
+        std::uint64_t seenMessages = 0;
+        std::uint64_t progressMessages = 0;
+        double nextProgress = 1;
+        SteadyClock::time_point first{};
+        for (;;) {
+            const auto now = SteadyClock::now();
+            const double elapsed = SecondsBetween(start, now);
+            const std::uint64_t messages = m_intake.Counts().messages;
+            if (messages != seenMessages) {
+                if (seenMessages == 0)
+                    first = now;
+                seenMessages = messages;
+                lastActivity = now;
+            }
+            if (elapsed >= nextProgress) {
+                if (!m_options.quiet && !m_options.json)
+                    m_out << RecvProgressLine(messages, messages - progressMessages) << std::endl;
+                progressMessages = messages;
+                nextProgress = std::max(nextProgress + 1, std::floor(elapsed) + 1);
+            }
+            if (StopRequested()) {
+                m_summary.stoppedBy = "signal";
+                break;
+            }
+            if (m_options.expect > 0 && m_ledger.Received() >= m_options.expect) {
+                m_summary.stoppedBy = "expect";
+                break;
+            }
+            if (m_options.duration > 0 && elapsed >= m_options.duration) {
+                m_summary.stoppedBy = "duration";
+                break;
+            }
+            const double quiet = SecondsBetween(lastActivity, now);
+            if (m_options.idle > 0 && quiet >= m_options.idle) {
+                m_summary.stoppedBy = "idle";
+                break;
+            }
+            if (m_output.Failed()) {
+                m_summary.stoppedBy = "error";
+                break;
+            }
+            double wait = std::min(nextProgress - elapsed, MaxWaitMs / 1000.0);
+            if (m_options.duration > 0)
+                wait = std::min(wait, m_options.duration - elapsed);
+            if (m_options.idle > 0)
+                wait = std::min(wait, m_options.idle - quiet);
+            loop.RunOnce(std::max(0, static_cast<int>(std::ceil(wait * 1000))));
+        }
+        // What the system already holds arrived before the end: take it.
+        for (int turn = 0; turn < DrainTurns && m_summary.stoppedBy != "expect"; ++turn) {
+            const std::uint64_t before = m_intake.Counts().messages;
+            loop.RunOnce(0);
+            if (m_intake.Counts().messages == before)
+                break;
+            lastActivity = SteadyClock::now();
+            if (seenMessages == 0)
+                first = lastActivity;
+            seenMessages = m_intake.Counts().messages;
+        }
+        loop.CloseAll();
+        const auto end = SteadyClock::now();
+        m_summary.loop = loop.Counts();
+        m_summary.elapsedSeconds = SecondsBetween(start, end);
+        if (seenMessages > 0)
+            m_summary.activeSeconds = SecondsBetween(first, lastActivity);
+    }
+
+    void Report()
+    {
+        if (!m_summary.error.empty())
+            m_err << "quillon-recv: " << m_summary.error << std::endl;
+        if (m_options.json) {
+            m_out << RecvSummaryJson(m_summary) << std::endl;
+        } else if (!m_options.quiet && m_summary.exitStatus != UsageErrorStatus) {
+            m_out << RecvSummaryLine(m_summary) << "\n";
+            for (const std::string &line : RecvDetailLines(m_summary))
+                m_out << line << "\n";
+            m_out.flush();
+        }
+    }
+
+    RecvOptions m_options;
+    std::ostream &m_out;
+    std::ostream &m_err;
+    DeliveryLedger m_ledger;
+    MessageOutput m_output;
+    MessageIntake m_intake;
+    RecvSummary m_summary;
+};
+} // namespace
+
+RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err)
+{
+    ReceiverRun run(options, out, err);
+    return run.Go();
+}
+
+int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    const RecvParseResult parsed = ParseRecvCommandLine(args);
+    switch (parsed.action) {
+    case RecvParseResult::Action::Help:
+        out << RecvUsageText();
+        return 0;
+    case RecvParseResult::Action::Version:
+        out << "quillon-recv " << QuillonVersion::VersionText << "\n";
+        return 0;
+    case RecvParseResult::Action::UsageError:
+        err << "quillon-recv: " << parsed.error << "\n";
+        return UsageErrorStatus;
+    case RecvParseResult::Action::Run:
+        break;
+    }
+    return RunReceiver(parsed.options, out, err).exitStatus;
+}

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "cli/recv/RecvCommandLine.h"
+#include "cli/recv/RecvReport.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Listens (or reads --check-file) until a stop condition, prints the
+// listening line, the progress and the summary, and returns what it saw.
+RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err);
+
+// The whole program: flags, help, version, run; returns the exit status.
+int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include <cerrno>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+// The bytes of one accepted stream connection. Plain TCP reads the socket;
+// a TLS session wraps it and may want to write during its handshake, which
+// it says through WantedEvents. The connection keeps the socket and closes it.
+class StreamSession {
+public:
+    enum class ReadStatus { Data, Again, Closed, Failed };
+    virtual ~StreamSession() = default;
+    virtual ReadStatus Read(char *buffer, std::size_t capacity, std::size_t &got) = 0;
+    virtual std::uint32_t WantedEvents() const { return EPOLLIN; }
+};
+
+class PlainSession final : public StreamSession {
+public:
+    explicit PlainSession(int fd) : m_fd(fd) {}
+    ReadStatus Read(char *buffer, std::size_t capacity, std::size_t &got) override
+    {
+        for (;;) {
+            const ssize_t n = ::read(m_fd, buffer, capacity);
+            if (n > 0) {
+                got = static_cast<std::size_t>(n);
+                return ReadStatus::Data;
+            }
+            if (n == 0)
+                return ReadStatus::Closed;
+            if (errno == EINTR)
+                continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK ? ReadStatus::Again : ReadStatus::Failed;
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+// Makes the session for a socket just accepted; nullptr refuses it.
+using SessionFactory = std::function<std::unique_ptr<StreamSession>(int fd)>;

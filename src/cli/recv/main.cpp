@@ -1,0 +1,21 @@
+#include "cli/common/StopSignals.h"
+#include "cli/recv/RecvRun.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <iostream>
+
+int main(int argc, char **argv)
+{
+    // Every connection is a descriptor: take all the system allows.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    InstallStopSignals();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return RunRecvCommand(args, std::cout, std::cerr);
+}

@@ -1,0 +1,200 @@
+#include "engine/Stamp.h"
+
+#include "engine/Rfc5424Parser.h"
+
+#include <charconv>
+#include <limits>
+
+namespace {
+constexpr std::uint64_t MaxNumber = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
+bool IsRunByte(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+// Plain decimal, no sign, no leading zero, at most 2^63-1.
+bool ReadNumber(std::string_view text, std::uint64_t &value)
+{
+    if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1))
+        return false;
+    std::uint64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (number > MaxNumber)
+        return false;
+    value = number;
+    return true;
+}
+
+void AppendNumber(std::string &out, std::uint64_t value)
+{
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, result.ptr);
+}
+
+bool IsTrailingBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
+}
+
+// run, stream, seq, t: 0..3; -1 for another name. Read per message, so
+// without a string compare per candidate.
+int StampField(std::string_view name)
+{
+    switch (name.size()) {
+    case 1:
+        return name[0] == 't' ? 3 : -1;
+    case 3:
+        return name == "run" ? 0 : name == "seq" ? 2 : -1;
+    case 6:
+        return name == "stream" ? 1 : -1;
+    default:
+        return -1;
+    }
+}
+
+StampSearch ReadElement(SdElementReader &reader, Stamp &stamp)
+{
+    std::string_view fields[4];
+    bool seen[4] = {false, false, false, false};
+    std::string_view name;
+    std::string_view value;
+    while (reader.NextParam(name, value)) {
+        const int field = StampField(name);
+        if (field < 0)
+            continue;
+        if (seen[field])
+            return StampSearch::Malformed;
+        seen[field] = true;
+        fields[field] = value;
+    }
+    if (reader.Malformed() || !seen[0] || !seen[1] || !seen[2] || !seen[3])
+        return StampSearch::Malformed;
+    return ReadStampFields(fields[0], fields[1], fields[2], fields[3], stamp) ? StampSearch::Found
+                                                                              : StampSearch::Malformed;
+}
+
+// The stamp element among the structured data, or None.
+StampSearch FromStructuredData(std::string_view structuredData, Stamp &stamp)
+{
+    SdElementReader reader(structuredData);
+    std::string_view id;
+    while (reader.NextElement(id))
+        if (id == StampFormat::SdId)
+            return ReadElement(reader, stamp);
+    return StampSearch::None;
+}
+
+StampSearch FromToken(std::string_view message, Stamp &stamp)
+{
+    while (!message.empty() && IsTrailingBlank(message.back()))
+        message.remove_suffix(1);
+    const std::size_t at = message.rfind(StampFormat::TokenPrefix);
+    if (at == std::string_view::npos || (at > 0 && message[at - 1] != ' ' && message[at - 1] != '\t'))
+        return StampSearch::None;
+    std::string_view parts[4];
+    std::string_view rest = message.substr(at + StampFormat::TokenPrefix.size());
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t colon = rest.find(':');
+        if (colon == std::string_view::npos)
+            return StampSearch::Malformed;
+        parts[i] = rest.substr(0, colon);
+        rest.remove_prefix(colon + 1);
+    }
+    parts[3] = rest;
+    return ReadStampFields(parts[0], parts[1], parts[2], parts[3], stamp) ? StampSearch::Found : StampSearch::Malformed;
+}
+} // namespace
+
+bool IsValidRunId(std::string_view run)
+{
+    if (run.empty() || run.size() > StampFormat::MaxRunLength)
+        return false;
+    for (char c : run)
+        if (!IsRunByte(c))
+            return false;
+    return true;
+}
+
+std::string RunIdFromNumber(std::uint64_t random)
+{
+    static constexpr char Digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string run(12, '0');
+    for (char &c : run) {
+        c = Digits[random % 36];
+        random /= 36;
+    }
+    return run;
+}
+
+void AppendStampToken(std::string &message, const Stamp &stamp)
+{
+    if (!message.empty() && message.back() != ' ')
+        message.push_back(' ');
+    message += StampFormat::TokenPrefix;
+    message += stamp.run;
+    message.push_back(':');
+    AppendNumber(message, stamp.stream);
+    message.push_back(':');
+    AppendNumber(message, stamp.seq);
+    message.push_back(':');
+    AppendNumber(message, static_cast<std::uint64_t>(stamp.sentUs));
+}
+
+void AppendStampElement(std::string &out, const Stamp &stamp)
+{
+    out.push_back('[');
+    out += StampFormat::SdId;
+    out += " run=\"";
+    out += stamp.run;
+    out += "\" stream=\"";
+    AppendNumber(out, stamp.stream);
+    out += "\" seq=\"";
+    AppendNumber(out, stamp.seq);
+    out += "\" t=\"";
+    AppendNumber(out, static_cast<std::uint64_t>(stamp.sentUs));
+    out += "\"]";
+}
+
+bool ReadStampFields(std::string_view run, std::string_view stream, std::string_view seq, std::string_view sentUs,
+                     Stamp &stamp)
+{
+    Stamp read;
+    std::uint64_t time = 0;
+    if (!IsValidRunId(run) || !ReadNumber(stream, read.stream) || !ReadNumber(seq, read.seq) || read.seq == 0 ||
+        !ReadNumber(sentUs, time))
+        return false;
+    read.run = run;
+    read.sentUs = static_cast<std::int64_t>(time);
+    stamp = read;
+    return true;
+}
+
+StampSearch FindStamp(std::string_view message, Stamp &stamp)
+{
+    Rfc5424Fields fields;
+    std::string_view structuredData;
+    if (ParseRfc5424Header(message, fields, structuredData) && !structuredData.empty() && structuredData[0] == '[') {
+        const StampSearch found = FromStructuredData(structuredData, stamp);
+        if (found != StampSearch::None)
+            return found;
+    }
+    // A daemon may write the element behind a prefix of its own.
+    const std::size_t element = message.find(std::string_view("[quillon@32473"));
+    if (element != std::string_view::npos) {
+        SdElementReader reader(message.substr(element));
+        std::string_view id;
+        if (reader.NextElement(id)) {
+            if (id == StampFormat::SdId)
+                return ReadElement(reader, stamp);
+        } else {
+            return StampSearch::Malformed;
+        }
+    }
+    return FromToken(message, stamp);
+}

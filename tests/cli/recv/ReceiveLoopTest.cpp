@@ -1,0 +1,55 @@
+#include "cli/recv/ReceiveLoop.h"
+#include "cli/recv/MessageIntake.h"
+#include "engine/Stamp.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+class FixedClock final : public Clock {
+public:
+    LocalDateTime Now() const override { return {}; }
+    std::int64_t EpochMicroseconds() const override { return 5'000'000; }
+};
+
+// The receive time comes from the clock the loop is given, so the latency
+// of each stamp is exact: here 30, 10, 2000 and 20 microseconds.
+TEST(ReceiveLoop, LatencyIsTheClockMinusTheSendTime)
+{
+    DeliveryLedger ledger;
+    MessageIntake intake(ledger);
+    const FixedClock clock;
+    ListenSettings settings;
+    settings.bind = "127.0.0.1";
+    settings.port = 0;
+    ReceiveLoop loop(settings, intake, clock);
+    std::string error;
+    ASSERT_TRUE(loop.Open(error)) << error;
+    EXPECT_EQ(loop.ListeningText(), "udp 127.0.0.1:" + std::to_string(loop.Port()));
+
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<std::uint16_t>(loop.Port()));
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::uint64_t seq = 0;
+    for (std::int64_t latency : {30, 10, 2000, 20}) {
+        std::string message = "<13>1 - host app - - ";
+        AppendStampElement(message, {"lat", 0, ++seq, 5'000'000 - latency});
+        ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr *>(&target), sizeof target);
+    }
+    ::close(fd);
+    for (int turn = 0; turn < 100 && ledger.Received() < 4; ++turn)
+        loop.RunOnce(100);
+    const LatencyFigures latency = ledger.Report().totals.latency;
+    EXPECT_EQ(latency.samples, 4u);
+    EXPECT_EQ(latency.p50, 20u);
+    EXPECT_EQ(latency.max, 2000u);
+    EXPECT_EQ(latency.p99, 2000u);
+    EXPECT_EQ(loop.Counts().frames.frames, 4u);
+}
+} // namespace

@@ -1,0 +1,408 @@
+#include "common/Clock.h"
+#include "engine/Framing.h"
+#include "engine/Stamp.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
+using namespace std::string_literals;
+
+namespace {
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    QJsonObject json; // the last line, when it is JSON
+};
+
+QStringList Arguments(const std::vector<std::string> &args)
+{
+    QStringList list;
+    for (const std::string &arg : args)
+        list << QString::fromStdString(arg);
+    return list;
+}
+
+Outcome Collect(QProcess &program, std::string out = {})
+{
+    EXPECT_TRUE(program.waitForFinished(30000));
+    Outcome outcome;
+    outcome.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    outcome.out = out + program.readAllStandardOutput().toStdString();
+    outcome.err = program.readAllStandardError().toStdString();
+    const std::size_t last = outcome.out.rfind('\n', outcome.out.size() - 2);
+    const std::string line = outcome.out.substr(last == std::string::npos ? 0 : last + 1);
+    outcome.json = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+    return outcome;
+}
+
+Outcome RunToEnd(const std::vector<std::string> &args, const QByteArray &input = {})
+{
+    QProcess program;
+    program.start(QStringLiteral(QUILLON_RECV_PATH), Arguments(args));
+    EXPECT_TRUE(program.waitForStarted());
+    program.write(input);
+    program.closeWriteChannel();
+    return Collect(program);
+}
+
+// A quillon-recv listening on loopback; the port comes from its first line.
+class Receiver {
+public:
+    explicit Receiver(std::vector<std::string> args)
+    {
+        m_program.start(QStringLiteral(QUILLON_RECV_PATH), Arguments(args));
+        EXPECT_TRUE(m_program.waitForStarted());
+        while (!m_program.canReadLine() && m_program.waitForReadyRead(10000)) {
+        }
+        m_first = m_program.readLine().toStdString();
+        EXPECT_EQ(m_first.rfind("listening on ", 0), 0u) << m_first;
+        m_port = std::atoi(m_first.substr(m_first.rfind(':') + 1).c_str());
+    }
+    int Port() const { return m_port; }
+    const std::string &FirstLine() const { return m_first; }
+    void Signal(int number) { ::kill(static_cast<pid_t>(m_program.processId()), number); }
+    // Reads lines until one starts with prefix; they stay in the outcome.
+    bool WaitForLine(const std::string &prefix)
+    {
+        for (;;) {
+            while (!m_program.canReadLine())
+                if (!m_program.waitForReadyRead(10000))
+                    return false;
+            const std::string line = m_program.readLine().toStdString();
+            m_first += line;
+            if (line.rfind(prefix, 0) == 0)
+                return true;
+        }
+    }
+    Outcome Finish() { return Collect(m_program, m_first); }
+
+private:
+    QProcess m_program;
+    std::string m_first;
+    int m_port = 0;
+};
+
+sockaddr_in Loopback(int port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+void SendDatagrams(int port, const std::vector<std::string> &datagrams)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in target = Loopback(port);
+    for (const std::string &datagram : datagrams)
+        EXPECT_EQ(::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&target),
+                           sizeof target),
+                  static_cast<ssize_t>(datagram.size()));
+    ::close(fd);
+}
+
+int Connect(int port, int family = AF_INET)
+{
+    const int fd = ::socket(family, SOCK_STREAM, 0);
+    int result = -1;
+    if (family == AF_INET6) {
+        sockaddr_in6 target{};
+        target.sin6_family = AF_INET6;
+        target.sin6_port = htons(static_cast<std::uint16_t>(port));
+        target.sin6_addr = in6addr_loopback;
+        result = ::connect(fd, reinterpret_cast<const sockaddr *>(&target), sizeof target);
+    } else {
+        const sockaddr_in target = Loopback(port);
+        result = ::connect(fd, reinterpret_cast<const sockaddr *>(&target), sizeof target);
+    }
+    EXPECT_EQ(result, 0);
+    return fd;
+}
+
+void Write(int fd, const std::string &bytes)
+{
+    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string Rfc5424(const std::string &run, std::uint64_t stream, std::uint64_t seq, const std::string &text = "hi")
+{
+    std::string message = "<13>1 2024-01-01T00:00:00Z host app - - ";
+    AppendStampElement(message, {run, stream, seq, SystemClock().EpochMicroseconds()});
+    return message + " " + text;
+}
+
+std::string Rfc3164(const std::string &run, std::uint64_t stream, std::uint64_t seq)
+{
+    std::string message = "<13>Jan  1 00:00:00 host tag: text";
+    AppendStampToken(message, {run, stream, seq, SystemClock().EpochMicroseconds()});
+    return message;
+}
+
+// The sender's framing, by its name.
+std::string Framed(const std::string &framing, const std::string &message)
+{
+    std::string out;
+    AppendFramed(out, ParseFraming(framing).value(), message);
+    return out;
+}
+
+std::uint64_t Figure(const QJsonObject &object, const char *name)
+{
+    return static_cast<std::uint64_t>(object.value(QLatin1String(name)).toInteger(-1));
+}
+
+std::string ReadFile(const QString &path)
+{
+    std::ifstream file(path.toStdString(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Two streams of 40, over UDP and over TCP in every framing; over TCP the
+// first connection ends half way and a second one carries the streams on.
+TEST(RecvProgram, EverythingSentArrivesOverUdpAndTcp)
+{
+    for (const std::string framing : {"udp", "auto", "octet-count", "lf", "crlf", "nul"}) {
+        const bool udp = framing == "udp";
+        const bool v6 = framing == "lf";
+        Receiver receiver({"--listen", udp ? "udp" : "tcp", "--bind", v6 ? "::1" : "127.0.0.1", "--port", "0",
+                           "--framing", udp ? "auto" : framing, "--expect", "80", "--idle", "10", "--json"});
+        if (v6) {
+            EXPECT_EQ(receiver.FirstLine().rfind("listening on tcp [::1]:", 0), 0u);
+        }
+        std::vector<std::string> messages;
+        for (std::uint64_t seq = 1; seq <= 40; ++seq) {
+            messages.push_back(Rfc5424("r5424", StreamId(0, 1), seq));
+            messages.push_back(Rfc3164("r3164", StreamId(7, 0), seq));
+        }
+        if (udp) {
+            SendDatagrams(receiver.Port(), messages);
+        } else {
+            std::string first;
+            std::string second = framing == "octet-count" ? "99999999999 x\n" : "";
+            for (std::size_t i = 0; i < messages.size(); ++i)
+                (i < 40 ? first : second) += Framed(framing == "auto" ? "octet-count" : framing, messages[i]);
+            for (const std::string &bytes : {first, second}) {
+                const int fd = Connect(receiver.Port(), v6 ? AF_INET6 : AF_INET);
+                Write(fd, bytes);
+                ::close(fd);
+            }
+        }
+        const Outcome outcome = receiver.Finish();
+        EXPECT_EQ(outcome.exitCode, 0) << framing << outcome.err << outcome.out;
+        const QJsonObject &json = outcome.json;
+        EXPECT_EQ(Figure(json, "received"), 80u) << framing;
+        EXPECT_EQ(Figure(json, "lost") + Figure(json, "duplicates") + Figure(json, "reordered"), 0u) << framing;
+        EXPECT_EQ(Figure(json, "malformed_frames"), framing == "octet-count" ? 1u : 0u) << framing;
+        EXPECT_EQ(Figure(json, "connections"), udp ? 0u : 2u) << framing;
+        EXPECT_EQ(json.value("stopped_by").toString(), "expect");
+        EXPECT_EQ(Figure(json["latency_us"].toObject(), "samples"), 80u) << framing;
+        const QJsonArray streams = json["streams"].toArray();
+        ASSERT_EQ(streams.size(), 2) << framing;
+        EXPECT_EQ(streams[1].toObject()["run"].toString(), "r5424");
+        EXPECT_EQ(Figure(streams[0].toObject(), "shard"), 7u);
+        EXPECT_EQ(Figure(streams[0].toObject(), "received"), 40u);
+        EXPECT_EQ(json["shards"].toArray().size(), 2);
+    }
+}
+
+// The relay forwards datagram by datagram: number 5 and the last (20) are
+// dropped, 8 is sent twice and 13 goes before 12.
+TEST(RecvProgram, ReportsExactlyWhatALossyRelayDid)
+{
+    const std::tuple<std::vector<std::string>, int> cases[] = {
+        {std::vector<std::string>{}, 1},
+        {{"--allow-loss", "2", "--allow-duplicates"}, 0},
+        {{"--allow-loss", "1", "--allow-duplicates"}, 1},
+    };
+    for (const auto &[extra, exitCode] : cases) {
+        std::vector<std::string> args = {"--bind", "127.0.0.1", "--port", "0",     "--expect",
+                                         "20",     "--idle",    "1",      "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        Receiver receiver(args);
+        const int relay = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in relayAddress = Loopback(0);
+        ASSERT_EQ(::bind(relay, reinterpret_cast<sockaddr *>(&relayAddress), sizeof relayAddress), 0);
+        socklen_t length = sizeof relayAddress;
+        getsockname(relay, reinterpret_cast<sockaddr *>(&relayAddress), &length);
+        std::vector<std::string> sent;
+        for (std::uint64_t seq = 1; seq <= 20; ++seq)
+            sent.push_back(seq % 2 ? Rfc3164("relay", 3, seq) : Rfc5424("relay", 3, seq));
+        SendDatagrams(ntohs(relayAddress.sin_port), sent);
+        std::vector<std::string> forwarded;
+        std::string held;
+        for (std::uint64_t seq = 1; seq <= 20; ++seq) {
+            char buffer[2048];
+            const ssize_t got = ::recv(relay, buffer, sizeof buffer, 0);
+            ASSERT_GT(got, 0);
+            const std::string datagram(buffer, static_cast<std::size_t>(got));
+            if (seq == 5 || seq == 20)
+                continue;
+            if (seq == 12) {
+                held = datagram;
+                continue;
+            }
+            forwarded.push_back(datagram);
+            if (seq == 8)
+                forwarded.push_back(datagram);
+            if (seq == 13)
+                forwarded.push_back(held);
+        }
+        ::close(relay);
+        SendDatagrams(receiver.Port(), forwarded);
+        const Outcome outcome = receiver.Finish();
+        EXPECT_EQ(outcome.exitCode, exitCode) << outcome.out;
+        const QJsonObject &json = outcome.json;
+        EXPECT_EQ(Figure(json, "received"), 18u);
+        EXPECT_EQ(Figure(json, "lost"), 2u);
+        EXPECT_EQ(Figure(json, "tail_lost"), 1u);
+        EXPECT_EQ(Figure(json, "duplicates"), 1u);
+        EXPECT_EQ(Figure(json, "reordered"), 1u);
+        EXPECT_EQ(Figure(json, "messages"), 19u);
+        EXPECT_EQ(json.value("stopped_by").toString(), "idle");
+        EXPECT_EQ(Figure(json["streams"].toArray()[0].toObject(), "lost"), 1u);
+    }
+}
+
+TEST(RecvProgram, UsageErrorsAndFilesChecked)
+{
+    QTemporaryDir dir;
+    const QString daemonFile = dir.filePath("daemon.log");
+    {
+        // Lines as a daemon writes them: its own prefix, CR LF, a line with a
+        // broken stamp, one without, and seq 3 of stream 1 missing.
+        std::ofstream file(daemonFile.toStdString(), std::ios::binary);
+        file << "2024-01-01T00:00:00+00:00 host tag: text quillon=f:1:1:1700000000000000\n"
+             << "2024-01-01T00:00:00+00:00 host app [quillon@32473 run=\"f\" stream=\"1\" seq=\"2\" t=\"1\"] x\r\n"
+             << "2024-01-01T00:00:00+00:00 host tag: text quillon=f:1:4:1700000000000000\n"
+             << "2024-01-01T00:00:00+00:00 host tag: text quillon=f:1:x:1\n"
+             << "no stamp\n\n"
+             << "2024-01-01T00:00:00+00:00 host tag: text quillon=f:2000001:1:1";
+    }
+    const int busy = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in busyAddress = Loopback(0);
+    ::bind(busy, reinterpret_cast<sockaddr *>(&busyAddress), sizeof busyAddress);
+    ::listen(busy, 1);
+    socklen_t length = sizeof busyAddress;
+    getsockname(busy, reinterpret_cast<sockaddr *>(&busyAddress), &length);
+    const std::string busyPort = std::to_string(ntohs(busyAddress.sin_port));
+    const std::string file = daemonFile.toStdString();
+
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
+        {{"--version"}, 0, "quillon-recv 2.2.0\n", ""},
+        {{"--help"}, 0, "Usage: quillon-recv [options]", ""},
+        {{"--port", "65536"}, 2, "", "quillon-recv: --port: '65536' is not a port number from 0 to 65535"},
+        {{"--listen", "tls"}, 2, "", "quillon-recv: --listen: tls is not available yet"},
+        {{"--framing", "cr"}, 2, "", "quillon-recv: --framing: 'cr' is not auto, octet-count, lf, crlf or nul"},
+        {{"--expect", "0"}, 2, "", "quillon-recv: --expect: '0' is not a positive whole number"},
+        {{"--raw"}, 2, "", "quillon-recv: --raw needs --output FILE"},
+        {{"--check-file", file, "--port", "1"}, 2, "", "quillon-recv: --check-file reads a file: --port cannot"},
+        {{"--check-file", "/nonexistent/x.log"}, 2, "", "quillon-recv: --check-file: cannot read '/nonexistent/x."},
+        {{"--bind", "no..host", "--port", "0"}, 2, "", "quillon-recv: --bind: 'no..host' is not an IPv4 or IPv6"},
+        {{"--listen", "tcp", "--bind", "127.0.0.1", "--port", busyPort}, 2, "", "quillon-recv: cannot listen on tcp"},
+        {{"--check-file", file}, 1, "6 messages received in ", ""},
+        {{"--check-file", file, "--allow-loss", "1", "--quiet"}, 0, "", ""},
+        {{"--check-file", "-", "--expect", "6", "--allow-loss", "2"}, 0, "6 messages received", ""},
+    };
+    for (const auto &[args, exitCode, out, err] : cases) {
+        const Outcome outcome = RunToEnd(args, QByteArray::fromStdString(ReadFile(daemonFile)));
+        EXPECT_EQ(outcome.exitCode, exitCode) << args.front() << outcome.err;
+        EXPECT_EQ(outcome.out.rfind(out, 0), 0u) << outcome.out;
+        EXPECT_EQ(outcome.err.rfind(err, 0), 0u) << outcome.err;
+    }
+    ::close(busy);
+
+    const Outcome checked = RunToEnd({"--check-file", file, "--expect", "6", "--json"});
+    EXPECT_EQ(Figure(checked.json, "received"), 4u);
+    EXPECT_EQ(Figure(checked.json, "lost"), 2u); // 3 of stream 1, and 1 at a tail
+    EXPECT_EQ(Figure(checked.json, "tail_lost"), 1u);
+    EXPECT_EQ(Figure(checked.json, "malformed_stamps"), 1u);
+    EXPECT_EQ(Figure(checked.json["latency_us"].toObject(), "samples"), 0u);
+    EXPECT_EQ(checked.json.value("stopped_by").toString(), "end of file");
+    EXPECT_EQ(checked.json["shards"].toArray().size(), 2);
+}
+
+TEST(RecvProgram, OutputFileHoldsEveryMessageEscapedOrRaw)
+{
+    QTemporaryDir dir;
+    const std::string messages[] = {"<13>plain", "<13>cr\rlf\nnul\0back\\slash"s, Rfc5424("o", 1, 1)};
+    for (const bool raw : {false, true}) {
+        const QString path = dir.filePath(raw ? "raw.txt" : "escaped.txt");
+        std::vector<std::string> args = {"--listen", "tcp", "--bind",  "127.0.0.1", "--port",          "0",
+                                         "--expect", "1",   "--quiet", "--output",  path.toStdString()};
+        if (raw)
+            args.push_back("--raw");
+        Receiver receiver(args);
+        const int fd = Connect(receiver.Port());
+        std::string bytes;
+        for (const std::string &message : messages)
+            bytes += Framed("octet-count", message);
+        Write(fd, bytes);
+        ::close(fd);
+        const Outcome outcome = receiver.Finish();
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        const std::string expected = raw ? messages[0] + "\n" + messages[1] + "\n" + messages[2] + "\n"
+                                         : messages[0] + "\n<13>cr\\rlf\\nnul\\0back\\\\slash\n" + messages[2] + "\n";
+        EXPECT_EQ(ReadFile(path), expected) << raw;
+    }
+}
+
+// A client that sent part of a message and went quiet holds nothing up, and
+// a connection over the limit is taken and closed at once.
+TEST(RecvProgram, SlowClientsAndConnectionLimits)
+{
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--max-connections", "2", "--expect",
+                       "5", "--idle", "10", "--json"});
+    const int slow = Connect(receiver.Port());
+    Write(slow, "120 <13>1 - - -");
+    const int steady = Connect(receiver.Port());
+    const int refused = Connect(receiver.Port());
+    const timeval wait{10, 0};
+    setsockopt(refused, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char byte = 0;
+    EXPECT_EQ(::recv(refused, &byte, 1, 0), 0); // the receiver closed it
+    for (std::uint64_t seq = 1; seq <= 5; ++seq)
+        Write(steady, Framed("lf", Rfc5424("s", 0, seq)));
+    const Outcome outcome = receiver.Finish();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(Figure(outcome.json, "received"), 5u);
+    EXPECT_EQ(Figure(outcome.json, "refused_connections"), 1u);
+    EXPECT_EQ(Figure(outcome.json, "connections"), 2u);
+    EXPECT_EQ(Figure(outcome.json, "malformed_frames"), 1u); // the slow one, cut short
+    for (const int fd : {slow, steady, refused})
+        ::close(fd);
+}
+
+TEST(RecvProgram, StopSignalsEndTheRunWithTheSummary)
+{
+    for (const int signalNumber : {SIGINT, SIGTERM}) {
+        Receiver receiver({"--bind", "127.0.0.1", "--port", "0"});
+        SendDatagrams(receiver.Port(), {Rfc3164("sig", 0, 1), Rfc3164("sig", 0, 2), "<13>no stamp"});
+        // The progress line shows when they are in.
+        EXPECT_TRUE(receiver.WaitForLine("3 messages received, "));
+        receiver.Signal(signalNumber);
+        const Outcome outcome = receiver.Finish();
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        EXPECT_NE(outcome.out.find("\n3 messages received in "), std::string::npos) << outcome.out;
+        EXPECT_NE(outcome.out.find("stamped: 2 received, 0 lost"), std::string::npos) << outcome.out;
+        EXPECT_NE(outcome.out.find("  run sig stream 0 (shard 0): 2 received"), std::string::npos) << outcome.out;
+    }
+}
+} // namespace

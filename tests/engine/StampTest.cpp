@@ -1,0 +1,161 @@
+#include "engine/Stamp.h"
+#include "engine/Rfc5424Parser.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+TEST(Stamp, WrittenStampsReadBackInBothForms)
+{
+    const Stamp stamps[] = {
+        {"a", 0, 1, 0},
+        {"Run_id-0123456789", 0, 1, 0}, // 17 characters: not a run id
+        {"0123456789abcdef", StreamId(12, 34), 9223372036854775807ull, 1700000000123456},
+    };
+    for (const Stamp &stamp : stamps) {
+        if (!IsValidRunId(stamp.run))
+            continue;
+        std::string token = "<13>Jan  1 00:00:00 host tag: text";
+        AppendStampToken(token, stamp);
+        std::string element = "<13>1 2024-01-01T00:00:00Z host app - - ";
+        AppendStampElement(element, stamp);
+        for (const std::string &message : {token, token + "\r\n", element, element + " body quillon=x:1:1:1"}) {
+            Stamp read;
+            ASSERT_EQ(FindStamp(message, read), StampSearch::Found) << message;
+            EXPECT_EQ(read.run, stamp.run);
+            EXPECT_EQ(read.stream, stamp.stream);
+            EXPECT_EQ(read.seq, stamp.seq);
+            EXPECT_EQ(read.sentUs, stamp.sentUs);
+        }
+    }
+    EXPECT_EQ(StreamId(12, 34) / StampFormat::StreamsPerShard, 12u);
+    EXPECT_EQ((Stamp{"r", StreamId(3, 999999), 1, 0}.Shard()), 3u);
+    std::string empty;
+    AppendStampToken(empty, stamps[0]);
+    EXPECT_EQ(empty, "quillon=a:0:1:0");
+    std::string element;
+    AppendStampElement(element, stamps[2]);
+    EXPECT_EQ(
+        element,
+        R"([quillon@32473 run="0123456789abcdef" stream="12000034" seq="9223372036854775807" t="1700000000123456"])");
+    for (std::uint64_t random : {0ull, 1ull, ~0ull}) {
+        EXPECT_TRUE(IsValidRunId(RunIdFromNumber(random)));
+        EXPECT_EQ(RunIdFromNumber(random).size(), 12u);
+    }
+    EXPECT_NE(RunIdFromNumber(1), RunIdFromNumber(2));
+}
+
+TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
+{
+    struct Case {
+        std::string message;
+        StampSearch result;
+        std::uint64_t seq = 0;
+    };
+    const std::string sd = "<13>1 - h a - - ";
+    const Case cases[] = {
+        {"<13>plain text", StampSearch::None},
+        {"", StampSearch::None},
+        {"text quillon=r:1:5:10", StampSearch::Found, 5},
+        {"quillon=r:1:5:10 \t\r\n", StampSearch::Found, 5},
+        {std::string("text quillon=r:1:6:10\0", 22), StampSearch::Found, 6},
+        // The token must stand on its own and end the message.
+        {"text xquillon=r:1:5:10", StampSearch::None},
+        {"text quillon=r:1:5:10 more", StampSearch::Malformed},
+        {"text quillon=r:1:5", StampSearch::Malformed},
+        {"text quillon=r:1:0:10", StampSearch::Malformed},  // seq from 1
+        {"text quillon=r:01:5:10", StampSearch::Malformed}, // leading zero
+        {"text quillon=r:-1:5:10", StampSearch::Malformed}, // sign
+        {"text quillon=r:1:9223372036854775808:1", StampSearch::Malformed},
+        {"text quillon=r!:1:5:10", StampSearch::Malformed}, // run character
+        {"text quillon=:1:5:10", StampSearch::Malformed},
+        {"text quillon=r:1:5:10:11", StampSearch::Malformed},
+        {sd + R"([quillon@32473 t="1" seq="8" stream="2" run="r"])", StampSearch::Found, 8},
+        {sd + R"([x@1 a="]\"\\"][quillon@32473 run="r" stream="2" seq="9" t="1" extra="y"] m)", StampSearch::Found, 9},
+        {sd + R"([quillon@32473 run="r" stream="2" seq="9"])", StampSearch::Malformed},
+        {sd + R"([quillon@32473 run="r" run="r" stream="2" seq="9" t="1"])", StampSearch::Malformed},
+        {sd + R"([quillon@32473 run="r" stream="2" seq="x9" t="1"])", StampSearch::Malformed},
+        {sd + R"([quillon@32473 run="r\"" stream="2" seq="9" t="1"])", StampSearch::Malformed},
+        {sd + R"([quillon@32473 run="r" stream="2" seq="9" t="1")", StampSearch::Malformed},
+        {sd + "- text", StampSearch::None},
+        // A daemon's own prefix before the element, or an element it broke.
+        {R"(2024-01-01 host app: [quillon@32473 run="r" stream="2" seq="3" t="1"] m)", StampSearch::Found, 3},
+        {R"(host [quillon@32473 run="r" seq=3])", StampSearch::Malformed},
+        {R"(host [quillon@324730 run="r" stream="2" seq="3" t="1"] quillon=r:1:4:1)", StampSearch::Found, 4},
+    };
+    for (const Case &c : cases) {
+        Stamp stamp;
+        EXPECT_EQ(FindStamp(c.message, stamp), c.result) << c.message;
+        if (c.result == StampSearch::Found) {
+            EXPECT_EQ(stamp.seq, c.seq) << c.message;
+        }
+    }
+}
+
+TEST(Rfc5424Parser, SplitsHeaderFieldsOrDeclines)
+{
+    struct Case {
+        std::string message;
+        bool ok;
+        std::string sd;
+        std::string msg;
+    };
+    const Case cases[] = {
+        {"<165>1 2003-10-11T22:14:15.003Z mymachine evntslog - ID47 [a@1 iut=\"3\"][b@2 c=\"d\"] BOMtext", true,
+         "[a@1 iut=\"3\"][b@2 c=\"d\"]", "BOMtext"},
+        {"<13>1 - - - - - -", true, "-", ""},
+        {"<13>1 - - - - - - ", true, "-", ""},
+        {"<0>12 - - - - - [id] x y", true, "[id]", "x y"},
+        {"<192>1 - - - - - -", false, "", ""},
+        {"<13>0 - - - - - -", false, "", ""},
+        {"<13>123 - - - - - -", false, "", ""},
+        {"<13>Jan  1 00:00:00 host tag: text", false, "", ""},
+        {"<13>1 - - - - -", false, "", ""},
+        {"<13>1 - - - - - -x", false, "", ""},
+        {"<13>1 - - - - - [a b=\"c]", false, "", ""},
+        {"<13>1 - - - - - [a b=c]", false, "", ""},
+        {"<13>1 - - - - - [=a]", false, "", ""},
+        {"<13>1 - - - - - [a  b=\"c\"]", false, "", ""},
+        {"<13>1 - - - - - [a b=\"c\"]x", false, "", ""},
+        {"13>1 - - - - - -", false, "", ""},
+    };
+    for (const Case &c : cases) {
+        Rfc5424Fields fields;
+        ASSERT_EQ(ParseRfc5424(c.message, fields), c.ok) << c.message;
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(fields.structuredData, c.sd) << c.message;
+        EXPECT_EQ(fields.msg, c.msg) << c.message;
+    }
+    Rfc5424Fields fields;
+    ASSERT_TRUE(ParseRfc5424("<34>1 2003-10-11T22:14:15.003Z mymachine su 77 ID47 - 'su root' failed", fields));
+    EXPECT_EQ(fields.priority, 34);
+    EXPECT_EQ(fields.version, 1);
+    EXPECT_EQ(fields.timestamp, "2003-10-11T22:14:15.003Z");
+    EXPECT_EQ(fields.hostname, "mymachine");
+    EXPECT_EQ(fields.appName, "su");
+    EXPECT_EQ(fields.procId, "77");
+    EXPECT_EQ(fields.msgId, "ID47");
+}
+
+TEST(Rfc5424Parser, WalksElementsAndUnescapesValues)
+{
+    SdElementReader reader(R"([a@1 x="1" y="q\"\\\]\n"][b][c@2 z=""] rest)");
+    std::string seen;
+    std::string_view id;
+    std::string_view name;
+    std::string_view value;
+    while (reader.NextElement(id)) {
+        seen += std::string(id) + ":";
+        while (reader.NextParam(name, value)) {
+            seen += std::string(name) + "=";
+            AppendUnescaped(seen, value);
+            seen += ";";
+        }
+    }
+    EXPECT_FALSE(reader.Malformed());
+    EXPECT_EQ(seen, R"(a@1:x=1;y=q"\]\n;b:c@2:z=;)");
+    EXPECT_EQ(reader.Rest(), " rest");
+    EXPECT_EQ(StructuredDataLength(R"([a b="]"] m)"), 9u);
+    EXPECT_EQ(StructuredDataLength(R"([a b="\"])"), 0u);
+}
+} // namespace
