@@ -23,12 +23,13 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
     : m_state(InitialState(options, subnetPrefix)), m_source(m_state),
       m_composer(m_state, m_composeInputs, m_clock, m_source),
       m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
-      m_oversize(options.oversize), m_crlf(options.crlf)
+      m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options))
 {
     if (options.seed)
         SetRandomStart(*options.seed);
     m_composeInputs.rfcHeader = options.rfcHeader;
     m_composeInputs.hostName = hostName;
+    m_composer.UseFormat(options.messageFormat);
     m_priorityInputs.usePriorityText = options.usePriority;
     m_priorityInputs.priorityText = std::to_string(options.priority);
     m_priorityInputs.facilityIndex = options.facilityIndex;
@@ -51,6 +52,8 @@ void PacketStream::AppendNext(std::string &out)
     const ComposedView message = m_composer.ComposeView(m_kind);
     m_state.Priority =
         m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
-    AppendSyslogPacket(out, m_state.Priority, message.OriginalAddressText, message.RfcHeaderText, message.MessageBody,
-                       m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+    const std::size_t start = out.size();
+    AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+    if (m_framing != Framing::None)
+        FrameInPlace(out, start, m_framing);
 }

@@ -13,7 +13,7 @@
 // The packets of a run, composed one at a time exactly as the window's send
 // tick composes them: message, then priority, then the packet bytes, so the
 // random draws come in the same order whether packets go out singly or in
-// batches.
+// batches. Over TCP each is framed as the options say, where it was built.
 class PacketStream {
 public:
     // hostName and subnetPrefix are the local machine's, for the RFC header
@@ -39,4 +39,5 @@ private:
     bool m_noPriority;
     bool m_oversize;
     bool m_crlf;
+    Framing m_framing;
 };
