@@ -55,13 +55,13 @@ void Corrupt(std::string &out, std::size_t start)
     out[position] = static_cast<char>(static_cast<unsigned char>(code));
 }
 
+// One append per packet: this runs for every message.
 void AppendPriority(std::string &out, std::int32_t priority)
 {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, priority).ptr;
-    out.push_back('<');
-    out.append(digits, end);
-    out.push_back('>');
+    char text[16] = {'<'};
+    char *end = std::to_chars(text + 1, text + sizeof text - 1, priority).ptr;
+    *end++ = '>';
+    out.append(text, static_cast<std::size_t>(end - text));
 }
 
 // Corruption covers the joined packet, never the padding or CR LF.
