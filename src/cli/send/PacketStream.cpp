@@ -3,6 +3,9 @@
 #include "common/Random.h"
 #include "engine/PacketBuilder.h"
 
+#include <charconv>
+#include <cstring>
+
 namespace {
 SendState InitialState(const Options &options, const std::string &subnetPrefix)
 {
@@ -40,8 +43,14 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
         m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
 }
 
+void PacketStream::StartBatch()
+{
+    m_clock.Read();
+}
+
 std::string PacketStream::Next()
 {
+    StartBatch();
     std::string packet;
     AppendNext(packet);
     return packet;
@@ -53,7 +62,25 @@ void PacketStream::AppendNext(std::string &out)
     m_state.Priority =
         m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
     const std::size_t start = out.size();
+    if (m_framing != Framing::OctetCount) {
+        AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
+                             m_crlf);
+        if (m_framing != Framing::None)
+            FrameInPlace(out, start, m_framing);
+        return;
+    }
+    // Room for a count as long as the last one, so a run of packets of one
+    // length is built in place instead of moved along for its count.
+    out.append(m_countDigits + 1, ' ');
     AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
-    if (m_framing != Framing::None)
-        FrameInPlace(out, start, m_framing);
+    const std::size_t packet = out.size() - start - m_countDigits - 1;
+    char digits[24];
+    const auto length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, packet).ptr - digits);
+    if (length != m_countDigits) {
+        out.erase(start, m_countDigits + 1);
+        FrameInPlace(out, start, Framing::OctetCount);
+        m_countDigits = length;
+        return;
+    }
+    std::memcpy(out.data() + start, digits, length);
 }
