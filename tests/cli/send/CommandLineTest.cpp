@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <tuple>
 
 namespace {
@@ -178,6 +179,37 @@ TEST(CommandLine, SeedSetsWhereTheRandomSequenceStarts)
     const std::string unseeded = packets({});
     EXPECT_EQ(packets({"--seed", std::to_string(FixedRandomStart)}), unseeded);
     EXPECT_NE(unseeded, seedOne);
+}
+
+// Packets of 1 to 300 random bytes: each count covers its packet, whether
+// its number of digits differs from the last one's or not.
+TEST(PacketStream, OctetCountsFrameEachPacketOfABatch)
+{
+    const auto batch = [](const std::string &framing) {
+        SetRandomStart(FixedRandomStart);
+        PacketStream stream(
+            Parse({"--transport", "tcp", "--no-crlf", "--framing", framing, "--message", "Random string of text"})
+                .options,
+            "host", "10.0.0.");
+        std::string all;
+        stream.StartBatch();
+        for (int i = 0; i < 400; ++i)
+            stream.AppendNext(all);
+        return all;
+    };
+    const std::string framed = batch("octet-count"), joined = batch("none");
+    std::string unframed;
+    std::set<std::size_t> digits;
+    for (std::size_t at = 0; at < framed.size();) {
+        const std::size_t space = framed.find(' ', at);
+        ASSERT_NE(space, std::string::npos);
+        const std::size_t length = std::stoul(framed.substr(at, space - at));
+        digits.insert(space - at);
+        unframed += framed.substr(space + 1, length);
+        at = space + 1 + length;
+    }
+    EXPECT_EQ(unframed, joined);
+    EXPECT_EQ(digits, (std::set<std::size_t>{1, 2, 3}));
 }
 
 TEST(PaceSchedule, DueMessagesFollowFixedDeadlines)
