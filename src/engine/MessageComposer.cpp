@@ -251,10 +251,9 @@ std::string_view MessageComposer::Rfc5424Header()
 {
     const std::int64_t now = m_clock.EpochMicroseconds();
     constexpr std::size_t TimestampAt = 2; // after "1 "
-    if (m_rfc5424HeaderKept && m_sourceAddress.empty() && m_timestamp.SameSecond(now)) {
-        Rfc3339Timestamp::WriteFraction(m_rfc5424Header.data() + TimestampAt + Rfc3339Timestamp::FractionOffset, now);
+    if (m_rfc5424HeaderKept && m_sourceAddress.empty() &&
+        m_timestamp.RewriteFraction(m_rfc5424Header.data() + TimestampAt + Rfc3339Timestamp::FractionOffset, now))
         return m_rfc5424Header;
-    }
     m_rfc5424Header.assign("1 ");
     m_timestamp.AppendAt(m_rfc5424Header, now);
     m_rfc5424Header.push_back(' ');

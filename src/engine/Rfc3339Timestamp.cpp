@@ -45,18 +45,19 @@ void Rfc3339Timestamp::AppendAt(std::string &out, std::int64_t epochMicroseconds
     const std::int64_t seconds = FloorDiv(epochMicroseconds, 1000000);
     if (seconds != m_second)
         Refresh(seconds);
-    WriteFraction(m_text + FractionOffset, epochMicroseconds);
+    PutFraction(m_text + FractionOffset, static_cast<std::uint32_t>(epochMicroseconds - seconds * 1000000));
     out.append(m_text, m_length);
 }
 
-bool Rfc3339Timestamp::SameSecond(std::int64_t epochMicroseconds) const
+bool Rfc3339Timestamp::RewriteFraction(char *digits, std::int64_t epochMicroseconds) const
 {
-    return FloorDiv(epochMicroseconds, 1000000) == m_second;
-}
-
-void Rfc3339Timestamp::WriteFraction(char *digits, std::int64_t epochMicroseconds)
-{
-    PutFraction(digits, static_cast<std::uint32_t>(epochMicroseconds - FloorDiv(epochMicroseconds, 1000000) * 1000000));
+    if (m_second == Never)
+        return false;
+    const std::int64_t fraction = epochMicroseconds - m_second * 1000000;
+    if (fraction < 0 || fraction >= 1000000)
+        return false;
+    PutFraction(digits, static_cast<std::uint32_t>(fraction));
+    return true;
 }
 
 void Rfc3339Timestamp::Refresh(std::int64_t epochSeconds)

@@ -17,12 +17,12 @@ public:
     void AppendNow(std::string &out);
     void AppendAt(std::string &out, std::int64_t epochMicroseconds);
 
-    // Whether an instant falls in the second of the last timestamp written:
-    // then a writer that kept that text need only write its fraction anew,
-    // the six digits at FractionOffset.
-    bool SameSecond(std::int64_t epochMicroseconds) const;
+    // For a writer that kept the last timestamp written: an instant in the
+    // same second differs from it only in the fraction, whose six digits
+    // (at FractionOffset in that text) this writes over; false, writing
+    // nothing, for an instant in another second.
+    bool RewriteFraction(char *digits, std::int64_t epochMicroseconds) const;
     static constexpr std::size_t FractionOffset = 20;
-    static void WriteFraction(char *digits, std::int64_t epochMicroseconds);
 
 private:
     void Refresh(std::int64_t epochSeconds);
