@@ -1,7 +1,9 @@
 // The machine's practical limit: one fixed message sent over and over with
 // nothing composed, sendmmsg batches for UDP and large writes for TCP.
 // Prints "messages N bytes M seconds S" when done.
-// Usage: bareloop udp|tcp PORT SECONDS SIZE
+// Usage: bareloop udp|tcp PORT SECONDS SIZE [lf|octet-count]
+// On TCP a message is SIZE bytes ending in LF, or with octet-count SIZE bytes
+// after "SIZE ", as an octet-counted syslog sender frames it.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -15,19 +17,24 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: bareloop udp|tcp PORT SECONDS SIZE\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: bareloop udp|tcp PORT SECONDS SIZE [lf|octet-count]\n");
         return 2;
     }
+    const bool octetCount = argc == 6 && std::string(argv[5]) == "octet-count";
     const bool udp = std::string(argv[1]) == "udp";
     const int port = std::atoi(argv[2]);
     const double seconds = std::atof(argv[3]);
     const std::size_t size = static_cast<std::size_t>(std::atoi(argv[4]));
 
-    // A syslog line of the requested size; TCP needs the LF as framing.
+    // A syslog line of the requested size; TCP needs the LF or the count as framing.
     std::string message = "<13>";
     message.append(size - message.size() - 1, 'x');
     message.push_back('\n');
+    if (octetCount && !udp) {
+        message.back() = 'x';
+        message.insert(0, std::to_string(size) + " ");
+    }
 
     sockaddr_in target{};
     target.sin_family = AF_INET;

@@ -1,7 +1,8 @@
-// Counts what arrives on a loopback port: datagrams (UDP) or lines (TCP, one
-// message per LF) and bytes. Prints "ready" once listening, and
-// "messages N bytes M" when SIGINT or SIGTERM ends it.
-// Usage: receiver udp|tcp PORT
+// Counts what arrives on a loopback port: datagrams (UDP) or messages of a
+// TCP stream (one per LF, or octet-counted frames "LENGTH message") and
+// bytes. Prints "ready" once listening, and "messages N bytes M" when SIGINT
+// or SIGTERM ends it.
+// Usage: receiver udp|tcp PORT [lf|octet-count]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -74,10 +75,38 @@ void CountUdp(int fd, long long &messages, long long &bytes)
     }
 }
 
-void CountTcp(int listener, long long &messages, long long &bytes)
+// Where a connection stands in its octet-counted frames.
+struct FrameState {
+    long long length = 0;    // the count read so far
+    long long remaining = 0; // bytes of the current message still to come
+};
+
+// Counts the frames that end in data[0..size).
+long long CountFrames(FrameState &state, const char *data, std::size_t size)
+{
+    long long frames = 0;
+    for (std::size_t at = 0; at < size;) {
+        if (state.remaining > 0) {
+            const auto skip = std::min<long long>(state.remaining, static_cast<long long>(size - at));
+            state.remaining -= skip;
+            at += static_cast<std::size_t>(skip);
+            frames += state.remaining == 0;
+        } else if (data[at] == ' ') {
+            state.remaining = state.length;
+            state.length = 0;
+            ++at;
+        } else {
+            state.length = state.length * 10 + (data[at++] - '0');
+        }
+    }
+    return frames;
+}
+
+void CountTcp(int listener, bool octetCount, long long &messages, long long &bytes)
 {
     ::listen(listener, 16);
     std::vector<pollfd> entries{{listener, POLLIN, 0}};
+    std::vector<FrameState> frames(1);
     std::vector<char> buffer(1 << 20);
     for (bool draining = false;;) {
         if (g_stop)
@@ -89,8 +118,10 @@ void CountTcp(int listener, long long &messages, long long &bytes)
         }
         if (entries[0].revents & POLLIN) {
             const int client = ::accept(listener, nullptr, nullptr);
-            if (client >= 0)
+            if (client >= 0) {
                 entries.push_back({client, POLLIN, 0});
+                frames.emplace_back();
+            }
         }
         for (std::size_t i = 1; i < entries.size(); ++i) {
             if (!(entries[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -102,20 +133,25 @@ void CountTcp(int listener, long long &messages, long long &bytes)
                 continue;
             }
             bytes += got;
-            messages += std::count(buffer.data(), buffer.data() + got, '\n');
+            messages += octetCount ? CountFrames(frames[i], buffer.data(), static_cast<std::size_t>(got))
+                                   : std::count(buffer.data(), buffer.data() + got, '\n');
         }
-        entries.erase(std::remove_if(entries.begin() + 1, entries.end(), [](const pollfd &e) { return e.fd < 0; }),
-                      entries.end());
+        for (std::size_t i = entries.size(); i-- > 1;)
+            if (entries[i].fd < 0) {
+                entries.erase(entries.begin() + static_cast<long>(i));
+                frames.erase(frames.begin() + static_cast<long>(i));
+            }
     }
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: receiver udp|tcp PORT\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: receiver udp|tcp PORT [lf|octet-count]\n");
         return 2;
     }
+    const bool octetCount = argc == 4 && std::string(argv[3]) == "octet-count";
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     const bool udp = std::string(argv[1]) == "udp";
@@ -127,7 +163,7 @@ int main(int argc, char **argv)
     if (udp)
         CountUdp(fd, messages, bytes);
     else
-        CountTcp(fd, messages, bytes);
+        CountTcp(fd, octetCount, messages, bytes);
     std::printf("messages %lld bytes %lld\n", messages, bytes);
     return 0;
 }

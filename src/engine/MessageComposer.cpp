@@ -146,6 +146,7 @@ void MessageComposer::UseFormat(const MessageFormatSettings &settings)
     }
     m_rfc5424Tail.push_back(' ');
     AppendStructuredData(m_rfc5424Tail, settings.sdElements);
+    m_rfc5424HeaderKept = false;
 }
 
 std::string_view MessageComposer::Body()
@@ -248,12 +249,18 @@ std::string_view MessageComposer::Header()
 
 std::string_view MessageComposer::Rfc5424Header()
 {
-    m_header.assign("1 ");
-    m_timestamp.AppendNow(m_header);
-    m_header.push_back(' ');
-    m_header += m_sourceAddress.empty() ? std::string_view(m_rfc5424Host) : m_sourceAddress;
-    m_header += m_rfc5424Tail;
-    return m_header;
+    const std::int64_t now = m_clock.EpochMicroseconds();
+    constexpr std::size_t TimestampAt = 2; // after "1 "
+    if (m_rfc5424HeaderKept && m_sourceAddress.empty() &&
+        m_timestamp.RewriteFraction(m_rfc5424Header.data() + TimestampAt + Rfc3339Timestamp::FractionOffset, now))
+        return m_rfc5424Header;
+    m_rfc5424Header.assign("1 ");
+    m_timestamp.AppendAt(m_rfc5424Header, now);
+    m_rfc5424Header.push_back(' ');
+    m_rfc5424Header += m_sourceAddress.empty() ? std::string_view(m_rfc5424Host) : m_sourceAddress;
+    m_rfc5424Header += m_rfc5424Tail;
+    m_rfc5424HeaderKept = m_sourceAddress.empty();
+    return m_rfc5424Header;
 }
 
 std::string RandomClassCAddress()

@@ -106,6 +106,10 @@ private:
     std::string m_sourceText;
     std::string_view m_sourceAddress;
     std::string m_header;
+    std::string m_rfc5424Header;
+    // Whether m_rfc5424Header holds this machine's (not a simulated) host
+    // and the current settings, so within its second only the fraction changes.
+    bool m_rfc5424HeaderKept = false;
     MessageFormat m_format = MessageFormat::Rfc3164;
     bool m_utf8Bom = false;
     std::string m_rfc5424Host;

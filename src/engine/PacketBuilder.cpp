@@ -55,13 +55,23 @@ void Corrupt(std::string &out, std::size_t start)
     out[position] = static_cast<char>(static_cast<unsigned char>(code));
 }
 
+// One append, and the digits of 0 to 999 written directly: this runs for
+// every message.
 void AppendPriority(std::string &out, std::int32_t priority)
 {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, priority).ptr;
-    out.push_back('<');
-    out.append(digits, end);
-    out.push_back('>');
+    char text[16] = {'<'};
+    char *end = text + 1;
+    if (priority >= 0 && priority < 1000) {
+        if (priority >= 100)
+            *end++ = static_cast<char>('0' + priority / 100);
+        if (priority >= 10)
+            *end++ = static_cast<char>('0' + priority / 10 % 10);
+        *end++ = static_cast<char>('0' + priority % 10);
+    } else {
+        end = std::to_chars(end, text + sizeof text - 1, priority).ptr;
+    }
+    *end++ = '>';
+    out.append(text, static_cast<std::size_t>(end - text));
 }
 
 // Corruption covers the joined packet, never the padding or CR LF.

@@ -17,6 +17,13 @@ public:
     void AppendNow(std::string &out);
     void AppendAt(std::string &out, std::int64_t epochMicroseconds);
 
+    // For a writer that kept the last timestamp written: an instant in the
+    // same second differs from it only in the fraction, whose six digits
+    // (at FractionOffset in that text) this writes over; false, writing
+    // nothing, for an instant in another second.
+    bool RewriteFraction(char *digits, std::int64_t epochMicroseconds) const;
+    static constexpr std::size_t FractionOffset = 20;
+
 private:
     void Refresh(std::int64_t epochSeconds);
 
@@ -24,7 +31,8 @@ private:
     std::int64_t m_offsetMinute;
     std::int64_t m_second;
     int m_offsetSeconds = 0;
-    char m_secondText[19] = {};   // YYYY-MM-DDTHH:MM:SS
-    char m_offsetText[6] = {'Z'}; // Z or +hh:mm
-    std::size_t m_offsetLength = 1;
+    // YYYY-MM-DDTHH:MM:SS.ffffff then Z or +hh:mm: only the fraction is
+    // written per message, and the whole goes out in one append.
+    char m_text[32] = {};
+    std::size_t m_length = 0;
 };

@@ -44,6 +44,14 @@ TEST(BuildSyslogPacket, CorruptsOneCharacterButNeverTheLastNorThePaddingOrCrLf)
     EXPECT_EQ(BuildSyslogPacket(5, "", "", "", true, true, true, true), Pad + "\r\n");
 }
 
+// Digits of 0 to 999 are written directly, others as any number.
+TEST(BuildSyslogPacket, WritesEveryPriorityInDecimal)
+{
+    for (const std::int32_t priority : {0, 9, 10, 100, 109, 990, 999, 1000, 32767, -5, -1000})
+        EXPECT_EQ(BuildSyslogPacket(priority, "", "", "", false, false, false, false),
+                  "<" + std::to_string(priority) + ">");
+}
+
 class Sender : public ::testing::Test {
 protected:
     void SetUp() override

@@ -60,6 +60,49 @@ TEST(Rfc5424Composer, WritesTheHeaderFieldsAndTheMessage)
     }
 }
 
+// Within a second the composer rewrites only the fraction of the header it
+// keeps; a new second, a simulated host or new settings write it afresh.
+TEST(Rfc5424Composer, EachMessageCarriesItsOwnInstantAndHost)
+{
+    class : public Clock {
+    public:
+        LocalDateTime Now() const override { return {}; }
+        std::int64_t EpochMicroseconds() const override { return micros; }
+        std::int64_t micros = 0;
+    } clock;
+    constexpr std::int64_t December7 = 1796648589000000; // 2026-12-07T13:03:09Z
+    const std::tuple<std::int64_t, std::string, std::string, std::string> steps[] = {
+        {December7 + 5, "", "", "2026-12-07T13:03:09.000005Z myhost app"},
+        {December7 + 999999, "", "", "2026-12-07T13:03:09.999999Z myhost app"},
+        {December7 + 1000000, "", "", "2026-12-07T13:03:10.000000Z myhost app"},
+        {December7 + 1000001, "10.1.2.3", "", "2026-12-07T13:03:10.000001Z 10.1.2.3 app"},
+        {December7 + 1000002, "", "", "2026-12-07T13:03:10.000002Z myhost app"},
+        {December7 + 1000003, "", "other", "2026-12-07T13:03:10.000003Z myhost other"},
+        {December7 + 1000004, "", "", "2026-12-07T13:03:10.000004Z myhost other"},
+        {December7 - 1, "", "", "2026-12-07T13:03:08.999999Z myhost other"},
+    };
+    SendState state;
+    FixedComposeInputs inputs;
+    inputs.hostName = "myhost";
+    SourceFile source{state};
+    MessageComposer composer{state, inputs, clock, source};
+    MessageFormatSettings s;
+    s.format = MessageFormat::Rfc5424;
+    s.appName = "app";
+    s.procId = "1";
+    composer.UseFormat(s);
+    state.MessageText = "m";
+    for (const auto &[micros, address, app, expected] : steps) {
+        clock.micros = micros;
+        state.SourceAddress = address;
+        if (!app.empty()) {
+            s.appName = app;
+            composer.UseFormat(s);
+        }
+        EXPECT_EQ(composer.ComposeView(SendingKind::Single).RfcHeaderText, "1 " + expected + " 1 - -");
+    }
+}
+
 TEST(AppendRfc5424Packet, CorruptsOneCharacterOfTheJoinedPacketOnly)
 {
     const std::string clean = "<13>1 - h a p m - \xEF\xBB\xBFmsg" + std::string(OversizePadding, ' ') + "\r\n";

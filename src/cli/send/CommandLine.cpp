@@ -3,8 +3,10 @@
 #include "cli/common/FlagValues.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
+#include "engine/StructuredData.h"
 #include "engine/Vocabulary.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <map>
@@ -19,10 +21,21 @@ constexpr const char *SeeHelp = " (see quillon-send --help)";
 
 // Whether messages end in CR LF when neither --crlf nor --no-crlf says: on
 // TCP they do, as the window checks "Add a CR && LF" when TCP is chosen, so
-// a receiver can tell the messages apart. (A framing flag decides here too.)
+// a receiver can tell the messages apart; a framing does that job instead.
 bool CrlfByDefault(const Options &o)
 {
-    return o.tcp;
+    return o.tcp && o.messageFormat.framing == Framing::None;
+}
+
+// Flags that only set a part of the RFC 5424 header.
+constexpr std::string_view Rfc5424Flags[] = {"--hostname", "--app-name", "--procid", "--msgid", "--sd", "--bom"};
+
+template <typename Names> std::string Listed(const Names &names)
+{
+    std::string text;
+    for (const auto &name : names)
+        text += (text.empty() ? "" : ", ") + std::string(name);
+    return text;
 }
 
 // People type "ftp-daemon" or "log_audit" as often as "FTP Daemon".
@@ -85,6 +98,10 @@ struct Parser {
     bool countOrDurationGiven = false;
     std::optional<bool> crlfFlag;
     std::string paceFlag;
+    std::optional<Framing> framingFlag;
+    bool rfcHeaderGiven = false;
+    bool sdGiven = false;
+    std::vector<std::string_view> rfc5424FlagsGiven;
 
     bool Fail(std::string text)
     {
@@ -96,6 +113,31 @@ struct Parser {
     bool Bad(std::string_view flag, std::string_view value, std::string_view wanted)
     {
         return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
+    }
+
+    // A header field's value, or the check's words after the flag's name.
+    bool HeaderField(std::string_view flag, std::string_view value, std::string (*check)(std::string_view),
+                     std::string &field)
+    {
+        if (const std::string problem = check(value); !problem.empty())
+            return Fail(std::string(flag) + ": " + problem);
+        field = std::string(value);
+        return true;
+    }
+
+    // The first --sd replaces the saved elements; "-" leaves none.
+    bool SdElement(std::string_view value)
+    {
+        std::vector<std::string> &elements = o.messageFormat.sdElements;
+        if (!sdGiven || value == NilValue)
+            elements.clear();
+        sdGiven = true;
+        if (value == NilValue)
+            return true;
+        if (const std::string problem = CheckSdElementText(value); !problem.empty())
+            return Fail("--sd: " + problem);
+        elements.emplace_back(value);
+        return true;
     }
 
     bool SetPace(std::string_view flag, Pace pace)
@@ -117,6 +159,9 @@ struct Parser {
             result.fromSettings = true;
         } else if (flag == "--rfc-header") {
             o.rfcHeader = true;
+            rfcHeaderGiven = true;
+        } else if (flag == "--bom") {
+            o.messageFormat.utf8Bom = true;
         } else if (flag == "--no-priority") {
             o.noPriority = true;
         } else if (flag == "--corrupt") {
@@ -142,7 +187,16 @@ struct Parser {
         } else {
             return Fail("unknown flag " + std::string(flag) + SeeHelp);
         }
+        NoteRfc5424Flag(flag);
         return true;
+    }
+
+    void NoteRfc5424Flag(std::string_view flag)
+    {
+        for (std::string_view name : Rfc5424Flags)
+            if (flag == name &&
+                std::find(rfc5424FlagsGiven.begin(), rfc5424FlagsGiven.end(), name) == rfc5424FlagsGiven.end())
+                rfc5424FlagsGiven.push_back(name);
     }
 
     bool Valued(std::string_view flag, std::string_view value)
@@ -240,14 +294,67 @@ struct Parser {
                 return Bad(flag, value, "a positive number of seconds");
             o.duration = *seconds;
             countOrDurationGiven = true;
+        } else if (const auto taken = MessageFormatFlag(flag, value)) {
+            if (!*taken)
+                return false;
         } else {
             return Fail("unknown flag " + std::string(flag) + SeeHelp);
+        }
+        NoteRfc5424Flag(flag);
+        return true;
+    }
+
+    // Nothing for a flag of another group; false for a bad value.
+    std::optional<bool> MessageFormatFlag(std::string_view flag, std::string_view value)
+    {
+        MessageFormatSettings &f = o.messageFormat;
+        if (flag == "--format") {
+            const auto format = ParseMessageFormat(value);
+            if (!format)
+                return Bad(flag, value, "rfc3164 or rfc5424");
+            f.format = *format;
+        } else if (flag == "--framing") {
+            framingFlag = ParseFraming(value);
+            if (!framingFlag)
+                return Bad(flag, value, "none, lf, crlf, nul or octet-count");
+        } else if (flag == "--hostname") {
+            return HeaderField(flag, value, CheckHostName, f.hostName);
+        } else if (flag == "--app-name") {
+            return HeaderField(flag, value, CheckAppName, f.appName);
+        } else if (flag == "--procid") {
+            return HeaderField(flag, value, CheckProcId, f.procId);
+        } else if (flag == "--msgid") {
+            return HeaderField(flag, value, CheckMsgId, f.msgId);
+        } else if (flag == "--sd") {
+            return SdElement(value);
+        } else {
+            return std::nullopt;
         }
         return true;
     }
 
+    // Flags the run ignores: said on standard error, as the run goes ahead.
+    void Warn()
+    {
+        const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
+        if (!rfc5424 && !rfc5424FlagsGiven.empty())
+            result.warnings.push_back(Listed(rfc5424FlagsGiven) +
+                                      (rfc5424FlagsGiven.size() > 1 ? " only apply" : " only applies") +
+                                      " to RFC 5424 messages (add --format rfc5424)");
+        if (rfc5424 && rfcHeaderGiven)
+            result.warnings.push_back("--rfc-header is the RFC 3164 header; RFC 5424 messages have their own");
+        if (framingFlag && *framingFlag != Framing::None && !o.tcp)
+            result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
+    }
+
     bool Finish()
     {
+        if (framingFlag)
+            o.messageFormat.framing = *framingFlag;
+        // Each element was checked as it came; this finds an SD-ID given twice.
+        if (sdGiven)
+            if (const std::string problem = CheckSdElements(o.messageFormat.sdElements); !problem.empty())
+                return Fail("--sd: " + problem);
         o.crlf = crlfFlag.value_or(CrlfByDefault(o));
         if (!o.multiLineFile.empty() && !messageGiven)
             o.message = std::string(MessageEntries::MultiLine);
@@ -262,6 +369,7 @@ struct Parser {
         if (o.pace == Pace::Once && countOrDurationGiven)
             return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
                         "--continuous, --burst, --rate or --unlimited)");
+        Warn();
         return true;
     }
 };
@@ -269,9 +377,10 @@ struct Parser {
 bool TakesValue(std::string_view flag)
 {
     static const std::string_view valued[] = {
-        "--target",   "--port",    "--transport",      "--source-port",    "--facility",    "--level",
-        "--priority", "--message", "--source-address", "--multiline-file", "--source-file", "--continuous",
-        "--burst",    "--rate",    "--count",          "--duration",       "--seed"};
+        "--target",   "--port",     "--transport",      "--source-port",    "--facility",    "--level",
+        "--priority", "--message",  "--source-address", "--multiline-file", "--source-file", "--continuous",
+        "--burst",    "--rate",     "--count",          "--duration",       "--seed",        "--format",
+        "--hostname", "--app-name", "--procid",         "--msgid",          "--sd",          "--framing"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;
@@ -342,10 +451,32 @@ Message
   --no-priority          leave out the <PRI> part
   --corrupt              replace one character of each message at random
   --oversize             append 2048 spaces
-  --crlf                 end each message in CR LF (the default on TCP)
+  --crlf                 end each message in CR LF (the default on TCP
+                         without --framing)
   --no-crlf              no CR LF, on TCP too (the messages run together)
   --seed N               start the random choices from N, 0..2^64-1 (default:
                          the same start in every run, as in the window)
+
+Message format and framing
+  --format rfc3164|rfc5424   rfc3164 (default): <PRI>, the header of
+                             --rfc-header, the text; rfc5424: <PRI>1 TIMESTAMP
+                             HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA MSG
+  --hostname NAME            HOSTNAME (default: this machine's name; a
+                             --source-address address takes its place)
+  --app-name NAME            APP-NAME (default Quillon)
+  --procid ID                PROCID (default: the process id)
+  --msgid ID                 MSGID (default -)
+  --sd 'ELEMENT'             one SD element in RFC 5424 syntax, its escapes
+                             included: --sd '[test@32473 env="lab" n="1"]';
+                             repeat for more; --sd - for none (the default)
+  --bom                      a UTF-8 BOM before the RFC 5424 message text
+  --framing none|lf|crlf|nul|octet-count
+                             how TCP messages are told apart: after each an
+                             LF, CR LF or NUL, or before each its length in
+                             bytes and a space; none (default) sends them as
+                             built. UDP datagrams are never framed
+  Header values: printable US-ASCII, no spaces, "-" for none; at most 255,
+  48, 128 and 32 characters (host name, app name, procid, msgid).
 
 Sending (one of)
   --once                 one message (default)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/MessageFormat.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,8 +28,10 @@ struct Options {
     bool noPriority = false;
     bool corrupt = false;
     bool oversize = false;
-    // Set by the parser: --crlf, --no-crlf, or on for TCP.
+    // Set by the parser: --crlf, --no-crlf, or on for TCP without a framing.
     bool crlf = false;
+    // RFC 5424 header fields and the framing of stream transports.
+    MessageFormatSettings messageFormat;
     // "-" reads standard input; read when the run starts.
     std::string multiLineFile;
     std::string multiLineText;
@@ -54,7 +58,15 @@ struct ParseResult {
     bool fromSettings = false;
     // One line naming the bad flag or value.
     std::string error;
+    // Lines about flags that have no effect on this run; it still runs.
+    std::vector<std::string> warnings;
 };
+
+// How the run's messages are framed: datagrams never are.
+inline Framing StreamFramingOf(const Options &options)
+{
+    return options.tcp ? options.messageFormat.framing : Framing::None;
+}
 
 // Reads the flags on top of base (the defaults, or the window's saved
 // settings when --from-settings is among the arguments). args excludes the

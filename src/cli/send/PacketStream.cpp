@@ -3,6 +3,9 @@
 #include "common/Random.h"
 #include "engine/PacketBuilder.h"
 
+#include <charconv>
+#include <cstring>
+
 namespace {
 SendState InitialState(const Options &options, const std::string &subnetPrefix)
 {
@@ -23,12 +26,13 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
     : m_state(InitialState(options, subnetPrefix)), m_source(m_state),
       m_composer(m_state, m_composeInputs, m_clock, m_source),
       m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
-      m_oversize(options.oversize), m_crlf(options.crlf)
+      m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options))
 {
     if (options.seed)
         SetRandomStart(*options.seed);
     m_composeInputs.rfcHeader = options.rfcHeader;
     m_composeInputs.hostName = hostName;
+    m_composer.UseFormat(options.messageFormat);
     m_priorityInputs.usePriorityText = options.usePriority;
     m_priorityInputs.priorityText = std::to_string(options.priority);
     m_priorityInputs.facilityIndex = options.facilityIndex;
@@ -39,8 +43,14 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
         m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
 }
 
+void PacketStream::StartBatch()
+{
+    m_clock.Read();
+}
+
 std::string PacketStream::Next()
 {
+    StartBatch();
     std::string packet;
     AppendNext(packet);
     return packet;
@@ -51,6 +61,26 @@ void PacketStream::AppendNext(std::string &out)
     const ComposedView message = m_composer.ComposeView(m_kind);
     m_state.Priority =
         m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
-    AppendSyslogPacket(out, m_state.Priority, message.OriginalAddressText, message.RfcHeaderText, message.MessageBody,
-                       m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+    const std::size_t start = out.size();
+    if (m_framing != Framing::OctetCount) {
+        AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
+                             m_crlf);
+        if (m_framing != Framing::None)
+            FrameInPlace(out, start, m_framing);
+        return;
+    }
+    // Room for a count as long as the last one, so a run of packets of one
+    // length is built in place instead of moved along for its count.
+    out.append(m_countDigits + 1, ' ');
+    AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+    const std::size_t packet = out.size() - start - m_countDigits - 1;
+    char digits[24];
+    const auto length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, packet).ptr - digits);
+    if (length != m_countDigits) {
+        out.erase(start, m_countDigits + 1);
+        FrameInPlace(out, start, Framing::OctetCount);
+        m_countDigits = length;
+        return;
+    }
+    std::memcpy(out.data() + start, digits, length);
 }

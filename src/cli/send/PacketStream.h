@@ -13,7 +13,7 @@
 // The packets of a run, composed one at a time exactly as the window's send
 // tick composes them: message, then priority, then the packet bytes, so the
 // random draws come in the same order whether packets go out singly or in
-// batches.
+// batches. Over TCP each is framed as the options say, where it was built.
 class PacketStream {
 public:
     // hostName and subnetPrefix are the local machine's, for the RFC header
@@ -21,17 +21,38 @@ public:
     // sequence.
     PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
 
+    // Reads the clock for the packets of one batch, which go to the system
+    // together: their RFC 5424 timestamps are that reading. A reading costs
+    // about as much as composing a message.
+    void StartBatch();
+    // A batch of its own.
     std::string Next();
-    // The next packet appended to out, whose capacity can be kept.
+    // The next packet of the batch appended to out, whose capacity can be kept.
     void AppendNext(std::string &out);
 
     const SendState &State() const { return m_state; }
 
 private:
+    // The system's clock, its instant the one read at the batch's start.
+    class BatchClock final : public Clock {
+    public:
+        LocalDateTime Now() const override { return m_system.Now(); }
+        std::int64_t EpochMicroseconds() const override { return m_reading; }
+        int UtcOffsetSeconds(std::int64_t epochSeconds) const override
+        {
+            return m_system.UtcOffsetSeconds(epochSeconds);
+        }
+        void Read() { m_reading = m_system.EpochMicroseconds(); }
+
+    private:
+        SystemClock m_system;
+        std::int64_t m_reading = 0;
+    };
+
     SendState m_state;
     FixedComposeInputs m_composeInputs;
     FixedPriorityInputs m_priorityInputs;
-    SystemClock m_clock;
+    BatchClock m_clock;
     SourceFile m_source;
     MessageComposer m_composer;
     SendingKind m_kind;
@@ -39,4 +60,6 @@ private:
     bool m_noPriority;
     bool m_oversize;
     bool m_crlf;
+    Framing m_framing;
+    std::size_t m_countDigits = 1;
 };

@@ -46,6 +46,8 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("average_mps"), rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null));
     json.insert(QStringLiteral("bytes"), static_cast<qint64>(summary.bytes));
     json.insert(QStringLiteral("transport"), options.tcp ? QStringLiteral("tcp") : QStringLiteral("udp"));
+    json.insert(QStringLiteral("format"), JsonText(MessageFormatName(options.messageFormat.format)));
+    json.insert(QStringLiteral("framing"), JsonText(FramingName(StreamFramingOf(options))));
     json.insert(QStringLiteral("target"), JsonText(options.target));
     json.insert(QStringLiteral("port"), options.port);
     json.insert(QStringLiteral("stopped_by"), JsonText(summary.stoppedBy));

@@ -198,6 +198,7 @@ private:
     {
         std::size_t handed = 0;
         std::int64_t bytes = 0;
+        stream.StartBatch();
         if (m_options.tcp) {
             // The stream is the packets back to back, so the batch is built
             // as those bytes and goes in one write.

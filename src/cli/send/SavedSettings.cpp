@@ -4,6 +4,7 @@
 #include "common/SettingsFile.h"
 #include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
+#include "engine/MessageFormatStore.h"
 #include "engine/Vocabulary.h"
 #include "transport/PortRules.h"
 
@@ -26,7 +27,7 @@ Pace PaceOfSendOption(int index)
 }
 } // namespace
 
-Options SavedOptions()
+Options SavedOptions(std::vector<std::string> *ignored)
 {
     const SettingsFile store;
     const auto trimmed = [&store](std::string_view key, std::string_view defaultText) {
@@ -57,6 +58,7 @@ Options SavedOptions()
     o.multiLineText = trimmed("MultiLineText", "");
     o.sourceFile = trimmed("FileToReadFrom", "");
     o.sequenceNumber = SavedSequenceNumber(o.target);
+    o.messageFormat = LoadMessageFormat(store, ignored);
     return o;
 }
 

@@ -20,7 +20,10 @@ int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std:
         if (!QFileInfo::exists(file))
             err << "quillon-send: --from-settings: no saved settings in '" << file.toStdString()
                 << "', so the defaults are used\n";
-        parsed = ParseCommandLine(args, SavedOptions());
+        std::vector<std::string> ignored;
+        parsed = ParseCommandLine(args, SavedOptions(&ignored));
+        for (const std::string &why : ignored)
+            err << "quillon-send: --from-settings: the saved " << why << "; its default is used\n";
         // The counter belongs to the host the messages go to, which a flag may have changed.
         if (parsed.action == ParseResult::Action::Run)
             parsed.options.sequenceNumber = SavedSequenceNumber(parsed.options.target);
@@ -38,5 +41,7 @@ int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std:
     case ParseResult::Action::Run:
         break;
     }
+    for (const std::string &warning : parsed.warnings)
+        err << "quillon-send: " << warning << "\n";
     return RunSender(parsed.options, out, err, outIsTerminal).exitStatus;
 }

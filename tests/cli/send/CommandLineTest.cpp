@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <tuple>
 
 namespace {
@@ -51,6 +52,17 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--port", "514", "--source-port", "514"}, "--source-port: Sorry, Source and Destination ports must not"},
         {{"--message", "From a Ethereal capture file"},
          "--message \"From a Ethereal capture file\" needs --source-file"},
+        {{"--format", "rfc5425"}, "--format: 'rfc5425' is not rfc3164 or rfc5424"},
+        {{"--framing", "octet"}, "--framing: 'octet' is not none, lf, crlf, nul or octet-count"},
+        {{"--hostname", "my host"}, "--hostname: HOSTNAME 'my host' contains a space"},
+        {{"--app-name", std::string(49, 'a')}, "--app-name: APP-NAME is 49 characters long; at most 48 are allowed"},
+        {{"--procid", ""}, "--procid: PROCID is empty; \"-\" stands for no value"},
+        {{"--msgid", "Grüße"}, "--msgid: MSGID contains the byte 0xC3, which is not US-ASCII"},
+        {{"--sd", "a=1"}, "--sd: an SD element starts with '['"},
+        {{"--sd", "[a x=\"]\"]"}, "--sd: unescaped ']' in value of 'x' (write \\])"},
+        {{"--sd", "[a][b]"}, "--sd: text follows the closing ']' of SD element 'a' (one element at a time)"},
+        {{"--sd", "[a]", "--sd", "[b]", "--sd", "[a x=\"1\"]"},
+         "--sd: SD-ID 'a' is given twice; each SD element needs its own SD-ID"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);
@@ -78,15 +90,31 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     base.pace = Pace::Burst;
     o = ParseCommandLine({"--count", "3", "--port", "999"}, base).options;
     EXPECT_TRUE(o.pace == Pace::Burst && o.port == 999 && o.count == 3);
+    o = Parse({"--format", "RFC5424", "--hostname", "h.example", "--app-name", "app", "--procid", "-", "--msgid",
+               "ID47", "--sd", "[a@1 x=\"\\]\"]", "--sd", "[b]", "--bom", "--framing", "Octet-Count"})
+            .options;
+    const MessageFormatSettings &f = o.messageFormat;
+    EXPECT_TRUE(f.format == MessageFormat::Rfc5424 && f.hostName == "h.example" && f.appName == "app");
+    EXPECT_TRUE(f.procId == "-" && f.msgId == "ID47" && f.utf8Bom && f.framing == Framing::OctetCount);
+    EXPECT_EQ(f.sdElements, (std::vector<std::string>{"[a@1 x=\"\\]\"]", "[b]"}));
+    // The first --sd replaces the saved elements; "-" leaves none.
+    base.messageFormat.sdElements = {"[saved]"};
+    EXPECT_EQ(ParseCommandLine({"--sd", "[a]", "--sd", "[b]"}, base).options.messageFormat.sdElements,
+              (std::vector<std::string>{"[a]", "[b]"}));
+    EXPECT_TRUE(ParseCommandLine({"--sd", "[a]", "--sd", "-"}, base).options.messageFormat.sdElements.empty());
+    EXPECT_EQ(ParseCommandLine({"--bom"}, base).options.messageFormat.sdElements, base.messageFormat.sdElements);
     EXPECT_EQ(Parse({"--port", "x", "--help"}).action, ParseResult::Action::UsageError);
     EXPECT_EQ(Parse({"--help", "--port", "1"}).action, ParseResult::Action::Help);
 }
 
-// The window checks CR LF whenever TCP is chosen, also over saved settings.
+// The window checks CR LF whenever TCP is chosen, also over saved settings;
+// a framing tells the messages apart instead.
 TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
 {
     Options savedTcp;
     savedTcp.tcp = true;
+    Options savedOctetCount = savedTcp;
+    savedOctetCount.messageFormat.framing = Framing::OctetCount;
     const std::tuple<Args, Options, bool> cases[] = {
         {{}, {}, false},
         {{"--transport", "tcp"}, {}, true},
@@ -95,9 +123,38 @@ TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
         {{"--crlf", "--transport", "tcp", "--no-crlf"}, {}, false},
         {{}, savedTcp, true},
         {{"--transport", "udp"}, savedTcp, false},
+        {{"--transport", "tcp", "--framing", "lf"}, {}, false},
+        {{"--framing", "octet-count"}, savedTcp, false},
+        {{"--framing", "none"}, savedOctetCount, true},
+        {{}, savedOctetCount, false},
+        {{"--framing", "lf", "--crlf"}, savedTcp, true},
     };
     for (const auto &[args, base, crlf] : cases)
         EXPECT_EQ(ParseCommandLine(args, base).options.crlf, crlf) << args.size() << " flags, TCP base " << base.tcp;
+}
+
+// Flags the run ignores are said, and the run goes ahead.
+TEST(CommandLine, FlagsWithoutEffectOnTheRunAreNamed)
+{
+    Options saved5424;
+    saved5424.messageFormat.format = MessageFormat::Rfc5424;
+    const std::tuple<Args, Options, std::vector<std::string>> cases[] = {
+        {{"--hostname", "h", "--sd", "[a]", "--sd", "[b]"},
+         {},
+         {"--hostname, --sd only apply to RFC 5424 messages (add --format rfc5424)"}},
+        {{"--bom", "--format", "rfc5424", "--framing", "none"}, {}, {}},
+        {{"--bom"}, saved5424, {}},
+        {{"--rfc-header", "--framing", "lf"},
+         saved5424,
+         {"--rfc-header is the RFC 3164 header; RFC 5424 messages have their own",
+          "--framing applies to TCP only; UDP datagrams go out as built"}},
+        {{"--framing", "lf", "--transport", "tcp", "--rfc-header"}, {}, {}},
+    };
+    for (const auto &[args, base, warnings] : cases) {
+        const ParseResult result = ParseCommandLine(args, base);
+        EXPECT_EQ(result.action, ParseResult::Action::Run) << result.error;
+        EXPECT_EQ(result.warnings, warnings) << args.front();
+    }
 }
 
 // Without --seed the sequence starts where it always has, so runs stay
@@ -122,6 +179,37 @@ TEST(CommandLine, SeedSetsWhereTheRandomSequenceStarts)
     const std::string unseeded = packets({});
     EXPECT_EQ(packets({"--seed", std::to_string(FixedRandomStart)}), unseeded);
     EXPECT_NE(unseeded, seedOne);
+}
+
+// Packets of 1 to 300 random bytes: each count covers its packet, whether
+// its number of digits differs from the last one's or not.
+TEST(PacketStream, OctetCountsFrameEachPacketOfABatch)
+{
+    const auto batch = [](const std::string &framing) {
+        SetRandomStart(FixedRandomStart);
+        PacketStream stream(
+            Parse({"--transport", "tcp", "--no-crlf", "--framing", framing, "--message", "Random string of text"})
+                .options,
+            "host", "10.0.0.");
+        std::string all;
+        stream.StartBatch();
+        for (int i = 0; i < 400; ++i)
+            stream.AppendNext(all);
+        return all;
+    };
+    const std::string framed = batch("octet-count"), joined = batch("none");
+    std::string unframed;
+    std::set<std::size_t> digits;
+    for (std::size_t at = 0; at < framed.size();) {
+        const std::size_t space = framed.find(' ', at);
+        ASSERT_NE(space, std::string::npos);
+        const std::size_t length = std::stoul(framed.substr(at, space - at));
+        digits.insert(space - at);
+        unframed += framed.substr(space + 1, length);
+        at = space + 1 + length;
+    }
+    EXPECT_EQ(unframed, joined);
+    EXPECT_EQ(digits, (std::set<std::size_t>{1, 2, 3}));
 }
 
 TEST(PaceSchedule, DueMessagesFollowFixedDeadlines)

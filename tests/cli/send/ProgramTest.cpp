@@ -86,13 +86,21 @@ TEST(Program, ExitStatusAndMessages)
         {{"--source-file", "/nonexistent/m.txt"}, 2, "", "quillon-send: --source-file: cannot open '/nonex"},
         {{"--multiline-file", "/nonexistent/t.txt", "--json"}, 2, "\\{.*\"sent\":0", "quillon-send: --multi"},
         {{"--transport", "tcp", "--port", refusedPort, "--quiet"}, 1, "", "quillon-send: TCP Session failed to"},
-        {{"--transport", "tcp", "--target", "nohost.invalid"}, 1, "", "quillon-send: TCP Session failed to connect"},
-        {{"--target", "nohost.invalid", "--json"}, 1, "\\{.*\"failed\":1", "quillon-send: nothing could"},
+        {{"--transport", "tcp", "--target", "no..host"}, 1, "", "quillon-send: TCP Session failed to connect"},
+        {{"--target", "no..host", "--json"}, 1, "\\{.*\"failed\":1", "quillon-send: nothing could"},
         {{"--port", closed, "--unlimited", "--count", "40", "--json"},
          1,
          "\\{.*\"refused\":40,\"sent\":40,",
          "quillon-send: 40 of 40 datagrams to 127\\.0\\.0\\.1:" + closed + " came back refused: Connection refused\n$"},
         {{"--port", closed}, 1, "1 message sent, 0 failed, 1 refused in", "quillon-send: 1 of 1 datagrams"},
+        {{"--format", "rfc5424", "--sd", "[a b]"},
+         2,
+         "$",
+         "quillon-send: --sd: PARAM-NAME 'b' is not followed by =\"\n$"},
+        {{"--port", ok, "--priority", "13", "--message", "w", "--framing", "lf", "--json"},
+         0,
+         "\\{.*\"format\":\"rfc3164\",\"framing\":\"none\",",
+         "quillon-send: --framing applies to TCP only; UDP datagrams go out as built\n$"},
     };
     for (const auto &[args, exitCode, out, err] : cases) {
         const Outcome outcome = RunProgram(args, QByteArray::fromStdString(input));
@@ -101,8 +109,8 @@ TEST(Program, ExitStatusAndMessages)
         EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
         ParsedJson(outcome.out);
     }
-    EXPECT_TRUE(udp.WaitForDatagrams(2));
-    EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input}));
+    EXPECT_TRUE(udp.WaitForDatagrams(3));
+    EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input, "<13>w"}));
 }
 
 // A terminal echoes the Ctrl-C where the summary would begin, so there the

@@ -13,7 +13,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <tuple>
 
@@ -75,6 +77,69 @@ TEST(Sender, TcpStreamHoldsThePacketsBackToBack)
     ASSERT_TRUE(receiver.WaitForBytes(expected.size()));
     EXPECT_EQ(receiver.Bytes(), expected);
     EXPECT_TRUE(summary.sent == 1000 && summary.bytes == std::int64_t(expected.size()) && summary.exitStatus == 0);
+}
+
+// Every framing on a TCP stream and none on UDP, RFC 5424 with its header
+// fields on both; the timestamps read "TS".
+TEST(Sender, FramingsAndRfc5424MessagesOnTheWire)
+{
+    QTemporaryDir folder;
+    const std::string odd = WriteFile(folder, "odd.txt", std::string("one\r\ntwo\n\0\xFF", 11));
+    const std::vector<std::string> rfc5424 = {"--format",   "rfc5424", "--hostname", "host.example",
+                                              "--app-name", "app",     "--procid",   "4242",
+                                              "--msgid",    "ID47",    "--sd",       R"([a@32473 q="\"\\\]"])",
+                                              "--sd",       "[b]",     "--bom"};
+    const std::string sd = R"([a@32473 q="\"\\\]"][b])";
+    const auto hi = [](const std::string &fields) { return "<13>1 TS " + fields + " \xEF\xBB\xBFHi"; };
+    const std::string one = "<13>This is Syslog test message number 1",
+                      two = "<13>This is Syslog test message number 2";
+    const auto twice = [](const std::string &packet) { return packet + packet; };
+    using namespace std::string_literals;
+    const std::tuple<std::string, std::vector<std::string>, std::string> cases[] = {
+        {"tcp", {"--framing", "lf"}, one + "\n" + two + "\n"},
+        {"tcp", {"--framing", "CRLF"}, one + "\r\n" + two + "\r\n"},
+        {"tcp", {"--framing", "nul"}, one + '\0' + two + '\0'},
+        {"tcp", {"--framing", "octet-count"}, "40 " + one + "40 " + two},
+        {"tcp", {"--framing", "lf", "--crlf"}, one + "\r\n\n" + two + "\r\n\n"},
+        {"tcp", {"--framing", "none", "--no-crlf"}, one + two},
+        {"tcp",
+         {"--framing", "octet-count", "--multiline-file", odd, "--message", "MultiLine text message"},
+         twice("15 <13>one\r\ntwo\n\0\xFF"s)},
+        {"udp", {"--framing", "octet-count", "--crlf"}, one + "\r\n|" + two + "\r\n|"},
+        {"tcp", {"--framing", "octet-count", "--message", "Hi"}, twice("90 " + hi("host.example app 4242 ID47 " + sd))},
+        {"udp", {"--message", "Hi", "--sd", "-", "--no-crlf"}, twice(hi("host.example app 4242 ID47 -") + "|")},
+        {"tcp",
+         {"--source-address", "10.1.2.3", "--message", "Hi", "--app-name", "-", "--procid", "-", "--framing", "lf"},
+         twice(hi("10.1.2.3 - - ID47 " + sd) + "\n")},
+    };
+    // Timestamps in UTC, so an octet count covers one of known length.
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "UTC");
+    tzset();
+    const std::regex timestamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}(Z|[+-]\d\d:\d\d))");
+    for (const auto &[transport, extra, expected] : cases) {
+        std::vector<std::string> args = {"--transport", transport,     "--priority", "13", "--message",
+                                         Numbered,      "--unlimited", "--count",    "2"};
+        if (expected.find("<13>1 ") != std::string::npos) // then the later flags change some fields
+            args.insert(args.end(), rfc5424.begin(), rfc5424.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        UdpReceiver udp;
+        TcpReceiver tcp;
+        const RunSummary summary = SendWith(args, transport == "tcp" ? tcp.Port() : udp.Port());
+        std::string got;
+        if (transport == "tcp") {
+            EXPECT_TRUE(tcp.WaitForBytes(static_cast<std::size_t>(summary.bytes)));
+            got = tcp.Bytes();
+        } else {
+            EXPECT_TRUE(udp.WaitForDatagrams(2));
+            for (const std::string &datagram : udp.Datagrams())
+                got += datagram + "|";
+        }
+        EXPECT_EQ(std::regex_replace(got, timestamp, "TS"), expected) << transport << ' ' << extra.front();
+        EXPECT_TRUE(summary.exitStatus == 0 && summary.sent == 2) << summary.error;
+    }
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
 }
 
 TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
