@@ -1,0 +1,69 @@
+#include "transport/TlsSettingsStore.h"
+#include "common/SettingsFile.h"
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+namespace {
+// Replaces the store's Settings group with "Key=value" entries separated by '|'.
+void WriteStore(const QString &entries)
+{
+    SettingsFile file;
+    QSettings &store = file.Store();
+    store.remove(QString());
+    for (const QString &entry : entries.split(u'|', Qt::SkipEmptyParts))
+        store.setValue(entry.section(u'=', 0, 0), entry.section(u'=', 1, -1));
+}
+
+std::string Described(const TlsSettings &s)
+{
+    return std::string(s.enabled ? "on" : "off") + " ca=" + s.caFile + " cert=" + s.certFile + " key=" + s.keyFile +
+           " name=" + s.serverName + (s.verify ? " verify " : " insecure ") + std::string(TlsVersionText(s.minVersion));
+}
+
+const std::string Defaults = "off ca= cert= key= name= verify 1.2";
+
+TEST(TlsSettingsStore, WhatIsSavedLoadsAgainAndAStoreWithoutTheKeysGivesTlsOff)
+{
+    WriteStore("Transport=1|AddCRLF=1");
+    std::vector<std::string> ignored;
+    EXPECT_EQ(Described(LoadTlsSettings(SettingsFile(), &ignored)), Defaults);
+    EXPECT_TRUE(ignored.empty());
+
+    TlsSettings settings;
+    settings.enabled = true;
+    settings.caFile = "/etc/ca dir/ca.pem";
+    settings.certFile = "/home/me/client é.pem";
+    settings.keyFile = "/home/me/client.key";
+    settings.serverName = "logs.example.net";
+    settings.verify = false;
+    settings.minVersion = TlsVersion::Tls13;
+    {
+        SettingsFile store;
+        SaveTlsSettings(store, settings);
+    }
+    EXPECT_EQ(Described(LoadTlsSettings(SettingsFile(), &ignored)), Described(settings));
+    EXPECT_TRUE(ignored.empty());
+    EXPECT_EQ(SettingsFile().Text("TlsMinVersion", "?"), "1.3");
+    EXPECT_EQ(SettingsFile().Text("TlsVerify", "?"), "0");
+}
+
+TEST(TlsSettingsStore, AStoredValueThatFailsTheChecksFallsBackToItsDefault)
+{
+    const std::tuple<QString, std::string, std::string> cases[] = {
+        {"TlsEnabled= 1 |TlsMinVersion=1.3 |TlsCaFile= /a.pem ", "on ca=/a.pem cert= key= name= verify 1.3", ""},
+        {"TlsEnabled=yes", Defaults, "TlsEnabled: 'yes' is not 0 or 1"},
+        {"TlsVerify=", Defaults, "TlsVerify: '' is not 0 or 1"},
+        {"TlsVerify=2|TlsEnabled=1", "on ca= cert= key= name= verify 1.2", "TlsVerify: '2' is not 0 or 1"},
+        {"TlsMinVersion=1.1", Defaults, "TlsMinVersion: '1.1' is not 1.2 or 1.3"},
+        {"TlsServerName=logs host", Defaults, "TlsServerName: the server name 'logs host' contains a space"},
+    };
+    for (const auto &[entries, described, why] : cases) {
+        WriteStore(entries);
+        std::vector<std::string> ignored;
+        EXPECT_EQ(Described(LoadTlsSettings(SettingsFile(), &ignored)), described) << entries.toStdString();
+        EXPECT_EQ(ignored, why.empty() ? std::vector<std::string>{} : std::vector<std::string>{why});
+    }
+}
+} // namespace
