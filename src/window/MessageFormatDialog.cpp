@@ -383,9 +383,11 @@ std::string MessageFormatDialog::ReadFormat(MessageFormatSettings &s) const
             if (const QTableWidgetItem *item = SdTable->item(static_cast<int>(i), column))
                 *cells[column] = ToBytes(item->text());
     }
-    if (std::string problem = SdElementsFromRows(rows, s.sdElements); !problem.empty())
-        return "Structured data, " + problem;
-    return CheckMessageFormatSettings(s);
+    // The fields are named top down: the header's before the table's rows.
+    const std::string rowsProblem = SdElementsFromRows(rows, s.sdElements);
+    if (std::string problem = CheckMessageFormatSettings(s); !problem.empty())
+        return problem;
+    return rowsProblem.empty() ? std::string() : "Structured data, " + rowsProblem;
 }
 
 std::string MessageFormatDialog::ReadTls(TlsSettings &s) const
