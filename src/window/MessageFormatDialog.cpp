@@ -258,28 +258,12 @@ void MessageFormatDialog::BuildControls()
     top->addWidget(Buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
 
-    QWidget *const tabOrder[] = {FormatList,
-                                 HostName,
-                                 AppName,
-                                 ProcId,
-                                 MsgId,
-                                 SdTable,
-                                 AddSdRow,
-                                 RemoveSdRow,
-                                 Bom,
-                                 FramingList,
-                                 UseTls,
-                                 CaFile,
-                                 BrowseCaFile,
-                                 CertFile,
-                                 BrowseCertFile,
-                                 KeyFile,
-                                 BrowseKeyFile,
-                                 ServerName,
-                                 Verify,
-                                 MinVersion,
-                                 Buttons->button(QDialogButtonBox::Ok),
-                                 Buttons->button(QDialogButtonBox::Cancel)};
+    QWidget *const ok = Buttons->button(QDialogButtonBox::Ok);
+    QWidget *const cancel = Buttons->button(QDialogButtonBox::Cancel);
+    QWidget *const tabOrder[] = {FormatList,     HostName, AppName,       ProcId,     MsgId,  SdTable,      AddSdRow,
+                                 RemoveSdRow,    Bom,      FramingList,   UseTls,     CaFile, BrowseCaFile, CertFile,
+                                 BrowseCertFile, KeyFile,  BrowseKeyFile, ServerName, Verify, MinVersion,   ok,
+                                 cancel};
     for (std::size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
 

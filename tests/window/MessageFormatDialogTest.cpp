@@ -52,6 +52,9 @@ void WithDialog(Quillon &w, const std::function<void(MessageFormatDialog &)> &ac
     QTimer::singleShot(0, [&] {
         auto *dialog = qobject_cast<MessageFormatDialog *>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
+        // A dialog counts as active while its owner is; the keys need it to be.
+        dialog->activateWindow();
+        EXPECT_TRUE(WaitUntil([dialog] { return QApplication::activeWindow() == dialog; }));
         ran = true;
         act(*dialog);
     });
@@ -137,6 +140,19 @@ TEST_F(MessageFormatDialogTest, WhatIsTypedIsKeptOnEnterAndDroppedOnEscape)
         type(d);
         EXPECT_EQ(d.VerifyNote->text(), "Verification is off: any server is accepted.");
         EXPECT_EQ(Shown(d), typed);
+        // Tab visits each field in order, and the table once.
+        QStringList visited;
+        d.FormatList->setFocus();
+        for (int i = 0; i < 22; ++i) {
+            QWidget *focus = QApplication::focusWidget();
+            visited << (focus->objectName().isEmpty() ? focus->property("text").toString().remove('&')
+                                                      : focus->objectName());
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        EXPECT_EQ(visited.join(' ').toStdString(),
+                  "FormatList HostName AppName ProcId MsgId SdTable AddSdRow RemoveSdRow Bom "
+                  "FramingList UseTls CaFile BrowseCaFile CertFile BrowseCertFile KeyFile "
+                  "BrowseKeyFile ServerName Verify MinVersion OK Cancel");
         QTest::keyClick(&d, Qt::Key_Return);
     });
     ASSERT_EQ(services.chooser.requests.size(), 2u);
