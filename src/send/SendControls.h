@@ -22,6 +22,8 @@ class StatusPanels;
 class TargetValidationControl;
 class TcpSessionControl;
 class WindowTimer;
+struct MessageFormatSettings;
+struct TlsSettings;
 
 // What the window hands its sending, statistics and session handlers: the
 // controls, endpoints, timers and state they work on, by their window names.
@@ -58,6 +60,9 @@ struct SendControls {
     MessageComposer *Composer = nullptr;
     PacketSender *Sender = nullptr;
     const PriorityInputs *Inputs = nullptr;
+    // Taken when sending starts and when a session connects.
+    const MessageFormatSettings *FormatSettings = nullptr;
+    const TlsSettings *TlsOptions = nullptr;
 
     // The other handlers, for the commands that call each other.
     TargetValidationControl *Validation = nullptr;

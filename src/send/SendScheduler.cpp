@@ -3,6 +3,7 @@
 #include "common/QtText.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
+#include "engine/MessageFormat.h"
 #include "engine/PacketBuilder.h"
 #include "engine/Priority.h"
 #include "send/SendControls.h"
@@ -73,6 +74,7 @@ void SendScheduler::CmdSend_Click()
     state.TargetAddress = TrimSpaces(ToBytes(w.TargetIP->currentText()));
     if (w.Transport->currentIndex() != 1)
         PrepareUdpEndpoint(*w.UDP1, ToBytes(w.PortNumber->currentText()), state.TargetAddress);
+    w.Composer->UseFormat(*w.FormatSettings);
 
     switch (option) {
     case Once:
@@ -146,8 +148,7 @@ bool SendScheduler::SendOneMessage()
         if (w.Closing())
             return false;
 
-        w.Sender->SendSyslogPacket(w.State().Priority, message.OriginalAddressText, message.RfcHeaderText,
-                                   message.MessageBody);
+        w.Sender->SendComposedPacket(w.State().Priority, message.View());
     } catch (const std::exception &error) {
         ReportFailure(QString::fromLocal8Bit(error.what()));
     }
@@ -162,8 +163,7 @@ void SendScheduler::SendBurst()
         for (std::int32_t i = 0; i < count; ++i) {
             const ComposedMessage message = w.Composer->ComposeMessage(SendingKind::Burst);
             state.Priority = static_cast<std::int16_t>(MessagePriority(*w.Inputs));
-            w.Sender->SendSyslogPacket(state.Priority, message.OriginalAddressText, message.RfcHeaderText,
-                                       message.MessageBody);
+            w.Sender->SendComposedPacket(state.Priority, message.View());
         }
     } catch (const std::exception &error) {
         ReportFailure(QString::fromLocal8Bit(error.what()));

@@ -10,6 +10,7 @@
 #include "send/WindowTimer.h"
 #include "transport/PortRules.h"
 #include "transport/SocketEndpoint.h"
+#include "transport/TlsContext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -59,7 +60,11 @@ void TcpSessionControl::CmdConnect_Click()
     // Back to 0 for a random port: a fixed port kept from an earlier session
     // would ignore the choice, and rebinding it right after a close can fail.
     tcp.SetLocalPort(sourcePort != RandomSourcePort ? PortFromText(sourcePort) : 0);
-    if (!tcp.Connect()) {
+    const QPointer<QWidget> alive(w.Window);
+    const bool tlsReady = SetUpTls();
+    if (!alive)
+        return;
+    if (!tlsReady || !tcp.Connect()) {
         w.StatusBar1->SetPanelText(1, QStringLiteral("Connection failed"));
         return;
     }
@@ -99,6 +104,26 @@ void TcpSessionControl::CmdConnect_Click()
         w.StatusBar1->SetPanelText(1, QStringLiteral("TCP Session failed to connect"));
         w.CmdConnect->setText(ConnectCaption);
     }
+}
+
+bool TcpSessionControl::SetUpTls()
+{
+    SocketEndpoint &tcp = *w.TCP1;
+    if (!w.TlsOptions || !w.TlsOptions->enabled) {
+        tcp.SetTls(nullptr);
+        return true;
+    }
+    // Made afresh for each session, so a file the user has replaced is read.
+    TlsSetupError error;
+    std::shared_ptr<const TlsClientContext> context = TlsClientContext::Create(*w.TlsOptions, error);
+    tcp.SetTls(context);
+    if (context)
+        return true;
+    w.services().messageBoxes->Show(
+        w.Window, MessageBoxes::Icon::Warning, ErrorTitle,
+        QStringLiteral("The TLS session cannot start: %1.").arg(QString::fromStdString(error.message)),
+        MessageBoxes::Buttons::Ok);
+    return false;
 }
 
 void TcpSessionControl::DisconnectTcp()

@@ -22,6 +22,9 @@ public:
     static constexpr int WaitPassMilliseconds = 10;
 
 private:
+    // The TLS set-up of the next session, or none; false, after telling the
+    // user which file is at fault, when it cannot be used.
+    bool SetUpTls();
     // Lets queued events run, sleeping up to one wait pass when none is queued.
     // False when the window was destroyed meanwhile.
     bool YieldForEvents();

@@ -17,6 +17,7 @@
 #include "transport/UdpEndpointOperations.h"
 #include "window/FocusLineEdit.h"
 #include "window/ListFilling.h"
+#include "window/MessageFormatDialog.h"
 #include "window/MessageSourceControls.h"
 #include "window/PriorityControls.h"
 #include "window/SettingsStore.h"
@@ -239,6 +240,8 @@ void Quillon::FillSendControls()
     c.Composer = Composer.get();
     c.Sender = Sender.get();
     c.Inputs = Inputs.get();
+    c.FormatSettings = &FormatSettings;
+    c.TlsOptions = &TlsOptions;
     c.DisableSettingFrames = [this] { DisableSettingFrames(); };
     c.EnableSettingFrames = [this] { EnableSettingFrames(); };
 }
@@ -418,6 +421,12 @@ void Quillon::BuildControls()
 
     MnuFile = menuBar()->addMenu(QStringLiteral("&File"));
     MnuFile->setObjectName(QStringLiteral("MnuFile"));
+    MnuMessageFormat = MnuFile->addAction(QStringLiteral("Message &format and framing..."));
+    MnuMessageFormat->setObjectName(QStringLiteral("MnuMessageFormat"));
+    MnuMessageFormat->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    MnuMessageFormat->setShortcutContext(Qt::WindowShortcut);
+    addAction(MnuMessageFormat);
+    MnuFile->addSeparator();
     MnuExit = MnuFile->addAction(QStringLiteral("E&xit"));
     MnuExit->setObjectName(QStringLiteral("MnuExit"));
     MnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
@@ -577,6 +586,7 @@ void Quillon::ConnectHandlers()
     new MouseReleaseWatcher(Slider1, [this] { MessageSource->Slider1_MouseUp(); });
 
     connect(MnuExit, &QAction::triggered, this, [this] { MnuExit_Click(); });
+    connect(MnuMessageFormat, &QAction::triggered, this, [this] { MnuMessageFormat_Click(); });
     connect(MnuHelpContext, &QAction::triggered, this, [this] { Help->MnuHelpContext_Click(); });
     connect(MnuHelpWebsite, &QAction::triggered, this, [this] { Help->MnuHelpWebsite_Click(); });
     connect(MnuHelpAbout, &QAction::triggered, this, [this] { Help->MnuHelpAbout_Click(); });
@@ -620,6 +630,15 @@ void Quillon::Form_Unload()
 void Quillon::MnuExit_Click()
 {
     close();
+}
+
+void Quillon::MnuMessageFormat_Click()
+{
+    MessageFormatDialog dialog(FormatSettings, TlsOptions, *services.fileChooser, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    FormatSettings = dialog.Format();
+    TlsOptions = dialog.Tls();
 }
 
 void Quillon::closeEvent(QCloseEvent *event)
@@ -673,10 +692,14 @@ void Quillon::DisableSettingFrames()
 {
     for (std::size_t i = 0; i <= 10; ++i)
         Frame1[i]->setEnabled(false);
+    // The format is taken when sending starts and TLS when connecting, so
+    // the dialog waits, like the frames, until these end.
+    MnuMessageFormat->setEnabled(false);
 }
 
 void Quillon::EnableSettingFrames()
 {
     for (std::size_t i = 0; i <= 10; ++i)
         Frame1[i]->setEnabled(true);
+    MnuMessageFormat->setEnabled(true);
 }

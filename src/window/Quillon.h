@@ -1,8 +1,10 @@
 #pragma once
 
 #include "common/SendState.h"
+#include "engine/MessageFormat.h"
 #include "send/SendControls.h"
 #include "shell/Services.h"
+#include "transport/TlsSettings.h"
 
 #include <QMainWindow>
 
@@ -50,6 +52,9 @@ public:
     void Form_QueryUnload();
     void Form_Unload();
     void MnuExit_Click();
+    // Opens "Message format and framing"; its settings apply from the next
+    // send or connection on.
+    void MnuMessageFormat_Click();
 
     void Command1_Click(int index);
     void ApplyWindowLayout();
@@ -73,6 +78,9 @@ public:
 
     SendState State;
     Services services;
+    // The message format, framing and TLS, loaded and saved with the rest.
+    MessageFormatSettings FormatSettings;
+    TlsSettings TlsOptions;
 
     // Controls.
     QComboBox *TargetIP = nullptr;
@@ -105,6 +113,7 @@ public:
     std::array<QIcon, 2> Picture1;
 
     QMenu *MnuFile = nullptr;
+    QAction *MnuMessageFormat = nullptr;
     QAction *MnuExit = nullptr;
     QMenu *MnuHelp = nullptr;
     QAction *MnuHelpContext = nullptr;

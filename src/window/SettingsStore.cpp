@@ -5,9 +5,11 @@
 #include "common/SettingsFile.h"
 #include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
+#include "engine/MessageFormatStore.h"
 #include "engine/Vocabulary.h"
 #include "shell/Services.h"
 #include "transport/SocketEndpoint.h"
+#include "transport/TlsSettingsStore.h"
 #include "transport/UdpEndpointOperations.h"
 #include "window/ListFilling.h"
 #include "window/MessageSourceControls.h"
@@ -147,6 +149,11 @@ void SettingsStore::LoadSettings()
     w.State.SubnetPrefix = SubnetPrefixOf(w.UDP1->LocalIP());
     w.State.SourceFileHandle = 0;
     w.State.LocalDisconnect = 0;
+
+    // A stored value that breaks its rules gives its default, which the
+    // dialog then shows; a store without these keys gives today's packets.
+    w.FormatSettings = LoadMessageFormat(store);
+    w.TlsOptions = LoadTlsSettings(store);
 }
 
 void SettingsStore::SaveSettings()
@@ -173,6 +180,8 @@ void SettingsStore::SaveSettings()
     store.setValue(QStringLiteral("SpeedSetting"), QString::number(w.Slider1->value()));
     store.setValue(FromBytes(HostMessageCountKey(ToBytes(TrimmedSpaces(w.TargetIP->currentText())))),
                    QString::number(w.State.SequenceNumber));
+    SaveMessageFormat(file, w.FormatSettings);
+    SaveTlsSettings(file, w.TlsOptions);
     store.endGroup();
 
     store.sync();

@@ -28,6 +28,11 @@ int WindowControlInputs::TransportIndex() const
     return w.Transport->currentIndex();
 }
 
+Framing WindowControlInputs::StreamFraming() const
+{
+    return w.FormatSettings.framing;
+}
+
 bool WindowControlInputs::ChkPriorityChecked() const
 {
     return w.ChkPriority->isChecked();

@@ -15,6 +15,7 @@ public:
     bool SendHugePackets() const override;
     bool AddCRLF() const override;
     int TransportIndex() const override;
+    Framing StreamFraming() const override;
 
     bool ChkPriorityChecked() const override;
     std::string TxtPriorityText() const override;

@@ -14,7 +14,8 @@
 
 // The real main window, loaded offscreen, with dialogs and clock answered by
 // the test. Earlier windows saved their settings, so each starts from the
-// same plain choices: UDP, "Send message once", no packet options.
+// same plain choices: UDP, "Send message once", no packet options, RFC 3164
+// unframed, no TLS.
 struct SendingWindow {
     SendingWindow(const QString &host = QStringLiteral("127.0.0.1"), quint16 port = 514)
         : window(std::make_unique<Quillon>(services.Get()))
@@ -29,6 +30,8 @@ struct SendingWindow {
         for (QCheckBox *box : {window->BadPackets, window->NoPriority, window->SendHugePackets, window->AddCRLF,
                                window->ChkRFCMessages, window->ChkPriority})
             box->setChecked(false);
+        window->FormatSettings = {};
+        window->TlsOptions = {};
     }
     Quillon *operator->() { return window.get(); }
     QString Status() { return window->StatusBar1->PanelText(1); }

@@ -73,6 +73,7 @@ TEST_F(WindowLayoutTest, SettingFramesLeaveTheDelayFrameAlone)
             EXPECT_EQ(w.Frame1[11]->isEnabled(), delayEnabled);
             EXPECT_EQ(w.Slider1->isEnabled(), delayEnabled);
             EXPECT_TRUE(w.CmdSend->isEnabled() && w.Command1[0]->isEnabled());
+            EXPECT_EQ(w.MnuMessageFormat->isEnabled(), enable);
         }
     }
 }
