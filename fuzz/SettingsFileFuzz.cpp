@@ -1,0 +1,96 @@
+// Reading the settings store: the input is "Wren Quillon.ini" in a temporary
+// configuration folder, read as quillon-send --from-settings reads it.
+
+#include "FuzzSupport.h"
+#include "OptionsCheck.h"
+
+#include "cli/send/SavedSettings.h"
+#include "common/QtText.h"
+#include "common/SettingsFile.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+std::string g_storePath;
+
+// The texts the window writes back as it loaded them.
+const char *const SavedTexts[] = {"TargetIPAddress", "SourceIPAddress", "Message",         "MultiLineText",
+                                  "FileToReadFrom",  "PortNumber",      "SourcePortNumber"};
+
+// The store caches a file whose size and time have not changed; each input
+// gets a time of its own so it is read afresh.
+void TouchUniquely(const std::string &path)
+{
+    static time_t seconds = 1000000000;
+    ++seconds;
+    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    FuzzCheck(::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0, "the store's time could be set");
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // Set before the store is first opened: it keeps the folder it found then.
+    const std::string config = FuzzFolder() + "/config";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ::setenv("HOME", FuzzFolder().c_str(), 1);
+    ::mkdir(config.c_str(), 0700);
+    g_storePath = QFile::encodeName(SettingsFile::FileName()).toStdString();
+    FuzzCheck(g_storePath.rfind(config + "/", 0) == 0, "the store lies in the temporary folder");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    TouchUniquely(WriteFuzzFile(g_storePath.substr(FuzzFolder().size() + 1), FuzzBytes(data, size)));
+
+    const Options saved = SavedOptions();
+    CheckOptions(saved);
+    FuzzCheck(saved.target.empty() || (saved.target.front() != ' ' && saved.target.back() != ' '),
+              "the target is trimmed");
+    FuzzCheck(saved.crlf == saved.tcp, "CR LF follows the transport");
+
+    // quillon-send --from-settings: the saved options, then the flags.
+    const ParseResult parsed = ParseCommandLine({"--from-settings", "--count", "3", "--every-second"}, saved);
+    if (parsed.action == ParseResult::Action::Run)
+        CheckOptions(parsed.options);
+    else
+        FuzzCheck(parsed.action == ParseResult::Action::UsageError && !parsed.error.empty(),
+                  "saved settings either run or name what is wrong");
+
+    // Every key of the group, as text and as a checked number.
+    SettingsFile store;
+    const QStringList keys = store.Store().childKeys();
+    for (const QString &key : keys) {
+        const std::string name = key.toStdString();
+        store.Text(name, "");
+        const double number = store.Number(name, -1000, 1000, 7.5);
+        FuzzCheck(number == 7.5 || (number >= -1000 && number <= 1000), "a checked number lies in its range");
+        const int index = store.Index(name, 0, 24, 24);
+        FuzzCheck(index >= 0 && index <= 24, "a checked index lies in its range");
+    }
+
+    // What the window loaded, it saves; loading that again gives the same texts.
+    std::vector<std::pair<const char *, std::string>> loaded;
+    for (const char *key : SavedTexts)
+        loaded.emplace_back(key, store.Text(key, ""));
+    {
+        SettingsFile writer;
+        for (const auto &[key, text] : loaded)
+            writer.Store().setValue(QString::fromUtf8(key), FromBytes(text));
+        writer.Store().sync();
+        // FormatError may stay from reading a line that is no setting; the file is written all the same.
+        FuzzCheck(writer.Store().status() != QSettings::AccessError, "the store could be written");
+    }
+    TouchUniquely(g_storePath);
+    const SettingsFile reloaded;
+    for (const auto &[key, text] : loaded)
+        FuzzCheck(reloaded.Text(key, "missing") == text, std::string("a saved text reads back unchanged: ") + key);
+    return 0;
+}
