@@ -155,6 +155,20 @@ TEST_F(SettingsStoreTest, ReadsTheUsersFileAlone)
     EXPECT_EQ(w.Level->currentIndex(), 3);
 }
 
+TEST_F(SettingsStoreTest, LinesThatAreNoSettingsDoNotStopTheSave)
+{
+    // Edited by hand while the window runs; the store drops such a line and writes the rest.
+    Quillon &w = Load();
+    w.Level->setCurrentIndex(2);
+    QFile file(SettingsStore::StoreFileName());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly));
+    file.write("[Settings]\nnot a setting\nFacility=3\n");
+    file.close();
+    w.close();
+    EXPECT_TRUE(services.boxes.shown.empty()) << services.boxes.shown[0].text.toStdString();
+    EXPECT_EQ(Stored("Level").toString(), "2");
+}
+
 TEST(SubnetPrefix, IsTheLocalAddressUpToItsLastDot)
 {
     const char *const cases[][2] = {
