@@ -1,11 +1,14 @@
-// Packet building, with HEX= bodies decoded to raw bytes.
+// Packet building, with HEX= bodies decoded to raw bytes, and the framing
+// of packets in a TCP stream.
 //
 // Input: one byte of options (bit 0 no priority, 1 corrupt, 2 oversize,
-// 3 CR LF), four bytes of priority (big-endian, signed), then the original
-// address text, NUL, the RFC header text, NUL, and the message body.
+// 3 CR LF, 4 RFC 5424, 5 byte order mark), one byte of framing (modulo the
+// five framings), four bytes of priority (big-endian, signed), then the
+// original address text, NUL, the header text, NUL, and the message body.
 
 #include "FuzzSupport.h"
 
+#include "engine/Framing.h"
 #include "engine/PacketBuilder.h"
 
 #include <cstdint>
@@ -56,16 +59,19 @@ void CheckDecoding(std::string_view digits)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size < 5)
+    if (size < 6)
         return -1;
     const std::uint8_t options = data[0];
     const bool noPriority = options & 1;
     const bool corrupt = options & 2;
     const bool oversize = options & 4;
     const bool crlf = options & 8;
-    const auto priority = static_cast<std::int32_t>(std::uint32_t{data[1]} << 24 | std::uint32_t{data[2]} << 16 |
-                                                    std::uint32_t{data[3]} << 8 | std::uint32_t{data[4]});
-    std::string_view rest = FuzzBytes(data + 5, size - 5);
+    const bool rfc5424 = options & 16;
+    const bool bom = options & 32;
+    const auto framing = static_cast<Framing>(data[1] % FramingNames.size());
+    const auto priority = static_cast<std::int32_t>(std::uint32_t{data[2]} << 24 | std::uint32_t{data[3]} << 16 |
+                                                    std::uint32_t{data[4]} << 8 | std::uint32_t{data[5]});
+    std::string_view rest = FuzzBytes(data + 6, size - 6);
     const std::string_view address = NextPart(rest);
     const std::string_view header = NextPart(rest);
     const std::string_view body = rest;
@@ -78,7 +84,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     } else {
         if (!noPriority)
             expected = "<" + std::to_string(priority) + ">";
-        expected.append(header).append(address).append(body);
+        if (!rfc5424)
+            expected.append(header).append(address).append(body);
+        else if (body.empty())
+            expected.append(header);
+        else
+            expected.append(header).append(" ").append(bom ? "\xEF\xBB\xBF" : "").append(body);
     }
     const std::size_t corruptible = expected.size();
     if (oversize)
@@ -86,12 +97,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (crlf)
         expected += "\r\n";
 
-    const std::string built = BuildSyslogPacket(priority, address, header, body, noPriority, corrupt, oversize, crlf);
-    // Appending leaves what the buffer held and adds the same packet.
+    // Appending leaves what the buffer held and adds the packet.
+    const auto append = [&](std::string &out, bool corrupting) {
+        if (rfc5424)
+            AppendRfc5424Packet(out, priority, header, body, bom, noPriority, corrupting, oversize, crlf);
+        else
+            AppendSyslogPacket(out, priority, address, header, body, noPriority, corrupting, oversize, crlf);
+    };
+    std::string built;
+    append(built, corrupt);
     std::string appended(address);
-    AppendSyslogPacket(appended, priority, address, header, body, noPriority, false, oversize, crlf);
+    append(appended, false);
     FuzzCheck(appended.substr(0, address.size()) == address, "appending keeps the bytes already in the buffer");
     FuzzCheck(appended.substr(address.size()) == expected, "the appended packet is the expected one");
+    if (!rfc5424)
+        FuzzCheck(BuildSyslogPacket(priority, address, header, body, noPriority, false, oversize, crlf) == expected,
+                  "a built packet is the appended one");
+
+    // Framed in a batch or in place, the packet gets its count or trailer.
+    std::string framedExpected = expected;
+    if (framing == Framing::OctetCount)
+        framedExpected = std::to_string(expected.size()) + " " + expected;
+    else if (framing != Framing::None)
+        framedExpected += framing == Framing::Lf ? "\n" : framing == Framing::CrLf ? "\r\n" : std::string(1, '\0');
+    std::string batch(address);
+    AppendFramed(batch, framing, expected);
+    FuzzCheck(batch == std::string(address) + framedExpected, "a packet framed in a batch follows what was there");
+    FrameInPlace(appended, address.size(), framing);
+    FuzzCheck(appended == batch, "framing in place gives what framing in a batch gives");
 
     FuzzCheck(built.size() == expected.size(), "corruption keeps the packet's length");
     std::size_t changed = 0;

@@ -54,13 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     CheckOptions(saved);
     FuzzCheck(saved.target.empty() || (saved.target.front() != ' ' && saved.target.back() != ' '),
               "the target is trimmed");
-    FuzzCheck(saved.crlf == saved.tcp, "CR LF follows the transport");
 
     // quillon-send --from-settings: the saved options, then the flags.
     const ParseResult parsed = ParseCommandLine({"--from-settings", "--count", "3", "--every-second"}, saved);
-    if (parsed.action == ParseResult::Action::Run)
+    if (parsed.action == ParseResult::Action::Run) {
         CheckOptions(parsed.options);
-    else
+        FuzzCheck(parsed.options.crlf == parsed.options.tcp, "without a flag, CR LF follows the transport");
+    } else
         FuzzCheck(parsed.action == ParseResult::Action::UsageError && !parsed.error.empty(),
                   "saved settings either run or name what is wrong");
 
