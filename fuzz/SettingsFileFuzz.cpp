@@ -1,5 +1,6 @@
 // Reading the settings store: the input is "Wren Quillon.ini" in a temporary
-// configuration folder, read as quillon-send --from-settings reads it.
+// configuration folder, read as quillon-send --from-settings reads it, and
+// its message format keys, structured data included, as the window reads them.
 
 #include "FuzzSupport.h"
 #include "OptionsCheck.h"
@@ -7,6 +8,8 @@
 #include "cli/send/SavedSettings.h"
 #include "common/QtText.h"
 #include "common/SettingsFile.h"
+#include "engine/MessageFormatStore.h"
+#include "engine/StructuredData.h"
 
 #include <QFile>
 
@@ -19,10 +22,6 @@
 namespace {
 std::string g_storePath;
 
-// The texts the window writes back as it loaded them.
-const char *const SavedTexts[] = {"TargetIPAddress", "SourceIPAddress", "Message",         "MultiLineText",
-                                  "FileToReadFrom",  "PortNumber",      "SourcePortNumber"};
-
 // The store caches a file whose size and time have not changed; each input
 // gets a time of its own so it is read afresh.
 void TouchUniquely(const std::string &path)
@@ -32,6 +31,54 @@ void TouchUniquely(const std::string &path)
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     FuzzCheck(::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0, "the store's time could be set");
 }
+
+bool operator==(const SdElement &a, const SdElement &b)
+{
+    if (a.id != b.id || a.params.size() != b.params.size())
+        return false;
+    for (std::size_t i = 0; i < a.params.size(); ++i)
+        if (a.params[i].name != b.params[i].name || a.params[i].value != b.params[i].value)
+            return false;
+    return true;
+}
+
+bool operator==(const MessageFormatSettings &a, const MessageFormatSettings &b)
+{
+    return a.format == b.format && a.hostName == b.hostName && a.appName == b.appName && a.procId == b.procId &&
+           a.msgId == b.msgId && a.sdElements == b.sdElements && a.utf8Bom == b.utf8Bom && a.framing == b.framing;
+}
+
+// The message format keys: whatever the file holds, the loaded settings pass
+// the checks, each element reads back the same once written, and what is
+// saved loads again unchanged.
+void CheckMessageFormat(const SettingsFile &store)
+{
+    std::vector<std::string> ignored;
+    const MessageFormatSettings loaded = LoadMessageFormat(store, &ignored);
+    FuzzCheck(CheckMessageFormatSettings(loaded).empty(), "loaded format settings pass the checks");
+    for (const std::string &text : loaded.sdElements) {
+        SdElement element;
+        FuzzCheck(ParseSdElement(text, element).empty(), "a loaded SD element parses");
+        const std::string written = SdElementText(element);
+        SdElement again;
+        FuzzCheck(ParseSdElement(written, again).empty() && again == element, "a written SD element reads back");
+        FuzzCheck(SdElementText(again) == written, "an SD element is written the same way each time");
+    }
+    {
+        SettingsFile writer;
+        SaveMessageFormat(writer, loaded);
+        writer.Store().sync();
+    }
+    TouchUniquely(g_storePath);
+    ignored.clear();
+    FuzzCheck(LoadMessageFormat(SettingsFile(), &ignored) == loaded && ignored.empty(),
+              "saved format settings load again unchanged");
+}
+
+// The texts the window writes back as it loaded them.
+const char *const SavedTexts[] = {"TargetIPAddress", "SourceIPAddress", "Message",         "MultiLineText",
+                                  "FileToReadFrom",  "PortNumber",      "SourcePortNumber"};
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -75,6 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const int index = store.Index(name, 0, 24, 24);
         FuzzCheck(index >= 0 && index <= 24, "a checked index lies in its range");
     }
+
+    CheckMessageFormat(store);
 
     // What the window loaded, it saves; loading that again gives the same texts.
     std::vector<std::pair<const char *, std::string>> loaded;
