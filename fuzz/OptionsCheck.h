@@ -3,6 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "cli/send/CommandLine.h"
+#include "engine/MessageFormat.h"
 
 #include <cmath>
 
@@ -19,4 +20,5 @@ inline void CheckOptions(const Options &o)
     FuzzCheck(o.sequenceNumber >= 0 && o.sequenceNumber <= 1000000, "the counter lies in 0..1000000");
     FuzzCheck(std::isfinite(o.rate) && o.rate >= 0 && (o.pace != Pace::Rate || o.rate > 0), "the rate is positive");
     FuzzCheck(std::isfinite(o.duration) && o.duration >= 0 && o.count >= 0, "limits are not negative");
+    FuzzCheck(CheckMessageFormatSettings(o.messageFormat).empty(), "the message format settings pass the checks");
 }

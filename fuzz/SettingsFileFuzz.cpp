@@ -1,6 +1,7 @@
 // Reading the settings store: the input is "Wren Quillon.ini" in a temporary
 // configuration folder, read as quillon-send --from-settings reads it, and
-// its message format keys, structured data included, as the window reads them.
+// its message format and TLS keys, structured data included, as the window
+// reads them.
 
 #include "FuzzSupport.h"
 #include "OptionsCheck.h"
@@ -10,6 +11,7 @@
 #include "common/SettingsFile.h"
 #include "engine/MessageFormatStore.h"
 #include "engine/StructuredData.h"
+#include "transport/TlsSettingsStore.h"
 
 #include <QFile>
 
@@ -48,14 +50,37 @@ bool operator==(const MessageFormatSettings &a, const MessageFormatSettings &b)
            a.msgId == b.msgId && a.sdElements == b.sdElements && a.utf8Bom == b.utf8Bom && a.framing == b.framing;
 }
 
-// The message format keys: whatever the file holds, the loaded settings pass
-// the checks, each element reads back the same once written, and what is
-// saved loads again unchanged.
-void CheckMessageFormat(const SettingsFile &store)
+bool operator==(const TlsSettings &a, const TlsSettings &b)
+{
+    return a.enabled == b.enabled && a.caFile == b.caFile && a.certFile == b.certFile && a.keyFile == b.keyFile &&
+           a.serverName == b.serverName && a.verify == b.verify && a.minVersion == b.minVersion;
+}
+
+// Keys shared by the window and quillon-send: whatever the file holds, the
+// loaded settings pass their checks, and what is saved loads again unchanged.
+template <typename Settings>
+Settings CheckLoadAndSave(const SettingsFile &store, Settings (*load)(const SettingsFile &, std::vector<std::string> *),
+                          void (*save)(SettingsFile &, const Settings &), std::string (*check)(const Settings &),
+                          const std::string &what)
 {
     std::vector<std::string> ignored;
-    const MessageFormatSettings loaded = LoadMessageFormat(store, &ignored);
-    FuzzCheck(CheckMessageFormatSettings(loaded).empty(), "loaded format settings pass the checks");
+    const Settings loaded = load(store, &ignored);
+    FuzzCheck(check(loaded).empty(), "loaded " + what + " settings pass the checks");
+    {
+        SettingsFile writer;
+        save(writer, loaded);
+        writer.Store().sync();
+    }
+    TouchUniquely(g_storePath);
+    ignored.clear();
+    FuzzCheck(load(SettingsFile(), &ignored) == loaded && ignored.empty(),
+              "saved " + what + " settings load again unchanged");
+    return loaded;
+}
+
+// Each structured-data element reads back the same once written.
+void CheckStructuredData(const MessageFormatSettings &loaded)
+{
     for (const std::string &text : loaded.sdElements) {
         SdElement element;
         FuzzCheck(ParseSdElement(text, element).empty(), "a loaded SD element parses");
@@ -64,15 +89,6 @@ void CheckMessageFormat(const SettingsFile &store)
         FuzzCheck(ParseSdElement(written, again).empty() && again == element, "a written SD element reads back");
         FuzzCheck(SdElementText(again) == written, "an SD element is written the same way each time");
     }
-    {
-        SettingsFile writer;
-        SaveMessageFormat(writer, loaded);
-        writer.Store().sync();
-    }
-    TouchUniquely(g_storePath);
-    ignored.clear();
-    FuzzCheck(LoadMessageFormat(SettingsFile(), &ignored) == loaded && ignored.empty(),
-              "saved format settings load again unchanged");
 }
 
 // The texts the window writes back as it loaded them.
@@ -106,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const ParseResult parsed = ParseCommandLine({"--from-settings", "--count", "3", "--every-second"}, saved);
     if (parsed.action == ParseResult::Action::Run) {
         CheckOptions(parsed.options);
-        FuzzCheck(parsed.options.crlf == parsed.options.tcp, "without a flag, CR LF follows the transport");
+        FuzzCheck(parsed.options.crlf == (parsed.options.tcp && parsed.options.messageFormat.framing == Framing::None),
+                  "without a flag, CR LF follows the transport and the framing");
     } else
         FuzzCheck(parsed.action == ParseResult::Action::UsageError && !parsed.error.empty(),
                   "saved settings either run or name what is wrong");
@@ -123,7 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FuzzCheck(index >= 0 && index <= 24, "a checked index lies in its range");
     }
 
-    CheckMessageFormat(store);
+    CheckStructuredData(
+        CheckLoadAndSave(store, LoadMessageFormat, SaveMessageFormat, CheckMessageFormatSettings, "message format"));
+    CheckLoadAndSave(store, LoadTlsSettings, SaveTlsSettings, CheckTlsSettings, "TLS");
 
     // What the window loaded, it saves; loading that again gives the same texts.
     std::vector<std::pair<const char *, std::string>> loaded;
