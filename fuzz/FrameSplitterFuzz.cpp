@@ -2,9 +2,7 @@
 // the frames and counts must not depend on how the stream was cut, no frame
 // may exceed the limit and the buffer must stay bounded.
 //
-// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-//     fuzz/FrameSplitterFuzz.cpp src/transport/FrameSplitter.cpp -o frame_splitter
-// ./frame_splitter -max_total_time=60 WORK_DIR fuzz/corpus/frame_splitter
+// bash scripts/fuzz.sh 60 FrameSplitterFuzz
 #include "transport/FrameSplitter.h"
 
 #include <cstdint>

@@ -1,9 +1,7 @@
 // Reads any bytes as RFC 5424: fields must lie inside the message, the
 // structured data must walk to its end, and values unescape.
 //
-// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-//     fuzz/Rfc5424ParserFuzz.cpp src/engine/Rfc5424Parser.cpp -o rfc5424_parser
-// ./rfc5424_parser -max_total_time=60 WORK_DIR fuzz/corpus/rfc5424_parser
+// bash scripts/fuzz.sh 60 Rfc5424ParserFuzz
 #include "engine/Rfc5424Parser.h"
 
 #include <cstdint>

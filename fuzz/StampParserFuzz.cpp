@@ -1,9 +1,7 @@
 // Looks for a stamp in any bytes; a stamp found must be valid and read back
 // the same after being written in either form.
 //
-// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Isrc \
-//     fuzz/StampParserFuzz.cpp src/engine/Stamp.cpp src/engine/Rfc5424Parser.cpp -o stamp_parser
-// ./stamp_parser -max_total_time=60 WORK_DIR fuzz/corpus/stamp_parser
+// bash scripts/fuzz.sh 60 StampParserFuzz
 #include "engine/Stamp.h"
 
 #include <cstdint>

@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the program need,
 # only when some are missing. Run as root (or with sudo available).
+#   --fuzz    also clang and its libFuzzer runtime (scripts/fuzz.sh)
+#   --strace  also strace (scripts/check-loopback.sh)
+# Other arguments are more package names.
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev
           fonts-dejavu-core xvfb xauth
           libssl-dev openssl rsyslog rsyslog-openssl
-          libivykis0 libnet1 libwrap0 "$@")
+          libivykis0 libnet1 libwrap0)
 # The last three are the libraries of syslog-ng-core, which the interop test
 # unpacks into a folder of its own: installing the daemon would remove rsyslog.
+for argument in "$@"; do
+  case $argument in
+    --fuzz) packages+=(clang libclang-rt-14-dev) ;;
+    --strace) packages+=(strace) ;;
+    *) packages+=("$argument") ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

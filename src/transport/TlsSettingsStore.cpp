@@ -44,6 +44,12 @@ TlsSettings LoadTlsSettings(const SettingsFile &store, std::vector<std::string> 
     s.caFile = LoadPath(store, TlsKeys::CaFile);
     s.certFile = LoadPath(store, TlsKeys::CertFile);
     s.keyFile = LoadPath(store, TlsKeys::KeyFile);
+    // A key alone fails the settings' check, so it falls back like any other value.
+    if (s.certFile.empty() && !s.keyFile.empty()) {
+        if (ignored)
+            ignored->push_back(std::string(TlsKeys::KeyFile) + ": " + CheckTlsSettings(s));
+        s.keyFile.clear();
+    }
     const std::string serverName = LoadPath(store, TlsKeys::ServerName);
     if (const std::string problem = CheckTlsServerName(serverName); problem.empty())
         s.serverName = serverName;

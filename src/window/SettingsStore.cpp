@@ -48,10 +48,9 @@ QFileInfo NearestExisting(const QString &path)
     return at;
 }
 
-QString WhyNotWritten(const QString &fileName, QSettings::Status status)
+// What keeps the file from being written, or empty when nothing visible does.
+QString WhatPreventsWriting(const QString &fileName)
 {
-    if (status == QSettings::FormatError)
-        return QStringLiteral("the file is not a settings file that can be read, so it was left as it is");
     const QFileInfo file(fileName);
     if (file.isDir())
         return QStringLiteral("a folder of that name is in the way");
@@ -71,7 +70,7 @@ QString WhyNotWritten(const QString &fileName, QSettings::Status status)
     }
     if (!QFileInfo(file.absolutePath()).isWritable())
         return QStringLiteral("the folder %1 cannot be written to").arg(folder);
-    return QStringLiteral("the file could not be written");
+    return {};
 }
 } // namespace
 
@@ -185,8 +184,15 @@ void SettingsStore::SaveSettings()
     store.endGroup();
 
     store.sync();
-    if (store.status() != QSettings::NoError)
-        ReportUnsavedSettings(store.fileName(), WhyNotWritten(store.fileName(), store.status()));
+    // A line that is no setting, met while reading, leaves FormatError behind,
+    // yet the file is written all the same.
+    if (store.status() == QSettings::NoError)
+        return;
+    QString why = WhatPreventsWriting(store.fileName());
+    if (why.isEmpty() && store.status() == QSettings::AccessError)
+        why = QStringLiteral("the file could not be written");
+    if (!why.isEmpty())
+        ReportUnsavedSettings(store.fileName(), why);
 }
 
 void SettingsStore::ReportUnsavedSettings(const QString &fileName, const QString &why)

@@ -48,7 +48,7 @@ TEST(UdpEndpoint, EachSendAndEachBatchedPacketIsOneDatagramOfExactlyTheBytesToTh
 // Close drops the error still queued for the old socket.
 TEST(UdpEndpoint, UnusableAddressFailsEverySendWithOneErrorPerAddressingAndCloseSilences)
 {
-    const std::pair<const char *, const char *> cases[] = {{"nohost.invalid", "514"}, {"127.0.0.1", "0"}};
+    const std::pair<const char *, const char *> cases[] = {{"no..host", "514"}, {"127.0.0.1", "0"}};
     for (const auto &[host, port] : cases) {
         SCOPED_TRACE(host);
         SocketEndpoint UDP1(SocketEndpoint::UdpProtocol);

@@ -55,7 +55,7 @@ TEST_F(SettingsStoreTest, StoredValuesAreCheckedAtLoad)
     // The target alone is shown as stored.
     const char *const texts[][3] = {{"HostMessageCount-127.0.0.1", "1000000", "1000000"},
                                     {"HostMessageCount-127.0.0.1", "1000001", "0"},
-                                    {"TargetIPAddress", "  spaced.invalid  ", "  spaced.invalid  "},
+                                    {"TargetIPAddress", "  spaced..host  ", "  spaced..host  "},
                                     {"Message", "  The quick brown fox  ", "The quick brown fox"},
                                     {"MultiLineText", "  one\ntwo  ", "one\ntwo"}};
     using Rows = std::span<const char *const[3]>;
@@ -92,14 +92,14 @@ TEST_F(SettingsStoreTest, LoadingRunsTheListHandlersInOrder)
 TEST_F(SettingsStoreTest, CounterIsSavedUnderTheTargetShownAtExit)
 {
     // Each run exits showing the next target; each target text keeps a counter of its own.
-    const char *const targets[] = {"  second.invalid  ", "   ", "a/b", "a\\b", "a%2Fb", "höst name.invalid"};
+    const char *const targets[] = {"  second..host  ", "   ", "a/b", "a\\b", "a%2Fb", "höst name"};
     for (int i = 0; i < 6; ++i) {
         Quillon &w = Load();
         w.TargetIP->setEditText(QString::fromUtf8(targets[i]));
         w.State.SequenceNumber = 100 + i;
         w.close();
     }
-    EXPECT_EQ(Stored("HostMessageCount-second.invalid").toString(), "100");
+    EXPECT_EQ(Stored("HostMessageCount-second..host").toString(), "100");
     EXPECT_EQ(Stored("HostMessageCount-").toString(), "101");
     for (int i = 0; i < 6; ++i) {
         Store({{"TargetIPAddress", QString::fromUtf8(targets[i])}});
@@ -153,6 +153,20 @@ TEST_F(SettingsStoreTest, ReadsTheUsersFileAlone)
     const Quillon &w = Load();
     EXPECT_EQ(w.Facility->currentIndex(), 24);
     EXPECT_EQ(w.Level->currentIndex(), 3);
+}
+
+TEST_F(SettingsStoreTest, LinesThatAreNoSettingsDoNotStopTheSave)
+{
+    // Edited by hand while the window runs; the store drops such a line and writes the rest.
+    Quillon &w = Load();
+    w.Level->setCurrentIndex(2);
+    QFile file(SettingsStore::StoreFileName());
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly));
+    file.write("[Settings]\nnot a setting\nFacility=3\n");
+    file.close();
+    w.close();
+    EXPECT_TRUE(services.boxes.shown.empty()) << services.boxes.shown[0].text.toStdString();
+    EXPECT_EQ(Stored("Level").toString(), "2");
 }
 
 TEST(SubnetPrefix, IsTheLocalAddressUpToItsLastDot)

@@ -1,0 +1,52 @@
+// quillon-send's flags: the input split at NUL bytes is the argument list.
+// A run's options then compose a few packets, without sending them.
+
+#include "FuzzSupport.h"
+#include "OptionsCheck.h"
+
+#include "cli/send/PacketStream.h"
+
+#include <vector>
+
+namespace {
+constexpr int Packets = 3;
+std::string g_sourcePath;
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // Flags may name any file; the packets are composed from this one instead.
+    g_sourcePath = WriteFuzzFile("source.txt", "1\t2\t3\tfield four ####\nHEX=3C31333E41 42\n");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    std::vector<std::string> args;
+    std::string_view rest = FuzzBytes(data, size);
+    while (!rest.empty()) {
+        const std::size_t nul = rest.find('\0');
+        args.emplace_back(rest.substr(0, nul));
+        rest = nul == std::string_view::npos ? std::string_view() : rest.substr(nul + 1);
+    }
+
+    ParseResult parsed = ParseCommandLine(args);
+    if (parsed.action == ParseResult::Action::UsageError) {
+        FuzzCheck(!parsed.error.empty(), "a usage error names what is wrong");
+        return 0;
+    }
+    if (parsed.action != ParseResult::Action::Run)
+        return 0;
+    Options &o = parsed.options;
+    CheckOptions(o);
+    FuzzCheck(!o.target.empty() && o.target.front() != ' ' && o.target.back() != ' ', "the target is trimmed");
+    FuzzCheck(o.sourcePort == 0 || o.sourcePort != o.port, "source and destination ports differ");
+
+    if (!o.sourceFile.empty())
+        o.sourceFile = g_sourcePath;
+    PacketStream stream(o, "fuzzhost", "127.0.0.");
+    std::string packets;
+    for (int i = 0; i < Packets; ++i)
+        stream.AppendNext(packets);
+    return 0;
+}

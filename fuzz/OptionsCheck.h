@@ -1,0 +1,24 @@
+#pragma once
+
+#include "FuzzSupport.h"
+
+#include "cli/send/CommandLine.h"
+#include "engine/MessageFormat.h"
+
+#include <cmath>
+
+// What a run may rely on, however the options were read.
+inline void CheckOptions(const Options &o)
+{
+    FuzzCheck(o.port >= 1 && o.port <= 65535, "the port lies in 1..65535");
+    FuzzCheck(o.sourcePort >= 0 && o.sourcePort <= 65535, "the source port lies in 0..65535");
+    FuzzCheck(o.facilityIndex >= 0 && o.facilityIndex <= 24, "the facility index lies in 0..24");
+    FuzzCheck(o.levelIndex >= 0 && o.levelIndex <= 8, "the level index lies in 0..8");
+    FuzzCheck(!o.usePriority || (o.priority >= 0 && o.priority <= 255), "a typed priority lies in 0..255");
+    FuzzCheck(o.continuousMs >= 10 && o.continuousMs <= 2000, "the delay lies in 10..2000 ms");
+    FuzzCheck(o.burstSize == 100 || o.burstSize == 500, "a burst is 100 or 500");
+    FuzzCheck(o.sequenceNumber >= 0 && o.sequenceNumber <= 1000000, "the counter lies in 0..1000000");
+    FuzzCheck(std::isfinite(o.rate) && o.rate >= 0 && (o.pace != Pace::Rate || o.rate > 0), "the rate is positive");
+    FuzzCheck(std::isfinite(o.duration) && o.duration >= 0 && o.count >= 0, "limits are not negative");
+    FuzzCheck(CheckMessageFormatSettings(o.messageFormat).empty(), "the message format settings pass the checks");
+}
