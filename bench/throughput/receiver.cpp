@@ -136,7 +136,6 @@ ssize_t ReadSome(int fd, SSL *tls, std::vector<char> &buffer, std::size_t &used)
 void CountTcp(int listener, bool octetCount, SSL_CTX *tls, long long &messages, long long &bytes,
               std::string &negotiated)
 {
-    ::listen(listener, 16);
     std::vector<pollfd> entries{{listener, POLLIN, 0}};
     std::vector<FrameState> frames(1);
     std::vector<SSL *> sessions(1, nullptr);
@@ -218,6 +217,9 @@ int main(int argc, char **argv)
     long long messages = 0;
     long long bytes = 0;
     std::string negotiated;
+    // A sender may connect as soon as it reads "ready".
+    if (!udp)
+        ::listen(fd, 16);
     std::printf("ready\n");
     std::fflush(stdout);
     if (udp)

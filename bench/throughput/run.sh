@@ -168,6 +168,10 @@ for round in $(seq "$rounds"); do
     for transport in "${cases[@]}"; do
         for tool in quillon loggen bare; do
             read -r sent elapsed received negotiated <<< "$(run_once "$tool" "$transport")"
+            if ! [[ "$sent" =~ ^[0-9]+$ && "$elapsed" =~ ^[0-9.]+$ && "$received" =~ ^[0-9]+$ ]]; then
+                echo "  round $round: $transport $tool failed (its errors are above)"
+                continue
+            fi
             per=$(awk -v n="$sent" -v t="$elapsed" 'BEGIN { printf "%.0f", n / t }')
             echo "  round $round: $transport $tool $per messages/s sent, $received received" \
                 "$([ "$negotiated" = - ] || echo "over $negotiated")"
@@ -184,8 +188,8 @@ done
 printf '\n%-9s %-8s %12s %12s %12s %10s\n' case sender "sent/s" received "received/s" dropped
 for transport in "${cases[@]}"; do
     for tool in quillon loggen bare; do
-        printf '%-9s %-8s %12s %12s %12s %10s\n' "$transport" "$tool" "${rate[$transport,$tool]}" \
-            "${count[$transport,$tool]}" "${got[$transport,$tool]}" "${drop[$transport,$tool]}"
+        printf '%-9s %-8s %12s %12s %12s %10s\n' "$transport" "$tool" "${rate[$transport,$tool]:-failed}" \
+            "${count[$transport,$tool]:-}" "${got[$transport,$tool]:-}" "${drop[$transport,$tool]:-}"
     done
 done
 
@@ -198,8 +202,8 @@ echo
 echo "udp, tcp: RFC 3164 (tcp: CR LF after each); udp5424, tcp5424, tls5424: RFC 5424 (tcp5424, tls5424:" \
     "octet counting)"
 for transport in "${cases[@]}"; do
-    echo "$transport: quillon/loggen $(ratio "${rate[$transport,quillon]}" "${rate[$transport,loggen]}")$(aim "$transport" loggen)" \
-        "(received $(ratio "${got[$transport,quillon]}" "${got[$transport,loggen]}")),"\
-        "quillon/bare $(ratio "${rate[$transport,quillon]}" "${rate[$transport,bare]}")$(aim "$transport" bare)" \
-        "(received $(ratio "${got[$transport,quillon]}" "${got[$transport,bare]}"))"
+    echo "$transport: quillon/loggen $(ratio "${rate[$transport,quillon]:-}" "${rate[$transport,loggen]:-}")$(aim "$transport" loggen)" \
+        "(received $(ratio "${got[$transport,quillon]:-}" "${got[$transport,loggen]:-}")),"\
+        "quillon/bare $(ratio "${rate[$transport,quillon]:-}" "${rate[$transport,bare]:-}")$(aim "$transport" bare)" \
+        "(received $(ratio "${got[$transport,quillon]:-}" "${got[$transport,bare]:-}"))"
 done
