@@ -4,6 +4,7 @@
 
 #include "cli/send/CommandLine.h"
 #include "engine/MessageFormat.h"
+#include "transport/TlsSettingsStore.h"
 
 #include <cmath>
 
@@ -21,4 +22,5 @@ inline void CheckOptions(const Options &o)
     FuzzCheck(std::isfinite(o.rate) && o.rate >= 0 && (o.pace != Pace::Rate || o.rate > 0), "the rate is positive");
     FuzzCheck(std::isfinite(o.duration) && o.duration >= 0 && o.count >= 0, "limits are not negative");
     FuzzCheck(CheckMessageFormatSettings(o.messageFormat).empty(), "the message format settings pass the checks");
+    FuzzCheck(!UsesTls(o) || CheckTlsSettings(o.tls).empty(), "a TLS run's settings pass the checks");
 }

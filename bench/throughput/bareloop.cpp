@@ -1,15 +1,21 @@
 // The machine's practical limit: one fixed message sent over and over with
-// nothing composed, sendmmsg batches for UDP and large writes for TCP.
+// nothing composed, sendmmsg batches for UDP, large writes for TCP, and for
+// TLS SSL_write of the same buffer (whatever version and cipher the receiver
+// and OpenSSL agree on by default; the server is not verified).
 // Prints "messages N bytes M seconds S" when done.
-// Usage: bareloop udp|tcp PORT SECONDS SIZE [lf|octet-count]
-// On TCP a message is SIZE bytes ending in LF, or with octet-count SIZE bytes
-// after "SIZE ", as an octet-counted syslog sender frames it.
+// Usage: bareloop udp|tcp|tls PORT SECONDS SIZE [lf|octet-count]
+// On TCP and TLS a message is SIZE bytes ending in LF, or with octet-count
+// SIZE bytes after "SIZE ", as an octet-counted syslog sender frames it.
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -18,11 +24,13 @@
 int main(int argc, char **argv)
 {
     if (argc != 5 && argc != 6) {
-        std::fprintf(stderr, "usage: bareloop udp|tcp PORT SECONDS SIZE [lf|octet-count]\n");
+        std::fprintf(stderr, "usage: bareloop udp|tcp|tls PORT SECONDS SIZE [lf|octet-count]\n");
         return 2;
     }
     const bool octetCount = argc == 6 && std::string(argv[5]) == "octet-count";
+    std::signal(SIGPIPE, SIG_IGN);
     const bool udp = std::string(argv[1]) == "udp";
+    const bool tls = std::string(argv[1]) == "tls";
     const int port = std::atoi(argv[2]);
     const double seconds = std::atof(argv[3]);
     const std::size_t size = static_cast<std::size_t>(std::atoi(argv[4]));
@@ -44,6 +52,15 @@ int main(int argc, char **argv)
     if (!udp && ::connect(fd, reinterpret_cast<sockaddr *>(&target), sizeof target) != 0) {
         std::perror("connect");
         return 1;
+    }
+    SSL *session = nullptr;
+    if (tls) {
+        session = SSL_new(SSL_CTX_new(TLS_client_method()));
+        SSL_set_fd(session, fd);
+        if (SSL_connect(session) != 1) {
+            ERR_print_errors_fp(stderr);
+            return 1;
+        }
     }
 
     // The same batch the sender hands over: 512 messages per call.
@@ -68,6 +85,11 @@ int main(int argc, char **argv)
             const int sent = ::sendmmsg(fd, headers.data(), Batch, 0);
             if (sent > 0)
                 bytes += static_cast<long long>(sent) * static_cast<long long>(message.size());
+        } else if (tls) {
+            std::size_t written = 0;
+            if (SSL_write_ex(session, stream.data(), stream.size(), &written) != 1)
+                break;
+            bytes += static_cast<long long>(written);
         } else {
             const ssize_t written = ::write(fd, stream.data(), stream.size());
             if (written > 0)
@@ -75,6 +97,15 @@ int main(int argc, char **argv)
         }
     }
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (tls) {
+        // Closing with the server's tickets unread would reset the session
+        // and drop the last records: end it and read until the server closes.
+        SSL_shutdown(session);
+        ::shutdown(fd, SHUT_WR);
+        char discard[4096];
+        while (::read(fd, discard, sizeof discard) > 0) {
+        }
+    }
     ::close(fd);
     std::printf("messages %lld bytes %lld seconds %.3f\n", bytes / static_cast<long long>(message.size()), bytes,
                 elapsed);

@@ -1,9 +1,15 @@
 // Counts what arrives on a loopback port: datagrams (UDP) or messages of a
-// TCP stream (one per LF, or octet-counted frames "LENGTH message") and
-// bytes. Prints "ready" once listening, and "messages N bytes M" when SIGINT
-// or SIGTERM ends it.
+// TCP or TLS stream (one per LF, or octet-counted frames "LENGTH message")
+// and bytes (TLS: decrypted). Prints "ready" once listening, and
+// "messages N bytes M" when SIGINT or SIGTERM ends it, after "tls VERSION
+// CIPHER" of the first TLS session that sent data.
 // Usage: receiver udp|tcp PORT [lf|octet-count]
+//        receiver tls PORT lf|octet-count CERT KEY
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -102,11 +108,37 @@ long long CountFrames(FrameState &state, const char *data, std::size_t size)
     return frames;
 }
 
-void CountTcp(int listener, bool octetCount, long long &messages, long long &bytes)
+// Reads what the connection has now into buffer: the byte count, 0 when
+// nothing is there yet, -1 when the connection ended. A TLS session is read
+// until OpenSSL has nothing decrypted left, so no record waits in its buffer.
+ssize_t ReadSome(int fd, SSL *tls, std::vector<char> &buffer, std::size_t &used)
 {
-    ::listen(listener, 16);
+    used = 0;
+    if (!tls) {
+        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+        return got > 0 ? got : -1;
+    }
+    while (used < buffer.size()) {
+        std::size_t got = 0;
+        if (SSL_read_ex(tls, buffer.data() + used, buffer.size() - used, &got) == 1) {
+            used += got;
+            continue;
+        }
+        const int error = SSL_get_error(tls, 0);
+        ERR_clear_error();
+        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE)
+            break;
+        return used > 0 ? static_cast<ssize_t>(used) : -1;
+    }
+    return static_cast<ssize_t>(used);
+}
+
+void CountTcp(int listener, bool octetCount, SSL_CTX *tls, long long &messages, long long &bytes,
+              std::string &negotiated)
+{
     std::vector<pollfd> entries{{listener, POLLIN, 0}};
     std::vector<FrameState> frames(1);
+    std::vector<SSL *> sessions(1, nullptr);
     std::vector<char> buffer(1 << 20);
     for (bool draining = false;;) {
         if (g_stop)
@@ -121,17 +153,29 @@ void CountTcp(int listener, bool octetCount, long long &messages, long long &byt
             if (client >= 0) {
                 entries.push_back({client, POLLIN, 0});
                 frames.emplace_back();
+                SSL *session = nullptr;
+                if (tls) {
+                    ::fcntl(client, F_SETFL, ::fcntl(client, F_GETFL) | O_NONBLOCK);
+                    session = SSL_new(tls);
+                    SSL_set_fd(session, client);
+                    SSL_set_accept_state(session);
+                }
+                sessions.push_back(session);
             }
         }
         for (std::size_t i = 1; i < entries.size(); ++i) {
             if (!(entries[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
-            const ssize_t got = ::read(entries[i].fd, buffer.data(), buffer.size());
-            if (got <= 0) {
+            std::size_t used = 0;
+            const ssize_t got = ReadSome(entries[i].fd, sessions[i], buffer, used);
+            if (got < 0) {
+                SSL_free(sessions[i]);
                 ::close(entries[i].fd);
                 entries[i].fd = -1;
                 continue;
             }
+            if (got > 0 && sessions[i] && negotiated.empty())
+                negotiated = std::string(SSL_get_version(sessions[i])) + " " + SSL_get_cipher_name(sessions[i]);
             bytes += got;
             messages += octetCount ? CountFrames(frames[i], buffer.data(), static_cast<std::size_t>(got))
                                    : std::count(buffer.data(), buffer.data() + got, '\n');
@@ -140,6 +184,7 @@ void CountTcp(int listener, bool octetCount, long long &messages, long long &byt
             if (entries[i].fd < 0) {
                 entries.erase(entries.begin() + static_cast<long>(i));
                 frames.erase(frames.begin() + static_cast<long>(i));
+                sessions.erase(sessions.begin() + static_cast<long>(i));
             }
     }
 }
@@ -147,23 +192,42 @@ void CountTcp(int listener, bool octetCount, long long &messages, long long &byt
 
 int main(int argc, char **argv)
 {
-    if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "usage: receiver udp|tcp PORT [lf|octet-count]\n");
+    const bool tls = argc > 1 && std::string(argv[1]) == "tls";
+    if (tls ? argc != 6 : argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: receiver udp|tcp PORT [lf|octet-count]\n"
+                             "       receiver tls PORT lf|octet-count CERT KEY\n");
         return 2;
     }
-    const bool octetCount = argc == 4 && std::string(argv[3]) == "octet-count";
+    const bool octetCount = argc >= 4 && std::string(argv[3]) == "octet-count";
+    SSL_CTX *context = nullptr;
+    if (tls) {
+        context = SSL_CTX_new(TLS_server_method());
+        if (SSL_CTX_use_certificate_chain_file(context, argv[4]) != 1 ||
+            SSL_CTX_use_PrivateKey_file(context, argv[5], SSL_FILETYPE_PEM) != 1) {
+            ERR_print_errors_fp(stderr);
+            return 1;
+        }
+    }
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
+    // A TLS peer that leaves while OpenSSL answers it is only a closed session.
+    std::signal(SIGPIPE, SIG_IGN);
     const bool udp = std::string(argv[1]) == "udp";
     const int fd = Bound(udp ? SOCK_DGRAM : SOCK_STREAM, std::atoi(argv[2]));
     long long messages = 0;
     long long bytes = 0;
+    std::string negotiated;
+    // A sender may connect as soon as it reads "ready".
+    if (!udp)
+        ::listen(fd, 16);
     std::printf("ready\n");
     std::fflush(stdout);
     if (udp)
         CountUdp(fd, messages, bytes);
     else
-        CountTcp(fd, octetCount, messages, bytes);
+        CountTcp(fd, octetCount, context, messages, bytes, negotiated);
+    if (!negotiated.empty())
+        std::printf("tls %s\n", negotiated.c_str());
     std::printf("messages %lld bytes %lld\n", messages, bytes);
     return 0;
 }

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Throughput on loopback, 256-byte messages, each sender for the same time:
 # quillon-send --unlimited, syslog-ng's load generator loggen, and a bare loop
-# that only hands a fixed buffer to sendmmsg (UDP) or write (TCP), the
-# machine's practical limit. Each sends to a fresh counting receiver of our
-# own. Four cases: RFC 3164 over UDP and over TCP (LF or CR LF after each
-# message), RFC 5424 over UDP and over TCP with octet counting (loggen
-# --syslog-proto). Prints each one's messages per second, what the receiver
-# counted, and the ratios quillon/loggen and quillon/bare with their targets.
+# that only hands a fixed buffer to sendmmsg (UDP), write (TCP) or SSL_write
+# (TLS), the machine's practical limit. Each sends to a fresh counting
+# receiver of our own. Five cases: RFC 3164 over UDP and over TCP (LF or CR
+# LF after each message), RFC 5424 over UDP and over TCP with octet counting
+# (loggen --syslog-proto), and RFC 5424 over TLS with octet counting (loggen
+# --use-ssl --syslog-proto; the receiver decrypts, with a certificate this
+# script makes, which quillon-send verifies). Prints each one's messages per
+# second, what the receiver counted, and the ratios quillon/loggen and
+# quillon/bare with their targets.
 #
 # Usage: bash bench/throughput/run.sh [SECONDS]     (default 3 per run)
 #   BUILD_DIR   build folder (default build-bench in the repository)
 #   ROUNDS      runs per sender and transport; the best one counts (default 1)
+#   CASES       the cases to run (default "udp tcp udp5424 tcp5424 tls5424")
 #   SENDER      a quillon-send already built, measured instead of building one
 #               (to compare two versions on the same machine)
 set -euo pipefail
@@ -32,8 +36,18 @@ if [ -z "$sender" ]; then
     cmake --build "$build" -j2 --target quillon-send >> "$tools/cmake.log"
     sender=$build/src/quillon-send
 fi
-g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/receiver" "$repo/bench/throughput/receiver.cpp"
-g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/bareloop" "$repo/bench/throughput/bareloop.cpp"
+g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/receiver" "$repo/bench/throughput/receiver.cpp" -lssl -lcrypto
+g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/bareloop" "$repo/bench/throughput/bareloop.cpp" -lssl -lcrypto
+
+# The TLS receiver's certificate, for 127.0.0.1, signed by a CA made here.
+pki=$tools/pki
+mkdir -p "$pki"
+key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+openssl req -x509 "${key[@]}" -keyout "$pki/ca.key" -out "$pki/ca.pem" -days 2 -subj "/CN=Quillon bench CA" \
+    2> "$pki/openssl.log"
+openssl req "${key[@]}" -keyout "$pki/server.key" -out "$pki/server.csr" -subj "/CN=127.0.0.1" 2>> "$pki/openssl.log"
+openssl x509 -req -in "$pki/server.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial -days 2 \
+    -out "$pki/server.pem" -extfile <(echo "subjectAltName=IP:127.0.0.1") 2>> "$pki/openssl.log"
 
 # loggen comes unpacked from its Debian package, without installing the daemon.
 loggen=$(command -v loggen || true)
@@ -74,10 +88,12 @@ cleanup() {
 trap cleanup EXIT
 
 start_receiver() {
-    local transport=$1 framing=$2
+    local transport=$1 framing=$2 certificate=()
+    [ "$transport" = tls ] && certificate=("$pki/server.pem" "$pki/server.key")
     for _ in 1 2 3 4 5; do
         port=$((20000 + RANDOM % 30000))
-        "$tools/receiver" "$transport" "$port" "$framing" > "$tools/receiver.out" 2> "$tools/receiver.err" &
+        "$tools/receiver" "$transport" "$port" "$framing" "${certificate[@]}" > "$tools/receiver.out" \
+            2> "$tools/receiver.err" &
         receiver_pid=$!
         for _ in $(seq 50); do
             grep -q ready "$tools/receiver.out" 2>/dev/null && return 0
@@ -90,19 +106,22 @@ start_receiver() {
     echo "the receiver could not start"; exit 1
 }
 
-# Sets received to the messages the receiver counted. Not run in a
-# subshell: only the shell that started the receiver can wait for it.
+# Sets received to the messages the receiver counted, and negotiated to the
+# TLS version and cipher it saw ("-" without TLS). Not run in a subshell:
+# only the shell that started the receiver can wait for it.
 stop_receiver() {
     kill -TERM "$receiver_pid"
     wait "$receiver_pid" || true
     receiver_pid=
     received=$(awk '/^messages/ {print $2}' "$tools/receiver.out")
+    negotiated=$(awk '/^tls/ {print $2 "/" $3}' "$tools/receiver.out")
 }
 
-# One run of a case (udp, tcp, udp5424, tcp5424): prints "sent seconds received".
+# One run of a case (udp, tcp, udp5424, tcp5424, tls5424): prints
+# "sent seconds received negotiated".
 run_once() {
     local tool=$1 case=$2 out sent elapsed transport=${2%5424} framing=lf
-    [ "$case" = tcp5424 ] && framing=octet-count
+    case $case in tcp5424 | tls5424) framing=octet-count ;; esac
     start_receiver "$transport" "$framing"
     case $tool in
     quillon)
@@ -112,16 +131,20 @@ run_once() {
         tcp) flags+=(--transport tcp --crlf --message "$tcp_body") ;;
         udp5424) flags+=("${rfc5424[@]}" --message "$body5424") ;;
         tcp5424) flags+=("${rfc5424[@]}" --transport tcp --framing octet-count --message "$body5424") ;;
+        tls5424) flags+=("${rfc5424[@]}" --transport tls --ca-file "$pki/ca.pem" --message "$body5424") ;;
         esac
         out=$("$sender" "${flags[@]}")
         sent=$(sed -E 's/.*"sent":([0-9]+).*/\1/' <<< "$out")
         elapsed=$(sed -E 's/.*"elapsed_seconds":([0-9.]+).*/\1/' <<< "$out")
         ;;
     loggen)
-        local mode=--dgram proto=()
-        [ "$transport" = tcp ] && mode=--stream
+        # Its TLS plugin is a stream over the network of its own: the socket
+        # plugin's flags would start a second plugin.
+        local mode=(--inet --dgram) proto=()
+        [ "$transport" = tcp ] && mode=(--inet --stream)
+        [ "$transport" = tls ] && mode=(--use-ssl)
         [ "$case" != "$transport" ] && proto=(--syslog-proto)
-        out=$("$loggen" --inet "$mode" "${proto[@]}" --size "$size" --rate 1000000000 --interval "$seconds" \
+        out=$("$loggen" "${mode[@]}" "${proto[@]}" --size "$size" --rate 1000000000 --interval "$seconds" \
             127.0.0.1 "$port" 2>&1)
         sent=$(grep -oE 'average rate = [0-9.]+ msg/sec, count=[0-9]+' <<< "$out" | grep -oE '[0-9]+$')
         elapsed=$(grep -oE 'time=[0-9.]+' <<< "$out" | tail -1 | cut -d= -f2)
@@ -133,20 +156,25 @@ run_once() {
         ;;
     esac
     stop_receiver
-    echo "$sent $elapsed $received"
+    echo "$sent $elapsed $received ${negotiated:--}"
 }
 
 declare -A rate got count drop
 echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s per run, $rounds round(s)"
 # Rounds go through every sender in turn, so each sees the same share of a
 # machine that others may be using; the best round counts.
-cases=(udp tcp udp5424 tcp5424)
+read -r -a cases <<< "${CASES:-udp tcp udp5424 tcp5424 tls5424}"
 for round in $(seq "$rounds"); do
     for transport in "${cases[@]}"; do
         for tool in quillon loggen bare; do
-            read -r sent elapsed received <<< "$(run_once "$tool" "$transport")"
+            read -r sent elapsed received negotiated <<< "$(run_once "$tool" "$transport")"
+            if ! [[ "$sent" =~ ^[0-9]+$ && "$elapsed" =~ ^[0-9.]+$ && "$received" =~ ^[0-9]+$ ]]; then
+                echo "  round $round: $transport $tool failed (its errors are above)"
+                continue
+            fi
             per=$(awk -v n="$sent" -v t="$elapsed" 'BEGIN { printf "%.0f", n / t }')
-            echo "  round $round: $transport $tool $per messages/s sent, $received received"
+            echo "  round $round: $transport $tool $per messages/s sent, $received received" \
+                "$([ "$negotiated" = - ] || echo "over $negotiated")"
             if [ "$per" -gt "${rate[$transport,$tool]:-0}" ]; then
                 rate[$transport,$tool]=$per
                 got[$transport,$tool]=$(awk -v n="$received" -v t="$elapsed" 'BEGIN { printf "%.0f", n / t }')
@@ -160,21 +188,22 @@ done
 printf '\n%-9s %-8s %12s %12s %12s %10s\n' case sender "sent/s" received "received/s" dropped
 for transport in "${cases[@]}"; do
     for tool in quillon loggen bare; do
-        printf '%-9s %-8s %12s %12s %12s %10s\n' "$transport" "$tool" "${rate[$transport,$tool]}" \
-            "${count[$transport,$tool]}" "${got[$transport,$tool]}" "${drop[$transport,$tool]}"
+        printf '%-9s %-8s %12s %12s %12s %10s\n' "$transport" "$tool" "${rate[$transport,$tool]:-failed}" \
+            "${count[$transport,$tool]:-}" "${got[$transport,$tool]:-}" "${drop[$transport,$tool]:-}"
     done
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 # The targets for RFC 5424: over TCP 5 times loggen and 0.7 of the bare loop,
-# over UDP loggen's rate.
-declare -A target=([tcp5424,loggen]=5 [tcp5424,bare]=0.7 [udp5424,loggen]=1)
+# over UDP loggen's rate, over TLS 3 times loggen and 0.8 of the bare loop.
+declare -A target=([tcp5424,loggen]=5 [tcp5424,bare]=0.7 [udp5424,loggen]=1 [tls5424,loggen]=3 [tls5424,bare]=0.8)
 aim() { [ -z "${target[$1,$2]:-}" ] || echo " (target ${target[$1,$2]})"; }
 echo
-echo "udp, tcp: RFC 3164 (tcp: CR LF after each); udp5424, tcp5424: RFC 5424 (tcp5424: octet counting)"
+echo "udp, tcp: RFC 3164 (tcp: CR LF after each); udp5424, tcp5424, tls5424: RFC 5424 (tcp5424, tls5424:" \
+    "octet counting)"
 for transport in "${cases[@]}"; do
-    echo "$transport: quillon/loggen $(ratio "${rate[$transport,quillon]}" "${rate[$transport,loggen]}")$(aim "$transport" loggen)" \
-        "(received $(ratio "${got[$transport,quillon]}" "${got[$transport,loggen]}")),"\
-        "quillon/bare $(ratio "${rate[$transport,quillon]}" "${rate[$transport,bare]}")$(aim "$transport" bare)" \
-        "(received $(ratio "${got[$transport,quillon]}" "${got[$transport,bare]}"))"
+    echo "$transport: quillon/loggen $(ratio "${rate[$transport,quillon]:-}" "${rate[$transport,loggen]:-}")$(aim "$transport" loggen)" \
+        "(received $(ratio "${got[$transport,quillon]:-}" "${got[$transport,loggen]:-}")),"\
+        "quillon/bare $(ratio "${rate[$transport,quillon]:-}" "${rate[$transport,bare]:-}")$(aim "$transport" bare)" \
+        "(received $(ratio "${got[$transport,quillon]:-}" "${got[$transport,bare]:-}"))"
 done

@@ -5,6 +5,7 @@
 #include "engine/MessageComposer.h"
 #include "engine/StructuredData.h"
 #include "engine/Vocabulary.h"
+#include "transport/TlsSettingsStore.h"
 
 #include <algorithm>
 #include <charconv>
@@ -26,6 +27,16 @@ bool CrlfByDefault(const Options &o)
 {
     return o.tcp && o.messageFormat.framing == Framing::None;
 }
+
+// TLS follows the RFC 5425 framing unless a framing was chosen: the window
+// sets it when TLS is ticked, and a saved None is taken as not chosen.
+bool OctetCountByDefault(const Options &o)
+{
+    return UsesTls(o) && o.messageFormat.framing == Framing::None;
+}
+
+// Flags that only apply to a TLS session.
+constexpr std::string_view TlsFlags[] = {"--ca-file", "--cert", "--key", "--server-name", "--insecure", "--tls-min"};
 
 // Flags that only set a part of the RFC 5424 header.
 constexpr std::string_view Rfc5424Flags[] = {"--hostname", "--app-name", "--procid", "--msgid", "--sd", "--bom"};
@@ -102,6 +113,7 @@ struct Parser {
     bool rfcHeaderGiven = false;
     bool sdGiven = false;
     std::vector<std::string_view> rfc5424FlagsGiven;
+    std::vector<std::string_view> tlsFlagsGiven;
 
     bool Fail(std::string text)
     {
@@ -172,6 +184,8 @@ struct Parser {
             crlfFlag = true;
         } else if (flag == "--no-crlf") {
             crlfFlag = false;
+        } else if (flag == "--insecure") {
+            o.tls.verify = false;
         } else if (flag == "--quiet") {
             o.quiet = true;
         } else if (flag == "--json") {
@@ -187,16 +201,20 @@ struct Parser {
         } else {
             return Fail("unknown flag " + std::string(flag) + SeeHelp);
         }
-        NoteRfc5424Flag(flag);
+        NoteFlag(flag);
         return true;
     }
 
-    void NoteRfc5424Flag(std::string_view flag)
+    // Remembers flags of the groups that only apply to some runs.
+    void NoteFlag(std::string_view flag)
     {
-        for (std::string_view name : Rfc5424Flags)
-            if (flag == name &&
-                std::find(rfc5424FlagsGiven.begin(), rfc5424FlagsGiven.end(), name) == rfc5424FlagsGiven.end())
-                rfc5424FlagsGiven.push_back(name);
+        const auto note = [flag](const auto &group, std::vector<std::string_view> &given) {
+            for (std::string_view name : group)
+                if (flag == name && std::find(given.begin(), given.end(), name) == given.end())
+                    given.push_back(name);
+        };
+        note(Rfc5424Flags, rfc5424FlagsGiven);
+        note(TlsFlags, tlsFlagsGiven);
     }
 
     bool Valued(std::string_view flag, std::string_view value)
@@ -212,9 +230,10 @@ struct Parser {
             o.port = *port;
         } else if (flag == "--transport") {
             const std::string lower = ToLowerAscii(value);
-            if (lower != "udp" && lower != "tcp")
-                return Bad(flag, value, "udp or tcp");
-            o.tcp = lower == "tcp";
+            if (lower != "udp" && lower != "tcp" && lower != "tls")
+                return Bad(flag, value, "udp, tcp or tls");
+            o.tcp = lower != "udp";
+            o.tls.enabled = lower == "tls";
         } else if (flag == "--source-port") {
             const auto port = InRange(value, 1, 65535);
             if (!port)
@@ -294,13 +313,51 @@ struct Parser {
                 return Bad(flag, value, "a positive number of seconds");
             o.duration = *seconds;
             countOrDurationGiven = true;
+        } else if (const auto taken = TlsFlag(flag, value)) {
+            if (!*taken)
+                return false;
         } else if (const auto taken = MessageFormatFlag(flag, value)) {
             if (!*taken)
                 return false;
         } else {
             return Fail("unknown flag " + std::string(flag) + SeeHelp);
         }
-        NoteRfc5424Flag(flag);
+        NoteFlag(flag);
+        return true;
+    }
+
+    // A TLS file given by a flag replaces the saved one.
+    bool TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field)
+    {
+        if (value.empty())
+            return Fail(std::string(flag) + " needs a file name");
+        field = std::string(value);
+        std::erase(o.savedTlsFiles, file);
+        return true;
+    }
+
+    // Nothing for a flag of another group; false for a bad value.
+    std::optional<bool> TlsFlag(std::string_view flag, std::string_view value)
+    {
+        using File = TlsSetupError::File;
+        if (flag == "--ca-file")
+            return TlsFile(flag, value, File::CaFile, o.tls.caFile);
+        if (flag == "--cert")
+            return TlsFile(flag, value, File::Certificate, o.tls.certFile);
+        if (flag == "--key")
+            return TlsFile(flag, value, File::Key, o.tls.keyFile);
+        if (flag == "--server-name") {
+            if (const std::string problem = CheckTlsServerName(value); !problem.empty())
+                return Fail("--server-name: " + problem);
+            o.tls.serverName = std::string(value);
+        } else if (flag == "--tls-min") {
+            const auto version = TlsVersionFromText(value);
+            if (!version)
+                return Bad(flag, value, "1.2 or 1.3");
+            o.tls.minVersion = *version;
+        } else {
+            return std::nullopt;
+        }
         return true;
     }
 
@@ -345,12 +402,18 @@ struct Parser {
             result.warnings.push_back("--rfc-header is the RFC 3164 header; RFC 5424 messages have their own");
         if (framingFlag && *framingFlag != Framing::None && !o.tcp)
             result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
+        if (!UsesTls(o) && !tlsFlagsGiven.empty())
+            result.warnings.push_back(Listed(tlsFlagsGiven) +
+                                      (tlsFlagsGiven.size() > 1 ? " only apply" : " only applies") +
+                                      " to TLS (add --transport tls)");
     }
 
     bool Finish()
     {
         if (framingFlag)
             o.messageFormat.framing = *framingFlag;
+        else if (OctetCountByDefault(o))
+            o.messageFormat.framing = Framing::OctetCount;
         // Each element was checked as it came; this finds an SD-ID given twice.
         if (sdGiven)
             if (const std::string problem = CheckSdElements(o.messageFormat.sdElements); !problem.empty())
@@ -366,6 +429,8 @@ struct Parser {
             return Fail("--message \"" + o.message + "\" needs --source-file FILE");
         if (o.sourcePort != 0 && o.sourcePort == o.port)
             return Fail("--source-port: Sorry, Source and Destination ports must not be set to the same value");
+        if (UsesTls(o) && o.tls.certFile.empty() && !o.tls.keyFile.empty())
+            return Fail("--key: the key " + o.tls.keyFile + " needs its certificate: add --cert FILE");
         if (o.pace == Pace::Once && countOrDurationGiven)
             return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
                         "--continuous, --burst, --rate or --unlimited)");
@@ -377,10 +442,12 @@ struct Parser {
 bool TakesValue(std::string_view flag)
 {
     static const std::string_view valued[] = {
-        "--target",   "--port",     "--transport",      "--source-port",    "--facility",    "--level",
-        "--priority", "--message",  "--source-address", "--multiline-file", "--source-file", "--continuous",
-        "--burst",    "--rate",     "--count",          "--duration",       "--seed",        "--format",
-        "--hostname", "--app-name", "--procid",         "--msgid",          "--sd",          "--framing"};
+        "--target",      "--port",       "--transport",   "--source-port",    "--facility",
+        "--level",       "--priority",   "--message",     "--source-address", "--multiline-file",
+        "--source-file", "--continuous", "--burst",       "--rate",           "--count",
+        "--duration",    "--seed",       "--format",      "--hostname",       "--app-name",
+        "--procid",      "--msgid",      "--sd",          "--framing",        "--ca-file",
+        "--cert",        "--key",        "--server-name", "--tls-min"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;
@@ -421,12 +488,14 @@ ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options
 std::string UsageText()
 {
     return R"usage(Usage: quillon-send [options]
-Sends syslog messages over UDP or TCP, as the Quillon window does.
+Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.
 
 Target
   --target HOST          host name or address (default 127.0.0.1)
   --port N               destination port, 1..65535 (default 514)
-  --transport udp|tcp    syslog over UDP (default) or over a TCP session
+  --transport udp|tcp|tls
+                         syslog over UDP (default), over a TCP session, or
+                         over TLS on a TCP session (see TLS below)
   --source-port N        fixed local port for TCP (default: the system picks)
 
 Priority
@@ -473,10 +542,24 @@ Message format and framing
   --framing none|lf|crlf|nul|octet-count
                              how TCP messages are told apart: after each an
                              LF, CR LF or NUL, or before each its length in
-                             bytes and a space; none (default) sends them as
-                             built. UDP datagrams are never framed
+                             bytes and a space; none sends them as built.
+                             Default: none; with TLS octet-count. UDP
+                             datagrams are never framed
   Header values: printable US-ASCII, no spaces, "-" for none; at most 255,
   48, 128 and 32 characters (host name, app name, procid, msgid).
+
+TLS (with --transport tls; RFC 5425)
+  --ca-file FILE         PEM file of the CAs that sign the server's
+                         certificate (default: the system's trusted CAs)
+  --cert FILE            client certificate (PEM) for a server that asks
+  --key FILE             its private key (PEM, no passphrase; default: the
+                         key in the --cert file)
+  --server-name NAME     the name the server's certificate must carry, also
+                         sent as SNI (default: the --target host)
+  --insecure             accept any server certificate; says so on standard
+                         error each run
+  --tls-min 1.2|1.3      the oldest TLS version accepted (default 1.2)
+  The server's certificate and name are verified unless --insecure is given.
 
 Sending (one of)
   --once                 one message (default)
@@ -502,7 +585,7 @@ The summary gives an average rate for runs of more than one message that
 last at least a second. Over UDP, datagrams that come back refused (nothing
 listens on the port) or undeliverable are counted as refused.
 
-Exit status: 0 all sent, 1 sending failed or datagrams were refused,
-2 usage error.
+Exit status: 0 all sent, 1 sending failed (a failed TLS handshake too) or
+datagrams were refused, 2 usage error (a TLS file that cannot be used too).
 )usage";
 }

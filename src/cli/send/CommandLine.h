@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/MessageFormat.h"
+#include "transport/TlsSettings.h"
 
 #include <cstdint>
 #include <optional>
@@ -16,6 +17,11 @@ struct Options {
     int port = 514;
     bool tcp = false;
     int sourcePort = 0; // 0: the system picks
+    // With tcp, enabled runs TLS on the session (--transport tls).
+    TlsSettings tls;
+    // TLS files named by the saved settings and by no flag, so a message
+    // about one says where it came from.
+    std::vector<TlsSetupError::File> savedTlsFiles;
 
     int facilityIndex = 24; // 24: Random
     int levelIndex = 8;     // 8: Random
@@ -61,6 +67,11 @@ struct ParseResult {
     // Lines about flags that have no effect on this run; it still runs.
     std::vector<std::string> warnings;
 };
+
+inline bool UsesTls(const Options &options)
+{
+    return options.tcp && options.tls.enabled;
+}
 
 // How the run's messages are framed: datagrams never are.
 inline Framing StreamFramingOf(const Options &options)

@@ -32,7 +32,10 @@ std::string SummaryLine(const RunSummary &summary)
     line += " in " + Fixed(summary.elapsedSeconds, 3) + " s";
     if (const auto rate = AverageRate(summary))
         line += ": " + Fixed(std::round(*rate), 0) + " MPS average";
-    return line + ", " + std::to_string(summary.bytes) + " bytes";
+    line += ", " + std::to_string(summary.bytes) + " bytes";
+    if (!summary.tlsVersion.empty())
+        line += ", over " + summary.tlsVersion + " with " + summary.tlsCipher;
+    return line;
 }
 
 std::string SummaryJson(const RunSummary &summary, const Options &options)
@@ -45,7 +48,17 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     const auto rate = AverageRate(summary);
     json.insert(QStringLiteral("average_mps"), rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null));
     json.insert(QStringLiteral("bytes"), static_cast<qint64>(summary.bytes));
-    json.insert(QStringLiteral("transport"), options.tcp ? QStringLiteral("tcp") : QStringLiteral("udp"));
+    json.insert(QStringLiteral("transport"), UsesTls(options) ? QStringLiteral("tls")
+                                             : options.tcp    ? QStringLiteral("tcp")
+                                                              : QStringLiteral("udp"));
+    if (UsesTls(options)) {
+        // Null when no handshake succeeded.
+        const auto text = [](const std::string &value) {
+            return value.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(JsonText(value));
+        };
+        json.insert(QStringLiteral("tls_version"), text(summary.tlsVersion));
+        json.insert(QStringLiteral("tls_cipher"), text(summary.tlsCipher));
+    }
     json.insert(QStringLiteral("format"), JsonText(MessageFormatName(options.messageFormat.format)));
     json.insert(QStringLiteral("framing"), JsonText(FramingName(StreamFramingOf(options))));
     json.insert(QStringLiteral("target"), JsonText(options.target));

@@ -17,6 +17,9 @@ struct RunSummary {
     double elapsedSeconds = 0;
     // once, count, duration, signal, connection, error
     std::string stoppedBy;
+    // Of a TLS session whose handshake succeeded: "TLSv1.3", "TLS_AES_256_GCM_SHA384".
+    std::string tlsVersion;
+    std::string tlsCipher;
     std::string error;
     int exitStatus = 0;
 };

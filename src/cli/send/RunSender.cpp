@@ -7,6 +7,8 @@
 #include "common/SettingsRules.h"
 #include "engine/MessageComposer.h"
 #include "transport/SocketEndpoint.h"
+#include "transport/TlsContext.h"
+#include "transport/TlsSettingsStore.h"
 #include "transport/UdpEndpointOperations.h"
 
 #include <QCoreApplication>
@@ -63,7 +65,10 @@ public:
         : m_options(options), m_out(out), m_err(err), m_outIsTerminal(outIsTerminal), UDP1(SocketEndpoint::UdpProtocol),
           TCP1(SocketEndpoint::TcpProtocol)
     {
-        const auto remember = [this](int, const QString &description) { m_lastError = description.toStdString(); };
+        const auto remember = [this](int number, const QString &description) {
+            m_lastErrorNumber = number;
+            m_lastError = description.toStdString();
+        };
         QObject::connect(&UDP1, &SocketEndpoint::ErrorEvent, remember);
         QObject::connect(&TCP1, &SocketEndpoint::ErrorEvent, remember);
     }
@@ -126,6 +131,46 @@ private:
     }
 
     std::string TargetText() const { return m_options.target + ":" + std::to_string(m_options.port); }
+    std::string SessionWord() const { return UsesTls(m_options) ? "TLS" : "TCP"; }
+
+    // Where a TLS file came from, as a message names it.
+    std::string TlsFileSource(TlsSetupError::File file) const
+    {
+        using File = TlsSetupError::File;
+        const TlsSettings &tls = m_options.tls;
+        // A key in the certificate's file is the certificate's flag's business.
+        if (file == File::Key && tls.keyFile.empty())
+            file = File::Certificate;
+        const bool saved = std::find(m_options.savedTlsFiles.begin(), m_options.savedTlsFiles.end(), file) !=
+                           m_options.savedTlsFiles.end();
+        switch (file) {
+        case File::CaFile:
+            return saved ? std::string("--from-settings: the saved ") + TlsKeys::CaFile : "--ca-file";
+        case File::Certificate:
+            return saved ? std::string("--from-settings: the saved ") + TlsKeys::CertFile : "--cert";
+        case File::Key:
+            return saved ? std::string("--from-settings: the saved ") + TlsKeys::KeyFile : "--key";
+        case File::None:
+            break;
+        }
+        return "--transport tls";
+    }
+
+    // Every file is checked before anything touches the network.
+    bool PrepareTls()
+    {
+        TlsSetupError error;
+        auto context = TlsClientContext::Create(m_options.tls, error);
+        if (!context) {
+            UsageError(TlsFileSource(error.file) + ": " + error.message);
+            return false;
+        }
+        if (!m_options.tls.verify)
+            m_err << "quillon-send: TLS without verification: the server's certificate and name are not checked"
+                  << std::endl;
+        TCP1.SetTls(std::move(context));
+        return true;
+    }
 
     bool Connect()
     {
@@ -133,6 +178,8 @@ private:
             PrepareUdpEndpoint(UDP1, std::to_string(m_options.port), m_options.target);
             return true;
         }
+        if (UsesTls(m_options) && !PrepareTls())
+            return false;
         TCP1.SetRemoteHost(m_options.target);
         TCP1.SetRemotePort(m_options.port);
         if (m_options.sourcePort > 0)
@@ -144,15 +191,25 @@ private:
             // The failure's description is queued behind the state change.
             QCoreApplication::processEvents();
         }
-        if (TCP1.State() == SocketEndpoint::StateConnected)
+        if (TCP1.State() == SocketEndpoint::StateConnected) {
+            m_summary.tlsVersion = TCP1.NegotiatedTlsVersion();
+            m_summary.tlsCipher = TCP1.NegotiatedCipher();
             return true;
+        }
         if (StopRequested()) {
             m_summary.stoppedBy = "signal";
+            return false;
+        }
+        // A failed handshake's description says it all ("TLS handshake failed: ...").
+        if (m_lastErrorNumber == SocketEndpoint::ErrorTls) {
+            Failure(m_lastError, "connection");
             return false;
         }
         std::string text = "TCP Session failed to connect to " + TargetText();
         if (!m_lastError.empty())
             text += ": " + m_lastError;
+        else if (UsesTls(m_options))
+            text += ": no TLS session within " + std::to_string(ConnectWaitMs / 1000) + " s";
         Failure(text, "connection");
         return false;
     }
@@ -168,9 +225,12 @@ private:
         if (!m_options.tcp || TCP1.State() == SocketEndpoint::StateConnected)
             return false;
         if (TCP1.State() == SocketEndpoint::StatePeerClosed)
-            Failure("the receiver at " + TargetText() + " closed the TCP session", "connection");
+            Failure("the receiver at " + TargetText() + " closed the " + SessionWord() + " session", "connection");
+        else if (m_lastErrorNumber == SocketEndpoint::ErrorTls)
+            Failure(m_lastError, "connection"); // "TLS session failed: ..."
         else
-            Failure("TCP session to " + TargetText() + " failed" + (m_lastError.empty() ? "" : ": " + m_lastError),
+            Failure(SessionWord() + " session to " + TargetText() + " failed" +
+                        (m_lastError.empty() ? "" : ": " + m_lastError),
                     "connection");
         return true;
     }
@@ -286,8 +346,8 @@ private:
                 const bool up = TCP1.State() == SocketEndpoint::StateConnected;
                 Failure(up ? std::to_string(TCP1.PendingBytes()) + " bytes for " + TargetText() +
                                  " were not taken within 10 s"
-                           : "the TCP session to " + TargetText() + " ended with " + std::to_string(waiting) +
-                                 " bytes still waiting",
+                           : "the " + SessionWord() + " session to " + TargetText() + " ended with " +
+                                 std::to_string(waiting) + " bytes still waiting",
                         "error");
             }
         }
@@ -328,6 +388,7 @@ private:
     SocketEndpoint UDP1;
     SocketEndpoint TCP1;
     std::string m_lastError;
+    int m_lastErrorNumber = 0;
     RunSummary m_summary;
     SteadyClock::time_point m_start = SteadyClock::now();
     SteadyClock::time_point m_lastEvents = SteadyClock::now();

@@ -7,6 +7,7 @@
 #include "engine/MessageFormatStore.h"
 #include "engine/Vocabulary.h"
 #include "transport/PortRules.h"
+#include "transport/TlsSettingsStore.h"
 
 namespace {
 Pace PaceOfSendOption(int index)
@@ -59,6 +60,15 @@ Options SavedOptions(std::vector<std::string> *ignored)
     o.sourceFile = trimmed("FileToReadFrom", "");
     o.sequenceNumber = SavedSequenceNumber(o.target);
     o.messageFormat = LoadMessageFormat(store, ignored);
+    // TLS runs on the TCP session: a saved TLS with a saved UDP stays off
+    // until --transport tls, which then uses the saved files.
+    o.tls = LoadTlsSettings(store, ignored);
+    using File = TlsSetupError::File;
+    for (const auto &[file, path] :
+         {std::pair{File::CaFile, &o.tls.caFile}, std::pair{File::Certificate, &o.tls.certFile},
+          std::pair{File::Key, &o.tls.keyFile}})
+        if (!path->empty())
+            o.savedTlsFiles.push_back(file);
     return o;
 }
 

@@ -37,7 +37,11 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
 {
     const std::pair<Args, std::string> cases[] = {
         {{"--port", "70000"}, "--port: '70000' is not a port number from 1 to 65535"},
-        {{"--transport", "sctp"}, "--transport: 'sctp' is not udp or tcp"},
+        {{"--transport", "sctp"}, "--transport: 'sctp' is not udp, tcp or tls"},
+        {{"--tls-min", "1.1"}, "--tls-min: '1.1' is not 1.2 or 1.3"},
+        {{"--server-name", "my host"}, "--server-name: the server name 'my host' contains a space"},
+        {{"--ca-file="}, "--ca-file needs a file name"},
+        {{"--transport", "tls", "--key", "k.pem"}, "--key: the key k.pem needs its certificate: add --cert FILE"},
         {{"--priority", "12.5"}, "--priority: '12.5' is not a priority from 0 to 255"},
         {{"--continuous", "9"}, "--continuous: '9' is not a delay from 10 to 2000 ms"},
         {{"--burst", "200"}, "--burst: '200' is not 100 or 500"},
@@ -103,6 +107,11 @@ TEST(CommandLine, FlagsLandInTheirOptions)
               (std::vector<std::string>{"[a]", "[b]"}));
     EXPECT_TRUE(ParseCommandLine({"--sd", "[a]", "--sd", "-"}, base).options.messageFormat.sdElements.empty());
     EXPECT_EQ(ParseCommandLine({"--bom"}, base).options.messageFormat.sdElements, base.messageFormat.sdElements);
+    o = Parse({"--transport", "tls", "--ca-file", "ca.pem", "--cert", "c.pem", "--key", "k.pem", "--server-name",
+               "logs.example", "--insecure", "--tls-min", "1.3"})
+            .options;
+    EXPECT_TRUE(UsesTls(o) && o.tls.caFile == "ca.pem" && o.tls.certFile == "c.pem" && o.tls.keyFile == "k.pem");
+    EXPECT_TRUE(o.tls.serverName == "logs.example" && !o.tls.verify && o.tls.minVersion == TlsVersion::Tls13);
     EXPECT_EQ(Parse({"--port", "x", "--help"}).action, ParseResult::Action::UsageError);
     EXPECT_EQ(Parse({"--help", "--port", "1"}).action, ParseResult::Action::Help);
 }
@@ -128,9 +137,39 @@ TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
         {{"--framing", "none"}, savedOctetCount, true},
         {{}, savedOctetCount, false},
         {{"--framing", "lf", "--crlf"}, savedTcp, true},
+        {{"--transport", "tls"}, {}, false},
+        {{"--transport", "tls", "--framing", "none"}, {}, true},
     };
     for (const auto &[args, base, crlf] : cases)
         EXPECT_EQ(ParseCommandLine(args, base).options.crlf, crlf) << args.size() << " flags, TCP base " << base.tcp;
+}
+
+// TLS sessions are octet-counted (RFC 5425) unless a framing was chosen; a
+// saved TLS session is TLS until a flag picks another transport.
+TEST(CommandLine, TlsSessionsAreOctetCountedUnlessAFramingIsChosen)
+{
+    Options savedTls;
+    savedTls.tcp = savedTls.tls.enabled = true;
+    Options savedTlsLf = savedTls;
+    savedTlsLf.messageFormat.framing = Framing::Lf;
+    Options savedUdpTls = savedTls;
+    savedUdpTls.tcp = false;
+    const std::tuple<Args, Options, bool, Framing> cases[] = {
+        {{"--transport", "tls"}, {}, true, Framing::OctetCount},
+        {{"--transport", "TLS", "--framing", "nul"}, {}, true, Framing::Nul},
+        {{"--transport", "tls", "--framing", "none"}, {}, true, Framing::None},
+        {{"--transport", "tcp"}, {}, false, Framing::None},
+        {{}, savedTls, true, Framing::OctetCount},
+        {{}, savedTlsLf, true, Framing::Lf},
+        {{"--transport", "tcp"}, savedTls, false, Framing::None},
+        {{}, savedUdpTls, false, Framing::None},
+        {{"--transport", "tls"}, savedUdpTls, true, Framing::OctetCount},
+    };
+    for (const auto &[args, base, tls, framing] : cases) {
+        const Options o = ParseCommandLine(args, base).options;
+        EXPECT_TRUE(UsesTls(o) == tls && StreamFramingOf(o) == framing)
+            << args.size() << " flags, TLS base " << base.tls.enabled;
+    }
 }
 
 // Flags the run ignores are said, and the run goes ahead.
@@ -149,6 +188,11 @@ TEST(CommandLine, FlagsWithoutEffectOnTheRunAreNamed)
          {"--rfc-header is the RFC 3164 header; RFC 5424 messages have their own",
           "--framing applies to TCP only; UDP datagrams go out as built"}},
         {{"--framing", "lf", "--transport", "tcp", "--rfc-header"}, {}, {}},
+        {{"--ca-file", "ca.pem", "--insecure", "--ca-file", "b.pem"},
+         {},
+         {"--ca-file, --insecure only apply to TLS (add --transport tls)"}},
+        {{"--transport", "tcp", "--tls-min", "1.3"}, {}, {"--tls-min only applies to TLS (add --transport tls)"}},
+        {{"--server-name", "logs.example", "--transport", "tls"}, {}, {}},
     };
     for (const auto &[args, base, warnings] : cases) {
         const ParseResult result = ParseCommandLine(args, base);

@@ -1,5 +1,7 @@
 #include "support/LoopbackReceivers.h"
+#include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
+#include "support/TlsLoopbackServer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,6 +14,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <regex>
 #include <tuple>
 
@@ -111,6 +114,84 @@ TEST(Program, ExitStatusAndMessages)
     }
     EXPECT_TRUE(udp.WaitForDatagrams(3));
     EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input, "<13>w"}));
+}
+
+// Handshakes with loopback TLS servers: the exit status, the reason in the
+// user's words, nothing counted as sent when a handshake fails, and files
+// that cannot be used named with their flag before anything connects.
+TEST(Program, TlsHandshakesAndFilesSayWhatWentWrong)
+{
+    const TestCertificates &certs = MadeCertificates();
+    const auto serve = [&certs](const std::string &certificate, bool requireClient, bool ipv6) {
+        TlsLoopbackServer::Options options;
+        options.certFile = certificate;
+        options.keyFile = certs.serverKey;
+        options.caFile = requireClient ? certs.caFile : "";
+        options.requireClientCertificate = requireClient;
+        options.ipv6 = ipv6;
+        return std::make_unique<TlsLoopbackServer>(options);
+    };
+    const auto plain = serve(certs.serverCert, false, false), expired = serve(certs.expiredCert, false, false),
+               mutual = serve(certs.serverCert, true, false), v6 = serve(certs.serverCert, false, true);
+    const std::string port = std::to_string(plain->Port()), ca = certs.caFile,
+                      failed = "quillon-send: TLS handshake "
+                               "failed: ";
+    const std::string verifyFailed = failed + "certificate verify failed: ";
+    const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
+        {{"--port", port, "--ca-file", ca, "--json"},
+         0,
+         "\\{.*\"tls_cipher\":\"TLS_[A-Z0-9_]+\",\"tls_version\":\"TLSv1\\.3\",\"transport\":\"tls\"",
+         "$"},
+        {{"--port", port}, 1, "0 messages sent, 0 failed", verifyFailed + "unable to get local issuer certificate\n$"},
+        {{"--port", port, "--ca-file", ca, "--server-name", "other.example"},
+         1,
+         "",
+         verifyFailed + "hostname mismatch \\(the certificate is not for other\\.example\\)\n$"},
+        {{"--port", std::to_string(expired->Port()), "--ca-file", ca},
+         1,
+         "",
+         verifyFailed + "certificate has expired\n$"},
+        {{"--port", std::to_string(mutual->Port()), "--ca-file", ca, "--json"},
+         1,
+         "\\{.*\"sent\":0,.*\"tls_cipher\":null,\"tls_version\":null,",
+         failed + "the server requires a client certificate\n$"},
+        {{"--port", std::to_string(mutual->Port()), "--ca-file", ca, "--cert", certs.clientCert, "--key",
+          certs.clientKey},
+         0,
+         "1 message sent, 0 failed in [0-9.]+ s, 8 bytes, over TLSv1\\.3 with TLS_",
+         "$"},
+        {{"--port", port, "--cert", certs.clientCert, "--key", certs.serverKey},
+         2,
+         "$",
+         "quillon-send: --key: the key in .+ does not match the certificate in .+\n$"},
+        {{"--port", port, "--ca-file", "/nonexistent/ca.pem"},
+         2,
+         "$",
+         "quillon-send: --ca-file: cannot read the CA file /nonexistent/ca.pem: No such file or directory\n$"},
+        {{"--port", port, "--insecure", "--quiet"},
+         0,
+         "$",
+         "quillon-send: TLS without verification: the server's certificate and name are not checked\n$"},
+        {{"--port", std::to_string(v6->Port()), "--target", "::1", "--ca-file", ca, "--tls-min", "1.3"},
+         0,
+         "1 message sent",
+         "$"},
+    };
+    for (const auto &[flags, exitCode, out, err] : cases) {
+        std::vector<std::string> args = {"--transport", "tls", "--priority", "13", "--message", "hi"};
+        args.insert(args.end(), flags.begin(), flags.end());
+        const Outcome outcome = RunProgram(args, {});
+        EXPECT_EQ(outcome.exitCode, exitCode) << flags[1] << ' ' << flags[2] << outcome.err;
+        EXPECT_TRUE(std::regex_search(outcome.out, std::regex("^" + out))) << outcome.out;
+        EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
+        ParsedJson(outcome.out);
+    }
+    // The latest session of each server that let one through: octet-counted.
+    for (const auto *server : {plain.get(), mutual.get(), v6.get()}) {
+        EXPECT_TRUE(server->WaitForBytes(8));
+        EXPECT_EQ(server->Bytes(), "6 <13>hi");
+    }
+    EXPECT_EQ(expired->ByteCount(), 0u);
 }
 
 // A terminal echoes the Ctrl-C where the summary would begin, so there the

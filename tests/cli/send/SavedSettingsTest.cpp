@@ -2,6 +2,8 @@
 #include "cli/send/SendCommand.h"
 #include "common/SettingsFile.h"
 #include "support/LoopbackReceivers.h"
+#include "support/TestCertificates.h"
+#include "support/TlsLoopbackServer.h"
 
 #include <QFile>
 #include <QSettings>
@@ -111,6 +113,48 @@ TEST(SavedSettings, FromSettingsReadsTheMessageFormatAndFraming)
         // A timestamp has at least 27 characters where "TS" has 2.
         ASSERT_TRUE(receiver.WaitForBytes(bytes.size() + (bytes.find(" TS ") != std::string::npos ? 25 : 0)));
         EXPECT_EQ(std::regex_replace(receiver.Bytes(), timestamp, "TS"), bytes);
+    }
+}
+// TLS the window saved on the TCP session, with flags on top; a saved file
+// that cannot be used is named by its key.
+TEST(SavedSettings, FromSettingsReadsTlsOnTheTcpSession)
+{
+    const TestCertificates &certs = MadeCertificates();
+    TlsLoopbackServer::Options options;
+    options.certFile = certs.serverCert;
+    options.keyFile = certs.serverKey;
+    TlsLoopbackServer server(options);
+    const QString ca = QString::fromStdString(certs.caFile);
+    const std::string insecure =
+        "quillon-send: TLS without verification: the server's certificate and name are not checked\n";
+    const std::tuple<std::vector<std::string>, QString, int, std::string> cases[] = {
+        {{"--from-settings"}, "TlsCaFile=" + ca + "|TlsServerName=localhost", 0, ""},
+        {{"--from-settings"},
+         "TlsCaFile=/nonexistent/ca.pem|TlsVerify=0",
+         2,
+         "quillon-send: --from-settings: the saved TlsCaFile: cannot read the CA file /nonexistent/ca.pem: No such "
+         "file or directory\n"},
+        {{"--from-settings", "--ca-file", certs.caFile},
+         "TlsCaFile=/nonexistent/ca.pem|TlsMinVersion=1.4",
+         0,
+         "quillon-send: --from-settings: the saved TlsMinVersion: '1.4' is not 1.2 or 1.3; its default is used\n"},
+        {{"--from-settings"}, "TlsVerify=0", 0, insecure},
+        {{"--from-settings"},
+         "TlsServerName=other.example|TlsCaFile=" + ca,
+         1,
+         "quillon-send: TLS handshake failed: certificate verify failed: hostname mismatch (the certificate is not "
+         "for other.example)\n"},
+    };
+    for (const auto &[args, tls, status, errors] : cases) {
+        WriteStore("Facility=3|Level=4|Message=Hello|Transport=1|TlsEnabled=1|PortNumber=" +
+                   QString::number(server.Port()) + "|" + tls);
+        std::ostringstream out, err;
+        EXPECT_EQ(RunSendCommand(args, out, err), status) << err.str();
+        EXPECT_EQ(err.str(), errors);
+        if (status == 0) {
+            ASSERT_TRUE(server.WaitForSessionEnd());
+            EXPECT_EQ(server.Bytes(), "9 <28>Hello");
+        }
     }
 }
 } // namespace

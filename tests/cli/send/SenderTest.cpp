@@ -1,6 +1,8 @@
 #include "cli/send/CommandLine.h"
 #include "cli/send/RunSender.h"
 #include "support/LoopbackReceivers.h"
+#include "support/TestCertificates.h"
+#include "support/TlsLoopbackServer.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -169,5 +171,54 @@ TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
         EXPECT_GE(summary.sent, 1);
     }
     ::close(stalled);
+}
+// The same settings put the same bytes in a TLS session as in a TCP
+// session with octet counting, random messages of every length included.
+TEST(Sender, TlsCarriesTheBytesOfTheTcpStream)
+{
+    TlsLoopbackServer::Options options;
+    options.certFile = MadeCertificates().serverCert;
+    options.keyFile = MadeCertificates().serverKey;
+    TlsLoopbackServer tls(options);
+    TcpReceiver tcp;
+    const std::vector<std::string> args = {
+        "--seed",  "7",    "--message", "Random string of text",  "--corrupt", "--unlimited",
+        "--count", "3000", "--ca-file", MadeCertificates().caFile};
+    std::vector<std::string> tlsArgs = args, tcpArgs = args;
+    tlsArgs.insert(tlsArgs.end(), {"--transport", "tls", "--target", "localhost"});
+    tcpArgs.insert(tcpArgs.end(), {"--transport", "tcp", "--framing", "octet-count"});
+    const RunSummary overTls = SendWith(tlsArgs, tls.Port());
+    const RunSummary overTcp = SendWith(tcpArgs, tcp.Port());
+    EXPECT_TRUE(overTls.exitStatus == 0 && overTls.sent == 3000 && overTls.tlsVersion == "TLSv1.3") << overTls.error;
+    ASSERT_TRUE(tls.WaitForBytes(static_cast<std::size_t>(overTls.bytes)));
+    ASSERT_TRUE(tcp.WaitForBytes(static_cast<std::size_t>(overTcp.bytes)));
+    EXPECT_GT(tcp.Bytes().size(), 3000u * 20);
+    EXPECT_TRUE(tls.Bytes() == tcp.Bytes());
+    EXPECT_EQ(overTls.bytes, overTcp.bytes);
+}
+
+// A receiver that ends the TLS session mid-stream ends the run; what it got
+// is the start of what the run counted, and only whole messages count.
+TEST(Sender, ATlsReceiverThatClosesMidStreamEndsTheRun)
+{
+    TlsLoopbackServer::Options options;
+    options.certFile = MadeCertificates().serverCert;
+    options.keyFile = MadeCertificates().serverKey;
+    options.closeAfter = 50000;
+    TlsLoopbackServer server(options);
+    const RunSummary summary = SendWith({"--transport", "tls", "--ca-file", MadeCertificates().caFile, "--priority",
+                                         "13", "--message", "x", "--unlimited", "--duration", "20"},
+                                        server.Port());
+    EXPECT_TRUE(summary.exitStatus == 1 && summary.stoppedBy == "connection" && summary.elapsedSeconds < 10);
+    EXPECT_EQ(summary.error, "the receiver at 127.0.0.1:" + std::to_string(server.Port()) + " closed the TLS session");
+    ASSERT_TRUE(server.WaitForSessionEnd());
+    const std::string received = server.Bytes();
+    EXPECT_GE(received.size(), options.closeAfter);
+    EXPECT_EQ(summary.bytes, summary.sent * 7);
+    EXPECT_GE(summary.bytes, static_cast<std::int64_t>(received.size()));
+    std::string counted;
+    for (std::int64_t i = 0; i < summary.sent; ++i)
+        counted += "5 <13>x";
+    EXPECT_TRUE(counted.compare(0, received.size(), received) == 0);
 }
 } // namespace
