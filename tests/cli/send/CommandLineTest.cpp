@@ -54,6 +54,8 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--rate", "10", "--unlimited"}, "--rate and --unlimited cannot be combined"},
         {{"--priority", "13", "--level", "notice"}, "--priority cannot be combined with --facility or --level"},
         {{"--port", "514", "--source-port", "514"}, "--source-port: Sorry, Source and Destination ports must not"},
+        {{"--stamp", "--run-id", "run id"}, "--run-id: 'run id' is not a run id of 1 to 16 letters"},
+        {{"--run-id", "r1"}, "--run-id names the stamps of a run: add --stamp"},
         {{"--message", "From a Ethereal capture file"},
          "--message \"From a Ethereal capture file\" needs --source-file"},
         {{"--format", "rfc5425"}, "--format: 'rfc5425' is not rfc3164 or rfc5424"},
