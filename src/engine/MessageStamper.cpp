@@ -3,18 +3,39 @@
 #include "common/TextHelpers.h"
 #include "engine/Stamp.h"
 
+#include <algorithm>
+#include <charconv>
+
 namespace {
 constexpr std::string_view HexPrefix = "HEX=";
+
+// "SEQ" + between + "T" + end, formatted in one go.
+std::string_view Numbers(char (&out)[64], std::uint64_t seq, std::string_view between, std::int64_t sentUs,
+                         std::string_view end)
+{
+    char *at = std::to_chars(out, out + 20, seq).ptr;
+    at = std::copy(between.begin(), between.end(), at);
+    at = std::to_chars(at, at + 20, static_cast<std::uint64_t>(sentUs)).ptr;
+    at = std::copy(end.begin(), end.end(), at);
+    return std::string_view(out, static_cast<std::size_t>(at - out));
+}
 } // namespace
 
+// Each form's text up to the sequence number is the same for every message.
 MessageStamper::MessageStamper(std::string run, std::uint64_t stream) : m_run(std::move(run)), m_stream(stream)
-{}
+{
+    const Stamp sample{m_run, m_stream, 1, 0};
+    AppendStampElement(m_elementHead, sample);
+    m_elementHead.resize(m_elementHead.rfind("seq=\"") + 5);
+    AppendStampToken(m_tokenHead, sample);
+    m_tokenHead.resize(m_tokenHead.size() - 3); // "1:0"
+}
 
 ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sentUs)
 {
     if (StartsWithNoCase(message.MessageBody, HexPrefix))
         return message;
-    const Stamp stamp{m_run, m_stream, m_next++, sentUs};
+    char numbers[64];
     ComposedView stamped = message;
     if (message.Format == MessageFormat::Rfc5424) {
         // The header ends in its structured data: "-" or elements, which end in "]".
@@ -22,11 +43,15 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
         if (!header.empty() && header.back() == '-')
             header.remove_suffix(1);
         m_header.assign(header);
-        AppendStampElement(m_header, stamp);
+        m_header += m_elementHead;
+        m_header += Numbers(numbers, m_next++, "\" t=\"", sentUs, "\"]");
         stamped.RfcHeaderText = m_header;
     } else {
         m_body.assign(message.MessageBody);
-        AppendStampToken(m_body, stamp);
+        if (!m_body.empty() && m_body.back() != ' ')
+            m_body.push_back(' ');
+        m_body += m_tokenHead;
+        m_body += Numbers(numbers, m_next++, ":", sentUs, "");
         stamped.MessageBody = m_body;
     }
     return stamped;

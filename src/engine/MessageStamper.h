@@ -31,6 +31,9 @@ private:
     std::string m_run;
     std::uint64_t m_stream;
     std::uint64_t m_next = 1;
+    // '[quillon@32473 run="RUN" stream="STREAM" seq="' and "quillon=RUN:STREAM:"
+    std::string m_elementHead;
+    std::string m_tokenHead;
     std::string m_body;
     std::string m_header;
 };
