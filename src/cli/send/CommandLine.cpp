@@ -586,8 +586,9 @@ Delivery stamps (checked by quillon-recv)
   --stamp                stamp every message with the run id, stream 1, a
                          sequence number from 1 and the send time in
                          microseconds: RFC 3164 ends the message with
-                         " quillon=RUN:STREAM:SEQ:TIME"; "HEX=" packets are
-                         sent unstamped
+                         " quillon=RUN:STREAM:SEQ:TIME", RFC 5424 adds the SD
+                         element [quillon@32473 run=".." stream=".." seq=".."
+                         t=".."]; "HEX=" packets are sent unstamped
   --run-id ID            the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a
                          random one per run, named in the summary)
 

@@ -26,6 +26,8 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
     const std::tuple<std::string, std::vector<std::string>, int> cases[] = {
         {"udp", {"--rate", "10000", "--facility", "random"}, 2000},
         {"tcp", {"--unlimited", "--message", "Random string of text"}, 20000},
+        {"udp", {"--rate", "10000", "--format", "rfc5424"}, 2000},
+        {"tcp", {"--unlimited", "--format", "rfc5424", "--sd", "[a@1 b=\"c\"]", "--framing", "octet-count"}, 20000},
     };
     for (const auto &[transport, flags, count] : cases) {
         Receiver receiver({"--listen", transport, "--bind", "127.0.0.1", "--port", "0", "--expect",
@@ -44,6 +46,7 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
         EXPECT_EQ(Figure(sentStream, "last_seq"), static_cast<std::uint64_t>(count));
         EXPECT_EQ(Figure(received.json, "received"), static_cast<std::uint64_t>(count)) << transport;
         EXPECT_EQ(Figure(received.json, "lost") + Figure(received.json, "duplicates"), 0u) << transport;
+        EXPECT_EQ(Figure(received.json, "malformed_frames") + Figure(received.json, "malformed_stamps"), 0u);
         const QJsonArray streams = received.json["streams"].toArray();
         ASSERT_EQ(streams.size(), 1) << transport;
         EXPECT_EQ(streams[0].toObject().value("run").toString().toStdString(), run);

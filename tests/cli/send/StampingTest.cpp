@@ -64,6 +64,47 @@ TEST(Stamping, Rfc3164PacketsGainOnlyTheTokenAndDrawNothing)
     }
 }
 
+// The same over whole RFC 5424 packets, octet counted or not: the element
+// follows the user's SD or stands for "-". The headers' timestamps, read
+// when each run composed them, are left out of the comparison.
+TEST(Stamping, Rfc5424PacketsGainOnlyTheElementAndDrawNothing)
+{
+    const auto withoutTime = [](std::string packet) {
+        const std::size_t at = packet.find(">1 ") + 3;
+        return packet.erase(at, packet.find(' ', at) - at);
+    };
+    const std::vector<std::string> cases[] = {
+        {"--message", "Random string of text", "--source-address", "Random Class C addresses"},
+        {"--sd", "[a@1 x=\"1\"]", "--transport", "tcp", "--framing", "octet-count"},
+    };
+    for (std::vector<std::string> args : cases) {
+        args.insert(args.end(), {"--format", "rfc5424", "--facility", "random"});
+        const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
+        const std::vector<std::string> stamped = Packets(Parsed(args), "tst");
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            const std::string message = stamped[i].substr(stamped[i].find('<'));
+            if (stamped[i][0] != '<') { // octet counted: the count takes in the element
+                EXPECT_EQ(stamped[i], std::to_string(message.size()) + " " + message);
+            }
+            Stamp stamp;
+            ASSERT_EQ(FindStamp(message, stamp), StampSearch::Found) << message;
+            EXPECT_EQ(stamp.seq, i + 1);
+            std::string element;
+            AppendStampElement(element, stamp);
+            // PRI VERSION, TIMESTAMP (left out), HOSTNAME, APP-NAME, PROCID, MSGID: then the SD.
+            std::string expected = withoutTime(plain[i].substr(plain[i].find('<')));
+            std::size_t sd = 0;
+            for (int field = 0; field < 6; ++field)
+                sd = expected.find(' ', sd) + 1;
+            if (expected[sd] == '-')
+                expected.replace(sd, 1, element);
+            else
+                expected.insert(expected.find("\"] ", sd) + 2, element);
+            EXPECT_EQ(withoutTime(message), expected);
+        }
+    }
+}
+
 TEST(Stamping, Rfc5424StampIsAnElementAfterTheMessagesOwn)
 {
     const std::string element = "[quillon@32473 run=\"r\" stream=\"7\" seq=\"1\" t=\"99\"]";
