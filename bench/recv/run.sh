@@ -54,6 +54,8 @@ start() {
     local kind=$1 transport=$2
     for _ in 1 2 3 4 5; do
         port=$((20000 + RANDOM % 30000))
+        # Emptied here: the receiver's own redirection comes later, in its process.
+        : > "$tools/out"
         if [ "$kind" = bare ]; then
             "$tools/bare" "$transport" "$port" "${bare_framing[@]}" > "$tools/out" 2> "$tools/err" &
         else
@@ -108,7 +110,7 @@ for round in $(seq "$rounds"); do
     for transport in udp tcp; do
         for kind in bare quillon-recv; do
             read -r sent elapsed received cpu checked <<< "$(run_once "$kind" "$transport")"
-            per=$(awk -v n="$received" -v t="$elapsed" 'BEGIN { printf "%.0f", n / t }')
+            per=$(awk -v n="$received" -v t="$elapsed" 'BEGIN { printf "%.0f", (t > 0 ? n / t : 0) }')
             core=$(awk -v n="$received" -v c="$cpu" 'BEGIN { printf "%.0f", (c > 0 ? n / c : 0) }')
             echo "  round $round: $transport $kind: $sent sent, $received received ($checked stamps checked)" \
                 "in $elapsed s, $cpu CPU s: $per/s, $core per CPU second"
