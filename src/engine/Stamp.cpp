@@ -184,17 +184,26 @@ StampSearch FindStamp(std::string_view message, Stamp &stamp)
         if (found != StampSearch::None)
             return found;
     }
-    // A daemon may write the element behind a prefix of its own.
-    const std::size_t element = message.find(std::string_view("[quillon@32473"));
-    if (element != std::string_view::npos) {
+    // A daemon may write the element behind a prefix of its own. Text that
+    // only looks like one (in a value, in the message) does not hide a real
+    // element after it, nor the token; a few such are read at most, as each
+    // may run to the end of the message.
+    constexpr std::string_view Opening = "[quillon@32473";
+    constexpr int MaxElementsTried = 4;
+    bool malformed = false;
+    int tried = 0;
+    for (std::size_t element = message.find(Opening); element != std::string_view::npos && tried < MaxElementsTried;
+         element = message.find(Opening, element + 1), ++tried) {
         SdElementReader reader(message.substr(element));
         std::string_view id;
-        if (reader.NextElement(id)) {
-            if (id == StampFormat::SdId)
-                return ReadElement(reader, stamp);
-        } else {
-            return StampSearch::Malformed;
+        if (!reader.NextElement(id)) {
+            malformed = true;
+        } else if (id == StampFormat::SdId) {
+            if (ReadElement(reader, stamp) == StampSearch::Found)
+                return StampSearch::Found;
+            malformed = true;
         }
     }
-    return FromToken(message, stamp);
+    const StampSearch token = FromToken(message, stamp);
+    return token == StampSearch::None && malformed ? StampSearch::Malformed : token;
 }
