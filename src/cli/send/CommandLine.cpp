@@ -101,6 +101,18 @@ bool IsFileSource(std::string_view message)
            message == MessageEntries::CaptureFile;
 }
 
+// A receiver reads the first stamp element it finds, so a run that stamps
+// must not carry one of its own.
+bool HasStampElement(const MessageFormatSettings &format)
+{
+    for (const std::string &element : format.sdElements) {
+        const std::string_view id = std::string_view(element).substr(1, element.find_first_of(" ]") - 1);
+        if (id == StampFormat::SdId)
+            return true;
+    }
+    return false;
+}
+
 struct Parser {
     ParseResult result;
     Options &o = result.options;
@@ -440,6 +452,9 @@ struct Parser {
             return Fail("--key: the key " + o.tls.keyFile + " needs its certificate: add --cert FILE");
         if (!o.runId.empty() && !o.stamp)
             return Fail("--run-id names the stamps of a run: add --stamp");
+        if (o.stamp && o.messageFormat.format == MessageFormat::Rfc5424 && HasStampElement(o.messageFormat))
+            return Fail("--sd: the element " + std::string(StampFormat::SdId) +
+                        " is the one --stamp adds; leave it out or leave out --stamp");
         if (o.pace == Pace::Once && countOrDurationGiven)
             return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
                         "--continuous, --burst, --rate or --unlimited)");
