@@ -184,13 +184,18 @@ StampSearch FindStamp(std::string_view message, Stamp &stamp)
         if (found != StampSearch::None)
             return found;
     }
+    // The token, which only counts at the very end, goes before an element
+    // found anywhere: message text may hold one that is not the stamp.
+    const StampSearch token = FromToken(message, stamp);
+    if (token == StampSearch::Found)
+        return token;
     // A daemon may write the element behind a prefix of its own. Text that
     // only looks like one (in a value, in the message) does not hide a real
-    // element after it, nor the token; a few such are read at most, as each
-    // may run to the end of the message.
+    // element after it; a few such are read at most, as each may run to the
+    // end of the message.
     constexpr std::string_view Opening = "[quillon@32473";
     constexpr int MaxElementsTried = 4;
-    bool malformed = false;
+    bool malformed = token == StampSearch::Malformed;
     int tried = 0;
     for (std::size_t element = message.find(Opening); element != std::string_view::npos && tried < MaxElementsTried;
          element = message.find(Opening, element + 1), ++tried) {
@@ -204,6 +209,5 @@ StampSearch FindStamp(std::string_view message, Stamp &stamp)
             malformed = true;
         }
     }
-    const StampSearch token = FromToken(message, stamp);
-    return token == StampSearch::None && malformed ? StampSearch::Malformed : token;
+    return malformed ? StampSearch::Malformed : StampSearch::None;
 }
