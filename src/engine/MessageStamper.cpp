@@ -47,8 +47,13 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
         m_header += Numbers(numbers, m_next++, "\" t=\"", sentUs, "\"]");
         stamped.RfcHeaderText = m_header;
     } else {
+        // The token stands on its own: after a space, also when the body is
+        // empty and only the priority comes before it.
+        const std::string_view before = !message.MessageBody.empty()           ? message.MessageBody
+                                        : !message.OriginalAddressText.empty() ? message.OriginalAddressText
+                                                                               : message.RfcHeaderText;
         m_body.assign(message.MessageBody);
-        if (!m_body.empty() && m_body.back() != ' ')
+        if (before.empty() || before.back() != ' ')
             m_body.push_back(' ');
         m_body += m_tokenHead;
         m_body += Numbers(numbers, m_next++, ":", sentUs, "");

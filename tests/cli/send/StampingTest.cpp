@@ -42,6 +42,7 @@ TEST(Stamping, Rfc3164PacketsGainOnlyTheTokenAndDrawNothing)
         {{"--message", "Random string of text", "--source-address", "Random Class C addresses"}, 0},
         {{"--message", "This is Syslog test message number ####", "--oversize", "--crlf"}, 2050},
         {{"--source-file", source, "--priority", "13", "--crlf"}, 2},
+        {{"--message", "", "--priority", "13"}, 0},
     };
     for (const auto &[args, trailer] : cases) {
         const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
