@@ -1,4 +1,5 @@
 #include "cli/recv/RecvProcess.h"
+#include "support/TestCertificates.h"
 
 #include <QJsonArray>
 #include <QTemporaryDir>
@@ -19,39 +20,62 @@ std::string ReadFile(const QString &path)
     return text.str();
 }
 
-// quillon-send --stamp into quillon-recv: both end with 0, and the receiver
-// names the sender's run and stream with every message received.
+// quillon-send --stamp into quillon-recv over UDP, TCP and TLS (there with
+// a client certificate the receiver requires, over IPv6): both end with 0,
+// and the receiver names the sender's run and stream with every message.
 TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
 {
-    const std::tuple<std::string, std::vector<std::string>, int> cases[] = {
-        {"udp", {"--rate", "10000", "--facility", "random"}, 2000},
-        {"tcp", {"--unlimited", "--message", "Random string of text"}, 20000},
-        {"udp", {"--rate", "10000", "--format", "rfc5424"}, 2000},
-        {"tcp", {"--unlimited", "--format", "rfc5424", "--sd", "[a@1 b=\"c\"]", "--framing", "octet-count"}, 20000},
+    const TestCertificates &certs = MadeCertificates();
+    const std::vector<std::string> tlsListen = {
+        "--cert", certs.serverCert, "--key", certs.serverKey, "--ca-file", certs.caFile, "--require-client-cert"};
+    const std::vector<std::string> tlsSend = {"--ca-file",      certs.caFile, "--cert",
+                                              certs.clientCert, "--key",      certs.clientKey};
+    struct Case {
+        std::string transport;
+        std::vector<std::string> sendFlags;
+        std::vector<std::string> listenFlags;
+        int count;
     };
-    for (const auto &[transport, flags, count] : cases) {
-        Receiver receiver({"--listen", transport, "--bind", "127.0.0.1", "--port", "0", "--expect",
-                           std::to_string(count), "--idle", "10", "--json"});
-        std::vector<std::string> args = {"--port",  std::to_string(receiver.Port()), "--transport", transport,
-                                         "--count", std::to_string(count),           "--stamp",     "--json"};
-        args.insert(args.end(), flags.begin(), flags.end());
+    const Case cases[] = {
+        {"udp", {"--rate", "10000", "--facility", "random"}, {}, 2000},
+        {"tcp", {"--unlimited", "--message", "Random string of text"}, {}, 20000},
+        {"udp", {"--rate", "10000", "--format", "rfc5424"}, {}, 2000},
+        {"tcp", {"--unlimited", "--format", "rfc5424", "--sd", "[a@1 b=\"c\"]", "--framing", "octet-count"}, {}, 20000},
+        {"tls", tlsSend, tlsListen, 20000},
+    };
+    for (const Case &c : cases) {
+        const bool tls = c.transport == "tls";
+        std::vector<std::string> listen = {"--listen", c.transport, "--bind",   tls ? "::1" : "127.0.0.1",
+                                           "--port",   "0",         "--expect", std::to_string(c.count),
+                                           "--idle",   "10",        "--json"};
+        listen.insert(listen.end(), c.listenFlags.begin(), c.listenFlags.end());
+        Receiver receiver(listen);
+        std::vector<std::string> args = {"--target",    tls ? "::1" : "127.0.0.1",
+                                         "--port",      std::to_string(receiver.Port()),
+                                         "--transport", c.transport,
+                                         "--count",     std::to_string(c.count),
+                                         "--stamp",     "--json"};
+        if (tls)
+            args.insert(args.end(), {"--format", "rfc5424", "--unlimited"});
+        args.insert(args.end(), c.sendFlags.begin(), c.sendFlags.end());
         const Outcome sent = RunToEnd(SendPath, args);
         const Outcome received = receiver.Finish();
-        EXPECT_EQ(sent.exitCode, 0) << transport << sent.err;
-        EXPECT_EQ(received.exitCode, 0) << transport << received.err << received.out;
+        EXPECT_EQ(sent.exitCode, 0) << c.transport << sent.err;
+        EXPECT_EQ(received.exitCode, 0) << c.transport << received.err << received.out;
         const std::string run = sent.json.value("run_id").toString().toStdString();
         EXPECT_EQ(run.size(), 12u) << sent.out;
         const QJsonObject sentStream = sent.json["streams"].toArray()[0].toObject();
         EXPECT_EQ(Figure(sentStream, "stream"), 1u);
-        EXPECT_EQ(Figure(sentStream, "last_seq"), static_cast<std::uint64_t>(count));
-        EXPECT_EQ(Figure(received.json, "received"), static_cast<std::uint64_t>(count)) << transport;
-        EXPECT_EQ(Figure(received.json, "lost") + Figure(received.json, "duplicates"), 0u) << transport;
+        EXPECT_EQ(Figure(sentStream, "last_seq"), static_cast<std::uint64_t>(c.count));
+        EXPECT_EQ(Figure(received.json, "received"), static_cast<std::uint64_t>(c.count)) << c.transport;
+        EXPECT_EQ(Figure(received.json, "lost") + Figure(received.json, "duplicates"), 0u) << c.transport;
         EXPECT_EQ(Figure(received.json, "malformed_frames") + Figure(received.json, "malformed_stamps"), 0u);
+        EXPECT_EQ(Figure(received.json, "tls_handshakes"), tls ? 1u : 0u);
         const QJsonArray streams = received.json["streams"].toArray();
-        ASSERT_EQ(streams.size(), 1) << transport;
+        ASSERT_EQ(streams.size(), 1) << c.transport;
         EXPECT_EQ(streams[0].toObject().value("run").toString().toStdString(), run);
         EXPECT_EQ(Figure(streams[0].toObject(), "stream"), 1u);
-        EXPECT_EQ(Figure(streams[0].toObject(), "highest_seq"), static_cast<std::uint64_t>(count));
+        EXPECT_EQ(Figure(streams[0].toObject(), "highest_seq"), static_cast<std::uint64_t>(c.count));
     }
 }
 
