@@ -4,11 +4,13 @@
 #include "common/Clock.h"
 #include "common/SendState.h"
 #include "engine/MessageComposer.h"
+#include "engine/MessageStamper.h"
 #include "engine/PacketBuilder.h"
 #include "engine/Priority.h"
 #include "engine/Rfc3339Timestamp.h"
 #include "sources/SourceFile.h"
 
+#include <optional>
 #include <string>
 
 // Instructions per message, repeatable where times are not:
@@ -23,8 +25,10 @@ constexpr double RunForMs = 1000;
 // built into a send batch as a burst does, the buffers kept between batches.
 class Composing {
 public:
-    explicit Composing(const MessageFormatSettings &settings) : m_framing(settings.framing)
+    Composing(const MessageFormatSettings &settings, bool stamped) : m_framing(settings.framing)
     {
+        if (stamped)
+            m_stamper.emplace("bench0run", 1);
         m_state.MessageText = std::string(MessageEntries::NumberedPhrase);
         m_state.SourceAddress = std::string(SourceEntries::RandomClassC);
         m_inputs.rfcHeader = true;
@@ -36,8 +40,12 @@ public:
     void AppendBatch()
     {
         m_batch.clear();
+        // The sender reads the send time once per batch.
+        const std::int64_t sentUs = m_stamper ? m_clock.EpochMicroseconds() : 0;
         for (int i = 0; i < BatchSize; ++i) {
-            const ComposedView message = m_composer.ComposeView(SendingKind::Burst);
+            ComposedView message = m_composer.ComposeView(SendingKind::Burst);
+            if (m_stamper)
+                message = m_stamper->Apply(message, sentUs);
             const std::size_t start = m_batch.size();
             AppendComposedPacket(m_batch, MessagePriority(m_priority), message, false, false, false, false);
             FrameInPlace(m_batch, start, m_framing);
@@ -53,6 +61,7 @@ private:
     SourceFile m_source{m_state};
     MessageComposer m_composer{m_state, m_inputs, m_clock, m_source};
     Framing m_framing;
+    std::optional<MessageStamper> m_stamper;
     std::string m_batch;
 };
 
@@ -72,9 +81,15 @@ private:
     composing.AppendBatch();
 }
 
-void Measure(const std::string &label, const MessageFormatSettings &settings, void (*work)(Composing &))
+[[gnu::noinline]] void StampedMessages(Composing &composing)
 {
-    Composing composing(settings);
+    composing.AppendBatch();
+}
+
+void Measure(const std::string &label, const MessageFormatSettings &settings, void (*work)(Composing &),
+             bool stamped = false)
+{
+    Composing composing(settings, stamped);
     work(composing); // buffers reach their size
     const std::uint64_t allocationsBefore = AllocationCount();
     std::uint64_t messages = 0;
@@ -123,6 +138,8 @@ const BenchSection::Register messageFormats("engine: message formats", [] {
     Measure("RFC 5424 with SD and BOM", settings, Rfc5424Messages);
     settings.framing = Framing::OctetCount;
     Measure("RFC 5424 with SD and BOM, octet counted", settings, Rfc5424OctetCountedMessages);
+    Measure("RFC 5424 with SD and BOM, octet counted, stamped", settings, StampedMessages, true);
+    Measure("RFC 3164 with header, stamped", MessageFormatSettings{}, StampedMessages, true);
     Timestamps();
 });
 } // namespace

@@ -5,6 +5,7 @@
 #include "OptionsCheck.h"
 
 #include "cli/send/PacketStream.h"
+#include "engine/Stamp.h"
 
 #include <vector>
 
@@ -45,8 +46,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!o.sourceFile.empty())
         o.sourceFile = g_sourcePath;
     PacketStream stream(o, "fuzzhost", "127.0.0.");
+    const std::string run = o.runId.empty() ? "fuzzrun" : o.runId;
+    if (o.stamp) {
+        FuzzCheck(IsValidRunId(run), "a run id given is valid");
+        stream.StampWith(run, StreamId(0, 1));
+    }
+    // A stamp reads back from its packet, unless the user broke the packet
+    // on purpose (a corrupted byte, an RFC 5424 packet without its priority).
+    const bool readable = !o.corrupt && !(o.noPriority && o.messageFormat.format == MessageFormat::Rfc5424);
     std::string packets;
-    for (int i = 0; i < Packets; ++i)
+    for (int i = 0; i < Packets; ++i) {
+        const std::size_t start = packets.size();
+        const std::uint64_t seq = o.stamp ? stream.Stamper()->NextSeq() : 0;
         stream.AppendNext(packets);
+        if (!o.stamp || !readable || stream.Stamper()->NextSeq() == seq)
+            continue;
+        std::string_view packet = std::string_view(packets).substr(start);
+        if (StreamFramingOf(o) == Framing::OctetCount)
+            packet.remove_prefix(packet.find(' ') + 1);
+        Stamp stamp;
+        FuzzCheck(FindStamp(packet, stamp) == StampSearch::Found && stamp.seq == seq && stamp.run == run &&
+                      stamp.stream == 1,
+                  "the stamp reads back from its packet");
+    }
     return 0;
 }

@@ -184,17 +184,30 @@ StampSearch FindStamp(std::string_view message, Stamp &stamp)
         if (found != StampSearch::None)
             return found;
     }
-    // A daemon may write the element behind a prefix of its own.
-    const std::size_t element = message.find(std::string_view("[quillon@32473"));
-    if (element != std::string_view::npos) {
+    // The token, which only counts at the very end, goes before an element
+    // found anywhere: message text may hold one that is not the stamp.
+    const StampSearch token = FromToken(message, stamp);
+    if (token == StampSearch::Found)
+        return token;
+    // A daemon may write the element behind a prefix of its own. Text that
+    // only looks like one (in a value, in the message) does not hide a real
+    // element after it; a few such are read at most, as each may run to the
+    // end of the message.
+    constexpr std::string_view Opening = "[quillon@32473";
+    constexpr int MaxElementsTried = 4;
+    bool malformed = token == StampSearch::Malformed;
+    int tried = 0;
+    for (std::size_t element = message.find(Opening); element != std::string_view::npos && tried < MaxElementsTried;
+         element = message.find(Opening, element + 1), ++tried) {
         SdElementReader reader(message.substr(element));
         std::string_view id;
-        if (reader.NextElement(id)) {
-            if (id == StampFormat::SdId)
-                return ReadElement(reader, stamp);
-        } else {
-            return StampSearch::Malformed;
+        if (!reader.NextElement(id)) {
+            malformed = true;
+        } else if (id == StampFormat::SdId) {
+            if (ReadElement(reader, stamp) == StampSearch::Found)
+                return StampSearch::Found;
+            malformed = true;
         }
     }
-    return FromToken(message, stamp);
+    return malformed ? StampSearch::Malformed : StampSearch::None;
 }

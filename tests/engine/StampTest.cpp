@@ -81,6 +81,11 @@ TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
         {R"(2024-01-01 host app: [quillon@32473 run="r" stream="2" seq="3" t="1"] m)", StampSearch::Found, 3},
         {R"(host [quillon@32473 run="r" seq=3])", StampSearch::Malformed},
         {R"(host [quillon@324730 run="r" stream="2" seq="3" t="1"] quillon=r:1:4:1)", StampSearch::Found, 4},
+        // Text that only looks like an element hides neither a real one nor the token.
+        {R"(text [quillon@32473 run="x" stream="1" seq="1" t="1"] more quillon=r:1:7:1)", StampSearch::Found, 7},
+        {R"(host app: about [quillon@32473 run= quillon=r:1:4:1)", StampSearch::Found, 4},
+        {R"(host [a@1 v="[quillon@32473"][quillon@32473 run="r" stream="2" seq="5" t="1"] m)", StampSearch::Found, 5},
+        {R"(host [quillon@32473 run="r" seq=3] quillon=r:1:5)", StampSearch::Malformed},
     };
     for (const Case &c : cases) {
         Stamp stamp;

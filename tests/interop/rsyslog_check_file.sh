@@ -3,12 +3,15 @@
 # quillon-recv --check-file reads the stamps back: RFC 5424 over TCP (octet
 # counted) kept whole by the protocol-23 file format, and RFC 3164 with the
 # token over UDP in the traditional format. One number left out must show
-# as exactly one lost message.
-# Usage: rsyslog_check_file.sh PATH-TO-quillon-recv
+# as exactly one lost message. Then the whole chain: quillon-send --stamp
+# into the daemon, its files checked.
+# Usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send
 set -euo pipefail
 
-receiver=${1:?usage: rsyslog_check_file.sh PATH-TO-quillon-recv}
+receiver=${1:?usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send}
+sender=${2:?usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send}
 [ -x "$receiver" ] || { echo "FAIL: $receiver is not an executable"; exit 1; }
+[ -x "$sender" ] || { echo "FAIL: $sender is not an executable"; exit 1; }
 rsyslogd=$(command -v rsyslogd || true)
 [ -n "$rsyslogd" ] || [ ! -x /usr/sbin/rsyslogd ] || rsyslogd=/usr/sbin/rsyslogd
 [ -n "$rsyslogd" ] || { echo "FAIL: rsyslogd is not installed (scripts/deps.sh installs it)"; exit 1; }
@@ -125,6 +128,30 @@ summary=$("$receiver" --check-file "$work/rfc3164.log" --expect "$count") || sta
 case "$summary" in
 *"stamped: $((count - 1)) received, 1 lost, 0 duplicated, 0 out of order"*) pass "RFC 3164 tokens: the one left out is lost" ;;
 *) fail "RFC 3164 file: $summary" ;;
+esac
+
+# quillon-send's own stamps through the daemon: RFC 5424 octet counted over
+# TCP, and RFC 3164 over UDP at a rate the daemon keeps up with.
+chain=1000
+"$sender" --port "$tcp_port" --transport tcp --format rfc5424 --framing octet-count --priority 134 \
+    --message "tcp chained" --stamp --run-id chain5424 --unlimited --count "$chain" --quiet ||
+    fail "quillon-send over TCP"
+"$sender" --port "$udp_port" --priority 13 --message "udp chained" --stamp --run-id chain3164 \
+    --rate 5000 --count "$chain" --quiet || fail "quillon-send over UDP"
+wait_for_lines "tcp chained" "$chain" "$work/rfc5424.log" || fail "not all of quillon-send's TCP messages were written"
+wait_for_lines "udp chained" "$chain" "$work/rfc3164.log" || fail "not all of quillon-send's UDP messages were written"
+
+summary=$("$receiver" --check-file "$work/rfc5424.log" --expect $((count + chain))) || fail "chain 5424: $summary"
+case "$summary" in
+*"stamped: $((count + chain)) received, 0 lost, 0 duplicated, 0 out of order"*"run chain5424 stream 1 (shard 0): $chain received, 0 lost"*)
+    pass "quillon-send --stamp over TCP, through the daemon's file" ;;
+*) fail "chain 5424: $summary" ;;
+esac
+summary=$("$receiver" --check-file "$work/rfc3164.log" --allow-loss 1) || fail "chain 3164: $summary"
+case "$summary" in
+*"run chain3164 stream 1 (shard 0): $chain received, 0 lost, 0 duplicated, 0 out of order"*)
+    pass "quillon-send --stamp over UDP, through the daemon's file" ;;
+*) fail "chain 3164: $summary" ;;
 esac
 
 echo "$passed passed, 0 failed"

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -95,8 +96,8 @@ bool ReceiveLoop::Open(std::string &error)
     const int reason = errno;
     freeaddrinfo(found);
     if (!bound) {
-        error = "cannot listen on " + std::string(m_settings.tcp ? "tcp " : "udp ") + m_settings.bind + " port " +
-                service + ": " + std::strerror(reason);
+        error = "cannot listen on " + ProtocolName() + " " + m_settings.bind + " port " + service + ": " +
+                std::strerror(reason);
         return false;
     }
     sockaddr_storage local{};
@@ -128,13 +129,23 @@ bool ReceiveLoop::Open(std::string &error)
     return true;
 }
 
+std::string ReceiveLoop::ProtocolName() const
+{
+    return m_settings.tls ? "tls" : m_settings.tcp ? "tcp" : "udp";
+}
+
 std::string ReceiveLoop::ListeningText() const
 {
-    return std::string(m_settings.tcp ? "tcp " : "udp ") + m_address;
+    return ProtocolName() + " " + m_address;
 }
 
 void ReceiveLoop::RunOnce(int timeoutMs)
 {
+    if (!m_handshakes.empty()) {
+        // Waits no longer than the first handshake may take.
+        const std::int64_t left = m_handshakes.front().deadlineUs - m_clock.EpochMicroseconds();
+        timeoutMs = static_cast<int>(std::clamp<std::int64_t>((left + 999) / 1000, 0, timeoutMs));
+    }
     epoll_event events[EventsPerWait];
     const int ready = epoll_wait(m_epoll, events, EventsPerWait, timeoutMs);
     for (int i = 0; i < ready; ++i) {
@@ -145,6 +156,25 @@ void ReceiveLoop::RunOnce(int timeoutMs)
             Accept();
         else
             ReadDatagrams();
+    }
+    if (!m_handshakes.empty())
+        ExpireHandshakes();
+}
+
+void ReceiveLoop::ExpireHandshakes()
+{
+    const std::int64_t now = m_clock.EpochMicroseconds();
+    while (!m_handshakes.empty() && m_handshakes.front().deadlineUs <= now) {
+        const Handshake handshake = m_handshakes.front();
+        m_handshakes.pop_front();
+        const auto &connection = m_connections[handshake.slot];
+        if (!connection || connection->serial != handshake.serial || connection->established)
+            continue;
+        ++m_counts.failedHandshakes;
+        ++m_counts.handshakeTimeouts;
+        m_counts.lastHandshakeFailure =
+            "the handshake did not finish within " + std::to_string(m_settings.handshakeTimeoutUs / 1000) + " ms";
+        Drop(handshake.slot, true);
     }
 }
 
@@ -216,10 +246,15 @@ void ReceiveLoop::Accept()
         } else {
             m_connections.emplace_back();
         }
-        m_connections[slot].reset(
-            new Connection{fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame)});
+        const bool established = session->Established();
+        const std::uint32_t events = session->WantedEvents();
+        m_connections[slot].reset(new Connection{fd, std::move(session),
+                                                 FrameSplitter(m_settings.framing, m_settings.maxFrame), events,
+                                                 established, ++m_serial});
+        if (!established)
+            m_handshakes.push_back({m_clock.EpochMicroseconds() + m_settings.handshakeTimeoutUs, slot, m_serial});
         epoll_event event{};
-        event.events = m_connections[slot]->session->WantedEvents();
+        event.events = events;
         event.data.u64 = slot;
         epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event);
         ++m_counts.connections;
@@ -235,29 +270,46 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
     for (int turn = 0; turn < ReadsPerTurn; ++turn) {
         std::size_t got = 0;
         const auto status = connection.session->Read(m_buffer.data(), m_buffer.size(), got);
-        if (status == StreamSession::ReadStatus::Again)
-            break;
-        if (status != StreamSession::ReadStatus::Data) {
+        if (!connection.established && connection.session->Established()) {
+            connection.established = true;
+            ++m_counts.handshakes;
+        }
+        if (got > 0) {
+            m_nowUs = m_clock.EpochMicroseconds();
+            connection.splitter.Feed(std::string_view(m_buffer.data(), got), *this);
+        }
+        if (status == StreamSession::ReadStatus::Closed || status == StreamSession::ReadStatus::Failed) {
             Drop(slot);
             return;
         }
-        m_nowUs = m_clock.EpochMicroseconds();
-        connection.splitter.Feed(std::string_view(m_buffer.data(), got), *this);
-        if (got < m_buffer.size())
+        if (status == StreamSession::ReadStatus::Again || got < m_buffer.size())
             break;
     }
-    const std::uint32_t wanted = connection.session->WantedEvents();
-    if (wanted != EPOLLIN) {
-        epoll_event event{};
-        event.events = wanted;
-        event.data.u64 = slot;
-        epoll_ctl(m_epoll, EPOLL_CTL_MOD, connection.fd, &event);
-    }
+    WatchEvents(slot);
 }
 
-void ReceiveLoop::Drop(std::size_t slot)
+// A session that has bytes to send waits for the socket to take them too.
+void ReceiveLoop::WatchEvents(std::size_t slot)
 {
     Connection &connection = *m_connections[slot];
+    const std::uint32_t wanted = connection.session->WantedEvents();
+    if (wanted == connection.events)
+        return;
+    connection.events = wanted;
+    epoll_event event{};
+    event.events = wanted;
+    event.data.u64 = slot;
+    epoll_ctl(m_epoll, EPOLL_CTL_MOD, connection.fd, &event);
+}
+
+void ReceiveLoop::Drop(std::size_t slot, bool byReceiver)
+{
+    Connection &connection = *m_connections[slot];
+    if (!connection.established && !byReceiver) {
+        ++m_counts.failedHandshakes;
+        const std::string why = connection.session->FailureText();
+        m_counts.lastHandshakeFailure = why.empty() ? "the client closed the connection during the handshake" : why;
+    }
     m_nowUs = m_clock.EpochMicroseconds();
     connection.splitter.Finish(*this);
     const FrameCounts &counts = connection.splitter.Counts();
@@ -276,7 +328,7 @@ void ReceiveLoop::CloseAll()
 {
     for (std::size_t slot = 0; slot < m_connections.size(); ++slot)
         if (m_connections[slot])
-            Drop(slot);
+            Drop(slot, true);
 }
 
 LoopCounts ReceiveLoop::Counts() const

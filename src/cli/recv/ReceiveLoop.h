@@ -5,6 +5,7 @@
 #include "transport/FrameSplitter.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,17 +17,27 @@ class MessageIntake;
 
 struct ListenSettings {
     bool tcp = false;
+    // Names the listener only: the sessions come from the factory.
+    bool tls = false;
     std::string bind = "0.0.0.0";
     int port = 514;
     StreamFraming framing = StreamFraming::Auto;
     std::size_t maxFrame = 65536;
     std::size_t maxConnections = 10000;
+    // A session still in its handshake after this long is dropped.
+    std::int64_t handshakeTimeoutUs = 10'000'000;
 };
 
 struct LoopCounts {
     std::uint64_t connections = 0;
     std::uint64_t refused = 0;
     std::uint64_t open = 0;
+    // Sessions whose handshake finished, and those dropped before: failed,
+    // cut by the client, or timed out (also counted in handshakeTimeouts).
+    std::uint64_t handshakes = 0;
+    std::uint64_t failedHandshakes = 0;
+    std::uint64_t handshakeTimeouts = 0;
+    std::string lastHandshakeFailure;
     // Frames of every connection, closed and open; datagrams cut short by
     // the buffer count as oversize.
     FrameCounts frames;
@@ -36,7 +47,8 @@ struct LoopCounts {
 // accepted connection with its frame splitter. Each wake-up costs only the
 // sockets that are ready; a connection gets a bounded number of reads per
 // turn, so a fast one cannot starve the others and a slow one only holds
-// its partial message.
+// its partial message. A session that never finishes its handshake is
+// dropped after the handshake timeout.
 class ReceiveLoop : private FrameHandler {
 public:
     // The clock gives each read its receive time, for the latency.
@@ -47,7 +59,7 @@ public:
 
     // Binds and listens; false with a message in error.
     bool Open(std::string &error);
-    // "udp 127.0.0.1:5514" or "tcp [::1]:5514", with the port bound.
+    // "udp 127.0.0.1:5514", "tcp [::1]:5514" or "tls ...", with the port bound.
     std::string ListeningText() const;
     int Port() const { return m_port; }
     // Waits at most timeoutMs for the sockets and handles what is ready.
@@ -61,14 +73,27 @@ private:
         int fd = -1;
         std::unique_ptr<StreamSession> session;
         FrameSplitter splitter;
+        std::uint32_t events = 0;
+        bool established = false;
+        std::uint64_t serial = 0;
+    };
+    struct Handshake {
+        std::int64_t deadlineUs = 0;
+        std::size_t slot = 0;
+        std::uint64_t serial = 0;
     };
 
     void OnFrame(std::string_view frame) override;
+    std::string ProtocolName() const;
     void ReadDatagrams();
     void Accept();
     void Refuse(int fd);
     void ReadConnection(std::size_t slot);
-    void Drop(std::size_t slot);
+    void WatchEvents(std::size_t slot);
+    void ExpireHandshakes();
+    // byReceiver: the receiver ends it (a timeout, the end of the run), so
+    // an unfinished handshake is not the client's failure.
+    void Drop(std::size_t slot, bool byReceiver = false);
 
     ListenSettings m_settings;
     MessageIntake &m_intake;
@@ -82,6 +107,10 @@ private:
     std::string m_address;
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::size_t> m_freeSlots;
+    // In accept order, so in deadline order; entries of sessions that ended
+    // or finished their handshake are passed over when their time comes.
+    std::deque<Handshake> m_handshakes;
+    std::uint64_t m_serial = 0;
     std::vector<char> m_buffer;
     std::vector<struct mmsghdr> m_headers;
     std::vector<struct iovec> m_vectors;

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr std::int64_t MaxFrameLimit = 64 << 20;
+constexpr double MaxHandshakeSeconds = 3600;
 
 // A count of messages: whole and not negative.
 std::optional<std::uint64_t> Count(std::string_view text)
@@ -23,6 +24,7 @@ struct Parser {
     RecvParseResult result;
     RecvOptions &o = result.options;
     std::string listenFlag;
+    std::string tlsFlag;
 
     bool Fail(std::string text)
     {
@@ -42,22 +44,33 @@ struct Parser {
             listenFlag = flag;
     }
 
+    void TlsFlag(std::string_view flag)
+    {
+        if (tlsFlag.empty())
+            tlsFlag = flag;
+    }
+
     bool Switch(std::string_view flag)
     {
-        if (flag == "--help" || flag == "-h")
+        if (flag == "--help" || flag == "-h") {
             result.action = RecvParseResult::Action::Help;
-        else if (flag == "--version")
+        } else if (flag == "--version") {
             result.action = RecvParseResult::Action::Version;
-        else if (flag == "--raw")
+        } else if (flag == "--raw") {
             o.raw = true;
-        else if (flag == "--json")
+        } else if (flag == "--json") {
             o.json = true;
-        else if (flag == "--quiet")
+        } else if (flag == "--quiet") {
             o.quiet = true;
-        else if (flag == "--allow-duplicates")
+        } else if (flag == "--allow-duplicates") {
             o.allowDuplicates = true;
-        else
+        } else if (flag == "--require-client-cert") {
+            o.requireClientCert = true;
+            Listening(flag);
+            TlsFlag(flag);
+        } else {
             return Fail("unknown flag " + std::string(flag));
+        }
         return true;
     }
 
@@ -65,12 +78,24 @@ struct Parser {
     {
         if (flag == "--listen") {
             const std::string lower = ToLowerAscii(value);
-            if (lower == "tls")
-                return Fail("--listen: tls is not available yet; use udp or tcp");
-            if (lower != "udp" && lower != "tcp")
-                return Bad(flag, value, "udp or tcp");
-            o.tcp = lower == "tcp";
+            if (lower != "udp" && lower != "tcp" && lower != "tls")
+                return Bad(flag, value, "udp, tcp or tls");
+            o.tcp = lower != "udp";
+            o.tls = lower == "tls";
             Listening(flag);
+        } else if (flag == "--cert" || flag == "--key" || flag == "--ca-file") {
+            if (value.empty())
+                return Fail(std::string(flag) + " needs a file name");
+            (flag == "--cert" ? o.certFile : flag == "--key" ? o.keyFile : o.caFile) = std::string(value);
+            Listening(flag);
+            TlsFlag(flag);
+        } else if (flag == "--handshake-timeout") {
+            const auto seconds = PositiveNumber(value);
+            if (!seconds || *seconds > MaxHandshakeSeconds)
+                return Bad(flag, value, "a positive number of seconds up to 3600");
+            o.handshakeTimeout = *seconds;
+            Listening(flag);
+            TlsFlag(flag);
         } else if (flag == "--port") {
             const auto port = InRange(value, 0, 65535);
             if (!port)
@@ -129,6 +154,12 @@ struct Parser {
 
     bool Finish()
     {
+        if (!tlsFlag.empty() && !o.tls)
+            return Fail(tlsFlag + " needs --listen tls");
+        if (o.tls && o.certFile.empty())
+            return Fail("--listen tls needs --cert FILE, the receiver's certificate (PEM)");
+        if (o.requireClientCert && o.caFile.empty())
+            return Fail("--require-client-cert needs --ca-file FILE to check client certificates against");
         if (o.raw && o.output.empty())
             return Fail("--raw needs --output FILE");
         if (!o.checkFile.empty() && !listenFlag.empty())
@@ -145,7 +176,8 @@ bool TakesValue(std::string_view flag)
 {
     static constexpr std::string_view Valued[] = {"--listen",     "--port",       "--bind",      "--framing",
                                                   "--expect",     "--duration",   "--idle",      "--output",
-                                                  "--check-file", "--allow-loss", "--max-frame", "--max-connections"};
+                                                  "--check-file", "--allow-loss", "--max-frame", "--max-connections",
+                                                  "--cert",       "--key",        "--ca-file",   "--handshake-timeout"};
     for (std::string_view name : Valued)
         if (name == flag)
             return true;
@@ -208,17 +240,27 @@ puts on them: per run and stream, what was received, lost, duplicated or out
 of order, and how late it came.
 
 Listening
-  --listen udp|tcp       UDP datagrams (default) or TCP connections
+  --listen udp|tcp|tls   UDP datagrams (default), TCP connections, or TLS
+                         sessions over TCP
   --port N               port to listen on (default 514); 0 picks a free one.
                          The first line printed is "listening on udp ADDR:PORT".
   --bind ADDR            IPv4 or IPv6 address to listen on (default 0.0.0.0)
-  --framing MODE         TCP framing: auto (default: a connection starting with
-                         a digit is octet counted, else LF, CR LF or NUL ends a
-                         message), octet-count, lf, crlf or nul
+  --framing MODE         TCP and TLS framing: auto (default: a connection
+                         starting with a digit is octet counted, else LF,
+                         CR LF or NUL ends a message), octet-count, lf, crlf
+                         or nul
   --max-frame BYTES      longest message taken over TCP (default 65536); longer
                          ones are counted and skipped
   --max-connections N    connections open at once (default 10000); more are
                          refused and counted
+
+TLS (with --listen tls)
+  --cert FILE            the receiver's certificate (PEM, then its chain)
+  --key FILE             its private key (PEM; default: in the --cert file)
+  --ca-file FILE         CAs (PEM) that client certificates are checked against
+  --require-client-cert  refuse clients without a certificate from --ca-file
+  --handshake-timeout S  drop a session whose handshake takes longer (default
+                         10); failed handshakes are counted, others go on
 
 Ending (Ctrl-C also ends the run with the summary)
   --expect N             end when N stamped messages have arrived; those that
@@ -246,6 +288,7 @@ to shard S / 1000000.
 
 Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated (or
 the output file failed), 2 usage error (including a port or file that
-cannot be opened).
+cannot be opened). Failed TLS handshakes and refused connections are
+counted, and leave the exit status alone.
 )usage";
 }

@@ -9,7 +9,15 @@
 #include <vector>
 
 struct RecvOptions {
-    bool tcp = false;
+    bool tcp = false; // TLS too: a stream
+    bool tls = false;
+    // TLS: the server's certificate and key (empty: in certFile), and the CAs
+    // client certificates are checked against.
+    std::string certFile;
+    std::string keyFile;
+    std::string caFile;
+    bool requireClientCert = false;
+    double handshakeTimeout = 10; // seconds
     std::string bind = "0.0.0.0";
     int port = 514;
     StreamFraming framing = StreamFraming::Auto;

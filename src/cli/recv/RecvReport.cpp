@@ -85,6 +85,9 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, intake.malformedStamps, "malformed stamps");
     AppendCount(text, summary.ledger.untracked, "stamps of streams over the limit");
     AppendCount(text, summary.loop.refused, "refused connections");
+    AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
+    if (summary.loop.failedHandshakes > 0)
+        text += " (the last: " + summary.loop.lastHandshakeFailure + ")";
     return text;
 }
 
@@ -120,6 +123,11 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["oversize_frames"] = Number(summary.loop.frames.oversize);
     json["connections"] = Number(summary.loop.connections);
     json["refused_connections"] = Number(summary.loop.refused);
+    json["tls_handshakes"] = Number(summary.loop.handshakes);
+    json["tls_failed"] = Number(summary.loop.failedHandshakes);
+    json["tls_timeouts"] = Number(summary.loop.handshakeTimeouts);
+    if (summary.loop.failedHandshakes > 0)
+        json["tls_last_failure"] = JsonText(summary.loop.lastHandshakeFailure);
     json["elapsed_seconds"] = summary.elapsedSeconds;
     json["active_seconds"] = summary.activeSeconds;
     json["average_mps"] = std::round(AverageRate(summary) * 10) / 10;

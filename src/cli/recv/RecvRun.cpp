@@ -2,7 +2,9 @@
 
 #include "cli/common/StopSignals.h"
 #include "cli/recv/MessageOutput.h"
+#include "cli/recv/TlsSession.h"
 #include "common/Version.h"
+#include "transport/TlsContext.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -114,6 +116,27 @@ private:
         m_summary.elapsedSeconds = SecondsBetween(start, SteadyClock::now());
     }
 
+    // The certificate, key and CAs, read and checked before listening.
+    std::shared_ptr<const TlsServerContext> TlsContext()
+    {
+        TlsServerSettings settings;
+        settings.certFile = m_options.certFile;
+        settings.keyFile = m_options.keyFile;
+        settings.caFile = m_options.caFile;
+        settings.requireClientCertificate = m_options.requireClientCert;
+        TlsSetupError error;
+        auto context = TlsServerContext::Create(settings, error);
+        if (context)
+            return context;
+        const char *flag = "--cert";
+        if (error.file == TlsSetupError::File::CaFile)
+            flag = "--ca-file";
+        else if (error.file == TlsSetupError::File::Key && !m_options.keyFile.empty())
+            flag = "--key";
+        UsageError(std::string(flag) + ": " + error.message);
+        return nullptr;
+    }
+
     void Listen()
     {
         ListenSettings settings;
@@ -123,8 +146,17 @@ private:
         settings.framing = m_options.framing;
         settings.maxFrame = m_options.maxFrame;
         settings.maxConnections = m_options.maxConnections;
+        settings.tls = m_options.tls;
+        settings.handshakeTimeoutUs = std::llround(m_options.handshakeTimeout * 1e6);
+        SessionFactory factory;
+        if (m_options.tls) {
+            const auto context = TlsContext();
+            if (!context)
+                return;
+            factory = [context](int fd) { return std::make_unique<TlsSession>(*context, fd); };
+        }
         const SystemClock clock;
-        ReceiveLoop loop(settings, m_intake, clock);
+        ReceiveLoop loop(settings, m_intake, clock, std::move(factory));
         std::string error;
         if (!loop.Open(error)) {
             UsageError(error);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include <cerrno>
 #include <sys/epoll.h>
@@ -16,8 +17,14 @@ class StreamSession {
 public:
     enum class ReadStatus { Data, Again, Closed, Failed };
     virtual ~StreamSession() = default;
+    // The got bytes count whatever the status: a session may hand on its
+    // last bytes together with Closed or Failed.
     virtual ReadStatus Read(char *buffer, std::size_t capacity, std::size_t &got) = 0;
     virtual std::uint32_t WantedEvents() const { return EPOLLIN; }
+    // False while a handshake is still under way.
+    virtual bool Established() const { return true; }
+    // Why the session failed, in the user's words; empty when it did not.
+    virtual std::string FailureText() const { return {}; }
 };
 
 class PlainSession final : public StreamSession {
@@ -25,6 +32,7 @@ public:
     explicit PlainSession(int fd) : m_fd(fd) {}
     ReadStatus Read(char *buffer, std::size_t capacity, std::size_t &got) override
     {
+        got = 0;
         for (;;) {
             const ssize_t n = ::read(m_fd, buffer, capacity);
             if (n > 0) {

@@ -3,6 +3,7 @@
 #include "cli/common/FlagValues.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
+#include "engine/Stamp.h"
 #include "engine/StructuredData.h"
 #include "engine/Vocabulary.h"
 #include "transport/TlsSettingsStore.h"
@@ -100,6 +101,18 @@ bool IsFileSource(std::string_view message)
            message == MessageEntries::CaptureFile;
 }
 
+// A receiver reads the first stamp element it finds, so a run that stamps
+// must not carry one of its own.
+bool HasStampElement(const MessageFormatSettings &format)
+{
+    for (const std::string &element : format.sdElements) {
+        const std::string_view id = std::string_view(element).substr(1, element.find_first_of(" ]") - 1);
+        if (id == StampFormat::SdId)
+            return true;
+    }
+    return false;
+}
+
 struct Parser {
     ParseResult result;
     Options &o = result.options;
@@ -190,6 +203,8 @@ struct Parser {
             o.quiet = true;
         } else if (flag == "--json") {
             o.json = true;
+        } else if (flag == "--stamp") {
+            o.stamp = true;
         } else if (flag == "--once") {
             return SetPace(flag, Pace::Once);
         } else if (flag == "--every-second") {
@@ -307,6 +322,10 @@ struct Parser {
             if (value.empty() || error != std::errc() || at != end)
                 return Bad(flag, value, "a whole number from 0 to 18446744073709551615");
             o.seed = seed;
+        } else if (flag == "--run-id") {
+            if (!IsValidRunId(value))
+                return Bad(flag, value, "a run id of 1 to 16 letters, digits, '_' or '-'");
+            o.runId = std::string(value);
         } else if (flag == "--duration") {
             const auto seconds = PositiveNumber(value);
             if (!seconds)
@@ -431,6 +450,11 @@ struct Parser {
             return Fail("--source-port: Sorry, Source and Destination ports must not be set to the same value");
         if (UsesTls(o) && o.tls.certFile.empty() && !o.tls.keyFile.empty())
             return Fail("--key: the key " + o.tls.keyFile + " needs its certificate: add --cert FILE");
+        if (!o.runId.empty() && !o.stamp)
+            return Fail("--run-id names the stamps of a run: add --stamp");
+        if (o.stamp && o.messageFormat.format == MessageFormat::Rfc5424 && HasStampElement(o.messageFormat))
+            return Fail("--sd: the element " + std::string(StampFormat::SdId) +
+                        " is the one --stamp adds; leave it out or leave out --stamp");
         if (o.pace == Pace::Once && countOrDurationGiven)
             return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
                         "--continuous, --burst, --rate or --unlimited)");
@@ -447,7 +471,7 @@ bool TakesValue(std::string_view flag)
         "--source-file", "--continuous", "--burst",       "--rate",           "--count",
         "--duration",    "--seed",       "--format",      "--hostname",       "--app-name",
         "--procid",      "--msgid",      "--sd",          "--framing",        "--ca-file",
-        "--cert",        "--key",        "--server-name", "--tls-min"};
+        "--cert",        "--key",        "--server-name", "--tls-min",        "--run-id"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;
@@ -572,6 +596,16 @@ Sending (one of)
   --count N              stop after N messages
   --duration S           stop after S seconds
   Ctrl-C stops and prints the summary.
+
+Delivery stamps (checked by quillon-recv)
+  --stamp                stamp every message with the run id, stream 1, a
+                         sequence number from 1 and the send time in
+                         microseconds: RFC 3164 ends the message with
+                         " quillon=RUN:STREAM:SEQ:TIME", RFC 5424 adds the SD
+                         element [quillon@32473 run=".." stream=".." seq=".."
+                         t=".."]; "HEX=" packets are sent unstamped
+  --run-id ID            the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a
+                         random one per run, named in the summary)
 
 Settings and output
   --from-settings        start from the window's saved settings (the defaults

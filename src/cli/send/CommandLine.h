@@ -53,6 +53,10 @@ struct Options {
     std::int64_t count = 0; // 0: no limit
     double duration = 0;    // seconds; 0: no limit
 
+    // Delivery stamps for quillon-recv; runId empty: a random one per run.
+    bool stamp = false;
+    std::string runId;
+
     bool quiet = false;
     bool json = false;
 };

@@ -43,9 +43,15 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
         m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
 }
 
+void PacketStream::StampWith(const std::string &run, std::uint64_t stream)
+{
+    m_stamper.emplace(run, stream);
+}
+
 void PacketStream::StartBatch()
 {
     m_clock.Read();
+    m_batchSeqs.clear();
 }
 
 std::string PacketStream::Next()
@@ -58,9 +64,13 @@ std::string PacketStream::Next()
 
 void PacketStream::AppendNext(std::string &out)
 {
-    const ComposedView message = m_composer.ComposeView(m_kind);
+    ComposedView message = m_composer.ComposeView(m_kind);
     m_state.Priority =
         m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    if (m_stamper) {
+        m_batchSeqs.push_back(m_stamper->NextSeq());
+        message = m_stamper->Apply(message, m_clock.EpochMicroseconds());
+    }
     const std::size_t start = out.size();
     if (m_framing != Framing::OctetCount) {
         AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
@@ -83,4 +93,10 @@ void PacketStream::AppendNext(std::string &out)
         return;
     }
     std::memcpy(out.data() + start, digits, length);
+}
+
+void PacketStream::Withdraw(std::size_t handed)
+{
+    if (m_stamper && handed < m_batchSeqs.size())
+        m_stamper->SetNextSeq(m_batchSeqs[handed]);
 }

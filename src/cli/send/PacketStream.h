@@ -4,11 +4,13 @@
 #include "common/Clock.h"
 #include "common/SendState.h"
 #include "engine/MessageComposer.h"
+#include "engine/MessageStamper.h"
 #include "engine/Priority.h"
 #include "sources/SourceFile.h"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // The packets of a run, composed one at a time exactly as the window's send
 // tick composes them: message, then priority, then the packet bytes, so the
@@ -21,16 +23,23 @@ public:
     // sequence.
     PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
 
+    // Stamps every following message with run and stream, numbered from 1.
+    void StampWith(const std::string &run, std::uint64_t stream);
     // Reads the clock for the packets of one batch, which go to the system
-    // together: their RFC 5424 timestamps are that reading. A reading costs
-    // about as much as composing a message.
+    // together: their RFC 5424 timestamps and stamps carry that reading. A
+    // reading costs about as much as composing a message.
     void StartBatch();
     // A batch of its own.
     std::string Next();
     // The next packet of the batch appended to out, whose capacity can be kept.
     void AppendNext(std::string &out);
+    // Only the first handed packets of the batch went out: the stamp numbers
+    // of the others go to the following messages.
+    void Withdraw(std::size_t handed);
 
     const SendState &State() const { return m_state; }
+    // Null without stamps.
+    const MessageStamper *Stamper() const { return m_stamper ? &*m_stamper : nullptr; }
 
 private:
     // The system's clock, its instant the one read at the batch's start.
@@ -62,4 +71,7 @@ private:
     bool m_crlf;
     Framing m_framing;
     std::size_t m_countDigits = 1;
+    std::optional<MessageStamper> m_stamper;
+    // The stamp number before each packet of the batch.
+    std::vector<std::uint64_t> m_batchSeqs;
 };

@@ -2,6 +2,9 @@
 
 #include "cli/common/JsonText.h"
 #include "cli/common/ProgressLine.h"
+#include "engine/Stamp.h"
+
+#include <QJsonArray>
 
 #include <cmath>
 #include <cstdio>
@@ -35,6 +38,10 @@ std::string SummaryLine(const RunSummary &summary)
     line += ", " + std::to_string(summary.bytes) + " bytes";
     if (!summary.tlsVersion.empty())
         line += ", over " + summary.tlsVersion + " with " + summary.tlsCipher;
+    if (!summary.runId.empty())
+        for (const RunSummary::StampedStream &stream : summary.streams)
+            line += "; " + std::to_string(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
+                    std::to_string(stream.stream);
     return line;
 }
 
@@ -63,6 +70,18 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("framing"), JsonText(FramingName(StreamFramingOf(options))));
     json.insert(QStringLiteral("target"), JsonText(options.target));
     json.insert(QStringLiteral("port"), options.port);
+    if (!summary.runId.empty()) {
+        json.insert(QStringLiteral("run_id"), JsonText(summary.runId));
+        QJsonArray streams;
+        for (const RunSummary::StampedStream &stream : summary.streams) {
+            QJsonObject object;
+            object.insert(QStringLiteral("stream"), static_cast<qint64>(stream.stream));
+            object.insert(QStringLiteral("shard"), static_cast<qint64>(stream.stream / StampFormat::StreamsPerShard));
+            object.insert(QStringLiteral("last_seq"), static_cast<qint64>(stream.lastSeq));
+            streams.append(object);
+        }
+        json.insert(QStringLiteral("streams"), streams);
+    }
     json.insert(QStringLiteral("stopped_by"), JsonText(summary.stoppedBy));
     if (!summary.error.empty())
         json.insert(QStringLiteral("error"), JsonText(summary.error));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // What a run did, counted without the window's wrap at 1,000,000.
 struct RunSummary {
@@ -15,6 +16,14 @@ struct RunSummary {
     std::int64_t refused = 0;
     std::int64_t bytes = 0;
     double elapsedSeconds = 0;
+    // With stamps: the run id and each stream's last sequence number, which
+    // is how many stamped messages went out on it.
+    struct StampedStream {
+        std::uint64_t stream = 0;
+        std::uint64_t lastSeq = 0;
+    };
+    std::string runId;
+    std::vector<StampedStream> streams;
     // once, count, duration, signal, connection, error
     std::string stoppedBy;
     // Of a TLS session whose handshake succeeded: "TLSv1.3", "TLS_AES_256_GCM_SHA384".

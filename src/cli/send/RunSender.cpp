@@ -6,6 +6,7 @@
 #include "cli/send/PacketStream.h"
 #include "common/SettingsRules.h"
 #include "engine/MessageComposer.h"
+#include "engine/Stamp.h"
 #include "transport/SocketEndpoint.h"
 #include "transport/TlsContext.h"
 #include "transport/TlsSettingsStore.h"
@@ -22,7 +23,10 @@
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <sstream>
+
+#include <unistd.h>
 
 namespace {
 using SteadyClock = std::chrono::steady_clock;
@@ -59,6 +63,21 @@ std::optional<std::string> ReadBytes(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// Random per run, but not from the program's random sequence, whose draws
+// make the messages: stamping must not change them.
+std::string FreshRunId()
+{
+    std::uint64_t number = 0;
+    try {
+        std::random_device device;
+        number = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    } catch (const std::exception &) {
+        number = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
+                 (static_cast<std::uint64_t>(::getpid()) << 40);
+    }
+    return RunIdFromNumber(number);
+}
+
 class SenderRun {
 public:
     SenderRun(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
@@ -75,6 +94,8 @@ public:
 
     RunSummary Go()
     {
+        if (m_options.stamp && m_options.runId.empty())
+            m_options.runId = FreshRunId();
         if (LoadFiles() && Connect()) {
             Loop();
             Finish();
@@ -281,6 +302,7 @@ private:
             for (std::size_t i = 0; i < handed; ++i)
                 bytes += static_cast<std::int64_t>(m_batch[i].size());
         }
+        stream.Withdraw(handed);
         m_summary.bytes += bytes;
         m_summary.sent += static_cast<std::int64_t>(handed);
         m_summary.failed += count - static_cast<std::int64_t>(handed);
@@ -297,6 +319,17 @@ private:
     void Loop()
     {
         PacketStream stream(m_options, UDP1.LocalHostName(), SubnetPrefixOf(UDP1.LocalIP()));
+        if (m_options.stamp)
+            stream.StampWith(m_options.runId, StreamId(0, 1));
+        SendAll(stream);
+        if (const MessageStamper *stamper = stream.Stamper()) {
+            m_summary.runId = stamper->Run();
+            m_summary.streams.push_back({stamper->Stream(), stamper->NextSeq() - 1});
+        }
+    }
+
+    void SendAll(PacketStream &stream)
+    {
         const PaceSchedule schedule(m_options);
         m_batch.reserve(BatchLimit);
         m_start = SteadyClock::now();

@@ -1,6 +1,8 @@
+#include "cli/recv/RecvProcess.h"
 #include "common/Clock.h"
 #include "engine/Framing.h"
 #include "engine/Stamp.h"
+#include "support/TestCertificates.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -22,80 +24,7 @@
 using namespace std::string_literals;
 
 namespace {
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-    QJsonObject json; // the last line, when it is JSON
-};
-
-QStringList Arguments(const std::vector<std::string> &args)
-{
-    QStringList list;
-    for (const std::string &arg : args)
-        list << QString::fromStdString(arg);
-    return list;
-}
-
-Outcome Collect(QProcess &program, std::string out = {})
-{
-    EXPECT_TRUE(program.waitForFinished(30000));
-    Outcome outcome;
-    outcome.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    outcome.out = out + program.readAllStandardOutput().toStdString();
-    outcome.err = program.readAllStandardError().toStdString();
-    const std::size_t last = outcome.out.rfind('\n', outcome.out.size() - 2);
-    const std::string line = outcome.out.substr(last == std::string::npos ? 0 : last + 1);
-    outcome.json = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-    return outcome;
-}
-
-Outcome RunToEnd(const std::vector<std::string> &args, const QByteArray &input = {})
-{
-    QProcess program;
-    program.start(QStringLiteral(QUILLON_RECV_PATH), Arguments(args));
-    EXPECT_TRUE(program.waitForStarted());
-    program.write(input);
-    program.closeWriteChannel();
-    return Collect(program);
-}
-
-// A quillon-recv listening on loopback; the port comes from its first line.
-class Receiver {
-public:
-    explicit Receiver(std::vector<std::string> args)
-    {
-        m_program.start(QStringLiteral(QUILLON_RECV_PATH), Arguments(args));
-        EXPECT_TRUE(m_program.waitForStarted());
-        while (!m_program.canReadLine() && m_program.waitForReadyRead(10000)) {
-        }
-        m_first = m_program.readLine().toStdString();
-        EXPECT_EQ(m_first.rfind("listening on ", 0), 0u) << m_first;
-        m_port = std::atoi(m_first.substr(m_first.rfind(':') + 1).c_str());
-    }
-    int Port() const { return m_port; }
-    const std::string &FirstLine() const { return m_first; }
-    void Signal(int number) { ::kill(static_cast<pid_t>(m_program.processId()), number); }
-    // Reads lines until one starts with prefix; they stay in the outcome.
-    bool WaitForLine(const std::string &prefix)
-    {
-        for (;;) {
-            while (!m_program.canReadLine())
-                if (!m_program.waitForReadyRead(10000))
-                    return false;
-            const std::string line = m_program.readLine().toStdString();
-            m_first += line;
-            if (line.rfind(prefix, 0) == 0)
-                return true;
-        }
-    }
-    Outcome Finish() { return Collect(m_program, m_first); }
-
-private:
-    QProcess m_program;
-    std::string m_first;
-    int m_port = 0;
-};
+const QString RecvPath = QStringLiteral(QUILLON_RECV_PATH);
 
 sockaddr_in Loopback(int port)
 {
@@ -115,29 +44,6 @@ void SendDatagrams(int port, const std::vector<std::string> &datagrams)
                            sizeof target),
                   static_cast<ssize_t>(datagram.size()));
     ::close(fd);
-}
-
-int Connect(int port, int family = AF_INET)
-{
-    const int fd = ::socket(family, SOCK_STREAM, 0);
-    int result = -1;
-    if (family == AF_INET6) {
-        sockaddr_in6 target{};
-        target.sin6_family = AF_INET6;
-        target.sin6_port = htons(static_cast<std::uint16_t>(port));
-        target.sin6_addr = in6addr_loopback;
-        result = ::connect(fd, reinterpret_cast<const sockaddr *>(&target), sizeof target);
-    } else {
-        const sockaddr_in target = Loopback(port);
-        result = ::connect(fd, reinterpret_cast<const sockaddr *>(&target), sizeof target);
-    }
-    EXPECT_EQ(result, 0);
-    return fd;
-}
-
-void Write(int fd, const std::string &bytes)
-{
-    EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
 std::string Rfc5424(const std::string &run, std::uint64_t stream, std::uint64_t seq, const std::string &text = "hi")
@@ -160,11 +66,6 @@ std::string Framed(const std::string &framing, const std::string &message)
     std::string out;
     AppendFramed(out, ParseFraming(framing).value(), message);
     return out;
-}
-
-std::uint64_t Figure(const QJsonObject &object, const char *name)
-{
-    return static_cast<std::uint64_t>(object.value(QLatin1String(name)).toInteger(-1));
 }
 
 std::string ReadFile(const QString &path)
@@ -304,12 +205,30 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
     getsockname(busy, reinterpret_cast<sockaddr *>(&busyAddress), &length);
     const std::string busyPort = std::to_string(ntohs(busyAddress.sin_port));
     const std::string file = daemonFile.toStdString();
+    const TestCertificates &certs = MadeCertificates();
 
     const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{"--version"}, 0, "quillon-recv 2.2.0\n", ""},
         {{"--help"}, 0, "Usage: quillon-recv [options]", ""},
         {{"--port", "65536"}, 2, "", "quillon-recv: --port: '65536' is not a port number from 0 to 65535"},
-        {{"--listen", "tls"}, 2, "", "quillon-recv: --listen: tls is not available yet"},
+        {{"--listen", "tls"}, 2, "", "quillon-recv: --listen tls needs --cert FILE"},
+        {{"--cert", certs.serverCert}, 2, "", "quillon-recv: --cert needs --listen tls"},
+        {{"--listen", "tls", "--cert", certs.serverCert, "--require-client-cert"},
+         2,
+         "",
+         "quillon-recv: --require-client-cert needs --ca-file FILE"},
+        {{"--listen", "tls", "--port", "0", "--cert", "/nonexistent/cert.pem"},
+         2,
+         "",
+         "quillon-recv: --cert: cannot read the certificate /nonexistent/cert.pem: No such file"},
+        {{"--listen", "tls", "--port", "0", "--cert", certs.serverCert, "--key", certs.clientKey},
+         2,
+         "",
+         "quillon-recv: --key: the key in " + certs.clientKey + " does not match the certificate"},
+        {{"--listen", "tls", "--port", "0", "--cert", certs.serverCert, "--key", certs.serverKey, "--ca-file", file},
+         2,
+         "",
+         "quillon-recv: --ca-file: the CA file " + file + " holds no PEM certificate"},
         {{"--framing", "cr"}, 2, "", "quillon-recv: --framing: 'cr' is not auto, octet-count, lf, crlf or nul"},
         {{"--expect", "0"}, 2, "", "quillon-recv: --expect: '0' is not a positive whole number"},
         {{"--raw"}, 2, "", "quillon-recv: --raw needs --output FILE"},
@@ -322,14 +241,14 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         {{"--check-file", "-", "--expect", "6", "--allow-loss", "2"}, 0, "6 messages received", ""},
     };
     for (const auto &[args, exitCode, out, err] : cases) {
-        const Outcome outcome = RunToEnd(args, QByteArray::fromStdString(ReadFile(daemonFile)));
+        const Outcome outcome = RunToEnd(RecvPath, args, QByteArray::fromStdString(ReadFile(daemonFile)));
         EXPECT_EQ(outcome.exitCode, exitCode) << args.front() << outcome.err;
         EXPECT_EQ(outcome.out.rfind(out, 0), 0u) << outcome.out;
         EXPECT_EQ(outcome.err.rfind(err, 0), 0u) << outcome.err;
     }
     ::close(busy);
 
-    const Outcome checked = RunToEnd({"--check-file", file, "--expect", "6", "--json"});
+    const Outcome checked = RunToEnd(RecvPath, {"--check-file", file, "--expect", "6", "--json"});
     EXPECT_EQ(Figure(checked.json, "received"), 4u);
     EXPECT_EQ(Figure(checked.json, "lost"), 2u); // 3 of stream 1, and 1 at a tail
     EXPECT_EQ(Figure(checked.json, "tail_lost"), 1u);

@@ -1,0 +1,63 @@
+#include "engine/MessageStamper.h"
+
+#include "common/TextHelpers.h"
+#include "engine/Stamp.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+constexpr std::string_view HexPrefix = "HEX=";
+
+// "SEQ" + between + "T" + end, formatted in one go.
+std::string_view Numbers(char (&out)[64], std::uint64_t seq, std::string_view between, std::int64_t sentUs,
+                         std::string_view end)
+{
+    char *at = std::to_chars(out, out + 20, seq).ptr;
+    at = std::copy(between.begin(), between.end(), at);
+    at = std::to_chars(at, at + 20, static_cast<std::uint64_t>(sentUs)).ptr;
+    at = std::copy(end.begin(), end.end(), at);
+    return std::string_view(out, static_cast<std::size_t>(at - out));
+}
+} // namespace
+
+// Each form's text up to the sequence number is the same for every message.
+MessageStamper::MessageStamper(std::string run, std::uint64_t stream) : m_run(std::move(run)), m_stream(stream)
+{
+    const Stamp sample{m_run, m_stream, 1, 0};
+    AppendStampElement(m_elementHead, sample);
+    m_elementHead.resize(m_elementHead.rfind("seq=\"") + 5);
+    AppendStampToken(m_tokenHead, sample);
+    m_tokenHead.resize(m_tokenHead.size() - 3); // "1:0"
+}
+
+ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sentUs)
+{
+    if (StartsWithNoCase(message.MessageBody, HexPrefix))
+        return message;
+    char numbers[64];
+    ComposedView stamped = message;
+    if (message.Format == MessageFormat::Rfc5424) {
+        // The header ends in its structured data: "-" or elements, which end in "]".
+        std::string_view header = message.RfcHeaderText;
+        if (!header.empty() && header.back() == '-')
+            header.remove_suffix(1);
+        m_header.assign(header);
+        m_header += m_elementHead;
+        m_header += Numbers(numbers, m_next++, "\" t=\"", sentUs, "\"]");
+        stamped.RfcHeaderText = m_header;
+    } else {
+        // The token stands on its own: after a space, also when the body is
+        // empty and only the priority comes before it.
+        const std::string_view before = !message.MessageBody.empty()           ? message.MessageBody
+                                        : !message.OriginalAddressText.empty() ? message.OriginalAddressText
+                                                                               : message.RfcHeaderText;
+        m_body.assign(message.MessageBody);
+        if (before.empty() || before.back() != ' ')
+            m_body.push_back(' ');
+        m_body += m_tokenHead;
+        m_body += Numbers(numbers, m_next++, ":", sentUs, "");
+        stamped.MessageBody = m_body;
+    }
+    return stamped;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "engine/MessageComposer.h"
+
+#include <cstdint>
+#include <string>
+
+// Puts a delivery stamp on each composed message: in RFC 5424 an SD element
+// after the message's own (or in place of "-"), in RFC 3164 the token at the
+// end of the message. A "HEX=" packet goes out byte for byte, so it is left
+// unstamped and takes no number. Stamping draws nothing from the random
+// sequence, and the stamped parts are built in buffers kept from message to
+// message.
+class MessageStamper {
+public:
+    // run must pass IsValidRunId.
+    MessageStamper(std::string run, std::uint64_t stream);
+
+    // The message with the next stamp, sent at sentUs; good until the next call.
+    ComposedView Apply(const ComposedView &message, std::int64_t sentUs);
+
+    // The number the next stamp takes, from 1; set back for messages that
+    // never went out, so the numbers that leave run without gaps.
+    std::uint64_t NextSeq() const { return m_next; }
+    void SetNextSeq(std::uint64_t seq) { m_next = seq; }
+
+    const std::string &Run() const { return m_run; }
+    std::uint64_t Stream() const { return m_stream; }
+
+private:
+    std::string m_run;
+    std::uint64_t m_stream;
+    std::uint64_t m_next = 1;
+    // '[quillon@32473 run="RUN" stream="STREAM" seq="' and "quillon=RUN:STREAM:"
+    std::string m_elementHead;
+    std::string m_tokenHead;
+    std::string m_body;
+    std::string m_header;
+};

@@ -1,0 +1,150 @@
+#include "cli/send/CommandLine.h"
+#include "cli/send/PacketStream.h"
+#include "engine/MessageStamper.h"
+#include "engine/PacketBuilder.h"
+#include "engine/Stamp.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+Options Parsed(std::vector<std::string> args)
+{
+    args.insert(args.end(), {"--seed", "7"});
+    const ParseResult result = ParseCommandLine(args);
+    EXPECT_EQ(result.action, ParseResult::Action::Run) << result.error;
+    return result.options;
+}
+
+std::vector<std::string> Packets(const Options &options, const char *run)
+{
+    PacketStream stream(options, "host", "10.0.0.");
+    if (run)
+        stream.StampWith(run, StreamId(0, 1));
+    std::vector<std::string> packets;
+    for (int i = 0; i < 6; ++i)
+        packets.push_back(stream.Next());
+    return packets;
+}
+
+// From one seed, a stamped run sends the unstamped run's packets with the
+// token before any padding and CR LF, numbered over the stamped packets only;
+// a "HEX=" packet is the same bytes. So stamping draws nothing random.
+TEST(Stamping, Rfc3164PacketsGainOnlyTheTokenAndDrawNothing)
+{
+    QTemporaryDir folder;
+    const std::string source = folder.filePath("source.txt").toStdString();
+    std::ofstream(source, std::ios::binary) << "a\tb\tc\tfirst\nHEX=3c31333e4869\n";
+    const std::tuple<std::vector<std::string>, std::size_t> cases[] = {
+        {{"--message", "Random string of text", "--source-address", "Random Class C addresses"}, 0},
+        {{"--message", "This is Syslog test message number ####", "--oversize", "--crlf"}, 2050},
+        {{"--source-file", source, "--priority", "13", "--crlf"}, 2},
+        {{"--message", "", "--priority", "13"}, 0},
+    };
+    for (const auto &[args, trailer] : cases) {
+        const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
+        const std::vector<std::string> stamped = Packets(Parsed(args), "tst");
+        std::uint64_t seq = 0;
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            if (plain[i].rfind("<13>Hi", 0) == 0) {
+                EXPECT_EQ(stamped[i], plain[i]);
+                continue;
+            }
+            Stamp stamp;
+            ASSERT_EQ(FindStamp(stamped[i], stamp), StampSearch::Found) << stamped[i];
+            EXPECT_TRUE(stamp.run == "tst" && stamp.stream == 1 && stamp.seq == ++seq) << stamped[i];
+            std::string expected = plain[i];
+            std::string token;
+            AppendStampToken(token, stamp);
+            expected.insert(expected.size() - trailer, " " + token);
+            EXPECT_EQ(stamped[i], expected);
+        }
+    }
+}
+
+// The same over whole RFC 5424 packets, octet counted or not: the element
+// follows the user's SD or stands for "-". The headers' timestamps, read
+// when each run composed them, are left out of the comparison.
+TEST(Stamping, Rfc5424PacketsGainOnlyTheElementAndDrawNothing)
+{
+    const auto withoutTime = [](std::string packet) {
+        const std::size_t at = packet.find(">1 ") + 3;
+        return packet.erase(at, packet.find(' ', at) - at);
+    };
+    const std::vector<std::string> cases[] = {
+        {"--message", "Random string of text", "--source-address", "Random Class C addresses"},
+        {"--sd", "[a@1 x=\"1\"]", "--transport", "tcp", "--framing", "octet-count"},
+    };
+    for (std::vector<std::string> args : cases) {
+        args.insert(args.end(), {"--format", "rfc5424", "--facility", "random"});
+        const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
+        const std::vector<std::string> stamped = Packets(Parsed(args), "tst");
+        for (std::size_t i = 0; i < plain.size(); ++i) {
+            const std::string message = stamped[i].substr(stamped[i].find('<'));
+            if (stamped[i][0] != '<') { // octet counted: the count takes in the element
+                EXPECT_EQ(stamped[i], std::to_string(message.size()) + " " + message);
+            }
+            Stamp stamp;
+            ASSERT_EQ(FindStamp(message, stamp), StampSearch::Found) << message;
+            EXPECT_EQ(stamp.seq, i + 1);
+            std::string element;
+            AppendStampElement(element, stamp);
+            // PRI VERSION, TIMESTAMP (left out), HOSTNAME, APP-NAME, PROCID, MSGID: then the SD.
+            std::string expected = withoutTime(plain[i].substr(plain[i].find('<')));
+            std::size_t sd = 0;
+            for (int field = 0; field < 6; ++field)
+                sd = expected.find(' ', sd) + 1;
+            if (expected[sd] == '-')
+                expected.replace(sd, 1, element);
+            else
+                expected.insert(expected.find("\"] ", sd) + 2, element);
+            EXPECT_EQ(withoutTime(message), expected);
+        }
+    }
+}
+
+TEST(Stamping, Rfc5424StampIsAnElementAfterTheMessagesOwn)
+{
+    const std::string element = "[quillon@32473 run=\"r\" stream=\"7\" seq=\"1\" t=\"99\"]";
+    const std::string head = "1 2024-01-01T00:00:00.000000Z host app 42 - ";
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {head + "-", "text", "<13>" + head + element + " text"},
+        {head + "[a@1 x=\"1\"]", "", "<13>" + head + "[a@1 x=\"1\"]" + element},
+        {head + "-", "HEX=3c31333e4869", "<13>Hi"},
+    };
+    for (const auto &[header, body, packet] : cases) {
+        MessageStamper stamper("r", 7);
+        ComposedView message;
+        message.Format = MessageFormat::Rfc5424;
+        message.RfcHeaderText = header;
+        message.MessageBody = body;
+        std::string out;
+        AppendComposedPacket(out, 13, stamper.Apply(message, 99), false, false, false, false);
+        EXPECT_EQ(out, packet);
+        EXPECT_EQ(stamper.NextSeq(), body.rfind("HEX=", 0) == 0 ? 1u : 2u);
+    }
+}
+
+// Numbers of packets that did not go out go to the next ones.
+TEST(Stamping, WithdrawnPacketsGiveBackTheirNumbers)
+{
+    PacketStream stream(Parsed({"--message", "m"}), "host", "10.0.0.");
+    stream.StampWith("w", 3);
+    const auto seqOf = [](const std::string &packet) {
+        Stamp stamp;
+        return FindStamp(packet, stamp) == StampSearch::Found ? stamp.seq : 0;
+    };
+    std::string batch;
+    stream.StartBatch();
+    for (int i = 0; i < 3; ++i)
+        stream.AppendNext(batch);
+    stream.Withdraw(1);
+    EXPECT_EQ(seqOf(stream.Next()), 2u);
+    stream.Withdraw(1);
+    EXPECT_EQ(seqOf(stream.Next()), 3u);
+    EXPECT_EQ(stream.Stamper()->NextSeq(), 4u);
+}
+} // namespace
