@@ -143,6 +143,12 @@ TEST(LoadShapeShard, StreamIdsOfShardsAreDisjoint)
             EXPECT_EQ((Stamp{"r", id, 1, 0}.Shard()), index);
         }
     }
+    UdpReceiver receiver;
+    std::ostringstream out, err;
+    const RunSummary summary =
+        RunSender(Parsed({"--stamp", "--shard", "3/4", "--port", std::to_string(receiver.Port())}), out, err);
+    ASSERT_EQ(summary.streams.size(), 1u);
+    EXPECT_EQ(summary.streams.front().stream, StreamId(3, 1));
 }
 
 TEST(SendSeconds, SpreadIsAboutTheTargetAndNamesASenderAtItsLimit)
