@@ -86,5 +86,5 @@ echo "== --rate 100000 for $seconds s over UDP"
 measure udp --rate 100000 --duration "$seconds" --json > "$out/summary.json"
 spread "$out/send.jsonl" "sent (the sender's seconds)"
 spread "$out/recv.jsonl" "received (the receiver's seconds)"
-echo "the sender's summary: $(grep -oE '"(rate_stddev_mps|rate_stddev_ratio|sender_bound_seconds|target_mps)":[^,]*' \
+echo "the sender's summary: $(grep -oE '"(rate_stddev_mps|rate_stddev_ratio|rate_sender_bound_seconds|target_mps)":[^,]*' \
     "$out/summary.json" | tr '\n' ' ')"

@@ -111,8 +111,8 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("target_mps"), Optional(spread.meanTarget));
     json.insert(QStringLiteral("rate_stddev_mps"), Optional(spread.stddev));
     json.insert(QStringLiteral("rate_stddev_ratio"), Optional(spread.stddevRatio));
-    json.insert(QStringLiteral("sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
-    json.insert(QStringLiteral("sender_bottleneck"), spread.senderBoundSeconds > 0);
+    json.insert(QStringLiteral("rate_sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
+    json.insert(QStringLiteral("rate_sender_bottleneck"), spread.senderBoundSeconds > 0);
     json.insert(QStringLiteral("stopped_by"), JsonText(summary.stoppedBy));
     if (!summary.error.empty())
         json.insert(QStringLiteral("error"), JsonText(summary.error));
