@@ -57,10 +57,10 @@ table() {
         awk '{ printf "%6d %12.0f %12.0f %12.0f\n", NR, $1, $2, $3 }'
 }
 
-# Mean, standard deviation and their ratio over the full seconds but the
-# first and last (the receiver's straddle the start and end).
+# Mean, standard deviation and their ratio over the full seconds with messages
+# but the first and last (the receiver's straddle the start and end).
 spread() {
-    grep '"full":true' "$1" | column mps /dev/stdin | awk -v what="$2" '
+    grep '"full":true' "$1" | column mps /dev/stdin | awk '$1 > 0' | awk -v what="$2" '
         { v[NR] = $1 }
         END {
             n = 0; s = 0; q = 0
