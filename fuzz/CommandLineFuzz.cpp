@@ -1,12 +1,16 @@
 // quillon-send's flags: the input split at NUL bytes is the argument list.
-// A run's options then compose a few packets, without sending them.
+// A run's options then compose a few packets, without sending them, and
+// their pacing is asked when a few messages are due.
 
 #include "FuzzSupport.h"
 #include "OptionsCheck.h"
 
+#include "cli/send/PaceSchedule.h"
 #include "cli/send/PacketStream.h"
 #include "engine/Stamp.h"
 
+#include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -18,6 +22,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     // Flags may name any file; the packets are composed from this one instead.
     g_sourcePath = WriteFuzzFile("source.txt", "1\t2\t3\tfield four ####\nHEX=3C31333E41 42\n");
+    // What an Indexed Job sets, so --shard auto/N has an index to read.
+    ::setenv("JOB_COMPLETION_INDEX", "2", 1);
     return 0;
 }
 
@@ -49,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string run = o.runId.empty() ? "fuzzrun" : o.runId;
     if (o.stamp) {
         FuzzCheck(IsValidRunId(run), "a run id given is valid");
-        stream.StampWith(run, StreamId(0, 1));
+        stream.StampWith(run, o.shard.Stream(1));
     }
     // A stamp reads back from its packet, unless the user broke the packet
     // on purpose (a corrupted byte, an RFC 5424 packet without its priority).
@@ -66,8 +72,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             packet.remove_prefix(packet.find(' ') + 1);
         Stamp stamp;
         FuzzCheck(FindStamp(packet, stamp) == StampSearch::Found && stamp.seq == seq && stamp.run == run &&
-                      stamp.stream == 1,
+                      stamp.stream == o.shard.Stream(1),
                   "the stamp reads back from its packet");
+    }
+
+    PaceSchedule schedule(o);
+    std::int64_t before = 0;
+    for (const double seconds : {0.0, 0.5, 1.0, 7.25, 3600.0}) {
+        const std::int64_t due = schedule.DueBy(seconds);
+        FuzzCheck(due >= before, "the messages due never go down");
+        FuzzCheck(!(schedule.DueAt(due) < 0), "a message is never due before the start");
+        before = due;
     }
     return 0;
 }

@@ -19,7 +19,9 @@ inline void CheckOptions(const Options &o)
     FuzzCheck(o.continuousMs >= 10 && o.continuousMs <= 2000, "the delay lies in 10..2000 ms");
     FuzzCheck(o.burstSize == 100 || o.burstSize == 500, "a burst is 100 or 500");
     FuzzCheck(o.sequenceNumber >= 0 && o.sequenceNumber <= 1000000, "the counter lies in 0..1000000");
-    FuzzCheck(std::isfinite(o.rate) && o.rate >= 0 && (o.pace != Pace::Rate || o.rate > 0), "the rate is positive");
+    FuzzCheck(o.pace != Pace::Rate || o.shape.SendsAnything(), "a load shape sends something");
+    FuzzCheck(o.shape.MessagesBy(3600) >= 0, "a load shape's count is not negative");
+    FuzzCheck(o.shard.count >= 1 && o.shard.index < o.shard.count, "the shard lies among the shards");
     FuzzCheck(std::isfinite(o.duration) && o.duration >= 0 && o.count >= 0, "limits are not negative");
     FuzzCheck(CheckMessageFormatSettings(o.messageFormat).empty(), "the message format settings pass the checks");
     FuzzCheck(!UsesTls(o) || CheckTlsSettings(o.tls).empty(), "a TLS run's settings pass the checks");

@@ -150,6 +150,8 @@ struct SocketEndpoint::Impl {
 
     void OnReadable();
     void OnWritable();
+    // WaitWritable, its time added to m_blocked.
+    bool BlockUntilWritable(SteadyClock::time_point deadline);
 
     SocketEndpoint &m_q;
     std::int32_t m_protocol;
@@ -193,6 +195,8 @@ struct SocketEndpoint::Impl {
     std::string m_joined;
     std::string m_tlsVersion;
     std::string m_tlsCipher;
+    // Time sends spent waiting for room in a full socket.
+    SteadyClock::duration m_blocked{};
 };
 
 SocketEndpoint::Impl::Impl(SocketEndpoint &endpoint, std::int32_t protocolValue)
@@ -376,7 +380,7 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
         // and this datagram was not sent: read the refusal and send again.
         if (ReadRefusals() > 0)
             continue;
-        if (IsWouldBlock(error) && WaitWritable(m_fd, SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs)))
+        if (IsWouldBlock(error) && BlockUntilWritable(SteadyClock::now() + std::chrono::milliseconds(UdpWriteWaitMs)))
             continue;
         ReportUdpFailure(error);
         break;
@@ -598,7 +602,7 @@ bool SocketEndpoint::Impl::WaitForRoom()
         return false;
     const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
     while (Pending() > PendingLimit) {
-        if (!WaitWritable(m_fd, deadline)) {
+        if (!BlockUntilWritable(deadline)) {
             m_drainStalled = true;
             return false;
         }
@@ -713,7 +717,7 @@ bool SocketEndpoint::Impl::TcpStream(std::string_view bytes)
             return false;
         }
         // Waiting for room costs less than copying the rest aside.
-        if (!WaitWritable(m_fd, deadline))
+        if (!BlockUntilWritable(deadline))
             break;
     }
     if (done == bytes.size())
@@ -739,7 +743,7 @@ bool SocketEndpoint::Impl::Flush(int timeoutMs)
             WatchWrites();
             return false;
         }
-        if (Pending() == 0 || !WaitWritable(m_fd, deadline))
+        if (Pending() == 0 || !BlockUntilWritable(deadline))
             break;
     }
     WatchWrites();
@@ -867,7 +871,7 @@ bool SocketEndpoint::Impl::TlsStream(std::string_view bytes)
         if (Pending() > 0) {
             // The kernel is full: wait for room before encrypting more, as a
             // plain stream waits before writing more.
-            if (!WaitWritable(m_fd, deadline)) {
+            if (!BlockUntilWritable(deadline)) {
                 m_drainStalled = true;
                 break;
             }
@@ -1147,6 +1151,19 @@ std::uint64_t SocketEndpoint::RefusedDatagrams()
     if (d->IsUdp())
         d->ReadRefusals();
     return d->m_refused;
+}
+
+bool SocketEndpoint::Impl::BlockUntilWritable(SteadyClock::time_point deadline)
+{
+    const auto start = SteadyClock::now();
+    const bool writable = WaitWritable(m_fd, deadline);
+    m_blocked += SteadyClock::now() - start;
+    return writable;
+}
+
+std::chrono::nanoseconds SocketEndpoint::BlockedTime() const
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(d->m_blocked);
 }
 
 bool SocketEndpoint::SendStream(std::string_view bytes)

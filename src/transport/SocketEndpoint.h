@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -95,6 +96,9 @@ public:
     // TCP: waits (processing nothing else) until pending bytes drained or the
     // timeout passed; true when drained.
     bool FlushPending(int timeoutMs);
+    // Time the calls so far spent waiting for a full socket to take more;
+    // not reset by Close.
+    std::chrono::nanoseconds BlockedTime() const;
 
 signals:
     void CloseEvent();

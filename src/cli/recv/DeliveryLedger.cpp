@@ -76,8 +76,10 @@ void DeliveryLedger::Record(const Stamp &stamp, std::int64_t receivedUs)
     ++m_received;
     if (stamp.seq < record->highest)
         ++record->reordered;
-    else
+    else {
+        m_highestSum += stamp.seq - record->highest;
         record->highest = stamp.seq;
+    }
     if (receivedUs >= 0)
         record->latency.Add(receivedUs > stamp.sentUs ? static_cast<std::uint64_t>(receivedUs - stamp.sentUs) : 0);
 }

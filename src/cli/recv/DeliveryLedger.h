@@ -71,6 +71,8 @@ public:
     // Distinct messages over all streams.
     std::uint64_t Received() const { return m_received; }
     std::size_t Streams() const { return m_records.size(); }
+    // The gaps below every stream's highest number now, cheap to ask each second.
+    std::uint64_t LostSoFar() const { return m_highestSum - m_received; }
     // expect 0: nothing expected beyond what the streams show.
     LedgerReport Report(std::uint64_t expect = 0) const;
 
@@ -101,5 +103,6 @@ private:
     std::vector<StreamState> m_records;
     std::size_t m_last = 0;
     std::uint64_t m_received = 0;
+    std::uint64_t m_highestSum = 0;
     std::uint64_t m_untracked = 0;
 };

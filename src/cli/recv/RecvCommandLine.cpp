@@ -127,6 +127,10 @@ struct Parser {
             if (value.empty())
                 return Fail("--output needs a file name, or - for standard output");
             o.output = std::string(value);
+        } else if (flag == "--stats-file") {
+            if (value.empty())
+                return Fail("--stats-file needs a file name");
+            o.statsFile = std::string(value);
         } else if (flag == "--check-file") {
             if (value.empty())
                 return Fail("--check-file needs a file name, or - for standard input");
@@ -166,6 +170,8 @@ struct Parser {
             return Fail("--check-file reads a file: " + listenFlag + " cannot be combined with it");
         if (!o.checkFile.empty() && (o.duration > 0 || o.idle > 0))
             return Fail("--check-file reads the file to its end: --duration and --idle cannot be combined with it");
+        if (!o.statsFile.empty() && !o.checkFile.empty())
+            return Fail("--stats-file records each second of listening: --check-file cannot be combined with it");
         if (o.checkFile == "-" && o.output == "-")
             return Fail("--output - and --check-file - cannot both use the terminal");
         return true;
@@ -174,10 +180,10 @@ struct Parser {
 
 bool TakesValue(std::string_view flag)
 {
-    static constexpr std::string_view Valued[] = {"--listen",     "--port",       "--bind",      "--framing",
-                                                  "--expect",     "--duration",   "--idle",      "--output",
-                                                  "--check-file", "--allow-loss", "--max-frame", "--max-connections",
-                                                  "--cert",       "--key",        "--ca-file",   "--handshake-timeout"};
+    static constexpr std::string_view Valued[] = {
+        "--listen", "--port",   "--bind",       "--framing",           "--expect",    "--duration",
+        "--idle",   "--output", "--check-file", "--allow-loss",        "--max-frame", "--max-connections",
+        "--cert",   "--key",    "--ca-file",    "--handshake-timeout", "--stats-file"};
     for (std::string_view name : Valued)
         if (name == flag)
             return true;
@@ -278,6 +284,10 @@ Output
   --raw                  with --output: the message bytes unchanged
   --json                 the summary as one JSON object (no progress lines)
   --quiet                no progress lines and no summary
+  --stats-file FILE      one JSON object per line each second: messages and
+                         bytes received in it, stamped messages, lost so far
+                         (gaps below each stream's highest number), open
+                         connections
   --allow-loss N         exit 0 with up to N messages lost
   --allow-duplicates     exit 0 with duplicates
   --help, --version

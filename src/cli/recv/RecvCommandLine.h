@@ -25,6 +25,8 @@ struct RecvOptions {
     double duration = 0;      // seconds; 0: no limit
     double idle = 0;          // seconds without a message; 0: no limit
     std::string output;
+    // One JSON line per second; empty: none.
+    std::string statsFile;
     bool raw = false;
     std::string checkFile;
     bool json = false;

@@ -1,7 +1,9 @@
 #include "cli/recv/RecvRun.h"
 
+#include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
 #include "cli/recv/MessageOutput.h"
+#include "cli/recv/RecvSeconds.h"
 #include "cli/recv/TlsSession.h"
 #include "common/Version.h"
 #include "transport/TlsContext.h"
@@ -49,6 +51,8 @@ public:
     {
         if (!m_options.output.empty() && !m_output.Open(m_options.output, m_options.raw)) {
             UsageError("--output: " + m_output.Error());
+        } else if (!m_options.statsFile.empty() && !m_statsFile.Open(m_options.statsFile)) {
+            UsageError(m_statsFile.Error());
         } else if (!m_options.checkFile.empty()) {
             CheckFile();
         } else {
@@ -56,6 +60,8 @@ public:
         }
         if (!m_output.Flush() && m_summary.error.empty())
             m_summary.error = "--output: " + m_output.Error();
+        if (m_statsFile.Failed() && m_summary.error.empty())
+            m_summary.error = m_statsFile.Error();
         m_summary.intake = m_intake.Counts();
         m_summary.ledger = m_ledger.Report(m_options.expect);
         if (m_summary.exitStatus == 0)
@@ -182,6 +188,7 @@ private:
                 lastActivity = now;
             }
             if (elapsed >= nextProgress) {
+                RecordSecond(elapsed, loop, true);
                 if (!m_options.quiet && !m_options.json)
                     m_out << RecvProgressLine(messages, messages - progressMessages) << std::endl;
                 progressMessages = messages;
@@ -226,12 +233,28 @@ private:
                 first = lastActivity;
             seenMessages = m_intake.Counts().messages;
         }
+        RecordSecond(SecondsBetween(start, SteadyClock::now()), loop, false);
         loop.CloseAll();
         const auto end = SteadyClock::now();
         m_summary.loop = loop.Counts();
         m_summary.elapsedSeconds = SecondsBetween(start, end);
         if (seenMessages > 0)
             m_summary.activeSeconds = SecondsBetween(first, lastActivity);
+    }
+
+    void RecordSecond(double elapsed, const ReceiveLoop &loop, bool full)
+    {
+        if (!m_statsFile.IsOpen())
+            return;
+        const IntakeCounts &intake = m_intake.Counts();
+        RecvCounters counters;
+        counters.messages = intake.messages;
+        counters.bytes = intake.bytes;
+        counters.stamped = intake.stamped;
+        counters.lostSoFar = m_ledger.LostSoFar();
+        counters.connections = loop.Counts().open;
+        const double epoch = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+        m_seconds.Record(elapsed, epoch, counters, full);
     }
 
     void Report()
@@ -254,6 +277,8 @@ private:
     DeliveryLedger m_ledger;
     MessageOutput m_output;
     MessageIntake m_intake;
+    StatsFile m_statsFile;
+    RecvSeconds m_seconds{m_statsFile};
     RecvSummary m_summary;
 };
 } // namespace

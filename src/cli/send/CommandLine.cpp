@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <optional>
@@ -123,6 +124,7 @@ struct Parser {
     std::optional<bool> crlfFlag;
     std::string paceFlag;
     std::optional<Framing> framingFlag;
+    std::vector<LoadShape::Step> steps;
     bool rfcHeaderGiven = false;
     bool sdGiven = false;
     std::vector<std::string_view> rfc5424FlagsGiven;
@@ -205,6 +207,8 @@ struct Parser {
             o.json = true;
         } else if (flag == "--stamp") {
             o.stamp = true;
+        } else if (flag == "--poisson") {
+            o.poisson = true;
         } else if (flag == "--once") {
             return SetPace(flag, Pace::Once);
         } else if (flag == "--every-second") {
@@ -307,8 +311,30 @@ struct Parser {
             const auto rate = PositiveNumber(value);
             if (!rate)
                 return Bad(flag, value, "a positive number of messages per second");
-            o.rate = *rate;
+            o.shape = LoadShape::Constant(*rate);
             return SetPace(flag, Pace::Rate);
+        } else if (flag == "--ramp") {
+            auto ramp = ReadRamp(value);
+            if (const auto *problem = std::get_if<std::string>(&ramp))
+                return Fail("--ramp: " + *problem);
+            o.shape = std::get<LoadShape>(std::move(ramp));
+            return SetPace(flag, Pace::Rate);
+        } else if (flag == "--steps") {
+            auto read = ReadSteps(value);
+            if (const auto *problem = std::get_if<std::string>(&read))
+                return Fail("--steps: " + *problem);
+            // Whether the last step holds is known once every flag is read.
+            steps = std::get<std::vector<LoadShape::Step>>(std::move(read));
+            return SetPace(flag, Pace::Rate);
+        } else if (flag == "--shard") {
+            auto shard = ReadShard(value, std::getenv(Shard::IndexVariable));
+            if (const auto *problem = std::get_if<std::string>(&shard))
+                return Fail("--shard " + std::string(value) + ": " + *problem);
+            o.shard = std::get<Shard>(shard);
+        } else if (flag == "--stats-file") {
+            if (value.empty())
+                return Fail("--stats-file needs a file name");
+            o.statsFile = std::string(value);
         } else if (flag == "--count") {
             const auto count = WholeNumber(value);
             if (!count || *count <= 0)
@@ -457,7 +483,12 @@ struct Parser {
                         " is the one --stamp adds; leave it out or leave out --stamp");
         if (o.pace == Pace::Once && countOrDurationGiven)
             return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
-                        "--continuous, --burst, --rate or --unlimited)");
+                        "--continuous, --burst, --rate, --ramp, --steps or --unlimited)");
+        // Without another end the run ends with its last step.
+        if (paceFlag == "--steps")
+            o.shape = LoadShape::Steps(steps, !countOrDurationGiven);
+        if (o.poisson && o.pace != Pace::Rate)
+            return Fail("--poisson needs a rate to vary around: add --rate, --ramp or --steps");
         Warn();
         return true;
     }
@@ -471,7 +502,9 @@ bool TakesValue(std::string_view flag)
         "--source-file", "--continuous", "--burst",       "--rate",           "--count",
         "--duration",    "--seed",       "--format",      "--hostname",       "--app-name",
         "--procid",      "--msgid",      "--sd",          "--framing",        "--ca-file",
-        "--cert",        "--key",        "--server-name", "--tls-min",        "--run-id"};
+        "--cert",        "--key",        "--server-name", "--tls-min",        "--run-id",
+        "--cert",        "--key",        "--server-name", "--tls-min",        "--ramp",
+        "--steps",       "--shard",      "--stats-file"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;
@@ -592,13 +625,22 @@ Sending (one of)
   --continuous MS        one message every MS milliseconds, 10..2000
   --burst 100|500        a burst every 10 seconds
   --rate R               R messages per second
+  --ramp FROM:TO:S       from FROM to TO messages per second over S seconds,
+                         then TO (a rate may be 0)
+  --steps R1xS1,R2xS2,...
+                         R1 messages per second for S1 seconds, then R2 ...;
+                         ends after the last step unless --count or
+                         --duration is given, then holds the last rate
   --unlimited            as fast as the machine goes
+  --poisson              with --rate, --ramp or --steps: random (exponential)
+                         gaps around the rate; repeatable with --seed
   --count N              stop after N messages
   --duration S           stop after S seconds
   Ctrl-C stops and prints the summary.
 
 Delivery stamps (checked by quillon-recv)
-  --stamp                stamp every message with the run id, stream 1, a
+  --stamp                stamp every message with the run id, stream 1 (with
+                         --shard I/N stream I*1000000+1), a
                          sequence number from 1 and the send time in
                          microseconds: RFC 3164 ends the message with
                          " quillon=RUN:STREAM:SEQ:TIME", RFC 5424 adds the SD
@@ -606,6 +648,12 @@ Delivery stamps (checked by quillon-recv)
                          t=".."]; "HEX=" packets are sent unstamped
   --run-id ID            the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a
                          random one per run, named in the summary)
+Runs spread over several senders
+  --shard I/N            this sender is shard I (0..N-1) of N: it sends 1/N of
+                         the rate and of each --ramp or --steps rate, and
+                         stamps streams no other shard uses; --count and
+                         --duration stay this process's
+  --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)
 
 Settings and output
   --from-settings        start from the window's saved settings (the defaults
@@ -613,10 +661,16 @@ Settings and output
   --quiet                no progress lines and no summary
   --json                 the summary as one JSON object (no progress lines);
                          bytes of a text that are not UTF-8 show as \xHH
+  --stats-file FILE      one JSON object per line each second: time, target
+                         rate, sent, failed, unknown fate, open connections,
+                         seconds blocked by a full socket, the sending
+                         thread's processor share
   --help, --version
 
 The summary gives an average rate for runs of more than one message that
-last at least a second. Over UDP, datagrams that come back refused (nothing
+last at least a second; over two or more whole seconds also the standard
+deviation of the rate per second about the target, and whether the sender
+itself held the rate back (its thread at a full core while behind). Over UDP, datagrams that come back refused (nothing
 listens on the port) or undeliverable are counted as refused.
 
 Exit status: 0 all sent, 1 sending failed (a failed TLS handshake too) or

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/send/LoadShape.h"
+#include "cli/send/Shard.h"
 #include "engine/MessageFormat.h"
 #include "transport/TlsSettings.h"
 
@@ -9,6 +11,7 @@
 #include <vector>
 
 // How messages are paced; the first five are the window's send options.
+// Rate follows a load shape: --rate, --ramp or --steps.
 enum class Pace { Once, EverySecond, EveryMinute, Continuous, Burst, Rate, Unlimited };
 
 // Everything one run of the sender needs. Defaults are the window's first run.
@@ -49,9 +52,13 @@ struct Options {
     Pace pace = Pace::Once;
     int continuousMs = 10;
     int burstSize = 100;
-    double rate = 0;
+    // The whole run's target rate, of which a shard takes its part.
+    LoadShape shape;
+    // Exponential gaps around the shape's rate instead of even spacing.
+    bool poisson = false;
     std::int64_t count = 0; // 0: no limit
     double duration = 0;    // seconds; 0: no limit
+    Shard shard;
 
     // Delivery stamps for quillon-recv; runId empty: a random one per run.
     bool stamp = false;
@@ -59,6 +66,8 @@ struct Options {
 
     bool quiet = false;
     bool json = false;
+    // One JSON line per second; empty: none.
+    std::string statsFile;
 };
 
 struct ParseResult {
@@ -83,9 +92,15 @@ inline Framing StreamFramingOf(const Options &options)
     return options.tcp ? options.messageFormat.framing : Framing::None;
 }
 
+// This sender's part of the run's load shape.
+inline LoadShape ShardShape(const Options &options)
+{
+    return options.shape.Scaled(options.shard.Share());
+}
+
 // Reads the flags on top of base (the defaults, or the window's saved
 // settings when --from-settings is among the arguments). args excludes the
-// program name.
+// program name. --shard auto/N reads Shard::IndexVariable.
 ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base = Options{});
 
 std::string UsageText();

@@ -1,5 +1,7 @@
 #include "cli/send/PaceSchedule.h"
 
+#include "common/Random.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -22,18 +24,26 @@ PaceSchedule::PaceSchedule(const Options &options)
         m_period = 10;
         m_perTick = options.burstSize;
         break;
-    case Pace::Rate:
-        m_period = 1 / options.rate;
+    case Pace::Rate: {
+        // The gaps are their own random sequence: the messages stay as without them.
+        std::optional<ShapePacer::GapStart> gaps;
+        if (options.poisson)
+            gaps = ShapePacer::GapStart{options.seed.value_or(FixedRandomStart), options.shard.index};
+        m_shaped.emplace(ShardShape(options), gaps);
         break;
+    }
     case Pace::Unlimited:
+        m_unlimited = true;
         break;
     }
     if (options.count > 0)
         m_total = std::min(m_total, options.count);
 }
 
-std::int64_t PaceSchedule::DueBy(double seconds) const
+std::int64_t PaceSchedule::DueBy(double seconds)
 {
+    if (m_shaped)
+        return std::min(m_shaped->DueBy(seconds), m_total);
     if (m_period <= 0)
         return m_total;
     // The first tick is due at once; a tiny epsilon keeps a tick that lands
@@ -45,7 +55,18 @@ std::int64_t PaceSchedule::DueBy(double seconds) const
     return static_cast<std::int64_t>(messages);
 }
 
-double PaceSchedule::DueAt(std::int64_t index) const
+double PaceSchedule::DueAt(std::int64_t index)
 {
+    if (m_shaped)
+        return m_shaped->DueAt(index);
     return static_cast<double>(index / m_perTick) * m_period;
+}
+
+std::optional<double> PaceSchedule::TargetBy(double seconds) const
+{
+    if (m_shaped)
+        return m_shaped->TargetBy(seconds);
+    if (m_unlimited)
+        return LoadShape::Never;
+    return std::nullopt;
 }

@@ -18,6 +18,26 @@ std::string Fixed(double value, int decimals)
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
     return buffer;
 }
+
+QJsonValue Optional(const std::optional<double> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+std::string SpreadText(const RateSpread &spread)
+{
+    if (!spread.stddev)
+        return {};
+    std::string text = "; over " + std::to_string(spread.fullSeconds) + " full seconds the rate varied by " +
+                       Fixed(*spread.stddev, 1) + " MPS (standard deviation";
+    if (spread.stddevRatio)
+        text += ", " + Fixed(*spread.stddevRatio * 100, 2) + "% of the " + (spread.meanTarget ? "target" : "average");
+    text += ")";
+    if (spread.senderBoundSeconds > 0)
+        text += "; the sender was the bottleneck in " + std::to_string(spread.senderBoundSeconds) +
+                " of them (a core " + "at its limit while behind the target)";
+    return text;
+}
 } // namespace
 
 std::optional<double> AverageRate(const RunSummary &summary)
@@ -42,7 +62,7 @@ std::string SummaryLine(const RunSummary &summary)
         for (const RunSummary::StampedStream &stream : summary.streams)
             line += "; " + std::to_string(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
                     std::to_string(stream.stream);
-    return line;
+    return line + SpreadText(summary.spread);
 }
 
 std::string SummaryJson(const RunSummary &summary, const Options &options)
@@ -82,6 +102,17 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
         }
         json.insert(QStringLiteral("streams"), streams);
     }
+    if (options.pace == Pace::Rate)
+        json.insert(QStringLiteral("load"), JsonText(ShardShape(options).Text() + (options.poisson ? " poisson" : "")));
+    json.insert(QStringLiteral("shard"), static_cast<qint64>(options.shard.index));
+    json.insert(QStringLiteral("shards"), static_cast<qint64>(options.shard.count));
+    const RateSpread &spread = summary.spread;
+    json.insert(QStringLiteral("full_seconds"), static_cast<qint64>(spread.fullSeconds));
+    json.insert(QStringLiteral("target_mps"), Optional(spread.meanTarget));
+    json.insert(QStringLiteral("rate_stddev_mps"), Optional(spread.stddev));
+    json.insert(QStringLiteral("rate_stddev_ratio"), Optional(spread.stddevRatio));
+    json.insert(QStringLiteral("rate_sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
+    json.insert(QStringLiteral("rate_sender_bottleneck"), spread.senderBoundSeconds > 0);
     json.insert(QStringLiteral("stopped_by"), JsonText(summary.stoppedBy));
     if (!summary.error.empty())
         json.insert(QStringLiteral("error"), JsonText(summary.error));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/send/CommandLine.h"
+#include "cli/send/SendSeconds.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,7 +25,9 @@ struct RunSummary {
     };
     std::string runId;
     std::vector<StampedStream> streams;
-    // once, count, duration, signal, connection, error
+    // The achieved rate over the run's full seconds.
+    RateSpread spread;
+    // once, count, duration, steps, signal, connection, error
     std::string stoppedBy;
     // Of a TLS session whose handshake succeeded: "TLSv1.3", "TLS_AES_256_GCM_SHA384".
     std::string tlsVersion;

@@ -1,9 +1,12 @@
 #include "cli/send/RunSender.h"
 
 #include "cli/common/ProgressLine.h"
+#include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
+#include "cli/common/ThreadCpuClock.h"
 #include "cli/send/PaceSchedule.h"
 #include "cli/send/PacketStream.h"
+#include "cli/send/SendSeconds.h"
 #include "common/SettingsRules.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
@@ -48,6 +51,11 @@ void WaitEvents(double seconds)
     QEventLoop loop;
     QTimer::singleShot(static_cast<int>(std::ceil(slice * 1000)), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+double EpochSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 std::optional<std::string> ReadBytes(const std::string &path)
@@ -96,12 +104,14 @@ public:
     {
         if (m_options.stamp && m_options.runId.empty())
             m_options.runId = FreshRunId();
-        if (LoadFiles() && Connect()) {
+        if (LoadFiles() && OpenStatsFile() && Connect()) {
             Loop();
             Finish();
         }
         UDP1.Close();
         TCP1.Close();
+        if (m_statsFile.Failed() && m_summary.error.empty())
+            m_summary.error = m_statsFile.Error();
         if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
             m_summary.exitStatus = 1;
         Report();
@@ -149,6 +159,14 @@ private:
         const std::string &message = m_options.message;
         return message == MessageEntries::TabDelimitedFile || message == MessageEntries::HexFile ||
                message == MessageEntries::CaptureFile;
+    }
+
+    bool OpenStatsFile()
+    {
+        if (m_options.statsFile.empty() || m_statsFile.Open(m_options.statsFile))
+            return true;
+        UsageError(m_statsFile.Error());
+        return false;
     }
 
     std::string TargetText() const { return m_options.target + ":" + std::to_string(m_options.port); }
@@ -274,6 +292,29 @@ private:
         m_nextProgress = std::max(m_nextProgress + 1, std::floor(elapsed) + 1);
     }
 
+    // Each second's counters, read before the second's first batch goes.
+    void RecordSecond(double elapsed)
+    {
+        if (elapsed < m_nextRecord)
+            return;
+        m_nextRecord = std::max(m_nextRecord + 1, std::floor(elapsed) + 1);
+        m_seconds.Record(elapsed, EpochSeconds(), Counters(elapsed));
+    }
+
+    SendCounters Counters(double elapsed) const
+    {
+        SendCounters counters;
+        counters.sent = m_summary.sent;
+        counters.failed = m_summary.failed;
+        const bool open =
+            m_options.tcp ? TCP1.State() == SocketEndpoint::StateConnected : UDP1.State() == SocketEndpoint::StateOpen;
+        counters.connections = open ? 1 : 0;
+        counters.blockedSeconds = std::chrono::duration<double>(UDP1.BlockedTime() + TCP1.BlockedTime()).count();
+        counters.target = m_schedule->TargetBy(elapsed);
+        counters.threadCpuSeconds = {m_cpu.Seconds()};
+        return counters;
+    }
+
     // Hands one batch over; false when not a single packet could go.
     bool SendBatch(PacketStream &stream, std::int64_t count)
     {
@@ -320,7 +361,7 @@ private:
     {
         PacketStream stream(m_options, UDP1.LocalHostName(), SubnetPrefixOf(UDP1.LocalIP()));
         if (m_options.stamp)
-            stream.StampWith(m_options.runId, StreamId(0, 1));
+            stream.StampWith(m_options.runId, m_options.shard.Stream(1));
         SendAll(stream);
         if (const MessageStamper *stamper = stream.Stamper()) {
             m_summary.runId = stamper->Run();
@@ -330,7 +371,7 @@ private:
 
     void SendAll(PacketStream &stream)
     {
-        const PaceSchedule schedule(m_options);
+        PaceSchedule &schedule = m_schedule.emplace(m_options);
         m_batch.reserve(BatchLimit);
         m_start = SteadyClock::now();
         for (;;) {
@@ -344,8 +385,13 @@ private:
                 return;
             }
             const double elapsed = Elapsed();
+            RecordSecond(elapsed);
             if (m_options.duration > 0 && elapsed >= m_options.duration) {
                 m_summary.stoppedBy = "duration";
+                return;
+            }
+            if (elapsed >= schedule.EndSeconds()) {
+                m_summary.stoppedBy = "steps";
                 return;
             }
             if (SessionLost())
@@ -363,6 +409,7 @@ private:
             double wake = std::min(schedule.DueAt(attempted), m_nextProgress);
             if (m_options.duration > 0)
                 wake = std::min(wake, m_options.duration);
+            wake = std::min(wake, schedule.EndSeconds());
             WaitEvents(wake - elapsed);
         }
     }
@@ -385,6 +432,8 @@ private:
             }
         }
         m_summary.elapsedSeconds = Elapsed();
+        m_seconds.Record(m_summary.elapsedSeconds, EpochSeconds(), Counters(m_summary.elapsedSeconds), false);
+        m_summary.spread = m_seconds.Spread();
     }
 
     // Only refusals that came back by now count: the run does not wait for
@@ -426,6 +475,11 @@ private:
     SteadyClock::time_point m_start = SteadyClock::now();
     SteadyClock::time_point m_lastEvents = SteadyClock::now();
     double m_nextProgress = 1;
+    double m_nextRecord = 1;
+    std::optional<PaceSchedule> m_schedule;
+    StatsFile m_statsFile;
+    SendSeconds m_seconds{&m_statsFile};
+    ThreadCpuClock m_cpu;
     std::int64_t m_progressSent = 0;
     std::vector<std::string> m_batch;
     std::string m_stream;

@@ -273,7 +273,7 @@ TEST(PaceSchedule, DueMessagesFollowFixedDeadlines)
     };
     for (const auto &[args, seconds, due] : cases)
         EXPECT_EQ(PaceSchedule(Parse(args).options).DueBy(seconds), due) << args.front() << " at " << seconds;
-    const PaceSchedule bursts(Parse({"--burst", "100"}).options);
+    PaceSchedule bursts(Parse({"--burst", "100"}).options);
     EXPECT_EQ(bursts.DueAt(100), 10);
     EXPECT_TRUE(PaceSchedule(Parse({"--once"}).options).Finished(1));
 }

@@ -1,0 +1,109 @@
+#include "cli/send/SendSeconds.h"
+
+#include "cli/common/StatsFile.h"
+
+#include <QJsonValue>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+QJsonValue Optional(const std::optional<double> &value)
+{
+    return value && std::isfinite(*value) ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+} // namespace
+
+std::optional<double> SendSecond::TargetRate() const
+{
+    if (!targetMessages)
+        return std::nullopt;
+    return *targetMessages / length;
+}
+
+bool SendSecond::SenderBound() const
+{
+    return full && targetMessages && busiestCpu >= FullCpu && static_cast<double>(sent) < Behind * *targetMessages;
+}
+
+std::optional<SendSecond> SendSeconds::Record(double elapsed, double epoch, const SendCounters &counters, bool full)
+{
+    SendSecond record;
+    record.length = elapsed - m_previousElapsed;
+    if (record.length <= 0)
+        return std::nullopt;
+    record.second = ++m_records;
+    record.elapsed = elapsed;
+    record.epoch = epoch;
+    record.full = full;
+    if (counters.target)
+        record.targetMessages =
+            std::isinf(*counters.target) ? *counters.target : *counters.target - m_previous.target.value_or(0);
+    record.sent = counters.sent - m_previous.sent;
+    record.failed = counters.failed - m_previous.failed;
+    record.unknownFate = counters.unknownFate - m_previous.unknownFate;
+    record.connections = counters.connections;
+    record.blockedSeconds = counters.blockedSeconds - m_previous.blockedSeconds;
+    for (std::size_t i = 0; i < counters.threadCpuSeconds.size(); ++i) {
+        const double before = i < m_previous.threadCpuSeconds.size() ? m_previous.threadCpuSeconds[i] : 0;
+        record.busiestCpu = std::max(record.busiestCpu, (counters.threadCpuSeconds[i] - before) / record.length);
+    }
+    m_previous = counters;
+    m_previousElapsed = elapsed;
+
+    if (full) {
+        const std::optional<double> target = record.TargetRate();
+        m_finiteTarget = target && std::isfinite(*target);
+        const double deviation = m_finiteTarget ? record.Rate() - *target : record.Rate();
+        ++m_full;
+        const double delta = deviation - m_mean;
+        m_mean += delta / static_cast<double>(m_full);
+        m_squares += delta * (deviation - m_mean);
+        m_targetSum += m_finiteTarget ? *target : 0;
+        m_rateSum += record.Rate();
+        if (record.SenderBound())
+            ++m_senderBound;
+    }
+    if (m_file)
+        m_file->Write(SendSecondJson(record));
+    return record;
+}
+
+RateSpread SendSeconds::Spread() const
+{
+    RateSpread spread;
+    spread.fullSeconds = m_full;
+    spread.senderBoundSeconds = m_senderBound;
+    if (m_full == 0)
+        return spread;
+    const double count = static_cast<double>(m_full);
+    if (m_finiteTarget)
+        spread.meanTarget = m_targetSum / count;
+    if (m_full < 2)
+        return spread;
+    spread.stddev = std::sqrt(m_squares / (count - 1));
+    const double base = m_finiteTarget ? m_targetSum / count : m_rateSum / count;
+    if (base > 0)
+        spread.stddevRatio = *spread.stddev / base;
+    return spread;
+}
+
+QJsonObject SendSecondJson(const SendSecond &record)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("second"), static_cast<qint64>(record.second));
+    json.insert(QStringLiteral("elapsed"), record.elapsed);
+    json.insert(QStringLiteral("epoch"), record.epoch);
+    json.insert(QStringLiteral("length"), record.length);
+    json.insert(QStringLiteral("full"), record.full);
+    json.insert(QStringLiteral("target_mps"), Optional(record.TargetRate()));
+    json.insert(QStringLiteral("sent"), static_cast<qint64>(record.sent));
+    json.insert(QStringLiteral("mps"), record.Rate());
+    json.insert(QStringLiteral("failed"), static_cast<qint64>(record.failed));
+    json.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(record.unknownFate));
+    json.insert(QStringLiteral("connections"), static_cast<qint64>(record.connections));
+    json.insert(QStringLiteral("blocked_seconds"), record.blockedSeconds);
+    json.insert(QStringLiteral("cpu"), record.busiestCpu);
+    json.insert(QStringLiteral("sender_bound"), record.SenderBound());
+    return json;
+}

@@ -1,0 +1,203 @@
+#include "cli/send/CommandLine.h"
+#include "cli/send/PaceSchedule.h"
+#include "cli/send/RunSender.h"
+#include "cli/send/SendSeconds.h"
+#include "support/LoopbackReceivers.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+namespace {
+using Args = std::vector<std::string>;
+
+Options Parsed(const Args &args)
+{
+    const ParseResult result = ParseCommandLine(args);
+    EXPECT_EQ(result.action, ParseResult::Action::Run) << result.error;
+    return result.options;
+}
+
+TEST(LoadShapeFlags, GoodValuesGiveTheShapeAndShard)
+{
+    ::setenv("JOB_COMPLETION_INDEX", "3", 1);
+    const std::tuple<Args, std::string, std::uint64_t, std::uint64_t> cases[] = {
+        {{"--rate", "250"}, "rate 250", 0, 1},
+        {{"--ramp", "0:1e4:30"}, "ramp 0:10000:30", 0, 1},
+        {{"--ramp=500:100:0.5", "--poisson"}, "ramp 500:100:0.5", 0, 1},
+        {{"--steps", "100x5,0x2.5,1000x1"}, "steps 100x5,0x2.5,1000x1", 0, 1},
+        {{"--rate", "900", "--shard", "2/3"}, "rate 300", 2, 3},
+        {{"--steps", "80x1,40x2", "--shard", "auto/4"}, "steps 20x1,10x2", 3, 4},
+    };
+    for (const auto &[args, shape, index, count] : cases) {
+        const Options options = Parsed(args);
+        EXPECT_EQ(ShardShape(options).Text(), shape) << args.front();
+        EXPECT_TRUE(options.shard.index == index && options.shard.count == count) << args.front();
+    }
+    ::unsetenv("JOB_COMPLETION_INDEX");
+}
+
+TEST(LoadShapeFlags, BadValuesAreUsageErrorsNamingTheFlag)
+{
+    const std::pair<Args, std::string> cases[] = {
+        {{"--ramp", "10:100"}, "--ramp: '10:100' is not FROM:TO:SECONDS"},
+        {{"--ramp", "-1:100:5"}, "--ramp: FROM '-1' is not a rate from 0"},
+        {{"--ramp", "1:nan:5"}, "--ramp: TO 'nan' is not a rate"},
+        {{"--ramp", "1:2:0"}, "--ramp: SECONDS '0' is not a number of seconds above 0"},
+        {{"--ramp", "0:0:5"}, "--ramp: '0:0:5' sends nothing"},
+        {{"--steps", "100x5,200"}, "--steps: step 2 '200' is not RATExSECONDS"},
+        {{"--steps", "100x5,1e10x1"}, "--steps: step 2 '1e10x1': '1e10' is not a rate"},
+        {{"--steps", "0x5,0x1"}, "--steps: every step has the rate 0"},
+        {{"--steps", ""}, "--steps: step 1 '' is not RATExSECONDS"},
+        {{"--rate", "5", "--ramp", "1:2:3"}, "--rate and --ramp cannot be combined"},
+        {{"--poisson"}, "--poisson needs a rate to vary around"},
+        {{"--unlimited", "--poisson"}, "--poisson needs a rate"},
+        {{"--shard", "3"}, "--shard 3: '3' is not I/N"},
+        {{"--shard", "4/4"}, "--shard 4/4: I '4' is not an index from 0 to 3"},
+        {{"--shard", "0/0"}, "--shard 0/0: N '0' is not a number of shards from 1"},
+        {{"--shard", "auto/2"}, "--shard auto/2: JOB_COMPLETION_INDEX is not set"},
+        {{"--stats-file="}, "--stats-file needs a file name"},
+    };
+    ::unsetenv("JOB_COMPLETION_INDEX");
+    for (const auto &[args, error] : cases) {
+        const ParseResult result = ParseCommandLine(args);
+        EXPECT_EQ(result.action, ParseResult::Action::UsageError) << args.front();
+        EXPECT_EQ(result.error.rfind(error, 0), 0u) << result.error;
+    }
+    ::setenv("JOB_COMPLETION_INDEX", "2", 1);
+    EXPECT_EQ(ParseCommandLine({"--shard", "auto/2"}).error, "--shard auto/2: JOB_COMPLETION_INDEX '2' is not an index "
+                                                             "from 0 to 1");
+    ::unsetenv("JOB_COMPLETION_INDEX");
+}
+
+TEST(LoadShapeSchedule, RampsAndStepsFollowTheRatesIntegral)
+{
+    // Messages due by t: the integral of the rate, the first one at once.
+    const std::tuple<Args, double, std::int64_t> due[] = {
+        {{"--ramp", "0:1000:10"}, 2, 201},                           // 50 t^2
+        {{"--ramp", "0:1000:10"}, 12, 5000 + 2000 + 1},              // then holds 1000
+        {{"--ramp", "0:1000:10", "--shard", "1/2"}, 2, 101},         // half of it
+        {{"--ramp", "1000:0:10"}, 20, 5001},                         // down to 0, then nothing
+        {{"--steps", "100x1,0x1,300x1"}, 1.5, 101},                  // a pause
+        {{"--steps", "100x1,0x1,300x1"}, 2.5, 251},                  //
+        {{"--steps", "100x1,0x1,300x1"}, 60, 400},                   // ends after the last step
+        {{"--steps", "100x1,0x1,300x1", "--duration", "9"}, 4, 701}, // holds the last rate
+        {{"--steps", "100x1,300x1", "--shard", "0/4"}, 1.5, 25 + 37 + 1},
+        {{"--rate", "1000", "--shard", "3/4"}, 1, 251},
+    };
+    for (const auto &[args, seconds, count] : due)
+        EXPECT_EQ(PaceSchedule(Parsed(args)).DueBy(seconds), count) << args[1] << " at " << seconds;
+
+    PaceSchedule steps(Parsed({"--steps", "100x1,0x1,300x1"}));
+    EXPECT_DOUBLE_EQ(steps.DueAt(100), 1.0);
+    EXPECT_DOUBLE_EQ(steps.DueAt(101), 2 + 1 / 300.0); // the pause is kept
+    EXPECT_EQ(steps.DueAt(400), LoadShape::Never);
+    EXPECT_EQ(steps.EndSeconds(), 3);
+    EXPECT_DOUBLE_EQ(*steps.TargetBy(2.5), 250);
+    PaceSchedule ramp(Parsed({"--ramp", "0:1000:10"}));
+    EXPECT_DOUBLE_EQ(ramp.DueAt(200), 2.0);
+    EXPECT_FALSE(PaceSchedule(Parsed({"--every-second"})).TargetBy(1).has_value());
+}
+
+TEST(LoadShapeSchedule, PoissonGapsAreRepeatableAndKeepTheMeanRate)
+{
+    const auto arrivals = [](const Args &args) {
+        PaceSchedule schedule(Parsed(args));
+        std::vector<std::int64_t> counts;
+        for (double t = 0; t <= 100; t += 0.25)
+            counts.push_back(schedule.DueBy(t));
+        return counts;
+    };
+    const auto first = arrivals({"--rate", "1000", "--poisson", "--seed", "5"});
+    EXPECT_EQ(first, arrivals({"--rate", "1000", "--poisson", "--seed", "5"}));
+    EXPECT_NE(first, arrivals({"--rate", "1000", "--poisson", "--seed", "6"}));
+    EXPECT_NE(first, arrivals({"--rate", "2000", "--poisson", "--seed", "5", "--shard", "1/2"}));
+    // 100 000 arrivals on average; five standard deviations are 1581.
+    EXPECT_NEAR(static_cast<double>(first.back()), 100000, 1581);
+    // Uneven: some quarter second is far from the mean 250.
+    std::int64_t widest = 0;
+    for (std::size_t i = 1; i < first.size(); ++i)
+        widest = std::max(widest, std::abs(first[i] - first[i - 1] - 250));
+    EXPECT_GT(widest, 30);
+    // A ramp's arrivals follow the ramp: the second half has three times the first's.
+    const auto ramp = arrivals({"--ramp", "0:2000:100", "--poisson"});
+    EXPECT_NEAR(static_cast<double>(ramp.back() - ramp[200]) / static_cast<double>(ramp[200]), 3, 0.15);
+}
+
+TEST(LoadShapeShard, StreamIdsOfShardsAreDisjoint)
+{
+    std::set<std::uint64_t> seen;
+    for (std::uint64_t index = 0; index < 8; ++index) {
+        const Options options = Parsed({"--shard", std::to_string(index) + "/8"});
+        for (std::uint64_t stream : {0u, 1u, 999u, 999999u}) {
+            const std::uint64_t id = options.shard.Stream(stream);
+            EXPECT_TRUE(seen.insert(id).second) << id;
+            EXPECT_EQ((Stamp{"r", id, 1, 0}.Shard()), index);
+        }
+    }
+    UdpReceiver receiver;
+    std::ostringstream out, err;
+    const RunSummary summary =
+        RunSender(Parsed({"--stamp", "--shard", "3/4", "--port", std::to_string(receiver.Port())}), out, err);
+    ASSERT_EQ(summary.streams.size(), 1u);
+    EXPECT_EQ(summary.streams.front().stream, StreamId(3, 1));
+}
+
+TEST(SendSeconds, SpreadIsAboutTheTargetAndNamesASenderAtItsLimit)
+{
+    SendSeconds seconds;
+    SendCounters counters;
+    // sent 100, 102, 98 against 100 a second; the last at a full core and behind.
+    const std::tuple<std::int64_t, double> steps[] = {{100, 0.2}, {102, 0.2}, {98, 1.0}};
+    double elapsed = 0;
+    for (const auto &[sent, cpu] : steps) {
+        counters.sent += sent;
+        counters.target = counters.target.value_or(0) + 100;
+        counters.threadCpuSeconds = {counters.threadCpuSeconds.empty() ? cpu : counters.threadCpuSeconds[0] + cpu};
+        seconds.Record(++elapsed, 0, counters);
+    }
+    const RateSpread spread = seconds.Spread();
+    EXPECT_EQ(spread.fullSeconds, 3);
+    EXPECT_NEAR(*spread.stddev, 2, 1e-9);
+    EXPECT_NEAR(*spread.stddevRatio, 0.02, 1e-9);
+    EXPECT_EQ(spread.senderBoundSeconds, 1);
+}
+
+TEST(SendSeconds, StatsFileHasALineEachSecondOfARealRun)
+{
+    QTemporaryDir folder;
+    const std::string path = folder.filePath(QStringLiteral("send.jsonl")).toStdString();
+    UdpReceiver receiver;
+    const Options options =
+        Parsed({"--rate", "200", "--duration", "1.5", "--stats-file", path, "--port", std::to_string(receiver.Port())});
+    std::ostringstream out, err;
+    const RunSummary summary = RunSender(options, out, err);
+    ASSERT_EQ(summary.exitStatus, 0) << summary.error;
+
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2); // one full second and the half before the end
+    std::int64_t sent = 0;
+    for (const QByteArray &line : lines) {
+        const QJsonObject record = QJsonDocument::fromJson(line).object();
+        for (const char *key : {"elapsed", "epoch", "target_mps", "sent", "failed", "unknown_fate", "connections",
+                                "blocked_seconds", "cpu", "sender_bound"})
+            EXPECT_TRUE(record.contains(QLatin1String(key))) << key << " in " << line.toStdString();
+        EXPECT_NEAR(record[QLatin1String("target_mps")].toDouble(), 200, 1e-6);
+        EXPECT_EQ(record[QLatin1String("connections")].toInt(), 1);
+        sent += record[QLatin1String("sent")].toInteger();
+    }
+    EXPECT_EQ(sent, summary.sent);
+    EXPECT_TRUE(QJsonDocument::fromJson(lines.front()).object()[QLatin1String("full")].toBool());
+    EXPECT_FALSE(QJsonDocument::fromJson(lines.back()).object()[QLatin1String("full")].toBool());
+}
+} // namespace
