@@ -152,9 +152,11 @@ void TlsLoopbackServer::ServePlain(int fd)
     std::vector<char> buffer(256 * 1024);
     for (;;) {
         const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
-        if (got > 0)
+        if (got > 0) {
             Keep(buffer.data(), static_cast<std::size_t>(got));
-        else if (got == 0)
+            if (m_options.closeAfter > 0 && m_count >= m_options.closeAfter)
+                return End("closed by the server");
+        } else if (got == 0)
             return End("the client ended the session");
         else if ((errno != EAGAIN && errno != EINTR) || !WaitFor(fd, POLLIN))
             return End("stopped");

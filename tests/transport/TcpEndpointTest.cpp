@@ -26,45 +26,6 @@ bool ConnectTo(SocketEndpoint &TCP1, const std::string &host, quint16 port, bool
 
 } // namespace
 
-// The peer's close, noticed by writing, is a broken pipe: a signal that would
-// end the process unless suppressed.
-TEST(TcpEndpoint, PacketsAndBatchesFormOneStreamUntilThePeerClosesIt)
-{
-    std::vector<std::string> batch;
-    std::string expected = "<14>first<14>second \x00\xff<14>stream"s;
-    for (int i = 0; i < 3000; ++i) { // more buffers than one gathered write takes
-        batch.push_back(NumberedPacket(i, static_cast<std::size_t>(i % 50)));
-        expected += batch.back();
-    }
-    const std::pair<const char *, QHostAddress> cases[] = {{"127.0.0.1", QHostAddress::LocalHost},
-                                                           {"::1", QHostAddress::LocalHostIPv6},
-                                                           {"localhost", QHostAddress::LocalHost}};
-    for (const auto &[host, listenOn] : cases) {
-        SCOPED_TRACE(host);
-        TcpReceiver receiver(listenOn);
-        SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
-        QSignalSpy closes(&TCP1, &SocketEndpoint::CloseEvent);
-        QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
-        ASSERT_TRUE(ConnectTo(TCP1, host, receiver.Port()));
-        EXPECT_TRUE(TCP1.SendData("<14>first"));
-        EXPECT_TRUE(TCP1.SendData("<14>second \x00\xff"s));
-        EXPECT_TRUE(TCP1.SendStream("<14>stream"));
-        EXPECT_EQ(TCP1.SendBatch(batch), batch.size());
-        ASSERT_TRUE(receiver.WaitForBytes(expected.size()));
-        EXPECT_EQ(receiver.Bytes(), expected);
-
-        receiver.CloseConnection();
-        bool failed = false;
-        for (int i = 0; i < 100 && !failed; ++i)
-            failed = !TCP1.SendData("into the void");
-        EXPECT_TRUE(failed);
-        EXPECT_EQ(TCP1.State(), SocketEndpoint::StatePeerClosed);
-        DeliverQueuedEvents();
-        EXPECT_EQ(closes.count(), 1);
-        EXPECT_EQ(errors.count(), 0);
-    }
-}
-
 // What Connect can check at once it refuses; the peer's answer comes later.
 TEST(TcpEndpoint, ConnectRefusesABadSetUpAndAConnectionRefusedArrivesLaterAsOneErrorEvent)
 {

@@ -46,10 +46,11 @@ std::shared_ptr<const TlsClientContext> ContextFor(const TlsSettings &settings)
     return context;
 }
 
-// Until the handshake ended either way.
+// Until the handshake ended either way; plain TCP unless the settings enable TLS.
 void ConnectTls(SocketEndpoint &TCP1, const TlsSettings &settings, const std::string &host, quint16 port)
 {
-    TCP1.SetTls(ContextFor(settings));
+    if (settings.enabled)
+        TCP1.SetTls(ContextFor(settings));
     TCP1.SetRemoteHost(host);
     TCP1.SetRemotePort(port);
     ASSERT_TRUE(TCP1.Connect());
@@ -197,8 +198,10 @@ TEST(TlsEndpoint, HandshakeVerifiesTheServerAndSaysWhyItFailed)
     }
 }
 
-// Every call's bytes arrive decrypted, in order; Close ends the session with close_notify.
-TEST(TlsEndpoint, EveryKindOfSendArrivesDecryptedInOrder)
+// Plain and TLS sessions alike: every kind of send arrives in order, 3000
+// packets being more than one gathered write takes; Close ends the session
+// (with close_notify over TLS).
+TEST(StreamEndpoint, EveryKindOfSendArrivesInOrderPlainOrDecrypted)
 {
     std::vector<std::string> batch;
     std::string stream, expected = "<14>first<14>second \x00\xff"s;
@@ -207,26 +210,28 @@ TEST(TlsEndpoint, EveryKindOfSendArrivesDecryptedInOrder)
     for (int i = 0; stream.size() < 1024 * 1024; ++i)
         stream += NumberedPacket(i, 256);
     expected += stream + "<14>last";
-    for (const bool ipv6 : {false, true}) {
-        SCOPED_TRACE(ipv6 ? "::1" : "127.0.0.1");
-        const std::string host = ipv6 ? "::1" : "127.0.0.1";
-        TlsLoopbackServer::Options options = ServerWith(Certs().serverCert);
-        options.ipv6 = ipv6;
-        TlsLoopbackServer server(options);
-        SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
-        ConnectTls(TCP1, TrustingOurCa(), host, server.Port());
-        ASSERT_EQ(TCP1.State(), SocketEndpoint::StateConnected);
-        EXPECT_TRUE(TCP1.SendData("<14>first"));
-        EXPECT_TRUE(TCP1.SendData("<14>second \x00\xff"s));
-        EXPECT_EQ(TCP1.SendBatch(batch), batch.size());
-        EXPECT_TRUE(TCP1.SendStream(stream));
-        EXPECT_TRUE(TCP1.SendData(""));
-        EXPECT_TRUE(TCP1.SendStream("<14>last"));
-        TCP1.Close();
-        ASSERT_TRUE(server.WaitForSessionEnd(10000));
-        EXPECT_EQ(server.EndText(), "the client ended the session");
-        EXPECT_EQ(server.ByteCount(), expected.size());
-        EXPECT_TRUE(server.Bytes() == expected);
+    for (const bool tls : {false, true}) {
+        for (const std::string host : {"127.0.0.1", "::1", "localhost"}) {
+            SCOPED_TRACE(host + (tls ? " over TLS" : " plain"));
+            TlsLoopbackServer::Options options = ServerWith(Certs().serverCert);
+            options.plain = !tls;
+            options.ipv6 = host == "::1";
+            TlsLoopbackServer server(options);
+            SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
+            ConnectTls(TCP1, tls ? TrustingOurCa() : TlsSettings{}, host, server.Port());
+            ASSERT_EQ(TCP1.State(), SocketEndpoint::StateConnected);
+            EXPECT_TRUE(TCP1.SendData("<14>first"));
+            EXPECT_TRUE(TCP1.SendData("<14>second \x00\xff"s));
+            EXPECT_EQ(TCP1.SendBatch(batch), batch.size());
+            EXPECT_TRUE(TCP1.SendStream(stream));
+            EXPECT_TRUE(TCP1.SendData(""));
+            EXPECT_TRUE(TCP1.SendStream("<14>last"));
+            TCP1.Close();
+            ASSERT_TRUE(server.WaitForSessionEnd(10000));
+            EXPECT_EQ(server.EndText(), "the client ended the session");
+            EXPECT_EQ(server.ByteCount(), expected.size());
+            EXPECT_TRUE(server.Bytes() == expected);
+        }
     }
 }
 
@@ -263,8 +268,8 @@ TEST(TlsEndpoint, HeldReaderGetsEveryAcceptedByteInOrder)
 }
 
 // The receiver ends the session while packets arrive (it resets it), or
-// between them, when the next writes find a broken pipe.
-TEST(TlsEndpoint, PeerCloseMidStreamIsAPeerCloseAndRaisesNoSigpipe)
+// between them, when the next writes find a broken pipe; plain or TLS.
+TEST(StreamEndpoint, PeerCloseMidStreamIsAPeerCloseAndRaisesNoSigpipe)
 {
     const DefaultSigpipe defaultAction;
     std::vector<std::string> first;
@@ -273,15 +278,17 @@ TEST(TlsEndpoint, PeerCloseMidStreamIsAPeerCloseAndRaisesNoSigpipe)
         first.push_back(NumberedPacket(i, 512));
         firstBytes += first.back();
     }
-    for (const bool betweenPackets : {false, true}) {
-        SCOPED_TRACE(betweenPackets ? "between packets" : "while packets arrive");
+    for (const int run : {0, 1, 2, 3}) {
+        const bool betweenPackets = run % 2, tls = run / 2;
+        SCOPED_TRACE(std::string(betweenPackets ? "between packets" : "while packets arrive") + (tls ? ", TLS" : ""));
         TlsLoopbackServer::Options options = ServerWith(Certs().serverCert);
+        options.plain = !tls;
         options.closeAfter = firstBytes.size();
         TlsLoopbackServer server(options);
         SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
         QSignalSpy closes(&TCP1, &SocketEndpoint::CloseEvent);
         QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
-        ConnectTls(TCP1, TrustingOurCa(), "localhost", server.Port());
+        ConnectTls(TCP1, tls ? TrustingOurCa() : TlsSettings{}, "localhost", server.Port());
         ASSERT_EQ(TCP1.State(), SocketEndpoint::StateConnected);
         ASSERT_EQ(TCP1.SendBatch(first), first.size());
         // No events meanwhile: the server's close_notify stays unread, so
