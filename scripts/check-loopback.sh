@@ -17,12 +17,9 @@ fi
 cmake -S . -B "$build" -DQUILLON_BUILD_TESTS=ON > /dev/null
 cmake --build "$build" -j"$(nproc)"
 
-# The syslog-ng interop test fetches its package from the Debian mirror the
-# first time in a build folder: that download is set-up, like deps.sh's, so
-# it happens before the trace.
-if [ ! -x "$build/tests/interop/syslog-ng/root/usr/sbin/syslog-ng" ]; then
-  QT_QPA_PLATFORM=offscreen ctest --test-dir "$build" -R '^interop_syslog_ng$' > /dev/null || true
-fi
+# The syslog-ng interop test's package is fetched before the trace: that
+# download is set-up, like deps.sh's.
+bash scripts/fetch-syslog-ng.sh "$build/tests/interop/syslog-ng"
 
 trace=$(mktemp -d)
 trap 'rm -rf "$trace"' EXIT

@@ -12,6 +12,7 @@ fi
 bash scripts/deps.sh
 cmake -S . -B "$build" -DQUILLON_BUILD_TESTS=ON "${flags[@]}"
 cmake --build "$build" -j"$(nproc)"
+bash scripts/fetch-syslog-ng.sh "$build/tests/interop/syslog-ng"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=0
 export UBSAN_OPTIONS=print_stacktrace=1

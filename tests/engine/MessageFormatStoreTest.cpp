@@ -2,32 +2,25 @@
 #include "common/SettingsFile.h"
 #include "engine/StructuredData.h"
 
-#include <QSettings>
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-// Replaces the store's Settings group with "Key=value" entries separated by '|'.
-void WriteStore(const QString &entries)
+std::string Described(const MessageFormatSettings &s)
 {
-    SettingsFile file;
-    QSettings &store = file.Store();
-    store.remove(QString());
-    for (const QString &entry : entries.split(u'|', Qt::SkipEmptyParts))
-        store.setValue(entry.section(u'=', 0, 0), entry.section(u'=', 1, -1));
-}
-
-bool Same(const MessageFormatSettings &a, const MessageFormatSettings &b)
-{
-    return a.format == b.format && a.hostName == b.hostName && a.appName == b.appName && a.procId == b.procId &&
-           a.msgId == b.msgId && a.sdElements == b.sdElements && a.utf8Bom == b.utf8Bom && a.framing == b.framing;
+    std::string text = s.format == MessageFormat::Rfc5424 ? "5424 " : "3164 ";
+    text += std::string(FramingName(s.framing)) + (s.utf8Bom ? " bom" : "") + " host=" + s.hostName +
+            " app=" + s.appName + " proc=" + s.procId + " msg=" + s.msgId + " ";
+    AppendStructuredData(text, s.sdElements);
+    return text;
 }
 
 TEST(MessageFormatStore, WhatIsSavedLoadsAgainAndAStoreWithoutTheKeysLoadsTheDefaults)
 {
-    WriteStore("Facility=3|AddCRLF=1");
+    WriteSettingsStore("Facility=3|AddCRLF=1");
     std::vector<std::string> ignored;
-    EXPECT_TRUE(Same(LoadMessageFormat(SettingsFile(), &ignored), MessageFormatSettings{}));
+    EXPECT_EQ(Described(LoadMessageFormat(SettingsFile(), &ignored)), Described(MessageFormatSettings{}));
     EXPECT_TRUE(ignored.empty());
 
     MessageFormatSettings settings;
@@ -44,7 +37,7 @@ TEST(MessageFormatStore, WhatIsSavedLoadsAgainAndAStoreWithoutTheKeysLoadsTheDef
             SettingsFile store;
             SaveMessageFormat(store, settings);
         }
-        EXPECT_TRUE(Same(LoadMessageFormat(SettingsFile(), &ignored), settings)) << FramingName(framing);
+        EXPECT_EQ(Described(LoadMessageFormat(SettingsFile(), &ignored)), Described(settings)) << FramingName(framing);
     }
     {
         SettingsFile store;
@@ -52,17 +45,8 @@ TEST(MessageFormatStore, WhatIsSavedLoadsAgainAndAStoreWithoutTheKeysLoadsTheDef
     }
     EXPECT_EQ(SettingsFile().Text("Rfc5424StructuredData", "?"), "-");
     EXPECT_EQ(SettingsFile().Text("MessageFormat", "?"), "RFC 3164");
-    EXPECT_TRUE(Same(LoadMessageFormat(SettingsFile(), &ignored), MessageFormatSettings{}));
+    EXPECT_EQ(Described(LoadMessageFormat(SettingsFile(), &ignored)), Described(MessageFormatSettings{}));
     EXPECT_TRUE(ignored.empty());
-}
-
-std::string Described(const MessageFormatSettings &s)
-{
-    std::string text = s.format == MessageFormat::Rfc5424 ? "5424 " : "3164 ";
-    text += std::string(FramingName(s.framing)) + (s.utf8Bom ? " bom" : "") + " host=" + s.hostName +
-            " app=" + s.appName + " proc=" + s.procId + " msg=" + s.msgId + " ";
-    AppendStructuredData(text, s.sdElements);
-    return text;
 }
 
 // Hand-written values: spaces and case are forgiven; what fails the checks
@@ -91,7 +75,7 @@ TEST(MessageFormatStore, AStoredValueThatFailsTheChecksFallsBackToItsDefault)
         {"Rfc5424StructuredData=[a x=\"1\"", defaults, "Rfc5424StructuredData: SD element 'a' has no closing ']'"},
     };
     for (const auto &[entries, described, why] : cases) {
-        WriteStore(entries);
+        WriteSettingsStore(entries);
         std::vector<std::string> ignored;
         EXPECT_EQ(Described(LoadMessageFormat(SettingsFile(), &ignored)), described) << entries.toStdString();
         EXPECT_EQ(ignored, why.empty() ? std::vector<std::string>{} : std::vector<std::string>{why});

@@ -5,15 +5,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-TEST(HelpFile, PathJoinsFolderAndNameWithOneSeparator)
-{
-    const char *cases[][2] = {{"/opt/quillon", "/opt/quillon/Wren_Quillon.html"},
-                              {"/opt/quillon/", "/opt/quillon/Wren_Quillon.html"},
-                              {"/", "/Wren_Quillon.html"}};
-    for (const auto &c : cases)
-        EXPECT_EQ(HelpFilePath(QString::fromUtf8(c[0])), QString::fromUtf8(c[1])) << c[0];
-}
-
 TEST(HelpFile, FoundBesideTheProgramFirstThenInTheDataFolder)
 {
     QTemporaryDir root;

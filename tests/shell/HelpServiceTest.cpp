@@ -3,35 +3,21 @@
 #include "shell/ClickableLabel.h"
 #include "shell/HelpAbout.h"
 #include "shell/HelpViewer.h"
-#include "support/AnsweringServices.h"
-#include "support/TestEnvironment.h"
-#include "window/FocusLineEdit.h"
-#include "window/Quillon.h"
+#include "support/WindowFixture.h"
 
 #include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
-class HelpServiceTest : public ::testing::Test {
-protected:
+struct HelpServiceTest : WindowFixture {
     void SetUp() override
     {
-        window = std::make_unique<Quillon>(services.Get());
-        window->Form_Load();
-        window->show();
-        window->activateWindow();
-        ASSERT_TRUE(WaitUntil([&] { return window->isActiveWindow(); }));
+        WindowFixture::SetUp();
+        Load(true);
     }
-
-    AnsweringServices services;
-    std::unique_ptr<Quillon> window;
 };
 
 // Runs `act` on the modal box `open` shows. Should `act` leave it open, it is

@@ -18,20 +18,21 @@
 
 TlsLoopbackServer::TlsLoopbackServer(const Options &options) : m_options(options), m_holding(options.holdReading)
 {
-    TlsServerSettings settings;
-    settings.certFile = options.certFile;
-    settings.keyFile = options.keyFile;
-    settings.caFile = options.caFile;
-    settings.requireClientCertificate = options.requireClientCertificate;
-    TlsSetupError error;
-    m_context = TlsServerContext::Create(settings, error);
-    if (!m_context) {
-        std::fprintf(stderr, "TLS test server: %s\n", error.message.c_str());
-        return;
+    if (!options.plain) {
+        TlsServerSettings settings;
+        settings.certFile = options.certFile;
+        settings.keyFile = options.keyFile;
+        settings.caFile = options.caFile;
+        settings.requireClientCertificate = options.requireClientCertificate;
+        TlsSetupError error;
+        m_context = TlsServerContext::Create(settings, error);
+        if (!m_context) {
+            std::fprintf(stderr, "TLS test server: %s\n", error.message.c_str());
+            return;
+        }
+        if (options.tls12Only)
+            SSL_CTX_set_max_proto_version(m_context->Native(), TLS1_2_VERSION);
     }
-    if (options.tls12Only)
-        SSL_CTX_set_max_proto_version(m_context->Native(), TLS1_2_VERSION);
-
     sockaddr_storage address{};
     socklen_t length = 0;
     if (options.ipv6) {
@@ -130,8 +131,42 @@ void TlsLoopbackServer::Run()
     }
 }
 
+void TlsLoopbackServer::AwaitRelease()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_released.wait(lock, [this] { return !m_holding || m_stopping; });
+}
+
+void TlsLoopbackServer::Keep(const char *bytes, std::size_t count)
+{
+    if (m_options.keepBytes) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bytes.append(bytes, count);
+    }
+    m_count += count;
+}
+
+void TlsLoopbackServer::ServePlain(int fd)
+{
+    AwaitRelease();
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+        const ssize_t got = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (got > 0) {
+            Keep(buffer.data(), static_cast<std::size_t>(got));
+            if (m_options.closeAfter > 0 && m_count >= m_options.closeAfter)
+                return End("closed by the server");
+        } else if (got == 0)
+            return End("the client ended the session");
+        else if ((errno != EAGAIN && errno != EINTR) || !WaitFor(fd, POLLIN))
+            return End("stopped");
+    }
+}
+
 void TlsLoopbackServer::Serve(int fd)
 {
+    if (m_options.plain)
+        return ServePlain(fd);
     std::string outgoing;
     TlsConnection tls(*m_context, fd, outgoing);
     for (;;) {
@@ -144,21 +179,14 @@ void TlsLoopbackServer::Serve(int fd)
         if (!WaitFor(fd, POLLIN))
             return End("stopped");
     }
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_released.wait(lock, [this] { return !m_holding || m_stopping; });
-    }
+    AwaitRelease();
     std::vector<char> buffer(256 * 1024);
     for (;;) {
         std::size_t got = 0;
         const TlsConnection::Result result = tls.Read(buffer.data(), buffer.size(), got);
         SendAll(fd, outgoing);
         if (result == TlsConnection::Result::Done) {
-            if (m_options.keepBytes) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_bytes.append(buffer.data(), got);
-            }
-            m_count += got;
+            Keep(buffer.data(), got);
             if (m_options.closeAfter > 0 && m_count >= m_options.closeAfter) {
                 tls.Shutdown();
                 SendAll(fd, outgoing);

@@ -11,11 +11,13 @@
 
 class TlsServerContext;
 
-// A TLS receiver on a loopback port, on its own thread: it takes sessions one
-// after the other and keeps the decrypted bytes of the latest one.
+// A TLS (or plain TCP) receiver on a loopback port, on its own thread: it
+// takes sessions one after the other and keeps the decrypted bytes of the
+// latest one.
 class TlsLoopbackServer {
 public:
     struct Options {
+        bool plain = false; // no TLS: the bytes as they come
         std::string certFile;
         std::string keyFile;
         std::string caFile; // with requireClientCertificate: the CA of client certificates
@@ -49,6 +51,9 @@ public:
 private:
     void Run();
     void Serve(int fd);
+    void ServePlain(int fd);
+    void AwaitRelease();
+    void Keep(const char *bytes, std::size_t count);
     bool WaitFor(int fd, short events) const;
     bool SendAll(int fd, std::string &bytes) const;
     void End(const std::string &text);

@@ -91,17 +91,4 @@ TEST(FrameSplitter, AutoDecidesOncePerConnection)
     EXPECT_FALSE(text.OctetCounted());
     EXPECT_EQ(collect.frames, (std::vector<std::string>{"<1>", "<1>2 x", "2 ab"}));
 }
-
-// A whole message in one read is handed on from the read buffer itself.
-TEST(FrameSplitter, HandsOnWholeMessagesWithoutCopying)
-{
-    struct Where final : FrameHandler {
-        std::vector<const char *> starts;
-        void OnFrame(std::string_view frame) override { starts.push_back(frame.data()); }
-    } where;
-    const std::string bytes = "5 <13>a5 <13>b";
-    FrameSplitter splitter(StreamFraming::OctetCount, 64);
-    splitter.Feed(bytes, where);
-    EXPECT_EQ(where.starts, (std::vector<const char *>{bytes.data() + 2, bytes.data() + 9}));
-}
 } // namespace

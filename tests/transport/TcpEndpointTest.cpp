@@ -4,19 +4,13 @@
 #include "support/LoopbackReceivers.h"
 #include "support/StuckListener.h"
 #include "support/TestEnvironment.h"
+#include "support/TlsLoopbackServer.h"
 
-#include <QCoreApplication>
 #include <QSignalSpy>
-#include <QThreadPool>
 #include <gtest/gtest.h>
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <set>
 #include <string>
-#include <thread>
 #include <tuple>
 
 using namespace std::string_literals;
@@ -30,98 +24,7 @@ bool ConnectTo(SocketEndpoint &TCP1, const std::string &host, quint16 port, bool
     return TCP1.Connect() && (!wait || WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }));
 }
 
-void DeliverQueuedEvents()
-{
-    QThreadPool::globalInstance()->waitForDone();
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-}
-
-// A raw receiver on its own thread, so it reads while the sender blocks; its
-// tiny buffer fills at once, and it reads nothing until started.
-struct SlowReader {
-    SlowReader()
-    {
-        const int small = 4096;
-        ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t length = sizeof address;
-        ::bind(listener, reinterpret_cast<sockaddr *>(&address), length);
-        ::listen(listener, 1);
-        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-        port = ntohs(address.sin_port);
-    }
-    void Start()
-    {
-        if (!thread.joinable())
-            thread = std::thread([this] {
-                const int session = ::accept(listener, nullptr, nullptr);
-                char chunk[1024];
-                for (ssize_t got; session >= 0 && (got = ::recv(session, chunk, sizeof chunk, 0)) > 0;)
-                    received.append(chunk, static_cast<std::size_t>(got));
-                ::close(session);
-            });
-    }
-    // Waits for the sender to close; the bytes in the order they came.
-    const std::string &Finish()
-    {
-        Start();
-        thread.join();
-        ::close(listener);
-        return received;
-    }
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    quint16 port = 0;
-    std::string received;
-    std::thread thread;
-};
-
-// Distinct bytes per packet, so a lost or swapped piece shows.
-std::string NumberedPacket(int number, std::size_t size)
-{
-    std::string packet = "<" + std::to_string(number) + ">";
-    packet.resize(size, static_cast<char>(number % 251));
-    return packet;
-}
 } // namespace
-
-// The peer's close, noticed by writing, is a broken pipe: a signal that would
-// end the process unless suppressed.
-TEST(TcpEndpoint, PacketsAndBatchesFormOneStreamUntilThePeerClosesIt)
-{
-    std::vector<std::string> batch;
-    std::string expected = "<14>first<14>second \x00\xff"s;
-    for (int i = 0; i < 3000; ++i) { // more buffers than one gathered write takes
-        batch.push_back(NumberedPacket(i, static_cast<std::size_t>(i % 50)));
-        expected += batch.back();
-    }
-    const std::pair<const char *, QHostAddress> cases[] = {{"127.0.0.1", QHostAddress::LocalHost},
-                                                           {"::1", QHostAddress::LocalHostIPv6},
-                                                           {"localhost", QHostAddress::LocalHost}};
-    for (const auto &[host, listenOn] : cases) {
-        SCOPED_TRACE(host);
-        TcpReceiver receiver(listenOn);
-        SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
-        QSignalSpy closes(&TCP1, &SocketEndpoint::CloseEvent);
-        QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
-        ASSERT_TRUE(ConnectTo(TCP1, host, receiver.Port()));
-        EXPECT_TRUE(TCP1.SendData("<14>first"));
-        EXPECT_TRUE(TCP1.SendData("<14>second \x00\xff"s));
-        EXPECT_EQ(TCP1.SendBatch(batch), batch.size());
-        ASSERT_TRUE(receiver.WaitForBytes(expected.size()));
-        EXPECT_EQ(receiver.Bytes(), expected);
-
-        receiver.CloseConnection();
-        bool failed = false;
-        for (int i = 0; i < 100 && !failed; ++i)
-            failed = !TCP1.SendData("into the void");
-        EXPECT_TRUE(failed);
-        EXPECT_EQ(TCP1.State(), SocketEndpoint::StatePeerClosed);
-        DeliverQueuedEvents();
-        EXPECT_EQ(closes.count(), 1);
-        EXPECT_EQ(errors.count(), 0);
-    }
-}
 
 // What Connect can check at once it refuses; the peer's answer comes later.
 TEST(TcpEndpoint, ConnectRefusesABadSetUpAndAConnectionRefusedArrivesLaterAsOneErrorEvent)
@@ -213,9 +116,11 @@ TEST(TcpEndpoint, SlowReaderGetsEveryAcceptedByteInOrder)
 {
     for (const bool byFlushPending : {false, true}) {
         SCOPED_TRACE(byFlushPending ? "drained by FlushPending" : "drained by the event loop");
-        SlowReader reader;
+        TlsLoopbackServer::Options options;
+        options.plain = options.holdReading = true;
+        TlsLoopbackServer reader(options);
         SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
-        ASSERT_TRUE(ConnectTo(TCP1, "127.0.0.1", reader.port));
+        ASSERT_TRUE(ConnectTo(TCP1, "127.0.0.1", reader.Port()));
         std::string expected;
         bool pended = false, refused = false;
         for (int i = 0; i < 16 * 1024 && !refused && (!byFlushPending || i < 3 * 1024); ++i) {
@@ -225,15 +130,16 @@ TEST(TcpEndpoint, SlowReaderGetsEveryAcceptedByteInOrder)
                 expected += packet;
             pended = pended || TCP1.PendingBytes() > 0;
             if (pended && byFlushPending)
-                reader.Start();
+                reader.Release();
         }
         EXPECT_TRUE(pended);
         EXPECT_EQ(refused, !byFlushPending);
-        reader.Start();
+        reader.Release();
         EXPECT_TRUE(byFlushPending ? TCP1.FlushPending(30000)
                                    : WaitUntil([&] { return TCP1.PendingBytes() == 0; }, 30000));
         TCP1.Close();
-        const std::string received = reader.Finish();
+        ASSERT_TRUE(reader.WaitForSessionEnd(30000));
+        const std::string received = reader.Bytes();
         EXPECT_EQ(received.size(), expected.size());
         EXPECT_TRUE(received == expected);
     }

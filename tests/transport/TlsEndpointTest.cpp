@@ -6,7 +6,6 @@
 #include "support/TestEnvironment.h"
 #include "support/TlsLoopbackServer.h"
 
-#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -47,28 +46,16 @@ std::shared_ptr<const TlsClientContext> ContextFor(const TlsSettings &settings)
     return context;
 }
 
-// Until the handshake ended either way.
+// Until the handshake ended either way; plain TCP unless the settings enable TLS.
 void ConnectTls(SocketEndpoint &TCP1, const TlsSettings &settings, const std::string &host, quint16 port)
 {
-    TCP1.SetTls(ContextFor(settings));
+    if (settings.enabled)
+        TCP1.SetTls(ContextFor(settings));
     TCP1.SetRemoteHost(host);
     TCP1.SetRemotePort(port);
     ASSERT_TRUE(TCP1.Connect());
     EXPECT_TRUE(WaitUntil(
         [&] { return TCP1.State() == SocketEndpoint::StateConnected || TCP1.State() == SocketEndpoint::StateError; }));
-}
-
-void DeliverQueuedEvents()
-{
-    QCoreApplication::processEvents();
-    QCoreApplication::processEvents();
-}
-
-std::string NumberedPacket(int number, std::size_t size)
-{
-    std::string packet = "<" + std::to_string(number) + ">";
-    packet.resize(size, static_cast<char>(number % 251));
-    return packet;
 }
 
 // A broken pipe must not end the process: the test keeps the default action.
@@ -211,49 +198,40 @@ TEST(TlsEndpoint, HandshakeVerifiesTheServerAndSaysWhyItFailed)
     }
 }
 
-// The same calls give the same bytes, decrypted, as on a plain TCP session;
-// Close ends the session with close_notify.
-TEST(TlsEndpoint, DecryptedBytesEqualThePlainTcpStream)
+// Plain and TLS sessions alike: every kind of send arrives in order, 3000
+// packets being more than one gathered write takes; Close ends the session
+// (with close_notify over TLS).
+TEST(StreamEndpoint, EveryKindOfSendArrivesInOrderPlainOrDecrypted)
 {
     std::vector<std::string> batch;
+    std::string stream, expected = "<14>first<14>second \x00\xff"s;
     for (int i = 0; i < 3000; ++i)
-        batch.push_back(NumberedPacket(i, static_cast<std::size_t>(i % 300)));
-    std::string stream;
+        expected += batch.emplace_back(NumberedPacket(i, static_cast<std::size_t>(i % 300)));
     for (int i = 0; stream.size() < 1024 * 1024; ++i)
         stream += NumberedPacket(i, 256);
-    const auto sendAll = [&](SocketEndpoint &endpoint) {
-        EXPECT_TRUE(endpoint.SendData("<14>first"));
-        EXPECT_TRUE(endpoint.SendData("<14>second \x00\xff"s));
-        EXPECT_EQ(endpoint.SendBatch(batch), batch.size());
-        EXPECT_TRUE(endpoint.SendStream(stream));
-        EXPECT_TRUE(endpoint.SendData(""));
-        EXPECT_TRUE(endpoint.SendStream("<14>last"));
-    };
-    for (const bool ipv6 : {false, true}) {
-        SCOPED_TRACE(ipv6 ? "::1" : "127.0.0.1");
-        const std::string host = ipv6 ? "::1" : "127.0.0.1";
-        TcpReceiver plainReceiver(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
-        SocketEndpoint plain(SocketEndpoint::TcpProtocol);
-        plain.SetRemoteHost(host);
-        plain.SetRemotePort(plainReceiver.Port());
-        ASSERT_TRUE(plain.Connect());
-        ASSERT_TRUE(WaitUntil([&] { return plain.State() == SocketEndpoint::StateConnected; }));
-        sendAll(plain);
-
-        TlsLoopbackServer::Options options = ServerWith(Certs().serverCert);
-        options.ipv6 = ipv6;
-        TlsLoopbackServer server(options);
-        SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
-        ConnectTls(TCP1, TrustingOurCa(), host, server.Port());
-        ASSERT_EQ(TCP1.State(), SocketEndpoint::StateConnected);
-        sendAll(TCP1);
-        TCP1.Close();
-
-        ASSERT_TRUE(server.WaitForSessionEnd(10000));
-        EXPECT_EQ(server.EndText(), "the client ended the session");
-        ASSERT_TRUE(plainReceiver.WaitForBytes(server.ByteCount(), 10000));
-        EXPECT_EQ(server.ByteCount(), plainReceiver.Bytes().size());
-        EXPECT_TRUE(server.Bytes() == plainReceiver.Bytes());
+    expected += stream + "<14>last";
+    for (const bool tls : {false, true}) {
+        for (const std::string host : {"127.0.0.1", "::1", "localhost"}) {
+            SCOPED_TRACE(host + (tls ? " over TLS" : " plain"));
+            TlsLoopbackServer::Options options = ServerWith(Certs().serverCert);
+            options.plain = !tls;
+            options.ipv6 = host == "::1";
+            TlsLoopbackServer server(options);
+            SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
+            ConnectTls(TCP1, tls ? TrustingOurCa() : TlsSettings{}, host, server.Port());
+            ASSERT_EQ(TCP1.State(), SocketEndpoint::StateConnected);
+            EXPECT_TRUE(TCP1.SendData("<14>first"));
+            EXPECT_TRUE(TCP1.SendData("<14>second \x00\xff"s));
+            EXPECT_EQ(TCP1.SendBatch(batch), batch.size());
+            EXPECT_TRUE(TCP1.SendStream(stream));
+            EXPECT_TRUE(TCP1.SendData(""));
+            EXPECT_TRUE(TCP1.SendStream("<14>last"));
+            TCP1.Close();
+            ASSERT_TRUE(server.WaitForSessionEnd(10000));
+            EXPECT_EQ(server.EndText(), "the client ended the session");
+            EXPECT_EQ(server.ByteCount(), expected.size());
+            EXPECT_TRUE(server.Bytes() == expected);
+        }
     }
 }
 
@@ -290,8 +268,8 @@ TEST(TlsEndpoint, HeldReaderGetsEveryAcceptedByteInOrder)
 }
 
 // The receiver ends the session while packets arrive (it resets it), or
-// between them, when the next writes find a broken pipe.
-TEST(TlsEndpoint, PeerCloseMidStreamIsAPeerCloseAndRaisesNoSigpipe)
+// between them, when the next writes find a broken pipe; plain or TLS.
+TEST(StreamEndpoint, PeerCloseMidStreamIsAPeerCloseAndRaisesNoSigpipe)
 {
     const DefaultSigpipe defaultAction;
     std::vector<std::string> first;
@@ -300,15 +278,17 @@ TEST(TlsEndpoint, PeerCloseMidStreamIsAPeerCloseAndRaisesNoSigpipe)
         first.push_back(NumberedPacket(i, 512));
         firstBytes += first.back();
     }
-    for (const bool betweenPackets : {false, true}) {
-        SCOPED_TRACE(betweenPackets ? "between packets" : "while packets arrive");
+    for (const int run : {0, 1, 2, 3}) {
+        const bool betweenPackets = run % 2, tls = run / 2;
+        SCOPED_TRACE(std::string(betweenPackets ? "between packets" : "while packets arrive") + (tls ? ", TLS" : ""));
         TlsLoopbackServer::Options options = ServerWith(Certs().serverCert);
+        options.plain = !tls;
         options.closeAfter = firstBytes.size();
         TlsLoopbackServer server(options);
         SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
         QSignalSpy closes(&TCP1, &SocketEndpoint::CloseEvent);
         QSignalSpy errors(&TCP1, &SocketEndpoint::ErrorEvent);
-        ConnectTls(TCP1, TrustingOurCa(), "localhost", server.Port());
+        ConnectTls(TCP1, tls ? TrustingOurCa() : TlsSettings{}, "localhost", server.Port());
         ASSERT_EQ(TCP1.State(), SocketEndpoint::StateConnected);
         ASSERT_EQ(TCP1.SendBatch(first), first.size());
         // No events meanwhile: the server's close_notify stays unread, so

@@ -1,21 +1,11 @@
 #include "transport/TlsSettingsStore.h"
 #include "common/SettingsFile.h"
 
-#include <QSettings>
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-// Replaces the store's Settings group with "Key=value" entries separated by '|'.
-void WriteStore(const QString &entries)
-{
-    SettingsFile file;
-    QSettings &store = file.Store();
-    store.remove(QString());
-    for (const QString &entry : entries.split(u'|', Qt::SkipEmptyParts))
-        store.setValue(entry.section(u'=', 0, 0), entry.section(u'=', 1, -1));
-}
-
 std::string Described(const TlsSettings &s)
 {
     return std::string(s.enabled ? "on" : "off") + " ca=" + s.caFile + " cert=" + s.certFile + " key=" + s.keyFile +
@@ -26,7 +16,7 @@ const std::string Defaults = "off ca= cert= key= name= verify 1.2";
 
 TEST(TlsSettingsStore, WhatIsSavedLoadsAgainAndAStoreWithoutTheKeysGivesTlsOff)
 {
-    WriteStore("Transport=1|AddCRLF=1");
+    WriteSettingsStore("Transport=1|AddCRLF=1");
     std::vector<std::string> ignored;
     EXPECT_EQ(Described(LoadTlsSettings(SettingsFile(), &ignored)), Defaults);
     EXPECT_TRUE(ignored.empty());
@@ -61,7 +51,7 @@ TEST(TlsSettingsStore, AStoredValueThatFailsTheChecksFallsBackToItsDefault)
         {"TlsKeyFile=/k.pem", Defaults, "TlsKeyFile: the key /k.pem was given without its client certificate"},
     };
     for (const auto &[entries, described, why] : cases) {
-        WriteStore(entries);
+        WriteSettingsStore(entries);
         std::vector<std::string> ignored;
         EXPECT_EQ(Described(LoadTlsSettings(SettingsFile(), &ignored)), described) << entries.toStdString();
         EXPECT_EQ(ignored, why.empty() ? std::vector<std::string>{} : std::vector<std::string>{why});

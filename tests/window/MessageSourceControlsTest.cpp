@@ -1,4 +1,4 @@
-#include "WindowFixture.h"
+#include "support/WindowFixture.h"
 
 #include "sources/SourceFile.h"
 #include "window/TextEntry.h"

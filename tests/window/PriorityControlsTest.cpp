@@ -1,4 +1,4 @@
-#include "WindowFixture.h"
+#include "support/WindowFixture.h"
 
 namespace {
 using PriorityControlsTest = WindowFixture;

@@ -1,0 +1,107 @@
+# Shared by the interop scripts, sourced after `set -euo pipefail`: a work
+# folder removed at exit with the daemon stopped, checks that count PASS
+# lines, and waits on the daemon's logs, which it writes asynchronously.
+work=$(mktemp -d)
+daemon=
+passed=0
+show_on_fail=(daemon.out) # files of $work that fail prints
+strip_cr=no               # yes: lines_with drops the CR that CR LF framing leaves
+
+stop_daemon() {
+    if [ -n "$daemon" ]; then
+        kill "$daemon" 2>/dev/null || true
+        wait "$daemon" 2>/dev/null || true
+        daemon=
+    fi
+}
+trap 'stop_daemon; rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL: $*"
+    local file
+    for file in "${show_on_fail[@]}"; do
+        echo "--- $file"
+        head -100 "$work/$file" 2>/dev/null | cat -A || true
+    done
+    exit 1
+}
+
+pass() {
+    echo "PASS: $*"
+    passed=$((passed + 1))
+}
+
+finish() { echo "$passed passed, 0 failed"; }
+
+need_executables() {
+    local file
+    for file; do [ -x "$file" ] || { echo "FAIL: $file is not an executable"; exit 1; }; done
+}
+
+find_rsyslogd() {
+    rsyslogd=$(command -v rsyslogd || true)
+    [ -n "$rsyslogd" ] || [ ! -x /usr/sbin/rsyslogd ] || rsyslogd=/usr/sbin/rsyslogd
+    [ -n "$rsyslogd" ] || { echo "FAIL: rsyslogd is not installed (scripts/deps.sh installs it)"; exit 1; }
+}
+
+# Lines of a log in $work (default parsed.log) that contain a text.
+lines_with() {
+    local lines
+    lines=$(grep -aF -- "$1" "$work/${2:-parsed.log}" 2>/dev/null) || true
+    if [ "$strip_cr" = yes ]; then printf '%s' "$lines" | tr -d '\r'; else printf '%s' "$lines"; fi
+}
+
+count_lines_with() {
+    local n
+    n=$(grep -acF -- "$1" "$work/${2:-parsed.log}" 2>/dev/null) || true
+    echo "${n:-0}"
+}
+
+# Until the log holds count lines with the text: 10 s at most.
+wait_for_lines() { # text count [log]
+    for _ in $(seq 100); do
+        [ "$(count_lines_with "$1" "${3:-}")" -ge "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Waits for count lines with the text, then compares them with expected.
+expect_lines() { # text count expected [log]
+    wait_for_lines "$1" "$2" "${4:-}" || fail "$(count_lines_with "$1" "${4:-}") of $2 lines with '$1' arrived"
+    local got
+    got=$(lines_with "$1" "${4:-}")
+    [ "$got" = "$3" ] || fail "the lines with '$1' read"$'\n'"$got"$'\n'"expected"$'\n'"$3"
+}
+
+# Lines PREFIX1 to PREFIXcount.
+numbered() { for i in $(seq "$2"); do echo "$1$i"; done; }
+
+# Runs the daemon's command line in the background, output to daemon.out.
+launch() {
+    "$@" > "$work/daemon.out" 2>&1 &
+    daemon=$!
+}
+
+# Until a probe command succeeds while the daemon runs: 5 s at most.
+await_probe() {
+    for _ in $(seq 50); do
+        kill -0 "$daemon" 2>/dev/null || return 1
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Calls start_daemon BASE (the script's) with ports BASE to BASE+span-1 from
+# a random high range; a taken port shows as a failed start, so up to five
+# bases are tried.
+start_on_free_ports() { # span
+    for _ in 1 2 3 4 5; do
+        base=$((20000 + RANDOM % (39000 / $1) * $1))
+        start_daemon "$base" && return 0
+        stop_daemon
+        rm -f "$work"/*.log
+    done
+    return 1
+}
