@@ -32,7 +32,8 @@ run_once() {
     local transport=$1 threads=$2 connections=$3 flags=() body=${text:0:252}
     "$recv" --listen "$transport" --bind 127.0.0.1 --port 0 --json --max-connections 20000 > "$out/recv.out" &
     receiver_pid=$!
-    while ! grep -q listening "$out/recv.out" 2>/dev/null; do sleep 0.02; done
+    # The first line, whole: it names the port.
+    while [ "$(wc -l < "$out/recv.out" 2>/dev/null || echo 0)" -lt 1 ]; do sleep 0.02; done
     local port
     port=$(head -1 "$out/recv.out" | sed 's/.*://')
     if [ "$transport" = tcp ]; then
