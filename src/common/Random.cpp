@@ -4,7 +4,8 @@
 
 namespace {
 // splitmix64: small and fast, and any state is a good start.
-std::uint64_t g_state = FixedRandomStart;
+// Per thread, so sending threads each follow a sequence of their own.
+thread_local std::uint64_t g_state = FixedRandomStart;
 
 std::uint64_t NextBits()
 {

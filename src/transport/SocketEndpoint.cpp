@@ -11,8 +11,10 @@
 #include <QTimer>
 
 #include <linux/errqueue.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -104,6 +107,13 @@ struct SocketEndpoint::Impl {
         return IsUdp() ? UdpSend(packets) : TcpSend(packets);
     }
     std::size_t Pending() const { return m_pending.size() - m_pendingOffset; }
+    void DropPending()
+    {
+        m_dropped += Pending();
+        m_pending.clear();
+        m_pendingOffset = 0;
+    }
+    std::uint64_t Acknowledged() const;
 
     void PostError(int number, const QString &text);
     void PostClose();
@@ -187,6 +197,12 @@ struct SocketEndpoint::Impl {
     std::string m_pending;
     std::size_t m_pendingOffset = 0;
     bool m_drainStalled = false;
+    // Of the session: bytes the kernel took, and pending bytes a failure dropped.
+    std::uint64_t m_kernelBytes = 0;
+    std::uint64_t m_dropped = 0;
+    // TLS: plain bytes encrypted and the record bytes they became.
+    std::uint64_t m_tlsPlain = 0;
+    std::uint64_t m_tlsRecords = 0;
 
     // TLS: encrypted bytes go to m_pending, so it is declared after it.
     std::shared_ptr<const TlsClientContext> m_tlsContext;
@@ -453,6 +469,7 @@ void SocketEndpoint::Impl::OnUdpReadable()
 // false; later such failures arrive as ErrorEvent.
 bool SocketEndpoint::Impl::StartAttempts(std::size_t from, bool synchronous)
 {
+    m_kernelBytes = m_dropped = m_tlsPlain = m_tlsRecords = 0;
     for (m_attemptIndex = from; m_attemptIndex < m_attempts.size(); ++m_attemptIndex) {
         const SocketAddress &address = m_attempts[m_attemptIndex];
         if (!OpenSocket(address.Family(), SOCK_STREAM)) {
@@ -527,8 +544,7 @@ void SocketEndpoint::Impl::Fail(int number)
     m_state = StateError;
     m_readNotifier.setEnabled(false);
     m_writeNotifier.setEnabled(false);
-    m_pending.clear();
-    m_pendingOffset = 0;
+    DropPending();
     PostError(number, SystemErrorText(number));
 }
 
@@ -537,8 +553,7 @@ void SocketEndpoint::Impl::OnPeerClosed(bool reset)
     m_readNotifier.setEnabled(false);
     if (reset) {
         m_writeNotifier.setEnabled(false);
-        m_pending.clear();
-        m_pendingOffset = 0;
+        DropPending();
     }
     m_state = StatePeerClosed;
     PostClose();
@@ -549,8 +564,7 @@ void SocketEndpoint::Impl::OnSessionFailure(int number)
     if (m_state == StatePeerClosed) {
         // The session is over and already reported as closed.
         m_writeNotifier.setEnabled(false);
-        m_pending.clear();
-        m_pendingOffset = 0;
+        DropPending();
         return;
     }
     // A peer that closes with data it has not read resets the session: it
@@ -576,6 +590,7 @@ bool SocketEndpoint::Impl::FlushSome()
             return false;
         }
         m_pendingOffset += static_cast<std::size_t>(written);
+        m_kernelBytes += static_cast<std::uint64_t>(written);
     }
     if (Pending() == 0) {
         m_pending.clear();
@@ -660,6 +675,7 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
             }
             written = 0;
         }
+        m_kernelBytes += static_cast<std::uint64_t>(written);
         auto left = static_cast<std::size_t>(written);
         for (std::size_t i = 0; i < count; ++i) {
             const std::string_view packet = packets[handed];
@@ -708,6 +724,7 @@ bool SocketEndpoint::Impl::TcpStream(std::string_view bytes)
         const ssize_t written = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (written > 0) {
             done += static_cast<std::size_t>(written);
+            m_kernelBytes += static_cast<std::uint64_t>(written);
             continue;
         }
         if (written < 0 && errno == EINTR)
@@ -748,6 +765,22 @@ bool SocketEndpoint::Impl::Flush(int timeoutMs)
     }
     WatchWrites();
     return Pending() == 0;
+}
+
+std::uint64_t SocketEndpoint::Impl::Acknowledged() const
+{
+    int queued = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued < 0)
+        queued = 0;
+    if (!m_tls && m_tlsPlain == 0)
+        return m_kernelBytes - std::min<std::uint64_t>(m_kernelBytes, static_cast<std::uint64_t>(queued));
+    if (m_tlsRecords == 0)
+        return 0;
+    // Records still unacknowledged, in the plain bytes they carry.
+    const auto records = static_cast<double>(static_cast<std::uint64_t>(queued) + Pending() + m_dropped);
+    const double plain = records * static_cast<double>(m_tlsPlain) / static_cast<double>(m_tlsRecords);
+    const auto unacknowledged = static_cast<std::uint64_t>(std::ceil(plain));
+    return m_tlsPlain - std::min(m_tlsPlain, unacknowledged);
 }
 
 // ---- TLS ------------------------------------------------------------------
@@ -807,16 +840,19 @@ void SocketEndpoint::Impl::FailTls(const std::string &reason)
     m_state = StateError;
     m_readNotifier.setEnabled(false);
     m_writeNotifier.setEnabled(false);
-    m_pending.clear();
-    m_pendingOffset = 0;
+    DropPending();
     PostError(ErrorTls,
               QString::fromStdString((handshaking ? "TLS handshake failed: " : "TLS session failed: ") + reason));
 }
 
 bool SocketEndpoint::Impl::TlsWrite(std::string_view plain)
 {
-    if (m_tls->Write(plain))
+    const std::size_t before = m_pending.size();
+    if (m_tls->Write(plain)) {
+        m_tlsPlain += plain.size();
+        m_tlsRecords += m_pending.size() - before;
         return true;
+    }
     FailTls(m_tls->FailureText());
     return false;
 }
@@ -1194,6 +1230,11 @@ const std::string &SocketEndpoint::NegotiatedCipher() const
 std::size_t SocketEndpoint::PendingBytes() const
 {
     return d->Pending();
+}
+
+std::uint64_t SocketEndpoint::AcknowledgedBytes() const
+{
+    return d->Acknowledged();
 }
 
 bool SocketEndpoint::FlushPending(int timeoutMs)

@@ -93,6 +93,11 @@ public:
 
     // TCP: bytes accepted by SendData but not yet taken by the kernel.
     std::size_t PendingBytes() const;
+    // TCP: how many of the bytes handed over since the session started the
+    // peer's system acknowledged. Still answers after the session failed or
+    // the peer ended it, until Close. With TLS an estimate in plain bytes,
+    // from the share the records added.
+    std::uint64_t AcknowledgedBytes() const;
     // TCP: waits (processing nothing else) until pending bytes drained or the
     // timeout passed; true when drained.
     bool FlushPending(int timeoutMs);

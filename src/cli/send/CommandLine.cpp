@@ -20,6 +20,8 @@ constexpr int MaxFacility = 23;
 constexpr int MaxLevel = 7;
 constexpr int MinDelayMs = 10;
 constexpr int MaxDelayMs = 2000;
+constexpr int MaxConnections = 100000;
+constexpr int MaxThreads = 64;
 constexpr const char *SeeHelp = " (see quillon-send --help)";
 
 // Whether messages end in CR LF when neither --crlf nor --no-crlf says: on
@@ -209,6 +211,8 @@ struct Parser {
             o.stamp = true;
         } else if (flag == "--poisson") {
             o.poisson = true;
+        } else if (flag == "--reconnect") {
+            o.reconnect = true;
         } else if (flag == "--once") {
             return SetPace(flag, Pace::Once);
         } else if (flag == "--every-second") {
@@ -341,6 +345,16 @@ struct Parser {
                 return Bad(flag, value, "a positive whole number");
             o.count = *count;
             countOrDurationGiven = true;
+        } else if (flag == "--connections") {
+            const auto count = InRange(value, 1, MaxConnections);
+            if (!count)
+                return Bad(flag, value, "a number of connections from 1 to " + std::to_string(MaxConnections));
+            o.connections = *count;
+        } else if (flag == "--threads") {
+            const auto count = InRange(value, 1, MaxThreads);
+            if (!count)
+                return Bad(flag, value, "a number of threads from 1 to " + std::to_string(MaxThreads));
+            o.threads = *count;
         } else if (flag == "--seed") {
             std::uint64_t seed = 0;
             const char *end = value.data() + value.size();
@@ -445,6 +459,8 @@ struct Parser {
                                       " to RFC 5424 messages (add --format rfc5424)");
         if (rfc5424 && rfcHeaderGiven)
             result.warnings.push_back("--rfc-header is the RFC 3164 header; RFC 5424 messages have their own");
+        if (o.reconnect && !o.tcp)
+            result.warnings.push_back("--reconnect applies to TCP and TLS sessions; UDP has none to open again");
         if (framingFlag && *framingFlag != Framing::None && !o.tcp)
             result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
         if (!UsesTls(o) && !tlsFlagsGiven.empty())
@@ -481,6 +497,16 @@ struct Parser {
         if (o.stamp && o.messageFormat.format == MessageFormat::Rfc5424 && HasStampElement(o.messageFormat))
             return Fail("--sd: the element " + std::string(StampFormat::SdId) +
                         " is the one --stamp adds; leave it out or leave out --stamp");
+        if (o.connections > 0 && !o.tcp)
+            return Fail("--connections applies to TCP and TLS: add --transport tcp or --transport tls");
+        if (o.tcp && o.connections > 0 && o.connections < o.threads)
+            return Fail("--threads " + std::to_string(o.threads) +
+                        " needs at least as many --connections, one per "
+                        "thread");
+        if (o.threads > 1 && o.pace != Pace::Rate && o.pace != Pace::Unlimited)
+            return Fail("--threads shares a rate among the threads: add --rate R or --unlimited");
+        if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) > 1)
+            return Fail("--source-port: one local port serves one connection; leave it out for several");
         if (o.pace == Pace::Once && countOrDurationGiven)
             return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
                         "--continuous, --burst, --rate, --ramp, --steps or --unlimited)");
@@ -504,7 +530,7 @@ bool TakesValue(std::string_view flag)
         "--procid",      "--msgid",      "--sd",          "--framing",        "--ca-file",
         "--cert",        "--key",        "--server-name", "--tls-min",        "--run-id",
         "--cert",        "--key",        "--server-name", "--tls-min",        "--ramp",
-        "--steps",       "--shard",      "--stats-file"};
+        "--steps",       "--shard",      "--stats-file",  "--connections",    "--threads"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;
@@ -648,12 +674,33 @@ Delivery stamps (checked by quillon-recv)
                          t=".."]; "HEX=" packets are sent unstamped
   --run-id ID            the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a
                          random one per run, named in the summary)
+  With several connections or threads each connection (over UDP each
+  thread) is a stream of its own, numbered from 1.
+
 Runs spread over several senders
   --shard I/N            this sender is shard I (0..N-1) of N: it sends 1/N of
                          the rate and of each --ramp or --steps rate, and
                          stamps streams no other shard uses; --count and
                          --duration stay this process's
   --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)
+
+Load
+  --connections N        TCP and TLS: N sessions to the target, 1..100000,
+                         opened at start (64 connects or handshakes at a
+                         time); messages go to them in turn (default: one
+                         per thread)
+  --threads T            T sending threads, 1..64, each with its own sockets
+                         and its own share of the rate and the connections;
+                         needs --rate or --unlimited. A thread's random
+                         choices start from a value made from --seed (or the
+                         usual start) and its number, so runs repeat
+  --reconnect            TCP and TLS: open a session the receiver ends,
+                         resets or refuses again, after 50 ms, then twice as
+                         long after each failure up to 2 s; its stream goes
+                         on. The messages whose bytes the receiver's system
+                         had not acknowledged when the session broke are
+                         counted as of unknown fate, per connection and in
+                         all (with TLS estimated from the record bytes)
 
 Settings and output
   --from-settings        start from the window's saved settings (the defaults
@@ -670,7 +717,8 @@ Settings and output
 The summary gives an average rate for runs of more than one message that
 last at least a second; over two or more whole seconds also the standard
 deviation of the rate per second about the target, and whether the sender
-itself held the rate back (its thread at a full core while behind). Over UDP, datagrams that come back refused (nothing
+itself held the rate back (its thread at a full core while behind); a connection that lost a session
+gets a line of its own. Over UDP, datagrams that come back refused (nothing
 listens on the port) or undeliverable are counted as refused.
 
 Exit status: 0 all sent, 1 sending failed (a failed TLS handshake too) or

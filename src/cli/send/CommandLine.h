@@ -60,6 +60,13 @@ struct Options {
     double duration = 0;    // seconds; 0: no limit
     Shard shard;
 
+    // TCP and TLS: sessions to the target (0: one per thread), and whether a
+    // session the peer ends or refuses is opened again.
+    int connections = 0;
+    bool reconnect = false;
+    // Sending threads; the rate and the connections are shared among them.
+    int threads = 1;
+
     // Delivery stamps for quillon-recv; runId empty: a random one per run.
     bool stamp = false;
     std::string runId;
@@ -96,6 +103,12 @@ inline Framing StreamFramingOf(const Options &options)
 inline LoadShape ShardShape(const Options &options)
 {
     return options.shape.Scaled(options.shard.Share());
+}
+
+// How many sessions a TCP or TLS run opens.
+inline int ConnectionCount(const Options &options)
+{
+    return options.connections > 0 ? options.connections : options.threads;
 }
 
 // Reads the flags on top of base (the defaults, or the window's saved

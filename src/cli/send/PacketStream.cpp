@@ -45,7 +45,7 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
 
 void PacketStream::StampWith(const std::string &run, std::uint64_t stream)
 {
-    m_stamper.emplace(run, stream);
+    m_active = &m_stamper.emplace(run, stream);
 }
 
 void PacketStream::StartBatch()
@@ -67,9 +67,9 @@ void PacketStream::AppendNext(std::string &out)
     ComposedView message = m_composer.ComposeView(m_kind);
     m_state.Priority =
         m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
-    if (m_stamper) {
-        m_batchSeqs.push_back(m_stamper->NextSeq());
-        message = m_stamper->Apply(message, m_clock.EpochMicroseconds());
+    if (m_active) {
+        m_batchSeqs.push_back(m_active->NextSeq());
+        message = m_active->Apply(message, m_clock.EpochMicroseconds());
     }
     const std::size_t start = out.size();
     if (m_framing != Framing::OctetCount) {
@@ -97,6 +97,6 @@ void PacketStream::AppendNext(std::string &out)
 
 void PacketStream::Withdraw(std::size_t handed)
 {
-    if (m_stamper && handed < m_batchSeqs.size())
-        m_stamper->SetNextSeq(m_batchSeqs[handed]);
+    if (m_active && handed < m_batchSeqs.size())
+        m_active->SetNextSeq(m_batchSeqs[handed]);
 }

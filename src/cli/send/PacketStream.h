@@ -25,6 +25,9 @@ public:
 
     // Stamps every following message with run and stream, numbered from 1.
     void StampWith(const std::string &run, std::uint64_t stream);
+    // Stamps the following messages with a stamper of the caller's (one per
+    // connection), or with none.
+    void UseStamper(MessageStamper *stamper) { m_active = stamper; }
     // Reads the clock for the packets of one batch, which go to the system
     // together: their RFC 5424 timestamps and stamps carry that reading. A
     // reading costs about as much as composing a message.
@@ -39,7 +42,7 @@ public:
 
     const SendState &State() const { return m_state; }
     // Null without stamps.
-    const MessageStamper *Stamper() const { return m_stamper ? &*m_stamper : nullptr; }
+    const MessageStamper *Stamper() const { return m_active; }
 
 private:
     // The system's clock, its instant the one read at the batch's start.
@@ -72,6 +75,7 @@ private:
     Framing m_framing;
     std::size_t m_countDigits = 1;
     std::optional<MessageStamper> m_stamper;
+    MessageStamper *m_active = nullptr;
     // The stamp number before each packet of the batch.
     std::vector<std::uint64_t> m_batchSeqs;
 };

@@ -6,11 +6,14 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 namespace {
 constexpr double ShortestRatedSeconds = 1.0;
+// More streams than this are summed up in the summary line.
+constexpr std::size_t StreamsNamed = 4;
 
 std::string Fixed(double value, int decimals)
 {
@@ -58,11 +61,66 @@ std::string SummaryLine(const RunSummary &summary)
     line += ", " + std::to_string(summary.bytes) + " bytes";
     if (!summary.tlsVersion.empty())
         line += ", over " + summary.tlsVersion + " with " + summary.tlsCipher;
-    if (!summary.runId.empty())
+    if (summary.connections.size() > 1)
+        line += ", " + std::to_string(summary.connections.size()) + " connections";
+    if (summary.threads > 1)
+        line += ", " + std::to_string(summary.threads) + " threads";
+    if (summary.reconnects > 0)
+        line += ", " + std::to_string(summary.reconnects) + " reconnected";
+    if (summary.unknownFate > 0)
+        line += ", " + std::to_string(summary.unknownFate) + " of unknown fate";
+    if (summary.runId.empty())
+        return line;
+    if (summary.streams.size() > StreamsNamed) {
+        std::uint64_t stamped = 0;
         for (const RunSummary::StampedStream &stream : summary.streams)
-            line += "; " + std::to_string(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
-                    std::to_string(stream.stream);
+            stamped += stream.lastSeq;
+        return line + "; " + std::to_string(stamped) + " stamped as run " + summary.runId + " streams " +
+               std::to_string(summary.streams.front().stream) + ".." + std::to_string(summary.streams.back().stream) +
+               SpreadText(summary.spread);
+    }
+    for (const RunSummary::StampedStream &stream : summary.streams)
+        line += "; " + std::to_string(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
+                std::to_string(stream.stream);
     return line + SpreadText(summary.spread);
+}
+
+std::vector<std::string> ConnectionLines(const RunSummary &summary)
+{
+    std::vector<std::string> lines;
+    for (const RunSummary::ConnectionFigures &c : summary.connections)
+        if (c.reconnects > 0 || c.unknownFate > 0)
+            lines.push_back("connection " + std::to_string(c.index + 1) + ": " + MessagesText(c.sent) + " sent, " +
+                            std::to_string(c.reconnects) + " reconnected, " + std::to_string(c.unknownFate) +
+                            " of unknown fate");
+    return lines;
+}
+
+void AddThreadSummary(RunSummary &total, const RunSummary &thread)
+{
+    total.sent += thread.sent;
+    total.failed += thread.failed;
+    total.refused += thread.refused;
+    total.bytes += thread.bytes;
+    total.unknownFate += thread.unknownFate;
+    total.reconnects += thread.reconnects;
+    total.elapsedSeconds = std::max(total.elapsedSeconds, thread.elapsedSeconds);
+    if (total.runId.empty())
+        total.runId = thread.runId;
+    total.streams.insert(total.streams.end(), thread.streams.begin(), thread.streams.end());
+    total.connections.insert(total.connections.end(), thread.connections.begin(), thread.connections.end());
+    if (total.tlsVersion.empty()) {
+        total.tlsVersion = thread.tlsVersion;
+        total.tlsCipher = thread.tlsCipher;
+    }
+    // The first thread to fail says why the run ended.
+    if (total.error.empty() && !thread.error.empty()) {
+        total.error = thread.error;
+        total.stoppedBy = thread.stoppedBy;
+    } else if (total.stoppedBy.empty()) {
+        total.stoppedBy = thread.stoppedBy;
+    }
+    total.exitStatus = std::max(total.exitStatus, thread.exitStatus);
 }
 
 std::string SummaryJson(const RunSummary &summary, const Options &options)
@@ -113,6 +171,21 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("rate_stddev_ratio"), Optional(spread.stddevRatio));
     json.insert(QStringLiteral("rate_sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
     json.insert(QStringLiteral("rate_sender_bottleneck"), spread.senderBoundSeconds > 0);
+    json.insert(QStringLiteral("threads"), summary.threads);
+    if (options.tcp) {
+        json.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(summary.unknownFate));
+        json.insert(QStringLiteral("reconnects"), static_cast<qint64>(summary.reconnects));
+        QJsonArray connections;
+        for (const RunSummary::ConnectionFigures &c : summary.connections) {
+            QJsonObject object;
+            object.insert(QStringLiteral("connection"), c.index + 1);
+            object.insert(QStringLiteral("sent"), static_cast<qint64>(c.sent));
+            object.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(c.unknownFate));
+            object.insert(QStringLiteral("reconnects"), static_cast<qint64>(c.reconnects));
+            connections.append(object);
+        }
+        json.insert(QStringLiteral("connections"), connections);
+    }
     json.insert(QStringLiteral("stopped_by"), JsonText(summary.stoppedBy));
     if (!summary.error.empty())
         json.insert(QStringLiteral("error"), JsonText(summary.error));

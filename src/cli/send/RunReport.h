@@ -27,6 +27,19 @@ struct RunSummary {
     std::vector<StampedStream> streams;
     // The achieved rate over the run's full seconds.
     RateSpread spread;
+    // TCP and TLS: each connection's messages, those of them a broken session
+    // left of unknown fate (sent, perhaps not received), and the sessions
+    // opened again after one ended.
+    struct ConnectionFigures {
+        int index = 0;
+        std::int64_t sent = 0;
+        std::int64_t unknownFate = 0;
+        std::int64_t reconnects = 0;
+    };
+    std::vector<ConnectionFigures> connections;
+    std::int64_t unknownFate = 0;
+    std::int64_t reconnects = 0;
+    int threads = 1;
     // once, count, duration, steps, signal, connection, error
     std::string stoppedBy;
     // Of a TLS session whose handshake succeeded: "TLSv1.3", "TLS_AES_256_GCM_SHA384".
@@ -41,4 +54,8 @@ struct RunSummary {
 std::optional<double> AverageRate(const RunSummary &summary);
 
 std::string SummaryLine(const RunSummary &summary);
+// A line for each connection that lost a session: none when all held.
+std::vector<std::string> ConnectionLines(const RunSummary &summary);
+// Adds one thread's figures to the run's.
+void AddThreadSummary(RunSummary &total, const RunSummary &thread);
 std::string SummaryJson(const RunSummary &summary, const Options &options);

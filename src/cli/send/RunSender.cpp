@@ -4,9 +4,11 @@
 #include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
 #include "cli/common/ThreadCpuClock.h"
+#include "cli/send/ConnectionSet.h"
 #include "cli/send/PaceSchedule.h"
 #include "cli/send/PacketStream.h"
 #include "cli/send/SendSeconds.h"
+#include "cli/send/SendThreads.h"
 #include "common/SettingsRules.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
@@ -25,6 +27,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -37,8 +40,9 @@ using SteadyClock = std::chrono::steady_clock;
 // Large enough that the system calls, not the loop, set the pace; small
 // enough that a stop or a progress line is never long in coming.
 constexpr std::size_t BatchLimit = 512;
-constexpr int ConnectWaitMs = 10000;
 constexpr auto EventInterval = std::chrono::milliseconds(5);
+// How often a thread of several tells the reporting thread its counters.
+constexpr auto PublishInterval = std::chrono::milliseconds(10);
 constexpr int FinalFlushMs = 10000;
 // Waits are cut into slices so a stop signal is seen promptly.
 constexpr double WaitSliceSeconds = 0.05;
@@ -86,39 +90,130 @@ std::string FreshRunId()
     return RunIdFromNumber(number);
 }
 
+// A sending thread's latest counters, read by the thread that reports.
+struct Published {
+    std::mutex mutex;
+    SendCounters counters;
+};
+
+SendCounters SumOf(std::vector<Published> &threads)
+{
+    SendCounters sum;
+    for (Published &thread : threads) {
+        const std::lock_guard<std::mutex> lock(thread.mutex);
+        const SendCounters &c = thread.counters;
+        sum.sent += c.sent;
+        sum.failed += c.failed;
+        sum.unknownFate += c.unknownFate;
+        sum.connections += c.connections;
+        sum.blockedSeconds += c.blockedSeconds;
+        if (c.target)
+            sum.target = sum.target.value_or(0) + *c.target;
+        sum.threadCpuSeconds.insert(sum.threadCpuSeconds.end(), c.threadCpuSeconds.begin(), c.threadCpuSeconds.end());
+    }
+    return sum;
+}
+
+// What one sending thread is given beside its options.
+struct Lane {
+    // The run's number of its first connection (over UDP: its stream's).
+    int first = 0;
+    std::shared_ptr<const TlsClientContext> tls;
+    // Where a thread of several tells its counters; null: it prints progress
+    // and keeps the stats file itself.
+    Published *published = nullptr;
+};
+
 class SenderRun {
 public:
-    SenderRun(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
-        : m_options(options), m_out(out), m_err(err), m_outIsTerminal(outIsTerminal), UDP1(SocketEndpoint::UdpProtocol),
-          TCP1(SocketEndpoint::TcpProtocol)
+    SenderRun(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal, Lane lane = {})
+        : m_options(options), m_out(out), m_err(err), m_outIsTerminal(outIsTerminal), m_lane(std::move(lane)),
+          UDP1(SocketEndpoint::UdpProtocol)
     {
-        const auto remember = [this](int number, const QString &description) {
+        QObject::connect(&UDP1, &SocketEndpoint::ErrorEvent, [this](int number, const QString &description) {
             m_lastErrorNumber = number;
             m_lastError = description.toStdString();
-        };
-        QObject::connect(&UDP1, &SocketEndpoint::ErrorEvent, remember);
-        QObject::connect(&TCP1, &SocketEndpoint::ErrorEvent, remember);
+        });
     }
 
     RunSummary Go()
     {
+        if (Prepare())
+            Work();
+        Conclude();
+        return m_summary;
+    }
+
+    // The threads share the files read, the run id and the TLS set-up.
+    RunSummary GoThreaded()
+    {
+        if (Prepare()) {
+            const std::vector<ThreadShare> shares = ShareAmongThreads(m_options);
+            std::vector<RunSummary> summaries(shares.size());
+            std::vector<Published> counts(shares.size());
+            const auto work = [&](int i) {
+                const auto index = static_cast<std::size_t>(i);
+                SenderRun run(shares[index].options, m_out, m_err, false,
+                              Lane{shares[index].first, m_lane.tls, &counts[index]});
+                summaries[index] = run.WorkAlone();
+            };
+            m_start = SteadyClock::now();
+            RunOnThreads(static_cast<int>(shares.size()), work, [&] {
+                const SendCounters sum = SumOf(counts);
+                const double elapsed = Elapsed();
+                m_summary.sent = sum.sent;
+                Progress(elapsed);
+                if (elapsed >= m_nextRecord) {
+                    m_nextRecord = std::max(m_nextRecord + 1, std::floor(elapsed) + 1);
+                    m_seconds.Record(elapsed, EpochSeconds(), sum);
+                }
+            });
+            m_summary.sent = 0;
+            for (const RunSummary &summary : summaries)
+                AddThreadSummary(m_summary, summary);
+            m_summary.threads = m_options.threads;
+            m_seconds.Record(Elapsed(), EpochSeconds(), SumOf(counts), false);
+            m_summary.spread = m_seconds.Spread();
+        }
+        Conclude();
+        return m_summary;
+    }
+
+    RunSummary WorkAlone()
+    {
+        Work();
+        return m_summary;
+    }
+
+private:
+    bool Prepare()
+    {
         if (m_options.stamp && m_options.runId.empty())
             m_options.runId = FreshRunId();
-        if (LoadFiles() && OpenStatsFile() && Connect()) {
+        return LoadFiles() && OpenStatsFile() && (!UsesTls(m_options) || PrepareTls());
+    }
+
+    void Work()
+    {
+        if (Connect()) {
             Loop();
             Finish();
         }
+        Collect();
         UDP1.Close();
-        TCP1.Close();
+        if (m_set)
+            m_set->CloseAll();
+    }
+
+    void Conclude()
+    {
         if (m_statsFile.Failed() && m_summary.error.empty())
             m_summary.error = m_statsFile.Error();
         if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
             m_summary.exitStatus = 1;
         Report();
-        return m_summary;
     }
 
-private:
     double Elapsed() const { return std::chrono::duration<double>(SteadyClock::now() - m_start).count(); }
 
     void UsageError(const std::string &text)
@@ -207,70 +302,56 @@ private:
         if (!m_options.tls.verify)
             m_err << "quillon-send: TLS without verification: the server's certificate and name are not checked"
                   << std::endl;
-        TCP1.SetTls(std::move(context));
+        m_lane.tls = std::move(context);
         return true;
     }
 
+    // Every session is tried once (each attempt ends within its own limit)
+    // before sending starts; with reconnect the failed ones try again later.
     bool Connect()
     {
         if (!m_options.tcp) {
             PrepareUdpEndpoint(UDP1, std::to_string(m_options.port), m_options.target);
             return true;
         }
-        if (UsesTls(m_options) && !PrepareTls())
+        ConnectionPlan plan;
+        plan.host = m_options.target;
+        plan.port = m_options.port;
+        plan.sourcePort = m_options.sourcePort;
+        plan.tls = m_lane.tls;
+        plan.reconnect = m_options.reconnect;
+        plan.count = ConnectionCount(m_options);
+        plan.firstIndex = m_lane.first;
+        plan.shard = m_options.shard.index;
+        if (m_options.stamp)
+            plan.runId = m_options.runId;
+        plan.targetText = TargetText();
+        plan.sessionWord = SessionWord();
+        ConnectionSet &set = m_set.emplace(std::move(plan));
+        for (set.Tend(); !set.Settled() && !StopRequested(); set.Tend())
+            WaitEvents(ConnectPollSeconds);
+        m_summary.tlsVersion = set.TlsVersion();
+        m_summary.tlsCipher = set.TlsCipher();
+        if (!set.Failure().empty()) {
+            Failure(set.Failure(), "connection");
             return false;
-        TCP1.SetRemoteHost(m_options.target);
-        TCP1.SetRemotePort(m_options.port);
-        if (m_options.sourcePort > 0)
-            TCP1.SetLocalPort(m_options.sourcePort);
-        if (TCP1.Connect()) {
-            const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ConnectWaitMs);
-            while (StillConnecting() && SteadyClock::now() < deadline && !StopRequested())
-                WaitEvents(ConnectPollSeconds);
-            // The failure's description is queued behind the state change.
-            QCoreApplication::processEvents();
         }
-        if (TCP1.State() == SocketEndpoint::StateConnected) {
-            m_summary.tlsVersion = TCP1.NegotiatedTlsVersion();
-            m_summary.tlsCipher = TCP1.NegotiatedCipher();
-            return true;
-        }
-        if (StopRequested()) {
+        if (StopRequested() && set.Up() < ConnectionCount(m_options)) {
             m_summary.stoppedBy = "signal";
             return false;
         }
-        // A failed handshake's description says it all ("TLS handshake failed: ...").
-        if (m_lastErrorNumber == SocketEndpoint::ErrorTls) {
-            Failure(m_lastError, "connection");
-            return false;
-        }
-        std::string text = "TCP Session failed to connect to " + TargetText();
-        if (!m_lastError.empty())
-            text += ": " + m_lastError;
-        else if (UsesTls(m_options))
-            text += ": no TLS session within " + std::to_string(ConnectWaitMs / 1000) + " s";
-        Failure(text, "connection");
-        return false;
+        return true;
     }
 
-    bool StillConnecting() const
-    {
-        const auto state = TCP1.State();
-        return state == SocketEndpoint::StateResolving || state == SocketEndpoint::StateConnecting;
-    }
-
+    // Looks after the sessions; true when one failed and the run is over.
     bool SessionLost()
     {
-        if (!m_options.tcp || TCP1.State() == SocketEndpoint::StateConnected)
+        if (!m_set)
             return false;
-        if (TCP1.State() == SocketEndpoint::StatePeerClosed)
-            Failure("the receiver at " + TargetText() + " closed the " + SessionWord() + " session", "connection");
-        else if (m_lastErrorNumber == SocketEndpoint::ErrorTls)
-            Failure(m_lastError, "connection"); // "TLS session failed: ..."
-        else
-            Failure(SessionWord() + " session to " + TargetText() + " failed" +
-                        (m_lastError.empty() ? "" : ": " + m_lastError),
-                    "connection");
+        m_set->Tend();
+        if (m_set->Failure().empty())
+            return false;
+        Failure(m_set->Failure(), "connection");
         return true;
     }
 
@@ -284,12 +365,27 @@ private:
 
     void Progress(double elapsed)
     {
+        if (m_lane.published) {
+            Publish(elapsed);
+            return;
+        }
         if (elapsed < m_nextProgress)
             return;
         if (!m_options.quiet && !m_options.json)
             m_out << ProgressLine(m_summary.sent, m_summary.sent - m_progressSent) << std::endl;
         m_progressSent = m_summary.sent;
         m_nextProgress = std::max(m_nextProgress + 1, std::floor(elapsed) + 1);
+    }
+
+    void Publish(double elapsed)
+    {
+        const auto now = SteadyClock::now();
+        if (now - m_lastPublished < PublishInterval)
+            return;
+        m_lastPublished = now;
+        SendCounters counters = Counters(elapsed);
+        const std::lock_guard<std::mutex> lock(m_lane.published->mutex);
+        m_lane.published->counters = std::move(counters);
     }
 
     // Each second's counters, read before the second's first batch goes.
@@ -306,11 +402,17 @@ private:
         SendCounters counters;
         counters.sent = m_summary.sent;
         counters.failed = m_summary.failed;
-        const bool open =
-            m_options.tcp ? TCP1.State() == SocketEndpoint::StateConnected : UDP1.State() == SocketEndpoint::StateOpen;
-        counters.connections = open ? 1 : 0;
-        counters.blockedSeconds = std::chrono::duration<double>(UDP1.BlockedTime() + TCP1.BlockedTime()).count();
-        counters.target = m_schedule->TargetBy(elapsed);
+        auto blocked = UDP1.BlockedTime();
+        if (m_set) {
+            counters.connections = m_set->Up();
+            counters.unknownFate = m_set->UnknownFateTotal();
+            blocked += m_set->BlockedTime();
+        } else {
+            counters.connections = UDP1.State() == SocketEndpoint::StateOpen ? 1 : 0;
+        }
+        counters.blockedSeconds = std::chrono::duration<double>(blocked).count();
+        if (m_schedule)
+            counters.target = m_schedule->TargetBy(elapsed);
         counters.threadCpuSeconds = {m_cpu.Seconds()};
         return counters;
     }
@@ -321,17 +423,23 @@ private:
         std::size_t handed = 0;
         std::int64_t bytes = 0;
         stream.StartBatch();
-        if (m_options.tcp) {
+        if (m_set) {
+            ConnectionSet::Connection *connection = m_set->NextUp();
+            if (!connection)
+                return false;
+            stream.UseStamper(connection->stamper ? &*connection->stamper : nullptr);
             // The stream is the packets back to back, so the batch is built
             // as those bytes and goes in one write.
             m_stream.clear();
-            for (std::int64_t i = 0; i < count; ++i)
+            m_sizes.clear();
+            for (std::int64_t i = 0; i < count; ++i) {
+                const std::size_t before = m_stream.size();
                 stream.AppendNext(m_stream);
-            // As in the window, packets count only while the session stays up.
-            if (TCP1.SendStream(m_stream) && TCP1.State() == SocketEndpoint::StateConnected) {
-                handed = static_cast<std::size_t>(count);
-                bytes = static_cast<std::int64_t>(m_stream.size());
+                m_sizes.push_back(static_cast<std::uint32_t>(m_stream.size() - before));
             }
+            handed = m_set->Send(*connection, m_stream, m_sizes);
+            if (handed > 0)
+                bytes = static_cast<std::int64_t>(m_stream.size());
         } else {
             // Refilled in place: the strings keep their capacity.
             m_batch.resize(static_cast<std::size_t>(count));
@@ -353,6 +461,7 @@ private:
         if (static_cast<std::int64_t>(handed) < count || now - m_lastEvents >= EventInterval) {
             QCoreApplication::processEvents();
             m_lastEvents = now;
+            m_tendDue = true;
         }
         return handed > 0;
     }
@@ -360,13 +469,30 @@ private:
     void Loop()
     {
         PacketStream stream(m_options, UDP1.LocalHostName(), SubnetPrefixOf(UDP1.LocalIP()));
-        if (m_options.stamp)
-            stream.StampWith(m_options.runId, m_options.shard.Stream(1));
+        if (m_options.stamp && !m_set)
+            stream.StampWith(m_options.runId, m_options.shard.Stream(static_cast<std::uint64_t>(m_lane.first) + 1));
         SendAll(stream);
-        if (const MessageStamper *stamper = stream.Stamper()) {
-            m_summary.runId = stamper->Run();
+        if (!m_options.stamp)
+            return;
+        m_summary.runId = m_options.runId;
+        if (!m_set) {
+            const MessageStamper *stamper = stream.Stamper();
             m_summary.streams.push_back({stamper->Stream(), stamper->NextSeq() - 1});
+            return;
         }
+        for (const auto &connection : m_set->All())
+            m_summary.streams.push_back({connection->stamper->Stream(), connection->stamper->NextSeq() - 1});
+    }
+
+    // Each connection's figures, after a failure too.
+    void Collect()
+    {
+        if (!m_set)
+            return;
+        for (const auto &c : m_set->All())
+            m_summary.connections.push_back({c->index, c->sent, c->unknownFate, c->reconnects});
+        m_summary.unknownFate = m_set->UnknownFateTotal();
+        m_summary.reconnects = m_set->ReconnectsTotal();
     }
 
     void SendAll(PacketStream &stream)
@@ -394,12 +520,25 @@ private:
                 m_summary.stoppedBy = "steps";
                 return;
             }
-            if (SessionLost())
-                return;
+            if (m_tendDue) {
+                m_tendDue = false;
+                if (SessionLost())
+                    return;
+            }
             Progress(elapsed);
+            if (m_set && m_set->Up() == 0) {
+                // Every session is waiting to be opened again.
+                WaitEvents(ConnectPollSeconds);
+                m_tendDue = true;
+                continue;
+            }
             const std::int64_t due = schedule.DueBy(elapsed);
             if (attempted < due) {
-                if (!SendBatch(stream, std::min<std::int64_t>(due - attempted, BatchLimit))) {
+                std::int64_t batch = std::min<std::int64_t>(due - attempted, BatchLimit);
+                // Spread over the sessions when few are due.
+                if (m_set)
+                    batch = std::min(batch, std::max<std::int64_t>(1, (due - attempted) / m_set->Up()));
+                if (!SendBatch(stream, batch)) {
                     if (!SessionLost())
                         Failure(NothingSentText(), "error");
                     return;
@@ -411,6 +550,7 @@ private:
                 wake = std::min(wake, m_options.duration);
             wake = std::min(wake, schedule.EndSeconds());
             WaitEvents(wake - elapsed);
+            m_tendDue = true;
         }
     }
 
@@ -420,18 +560,15 @@ private:
     {
         if (!m_options.tcp)
             CountRefusals();
-        if (m_options.tcp && m_summary.error.empty() && TCP1.State() == SocketEndpoint::StateConnected) {
-            const std::size_t waiting = TCP1.PendingBytes();
-            if (!TCP1.FlushPending(FinalFlushMs)) {
-                const bool up = TCP1.State() == SocketEndpoint::StateConnected;
-                Failure(up ? std::to_string(TCP1.PendingBytes()) + " bytes for " + TargetText() +
-                                 " were not taken within 10 s"
-                           : "the " + SessionWord() + " session to " + TargetText() + " ended with " +
-                                 std::to_string(waiting) + " bytes still waiting",
-                        "error");
-            }
-        }
+        if (m_set && m_summary.error.empty())
+            if (const std::string problem = m_set->FlushAll(FinalFlushMs); !problem.empty())
+                Failure(problem, "error");
         m_summary.elapsedSeconds = Elapsed();
+        if (m_lane.published) {
+            m_lastPublished = {};
+            Publish(m_summary.elapsedSeconds);
+            return;
+        }
         m_seconds.Record(m_summary.elapsedSeconds, EpochSeconds(), Counters(m_summary.elapsedSeconds), false);
         m_summary.spread = m_seconds.Spread();
     }
@@ -457,23 +594,31 @@ private:
             m_out << '\n';
         if (!m_summary.error.empty())
             m_err << "quillon-send: " << m_summary.error << std::endl;
-        if (m_options.json)
+        if (m_options.json) {
             m_out << SummaryJson(m_summary, m_options) << std::endl;
-        else if (!m_options.quiet && m_summary.exitStatus != 2)
-            m_out << SummaryLine(m_summary) << std::endl;
+        } else if (!m_options.quiet && m_summary.exitStatus != 2) {
+            m_out << SummaryLine(m_summary) << '\n';
+            for (const std::string &line : ConnectionLines(m_summary))
+                m_out << line << '\n';
+            m_out.flush();
+        }
     }
 
     Options m_options;
     std::ostream &m_out;
     std::ostream &m_err;
     bool m_outIsTerminal;
+    Lane m_lane;
     SocketEndpoint UDP1;
-    SocketEndpoint TCP1;
+    std::optional<ConnectionSet> m_set;
+    bool m_tendDue = true;
+    std::vector<std::uint32_t> m_sizes;
     std::string m_lastError;
     int m_lastErrorNumber = 0;
     RunSummary m_summary;
     SteadyClock::time_point m_start = SteadyClock::now();
     SteadyClock::time_point m_lastEvents = SteadyClock::now();
+    SteadyClock::time_point m_lastPublished{};
     double m_nextProgress = 1;
     double m_nextRecord = 1;
     std::optional<PaceSchedule> m_schedule;
@@ -489,5 +634,5 @@ private:
 RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
 {
     SenderRun run(options, out, err, outIsTerminal);
-    return run.Go();
+    return options.threads > 1 ? run.GoThreaded() : run.Go();
 }

@@ -71,6 +71,14 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--sd", "[a][b]"}, "--sd: text follows the closing ']' of SD element 'a' (one element at a time)"},
         {{"--sd", "[a]", "--sd", "[b]", "--sd", "[a x=\"1\"]"},
          "--sd: SD-ID 'a' is given twice; each SD element needs its own SD-ID"},
+        {{"--connections", "0"}, "--connections: '0' is not a number of connections from 1 to 100000"},
+        {{"--threads", "65"}, "--threads: '65' is not a number of threads from 1 to 64"},
+        {{"--connections", "4", "--rate", "10"}, "--connections applies to TCP and TLS: add --transport tcp"},
+        {{"--transport", "tcp", "--connections", "2", "--threads", "3", "--unlimited"},
+         "--threads 3 needs at least as many --connections"},
+        {{"--threads", "2", "--every-second"}, "--threads shares a rate among the threads: add --rate R"},
+        {{"--transport", "tls", "--threads", "2", "--rate", "5", "--source-port", "2000"},
+         "--source-port: one local port serves one connection"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);

@@ -1,0 +1,248 @@
+#include "cli/send/ConnectionSet.h"
+
+#include "engine/Stamp.h"
+#include "transport/SocketEndpoint.h"
+#include "transport/TlsContext.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+
+namespace {
+// Connects and handshakes under way at once: enough to open a thousand
+// sessions quickly, few enough that a TLS server is not swamped.
+constexpr int OpeningAtOnce = 64;
+constexpr auto OpeningLimit = std::chrono::seconds(10);
+constexpr auto FirstBackOff = std::chrono::milliseconds(50);
+constexpr auto LongestBackOff = std::chrono::milliseconds(2000);
+// Offsets of acknowledged messages are dropped once this many are held.
+constexpr std::size_t TrimFrom = 4096;
+
+bool StillOpening(std::int16_t state)
+{
+    return state == SocketEndpoint::StateResolving || state == SocketEndpoint::StateConnecting;
+}
+} // namespace
+
+ConnectionSet::ConnectionSet(ConnectionPlan plan) : m_plan(std::move(plan))
+{
+    for (int i = 0; i < m_plan.count; ++i) {
+        auto c = std::make_unique<Connection>();
+        c->index = m_plan.firstIndex + i;
+        c->endpoint = std::make_unique<SocketEndpoint>(SocketEndpoint::TcpProtocol);
+        c->endpoint->SetTls(m_plan.tls);
+        if (!m_plan.runId.empty())
+            c->stamper.emplace(m_plan.runId, StreamId(m_plan.shard, static_cast<std::uint64_t>(c->index) + 1));
+        Connection *raw = c.get();
+        QObject::connect(raw->endpoint.get(), &SocketEndpoint::ErrorEvent, [raw](int number, const QString &text) {
+            raw->lastErrorNumber = number;
+            raw->lastError = text.toStdString();
+        });
+        m_connections.push_back(std::move(c));
+    }
+}
+
+ConnectionSet::~ConnectionSet() = default;
+
+void ConnectionSet::Start(Connection &c, Clock::time_point now)
+{
+    c.endpoint->Close();
+    c.endpoint->SetRemoteHost(m_plan.host);
+    c.endpoint->SetRemotePort(m_plan.port);
+    if (m_plan.sourcePort > 0)
+        c.endpoint->SetLocalPort(m_plan.sourcePort);
+    c.lastErrorNumber = 0;
+    c.lastError.clear();
+    c.since = now;
+    if (c.endpoint->Connect()) {
+        c.phase = Connection::Phase::Opening;
+        ++m_opening;
+        return;
+    }
+    Ended(c, now);
+}
+
+std::string ConnectionSet::EndText(const Connection &c, bool connecting) const
+{
+    // A failed handshake's description says it all ("TLS handshake failed: ...").
+    if (c.lastErrorNumber == SocketEndpoint::ErrorTls)
+        return c.lastError;
+    const std::string &target = m_plan.targetText;
+    if (connecting) {
+        std::string text = "TCP Session failed to connect to " + target;
+        if (!c.lastError.empty())
+            text += ": " + c.lastError;
+        else if (c.endpoint->State() == SocketEndpoint::StateConnecting || m_plan.tls)
+            text += ": no " + m_plan.sessionWord + " session within " +
+                    std::to_string(std::chrono::seconds(OpeningLimit).count()) + " s";
+        return text;
+    }
+    if (c.endpoint->State() == SocketEndpoint::StatePeerClosed)
+        return "the receiver at " + target + " closed the " + m_plan.sessionWord + " session";
+    return m_plan.sessionWord + " session to " + target + " failed" + (c.lastError.empty() ? "" : ": " + c.lastError);
+}
+
+void ConnectionSet::Ended(Connection &c, Clock::time_point now)
+{
+    const bool connecting = c.phase != Connection::Phase::Up;
+    if (!connecting) {
+        --m_up;
+        c.unknownFate += c.fate.After(c.endpoint->AcknowledgedBytes());
+    }
+    c.tried = true;
+    if (!m_plan.reconnect) {
+        // The failure's description is queued behind the state change.
+        if (c.lastError.empty())
+            QCoreApplication::processEvents();
+        if (m_failure.empty())
+            m_failure = EndText(c, connecting);
+        c.phase = Connection::Phase::Over;
+        return;
+    }
+    c.endpoint->Close();
+    c.fate.Restart();
+    const auto wait = std::min<Clock::duration>(FirstBackOff * (1LL << std::min(c.failures, 10)), LongestBackOff);
+    ++c.failures;
+    c.since = now + wait;
+    c.phase = Connection::Phase::Waiting;
+}
+
+void ConnectionSet::Tend()
+{
+    const auto now = Clock::now();
+    for (auto &owned : m_connections) {
+        Connection &c = *owned;
+        switch (c.phase) {
+        case Connection::Phase::Opening: {
+            const std::int16_t state = c.endpoint->State();
+            if (StillOpening(state) && now - c.since < OpeningLimit)
+                break;
+            --m_opening;
+            if (state != SocketEndpoint::StateConnected) {
+                Ended(c, now);
+                break;
+            }
+            c.phase = Connection::Phase::Up;
+            c.tried = true;
+            c.failures = 0;
+            c.trimAt = TrimFrom;
+            if (c.everUp)
+                ++c.reconnects;
+            c.everUp = true;
+            ++m_up;
+            if (m_tlsVersion.empty()) {
+                m_tlsVersion = c.endpoint->NegotiatedTlsVersion();
+                m_tlsCipher = c.endpoint->NegotiatedCipher();
+            }
+            break;
+        }
+        case Connection::Phase::Up:
+            if (c.endpoint->State() != SocketEndpoint::StateConnected)
+                Ended(c, now);
+            break;
+        case Connection::Phase::Waiting:
+            if (now >= c.since)
+                c.phase = Connection::Phase::ToOpen;
+            break;
+        case Connection::Phase::ToOpen:
+        case Connection::Phase::Over:
+            break;
+        }
+    }
+    if (!m_failure.empty())
+        return;
+    for (auto &owned : m_connections) {
+        if (m_opening >= OpeningAtOnce)
+            break;
+        if (owned->phase == Connection::Phase::ToOpen)
+            Start(*owned, now);
+    }
+}
+
+bool ConnectionSet::Settled() const
+{
+    if (!m_failure.empty())
+        return true;
+    return std::all_of(m_connections.begin(), m_connections.end(), [](const auto &c) { return c->tried; });
+}
+
+ConnectionSet::Connection *ConnectionSet::NextUp()
+{
+    const std::size_t count = m_connections.size();
+    for (std::size_t k = 0; k < count && m_up > 0; ++k) {
+        Connection &c = *m_connections[(m_next + k) % count];
+        if (c.phase == Connection::Phase::Up && c.endpoint->State() == SocketEndpoint::StateConnected) {
+            m_next = (m_next + k + 1) % count;
+            return &c;
+        }
+    }
+    return nullptr;
+}
+
+std::size_t ConnectionSet::Send(Connection &c, std::string_view bytes, const std::vector<std::uint32_t> &sizes)
+{
+    const bool handed = c.endpoint->SendStream(bytes);
+    const bool up = c.endpoint->State() == SocketEndpoint::StateConnected;
+    // As in the window, packets count only while the session stays up; a
+    // session that will be opened again owns what it may have sent.
+    if (!(handed && up) && (up || !m_plan.reconnect))
+        return 0;
+    for (const std::uint32_t size : sizes)
+        c.fate.Add(size);
+    c.sent += static_cast<std::int64_t>(sizes.size());
+    if (up && c.fate.Held() >= c.trimAt) {
+        c.fate.Forget(c.endpoint->AcknowledgedBytes());
+        c.trimAt = std::max(TrimFrom, 2 * c.fate.Held());
+    }
+    return sizes.size();
+}
+
+std::string ConnectionSet::FlushAll(int timeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (auto &owned : m_connections) {
+        SocketEndpoint &endpoint = *owned->endpoint;
+        if (endpoint.State() != SocketEndpoint::StateConnected)
+            continue;
+        const std::size_t waiting = endpoint.PendingBytes();
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (endpoint.FlushPending(static_cast<int>(std::max<long long>(left, 0))))
+            continue;
+        const bool up = endpoint.State() == SocketEndpoint::StateConnected;
+        return up ? std::to_string(endpoint.PendingBytes()) + " bytes for " + m_plan.targetText +
+                        " were not taken within " + std::to_string(timeoutMs / 1000) + " s"
+                  : "the " + m_plan.sessionWord + " session to " + m_plan.targetText + " ended with " +
+                        std::to_string(waiting) + " bytes still waiting";
+    }
+    return {};
+}
+
+void ConnectionSet::CloseAll()
+{
+    for (auto &owned : m_connections)
+        owned->endpoint->Close();
+}
+
+std::int64_t ConnectionSet::UnknownFateTotal() const
+{
+    std::int64_t total = 0;
+    for (const auto &c : m_connections)
+        total += c->unknownFate;
+    return total;
+}
+
+std::int64_t ConnectionSet::ReconnectsTotal() const
+{
+    std::int64_t total = 0;
+    for (const auto &c : m_connections)
+        total += c->reconnects;
+    return total;
+}
+
+std::chrono::nanoseconds ConnectionSet::BlockedTime() const
+{
+    std::chrono::nanoseconds total{0};
+    for (const auto &c : m_connections)
+        total += c->endpoint->BlockedTime();
+    return total;
+}

@@ -1,0 +1,149 @@
+#include "cli/recv/RecvProcess.h"
+
+#include <QJsonArray>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include <sys/resource.h>
+
+namespace {
+const QString SendPath = QStringLiteral(QUILLON_SEND_PATH);
+const QString RecvPath = QStringLiteral(QUILLON_RECV_PATH);
+
+std::string ReadFile(const QString &path)
+{
+    std::ifstream file(path.toStdString(), std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::set<std::uint64_t> StreamsOf(const QJsonObject &json)
+{
+    std::set<std::uint64_t> streams;
+    for (const QJsonValue &stream : json["streams"].toArray())
+        streams.insert(Figure(stream.toObject(), "stream"));
+    return streams;
+}
+
+// Each process of the chain holds a thousand sockets, children inherit the limit.
+TEST(LoadChain, AThousandConnectionsDeliverEveryMessage)
+{
+    constexpr int Connections = 1000;
+    constexpr int Count = 5000;
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < Connections + 100)
+        GTEST_SKIP() << "open files are limited to " << limit.rlim_cur << "; " << Connections
+                     << " connections need more";
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--expect", std::to_string(Count),
+                       "--idle", "10", "--json"});
+    const Outcome sent = RunToEnd(SendPath, {"--port", std::to_string(receiver.Port()), "--transport", "tcp",
+                                             "--connections", std::to_string(Connections), "--unlimited", "--count",
+                                             std::to_string(Count), "--stamp", "--json"});
+    const Outcome received = receiver.Finish();
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(received.exitCode, 0) << received.err;
+    EXPECT_EQ(Figure(received.json, "received"), static_cast<std::uint64_t>(Count));
+    EXPECT_EQ(Figure(received.json, "lost"), 0u);
+    EXPECT_EQ(Figure(received.json, "connections"), static_cast<std::uint64_t>(Connections));
+    const std::set<std::uint64_t> streams = StreamsOf(sent.json);
+    EXPECT_EQ(streams.size(), static_cast<std::size_t>(Connections));
+    EXPECT_EQ(*streams.begin(), 1u);
+    EXPECT_EQ(*streams.rbegin(), static_cast<std::uint64_t>(Connections));
+    EXPECT_EQ(StreamsOf(received.json), streams);
+    EXPECT_EQ(sent.json["connections"].toArray().size(), Connections);
+}
+
+// The receiver is stopped mid-run and a new one takes its port: the session
+// is opened again, its stream goes on, and what the sender counts as of
+// unknown fate is what the two receivers together report lost.
+TEST(LoadChain, ReconnectedStreamGoesOnAndUnknownFateMatchesLoss)
+{
+    constexpr int Count = 10000;
+    QTemporaryDir dir;
+    const std::string first = dir.filePath("first.txt").toStdString();
+    const std::string second = dir.filePath("second.txt").toStdString();
+    auto receiver = std::make_unique<Receiver>(
+        std::vector<std::string>{"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--output", first});
+    const std::string port = std::to_string(receiver->Port());
+    QProcess sender;
+    sender.start(SendPath, Arguments({"--port", port, "--transport", "tcp", "--rate", "5000", "--count",
+                                      std::to_string(Count), "--stamp", "--reconnect", "--json"}));
+    ASSERT_TRUE(sender.waitForStarted());
+    // The first progress line: a second of messages has arrived.
+    ASSERT_TRUE(receiver->WaitForLine(""));
+    receiver->Signal(SIGTERM);
+    EXPECT_EQ(receiver->Finish().exitCode, 0);
+    receiver = std::make_unique<Receiver>(
+        std::vector<std::string>{"--listen", "tcp", "--bind", "127.0.0.1", "--port", port, "--output", second});
+    const Outcome sent = Collect(sender);
+    receiver->Signal(SIGTERM);
+    receiver->Finish();
+    const Outcome checked =
+        RunToEnd(RecvPath, {"--check-file", "-", "--json"},
+                 QByteArray::fromStdString(ReadFile(dir.filePath("first.txt")) + ReadFile(dir.filePath("second.txt"))));
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(Figure(sent.json, "sent"), static_cast<std::uint64_t>(Count));
+    EXPECT_GE(Figure(sent.json, "reconnects"), 1u);
+    const QJsonObject connection = sent.json["connections"].toArray()[0].toObject();
+    EXPECT_EQ(Figure(connection, "unknown_fate"), Figure(sent.json, "unknown_fate"));
+    const QJsonArray streams = checked.json["streams"].toArray();
+    ASSERT_EQ(streams.size(), 1) << checked.out;
+    EXPECT_EQ(Figure(streams[0].toObject(), "highest_seq"), static_cast<std::uint64_t>(Count));
+    EXPECT_EQ(Figure(checked.json, "lost"), Figure(sent.json, "unknown_fate")) << checked.out;
+    EXPECT_EQ(Figure(checked.json, "duplicates"), 0u);
+}
+
+// Two threads send streams 1 and 2 with random texts of their own; a second
+// run with the same seed sends the same messages.
+TEST(LoadChain, TwoThreadsArriveWholeAndRepeat)
+{
+    constexpr int Count = 2000;
+    for (const std::string transport : {"udp", "tcp"}) {
+        std::vector<std::multiset<std::string>> runs;
+        for (int run = 0; run < 2; ++run) {
+            QTemporaryDir dir;
+            const QString output = dir.filePath("out.txt");
+            Receiver receiver({"--listen", transport, "--bind", "127.0.0.1", "--port", "0", "--expect",
+                               std::to_string(Count), "--idle", "10", "--json", "--output", output.toStdString()});
+            const Outcome sent =
+                RunToEnd(SendPath, {"--port", std::to_string(receiver.Port()), "--transport", transport, "--threads",
+                                    "2", "--rate", "20000", "--count", std::to_string(Count), "--seed", "7",
+                                    "--message", "Random string of text", "--stamp", "--run-id", "twin", "--json"});
+            const Outcome received = receiver.Finish();
+            EXPECT_EQ(sent.exitCode, 0) << transport << sent.err;
+            EXPECT_EQ(Figure(sent.json, "threads"), 2u);
+            EXPECT_EQ(Figure(received.json, "received"), static_cast<std::uint64_t>(Count)) << transport;
+            EXPECT_EQ(Figure(received.json, "lost"), 0u) << transport;
+            EXPECT_EQ(StreamsOf(received.json), (std::set<std::uint64_t>{1, 2})) << transport;
+            // The send time is the one part that differs from run to run.
+            const std::regex time(":[0-9]+$");
+            std::multiset<std::string> lines;
+            std::istringstream text(ReadFile(output));
+            for (std::string line; std::getline(text, line);)
+                lines.insert(std::regex_replace(line, time, ""));
+            runs.push_back(std::move(lines));
+        }
+        EXPECT_EQ(runs[0], runs[1]) << transport;
+        const auto bodyOf = [&](std::string_view stream) {
+            for (const std::string &line : runs[0])
+                if (line.find(std::string("quillon=twin:") + std::string(stream) + ":1") != std::string::npos)
+                    return line.substr(0, line.find(" quillon="));
+            return std::string();
+        };
+        EXPECT_NE(bodyOf("1"), bodyOf("2")) << transport;
+    }
+}
+} // namespace
