@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -13,37 +15,30 @@ struct Arrival {
 
 TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
 {
-    struct Case {
-        const char *name;
-        std::vector<Arrival> arrivals;
-        std::uint64_t expect;
-        DeliveryFigures totals; // received, lost, duplicates, reordered
-        std::uint64_t tailLost;
+    using Figures = std::array<std::uint64_t, 5>; // received, lost, duplicates, reordered, lost at the tail
+    const std::tuple<const char *, std::vector<Arrival>, std::uint64_t, Figures> cases[] = {
+        {"in order", {{0, 1}, {0, 2}, {0, 3}}, 0, {3, 0, 0, 0, 0}},
+        {"a gap", {{0, 1}, {0, 2}, {0, 4}, {0, 5}}, 0, {4, 1, 0, 0, 0}},
+        {"late, then no gap", {{0, 1}, {0, 3}, {0, 2}, {0, 4}}, 0, {4, 0, 0, 1, 0}},
+        {"duplicates", {{0, 1}, {0, 2}, {0, 2}, {0, 3}, {0, 1}}, 0, {3, 0, 2, 0, 0}},
+        {"late duplicate", {{0, 3}, {0, 1}, {0, 1}}, 0, {2, 1, 1, 1, 0}},
+        {"lost at the tail", {{0, 1}, {0, 2}, {0, 3}}, 5, {3, 2, 0, 0, 2}},
+        {"two streams, gap and tail", {{0, 1}, {1, 1}, {0, 2}, {1, 3}, {0, 3}}, 7, {5, 2, 0, 0, 1}},
+        {"a stream that never came", {{0, 1}, {0, 2}, {0, 3}}, 6, {3, 3, 0, 0, 3}},
+        {"more than expected", {{0, 1}, {0, 2}, {0, 3}}, 2, {3, 0, 0, 0, 0}},
+        {"nothing", {}, 4, {0, 4, 0, 0, 4}},
     };
-    const Case cases[] = {
-        {"in order", {{0, 1}, {0, 2}, {0, 3}}, 0, {3, 0, 0, 0, {}}, 0},
-        {"a gap", {{0, 1}, {0, 2}, {0, 4}, {0, 5}}, 0, {4, 1, 0, 0, {}}, 0},
-        {"late, then no gap", {{0, 1}, {0, 3}, {0, 2}, {0, 4}}, 0, {4, 0, 0, 1, {}}, 0},
-        {"duplicates", {{0, 1}, {0, 2}, {0, 2}, {0, 3}, {0, 1}}, 0, {3, 0, 2, 0, {}}, 0},
-        {"late duplicate", {{0, 3}, {0, 1}, {0, 1}}, 0, {2, 1, 1, 1, {}}, 0},
-        {"lost at the tail", {{0, 1}, {0, 2}, {0, 3}}, 5, {3, 2, 0, 0, {}}, 2},
-        {"two streams, gap and tail", {{0, 1}, {1, 1}, {0, 2}, {1, 3}, {0, 3}}, 7, {5, 2, 0, 0, {}}, 1},
-        {"a stream that never came", {{0, 1}, {0, 2}, {0, 3}}, 6, {3, 3, 0, 0, {}}, 3},
-        {"more than expected", {{0, 1}, {0, 2}, {0, 3}}, 2, {3, 0, 0, 0, {}}, 0},
-        {"nothing", {}, 4, {0, 4, 0, 0, {}}, 4},
-    };
-    for (const Case &c : cases) {
+    for (const auto &[name, arrivals, expect, figures] : cases) {
         DeliveryLedger ledger;
-        for (const Arrival &arrival : c.arrivals)
+        for (const Arrival &arrival : arrivals)
             ledger.Record({"run", arrival.stream, arrival.seq, 0}, -1);
-        const LedgerReport report = ledger.Report(c.expect);
-        EXPECT_EQ(report.totals.received, c.totals.received) << c.name;
-        EXPECT_EQ(report.totals.lost, c.totals.lost) << c.name;
-        EXPECT_EQ(report.totals.duplicates, c.totals.duplicates) << c.name;
-        EXPECT_EQ(report.totals.reordered, c.totals.reordered) << c.name;
-        EXPECT_EQ(report.tailLost, c.tailLost) << c.name;
-        EXPECT_EQ(ledger.Received(), c.totals.received) << c.name;
-        EXPECT_EQ(report.totals.latency.samples, 0u) << c.name;
+        const LedgerReport report = ledger.Report(expect);
+        const DeliveryFigures &totals = report.totals;
+        EXPECT_EQ((Figures{totals.received, totals.lost, totals.duplicates, totals.reordered, report.tailLost}),
+                  figures)
+            << name;
+        EXPECT_EQ(ledger.Received(), totals.received) << name;
+        EXPECT_EQ(totals.latency.samples, 0u) << name;
     }
 }
 

@@ -1,13 +1,9 @@
 #include "cli/recv/ReceiveLoop.h"
 #include "cli/recv/MessageIntake.h"
+#include "cli/recv/RecvProcess.h"
 #include "engine/Stamp.h"
 
 #include <gtest/gtest.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 class FixedClock final : public Clock {
@@ -31,18 +27,12 @@ TEST(ReceiveLoop, LatencyIsTheClockMinusTheSendTime)
     ASSERT_TRUE(loop.Open(error)) << error;
     EXPECT_EQ(loop.ListeningText(), "udp 127.0.0.1:" + std::to_string(loop.Port()));
 
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<std::uint16_t>(loop.Port()));
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::uint64_t seq = 0;
+    std::vector<std::string> messages;
     for (std::int64_t latency : {30, 10, 2000, 20}) {
-        std::string message = "<13>1 - host app - - ";
-        AppendStampElement(message, {"lat", 0, ++seq, 5'000'000 - latency});
-        ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr *>(&target), sizeof target);
+        messages.push_back("<13>1 - host app - - ");
+        AppendStampElement(messages.back(), {"lat", 0, messages.size(), 5'000'000 - latency});
     }
-    ::close(fd);
+    SendDatagrams(loop.Port(), messages);
     for (int turn = 0; turn < 100 && ledger.Received() < 4; ++turn)
         loop.RunOnce(100);
     const LatencyFigures latency = ledger.Report().totals.latency;

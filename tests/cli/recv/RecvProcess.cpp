@@ -1,7 +1,5 @@
 #include "cli/recv/RecvProcess.h"
 
-#include <QJsonDocument>
-
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -9,37 +7,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
-QStringList Arguments(const std::vector<std::string> &args)
-{
-    QStringList list;
-    for (const std::string &arg : args)
-        list << QString::fromStdString(arg);
-    return list;
-}
-
-Outcome Collect(QProcess &program, std::string out)
-{
-    EXPECT_TRUE(program.waitForFinished(30000));
-    Outcome outcome;
-    outcome.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    outcome.out = out + program.readAllStandardOutput().toStdString();
-    outcome.err = program.readAllStandardError().toStdString();
-    const std::size_t last = outcome.out.rfind('\n', outcome.out.size() - 2);
-    const std::string line = outcome.out.substr(last == std::string::npos ? 0 : last + 1);
-    outcome.json = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-    return outcome;
-}
-
-Outcome RunToEnd(const QString &path, const std::vector<std::string> &args, const QByteArray &input)
-{
-    QProcess program;
-    program.start(path, Arguments(args));
-    EXPECT_TRUE(program.waitForStarted());
-    program.write(input);
-    program.closeWriteChannel();
-    return Collect(program);
-}
 
 Receiver::Receiver(const std::vector<std::string> &args)
 {
@@ -110,7 +77,16 @@ bool ClosedByPeer(int fd, int timeoutSeconds)
     }
 }
 
-std::uint64_t Figure(const QJsonObject &object, const char *name)
+void SendDatagrams(int port, const std::vector<std::string> &datagrams)
 {
-    return static_cast<std::uint64_t>(object.value(QLatin1String(name)).toInteger(-1));
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<std::uint16_t>(port));
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const std::string &datagram : datagrams)
+        EXPECT_EQ(::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&target),
+                           sizeof target),
+                  static_cast<ssize_t>(datagram.size()));
+    ::close(fd);
 }

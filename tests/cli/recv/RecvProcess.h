@@ -1,26 +1,11 @@
 #pragma once
 
-#include <QJsonObject>
-#include <QProcess>
+#include "cli/common/CliProcess.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include <sys/socket.h>
-
-// Running the built quillon-recv (and quillon-send) and talking to it on
-// loopback, for the end-to-end tests.
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-    QJsonObject json; // the last line, when it is JSON
-};
-
-QStringList Arguments(const std::vector<std::string> &args);
-Outcome Collect(QProcess &program, std::string out = {});
-Outcome RunToEnd(const QString &path, const std::vector<std::string> &args, const QByteArray &input = {});
 
 // A quillon-recv listening on loopback; the port comes from its first line.
 class Receiver {
@@ -44,4 +29,4 @@ int Connect(int port, int family = AF_INET);
 void Write(int fd, const std::string &bytes);
 // Whether the peer closed the socket within the timeout (nothing else came).
 bool ClosedByPeer(int fd, int timeoutSeconds = 10);
-std::uint64_t Figure(const QJsonObject &object, const char *name);
+void SendDatagrams(int port, const std::vector<std::string> &datagrams);

@@ -1,12 +1,10 @@
+#include "cli/common/CliProcess.h"
 #include "cli/send/CommandLine.h"
 #include "cli/send/PaceSchedule.h"
 #include "cli/send/RunSender.h"
 #include "cli/send/SendSeconds.h"
 #include "support/LoopbackReceivers.h"
 
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -78,10 +76,17 @@ TEST(LoadShapeFlags, BadValuesAreUsageErrorsNamingTheFlag)
     ::unsetenv("JOB_COMPLETION_INDEX");
 }
 
-TEST(LoadShapeSchedule, RampsAndStepsFollowTheRatesIntegral)
+TEST(LoadShapeSchedule, DueMessagesFollowTheRatesIntegral)
 {
     // Messages due by t: the integral of the rate, the first one at once.
     const std::tuple<Args, double, std::int64_t> due[] = {
+        {{"--once"}, 100, 1},
+        {{"--every-second"}, 1.0, 2},
+        {{"--continuous", "10"}, 0.095, 10},
+        {{"--burst", "500"}, 10, 1000},
+        {{"--burst", "100", "--count", "150"}, 10, 150},
+        {{"--rate", "1000"}, 1.0, 1001},
+        {{"--unlimited", "--count", "7"}, 0, 7},
         {{"--ramp", "0:1000:10"}, 2, 201},                           // 50 t^2
         {{"--ramp", "0:1000:10"}, 12, 5000 + 2000 + 1},              // then holds 1000
         {{"--ramp", "0:1000:10", "--shard", "1/2"}, 2, 101},         // half of it
@@ -94,7 +99,9 @@ TEST(LoadShapeSchedule, RampsAndStepsFollowTheRatesIntegral)
         {{"--rate", "1000", "--shard", "3/4"}, 1, 251},
     };
     for (const auto &[args, seconds, count] : due)
-        EXPECT_EQ(PaceSchedule(Parsed(args)).DueBy(seconds), count) << args[1] << " at " << seconds;
+        EXPECT_EQ(PaceSchedule(Parsed(args)).DueBy(seconds), count) << args[0] << " at " << seconds;
+    EXPECT_EQ(PaceSchedule(Parsed({"--burst", "100"})).DueAt(100), 10);
+    EXPECT_TRUE(PaceSchedule(Parsed({"--once"})).Finished(1));
 
     PaceSchedule steps(Parsed({"--steps", "100x1,0x1,300x1"}));
     EXPECT_DOUBLE_EQ(steps.DueAt(100), 1.0);
@@ -182,22 +189,19 @@ TEST(SendSeconds, StatsFileHasALineEachSecondOfARealRun)
     const RunSummary summary = RunSender(options, out, err);
     ASSERT_EQ(summary.exitStatus, 0) << summary.error;
 
-    QFile file(QString::fromStdString(path));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 2); // one full second and the half before the end
+    const std::vector<QJsonObject> lines = JsonLines(QString::fromStdString(path));
+    ASSERT_EQ(lines.size(), 2u); // one full second and the half before the end
     std::int64_t sent = 0;
-    for (const QByteArray &line : lines) {
-        const QJsonObject record = QJsonDocument::fromJson(line).object();
+    for (const QJsonObject &line : lines) {
         for (const char *key : {"elapsed", "epoch", "target_mps", "sent", "failed", "unknown_fate", "connections",
                                 "blocked_seconds", "cpu", "sender_bound"})
-            EXPECT_TRUE(record.contains(QLatin1String(key))) << key << " in " << line.toStdString();
-        EXPECT_NEAR(record[QLatin1String("target_mps")].toDouble(), 200, 1e-6);
-        EXPECT_EQ(record[QLatin1String("connections")].toInt(), 1);
-        sent += record[QLatin1String("sent")].toInteger();
+            EXPECT_TRUE(line.contains(QLatin1String(key))) << key;
+        EXPECT_NEAR(line[QLatin1String("target_mps")].toDouble(), 200, 1e-6);
+        EXPECT_EQ(Figure(line, "connections"), 1u);
+        sent += line[QLatin1String("sent")].toInteger();
     }
     EXPECT_EQ(sent, summary.sent);
-    EXPECT_TRUE(QJsonDocument::fromJson(lines.front()).object()[QLatin1String("full")].toBool());
-    EXPECT_FALSE(QJsonDocument::fromJson(lines.back()).object()[QLatin1String("full")].toBool());
+    EXPECT_TRUE(lines.front()[QLatin1String("full")].toBool());
+    EXPECT_FALSE(lines.back()[QLatin1String("full")].toBool());
 }
 } // namespace
