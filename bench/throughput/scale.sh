@@ -55,8 +55,8 @@ run_once() {
 
 echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s per run"
 printf '%-5s %8s %12s %12s %12s\n' case threads connections "sent/s" "received/s"
-for spec in "udp 1 1" "udp 2 2" "tcp 1 1" "tcp 2 2" "tcp 1 1000"; do
-    read -r transport threads connections <<< "$spec"
+for run in "udp 1 1" "udp 2 2" "tcp 1 1" "tcp 2 2" "tcp 1 1000"; do
+    read -r transport threads connections <<< "$run"
     read -r sent received <<< "$(run_once "$transport" "$threads" "$connections")"
     printf '%-5s %8s %12s %12s %12s\n' "$transport" "$threads" "$([ "$transport" = udp ] && echo - || echo "$connections")" \
         "$sent" "$received"

@@ -77,6 +77,23 @@ expect_lines() { # text count expected [log]
 # Lines PREFIX1 to PREFIXcount.
 numbered() { for i in $(seq "$2"); do echo "$1$i"; done; }
 
+# rsyslog configuration that writes what the daemon parsed, a field per
+# column: RFC 5424 messages to rfc5424.log, the others to parsed.log.
+# Control characters in MSG show as #ddd, so a multi-line message stays on one line.
+rsyslog_field_logs() {
+    cat <<CONF
+template(name="fields" type="string"
+         string="%syslogfacility%|%syslogseverity%|%hostname%|%programname%|%msg%\\n")
+template(name="fields5424" type="string"
+         string="%syslogfacility%|%syslogseverity%|%hostname%|%app-name%|%procid%|%msgid%|%structured-data%|%msg:::escape-cc%\\n")
+if \$protocol-version == "1" then {
+    action(type="omfile" file="$work/rfc5424.log" template="fields5424")
+    stop
+}
+*.* action(type="omfile" file="$work/parsed.log" template="fields")
+CONF
+}
+
 # Runs the daemon's command line in the background, output to daemon.out.
 launch() {
     "$@" > "$work/daemon.out" 2>&1 &

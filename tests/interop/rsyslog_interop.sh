@@ -22,20 +22,11 @@ module(load="imudp")
 module(load="imtcp")
 input(type="imudp" address="127.0.0.1" port="$udp_port")
 input(type="imtcp" address="127.0.0.1" port="$tcp_port")
-template(name="fields" type="string"
-         string="%syslogfacility%|%syslogseverity%|%hostname%|%programname%|%msg%\n")
 template(name="raw" type="string" string="%rawmsg%\n")
 if \$rawmsg contains "hexcheck" then {
     action(type="omfile" file="$work/raw.log" template="raw")
 }
-# Control characters in MSG show as #ddd, so a multi-line message stays on one line.
-template(name="fields5424" type="string"
-         string="%syslogfacility%|%syslogseverity%|%hostname%|%app-name%|%procid%|%msgid%|%structured-data%|%msg:::escape-cc%\n")
-if \$protocol-version == "1" then {
-    action(type="omfile" file="$work/rfc5424.log" template="fields5424")
-    stop
-}
-*.* action(type="omfile" file="$work/parsed.log" template="fields")
+$(rsyslog_field_logs)
 CONF
     launch "$rsyslogd" -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid"
     await_probe probe

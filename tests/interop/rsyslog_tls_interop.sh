@@ -55,15 +55,7 @@ input(type="imtcp" address="127.0.0.1" port="$mutual_port" streamDriver.authMode
 input(type="imtcp" address="127.0.0.1" port="$foreign_port"
       streamDriver.caFile="$pki/other-ca.pem" streamDriver.certFile="$pki/foreign.pem"
       streamDriver.keyFile="$pki/foreign.key")
-template(name="fields" type="string"
-         string="%syslogfacility%|%syslogseverity%|%hostname%|%programname%|%msg%\n")
-template(name="fields5424" type="string"
-         string="%syslogfacility%|%syslogseverity%|%hostname%|%app-name%|%procid%|%msgid%|%structured-data%|%msg:::escape-cc%\n")
-if \$protocol-version == "1" then {
-    action(type="omfile" file="$work/rfc5424.log" template="fields5424")
-    stop
-}
-*.* action(type="omfile" file="$work/parsed.log" template="fields")
+$(rsyslog_field_logs)
 CONF
     launch "$rsyslogd" -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid"
     await_probe probe
