@@ -9,6 +9,10 @@ constexpr double Tolerance = 1e-9;
 // Counts beyond this are as good as no limit (and past it a double no longer
 // converts to a count).
 constexpr double MostMessages = 9e18;
+// A sender this far behind its Poisson arrivals has no use for each one's
+// time: the rest are counted at their mean spacing, so a rate beyond the
+// machine or a long jump in time costs a bounded number of draws per call.
+constexpr double MostDrawnBehind = 1024;
 
 std::int64_t Count(double messages)
 {
@@ -54,9 +58,17 @@ std::int64_t ShapePacer::DueBy(double seconds)
             due = std::min(due, std::max(0.0, std::ceil(m_endPosition)));
         return Count(due);
     }
+    const double last = std::min(reached, m_endPosition);
+    if (last - m_nextPosition > MostDrawnBehind) {
+        const double skipped = std::floor(last - m_nextPosition);
+        m_released = Count(std::min(static_cast<double>(m_released) + skipped, MostMessages));
+        m_nextPosition += skipped;
+    }
     while (m_nextPosition <= reached && WithinEnd(m_nextPosition) && m_released < NoLimit) {
         ++m_released;
-        m_nextPosition += Gap();
+        // Far enough out a gap rounds away; the next position must still move.
+        const double next = m_nextPosition + Gap();
+        m_nextPosition = next > m_nextPosition ? next : std::nextafter(m_nextPosition, LoadShape::Never);
     }
     return m_released;
 }

@@ -10,7 +10,8 @@
 // When the messages of a load shape are due, as deadlines fixed from the
 // start: message k is due when the shape's integral reaches its position,
 // k itself for even pacing, or the sum of k+1 exponential gaps of mean 1 for
-// Poisson arrivals (so the gaps follow the rate of whichever shape). One
+// Poisson arrivals (so the gaps follow the rate of whichever shape; a
+// sender far behind gets the ones it missed at their mean spacing). One
 // pacer serves one sender; a shard or a thread gives it its part of the
 // shape (LoadShape::Scaled) and its own gap stream.
 class ShapePacer {

@@ -137,6 +137,11 @@ TEST(LoadShapeSchedule, PoissonGapsAreRepeatableAndKeepTheMeanRate)
     // A ramp's arrivals follow the ramp: the second half has three times the first's.
     const auto ramp = arrivals({"--ramp", "0:2000:100", "--poisson"});
     EXPECT_NEAR(static_cast<double>(ramp.back() - ramp[200]) / static_cast<double>(ramp[200]), 3, 0.15);
+    // Far behind (a rate beyond any machine, an hour's jump) it answers at
+    // once with the mean, without drawing every arrival it skipped.
+    PaceSchedule fast(Parsed({"--rate", "1000000000", "--poisson"}));
+    EXPECT_NEAR(static_cast<double>(fast.DueBy(3600)), 3.6e12, 1e4);
+    EXPECT_GT(fast.DueAt(fast.DueBy(3600.5)), 3600.5);
 }
 
 TEST(LoadShapeShard, StreamIdsOfShardsAreDisjoint)
