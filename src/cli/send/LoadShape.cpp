@@ -111,6 +111,10 @@ LoadShape LoadShape::Scaled(double share) const
 double LoadShape::MessagesInto(const Piece &p, double into)
 {
     const double length = p.end - p.start;
+    // A step too short to move the clock this far from the start lasts no
+    // time and sends nothing.
+    if (!(length > 0))
+        return 0;
     return p.fromRate * into + (p.toRate - p.fromRate) * into * into / (2 * length);
 }
 
@@ -149,7 +153,7 @@ double LoadShape::TimeOf(double messages) const
         const double length = p.end - p.start;
         const double inPiece = MessagesInto(p, length);
         const double wanted = messages - p.messagesBefore;
-        if (wanted > inPiece)
+        if (wanted > inPiece || !(length > 0))
             continue;
         // Solves fromRate*x + slope/2*x^2 = wanted, in the form that stays
         // exact when the slope is 0 or tiny.

@@ -95,6 +95,7 @@ TEST(LoadShapeSchedule, DueMessagesFollowTheRatesIntegral)
         {{"--steps", "100x1,0x1,300x1"}, 2.5, 251},                  //
         {{"--steps", "100x1,0x1,300x1"}, 60, 400},                   // ends after the last step
         {{"--steps", "100x1,0x1,300x1", "--duration", "9"}, 4, 701}, // holds the last rate
+        {{"--steps", "100x1,5x1e-300,300x1"}, 1.5, 251},             // a step too short to last
         {{"--steps", "100x1,300x1", "--shard", "0/4"}, 1.5, 25 + 37 + 1},
         {{"--rate", "1000", "--shard", "3/4"}, 1, 251},
     };
