@@ -26,7 +26,7 @@ cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$tools/cmake.l
 cmake --build "$build" -j2 --target quillon-send quillon-recv >> "$tools/cmake.log"
 sender=$build/src/quillon-send
 recv=$build/src/quillon-recv
-g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/bare" "$repo/bench/throughput/receiver.cpp"
+g++ -std=c++20 -O2 -Wall -Wextra -o "$tools/bare" "$repo/bench/throughput/receiver.cpp" -lssl -lcrypto
 
 format_udp=()
 format_tcp=(--crlf)
