@@ -7,6 +7,7 @@
 #include "engine/PacketBuilder.h"
 #include "engine/PacketOptions.h"
 #include "engine/Priority.h"
+#include "send/PacketSender.h"
 #include "sources/SourceFile.h"
 #include "transport/SocketEndpoint.h"
 #include "transport/UdpEndpointOperations.h"

@@ -2,8 +2,8 @@
 
 #include "common/Version.h"
 #include "engine/MessageComposer.h"
-#include "engine/PacketBuilder.h"
 #include "engine/Vocabulary.h"
+#include "send/PacketSender.h"
 #include "send/SendScheduler.h"
 #include "send/Statistics.h"
 #include "send/StatusPanels.h"
