@@ -5,8 +5,8 @@
 #include "engine/MessageComposer.h"
 #include "send/WindowTimer.h"
 #include "shell/GCommonDialog.h"
+#include "shell/Services.h"
 #include "sources/SourceFile.h"
-#include "window/Quillon.h"
 #include "window/TextEntry.h"
 
 #include <QComboBox>
@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 #include <QSlider>
+#include <QWidget>
 
 namespace {
 constexpr int ContinuousSendOption = 3;
@@ -26,7 +27,7 @@ bool IsFileEntry(const std::string &text)
 }
 } // namespace
 
-MessageSourceControls::MessageSourceControls(Quillon &window) : w(window)
+MessageSourceControls::MessageSourceControls(const Controls &controls) : w(controls)
 {}
 
 MessageSourceControls::~MessageSourceControls()
@@ -44,7 +45,7 @@ void MessageSourceControls::Message_Click()
     const std::string text = ToBytes(w.Message->currentText());
     if (text == MessageEntries::MultiLine) {
         // At start-up the window is still hidden, and no dialog may open then.
-        if (w.isVisible())
+        if (w.Window->isVisible())
             ShowTextEntry();
     } else {
         w.CmdBrowseFile->setEnabled(IsFileEntry(text));
@@ -55,7 +56,7 @@ void MessageSourceControls::Message_Click()
 void MessageSourceControls::ShowTextEntry()
 {
     if (!m_textEntry)
-        m_textEntry = new TextEntry(w.State, w.PixelsPerTwip, &w);
+        m_textEntry = new TextEntry(w.State, w.PixelsPerTwip, w.Window);
     // Closed without OK: the next showing loads the stored text afresh.
     if (m_textEntry->exec() != QDialog::Accepted)
         delete m_textEntry.data();
@@ -75,7 +76,7 @@ void MessageSourceControls::CmdBrowseFile_Click()
     const QByteArray programFolder = QFile::encodeName(QCoreApplication::applicationDirPath());
     if (dialog.VBGetOpenFileName(filename, fileTitle, true, false, readOnly, false, filter, filterIndex,
                                  std::string(programFolder.constData(), static_cast<std::size_t>(programFolder.size())),
-                                 "Please select a file to read messages from", std::string(), &w, flags))
+                                 "Please select a file to read messages from", std::string(), w.Window, flags))
         w.State.SourceFileName = TrimSpaces(filename);
 }
 
@@ -83,7 +84,7 @@ void MessageSourceControls::SendOptions_Click()
 {
     const bool continuous = w.SendOptions->currentIndex() == ContinuousSendOption;
     w.Slider1->setEnabled(continuous);
-    w.Frame1[11]->setEnabled(continuous);
+    w.Frame1_11->setEnabled(continuous);
 }
 
 void MessageSourceControls::Slider1_Scroll()
@@ -95,12 +96,12 @@ void MessageSourceControls::Slider1_Scroll()
 
 void MessageSourceControls::Slider1_MouseUp()
 {
-    w.Frame1[11]->setTitle(QStringLiteral("Inter-message delay (%1 ms)").arg(w.Slider1->value()));
+    w.Frame1_11->setTitle(QStringLiteral("Inter-message delay (%1 ms)").arg(w.Slider1->value()));
 }
 
 void MessageSourceControls::CloseOpenSourceFile()
 {
     if (w.State.SourceFileHandle > 0)
-        w.Source->CloseSourceFile();
+        w.Source.CloseSourceFile();
     w.State.SourceFileHandle = 0;
 }

@@ -2,14 +2,37 @@
 
 #include <QPointer>
 
-class Quillon;
+class QComboBox;
+class QGroupBox;
+class QPushButton;
+class QSlider;
+class QWidget;
+class SourceFile;
 class TextEntry;
+class WindowTimer;
+struct SendState;
+struct Services;
 
 // The message choice with its browse button and multi-line dialog, and the
 // send option with the delay slider.
 class MessageSourceControls {
 public:
-    explicit MessageSourceControls(Quillon &window);
+    // The window's controls these handlers work on, by their window names.
+    struct Controls {
+        QWidget *Window; // parent of the dialogs; hidden while loading
+        QComboBox *Message;
+        QPushButton *CmdBrowseFile;
+        QComboBox *SendOptions;
+        QSlider *Slider1;
+        QGroupBox *Frame1_11; // the inter-message delay frame
+        WindowTimer *tmrSend;
+        SourceFile &Source;
+        SendState &State;
+        const Services &services;
+        const double &PixelsPerTwip;
+    };
+
+    explicit MessageSourceControls(const Controls &controls);
     ~MessageSourceControls();
 
     void Message_Click();
@@ -27,6 +50,6 @@ private:
     void CloseOpenSourceFile();
     void ShowTextEntry();
 
-    Quillon &w;
+    const Controls w;
     QPointer<TextEntry> m_textEntry;
 };

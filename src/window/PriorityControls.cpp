@@ -2,20 +2,19 @@
 
 #include "common/Numbers.h"
 #include "common/QtText.h"
+#include "common/SendState.h"
 #include "common/TextHelpers.h"
 #include "engine/Priority.h"
-#include "window/FocusLineEdit.h"
-#include "window/Quillon.h"
-#include "window/WindowControlInputs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 
 namespace {
 const QString RandomEntry = QStringLiteral("Random");
 }
 
-PriorityControls::PriorityControls(Quillon &window) : w(window)
+PriorityControls::PriorityControls(const Controls &controls) : w(controls)
 {}
 
 void PriorityControls::Facility_Click()
@@ -40,7 +39,7 @@ void PriorityControls::ShowSelectedPriority()
 {
     if (w.TxtPriority->text() == RandomEntry)
         w.ChkPriority->setChecked(false);
-    w.State.Priority = SelectedPriority(*w.Inputs);
+    w.State.Priority = SelectedPriority(w.Inputs);
     w.TxtPriority->setText(QString::number(w.State.Priority));
 }
 

@@ -1,11 +1,25 @@
 #pragma once
 
-class Quillon;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class PriorityInputs;
+struct SendState;
 
 // Keeps facility, level, the priority text and "Use this value" consistent.
 class PriorityControls {
 public:
-    explicit PriorityControls(Quillon &window);
+    // The window's controls these handlers work on, by their window names.
+    struct Controls {
+        QComboBox *Facility;
+        QComboBox *Level;
+        QLineEdit *TxtPriority;
+        QCheckBox *ChkPriority;
+        SendState &State;
+        const PriorityInputs &Inputs;
+    };
+
+    explicit PriorityControls(const Controls &controls);
 
     void Facility_Click();
     void Level_Click();
@@ -15,5 +29,5 @@ public:
 private:
     void ShowSelectedPriority();
 
-    Quillon &w;
+    const Controls w;
 };

@@ -189,13 +189,67 @@ Quillon::Quillon(Services services, QWidget *parent) : QMainWindow(parent), serv
     TCP1->setObjectName(QStringLiteral("TCP1"));
 
     Source = std::make_unique<SourceFile>(State);
-    Inputs = std::make_unique<WindowControlInputs>(*this);
+    Inputs = std::make_unique<WindowControlInputs>(WindowControlInputs::Controls{
+        .Facility = Facility,
+        .Level = Level,
+        .TxtPriority = TxtPriority,
+        .ChkPriority = ChkPriority,
+        .Transport = Transport,
+        .NoPriority = NoPriority,
+        .SendHugePackets = SendHugePackets,
+        .AddCRLF = AddCRLF,
+        .ChkRFCMessages = ChkRFCMessages,
+        .UDP1 = UDP1,
+        .FormatSettings = FormatSettings,
+    });
     Sender = std::make_unique<PacketSender>(State, *Inputs, *UDP1, *TCP1);
     Composer = std::make_unique<MessageComposer>(State, *Inputs, *this->services.clock, *Source);
 
-    Settings = std::make_unique<SettingsStore>(*this);
-    Priority = std::make_unique<PriorityControls>(*this);
-    MessageSource = std::make_unique<MessageSourceControls>(*this);
+    Priority = std::make_unique<PriorityControls>(PriorityControls::Controls{
+        .Facility = Facility,
+        .Level = Level,
+        .TxtPriority = TxtPriority,
+        .ChkPriority = ChkPriority,
+        .State = State,
+        .Inputs = *Inputs,
+    });
+    MessageSource = std::make_unique<MessageSourceControls>(MessageSourceControls::Controls{
+        .Window = this,
+        .Message = Message,
+        .CmdBrowseFile = CmdBrowseFile,
+        .SendOptions = SendOptions,
+        .Slider1 = Slider1,
+        .Frame1_11 = Frame1[11],
+        .tmrSend = tmrSend,
+        .Source = *Source,
+        .State = State,
+        .services = this->services,
+        .PixelsPerTwip = PixelsPerTwip,
+    });
+    Settings = std::make_unique<SettingsStore>(SettingsStore::Controls{
+        .Window = this,
+        .TargetIP = TargetIP,
+        .SourceIP = SourceIP,
+        .Facility = Facility,
+        .Level = Level,
+        .PortNumber = PortNumber,
+        .SourcePortNumber = SourcePortNumber,
+        .Transport = Transport,
+        .Message = Message,
+        .SendOptions = SendOptions,
+        .BadPackets = BadPackets,
+        .NoPriority = NoPriority,
+        .SendHugePackets = SendHugePackets,
+        .AddCRLF = AddCRLF,
+        .ChkRFCMessages = ChkRFCMessages,
+        .Slider1 = Slider1,
+        .UDP1 = UDP1,
+        .MessageSource = *MessageSource,
+        .State = State,
+        .FormatSettings = FormatSettings,
+        .TlsOptions = TlsOptions,
+        .services = this->services,
+    });
     FillSendControls();
     Validation = std::make_unique<TargetValidationControl>(Controls);
     Scheduler = std::make_unique<SendScheduler>(Controls);

@@ -2,18 +2,20 @@
 
 #include "common/Numbers.h"
 #include "common/QtText.h"
+#include "common/SendState.h"
 #include "common/SettingsFile.h"
 #include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
+#include "engine/MessageFormat.h"
 #include "engine/MessageFormatStore.h"
 #include "engine/Vocabulary.h"
 #include "shell/Services.h"
 #include "transport/SocketEndpoint.h"
+#include "transport/TlsSettings.h"
 #include "transport/TlsSettingsStore.h"
 #include "transport/UdpEndpointOperations.h"
 #include "window/ListFilling.h"
 #include "window/MessageSourceControls.h"
-#include "window/Quillon.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -74,7 +76,7 @@ QString WhatPreventsWriting(const QString &fileName)
 }
 } // namespace
 
-SettingsStore::SettingsStore(Quillon &window) : w(window)
+SettingsStore::SettingsStore(const Controls &controls) : w(controls)
 {}
 
 QString SettingsStore::StoreFileName()
@@ -135,10 +137,10 @@ void SettingsStore::LoadSettings()
     // for the stored text; the window is hidden, so no dialog opens.
     FillList(w.Message, Vocabulary::MessageTemplates);
     w.Message->setCurrentIndex(0);
-    w.MessageSource->Message_Click();
+    w.MessageSource.Message_Click();
     w.Message->setEditText(
         TrimmedSpaces(ReadText(store, "Message", ToStringList(Vocabulary::MessageTemplates).front())));
-    w.MessageSource->Message_Click();
+    w.MessageSource.Message_Click();
 
     w.State.MultiLineText = TrimSpaces(ToBytes(ReadText(store, "MultiLineText", QString())));
     w.State.SourceFileName = TrimSpaces(ToBytes(ReadText(store, "FileToReadFrom", QString())));
@@ -198,7 +200,7 @@ void SettingsStore::SaveSettings()
 void SettingsStore::ReportUnsavedSettings(const QString &fileName, const QString &why)
 {
     w.services.messageBoxes->Show(
-        &w, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
+        w.Window, MessageBoxes::Icon::Warning, QStringLiteral("Wren Quillon Error"),
         QStringLiteral("The settings could not be saved to %1: %2.").arg(QDir::toNativeSeparators(fileName), why),
         MessageBoxes::Buttons::Ok);
 }

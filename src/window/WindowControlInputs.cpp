@@ -1,12 +1,12 @@
 #include "window/WindowControlInputs.h"
 
 #include "common/QtText.h"
+#include "engine/MessageFormat.h"
 #include "transport/SocketEndpoint.h"
-#include "window/FocusLineEdit.h"
-#include "window/Quillon.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 
 bool WindowControlInputs::NoPriority() const
 {

@@ -4,12 +4,31 @@
 #include "engine/PacketOptions.h"
 #include "engine/Priority.h"
 
-class Quillon;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class SocketEndpoint;
+struct MessageFormatSettings;
 
 // The engine's inputs read live from the window's controls, for every packet.
 class WindowControlInputs final : public PacketOptions, public PriorityInputs, public ComposeInputs {
 public:
-    explicit WindowControlInputs(const Quillon &window) : w(window) {}
+    // The window's controls read, by their window names.
+    struct Controls {
+        QComboBox *Facility;
+        QComboBox *Level;
+        QLineEdit *TxtPriority;
+        QCheckBox *ChkPriority;
+        QComboBox *Transport;
+        QCheckBox *NoPriority;
+        QCheckBox *SendHugePackets;
+        QCheckBox *AddCRLF;
+        QCheckBox *ChkRFCMessages;
+        const SocketEndpoint *UDP1;
+        const MessageFormatSettings &FormatSettings;
+    };
+
+    explicit WindowControlInputs(const Controls &controls) : w(controls) {}
 
     bool NoPriority() const override;
     bool SendHugePackets() const override;
@@ -26,5 +45,5 @@ public:
     std::string LocalHostName() const override;
 
 private:
-    const Quillon &w;
+    const Controls w;
 };
