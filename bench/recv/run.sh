@@ -22,7 +22,7 @@ tools=$build/recv-bench
 mkdir -p "$tools"
 
 echo "Building quillon-send and quillon-recv (RelWithDebInfo, as they ship) in $build ..."
-cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$tools/cmake.log"
+cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_BENCH=ON > "$tools/cmake.log"
 cmake --build "$build" -j2 --target quillon-send quillon-recv >> "$tools/cmake.log"
 sender=$build/src/quillon-send
 recv=$build/src/quillon-recv

@@ -32,7 +32,7 @@ mkdir -p "$tools"
 sender=${SENDER:-}
 if [ -z "$sender" ]; then
     echo "Building quillon-send (RelWithDebInfo, as it ships) and the benchmark tools in $build ..."
-    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_TESTS=OFF > "$tools/cmake.log"
+    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_BENCH=ON -DQUILLON_BUILD_TESTS=OFF > "$tools/cmake.log"
     cmake --build "$build" -j2 --target quillon-send >> "$tools/cmake.log"
     sender=$build/src/quillon-send
 fi

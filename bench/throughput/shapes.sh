@@ -22,7 +22,7 @@ sender=${SENDER:-}
 receiver=${RECEIVER:-}
 if [ -z "$sender" ] || [ -z "$receiver" ]; then
     echo "Building quillon-send and quillon-recv (RelWithDebInfo) in $build ..."
-    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_TESTS=OFF > "$out/cmake.log"
+    cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLON_BUILD_BENCH=ON -DQUILLON_BUILD_TESTS=OFF > "$out/cmake.log"
     cmake --build "$build" -j2 --target quillon-send quillon-recv >> "$out/cmake.log"
     sender=$build/src/quillon-send
     receiver=$build/src/quillon-recv
