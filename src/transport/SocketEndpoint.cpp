@@ -186,6 +186,7 @@ struct SocketEndpoint::Impl {
     std::uint64_t m_refused = 0;
     int m_refusalReported = 0;
     std::optional<SteadyClock::time_point> m_unansweredSince;
+    std::function<SteadyClock::time_point()> m_refusalClock = SteadyClock::now;
 
     // TCP
     std::vector<SocketAddress> m_attempts;
@@ -382,7 +383,7 @@ std::size_t SocketEndpoint::Impl::UdpSend(std::span<const std::string_view> pack
             sent += static_cast<std::size_t>(done);
             m_lastSendError = 0;
             if (!m_unansweredSince)
-                m_unansweredSince = SteadyClock::now();
+                m_unansweredSince = m_refusalClock();
             // A refusal stops a batch short; reading it keeps the kernel's
             // small queue of them from overflowing.
             if (static_cast<std::size_t>(done) < count)
@@ -443,7 +444,7 @@ std::size_t SocketEndpoint::Impl::ReadRefusals()
 void SocketEndpoint::Impl::OnRefusal(int number)
 {
     ++m_refused;
-    const bool gotThrough = m_unansweredSince && SteadyClock::now() - *m_unansweredSince >= RefusalQuiet;
+    const bool gotThrough = m_unansweredSince && m_refusalClock() - *m_unansweredSince >= RefusalQuiet;
     m_unansweredSince.reset();
     if (number == m_refusalReported && !gotThrough)
         return;
@@ -1187,6 +1188,11 @@ std::uint64_t SocketEndpoint::RefusedDatagrams()
     if (d->IsUdp())
         d->ReadRefusals();
     return d->m_refused;
+}
+
+void SocketEndpoint::SetRefusalClock(std::function<SteadyClock::time_point()> now)
+{
+    d->m_refusalClock = std::move(now);
 }
 
 bool SocketEndpoint::Impl::BlockUntilWritable(SteadyClock::time_point deadline)

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +79,9 @@ public:
     // has sent back by now as undeliverable (nothing listens on the port,
     // host unreachable).
     std::uint64_t RefusedDatagrams();
+    // UDP: the clock that tells when a datagram drew no refusal long enough
+    // (2 s) to have got through; the steady clock unless a test sets one.
+    void SetRefusalClock(std::function<std::chrono::steady_clock::time_point()> now);
 
     // TCP: sessions that Connect starts from now on run TLS over the TCP
     // session with this set-up; null: plain TCP. With TLS the state stays

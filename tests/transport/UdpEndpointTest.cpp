@@ -6,11 +6,11 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
-#include <QTest>
 #include <gtest/gtest.h>
 
 #include <cerrno>
-
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +91,8 @@ TEST(UdpEndpoint, RefusedDatagramsAreCountedAndReportedOncePerFailureWhileSendin
         SCOPED_TRACE(address.toString().toStdString());
         const quint16 port = ClosedUdpPort(address);
         SocketEndpoint UDP1(SocketEndpoint::UdpProtocol);
+        auto now = std::chrono::steady_clock::now();
+        UDP1.SetRefusalClock([&now] { return now; });
         QSignalSpy errors(&UDP1, &SocketEndpoint::ErrorEvent);
         PrepareUdpEndpoint(UDP1, std::to_string(port), address.toString().toStdString());
         for (int i = 0; i < 20; ++i) {
@@ -104,14 +106,24 @@ TEST(UdpEndpoint, RefusedDatagramsAreCountedAndReportedOncePerFailureWhileSendin
         EXPECT_EQ(errors.at(0).at(0).toInt(), ECONNREFUSED);
         EXPECT_EQ(errors.at(0).at(1).toString(), QStringLiteral("Connection refused"));
 
-        QUdpSocket receiver;
-        ASSERT_TRUE(receiver.bind(address, port));
-        EXPECT_TRUE(UDP1.SendData("<13>delivered"));
-        QTest::qWait(2100);
-        receiver.close();
-        EXPECT_TRUE(UDP1.SendData("<13>refused again"));
-        EXPECT_TRUE(WaitUntil([&] { return UDP1.RefusedDatagrams() == 321; }));
-        QCoreApplication::processEvents();
-        EXPECT_EQ(errors.count(), 2);
+        // A datagram delivered, then the port closed again: the refusal that
+        // follows is the same failure until two seconds passed without one.
+        const std::pair<std::chrono::milliseconds, int> quietPeriods[] = {{std::chrono::milliseconds(1999), 1},
+                                                                          {std::chrono::milliseconds(2000), 2}};
+        std::uint64_t refused = 320;
+        for (const auto &[quiet, reports] : quietPeriods) {
+            SCOPED_TRACE(quiet.count());
+            QUdpSocket receiver;
+            ASSERT_TRUE(receiver.bind(address, port));
+            EXPECT_TRUE(UDP1.SendData("<13>delivered"));
+            ASSERT_TRUE(receiver.waitForReadyRead(5000));
+            now += quiet;
+            receiver.close();
+            EXPECT_TRUE(UDP1.SendData("<13>refused again"));
+            ++refused;
+            EXPECT_TRUE(WaitUntil([&] { return UDP1.RefusedDatagrams() == refused; })) << UDP1.RefusedDatagrams();
+            QCoreApplication::processEvents();
+            EXPECT_EQ(errors.count(), reports);
+        }
     }
 }
