@@ -3,6 +3,7 @@
 # only when some are missing. Run as root (or with sudo available).
 #   --fuzz    also clang and its libFuzzer runtime (scripts/fuzz.sh)
 #   --strace  also strace (scripts/check-loopback.sh)
+#   --format  also clang-format (scripts/format-check.sh)
 # Other arguments are more package names.
 set -euo pipefail
 
@@ -16,6 +17,7 @@ for argument in "$@"; do
   case $argument in
     --fuzz) packages+=(clang libclang-rt-14-dev) ;;
     --strace) packages+=(strace) ;;
+    --format) packages+=(clang-format) ;;
     *) packages+=("$argument") ;;
   esac
 done
