@@ -290,9 +290,11 @@ FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t st
 {
     const bool inStep = m_inStep && !m_junk;
     const Step junk{Step::Kind::Junk, 0};
-    // A stream cut inside a frame is malformed too, and looked through for
-    // a frame behind junk digits.
-    const auto cut = [&](std::size_t need) { return end ? junk : Step{Step::Kind::More, need}; };
+    // A stream cut inside a frame is malformed too; out of step the frame
+    // may have been junk digits glued to a whole frame behind them.
+    const auto cut = [&](std::size_t need) {
+        return !end ? Step{Step::Kind::More, need} : inStep ? Step{Step::Kind::Junk, data.size()} : junk;
+    };
 
     Candidate header;
     std::size_t at = start;
@@ -314,22 +316,20 @@ FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t st
         return cut(message + 1);
     const bool angle = data[message] == '<' && (inStep || StartsWithPriority(data.substr(message, length)));
     const std::size_t seen = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_maxFrame));
-    // Out of step a header may also start inside the frame and end past it.
-    const std::size_t looked = seen + (inStep ? 0 : MaxDigits + 3);
-    if (message + looked > data.size() && !end)
-        return {Step::Kind::More, message + looked};
+    if (message + seen > data.size() && !end)
+        return {Step::Kind::More, message + seen};
     const std::string_view body = data.substr(message, seen);
 
     // Junk digits glued to a real header: the tail of the digits ends the
     // frame before the header found inside it.
     std::size_t tail = 0;
     if (angle && header.digits.size() > 1) {
-        const std::size_t inside = FirstHeaderInside(data.substr(message, looked));
-        if (inside < seen)
+        const std::size_t inside = FirstHeaderInside(body);
+        if (inside != None)
             tail = header.TailWithin(std::min<std::uint64_t>(inside, m_maxFrame));
     }
     if (body.size() < seen)
-        return {Step::Kind::Junk, start + tail};
+        return tail > 0 ? Step{Step::Kind::Junk, start + tail} : cut(0);
 
     if (length > m_maxFrame) {
         if (!angle || tail > 0)
@@ -360,24 +360,26 @@ FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t st
 
 // ---- Text ----
 
-// The first record of an Auto text stream: NUL before an LF that starts a
-// new message ("\n<") makes the stream NUL framed; held until it shows.
+// The first record of an Auto text stream, held until it shows how it ends:
+// "\0<" (a NUL, then the next message) before "\n<" makes the stream NUL
+// framed.
 std::size_t FrameSplitter::FeedRecord(std::string_view bytes, FrameHandler &handler)
 {
     const std::size_t take = std::min(bytes.size(), m_maxFrame + 1 - std::min(m_buffer.size(), m_maxFrame));
     m_buffer.append(bytes.data(), take);
-    bool decided = m_buffer.size() > m_maxFrame;
+    bool decided = false;
     for (; m_searched < m_buffer.size() && !decided; ++m_searched) {
         const char c = m_buffer[m_searched];
-        if (c == '\0') {
+        if (c != '\0' && c != '\n')
+            continue;
+        if (m_searched + 1 == m_buffer.size())
+            break;
+        decided = m_buffer[m_searched + 1] == '<';
+        if (decided && c == '\0')
             m_framing = StreamFraming::Nul;
-            decided = true;
-        } else if (c == '\n') {
-            if (m_searched + 1 == m_buffer.size())
-                break;
-            decided = m_buffer[m_searched + 1] == '<';
-        }
     }
+    // A record longer than a message may be shows nothing more.
+    decided = decided || m_buffer.size() > m_maxFrame;
     if (decided) {
         std::string held;
         held.swap(m_buffer);

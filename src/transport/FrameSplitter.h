@@ -7,8 +7,9 @@
 // The framing a receiver expects on a stream: one of the sender's (Framing,
 // less None), or Auto, which decides per connection. A digit first means
 // octet counting; otherwise the first record decides: one that ends in NUL
-// makes the connection NUL framed (an LF inside is part of the message),
-// else LF (a CR before it dropped) and NUL both end a message.
+// before the next message makes the connection NUL framed (an LF inside is
+// part of the message), else LF (a CR before it dropped) and NUL both end
+// a message.
 enum class StreamFraming { Auto, OctetCount, Lf, CrLf, Nul };
 
 class FrameHandler {
