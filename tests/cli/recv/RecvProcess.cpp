@@ -55,7 +55,11 @@ Outcome Receiver::Finish()
 
 void Receiver::Signal(int number)
 {
-    ::kill(static_cast<pid_t>(m_program.processId()), number);
+    // A program that already ended has no id: kill(0) would hit this whole process group.
+    const auto pid = static_cast<pid_t>(m_program.processId());
+    EXPECT_GT(pid, 0) << "the receiver ended early";
+    if (pid > 0)
+        ::kill(pid, number);
 }
 
 bool Receiver::WaitForLine(const std::string &prefix)
