@@ -103,21 +103,6 @@ TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
     }
 }
 
-TEST(FrameSplitter, AutoDecidesOncePerConnection)
-{
-    const std::pair<std::string, StreamFraming> cases[] = {{"3 <1>\n", StreamFraming::OctetCount},
-                                                           {"<1>a\n<2>b\0", StreamFraming::Lf},
-                                                           {"<1>a\n b\0<2>\n"s, StreamFraming::Nul},
-                                                           {"<1>a\n", StreamFraming::Auto},
-                                                           {"\r\n", StreamFraming::Auto}};
-    for (const auto &[bytes, framing] : cases) {
-        FrameSplitter splitter(StreamFraming::Auto, 64);
-        Collect collect;
-        splitter.Feed(bytes, collect);
-        EXPECT_EQ(splitter.Framing(), framing) << bytes;
-    }
-}
-
 // 1,000 stamped frames with a random blob of 1 to 200 bytes after each, read
 // in random pieces: every frame comes out once, and each blob (but one of
 // line ends alone) counts as one malformed frame.
