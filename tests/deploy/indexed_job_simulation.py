@@ -185,11 +185,12 @@ def simulate(resources, bin_dir):
     recv_env = dict(container_env(receiver, resources), PORT="0")
     recv_args = command_line(receiver, recv_env) + ["--bind", "127.0.0.1"]
     recv = subprocess.Popen(recv_args, env=run_env(recv_env, bin_dir), stdout=subprocess.PIPE,
-                            start_new_session=True)
+                            stderr=subprocess.PIPE, start_new_session=True)
     senders = []
     try:
         output = LineReader(recv.stdout)
-        listening = output.line(10, "listening line")
+        # With --json the listening line goes to standard error.
+        listening = LineReader(recv.stderr if "--json" in recv_args else recv.stdout).line(10, "listening line")
         match = re.fullmatch(r"listening on tcp 127\.0\.0\.1:(\d+)", listening)
         check(match, f"the receiver said {listening!r}")
         print(f"receiver: {shlex.join(recv_args)}\n  {listening}")

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr std::int64_t MaxFrameLimit = 64 << 20;
+constexpr std::int64_t MaxBufferedLimit = std::int64_t{1} << 40;
 constexpr double MaxHandshakeSeconds = 3600;
 
 // A count of messages: whole and not negative.
@@ -150,6 +151,23 @@ struct Parser {
             if (!count)
                 return Bad(flag, value, "a number of connections from 1 to 1000000");
             o.maxConnections = static_cast<std::size_t>(*count);
+        } else if (flag == "--max-gap") {
+            const auto count = Count(value);
+            if (!count || *count == 0)
+                return Bad(flag, value, "a positive whole number of messages");
+            o.maxGap = *count;
+        } else if (flag == "--idle-timeout") {
+            const auto seconds = PositiveNumber(value);
+            if (!seconds)
+                return Bad(flag, value, "a positive number of seconds");
+            o.idleTimeout = *seconds;
+            Listening(flag);
+        } else if (flag == "--max-buffered") {
+            const auto bytes = InRange(value, 65536, MaxBufferedLimit);
+            if (!bytes)
+                return Bad(flag, value, "a size in bytes from 65536 to 1099511627776");
+            o.maxBuffered = static_cast<std::size_t>(*bytes);
+            Listening(flag);
         } else {
             return Fail("unknown flag " + std::string(flag));
         }
@@ -174,6 +192,10 @@ struct Parser {
             return Fail("--stats-file records each second of listening: --check-file cannot be combined with it");
         if (o.checkFile == "-" && o.output == "-")
             return Fail("--output - and --check-file - cannot both use the terminal");
+        if (o.json && o.output == "-")
+            return Fail("--output - cannot be combined with --json: standard output holds the JSON summary");
+        if (o.maxBuffered < o.maxFrame)
+            return Fail("--max-buffered must be at least --max-frame (" + std::to_string(o.maxFrame) + " bytes)");
         return true;
     }
 };
@@ -181,9 +203,10 @@ struct Parser {
 bool TakesValue(std::string_view flag)
 {
     static constexpr std::string_view Valued[] = {
-        "--listen", "--port",   "--bind",       "--framing",           "--expect",    "--duration",
-        "--idle",   "--output", "--check-file", "--allow-loss",        "--max-frame", "--max-connections",
-        "--cert",   "--key",    "--ca-file",    "--handshake-timeout", "--stats-file"};
+        "--listen",       "--port",        "--bind",       "--framing",           "--expect",     "--duration",
+        "--idle",         "--output",      "--check-file", "--allow-loss",        "--max-frame",  "--max-connections",
+        "--cert",         "--key",         "--ca-file",    "--handshake-timeout", "--stats-file", "--max-gap",
+        "--idle-timeout", "--max-buffered"};
     for (std::string_view name : Valued)
         if (name == flag)
             return true;
@@ -249,16 +272,23 @@ Listening
   --listen udp|tcp|tls   UDP datagrams (default), TCP connections, or TLS
                          sessions over TCP
   --port N               port to listen on (default 514); 0 picks a free one.
-                         The first line printed is "listening on udp ADDR:PORT".
+                         The first line printed is "listening on udp ADDR:PORT"
+                         (with --json on standard error).
   --bind ADDR            IPv4 or IPv6 address to listen on (default 0.0.0.0)
   --framing MODE         TCP and TLS framing: auto (default: a connection
-                         starting with a digit is octet counted, else LF,
+                         starting with a digit is octet counted; one whose
+                         first record ends in NUL is NUL framed; else LF,
                          CR LF or NUL ends a message), octet-count, lf, crlf
                          or nul
   --max-frame BYTES      longest message taken over TCP (default 65536); longer
                          ones are counted and skipped
   --max-connections N    connections open at once (default 10000); more are
                          refused and counted
+  --idle-timeout S       close a connection that sends nothing for S seconds
+                         (default 300), counted
+  --max-buffered BYTES   parts of messages held over all connections (default
+                         268435456); past it the connection holding the most
+                         is dropped and counted
 
 TLS (with --listen tls)
   --cert FILE            the receiver's certificate (PEM, then its chain)
@@ -276,18 +306,28 @@ Ending (Ctrl-C also ends the run with the summary)
 
 Checking a file instead
   --check-file FILE      check the stamps in a file a syslog daemon wrote, one
-                         message per line (- reads standard input)
+                         message per line (- reads standard input). Its
+                         template must keep the stamp: RFC 5424 structured
+                         data is dropped by the traditional file formats,
+                         RFC 3164 tokens survive.
 
 Output
   --output FILE          write every message on a line of its own, with CR,
-                         LF, NUL and backslash as \r \n \0 \\ (- is stdout)
+                         LF, NUL and backslash as \r \n \0 \\ (- is stdout),
+                         handed to the system at least every 100 ms
   --raw                  with --output: the message bytes unchanged
-  --json                 the summary as one JSON object (no progress lines)
+  --json                 the summary as one JSON object, alone on standard
+                         output (no progress lines)
   --quiet                no progress lines and no summary
   --stats-file FILE      one JSON object per line each second: messages and
                          bytes received in it, stamped messages, lost so far
                          (gaps below each stream's highest number), open
-                         connections
+                         connections; between them, at most every 100 ms
+                         while messages arrive, a line "interim": true with
+                         the totals so far
+  --max-gap N            a stamp more than N above its stream's highest number
+                         (default 10000000) is a suspect jump: counted, not
+                         received, the numbers skipped not lost
   --allow-loss N         exit 0 with up to N messages lost
   --allow-duplicates     exit 0 with duplicates
   --help, --version
@@ -296,9 +336,10 @@ Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
 token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs
 to shard S / 1000000.
 
-Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated (or
-the output file failed), 2 usage error (including a port or file that
-cannot be opened). Failed TLS handshakes and refused connections are
-counted, and leave the exit status alone.
+Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated,
+suspect jumps, messages whose stamps could not be read, or the output file
+failed; 2 usage error (including a port or file that cannot be opened or
+read). Failed TLS handshakes and refused or closed connections are counted,
+and leave the exit status alone.
 )usage";
 }
