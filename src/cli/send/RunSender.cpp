@@ -544,6 +544,8 @@ private:
             if (!taken)
                 return m_summary.error.empty() ? Handover::Blocked : Handover::Failed;
             handed = *taken;
+            // A batch that waited for room is the one that went.
+            count = static_cast<std::int64_t>(m_sizes.size());
             if (handed > 0)
                 bytes = static_cast<std::int64_t>(m_stream.size());
         } else {
