@@ -544,16 +544,16 @@ struct Parser {
 
 bool TakesValue(std::string_view flag)
 {
-    static const std::string_view valued[] = {
-        "--target",      "--port",       "--transport",   "--source-port",    "--facility",
-        "--level",       "--priority",   "--message",     "--source-address", "--multiline-file",
-        "--source-file", "--continuous", "--burst",       "--rate",           "--count",
-        "--duration",    "--seed",       "--format",      "--hostname",       "--app-name",
-        "--procid",      "--msgid",      "--sd",          "--framing",        "--ca-file",
-        "--cert",        "--key",        "--server-name", "--tls-min",        "--run-id",
-        "--cert",        "--key",        "--server-name", "--tls-min",        "--ramp",
-        "--steps",       "--shard",      "--stats-file",  "--connections",    "--threads",
-        "--connect-timeout", "--drain-timeout"};
+    static const std::string_view valued[] = {"--target",         "--port",           "--transport",   "--source-port",
+                                              "--facility",       "--level",          "--priority",    "--message",
+                                              "--source-address", "--multiline-file", "--source-file", "--continuous",
+                                              "--burst",          "--rate",           "--count",       "--duration",
+                                              "--seed",           "--format",         "--hostname",    "--app-name",
+                                              "--procid",         "--msgid",          "--sd",          "--framing",
+                                              "--ca-file",        "--cert",           "--key",         "--server-name",
+                                              "--tls-min",        "--run-id",         "--ramp",        "--steps",
+                                              "--shard",          "--stats-file",     "--connections", "--threads",
+                                              "--drain-timeout",  "--connect-timeout"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;

@@ -187,7 +187,8 @@ void ConnectionSet::Tend()
         m_lastUp = now;
     else if (m_plan.reconnect && m_failure.empty() && now - m_lastUp >= m_plan.openingLimit)
         m_failure = "no " + m_plan.sessionWord + " session to " + m_plan.targetText + " for " +
-                    SecondsText(m_plan.openingLimit) + (m_lastFailure.empty() ? "" : "; the last attempt: " + m_lastFailure);
+                    SecondsText(m_plan.openingLimit) +
+                    (m_lastFailure.empty() ? "" : "; the last attempt: " + m_lastFailure);
     if (!m_failure.empty())
         return;
     for (auto &owned : m_connections) {

@@ -76,8 +76,8 @@ std::string SummaryLine(const RunSummary &summary)
     if (summary.skipped > 0)
         line += ", " + std::to_string(summary.skipped) + " skipped (their time had passed)";
     if (summary.late > 0)
-        line += ", " + std::to_string(summary.late) + " late (sent over " + Fixed(LateSeconds, 1) +
-                " s after their time)";
+        line +=
+            ", " + std::to_string(summary.late) + " late (sent over " + Fixed(LateSeconds, 1) + " s after their time)";
     line += " in " + Fixed(summary.elapsedSeconds, 3) + " s";
     if (const auto rate = AverageRate(summary))
         line += ": " + Fixed(std::round(*rate), 0) + " MPS average";
@@ -86,7 +86,8 @@ std::string SummaryLine(const RunSummary &summary)
         line += ", over " + summary.tlsVersion + " with " + summary.tlsCipher;
     const auto planned = static_cast<std::int64_t>(summary.connections.size());
     if (summary.connectionsUp < planned)
-        line += ", " + std::to_string(summary.connectionsUp) + " of " + std::to_string(planned) + " connections came up";
+        line +=
+            ", " + std::to_string(summary.connectionsUp) + " of " + std::to_string(planned) + " connections came up";
     else if (planned > 1)
         line += ", " + std::to_string(planned) + " connections";
     if (summary.threads > 1)

@@ -339,9 +339,9 @@ private:
         }
         if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= static_cast<rlim_t>(needed))
             return true;
-        UsageError("--connections " + std::to_string(ConnectionCount(m_options)) + " needs about " +
-                   Grouped(needed) + " file descriptors; this process may open " +
-                   Grouped(static_cast<std::int64_t>(files.rlim_cur)) + " (ulimit -n)");
+        UsageError("--connections " + std::to_string(ConnectionCount(m_options)) + " needs about " + Grouped(needed) +
+                   " file descriptors; this process may open " + Grouped(static_cast<std::int64_t>(files.rlim_cur)) +
+                   " (ulimit -n)");
         return false;
     }
 
@@ -564,7 +564,8 @@ private:
         }
         stream.Withdraw(handed);
         // Late: due before the moment that lies LateSeconds back.
-        m_summary.late += std::min(static_cast<std::int64_t>(handed), std::max<std::int64_t>(0, m_overdue - Attempted()));
+        m_summary.late +=
+            std::min(static_cast<std::int64_t>(handed), std::max<std::int64_t>(0, m_overdue - Attempted()));
         m_summary.bytes += bytes;
         m_summary.sent += static_cast<std::int64_t>(handed);
         m_summary.failed += count - static_cast<std::int64_t>(handed);

@@ -81,7 +81,10 @@ TEST(Program, ExitStatusAndMessages)
          "\\{.*\"format\":\"rfc3164\",\"framing\":\"none\",",
          "quillon-send: --framing applies to TCP only; UDP datagrams go out as built\n$"},
         // Endless files: a message is at most 64 KiB, a line too.
-        {{"--multiline-file", "/dev/zero"}, 2, "$", "quillon-send: --multiline-file: '/dev/zero' holds more than 64 KiB"},
+        {{"--multiline-file", "/dev/zero"},
+         2,
+         "$",
+         "quillon-send: --multiline-file: '/dev/zero' holds more than 64 KiB"},
         {{"--port", ok, "--source-file", "/dev/zero"},
          2,
          "$",
@@ -210,8 +213,9 @@ TEST(Program, ConnectionsBeyondTheOpenFilesAllowedAreRefusedUpFront)
     std::string port;
     const int listener = Listener(port, 512);
     const std::tuple<rlim_t, std::string, int, std::string> cases[] = {
-        {64, "200", 2, "quillon-send: --connections 200 needs about 210 file descriptors; this process may open 64 "
-                       "\\(ulimit -n\\)\n$"},
+        {64, "200", 2,
+         "quillon-send: --connections 200 needs about 210 file descriptors; this process may open 64 "
+         "\\(ulimit -n\\)\n$"},
         {1024, "300", 0, "$"},
     };
     for (const auto &[hard, connections, exitCode, err] : cases) {
@@ -220,7 +224,8 @@ TEST(Program, ConnectionsBeyondTheOpenFilesAllowedAreRefusedUpFront)
             const rlimit files{64, hard};
             ::setrlimit(RLIMIT_NOFILE, &files);
         });
-        program.start(SendPath, Arguments({"--transport", "tcp", "--port", port, "--connections", connections, "--json"}));
+        program.start(SendPath,
+                      Arguments({"--transport", "tcp", "--port", port, "--connections", connections, "--json"}));
         const Outcome outcome = Collect(program);
         EXPECT_EQ(outcome.exitCode, exitCode) << outcome.err;
         EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
@@ -243,11 +248,12 @@ TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
          "duration",
          "no TLS session to 127\\.0\\.0\\.1:" + stalled + " came up in 1\\.[0-9] s",
          "quillon-send: TLS without verification"},
-        {{"--transport", "tcp", "--port", refused, "--reconnect", "--rate", "10", "--count", "50",
-          "--connect-timeout", "1"},
+        {{"--transport", "tcp", "--port", refused, "--reconnect", "--rate", "10", "--count", "50", "--connect-timeout",
+          "1"},
          "connection",
-         "no TCP session to 127\\.0\\.0\\.1:" + refused + " for 1 s; the last attempt: TCP Session failed to "
-                                                               "connect to .+: Connection refused$",
+         "no TCP session to 127\\.0\\.0\\.1:" + refused +
+             " for 1 s; the last attempt: TCP Session failed to "
+             "connect to .+: Connection refused$",
          "quillon-send: TCP Session failed to connect to 127\\.0\\.0\\.1:" + refused +
              ": Connection refused; retrying in 0\\.05 s\n"},
     };
@@ -305,8 +311,9 @@ TEST(Program, AfterAnOutageOverdueMessagesAreSkippedOrCountedLate)
     for (const bool skip : {true, false}) {
         auto receiver = std::make_unique<TcpReceiver>();
         const quint16 port = receiver->Port();
-        std::vector<std::string> args = {"--transport", "tcp",        "--port", std::to_string(port), "--reconnect",
-                                         "--rate",      "2000",       "--duration", "3",                "--json"};
+        std::vector<std::string> args = {"--transport", "tcp",    "--port", std::to_string(port),
+                                         "--reconnect", "--rate", "2000",   "--duration",
+                                         "3",           "--json"};
         if (skip)
             args.push_back("--no-catch-up");
         QProcess program;

@@ -62,8 +62,10 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
                                "the target)";
     const std::string unacknowledged = " not acknowledged by the receiver's system (unknown fate)";
     const std::tuple<RunSummary, std::string, std::string, QJsonValue> cases[] = {
-        {run(0.0018, 3, 0, 0), start + "3 connections, 2 reconnected" + spread + "; behind the target: 0% of "
-                                                                                   "3,000,000 MPS",
+        {run(0.0018, 3, 0, 0),
+         start + "3 connections, 2 reconnected" + spread +
+             "; behind the target: 0% of "
+             "3,000,000 MPS",
          "0" + unacknowledged, false},
         {run(0.989, 1, 1.5, 7),
          start + "1 of 3 connections came up, 2 reconnected, longest outage 1.500 s, 7" + unacknowledged + spread +
@@ -77,8 +79,7 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
         EXPECT_EQ(SummaryLine(summary), line);
         EXPECT_EQ(ConnectionLines(summary),
                   std::vector<std::string>{"connection 1: 5000 messages sent, 2 reconnected, " + connectionLine});
-        const QJsonObject json =
-            QJsonDocument::fromJson(QByteArray::fromStdString(SummaryJson(summary, tcp))).object();
+        const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(SummaryJson(summary, tcp))).object();
         EXPECT_EQ(json.value(QStringLiteral("target_reached")), reached) << line;
         EXPECT_DOUBLE_EQ(json.value(QStringLiteral("achieved_ratio")).toDouble(), *summary.spread.achievedRatio);
         EXPECT_DOUBLE_EQ(json.value(QStringLiteral("longest_outage_seconds")).toDouble(), summary.longestOutage);
