@@ -22,6 +22,8 @@ constexpr int MinDelayMs = 10;
 constexpr int MaxDelayMs = 2000;
 constexpr int MaxConnections = 100000;
 constexpr int MaxThreads = 64;
+// A day: longer waits are mistakes, and stay far from what a clock holds.
+constexpr double MostWaitSeconds = 86400;
 constexpr const char *SeeHelp = " (see quillon-send --help)";
 
 // Whether messages end in CR LF when neither --crlf nor --no-crlf says: on
@@ -33,10 +35,13 @@ bool CrlfByDefault(const Options &o)
 }
 
 // TLS follows the RFC 5425 framing unless a framing was chosen: the window
-// sets it when TLS is ticked, and a saved None is taken as not chosen.
+// sets it when TLS is ticked, and a saved None is taken as not chosen. RFC
+// 5424 over TCP is octet counted too, as RFC 6587 recommends; RFC 3164 keeps
+// the CR LF receivers have always split it at.
 bool OctetCountByDefault(const Options &o)
 {
-    return UsesTls(o) && o.messageFormat.framing == Framing::None;
+    const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
+    return o.tcp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
 }
 
 // Flags that only apply to a TLS session.
@@ -213,6 +218,8 @@ struct Parser {
             o.poisson = true;
         } else if (flag == "--reconnect") {
             o.reconnect = true;
+        } else if (flag == "--no-catch-up") {
+            o.noCatchUp = true;
         } else if (flag == "--once") {
             return SetPace(flag, Pace::Once);
         } else if (flag == "--every-second") {
@@ -372,6 +379,17 @@ struct Parser {
                 return Bad(flag, value, "a positive number of seconds");
             o.duration = *seconds;
             countOrDurationGiven = true;
+        } else if (flag == "--connect-timeout") {
+            const auto seconds = PositiveNumber(value);
+            if (!seconds || *seconds > MostWaitSeconds)
+                return Bad(flag, value, "a number of seconds above 0, at most 86400");
+            o.connectTimeout = *seconds;
+        } else if (flag == "--drain-timeout") {
+            // 0: what the system has not taken at the end is given up at once.
+            const auto seconds = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+            if (!seconds || *seconds > MostWaitSeconds)
+                return Bad(flag, value, "a number of seconds from 0 to 86400");
+            o.drainTimeout = *seconds;
         } else if (const auto taken = TlsFlag(flag, value)) {
             if (!*taken)
                 return false;
@@ -463,6 +481,9 @@ struct Parser {
             result.warnings.push_back("--reconnect applies to TCP and TLS sessions; UDP has none to open again");
         if (framingFlag && *framingFlag != Framing::None && !o.tcp)
             result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
+        if (o.noCatchUp && o.pace == Pace::Unlimited)
+            result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
+                                      "time");
         if (!UsesTls(o) && !tlsFlagsGiven.empty())
             result.warnings.push_back(Listed(tlsFlagsGiven) +
                                       (tlsFlagsGiven.size() > 1 ? " only apply" : " only applies") +
@@ -482,6 +503,7 @@ struct Parser {
         o.crlf = crlfFlag.value_or(CrlfByDefault(o));
         if (!o.multiLineFile.empty() && !messageGiven)
             o.message = std::string(MessageEntries::MultiLine);
+        o.savedSourceFile = !sourceFileGiven && !o.sourceFile.empty();
         if (sourceFileGiven && !messageGiven && !IsFileSource(o.message))
             o.message = std::string(MessageEntries::TabDelimitedFile);
         if (o.usePriority && facilityOrLevelGiven)
@@ -522,15 +544,16 @@ struct Parser {
 
 bool TakesValue(std::string_view flag)
 {
-    static const std::string_view valued[] = {
-        "--target",      "--port",       "--transport",   "--source-port",    "--facility",
-        "--level",       "--priority",   "--message",     "--source-address", "--multiline-file",
-        "--source-file", "--continuous", "--burst",       "--rate",           "--count",
-        "--duration",    "--seed",       "--format",      "--hostname",       "--app-name",
-        "--procid",      "--msgid",      "--sd",          "--framing",        "--ca-file",
-        "--cert",        "--key",        "--server-name", "--tls-min",        "--run-id",
-        "--cert",        "--key",        "--server-name", "--tls-min",        "--ramp",
-        "--steps",       "--shard",      "--stats-file",  "--connections",    "--threads"};
+    static const std::string_view valued[] = {"--target",         "--port",           "--transport",   "--source-port",
+                                              "--facility",       "--level",          "--priority",    "--message",
+                                              "--source-address", "--multiline-file", "--source-file", "--continuous",
+                                              "--burst",          "--rate",           "--count",       "--duration",
+                                              "--seed",           "--format",         "--hostname",    "--app-name",
+                                              "--procid",         "--msgid",          "--sd",          "--framing",
+                                              "--ca-file",        "--cert",           "--key",         "--server-name",
+                                              "--tls-min",        "--run-id",         "--ramp",        "--steps",
+                                              "--shard",          "--stats-file",     "--connections", "--threads",
+                                              "--drain-timeout",  "--connect-timeout"};
     for (std::string_view name : valued)
         if (name == flag)
             return true;
@@ -626,8 +649,11 @@ Message format and framing
                              how TCP messages are told apart: after each an
                              LF, CR LF or NUL, or before each its length in
                              bytes and a space; none sends them as built.
-                             Default: none; with TLS octet-count. UDP
-                             datagrams are never framed
+                             Default: octet-count over TLS and for RFC 5424
+                             over TCP, else none (RFC 3164 over TCP ends in
+                             CR LF). UDP datagrams are never framed; lf and
+                             crlf split multi-line messages (named on
+                             standard error)
   Header values: printable US-ASCII, no spaces, "-" for none; at most 255,
   48, 128 and 32 characters (host name, app name, procid, msgid).
 
@@ -660,9 +686,15 @@ Sending (one of)
   --unlimited            as fast as the machine goes
   --poisson              with --rate, --ramp or --steps: random (exponential)
                          gaps around the rate; repeatable with --seed
-  --count N              stop after N messages
-  --duration S           stop after S seconds
-  Ctrl-C stops and prints the summary.
+  --count N              stop after N messages (skipped ones included)
+  --duration S           stop after S seconds, connecting and handshakes
+                         included
+  --no-catch-up          after an outage or a stall, skip the messages whose
+                         time passed (counted as skipped) instead of sending
+                         them late in a burst
+  --drain-timeout S      at the end, how long the sessions' unsent bytes may
+                         take to go (default 2; 0 gives them up)
+  Ctrl-C stops within a second, drains as above and prints the summary.
 
 Delivery stamps (checked by quillon-recv)
   --stamp                stamp every message with the run id, stream 1 (with
@@ -697,10 +729,18 @@ Load
   --reconnect            TCP and TLS: open a session the receiver ends,
                          resets or refuses again, after 50 ms, then twice as
                          long after each failure up to 2 s; its stream goes
-                         on. The messages whose bytes the receiver's system
-                         had not acknowledged when the session broke are
-                         counted as of unknown fate, per connection and in
-                         all (with TLS estimated from the record bytes)
+                         on. Failures are named on standard error as they
+                         happen (a line a second at most). The messages
+                         whose bytes the receiver's system had not
+                         acknowledged when the session broke are counted
+                         as unacknowledged (unknown_fate), per connection
+                         and in all (with TLS estimated from the record
+                         bytes); a receiver that dies with acknowledged but
+                         unread bytes loses more, which only quillon-recv
+                         sees
+  --connect-timeout S    TCP and TLS: the limit of each connect and
+                         handshake, and the run fails when no session has
+                         been up for S seconds (default 10)
 
 Settings and output
   --from-settings        start from the window's saved settings (the defaults
@@ -715,13 +755,17 @@ Settings and output
   --help, --version
 
 The summary gives an average rate for runs of more than one message that
-last at least a second; over two or more whole seconds also the standard
-deviation of the rate per second about the target, and whether the sender
-itself held the rate back (its thread at a full core while behind); a connection that lost a session
-gets a line of its own. Over UDP, datagrams that come back refused (nothing
+last at least a second; over whole seconds whether the target rate was
+reached (99% of it) and, from two on, the standard deviation of the rate per
+second about the target, and whether the sender itself held the rate back
+(its thread at a full core while behind); messages sent late (more than
+0.1 s after their time) or skipped; a connection that lost a session gets a
+line of its own. Over UDP, datagrams that come back refused (nothing
 listens on the port) or undeliverable are counted as refused.
 
-Exit status: 0 all sent, 1 sending failed (a failed TLS handshake too) or
-datagrams were refused, 2 usage error (a TLS file that cannot be used too).
+Exit status: 0 all sent, 1 sending failed (a failed TLS handshake, no
+session up, nothing sent, bytes left at the end too) or datagrams were
+refused, 2 usage error (a file that cannot be used too, and --connections
+beyond the open files this process may have).
 )usage";
 }
