@@ -352,7 +352,7 @@ def start_receiver(receiver, resources, bin_dir):
     try:
         output = LineReader(recv.stdout)
         # With --json the listening line goes to standard error.
-        json_report = "--json" in command_line(receiver, container_env(receiver, resources))
+        json_report = any("--json" in arg for arg in command_line(receiver, container_env(receiver, resources)))
         listening = (LineReader(recv.stderr) if json_report else output).line(10, "listening line")
         match = re.fullmatch(r"listening on tcp 127\.0\.0\.1:(\d+)", listening)
         check(match, f"the receiver said {listening!r}")
