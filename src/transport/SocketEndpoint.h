@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/EndpointStates.h"
+
 #include <QObject>
 #include <QString>
 
@@ -11,31 +13,33 @@
 #include <string_view>
 #include <vector>
 
-class QSocketNotifier;
+class DatagramEndpoint;
+class StreamEndpoint;
 class TlsClientContext;
 
-// One socket endpoint, UDP or TCP (optionally with TLS), over the operating
-// system's sockets. It only sends: it never listens and discards anything it
-// receives. UDP datagrams that come back refused raise ErrorEvent once per
-// failure.
-// Events (CloseEvent, ErrorEvent) are always delivered from the event loop of
-// the thread that owns the endpoint, never from inside a call.
+// One socket endpoint, UDP or TCP (optionally with TLS), as the window and
+// the command-line sender name it: a datagram endpoint or a stream endpoint,
+// chosen by the protocol. It only sends: it never listens and discards
+// anything it receives. UDP datagrams that come back refused raise ErrorEvent
+// once per failure.
+// Events (ConnectEvent, CloseEvent, ErrorEvent) are always delivered from the
+// event loop of the thread that owns the endpoint, never from inside a call.
 class SocketEndpoint : public QObject {
     Q_OBJECT
 public:
     enum : std::int32_t { TcpProtocol = 0, UdpProtocol = 1 };
     enum : std::int16_t {
-        StateClosed = 0,
-        StateOpen = 1, // UDP socket open
-        StateResolving = 4,
-        StateConnecting = 6,
-        StateConnected = 7,
-        StatePeerClosed = 8,
-        StateError = 9,
+        StateClosed = EndpointState::Closed,
+        StateOpen = EndpointState::Open, // UDP socket open
+        StateResolving = EndpointState::Resolving,
+        StateConnecting = EndpointState::Connecting,
+        StateConnected = EndpointState::Connected,
+        StatePeerClosed = EndpointState::PeerClosed,
+        StateError = EndpointState::Error,
     };
     // ErrorEvent's Number for a failed TLS handshake or session; the
     // description says why ("TLS handshake failed: ...").
-    enum : int { ErrorTls = 5425 };
+    enum : int { ErrorTls = EndpointErrorTls };
 
     explicit SocketEndpoint(std::int32_t protocol, QObject *parent = nullptr);
     ~SocketEndpoint() override;
@@ -66,9 +70,9 @@ public:
     // UDP: one datagram. TCP: appended to the stream (only while connected).
     // The bytes go out exactly as given. False when they were not handed over.
     bool SendData(std::string_view data);
-    // Several packets at once (sendmmsg for UDP, gathered writes for TCP),
-    // byte for byte as SendData would send them one by one.
-    // Returns how many packets were handed over, counting from the first.
+    // UDP: several datagrams at once (sendmmsg), byte for byte as SendData
+    // would send them one by one. Returns how many were handed over,
+    // counting from the first; 0 for TCP, which joins packets with SendStream.
     std::size_t SendBatch(const std::vector<std::string> &packets);
     // TCP: bytes that join the stream as one piece, written straight from
     // the given buffer, waiting while the kernel's is full (up to 2 s, as a
@@ -115,10 +119,19 @@ public:
     std::chrono::nanoseconds BlockedTime() const;
 
 signals:
+    // TCP: the session is up (after the TLS handshake when TLS is on).
+    void ConnectEvent();
     void CloseEvent();
     void ErrorEvent(int Number, const QString &Description);
 
 private:
-    struct Impl;
-    std::unique_ptr<Impl> d;
+    bool IsUdp() const { return m_protocol == UdpProtocol; }
+
+    std::int32_t m_protocol;
+    std::string m_remoteHost;
+    std::int32_t m_remotePort = 0;
+    std::int32_t m_localPort = 0;
+    // Children, so they follow the endpoint to another thread.
+    DatagramEndpoint *m_datagram;
+    StreamEndpoint *m_stream;
 };

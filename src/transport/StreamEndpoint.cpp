@@ -1,0 +1,452 @@
+#include "transport/StreamEndpoint.h"
+
+#include "transport/EndpointStates.h"
+#include "transport/TlsContext.h"
+
+#include <QThreadPool>
+#include <QTimer>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+constexpr std::chrono::milliseconds DrainWait{2000};
+constexpr std::size_t ReadChunk = 64 * 1024;
+// Reads per notification, so a talkative peer cannot starve the event loop.
+constexpr int ReadsPerWakeUp = 16;
+// How long a TLS 1.3 server that asked for a client certificate gets to say
+// whether it accepted it, for servers that send nothing after the handshake.
+constexpr int TlsVerdictWaitMs = 1000;
+} // namespace
+
+// Shared with a worker-thread lookup, which may outlive the endpoint.
+struct LookupToken {
+    std::mutex mutex;
+    StreamEndpoint *owner = nullptr;
+};
+
+StreamEndpoint::StreamEndpoint(QObject *parent) : QObject(parent)
+{
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    connect(&m_readNotifier, &QSocketNotifier::activated, this, [this] { OnReadable(); });
+    connect(&m_writeNotifier, &QSocketNotifier::activated, this, [this] { OnWritable(); });
+}
+
+StreamEndpoint::~StreamEndpoint()
+{
+    CancelLookup();
+    m_writer.Stop();
+    CloseSocket();
+}
+
+void StreamEndpoint::Post(Event event)
+{
+    const std::uint64_t forGeneration = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, forGeneration, event] {
+            if (m_generation != forGeneration)
+                return;
+            if (event == Event::Connect)
+                emit ConnectEvent();
+            else
+                emit CloseEvent();
+        },
+        Qt::QueuedConnection);
+}
+
+void StreamEndpoint::PostError(int number, const QString &text)
+{
+    const std::uint64_t forGeneration = m_generation;
+    QMetaObject::invokeMethod(
+        this,
+        [this, forGeneration, number, text] {
+            if (m_generation == forGeneration)
+                emit ErrorEvent(number, text);
+        },
+        Qt::QueuedConnection);
+}
+
+void StreamEndpoint::CancelLookup()
+{
+    if (!m_lookup)
+        return;
+    std::lock_guard<std::mutex> lock(m_lookup->mutex);
+    m_lookup->owner = nullptr;
+    m_lookup.reset();
+}
+
+void StreamEndpoint::CloseSocket()
+{
+    // The event dispatcher must stop watching before the number is reused.
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool StreamEndpoint::Connect(const std::string &host, std::int32_t port, std::int32_t localPort)
+{
+    if (m_state != EndpointState::Closed)
+        return false;
+    if (host.empty() || !ValidPort(port, 1) || !ValidPort(localPort, 0))
+        return false;
+    m_host = host;
+    m_localPort = localPort;
+    m_tlsVersion.clear();
+    m_tlsCipher.clear();
+    const auto remotePort = static_cast<std::uint16_t>(port);
+    AddressLookup numeric = LookUpAddresses(host, remotePort, SOCK_STREAM, true);
+    if (numeric.Ok()) {
+        m_attempts = std::move(numeric.addresses);
+        return StartAttempts(0, true);
+    }
+    if (!numeric.NeedsNameLookup())
+        return false;
+
+    // A name may take the resolver seconds: look it up off this thread.
+    auto token = std::make_shared<LookupToken>();
+    token->owner = this;
+    m_lookup = token;
+    m_state = EndpointState::Resolving;
+    const std::uint64_t forGeneration = m_generation;
+    QThreadPool::globalInstance()->start([token, host, remotePort, forGeneration] {
+        AddressLookup result = LookUpAddresses(host, remotePort, SOCK_STREAM, false);
+        std::lock_guard<std::mutex> lock(token->mutex);
+        StreamEndpoint *owner = token->owner;
+        if (!owner)
+            return;
+        QMetaObject::invokeMethod(
+            owner, [owner, token, forGeneration, result] { owner->OnLookedUp(token, forGeneration, result); },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
+
+// Tries the resolved addresses from the given one on. synchronous: called by
+// Connect, which reports a failure to create or bind the socket by returning
+// false; later such failures arrive as ErrorEvent.
+bool StreamEndpoint::StartAttempts(std::size_t from, bool synchronous)
+{
+    m_writer.Start(-1, nullptr);
+    for (m_attemptIndex = from; m_attemptIndex < m_attempts.size(); ++m_attemptIndex) {
+        const SocketAddress &address = m_attempts[m_attemptIndex];
+        CloseSocket();
+        m_fd = OpenSocket(address.Family(), SOCK_STREAM, m_localPort);
+        if (m_fd < 0) {
+            const int error = errno;
+            if (synchronous) {
+                m_state = EndpointState::Closed;
+                return false;
+            }
+            Fail(error);
+            return true;
+        }
+        m_readNotifier.setSocket(m_fd);
+        m_writeNotifier.setSocket(m_fd);
+        if (::connect(m_fd, address.Get(), address.length) == 0) {
+            OnConnected();
+            return true;
+        }
+        if (errno == EINPROGRESS) {
+            m_state = EndpointState::Connecting;
+            m_writeNotifier.setEnabled(true);
+            return true;
+        }
+        m_lastConnectError = errno;
+        CloseSocket();
+    }
+    // Refusals are the peer's answer, so they come as events like any other.
+    Fail(m_lastConnectError);
+    return true;
+}
+
+void StreamEndpoint::OnLookedUp(const std::shared_ptr<LookupToken> &token, std::uint64_t forGeneration,
+                                const AddressLookup &result)
+{
+    if (token != m_lookup || forGeneration != m_generation || m_state != EndpointState::Resolving)
+        return;
+    m_lookup.reset();
+    if (!result.Ok()) {
+        m_state = EndpointState::Error;
+        PostError(result.errorNumber, QString::fromLocal8Bit(result.errorText.c_str()));
+        return;
+    }
+    m_attempts = result.addresses;
+    StartAttempts(0, false);
+}
+
+void StreamEndpoint::OnConnectReady()
+{
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error == 0) {
+        OnConnected();
+        return;
+    }
+    m_lastConnectError = error;
+    CloseSocket();
+    StartAttempts(m_attemptIndex + 1, false);
+}
+
+// Connected: the layer's handshake, if it has one, comes before the session
+// is up.
+void StreamEndpoint::OnConnected()
+{
+    if (m_tlsContext)
+        m_layer = std::make_unique<TlsLayer>(*m_tlsContext, m_fd, m_host);
+    else
+        m_layer = std::make_unique<PlainLayer>(m_fd);
+    m_writer.Start(m_fd, m_layer.get());
+    m_state = EndpointState::Connecting;
+    m_writeNotifier.setEnabled(false);
+    m_readNotifier.setEnabled(true);
+    ContinueHandshake();
+}
+
+void StreamEndpoint::ContinueHandshake()
+{
+    const ByteLayer::Result result = m_layer->Handshake();
+    if (result == ByteLayer::Result::Failed) {
+        FailLayer(m_layer->FailureText());
+        return;
+    }
+    m_writer.TakeLayerOutput();
+    if (!m_writer.FlushSome()) {
+        FailLayer(std::string("the connection failed during the handshake: ") + std::strerror(m_writer.Error()));
+        return;
+    }
+    WatchWrites();
+    if (result != ByteLayer::Result::Done)
+        return;
+    if (!m_layer->AwaitingVerdict()) {
+        OnReady();
+        return;
+    }
+    m_awaitingVerdict = true;
+    const std::uint64_t forGeneration = m_generation;
+    QTimer::singleShot(TlsVerdictWaitMs, this, [this, forGeneration] {
+        if (m_generation == forGeneration && m_state == EndpointState::Connecting && m_awaitingVerdict)
+            OnReady();
+    });
+    // The verdict may be here already.
+    OnReadable();
+}
+
+void StreamEndpoint::OnReady()
+{
+    m_awaitingVerdict = false;
+    m_tlsVersion = m_layer->Version();
+    m_tlsCipher = m_layer->Cipher();
+    m_state = EndpointState::Connected;
+    m_readNotifier.setEnabled(true);
+    WatchWrites();
+    Post(Event::Connect);
+}
+
+void StreamEndpoint::FailLayer(const std::string &reason)
+{
+    const bool handshaking = m_state == EndpointState::Connecting;
+    m_awaitingVerdict = false;
+    // The alert, if any, tells the server why.
+    m_writer.TakeLayerOutput();
+    m_writer.FlushSome();
+    m_state = EndpointState::Error;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    m_writer.DropPending();
+    PostError(EndpointErrorTls,
+              QString::fromStdString((handshaking ? "TLS handshake failed: " : "TLS session failed: ") + reason));
+}
+
+void StreamEndpoint::Fail(int number)
+{
+    m_state = EndpointState::Error;
+    m_readNotifier.setEnabled(false);
+    m_writeNotifier.setEnabled(false);
+    m_writer.DropPending();
+    PostError(number, SystemErrorText(number));
+}
+
+void StreamEndpoint::OnPeerClosed(bool reset)
+{
+    m_readNotifier.setEnabled(false);
+    if (reset) {
+        m_writeNotifier.setEnabled(false);
+        m_writer.DropPending();
+    }
+    m_state = EndpointState::PeerClosed;
+    Post(Event::Close);
+}
+
+void StreamEndpoint::OnSessionFailure(int number)
+{
+    if (m_state == EndpointState::PeerClosed) {
+        // The session is over and already reported as closed.
+        m_writeNotifier.setEnabled(false);
+        m_writer.DropPending();
+        return;
+    }
+    // A peer that closes with data it has not read resets the session: it
+    // ended the session all the same, and is reported as such.
+    if (number == ECONNRESET || number == EPIPE) {
+        OnPeerClosed(true);
+        return;
+    }
+    Fail(number);
+}
+
+bool StreamEndpoint::Send(std::string_view bytes, const StreamWriter::Rule &rule)
+{
+    if (m_state != EndpointState::Connected)
+        return false;
+    switch (m_writer.Write(bytes, rule)) {
+    case StreamWriter::Written::Yes:
+        WatchWrites();
+        return true;
+    case StreamWriter::Written::No:
+        WatchWrites();
+        return false;
+    case StreamWriter::Written::Broken:
+        OnSessionFailure(m_writer.Error());
+        return false;
+    case StreamWriter::Written::LayerFailed:
+        FailLayer(m_layer->FailureText());
+        return false;
+    }
+    return false;
+}
+
+bool StreamEndpoint::SendPacket(std::string_view bytes)
+{
+    return Send(bytes, {SteadyClock::now() + DrainWait, false, false});
+}
+
+bool StreamEndpoint::SendStream(std::string_view bytes)
+{
+    return Send(bytes, {SteadyClock::now() + DrainWait, false, true});
+}
+
+bool StreamEndpoint::SendStream(std::string_view bytes, std::chrono::milliseconds waitLimit)
+{
+    return Send(bytes,
+                {SteadyClock::now() + std::clamp(waitLimit, std::chrono::milliseconds(0), DrainWait), true, true});
+}
+
+bool StreamEndpoint::Flush(int timeoutMs)
+{
+    if (m_fd < 0 || m_writer.Pending() == 0)
+        return m_writer.Pending() == 0;
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    if (m_writer.Drain(deadline) == StreamWriter::Written::Broken) {
+        // The bytes are dropped with the session: not delivered.
+        OnSessionFailure(m_writer.Error());
+        WatchWrites();
+        return false;
+    }
+    WatchWrites();
+    return m_writer.Pending() == 0;
+}
+
+void StreamEndpoint::WatchWrites()
+{
+    m_writeNotifier.setEnabled(m_fd >= 0 && m_writer.Pending() > 0);
+}
+
+void StreamEndpoint::OnReadable()
+{
+    if (m_state == EndpointState::Connecting && !m_awaitingVerdict) {
+        ContinueHandshake();
+        return;
+    }
+    char discard[ReadChunk];
+    ByteLayer::Result result = ByteLayer::Result::Done;
+    for (int i = 0; i < ReadsPerWakeUp && result == ByteLayer::Result::Done; ++i) {
+        std::size_t got = 0;
+        result = m_layer->Read(discard, sizeof discard, got);
+    }
+    // Reading may have queued an answer, such as a key update of our own.
+    m_writer.TakeLayerOutput();
+    if (result == ByteLayer::Result::Failed ||
+        (m_state == EndpointState::Connecting && result == ByteLayer::Result::Closed)) {
+        FailLayer(m_layer->FailureText());
+        return;
+    }
+    if (result == ByteLayer::Result::Closed) {
+        if (m_layer->SocketError() != 0)
+            OnSessionFailure(m_layer->SocketError());
+        else
+            OnPeerClosed(false);
+        return;
+    }
+    if (m_state == EndpointState::Connecting && !m_layer->AwaitingVerdict())
+        OnReady();
+    WatchWrites();
+}
+
+void StreamEndpoint::OnWritable()
+{
+    if (m_state == EndpointState::Connecting && !m_layer) {
+        OnConnectReady();
+        return;
+    }
+    if (!m_writer.FlushSome()) {
+        if (m_state == EndpointState::Connecting)
+            FailLayer(std::string("the connection failed during the handshake: ") + std::strerror(m_writer.Error()));
+        else
+            OnSessionFailure(m_writer.Error());
+    }
+    WatchWrites();
+}
+
+// A socket closed with unread bytes (such as a TLS 1.3 server's tickets, sent
+// late) is reset, and a reset drops what the kernel has not sent yet. So after
+// the goodbye the peer's last bytes are read until it closes too.
+void StreamEndpoint::EndLayer(SteadyClock::time_point deadline)
+{
+    bool awaitEnd = false;
+    if (m_state == EndpointState::Connected && m_layer->Goodbye()) {
+        m_writer.TakeLayerOutput();
+        awaitEnd = m_writer.FlushSome() && m_writer.Pending() == 0 && ::shutdown(m_fd, SHUT_WR) == 0;
+    }
+    char discard[ReadChunk];
+    for (;;) {
+        const ssize_t got = m_fd >= 0 ? ::recv(m_fd, discard, sizeof discard, MSG_DONTWAIT) : 0;
+        if (got > 0 || (got < 0 && errno == EINTR))
+            continue;
+        if (got < 0 && IsWouldBlock(errno) && awaitEnd) {
+            pollfd entry{m_fd, POLLIN, 0};
+            if (::poll(&entry, 1, RemainingMs(deadline)) > 0)
+                continue;
+        }
+        break;
+    }
+}
+
+void StreamEndpoint::Close(std::chrono::milliseconds flushLimit)
+{
+    // A disconnect right after a burst should not drop what is still queued.
+    const SteadyClock::time_point deadline = SteadyClock::now() + flushLimit;
+    if (m_state == EndpointState::Connected && m_writer.Pending() > 0)
+        Flush(static_cast<int>(flushLimit.count()));
+    if (m_layer && m_layer->HasGoodbye())
+        EndLayer(deadline);
+    m_awaitingVerdict = false;
+    ++m_generation;
+    CancelLookup();
+    m_writer.Stop();
+    m_layer.reset();
+    CloseSocket();
+    m_state = EndpointState::Closed;
+    m_attempts.clear();
+}
