@@ -111,7 +111,7 @@ TEST(TcpEndpoint, CloseIsHarmlessInEveryStateAndRaisesNothing)
 }
 
 // Read only after a refusal, the stream shows that a packet refused while the
-// buffer stays full leaves no part in it.
+// buffer stays full leaves no part in it, nor in the bytes acknowledged.
 TEST(TcpEndpoint, SlowReaderGetsEveryAcceptedByteInOrder)
 {
     for (const bool byFlushPending : {false, true}) {
@@ -134,9 +134,12 @@ TEST(TcpEndpoint, SlowReaderGetsEveryAcceptedByteInOrder)
         }
         EXPECT_TRUE(pended);
         EXPECT_EQ(refused, !byFlushPending);
+        EXPECT_LT(TCP1.AcknowledgedBytes(), expected.size());
         reader.Release();
         EXPECT_TRUE(byFlushPending ? TCP1.FlushPending(30000)
                                    : WaitUntil([&] { return TCP1.PendingBytes() == 0; }, 30000));
+        EXPECT_TRUE(WaitUntil([&] { return TCP1.AcknowledgedBytes() == expected.size(); }))
+            << TCP1.AcknowledgedBytes() << " of " << expected.size() << " acknowledged";
         TCP1.Close();
         ASSERT_TRUE(reader.WaitForSessionEnd(30000));
         const std::string received = reader.Bytes();
