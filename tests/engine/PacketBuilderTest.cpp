@@ -7,8 +7,6 @@
 #include <bitset>
 #include <set>
 
-using namespace std::string_literals;
-
 namespace {
 const std::string Pad(2048, ' ');
 
