@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/common/FlagTable.h"
 #include "cli/send/LoadShape.h"
 #include "cli/send/Shard.h"
 #include "engine/MessageFormat.h"
@@ -117,3 +118,5 @@ inline int ConnectionCount(const Options &options)
 ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base = Options{});
 
 std::string UsageText();
+// The flags, for the help, the man page and the shell completion.
+FlagTable SendFlagTable();
