@@ -34,11 +34,13 @@ std::string ScdocText(std::string_view text)
             lineStart = true;
             continue;
         }
-        if (lineStart && c == ' ')
+        // Columns of the help mean nothing on a page.
+        if (c == ' ' && (lineStart || (!out.empty() && out.back() == ' ')))
             continue;
-        lineStart = false;
-        if (c == '\\' || c == '*' || c == '_')
+        // A paragraph starting with '-' would be a list item.
+        if (c == '\\' || c == '*' || c == '_' || (c == '-' && out.empty()))
             out += '\\';
+        lineStart = false;
         out += c;
     }
     return out;
