@@ -77,7 +77,7 @@ public:
     // Empty, or why the run must end: a session failed without reconnect.
     const std::string &Failure() const { return m_failure; }
     // Waits for what the sessions still hold to go; empty or why not.
-    std::string FlushAll(int timeoutMs);
+    [[nodiscard]] std::string FlushAll(int timeoutMs);
     void CloseAll();
 
     const std::vector<std::unique_ptr<Connection>> &All() const { return m_connections; }
