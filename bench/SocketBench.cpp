@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 
-
 #include <algorithm>
 #include <atomic>
 #include <functional>

@@ -137,9 +137,9 @@ std::string ScdocOptions(const FlagTable &table)
                 text += ", *" + std::string(flag.alias) + "*";
             if (!flag.value.empty())
                 text += " _" + ScdocText(flag.value) + "_";
-            const std::string_view help = !flag.help.empty()               ? flag.help
+            const std::string_view help = !flag.help.empty()                        ? flag.help
                                           : flag.name == std::string_view("--help") ? "print the help and exit"
-                                                                                     : "print the version and exit";
+                                                                                    : "print the version and exit";
             text += "\n\t" + ScdocText(help) + "\n\n";
         }
         if (!group.note.empty())
@@ -179,8 +179,8 @@ std::string BashCompletion(const FlagTable &table)
         fileFlags += (fileFlags.empty() ? "" : "|") + std::string(name);
     for (std::string_view name : free)
         freeFlags += (freeFlags.empty() ? "" : "|") + std::string(name);
-    std::string script = "# bash completion for " + std::string(table.program) +
-                         ", made from its flag table\n" + function +
+    std::string script = "# bash completion for " + std::string(table.program) + ", made from its flag table\n" +
+                         function +
                          "()\n{\n"
                          "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
                          "  # --flag=value: bash splits at the '='\n"

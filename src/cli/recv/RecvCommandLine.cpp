@@ -115,7 +115,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.groups.push_back(
         {"Listening",
          {
-             {"--listen", "udp|tcp|tls",
+             {"--listen",
+              "udp|tcp|tls",
               "UDP datagrams (default), TCP connections, or TLS\n"
               "sessions over TCP",
               [p](std::string_view value) -> Status {
@@ -147,7 +148,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   p->Listening("--bind");
                   return {};
               }},
-             {"--framing", "MODE",
+             {"--framing",
+              "MODE",
               "TCP and TLS framing: auto (default: a connection\n"
               "starting with a digit is octet counted, else LF,\n"
               "CR LF or NUL ends a message), octet-count, lf, crlf\n"
@@ -207,68 +209,67 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               }},
          }});
-    table.groups.push_back(
-        {"Ending (Ctrl-C also ends the run with the summary)",
-         {
-             {"--expect", "N",
-              "end when N stamped messages have arrived; those that\n"
-              "never arrive count as lost",
-              [&o](std::string_view value) -> Status {
-                  const auto count = Count(value);
-                  if (!count || *count == 0)
-                      return Parser::Bad("--expect", value, "a positive whole number of messages");
-                  o.expect = *count;
-                  return {};
-              }},
-             {"--duration", "S", "end after S seconds", seconds("--duration", o.duration)},
-             {"--idle", "S", "end after S seconds without a message", seconds("--idle", o.idle)},
-         }});
-    table.groups.push_back(
-        {"Checking a file instead",
-         {
-             {"--check-file", "FILE",
-              "check the stamps in a file a syslog daemon wrote, one\n"
-              "message per line (- reads standard input)",
-              file(o.checkFile, "--check-file needs a file name, or - for standard input")},
-         }});
-    table.groups.push_back(
-        {"Output",
-         {
-             {"--output", "FILE",
-              "write every message on a line of its own, with CR,\n"
-              "LF, NUL and backslash as \\r \\n \\0 \\\\ (- is stdout)",
-              file(o.output, "--output needs a file name, or - for standard output")},
-             {"--raw", "", "with --output: the message bytes unchanged", set(o.raw)},
-             {"--json", "", "the summary as one JSON object (no progress lines)", set(o.json)},
-             {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
-             {"--stats-file", "FILE",
-              "one JSON object per line each second: messages and\n"
-              "bytes received in it, stamped messages, lost so far\n"
-              "(gaps below each stream's highest number), open\n"
-              "connections",
-              file(o.statsFile, "--stats-file needs a file name")},
-             {"--allow-loss", "N", "exit 0 with up to N messages lost",
-              [&o](std::string_view value) -> Status {
-                  const auto count = Count(value);
-                  if (!count)
-                      return Parser::Bad("--allow-loss", value, "a whole number of messages");
-                  o.allowLoss = *count;
-                  return {};
-              }},
-             {"--allow-duplicates", "", "exit 0 with duplicates", set(o.allowDuplicates)},
-             {"--help", "", "",
-              [p](std::string_view) {
-                  p->result.action = RecvParseResult::Action::Help;
-                  return Status{};
-              },
-              {},
-              "-h"},
-             {"--version", "", "",
-              [p](std::string_view) {
-                  p->result.action = RecvParseResult::Action::Version;
-                  return Status{};
-              }},
-         }});
+    table.groups.push_back({"Ending (Ctrl-C also ends the run with the summary)",
+                            {
+                                {"--expect", "N",
+                                 "end when N stamped messages have arrived; those that\n"
+                                 "never arrive count as lost",
+                                 [&o](std::string_view value) -> Status {
+                                     const auto count = Count(value);
+                                     if (!count || *count == 0)
+                                         return Parser::Bad("--expect", value, "a positive whole number of messages");
+                                     o.expect = *count;
+                                     return {};
+                                 }},
+                                {"--duration", "S", "end after S seconds", seconds("--duration", o.duration)},
+                                {"--idle", "S", "end after S seconds without a message", seconds("--idle", o.idle)},
+                            }});
+    table.groups.push_back({"Checking a file instead",
+                            {
+                                {"--check-file", "FILE",
+                                 "check the stamps in a file a syslog daemon wrote, one\n"
+                                 "message per line (- reads standard input)",
+                                 file(o.checkFile, "--check-file needs a file name, or - for standard input")},
+                            }});
+    table.groups.push_back({"Output",
+                            {
+                                {"--output", "FILE",
+                                 "write every message on a line of its own, with CR,\n"
+                                 "LF, NUL and backslash as \\r \\n \\0 \\\\ (- is stdout)",
+                                 file(o.output, "--output needs a file name, or - for standard output")},
+                                {"--raw", "", "with --output: the message bytes unchanged", set(o.raw)},
+                                {"--json", "", "the summary as one JSON object (no progress lines)", set(o.json)},
+                                {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--stats-file", "FILE",
+                                 "one JSON object per line each second: messages and\n"
+                                 "bytes received in it, stamped messages, lost so far\n"
+                                 "(gaps below each stream's highest number), open\n"
+                                 "connections",
+                                 file(o.statsFile, "--stats-file needs a file name")},
+                                {"--allow-loss", "N", "exit 0 with up to N messages lost",
+                                 [&o](std::string_view value) -> Status {
+                                     const auto count = Count(value);
+                                     if (!count)
+                                         return Parser::Bad("--allow-loss", value, "a whole number of messages");
+                                     o.allowLoss = *count;
+                                     return {};
+                                 }},
+                                {"--allow-duplicates", "", "exit 0 with duplicates", set(o.allowDuplicates)},
+                                {"--help",
+                                 "",
+                                 "",
+                                 [p](std::string_view) {
+                                     p->result.action = RecvParseResult::Action::Help;
+                                     return Status{};
+                                 },
+                                 {},
+                                 "-h"},
+                                {"--version", "", "",
+                                 [p](std::string_view) {
+                                     p->result.action = RecvParseResult::Action::Version;
+                                     return Status{};
+                                 }},
+                            }});
     table.epilogue = R"(Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
 token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs
 to shard S / 1000000.

@@ -144,7 +144,7 @@ struct Parser {
 
     // A header field's value, or the check's words after the flag's name.
     Status HeaderField(std::string_view flag, std::string_view value, std::string (*check)(std::string_view),
-                        std::string &field)
+                       std::string &field)
     {
         if (const std::string problem = check(value); !problem.empty())
             return Fail(std::string(flag) + ": " + problem);
@@ -292,7 +292,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
         };
     };
     const auto tlsFile = [p](std::string_view flag, File file, std::string TlsSettings::*field) {
-        return [p, flag, file, field](std::string_view value) { return p->TlsFile(flag, value, file, p->o.tls.*field); };
+        return
+            [p, flag, file, field](std::string_view value) { return p->TlsFile(flag, value, file, p->o.tls.*field); };
     };
     const auto set = [](bool &field) {
         return [&field](std::string_view) {
@@ -317,7 +318,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      return {};
                                  }},
                                 {"--port", "N", "destination port, 1..65535 (default 514)", port("--port", o.port)},
-                                {"--transport", "udp|tcp|tls",
+                                {"--transport",
+                                 "udp|tcp|tls",
                                  "syslog over UDP (default), over a TCP session, or\n"
                                  "over TLS on a TCP session (see TLS below)",
                                  [&o](std::string_view value) -> Status {
@@ -447,7 +449,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.groups.push_back(
         {"Message format and framing",
          {
-             {"--format", "rfc3164|rfc5424",
+             {"--format",
+              "rfc3164|rfc5424",
               "rfc3164 (default): <PRI>, the header of\n"
               "--rfc-header, the text; rfc5424: <PRI>1 TIMESTAMP\n"
               "HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA MSG",
@@ -478,7 +481,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   p->o.messageFormat.utf8Bom = true;
                   return Parser::Noted(p->rfc5424FlagsGiven, "--bom", {});
               }},
-             {"--framing", "none|lf|crlf|nul|octet-count",
+             {"--framing",
+              "none|lf|crlf|nul|octet-count",
               "how TCP messages are told apart: after each an\n"
               "LF, CR LF or NUL, or before each its length in\n"
               "bytes and a space; none sends them as built.\n"
@@ -495,46 +499,47 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
          "  Header values: printable US-ASCII, no spaces, \"-\" for none; at most 255,\n"
          "  48, 128 and 32 characters (host name, app name, procid, msgid).",
          29});
-    table.groups.push_back(
-        {"TLS (with --transport tls; RFC 5425)",
-         {
-             {"--ca-file", "FILE",
-              "PEM file of the CAs that sign the server's\n"
-              "certificate (default: the system's trusted CAs)",
-              tlsFile("--ca-file", File::CaFile, &TlsSettings::caFile)},
-             {"--cert", "FILE", "client certificate (PEM) for a server that asks",
-              tlsFile("--cert", File::Certificate, &TlsSettings::certFile)},
-             {"--key", "FILE",
-              "its private key (PEM, no passphrase; default: the\n"
-              "key in the --cert file)",
-              tlsFile("--key", File::Key, &TlsSettings::keyFile)},
-             {"--server-name", "NAME",
-              "the name the server's certificate must carry, also\n"
-              "sent as SNI (default: the --target host)",
-              [p](std::string_view value) -> Status {
-                  if (const std::string problem = CheckTlsServerName(value); !problem.empty())
-                      return Parser::Fail("--server-name: " + problem);
-                  p->o.tls.serverName = std::string(value);
-                  return Parser::Noted(p->tlsFlagsGiven, "--server-name", {});
-              }},
-             {"--insecure", "",
-              "accept any server certificate; says so on standard\n"
-              "error each run",
-              [p](std::string_view) {
-                  p->o.tls.verify = false;
-                  return Parser::Noted(p->tlsFlagsGiven, "--insecure", {});
-              }},
-             {"--tls-min", "1.2|1.3", "the oldest TLS version accepted (default 1.2)",
-              [p](std::string_view value) -> Status {
-                  const auto version = TlsVersionFromText(value);
-                  if (!version)
-                      return Parser::Bad("--tls-min", value, "1.2 or 1.3");
-                  p->o.tls.minVersion = *version;
-                  return Parser::Noted(p->tlsFlagsGiven, "--tls-min", {});
-              },
-              {"1.2", "1.3"}},
-         },
-         "  The server's certificate and name are verified unless --insecure is given."});
+    table.groups.push_back({"TLS (with --transport tls; RFC 5425)",
+                            {
+                                {"--ca-file", "FILE",
+                                 "PEM file of the CAs that sign the server's\n"
+                                 "certificate (default: the system's trusted CAs)",
+                                 tlsFile("--ca-file", File::CaFile, &TlsSettings::caFile)},
+                                {"--cert", "FILE", "client certificate (PEM) for a server that asks",
+                                 tlsFile("--cert", File::Certificate, &TlsSettings::certFile)},
+                                {"--key", "FILE",
+                                 "its private key (PEM, no passphrase; default: the\n"
+                                 "key in the --cert file)",
+                                 tlsFile("--key", File::Key, &TlsSettings::keyFile)},
+                                {"--server-name", "NAME",
+                                 "the name the server's certificate must carry, also\n"
+                                 "sent as SNI (default: the --target host)",
+                                 [p](std::string_view value) -> Status {
+                                     if (const std::string problem = CheckTlsServerName(value); !problem.empty())
+                                         return Parser::Fail("--server-name: " + problem);
+                                     p->o.tls.serverName = std::string(value);
+                                     return Parser::Noted(p->tlsFlagsGiven, "--server-name", {});
+                                 }},
+                                {"--insecure", "",
+                                 "accept any server certificate; says so on standard\n"
+                                 "error each run",
+                                 [p](std::string_view) {
+                                     p->o.tls.verify = false;
+                                     return Parser::Noted(p->tlsFlagsGiven, "--insecure", {});
+                                 }},
+                                {"--tls-min",
+                                 "1.2|1.3",
+                                 "the oldest TLS version accepted (default 1.2)",
+                                 [p](std::string_view value) -> Status {
+                                     const auto version = TlsVersionFromText(value);
+                                     if (!version)
+                                         return Parser::Bad("--tls-min", value, "1.2 or 1.3");
+                                     p->o.tls.minVersion = *version;
+                                     return Parser::Noted(p->tlsFlagsGiven, "--tls-min", {});
+                                 },
+                                 {"1.2", "1.3"}},
+                            },
+                            "  The server's certificate and name are verified unless --insecure is given."});
     table.groups.push_back(
         {"Sending (one of)",
          {
@@ -549,7 +554,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   p->o.continuousMs = *delay;
                   return p->SetPace("--continuous", Pace::Continuous);
               }},
-             {"--burst", "100|500", "a burst every 10 seconds",
+             {"--burst",
+              "100|500",
+              "a burst every 10 seconds",
               [p](std::string_view value) -> Status {
                   const auto size = WholeNumber(value);
                   if (!size || (*size != 100 && *size != 500))
@@ -613,47 +620,46 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               }},
          },
          "  Ctrl-C stops and prints the summary."});
-    table.groups.push_back(
-        {"Delivery stamps (checked by quillon-recv)",
-         {
-             {"--stamp", "",
-              "stamp every message with the run id, stream 1 (with\n"
-              "--shard I/N stream I*1000000+1), a\n"
-              "sequence number from 1 and the send time in\n"
-              "microseconds: RFC 3164 ends the message with\n"
-              "\" quillon=RUN:STREAM:SEQ:TIME\", RFC 5424 adds the SD\n"
-              "element [quillon@32473 run=\"..\" stream=\"..\" seq=\"..\"\n"
-              "t=\"..\"]; \"HEX=\" packets are sent unstamped",
-              set(o.stamp)},
-             {"--run-id", "ID",
-              "the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a\n"
-              "random one per run, named in the summary)",
-              [&o](std::string_view value) -> Status {
-                  if (!IsValidRunId(value))
-                      return Parser::Bad("--run-id", value, "a run id of 1 to 16 letters, digits, '_' or '-'");
-                  o.runId = std::string(value);
-                  return {};
-              }},
-         },
-         "  With several connections or threads each connection (over UDP each\n"
-         "  thread) is a stream of its own, numbered from 1."});
-    table.groups.push_back(
-        {"Runs spread over several senders",
-         {
-             {"--shard", "I/N",
-              "this sender is shard I (0..N-1) of N: it sends 1/N of\n"
-              "the rate and of each --ramp or --steps rate, and\n"
-              "stamps streams no other shard uses; --count and\n"
-              "--duration stay this process's",
-              [&o](std::string_view value) -> Status {
-                  auto shard = ReadShard(value, std::getenv(Shard::IndexVariable));
-                  if (const auto *problem = std::get_if<std::string>(&shard))
-                      return Parser::Fail("--shard " + std::string(value) + ": " + *problem);
-                  o.shard = std::get<Shard>(shard);
-                  return {};
-              }},
-         },
-         "  --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)"});
+    table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
+                            {
+                                {"--stamp", "",
+                                 "stamp every message with the run id, stream 1 (with\n"
+                                 "--shard I/N stream I*1000000+1), a\n"
+                                 "sequence number from 1 and the send time in\n"
+                                 "microseconds: RFC 3164 ends the message with\n"
+                                 "\" quillon=RUN:STREAM:SEQ:TIME\", RFC 5424 adds the SD\n"
+                                 "element [quillon@32473 run=\"..\" stream=\"..\" seq=\"..\"\n"
+                                 "t=\"..\"]; \"HEX=\" packets are sent unstamped",
+                                 set(o.stamp)},
+                                {"--run-id", "ID",
+                                 "the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a\n"
+                                 "random one per run, named in the summary)",
+                                 [&o](std::string_view value) -> Status {
+                                     if (!IsValidRunId(value))
+                                         return Parser::Bad("--run-id", value,
+                                                            "a run id of 1 to 16 letters, digits, '_' or '-'");
+                                     o.runId = std::string(value);
+                                     return {};
+                                 }},
+                            },
+                            "  With several connections or threads each connection (over UDP each\n"
+                            "  thread) is a stream of its own, numbered from 1."});
+    table.groups.push_back({"Runs spread over several senders",
+                            {
+                                {"--shard", "I/N",
+                                 "this sender is shard I (0..N-1) of N: it sends 1/N of\n"
+                                 "the rate and of each --ramp or --steps rate, and\n"
+                                 "stamps streams no other shard uses; --count and\n"
+                                 "--duration stay this process's",
+                                 [&o](std::string_view value) -> Status {
+                                     auto shard = ReadShard(value, std::getenv(Shard::IndexVariable));
+                                     if (const auto *problem = std::get_if<std::string>(&shard))
+                                         return Parser::Fail("--shard " + std::string(value) + ": " + *problem);
+                                     o.shard = std::get<Shard>(shard);
+                                     return {};
+                                 }},
+                            },
+                            "  --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)"});
     table.groups.push_back(
         {"Load",
          {
@@ -694,45 +700,46 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               "all (with TLS estimated from the record bytes)",
               set(o.reconnect)},
          }});
-    table.groups.push_back(
-        {"Settings and output",
-         {
-             {"--from-settings", "",
-              "start from the window's saved settings (the defaults\n"
-              "when there are none), then apply the flags",
-              [p](std::string_view) {
-                  p->result.fromSettings = true;
-                  return Status{};
-              }},
-             {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
-             {"--json", "",
-              "the summary as one JSON object (no progress lines);\n"
-              "bytes of a text that are not UTF-8 show as \\xHH",
-              set(o.json)},
-             {"--stats-file", "FILE",
-              "one JSON object per line each second: time, target\n"
-              "rate, sent, failed, unknown fate, open connections,\n"
-              "seconds blocked by a full socket, the sending\n"
-              "thread's processor share",
-              [&o](std::string_view value) -> Status {
-                  if (value.empty())
-                      return Parser::Fail("--stats-file needs a file name");
-                  o.statsFile = std::string(value);
-                  return {};
-              }},
-             {"--help", "", "",
-              [p](std::string_view) {
-                  p->result.action = ParseResult::Action::Help;
-                  return Status{};
-              },
-              {},
-              "-h"},
-             {"--version", "", "",
-              [p](std::string_view) {
-                  p->result.action = ParseResult::Action::Version;
-                  return Status{};
-              }},
-         }});
+    table.groups.push_back({"Settings and output",
+                            {
+                                {"--from-settings", "",
+                                 "start from the window's saved settings (the defaults\n"
+                                 "when there are none), then apply the flags",
+                                 [p](std::string_view) {
+                                     p->result.fromSettings = true;
+                                     return Status{};
+                                 }},
+                                {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--json", "",
+                                 "the summary as one JSON object (no progress lines);\n"
+                                 "bytes of a text that are not UTF-8 show as \\xHH",
+                                 set(o.json)},
+                                {"--stats-file", "FILE",
+                                 "one JSON object per line each second: time, target\n"
+                                 "rate, sent, failed, unknown fate, open connections,\n"
+                                 "seconds blocked by a full socket, the sending\n"
+                                 "thread's processor share",
+                                 [&o](std::string_view value) -> Status {
+                                     if (value.empty())
+                                         return Parser::Fail("--stats-file needs a file name");
+                                     o.statsFile = std::string(value);
+                                     return {};
+                                 }},
+                                {"--help",
+                                 "",
+                                 "",
+                                 [p](std::string_view) {
+                                     p->result.action = ParseResult::Action::Help;
+                                     return Status{};
+                                 },
+                                 {},
+                                 "-h"},
+                                {"--version", "", "",
+                                 [p](std::string_view) {
+                                     p->result.action = ParseResult::Action::Version;
+                                     return Status{};
+                                 }},
+                            }});
     table.epilogue = R"(The summary gives an average rate for runs of more than one message that
 last at least a second; over two or more whole seconds also the standard
 deviation of the rate per second about the target, and whether the sender

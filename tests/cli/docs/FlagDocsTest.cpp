@@ -29,7 +29,8 @@ std::vector<std::string> Offered(const std::string &program, const std::vector<s
 {
     std::string script = "source '" + std::string(QUILLON_DOCS_DIR) + "/" + program + "' || exit 3\n" +
                          "offer() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=();\n"
-                         "  $(complete -p " + program + " | awk '{print $3}'); printf '%s\\n' \"${COMPREPLY[@]}\"; echo; }\n";
+                         "  $(complete -p " +
+                         program + " | awk '{print $3}'); printf '%s\\n' \"${COMPREPLY[@]}\"; echo; }\n";
     for (const std::string &line : lines)
         script += "offer " + program + " " + line + "\n";
     QProcess bash;
