@@ -137,10 +137,7 @@ std::string ScdocOptions(const FlagTable &table)
                 text += ", *" + std::string(flag.alias) + "*";
             if (!flag.value.empty())
                 text += " _" + ScdocText(flag.value) + "_";
-            const std::string_view help = !flag.help.empty()                        ? flag.help
-                                          : flag.name == std::string_view("--help") ? "print the help and exit"
-                                                                                    : "print the version and exit";
-            text += "\n\t" + ScdocText(help) + "\n\n";
+            text += "\n\t" + ScdocText(flag.help.empty() ? flag.pageHelp : flag.help) + "\n\n";
         }
         if (!group.note.empty())
             text += ScdocText(group.note) + "\n\n";

@@ -21,6 +21,8 @@ struct Flag {
     // A closed set of values the completion offers.
     std::vector<std::string> choices = {};
     std::string_view alias = {}; // "-h"
+    // What the man page says of a flag without help lines.
+    std::string_view pageHelp = {};
 };
 
 struct FlagGroup {

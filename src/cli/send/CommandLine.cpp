@@ -733,12 +733,18 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      return Status{};
                                  },
                                  {},
-                                 "-h"},
-                                {"--version", "", "",
+                                 "-h",
+                                 "print the help and exit"},
+                                {"--version",
+                                 "",
+                                 "",
                                  [p](std::string_view) {
                                      p->result.action = ParseResult::Action::Version;
                                      return Status{};
-                                 }},
+                                 },
+                                 {},
+                                 {},
+                                 "print the version and exit"},
                             }});
     table.epilogue = R"(The summary gives an average rate for runs of more than one message that
 last at least a second; over two or more whole seconds also the standard
