@@ -81,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (const double seconds : {0.0, 0.5, 1.0, 7.25, 3600.0}) {
         const std::int64_t due = schedule.DueBy(seconds);
         FuzzCheck(due >= before, "the messages due never go down");
+        FuzzCheck(schedule.DueBefore(seconds) <= due, "no more were due by a time than DueBy said");
         FuzzCheck(!(schedule.DueAt(due) < 0), "a message is never due before the start");
         before = due;
     }

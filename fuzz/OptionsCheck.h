@@ -23,6 +23,8 @@ inline void CheckOptions(const Options &o)
     FuzzCheck(o.shape.MessagesBy(3600) >= 0, "a load shape's count is not negative");
     FuzzCheck(o.shard.count >= 1 && o.shard.index < o.shard.count, "the shard lies among the shards");
     FuzzCheck(std::isfinite(o.duration) && o.duration >= 0 && o.count >= 0, "limits are not negative");
+    FuzzCheck(o.connectTimeout > 0 && o.connectTimeout <= 86400 && o.drainTimeout >= 0 && o.drainTimeout <= 86400,
+              "the connect and drain timeouts lie within a day");
     FuzzCheck(CheckMessageFormatSettings(o.messageFormat).empty(), "the message format settings pass the checks");
     FuzzCheck(!UsesTls(o) || CheckTlsSettings(o.tls).empty(), "a TLS run's settings pass the checks");
     FuzzCheck(o.threads >= 1 && o.threads <= 64, "the threads lie in 1..64");

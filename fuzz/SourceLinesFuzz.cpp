@@ -73,6 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             continue;
         }
         const std::string_view line = lines[i % lines.size()];
+        if (line.size() > SourceFile::LongestLine) {
+            FuzzCheck(got == SourceFileReadError && reader.LineTooLong(), "a line over 64 KiB is a failed read");
+            return 0;
+        }
         const std::string expected = IsHexLine(line) ? std::string(line) : Field(line, 4);
         FuzzCheck(got == expected, "each line gives its fourth field, or itself when it starts with HEX=");
         if (IsHexLine(got))

@@ -1,29 +1,32 @@
 // Looks for a stamp in any bytes; a stamp found must be valid and read back
-// the same after being written in either form.
+// the same after being written in either form, and the token also as a
+// daemon escapes a CR after it. Then the bytes as stamps a peer forged, into
+// a delivery ledger: its memory grows with the stamps, not their numbers,
+// and its totals never wrap.
 //
 // bash scripts/fuzz.sh 60 StampParserFuzz
+#include "FuzzSupport.h"
+#include "cli/recv/DeliveryLedger.h"
 #include "engine/Stamp.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace {
 void Same(const Stamp &a, const Stamp &b)
 {
-    if (a.run != b.run || a.stream != b.stream || a.seq != b.seq || a.sentUs != b.sentUs)
-        std::abort();
+    FuzzCheck(a.run == b.run && a.stream == b.stream && a.seq == b.seq && a.sentUs == b.sentUs,
+              "a stamp reads back as it was written");
 }
-} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+void CheckReadBack(std::string_view message)
 {
-    const std::string_view message(reinterpret_cast<const char *>(data), size);
     Stamp stamp;
     if (FindStamp(message, stamp) != StampSearch::Found)
-        return 0;
-    if (!IsValidRunId(stamp.run) || stamp.seq == 0 || stamp.sentUs < 0)
-        std::abort();
+        return;
+    FuzzCheck(IsValidRunId(stamp.run) && stamp.seq > 0 && stamp.sentUs >= 0, "a stamp found is valid");
     const std::string run(stamp.run);
     Stamp copy = stamp;
     copy.run = run;
@@ -31,15 +34,51 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string token = "<13>Jan  1 00:00:00 host tag: text";
     AppendStampToken(token, copy);
     Stamp back;
-    if (FindStamp(token, back) != StampSearch::Found)
-        std::abort();
-    Same(copy, back);
-
+    for (const std::string &line : {token, token + "#015", token + "\r\n"}) {
+        FuzzCheck(FindStamp(line, back) == StampSearch::Found, "the token is found");
+        Same(copy, back);
+    }
     std::string element = "<13>1 - - - - - ";
     AppendStampElement(element, copy);
     element += " text";
-    if (FindStamp(element, back) != StampSearch::Found)
-        std::abort();
+    FuzzCheck(FindStamp(element, back) == StampSearch::Found, "the element is found");
     Same(copy, back);
+}
+
+// Nine bytes a stamp: its stream (of eight), then its number.
+void CheckLedger(std::string_view bytes)
+{
+    DeliveryLedger::Limits limits;
+    limits.windowBits = 4096;
+    if (!bytes.empty() && bytes[0] & 1)
+        limits.maxGap = CountCap; // every gap believed
+    DeliveryLedger ledger(limits);
+    std::size_t stamps = 0;
+    for (; bytes.size() >= 9; bytes.remove_prefix(9), ++stamps) {
+        std::uint64_t seq = 0;
+        std::memcpy(&seq, bytes.data() + 1, sizeof seq);
+        seq = std::max<std::uint64_t>(seq & CountCap, 1);
+        ledger.Record({"fuzz", static_cast<std::uint8_t>(bytes[0]) % 8u, seq, 0}, -1);
+    }
+    const LedgerReport report = ledger.Report();
+    FuzzCheck(report.totals.received == ledger.Received() && report.totals.received <= stamps,
+              "only stamps that came are received");
+    // Once capped, the running figure stays at the cap.
+    FuzzCheck(report.totals.lost <= CountCap &&
+                  (ledger.LostSoFar() == report.totals.lost || ledger.LostSoFar() == CountCap),
+              "the lost total is the sum of the streams', or the cap");
+    for (const StreamReport &stream : report.streams) {
+        FuzzCheck(report.totals.lost >= stream.figures.lost, "a total never wraps below a stream's figure");
+        FuzzCheck(stream.gaps.size() <= DeliveryLedger::GapsPerStream, "gaps are named up to the limit");
+    }
+    FuzzCheck(ledger.MemoryBytes() <= 1024 * (stamps + 1), "memory grows with the stamps, not their numbers");
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view bytes = FuzzBytes(data, size);
+    CheckReadBack(bytes);
+    CheckLedger(bytes);
     return 0;
 }

@@ -63,7 +63,8 @@ start() {
         fi
         pid=$!
         for _ in $(seq 50); do
-            grep -qE '^(ready|listening)' "$tools/out" 2> /dev/null && return 0
+            # quillon-recv --json says where it listens on standard error.
+            grep -qE '^(ready|listening)' "$tools/out" "$tools/err" 2> /dev/null && return 0
             kill -0 "$pid" 2> /dev/null || break
             sleep 0.02
         done

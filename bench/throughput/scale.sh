@@ -30,12 +30,13 @@ figure() { sed -E "s/.*\"$1\":([0-9.]+).*/\1/" <<< "$2"; }
 # One run: transport, threads, connections; prints "sent/s received/s".
 run_once() {
     local transport=$1 threads=$2 connections=$3 flags=() body=${text:0:252}
-    "$recv" --listen "$transport" --bind 127.0.0.1 --port 0 --json --max-connections 20000 > "$out/recv.out" &
+    "$recv" --listen "$transport" --bind 127.0.0.1 --port 0 --json --max-connections 20000 \
+        > "$out/recv.out" 2> "$out/recv.err" &
     receiver_pid=$!
-    # The first line, whole: it names the port.
-    while [ "$(wc -l < "$out/recv.out" 2>/dev/null || echo 0)" -lt 1 ]; do sleep 0.02; done
+    # The listening line, whole (on standard error with --json): it names the port.
+    while [ "$(wc -l < "$out/recv.err" 2>/dev/null || echo 0)" -lt 1 ]; do sleep 0.02; done
     local port
-    port=$(head -1 "$out/recv.out" | sed 's/.*://')
+    port=$(head -1 "$out/recv.err" | sed 's/.*://')
     if [ "$transport" = tcp ]; then
         flags=(--transport tcp --connections "$connections")
         body=${text:0:250}

@@ -90,10 +90,31 @@ StampSearch FromStructuredData(std::string_view structuredData, Stamp &stamp)
     return StampSearch::None;
 }
 
+// "#015" and the like: a control character as rsyslog writes it by default
+// (a CR left before LF, a tab, a NUL), which a stamp token is never made of.
+bool EndsInEscapedControl(std::string_view text)
+{
+    if (text.size() < 4 || text[text.size() - 4] != '#')
+        return false;
+    int value = 0;
+    for (char c : text.substr(text.size() - 3)) {
+        if (c < '0' || c > '7')
+            return false;
+        value = value * 8 + (c - '0');
+    }
+    return value < 040 || value == 0177;
+}
+
 StampSearch FromToken(std::string_view message, Stamp &stamp)
 {
-    while (!message.empty() && IsTrailingBlank(message.back()))
-        message.remove_suffix(1);
+    for (;;) {
+        if (!message.empty() && IsTrailingBlank(message.back()))
+            message.remove_suffix(1);
+        else if (EndsInEscapedControl(message))
+            message.remove_suffix(4);
+        else
+            break;
+    }
     const std::size_t at = message.rfind(StampFormat::TokenPrefix);
     if (at == std::string_view::npos || (at > 0 && message[at - 1] != ' ' && message[at - 1] != '\t'))
         return StampSearch::None;

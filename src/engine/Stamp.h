@@ -62,8 +62,9 @@ enum class StampSearch {
 
 // Looks for a stamp in a received message of either format: the SD element of
 // an RFC 5424 message, the token at the end (trailing blanks, CR, LF and NUL
-// ignored), then an SD element of that id anywhere (a line a daemon wrote
-// with its own prefix). The run id in stamp points into message.
+// ignored, also as a daemon escapes them: "#015"), then an SD element of that
+// id anywhere (a line a daemon wrote with its own prefix). The run id in
+// stamp points into message.
 StampSearch FindStamp(std::string_view message, Stamp &stamp);
 
 // Reads the four values of a stamp given as texts; false when any is not in

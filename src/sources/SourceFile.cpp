@@ -126,6 +126,10 @@ bool SourceFile::ReadLine(std::string &line)
                 std::ungetc(next, m_file);
             return true;
         }
+        if (line.size() == LongestLine) {
+            m_lineTooLong = true;
+            return false;
+        }
         line.push_back(static_cast<char>(c));
     }
     // An end short of the size the file had is a cut, and the line may be half.
@@ -134,6 +138,7 @@ bool SourceFile::ReadLine(std::string &line)
 
 std::string SourceFile::ReadSourceFileLine()
 {
+    m_lineTooLong = false;
     // A zero number means someone else closed the source, and a capture left
     // open must be read again as text.
     if (m_state.SourceFileHandle == 0 || m_mode != Mode::Text || !m_file) {

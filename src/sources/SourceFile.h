@@ -25,9 +25,15 @@ public:
     SourceFile(const SourceFile &) = delete;
     SourceFile &operator=(const SourceFile &) = delete;
 
+    // Lines are read up to this many bytes: a longer one (or a file without
+    // line ends, such as /dev/zero) is a failed read.
+    static constexpr std::size_t LongestLine = 64 * 1024;
+
     // Next line's field 4, or the whole line when it starts with "HEX=";
     // loops back to the first line after the last.
     std::string ReadSourceFileLine();
+    // The latest read failed on a line longer than LongestLine.
+    bool LineTooLong() const { return m_lineTooLong; }
     // Next syslog payload found in the capture, looping.
     std::string ReadCapturePacket();
     // Closes the file and zeroes SourceFileHandle: the next read starts over.
@@ -51,6 +57,7 @@ private:
     // The text file's size when opened, to tell a truncated file from its end.
     long long m_openedSize = 0;
     Mode m_mode = Mode::None;
+    bool m_lineTooLong = false;
     std::string m_captureData;
     std::int32_t m_capturePosition = 0;
 };

@@ -4,7 +4,10 @@
 #include <cstring>
 
 namespace {
-constexpr int MaxDigits = 10;
+constexpr std::size_t MaxDigits = 10;
+// Blank lines tolerated between a frame and the next header.
+constexpr std::size_t MaxBlanks = 4;
+constexpr std::size_t None = std::string_view::npos;
 
 bool IsDigit(char c)
 {
@@ -15,17 +18,95 @@ bool IsTrailerByte(char c)
 {
     return c == '\n' || c == '\r' || c == '\0';
 }
+
+enum class Answer { Yes, No, More };
+
+// Whether a header ("LEN SP", blank lines before it allowed) starts at `at`;
+// the end of the stream counts as yes. need: the bytes wanted when More.
+Answer HeaderAt(std::string_view data, std::size_t at, bool end, std::size_t &need)
+{
+    const std::size_t from = at;
+    while (at < data.size() && IsTrailerByte(data[at]) && at - from < MaxBlanks)
+        ++at;
+    std::size_t digits = 0;
+    for (;; ++at) {
+        if (at >= data.size()) {
+            need = at + 1;
+            return end ? Answer::Yes : Answer::More;
+        }
+        const char c = data[at];
+        if (!IsDigit(c) || digits == MaxDigits)
+            return digits > 0 && c == ' ' ? Answer::Yes : Answer::No;
+        if (digits == 0 && c == '0')
+            return Answer::No;
+        ++digits;
+    }
+}
+
+// "<PRI>" with one to three digits, as a syslog message starts.
+bool StartsWithPriority(std::string_view message)
+{
+    std::size_t digits = 1;
+    while (digits < message.size() && digits <= 3 && IsDigit(message[digits]))
+        ++digits;
+    return digits > 1 && digits < message.size() && message[digits] == '>';
+}
+
+// Where the digits of the first "LEN SP <DIGIT" inside a message start; npos
+// for none.
+std::size_t FirstHeaderInside(std::string_view message)
+{
+    for (std::size_t q = message.find('<', 2); q != None && q + 1 < message.size(); q = message.find('<', q + 1)) {
+        if (message[q - 1] != ' ' || !IsDigit(message[q + 1]) || !IsDigit(message[q - 2]))
+            continue;
+        std::size_t first = q - 2;
+        while (first > 0 && IsDigit(message[first - 1]) && q - 1 - first < MaxDigits)
+            --first;
+        return first;
+    }
+    return None;
+}
 } // namespace
+
+// A length read at some point of the stream: its digits and value.
+struct FrameSplitter::Candidate {
+    std::string_view digits;
+    std::uint64_t length = 0;
+
+    // The longest tail of the digits, as a length of at most `limit`; 0 for none.
+    std::size_t TailWithin(std::uint64_t limit) const
+    {
+        for (std::size_t skip = 1; skip < digits.size(); ++skip) {
+            if (digits[skip] == '0')
+                continue;
+            std::uint64_t value = 0;
+            for (char c : digits.substr(skip))
+                value = value * 10 + static_cast<std::uint64_t>(c - '0');
+            if (value <= limit)
+                return skip;
+        }
+        return 0;
+    }
+};
 
 FrameSplitter::FrameSplitter(StreamFraming framing, std::size_t maxFrame)
     : m_framing(framing), m_maxFrame(std::clamp<std::size_t>(maxFrame, 1, std::size_t{1} << 30))
 {
     if (framing == StreamFraming::OctetCount) {
         m_octet = true;
-        m_state = State::Header;
+        m_state = State::Octet;
     } else if (framing != StreamFraming::Auto) {
         m_state = State::Text;
     }
+}
+
+StreamFraming FrameSplitter::Framing() const
+{
+    if (m_octet)
+        return StreamFraming::OctetCount;
+    if (m_framing == StreamFraming::Auto && (m_state == State::Text || m_state == State::TextSkip))
+        return StreamFraming::Lf;
+    return m_framing;
 }
 
 void FrameSplitter::Feed(std::string_view bytes, FrameHandler &handler)
@@ -39,18 +120,14 @@ void FrameSplitter::Feed(std::string_view bytes, FrameHandler &handler)
                 ++used;
             if (used < bytes.size()) {
                 m_octet = IsDigit(bytes[used]);
-                m_state = m_octet ? State::Header : State::Text;
+                m_state = m_octet ? State::Octet : State::Record;
             }
             break;
-        case State::Header:
-            used = FeedHeader(bytes);
-            break;
-        case State::Body:
-        case State::Skip:
-            used = FeedBody(bytes, handler);
-            break;
-        case State::Resync:
-            used = FeedResync(bytes);
+        case State::Octet:
+            FeedOctet(bytes, handler, false);
+            return;
+        case State::Record:
+            used = FeedRecord(bytes, handler);
             break;
         case State::Text:
         case State::TextSkip:
@@ -63,119 +140,253 @@ void FrameSplitter::Feed(std::string_view bytes, FrameHandler &handler)
 
 void FrameSplitter::Finish(FrameHandler &handler)
 {
-    if (m_state == State::Body || (m_state == State::Header && m_digits > 0))
-        ++m_counts.malformed;
+    if (m_state == State::Octet) {
+        FeedOctet({}, handler, true);
+        m_skip = 0;
+        m_inStep = true;
+        m_junk = false;
+        return;
+    }
+    if (m_state == State::Record) {
+        // A stream that ended before its first record did: read as lines.
+        std::string held;
+        held.swap(m_buffer);
+        m_state = State::Text;
+        Feed(held, handler);
+    }
     if (m_state == State::Text && !m_buffer.empty())
         Deliver(m_buffer, handler);
     m_buffer.clear();
-    m_digits = 0;
-    m_length = 0;
     m_lastByte = 0;
-    if (m_state != State::Text && m_state != State::TextSkip && m_state != State::Start)
-        m_state = State::Header;
-    else if (m_state == State::TextSkip)
+    if (m_state == State::TextSkip)
         m_state = State::Text;
 }
 
-void FrameSplitter::StartResync()
+void FrameSplitter::Abandon()
 {
-    ++m_counts.malformed;
-    m_state = State::Resync;
-    m_digits = 0;
-    m_length = 0;
-    m_sawSpace = false;
+    if (Buffered() > 0 || m_skip > 0)
+        ++m_counts.malformed;
+    m_buffer.clear();
+    m_bufferAt = 0;
+    m_skip = 0;
 }
 
-std::size_t FrameSplitter::FeedHeader(std::string_view bytes)
+// ---- Octet counting ----
+
+void FrameSplitter::FeedOctet(std::string_view bytes, FrameHandler &handler, bool end)
 {
-    std::size_t at = 0;
-    // Stray trailers between frames are common and harmless.
-    if (m_digits == 0)
-        while (at < bytes.size() && IsTrailerByte(bytes[at]))
-            ++at;
-    for (; at < bytes.size(); ++at) {
-        const char c = bytes[at];
-        if (IsDigit(c)) {
-            if ((m_digits == 0 && c == '0') || m_digits == MaxDigits) {
-                StartResync();
-                return at + 1;
+    for (;;) {
+        if (m_skip > 0) {
+            // Nothing is held while a frame is skipped.
+            const std::size_t drop = static_cast<std::size_t>(std::min<std::uint64_t>(m_skip, bytes.size()));
+            m_skip -= drop;
+            bytes.remove_prefix(drop);
+            if (m_skip > 0)
+                return;
+        }
+        if (Buffered() == 0) {
+            if (bytes.empty())
+                return;
+            const Step step = DecideOctet(bytes, end);
+            if (step.kind == Step::Kind::More) {
+                m_buffer.assign(bytes);
+                m_bufferAt = 0;
+                return;
             }
-            m_length = m_length * 10 + static_cast<std::uint64_t>(c - '0');
-            ++m_digits;
+            Apply(step, bytes, handler);
+            bytes.remove_prefix(std::min(step.size, bytes.size()));
             continue;
         }
-        if (c != ' ' || m_digits == 0) {
-            StartResync();
-            return at + 1;
-        }
-        m_digits = 0;
-        if (m_length <= m_maxFrame) {
-            m_state = State::Body;
-        } else if (m_length <= m_maxFrame * SkipFactor) {
-            ++m_counts.oversize;
-            m_state = State::Skip;
-        } else {
-            StartResync();
-        }
-        return at + 1;
-    }
-    return at;
-}
-
-std::size_t FrameSplitter::FeedBody(std::string_view bytes, FrameHandler &handler)
-{
-    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(m_length, bytes.size()));
-    m_length -= take;
-    if (m_state == State::Body) {
-        if (m_length == 0 && m_buffer.empty()) {
-            Deliver(bytes.substr(0, take), handler);
-        } else {
+        const std::string_view held = std::string_view(m_buffer).substr(m_bufferAt);
+        const Step step = DecideOctet(held, end && bytes.empty());
+        if (step.kind == Step::Kind::More) {
+            if (bytes.empty())
+                return;
+            const std::size_t take = std::min(step.size - held.size(), bytes.size());
             m_buffer.append(bytes.data(), take);
-            if (m_length == 0) {
-                Deliver(m_buffer, handler);
-                m_buffer.clear();
-            }
+            bytes.remove_prefix(take);
+            continue;
         }
+        Apply(step, held, handler);
+        Consume(std::min(step.size, held.size()));
     }
-    if (m_length == 0)
-        m_state = State::Header;
-    return take;
 }
 
-// Looks for "LEN SP <" after garbage: the digits must not start with 0 and
-// the length must be within the limit; the '<' is the message's first byte.
-std::size_t FrameSplitter::FeedResync(std::string_view bytes)
+void FrameSplitter::Consume(std::size_t used)
 {
-    for (std::size_t at = 0; at < bytes.size(); ++at) {
-        const char c = bytes[at];
-        if (IsDigit(c)) {
-            if (m_sawSpace || m_digits < 0) {
-                m_sawSpace = false;
-                m_digits = 0;
-                m_length = 0;
-            }
-            if (m_digits == 0 && c == '0')
-                continue;
-            if (m_digits == MaxDigits) {
-                m_digits = -1; // too long: wait for a non-digit
-                continue;
-            }
-            m_length = m_length * 10 + static_cast<std::uint64_t>(c - '0');
-            ++m_digits;
-        } else if (c == ' ' && m_digits > 0 && !m_sawSpace) {
-            m_sawSpace = true;
-        } else if (c == '<' && m_sawSpace && m_length <= m_maxFrame) {
-            m_digits = 0;
-            m_sawSpace = false;
-            m_state = State::Body;
-            return at;
-        } else {
-            m_digits = 0;
-            m_length = 0;
-            m_sawSpace = false;
-        }
+    m_bufferAt += used;
+    if (m_bufferAt == m_buffer.size()) {
+        m_buffer.clear();
+        m_bufferAt = 0;
+    } else if (m_bufferAt > m_buffer.size() / 2) {
+        m_buffer.erase(0, m_bufferAt);
+        m_bufferAt = 0;
     }
-    return bytes.size();
+}
+
+void FrameSplitter::Apply(const Step &step, std::string_view data, FrameHandler &handler)
+{
+    switch (step.kind) {
+    case Step::Kind::More:
+    case Step::Kind::Blank:
+        return;
+    case Step::Kind::Junk:
+        if (!m_junk)
+            ++m_counts.malformed;
+        m_junk = true;
+        m_inStep = false;
+        return;
+    case Step::Kind::Frame:
+        // A frame straight after another, with no junk between, is in step.
+        m_inStep = m_inStep || !m_junk;
+        m_junk = false;
+        Deliver(data.substr(step.offset, step.length), handler);
+        return;
+    case Step::Kind::Skip:
+        ++m_counts.oversize;
+        m_junk = false;
+        if (step.size > data.size())
+            m_skip = step.size - data.size();
+        return;
+    }
+}
+
+// Decides the bytes at the start of data: blank lines, a frame, a frame to
+// skip, or junk up to the next place a header may start.
+FrameSplitter::Step FrameSplitter::DecideOctet(std::string_view data, bool end) const
+{
+    std::size_t blanks = 0;
+    while (blanks < data.size() && IsTrailerByte(data[blanks]))
+        ++blanks;
+    if (blanks > 0)
+        return {Step::Kind::Blank, blanks};
+    if (m_inStep && !m_junk) {
+        Step step = Examine(data, 0, end);
+        if (step.kind == Step::Kind::Junk && step.size == 0)
+            step.size = 1;
+        return step;
+    }
+    for (std::size_t at = 0; at < data.size(); ++at) {
+        if (!IsDigit(data[at]) || data[at] == '0')
+            continue;
+        const Step step = Examine(data, at, end);
+        if (step.kind == Step::Kind::More)
+            return at > 0 ? Step{Step::Kind::Junk, at} : step;
+        if (step.kind == Step::Kind::Frame) {
+            if (at == 0)
+                return step;
+            return {Step::Kind::Junk, at};
+        }
+        // Junk digits before a header: look again where its own digits start.
+        if (step.kind == Step::Kind::Junk && step.size > at + 1)
+            at = step.size - 1;
+    }
+    return {Step::Kind::Junk, data.size()};
+}
+
+// The header at `start`: a frame, a frame to skip, More, or Junk up to
+// where to look next (0: nowhere in particular).
+FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t start, bool end) const
+{
+    const bool inStep = m_inStep && !m_junk;
+    const Step junk{Step::Kind::Junk, 0};
+    // A stream cut inside a frame is malformed too; out of step the frame
+    // may have been junk digits glued to a whole frame behind them.
+    const auto cut = [&](std::size_t need) {
+        return !end ? Step{Step::Kind::More, need} : inStep ? Step{Step::Kind::Junk, data.size()} : junk;
+    };
+
+    Candidate header;
+    std::size_t at = start;
+    for (; at < data.size() && IsDigit(data[at]); ++at) {
+        if ((at == start && data[at] == '0') || at - start == MaxDigits)
+            return junk;
+        header.length = header.length * 10 + static_cast<std::uint64_t>(data[at] - '0');
+    }
+    if (at >= data.size())
+        return at > start ? cut(at + 1) : junk;
+    if (at == start || data[at] != ' ')
+        return junk;
+    header.digits = data.substr(start, at - start);
+    const std::size_t message = at + 1;
+    const std::uint64_t length = header.length;
+    if (length > m_maxFrame * (inStep ? SkipFactor : 1))
+        return junk;
+    if (message >= data.size())
+        return cut(message + 1);
+    const bool angle = data[message] == '<' && (inStep || StartsWithPriority(data.substr(message, length)));
+    const std::size_t seen = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_maxFrame));
+    if (message + seen > data.size() && !end)
+        return {Step::Kind::More, message + seen};
+    const std::string_view body = data.substr(message, seen);
+
+    // Junk digits glued to a real header: the tail of the digits ends the
+    // frame before the header found inside it.
+    std::size_t tail = 0;
+    if (angle && header.digits.size() > 1) {
+        const std::size_t inside = FirstHeaderInside(body);
+        if (inside != None)
+            tail = header.TailWithin(std::min<std::uint64_t>(inside, m_maxFrame));
+    }
+    if (body.size() < seen)
+        return tail > 0 ? Step{Step::Kind::Junk, start + tail} : cut(0);
+
+    if (length > m_maxFrame) {
+        if (!angle || tail > 0)
+            return {Step::Kind::Junk, start + tail};
+        return {Step::Kind::Skip, message + static_cast<std::size_t>(length)};
+    }
+    const std::size_t after = message + seen;
+    const Step frame{Step::Kind::Frame, after, message, seen};
+    if (angle && tail == 0)
+        return frame;
+    // Out of step only "LEN SP <PRI>" is taken: the tail of a real header
+    // after junk would confirm a junk "LEN SP" before it.
+    if (!inStep)
+        return {Step::Kind::Junk, start + tail};
+    // A message quoting a header is whole when the next header follows it;
+    // one without '<' is a frame only then.
+    std::size_t need = 0;
+    switch (HeaderAt(data, after, end, need)) {
+    case Answer::Yes:
+        return frame;
+    case Answer::More:
+        return {Step::Kind::More, need};
+    case Answer::No:
+        break;
+    }
+    return {Step::Kind::Junk, start + tail};
+}
+
+// ---- Text ----
+
+// The first record of an Auto text stream, held until it shows how it ends:
+// "\0<" (a NUL, then the next message) before "\n<" makes the stream NUL
+// framed.
+std::size_t FrameSplitter::FeedRecord(std::string_view bytes, FrameHandler &handler)
+{
+    const std::size_t take = std::min(bytes.size(), m_maxFrame + 1 - std::min(m_buffer.size(), m_maxFrame));
+    m_buffer.append(bytes.data(), take);
+    bool decided = false;
+    for (; m_searched < m_buffer.size() && !decided; ++m_searched) {
+        const char c = m_buffer[m_searched];
+        if (c != '\0' && c != '\n')
+            continue;
+        if (m_searched + 1 == m_buffer.size())
+            break;
+        decided = m_buffer[m_searched + 1] == '<';
+        if (decided && c == '\0')
+            m_framing = StreamFraming::Nul;
+    }
+    // A record longer than a message may be shows nothing more.
+    decided = decided || m_buffer.size() > m_maxFrame;
+    if (decided) {
+        std::string held;
+        held.swap(m_buffer);
+        m_state = State::Text;
+        Feed(held, handler);
+    }
+    return take;
 }
 
 std::size_t FrameSplitter::FindTrailer(std::string_view bytes) const
@@ -185,11 +396,11 @@ std::size_t FrameSplitter::FindTrailer(std::string_view bytes) const
     switch (m_framing) {
     case StreamFraming::Nul: {
         const void *found = std::memchr(data, '\0', size);
-        return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : std::string_view::npos;
+        return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : None;
     }
     case StreamFraming::Lf: {
         const void *found = std::memchr(data, '\n', size);
-        return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : std::string_view::npos;
+        return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : None;
     }
     case StreamFraming::CrLf: {
         // A lone LF belongs to the message.
@@ -197,13 +408,13 @@ std::size_t FrameSplitter::FindTrailer(std::string_view bytes) const
         while (from < size) {
             const void *found = std::memchr(data + from, '\n', size - from);
             if (!found)
-                return std::string_view::npos;
+                return None;
             const std::size_t at = static_cast<std::size_t>(static_cast<const char *>(found) - data);
             if ((at > 0 ? data[at - 1] : m_lastByte) == '\r')
                 return at;
             from = at + 1;
         }
-        return std::string_view::npos;
+        return None;
     }
     default: {
         const void *lf = std::memchr(data, '\n', size);
@@ -211,7 +422,7 @@ std::size_t FrameSplitter::FindTrailer(std::string_view bytes) const
         const void *nul = std::memchr(data, '\0', limit);
         if (nul)
             return static_cast<std::size_t>(static_cast<const char *>(nul) - data);
-        return lf ? limit : std::string_view::npos;
+        return lf ? limit : None;
     }
     }
 }
@@ -219,7 +430,7 @@ std::size_t FrameSplitter::FindTrailer(std::string_view bytes) const
 std::size_t FrameSplitter::FeedText(std::string_view bytes, FrameHandler &handler)
 {
     const std::size_t end = FindTrailer(bytes);
-    if (end == std::string_view::npos) {
+    if (end == None) {
         if (m_state == State::Text) {
             // One more byte than the limit: the CR of a CR LF still to come.
             if (m_buffer.size() + bytes.size() > m_maxFrame + 1) {

@@ -33,8 +33,6 @@ namespace {
 // growing without bound.
 constexpr std::size_t PendingLimit = 4 * 1024 * 1024;
 constexpr int DrainWaitMs = 2000;
-// What Close gives queued bytes (and a TLS server's goodbye) at most.
-constexpr int CloseFlushMs = 1000;
 // A datagram send finds the buffer full only for moments.
 constexpr int UdpWriteWaitMs = 1000;
 // The kernel's limit on messages per sendmmsg and buffers per sendmsg.
@@ -140,11 +138,14 @@ struct SocketEndpoint::Impl {
     void OnPeerClosed(bool reset);
     void OnSessionFailure(int number);
     bool FlushSome();
-    bool WaitForRoom();
+    // Until the pending bytes are under their limit or the deadline passed;
+    // after a vain wait only again when retry says so.
+    bool WaitForRoom(SteadyClock::time_point deadline, bool retry = false);
     void Append(std::string_view bytes);
     void WatchWrites();
     std::size_t TcpSend(std::span<const std::string_view> packets);
-    bool TcpStream(std::string_view bytes);
+    // waitMs < 0: the window's way (DrainWaitMs, no wait again after a vain one).
+    bool TcpStream(std::string_view bytes, int waitMs);
     bool Flush(int timeoutMs);
 
     // TLS
@@ -154,7 +155,7 @@ struct SocketEndpoint::Impl {
     void FailTls(const std::string &reason);
     bool TlsWrite(std::string_view plain);
     std::size_t TlsSend(std::span<const std::string_view> packets);
-    bool TlsStream(std::string_view bytes);
+    bool TlsStream(std::string_view bytes, SteadyClock::time_point deadline, bool retry);
     void ReadTls();
     void EndTls(SteadyClock::time_point deadline);
 
@@ -603,7 +604,7 @@ bool SocketEndpoint::Impl::FlushSome()
     return true;
 }
 
-bool SocketEndpoint::Impl::WaitForRoom()
+bool SocketEndpoint::Impl::WaitForRoom(SteadyClock::time_point deadline, bool retry)
 {
     if (Pending() > PendingLimit && !FlushSome()) {
         OnSessionFailure(errno);
@@ -614,9 +615,8 @@ bool SocketEndpoint::Impl::WaitForRoom()
         return true;
     }
     // After one wait in vain, a burst must not wait again for every packet.
-    if (m_drainStalled)
+    if (m_drainStalled && !retry)
         return false;
-    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
     while (Pending() > PendingLimit) {
         if (!BlockUntilWritable(deadline)) {
             m_drainStalled = true;
@@ -651,7 +651,7 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
     while (handed < packets.size() && m_state == StateConnected) {
         if (Pending() > 0) {
             // Behind bytes still waiting, so the stream keeps its order.
-            if (!WaitForRoom())
+            if (!WaitForRoom(SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs)))
                 break;
             Append(packets[handed++]);
             continue;
@@ -697,12 +697,15 @@ std::size_t SocketEndpoint::Impl::TcpSend(std::span<const std::string_view> pack
     return handed;
 }
 
-bool SocketEndpoint::Impl::TcpStream(std::string_view bytes)
+bool SocketEndpoint::Impl::TcpStream(std::string_view bytes, int waitMs)
 {
     if (IsUdp() || m_state != StateConnected)
         return false;
+    const bool retry = waitMs >= 0;
+    const SteadyClock::time_point deadline =
+        SteadyClock::now() + std::chrono::milliseconds(retry ? waitMs : DrainWaitMs);
     if (m_tls)
-        return TlsStream(bytes);
+        return TlsStream(bytes, deadline, retry);
     if (Pending() > 0) {
         if (!FlushSome()) {
             OnSessionFailure(errno);
@@ -711,7 +714,7 @@ bool SocketEndpoint::Impl::TcpStream(std::string_view bytes)
         // Behind bytes still waiting, so the stream keeps its order; once a
         // wait was in vain, nothing more joins until they drain.
         if (Pending() > 0) {
-            if (m_drainStalled || !WaitForRoom())
+            if ((m_drainStalled && !retry) || !WaitForRoom(deadline, retry))
                 return false;
             Append(bytes);
             WatchWrites();
@@ -719,7 +722,6 @@ bool SocketEndpoint::Impl::TcpStream(std::string_view bytes)
         }
     }
     m_drainStalled = false;
-    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written = ::send(m_fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -862,7 +864,7 @@ std::size_t SocketEndpoint::Impl::TlsSend(std::span<const std::string_view> pack
 {
     std::size_t handed = 0;
     while (handed < packets.size() && m_state == StateConnected) {
-        if (!WaitForRoom())
+        if (!WaitForRoom(SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs)))
             break;
         // Packets joined into one write fill whole records, and the records
         // leave in one send.
@@ -887,7 +889,7 @@ std::size_t SocketEndpoint::Impl::TlsSend(std::span<const std::string_view> pack
     return handed;
 }
 
-bool SocketEndpoint::Impl::TlsStream(std::string_view bytes)
+bool SocketEndpoint::Impl::TlsStream(std::string_view bytes, SteadyClock::time_point deadline, bool retry)
 {
     if (Pending() > 0) {
         if (!FlushSome()) {
@@ -895,14 +897,13 @@ bool SocketEndpoint::Impl::TlsStream(std::string_view bytes)
             return false;
         }
         if (Pending() > 0) {
-            if (m_drainStalled || !WaitForRoom() || !TlsWrite(bytes))
+            if ((m_drainStalled && !retry) || !WaitForRoom(deadline, retry) || !TlsWrite(bytes))
                 return false;
             WatchWrites();
             return true;
         }
     }
     m_drainStalled = false;
-    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(DrainWaitMs);
     std::size_t done = 0;
     while (done < bytes.size()) {
         if (Pending() > 0) {
@@ -1111,12 +1112,12 @@ std::int16_t SocketEndpoint::State() const
     return d->m_state;
 }
 
-void SocketEndpoint::Close()
+void SocketEndpoint::Close(std::chrono::milliseconds flushLimit)
 {
     // A disconnect right after a burst should not drop what is still queued.
-    const SteadyClock::time_point deadline = SteadyClock::now() + std::chrono::milliseconds(CloseFlushMs);
+    const SteadyClock::time_point deadline = SteadyClock::now() + flushLimit;
     if (d->m_state == StateConnected && d->Pending() > 0)
-        d->Flush(CloseFlushMs);
+        d->Flush(static_cast<int>(flushLimit.count()));
     if (d->m_tls)
         d->EndTls(deadline);
     d->m_awaitingVerdict = false;
@@ -1210,7 +1211,12 @@ std::chrono::nanoseconds SocketEndpoint::BlockedTime() const
 
 bool SocketEndpoint::SendStream(std::string_view bytes)
 {
-    return d->TcpStream(bytes);
+    return d->TcpStream(bytes, -1);
+}
+
+bool SocketEndpoint::SendStream(std::string_view bytes, std::chrono::milliseconds waitLimit)
+{
+    return d->TcpStream(bytes, static_cast<int>(std::clamp<std::int64_t>(waitLimit.count(), 0, DrainWaitMs)));
 }
 
 void SocketEndpoint::SetTls(std::shared_ptr<const TlsClientContext> context)

@@ -56,9 +56,10 @@ public:
 
     // Harmless on a closed endpoint; never raises CloseEvent. Clears LocalPort,
     // so a later session gets a port the system chooses unless one is set.
-    // Gives pending bytes up to 1 s; a TLS session then sends close_notify and
-    // reads the server's last bytes until it closes, within the same second.
-    void Close();
+    // Gives pending bytes up to flushLimit (1 s); a TLS session then sends
+    // close_notify and reads the server's last bytes until it closes, within
+    // the same limit.
+    void Close(std::chrono::milliseconds flushLimit = std::chrono::milliseconds(1000));
     // TCP only. Starts connecting and returns at once; false when the attempt
     // could not even start (bad port, local port in use, no socket).
     [[nodiscard]] bool Connect();
@@ -75,6 +76,10 @@ public:
     // left kept pending; false when none were (not connected, the session
     // failed, or bytes stuck since an earlier vain wait). False for UDP.
     [[nodiscard]] bool SendStream(std::string_view bytes);
+    // The same, waiting for room at most waitLimit, each call anew whatever
+    // an earlier wait found: for a caller that waits in slices, so it can
+    // look at the clock and its stop signal between them.
+    [[nodiscard]] bool SendStream(std::string_view bytes, std::chrono::milliseconds waitLimit);
     // UDP: datagrams sent since the endpoint was addressed that the network
     // has sent back by now as undeliverable (nothing listens on the port,
     // host unreachable).

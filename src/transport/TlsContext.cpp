@@ -5,18 +5,18 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 namespace {
 // A PEM file of certificates and a key is a few kilobytes; this only stops a
 // wrong file of gigabytes from being read.
-constexpr long long PemSizeLimit = 1024 * 1024;
+constexpr std::size_t PemSizeLimit = 1024 * 1024;
 
 using File = TlsSetupError::File;
 
@@ -59,24 +59,37 @@ bool Refuse(TlsSetupError &error, File file, std::string message)
     return false;
 }
 
+// Read with a bound rather than trusting the size the system reports:
+// /dev/zero and other devices report none and never end.
 bool ReadPemFile(const std::string &path, File file, std::string &contents, TlsSetupError &error)
 {
     const std::string what = std::string("the ") + FileWord(file) + " " + path;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Refuse(error, file, "cannot read " + what + ": " + std::strerror(errno));
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return Refuse(error, file, "cannot read " + what + ": " + std::strerror(errno));
-    if (S_ISDIR(info.st_mode))
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
         return Refuse(error, file, "cannot read " + what + ": it is a folder");
-    if (info.st_size > PemSizeLimit)
-        return Refuse(error, file, what + " is too large for a PEM file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return Refuse(error, file, "cannot read " + what + ": " + std::strerror(errno));
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad())
-        return Refuse(error, file, "cannot read " + what + ": " + std::strerror(errno));
-    contents = buffer.str();
+    }
+    contents.clear();
+    char buffer[65536];
+    int reason = 0;
+    while (contents.size() <= PemSizeLimit) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            reason = errno;
+        if (got <= 0)
+            break;
+        contents.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    if (reason != 0)
+        return Refuse(error, file, "cannot read " + what + ": " + std::strerror(reason));
+    if (contents.size() > PemSizeLimit)
+        return Refuse(error, file, what + " is larger than 1 MiB, too large for a PEM file");
     return true;
 }
 

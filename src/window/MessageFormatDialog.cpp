@@ -27,6 +27,9 @@ constexpr const char *FramingLabels[] = {"None (the bytes as built)", "LF", "CR 
 constexpr int SdColumns = 3;
 constexpr const char *VerifyOnText = "The server's certificate and name are checked.";
 constexpr const char *VerifyOffText = "Verification is off: any server is accepted.";
+constexpr const char *UdpChosenText = "\"Syslog UDP\" is chosen in the main window: UDP datagrams are never framed, "
+                                      "and TLS runs on a TCP session only.";
+constexpr const char *OwnToolTip = "quillonOwnToolTip";
 
 QString Capitalised(const std::string &text)
 {
@@ -64,6 +67,21 @@ QLineEdit *MakeEdit(const char *name, const char *placeholder, const char *toolT
     edit->setPlaceholderText(QString::fromUtf8(placeholder));
     edit->setToolTip(QString::fromUtf8(toolTip));
     return edit;
+}
+
+// The group and what it holds disabled or not; while disabled, each tool tip
+// starts with why.
+void EnableWithReason(QGroupBox *group, bool enabled, const QString &why)
+{
+    group->setEnabled(enabled);
+    QList<QWidget *> widgets = group->findChildren<QWidget *>();
+    widgets.prepend(group);
+    for (QWidget *widget : widgets) {
+        if (!widget->property(OwnToolTip).isValid())
+            widget->setProperty(OwnToolTip, widget->toolTip());
+        const QString own = widget->property(OwnToolTip).toString();
+        widget->setToolTip(enabled ? own : own.isEmpty() ? why : why + QStringLiteral("\n\n") + own);
+    }
 }
 
 void Warn(QLabel *label, bool warning)
@@ -213,12 +231,14 @@ void MessageFormatDialog::BuildControls()
     messageForm->addRow(rowButtons);
     messageForm->addRow(Bom);
 
-    auto *stream = new QGroupBox(QStringLiteral("TCP stream"));
-    auto *streamForm = new QFormLayout(stream);
+    StreamGroup = new QGroupBox(QStringLiteral("TCP stream"));
+    StreamGroup->setObjectName(QStringLiteral("StreamGroup"));
+    auto *streamForm = new QFormLayout(StreamGroup);
     streamForm->addRow(LabelFor(FramingList, "&Framing:"), FramingList);
 
-    auto *tlsBox = new QGroupBox(QStringLiteral("TLS"));
-    auto *tlsForm = new QFormLayout(tlsBox);
+    TlsGroup = new QGroupBox(QStringLiteral("TLS"));
+    TlsGroup->setObjectName(QStringLiteral("TlsGroup"));
+    auto *tlsForm = new QFormLayout(TlsGroup);
     tlsForm->addRow(UseTls);
     const auto fileRow = [this, tlsForm](QLineEdit *edit, QPushButton *&browse, const char *label, const char *name,
                                          const QString &title) {
@@ -246,8 +266,8 @@ void MessageFormatDialog::BuildControls()
     tlsForm->addRow(LabelFor(MinVersion, "&Minimum version:"), MinVersion);
 
     auto *right = new QVBoxLayout;
-    right->addWidget(stream);
-    right->addWidget(tlsBox);
+    right->addWidget(StreamGroup);
+    right->addWidget(TlsGroup);
     right->addStretch(1);
     auto *columns = new QHBoxLayout;
     columns->addWidget(message, 1);
@@ -343,6 +363,8 @@ void MessageFormatDialog::Refresh()
         field->setEnabled(tls);
     VerifyNote->setText(Verify->isChecked() ? QString::fromUtf8(VerifyOnText) : QString::fromUtf8(VerifyOffText));
     Warn(VerifyNote, !Verify->isChecked());
+    for (QGroupBox *group : {StreamGroup, TlsGroup})
+        EnableWithReason(group, !m_udp, QString::fromUtf8(UdpChosenText));
 
     const QString problem = Problem();
     ProblemText->setText(WithLongWordsShortened(problem));
@@ -392,10 +414,17 @@ QString MessageFormatDialog::Problem() const
     std::string problem;
     if (FormatList->currentIndex() == static_cast<int>(MessageFormat::Rfc5424))
         problem = ReadFormat(format);
+    // TLS out of use over UDP, and out of reach to mend, holds nothing up.
     TlsSettings tls;
-    if (problem.empty() && UseTls->isChecked())
+    if (problem.empty() && UseTls->isChecked() && !m_udp)
         problem = ReadTls(tls);
     return Capitalised(problem);
+}
+
+void MessageFormatDialog::SetUdpChosen(bool udp)
+{
+    m_udp = udp;
+    Refresh();
 }
 
 MessageFormatSettings MessageFormatDialog::Format() const

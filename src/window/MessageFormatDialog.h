@@ -9,6 +9,7 @@ class FileChooser;
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -16,7 +17,8 @@ class QTableWidget;
 
 // "Message format and framing": the RFC 5424 header and structured data, the
 // framing of TCP streams and TLS on the TCP session. OK is refused while a
-// field in use breaks its rules; the reason shows in the dialog.
+// field in use breaks its rules; the reason shows in the dialog. While the
+// main window sends over UDP, the framing and TLS are kept but out of use.
 class MessageFormatDialog : public QDialog {
     Q_OBJECT
 public:
@@ -30,6 +32,9 @@ public:
     TlsSettings Tls() const;
     // Why OK is refused, in the user's words; empty when it is not.
     QString Problem() const;
+    // "Syslog UDP" is chosen in the main window: the framing and TLS groups
+    // are disabled, their tool tips saying why.
+    void SetUdpChosen(bool udp);
 
     void accept() override;
 
@@ -42,7 +47,9 @@ public:
     QPushButton *AddSdRow = nullptr;
     QPushButton *RemoveSdRow = nullptr;
     QCheckBox *Bom = nullptr;
+    QGroupBox *StreamGroup = nullptr;
     QComboBox *FramingList = nullptr;
+    QGroupBox *TlsGroup = nullptr;
     QCheckBox *UseTls = nullptr;
     QLineEdit *CaFile = nullptr;
     QPushButton *BrowseCaFile = nullptr;
@@ -69,5 +76,6 @@ private:
 
     MessageFormatSettings m_format;
     TlsSettings m_tls;
+    bool m_udp = false;
     FileChooser &m_chooser;
 };

@@ -689,6 +689,7 @@ void Quillon::MnuExit_Click()
 void Quillon::MnuMessageFormat_Click()
 {
     MessageFormatDialog dialog(FormatSettings, TlsOptions, *services.fileChooser, this);
+    dialog.SetUdpChosen(Transport->currentIndex() == 0);
     if (dialog.exec() != QDialog::Accepted)
         return;
     FormatSettings = dialog.Format();

@@ -1,18 +1,28 @@
 #!/usr/bin/env python3
-"""The Kubernetes run of deploy/kubernetes, played on this machine.
+"""The Kubernetes run of deploy/kubernetes, checked and played on this machine.
 
 Renders the manifests as `kubectl apply -k` would (the kustomization's
-settings, images and replacements), then runs what the cluster would run:
-the receiver Deployment's command and arguments, and for each index
-0..SHARDS-1 of the Indexed Job its init container and its sender, with
-JOB_COMPLETION_INDEX set as the Job sets it and $(VAR) expanded from the
-settings as the kubelet does. Only these settings change, so that the run
-is short and stays on loopback: TARGET, PORT, TRANSPORT (tcp: nothing may be
-lost), RATE, DURATION, SHARDS and IDLE. The receiver listens on
+settings, images and replacements) and checks what a cluster would hold
+them to: every pod passes the "restricted" Pod Security Standard and has
+resource limits beside its requests.
+
+Then runs what the cluster would run, each container's command with $(VAR)
+expanded from the settings as the kubelet does: for TRANSPORT tcp and udp,
+with stand-ins for the programs that only say how they were called, so the
+flags are checked (the receiver expects RATE x DURATION messages, the
+senders' counts add up to it, --reconnect and --framing only over TCP);
+then for real over TCP on loopback: the receiver, its readiness probe, and
+for each index 0..SHARDS-1 of the Indexed Job its init container and its
+sender, with JOB_COMPLETION_INDEX set as the Job sets it. Only these
+settings change, so that the run is short and stays on loopback: TARGET,
+PORT, TRANSPORT, RATE, DURATION, SHARDS and IDLE. The receiver listens on
 127.0.0.1 only, on a port it picks (PORT 0), which the senders are given.
 
-The merged report must show SHARDS disjoint shards, each with 1/SHARDS of
-the messages, together the configured rate, and every sent message received.
+The receiver reports once the messages it expects arrived. Its report must
+show SHARDS disjoint shards, each with its share of the messages, together
+the configured rate, and every sent message received. It must also be its
+container's main process: a receiver started again and sent SIGTERM (as
+kubectl delete does) must report at once, long before IDLE.
 
 Usage: indexed_job_simulation.py --bin DIR [--manifests DIR]
 """
@@ -24,8 +34,11 @@ import re
 import selectors
 import shlex
 import signal
+import socket
+import stat
 import subprocess
 import sys
+import tempfile
 import time
 
 try:
@@ -36,7 +49,9 @@ except ImportError:
     sys.exit(77)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SIMULATED = {"TARGET": "127.0.0.1", "TRANSPORT": "tcp", "RATE": "300", "DURATION": "2", "SHARDS": "3", "IDLE": "3"}
+SIMULATED = {"TARGET": "127.0.0.1", "TRANSPORT": "tcp", "RATE": "301", "DURATION": "2", "SHARDS": "3", "IDLE": "60"}
+# A report that comes at SIGTERM comes at once; IDLE is far longer.
+REPORT_SECONDS = 10
 STREAMS_PER_SHARD = 1_000_000
 KNOWN_KUSTOMIZATION_KEYS = {"apiVersion", "kind", "resources", "images", "configMapGenerator", "replacements"}
 
@@ -166,71 +181,204 @@ def run_env(settings, bin_dir, extra=None):
     return env
 
 
-def missing_flags(bin_dir):
-    help_text = subprocess.run([os.path.join(bin_dir, "quillon-send"), "--help"], capture_output=True, text=True).stdout
-    return [flag for flag in ("--stamp", "--shard") if not re.search(rf"^\s*{flag}\b", help_text, re.M)]
+# ---- what a cluster holds the manifests to ----
+
+def pod_specs(resources):
+    return [(resource["kind"], resource["metadata"]["name"], resource["spec"]["template"]["spec"])
+            for resource in resources if "template" in resource.get("spec", {})]
+
+
+def check_restricted(resources):
+    """The "restricted" Pod Security Standard, and limits beside requests."""
+    for kind, name, pod in pod_specs(resources):
+        where = f"{kind} {name}"
+        check(not any(pod.get(key) for key in ("hostNetwork", "hostPID", "hostIPC")), f"{where} shares the host's")
+        check(all(set(volume) - {"name"} <= {"configMap", "emptyDir", "secret", "projected", "downwardAPI",
+                                             "persistentVolumeClaim", "ephemeral", "csi"}
+                  for volume in pod.get("volumes", [])), f"{where} has a volume type restricted pods may not use")
+        pod_context = pod.get("securityContext", {})
+        for container in pod.get("initContainers", []) + pod["containers"]:
+            what = f"{where}, container {container['name']}"
+            context = {**pod_context, **container.get("securityContext", {})}
+            check(context.get("runAsNonRoot") is True and context.get("runAsUser", 1) != 0, f"{what} may run as root")
+            check(context.get("allowPrivilegeEscalation") is False and not context.get("privileged"),
+                  f"{what} may escalate its privileges")
+            capabilities = context.get("capabilities", {})
+            check("ALL" in capabilities.get("drop", []) and set(capabilities.get("add", [])) <= {"NET_BIND_SERVICE"},
+                  f"{what} keeps capabilities")
+            check(context.get("seccompProfile", {}).get("type") in ("RuntimeDefault", "Localhost"),
+                  f"{what} has no seccomp profile")
+            check(not any(port.get("hostPort") for port in container.get("ports", [])), f"{what} takes a host port")
+            resources_ = container.get("resources", {})
+            for amount in ("cpu", "memory"):
+                check(amount in resources_.get("requests", {}) and amount in resources_.get("limits", {}),
+                      f"{what} has no {amount} request and limit")
+
+
+# ---- the commands, with stand-ins for the programs ----
+
+STAND_IN = """#!/bin/sh
+# How it was called, one argument a line after its name.
+printf '%s\\n' "$(basename "$0")" "$@" > "$STAND_IN_FOLDER/$(basename "$0").$$"
+"""
+
+
+def called(folder):
+    """The command lines the stand-ins were given, by program."""
+    calls = {}
+    for name in os.listdir(folder):
+        if "." in name:
+            with open(os.path.join(folder, name)) as file:
+                lines = file.read().split("\n")[:-1]
+            calls.setdefault(lines[0], []).append(lines[1:])
+    return calls
+
+
+def flag(args, name):
+    return args[args.index(name) + 1] if name in args else None
+
+
+def check_command_lines(manifests):
+    for transport in ("tcp", "udp"):
+        resources = render(manifests, dict(SIMULATED, TRANSPORT=transport))
+        settings = find(resources, "ConfigMap", "quillon-settings")["data"]
+        messages = int(settings["RATE"]) * int(settings["DURATION"])
+        shards = int(settings["SHARDS"])
+        with tempfile.TemporaryDirectory() as folder:
+            for program in ("quillon-recv", "quillon-send"):
+                path = os.path.join(folder, program)
+                with open(path, "w") as file:
+                    file.write(STAND_IN)
+                os.chmod(path, stat.S_IRWXU)
+            extra = {"STAND_IN_FOLDER": folder}
+            receiver = find(resources, "Job", "quillon-recv")["spec"]["template"]["spec"]["containers"][0]
+            run_container(receiver, resources, folder, extra)
+            sender = find(resources, "Job", "quillon-send")["spec"]["template"]["spec"]["containers"][0]
+            for index in range(shards):
+                run_container(sender, resources, folder, dict(extra, JOB_COMPLETION_INDEX=str(index)))
+            calls = called(folder)
+        (recv,) = calls["quillon-recv"]
+        check(flag(recv, "--listen") == transport and flag(recv, "--expect") == str(messages),
+              f"the receiver was called {shlex.join(recv)}, not expecting {messages} messages over {transport}")
+        sends = calls["quillon-send"]
+        check(sum(int(flag(args, "--count")) for args in sends) == messages,
+              f"the senders' counts do not add up to {messages}: {[flag(args, '--count') for args in sends]}")
+        for args in sends:
+            check(flag(args, "--shard") == f"auto/{shards}" and "--stamp" in args, f"a sender was called {args}")
+            over_tcp = transport == "tcp"
+            check(("--reconnect" in args) == over_tcp and (flag(args, "--framing") is not None) == over_tcp,
+                  f"over {transport} a sender was called {shlex.join(args)}")
+        print(f"over {transport}: quillon-recv {shlex.join(recv)}; quillon-send {shlex.join(sends[0])}")
+
+
+def run_container(container, resources, bin_dir, extra, **popen):
+    env = dict(container_env(container, resources), **extra)
+    args = command_line(container, env)
+    if popen:
+        # A session of its own, so that ending it ends what it started (as the pod's end would).
+        return subprocess.Popen(args, env=run_env(env, bin_dir), start_new_session=True, **popen)
+    done = subprocess.run(args, env=run_env(env, bin_dir), timeout=10)
+    check(done.returncode == 0, f"{container['name']} failed: {shlex.join(args)}")
+    return done
+
+
+# ---- the run itself ----
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return str(probe.getsockname()[1])
 
 
 def simulate(resources, bin_dir):
     settings = find(resources, "ConfigMap", "quillon-settings")["data"]
     rate, duration, shards = int(settings["RATE"]), int(settings["DURATION"]), int(settings["SHARDS"])
-    receiver = find(resources, "Deployment", "quillon-recv")["spec"]["template"]["spec"]["containers"][0]
+    receiver = find(resources, "Job", "quillon-recv")["spec"]["template"]["spec"]["containers"][0]
     job = find(resources, "Job", "quillon-send")
     job_pod = job["spec"]["template"]["spec"]
     check(job["spec"].get("completionMode") == "Indexed", "the senders' Job is not Indexed")
     check(job["spec"]["completions"] == job["spec"]["parallelism"] == shards,
           "the Job's completions and parallelism do not follow SHARDS")
 
-    # The receiver picks a free port; the senders are given it.
-    recv_env = dict(container_env(receiver, resources), PORT="0")
-    recv_args = command_line(receiver, recv_env) + ["--bind", "127.0.0.1"]
-    recv = subprocess.Popen(recv_args, env=run_env(recv_env, bin_dir), stdout=subprocess.PIPE,
-                            start_new_session=True)
+    # The receiver picks a free port on loopback; the senders are given it.
+    receiver = dict(receiver, args=receiver.get("args", []) + ["--bind", "127.0.0.1"])
+    recv, output, port = start_receiver(receiver, resources, bin_dir)
     senders = []
     try:
-        output = LineReader(recv.stdout)
-        listening = output.line(10, "listening line")
-        match = re.fullmatch(r"listening on tcp 127\.0\.0\.1:(\d+)", listening)
-        check(match, f"the receiver said {listening!r}")
-        print(f"receiver: {shlex.join(recv_args)}\n  {listening}")
-        missing = missing_flags(bin_dir)
-        if missing:
-            raise Failure(f"quillon-send has no {' and no '.join(missing)} yet; the manifests rendered and the "
-                          "receiver ran from them")
+        probe = dict(receiver, command=receiver["readinessProbe"]["exec"]["command"], args=[])
+        for probed, ready in ((port, True), ({"PORT": free_port()}, False)):
+            done = subprocess.run(command_line(probe, dict(container_env(probe, resources), **probed)),
+                                  env=run_env(dict(container_env(probe, resources), **probed), bin_dir))
+            check((done.returncode == 0) == ready, f"the readiness probe on port {probed['PORT']} said "
+                                                   f"{'not ' if ready else ''}ready")
+        print(f"receiver on port {port['PORT']}, ready by its probe")
 
-        port = {"PORT": match.group(1)}
-        for index in range(job["spec"]["completions"]):
+        for index in range(shards):
             # What the Job adds to each pod's environment.
-            pod_env = {"JOB_COMPLETION_INDEX": str(index)}
+            pod_env = dict(port, JOB_COMPLETION_INDEX=str(index))
             for init in job_pod.get("initContainers", []):
-                env = dict(container_env(init, resources), **port, **pod_env)
-                done = subprocess.run(command_line(init, env), env=run_env(env, bin_dir), timeout=10)
-                check(done.returncode == 0, f"init container {init['name']} of index {index} failed")
-            container = job_pod["containers"][0]
-            env = dict(container_env(container, resources), **port, **pod_env)
-            args = command_line(container, env)
-            print(f"sender {index}: {shlex.join(args)}")
-            senders.append(subprocess.Popen(args, env=run_env(env, bin_dir), stdout=subprocess.PIPE, text=True))
+                run_container(init, resources, bin_dir, pod_env)
+            senders.append(run_container(job_pod["containers"][0], resources, bin_dir, pod_env,
+                                         stdout=subprocess.PIPE, text=True))
         sent = []
         for index, sender in enumerate(senders):
             out, _ = sender.communicate(timeout=duration + 30)
             check(sender.returncode == 0, f"sender {index} exited with {sender.returncode}: {out}")
             sent.append(json.loads(out.strip().splitlines()[-1]))
 
-        report = json.loads(output.line(int(settings["IDLE"]) + 30, "report"))
+        report = json.loads(output.line(REPORT_SECONDS, "report"))
         print(f"receiver report: {json.dumps(report)}")
         check_report(report, sent, rate, duration, shards)
     finally:
-        # The pods' processes end with them.
-        for process in senders:
-            process.kill()
-            process.wait()
-        os.killpg(recv.pid, signal.SIGKILL)
-        recv.wait()
+        end(senders + [recv])
+    check_report_at_sigterm(receiver, resources, bin_dir)
+
+
+def end(processes):
+    """The pods' processes end with them."""
+    for process in processes:
+        try:
+            os.killpg(process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        process.wait()
+
+
+def start_receiver(receiver, resources, bin_dir):
+    """The receiver's container started, its listening line read, and the
+    program checked to be the container's main process."""
+    recv = run_container(receiver, resources, bin_dir, {"PORT": "0"}, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE)
+    try:
+        output = LineReader(recv.stdout)
+        # With --json the listening line goes to standard error.
+        json_report = any("--json" in arg for arg in command_line(receiver, container_env(receiver, resources)))
+        listening = (LineReader(recv.stderr) if json_report else output).line(10, "listening line")
+        match = re.fullmatch(r"listening on tcp 127\.0\.0\.1:(\d+)", listening)
+        check(match, f"the receiver said {listening!r}")
+        with open(f"/proc/{recv.pid}/comm") as comm:
+            check(comm.read().strip() == "quillon-recv", "quillon-recv is not its container's main process")
+    except Failure:
+        end([recv])
+        raise
+    return recv, output, {"PORT": match.group(1)}
+
+
+def check_report_at_sigterm(receiver, resources, bin_dir):
+    recv, output, _ = start_receiver(receiver, resources, bin_dir)
+    try:
+        # As kubectl delete ends the pod.
+        recv.send_signal(signal.SIGTERM)
+        report = json.loads(output.line(REPORT_SECONDS, f"report within {REPORT_SECONDS} s of SIGTERM"))
+        check(report["stopped_by"] == "signal", f"the receiver stopped by {report['stopped_by']}, not SIGTERM")
+        print("a receiver sent SIGTERM reported at once")
+    finally:
+        end([recv])
 
 
 def check_report(report, sent, rate, duration, shards):
     total_sent = sum(summary["sent"] for summary in sent)
+    check(total_sent == rate * duration, f"the senders sent {total_sent} messages, not {rate * duration}")
     check(report["received"] == total_sent and report["lost"] == 0 and report["duplicates"] == 0,
           f"{total_sent} sent over TCP, but {report['received']} received, {report['lost']} lost, "
           f"{report['duplicates']} duplicated")
@@ -244,16 +392,11 @@ def check_report(report, sent, rate, duration, shards):
     check(len(owners) == sum(len(streams) for streams in runs.values()), "two senders used the same stream id")
     check(all(len({stream // STREAMS_PER_SHARD for stream in streams}) == 1 for streams in runs.values()),
           "a sender's streams span shards")
-    # Paced by deadlines, a sender never sends more than its share; a slow
-    # machine may leave it behind, but never by half, as a share split twice would.
     share = rate * duration / shards
     for shard in report["shards"]:
-        check(share / 2 < shard["received"] <= share + 1,
-              f"shard {shard['shard']} has {shard['received']} messages, not its share of {share:.0f}")
-    total = sum(shard["received"] for shard in report["shards"])
-    check(rate / 2 < total / duration <= rate + 1, f"{total / duration:.0f} messages a second, not {rate}")
-    print(f"{shards} shards, {total} messages in {duration} s ({total / duration:.0f} a second of {rate}), "
-          "none lost")
+        check(abs(shard["received"] - share) < 1, f"shard {shard['shard']} has {shard['received']} messages, "
+                                                  f"not its share of {share:.0f}")
+    print(f"{shards} shards, {total_sent} messages at {rate} a second, none lost")
 
 
 def main():
@@ -262,6 +405,8 @@ def main():
     parser.add_argument("--manifests", default=os.path.join(HERE, "..", "..", "deploy", "kubernetes"))
     options = parser.parse_args()
     try:
+        check_restricted(render(options.manifests, SIMULATED))
+        check_command_lines(options.manifests)
         simulate(render(options.manifests, SIMULATED), os.path.abspath(options.bin))
     except Failure as failure:
         print(f"indexed_job_simulation: {failure}", file=sys.stderr)

@@ -56,6 +56,10 @@ TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
         {"text quillon=r:1:5:10", StampSearch::Found, 5},
         {"quillon=r:1:5:10 \t\r\n", StampSearch::Found, 5},
         {std::string("text quillon=r:1:6:10\0", 22), StampSearch::Found, 6},
+        // Control characters as rsyslog escapes them by default.
+        {"text quillon=r:1:7:10#015", StampSearch::Found, 7},
+        {"text quillon=r:1:7:10#011#000 #012", StampSearch::Found, 7},
+        {"text quillon=r:1:7:10#101", StampSearch::Malformed},
         // The token must stand on its own and end the message.
         {"text xquillon=r:1:5:10", StampSearch::None},
         {"text quillon=r:1:5:10 more", StampSearch::Malformed},

@@ -4,7 +4,9 @@
 # counted) kept whole by the protocol-23 file format, and RFC 3164 with the
 # token over UDP in the traditional format. One number left out must show
 # as exactly one lost message. Then the whole chain: quillon-send --stamp
-# into the daemon, its files checked.
+# into the daemon, its files checked; and RFC 3164 over TCP with its
+# default CR LF into a daemon left at its defaults, which writes the CR as
+# #015 after the token.
 # Usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send
 set -euo pipefail
 receiver=${1:?usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send}
@@ -15,7 +17,7 @@ find_rsyslogd
 count=200
 
 start_daemon() {
-    udp_port=$1 tcp_port=$(($1 + 1))
+    udp_port=$1 tcp_port=$(($1 + 1)) plain_port=$(($1 + 2))
     # No DNS: the daemon would otherwise look up each sender's address.
     cat > "$work/rsyslog.conf" <<CONF
 global(workDirectory="$work" net.enableDNS="off")
@@ -23,6 +25,10 @@ module(load="imudp")
 module(load="imtcp")
 input(type="imudp" address="127.0.0.1" port="$udp_port")
 input(type="imtcp" address="127.0.0.1" port="$tcp_port")
+input(type="imtcp" address="127.0.0.1" port="$plain_port" ruleset="defaults")
+ruleset(name="defaults") {
+    action(type="omfile" file="$work/defaults.log")
+}
 if \$inputname == "imtcp" then {
     action(type="omfile" file="$work/rfc5424.log" template="RSYSLOG_SyslogProtocol23Format")
 } else {
@@ -50,7 +56,7 @@ expect_summary() { # file pattern what status recv-arguments...
     pass "$what"
 }
 
-start_on_free_ports 2 || fail "rsyslogd did not start and receive on loopback"
+start_on_free_ports 3 || fail "rsyslogd did not start and receive on loopback"
 
 # Stamped messages, number 17 of the UDP stream left out.
 stamp_time() { date +%s%6N; }
@@ -86,4 +92,11 @@ expect_summary rfc5424.log "stamped: $((count + chain)) received, 0 lost, 0 dupl
     "quillon-send --stamp over TCP, through the daemon's file" 0 --expect $((count + chain))
 expect_summary rfc3164.log "run chain3164 stream 1 (shard 0): $chain received, 0 lost, 0 duplicated, 0 out of order" \
     "quillon-send --stamp over UDP, through the daemon's file" 0 --allow-loss 1
+
+"$sender" --port "$plain_port" --transport tcp --priority 13 --message "tcp escaped" --stamp --run-id escaped \
+    --unlimited --count "$chain" --quiet || fail "quillon-send over TCP to the daemon's defaults"
+wait_for_lines "tcp escaped" "$chain" defaults.log || fail "not all of quillon-send's TCP messages were written"
+grep -q 'quillon=escaped:1:1:[0-9]*#015$' "$work/defaults.log" || fail "the daemon did not escape the CR as #015"
+expect_summary defaults.log "stamped: $chain received, 0 lost, 0 duplicated, 0 out of order" \
+    "RFC 3164 tokens escaped by the daemon's defaults" 0 --expect "$chain"
 finish

@@ -69,6 +69,23 @@ TEST_F(Source, ReplaysTheTextFileInALoop)
     }
 }
 
+// A line is read up to 64 KiB: a longer one, or a file without line ends,
+// fails as a read does instead of filling the memory.
+TEST_F(Source, ALineLongerThan64KiBIsAFailedRead)
+{
+    const std::string line = "1\t2\t3\t" + std::string(SourceFile::LongestLine - 6, 'x');
+    Write(line + "\nHEX=41");
+    EXPECT_EQ(Read(2, true), (Texts{line.substr(6), "HEX=41"}));
+    EXPECT_FALSE(reader.LineTooLong());
+    for (const std::string &name : {Path("source"), "/dev/zero"s}) {
+        Write(line + "y\nHEX=41");
+        state.SourceFileName = name;
+        EXPECT_EQ(Read(2, true), (Texts{textError, textError})) << name;
+        EXPECT_TRUE(reader.LineTooLong());
+        EXPECT_EQ(state.SourceFileHandle, 0);
+    }
+}
+
 TEST_F(Source, ReadsTextFromLineOneAgainWhenTheSourceIsClosed)
 {
     Write("1\t2\t3\tA\r\n1\t2\t3\tB\r\n1\t2\t3\tC\r\n");

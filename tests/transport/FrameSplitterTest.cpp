@@ -1,7 +1,10 @@
 #include "transport/FrameSplitter.h"
+#include "engine/Stamp.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,7 +28,7 @@ Outcome Split(StreamFraming framing, std::size_t maxFrame, const std::string &by
     Collect collect;
     for (std::size_t at = 0; at < bytes.size(); at += piece) {
         splitter.Feed(std::string_view(bytes).substr(at, piece), collect);
-        EXPECT_LE(splitter.Buffered(), maxFrame + 1);
+        EXPECT_LE(splitter.Buffered(), maxFrame + FrameSplitter::Slack);
     }
     splitter.Finish(collect);
     EXPECT_EQ(splitter.Counts().frames, collect.frames.size());
@@ -59,11 +62,31 @@ TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
         {"octet, cut short at the end", F::OctetCount, 64, "3 <1>9 <1>", {"<1>"}, 1, 0},
         {"octet, digits cut at the end", F::OctetCount, 64, "3 <1>12", {"<1>"}, 1, 0},
         {"octet, resync skips a bad candidate", F::OctetCount, 8, "x 99 <a 0 <b 3 <1>", {"<1>"}, 1, 0},
+        // Junk digits before a header make a length that swallows the frames after it.
+        {"octet, junk digits after junk",
+         F::OctetCount,
+         64,
+         "3 <1>x14 <2>a12 <3>bcdefghij",
+         {"<1>", "<2>a", "<3>bcdefghij"},
+         1,
+         0},
+        {"octet, junk digits in step",
+         F::OctetCount,
+         64,
+         "3 <1>14 <2>a12 <3>bcdefghij",
+         {"<1>", "<2>a", "<3>bcdefghij"},
+         1,
+         0},
+        {"octet, junk digits on an oversize", F::OctetCount, 8, "3 <1>14 <2>a5 <3>bc", {"<1>", "<2>a", "<3>bc"}, 1, 0},
+        {"octet, a header quoted whole", F::OctetCount, 64, "12 <1>a 5 <2>xy3 <3>", {"<1>a 5 <2>xy", "<3>"}, 0, 0},
+        {"octet, no '<' and no header after", F::OctetCount, 64, "3 <1>2 abx4 <2>a", {"<1>", "<2>a"}, 1, 0},
         {"lf", F::Lf, 64, "<1>a\n<2>b\r\n\n<3>c", {"<1>a", "<2>b\r", "<3>c"}, 0, 0},
         {"crlf keeps a lone LF", F::CrLf, 64, "<1>a\nb\r\n<2>\r\r\n<3>", {"<1>a\nb", "<2>\r", "<3>"}, 0, 0},
         {"nul", F::Nul, 64, "<1>a\n\0\0<2>b\0"s, {"<1>a\n", "<2>b"}, 0, 0},
         {"auto, any trailer", F::Auto, 64, "<1>a\r\n<2>b\0<3>c\n<4>d"s, {"<1>a", "<2>b", "<3>c", "<4>d"}, 0, 0},
         {"auto, blank start", F::Auto, 64, " \n<1>a\n", {"<1>a"}, 0, 0},
+        {"auto, NUL ends the first record", F::Auto, 64, "<1>a\nb\0<2>\n\0"s, {"<1>a\nb", "<2>\n"}, 0, 0},
+        {"auto, LF lines that are not messages", F::Auto, 64, "<1>2 x\n2 ab\n", {"<1>2 x", "2 ab"}, 0, 0},
         {"lf, over the limit", F::Lf, 4, "<1>a\n<1>abcdef\n<2>\n", {"<1>a", "<2>"}, 0, 1},
         {"crlf, over the limit", F::CrLf, 4, "<1>abcdef\r\n<1>b\r\n", {"<1>b"}, 0, 1},
         {"crlf, at the limit", F::CrLf, 4, "<1>a\r\n", {"<1>a"}, 0, 0},
@@ -80,15 +103,43 @@ TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
     }
 }
 
-TEST(FrameSplitter, AutoDecidesOncePerConnection)
+// 1,000 stamped frames with a random blob of 1 to 200 bytes after each, read
+// in random pieces: every frame comes out once, and each blob (but one of
+// line ends alone) counts as one malformed frame.
+TEST(FrameSplitter, JunkBetweenFramesCostsOnlyTheJunk)
 {
-    FrameSplitter octet(StreamFraming::Auto, 64);
-    Collect collect;
-    octet.Feed("3 <1>", collect);
-    EXPECT_TRUE(octet.OctetCounted());
-    FrameSplitter text(StreamFraming::Auto, 64);
-    text.Feed("<1>2 x\n2 ab\n", collect);
-    EXPECT_FALSE(text.OctetCounted());
-    EXPECT_EQ(collect.frames, (std::vector<std::string>{"<1>", "<1>2 x", "2 ab"}));
+    for (const unsigned seed : {1u, 2u, 3u, 4u, 5u}) {
+        std::mt19937 random(seed);
+        std::string bytes;
+        std::uint64_t junk = 0;
+        for (std::uint64_t seq = 1; seq <= 1000; ++seq) {
+            std::string message = "<13>1 2024-01-01T00:00:00Z host app - - ";
+            AppendStampElement(message, {"blob", 0, seq, 1});
+            message += std::string(random() % 200, 'm');
+            bytes += std::to_string(message.size()) + " " + message;
+            std::string blob(1 + random() % 200, '\0');
+            for (char &c : blob)
+                c = static_cast<char>(random());
+            junk += blob.find_first_not_of("\r\n"s + '\0') != std::string::npos;
+            bytes += blob;
+        }
+        FrameSplitter splitter(StreamFraming::OctetCount, 65536);
+        Collect collect;
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t piece = 1 + random() % 4096;
+            splitter.Feed(std::string_view(bytes).substr(at, piece), collect);
+            at += piece;
+        }
+        splitter.Finish(collect);
+        std::set<std::uint64_t> seqs;
+        for (const std::string &frame : collect.frames) {
+            Stamp stamp;
+            if (FindStamp(frame, stamp) == StampSearch::Found)
+                seqs.insert(stamp.seq);
+        }
+        EXPECT_EQ(collect.frames.size(), 1000u) << seed;
+        EXPECT_EQ(seqs.size(), 1000u) << seed;
+        EXPECT_EQ(splitter.Counts().malformed, junk) << seed;
+    }
 }
 } // namespace

@@ -111,6 +111,7 @@ TEST_F(MessageFormatDialogTest, WhatIsTypedIsKeptOnEnterAndDroppedOnEscape)
         QTest::mouseClick(d.Verify, Qt::LeftButton);
     };
     Quillon &w = Load(true);
+    w.Transport->setCurrentIndex(1);
     WithDialog(w, [&](MessageFormatDialog &d) {
         type(d);
         QTest::keyClick(&d, Qt::Key_Escape);
@@ -184,6 +185,28 @@ TEST_F(MessageFormatDialogTest, InputThatBreaksItsRulesIsRefusedWithItsMessageWh
             EXPECT_EQ(d.Format().appName, "Quillon");
             EXPECT_EQ(d.Tls().serverName, "");
         }
+    }
+}
+
+// Over UDP the framing and TLS are out of use: disabled, saying why, and a
+// TLS field that breaks its rules holds nothing up. Over TCP they are in use.
+TEST_F(MessageFormatDialogTest, FramingAndTlsAreOutOfUseWhileUdpIsChosen)
+{
+    Quillon &w = Load(true);
+    for (const int transport : {0, 1}) {
+        w.Transport->setCurrentIndex(transport);
+        WithDialog(w, [&](MessageFormatDialog &d) {
+            const bool udp = transport == 0;
+            for (QWidget *field : std::initializer_list<QWidget *>{d.FramingList, d.UseTls, d.CaFile, d.TlsGroup}) {
+                EXPECT_EQ(field->isEnabled(), !udp && field != d.CaFile) << field->objectName().toStdString();
+                EXPECT_EQ(field->toolTip().startsWith("\"Syslog UDP\" is chosen in the main window"), udp);
+            }
+            EXPECT_TRUE(d.FormatList->isEnabled());
+            d.UseTls->setChecked(true);
+            d.KeyFile->setText("/k.pem");
+            EXPECT_EQ(d.ProblemText->text().isEmpty(), udp);
+            QTest::keyClick(&d, Qt::Key_Escape);
+        });
     }
 }
 

@@ -6,13 +6,13 @@
 #include <map>
 
 namespace {
-void Add(DeliveryFigures &sum, std::uint64_t received, std::uint64_t lost, std::uint64_t duplicates,
-         std::uint64_t reordered)
+void Add(DeliveryFigures &sum, const DeliveryFigures &part)
 {
-    sum.received += received;
-    sum.lost += lost;
-    sum.duplicates += duplicates;
-    sum.reordered += reordered;
+    sum.received = CappedSum(sum.received, part.received);
+    sum.lost = CappedSum(sum.lost, part.lost);
+    sum.duplicates = CappedSum(sum.duplicates, part.duplicates);
+    sum.reordered = CappedSum(sum.reordered, part.reordered);
+    sum.suspectJumps = CappedSum(sum.suspectJumps, part.suspectJumps);
 }
 } // namespace
 
@@ -48,9 +48,33 @@ DeliveryLedger::StreamState *DeliveryLedger::Find(const Stamp &stamp)
     if (m_records.size() >= m_limits.maxStreams)
         return nullptr;
     m_index.emplace(key, m_records.size());
-    m_records.push_back(StreamState{key, 0, 0, 0, 0, SequenceSet(m_limits.windowBits), {}});
+    StreamState state;
+    state.key = key;
+    state.seen = SequenceSet(m_limits.windowBits);
+    m_records.push_back(std::move(state));
     m_last = m_records.size() - 1;
     return &m_records.back();
+}
+
+bool DeliveryLedger::Believable(StreamState &record, std::uint64_t seq)
+{
+    if (seq <= record.highest || seq - record.highest - 1 <= m_limits.maxGap)
+        return true;
+    const std::uint64_t pending = record.pendingJump;
+    if (pending == 0 || seq <= pending || seq - pending - 1 > m_limits.maxGap) {
+        ++record.suspectJumps;
+        record.pendingJump = seq;
+        return false;
+    }
+    // Two close numbers far above the rest: the stream moved on. What it
+    // had lost so far stays lost (and in LostSoFar); the jump itself is not.
+    record.lostBefore = record.Lost();
+    record.base = pending;
+    record.highest = pending;
+    record.receivedAbove = 0;
+    record.pendingJump = 0;
+    record.seen.ForgetUpTo(pending);
+    return true;
 }
 
 void DeliveryLedger::Record(const Stamp &stamp, std::int64_t receivedUs)
@@ -60,6 +84,8 @@ void DeliveryLedger::Record(const Stamp &stamp, std::int64_t receivedUs)
         ++m_untracked;
         return;
     }
+    if (!Believable(*record, stamp.seq))
+        return;
     switch (record->seen.Insert(stamp.seq)) {
     case SequenceSet::Mark::Seen:
         ++record->duplicates;
@@ -73,15 +99,22 @@ void DeliveryLedger::Record(const Stamp &stamp, std::int64_t receivedUs)
         break;
     }
     ++record->received;
+    ++record->receivedAbove;
     ++m_received;
-    if (stamp.seq < record->highest)
+    if (stamp.seq < record->highest) {
         ++record->reordered;
-    else {
-        m_highestSum += stamp.seq - record->highest;
+        // Once capped, the sum is no longer known exactly and stays capped.
+        if (m_lostSoFar < CountCap)
+            --m_lostSoFar;
+    } else {
+        m_lostSoFar = CappedSum(m_lostSoFar, stamp.seq - record->highest - 1);
         record->highest = stamp.seq;
     }
-    if (receivedUs >= 0)
-        record->latency.Add(receivedUs > stamp.sentUs ? static_cast<std::uint64_t>(receivedUs - stamp.sentUs) : 0);
+    if (receivedUs >= 0) {
+        if (!record->latency)
+            record->latency = std::make_unique<LatencyHistogram<std::uint32_t>>();
+        record->latency->Add(receivedUs > stamp.sentUs ? static_cast<std::uint64_t>(receivedUs - stamp.sentUs) : 0);
+    }
 }
 
 LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
@@ -98,17 +131,25 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
         stream.stream = record.key.stream;
         stream.shard = record.key.stream / StampFormat::StreamsPerShard;
         stream.highestSeq = record.highest;
-        const std::uint64_t lost = record.highest - std::min(record.highest, record.received);
-        Add(stream.figures, record.received, lost, record.duplicates, record.reordered);
-        stream.figures.latency = record.latency.Figures();
-        Add(report.totals, record.received, lost, record.duplicates, record.reordered);
-        all.Merge(record.latency);
+        DeliveryFigures &figures = stream.figures;
+        figures.received = record.received;
+        figures.lost = record.Lost();
+        figures.duplicates = record.duplicates;
+        figures.reordered = record.reordered;
+        figures.suspectJumps = record.suspectJumps;
+        if (figures.lost > 0)
+            stream.gaps = record.seen.Missing(record.base + 1, record.highest, GapsPerStream);
+        Add(report.totals, figures);
         auto &[shard, latency] = shards[stream.shard];
         shard.shard = stream.shard;
         ++shard.streams;
-        Add(shard.figures, record.received, lost, record.duplicates, record.reordered);
-        latency.Merge(record.latency);
-        highestSum += record.highest;
+        Add(shard.figures, figures);
+        if (record.latency) {
+            figures.latency = record.latency->Figures();
+            all.Merge(*record.latency);
+            latency.Merge(*record.latency);
+        }
+        highestSum = CappedSum(highestSum, record.highest);
         report.streams.push_back(std::move(stream));
     }
     std::sort(report.streams.begin(), report.streams.end(), [](const StreamReport &a, const StreamReport &b) {
@@ -119,7 +160,16 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
         report.shards.push_back(entry.first);
     }
     report.tailLost = expect > highestSum ? expect - highestSum : 0;
-    report.totals.lost += report.tailLost;
+    report.totals.lost = CappedSum(report.totals.lost, report.tailLost);
     report.totals.latency = all.Figures();
     return report;
+}
+
+std::size_t DeliveryLedger::MemoryBytes() const
+{
+    std::size_t bytes = m_records.capacity() * sizeof(StreamState) + m_index.bucket_count() * sizeof(void *) +
+                        m_index.size() * (sizeof(Key) + 4 * sizeof(void *));
+    for (const StreamState &record : m_records)
+        bytes += record.seen.MemoryBytes() + (record.latency ? sizeof(*record.latency) : 0);
+    return bytes;
 }

@@ -5,23 +5,37 @@
 #include "engine/Stamp.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+// Sums of what peers wrote stop here instead of wrapping round to small numbers.
+inline constexpr std::uint64_t CountCap = 9223372036854775807ull;
+inline std::uint64_t CappedSum(std::uint64_t a, std::uint64_t b)
+{
+    return a >= CountCap || b >= CountCap - a ? CountCap : a + b;
+}
+
 // What arrived of a set of stamped messages.
-//   received    distinct messages (a duplicate is not received twice)
-//   lost        sequence numbers below the highest one seen that never came;
-//               for the totals also the tail shortfall against --expect
-//   duplicates  arrivals of a sequence number already received
-//   reordered   first arrivals of a number below the highest one seen then
+//   received      distinct messages (a duplicate is not received twice)
+//   lost          sequence numbers below the highest one seen that never
+//                 came; for the totals also the tail shortfall against --expect
+//   duplicates    arrivals of a sequence number already received
+//   reordered     first arrivals of a number below the highest one seen then
+//   suspectJumps  arrivals more than the largest gap believed above their
+//                 stream's highest number: not received, and the gap not lost
 struct DeliveryFigures {
     std::uint64_t received = 0;
     std::uint64_t lost = 0;
     std::uint64_t duplicates = 0;
     std::uint64_t reordered = 0;
+    std::uint64_t suspectJumps = 0;
     LatencyFigures latency;
 };
+
+using SequenceRuns = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
 struct StreamReport {
     std::string run;
@@ -29,6 +43,8 @@ struct StreamReport {
     std::uint64_t shard = 0;
     std::uint64_t highestSeq = 0;
     DeliveryFigures figures;
+    // The first runs of numbers lost, when the stream lost any.
+    SequenceRuns gaps;
 };
 
 struct ShardReport {
@@ -49,7 +65,13 @@ struct LedgerReport {
 };
 
 // Keeps per (run, stream) what arrived. Recording a stamp allocates only
-// when a stream is new or its bitmap doubles.
+// when a stream is new or a number falls in a block of numbers not seen yet.
+//
+// A number more than maxGap above its stream's highest is a suspect jump (a
+// forged or broken stamp): counted, but neither received nor making the
+// numbers it skipped lost. When the next arrival of that stream follows it
+// closely, the stream really moved on (a receiver that joined late): the
+// numbers up to the jump are given up and the stream goes on from there.
 //
 // Tail loss: a stream's last messages leave no gap when they are lost, so
 // without knowing how many each stream sent they cannot be seen per stream.
@@ -58,9 +80,11 @@ struct LedgerReport {
 // the totals (and to tailLost), not to any stream or shard.
 class DeliveryLedger {
 public:
+    static constexpr std::size_t GapsPerStream = 10;
     struct Limits {
         std::size_t maxStreams = 100000;
         std::uint64_t windowBits = SequenceSet::DefaultWindowBits;
+        std::uint64_t maxGap = 10'000'000;
     };
 
     DeliveryLedger() : DeliveryLedger(Limits{}) {}
@@ -72,9 +96,10 @@ public:
     std::uint64_t Received() const { return m_received; }
     std::size_t Streams() const { return m_records.size(); }
     // The gaps below every stream's highest number now, cheap to ask each second.
-    std::uint64_t LostSoFar() const { return m_highestSum - m_received; }
+    std::uint64_t LostSoFar() const { return m_lostSoFar; }
     // expect 0: nothing expected beyond what the streams show.
     LedgerReport Report(std::uint64_t expect = 0) const;
+    std::size_t MemoryBytes() const;
 
 private:
     struct Key {
@@ -91,18 +116,32 @@ private:
         std::uint64_t received = 0;
         std::uint64_t duplicates = 0;
         std::uint64_t reordered = 0;
+        std::uint64_t suspectJumps = 0;
         std::uint64_t highest = 0;
+        // Numbers up to base were given up when the stream jumped; lostBefore
+        // is what the stream had lost below them, receivedAbove what arrived
+        // above them.
+        std::uint64_t base = 0;
+        std::uint64_t lostBefore = 0;
+        std::uint64_t receivedAbove = 0;
+        // The last suspect jump's number, 0 for none.
+        std::uint64_t pendingJump = 0;
         SequenceSet seen;
-        LatencyHistogram<std::uint32_t> latency;
+        // Made at the first latency, so streams of forged stamps stay small.
+        std::unique_ptr<LatencyHistogram<std::uint32_t>> latency;
+
+        std::uint64_t Lost() const { return lostBefore + (highest - base) - receivedAbove; }
     };
 
     StreamState *Find(const Stamp &stamp);
+    // False when the number is a suspect jump, counted and left out.
+    bool Believable(StreamState &record, std::uint64_t seq);
 
     Limits m_limits;
     std::unordered_map<Key, std::size_t, KeyHash> m_index;
     std::vector<StreamState> m_records;
     std::size_t m_last = 0;
     std::uint64_t m_received = 0;
-    std::uint64_t m_highestSum = 0;
+    std::uint64_t m_lostSoFar = 0;
     std::uint64_t m_untracked = 0;
 };

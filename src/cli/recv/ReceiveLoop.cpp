@@ -159,6 +159,38 @@ void ReceiveLoop::RunOnce(int timeoutMs)
     }
     if (!m_handshakes.empty())
         ExpireHandshakes();
+    if (m_settings.idleTimeoutUs > 0 && m_counts.open > 0 && m_clock.EpochMicroseconds() >= m_nextIdleCheckUs)
+        CloseIdle();
+}
+
+// Looked at a few times per timeout (at most each second), so a quiet
+// connection goes within a tenth of the timeout after it.
+void ReceiveLoop::CloseIdle()
+{
+    const std::int64_t now = m_clock.EpochMicroseconds();
+    m_nextIdleCheckUs = now + std::clamp<std::int64_t>(m_settings.idleTimeoutUs / 10, 10'000, 1'000'000);
+    for (std::size_t slot = 0; slot < m_connections.size(); ++slot) {
+        const auto &connection = m_connections[slot];
+        if (connection && connection->established && now - connection->lastReadUs >= m_settings.idleTimeoutUs) {
+            ++m_counts.idleClosed;
+            Drop(slot, Ending::ByReceiver);
+        }
+    }
+}
+
+void ReceiveLoop::ShedLargest()
+{
+    while (m_buffered > m_settings.maxBuffered) {
+        std::size_t largest = 0;
+        for (std::size_t slot = 1; slot < m_connections.size(); ++slot)
+            if (m_connections[slot] &&
+                (!m_connections[largest] || m_connections[slot]->buffered > m_connections[largest]->buffered))
+                largest = slot;
+        if (!m_connections[largest])
+            return;
+        ++m_counts.bufferDrops;
+        Drop(largest, Ending::Shed);
+    }
 }
 
 void ReceiveLoop::ExpireHandshakes()
@@ -174,7 +206,7 @@ void ReceiveLoop::ExpireHandshakes()
         ++m_counts.handshakeTimeouts;
         m_counts.lastHandshakeFailure =
             "the handshake did not finish within " + std::to_string(m_settings.handshakeTimeoutUs / 1000) + " ms";
-        Drop(handshake.slot, true);
+        Drop(handshake.slot, Ending::ByReceiver);
     }
 }
 
@@ -194,6 +226,10 @@ void ReceiveLoop::ReadDatagrams()
             const auto &header = m_headers[static_cast<std::size_t>(i)];
             if (header.msg_hdr.msg_flags & MSG_TRUNC) {
                 ++m_counts.frames.oversize;
+                continue;
+            }
+            if (header.msg_len == 0) {
+                ++m_counts.emptyDatagrams;
                 continue;
             }
             ++m_counts.frames.frames;
@@ -250,7 +286,7 @@ void ReceiveLoop::Accept()
         const std::uint32_t events = session->WantedEvents();
         m_connections[slot].reset(new Connection{fd, std::move(session),
                                                  FrameSplitter(m_settings.framing, m_settings.maxFrame), events,
-                                                 established, ++m_serial});
+                                                 established, ++m_serial, m_clock.EpochMicroseconds(), 0});
         if (!established)
             m_handshakes.push_back({m_clock.EpochMicroseconds() + m_settings.handshakeTimeoutUs, slot, m_serial});
         epoll_event event{};
@@ -276,11 +312,26 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
         }
         if (got > 0) {
             m_nowUs = m_clock.EpochMicroseconds();
+            connection.lastReadUs = m_nowUs;
             connection.splitter.Feed(std::string_view(m_buffer.data(), got), *this);
+            m_buffered = m_buffered - connection.buffered + connection.splitter.Buffered();
+            connection.buffered = connection.splitter.Buffered();
+        }
+        if (status == StreamSession::ReadStatus::Failed && connection.established) {
+            const std::string why = connection.session->FailureText();
+            if (!why.empty()) {
+                ++m_counts.droppedSessions;
+                m_counts.lastDropReason = why;
+            }
         }
         if (status == StreamSession::ReadStatus::Closed || status == StreamSession::ReadStatus::Failed) {
             Drop(slot);
             return;
+        }
+        if (m_buffered > m_settings.maxBuffered) {
+            ShedLargest();
+            if (!m_connections[slot])
+                return;
         }
         if (status == StreamSession::ReadStatus::Again || got < m_buffer.size())
             break;
@@ -302,20 +353,25 @@ void ReceiveLoop::WatchEvents(std::size_t slot)
     epoll_ctl(m_epoll, EPOLL_CTL_MOD, connection.fd, &event);
 }
 
-void ReceiveLoop::Drop(std::size_t slot, bool byReceiver)
+void ReceiveLoop::Drop(std::size_t slot, Ending ending)
 {
     Connection &connection = *m_connections[slot];
-    if (!connection.established && !byReceiver) {
+    if (!connection.established && ending == Ending::ByPeer) {
         ++m_counts.failedHandshakes;
         const std::string why = connection.session->FailureText();
         m_counts.lastHandshakeFailure = why.empty() ? "the client closed the connection during the handshake" : why;
     }
     m_nowUs = m_clock.EpochMicroseconds();
-    connection.splitter.Finish(*this);
+    if (ending == Ending::Shed)
+        connection.splitter.Abandon();
+    else
+        connection.splitter.Finish(*this);
+    m_buffered -= connection.buffered;
     const FrameCounts &counts = connection.splitter.Counts();
     m_counts.frames.frames += counts.frames;
     m_counts.frames.malformed += counts.malformed;
     m_counts.frames.oversize += counts.oversize;
+    ++m_counts.framings[static_cast<std::size_t>(connection.splitter.Framing())];
     epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.fd, nullptr);
     connection.session.reset();
     ::close(connection.fd);
@@ -328,7 +384,7 @@ void ReceiveLoop::CloseAll()
 {
     for (std::size_t slot = 0; slot < m_connections.size(); ++slot)
         if (m_connections[slot])
-            Drop(slot, true);
+            Drop(slot, Ending::ByReceiver);
 }
 
 LoopCounts ReceiveLoop::Counts() const
@@ -340,6 +396,7 @@ LoopCounts ReceiveLoop::Counts() const
         counts.frames.frames += connection->splitter.Counts().frames;
         counts.frames.malformed += connection->splitter.Counts().malformed;
         counts.frames.oversize += connection->splitter.Counts().oversize;
+        ++counts.framings[static_cast<std::size_t>(connection->splitter.Framing())];
     }
     return counts;
 }

@@ -4,6 +4,7 @@
 #include "common/Clock.h"
 #include "transport/FrameSplitter.h"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -26,6 +27,11 @@ struct ListenSettings {
     std::size_t maxConnections = 10000;
     // A session still in its handshake after this long is dropped.
     std::int64_t handshakeTimeoutUs = 10'000'000;
+    // A connection that sends nothing for this long is closed; 0: never.
+    std::int64_t idleTimeoutUs = 300'000'000;
+    // Parts of messages held over all connections; past it the connection
+    // holding the most is dropped.
+    std::size_t maxBuffered = std::size_t{256} << 20;
 };
 
 struct LoopCounts {
@@ -38,6 +44,18 @@ struct LoopCounts {
     std::uint64_t failedHandshakes = 0;
     std::uint64_t handshakeTimeouts = 0;
     std::string lastHandshakeFailure;
+    // Sessions dropped after their handshake for what they sent (a broken
+    // TLS record), with the last reason.
+    std::uint64_t droppedSessions = 0;
+    std::string lastDropReason;
+    // Connections closed for sending nothing for the idle timeout, and for
+    // holding the most when the held parts of messages reached their cap.
+    std::uint64_t idleClosed = 0;
+    std::uint64_t bufferDrops = 0;
+    std::uint64_t emptyDatagrams = 0;
+    // Connections by the framing they used, indexed by StreamFraming (Auto:
+    // not shown before they ended).
+    std::array<std::uint64_t, 5> framings{};
     // Frames of every connection, closed and open; datagrams cut short by
     // the buffer count as oversize.
     FrameCounts frames;
@@ -48,7 +66,8 @@ struct LoopCounts {
 // sockets that are ready; a connection gets a bounded number of reads per
 // turn, so a fast one cannot starve the others and a slow one only holds
 // its partial message. A session that never finishes its handshake is
-// dropped after the handshake timeout.
+// dropped after the handshake timeout, one that goes quiet after the idle
+// timeout, and the parts of messages held over all connections are capped.
 class ReceiveLoop : private FrameHandler {
 public:
     // The clock gives each read its receive time, for the latency.
@@ -76,7 +95,11 @@ private:
         std::uint32_t events = 0;
         bool established = false;
         std::uint64_t serial = 0;
+        std::int64_t lastReadUs = 0;
+        // What the splitter held after the last read, as counted in m_buffered.
+        std::size_t buffered = 0;
     };
+    enum class Ending { ByPeer, ByReceiver, Shed };
     struct Handshake {
         std::int64_t deadlineUs = 0;
         std::size_t slot = 0;
@@ -91,9 +114,11 @@ private:
     void ReadConnection(std::size_t slot);
     void WatchEvents(std::size_t slot);
     void ExpireHandshakes();
-    // byReceiver: the receiver ends it (a timeout, the end of the run), so
-    // an unfinished handshake is not the client's failure.
-    void Drop(std::size_t slot, bool byReceiver = false);
+    void CloseIdle();
+    void ShedLargest();
+    // ByReceiver: a timeout or the end of the run, so an unfinished handshake
+    // is not the client's failure. Shed: the part of a message held is lost.
+    void Drop(std::size_t slot, Ending ending = Ending::ByPeer);
 
     ListenSettings m_settings;
     MessageIntake &m_intake;
@@ -111,6 +136,8 @@ private:
     // or finished their handshake are passed over when their time comes.
     std::deque<Handshake> m_handshakes;
     std::uint64_t m_serial = 0;
+    std::size_t m_buffered = 0;
+    std::int64_t m_nextIdleCheckUs = 0;
     std::vector<char> m_buffer;
     std::vector<struct mmsghdr> m_headers;
     std::vector<struct iovec> m_vectors;

@@ -10,6 +10,7 @@
 
 namespace {
 constexpr std::int64_t MaxFrameLimit = 64 << 20;
+constexpr std::int64_t MaxBufferedLimit = std::int64_t{1} << 40;
 constexpr double MaxHandshakeSeconds = 3600;
 
 // A count of messages: whole and not negative.
@@ -65,6 +66,10 @@ struct Parser {
             return Fail("--stats-file records each second of listening: --check-file cannot be combined with it");
         if (o.checkFile == "-" && o.output == "-")
             return Fail("--output - and --check-file - cannot both use the terminal");
+        if (o.json && o.output == "-")
+            return Fail("--output - cannot be combined with --json: standard output holds the JSON summary");
+        if (o.maxBuffered < o.maxFrame)
+            return Fail("--max-buffered must be at least --max-frame (" + std::to_string(o.maxFrame) + " bytes)");
         return {};
     }
 };
@@ -131,7 +136,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               {"udp", "tcp", "tls"}},
              {"--port", "N",
               "port to listen on (default 514); 0 picks a free one.\n"
-              "The first line printed is \"listening on udp ADDR:PORT\".",
+              "The first line printed is \"listening on udp ADDR:PORT\"\n"
+              "(with --json on standard error).",
               [p](std::string_view value) -> Status {
                   const auto port = InRange(value, 0, 65535);
                   if (!port)
@@ -151,7 +157,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
              {"--framing",
               "MODE",
               "TCP and TLS framing: auto (default: a connection\n"
-              "starting with a digit is octet counted, else LF,\n"
+              "starting with a digit is octet counted; one whose\n"
+              "first record ends in NUL is NUL framed; else LF,\n"
               "CR LF or NUL ends a message), octet-count, lf, crlf\n"
               "or nul",
               [p](std::string_view value) -> Status {
@@ -181,6 +188,29 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   if (!count)
                       return Parser::Bad("--max-connections", value, "a number of connections from 1 to 1000000");
                   o.maxConnections = static_cast<std::size_t>(*count);
+                  return {};
+              }},
+             {"--idle-timeout", "S",
+              "close a connection that sends nothing for S seconds\n"
+              "(default 300), counted",
+              [p](std::string_view value) -> Status {
+                  const auto seconds = PositiveNumber(value);
+                  if (!seconds)
+                      return Parser::Bad("--idle-timeout", value, "a positive number of seconds");
+                  p->o.idleTimeout = *seconds;
+                  p->Listening("--idle-timeout");
+                  return {};
+              }},
+             {"--max-buffered", "BYTES",
+              "parts of messages held over all connections (default\n"
+              "268435456); past it the connection holding the most\n"
+              "is dropped and counted",
+              [p](std::string_view value) -> Status {
+                  const auto bytes = InRange(value, 65536, MaxBufferedLimit);
+                  if (!bytes)
+                      return Parser::Bad("--max-buffered", value, "a size in bytes from 65536 to 1099511627776");
+                  p->o.maxBuffered = static_cast<std::size_t>(*bytes);
+                  p->Listening("--max-buffered");
                   return {};
               }},
          }});
@@ -228,24 +258,44 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             {
                                 {"--check-file", "FILE",
                                  "check the stamps in a file a syslog daemon wrote, one\n"
-                                 "message per line (- reads standard input)",
+                                 "message per line (- reads standard input). Its\n"
+                                 "template must keep the stamp: RFC 5424 structured\n"
+                                 "data is dropped by the traditional file formats,\n"
+                                 "RFC 3164 tokens survive.",
                                  file(o.checkFile, "--check-file needs a file name, or - for standard input")},
                             }});
     table.groups.push_back({"Output",
                             {
                                 {"--output", "FILE",
                                  "write every message on a line of its own, with CR,\n"
-                                 "LF, NUL and backslash as \\r \\n \\0 \\\\ (- is stdout)",
+                                 "LF, NUL and backslash as \\r \\n \\0 \\\\ (- is stdout),\n"
+                                 "handed to the system at least every 100 ms",
                                  file(o.output, "--output needs a file name, or - for standard output")},
                                 {"--raw", "", "with --output: the message bytes unchanged", set(o.raw)},
-                                {"--json", "", "the summary as one JSON object (no progress lines)", set(o.json)},
+                                {"--json", "",
+                                 "the summary as one JSON object, alone on standard\n"
+                                 "output (no progress lines)",
+                                 set(o.json)},
                                 {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
                                 {"--stats-file", "FILE",
                                  "one JSON object per line each second: messages and\n"
                                  "bytes received in it, stamped messages, lost so far\n"
                                  "(gaps below each stream's highest number), open\n"
-                                 "connections",
+                                 "connections; between them, at most every 100 ms\n"
+                                 "while messages arrive, a line \"interim\": true with\n"
+                                 "the totals so far",
                                  file(o.statsFile, "--stats-file needs a file name")},
+                                {"--max-gap", "N",
+                                 "a stamp more than N above its stream's highest number\n"
+                                 "(default 10000000) is a suspect jump: counted, not\n"
+                                 "received, the numbers skipped not lost",
+                                 [&o](std::string_view value) -> Status {
+                                     const auto count = Count(value);
+                                     if (!count || *count == 0)
+                                         return Parser::Bad("--max-gap", value, "a positive whole number of messages");
+                                     o.maxGap = *count;
+                                     return {};
+                                 }},
                                 {"--allow-loss", "N", "exit 0 with up to N messages lost",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
@@ -280,10 +330,11 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
 token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs
 to shard S / 1000000.
 
-Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated (or
-the output file failed), 2 usage error (including a port or file that
-cannot be opened). Failed TLS handshakes and refused connections are
-counted, and leave the exit status alone.
+Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated,
+suspect jumps, messages whose stamps could not be read, or the output file
+failed; 2 usage error (including a port or file that cannot be opened or
+read). Failed TLS handshakes and refused or closed connections are counted,
+and leave the exit status alone.
 )";
     return table;
 }

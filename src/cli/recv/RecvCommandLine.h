@@ -36,6 +36,10 @@ struct RecvOptions {
     bool allowDuplicates = false;
     std::size_t maxFrame = 65536;
     std::size_t maxConnections = 10000;
+    // A stamp further above its stream's highest number is a suspect jump.
+    std::uint64_t maxGap = 10'000'000;
+    double idleTimeout = 300; // seconds a connection may send nothing
+    std::size_t maxBuffered = std::size_t{256} << 20;
 };
 
 struct RecvParseResult {

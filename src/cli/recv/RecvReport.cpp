@@ -6,8 +6,10 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 constexpr std::size_t StreamLinesUpTo = 16;
@@ -20,10 +22,28 @@ std::string Fixed(double value, int decimals)
     return buffer;
 }
 
-double AverageRate(const RecvSummary &summary)
+bool FromFile(const RecvSummary &summary)
 {
-    const double span = summary.activeSeconds > 0 ? summary.activeSeconds : summary.elapsedSeconds;
-    return span > 0 ? static_cast<double>(summary.intake.messages) / span : 0;
+    return summary.source.rfind("file ", 0) == 0;
+}
+
+// Messages over the time from the first to the last; none for a file,
+// which has no clock, or when they all came at once.
+std::optional<double> AverageRate(const RecvSummary &summary)
+{
+    if (FromFile(summary) || summary.activeSeconds <= 0)
+        return std::nullopt;
+    return static_cast<double>(summary.intake.messages) / summary.activeSeconds;
+}
+
+std::string RunsText(const SequenceRuns &runs)
+{
+    std::string text;
+    for (const auto &[first, last] : runs) {
+        text += text.empty() ? "" : ", ";
+        text += std::to_string(first) + (last > first ? "-" + std::to_string(last) : "");
+    }
+    return text;
 }
 
 std::string FiguresText(const DeliveryFigures &figures)
@@ -31,6 +51,8 @@ std::string FiguresText(const DeliveryFigures &figures)
     std::string text = std::to_string(figures.received) + " received, " + std::to_string(figures.lost) + " lost, " +
                        std::to_string(figures.duplicates) + " duplicated, " + std::to_string(figures.reordered) +
                        " out of order";
+    if (figures.suspectJumps > 0)
+        text += ", " + std::to_string(figures.suspectJumps) + " suspect jumps";
     if (figures.latency.samples > 0)
         text += "; latency p50 " + std::to_string(figures.latency.p50) + " us, p99 " +
                 std::to_string(figures.latency.p99) + " us, max " + std::to_string(figures.latency.max) + " us";
@@ -45,7 +67,7 @@ void AppendCount(std::string &text, std::uint64_t count, const char *what)
 
 QJsonValue Number(std::uint64_t value)
 {
-    return QJsonValue(static_cast<qint64>(value));
+    return QJsonValue(static_cast<qint64>(std::min(value, CountCap)));
 }
 
 QJsonObject FiguresJson(const DeliveryFigures &figures)
@@ -55,6 +77,7 @@ QJsonObject FiguresJson(const DeliveryFigures &figures)
     object["lost"] = Number(figures.lost);
     object["duplicates"] = Number(figures.duplicates);
     object["reordered"] = Number(figures.reordered);
+    object["suspect_jumps"] = Number(figures.suspectJumps);
     QJsonObject latency;
     latency["p50"] = Number(figures.latency.p50);
     latency["p99"] = Number(figures.latency.p99);
@@ -74,20 +97,36 @@ std::string RecvProgressLine(std::uint64_t received, std::uint64_t lastSecond)
 std::string RecvSummaryLine(const RecvSummary &summary)
 {
     const IntakeCounts &intake = summary.intake;
-    std::string text = MessagesText(static_cast<std::int64_t>(intake.messages)) + " received in " +
-                       Fixed(summary.elapsedSeconds, 3) + " s: " + Fixed(std::round(AverageRate(summary)), 0) +
-                       " MPS average, " + std::to_string(intake.bytes) +
-                       " bytes; stamped: " + FiguresText(summary.ledger.totals);
+    std::string text = MessagesText(static_cast<std::int64_t>(intake.messages));
+    if (FromFile(summary)) {
+        text += " in the file, ";
+    } else {
+        text += " received in " + Fixed(summary.elapsedSeconds, 3) + " s";
+        if (const auto rate = AverageRate(summary))
+            text += ", " + Fixed(std::round(*rate), 0) + " MPS from the first to the last in " +
+                    Fixed(summary.activeSeconds, 3) + " s";
+        text += ": ";
+    }
+    text += std::to_string(intake.bytes) + " bytes; stamped: " + FiguresText(summary.ledger.totals);
     if (summary.ledger.tailLost > 0)
         text += " (" + std::to_string(summary.ledger.tailLost) + " of the lost at the end of the streams)";
+    if (summary.ledger.totals.suspectJumps > 0)
+        text += " (suspect jumps: stamps more than --max-gap above their stream's highest number, neither received "
+                "nor counted as lost)";
     AppendCount(text, summary.loop.frames.malformed, "malformed frames");
     AppendCount(text, summary.loop.frames.oversize, "oversize frames");
     AppendCount(text, intake.malformedStamps, "malformed stamps");
     AppendCount(text, summary.ledger.untracked, "stamps of streams over the limit");
+    AppendCount(text, summary.loop.emptyDatagrams, "empty datagrams");
     AppendCount(text, summary.loop.refused, "refused connections");
+    AppendCount(text, summary.loop.idleClosed, "connections closed for sending nothing");
+    AppendCount(text, summary.loop.bufferDrops, "connections dropped for holding the most when the buffers were full");
     AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
     if (summary.loop.failedHandshakes > 0)
         text += " (the last: " + summary.loop.lastHandshakeFailure + ")";
+    AppendCount(text, summary.loop.droppedSessions, "TLS sessions dropped after their handshake");
+    if (summary.loop.droppedSessions > 0)
+        text += " (the last: " + summary.loop.lastDropReason + ")";
     return text;
 }
 
@@ -98,7 +137,8 @@ std::vector<std::string> RecvDetailLines(const RecvSummary &summary)
     if (ledger.streams.size() <= StreamLinesUpTo) {
         for (const StreamReport &stream : ledger.streams)
             lines.push_back("  run " + stream.run + " stream " + std::to_string(stream.stream) + " (shard " +
-                            std::to_string(stream.shard) + "): " + FiguresText(stream.figures));
+                            std::to_string(stream.shard) + "): " + FiguresText(stream.figures) +
+                            (stream.gaps.empty() ? "" : "; gaps " + RunsText(stream.gaps)));
     } else if (ledger.shards.size() > 1 && ledger.shards.size() <= ShardLinesUpTo) {
         for (const ShardReport &shard : ledger.shards)
             lines.push_back("  shard " + std::to_string(shard.shard) + " (" + std::to_string(shard.streams) +
@@ -117,20 +157,32 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["bytes"] = Number(summary.intake.bytes);
     json["stamped"] = Number(summary.intake.stamped);
     json["malformed_stamps"] = Number(summary.intake.malformedStamps);
+    json["empty_datagrams"] = Number(summary.loop.emptyDatagrams);
     json["untracked_stamps"] = Number(ledger.untracked);
     json["frames"] = Number(summary.loop.frames.frames);
     json["malformed_frames"] = Number(summary.loop.frames.malformed);
     json["oversize_frames"] = Number(summary.loop.frames.oversize);
     json["connections"] = Number(summary.loop.connections);
     json["refused_connections"] = Number(summary.loop.refused);
+    json["idle_closed"] = Number(summary.loop.idleClosed);
+    json["buffer_drops"] = Number(summary.loop.bufferDrops);
+    static constexpr const char *FramingNames[] = {"undecided", "octet-count", "lf", "crlf", "nul"};
+    QJsonObject framings;
+    for (std::size_t i = 0; i < summary.loop.framings.size(); ++i)
+        framings[FramingNames[i]] = Number(summary.loop.framings[i]);
+    json["connection_framing"] = framings;
     json["tls_handshakes"] = Number(summary.loop.handshakes);
     json["tls_failed"] = Number(summary.loop.failedHandshakes);
     json["tls_timeouts"] = Number(summary.loop.handshakeTimeouts);
     if (summary.loop.failedHandshakes > 0)
         json["tls_last_failure"] = JsonText(summary.loop.lastHandshakeFailure);
+    json["tls_dropped"] = Number(summary.loop.droppedSessions);
+    if (summary.loop.droppedSessions > 0)
+        json["tls_last_drop"] = JsonText(summary.loop.lastDropReason);
     json["elapsed_seconds"] = summary.elapsedSeconds;
     json["active_seconds"] = summary.activeSeconds;
-    json["average_mps"] = std::round(AverageRate(summary) * 10) / 10;
+    const auto rate = AverageRate(summary);
+    json["average_mps"] = rate ? QJsonValue(std::round(*rate * 10) / 10) : QJsonValue();
     json["source"] = JsonText(summary.source);
     json["stopped_by"] = JsonText(summary.stoppedBy);
     if (!summary.error.empty())
@@ -143,6 +195,12 @@ std::string RecvSummaryJson(const RecvSummary &summary)
         object["stream"] = Number(stream.stream);
         object["shard"] = Number(stream.shard);
         object["highest_seq"] = Number(stream.highestSeq);
+        if (!stream.gaps.empty()) {
+            QJsonArray gaps;
+            for (const auto &[first, last] : stream.gaps)
+                gaps.append(QJsonArray{Number(first), Number(last)});
+            object["gaps"] = gaps;
+        }
         streams.append(object);
     }
     json["streams"] = streams;

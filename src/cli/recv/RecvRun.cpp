@@ -1,5 +1,6 @@
 #include "cli/recv/RecvRun.h"
 
+#include "cli/common/ProgressLine.h"
 #include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
 #include "cli/recv/MessageOutput.h"
@@ -14,12 +15,14 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 using SteadyClock = std::chrono::steady_clock;
 constexpr int UsageErrorStatus = 2;
-// Stop signals and deadlines are looked at least this often.
+// Stop signals and deadlines are looked at least this often, and what
+// arrived is handed to the output and stats files as often.
 constexpr int MaxWaitMs = 100;
 constexpr std::size_t FileReadSize = 1 << 20;
 constexpr int DrainTurns = 64;
@@ -39,10 +42,17 @@ private:
     MessageIntake &m_intake;
 };
 
+DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
+{
+    DeliveryLedger::Limits limits;
+    limits.maxGap = options.maxGap;
+    return limits;
+}
+
 class ReceiverRun {
 public:
     ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err)
-        : m_options(options), m_out(out), m_err(err), m_intake(m_ledger, &m_output)
+        : m_options(options), m_out(out), m_err(err), m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
     }
@@ -64,6 +74,8 @@ public:
             m_summary.error = m_statsFile.Error();
         m_summary.intake = m_intake.Counts();
         m_summary.ledger = m_ledger.Report(m_options.expect);
+        if (m_summary.error.empty() && m_summary.exitStatus == 0)
+            m_summary.error = NoStampText();
         if (m_summary.exitStatus == 0)
             m_summary.exitStatus = ExitStatus();
         Report();
@@ -81,18 +93,36 @@ private:
     int ExitStatus() const
     {
         const DeliveryFigures &totals = m_summary.ledger.totals;
-        if (!m_summary.error.empty() || totals.lost > m_options.allowLoss ||
+        if (!m_summary.error.empty() || totals.lost > m_options.allowLoss || totals.suspectJumps > 0 ||
             (totals.duplicates > 0 && !m_options.allowDuplicates))
             return 1;
         return 0;
+    }
+
+    // Messages came but nothing could be checked: a proof of nothing.
+    std::string NoStampText() const
+    {
+        const IntakeCounts &intake = m_summary.intake;
+        if (intake.messages == 0 || intake.stamped > 0 || (intake.malformedStamps == 0 && m_options.expect == 0))
+            return {};
+        std::string text =
+            MessagesText(static_cast<std::int64_t>(intake.messages)) + " arrived but no stamp could be read";
+        text += intake.malformedStamps > 0 ? " (" + std::to_string(intake.malformedStamps) + " malformed)"
+                                           : " (none carried one)";
+        return text + ": the sender must stamp them (quillon-send --stamp) and a daemon's template must keep the stamp "
+                      "(RFC 5424 structured data is dropped by the traditional file formats; RFC 3164 tokens survive)";
     }
 
     void CheckFile()
     {
         const bool stdinFile = m_options.checkFile == "-";
         const int fd = stdinFile ? STDIN_FILENO : ::open(m_options.checkFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            UsageError("--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(errno));
+        struct stat info {};
+        const int reason = fd < 0 ? errno : ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : 0;
+        if (reason != 0) {
+            if (fd >= 0 && !stdinFile)
+                ::close(fd);
+            UsageError("--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(reason));
             return;
         }
         m_summary.source = "file " + m_options.checkFile;
@@ -105,8 +135,7 @@ private:
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0) {
-                m_summary.error = "--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(errno);
-                m_summary.stoppedBy = "error";
+                UsageError("--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(errno));
                 break;
             }
             if (got == 0) {
@@ -154,6 +183,8 @@ private:
         settings.maxConnections = m_options.maxConnections;
         settings.tls = m_options.tls;
         settings.handshakeTimeoutUs = std::llround(m_options.handshakeTimeout * 1e6);
+        settings.idleTimeoutUs = std::llround(m_options.idleTimeout * 1e6);
+        settings.maxBuffered = m_options.maxBuffered;
         SessionFactory factory;
         if (m_options.tls) {
             const auto context = TlsContext();
@@ -169,13 +200,15 @@ private:
             return;
         }
         m_summary.source = loop.ListeningText();
-        // Always printed, and first: scripts read the port from it.
-        m_out << "listening on " << m_summary.source << std::endl;
+        // Always printed, and first: scripts read the port from it. With
+        // --json standard output holds the summary alone.
+        (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
         const auto start = SteadyClock::now();
         auto lastActivity = start;
         std::uint64_t seenMessages = 0;
         std::uint64_t progressMessages = 0;
         double nextProgress = 1;
+        double nextFlush = MaxWaitMs / 1000.0;
         SteadyClock::time_point first{};
         for (;;) {
             const auto now = SteadyClock::now();
@@ -193,6 +226,14 @@ private:
                     m_out << RecvProgressLine(messages, messages - progressMessages) << std::endl;
                 progressMessages = messages;
                 nextProgress = std::max(nextProgress + 1, std::floor(elapsed) + 1);
+            }
+            // A receiver killed without warning still leaves what arrived
+            // up to a tenth of a second before. A failure stays in Failed(),
+            // which the run checks at the end.
+            if (elapsed >= nextFlush || StopRequested()) {
+                static_cast<void>(m_output.Flush());
+                RecordInterim(elapsed, loop);
+                nextFlush = elapsed + MaxWaitMs / 1000.0;
             }
             if (StopRequested()) {
                 m_summary.stoppedBy = "signal";
@@ -215,7 +256,7 @@ private:
                 m_summary.stoppedBy = "error";
                 break;
             }
-            double wait = std::min(nextProgress - elapsed, MaxWaitMs / 1000.0);
+            double wait = std::min({nextProgress - elapsed, nextFlush - elapsed, MaxWaitMs / 1000.0});
             if (m_options.duration > 0)
                 wait = std::min(wait, m_options.duration - elapsed);
             if (m_options.idle > 0)
@@ -242,10 +283,8 @@ private:
             m_summary.activeSeconds = SecondsBetween(first, lastActivity);
     }
 
-    void RecordSecond(double elapsed, const ReceiveLoop &loop, bool full)
+    RecvCounters Counters(const ReceiveLoop &loop) const
     {
-        if (!m_statsFile.IsOpen())
-            return;
         const IntakeCounts &intake = m_intake.Counts();
         RecvCounters counters;
         counters.messages = intake.messages;
@@ -253,8 +292,24 @@ private:
         counters.stamped = intake.stamped;
         counters.lostSoFar = m_ledger.LostSoFar();
         counters.connections = loop.Counts().open;
-        const double epoch = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-        m_seconds.Record(elapsed, epoch, counters, full);
+        return counters;
+    }
+
+    static double Epoch()
+    {
+        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    }
+
+    void RecordSecond(double elapsed, const ReceiveLoop &loop, bool full)
+    {
+        if (m_statsFile.IsOpen())
+            m_seconds.Record(elapsed, Epoch(), Counters(loop), full);
+    }
+
+    void RecordInterim(double elapsed, const ReceiveLoop &loop)
+    {
+        if (m_statsFile.IsOpen())
+            m_seconds.RecordInterim(elapsed, Epoch(), Counters(loop));
     }
 
     void Report()

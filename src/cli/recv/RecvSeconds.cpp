@@ -23,5 +23,25 @@ void RecvSeconds::Record(double elapsed, double epoch, const RecvCounters &count
     json.insert(QStringLiteral("connections"), count(counters.connections));
     m_file.Write(json);
     m_previous = counters;
+    m_written = counters;
     m_previousElapsed = elapsed;
+}
+
+void RecvSeconds::RecordInterim(double elapsed, double epoch, const RecvCounters &counters)
+{
+    if (counters.messages == m_written.messages && counters.lostSoFar == m_written.lostSoFar &&
+        counters.connections == m_written.connections)
+        return;
+    const auto count = [](std::uint64_t value) { return static_cast<qint64>(value); };
+    QJsonObject json;
+    json.insert(QStringLiteral("interim"), true);
+    json.insert(QStringLiteral("elapsed"), elapsed);
+    json.insert(QStringLiteral("epoch"), epoch);
+    json.insert(QStringLiteral("total_received"), count(counters.messages));
+    json.insert(QStringLiteral("total_bytes"), count(counters.bytes));
+    json.insert(QStringLiteral("total_stamped"), count(counters.stamped));
+    json.insert(QStringLiteral("lost_so_far"), count(counters.lostSoFar));
+    json.insert(QStringLiteral("connections"), count(counters.connections));
+    m_file.Write(json);
+    m_written = counters;
 }

@@ -26,10 +26,15 @@ public:
     // What arrived since the previous call (or the start); nothing when no
     // time passed. full: elapsed is at (or just after) a second's mark.
     void Record(double elapsed, double epoch, const RecvCounters &counters, bool full = true);
+    // The totals so far on a line of their own ("interim": true), so a
+    // receiver that is killed leaves them behind; the next second's record
+    // still counts from the previous one. Nothing when nothing changed.
+    void RecordInterim(double elapsed, double epoch, const RecvCounters &counters);
 
 private:
     StatsFile &m_file;
     RecvCounters m_previous;
+    RecvCounters m_written;
     double m_previousElapsed = 0;
     std::int64_t m_records = 0;
 };

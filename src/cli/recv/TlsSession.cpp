@@ -93,7 +93,7 @@ StreamSession::ReadStatus TlsSession::Read(char *buffer, std::size_t capacity, s
         // A peer's close or reset ends the session as on TCP; a broken record is a failure.
         if (result == TlsConnection::Result::Closed)
             return ReadStatus::Closed;
-        return Fail(ReadStatus::Failed, m_tls.FailureText());
+        return Fail(ReadStatus::Failed, "after the handshake, " + m_tls.FailureText());
     }
     if (!Flush())
         return ReadStatus::Failed;

@@ -23,6 +23,8 @@ constexpr int MinDelayMs = 10;
 constexpr int MaxDelayMs = 2000;
 constexpr int MaxConnections = 100000;
 constexpr int MaxThreads = 64;
+// A day: longer waits are mistakes, and stay far from what a clock holds.
+constexpr double MostWaitSeconds = 86400;
 constexpr const char *SeeHelp = " (see quillon-send --help)";
 
 // Whether messages end in CR LF when neither --crlf nor --no-crlf says: on
@@ -34,10 +36,13 @@ bool CrlfByDefault(const Options &o)
 }
 
 // TLS follows the RFC 5425 framing unless a framing was chosen: the window
-// sets it when TLS is ticked, and a saved None is taken as not chosen.
+// sets it when TLS is ticked, and a saved None is taken as not chosen. RFC
+// 5424 over TCP is octet counted too, as RFC 6587 recommends; RFC 3164 keeps
+// the CR LF receivers have always split it at.
 bool OctetCountByDefault(const Options &o)
 {
-    return UsesTls(o) && o.messageFormat.framing == Framing::None;
+    const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
+    return o.tcp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
 }
 
 template <typename Names> std::string Listed(const Names &names)
@@ -200,6 +205,9 @@ struct Parser {
             result.warnings.push_back("--reconnect applies to TCP and TLS sessions; UDP has none to open again");
         if (framingFlag && *framingFlag != Framing::None && !o.tcp)
             result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
+        if (o.noCatchUp && o.pace == Pace::Unlimited)
+            result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
+                                      "time");
         if (!UsesTls(o) && !tlsFlagsGiven.empty())
             result.warnings.push_back(Listed(tlsFlagsGiven) +
                                       (tlsFlagsGiven.size() > 1 ? " only apply" : " only applies") +
@@ -219,6 +227,7 @@ struct Parser {
         o.crlf = crlfFlag.value_or(CrlfByDefault(o));
         if (!o.multiLineFile.empty() && !messageGiven)
             o.message = std::string(MessageEntries::MultiLine);
+        o.savedSourceFile = !sourceFileGiven && !o.sourceFile.empty();
         if (sourceFileGiven && !messageGiven && !IsFileSource(o.message))
             o.message = std::string(MessageEntries::TabDelimitedFile);
         if (o.usePriority && facilityOrLevelGiven)
@@ -486,8 +495,11 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               "how TCP messages are told apart: after each an\n"
               "LF, CR LF or NUL, or before each its length in\n"
               "bytes and a space; none sends them as built.\n"
-              "Default: none; with TLS octet-count. UDP\n"
-              "datagrams are never framed",
+              "Default: octet-count over TLS and for RFC 5424\n"
+              "over TCP, else none (RFC 3164 over TCP ends in\n"
+              "CR LF). UDP datagrams are never framed; lf and\n"
+              "crlf split multi-line messages (named on\n"
+              "standard error)",
               [p](std::string_view value) -> Status {
                   p->framingFlag = ParseFraming(value);
                   if (!p->framingFlag)
@@ -600,7 +612,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               "with --rate, --ramp or --steps: random (exponential)\n"
               "gaps around the rate; repeatable with --seed",
               set(o.poisson)},
-             {"--count", "N", "stop after N messages",
+             {"--count", "N", "stop after N messages (skipped ones included)",
               [p](std::string_view value) -> Status {
                   const auto count = WholeNumber(value);
                   if (!count || *count <= 0)
@@ -609,7 +621,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   p->countOrDurationGiven = true;
                   return {};
               }},
-             {"--duration", "S", "stop after S seconds",
+             {"--duration", "S",
+              "stop after S seconds, connecting and handshakes\n"
+              "included",
               [p](std::string_view value) -> Status {
                   const auto seconds = PositiveNumber(value);
                   if (!seconds)
@@ -618,8 +632,24 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   p->countOrDurationGiven = true;
                   return {};
               }},
+             {"--no-catch-up", "",
+              "after an outage or a stall, skip the messages whose\n"
+              "time passed (counted as skipped) instead of sending\n"
+              "them late in a burst",
+              set(o.noCatchUp)},
+             {"--drain-timeout", "S",
+              "at the end, how long the sessions' unsent bytes may\n"
+              "take to go (default 2; 0 gives them up)",
+              [&o](std::string_view value) -> Status {
+                  // 0: what the system has not taken at the end is given up at once.
+                  const auto seconds = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!seconds || *seconds > MostWaitSeconds)
+                      return Parser::Bad("--drain-timeout", value, "a number of seconds from 0 to 86400");
+                  o.drainTimeout = *seconds;
+                  return {};
+              }},
          },
-         "  Ctrl-C stops and prints the summary."});
+         "  Ctrl-C stops within a second, drains as above and prints the summary."});
     table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
                             {
                                 {"--stamp", "",
@@ -694,11 +724,27 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               "TCP and TLS: open a session the receiver ends,\n"
               "resets or refuses again, after 50 ms, then twice as\n"
               "long after each failure up to 2 s; its stream goes\n"
-              "on. The messages whose bytes the receiver's system\n"
-              "had not acknowledged when the session broke are\n"
-              "counted as of unknown fate, per connection and in\n"
-              "all (with TLS estimated from the record bytes)",
+              "on. Failures are named on standard error as they\n"
+              "happen (a line a second at most). The messages\n"
+              "whose bytes the receiver's system had not\n"
+              "acknowledged when the session broke are counted\n"
+              "as unacknowledged (unknown_fate), per connection\n"
+              "and in all (with TLS estimated from the record\n"
+              "bytes); a receiver that dies with acknowledged but\n"
+              "unread bytes loses more, which only quillon-recv\n"
+              "sees",
               set(o.reconnect)},
+             {"--connect-timeout", "S",
+              "TCP and TLS: the limit of each connect and\n"
+              "handshake, and the run fails when no session has\n"
+              "been up for S seconds (default 10)",
+              [&o](std::string_view value) -> Status {
+                  const auto seconds = PositiveNumber(value);
+                  if (!seconds || *seconds > MostWaitSeconds)
+                      return Parser::Bad("--connect-timeout", value, "a number of seconds above 0, at most 86400");
+                  o.connectTimeout = *seconds;
+                  return {};
+              }},
          }});
     table.groups.push_back({"Settings and output",
                             {
@@ -747,14 +793,18 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  "print the version and exit"},
                             }});
     table.epilogue = R"(The summary gives an average rate for runs of more than one message that
-last at least a second; over two or more whole seconds also the standard
-deviation of the rate per second about the target, and whether the sender
-itself held the rate back (its thread at a full core while behind); a connection that lost a session
-gets a line of its own. Over UDP, datagrams that come back refused (nothing
+last at least a second; over whole seconds whether the target rate was
+reached (99% of it) and, from two on, the standard deviation of the rate per
+second about the target, and whether the sender itself held the rate back
+(its thread at a full core while behind); messages sent late (more than
+0.1 s after their time) or skipped; a connection that lost a session gets a
+line of its own. Over UDP, datagrams that come back refused (nothing
 listens on the port) or undeliverable are counted as refused.
 
-Exit status: 0 all sent, 1 sending failed (a failed TLS handshake too) or
-datagrams were refused, 2 usage error (a TLS file that cannot be used too).
+Exit status: 0 all sent, 1 sending failed (a failed TLS handshake, no
+session up, nothing sent, bytes left at the end too) or datagrams were
+refused, 2 usage error (a file that cannot be used too, and --connections
+beyond the open files this process may have).
 )";
     return table;
 }

@@ -46,6 +46,8 @@ struct Options {
     std::string multiLineFile;
     std::string multiLineText;
     std::string sourceFile;
+    // The source file is the saved settings' (FileToReadFrom), not a flag's.
+    bool savedSourceFile = false;
     std::int32_t sequenceNumber = 0;
     // Where the random sequence starts; without it, where every run starts.
     std::optional<std::uint64_t> seed;
@@ -65,6 +67,14 @@ struct Options {
     // session the peer ends or refuses is opened again.
     int connections = 0;
     bool reconnect = false;
+    // TCP and TLS: each connect and handshake's limit, and how long a run
+    // goes on without any session up before it fails.
+    double connectTimeout = 10;
+    // At the end, how long what the sessions still hold may take to go.
+    double drainTimeout = 2;
+    // Messages whose time passed long ago are skipped instead of sent in a
+    // burst to catch up.
+    bool noCatchUp = false;
     // Sending threads; the rate and the connections are shared among them.
     int threads = 1;
 

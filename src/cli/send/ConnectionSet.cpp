@@ -7,12 +7,13 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 // Connects and handshakes under way at once: enough to open a thousand
 // sessions quickly, few enough that a TLS server is not swamped.
 constexpr int OpeningAtOnce = 64;
-constexpr auto OpeningLimit = std::chrono::seconds(10);
+constexpr auto TellEvery = std::chrono::seconds(1);
 constexpr auto FirstBackOff = std::chrono::milliseconds(50);
 constexpr auto LongestBackOff = std::chrono::milliseconds(2000);
 // Offsets of acknowledged messages are dropped once this many are held.
@@ -21,6 +22,14 @@ constexpr std::size_t TrimFrom = 4096;
 bool StillOpening(std::int16_t state)
 {
     return state == SocketEndpoint::StateResolving || state == SocketEndpoint::StateConnecting;
+}
+
+// "10 s", "0.4 s", "0.05 s"
+std::string SecondsText(std::chrono::duration<double> time)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g s", time.count());
+    return text;
 }
 } // namespace
 
@@ -64,17 +73,20 @@ void ConnectionSet::Start(Connection &c, Clock::time_point now)
 
 std::string ConnectionSet::EndText(const Connection &c, bool connecting) const
 {
-    // A failed handshake's description says it all ("TLS handshake failed: ...").
-    if (c.lastErrorNumber == SocketEndpoint::ErrorTls)
-        return c.lastError;
+    // A failed handshake's description says it all ("TLS handshake failed: ..."),
+    // but for what to do about a CA this program was not given.
+    if (c.lastErrorNumber == SocketEndpoint::ErrorTls) {
+        const bool unknownCa = c.lastError.find("verify failed: self-signed certificate") != std::string::npos ||
+                               c.lastError.find("verify failed: unable to get local issuer") != std::string::npos;
+        return c.lastError + (unknownCa ? " (give the CA that signed it with --ca-file)" : "");
+    }
     const std::string &target = m_plan.targetText;
     if (connecting) {
         std::string text = "TCP Session failed to connect to " + target;
         if (!c.lastError.empty())
             text += ": " + c.lastError;
         else if (c.endpoint->State() == SocketEndpoint::StateConnecting || m_plan.tls)
-            text += ": no " + m_plan.sessionWord + " session within " +
-                    std::to_string(std::chrono::seconds(OpeningLimit).count()) + " s";
+            text += ": no " + m_plan.sessionWord + " session within " + SecondsText(m_plan.openingLimit);
         return text;
     }
     if (c.endpoint->State() == SocketEndpoint::StatePeerClosed)
@@ -90,12 +102,16 @@ void ConnectionSet::Ended(Connection &c, Clock::time_point now)
         c.unknownFate += c.fate.After(c.endpoint->AcknowledgedBytes());
     }
     c.tried = true;
+    if (!c.downSince)
+        c.downSince = now;
+    // The failure's description is queued behind the state change, and
+    // closing would drop it.
+    if (c.lastError.empty())
+        QCoreApplication::processEvents();
+    m_lastFailure = EndText(c, connecting);
     if (!m_plan.reconnect) {
-        // The failure's description is queued behind the state change.
-        if (c.lastError.empty())
-            QCoreApplication::processEvents();
         if (m_failure.empty())
-            m_failure = EndText(c, connecting);
+            m_failure = m_lastFailure;
         c.phase = Connection::Phase::Over;
         return;
     }
@@ -105,6 +121,21 @@ void ConnectionSet::Ended(Connection &c, Clock::time_point now)
     ++c.failures;
     c.since = now + wait;
     c.phase = Connection::Phase::Waiting;
+    ++m_untold;
+    m_retryText = m_lastFailure + "; retrying in " + SecondsText(wait);
+}
+
+std::string ConnectionSet::TakeRetryLine()
+{
+    const auto now = Clock::now();
+    if (m_untold == 0 || (m_lastTold && now - *m_lastTold < TellEvery))
+        return {};
+    std::string line = m_retryText;
+    if (m_untold > 1)
+        line += " (" + std::to_string(m_untold) + " failures since the last line)";
+    m_untold = 0;
+    m_lastTold = now;
+    return line;
 }
 
 void ConnectionSet::Tend()
@@ -115,7 +146,7 @@ void ConnectionSet::Tend()
         switch (c.phase) {
         case Connection::Phase::Opening: {
             const std::int16_t state = c.endpoint->State();
-            if (StillOpening(state) && now - c.since < OpeningLimit)
+            if (StillOpening(state) && now - c.since < m_plan.openingLimit)
                 break;
             --m_opening;
             if (state != SocketEndpoint::StateConnected) {
@@ -125,6 +156,9 @@ void ConnectionSet::Tend()
             c.phase = Connection::Phase::Up;
             c.tried = true;
             c.failures = 0;
+            if (c.downSince)
+                m_longestOutage = std::max(m_longestOutage, now - *c.downSince);
+            c.downSince.reset();
             c.trimAt = TrimFrom;
             if (c.everUp)
                 ++c.reconnects;
@@ -149,6 +183,12 @@ void ConnectionSet::Tend()
             break;
         }
     }
+    if (m_up > 0)
+        m_lastUp = now;
+    else if (m_plan.reconnect && m_failure.empty() && now - m_lastUp >= m_plan.openingLimit)
+        m_failure = "no " + m_plan.sessionWord + " session to " + m_plan.targetText + " for " +
+                    SecondsText(m_plan.openingLimit) +
+                    (m_lastFailure.empty() ? "" : "; the last attempt: " + m_lastFailure);
     if (!m_failure.empty())
         return;
     for (auto &owned : m_connections) {
@@ -179,9 +219,10 @@ ConnectionSet::Connection *ConnectionSet::NextUp()
     return nullptr;
 }
 
-std::size_t ConnectionSet::Send(Connection &c, std::string_view bytes, const std::vector<std::uint32_t> &sizes)
+std::size_t ConnectionSet::Send(Connection &c, std::string_view bytes, const std::vector<std::uint32_t> &sizes,
+                                std::chrono::milliseconds waitLimit)
 {
-    const bool handed = c.endpoint->SendStream(bytes);
+    const bool handed = c.endpoint->SendStream(bytes, waitLimit);
     const bool up = c.endpoint->State() == SocketEndpoint::StateConnected;
     // As in the window, packets count only while the session stays up; a
     // session that will be opened again owns what it may have sent.
@@ -197,9 +238,9 @@ std::size_t ConnectionSet::Send(Connection &c, std::string_view bytes, const std
     return sizes.size();
 }
 
-std::string ConnectionSet::FlushAll(int timeoutMs)
+std::string ConnectionSet::FlushAll(Clock::time_point deadline)
 {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    const auto timeout = std::chrono::duration<double>(std::max<Clock::duration>(deadline - Clock::now(), {}));
     for (auto &owned : m_connections) {
         SocketEndpoint &endpoint = *owned->endpoint;
         if (endpoint.State() != SocketEndpoint::StateConnected)
@@ -210,17 +251,19 @@ std::string ConnectionSet::FlushAll(int timeoutMs)
             continue;
         const bool up = endpoint.State() == SocketEndpoint::StateConnected;
         return up ? std::to_string(endpoint.PendingBytes()) + " bytes for " + m_plan.targetText +
-                        " were not taken within " + std::to_string(timeoutMs / 1000) + " s"
+                        " were not taken within " + SecondsText(timeout) + " (--drain-timeout)"
                   : "the " + m_plan.sessionWord + " session to " + m_plan.targetText + " ended with " +
                         std::to_string(waiting) + " bytes still waiting";
     }
     return {};
 }
 
-void ConnectionSet::CloseAll()
+void ConnectionSet::CloseAll(Clock::time_point deadline)
 {
-    for (auto &owned : m_connections)
-        owned->endpoint->Close();
+    for (auto &owned : m_connections) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        owned->endpoint->Close(std::max(left, std::chrono::milliseconds(0)));
+    }
 }
 
 std::int64_t ConnectionSet::UnknownFateTotal() const
@@ -237,6 +280,21 @@ std::int64_t ConnectionSet::ReconnectsTotal() const
     for (const auto &c : m_connections)
         total += c->reconnects;
     return total;
+}
+
+std::int64_t ConnectionSet::EverUp() const
+{
+    return std::count_if(m_connections.begin(), m_connections.end(), [](const auto &c) { return c->everUp; });
+}
+
+std::chrono::duration<double> ConnectionSet::LongestOutage() const
+{
+    const auto now = Clock::now();
+    Clock::duration longest = m_longestOutage;
+    for (const auto &c : m_connections)
+        if (c->downSince)
+            longest = std::max(longest, now - *c->downSince);
+    return longest;
 }
 
 std::chrono::nanoseconds ConnectionSet::BlockedTime() const

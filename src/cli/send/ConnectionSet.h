@@ -21,6 +21,9 @@ struct ConnectionPlan {
     // Null: plain TCP.
     std::shared_ptr<const TlsClientContext> tls;
     bool reconnect = false;
+    // Each connect and handshake's limit; with reconnect also how long the
+    // set may go without any session up before it gives up.
+    std::chrono::milliseconds openingLimit{10000};
     int count = 1;
     // The run's number of the first one: its stamps are stream firstIndex + 1.
     int firstIndex = 0;
@@ -35,8 +38,9 @@ struct ConnectionPlan {
 // The TCP or TLS sessions of one sending thread to one target, each its own
 // stamp stream: opened a few at a time, used in turn, and with reconnect
 // opened again after the peer ended or refused them, waiting a little longer
-// after each failure. What a broken session's peer never acknowledged is
-// counted as messages of unknown fate.
+// after each failure, each failure told in a line of at most one a second.
+// What a broken session's peer never acknowledged is counted as messages of
+// unknown fate.
 class ConnectionSet {
 public:
     using Clock = std::chrono::steady_clock;
@@ -50,6 +54,8 @@ public:
         Phase phase = Phase::ToOpen;
         bool tried = false;
         bool everUp = false;
+        // Since the session failed, until one is up again.
+        std::optional<Clock::time_point> downSince;
         int failures = 0;
         Clock::time_point since;
         std::size_t trimAt = 0;
@@ -70,19 +76,33 @@ public:
     int Up() const { return m_up; }
     // The next session in turn that is up, or null.
     Connection *NextUp();
-    // Hands a batch of messages (their sizes in order) to c's session; how
-    // many count as sent. With reconnect a session that fails meanwhile
-    // takes the batch, whose messages then are of unknown fate.
-    std::size_t Send(Connection &c, std::string_view bytes, const std::vector<std::uint32_t> &sizes);
+    // Hands a batch of messages (their sizes in order) to c's session,
+    // waiting for room at most waitLimit; how many count as sent. None while
+    // c is still up: its socket is full. With reconnect a session that fails
+    // meanwhile takes the batch, whose messages then are of unknown fate.
+    std::size_t Send(Connection &c, std::string_view bytes, const std::vector<std::uint32_t> &sizes,
+                     std::chrono::milliseconds waitLimit);
     // Empty, or why the run must end: a session failed without reconnect.
     const std::string &Failure() const { return m_failure; }
-    // Waits for what the sessions still hold to go; empty or why not.
-    [[nodiscard]] std::string FlushAll(int timeoutMs);
-    void CloseAll();
+    // Waits until the deadline at most for what the sessions still hold to
+    // go; empty or why not.
+    [[nodiscard]] std::string FlushAll(Clock::time_point deadline);
+    // Gives what the sessions hold until the deadline at most, then closes them.
+    void CloseAll(Clock::time_point deadline);
+    // With reconnect: a line about the failures since the last one, at most
+    // one a second; empty when none is due.
+    std::string TakeRetryLine();
 
     const std::vector<std::unique_ptr<Connection>> &All() const { return m_connections; }
     std::int64_t UnknownFateTotal() const;
     std::int64_t ReconnectsTotal() const;
+    // Connections that were up at some moment.
+    std::int64_t EverUp() const;
+    // The longest time a connection was down after a failure, until now for
+    // one still down.
+    std::chrono::duration<double> LongestOutage() const;
+    // Why the latest attempt or session failed; empty when none did.
+    const std::string &LastFailure() const { return m_lastFailure; }
     // Spent waiting inside sends for room in a full socket, over all sessions.
     std::chrono::nanoseconds BlockedTime() const;
     const std::string &TlsVersion() const { return m_tlsVersion; }
@@ -99,6 +119,14 @@ private:
     int m_up = 0;
     int m_opening = 0;
     std::string m_failure;
+    // When a session was last seen up (at first: when the set was made).
+    Clock::time_point m_lastUp = Clock::now();
+    Clock::duration m_longestOutage{};
+    std::string m_lastFailure;
+    // Failures not yet told, the latest one's line, and when a line was last given.
+    int m_untold = 0;
+    std::string m_retryText;
+    std::optional<Clock::time_point> m_lastTold;
     std::string m_tlsVersion;
     std::string m_tlsCipher;
 };

@@ -40,7 +40,30 @@ PaceSchedule::PaceSchedule(const Options &options)
         m_total = std::min(m_total, options.count);
 }
 
+namespace {
+// Readings closer together than this are not kept, which bounds how many
+// are held however fast the loop asks.
+constexpr double ReadingSpacing = 0.001;
+} // namespace
+
 std::int64_t PaceSchedule::DueBy(double seconds)
+{
+    const std::int64_t due = DueByTime(seconds);
+    if (m_readings.empty() || seconds >= m_readings.back().seconds + ReadingSpacing)
+        m_readings.push_back({seconds, due});
+    return due;
+}
+
+std::int64_t PaceSchedule::DueBefore(double seconds)
+{
+    if (!m_shaped && m_period <= 0)
+        return 0;
+    while (m_readings.size() > 1 && m_readings[1].seconds <= seconds)
+        m_readings.pop_front();
+    return !m_readings.empty() && m_readings.front().seconds <= seconds ? m_readings.front().due : 0;
+}
+
+std::int64_t PaceSchedule::DueByTime(double seconds)
 {
     if (m_shaped)
         return std::min(m_shaped->DueBy(seconds), m_total);

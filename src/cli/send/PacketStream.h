@@ -41,6 +41,8 @@ public:
     void Withdraw(std::size_t handed);
 
     const SendState &State() const { return m_state; }
+    // The message-source file's latest line was longer than a line may be.
+    bool SourceLineTooLong() const { return m_source.LineTooLong(); }
     // Null without stamps.
     const MessageStamper *Stamper() const { return m_active; }
 

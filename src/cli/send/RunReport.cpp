@@ -29,17 +29,27 @@ QJsonValue Optional(const std::optional<double> &value)
 
 std::string SpreadText(const RateSpread &spread)
 {
-    if (!spread.stddev)
-        return {};
-    std::string text = "; over " + std::to_string(spread.fullSeconds) + " full seconds the rate varied by " +
-                       Fixed(*spread.stddev, 1) + " MPS (standard deviation";
-    if (spread.stddevRatio)
-        text += ", " + Fixed(*spread.stddevRatio * 100, 2) + "% of the " + (spread.meanTarget ? "target" : "average");
-    text += ")";
+    std::string text;
+    if (spread.stddev) {
+        text += "; over " + std::to_string(spread.fullSeconds) + " full seconds the rate varied by " +
+                Fixed(*spread.stddev, 1) + " MPS (standard deviation";
+        if (spread.stddevRatio)
+            text +=
+                ", " + Fixed(*spread.stddevRatio * 100, 2) + "% of the " + (spread.meanTarget ? "target" : "average");
+        text += ")";
+    }
+    if (spread.TargetReached() == false)
+        text += "; behind the target: " + Fixed(std::floor(*spread.achievedRatio * 100), 0) + "% of " +
+                Grouped(std::llround(*spread.meanTarget)) + " MPS";
     if (spread.senderBoundSeconds > 0)
         text += "; the sender was the bottleneck in " + std::to_string(spread.senderBoundSeconds) +
-                " of them (a core " + "at its limit while behind the target)";
+                " full seconds (a core at its limit while behind the target)";
     return text;
+}
+
+std::string UnacknowledgedText(std::int64_t count)
+{
+    return std::to_string(count) + " not acknowledged by the receiver's system (unknown fate)";
 }
 } // namespace
 
@@ -50,38 +60,55 @@ std::optional<double> AverageRate(const RunSummary &summary)
     return static_cast<double>(summary.sent) / summary.elapsedSeconds;
 }
 
+std::string Grouped(std::int64_t number)
+{
+    std::string digits = std::to_string(number < 0 ? -number : number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return (number < 0 ? "-" : "") + digits;
+}
+
 std::string SummaryLine(const RunSummary &summary)
 {
     std::string line = MessagesText(summary.sent) + " sent, " + std::to_string(summary.failed) + " failed";
     if (summary.refused > 0)
         line += ", " + std::to_string(summary.refused) + " refused";
+    if (summary.skipped > 0)
+        line += ", " + std::to_string(summary.skipped) + " skipped (their time had passed)";
+    if (summary.late > 0)
+        line +=
+            ", " + std::to_string(summary.late) + " late (sent over " + Fixed(LateSeconds, 1) + " s after their time)";
     line += " in " + Fixed(summary.elapsedSeconds, 3) + " s";
     if (const auto rate = AverageRate(summary))
         line += ": " + Fixed(std::round(*rate), 0) + " MPS average";
     line += ", " + std::to_string(summary.bytes) + " bytes";
     if (!summary.tlsVersion.empty())
         line += ", over " + summary.tlsVersion + " with " + summary.tlsCipher;
-    if (summary.connections.size() > 1)
-        line += ", " + std::to_string(summary.connections.size()) + " connections";
+    const auto planned = static_cast<std::int64_t>(summary.connections.size());
+    if (summary.connectionsUp < planned)
+        line +=
+            ", " + std::to_string(summary.connectionsUp) + " of " + std::to_string(planned) + " connections came up";
+    else if (planned > 1)
+        line += ", " + std::to_string(planned) + " connections";
     if (summary.threads > 1)
         line += ", " + std::to_string(summary.threads) + " threads";
     if (summary.reconnects > 0)
         line += ", " + std::to_string(summary.reconnects) + " reconnected";
+    if (summary.longestOutage > 0)
+        line += ", longest outage " + Fixed(summary.longestOutage, 3) + " s";
     if (summary.unknownFate > 0)
-        line += ", " + std::to_string(summary.unknownFate) + " of unknown fate";
-    if (summary.runId.empty())
-        return line;
+        line += ", " + UnacknowledgedText(summary.unknownFate);
     if (summary.streams.size() > StreamsNamed) {
         std::uint64_t stamped = 0;
         for (const RunSummary::StampedStream &stream : summary.streams)
             stamped += stream.lastSeq;
-        return line + "; " + std::to_string(stamped) + " stamped as run " + summary.runId + " streams " +
-               std::to_string(summary.streams.front().stream) + ".." + std::to_string(summary.streams.back().stream) +
-               SpreadText(summary.spread);
+        line += "; " + std::to_string(stamped) + " stamped as run " + summary.runId + " streams " +
+                std::to_string(summary.streams.front().stream) + ".." + std::to_string(summary.streams.back().stream);
+    } else {
+        for (const RunSummary::StampedStream &stream : summary.streams)
+            line += "; " + std::to_string(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
+                    std::to_string(stream.stream);
     }
-    for (const RunSummary::StampedStream &stream : summary.streams)
-        line += "; " + std::to_string(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
-                std::to_string(stream.stream);
     return line + SpreadText(summary.spread);
 }
 
@@ -91,8 +118,7 @@ std::vector<std::string> ConnectionLines(const RunSummary &summary)
     for (const RunSummary::ConnectionFigures &c : summary.connections)
         if (c.reconnects > 0 || c.unknownFate > 0)
             lines.push_back("connection " + std::to_string(c.index + 1) + ": " + MessagesText(c.sent) + " sent, " +
-                            std::to_string(c.reconnects) + " reconnected, " + std::to_string(c.unknownFate) +
-                            " of unknown fate");
+                            std::to_string(c.reconnects) + " reconnected, " + UnacknowledgedText(c.unknownFate));
     return lines;
 }
 
@@ -104,6 +130,10 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
     total.bytes += thread.bytes;
     total.unknownFate += thread.unknownFate;
     total.reconnects += thread.reconnects;
+    total.connectionsUp += thread.connectionsUp;
+    total.longestOutage = std::max(total.longestOutage, thread.longestOutage);
+    total.late += thread.late;
+    total.skipped += thread.skipped;
     total.elapsedSeconds = std::max(total.elapsedSeconds, thread.elapsedSeconds);
     if (total.runId.empty())
         total.runId = thread.runId;
@@ -169,12 +199,19 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("target_mps"), Optional(spread.meanTarget));
     json.insert(QStringLiteral("rate_stddev_mps"), Optional(spread.stddev));
     json.insert(QStringLiteral("rate_stddev_ratio"), Optional(spread.stddevRatio));
+    const std::optional<bool> reached = spread.TargetReached();
+    json.insert(QStringLiteral("target_reached"), reached ? QJsonValue(*reached) : QJsonValue(QJsonValue::Null));
+    json.insert(QStringLiteral("achieved_ratio"), Optional(spread.achievedRatio));
+    json.insert(QStringLiteral("late"), static_cast<qint64>(summary.late));
+    json.insert(QStringLiteral("skipped"), static_cast<qint64>(summary.skipped));
     json.insert(QStringLiteral("rate_sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
     json.insert(QStringLiteral("rate_sender_bottleneck"), spread.senderBoundSeconds > 0);
     json.insert(QStringLiteral("threads"), summary.threads);
     if (options.tcp) {
         json.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(summary.unknownFate));
         json.insert(QStringLiteral("reconnects"), static_cast<qint64>(summary.reconnects));
+        json.insert(QStringLiteral("longest_outage_seconds"), summary.longestOutage);
+        json.insert(QStringLiteral("connections_up"), static_cast<qint64>(summary.connectionsUp));
         QJsonArray connections;
         for (const RunSummary::ConnectionFigures &c : summary.connections) {
             QJsonObject object;

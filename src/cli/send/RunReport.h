@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// A message handed over more than this many seconds after its time is late.
+inline constexpr double LateSeconds = 0.1;
+
 // What a run did, counted without the window's wrap at 1,000,000.
 struct RunSummary {
     std::int64_t sent = 0;
@@ -37,8 +40,16 @@ struct RunSummary {
         std::int64_t reconnects = 0;
     };
     std::vector<ConnectionFigures> connections;
+    // Of the connections, those that were up at some moment.
+    std::int64_t connectionsUp = 0;
     std::int64_t unknownFate = 0;
     std::int64_t reconnects = 0;
+    // With reconnect: the longest time a connection was down, in seconds.
+    double longestOutage = 0;
+    // Messages handed over well after their time, and (--no-catch-up)
+    // messages not sent because their time had passed.
+    std::int64_t late = 0;
+    std::int64_t skipped = 0;
     int threads = 1;
     // once, count, duration, steps, signal, connection, error
     std::string stoppedBy;
@@ -56,6 +67,8 @@ std::optional<double> AverageRate(const RunSummary &summary);
 std::string SummaryLine(const RunSummary &summary);
 // A line for each connection that lost a session: none when all held.
 std::vector<std::string> ConnectionLines(const RunSummary &summary);
+// 1234567 as "1,234,567".
+std::string Grouped(std::int64_t number);
 // Adds one thread's figures to the run's.
 void AddThreadSummary(RunSummary &total, const RunSummary &thread);
 std::string SummaryJson(const RunSummary &summary, const Options &options);

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -32,6 +33,7 @@
 #include <random>
 #include <sstream>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -43,11 +45,31 @@ constexpr std::size_t BatchLimit = 512;
 constexpr auto EventInterval = std::chrono::milliseconds(5);
 // How often a thread of several tells the reporting thread its counters.
 constexpr auto PublishInterval = std::chrono::milliseconds(10);
-constexpr int FinalFlushMs = 10000;
-// Waits are cut into slices so a stop signal is seen promptly.
+// Waits, a full socket's included, are cut into slices so a stop signal or
+// a second's mark is seen promptly.
 constexpr double WaitSliceSeconds = 0.05;
 // Nothing signals the connection itself, so its state is looked at often.
 constexpr double ConnectPollSeconds = 0.005;
+// A session that takes nothing for this long has a receiver that stopped reading.
+constexpr auto StallLimit = std::chrono::seconds(2);
+// A message or multi-line text longer than this is no syslog message.
+constexpr std::size_t LongestMessageFile = 64 * 1024;
+// Descriptors besides the connections: standard streams, the event loop's,
+// the stats file, a lookup's.
+constexpr std::int64_t SpareFiles = 10;
+
+std::chrono::milliseconds Milliseconds(double seconds)
+{
+    return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(std::max(seconds, 0.0) * 1000)));
+}
+
+// Lines of several sending threads each go out whole.
+void SayLine(std::ostream &err, const std::string &line)
+{
+    static std::mutex mutex;
+    const std::lock_guard<std::mutex> lock(mutex);
+    err << "quillon-send: " + line + "\n" << std::flush;
+}
 
 void WaitEvents(double seconds)
 {
@@ -62,17 +84,22 @@ double EpochSeconds()
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-std::optional<std::string> ReadBytes(const std::string &path)
+// Up to limit + 1 bytes, so a longer (or endless) file shows as longer.
+std::optional<std::string> ReadBytes(const std::string &path, std::size_t limit)
 {
-    if (path == "-") {
-        std::ostringstream all;
-        all << std::cin.rdbuf();
-        return all.str();
+    std::ifstream file;
+    if (path != "-") {
+        file.open(path, std::ios::binary);
+        if (!file)
+            return std::nullopt;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
+    std::istream &in = path == "-" ? std::cin : file;
+    std::string bytes(limit + 1, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (in.bad())
         return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
 
 // Random per run, but not from the program's random sequence, whose draws
@@ -116,6 +143,8 @@ SendCounters SumOf(std::vector<Published> &threads)
 
 // What one sending thread is given beside its options.
 struct Lane {
+    // When the run started: --duration counts from here, connecting included.
+    SteadyClock::time_point runStart = SteadyClock::now();
     // The run's number of its first connection (over UDP: its stream's).
     int first = 0;
     std::shared_ptr<const TlsClientContext> tls;
@@ -154,7 +183,7 @@ public:
             const auto work = [&](int i) {
                 const auto index = static_cast<std::size_t>(i);
                 SenderRun run(shares[index].options, m_out, m_err, false,
-                              Lane{shares[index].first, m_lane.tls, &counts[index]});
+                              Lane{m_lane.runStart, shares[index].first, m_lane.tls, &counts[index]});
                 summaries[index] = run.WorkAlone();
             };
             m_start = SteadyClock::now();
@@ -190,7 +219,7 @@ private:
     {
         if (m_options.stamp && m_options.runId.empty())
             m_options.runId = FreshRunId();
-        return LoadFiles() && OpenStatsFile() && (!UsesTls(m_options) || PrepareTls());
+        return LoadFiles() && OpenStatsFile() && FitFiles() && (!UsesTls(m_options) || PrepareTls());
     }
 
     void Work()
@@ -202,19 +231,31 @@ private:
         Collect();
         UDP1.Close();
         if (m_set)
-            m_set->CloseAll();
+            m_set->CloseAll(m_drainEnd.value_or(SteadyClock::now() + Milliseconds(m_options.drainTimeout)));
     }
 
     void Conclude()
     {
         if (m_statsFile.Failed() && m_summary.error.empty())
             m_summary.error = m_statsFile.Error();
+        // A session that came up and took nothing is no run either.
+        if (m_summary.exitStatus == 0 && m_summary.error.empty() && m_options.tcp && m_summary.sent == 0)
+            m_summary.error = "nothing was sent to " + TargetText();
         if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
             m_summary.exitStatus = 1;
         Report();
     }
 
+    // Since sending started: the clock of the pace and the records.
     double Elapsed() const { return std::chrono::duration<double>(SteadyClock::now() - m_start).count(); }
+    // Seconds left of --duration, which counts from the run's start;
+    // infinite without one.
+    double DurationLeft() const
+    {
+        if (m_options.duration <= 0)
+            return LoadShape::Never;
+        return m_options.duration - std::chrono::duration<double>(SteadyClock::now() - m_lane.runStart).count();
+    }
 
     void UsageError(const std::string &text)
     {
@@ -223,19 +264,26 @@ private:
         m_summary.exitStatus = 2;
     }
 
+    // stoppedBy empty: what ended the run stays as it was.
     void Failure(const std::string &text, const char *stoppedBy)
     {
         m_summary.error = text;
-        m_summary.stoppedBy = stoppedBy;
+        if (*stoppedBy != '\0' || m_summary.stoppedBy.empty())
+            m_summary.stoppedBy = *stoppedBy != '\0' ? stoppedBy : "error";
         m_summary.exitStatus = 1;
     }
 
     bool LoadFiles()
     {
         if (!m_options.multiLineFile.empty()) {
-            const auto text = ReadBytes(m_options.multiLineFile);
+            const auto text = ReadBytes(m_options.multiLineFile, LongestMessageFile);
+            const std::string named = "--multiline-file: '" + m_options.multiLineFile + "'";
             if (!text) {
                 UsageError("--multiline-file: cannot read '" + m_options.multiLineFile + "'");
+                return false;
+            }
+            if (text->size() > LongestMessageFile) {
+                UsageError(named + " holds more than 64 KiB, more than one message can be");
                 return false;
             }
             m_options.multiLineText = *text;
@@ -243,10 +291,58 @@ private:
         // The reader would send its error text as the message; a run that
         // can only send that is a mistake to report before anything goes out.
         if (ReadsSourceFile() && !std::ifstream(m_options.sourceFile, std::ios::binary)) {
-            UsageError("--source-file: cannot open '" + m_options.sourceFile + "'");
+            UsageError(SourceFileName() + ": cannot open '" + m_options.sourceFile + "'");
             return false;
         }
+        WarnOfSplitMessages();
         return true;
+    }
+
+    std::string SourceFileName() const
+    {
+        return m_options.savedSourceFile ? "--from-settings: the saved FileToReadFrom" : "--source-file";
+    }
+
+    // A framing that ends each message at a line end cuts a multi-line one
+    // into several at the receiver.
+    void WarnOfSplitMessages() const
+    {
+        const Framing framing = StreamFramingOf(m_options);
+        const char *ending = framing == Framing::Lf     ? "--framing lf ends each message in LF"
+                             : framing == Framing::CrLf ? "--framing crlf ends each message in CR LF"
+                             : framing == Framing::None && m_options.tcp && m_options.crlf
+                                 ? "each message ends in CR LF (the default for RFC 3164 over TCP)"
+                                 : nullptr;
+        const std::string &text =
+            m_options.message == MessageEntries::MultiLine ? m_options.multiLineText : m_options.message;
+        if (ending && text.find('\n') != std::string::npos)
+            SayLine(m_err, std::string("the message has line breaks and ") + ending +
+                               ": receivers will split it into several; --framing octet-count keeps it whole");
+    }
+
+    // Every connection is a descriptor: the limit is raised as far as the
+    // system lets, and a run that still cannot open them all is refused
+    // before the first one.
+    bool FitFiles()
+    {
+        if (!m_options.tcp)
+            return true;
+        const std::int64_t needed = ConnectionCount(m_options) + SpareFiles + m_options.threads - 1;
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0)
+            return true;
+        if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < static_cast<rlim_t>(needed)) {
+            rlimit raised = files;
+            raised.rlim_cur = std::min<rlim_t>(files.rlim_max, static_cast<rlim_t>(needed));
+            if (setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                files = raised;
+        }
+        if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= static_cast<rlim_t>(needed))
+            return true;
+        UsageError("--connections " + std::to_string(ConnectionCount(m_options)) + " needs about " + Grouped(needed) +
+                   " file descriptors; this process may open " + Grouped(static_cast<std::int64_t>(files.rlim_cur)) +
+                   " (ulimit -n)");
+        return false;
     }
 
     bool ReadsSourceFile() const
@@ -296,7 +392,9 @@ private:
         TlsSetupError error;
         auto context = TlsClientContext::Create(m_options.tls, error);
         if (!context) {
-            UsageError(TlsFileSource(error.file) + ": " + error.message);
+            // Without --key the key was looked for in the certificate's file.
+            const bool keyInCertificate = error.file == TlsSetupError::File::Key && m_options.tls.keyFile.empty();
+            UsageError(TlsFileSource(error.file) + ": " + error.message + (keyInCertificate ? "; add --key FILE" : ""));
             return false;
         }
         if (!m_options.tls.verify)
@@ -320,6 +418,7 @@ private:
         plan.sourcePort = m_options.sourcePort;
         plan.tls = m_lane.tls;
         plan.reconnect = m_options.reconnect;
+        plan.openingLimit = Milliseconds(m_options.connectTimeout);
         plan.count = ConnectionCount(m_options);
         plan.firstIndex = m_lane.first;
         plan.shard = m_options.shard.index;
@@ -328,19 +427,34 @@ private:
         plan.targetText = TargetText();
         plan.sessionWord = SessionWord();
         ConnectionSet &set = m_set.emplace(std::move(plan));
-        for (set.Tend(); !set.Settled() && !StopRequested(); set.Tend())
-            WaitEvents(ConnectPollSeconds);
+        for (set.Tend(); !set.Settled() && !StopRequested() && DurationLeft() > 0; set.Tend()) {
+            TellRetries();
+            WaitEvents(std::min(ConnectPollSeconds, DurationLeft()));
+        }
+        TellRetries();
         m_summary.tlsVersion = set.TlsVersion();
         m_summary.tlsCipher = set.TlsCipher();
         if (!set.Failure().empty()) {
             Failure(set.Failure(), "connection");
             return false;
         }
-        if (StopRequested() && set.Up() < ConnectionCount(m_options)) {
+        const bool allUp = set.Up() == ConnectionCount(m_options);
+        if (StopRequested() && !allUp) {
             m_summary.stoppedBy = "signal";
             return false;
         }
+        if (DurationLeft() <= 0 && !allUp) {
+            m_summary.stoppedBy = "duration";
+            return false;
+        }
         return true;
+    }
+
+    void TellRetries()
+    {
+        if (m_set)
+            if (const std::string line = m_set->TakeRetryLine(); !line.empty())
+                SayLine(m_err, line);
     }
 
     // Looks after the sessions; true when one failed and the run is over.
@@ -349,6 +463,7 @@ private:
         if (!m_set)
             return false;
         m_set->Tend();
+        TellRetries();
         if (m_set->Failure().empty())
             return false;
         Failure(m_set->Failure(), "connection");
@@ -357,9 +472,8 @@ private:
 
     std::string NothingSentText() const
     {
-        // A live session that takes nothing is a receiver that stopped reading.
         if (m_options.tcp)
-            return "the receiver at " + TargetText() + " stopped taking data";
+            return SessionWord() + " session to " + TargetText() + " failed";
         return "nothing could be sent to " + TargetText() + (m_lastError.empty() ? "" : ": " + m_lastError);
     }
 
@@ -417,41 +531,41 @@ private:
         return counters;
     }
 
-    // Hands one batch over; false when not a single packet could go.
-    bool SendBatch(PacketStream &stream, std::int64_t count)
+    enum class Handover { Sent, Blocked, Failed };
+
+    // Hands one batch over: Failed when not a single packet could go,
+    // Blocked when a session's socket stayed full for the moment it was given.
+    Handover SendBatch(PacketStream &stream, std::int64_t count)
     {
         std::size_t handed = 0;
         std::int64_t bytes = 0;
-        stream.StartBatch();
         if (m_set) {
-            ConnectionSet::Connection *connection = m_set->NextUp();
-            if (!connection)
-                return false;
-            stream.UseStamper(connection->stamper ? &*connection->stamper : nullptr);
-            // The stream is the packets back to back, so the batch is built
-            // as those bytes and goes in one write.
-            m_stream.clear();
-            m_sizes.clear();
-            for (std::int64_t i = 0; i < count; ++i) {
-                const std::size_t before = m_stream.size();
-                stream.AppendNext(m_stream);
-                m_sizes.push_back(static_cast<std::uint32_t>(m_stream.size() - before));
-            }
-            handed = m_set->Send(*connection, m_stream, m_sizes);
+            const std::optional<std::size_t> taken = SendToSession(stream, count);
+            if (!taken)
+                return m_summary.error.empty() ? Handover::Blocked : Handover::Failed;
+            handed = *taken;
+            // A batch that waited for room is the one that went.
+            count = static_cast<std::int64_t>(m_sizes.size());
             if (handed > 0)
                 bytes = static_cast<std::int64_t>(m_stream.size());
         } else {
+            stream.StartBatch();
             // Refilled in place: the strings keep their capacity.
             m_batch.resize(static_cast<std::size_t>(count));
             for (std::string &packet : m_batch) {
                 packet.clear();
                 stream.AppendNext(packet);
             }
+            if (SourceFileFailed(stream))
+                return Handover::Failed;
             handed = UDP1.SendBatch(m_batch);
             for (std::size_t i = 0; i < handed; ++i)
                 bytes += static_cast<std::int64_t>(m_batch[i].size());
         }
         stream.Withdraw(handed);
+        // Late: due before the moment that lies LateSeconds back.
+        m_summary.late +=
+            std::min(static_cast<std::int64_t>(handed), std::max<std::int64_t>(0, m_overdue - Attempted()));
         m_summary.bytes += bytes;
         m_summary.sent += static_cast<std::int64_t>(handed);
         m_summary.failed += count - static_cast<std::int64_t>(handed);
@@ -463,8 +577,79 @@ private:
             m_lastEvents = now;
             m_tendDue = true;
         }
-        return handed > 0;
+        return handed > 0 ? Handover::Sent : Handover::Failed;
     }
+
+    // The batch goes to the next session in turn as one write. A full
+    // socket is waited for in slices: the same bytes, built for that session's
+    // stamps, go again when asked again. Nothing when they are still waiting
+    // (or the run failed), else how many went.
+    std::optional<std::size_t> SendToSession(PacketStream &stream, std::int64_t count)
+    {
+        // A session that ended while its batch waited never had it.
+        if (m_waiting && m_waiting->phase != ConnectionSet::Connection::Phase::Up) {
+            stream.Withdraw(0);
+            m_waiting = nullptr;
+            m_blockedSince.reset();
+        }
+        if (!m_waiting) {
+            // None up after all: the next look at the sessions says so.
+            ConnectionSet::Connection *connection = m_set->NextUp();
+            if (!connection)
+                return std::nullopt;
+            stream.StartBatch();
+            stream.UseStamper(connection->stamper ? &*connection->stamper : nullptr);
+            // The stream is the packets back to back, so the batch is built
+            // as those bytes and goes in one write.
+            m_stream.clear();
+            m_sizes.clear();
+            for (std::int64_t i = 0; i < count; ++i) {
+                const std::size_t before = m_stream.size();
+                stream.AppendNext(m_stream);
+                m_sizes.push_back(static_cast<std::uint32_t>(m_stream.size() - before));
+            }
+            if (SourceFileFailed(stream))
+                return std::nullopt;
+            m_waiting = connection;
+        }
+        ConnectionSet::Connection &connection = *m_waiting;
+        const std::size_t handed = m_set->Send(connection, m_stream, m_sizes, Milliseconds(WaitSlice()));
+        if (handed == 0 && connection.endpoint->State() == SocketEndpoint::StateConnected) {
+            const auto now = SteadyClock::now();
+            if (!m_blockedSince)
+                m_blockedSince = now;
+            if (now - *m_blockedSince < StallLimit)
+                return std::nullopt;
+            // A live session that takes nothing is a receiver that stopped reading.
+            stream.Withdraw(0);
+            m_waiting = nullptr;
+            Failure("the receiver at " + TargetText() + " stopped taking data", "error");
+            return std::nullopt;
+        }
+        m_waiting = nullptr;
+        m_blockedSince.reset();
+        return handed;
+    }
+
+    // A line of the message-source file too long to be one ends the run
+    // before the reader's error text goes out as a message.
+    bool SourceFileFailed(PacketStream &stream)
+    {
+        if (!stream.SourceLineTooLong())
+            return false;
+        stream.Withdraw(0);
+        UsageError(SourceFileName() + ": '" + m_options.sourceFile +
+                   "' has a line longer than 64 KiB, more than one message can be");
+        return true;
+    }
+
+    // How long a wait may last: until the next second's record at most.
+    double WaitSlice() const
+    {
+        return std::clamp(std::min(m_nextRecord - Elapsed(), DurationLeft()), 0.001, WaitSliceSeconds);
+    }
+
+    std::int64_t Attempted() const { return m_summary.sent + m_summary.failed + m_summary.skipped; }
 
     void Loop()
     {
@@ -472,6 +657,11 @@ private:
         if (m_options.stamp && !m_set)
             stream.StampWith(m_options.runId, m_options.shard.Stream(static_cast<std::uint64_t>(m_lane.first) + 1));
         SendAll(stream);
+        // A batch still waiting for room never went.
+        if (m_waiting) {
+            stream.Withdraw(0);
+            m_waiting = nullptr;
+        }
         if (!m_options.stamp)
             return;
         m_summary.runId = m_options.runId;
@@ -491,8 +681,24 @@ private:
             return;
         for (const auto &c : m_set->All())
             m_summary.connections.push_back({c->index, c->sent, c->unknownFate, c->reconnects});
+        m_summary.connectionsUp = m_set->EverUp();
         m_summary.unknownFate = m_set->UnknownFateTotal();
         m_summary.reconnects = m_set->ReconnectsTotal();
+        m_summary.longestOutage = m_set->LongestOutage().count();
+        if (m_summary.connectionsUp == 0 && m_summary.error.empty()) {
+            const std::string &why = m_set->LastFailure();
+            Failure("no " + SessionWord() + " session to " + TargetText() + " came up in " +
+                        FixedSeconds(std::chrono::duration<double>(SteadyClock::now() - m_lane.runStart).count()) +
+                        (why.empty() ? "" : "; the last attempt: " + why),
+                    "");
+        }
+    }
+
+    static std::string FixedSeconds(double seconds)
+    {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f s", seconds);
+        return text;
     }
 
     void SendAll(PacketStream &stream)
@@ -505,14 +711,13 @@ private:
                 m_summary.stoppedBy = "signal";
                 return;
             }
-            const std::int64_t attempted = m_summary.sent + m_summary.failed;
-            if (schedule.Finished(attempted)) {
+            if (schedule.Finished(Attempted())) {
                 m_summary.stoppedBy = m_options.pace == Pace::Once ? "once" : "count";
                 return;
             }
             const double elapsed = Elapsed();
             RecordSecond(elapsed);
-            if (m_options.duration > 0 && elapsed >= m_options.duration) {
+            if (DurationLeft() <= 0) {
                 m_summary.stoppedBy = "duration";
                 return;
             }
@@ -526,29 +731,39 @@ private:
                     return;
             }
             Progress(elapsed);
+            const std::int64_t due = schedule.DueBy(elapsed);
+            m_overdue = schedule.DueBefore(elapsed - LateSeconds);
+            // What is long overdue is skipped, not sent in a burst; the
+            // batch waiting for room was due when it was built.
+            if (m_options.noCatchUp && !m_waiting && Attempted() < m_overdue)
+                m_summary.skipped += m_overdue - Attempted();
             if (m_set && m_set->Up() == 0) {
                 // Every session is waiting to be opened again.
-                WaitEvents(ConnectPollSeconds);
+                WaitEvents(std::min(ConnectPollSeconds, WaitSlice()));
                 m_tendDue = true;
                 continue;
             }
-            const std::int64_t due = schedule.DueBy(elapsed);
+            const std::int64_t attempted = Attempted();
             if (attempted < due) {
                 std::int64_t batch = std::min<std::int64_t>(due - attempted, BatchLimit);
                 // Spread over the sessions when few are due.
                 if (m_set)
                     batch = std::min(batch, std::max<std::int64_t>(1, (due - attempted) / m_set->Up()));
-                if (!SendBatch(stream, batch)) {
-                    if (!SessionLost())
+                const Handover handover = SendBatch(stream, batch);
+                if (handover == Handover::Failed) {
+                    if (m_summary.error.empty() && !SessionLost())
                         Failure(NothingSentText(), "error");
                     return;
+                }
+                if (handover == Handover::Blocked) {
+                    // The events of the sessions, and the clock's marks, between slices.
+                    QCoreApplication::processEvents();
+                    m_tendDue = true;
                 }
                 continue;
             }
             double wake = std::min(schedule.DueAt(attempted), m_nextProgress);
-            if (m_options.duration > 0)
-                wake = std::min(wake, m_options.duration);
-            wake = std::min(wake, schedule.EndSeconds());
+            wake = std::min({wake, Elapsed() + DurationLeft(), schedule.EndSeconds()});
             WaitEvents(wake - elapsed);
             m_tendDue = true;
         }
@@ -560,9 +775,10 @@ private:
     {
         if (!m_options.tcp)
             CountRefusals();
+        m_drainEnd = SteadyClock::now() + Milliseconds(m_options.drainTimeout);
         if (m_set && m_summary.error.empty())
-            if (const std::string problem = m_set->FlushAll(FinalFlushMs); !problem.empty())
-                Failure(problem, "error");
+            if (const std::string problem = m_set->FlushAll(*m_drainEnd); !problem.empty())
+                Failure(problem, "");
         m_summary.elapsedSeconds = Elapsed();
         if (m_lane.published) {
             m_lastPublished = {};
@@ -611,6 +827,12 @@ private:
     Lane m_lane;
     SocketEndpoint UDP1;
     std::optional<ConnectionSet> m_set;
+    // The session whose batch waits for room in its socket, and since when.
+    ConnectionSet::Connection *m_waiting = nullptr;
+    std::optional<SteadyClock::time_point> m_blockedSince;
+    // Messages due LateSeconds ago: those sent after are late.
+    std::int64_t m_overdue = 0;
+    std::optional<SteadyClock::time_point> m_drainEnd;
     bool m_tendDue = true;
     std::vector<std::uint32_t> m_sizes;
     std::string m_lastError;

@@ -54,13 +54,16 @@ std::optional<SendSecond> SendSeconds::Record(double elapsed, double epoch, cons
     if (full) {
         const std::optional<double> target = record.TargetRate();
         m_finiteTarget = target && std::isfinite(*target);
-        const double deviation = m_finiteTarget ? record.Rate() - *target : record.Rate();
+        const double rate = record.Rate();
         ++m_full;
-        const double delta = deviation - m_mean;
+        if (m_finiteTarget) {
+            m_targetSquares += (rate - *target) * (rate - *target);
+            m_targetSum += *target;
+        }
+        const double delta = rate - m_mean;
         m_mean += delta / static_cast<double>(m_full);
-        m_squares += delta * (deviation - m_mean);
-        m_targetSum += m_finiteTarget ? *target : 0;
-        m_rateSum += record.Rate();
+        m_squares += delta * (rate - m_mean);
+        m_rateSum += rate;
         if (record.SenderBound())
             ++m_senderBound;
     }
@@ -77,11 +80,15 @@ RateSpread SendSeconds::Spread() const
     if (m_full == 0)
         return spread;
     const double count = static_cast<double>(m_full);
-    if (m_finiteTarget)
+    if (m_finiteTarget) {
         spread.meanTarget = m_targetSum / count;
+        if (m_targetSum > 0)
+            spread.achievedRatio = m_rateSum / m_targetSum;
+    }
     if (m_full < 2)
         return spread;
-    spread.stddev = std::sqrt(m_squares / (count - 1));
+    // The target is known, not estimated: no degree of freedom is lost.
+    spread.stddev = m_finiteTarget ? std::sqrt(m_targetSquares / count) : std::sqrt(m_squares / (count - 1));
     const double base = m_finiteTarget ? m_targetSum / count : m_rateSum / count;
     if (base > 0)
         spread.stddevRatio = *spread.stddev / base;

@@ -56,15 +56,25 @@ struct SendSecond {
 
 // The achieved rate over a run's full seconds.
 struct RateSpread {
+    // A run that reaches this share of its target reached it.
+    static constexpr double Reached = 0.99;
+
     std::int64_t fullSeconds = 0;
     // Mean target rate; none without a target or when it is unlimited.
     std::optional<double> meanTarget;
-    // Standard deviation of the achieved rate about the target (about its
-    // mean without one), and its ratio to the mean target (or mean rate);
-    // from two full seconds on.
+    // The mean achieved rate over the mean target: with a finite target.
+    std::optional<double> achievedRatio;
+    // Standard deviation of the achieved rate about the target (the root
+    // mean square of the differences; about its mean without a target), and
+    // its ratio to the mean target (or mean rate); from two full seconds on.
     std::optional<double> stddev;
     std::optional<double> stddevRatio;
     std::int64_t senderBoundSeconds = 0;
+
+    std::optional<bool> TargetReached() const
+    {
+        return achievedRatio ? std::optional<bool>(*achievedRatio >= Reached) : std::nullopt;
+    }
 };
 
 // Turns counters read at each second's mark into per-second records: writes
@@ -83,9 +93,11 @@ private:
     SendCounters m_previous;
     double m_previousElapsed = 0;
     std::int64_t m_records = 0;
-    // Over full seconds: Welford's running mean and sum of squares of the
-    // deviations, and the sums of the targets and rates.
+    // Over full seconds: the squares of the differences from the target,
+    // Welford's running mean and sum of squares of the rates (for a run
+    // without a target), and the sums of the targets and rates.
     std::int64_t m_full = 0;
+    double m_targetSquares = 0;
     double m_mean = 0;
     double m_squares = 0;
     double m_targetSum = 0;

@@ -15,18 +15,24 @@ struct Arrival {
 
 TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
 {
-    using Figures = std::array<std::uint64_t, 5>; // received, lost, duplicates, reordered, lost at the tail
+    // received, lost, duplicates, reordered, lost at the tail, suspect jumps
+    using Figures = std::array<std::uint64_t, 6>;
     const std::tuple<const char *, std::vector<Arrival>, std::uint64_t, Figures> cases[] = {
-        {"in order", {{0, 1}, {0, 2}, {0, 3}}, 0, {3, 0, 0, 0, 0}},
-        {"a gap", {{0, 1}, {0, 2}, {0, 4}, {0, 5}}, 0, {4, 1, 0, 0, 0}},
-        {"late, then no gap", {{0, 1}, {0, 3}, {0, 2}, {0, 4}}, 0, {4, 0, 0, 1, 0}},
-        {"duplicates", {{0, 1}, {0, 2}, {0, 2}, {0, 3}, {0, 1}}, 0, {3, 0, 2, 0, 0}},
-        {"late duplicate", {{0, 3}, {0, 1}, {0, 1}}, 0, {2, 1, 1, 1, 0}},
-        {"lost at the tail", {{0, 1}, {0, 2}, {0, 3}}, 5, {3, 2, 0, 0, 2}},
-        {"two streams, gap and tail", {{0, 1}, {1, 1}, {0, 2}, {1, 3}, {0, 3}}, 7, {5, 2, 0, 0, 1}},
-        {"a stream that never came", {{0, 1}, {0, 2}, {0, 3}}, 6, {3, 3, 0, 0, 3}},
-        {"more than expected", {{0, 1}, {0, 2}, {0, 3}}, 2, {3, 0, 0, 0, 0}},
-        {"nothing", {}, 4, {0, 4, 0, 0, 4}},
+        {"in order", {{0, 1}, {0, 2}, {0, 3}}, 0, {3, 0, 0, 0, 0, 0}},
+        {"a gap", {{0, 1}, {0, 2}, {0, 4}, {0, 5}}, 0, {4, 1, 0, 0, 0, 0}},
+        {"late, then no gap", {{0, 1}, {0, 3}, {0, 2}, {0, 4}}, 0, {4, 0, 0, 1, 0, 0}},
+        {"duplicates", {{0, 1}, {0, 2}, {0, 2}, {0, 3}, {0, 1}}, 0, {3, 0, 2, 0, 0, 0}},
+        {"late duplicate", {{0, 3}, {0, 1}, {0, 1}}, 0, {2, 1, 1, 1, 0, 0}},
+        {"lost at the tail", {{0, 1}, {0, 2}, {0, 3}}, 5, {3, 2, 0, 0, 2, 0}},
+        {"two streams, gap and tail", {{0, 1}, {1, 1}, {0, 2}, {1, 3}, {0, 3}}, 7, {5, 2, 0, 0, 1, 0}},
+        {"a stream that never came", {{0, 1}, {0, 2}, {0, 3}}, 6, {3, 3, 0, 0, 3, 0}},
+        {"more than expected", {{0, 1}, {0, 2}, {0, 3}}, 2, {3, 0, 0, 0, 0, 0}},
+        {"nothing", {}, 4, {0, 4, 0, 0, 4, 0}},
+        // Beyond the largest gap believed (10,000,000): a forged number is
+        // left out; two close ones mean the stream moved on (a late start).
+        {"a gap at the limit", {{0, 1}, {0, 10'000'002}}, 0, {2, 10'000'000, 0, 0, 0, 0}},
+        {"a suspect jump", {{0, 1}, {0, 10'000'003}, {0, 3}, {1, 1ull << 62}}, 0, {2, 1, 0, 0, 0, 2}},
+        {"the stream moved on", {{0, 1}, {0, 50'000'001}, {0, 50'000'002}, {0, 50'000'004}}, 0, {3, 1, 0, 0, 0, 1}},
     };
     for (const auto &[name, arrivals, expect, figures] : cases) {
         DeliveryLedger ledger;
@@ -34,10 +40,12 @@ TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
             ledger.Record({"run", arrival.stream, arrival.seq, 0}, -1);
         const LedgerReport report = ledger.Report(expect);
         const DeliveryFigures &totals = report.totals;
-        EXPECT_EQ((Figures{totals.received, totals.lost, totals.duplicates, totals.reordered, report.tailLost}),
+        EXPECT_EQ((Figures{totals.received, totals.lost, totals.duplicates, totals.reordered, report.tailLost,
+                           totals.suspectJumps}),
                   figures)
             << name;
         EXPECT_EQ(ledger.Received(), totals.received) << name;
+        EXPECT_EQ(ledger.LostSoFar(), totals.lost - report.tailLost) << name;
         EXPECT_EQ(totals.latency.samples, 0u) << name;
     }
 }
@@ -72,44 +80,53 @@ TEST(DeliveryLedger, ReportsEachStreamAndShardApart)
     EXPECT_EQ(report.totals.latency.p50, 2u);
 }
 
+// Even with every gap believed, numbers a peer writes cost no memory and
+// their sums stop at the cap instead of wrapping round to small numbers.
 TEST(DeliveryLedger, StaysBoundedUnderHostileStamps)
 {
     DeliveryLedger::Limits limits;
-    limits.maxStreams = 2;
-    limits.windowBits = 128;
+    limits.maxStreams = 3;
+    limits.windowBits = 4096;
+    limits.maxGap = CountCap;
     DeliveryLedger ledger(limits);
-    ledger.Record({"r", 0, 1, 0}, -1);
-    ledger.Record({"r", 0, 1000, 0}, -1); // slides the window past 1
-    ledger.Record({"r", 0, 2, 0}, -1);    // too old to tell: late, not received
-    ledger.Record({"r", 0, 1000, 0}, -1);
-    ledger.Record({"r", 0, 9223372036854775807ull, 0}, -1);
-    ledger.Record({"r", 1, 1, 0}, -1);
-    ledger.Record({"r", 2, 1, 0}, -1); // a third stream: over the limit
+    for (std::uint64_t seq : {1, 12, 12, 13, 5000})
+        ledger.Record({"r", 0, seq, 0}, -1);
+    ledger.Record({"r", 0, 2, 0}, -1); // fell out of the window: late, not received
+    ledger.Record({"r", 1, CountCap, 0}, -1);
+    ledger.Record({"r", 2, CountCap - 6, 0}, -1);
+    ledger.Record({"r", 3, 1, 0}, -1); // a fourth stream: over the limit
     const LedgerReport report = ledger.Report();
     EXPECT_EQ(report.untracked, 1u);
-    ASSERT_EQ(report.streams.size(), 2u);
-    const DeliveryFigures &first = report.streams[0].figures;
-    EXPECT_EQ(first.received, 3u);
-    EXPECT_EQ(first.duplicates, 1u);
-    EXPECT_EQ(first.reordered, 1u);
-    EXPECT_EQ(first.lost, 9223372036854775807ull - 3);
+    EXPECT_EQ(report.totals.lost, CountCap);
+    EXPECT_EQ(ledger.LostSoFar(), CountCap);
+    ASSERT_EQ(report.streams.size(), 3u);
+    const StreamReport &real = report.streams[0];
+    EXPECT_EQ(real.figures.received, 4u);
+    EXPECT_EQ(real.figures.lost, 4996u);
+    EXPECT_EQ(real.figures.duplicates, 1u);
+    EXPECT_EQ(real.figures.reordered, 1u);
+    EXPECT_EQ(real.gaps, (SequenceRuns{{905, 4999}})); // those below the window are not known
+    EXPECT_LT(ledger.MemoryBytes(), 16384u);
 }
 
-TEST(SequenceSet, GrowsAndSlidesItsWindow)
+TEST(SequenceSet, KeepsBlocksOnlyWhereNumbersCameWithinItsWindow)
 {
-    SequenceSet set(256);
+    SequenceSet set(4096);
     EXPECT_EQ(set.Insert(1), SequenceSet::Mark::New);
     EXPECT_EQ(set.Insert(1), SequenceSet::Mark::Seen);
-    EXPECT_EQ(set.Insert(255), SequenceSet::Mark::New);
-    EXPECT_EQ(set.Base(), 0u);
-    EXPECT_EQ(set.Insert(300), SequenceSet::Mark::New); // slides by half the window
-    EXPECT_EQ(set.Base(), 128u);
-    EXPECT_EQ(set.Insert(1), SequenceSet::Mark::TooOld);
-    EXPECT_EQ(set.Insert(255), SequenceSet::Mark::Seen);
-    EXPECT_EQ(set.Insert(5000), SequenceSet::Mark::New);
-    EXPECT_EQ(set.Insert(300), SequenceSet::Mark::TooOld);
-    EXPECT_EQ(set.Insert(5000), SequenceSet::Mark::Seen);
-    EXPECT_LE(set.MemoryBytes(), 64u);
+    for (std::uint64_t seq : {5, 6, 7, 3000})
+        set.Insert(seq);
+    EXPECT_EQ(set.Missing(1, 3000, 10), (SequenceRuns{{2, 4}, {8, 2999}}));
+    EXPECT_EQ(set.Missing(2, 6, 1), (SequenceRuns{{2, 4}}));
+    EXPECT_EQ(set.Insert(9223372036854775807ull), SequenceSet::Mark::New);
+    EXPECT_EQ(set.Insert(3000), SequenceSet::Mark::TooOld);
+    EXPECT_EQ(set.Floor(), 9223372036854775807ull - 4095);
+    SequenceSet one;
+    one.Insert(1);
+    EXPECT_EQ(set.MemoryBytes(), one.MemoryBytes()); // the blocks below the window went
+    set.ForgetUpTo(9223372036854775807ull);
+    EXPECT_EQ(set.Insert(9223372036854775807ull), SequenceSet::Mark::TooOld);
+    EXPECT_EQ(set.MemoryBytes(), 0u);
 }
 
 TEST(LatencyHistogram, BucketsRoundTripAndPercentilesStayClose)

@@ -1,27 +1,65 @@
 #include "cli/recv/RecvProcess.h"
 
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <fstream>
 
-Receiver::Receiver(const std::vector<std::string> &args)
+Receiver::Receiver(const std::vector<std::string> &args, bool capMemory)
+    : m_json(std::find(args.begin(), args.end(), "--json") != args.end())
 {
+#ifndef __SANITIZE_ADDRESS__ // which reserves terabytes of address space
+    if (capMemory)
+        m_program.setChildProcessModifier([] {
+            const rlimit limit{rlim_t{1} << 30, rlim_t{1} << 30};
+            ::setrlimit(RLIMIT_AS, &limit);
+        });
+#else
+    (void)capMemory;
+#endif
     m_program.start(QStringLiteral(QUILLON_RECV_PATH), Arguments(args));
     EXPECT_TRUE(m_program.waitForStarted());
+    m_program.setReadChannel(m_json ? QProcess::StandardError : QProcess::StandardOutput);
     while (!m_program.canReadLine() && m_program.waitForReadyRead(10000)) {
     }
-    m_first = m_program.readLine().toStdString();
-    EXPECT_EQ(m_first.rfind("listening on ", 0), 0u) << m_first << m_program.readAllStandardError().toStdString();
-    m_port = std::atoi(m_first.substr(m_first.rfind(':') + 1).c_str());
+    m_listening = m_program.readLine().toStdString();
+    m_program.setReadChannel(QProcess::StandardOutput);
+    EXPECT_EQ(m_listening.rfind("listening on ", 0), 0u)
+        << m_listening << m_program.readAllStandardError().toStdString();
+    m_port = std::atoi(m_listening.substr(m_listening.rfind(':') + 1).c_str());
+    if (!m_json)
+        m_out = m_listening;
+}
+
+Outcome Receiver::Finish()
+{
+    Outcome outcome = Collect(m_program, m_out);
+    if (m_json) {
+        outcome.err = m_listening + outcome.err;
+        // Standard output is the summary alone.
+        EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 1) << outcome.out;
+    }
+    return outcome;
 }
 
 void Receiver::Signal(int number)
 {
-    ::kill(static_cast<pid_t>(m_program.processId()), number);
+    // A program that already ended has no id: kill(0) would hit this whole process group.
+    const auto pid = static_cast<pid_t>(m_program.processId());
+    EXPECT_GT(pid, 0) << "the receiver ended early";
+    if (pid > 0)
+        ::kill(pid, number);
 }
 
 bool Receiver::WaitForLine(const std::string &prefix)
@@ -31,10 +69,36 @@ bool Receiver::WaitForLine(const std::string &prefix)
             if (!m_program.waitForReadyRead(10000))
                 return false;
         const std::string line = m_program.readLine().toStdString();
-        m_first += line;
+        m_out += line;
         if (line.rfind(prefix, 0) == 0)
             return true;
     }
+}
+
+std::uint64_t Receiver::PeakMemory() const
+{
+    std::ifstream status("/proc/" + std::to_string(m_program.processId()) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stoull(line.substr(6)) * 1024;
+    ADD_FAILURE() << "no VmHWM for the receiver";
+    return 0;
+}
+
+QJsonObject AwaitJsonLine(const QString &path, const std::function<bool(const QJsonObject &)> &until)
+{
+    QJsonObject last;
+    WaitUntil(
+        [&] {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return false;
+            const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+            last = QJsonDocument::fromJson(lines.back()).object();
+            return until(last);
+        },
+        10000);
+    return last;
 }
 
 int Connect(int port, int family)

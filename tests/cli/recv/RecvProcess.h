@@ -2,27 +2,41 @@
 
 #include "cli/common/CliProcess.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include <sys/socket.h>
 
-// A quillon-recv listening on loopback; the port comes from its first line.
+// A quillon-recv listening on loopback; the port comes from its first line
+// (on standard error with --json).
 class Receiver {
 public:
-    explicit Receiver(const std::vector<std::string> &args);
+    // capMemory: the program may take 1 GiB of address space at most, so one
+    // that grows with what peers write fails instead of taking the machine.
+    explicit Receiver(const std::vector<std::string> &args, bool capMemory = false);
     int Port() const { return m_port; }
-    const std::string &FirstLine() const { return m_first; }
+    qint64 Pid() const { return m_program.processId(); }
+    const std::string &FirstLine() const { return m_listening; }
     void Signal(int number);
-    // Reads lines until one starts with prefix; they stay in the outcome.
+    // The most memory the program held so far (VmHWM), in bytes.
+    std::uint64_t PeakMemory() const;
+    // Reads lines of standard output until one starts with prefix; they stay
+    // in the outcome.
     bool WaitForLine(const std::string &prefix);
-    Outcome Finish() { return Collect(m_program, m_first); }
+    Outcome Finish();
 
 private:
     QProcess m_program;
-    std::string m_first;
+    std::string m_listening;
+    std::string m_out;
+    bool m_json = false;
     int m_port = 0;
 };
+
+// The last line of a JSON lines file (none: empty) once `until` holds for it,
+// e.g. a receiver's --stats-file showing what arrived.
+QJsonObject AwaitJsonLine(const QString &path, const std::function<bool(const QJsonObject &)> &until);
 
 // A connected loopback TCP socket (127.0.0.1 or ::1).
 int Connect(int port, int family = AF_INET);

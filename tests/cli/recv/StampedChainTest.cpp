@@ -3,6 +3,8 @@
 
 #include <QJsonArray>
 
+#include <openssl/ssl.h>
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -17,11 +19,27 @@ bool Has(const std::vector<std::string> &args, const char *flag)
     return std::find(args.begin(), args.end(), flag) != args.end();
 }
 
+// A client that finishes its handshake, then sends bytes that are no TLS record.
+void HandshakeThenJunk(int port)
+{
+    SSL_CTX *context = SSL_CTX_new(TLS_client_method());
+    SSL *session = SSL_new(context);
+    const int fd = Connect(port, AF_INET6);
+    SSL_set_fd(session, fd);
+    EXPECT_EQ(SSL_connect(session), 1);
+    Write(fd, "<13>not a record\n");
+    EXPECT_TRUE(ClosedByPeer(fd));
+    SSL_free(session);
+    SSL_CTX_free(context);
+    ::close(fd);
+}
+
 // quillon-send --stamp into quillon-recv over UDP, TCP and TLS (over IPv6,
 // once with a client certificate the receiver requires): both end with 0,
 // and the receiver names the sender's run and stream. Before a TLS run a
 // client stalls in its handshake, one speaks plain TCP and (when required)
-// one offers no certificate: each failure is counted, none stops the run.
+// one offers no certificate, or else one sends junk after its handshake:
+// each failure is counted, none stops the run.
 TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
 {
     const TestCertificates &certs = MadeCertificates();
@@ -65,6 +83,8 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
             ::close(plain);
             if (required) // TLS 1.3: the verdict comes after the client's handshake
                 RunToEnd(SendPath, args);
+            else
+                HandshakeThenJunk(receiver.Port());
         }
         args.insert(args.end(), {"--count", std::to_string(c.count), "--stamp", "--json"});
         args.insert(args.end(), c.sendFlags.begin(), c.sendFlags.end());
@@ -82,11 +102,13 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
         EXPECT_EQ(Figure(json, "received"), static_cast<std::uint64_t>(c.count)) << c.transport;
         EXPECT_EQ(Figure(json, "lost") + Figure(json, "duplicates") + Figure(json, "reordered"), 0u) << c.transport;
         EXPECT_EQ(Figure(json, "malformed_frames") + Figure(json, "malformed_stamps"), 0u);
-        EXPECT_EQ(Figure(json, "tls_handshakes"), tls ? 1u : 0u);
+        EXPECT_EQ(Figure(json, "tls_handshakes"), tls ? (required ? 1u : 2u) : 0u);
+        EXPECT_EQ(Figure(json, "tls_dropped"), tls && !required ? 1u : 0u);
+        EXPECT_EQ(json.value("tls_last_drop").toString().startsWith("after the handshake, "), tls && !required);
         EXPECT_EQ(Figure(json, "tls_failed"), tls ? (required ? 3u : 2u) : 0u);
         EXPECT_EQ(Figure(json, "tls_timeouts"), tls ? 1u : 0u);
         if (tls) {
-            EXPECT_EQ(Figure(json, "connections"), required ? 4u : 3u);
+            EXPECT_EQ(Figure(json, "connections"), 4u);
             const std::string last = json.value("tls_last_failure").toString().toStdString();
             EXPECT_NE(last.find(required ? "certificate" : "did not finish within 300 ms"), std::string::npos) << last;
         }

@@ -76,6 +76,9 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--threads", "2", "--every-second"}, "--threads shares a rate among the threads: add --rate R"},
         {{"--transport", "tls", "--threads", "2", "--rate", "5", "--source-port", "2000"},
          "--source-port: one local port serves one connection"},
+        {{"--connect-timeout", "0"}, "--connect-timeout: '0' is not a number of seconds above 0, at most 86400"},
+        {{"--drain-timeout", "-1"}, "--drain-timeout: '-1' is not a number of seconds from 0 to 86400"},
+        {{"--drain-timeout", "1e9"}, "--drain-timeout: '1e9' is not a number of seconds from 0 to 86400"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);
@@ -124,9 +127,10 @@ TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
         EXPECT_EQ(ParseCommandLine(args, base).options.crlf, crlf) << args.size() << " flags, TCP base " << base.tcp;
 }
 
-// TLS sessions are octet-counted (RFC 5425) unless a framing was chosen; a
-// saved TLS session is TLS until a flag picks another transport.
-TEST(CommandLine, TlsSessionsAreOctetCountedUnlessAFramingIsChosen)
+// TLS sessions (RFC 5425) and RFC 5424 over TCP (RFC 6587) are octet-counted
+// unless a framing was chosen; a saved TLS session is TLS until a flag picks
+// another transport.
+TEST(CommandLine, TlsAndRfc5424SessionsAreOctetCountedUnlessAFramingIsChosen)
 {
     Options savedTls;
     savedTls.tcp = savedTls.tls.enabled = true;
@@ -144,6 +148,9 @@ TEST(CommandLine, TlsSessionsAreOctetCountedUnlessAFramingIsChosen)
         {{"--transport", "tcp"}, savedTls, false, Framing::None},
         {{}, savedUdpTls, false, Framing::None},
         {{"--transport", "tls"}, savedUdpTls, true, Framing::OctetCount},
+        {{"--transport", "tcp", "--format", "rfc5424"}, {}, false, Framing::OctetCount},
+        {{"--transport", "tcp", "--format", "rfc5424", "--framing", "none"}, {}, false, Framing::None},
+        {{"--format", "rfc5424"}, {}, false, Framing::None},
     };
     for (const auto &[args, base, tls, framing] : cases) {
         const Options o = ParseCommandLine(args, base).options;
@@ -173,6 +180,9 @@ TEST(CommandLine, FlagsWithoutEffectOnTheRunAreNamed)
          {"--ca-file, --insecure only apply to TLS (add --transport tls)"}},
         {{"--transport", "tcp", "--tls-min", "1.3"}, {}, {"--tls-min only applies to TLS (add --transport tls)"}},
         {{"--server-name", "logs.example", "--transport", "tls"}, {}, {}},
+        {{"--unlimited", "--no-catch-up"},
+         {},
+         {"--no-catch-up skips messages whose time passed; with --unlimited none has a time"}},
     };
     for (const auto &[args, base, warnings] : cases) {
         const ParseResult result = ParseCommandLine(args, base);

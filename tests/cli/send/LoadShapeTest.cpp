@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <set>
 #include <sstream>
@@ -164,24 +165,40 @@ TEST(LoadShapeShard, StreamIdsOfShardsAreDisjoint)
     EXPECT_EQ(summary.streams.front().stream, StreamId(3, 1));
 }
 
+// About the target, not the mean: a sender steadily far behind, or one that
+// sent nothing, varied by all it missed.
 TEST(SendSeconds, SpreadIsAboutTheTargetAndNamesASenderAtItsLimit)
 {
-    SendSeconds seconds;
-    SendCounters counters;
-    // sent 100, 102, 98 against 100 a second; the last at a full core and behind.
-    const std::tuple<std::int64_t, double> steps[] = {{100, 0.2}, {102, 0.2}, {98, 1.0}};
-    double elapsed = 0;
-    for (const auto &[sent, cpu] : steps) {
-        counters.sent += sent;
-        counters.target = counters.target.value_or(0) + 100;
-        counters.threadCpuSeconds = {counters.threadCpuSeconds.empty() ? cpu : counters.threadCpuSeconds[0] + cpu};
-        seconds.Record(++elapsed, 0, counters);
+    struct Case {
+        // Each second: sent and the sending thread's processor seconds, against 100 a second.
+        std::vector<std::pair<std::int64_t, double>> seconds;
+        double stddev;
+        double achieved;
+        std::int64_t senderBound;
+    };
+    const Case cases[] = {
+        {{{100, 0.2}, {102, 0.2}, {98, 1.0}}, std::sqrt(8.0 / 3), 1.0, 1},
+        {{{5, 1.0}, {5, 1.0}, {5, 1.0}}, 95, 0.05, 3},
+        {{{0, 0.0}, {0, 0.0}}, 100, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SendSeconds seconds;
+        SendCounters counters;
+        double elapsed = 0;
+        for (const auto &[sent, cpu] : c.seconds) {
+            counters.sent += sent;
+            counters.target = counters.target.value_or(0) + 100;
+            counters.threadCpuSeconds = {(counters.threadCpuSeconds.empty() ? 0 : counters.threadCpuSeconds[0]) + cpu};
+            seconds.Record(++elapsed, 0, counters);
+        }
+        const RateSpread spread = seconds.Spread();
+        EXPECT_EQ(spread.fullSeconds, static_cast<std::int64_t>(c.seconds.size()));
+        EXPECT_NEAR(*spread.stddev, c.stddev, 1e-9) << c.achieved;
+        EXPECT_NEAR(*spread.stddevRatio, c.stddev / 100, 1e-9);
+        EXPECT_NEAR(*spread.achievedRatio, c.achieved, 1e-9);
+        EXPECT_EQ(spread.TargetReached(), c.achieved >= 0.99);
+        EXPECT_EQ(spread.senderBoundSeconds, c.senderBound);
     }
-    const RateSpread spread = seconds.Spread();
-    EXPECT_EQ(spread.fullSeconds, 3);
-    EXPECT_NEAR(*spread.stddev, 2, 1e-9);
-    EXPECT_NEAR(*spread.stddevRatio, 0.02, 1e-9);
-    EXPECT_EQ(spread.senderBoundSeconds, 1);
 }
 
 TEST(SendSeconds, StatsFileHasALineEachSecondOfARealRun)

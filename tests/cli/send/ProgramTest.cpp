@@ -1,13 +1,22 @@
 #include "cli/common/CliProcess.h"
 #include "support/LoopbackReceivers.h"
 #include "support/TestCertificates.h"
+#include "support/TestEnvironment.h"
 #include "support/TlsLoopbackServer.h"
+
+#include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <regex>
@@ -16,9 +25,31 @@
 namespace {
 const QString SendPath = QStringLiteral(QUILLON_SEND_PATH);
 
+// A loopback listener that never accepts: the system completes up to
+// backlog connections, takes what fits its buffers, then nothing.
+int Listener(std::string &port, int backlog = 8)
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
+    EXPECT_EQ(::listen(listener, backlog), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+    port = std::to_string(ntohs(address.sin_port));
+    return listener;
+}
+
+std::string Text(const QJsonObject &json, const char *key)
+{
+    return json.value(QLatin1String(key)).toString().toStdString();
+}
+
 TEST(Program, ExitStatusAndMessages)
 {
     UdpReceiver udp;
+    TcpReceiver tcp;
     TcpReceiver refusing;
     const std::string refusedPort = std::to_string(refusing.Port());
     refusing.StopListening();
@@ -49,6 +80,24 @@ TEST(Program, ExitStatusAndMessages)
          0,
          "\\{.*\"format\":\"rfc3164\",\"framing\":\"none\",",
          "quillon-send: --framing applies to TCP only; UDP datagrams go out as built\n$"},
+        // Endless files: a message is at most 64 KiB, a line too.
+        {{"--multiline-file", "/dev/zero"},
+         2,
+         "$",
+         "quillon-send: --multiline-file: '/dev/zero' holds more than 64 KiB"},
+        {{"--port", ok, "--source-file", "/dev/zero"},
+         2,
+         "$",
+         "quillon-send: --source-file: '/dev/zero' has a line longer than 64 KiB"},
+        {{"--transport", "tcp", "--port", std::to_string(tcp.Port()), "--framing", "lf", "--multiline-file", "-"},
+         0,
+         "1 message sent",
+         "quillon-send: the message has line breaks and --framing lf ends each message in LF: receivers will split "
+         "it into several; --framing octet-count keeps it whole\n$"},
+        {{"--transport", "tcp", "--port", std::to_string(tcp.Port()), "--format", "rfc5424", "--json"},
+         0,
+         "\\{.*\"format\":\"rfc5424\",\"framing\":\"octet-count\",",
+         "$"},
     };
     for (const auto &[args, exitCode, out, err] : cases) {
         const Outcome outcome = RunToEnd(SendPath, args, QByteArray::fromStdString(input));
@@ -81,7 +130,10 @@ TEST(Program, TlsHandshakesAndFilesSayWhatWentWrong)
          0,
          "\\{.*\"tls_cipher\":\"TLS_[A-Z0-9_]+\",\"tls_version\":\"TLSv1\\.3\",\"transport\":\"tls\"",
          "$"},
-        {{"--port", port}, 1, "0 messages sent, 0 failed", verifyFailed + "unable to get local issuer certificate\n$"},
+        {{"--port", port},
+         1,
+         "0 messages sent, 0 failed",
+         verifyFailed + "unable to get local issuer certificate \\(give the CA that signed it with --ca-file\\)\n$"},
         {{"--port", port, "--ca-file", ca, "--server-name", "other.example"},
          1,
          "",
@@ -98,6 +150,10 @@ TEST(Program, TlsHandshakesAndFilesSayWhatWentWrong)
          2,
          "$",
          "quillon-send: --key: the key in .+ does not match the certificate in .+\n$"},
+        {{"--port", port, "--cert", certs.clientCert},
+         2,
+         "$",
+         "quillon-send: --cert: the key .+ holds no PEM private key; add --key FILE\n$"},
         {{"--port", port, "--insecure", "--quiet"},
          0,
          "$",
@@ -147,6 +203,134 @@ TEST(Program, StopSignalsEndTheRunWithTheSummary)
             EXPECT_EQ(Figure(outcome.json, "sent"), 1u) << outcome.out;
             EXPECT_EQ(outcome.json.value(QStringLiteral("stopped_by")).toString(), QStringLiteral("signal"));
         }
+    }
+}
+
+// Every connection is a descriptor: the soft limit is raised as far as the
+// hard one lets, and a run that still cannot fit is refused before connecting.
+TEST(Program, ConnectionsBeyondTheOpenFilesAllowedAreRefusedUpFront)
+{
+    std::string port;
+    const int listener = Listener(port, 512);
+    const std::tuple<rlim_t, std::string, int, std::string> cases[] = {
+        {64, "200", 2,
+         "quillon-send: --connections 200 needs about 210 file descriptors; this process may open 64 "
+         "\\(ulimit -n\\)\n$"},
+        {1024, "300", 0, "$"},
+    };
+    for (const auto &[hard, connections, exitCode, err] : cases) {
+        QProcess program;
+        program.setChildProcessModifier([hard = hard] {
+            const rlimit files{64, hard};
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        });
+        program.start(SendPath,
+                      Arguments({"--transport", "tcp", "--port", port, "--connections", connections, "--json"}));
+        const Outcome outcome = Collect(program);
+        EXPECT_EQ(outcome.exitCode, exitCode) << outcome.err;
+        EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
+        if (exitCode == 0) {
+            EXPECT_EQ(Figure(outcome.json, "connections_up"), 300u);
+        }
+    }
+    ::close(listener);
+}
+
+// --duration bounds connecting too, and a session that is never up ends the
+// run; the retries of --reconnect are told as they happen, a line a second.
+TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
+{
+    std::string stalled, refused;
+    const int listener = Listener(stalled);
+    ::close(Listener(refused));
+    const std::tuple<std::vector<std::string>, std::string, std::string, std::string> cases[] = {
+        {{"--transport", "tls", "--insecure", "--port", stalled, "--rate", "10", "--duration", "1"},
+         "duration",
+         "no TLS session to 127\\.0\\.0\\.1:" + stalled + " came up in 1\\.[0-9] s",
+         "quillon-send: TLS without verification"},
+        {{"--transport", "tcp", "--port", refused, "--reconnect", "--rate", "10", "--count", "50", "--connect-timeout",
+          "1"},
+         "connection",
+         "no TCP session to 127\\.0\\.0\\.1:" + refused +
+             " for 1 s; the last attempt: TCP Session failed to "
+             "connect to .+: Connection refused$",
+         "quillon-send: TCP Session failed to connect to 127\\.0\\.0\\.1:" + refused +
+             ": Connection refused; retrying in 0\\.05 s\n"},
+    };
+    for (auto [args, stoppedBy, error, err] : cases) {
+        args.push_back("--json");
+        const Outcome outcome = RunToEnd(SendPath, args);
+        EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+        EXPECT_EQ(Text(outcome.json, "stopped_by"), stoppedBy);
+        EXPECT_TRUE(std::regex_search(Text(outcome.json, "error"), std::regex("^" + error))) << outcome.out;
+        EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
+        EXPECT_EQ(Figure(outcome.json, "connections_up"), 0u);
+        // A line a second at most, besides the last one.
+        const auto lines = std::count(outcome.err.begin(), outcome.err.end(), '\n');
+        EXPECT_LE(lines, 3) << outcome.err;
+    }
+    ::close(listener);
+}
+
+// A receiver that stopped reading blocks the sends: the records still come
+// at each second's mark, and Ctrl-C ends the run within a slice and the
+// drain, as stopped by the signal.
+TEST(Program, ABlockedRunKeepsItsSecondsAndStopsOnCtrlC)
+{
+    std::string port;
+    const int listener = Listener(port);
+    QTemporaryDir folder;
+    const QString stats = folder.filePath(QStringLiteral("send.jsonl"));
+    QProcess program;
+    program.start(SendPath, Arguments({"--transport", "tcp", "--port", port, "--rate", "1e6", "--stats-file",
+                                       stats.toStdString(), "--drain-timeout", "1", "--json"}));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            QFile file(stats);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains('\n');
+        },
+        10000));
+    ::kill(static_cast<pid_t>(program.processId()), SIGINT);
+    const Outcome outcome = Collect(program);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(Text(outcome.json, "stopped_by"), "signal");
+    // A batch that waited for room went as it was built: nothing failed.
+    EXPECT_EQ(Figure(outcome.json, "failed"), 0u);
+    EXPECT_NE(Text(outcome.json, "error").find("were not taken within 1 s (--drain-timeout)"), std::string::npos);
+    const QJsonObject first = JsonLines(stats).front();
+    EXPECT_TRUE(first[QLatin1String("full")].toBool());
+    EXPECT_NEAR(first[QLatin1String("length")].toDouble(), 1, 0.2);
+    EXPECT_GT(first[QLatin1String("blocked_seconds")].toDouble(), 0);
+    ::close(listener);
+}
+
+// Messages due while every session was down are skipped with --no-catch-up,
+// and otherwise sent late in a burst; either way the summary says how many.
+TEST(Program, AfterAnOutageOverdueMessagesAreSkippedOrCountedLate)
+{
+    for (const bool skip : {true, false}) {
+        auto receiver = std::make_unique<TcpReceiver>();
+        const quint16 port = receiver->Port();
+        std::vector<std::string> args = {"--transport", "tcp",    "--port", std::to_string(port),
+                                         "--reconnect", "--rate", "2000",   "--duration",
+                                         "3",           "--json"};
+        if (skip)
+            args.push_back("--no-catch-up");
+        QProcess program;
+        program.start(SendPath, Arguments(args));
+        ASSERT_TRUE(receiver->WaitForBytes(1000));
+        receiver.reset();
+        // The outage: a second of refused connections.
+        QTest::qWait(1000);
+        receiver = std::make_unique<TcpReceiver>(QHostAddress::LocalHost, port);
+        const Outcome outcome = Collect(program);
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        EXPECT_NE(outcome.err.find("retrying in"), std::string::npos) << outcome.err;
+        EXPECT_GE(Figure(outcome.json, "reconnects"), 1u);
+        EXPECT_GT(outcome.json.value(QStringLiteral("longest_outage_seconds")).toDouble(), 0.9);
+        const std::uint64_t skipped = Figure(outcome.json, "skipped"), late = Figure(outcome.json, "late");
+        EXPECT_TRUE(skip ? skipped > 1000 && late < 500 : skipped == 0 && late > 1000)
+            << skip << ' ' << skipped << ' ' << late;
     }
 }
 

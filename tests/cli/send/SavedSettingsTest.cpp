@@ -125,6 +125,16 @@ TEST(SavedSettings, FromSettingsReadsTlsOnTheTcpSession)
          "quillon-send: --from-settings: the saved TlsCaFile: cannot read the CA file /nonexistent/ca.pem: No such "
          "file or directory\n"},
         {{"--from-settings", "--ca-file", certs.caFile}, "TlsCaFile=/nonexistent/ca.pem", 0, ""},
+        // A device or a huge file is refused after 1 MiB, not read to its end.
+        {{"--from-settings"},
+         "TlsCaFile=/dev/zero",
+         2,
+         "quillon-send: --from-settings: the saved TlsCaFile: the CA file /dev/zero is larger than 1 MiB, too "
+         "large for a PEM file\n"},
+        {{"--from-settings", "--ca-file", "/dev/zero"},
+         "TlsCaFile=" + ca,
+         2,
+         "quillon-send: --ca-file: the CA file /dev/zero is larger than 1 MiB, too large for a PEM file\n"},
         {{"--from-settings"},
          "TlsServerName=other.example|TlsCaFile=" + ca,
          1,
