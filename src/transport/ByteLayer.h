@@ -25,7 +25,7 @@ public:
     virtual bool AwaitingVerdict() const { return false; }
     // The wire bytes that carry plain: plain itself, or records made in
     // Outgoing(). False when the session failed (FailureText says why).
-    virtual bool Encode(std::string_view plain, std::string_view &wire) = 0;
+    [[nodiscard]] virtual bool Encode(std::string_view plain, std::string_view &wire) = 0;
     // Whether encoded bytes are part of the stream already (records carry
     // sequence numbers), so they must go even when none was sent at once.
     virtual bool EncodingCommits() const { return false; }
@@ -37,7 +37,7 @@ public:
     virtual Result Read(char *buffer, std::size_t size, std::size_t &got) = 0;
     // Queues the layer's goodbye into Outgoing(); false for a layer that has
     // none, whose socket just closes.
-    virtual bool Goodbye() { return false; }
+    [[nodiscard]] virtual bool Goodbye() { return false; }
     virtual bool HasGoodbye() const { return false; }
 
     // Bytes the layer made that the endpoint must send, in order.

@@ -16,13 +16,13 @@ int RemainingMs(SteadyClock::time_point deadline);
 
 // A non-blocking socket, bound to localPort when it is above 0; -1 with
 // errno when it could not be made or bound.
-int OpenSocket(int family, int type, std::int32_t localPort);
+[[nodiscard]] int OpenSocket(int family, int type, std::int32_t localPort);
 
 // Waits for a full socket to take more, and keeps the time spent so.
 class WriteWaits {
 public:
     // False when the deadline passed first.
-    bool Until(int fd, SteadyClock::time_point deadline);
+    [[nodiscard]] bool Until(int fd, SteadyClock::time_point deadline);
     std::chrono::nanoseconds Blocked() const { return m_blocked; }
 
 private:

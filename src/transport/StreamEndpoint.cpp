@@ -260,7 +260,7 @@ void StreamEndpoint::FailLayer(const std::string &reason)
     m_awaitingVerdict = false;
     // The alert, if any, tells the server why.
     m_writer.TakeLayerOutput();
-    m_writer.FlushSome();
+    static_cast<void>(m_writer.FlushSome());
     m_state = EndpointState::Error;
     m_readNotifier.setEnabled(false);
     m_writeNotifier.setEnabled(false);
@@ -438,7 +438,7 @@ void StreamEndpoint::Close(std::chrono::milliseconds flushLimit)
     // A disconnect right after a burst should not drop what is still queued.
     const SteadyClock::time_point deadline = SteadyClock::now() + flushLimit;
     if (m_state == EndpointState::Connected && m_writer.Pending() > 0)
-        Flush(static_cast<int>(flushLimit.count()));
+        static_cast<void>(Flush(static_cast<int>(flushLimit.count())));
     if (m_layer && m_layer->HasGoodbye())
         EndLayer(deadline);
     m_awaitingVerdict = false;

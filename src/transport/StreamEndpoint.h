@@ -32,26 +32,26 @@ public:
     std::int16_t State() const { return m_state; }
     // Starts connecting and returns at once; false when the attempt could not
     // even start (bad port, local port in use, no socket).
-    bool Connect(const std::string &host, std::int32_t port, std::int32_t localPort);
+    [[nodiscard]] bool Connect(const std::string &host, std::int32_t port, std::int32_t localPort);
     // Gives pending bytes up to flushLimit; a layer with a goodbye then says
     // it and reads the peer's last bytes until it closes, within the same limit.
     void Close(std::chrono::milliseconds flushLimit);
 
     // One packet: appended to the stream, pending when the kernel is full
     // (waiting only once pending bytes pass their limit).
-    bool SendPacket(std::string_view bytes);
+    [[nodiscard]] bool SendPacket(std::string_view bytes);
     // Bytes that join the stream as one piece, written straight from the
     // given buffer, waiting while the kernel's is full (up to 2 s). True when
     // all were handed over, whatever is left kept pending; false when none
     // were (not connected, the session failed, or bytes stuck since an
     // earlier vain wait).
-    bool SendStream(std::string_view bytes);
+    [[nodiscard]] bool SendStream(std::string_view bytes);
     // The same, waiting for room at most waitLimit, each call anew whatever
     // an earlier wait found.
-    bool SendStream(std::string_view bytes, std::chrono::milliseconds waitLimit);
+    [[nodiscard]] bool SendStream(std::string_view bytes, std::chrono::milliseconds waitLimit);
     // Waits (processing nothing else) until pending bytes drained or the
     // timeout passed; true when drained.
-    bool Flush(int timeoutMs);
+    [[nodiscard]] bool Flush(int timeoutMs);
 
     void SetTls(std::shared_ptr<const TlsClientContext> context) { m_tlsContext = std::move(context); }
     const std::shared_ptr<const TlsClientContext> &Tls() const { return m_tlsContext; }

@@ -35,13 +35,13 @@ public:
     // Forgets the socket and layer; what was pending counts as dropped.
     void Stop();
 
-    Written Write(std::string_view plain, const Rule &rule);
+    [[nodiscard]] Written Write(std::string_view plain, const Rule &rule);
     // Queues what the layer made on its own (handshake, alerts, answers).
     void TakeLayerOutput();
     // Writes what the kernel takes now; false (with Error()) on a broken socket.
-    bool FlushSome();
+    [[nodiscard]] bool FlushSome();
     // Until nothing is pending or the deadline passed.
-    Written Drain(SteadyClock::time_point deadline);
+    [[nodiscard]] Written Drain(SteadyClock::time_point deadline);
     // Pending bytes are lost with the session.
     void DropPending();
 
