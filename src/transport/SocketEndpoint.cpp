@@ -115,6 +115,7 @@ struct SocketEndpoint::Impl {
 
     void PostError(int number, const QString &text);
     void PostClose();
+    void PostConnect();
     void ForgetAddressing();
     void CancelLookup();
     void CloseSocket();
@@ -252,6 +253,18 @@ void SocketEndpoint::Impl::PostClose()
         [this, forGeneration] {
             if (m_generation == forGeneration)
                 emit m_q.CloseEvent();
+        },
+        Qt::QueuedConnection);
+}
+
+void SocketEndpoint::Impl::PostConnect()
+{
+    const std::uint64_t forGeneration = m_generation;
+    QMetaObject::invokeMethod(
+        &m_q,
+        [this, forGeneration] {
+            if (m_generation == forGeneration)
+                emit m_q.ConnectEvent();
         },
         Qt::QueuedConnection);
 }
@@ -539,6 +552,7 @@ void SocketEndpoint::Impl::OnConnected()
     m_state = StateConnected;
     m_writeNotifier.setEnabled(false);
     m_readNotifier.setEnabled(true);
+    PostConnect();
 }
 
 void SocketEndpoint::Impl::Fail(int number)
@@ -832,6 +846,7 @@ void SocketEndpoint::Impl::OnTlsReady()
     m_state = StateConnected;
     m_readNotifier.setEnabled(true);
     WatchWrites();
+    PostConnect();
 }
 
 void SocketEndpoint::Impl::FailTls(const std::string &reason)

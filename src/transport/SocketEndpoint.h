@@ -18,7 +18,7 @@ class TlsClientContext;
 // system's sockets. It only sends: it never listens and discards anything it
 // receives. UDP datagrams that come back refused raise ErrorEvent once per
 // failure.
-// Events (CloseEvent, ErrorEvent) are always delivered from the event loop of
+// Events (ConnectEvent, CloseEvent, ErrorEvent) are always delivered from the event loop of
 // the thread that owns the endpoint, never from inside a call.
 class SocketEndpoint : public QObject {
     Q_OBJECT
@@ -115,6 +115,8 @@ public:
     std::chrono::nanoseconds BlockedTime() const;
 
 signals:
+    // TCP: the session is up (with TLS: after the handshake).
+    void ConnectEvent();
     void CloseEvent();
     void ErrorEvent(int Number, const QString &Description);
 
