@@ -41,7 +41,7 @@ public:
     virtual void Begin(PacketStream &stream) = 0;
     // Something to send through now (a session that is up).
     virtual bool Ready() const = 0;
-    // How many of the due messages to build into one batch.
+    // How many of the due messages to build into one batch at most.
     virtual std::int64_t BatchOf(std::int64_t due) const = 0;
     // Builds up to count messages from the stream and hands them over,
     // waiting for room at most waitLimit. Blocked: nothing went for now and

@@ -177,7 +177,7 @@ private:
             }
             const std::int64_t attempted = Attempted();
             if (attempted < due) {
-                const std::int64_t batch = m_channel->BatchOf(std::min<std::int64_t>(due - attempted, BatchLimit));
+                const std::int64_t batch = std::min<std::int64_t>(m_channel->BatchOf(due - attempted), BatchLimit);
                 if (!SendBatch(stream, batch))
                     return;
                 continue;

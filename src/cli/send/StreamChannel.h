@@ -21,7 +21,7 @@ public:
     // Spread over the sessions when few are due.
     std::int64_t BatchOf(std::int64_t due) const override
     {
-        return std::min(due, std::max<std::int64_t>(1, due / std::max(1, m_set.Up())));
+        return std::max<std::int64_t>(1, due / std::max(1, m_set.Up()));
     }
     Handover Send(PacketStream &stream, std::int64_t count, std::chrono::milliseconds waitLimit,
                   Handed &handed) override;
