@@ -49,17 +49,17 @@ ConnectionSet::ConnectionSet(ConnectionPlan plan) : m_plan(std::move(plan))
         QObject::connect(endpoint, &SocketEndpoint::ErrorEvent, [this, raw](int number, const QString &text) {
             raw->lastErrorNumber = number;
             raw->lastError = text.toStdString();
-            Came(*raw);
+            Came();
         });
-        QObject::connect(endpoint, &SocketEndpoint::ConnectEvent, [this, raw] { Came(*raw); });
-        QObject::connect(endpoint, &SocketEndpoint::CloseEvent, [this, raw] { Came(*raw); });
+        QObject::connect(endpoint, &SocketEndpoint::ConnectEvent, [this] { Came(); });
+        QObject::connect(endpoint, &SocketEndpoint::CloseEvent, [this] { Came(); });
         m_connections.push_back(std::move(c));
     }
 }
 
 ConnectionSet::~ConnectionSet() = default;
 
-void ConnectionSet::Came(const Connection &)
+void ConnectionSet::Came()
 {
     m_changed = true;
     if (m_waiter)

@@ -119,7 +119,7 @@ public:
 
 private:
     void Start(Connection &c, Clock::time_point now);
-    void Came(const Connection &c);
+    void Came();
     void NoteDue(Clock::time_point now);
     void Ended(Connection &c, Clock::time_point now);
     std::string EndText(const Connection &c, bool connecting) const;
