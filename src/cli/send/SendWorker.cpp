@@ -7,7 +7,6 @@
 #include "cli/send/PacketStream.h"
 #include "cli/send/StreamChannel.h"
 #include "common/SettingsRules.h"
-#include "engine/Stamp.h"
 #include "transport/SocketEndpoint.h"
 
 #include <QCoreApplication>
