@@ -8,6 +8,7 @@
 #include "cli/send/StreamChannel.h"
 #include "common/SettingsRules.h"
 #include "transport/SocketEndpoint.h"
+#include "transport/TlsContext.h"
 
 #include <QCoreApplication>
 
@@ -353,6 +354,9 @@ std::optional<WorkerMark> WorkerMarks::Last()
 
 RunSummary RunWorker(const Options &options, const WorkerLane &lane, std::ostream &err)
 {
-    SendWorker worker(options, lane, err);
-    return worker.Run();
+    RunSummary summary = SendWorker(options, lane, err).Run();
+    // Workers run on threads that end unjoined, perhaps as the process exits.
+    if (lane.tls)
+        ReleaseTlsThreadState();
+    return summary;
 }
