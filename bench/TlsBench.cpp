@@ -77,7 +77,8 @@ double EndpointRun(const TlsLoopbackServer &server, const std::shared_ptr<const 
             lastEvents = BenchClock::now();
         }
     }
-    TCP1.FlushPending(10000);
+    if (!TCP1.FlushPending(10000))
+        PrintNote("bytes still pending after 10 s");
     ms = MillisecondsSince(start);
     TCP1.Close();
     if (!WaitFor([&] { return server.ByteCount() - before >= handed; }))

@@ -11,8 +11,16 @@ cd "$(dirname "$0")/.."
 base=${1:-HEAD~1}
 
 bash scripts/deps.sh --format
-since=$(git merge-base "$base" HEAD) || { echo "format-check: git knows no commit $base" >&2; exit 2; }
-mapfile -t files < <(git diff --name-only --diff-filter=d "$since" -- '*.cpp' '*.h')
+if since=$(git merge-base "$base" HEAD 2>/dev/null); then
+  mapfile -t files < <(git diff --name-only --diff-filter=d "$since" -- '*.cpp' '*.h')
+elif [ $# -eq 0 ]; then
+  # A clone without the last commit's parent (a shallow one): every file.
+  base="nothing (no earlier commit here)"
+  mapfile -t files < <(git ls-files -- '*.cpp' '*.h')
+else
+  echo "format-check: git knows no commit $base" >&2
+  exit 2
+fi
 if [ ${#files[@]} -eq 0 ]; then
   echo "format-check: no C++ file changed since $base"
   exit 0

@@ -20,18 +20,16 @@ std::string TrimSpaces(std::string_view text)
 std::string ToLowerAscii(std::string_view text)
 {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
     return out;
 }
 
 std::string ToUpperAscii(std::string_view text)
 {
     std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
-    });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c); });
     return out;
 }
 

@@ -62,10 +62,10 @@ public:
     void Close(std::chrono::milliseconds flushLimit = std::chrono::milliseconds(1000));
     // TCP only. Starts connecting and returns at once; false when the attempt
     // could not even start (bad port, local port in use, no socket).
-    bool Connect();
+    [[nodiscard]] bool Connect();
     // UDP: one datagram. TCP: appended to the stream (only while connected).
     // The bytes go out exactly as given. False when they were not handed over.
-    bool SendData(std::string_view data);
+    [[nodiscard]] bool SendData(std::string_view data);
     // Several packets at once (sendmmsg for UDP, gathered writes for TCP),
     // byte for byte as SendData would send them one by one.
     // Returns how many packets were handed over, counting from the first.
@@ -75,11 +75,11 @@ public:
     // full pending buffer waits). True when all were handed over, whatever is
     // left kept pending; false when none were (not connected, the session
     // failed, or bytes stuck since an earlier vain wait). False for UDP.
-    bool SendStream(std::string_view bytes);
+    [[nodiscard]] bool SendStream(std::string_view bytes);
     // The same, waiting for room at most waitLimit, each call anew whatever
     // an earlier wait found: for a caller that waits in slices, so it can
     // look at the clock and its stop signal between them.
-    bool SendStream(std::string_view bytes, std::chrono::milliseconds waitLimit);
+    [[nodiscard]] bool SendStream(std::string_view bytes, std::chrono::milliseconds waitLimit);
     // UDP: datagrams sent since the endpoint was addressed that the network
     // has sent back by now as undeliverable (nothing listens on the port,
     // host unreachable).
@@ -109,7 +109,7 @@ public:
     std::uint64_t AcknowledgedBytes() const;
     // TCP: waits (processing nothing else) until pending bytes drained or the
     // timeout passed; true when drained.
-    bool FlushPending(int timeoutMs);
+    [[nodiscard]] bool FlushPending(int timeoutMs);
     // Time the calls so far spent waiting for a full socket to take more;
     // not reset by Close.
     std::chrono::nanoseconds BlockedTime() const;

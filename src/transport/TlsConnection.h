@@ -39,7 +39,7 @@ public:
     // Done, WantRead or Failed.
     Result Handshake();
     // Encrypts all the bytes into outgoing; false when the session failed.
-    bool Write(std::string_view plain);
+    [[nodiscard]] bool Write(std::string_view plain);
     // Up to size bytes the peer sent; got is how many (with Done).
     Result Read(char *buffer, std::size_t size, std::size_t &got);
     // Queues close_notify after a finished handshake.

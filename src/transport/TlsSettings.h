@@ -7,7 +7,7 @@
 enum class TlsVersion { Tls12, Tls13 };
 
 // "1.2" or "1.3"; nothing for any other text.
-inline std::optional<TlsVersion> TlsVersionFromText(std::string_view text)
+[[nodiscard]] inline std::optional<TlsVersion> TlsVersionFromText(std::string_view text)
 {
     if (text == "1.2")
         return TlsVersion::Tls12;

@@ -38,7 +38,7 @@ void SaveTlsSettings(SettingsFile &store, const TlsSettings &settings);
 
 // Why the name cannot be a server name ("contains a space"), or nothing;
 // empty is fine and stands for the target's host name.
-std::string CheckTlsServerName(std::string_view name);
+[[nodiscard]] std::string CheckTlsServerName(std::string_view name);
 
 // The first problem that shows without opening a file, or nothing.
-std::string CheckTlsSettings(const TlsSettings &settings);
+[[nodiscard]] std::string CheckTlsSettings(const TlsSettings &settings);

@@ -24,13 +24,4 @@ TEST(Framing, AppendsToABatchOrInPlaceAlike)
         EXPECT_EQ(inPlace, batch);
     }
 }
-
-TEST(Framing, ParsesItsNamesInAnyCase)
-{
-    for (std::string_view name : FramingNames)
-        EXPECT_EQ(FramingName(*ParseFraming(name)), name);
-    EXPECT_EQ(ParseFraming("Octet-Count"), Framing::OctetCount);
-    EXPECT_EQ(ParseFraming("octet-counting"), std::nullopt);
-    EXPECT_EQ(ParseFraming(""), std::nullopt);
-}
 } // namespace

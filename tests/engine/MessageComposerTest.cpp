@@ -1,16 +1,14 @@
 #include "engine/MessageComposer.h"
 
 #include "common/Clock.h"
+#include "common/Random.h"
 #include "engine/PacketBuilder.h"
 #include "sources/SourceFile.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <bitset>
-#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -138,7 +136,8 @@ TEST_F(Composer, WritesTheSourceTextForValidAddressesOnly)
     for (int i = 0; i < 5000; ++i)
         texts.insert(Compose().OriginalAddressText);
     EXPECT_EQ(texts.size(), 1u + 9u + 46u);
-    EXPECT_TRUE(texts.count("") && texts.count("Original Address=10.0.0.255 "));
+    EXPECT_EQ(texts.count(""), 1u);
+    EXPECT_EQ(texts.count("Original Address=10.0.0.255 "), 1u);
 }
 
 TEST(IsDottedQuad, AcceptsFourGroupsOfDigitsUpTo255)
@@ -153,48 +152,123 @@ TEST(IsDottedQuad, AcceptsFourGroupsOfDigitsUpTo255)
         EXPECT_EQ(IsDottedQuad(text), expected) << '"' << text << '"';
 }
 
-// Every run starts from the same state, and a message draws its body before
-// its source text: a fresh process composes the first two addresses another
-// fresh process draws.
-TEST(ComposerDrawOrder, EveryRunDrawsTheSameSequenceBodyFirst)
-{
-    auto run = [](const char *test) {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QString("--gtest_filter=*DISABLED_") + test, "--gtest_also_run_disabled_tests"});
-        child.waitForFinished(30000);
-        return QString::fromUtf8(child.readAllStandardOutput()).section("ADDRESSES:", 1, 1).section('\n', 0, 0);
-    };
-    const QString composed = run("Composed");
-    ASSERT_TRUE(composed.startsWith(QString::fromStdString(" " + WebPrefix)));
-    EXPECT_EQ(composed, run("Drawn"));
-    EXPECT_EQ(run("Composed5424"), composed); // the source address is HOSTNAME
-}
-
-TEST_F(Composer, DISABLED_Composed)
+// A message draws its body before its source text, so the addresses of a
+// run repeat in that order from the sequence's start.
+TEST_F(Composer, DrawsTheBodyBeforeTheSourceText)
 {
     state.MessageText = std::string(MessageEntries::WebAccess);
     state.SourceAddress = std::string(SourceEntries::RandomClassC);
+    SetRandomStart(FixedRandomStart);
+    const std::string body = WebPrefix + RandomClassCAddress() + "/index.html";
+    const std::string source = RandomClassCAddress();
+
+    SetRandomStart(FixedRandomStart);
     const ComposedMessage m = Compose();
-    std::printf("ADDRESSES: %s|%s\n", m.MessageBody.c_str(), m.OriginalAddressText.c_str());
-}
+    EXPECT_EQ(m.MessageBody, body);
+    EXPECT_EQ(m.OriginalAddressText, "Original Address=" + source + " ");
 
-TEST_F(Composer, DISABLED_Composed5424)
-{
-    state.MessageText = std::string(MessageEntries::WebAccess);
-    state.SourceAddress = std::string(SourceEntries::RandomClassC);
     MessageFormatSettings settings;
     settings.format = MessageFormat::Rfc5424;
     composer.UseFormat(settings);
-    const ComposedMessage m = Compose();
-    const std::string host = m.RfcHeaderText.substr(m.RfcHeaderText.find(' ', 2) + 1);
-    std::printf("ADDRESSES: %s|Original Address=%s %s\n", m.MessageBody.c_str(), host.substr(0, host.find(' ')).c_str(),
-                m.OriginalAddressText.c_str());
+    SetRandomStart(FixedRandomStart);
+    const ComposedMessage rfc5424 = Compose();
+    EXPECT_EQ(rfc5424.MessageBody, body);
+    // The source address becomes the HOSTNAME.
+    const std::string host = rfc5424.RfcHeaderText.substr(rfc5424.RfcHeaderText.find(' ', 2) + 1);
+    EXPECT_EQ(host.substr(0, host.find(' ')), source);
+    EXPECT_EQ(rfc5424.OriginalAddressText, "");
 }
 
-TEST(ComposerDrawOrder, DISABLED_Drawn)
+// Settings changed by each case: h = host, a = app, m = msgid, s = SD, b = BOM,
+// 3 = RFC 3164; options: n = no priority, p = padding, c = CR LF.
+TEST(Rfc5424Composer, WritesTheHeaderFieldsAndTheMessage)
 {
-    const std::string body = WebPrefix + RandomClassCAddress() + "/index.html";
-    std::printf("ADDRESSES: %s|Original Address=%s \n", body.c_str(), RandomClassCAddress().c_str());
+    const std::string ts = "2026-12-07T14:03:09.123000Z", bom = "\xEF\xBB\xBF", pad(OversizePadding, ' ');
+    const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
+        {"", "Hello", "", "", "<13>1 " + ts + " myhost Quillon 4242 - - Hello"},
+        {"hams", "Hello", "", "", "<13>1 " + ts + " host.example app 4242 ID47 [a@1 x=\"1\"][b y=\"\\]\"] Hello"},
+        {"b", "Grüße", "", "", "<13>1 " + ts + " myhost Quillon 4242 - - " + bom + "Grüße"},
+        {"", "Hello", "", "n", "1 " + ts + " myhost Quillon 4242 - - Hello"},
+        {"bs", "", "", "", "<13>1 " + ts + " myhost Quillon 4242 - [a@1 x=\"1\"][b y=\"\\]\"]"},
+        {"", "m", "", "pc", "<13>1 " + ts + " myhost Quillon 4242 - - m" + pad + "\r\n"},
+        {"b", "hex=41 42 00", "", "c", "AB\0\r\n"s},
+        {"h", "Hello", "10.1.2.3", "", "<13>1 " + ts + " 10.1.2.3 Quillon 4242 - - Hello"},
+        {"", "Hello", "10.0.0.?", "", "<13>1 " + ts + " myhost Quillon 4242 - - Hello"}, // burst: no address
+        {"", "MultiLine text message", "", "", "<13>1 " + ts + " myhost Quillon 4242 - - one\r\ntwo\n\xFF\x00"s},
+        {"hamsb3", "Hello", "10.1.2.3", "", "<13>Dec  7 14:03:09 myhost Quillon Original Address=10.1.2.3 Hello"},
+    };
+    SendState state;
+    FixedComposeInputs inputs;
+    inputs.hostName = "myhost";
+    inputs.rfcHeader = true;
+    // Its local time read as UTC, through the seam's defaults.
+    class : public Clock {
+        LocalDateTime Now() const override { return LocalDateTime{2026, 12, 7, 14, 3, 9, 123}; }
+    } clock;
+    SourceFile source{state};
+    MessageComposer composer{state, inputs, clock, source};
+    state.MultiLineText = "one\r\ntwo\n\xFF\x00"s;
+    for (const auto &[changes, message, address, options, expected] : cases) {
+        auto has = [&](const std::string &in, char c) { return in.find(c) != std::string::npos; };
+        MessageFormatSettings s;
+        s.format = has(changes, '3') ? MessageFormat::Rfc3164 : MessageFormat::Rfc5424;
+        s.procId = "4242";
+        s.hostName = has(changes, 'h') ? "host.example" : "";
+        s.appName = has(changes, 'a') ? "app" : "Quillon";
+        s.msgId = has(changes, 'm') ? "ID47" : "-";
+        if (has(changes, 's'))
+            s.sdElements = {"[a@1 x=\"1\"]", "[b y=\"\\]\"]"};
+        s.utf8Bom = has(changes, 'b');
+        composer.UseFormat(s);
+        state.MessageText = message;
+        state.SourceAddress = address;
+        std::string out = "before|";
+        AppendComposedPacket(out, 13, composer.ComposeView(SendingKind::Burst), has(options, 'n'), false,
+                             has(options, 'p'), has(options, 'c'));
+        EXPECT_EQ(out, "before|" + expected) << changes << ' ' << message;
+    }
+}
+
+// Within a second the composer rewrites only the fraction of the header it
+// keeps; a new second, a simulated host or new settings write it afresh.
+TEST(Rfc5424Composer, EachMessageCarriesItsOwnInstantAndHost)
+{
+    class : public Clock {
+    public:
+        LocalDateTime Now() const override { return {}; }
+        std::int64_t EpochMicroseconds() const override { return micros; }
+        std::int64_t micros = 0;
+    } clock;
+    constexpr std::int64_t December7 = 1796648589000000; // 2026-12-07T13:03:09Z
+    const std::tuple<std::int64_t, std::string, std::string, std::string> steps[] = {
+        {December7 + 5, "", "", "2026-12-07T13:03:09.000005Z myhost app"},
+        {December7 + 999999, "", "", "2026-12-07T13:03:09.999999Z myhost app"},
+        {December7 + 1000000, "", "", "2026-12-07T13:03:10.000000Z myhost app"},
+        {December7 + 1000001, "10.1.2.3", "", "2026-12-07T13:03:10.000001Z 10.1.2.3 app"},
+        {December7 + 1000002, "", "", "2026-12-07T13:03:10.000002Z myhost app"},
+        {December7 + 1000003, "", "other", "2026-12-07T13:03:10.000003Z myhost other"},
+        {December7 + 1000004, "", "", "2026-12-07T13:03:10.000004Z myhost other"},
+        {December7 - 1, "", "", "2026-12-07T13:03:08.999999Z myhost other"},
+    };
+    SendState state;
+    FixedComposeInputs inputs;
+    inputs.hostName = "myhost";
+    SourceFile source{state};
+    MessageComposer composer{state, inputs, clock, source};
+    MessageFormatSettings s;
+    s.format = MessageFormat::Rfc5424;
+    s.appName = "app";
+    s.procId = "1";
+    composer.UseFormat(s);
+    state.MessageText = "m";
+    for (const auto &[micros, address, app, expected] : steps) {
+        clock.micros = micros;
+        state.SourceAddress = address;
+        if (!app.empty()) {
+            s.appName = app;
+            composer.UseFormat(s);
+        }
+        EXPECT_EQ(composer.ComposeView(SendingKind::Single).RfcHeaderText, "1 " + expected + " 1 - -");
+    }
 }
 } // namespace

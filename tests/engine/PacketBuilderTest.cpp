@@ -77,4 +77,20 @@ TEST(MessagePriority, DrawsTheRandomFacilityOrLevelAndKeepsTheOther)
         expected.insert(k * 8 + 3), expected.insert(2 * 8 + k % 8);
     EXPECT_EQ(seen, expected);
 }
+
+TEST(AppendRfc5424Packet, CorruptsOneCharacterOfTheJoinedPacketOnly)
+{
+    const std::string clean = "<13>1 - h a p m - \xEF\xBB\xBFmsg" + std::string(OversizePadding, ' ') + "\r\n";
+    std::set<std::size_t> positions;
+    for (int i = 0; i < 3000; ++i) {
+        std::string packet;
+        AppendRfc5424Packet(packet, 13, "1 - h a p m -", "msg", true, false, true, true, true);
+        ASSERT_EQ(packet.size(), clean.size());
+        for (std::size_t p = 0; p < clean.size(); ++p)
+            if (packet[p] != clean[p])
+                positions.insert(p);
+    }
+    EXPECT_EQ(positions.size(), 23u); // any of the 24 but the last, never padding or CR LF
+    EXPECT_EQ(*positions.rbegin(), 22u);
+}
 } // namespace

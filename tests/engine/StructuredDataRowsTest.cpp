@@ -25,6 +25,7 @@ TEST(StructuredDataRows, RowsMakeElementsAndTheFirstBadRowIsNamed)
         {{{"a b", "x", "1"}}, "", "row 1: SD-ID 'a b' contains a space"},
         {{{"a", "x=y", "1"}}, "", "row 1: PARAM-NAME 'x=y' contains '='"},
         {{{"a@b", "x", "1"}}, "", "row 1: SD-ID 'a@b' needs an enterprise number after '@' (such as 32473)"},
+        {{{"a", "x", "\xFF"}}, "", "row 1: PARAM-VALUE of 'x' is not UTF-8"},
     };
     for (const auto &[rows, wire, why] : cases) {
         std::vector<std::string> elements{"[old]"};

@@ -51,25 +51,6 @@ TEST(ParseSdElement, NamesWhatIsWrong)
         EXPECT_EQ(CheckSdElementText(text), error) << text;
 }
 
-TEST(SdElement, EscapesPlainTextValuesAndChecksNames)
-{
-    const SdElement plain{"ok@1", {{"n", "a\"b\\c]d"}, {"m", "é"}}};
-    EXPECT_EQ(SdElementText(plain), R"([ok@1 n="a\"b\\c\]d" m="é"])");
-
-    const std::pair<SdElement, std::string> cases[] = {
-        {plain, ""},
-        {{"x y", {}}, "SD-ID 'x y' contains a space"},
-        {{"a", {{"n=", "1"}}}, "PARAM-NAME 'n=' contains '='"},
-        {{"a", {{"", "1"}}}, "PARAM-NAME is empty"},
-        {{"a", {{"n", "\xFF"}}}, "PARAM-VALUE of 'n' is not UTF-8"},
-    };
-    for (const auto &[element, error] : cases)
-        EXPECT_EQ(CheckSdElement(element), error) << element.id;
-    EXPECT_EQ(CheckSdElements({"[a]", "[b@1 x=\"1\"]", "[a x=\"2\"]"}),
-              "SD-ID 'a' is given twice; each SD element needs its own SD-ID");
-    EXPECT_EQ(CheckSdElements({"[a]", "b"}), "an SD element starts with '['");
-}
-
 TEST(HeaderFields, AcceptPrintableAsciiUpToTheirLength)
 {
     using Check = std::function<std::string(std::string_view)>;

@@ -77,8 +77,9 @@ TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
 
     TCP1.SetRemoteHost("127.0.0.1");
     TCP1.SetRemotePort(tcp.Port());
-    ASSERT_TRUE(TCP1.Connect() && WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }) &&
-                tcp.WaitForConnection());
+    ASSERT_TRUE(TCP1.Connect());
+    ASSERT_TRUE(WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }));
+    ASSERT_TRUE(tcp.WaitForConnection());
     sender.SendSyslogPacket(13, "", "", "first");
     options.addCrLf = true;
     sender.SendSyslogPacket(14, "", "", "second");
@@ -103,8 +104,9 @@ TEST_F(Sender, FramesComposedPacketsOnTcpOnly)
     options.transportIndex = 1;
     TCP1.SetRemoteHost("127.0.0.1");
     TCP1.SetRemotePort(tcp.Port());
-    ASSERT_TRUE(TCP1.Connect() && WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }) &&
-                tcp.WaitForConnection());
+    ASSERT_TRUE(TCP1.Connect());
+    ASSERT_TRUE(WaitUntil([&] { return TCP1.State() == SocketEndpoint::StateConnected; }));
+    ASSERT_TRUE(tcp.WaitForConnection());
     ComposedView message{"line 1\nline 2", "", "1 - h a p m -", "", MessageFormat::Rfc5424, false};
     const std::string packet = "<13>1 - h a p m - line 1\nline 2";
     const std::pair<Framing, std::string> cases[] = {

@@ -101,7 +101,8 @@ TEST(SendSchedulerUdp, RefusedDatagramsShowOneErrorBoxWhileSendingGoesOn)
     ASSERT_EQ(w.services.boxes.shown.size(), 1u);
     const AnsweringMessageBoxes::Shown &box = w.services.boxes.shown[0];
     EXPECT_EQ(box.text, QStringLiteral("UDP error 111: Connection refused"));
-    EXPECT_TRUE(box.icon == MessageBoxes::Icon::Warning && box.title == QStringLiteral("Wren Quillon Error"));
+    EXPECT_EQ(box.icon, MessageBoxes::Icon::Warning);
+    EXPECT_EQ(box.title, QStringLiteral("Wren Quillon Error"));
 }
 
 TEST(SendSchedulerTcp, SendConnectsFirstSendsNothingWhenThatFailsAndSwitchingToUdpEndsTheSession)

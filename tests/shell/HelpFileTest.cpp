@@ -13,7 +13,8 @@ TEST(HelpFile, FoundBesideTheProgramFirstThenInTheDataFolder)
     ASSERT_EQ(candidates.size(), 2);
     EXPECT_EQ(candidates.at(0), HelpFilePath(program));
     for (const QString &path : {candidates.at(1), candidates.at(0)}) {
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()) && QFile(path).open(QIODevice::WriteOnly));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+        ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
         EXPECT_EQ(LocateHelpFile(program), path);
     }
 }

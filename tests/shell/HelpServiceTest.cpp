@@ -77,7 +77,8 @@ TEST_F(HelpServiceTest, EscapeOrCtrlWClosesTheHelp)
     for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
         window->MnuHelpContext->trigger();
         HelpViewer *viewer = window->Help->Viewer();
-        ASSERT_TRUE(viewer && WaitUntil([viewer] { return viewer->isActiveWindow(); }));
+        ASSERT_NE(viewer, nullptr);
+        ASSERT_TRUE(WaitUntil([viewer] { return viewer->isActiveWindow(); }));
         viewer->Browser->setFocus();
         QTest::keySequence(viewer->Browser, keys);
         EXPECT_TRUE(WaitUntil([viewer] { return !viewer->isVisible(); })) << keys.toString().toStdString();

@@ -66,23 +66,14 @@ void WithDialog(Quillon &w, const std::function<void(MessageFormatDialog &)> &ac
 // that break their rules are the store's tests.
 TEST_F(MessageFormatDialogTest, StoredSettingsShowInTheDialogAndAreSavedAgainAtExit)
 {
-    const std::pair<QString, QString> full[] = {{"MessageFormat", "RFC 5424"},
-                                                {"Rfc5424HostName", "h1"},
-                                                {"Rfc5424AppName", "app"},
-                                                {"Rfc5424ProcId", "7"},
-                                                {"Rfc5424MsgId", "ID47"},
-                                                {"Rfc5424StructuredData", R"([a@32473 x="q\"\]\\" y=""][b])"},
-                                                {"Rfc5424Bom", "1"},
-                                                {"StreamFraming", "octet-count"},
-                                                {"TlsEnabled", "1"},
-                                                {"TlsCaFile", "/ca.pem"},
-                                                {"TlsCertFile", "/c.pem"},
-                                                {"TlsKeyFile", "/k.pem"},
-                                                {"TlsServerName", "logs.example.net"},
-                                                {"TlsVerify", "0"},
-                                                {"TlsMinVersion", "1.3"}};
-    for (const auto &[key, value] : full)
-        Store({{key, value}});
+    const QStringList full = QString(R"(MessageFormat=RFC 5424|Rfc5424HostName=h1|Rfc5424AppName=app|Rfc5424ProcId=7|)"
+                                     R"(Rfc5424MsgId=ID47|Rfc5424StructuredData=[a@32473 x="q\"\]\\" y=""][b]|)"
+                                     "Rfc5424Bom=1|StreamFraming=octet-count|TlsEnabled=1|TlsCaFile=/ca.pem|"
+                                     "TlsCertFile=/c.pem|TlsKeyFile=/k.pem|TlsServerName=logs.example.net|"
+                                     "TlsVerify=0|TlsMinVersion=1.3")
+                                 .split('|');
+    for (const QString &entry : full)
+        Store({{entry.section('=', 0, 0), entry.section('=', 1)}});
     Quillon &w = Load(true);
     WithDialog(w, [&](MessageFormatDialog &d) {
         EXPECT_EQ(Shown(d),
@@ -92,8 +83,8 @@ TEST_F(MessageFormatDialogTest, StoredSettingsShowInTheDialogAndAreSavedAgainAtE
     });
     ClearStore();
     w.close();
-    for (const auto &[key, value] : full)
-        EXPECT_EQ(Stored(key).toString(), value) << key.toStdString();
+    for (const QString &entry : full)
+        EXPECT_EQ(Stored(entry.section('=', 0, 0)).toString(), entry.section('=', 1)) << entry.toStdString();
 }
 
 TEST_F(MessageFormatDialogTest, WhatIsTypedIsKeptOnEnterAndDroppedOnEscape)

@@ -29,7 +29,8 @@ TEST_F(PriorityControlsTest, ListsCheckBoxAndTypedTextKeepThePriorityConsistent)
         EXPECT_EQ(w.Level->isEnabled(), !staysChecked) << '"' << text << '"';
         if (staysChecked) {
             QTest::mouseClick(w.ChkPriority, Qt::LeftButton);
-            EXPECT_TRUE(w.Facility->isEnabled() && w.Level->isEnabled());
+            EXPECT_TRUE(w.Facility->isEnabled());
+            EXPECT_TRUE(w.Level->isEnabled());
         }
     }
 

@@ -140,7 +140,8 @@ TEST_F(SettingsStoreTest, UnwritableStoreGivesDefaultsAndOneReportAtExitOfWhatIs
         ASSERT_EQ(services.boxes.shown.size(), 1u) << why.toStdString();
         EXPECT_EQ(services.boxes.shown[0].icon, MessageBoxes::Icon::Warning);
         const QString &text = services.boxes.shown[0].text;
-        EXPECT_TRUE(text.contains(SettingsStore::StoreFileName()) && text.contains(why)) << text.toStdString();
+        EXPECT_TRUE(text.contains(SettingsStore::StoreFileName())) << text.toStdString();
+        EXPECT_TRUE(text.contains(why)) << text.toStdString();
     }
 }
 
@@ -162,7 +163,8 @@ TEST_F(SettingsStoreTest, LinesThatAreNoSettingsDoNotStopTheSave)
     Quillon &w = Load();
     w.Level->setCurrentIndex(2);
     QFile file(SettingsStore::StoreFileName());
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()) && file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).absolutePath()));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("[Settings]\nnot a setting\nFacility=3\n");
     file.close();
     w.close();

@@ -7,9 +7,9 @@
 
 // Strict readers of flag values: the whole text must be the number, so a
 // typing mistake is a usage error instead of a silent default.
-std::optional<std::int64_t> WholeNumber(std::string_view text);
-std::optional<double> PositiveNumber(std::string_view text);
-std::optional<int> InRange(std::string_view text, std::int64_t low, std::int64_t high);
+[[nodiscard]] std::optional<std::int64_t> WholeNumber(std::string_view text);
+[[nodiscard]] std::optional<double> PositiveNumber(std::string_view text);
+[[nodiscard]] std::optional<int> InRange(std::string_view text, std::int64_t low, std::int64_t high);
 
 // The value as a usage message shows it: 'value'.
 std::string Quoted(std::string_view text);

@@ -10,7 +10,7 @@
 class StatsFile {
 public:
     // Creates or empties the file; false with the reason in Error().
-    bool Open(const std::string &path);
+    [[nodiscard]] bool Open(const std::string &path);
     bool IsOpen() const { return m_file.isOpen(); }
     // Nothing once a write failed.
     void Write(const QJsonObject &record);

@@ -15,11 +15,11 @@ public:
     MessageOutput &operator=(const MessageOutput &) = delete;
 
     // "-" is standard output. False with a message in error().
-    bool Open(const std::string &path, bool raw);
+    [[nodiscard]] bool Open(const std::string &path, bool raw);
     bool IsOpen() const { return m_fd >= 0; }
     void Write(std::string_view message);
     // False once a write failed; the reason is in Error().
-    bool Flush();
+    [[nodiscard]] bool Flush();
     bool Failed() const { return !m_error.empty(); }
     const std::string &Error() const { return m_error; }
 

@@ -77,7 +77,7 @@ public:
     ReceiveLoop &operator=(const ReceiveLoop &) = delete;
 
     // Binds and listens; false with a message in error.
-    bool Open(std::string &error);
+    [[nodiscard]] bool Open(std::string &error);
     // "udp 127.0.0.1:5514", "tcp [::1]:5514" or "tls ...", with the port bound.
     std::string ListeningText() const;
     int Port() const { return m_port; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/common/FlagTable.h"
 #include "transport/FrameSplitter.h"
 
 #include <cstdint>
@@ -49,7 +50,9 @@ struct RecvParseResult {
 };
 
 // args excludes the program name.
-RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args);
+[[nodiscard]] RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args);
 std::string RecvUsageText();
+// The flags, for the help, the man page and the shell completion.
+FlagTable RecvFlagTable();
 // "auto", or the sender's name of a framing other than "none"; any case.
-std::optional<StreamFraming> ReadStreamFraming(std::string_view name);
+[[nodiscard]] std::optional<StreamFraming> ReadStreamFraming(std::string_view name);

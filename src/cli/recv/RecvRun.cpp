@@ -228,9 +228,10 @@ private:
                 nextProgress = std::max(nextProgress + 1, std::floor(elapsed) + 1);
             }
             // A receiver killed without warning still leaves what arrived
-            // up to a tenth of a second before.
+            // up to a tenth of a second before. A failure stays in Failed(),
+            // which the run checks at the end.
             if (elapsed >= nextFlush || StopRequested()) {
-                m_output.Flush();
+                static_cast<void>(m_output.Flush());
                 RecordInterim(elapsed, loop);
                 nextFlush = elapsed + MaxWaitMs / 1000.0;
             }

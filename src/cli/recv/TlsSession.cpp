@@ -24,7 +24,8 @@ TlsSession::~TlsSession()
     if (!m_established || !m_failure.empty())
         return;
     m_tls.Shutdown();
-    Flush();
+    // The close notify goes if it can; the session is over either way.
+    static_cast<void>(Flush());
 }
 
 bool TlsSession::Flush()

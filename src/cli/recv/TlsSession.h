@@ -25,7 +25,7 @@ public:
 
 private:
     // False when the socket failed or the client left too much unread.
-    bool Flush();
+    [[nodiscard]] bool Flush();
     ReadStatus Fail(ReadStatus status, std::string text);
 
     int m_fd;

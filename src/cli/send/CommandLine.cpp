@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -43,12 +44,6 @@ bool OctetCountByDefault(const Options &o)
     const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
     return o.tcp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
 }
-
-// Flags that only apply to a TLS session.
-constexpr std::string_view TlsFlags[] = {"--ca-file", "--cert", "--key", "--server-name", "--insecure", "--tls-min"};
-
-// Flags that only set a part of the RFC 5424 header.
-constexpr std::string_view Rfc5424Flags[] = {"--hostname", "--app-name", "--procid", "--msgid", "--sd", "--bom"};
 
 template <typename Names> std::string Listed(const Names &names)
 {
@@ -134,337 +129,66 @@ struct Parser {
     std::vector<LoadShape::Step> steps;
     bool rfcHeaderGiven = false;
     bool sdGiven = false;
+    // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
 
-    bool Fail(std::string text)
-    {
-        result.action = ParseResult::Action::UsageError;
-        result.error = std::move(text);
-        return false;
-    }
+    static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
-    bool Bad(std::string_view flag, std::string_view value, std::string_view wanted)
+    static Status Bad(std::string_view flag, std::string_view value, std::string_view wanted)
     {
         return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
     }
 
+    static Status Noted(std::vector<std::string_view> &given, std::string_view flag, Status taken)
+    {
+        if (taken && std::find(given.begin(), given.end(), flag) == given.end())
+            given.push_back(flag);
+        return taken;
+    }
+
     // A header field's value, or the check's words after the flag's name.
-    bool HeaderField(std::string_view flag, std::string_view value, std::string (*check)(std::string_view),
-                     std::string &field)
+    Status HeaderField(std::string_view flag, std::string_view value, std::string (*check)(std::string_view),
+                       std::string &field)
     {
         if (const std::string problem = check(value); !problem.empty())
             return Fail(std::string(flag) + ": " + problem);
         field = std::string(value);
-        return true;
+        return Noted(rfc5424FlagsGiven, flag, {});
     }
 
     // The first --sd replaces the saved elements; "-" leaves none.
-    bool SdElement(std::string_view value)
+    Status SdElement(std::string_view value)
     {
         std::vector<std::string> &elements = o.messageFormat.sdElements;
         if (!sdGiven || value == NilValue)
             elements.clear();
         sdGiven = true;
         if (value == NilValue)
-            return true;
+            return {};
         if (const std::string problem = CheckSdElementText(value); !problem.empty())
             return Fail("--sd: " + problem);
         elements.emplace_back(value);
-        return true;
+        return {};
     }
 
-    bool SetPace(std::string_view flag, Pace pace)
+    Status SetPace(std::string_view flag, Pace pace)
     {
         if (!paceFlag.empty() && paceFlag != flag)
             return Fail(paceFlag + " and " + std::string(flag) + " cannot be combined: choose one send option");
         paceFlag = flag;
         o.pace = pace;
-        return true;
-    }
-
-    bool Switch(std::string_view flag)
-    {
-        if (flag == "--help" || flag == "-h") {
-            result.action = ParseResult::Action::Help;
-        } else if (flag == "--version") {
-            result.action = ParseResult::Action::Version;
-        } else if (flag == "--from-settings") {
-            result.fromSettings = true;
-        } else if (flag == "--rfc-header") {
-            o.rfcHeader = true;
-            rfcHeaderGiven = true;
-        } else if (flag == "--bom") {
-            o.messageFormat.utf8Bom = true;
-        } else if (flag == "--no-priority") {
-            o.noPriority = true;
-        } else if (flag == "--corrupt") {
-            o.corrupt = true;
-        } else if (flag == "--oversize") {
-            o.oversize = true;
-        } else if (flag == "--crlf") {
-            crlfFlag = true;
-        } else if (flag == "--no-crlf") {
-            crlfFlag = false;
-        } else if (flag == "--insecure") {
-            o.tls.verify = false;
-        } else if (flag == "--quiet") {
-            o.quiet = true;
-        } else if (flag == "--json") {
-            o.json = true;
-        } else if (flag == "--stamp") {
-            o.stamp = true;
-        } else if (flag == "--poisson") {
-            o.poisson = true;
-        } else if (flag == "--reconnect") {
-            o.reconnect = true;
-        } else if (flag == "--no-catch-up") {
-            o.noCatchUp = true;
-        } else if (flag == "--once") {
-            return SetPace(flag, Pace::Once);
-        } else if (flag == "--every-second") {
-            return SetPace(flag, Pace::EverySecond);
-        } else if (flag == "--every-minute") {
-            return SetPace(flag, Pace::EveryMinute);
-        } else if (flag == "--unlimited") {
-            return SetPace(flag, Pace::Unlimited);
-        } else {
-            return Fail("unknown flag " + std::string(flag) + SeeHelp);
-        }
-        NoteFlag(flag);
-        return true;
-    }
-
-    // Remembers flags of the groups that only apply to some runs.
-    void NoteFlag(std::string_view flag)
-    {
-        const auto note = [flag](const auto &group, std::vector<std::string_view> &given) {
-            for (std::string_view name : group)
-                if (flag == name && std::find(given.begin(), given.end(), name) == given.end())
-                    given.push_back(name);
-        };
-        note(Rfc5424Flags, rfc5424FlagsGiven);
-        note(TlsFlags, tlsFlagsGiven);
-    }
-
-    bool Valued(std::string_view flag, std::string_view value)
-    {
-        if (flag == "--target") {
-            o.target = TrimSpaces(value);
-            if (o.target.empty())
-                return Fail("--target: Please specify a valid target IP address or host name");
-        } else if (flag == "--port") {
-            const auto port = InRange(value, 1, 65535);
-            if (!port)
-                return Bad(flag, value, "a port number from 1 to 65535");
-            o.port = *port;
-        } else if (flag == "--transport") {
-            const std::string lower = ToLowerAscii(value);
-            if (lower != "udp" && lower != "tcp" && lower != "tls")
-                return Bad(flag, value, "udp, tcp or tls");
-            o.tcp = lower != "udp";
-            o.tls.enabled = lower == "tls";
-        } else if (flag == "--source-port") {
-            const auto port = InRange(value, 1, 65535);
-            if (!port)
-                return Bad(flag, value, "a port number from 1 to 65535");
-            o.sourcePort = *port;
-        } else if (flag == "--facility") {
-            const int index = CodeOrName(Vocabulary::FacilityNames, value, MaxFacility);
-            if (index < 0)
-                return Bad(flag, value, "a facility name (Kernel .. Local7), a number from 0 to 23, or random");
-            o.facilityIndex = index;
-            facilityOrLevelGiven = true;
-        } else if (flag == "--level") {
-            const int index = CodeOrName(Vocabulary::LevelNames, value, MaxLevel);
-            if (index < 0)
-                return Bad(flag, value, "a level name (Emergency .. Debug), a number from 0 to 7, or random");
-            o.levelIndex = index;
-            facilityOrLevelGiven = true;
-        } else if (flag == "--priority") {
-            const auto priority = InRange(value, 0, 255);
-            if (!priority)
-                return Bad(flag, value, "a priority from 0 to 255");
-            o.usePriority = true;
-            o.priority = *priority;
-        } else if (flag == "--message") {
-            o.message = std::string(value);
-            messageGiven = true;
-        } else if (flag == "--source-address") {
-            const std::string address = TrimSpaces(value);
-            if (!IsSourceAddressChoice(address))
-                return Bad(flag, value,
-                           "a dotted address (optionally ending in ?) or one of \"IP address of this machine\", "
-                           "\"Random Class C addresses\", \"Random host on this subnet\"");
-            o.sourceAddress = SourceAddressText(address);
-        } else if (flag == "--multiline-file") {
-            if (value.empty())
-                return Fail("--multiline-file needs a file name, or - for standard input");
-            o.multiLineFile = std::string(value);
-        } else if (flag == "--source-file") {
-            if (value.empty())
-                return Fail("--source-file needs a file name");
-            o.sourceFile = std::string(value);
-            sourceFileGiven = true;
-        } else if (flag == "--continuous") {
-            const auto delay = InRange(value, MinDelayMs, MaxDelayMs);
-            if (!delay)
-                return Bad(flag, value, "a delay from 10 to 2000 ms");
-            o.continuousMs = *delay;
-            return SetPace(flag, Pace::Continuous);
-        } else if (flag == "--burst") {
-            const auto size = WholeNumber(value);
-            if (!size || (*size != 100 && *size != 500))
-                return Bad(flag, value, "100 or 500");
-            o.burstSize = static_cast<int>(*size);
-            return SetPace(flag, Pace::Burst);
-        } else if (flag == "--rate") {
-            const auto rate = PositiveNumber(value);
-            if (!rate)
-                return Bad(flag, value, "a positive number of messages per second");
-            o.shape = LoadShape::Constant(*rate);
-            return SetPace(flag, Pace::Rate);
-        } else if (flag == "--ramp") {
-            auto ramp = ReadRamp(value);
-            if (const auto *problem = std::get_if<std::string>(&ramp))
-                return Fail("--ramp: " + *problem);
-            o.shape = std::get<LoadShape>(std::move(ramp));
-            return SetPace(flag, Pace::Rate);
-        } else if (flag == "--steps") {
-            auto read = ReadSteps(value);
-            if (const auto *problem = std::get_if<std::string>(&read))
-                return Fail("--steps: " + *problem);
-            // Whether the last step holds is known once every flag is read.
-            steps = std::get<std::vector<LoadShape::Step>>(std::move(read));
-            return SetPace(flag, Pace::Rate);
-        } else if (flag == "--shard") {
-            auto shard = ReadShard(value, std::getenv(Shard::IndexVariable));
-            if (const auto *problem = std::get_if<std::string>(&shard))
-                return Fail("--shard " + std::string(value) + ": " + *problem);
-            o.shard = std::get<Shard>(shard);
-        } else if (flag == "--stats-file") {
-            if (value.empty())
-                return Fail("--stats-file needs a file name");
-            o.statsFile = std::string(value);
-        } else if (flag == "--count") {
-            const auto count = WholeNumber(value);
-            if (!count || *count <= 0)
-                return Bad(flag, value, "a positive whole number");
-            o.count = *count;
-            countOrDurationGiven = true;
-        } else if (flag == "--connections") {
-            const auto count = InRange(value, 1, MaxConnections);
-            if (!count)
-                return Bad(flag, value, "a number of connections from 1 to " + std::to_string(MaxConnections));
-            o.connections = *count;
-        } else if (flag == "--threads") {
-            const auto count = InRange(value, 1, MaxThreads);
-            if (!count)
-                return Bad(flag, value, "a number of threads from 1 to " + std::to_string(MaxThreads));
-            o.threads = *count;
-        } else if (flag == "--seed") {
-            std::uint64_t seed = 0;
-            const char *end = value.data() + value.size();
-            const auto [at, error] = std::from_chars(value.data(), end, seed);
-            if (value.empty() || error != std::errc() || at != end)
-                return Bad(flag, value, "a whole number from 0 to 18446744073709551615");
-            o.seed = seed;
-        } else if (flag == "--run-id") {
-            if (!IsValidRunId(value))
-                return Bad(flag, value, "a run id of 1 to 16 letters, digits, '_' or '-'");
-            o.runId = std::string(value);
-        } else if (flag == "--duration") {
-            const auto seconds = PositiveNumber(value);
-            if (!seconds)
-                return Bad(flag, value, "a positive number of seconds");
-            o.duration = *seconds;
-            countOrDurationGiven = true;
-        } else if (flag == "--connect-timeout") {
-            const auto seconds = PositiveNumber(value);
-            if (!seconds || *seconds > MostWaitSeconds)
-                return Bad(flag, value, "a number of seconds above 0, at most 86400");
-            o.connectTimeout = *seconds;
-        } else if (flag == "--drain-timeout") {
-            // 0: what the system has not taken at the end is given up at once.
-            const auto seconds = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
-            if (!seconds || *seconds > MostWaitSeconds)
-                return Bad(flag, value, "a number of seconds from 0 to 86400");
-            o.drainTimeout = *seconds;
-        } else if (const auto taken = TlsFlag(flag, value)) {
-            if (!*taken)
-                return false;
-        } else if (const auto taken = MessageFormatFlag(flag, value)) {
-            if (!*taken)
-                return false;
-        } else {
-            return Fail("unknown flag " + std::string(flag) + SeeHelp);
-        }
-        NoteFlag(flag);
-        return true;
+        return {};
     }
 
     // A TLS file given by a flag replaces the saved one.
-    bool TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field)
+    Status TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field)
     {
         if (value.empty())
             return Fail(std::string(flag) + " needs a file name");
         field = std::string(value);
         std::erase(o.savedTlsFiles, file);
-        return true;
-    }
-
-    // Nothing for a flag of another group; false for a bad value.
-    std::optional<bool> TlsFlag(std::string_view flag, std::string_view value)
-    {
-        using File = TlsSetupError::File;
-        if (flag == "--ca-file")
-            return TlsFile(flag, value, File::CaFile, o.tls.caFile);
-        if (flag == "--cert")
-            return TlsFile(flag, value, File::Certificate, o.tls.certFile);
-        if (flag == "--key")
-            return TlsFile(flag, value, File::Key, o.tls.keyFile);
-        if (flag == "--server-name") {
-            if (const std::string problem = CheckTlsServerName(value); !problem.empty())
-                return Fail("--server-name: " + problem);
-            o.tls.serverName = std::string(value);
-        } else if (flag == "--tls-min") {
-            const auto version = TlsVersionFromText(value);
-            if (!version)
-                return Bad(flag, value, "1.2 or 1.3");
-            o.tls.minVersion = *version;
-        } else {
-            return std::nullopt;
-        }
-        return true;
-    }
-
-    // Nothing for a flag of another group; false for a bad value.
-    std::optional<bool> MessageFormatFlag(std::string_view flag, std::string_view value)
-    {
-        MessageFormatSettings &f = o.messageFormat;
-        if (flag == "--format") {
-            const auto format = ParseMessageFormat(value);
-            if (!format)
-                return Bad(flag, value, "rfc3164 or rfc5424");
-            f.format = *format;
-        } else if (flag == "--framing") {
-            framingFlag = ParseFraming(value);
-            if (!framingFlag)
-                return Bad(flag, value, "none, lf, crlf, nul or octet-count");
-        } else if (flag == "--hostname") {
-            return HeaderField(flag, value, CheckHostName, f.hostName);
-        } else if (flag == "--app-name") {
-            return HeaderField(flag, value, CheckAppName, f.appName);
-        } else if (flag == "--procid") {
-            return HeaderField(flag, value, CheckProcId, f.procId);
-        } else if (flag == "--msgid") {
-            return HeaderField(flag, value, CheckMsgId, f.msgId);
-        } else if (flag == "--sd") {
-            return SdElement(value);
-        } else {
-            return std::nullopt;
-        }
-        return true;
+        return Noted(tlsFlagsGiven, flag, {});
     }
 
     // Flags the run ignores: said on standard error, as the run goes ahead.
@@ -490,7 +214,7 @@ struct Parser {
                                       " to TLS (add --transport tls)");
     }
 
-    bool Finish()
+    Status Finish()
     {
         if (framingFlag)
             o.messageFormat.framing = *framingFlag;
@@ -538,223 +262,537 @@ struct Parser {
         if (o.poisson && o.pace != Pace::Rate)
             return Fail("--poisson needs a rate to vary around: add --rate, --ramp or --steps");
         Warn();
-        return true;
+        return {};
     }
 };
 
-bool TakesValue(std::string_view flag)
+// The list's names as a completion offers them: "ftp-daemon", "local7".
+template <std::size_t N> std::vector<std::string> NameChoices(const std::array<std::string_view, N> &names)
 {
-    static const std::string_view valued[] = {"--target",         "--port",           "--transport",   "--source-port",
-                                              "--facility",       "--level",          "--priority",    "--message",
-                                              "--source-address", "--multiline-file", "--source-file", "--continuous",
-                                              "--burst",          "--rate",           "--count",       "--duration",
-                                              "--seed",           "--format",         "--hostname",    "--app-name",
-                                              "--procid",         "--msgid",          "--sd",          "--framing",
-                                              "--ca-file",        "--cert",           "--key",         "--server-name",
-                                              "--tls-min",        "--run-id",         "--ramp",        "--steps",
-                                              "--shard",          "--stats-file",     "--connections", "--threads",
-                                              "--drain-timeout",  "--connect-timeout"};
-    for (std::string_view name : valued)
-        if (name == flag)
-            return true;
-    return false;
-}
-} // namespace
-
-ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base)
-{
-    Parser parser;
-    parser.o = base;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        const std::size_t equals = arg.find('=');
-        const std::string_view flag = arg.substr(0, equals);
-        bool ok = true;
-        if (arg.size() < 2 || arg[0] != '-') {
-            ok = parser.Fail("unexpected argument " + Quoted(arg) + SeeHelp);
-        } else if (!TakesValue(flag)) {
-            ok = equals == std::string_view::npos ? parser.Switch(flag)
-                                                  : parser.Fail(std::string(flag) + " takes no value");
-        } else if (equals != std::string_view::npos) {
-            ok = parser.Valued(flag, arg.substr(equals + 1));
-        } else if (i + 1 < args.size()) {
-            ok = parser.Valued(flag, args[++i]);
-        } else {
-            ok = parser.Fail(std::string(flag) + " needs a value");
-        }
-        if (!ok)
-            return parser.result;
+    std::vector<std::string> choices;
+    for (std::string_view name : names) {
+        std::string choice = ToLowerAscii(name);
+        std::replace(choice.begin(), choice.end(), ' ', '-');
+        choices.push_back(choice);
     }
-    // Help and version answer whatever else the line holds.
-    if (parser.result.action == ParseResult::Action::Run)
-        parser.Finish();
-    return parser.result;
+    return choices;
 }
 
-std::string UsageText()
+FlagTable Table(const std::shared_ptr<Parser> &p)
 {
-    return R"usage(Usage: quillon-send [options]
-Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.
+    using File = TlsSetupError::File;
+    Options &o = p->o;
+    const auto pace = [p](std::string_view flag, Pace chosen) {
+        return [p, flag, chosen](std::string_view) { return p->SetPace(flag, chosen); };
+    };
+    const auto header = [p](std::string_view flag, std::string (*check)(std::string_view),
+                            std::string MessageFormatSettings::*field) {
+        return [p, flag, check, field](std::string_view value) {
+            return p->HeaderField(flag, value, check, p->o.messageFormat.*field);
+        };
+    };
+    const auto port = [](std::string_view flag, int &target) {
+        return [flag, &target](std::string_view value) -> Status {
+            const auto read = InRange(value, 1, 65535);
+            if (!read)
+                return Parser::Bad(flag, value, "a port number from 1 to 65535");
+            target = *read;
+            return {};
+        };
+    };
+    const auto tlsFile = [p](std::string_view flag, File file, std::string TlsSettings::*field) {
+        return
+            [p, flag, file, field](std::string_view value) { return p->TlsFile(flag, value, file, p->o.tls.*field); };
+    };
+    const auto set = [](bool &field) {
+        return [&field](std::string_view) {
+            field = true;
+            return Status{};
+        };
+    };
 
-Target
-  --target HOST          host name or address (default 127.0.0.1)
-  --port N               destination port, 1..65535 (default 514)
-  --transport udp|tcp|tls
-                         syslog over UDP (default), over a TCP session, or
-                         over TLS on a TCP session (see TLS below)
-  --source-port N        fixed local port for TCP (default: the system picks)
-
-Priority
-  --facility NAME|N|random   Kernel .. Local7, 0..23, or random (default)
-  --level NAME|N|random      Emergency .. Debug, 0..7, or random (default)
-  --priority N               raw priority 0..255 instead of facility and level
-
-Message
-  --message TEXT         text or template; "####" is numbered in
-                         "This is Syslog test message number ####", and the
-                         window's entries work: "Random string of text",
-                         "Test user connected to website http://###.###.###.###/index.html",
-                         "MultiLine text message", "From tab delimited text file",
-                         "From a Hex byte code text file. (One packet per line)",
-                         "From a Ethereal capture file"; HEX=.. sends raw bytes
-  --multiline-file FILE  text for "MultiLine text message" (- reads stdin)
-  --source-file FILE     message-source file (text, hex or capture)
-  --source-address A     "Original Address=": an address, an address ending
-                         in ? (last group random), "Random Class C addresses",
-                         "Random host on this subnet"
-  --rfc-header           RFC 3164 header (time stamp, host name, tag Quillon)
-  --no-priority          leave out the <PRI> part
-  --corrupt              replace one character of each message at random
-  --oversize             append 2048 spaces
-  --crlf                 end each message in CR LF (the default on TCP
-                         without --framing)
-  --no-crlf              no CR LF, on TCP too (the messages run together)
-  --seed N               start the random choices from N, 0..2^64-1 (default:
-                         the same start in every run, as in the window)
-
-Message format and framing
-  --format rfc3164|rfc5424   rfc3164 (default): <PRI>, the header of
-                             --rfc-header, the text; rfc5424: <PRI>1 TIMESTAMP
-                             HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA MSG
-  --hostname NAME            HOSTNAME (default: this machine's name; a
-                             --source-address address takes its place)
-  --app-name NAME            APP-NAME (default Quillon)
-  --procid ID                PROCID (default: the process id)
-  --msgid ID                 MSGID (default -)
-  --sd 'ELEMENT'             one SD element in RFC 5424 syntax, its escapes
-                             included: --sd '[test@32473 env="lab" n="1"]';
-                             repeat for more; --sd - for none (the default)
-  --bom                      a UTF-8 BOM before the RFC 5424 message text
-  --framing none|lf|crlf|nul|octet-count
-                             how TCP messages are told apart: after each an
-                             LF, CR LF or NUL, or before each its length in
-                             bytes and a space; none sends them as built.
-                             Default: octet-count over TLS and for RFC 5424
-                             over TCP, else none (RFC 3164 over TCP ends in
-                             CR LF). UDP datagrams are never framed; lf and
-                             crlf split multi-line messages (named on
-                             standard error)
-  Header values: printable US-ASCII, no spaces, "-" for none; at most 255,
-  48, 128 and 32 characters (host name, app name, procid, msgid).
-
-TLS (with --transport tls; RFC 5425)
-  --ca-file FILE         PEM file of the CAs that sign the server's
-                         certificate (default: the system's trusted CAs)
-  --cert FILE            client certificate (PEM) for a server that asks
-  --key FILE             its private key (PEM, no passphrase; default: the
-                         key in the --cert file)
-  --server-name NAME     the name the server's certificate must carry, also
-                         sent as SNI (default: the --target host)
-  --insecure             accept any server certificate; says so on standard
-                         error each run
-  --tls-min 1.2|1.3      the oldest TLS version accepted (default 1.2)
-  The server's certificate and name are verified unless --insecure is given.
-
-Sending (one of)
-  --once                 one message (default)
-  --every-second         one message a second
-  --every-minute         one message a minute
-  --continuous MS        one message every MS milliseconds, 10..2000
-  --burst 100|500        a burst every 10 seconds
-  --rate R               R messages per second
-  --ramp FROM:TO:S       from FROM to TO messages per second over S seconds,
-                         then TO (a rate may be 0)
-  --steps R1xS1,R2xS2,...
-                         R1 messages per second for S1 seconds, then R2 ...;
-                         ends after the last step unless --count or
-                         --duration is given, then holds the last rate
-  --unlimited            as fast as the machine goes
-  --poisson              with --rate, --ramp or --steps: random (exponential)
-                         gaps around the rate; repeatable with --seed
-  --count N              stop after N messages (skipped ones included)
-  --duration S           stop after S seconds, connecting and handshakes
-                         included
-  --no-catch-up          after an outage or a stall, skip the messages whose
-                         time passed (counted as skipped) instead of sending
-                         them late in a burst
-  --drain-timeout S      at the end, how long the sessions' unsent bytes may
-                         take to go (default 2; 0 gives them up)
-  Ctrl-C stops within a second, drains as above and prints the summary.
-
-Delivery stamps (checked by quillon-recv)
-  --stamp                stamp every message with the run id, stream 1 (with
-                         --shard I/N stream I*1000000+1), a
-                         sequence number from 1 and the send time in
-                         microseconds: RFC 3164 ends the message with
-                         " quillon=RUN:STREAM:SEQ:TIME", RFC 5424 adds the SD
-                         element [quillon@32473 run=".." stream=".." seq=".."
-                         t=".."]; "HEX=" packets are sent unstamped
-  --run-id ID            the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a
-                         random one per run, named in the summary)
-  With several connections or threads each connection (over UDP each
-  thread) is a stream of its own, numbered from 1.
-
-Runs spread over several senders
-  --shard I/N            this sender is shard I (0..N-1) of N: it sends 1/N of
-                         the rate and of each --ramp or --steps rate, and
-                         stamps streams no other shard uses; --count and
-                         --duration stay this process's
-  --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)
-
-Load
-  --connections N        TCP and TLS: N sessions to the target, 1..100000,
-                         opened at start (64 connects or handshakes at a
-                         time); messages go to them in turn (default: one
-                         per thread)
-  --threads T            T sending threads, 1..64, each with its own sockets
-                         and its own share of the rate and the connections;
-                         needs --rate or --unlimited. A thread's random
-                         choices start from a value made from --seed (or the
-                         usual start) and its number, so runs repeat
-  --reconnect            TCP and TLS: open a session the receiver ends,
-                         resets or refuses again, after 50 ms, then twice as
-                         long after each failure up to 2 s; its stream goes
-                         on. Failures are named on standard error as they
-                         happen (a line a second at most). The messages
-                         whose bytes the receiver's system had not
-                         acknowledged when the session broke are counted
-                         as unacknowledged (unknown_fate), per connection
-                         and in all (with TLS estimated from the record
-                         bytes); a receiver that dies with acknowledged but
-                         unread bytes loses more, which only quillon-recv
-                         sees
-  --connect-timeout S    TCP and TLS: the limit of each connect and
-                         handshake, and the run fails when no session has
-                         been up for S seconds (default 10)
-
-Settings and output
-  --from-settings        start from the window's saved settings (the defaults
-                         when there are none), then apply the flags
-  --quiet                no progress lines and no summary
-  --json                 the summary as one JSON object (no progress lines);
-                         bytes of a text that are not UTF-8 show as \xHH
-  --stats-file FILE      one JSON object per line each second: time, target
-                         rate, sent, failed, unknown fate, open connections,
-                         seconds blocked by a full socket, the sending
-                         thread's processor share
-  --help, --version
-
-The summary gives an average rate for runs of more than one message that
+    FlagTable table;
+    table.state = p;
+    table.program = "quillon-send";
+    table.summary = "Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.\n";
+    table.seeHelp = SeeHelp;
+    table.groups.push_back({"Target",
+                            {
+                                {"--target", "HOST", "host name or address (default 127.0.0.1)",
+                                 [&o](std::string_view value) -> Status {
+                                     o.target = TrimSpaces(value);
+                                     if (o.target.empty())
+                                         return Parser::Fail(
+                                             "--target: Please specify a valid target IP address or host name");
+                                     return {};
+                                 }},
+                                {"--port", "N", "destination port, 1..65535 (default 514)", port("--port", o.port)},
+                                {"--transport",
+                                 "udp|tcp|tls",
+                                 "syslog over UDP (default), over a TCP session, or\n"
+                                 "over TLS on a TCP session (see TLS below)",
+                                 [&o](std::string_view value) -> Status {
+                                     const std::string lower = ToLowerAscii(value);
+                                     if (lower != "udp" && lower != "tcp" && lower != "tls")
+                                         return Parser::Bad("--transport", value, "udp, tcp or tls");
+                                     o.tcp = lower != "udp";
+                                     o.tls.enabled = lower == "tls";
+                                     return {};
+                                 },
+                                 {"udp", "tcp", "tls"}},
+                                {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
+                                 port("--source-port", o.sourcePort)},
+                            }});
+    const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
+                                     std::string_view wanted) {
+        return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {
+            const int read = CodeOrName(names, value, maxCode);
+            if (read < 0)
+                return Parser::Bad(flag, value, wanted);
+            index = read;
+            p->facilityOrLevelGiven = true;
+            return {};
+        };
+    };
+    table.groups.push_back(
+        {"Priority",
+         {
+             {"--facility", "NAME|N|random", "Kernel .. Local7, 0..23, or random (default)",
+              facilityOrLevel("--facility", o.facilityIndex, Vocabulary::FacilityNames, MaxFacility,
+                              "a facility name (Kernel .. Local7), a number from 0 to 23, or random"),
+              NameChoices(Vocabulary::FacilityNames)},
+             {"--level", "NAME|N|random", "Emergency .. Debug, 0..7, or random (default)",
+              facilityOrLevel("--level", o.levelIndex, Vocabulary::LevelNames, MaxLevel,
+                              "a level name (Emergency .. Debug), a number from 0 to 7, or random"),
+              NameChoices(Vocabulary::LevelNames)},
+             {"--priority", "N", "raw priority 0..255 instead of facility and level",
+              [&o](std::string_view value) -> Status {
+                  const auto priority = InRange(value, 0, 255);
+                  if (!priority)
+                      return Parser::Bad("--priority", value, "a priority from 0 to 255");
+                  o.usePriority = true;
+                  o.priority = *priority;
+                  return {};
+              }},
+         },
+         {},
+         29});
+    table.groups.push_back(
+        {"Message",
+         {
+             {"--message", "TEXT",
+              "text or template; \"####\" is numbered in\n"
+              "\"This is Syslog test message number ####\", and the\n"
+              "window's entries work: \"Random string of text\",\n"
+              "\"Test user connected to website http://###.###.###.###/index.html\",\n"
+              "\"MultiLine text message\", \"From tab delimited text file\",\n"
+              "\"From a Hex byte code text file. (One packet per line)\",\n"
+              "\"From a Ethereal capture file\"; HEX=.. sends raw bytes",
+              [p](std::string_view value) {
+                  p->o.message = std::string(value);
+                  p->messageGiven = true;
+                  return Status{};
+              }},
+             {"--multiline-file", "FILE", "text for \"MultiLine text message\" (- reads stdin)",
+              [&o](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--multiline-file needs a file name, or - for standard input");
+                  o.multiLineFile = std::string(value);
+                  return {};
+              }},
+             {"--source-file", "FILE", "message-source file (text, hex or capture)",
+              [p](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--source-file needs a file name");
+                  p->o.sourceFile = std::string(value);
+                  p->sourceFileGiven = true;
+                  return {};
+              }},
+             {"--source-address", "A",
+              "\"Original Address=\": an address, an address ending\n"
+              "in ? (last group random), \"Random Class C addresses\",\n"
+              "\"Random host on this subnet\"",
+              [&o](std::string_view value) -> Status {
+                  const std::string address = TrimSpaces(value);
+                  if (!IsSourceAddressChoice(address))
+                      return Parser::Bad("--source-address", value,
+                                         "a dotted address (optionally ending in ?) or one of \"IP address of this "
+                                         "machine\", \"Random Class C addresses\", \"Random host on this subnet\"");
+                  o.sourceAddress = SourceAddressText(address);
+                  return {};
+              }},
+             {"--rfc-header", "", "RFC 3164 header (time stamp, host name, tag Quillon)",
+              [p](std::string_view) {
+                  p->o.rfcHeader = true;
+                  p->rfcHeaderGiven = true;
+                  return Status{};
+              }},
+             {"--no-priority", "", "leave out the <PRI> part", set(o.noPriority)},
+             {"--corrupt", "", "replace one character of each message at random", set(o.corrupt)},
+             {"--oversize", "", "append 2048 spaces", set(o.oversize)},
+             {"--crlf", "",
+              "end each message in CR LF (the default on TCP\n"
+              "without --framing)",
+              [p](std::string_view) {
+                  p->crlfFlag = true;
+                  return Status{};
+              }},
+             {"--no-crlf", "", "no CR LF, on TCP too (the messages run together)",
+              [p](std::string_view) {
+                  p->crlfFlag = false;
+                  return Status{};
+              }},
+             {"--seed", "N",
+              "start the random choices from N, 0..2^64-1 (default:\n"
+              "the same start in every run, as in the window)",
+              [&o](std::string_view value) -> Status {
+                  std::uint64_t seed = 0;
+                  const char *end = value.data() + value.size();
+                  const auto [at, error] = std::from_chars(value.data(), end, seed);
+                  if (value.empty() || error != std::errc() || at != end)
+                      return Parser::Bad("--seed", value, "a whole number from 0 to 18446744073709551615");
+                  o.seed = seed;
+                  return {};
+              }},
+         }});
+    table.groups.push_back(
+        {"Message format and framing",
+         {
+             {"--format",
+              "rfc3164|rfc5424",
+              "rfc3164 (default): <PRI>, the header of\n"
+              "--rfc-header, the text; rfc5424: <PRI>1 TIMESTAMP\n"
+              "HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA MSG",
+              [&o](std::string_view value) -> Status {
+                  const auto format = ParseMessageFormat(value);
+                  if (!format)
+                      return Parser::Bad("--format", value, "rfc3164 or rfc5424");
+                  o.messageFormat.format = *format;
+                  return {};
+              },
+              {"rfc3164", "rfc5424"}},
+             {"--hostname", "NAME",
+              "HOSTNAME (default: this machine's name; a\n"
+              "--source-address address takes its place)",
+              header("--hostname", CheckHostName, &MessageFormatSettings::hostName)},
+             {"--app-name", "NAME", "APP-NAME (default Quillon)",
+              header("--app-name", CheckAppName, &MessageFormatSettings::appName)},
+             {"--procid", "ID", "PROCID (default: the process id)",
+              header("--procid", CheckProcId, &MessageFormatSettings::procId)},
+             {"--msgid", "ID", "MSGID (default -)", header("--msgid", CheckMsgId, &MessageFormatSettings::msgId)},
+             {"--sd", "'ELEMENT'",
+              "one SD element in RFC 5424 syntax, its escapes\n"
+              "included: --sd '[test@32473 env=\"lab\" n=\"1\"]';\n"
+              "repeat for more; --sd - for none (the default)",
+              [p](std::string_view value) { return Parser::Noted(p->rfc5424FlagsGiven, "--sd", p->SdElement(value)); }},
+             {"--bom", "", "a UTF-8 BOM before the RFC 5424 message text",
+              [p](std::string_view) {
+                  p->o.messageFormat.utf8Bom = true;
+                  return Parser::Noted(p->rfc5424FlagsGiven, "--bom", {});
+              }},
+             {"--framing",
+              "none|lf|crlf|nul|octet-count",
+              "how TCP messages are told apart: after each an\n"
+              "LF, CR LF or NUL, or before each its length in\n"
+              "bytes and a space; none sends them as built.\n"
+              "Default: octet-count over TLS and for RFC 5424\n"
+              "over TCP, else none (RFC 3164 over TCP ends in\n"
+              "CR LF). UDP datagrams are never framed; lf and\n"
+              "crlf split multi-line messages (named on\n"
+              "standard error)",
+              [p](std::string_view value) -> Status {
+                  p->framingFlag = ParseFraming(value);
+                  if (!p->framingFlag)
+                      return Parser::Bad("--framing", value, "none, lf, crlf, nul or octet-count");
+                  return {};
+              },
+              {"none", "lf", "crlf", "nul", "octet-count"}},
+         },
+         "  Header values: printable US-ASCII, no spaces, \"-\" for none; at most 255,\n"
+         "  48, 128 and 32 characters (host name, app name, procid, msgid).",
+         29});
+    table.groups.push_back({"TLS (with --transport tls; RFC 5425)",
+                            {
+                                {"--ca-file", "FILE",
+                                 "PEM file of the CAs that sign the server's\n"
+                                 "certificate (default: the system's trusted CAs)",
+                                 tlsFile("--ca-file", File::CaFile, &TlsSettings::caFile)},
+                                {"--cert", "FILE", "client certificate (PEM) for a server that asks",
+                                 tlsFile("--cert", File::Certificate, &TlsSettings::certFile)},
+                                {"--key", "FILE",
+                                 "its private key (PEM, no passphrase; default: the\n"
+                                 "key in the --cert file)",
+                                 tlsFile("--key", File::Key, &TlsSettings::keyFile)},
+                                {"--server-name", "NAME",
+                                 "the name the server's certificate must carry, also\n"
+                                 "sent as SNI (default: the --target host)",
+                                 [p](std::string_view value) -> Status {
+                                     if (const std::string problem = CheckTlsServerName(value); !problem.empty())
+                                         return Parser::Fail("--server-name: " + problem);
+                                     p->o.tls.serverName = std::string(value);
+                                     return Parser::Noted(p->tlsFlagsGiven, "--server-name", {});
+                                 }},
+                                {"--insecure", "",
+                                 "accept any server certificate; says so on standard\n"
+                                 "error each run",
+                                 [p](std::string_view) {
+                                     p->o.tls.verify = false;
+                                     return Parser::Noted(p->tlsFlagsGiven, "--insecure", {});
+                                 }},
+                                {"--tls-min",
+                                 "1.2|1.3",
+                                 "the oldest TLS version accepted (default 1.2)",
+                                 [p](std::string_view value) -> Status {
+                                     const auto version = TlsVersionFromText(value);
+                                     if (!version)
+                                         return Parser::Bad("--tls-min", value, "1.2 or 1.3");
+                                     p->o.tls.minVersion = *version;
+                                     return Parser::Noted(p->tlsFlagsGiven, "--tls-min", {});
+                                 },
+                                 {"1.2", "1.3"}},
+                            },
+                            "  The server's certificate and name are verified unless --insecure is given."});
+    table.groups.push_back(
+        {"Sending (one of)",
+         {
+             {"--once", "", "one message (default)", pace("--once", Pace::Once)},
+             {"--every-second", "", "one message a second", pace("--every-second", Pace::EverySecond)},
+             {"--every-minute", "", "one message a minute", pace("--every-minute", Pace::EveryMinute)},
+             {"--continuous", "MS", "one message every MS milliseconds, 10..2000",
+              [p](std::string_view value) -> Status {
+                  const auto delay = InRange(value, MinDelayMs, MaxDelayMs);
+                  if (!delay)
+                      return Parser::Bad("--continuous", value, "a delay from 10 to 2000 ms");
+                  p->o.continuousMs = *delay;
+                  return p->SetPace("--continuous", Pace::Continuous);
+              }},
+             {"--burst",
+              "100|500",
+              "a burst every 10 seconds",
+              [p](std::string_view value) -> Status {
+                  const auto size = WholeNumber(value);
+                  if (!size || (*size != 100 && *size != 500))
+                      return Parser::Bad("--burst", value, "100 or 500");
+                  p->o.burstSize = static_cast<int>(*size);
+                  return p->SetPace("--burst", Pace::Burst);
+              },
+              {"100", "500"}},
+             {"--rate", "R", "R messages per second",
+              [p](std::string_view value) -> Status {
+                  const auto rate = PositiveNumber(value);
+                  if (!rate)
+                      return Parser::Bad("--rate", value, "a positive number of messages per second");
+                  p->o.shape = LoadShape::Constant(*rate);
+                  return p->SetPace("--rate", Pace::Rate);
+              }},
+             {"--ramp", "FROM:TO:S",
+              "from FROM to TO messages per second over S seconds,\n"
+              "then TO (a rate may be 0)",
+              [p](std::string_view value) -> Status {
+                  auto ramp = ReadRamp(value);
+                  if (const auto *problem = std::get_if<std::string>(&ramp))
+                      return Parser::Fail("--ramp: " + *problem);
+                  p->o.shape = std::get<LoadShape>(std::move(ramp));
+                  return p->SetPace("--ramp", Pace::Rate);
+              }},
+             {"--steps", "R1xS1,R2xS2,...",
+              "R1 messages per second for S1 seconds, then R2 ...;\n"
+              "ends after the last step unless --count or\n"
+              "--duration is given, then holds the last rate",
+              [p](std::string_view value) -> Status {
+                  auto read = ReadSteps(value);
+                  if (const auto *problem = std::get_if<std::string>(&read))
+                      return Parser::Fail("--steps: " + *problem);
+                  // Whether the last step holds is known once every flag is read.
+                  p->steps = std::get<std::vector<LoadShape::Step>>(std::move(read));
+                  return p->SetPace("--steps", Pace::Rate);
+              }},
+             {"--unlimited", "", "as fast as the machine goes", pace("--unlimited", Pace::Unlimited)},
+             {"--poisson", "",
+              "with --rate, --ramp or --steps: random (exponential)\n"
+              "gaps around the rate; repeatable with --seed",
+              set(o.poisson)},
+             {"--count", "N", "stop after N messages (skipped ones included)",
+              [p](std::string_view value) -> Status {
+                  const auto count = WholeNumber(value);
+                  if (!count || *count <= 0)
+                      return Parser::Bad("--count", value, "a positive whole number");
+                  p->o.count = *count;
+                  p->countOrDurationGiven = true;
+                  return {};
+              }},
+             {"--duration", "S",
+              "stop after S seconds, connecting and handshakes\n"
+              "included",
+              [p](std::string_view value) -> Status {
+                  const auto seconds = PositiveNumber(value);
+                  if (!seconds)
+                      return Parser::Bad("--duration", value, "a positive number of seconds");
+                  p->o.duration = *seconds;
+                  p->countOrDurationGiven = true;
+                  return {};
+              }},
+             {"--no-catch-up", "",
+              "after an outage or a stall, skip the messages whose\n"
+              "time passed (counted as skipped) instead of sending\n"
+              "them late in a burst",
+              set(o.noCatchUp)},
+             {"--drain-timeout", "S",
+              "at the end, how long the sessions' unsent bytes may\n"
+              "take to go (default 2; 0 gives them up)",
+              [&o](std::string_view value) -> Status {
+                  // 0: what the system has not taken at the end is given up at once.
+                  const auto seconds = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!seconds || *seconds > MostWaitSeconds)
+                      return Parser::Bad("--drain-timeout", value, "a number of seconds from 0 to 86400");
+                  o.drainTimeout = *seconds;
+                  return {};
+              }},
+         },
+         "  Ctrl-C stops within a second, drains as above and prints the summary."});
+    table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
+                            {
+                                {"--stamp", "",
+                                 "stamp every message with the run id, stream 1 (with\n"
+                                 "--shard I/N stream I*1000000+1), a\n"
+                                 "sequence number from 1 and the send time in\n"
+                                 "microseconds: RFC 3164 ends the message with\n"
+                                 "\" quillon=RUN:STREAM:SEQ:TIME\", RFC 5424 adds the SD\n"
+                                 "element [quillon@32473 run=\"..\" stream=\"..\" seq=\"..\"\n"
+                                 "t=\"..\"]; \"HEX=\" packets are sent unstamped",
+                                 set(o.stamp)},
+                                {"--run-id", "ID",
+                                 "the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a\n"
+                                 "random one per run, named in the summary)",
+                                 [&o](std::string_view value) -> Status {
+                                     if (!IsValidRunId(value))
+                                         return Parser::Bad("--run-id", value,
+                                                            "a run id of 1 to 16 letters, digits, '_' or '-'");
+                                     o.runId = std::string(value);
+                                     return {};
+                                 }},
+                            },
+                            "  With several connections or threads each connection (over UDP each\n"
+                            "  thread) is a stream of its own, numbered from 1."});
+    table.groups.push_back({"Runs spread over several senders",
+                            {
+                                {"--shard", "I/N",
+                                 "this sender is shard I (0..N-1) of N: it sends 1/N of\n"
+                                 "the rate and of each --ramp or --steps rate, and\n"
+                                 "stamps streams no other shard uses; --count and\n"
+                                 "--duration stay this process's",
+                                 [&o](std::string_view value) -> Status {
+                                     auto shard = ReadShard(value, std::getenv(Shard::IndexVariable));
+                                     if (const auto *problem = std::get_if<std::string>(&shard))
+                                         return Parser::Fail("--shard " + std::string(value) + ": " + *problem);
+                                     o.shard = std::get<Shard>(shard);
+                                     return {};
+                                 }},
+                            },
+                            "  --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)"});
+    table.groups.push_back(
+        {"Load",
+         {
+             {"--connections", "N",
+              "TCP and TLS: N sessions to the target, 1..100000,\n"
+              "opened at start (64 connects or handshakes at a\n"
+              "time); messages go to them in turn (default: one\n"
+              "per thread)",
+              [&o](std::string_view value) -> Status {
+                  const auto count = InRange(value, 1, MaxConnections);
+                  if (!count)
+                      return Parser::Bad("--connections", value,
+                                         "a number of connections from 1 to " + std::to_string(MaxConnections));
+                  o.connections = *count;
+                  return {};
+              }},
+             {"--threads", "T",
+              "T sending threads, 1..64, each with its own sockets\n"
+              "and its own share of the rate and the connections;\n"
+              "needs --rate or --unlimited. A thread's random\n"
+              "choices start from a value made from --seed (or the\n"
+              "usual start) and its number, so runs repeat",
+              [&o](std::string_view value) -> Status {
+                  const auto count = InRange(value, 1, MaxThreads);
+                  if (!count)
+                      return Parser::Bad("--threads", value,
+                                         "a number of threads from 1 to " + std::to_string(MaxThreads));
+                  o.threads = *count;
+                  return {};
+              }},
+             {"--reconnect", "",
+              "TCP and TLS: open a session the receiver ends,\n"
+              "resets or refuses again, after 50 ms, then twice as\n"
+              "long after each failure up to 2 s; its stream goes\n"
+              "on. Failures are named on standard error as they\n"
+              "happen (a line a second at most). The messages\n"
+              "whose bytes the receiver's system had not\n"
+              "acknowledged when the session broke are counted\n"
+              "as unacknowledged (unknown_fate), per connection\n"
+              "and in all (with TLS estimated from the record\n"
+              "bytes); a receiver that dies with acknowledged but\n"
+              "unread bytes loses more, which only quillon-recv\n"
+              "sees",
+              set(o.reconnect)},
+             {"--connect-timeout", "S",
+              "TCP and TLS: the limit of each connect and\n"
+              "handshake, and the run fails when no session has\n"
+              "been up for S seconds (default 10)",
+              [&o](std::string_view value) -> Status {
+                  const auto seconds = PositiveNumber(value);
+                  if (!seconds || *seconds > MostWaitSeconds)
+                      return Parser::Bad("--connect-timeout", value, "a number of seconds above 0, at most 86400");
+                  o.connectTimeout = *seconds;
+                  return {};
+              }},
+         }});
+    table.groups.push_back({"Settings and output",
+                            {
+                                {"--from-settings", "",
+                                 "start from the window's saved settings (the defaults\n"
+                                 "when there are none), then apply the flags",
+                                 [p](std::string_view) {
+                                     p->result.fromSettings = true;
+                                     return Status{};
+                                 }},
+                                {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--json", "",
+                                 "the summary as one JSON object (no progress lines);\n"
+                                 "bytes of a text that are not UTF-8 show as \\xHH",
+                                 set(o.json)},
+                                {"--stats-file", "FILE",
+                                 "one JSON object per line each second: time, target\n"
+                                 "rate, sent, failed, unknown fate, open connections,\n"
+                                 "seconds blocked by a full socket, the sending\n"
+                                 "thread's processor share",
+                                 [&o](std::string_view value) -> Status {
+                                     if (value.empty())
+                                         return Parser::Fail("--stats-file needs a file name");
+                                     o.statsFile = std::string(value);
+                                     return {};
+                                 }},
+                                {"--help",
+                                 "",
+                                 "",
+                                 [p](std::string_view) {
+                                     p->result.action = ParseResult::Action::Help;
+                                     return Status{};
+                                 },
+                                 {},
+                                 "-h",
+                                 "print the help and exit"},
+                                {"--version",
+                                 "",
+                                 "",
+                                 [p](std::string_view) {
+                                     p->result.action = ParseResult::Action::Version;
+                                     return Status{};
+                                 },
+                                 {},
+                                 {},
+                                 "print the version and exit"},
+                            }});
+    table.epilogue = R"(The summary gives an average rate for runs of more than one message that
 last at least a second; over whole seconds whether the target rate was
 reached (99% of it) and, from two on, the standard deviation of the rate per
 second about the target, and whether the sender itself held the rate back
@@ -767,5 +805,33 @@ Exit status: 0 all sent, 1 sending failed (a failed TLS handshake, no
 session up, nothing sent, bytes left at the end too) or datagrams were
 refused, 2 usage error (a file that cannot be used too, and --connections
 beyond the open files this process may have).
-)usage";
+)";
+    return table;
+}
+} // namespace
+
+ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base)
+{
+    const auto parser = std::make_shared<Parser>();
+    parser->o = base;
+    ParseResult &result = parser->result;
+    Status parsed = ParseFlags(Table(parser), args);
+    // Help and version answer whatever else the line holds.
+    if (parsed && result.action == ParseResult::Action::Run)
+        parsed = parser->Finish();
+    if (!parsed) {
+        result.action = ParseResult::Action::UsageError;
+        result.error = parsed.Why();
+    }
+    return std::move(result);
+}
+
+FlagTable SendFlagTable()
+{
+    return Table(std::make_shared<Parser>());
+}
+
+std::string UsageText()
+{
+    return HelpText(SendFlagTable());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/common/FlagTable.h"
 #include "cli/send/LoadShape.h"
 #include "cli/send/Shard.h"
 #include "engine/MessageFormat.h"
@@ -124,6 +125,8 @@ inline int ConnectionCount(const Options &options)
 // Reads the flags on top of base (the defaults, or the window's saved
 // settings when --from-settings is among the arguments). args excludes the
 // program name. --shard auto/N reads Shard::IndexVariable.
-ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base = Options{});
+[[nodiscard]] ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base = Options{});
 
 std::string UsageText();
+// The flags, for the help, the man page and the shell completion.
+FlagTable SendFlagTable();

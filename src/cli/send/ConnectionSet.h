@@ -95,7 +95,7 @@ public:
     const std::string &Failure() const { return m_failure; }
     // Waits until the deadline at most for what the sessions still hold to
     // go; empty or why not.
-    std::string FlushAll(Clock::time_point deadline);
+    [[nodiscard]] std::string FlushAll(Clock::time_point deadline);
     // Gives what the sessions hold until the deadline at most, then closes them.
     void CloseAll(Clock::time_point deadline);
     // With reconnect: a line about the failures since the last one, at most

@@ -68,5 +68,5 @@ private:
 
 // The shape of --ramp FROM:TO:SECONDS, or the steps of --steps
 // R1xS1,R2xS2,..., or the words saying what is wrong with the text.
-std::variant<LoadShape, std::string> ReadRamp(std::string_view text);
-std::variant<std::vector<LoadShape::Step>, std::string> ReadSteps(std::string_view text);
+[[nodiscard]] std::variant<LoadShape, std::string> ReadRamp(std::string_view text);
+[[nodiscard]] std::variant<std::vector<LoadShape::Step>, std::string> ReadSteps(std::string_view text);

@@ -25,4 +25,4 @@ struct Shard {
 
 // The shard of "I/N", or of "auto/N" with I from environmentIndex (null when
 // the variable is not set); otherwise the words saying what is wrong.
-std::variant<Shard, std::string> ReadShard(std::string_view text, const char *environmentIndex);
+[[nodiscard]] std::variant<Shard, std::string> ReadShard(std::string_view text, const char *environmentIndex);

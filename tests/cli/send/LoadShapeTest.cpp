@@ -40,7 +40,8 @@ TEST(LoadShapeFlags, GoodValuesGiveTheShapeAndShard)
     for (const auto &[args, shape, index, count] : cases) {
         const Options options = Parsed(args);
         EXPECT_EQ(ShardShape(options).Text(), shape) << args.front();
-        EXPECT_TRUE(options.shard.index == index && options.shard.count == count) << args.front();
+        EXPECT_EQ(options.shard.index, index) << args.front();
+        EXPECT_EQ(options.shard.count, count) << args.front();
     }
     ::unsetenv("JOB_COMPLETION_INDEX");
 }

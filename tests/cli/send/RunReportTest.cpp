@@ -84,7 +84,8 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
         EXPECT_DOUBLE_EQ(json.value(QStringLiteral("achieved_ratio")).toDouble(), *summary.spread.achievedRatio);
         EXPECT_DOUBLE_EQ(json.value(QStringLiteral("longest_outage_seconds")).toDouble(), summary.longestOutage);
         EXPECT_EQ(json.value(QStringLiteral("connections_up")).toInteger(), summary.connectionsUp);
-        EXPECT_TRUE(json.value(QStringLiteral("late")) == 10 && json.value(QStringLiteral("skipped")) == 20);
+        EXPECT_EQ(json.value(QStringLiteral("late")).toInteger(), 10);
+        EXPECT_EQ(json.value(QStringLiteral("skipped")).toInteger(), 20);
     }
 }
 

@@ -19,23 +19,44 @@ TEST(SavedSettings, StoreValuesBecomeOptionsWithTheWindowsRangesAndDefaults)
 {
     WriteSettingsStore({});
     Options o = SavedOptions();
-    EXPECT_TRUE(o.continuousMs == 10 && o.facilityIndex == 24 && o.levelIndex == 8 && o.pace == Pace::Once);
-    EXPECT_TRUE(!o.tcp && o.port == 514 && o.target == "127.0.0.1" && o.sequenceNumber == 0);
+    EXPECT_EQ(o.continuousMs, 10);
+    EXPECT_EQ(o.facilityIndex, 24);
+    EXPECT_EQ(o.levelIndex, 8);
+    EXPECT_EQ(o.pace, Pace::Once);
+    EXPECT_FALSE(o.tcp);
+    EXPECT_EQ(o.port, 514);
+    EXPECT_EQ(o.target, "127.0.0.1");
+    EXPECT_EQ(o.sequenceNumber, 0);
     EXPECT_EQ(o.sourceAddress, "Use this machines IP");
     WriteSettingsStore("SpeedSetting=250|Facility=3.5|Level=2.5|SourceIPAddress= 10.0.0.? |CorruptPacket=1|AddCRLF=1|"
                        "TargetIPAddress= localhost |Options=5|HostMessageCount-localhost=41|Transport=1|PortNumber=1.5|"
                        "SourcePortNumber= 2000 |Message= hello, world |MultiLineText= two\nlines ");
     o = SavedOptions();
-    EXPECT_TRUE(o.continuousMs == 250 && o.facilityIndex == 4 && o.levelIndex == 2 && o.corrupt);
-    EXPECT_TRUE(o.target == "localhost" && o.sequenceNumber == 41 && o.pace == Pace::Burst && o.burstSize == 500);
-    EXPECT_TRUE(o.tcp && o.port == 2 && o.sourcePort == 2000 && o.sourceAddress == "10.0.0.?");
-    EXPECT_TRUE(o.message == "hello, world" && o.multiLineText == "two\nlines");
+    EXPECT_EQ(o.continuousMs, 250);
+    EXPECT_EQ(o.facilityIndex, 4);
+    EXPECT_EQ(o.levelIndex, 2);
+    EXPECT_TRUE(o.corrupt);
+    EXPECT_EQ(o.target, "localhost");
+    EXPECT_EQ(o.sequenceNumber, 41);
+    EXPECT_EQ(o.pace, Pace::Burst);
+    EXPECT_EQ(o.burstSize, 500);
+    EXPECT_TRUE(o.tcp);
+    EXPECT_EQ(o.port, 2);
+    EXPECT_EQ(o.sourcePort, 2000);
+    EXPECT_EQ(o.sourceAddress, "10.0.0.?");
+    EXPECT_EQ(o.message, "hello, world");
+    EXPECT_EQ(o.multiLineText, "two\nlines");
     WriteSettingsStore(
         "SpeedSetting=5|Level=-1|CorruptPacket=2|AddCRLF=1|Options=3|PortNumber=70000|SourcePortNumber=abc|"
         "HostMessageCount-127.0.0.1=1000001");
     o = SavedOptions();
-    EXPECT_TRUE(o.continuousMs == 10 && o.levelIndex == 8 && !o.corrupt && o.pace == Pace::Continuous);
-    EXPECT_TRUE(o.port == 514 && o.sourcePort == 0 && o.sequenceNumber == 0);
+    EXPECT_EQ(o.continuousMs, 10);
+    EXPECT_EQ(o.levelIndex, 8);
+    EXPECT_FALSE(o.corrupt);
+    EXPECT_EQ(o.pace, Pace::Continuous);
+    EXPECT_EQ(o.port, 514);
+    EXPECT_EQ(o.sourcePort, 0);
+    EXPECT_EQ(o.sequenceNumber, 0);
     // The counter's key as the window writes it for a target the store would split.
     WriteSettingsStore("TargetIPAddress=odd/host%1|HostMessageCount-odd%2Fhost%251=5");
     EXPECT_EQ(SavedOptions().sequenceNumber, 5);

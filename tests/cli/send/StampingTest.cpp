@@ -53,7 +53,9 @@ TEST(Stamping, Rfc3164PacketsGainOnlyTheTokenAndDrawNothing)
             }
             Stamp stamp;
             ASSERT_EQ(FindStamp(stamped[i], stamp), StampSearch::Found) << stamped[i];
-            EXPECT_TRUE(stamp.run == "tst" && stamp.stream == 1 && stamp.seq == ++seq) << stamped[i];
+            EXPECT_EQ(stamp.run, "tst") << stamped[i];
+            EXPECT_EQ(stamp.stream, 1u) << stamped[i];
+            EXPECT_EQ(stamp.seq, ++seq) << stamped[i];
             std::string expected = plain[i];
             std::string token;
             AppendStampToken(token, stamp);

@@ -6,14 +6,14 @@
 #include <QToolButton>
 
 namespace {
-using WindowLayoutTest = WindowFixture;
+using QuillonTest = WindowFixture;
 
 QRect InWindow(const QWidget *widget, const QWidget *window)
 {
     return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
 }
 
-TEST_F(WindowLayoutTest, ToggleTwiceReturnsToTheFullLayout)
+TEST_F(QuillonTest, ToggleTwiceReturnsToTheFullLayout)
 {
     Quillon &w = Load(true);
     ASSERT_EQ(w.OuterHeightTwips(), w.FullHeight);
@@ -34,7 +34,7 @@ TEST_F(WindowLayoutTest, ToggleTwiceReturnsToTheFullLayout)
     EXPECT_EQ(w.Command1[0]->icon().cacheKey(), w.Picture1[1].cacheKey());
 }
 
-TEST_F(WindowLayoutTest, NothingIsClippedOrOverlaps)
+TEST_F(QuillonTest, NothingIsClippedOrOverlaps)
 {
     Quillon &w = Load(true);
     // Each must fit its contents and keep clear of its siblings.
@@ -61,7 +61,7 @@ TEST_F(WindowLayoutTest, NothingIsClippedOrOverlaps)
     EXPECT_LT(w.StatusBar1->Panel(6)->geometry().right(), w.StatusBar1->width() - 2);
 }
 
-TEST_F(WindowLayoutTest, SettingFramesLeaveTheDelayFrameAlone)
+TEST_F(QuillonTest, SettingFramesLeaveTheDelayFrameAlone)
 {
     for (const bool delayEnabled : {true, false}) {
         Store({{"Options", delayEnabled ? "3" : "0"}});
@@ -72,13 +72,14 @@ TEST_F(WindowLayoutTest, SettingFramesLeaveTheDelayFrameAlone)
                 EXPECT_EQ(w.Frame1[i]->isEnabled(), enable) << i;
             EXPECT_EQ(w.Frame1[11]->isEnabled(), delayEnabled);
             EXPECT_EQ(w.Slider1->isEnabled(), delayEnabled);
-            EXPECT_TRUE(w.CmdSend->isEnabled() && w.Command1[0]->isEnabled());
+            EXPECT_TRUE(w.CmdSend->isEnabled());
+            EXPECT_TRUE(w.Command1[0]->isEnabled());
             EXPECT_EQ(w.MnuMessageFormat->isEnabled(), enable);
         }
     }
 }
 
-TEST_F(WindowLayoutTest, EnterPressesAFocusedButtonElseSendsAndShiftCtrlF12DoesNothing)
+TEST_F(QuillonTest, EnterPressesAFocusedButtonElseSendsAndShiftCtrlF12DoesNothing)
 {
     UdpReceiver receiver;
     Quillon &w = Load(true);
@@ -90,7 +91,9 @@ TEST_F(WindowLayoutTest, EnterPressesAFocusedButtonElseSendsAndShiftCtrlF12DoesN
         widget->setFocus();
         ASSERT_TRUE(WaitUntil([widget] { return widget->hasFocus(); })) << name;
         QTest::keyClick(widget, Qt::Key_F12, Qt::ShiftModifier | Qt::ControlModifier);
-        EXPECT_TRUE(w.isVisible() && !w.Closing && services.boxes.shown.empty()) << name;
+        EXPECT_TRUE(w.isVisible()) << name;
+        EXPECT_FALSE(w.Closing) << name;
+        EXPECT_TRUE(services.boxes.shown.empty()) << name;
         QTest::keyClick(widget, Qt::Key_Return);
         EXPECT_TRUE(receiver.WaitForDatagrams(++sent)) << name;
     }

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "cli/common/Status.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One flag of a program: how it is written, what it takes, what it does.
+// The parser, --help, the man page and the shell completion are all read
+// from the table, so a flag cannot be known to one of them and not another.
+struct Flag {
+    std::string_view name;  // "--port"
+    std::string_view value; // the value's placeholder in the help; empty: a switch
+    // Help lines as --help prints them, joined by '\n'; empty for a flag
+    // listed with its neighbours on one line (--help, --version).
+    std::string_view help;
+    std::function<Status(std::string_view value)> take;
+    // A closed set of values the completion offers.
+    std::vector<std::string> choices = {};
+    std::string_view alias = {}; // "-h"
+    // What the man page says of a flag without help lines.
+    std::string_view pageHelp = {};
+};
+
+struct FlagGroup {
+    std::string_view title;
+    std::vector<Flag> flags;
+    // Lines after the flags, printed as they stand.
+    std::string_view note = {};
+    // Where the help lines start.
+    std::size_t column = 25;
+};
+
+struct FlagTable {
+    std::string_view program; // "quillon-send"
+    // The lines between "Usage:" and the first group.
+    std::string_view summary;
+    std::vector<FlagGroup> groups;
+    // After the groups: what --help says about the whole program.
+    std::string_view epilogue;
+    // Added to the message about an unknown flag or a stray argument.
+    std::string_view seeHelp = {};
+    // What the handlers write to, kept while the table is.
+    std::shared_ptr<void> state = {};
+};
+
+// Hands each flag of args to its handler: "--flag value" or "--flag=value".
+// Stops at the first that fails, with the line saying why.
+Status ParseFlags(const FlagTable &table, const std::vector<std::string> &args);
+
+// The flags named in a table, in order.
+std::vector<std::string_view> FlagNames(const FlagTable &table);
+
+std::string HelpText(const FlagTable &table);
+// The OPTIONS section of the man page, in scdoc's syntax.
+std::string ScdocOptions(const FlagTable &table);
+// A bash completion script for the program.
+std::string BashCompletion(const FlagTable &table);

@@ -1,0 +1,84 @@
+#include "cli/recv/RecvCommandLine.h"
+#include "cli/send/CommandLine.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace {
+struct Program {
+    std::string name;
+    FlagTable table;
+    std::string help;
+};
+
+std::string FileText(const std::string &path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// What the installed completion offers after each line, one block per line.
+std::vector<std::string> Offered(const std::string &program, const std::vector<std::string> &lines)
+{
+    std::string script = "source '" + std::string(QUILLON_DOCS_DIR) + "/" + program + "' || exit 3\n" +
+                         "offer() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMPREPLY=();\n"
+                         "  $(complete -p " +
+                         program + " | awk '{print $3}'); printf '%s\\n' \"${COMPREPLY[@]}\"; echo; }\n";
+    for (const std::string &line : lines)
+        script += "offer " + program + " " + line + "\n";
+    QProcess bash;
+    bash.start("bash", {"--norc", "-c", QString::fromStdString(script)});
+    EXPECT_TRUE(bash.waitForFinished(20000));
+    EXPECT_EQ(bash.exitCode(), 0) << bash.readAllStandardError().toStdString();
+    std::vector<std::string> blocks;
+    std::string block;
+    std::istringstream out(bash.readAllStandardOutput().toStdString());
+    for (std::string word; std::getline(out, word);) {
+        if (!word.empty()) {
+            block += word + " ";
+            continue;
+        }
+        blocks.push_back(block);
+        block.clear();
+    }
+    return blocks;
+}
+
+TEST(FlagDocs, EveryFlagIsInTheHelpTheManPageAndTheCompletion)
+{
+    const Program programs[] = {{"quillon-send", SendFlagTable(), UsageText()},
+                                {"quillon-recv", RecvFlagTable(), RecvUsageText()}};
+    for (const Program &program : programs) {
+        const std::string man = FileText(QUILLON_DOCS_DIR "/" + program.name + ".1");
+        ASSERT_FALSE(man.empty()) << program.name;
+        std::vector<std::string> lines = {"''"};
+        std::vector<std::string> expected = {""};
+        for (std::string_view name : FlagNames(program.table)) {
+            const std::string flag(name);
+            EXPECT_TRUE(std::regex_search(program.help, std::regex("(  |, )" + flag + "[ ,\n]"))) << flag;
+            EXPECT_NE(man.find("\\fB" + flag + "\\fR"), std::string::npos) << program.name << " " << flag;
+            expected.front() += flag + " ";
+        }
+        // A closed set's values, after "--flag" and after "--flag=".
+        for (const FlagGroup &group : program.table.groups)
+            for (const Flag &flag : group.flags) {
+                if (flag.choices.empty())
+                    continue;
+                std::string values;
+                for (const std::string &choice : flag.choices)
+                    values += choice + " ";
+                lines.push_back(std::string(flag.name) + " ''");
+                lines.push_back(std::string(flag.name) + " =");
+                expected.insert(expected.end(), 2, values);
+            }
+        EXPECT_EQ(Offered(program.name, lines), expected) << program.name;
+    }
+}
+} // namespace
