@@ -1,5 +1,6 @@
 #include "transport/TlsContext.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -271,4 +272,9 @@ std::shared_ptr<const TlsServerContext> TlsServerContext::Create(const TlsServer
         SSL_CTX_set_session_id_context(context.get(), id, sizeof id - 1);
     }
     return std::shared_ptr<const TlsServerContext>(new TlsServerContext(context.release(), settings));
+}
+
+void ReleaseTlsThreadState()
+{
+    OPENSSL_thread_stop();
 }

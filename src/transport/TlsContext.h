@@ -46,3 +46,8 @@ private:
     ssl_ctx_st *m_context;
     TlsServerSettings m_settings;
 };
+
+// Frees what OpenSSL keeps for the calling thread. A thread that used TLS
+// calls it last: a thread that cannot be joined would free it on its way out
+// while the exiting process frees it too.
+void ReleaseTlsThreadState();

@@ -5,6 +5,8 @@
 #include "transport/TlsContext.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -43,15 +45,54 @@ ConnectionSet::ConnectionSet(ConnectionPlan plan) : m_plan(std::move(plan))
         if (!m_plan.runId.empty())
             c->stamper.emplace(m_plan.runId, StreamId(m_plan.shard, static_cast<std::uint64_t>(c->index) + 1));
         Connection *raw = c.get();
-        QObject::connect(raw->endpoint.get(), &SocketEndpoint::ErrorEvent, [raw](int number, const QString &text) {
+        SocketEndpoint *endpoint = raw->endpoint.get();
+        QObject::connect(endpoint, &SocketEndpoint::ErrorEvent, [this, raw](int number, const QString &text) {
             raw->lastErrorNumber = number;
             raw->lastError = text.toStdString();
+            Came();
         });
+        QObject::connect(endpoint, &SocketEndpoint::ConnectEvent, [this] { Came(); });
+        QObject::connect(endpoint, &SocketEndpoint::CloseEvent, [this] { Came(); });
         m_connections.push_back(std::move(c));
     }
 }
 
 ConnectionSet::~ConnectionSet() = default;
+
+void ConnectionSet::Came()
+{
+    m_changed = true;
+    if (m_waiter)
+        m_waiter->quit();
+}
+
+void ConnectionSet::Await(Clock::time_point until)
+{
+    until = std::min(until, m_due);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
+    if (m_changed || left.count() <= 0) {
+        QCoreApplication::processEvents();
+        return;
+    }
+    QEventLoop loop;
+    m_waiter = &loop;
+    QTimer::singleShot(left, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+    m_waiter = nullptr;
+}
+
+void ConnectionSet::NoteDue(Clock::time_point now)
+{
+    m_due = Clock::time_point::max();
+    for (const auto &c : m_connections) {
+        if (c->phase == Connection::Phase::Opening)
+            m_due = std::min(m_due, c->since + m_plan.openingLimit);
+        else if (c->phase == Connection::Phase::Waiting)
+            m_due = std::min(m_due, c->since);
+    }
+    if (m_up == 0 && m_plan.reconnect && m_failure.empty())
+        m_due = std::min(m_due, std::max(now, m_lastUp + m_plan.openingLimit));
+}
 
 void ConnectionSet::Start(Connection &c, Clock::time_point now)
 {
@@ -98,7 +139,8 @@ void ConnectionSet::Ended(Connection &c, Clock::time_point now)
 {
     const bool connecting = c.phase != Connection::Phase::Up;
     if (!connecting) {
-        --m_up;
+        if (--m_up == 0)
+            m_lastUp = now;
         c.unknownFate += c.fate.After(c.endpoint->AcknowledgedBytes());
     }
     c.tried = true;
@@ -141,6 +183,9 @@ std::string ConnectionSet::TakeRetryLine()
 void ConnectionSet::Tend()
 {
     const auto now = Clock::now();
+    if (!m_changed && now < m_due)
+        return;
+    m_changed = false;
     for (auto &owned : m_connections) {
         Connection &c = *owned;
         switch (c.phase) {
@@ -189,14 +234,14 @@ void ConnectionSet::Tend()
         m_failure = "no " + m_plan.sessionWord + " session to " + m_plan.targetText + " for " +
                     SecondsText(m_plan.openingLimit) +
                     (m_lastFailure.empty() ? "" : "; the last attempt: " + m_lastFailure);
-    if (!m_failure.empty())
-        return;
-    for (auto &owned : m_connections) {
-        if (m_opening >= OpeningAtOnce)
-            break;
-        if (owned->phase == Connection::Phase::ToOpen)
-            Start(*owned, now);
-    }
+    if (m_failure.empty())
+        for (auto &owned : m_connections) {
+            if (m_opening >= OpeningAtOnce)
+                break;
+            if (owned->phase == Connection::Phase::ToOpen)
+                Start(*owned, now);
+        }
+    NoteDue(now);
 }
 
 bool ConnectionSet::Settled() const
@@ -224,6 +269,9 @@ std::size_t ConnectionSet::Send(Connection &c, std::string_view bytes, const std
 {
     const bool handed = c.endpoint->SendStream(bytes, waitLimit);
     const bool up = c.endpoint->State() == SocketEndpoint::StateConnected;
+    // Its event comes later; the next Tend need not wait for it.
+    if (!up)
+        m_changed = true;
     // As in the window, packets count only while the session stays up; a
     // session that will be opened again owns what it may have sent.
     if (!(handed && up) && (up || !m_plan.reconnect))

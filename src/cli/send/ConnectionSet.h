@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+class QEventLoop;
 class SocketEndpoint;
 class TlsClientContext;
 
@@ -40,7 +41,8 @@ struct ConnectionPlan {
 // opened again after the peer ended or refused them, waiting a little longer
 // after each failure, each failure told in a line of at most one a second.
 // What a broken session's peer never acknowledged is counted as messages of
-// unknown fate.
+// unknown fate. The sessions' events (up, ended, failed) and the moments an
+// attempt is due drive it: nothing is looked at in between.
 class ConnectionSet {
 public:
     using Clock = std::chrono::steady_clock;
@@ -68,9 +70,16 @@ public:
 
     explicit ConnectionSet(ConnectionPlan plan);
     ~ConnectionSet();
+    // The sessions' events are tied to where it is.
+    ConnectionSet(const ConnectionSet &) = delete;
+    ConnectionSet &operator=(const ConnectionSet &) = delete;
 
-    // Notes sessions that came up or ended and starts the attempts that are due.
+    // Notes sessions that came up or ended and starts the attempts that are
+    // due; nothing to do unless an event came or an attempt fell due.
     void Tend();
+    // Runs the event loop until a session's event, the next moment an
+    // attempt is due, or until, whichever comes first.
+    void Await(Clock::time_point until);
     // Every connection's first attempt is over.
     bool Settled() const;
     int Up() const { return m_up; }
@@ -110,6 +119,8 @@ public:
 
 private:
     void Start(Connection &c, Clock::time_point now);
+    void Came();
+    void NoteDue(Clock::time_point now);
     void Ended(Connection &c, Clock::time_point now);
     std::string EndText(const Connection &c, bool connecting) const;
 
@@ -129,4 +140,8 @@ private:
     std::optional<Clock::time_point> m_lastTold;
     std::string m_tlsVersion;
     std::string m_tlsCipher;
+    // An event came since the last Tend; when the next attempt or limit is due.
+    bool m_changed = true;
+    Clock::time_point m_due = Clock::time_point::max();
+    QEventLoop *m_waiter = nullptr;
 };

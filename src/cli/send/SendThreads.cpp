@@ -2,8 +2,9 @@
 
 #include "common/Random.h"
 
-#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -59,7 +60,17 @@ void RunOnThreads(int count, const std::function<void(int)> &work, const std::fu
         threads.emplace_back(QThread::create([&work, i] { work(i); }));
         threads.back()->start();
     }
+    // This thread's own events go on meanwhile: what it owns (a caller's
+    // sockets, timers) keeps working while the workers send.
     for (const auto &thread : threads)
-        while (!thread->wait(QDeadlineTimer(TickMs)))
+        while (!thread->isFinished()) {
+            QEventLoop loop;
+            QObject::connect(thread.get(), &QThread::finished, &loop, &QEventLoop::quit);
+            QTimer::singleShot(TickMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+            if (!thread->isFinished())
+                loop.exec();
             tick();
+        }
+    for (const auto &thread : threads)
+        thread->wait();
 }

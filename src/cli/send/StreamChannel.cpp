@@ -1,0 +1,169 @@
+#include "cli/send/StreamChannel.h"
+
+#include "cli/common/StopSignals.h"
+#include "cli/send/PacketStream.h"
+#include "transport/SocketEndpoint.h"
+
+#include <cstdio>
+
+namespace {
+// A session that takes nothing for this long has a receiver that stopped reading.
+constexpr auto StallLimit = std::chrono::seconds(2);
+// The stop signal is looked for this often while sessions are opened.
+constexpr auto StopCheck = std::chrono::milliseconds(50);
+
+std::string FixedSeconds(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+} // namespace
+
+StreamChannel::StreamChannel(ConnectionPlan plan, Clock::time_point runStart, Say say)
+    : m_targetText(plan.targetText), m_sessionWord(plan.sessionWord), m_runStart(runStart), m_say(std::move(say)),
+      m_set(std::move(plan))
+{}
+
+void StreamChannel::TellRetries()
+{
+    if (const std::string line = m_set.TakeRetryLine(); !line.empty())
+        m_say(line);
+}
+
+// Every session is tried once (each attempt ends within its own limit)
+// before sending starts; with reconnect the failed ones try again later.
+SendChannel::Opened StreamChannel::Open(Clock::time_point deadline)
+{
+    const int count = static_cast<int>(m_set.All().size());
+    for (m_set.Tend(); !m_set.Settled() && !StopRequested() && Clock::now() < deadline; m_set.Tend()) {
+        TellRetries();
+        m_set.Await(std::min(deadline, Clock::now() + StopCheck));
+    }
+    TellRetries();
+    if (!m_set.Failure().empty()) {
+        m_failure = m_set.Failure();
+        return Opened::Failed;
+    }
+    const bool allUp = m_set.Up() == count;
+    if (StopRequested() && !allUp)
+        return Opened::Stopped;
+    if (Clock::now() >= deadline && !allUp)
+        return Opened::OutOfTime;
+    return Opened::Ready;
+}
+
+std::string StreamChannel::Tend()
+{
+    m_set.Tend();
+    TellRetries();
+    return m_set.Failure();
+}
+
+// The batch goes to the next session in turn as one write. A full socket is
+// waited for in slices: the same bytes, built for that session's stamps, go
+// again when asked again.
+SendChannel::Handover StreamChannel::Send(PacketStream &stream, std::int64_t count, std::chrono::milliseconds waitLimit,
+                                          Handed &handed)
+{
+    // A session that ended while its batch waited never had it.
+    if (m_waiting && m_waiting->phase != ConnectionSet::Connection::Phase::Up)
+        Abandon(stream);
+    if (!m_waiting) {
+        // None up after all: the next look at the sessions says so.
+        ConnectionSet::Connection *connection = m_set.NextUp();
+        if (!connection)
+            return Handover::Blocked;
+        stream.StartBatch();
+        stream.UseStamper(connection->stamper ? &*connection->stamper : nullptr);
+        // The stream is the packets back to back, so the batch is built as
+        // those bytes and goes in one write.
+        m_bytes.clear();
+        m_sizes.clear();
+        for (std::int64_t i = 0; i < count; ++i) {
+            const std::size_t before = m_bytes.size();
+            stream.AppendNext(m_bytes);
+            m_sizes.push_back(static_cast<std::uint32_t>(m_bytes.size() - before));
+        }
+        if (stream.SourceLineTooLong()) {
+            stream.Withdraw(0);
+            return Handover::BadSource;
+        }
+        m_waiting = connection;
+    }
+    ConnectionSet::Connection &connection = *m_waiting;
+    const std::size_t went = m_set.Send(connection, m_bytes, m_sizes, waitLimit);
+    if (went == 0 && connection.endpoint->State() == SocketEndpoint::StateConnected) {
+        const auto now = Clock::now();
+        if (!m_blockedSince)
+            m_blockedSince = now;
+        if (now - *m_blockedSince < StallLimit)
+            return Handover::Blocked;
+        // A live session that takes nothing is a receiver that stopped reading.
+        Abandon(stream);
+        m_failure = "the receiver at " + m_targetText + " stopped taking data";
+        return Handover::Stalled;
+    }
+    m_waiting = nullptr;
+    m_blockedSince.reset();
+    stream.Withdraw(went);
+    // A batch that waited for room is the one that went.
+    handed.count = static_cast<std::int64_t>(m_sizes.size());
+    handed.handed = static_cast<std::int64_t>(went);
+    handed.bytes = went > 0 ? static_cast<std::int64_t>(m_bytes.size()) : 0;
+    return went > 0 ? Handover::Sent : Handover::Failed;
+}
+
+void StreamChannel::Abandon(PacketStream &stream)
+{
+    if (!m_waiting)
+        return;
+    stream.Withdraw(0);
+    m_waiting = nullptr;
+    m_blockedSince.reset();
+}
+
+std::string StreamChannel::NothingSentText() const
+{
+    return m_sessionWord + " session to " + m_targetText + " failed";
+}
+
+void StreamChannel::Count(SendCounters &counters) const
+{
+    counters.connections = m_set.Up();
+    counters.unknownFate = m_set.UnknownFateTotal();
+    counters.blockedSeconds = std::chrono::duration<double>(m_set.BlockedTime()).count();
+}
+
+// What the sessions accepted is delivered before the time is taken.
+std::string StreamChannel::Finish(RunSummary &summary, Clock::time_point deadline)
+{
+    if (!summary.error.empty())
+        return {};
+    return m_set.FlushAll(deadline);
+}
+
+void StreamChannel::Stamps(RunSummary &summary, const PacketStream &) const
+{
+    for (const auto &connection : m_set.All())
+        if (connection->stamper)
+            summary.streams.push_back({connection->stamper->Stream(), connection->stamper->NextSeq() - 1});
+}
+
+std::string StreamChannel::Collect(RunSummary &summary) const
+{
+    summary.tlsVersion = m_set.TlsVersion();
+    summary.tlsCipher = m_set.TlsCipher();
+    for (const auto &c : m_set.All())
+        summary.connections.push_back({c->index, c->sent, c->unknownFate, c->reconnects});
+    summary.connectionsUp = m_set.EverUp();
+    summary.unknownFate = m_set.UnknownFateTotal();
+    summary.reconnects = m_set.ReconnectsTotal();
+    summary.longestOutage = m_set.LongestOutage().count();
+    if (summary.connectionsUp > 0)
+        return {};
+    const std::string &why = m_set.LastFailure();
+    return "no " + m_sessionWord + " session to " + m_targetText + " came up in " +
+           FixedSeconds(std::chrono::duration<double>(Clock::now() - m_runStart).count()) +
+           (why.empty() ? "" : "; the last attempt: " + why);
+}
