@@ -28,7 +28,8 @@ TEST(CommandLine, NamesNumbersAndRandomSelectListEntries)
     for (const auto &[args, facility, level] : cases) {
         const ParseResult result = Parse(args);
         ASSERT_EQ(result.action, ParseResult::Action::Run) << result.error;
-        EXPECT_TRUE(result.options.facilityIndex == facility && result.options.levelIndex == level) << args.size();
+        EXPECT_EQ(result.options.facilityIndex, facility) << args.size();
+        EXPECT_EQ(result.options.levelIndex, level) << args.size();
     }
 }
 
@@ -93,8 +94,13 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     const Options o = Parse({"--transport", "TLS", "--source-port", "2000", "--no-priority", "--source-address",
                              "random class c addresses", "--tls-min", "1.3", "--continuous", "250"})
                           .options;
-    EXPECT_TRUE(UsesTls(o) && o.sourcePort == 2000 && o.noPriority && o.tls.minVersion == TlsVersion::Tls13);
-    EXPECT_TRUE(o.sourceAddress == "Random Class C addresses" && o.pace == Pace::Continuous && o.continuousMs == 250);
+    EXPECT_TRUE(UsesTls(o));
+    EXPECT_EQ(o.sourcePort, 2000);
+    EXPECT_TRUE(o.noPriority);
+    EXPECT_EQ(o.tls.minVersion, TlsVersion::Tls13);
+    EXPECT_EQ(o.sourceAddress, "Random Class C addresses");
+    EXPECT_EQ(o.pace, Pace::Continuous);
+    EXPECT_EQ(o.continuousMs, 250);
     EXPECT_EQ(Parse({"--port", "x", "--help"}).action, ParseResult::Action::UsageError);
     EXPECT_EQ(Parse({"--help", "--port", "1"}).action, ParseResult::Action::Help);
 }
@@ -154,8 +160,8 @@ TEST(CommandLine, TlsAndRfc5424SessionsAreOctetCountedUnlessAFramingIsChosen)
     };
     for (const auto &[args, base, tls, framing] : cases) {
         const Options o = ParseCommandLine(args, base).options;
-        EXPECT_TRUE(UsesTls(o) == tls && StreamFramingOf(o) == framing)
-            << args.size() << " flags, TLS base " << base.tls.enabled;
+        EXPECT_EQ(UsesTls(o), tls) << args.size() << " flags, TLS base " << base.tls.enabled;
+        EXPECT_EQ(StreamFramingOf(o), framing) << args.size() << " flags, TLS base " << base.tls.enabled;
     }
 }
 

@@ -62,7 +62,9 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
         std::int64_t bytes = 0;
         for (const std::string &packet : packets)
             bytes += static_cast<std::int64_t>(packet.size());
-        EXPECT_TRUE(summary.sent == std::int64_t(packets.size()) && summary.bytes == bytes && summary.failed == 0);
+        EXPECT_EQ(summary.sent, std::int64_t(packets.size()));
+        EXPECT_EQ(summary.bytes, bytes);
+        EXPECT_EQ(summary.failed, 0);
         EXPECT_EQ(summary.exitStatus, 0) << summary.error;
     }
 }
@@ -125,7 +127,8 @@ TEST(Sender, FramingsAndRfc5424MessagesOnTheWire)
                 got += datagram + "|";
         }
         EXPECT_EQ(std::regex_replace(got, timestamp, "TS"), expected) << transport << ' ' << extra.size();
-        EXPECT_TRUE(summary.exitStatus == 0 && summary.sent == 2) << summary.error;
+        EXPECT_EQ(summary.exitStatus, 0) << summary.error;
+        EXPECT_EQ(summary.sent, 2);
     }
     zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
     tzset();
@@ -165,7 +168,9 @@ TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
     for (auto [port, args, stoppedBy, error] : cases) {
         args.insert(args.end(), {"--priority", "13", "--message", "x", "--unlimited", "--duration", "20"});
         const RunSummary summary = SendWith(args, port);
-        EXPECT_TRUE(summary.exitStatus == 1 && summary.stoppedBy == stoppedBy && summary.elapsedSeconds < 10);
+        EXPECT_EQ(summary.exitStatus, 1);
+        EXPECT_EQ(summary.stoppedBy, stoppedBy);
+        EXPECT_LT(summary.elapsedSeconds, 10);
         EXPECT_NE(summary.error.find(error), std::string::npos) << summary.error;
         EXPECT_GE(summary.sent, 1);
         EXPECT_EQ(summary.bytes, summary.sent * 7); // "<13>x\r\n" and "5 <13>x"
@@ -189,7 +194,9 @@ TEST(Sender, TlsCarriesTheBytesOfTheTcpStream)
     tcpArgs.insert(tcpArgs.end(), {"--transport", "tcp", "--framing", "octet-count"});
     const RunSummary overTls = SendWith(tlsArgs, tls.Port());
     const RunSummary overTcp = SendWith(tcpArgs, tcp.Port());
-    EXPECT_TRUE(overTls.exitStatus == 0 && overTls.sent == 3000 && overTls.tlsVersion == "TLSv1.3") << overTls.error;
+    EXPECT_EQ(overTls.exitStatus, 0) << overTls.error;
+    EXPECT_EQ(overTls.sent, 3000);
+    EXPECT_EQ(overTls.tlsVersion, "TLSv1.3");
     ASSERT_TRUE(tls.WaitForBytes(static_cast<std::size_t>(overTls.bytes)));
     ASSERT_TRUE(tcp.WaitForBytes(static_cast<std::size_t>(overTcp.bytes)));
     EXPECT_GT(tcp.Bytes().size(), 3000u * 20);
