@@ -1,5 +1,5 @@
-#include "cli/send/CommandLine.h"
 #include "cli/send/PacketStream.h"
+#include "cli/send/CommandLine.h"
 #include "engine/Stamp.h"
 
 #include <QTemporaryDir>

@@ -1,5 +1,5 @@
-#include "cli/send/CommandLine.h"
 #include "cli/send/RunSender.h"
+#include "cli/send/CommandLine.h"
 #include "support/LoopbackReceivers.h"
 #include "support/TestCertificates.h"
 #include "support/TlsLoopbackServer.h"
