@@ -33,6 +33,7 @@ MessageStamper::MessageStamper(std::string run, std::uint64_t stream) : m_run(st
 
 ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sentUs)
 {
+    m_tokenLength = 0;
     if (StartsWithNoCase(message.MessageBody, HexPrefix))
         return message;
     char numbers[64];
@@ -55,8 +56,10 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
         m_body.assign(message.MessageBody);
         if (before.empty() || before.back() != ' ')
             m_body.push_back(' ');
+        const std::size_t space = m_body.size() - 1;
         m_body += m_tokenHead;
         m_body += Numbers(numbers, m_next++, ":", sentUs, "");
+        m_tokenLength = m_body.size() - space;
         stamped.MessageBody = m_body;
     }
     return stamped;

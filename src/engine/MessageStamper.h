@@ -24,6 +24,10 @@ public:
     std::uint64_t NextSeq() const { return m_next; }
     void SetNextSeq(std::uint64_t seq) { m_next = seq; }
 
+    // The bytes the last stamp took at the end of an RFC 3164 message: the
+    // token and the space before it; 0 when it was left unstamped or is RFC 5424.
+    std::size_t TokenLength() const { return m_tokenLength; }
+
     const std::string &Run() const { return m_run; }
     std::uint64_t Stream() const { return m_stream; }
 
@@ -31,6 +35,7 @@ private:
     std::string m_run;
     std::uint64_t m_stream;
     std::uint64_t m_next = 1;
+    std::size_t m_tokenLength = 0;
     // '[quillon@32473 run="RUN" stream="STREAM" seq="' and "quillon=RUN:STREAM:"
     std::string m_elementHead;
     std::string m_tokenHead;

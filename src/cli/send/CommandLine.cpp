@@ -22,6 +22,7 @@ constexpr int MaxLevel = 7;
 constexpr int MinDelayMs = 10;
 constexpr int MaxDelayMs = 2000;
 constexpr int MaxConnections = 100000;
+constexpr int MaxMessageSize = 1048576;
 constexpr int MaxThreads = 64;
 // A day: longer waits are mistakes, and stay far from what a clock holds.
 constexpr double MostWaitSeconds = 86400;
@@ -243,6 +244,8 @@ struct Parser {
         if (o.stamp && o.messageFormat.format == MessageFormat::Rfc5424 && HasStampElement(o.messageFormat))
             return Fail("--sd: the element " + std::string(StampFormat::SdId) +
                         " is the one --stamp adds; leave it out or leave out --stamp");
+        if (o.oversize && o.sizeMax != 0)
+            return Fail("--size and --oversize both set the message size: leave one out");
         if (o.connections > 0 && !o.tcp)
             return Fail("--connections applies to TCP and TLS: add --transport tcp or --transport tls");
         if (o.tcp && o.connections > 0 && o.connections < o.threads)
@@ -430,6 +433,24 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
              {"--no-priority", "", "leave out the <PRI> part", set(o.noPriority)},
              {"--corrupt", "", "replace one character of each message at random", set(o.corrupt)},
              {"--oversize", "", "append 2048 spaces", set(o.oversize)},
+             {"--size", "BYTES|MIN:MAX",
+              "pad (with x) or cut each message, the packet before\n"
+              "any framing, to BYTES, or to a size drawn from\n"
+              "MIN..MAX per message (repeatable with --seed); a\n"
+              "stamp is never cut",
+              [&o](std::string_view value) -> Status {
+                  const std::size_t colon = value.find(':');
+                  const auto low = InRange(value.substr(0, colon), 1, MaxMessageSize);
+                  const auto high =
+                      colon == std::string_view::npos ? low : InRange(value.substr(colon + 1), 1, MaxMessageSize);
+                  if (!low || !high || *low > *high)
+                      return Parser::Bad("--size", value,
+                                         "a size in bytes from 1 to " + std::to_string(MaxMessageSize) +
+                                             ", or MIN:MAX with MIN at most MAX");
+                  o.sizeMin = static_cast<std::uint32_t>(*low);
+                  o.sizeMax = static_cast<std::uint32_t>(*high);
+                  return {};
+              }},
              {"--crlf", "",
               "end each message in CR LF (the default on TCP\n"
               "without --framing)",

@@ -49,6 +49,10 @@ struct Options {
     // The source file is the saved settings' (FileToReadFrom), not a flag's.
     bool savedSourceFile = false;
     std::int32_t sequenceNumber = 0;
+    // --size: each message padded or cut to sizeMin bytes, or to a size drawn
+    // from sizeMin..sizeMax; 0: as composed.
+    std::uint32_t sizeMin = 0;
+    std::uint32_t sizeMax = 0;
     // Where the random sequence starts; without it, where every run starts.
     std::optional<std::uint64_t> seed;
 

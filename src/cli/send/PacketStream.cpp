@@ -1,8 +1,10 @@
 #include "cli/send/PacketStream.h"
 
 #include "common/Random.h"
+#include "common/TextHelpers.h"
 #include "engine/PacketBuilder.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -26,7 +28,8 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
     : m_state(InitialState(options, subnetPrefix)), m_source(m_state),
       m_composer(m_state, m_composeInputs, m_clock, m_source),
       m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
-      m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options))
+      m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options)),
+      m_sizeMin(options.sizeMin), m_sizeMax(options.sizeMax)
 {
     if (options.seed)
         SetRandomStart(*options.seed);
@@ -72,6 +75,14 @@ void PacketStream::AppendNext(std::string &out)
         message = m_active->Apply(message, m_clock.EpochMicroseconds());
     }
     const std::size_t start = out.size();
+    if (m_sizeMax != 0) {
+        AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
+                             m_crlf);
+        FitToSize(out, start, message);
+        if (m_framing != Framing::None)
+            FrameInPlace(out, start, m_framing);
+        return;
+    }
     if (m_framing != Framing::OctetCount) {
         AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
                              m_crlf);
@@ -93,6 +104,42 @@ void PacketStream::AppendNext(std::string &out)
         return;
     }
     std::memcpy(out.data() + start, digits, length);
+}
+
+void PacketStream::FitToSize(std::string &out, std::size_t start, const ComposedView &message)
+{
+    const std::size_t size =
+        m_sizeMin == m_sizeMax
+            ? m_sizeMin
+            : static_cast<std::size_t>(RandomInteger(static_cast<std::int32_t>(m_sizeMin),
+                                                     static_cast<std::int32_t>(m_sizeMax - m_sizeMin + 1)));
+    const std::size_t length = out.size() - start;
+    if (length == size)
+        return;
+    // Text goes in or out at the end of the message's own text: before an
+    // RFC 3164 stamp token, and never into an RFC 5424 header that holds a stamp.
+    const bool hex = StartsWithNoCase(message.MessageBody, "HEX=");
+    const bool rfc5424 = message.Format == MessageFormat::Rfc5424 && !hex;
+    std::size_t end = out.size() - (m_crlf ? 2 : 0);
+    std::size_t floor = start;
+    if (m_active && !hex) {
+        if (rfc5424)
+            floor = end - message.MessageBody.size();
+        else
+            end -= m_active->TokenLength();
+    }
+    if (length > size) {
+        const std::size_t cut = std::min(length - size, end - floor);
+        out.erase(end - cut, cut);
+        return;
+    }
+    std::size_t pad = size - length;
+    // RFC 5424 puts a space between the header and a message.
+    if (rfc5424 && message.MessageBody.empty()) {
+        out.insert(end++, 1, ' ');
+        --pad;
+    }
+    out.insert(end, pad, 'x');
 }
 
 void PacketStream::Withdraw(std::size_t handed)

@@ -15,7 +15,8 @@
 // The packets of a run, composed one at a time exactly as the window's send
 // tick composes them: message, then priority, then the packet bytes, so the
 // random draws come in the same order whether packets go out singly or in
-// batches. Over TCP each is framed as the options say, where it was built.
+// batches. With --size each packet is then padded or cut, and over TCP it is
+// framed as the options say, where it was built.
 class PacketStream {
 public:
     // hostName and subnetPrefix are the local machine's, for the RFC header
@@ -47,6 +48,10 @@ public:
     const MessageStamper *Stamper() const { return m_active; }
 
 private:
+    // Pads or cuts the packet from start to the end of out to its --size,
+    // keeping its stamp and its line end whole.
+    void FitToSize(std::string &out, std::size_t start, const ComposedView &message);
+
     // The system's clock, its instant the one read at the batch's start.
     class BatchClock final : public Clock {
     public:
@@ -75,6 +80,8 @@ private:
     bool m_oversize;
     bool m_crlf;
     Framing m_framing;
+    std::uint32_t m_sizeMin;
+    std::uint32_t m_sizeMax;
     std::size_t m_countDigits = 1;
     std::optional<MessageStamper> m_stamper;
     MessageStamper *m_active = nullptr;

@@ -80,6 +80,11 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--connect-timeout", "0"}, "--connect-timeout: '0' is not a number of seconds above 0, at most 86400"},
         {{"--drain-timeout", "-1"}, "--drain-timeout: '-1' is not a number of seconds from 0 to 86400"},
         {{"--drain-timeout", "1e9"}, "--drain-timeout: '1e9' is not a number of seconds from 0 to 86400"},
+        {{"--size", "0"}, "--size: '0' is not a size in bytes from 1 to 1048576, or MIN:MAX with MIN at most MAX"},
+        {{"--size", "90:80"}, "--size: '90:80' is not a size in bytes"},
+        {{"--size", "80:"}, "--size: '80:' is not a size in bytes"},
+        {{"--size", "1:1048577"}, "--size: '1:1048577' is not a size in bytes"},
+        {{"--size", "100", "--oversize"}, "--size and --oversize both set the message size"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace {
@@ -104,6 +105,89 @@ TEST(Stamping, Rfc5424PacketsGainOnlyTheElementAndDrawNothing)
             EXPECT_EQ(withoutTime(message), expected);
         }
     }
+}
+
+// The packet before its framing comes to its --size; text goes or comes at
+// the end of the message's own text, never in the stamp or the line end. A
+// size below what the stamp needs keeps the stamp (and in RFC 5424 the
+// header that holds it) and drops the rest.
+TEST(Sizing, PacketsArePaddedOrCutAroundTheStampAndLineEnd)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::size_t size;
+        const char *run;
+        // What the sized packet ends in and holds, and whether it is exactly the size.
+        std::string ending;
+        std::string inside;
+        bool exact;
+    };
+    const Case cases[] = {
+        {{"--size", "300"}, 300, "tst", "", "x quillon=", true},
+        {{"--size", "300"}, 300, nullptr, "xxx", "", true},
+        {{"--transport", "tcp", "--size", "60"}, 60, "tst", "\r\n", "", true},
+        {{"--transport", "tcp", "--framing", "octet-count", "--size", "5"}, 5, "tst", "", "", false},
+        {{"--size", "4"}, 4, nullptr, "", "", true},
+        {{"--format", "rfc5424", "--framing", "octet-count", "--transport", "tcp", "--size", "400"},
+         400,
+         "tst",
+         "xxx",
+         "",
+         true},
+        {{"--format", "rfc5424", "--message", "", "--size", "300"}, 300, "tst", "xxx", "\"] xxx", true},
+        {{"--format", "rfc5424", "--size", "20"}, 20, "tst", "\"] ", "", false},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> unsizedArgs = c.args;
+        unsizedArgs.erase(unsizedArgs.end() - 2, unsizedArgs.end());
+        const std::vector<std::string> unsized = Packets(Parsed(unsizedArgs), c.run);
+        const std::vector<std::string> sized = Packets(Parsed(c.args), c.run);
+        for (std::size_t i = 0; i < sized.size(); ++i) {
+            std::string packet = sized[i];
+            if (packet[0] != '<') { // octet counted: the count is of the sized packet
+                const std::size_t space = packet.find(' ');
+                EXPECT_EQ(packet.substr(0, space), std::to_string(packet.size() - space - 1)) << packet;
+                packet.erase(0, space + 1);
+            }
+            EXPECT_EQ(packet.size() == c.size, c.exact) << packet;
+            EXPECT_TRUE(packet.ends_with(c.ending)) << packet;
+            EXPECT_NE(packet.find(c.inside), std::string::npos) << packet;
+            if (!c.run) {
+                EXPECT_EQ(packet.substr(0, 4), unsized[i].substr(0, 4));
+                continue;
+            }
+            Stamp stamp;
+            ASSERT_EQ(FindStamp(packet, stamp), StampSearch::Found) << packet;
+            EXPECT_EQ(stamp.seq, i + 1) << packet;
+            if (c.exact)
+                continue;
+            // Too small: nothing but what the stamp needs is left.
+            std::string kept;
+            if (c.args[0] == "--format")
+                AppendStampElement(kept, stamp);
+            else
+                AppendStampToken(kept.append(" "), stamp);
+            EXPECT_NE(packet.find(kept), std::string::npos) << packet;
+            EXPECT_LT(packet.size(), unsized[i].size()) << packet;
+        }
+    }
+}
+
+// Sizes drawn from a range stay in it, vary, and repeat from one seed.
+TEST(Sizing, DrawnSizesStayInTheirRangeAndRepeat)
+{
+    const auto sizes = [](const char *seed) {
+        PacketStream stream(ParseCommandLine({"--size", "100:120", "--seed", seed}).options, "host", "10.0.0.");
+        std::vector<std::size_t> sizes;
+        for (int i = 0; i < 200; ++i)
+            sizes.push_back(stream.Next().size());
+        return sizes;
+    };
+    const std::vector<std::size_t> first = sizes("3");
+    EXPECT_EQ(first, sizes("3"));
+    EXPECT_NE(first, sizes("4"));
+    EXPECT_EQ(*std::min_element(first.begin(), first.end()), 100u);
+    EXPECT_EQ(*std::max_element(first.begin(), first.end()), 120u);
 }
 
 // Numbers of packets that did not go out go to the next ones.
