@@ -134,7 +134,10 @@ TEST(TcpEndpoint, SlowReaderGetsEveryAcceptedByteInOrder)
         }
         EXPECT_TRUE(pended);
         EXPECT_EQ(refused, !byFlushPending);
-        EXPECT_LT(TCP1.AcknowledgedBytes(), expected.size());
+        // Released early, the reader may have taken everything by now.
+        if (!byFlushPending) {
+            EXPECT_LT(TCP1.AcknowledgedBytes(), expected.size());
+        }
         reader.Release();
         EXPECT_TRUE(byFlushPending ? TCP1.FlushPending(30000)
                                    : WaitUntil([&] { return TCP1.PendingBytes() == 0; }, 30000));
