@@ -6,12 +6,16 @@
 #                     and fails if any packet leaves loopback or any test asks DNS
 #   --no-skip         fails when a test was skipped (an interop daemon or a tool
 #                     missing), or when strace cannot trace: what CI runs
+# QUILLON_CHECK_LOOPBACK=1 and QUILLON_NO_SKIP=1 in the environment do the same
+# as the last two flags, so CI can run this very command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build
 flags=()
 check_loopback=no
 no_skip=no
+[ "${QUILLON_CHECK_LOOPBACK:-}" = 1 ] && check_loopback=yes
+[ "${QUILLON_NO_SKIP:-}" = 1 ] && no_skip=yes
 for argument in "$@"; do
   case $argument in
     --sanitize)
