@@ -16,6 +16,8 @@
 
 using namespace std::string_literals;
 
+// The TLS layer of a stream session: its set-up, its handshake, and the
+// stream through it beside a plain one.
 namespace {
 const TestCertificates &Certs()
 {
@@ -111,7 +113,7 @@ TEST(TlsSetup, RefusesFilesItCannotUseBeforeAnyConnection)
 
 // Every failure is one ErrorEvent with the reason, ends in state 9 and lets
 // nothing count as sent.
-TEST(TlsEndpoint, HandshakeVerifiesTheServerAndSaysWhyItFailed)
+TEST(TlsLayer, HandshakeVerifiesTheServerAndSaysWhyItFailed)
 {
     const auto &c = Certs();
     struct Row {
@@ -243,7 +245,7 @@ TEST(StreamEndpoint, EveryKindOfSendArrivesInOrderPlainOrDecrypted)
 
 // Encrypted bytes wait their turn behind a full kernel buffer, and all of
 // them arrive, in order, once the receiver reads again.
-TEST(TlsEndpoint, HeldReaderGetsEveryAcceptedByteInOrder)
+TEST(TlsLayer, HeldReaderGetsEveryAcceptedByteInOrder)
 {
     TlsLoopbackServer::Options options = ServerWith(Certs().serverCert);
     options.holdReading = true;
@@ -329,7 +331,7 @@ TEST(StreamEndpoint, PeerCloseMidStreamIsAPeerCloseAndRaisesNoSigpipe)
 
 // A plain TCP receiver never answers the handshake: the session stays
 // connecting until it is closed, quietly.
-TEST(TlsEndpoint, CloseDuringTheHandshakeRaisesNothing)
+TEST(TlsLayer, CloseDuringTheHandshakeRaisesNothing)
 {
     TcpReceiver plainReceiver;
     SocketEndpoint TCP1(SocketEndpoint::TcpProtocol);
