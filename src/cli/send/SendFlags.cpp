@@ -598,26 +598,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                      o.statsFile = std::string(value);
                                      return {};
                                  }},
-                                {"--help",
-                                 "",
-                                 "",
-                                 [p](std::string_view) {
-                                     p->result.action = ParseResult::Action::Help;
-                                     return Status{};
-                                 },
-                                 {},
-                                 "-h",
-                                 "print the help and exit"},
-                                {"--version",
-                                 "",
-                                 "",
-                                 [p](std::string_view) {
-                                     p->result.action = ParseResult::Action::Version;
-                                     return Status{};
-                                 },
-                                 {},
-                                 {},
-                                 "print the version and exit"},
+                                HelpFlag([p] { p->result.action = ParseResult::Action::Help; }),
+                                VersionFlag([p] { p->result.action = ParseResult::Action::Version; }),
                             }});
     table.epilogue = R"(The summary gives an average rate for runs of more than one message that
 last at least a second; over whole seconds whether the target rate was
