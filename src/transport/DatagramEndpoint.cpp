@@ -47,7 +47,7 @@ void DatagramEndpoint::SetTarget(const std::string &host, std::int32_t port)
 
 void DatagramEndpoint::Close()
 {
-    ++m_generation;
+    m_generation.Bump();
     CloseSocket();
     m_state = EndpointState::Closed;
     ForgetTarget();
@@ -55,14 +55,7 @@ void DatagramEndpoint::Close()
 
 void DatagramEndpoint::PostError(int number, const QString &text)
 {
-    const std::uint64_t forGeneration = m_generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, forGeneration, number, text] {
-            if (m_generation == forGeneration)
-                emit ErrorEvent(number, text);
-        },
-        Qt::QueuedConnection);
+    m_generation.Post(this, [this, number, text] { emit ErrorEvent(number, text); });
 }
 
 void DatagramEndpoint::CloseSocket()

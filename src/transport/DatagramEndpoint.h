@@ -64,7 +64,7 @@ private:
     int m_fd = -1;
     int m_fdFamily = AF_UNSPEC;
     // Bumped by Close: errors queued for an older socket are dropped.
-    std::uint64_t m_generation = 0;
+    EventGeneration m_generation;
     QSocketNotifier m_readNotifier{QSocketNotifier::Read};
 
     // The target resolved once per addressing.

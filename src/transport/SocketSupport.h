@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
 #include <chrono>
@@ -27,4 +28,27 @@ public:
 
 private:
     std::chrono::nanoseconds m_blocked{0};
+};
+
+// Bumped when an endpoint closes its socket: events posted for the older
+// socket are then dropped instead of reaching the next session.
+class EventGeneration {
+public:
+    void Bump() { ++m_current; }
+    std::uint64_t Current() const { return m_current; }
+    // Runs call from owner's event loop, never from inside the caller, unless
+    // Bump came first. Owned by owner, so it lives as long as the queued call.
+    template <typename Call> void Post(QObject *owner, Call call) const
+    {
+        QMetaObject::invokeMethod(
+            owner,
+            [this, postedIn = m_current, call] {
+                if (m_current == postedIn)
+                    call();
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    std::uint64_t m_current = 0;
 };

@@ -48,30 +48,17 @@ StreamEndpoint::~StreamEndpoint()
 
 void StreamEndpoint::Post(Event event)
 {
-    const std::uint64_t forGeneration = m_generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, forGeneration, event] {
-            if (m_generation != forGeneration)
-                return;
-            if (event == Event::Connect)
-                emit ConnectEvent();
-            else
-                emit CloseEvent();
-        },
-        Qt::QueuedConnection);
+    m_generation.Post(this, [this, event] {
+        if (event == Event::Connect)
+            emit ConnectEvent();
+        else
+            emit CloseEvent();
+    });
 }
 
 void StreamEndpoint::PostError(int number, const QString &text)
 {
-    const std::uint64_t forGeneration = m_generation;
-    QMetaObject::invokeMethod(
-        this,
-        [this, forGeneration, number, text] {
-            if (m_generation == forGeneration)
-                emit ErrorEvent(number, text);
-        },
-        Qt::QueuedConnection);
+    m_generation.Post(this, [this, number, text] { emit ErrorEvent(number, text); });
 }
 
 void StreamEndpoint::CancelLookup()
@@ -117,7 +104,7 @@ bool StreamEndpoint::Connect(const std::string &host, std::int32_t port, std::in
     token->owner = this;
     m_lookup = token;
     m_state = EndpointState::Resolving;
-    const std::uint64_t forGeneration = m_generation;
+    const std::uint64_t forGeneration = m_generation.Current();
     QThreadPool::globalInstance()->start([token, host, remotePort, forGeneration] {
         AddressLookup result = LookUpAddresses(host, remotePort, SOCK_STREAM, false);
         std::lock_guard<std::mutex> lock(token->mutex);
@@ -172,7 +159,7 @@ bool StreamEndpoint::StartAttempts(std::size_t from, bool synchronous)
 void StreamEndpoint::OnLookedUp(const std::shared_ptr<LookupToken> &token, std::uint64_t forGeneration,
                                 const AddressLookup &result)
 {
-    if (token != m_lookup || forGeneration != m_generation || m_state != EndpointState::Resolving)
+    if (token != m_lookup || forGeneration != m_generation.Current() || m_state != EndpointState::Resolving)
         return;
     m_lookup.reset();
     if (!result.Ok()) {
@@ -234,9 +221,9 @@ void StreamEndpoint::ContinueHandshake()
         return;
     }
     m_awaitingVerdict = true;
-    const std::uint64_t forGeneration = m_generation;
+    const std::uint64_t forGeneration = m_generation.Current();
     QTimer::singleShot(TlsVerdictWaitMs, this, [this, forGeneration] {
-        if (m_generation == forGeneration && m_state == EndpointState::Connecting && m_awaitingVerdict)
+        if (m_generation.Current() == forGeneration && m_state == EndpointState::Connecting && m_awaitingVerdict)
             OnReady();
     });
     // The verdict may be here already.
@@ -442,7 +429,7 @@ void StreamEndpoint::Close(std::chrono::milliseconds flushLimit)
     if (m_layer && m_layer->HasGoodbye())
         EndLayer(deadline);
     m_awaitingVerdict = false;
-    ++m_generation;
+    m_generation.Bump();
     CancelLookup();
     m_writer.Stop();
     m_layer.reset();

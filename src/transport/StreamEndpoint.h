@@ -2,6 +2,7 @@
 
 #include "transport/AddressLookup.h"
 #include "transport/ByteLayer.h"
+#include "transport/SocketSupport.h"
 #include "transport/StreamWriter.h"
 
 #include <QObject>
@@ -96,7 +97,7 @@ private:
     std::int16_t m_state = 0;
     int m_fd = -1;
     // Bumped by Close: events queued for an older socket are dropped.
-    std::uint64_t m_generation = 0;
+    EventGeneration m_generation;
     QSocketNotifier m_readNotifier{QSocketNotifier::Read};
     QSocketNotifier m_writeNotifier{QSocketNotifier::Write};
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 // With a backlog of 0 the queue holds one connection; once the first filler
 // waits in it, the kernel drops the second one's handshake, which so stays
@@ -41,4 +42,17 @@ StuckListener::~StuckListener()
             ::close(filler);
     if (m_listener >= 0)
         ::close(m_listener);
+}
+
+int UnacceptedListener(std::string &port, int backlog)
+{
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    auto *generic = reinterpret_cast<sockaddr *>(&address);
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(listener, generic, length) != 0 || ::listen(listener, backlog) != 0 ||
+        ::getsockname(listener, generic, &length) != 0)
+        std::abort();
+    port = std::to_string(ntohs(address.sin_port));
+    return listener;
 }

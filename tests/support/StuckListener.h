@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <string>
+
 // A loopback TCP listener whose accept queue is full: a connection to it never
 // completes, so an attempt stays pending (connect timeouts, cancelled waits).
 class StuckListener {
@@ -22,3 +24,8 @@ private:
     quint16 m_port = 0;
     bool m_stuck = false;
 };
+
+// A loopback TCP listener that never accepts: the system completes up to
+// backlog connections, takes what fits their buffers, then nothing. Its
+// descriptor, for the caller to close (closed at once: a refusing port).
+int UnacceptedListener(std::string &port, int backlog = 8);

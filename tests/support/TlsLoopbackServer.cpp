@@ -1,5 +1,6 @@
 #include "support/TlsLoopbackServer.h"
 
+#include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 #include "transport/TlsConnection.h"
 #include "transport/TlsContext.h"
@@ -16,12 +17,16 @@
 #include <cstdio>
 #include <vector>
 
+TlsLoopbackServer::TlsLoopbackServer() : TlsLoopbackServer(Options{})
+{}
+
 TlsLoopbackServer::TlsLoopbackServer(const Options &options) : m_options(options), m_holding(options.holdReading)
 {
     if (!options.plain) {
         TlsServerSettings settings;
-        settings.certFile = options.certFile;
-        settings.keyFile = options.keyFile;
+        const bool made = options.certFile.empty();
+        settings.certFile = made ? MadeCertificates().serverCert : options.certFile;
+        settings.keyFile = made ? MadeCertificates().serverKey : options.keyFile;
         settings.caFile = options.caFile;
         settings.requireClientCertificate = options.requireClientCertificate;
         TlsSetupError error;

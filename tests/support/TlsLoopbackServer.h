@@ -17,8 +17,8 @@ class TlsServerContext;
 class TlsLoopbackServer {
 public:
     struct Options {
-        bool plain = false; // no TLS: the bytes as they come
-        std::string certFile;
+        bool plain = false;   // no TLS: the bytes as they come
+        std::string certFile; // empty: the made server certificate and key
         std::string keyFile;
         std::string caFile; // with requireClientCertificate: the CA of client certificates
         bool requireClientCertificate = false;
@@ -30,6 +30,7 @@ public:
         // receive buffer, so the sender's kernel buffer fills at once.
         bool holdReading = false;
     };
+    TlsLoopbackServer();
     explicit TlsLoopbackServer(const Options &options);
     ~TlsLoopbackServer();
     TlsLoopbackServer(const TlsLoopbackServer &) = delete;

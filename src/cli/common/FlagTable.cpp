@@ -12,6 +12,20 @@ const Flag *FindFlag(const FlagTable &table, std::string_view name)
     return nullptr;
 }
 
+Flag InfoFlag(std::string_view name, std::string_view alias, std::string_view pageHelp, std::function<void()> given)
+{
+    return {name,
+            "",
+            "",
+            [given = std::move(given)](std::string_view) {
+                given();
+                return Status{};
+            },
+            {},
+            alias,
+            pageHelp};
+}
+
 std::vector<std::string_view> Lines(std::string_view text)
 {
     std::vector<std::string_view> lines;
@@ -193,4 +207,14 @@ std::string BashCompletion(const FlagTable &table)
               "  COMPREPLY=($(compgen -W '" +
               names + "' -- \"$cur\"))\n}\ncomplete -F " + function + " " + std::string(table.program) + "\n";
     return script;
+}
+
+Flag HelpFlag(std::function<void()> given)
+{
+    return InfoFlag("--help", "-h", "print the help and exit", std::move(given));
+}
+
+Flag VersionFlag(std::function<void()> given)
+{
+    return InfoFlag("--version", {}, "print the version and exit", std::move(given));
 }

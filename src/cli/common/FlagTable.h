@@ -47,6 +47,11 @@ struct FlagTable {
     std::shared_ptr<void> state = {};
 };
 
+// The --help (-h) and --version rows, alike in every program: given runs
+// when the flag is on the line.
+Flag HelpFlag(std::function<void()> given);
+Flag VersionFlag(std::function<void()> given);
+
 // Hands each flag of args to its handler: "--flag value" or "--flag=value".
 // Stops at the first that fails, with the line saying why.
 Status ParseFlags(const FlagTable &table, const std::vector<std::string> &args);

@@ -305,26 +305,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      return {};
                                  }},
                                 {"--allow-duplicates", "", "exit 0 with duplicates", set(o.allowDuplicates)},
-                                {"--help",
-                                 "",
-                                 "",
-                                 [p](std::string_view) {
-                                     p->result.action = RecvParseResult::Action::Help;
-                                     return Status{};
-                                 },
-                                 {},
-                                 "-h",
-                                 "print the help and exit"},
-                                {"--version",
-                                 "",
-                                 "",
-                                 [p](std::string_view) {
-                                     p->result.action = RecvParseResult::Action::Version;
-                                     return Status{};
-                                 },
-                                 {},
-                                 {},
-                                 "print the version and exit"},
+                                HelpFlag([p] { p->result.action = RecvParseResult::Action::Help; }),
+                                VersionFlag([p] { p->result.action = RecvParseResult::Action::Version; }),
                             }});
     table.epilogue = R"(Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
 token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs

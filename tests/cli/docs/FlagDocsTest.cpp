@@ -1,3 +1,4 @@
+#include "cli/common/CliProcess.h"
 #include "cli/recv/RecvCommandLine.h"
 #include "cli/send/CommandLine.h"
 
@@ -5,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <sstream>
 
@@ -15,14 +15,6 @@ struct Program {
     FlagTable table;
     std::string help;
 };
-
-std::string FileText(const std::string &path)
-{
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // What the installed completion offers after each line, one block per line.
 std::vector<std::string> Offered(const std::string &program, const std::vector<std::string> &lines)
@@ -56,7 +48,7 @@ TEST(FlagDocs, EveryFlagIsInTheHelpTheManPageAndTheCompletion)
     const Program programs[] = {{"quillon-send", SendFlagTable(), UsageText()},
                                 {"quillon-recv", RecvFlagTable(), RecvUsageText()}};
     for (const Program &program : programs) {
-        const std::string man = FileText(QUILLON_DOCS_DIR "/" + program.name + ".1");
+        const std::string man = FileText(QString::fromStdString(QUILLON_DOCS_DIR "/" + program.name + ".1"));
         ASSERT_FALSE(man.empty()) << program.name;
         std::vector<std::string> lines = {"''"};
         std::vector<std::string> expected = {""};

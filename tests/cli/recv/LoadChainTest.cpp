@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -17,14 +16,6 @@
 namespace {
 const QString SendPath = QStringLiteral(QUILLON_SEND_PATH);
 const QString RecvPath = QStringLiteral(QUILLON_RECV_PATH);
-
-std::string ReadFile(const QString &path)
-{
-    std::ifstream file(path.toStdString(), std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 std::set<std::uint64_t> StreamsOf(const QJsonObject &json)
 {
@@ -93,7 +84,7 @@ TEST(LoadChain, ReconnectedStreamGoesOnAndUnknownFateMatchesLoss)
     receiver->Finish();
     const Outcome checked =
         RunToEnd(RecvPath, {"--check-file", "-", "--json"},
-                 QByteArray::fromStdString(ReadFile(dir.filePath("first.txt")) + ReadFile(dir.filePath("second.txt"))));
+                 QByteArray::fromStdString(FileText(dir.filePath("first.txt")) + FileText(dir.filePath("second.txt"))));
     EXPECT_EQ(sent.exitCode, 0) << sent.err;
     EXPECT_EQ(Figure(sent.json, "sent"), static_cast<std::uint64_t>(Count));
     EXPECT_GE(Figure(sent.json, "reconnects"), 1u);
@@ -131,7 +122,7 @@ TEST(LoadChain, TwoThreadsArriveWholeAndRepeat)
             // The send time is the one part that differs from run to run.
             const std::regex time(":[0-9]+$");
             std::multiset<std::string> lines;
-            std::istringstream text(ReadFile(output));
+            std::istringstream text(FileText(output));
             for (std::string line; std::getline(text, line);)
                 lines.insert(std::regex_replace(line, time, ""));
             runs.push_back(std::move(lines));

@@ -1,5 +1,6 @@
 #include "cli/common/CliProcess.h"
 #include "support/LoopbackReceivers.h"
+#include "support/StuckListener.h"
 #include "support/TestCertificates.h"
 #include "support/TestEnvironment.h"
 #include "support/TlsLoopbackServer.h"
@@ -9,11 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,22 +22,6 @@
 
 namespace {
 const QString SendPath = QStringLiteral(QUILLON_SEND_PATH);
-
-// A loopback listener that never accepts: the system completes up to
-// backlog connections, takes what fits its buffers, then nothing.
-int Listener(std::string &port, int backlog = 8)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), length), 0);
-    EXPECT_EQ(::listen(listener, backlog), 0);
-    ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
-    port = std::to_string(ntohs(address.sin_port));
-    return listener;
-}
 
 std::string Text(const QJsonObject &json, const char *key)
 {
@@ -115,10 +97,8 @@ TEST(Program, ExitStatusAndMessages)
 TEST(Program, TlsHandshakesAndFilesSayWhatWentWrong)
 {
     const TestCertificates &certs = MadeCertificates();
+    TlsLoopbackServer plain;
     TlsLoopbackServer::Options options;
-    options.certFile = certs.serverCert;
-    options.keyFile = certs.serverKey;
-    TlsLoopbackServer plain(options);
     options.caFile = certs.caFile;
     options.requireClientCertificate = true;
     TlsLoopbackServer mutual(options);
@@ -213,7 +193,7 @@ TEST(Program, StopSignalsEndTheRunWithTheSummary)
 TEST(Program, ConnectionsBeyondTheOpenFilesAllowedAreRefusedUpFront)
 {
     std::string port;
-    const int listener = Listener(port, 512);
+    const int listener = UnacceptedListener(port, 512);
     const std::tuple<rlim_t, std::string, int, std::string> cases[] = {
         {64, "200", 2,
          "quillon-send: --connections 200 needs about 210 file descriptors; this process may open 64 "
@@ -243,8 +223,8 @@ TEST(Program, ConnectionsBeyondTheOpenFilesAllowedAreRefusedUpFront)
 TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
 {
     std::string stalled, refused;
-    const int listener = Listener(stalled);
-    ::close(Listener(refused));
+    const int listener = UnacceptedListener(stalled);
+    ::close(UnacceptedListener(refused));
     const std::tuple<std::vector<std::string>, std::string, std::string, std::string> cases[] = {
         {{"--transport", "tls", "--insecure", "--port", stalled, "--rate", "10", "--duration", "1"},
          "duration",
@@ -280,7 +260,7 @@ TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
 TEST(Program, ABlockedRunKeepsItsSecondsAndStopsOnCtrlC)
 {
     std::string port;
-    const int listener = Listener(port);
+    const int listener = UnacceptedListener(port);
     QTemporaryDir folder;
     const QString stats = folder.filePath(QStringLiteral("send.jsonl"));
     QProcess program;

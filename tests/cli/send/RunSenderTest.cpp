@@ -1,6 +1,7 @@
 #include "cli/send/RunSender.h"
 #include "cli/send/CommandLine.h"
 #include "support/LoopbackReceivers.h"
+#include "support/StuckListener.h"
 #include "support/TestCertificates.h"
 #include "support/TlsLoopbackServer.h"
 
@@ -10,9 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -145,24 +143,16 @@ TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
         QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->abort(); });
     });
     // Listens but never accepts: the kernel takes what fits its buffers, then nothing.
-    const int stalled = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(stalled, reinterpret_cast<sockaddr *>(&address), length), 0);
-    ASSERT_EQ(::listen(stalled, 1), 0);
-    ::getsockname(stalled, reinterpret_cast<sockaddr *>(&address), &length);
+    std::string stalledPort;
+    const int stalled = UnacceptedListener(stalledPort, 1);
     // Ends the TLS session mid-stream.
     TlsLoopbackServer::Options options;
-    options.certFile = MadeCertificates().serverCert;
-    options.keyFile = MadeCertificates().serverKey;
     options.closeAfter = 50000;
     TlsLoopbackServer tls(options);
     const std::vector<std::string> overTls = {"--transport", "tls", "--ca-file", MadeCertificates().caFile};
     const std::tuple<quint16, std::vector<std::string>, std::string, std::string> cases[] = {
         {closing.serverPort(), {"--transport", "tcp"}, "connection", "TCP session"},
-        {ntohs(address.sin_port), {"--transport", "tcp"}, "error", "stopped taking data"},
+        {static_cast<quint16>(std::stoi(stalledPort)), {"--transport", "tcp"}, "error", "stopped taking data"},
         {tls.Port(), overTls, "connection",
          "the receiver at 127.0.0.1:" + std::to_string(tls.Port()) + " closed the TLS"}};
     for (auto [port, args, stoppedBy, error] : cases) {
@@ -181,10 +171,7 @@ TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
 // session with octet counting, random messages of every length included.
 TEST(Sender, TlsCarriesTheBytesOfTheTcpStream)
 {
-    TlsLoopbackServer::Options options;
-    options.certFile = MadeCertificates().serverCert;
-    options.keyFile = MadeCertificates().serverKey;
-    TlsLoopbackServer tls(options);
+    TlsLoopbackServer tls;
     TcpReceiver tcp;
     const std::vector<std::string> args = {
         "--seed",  "7",    "--message", "Random string of text",  "--corrupt", "--unlimited",

@@ -133,10 +133,7 @@ TEST(SavedSettings, FromSettingsReadsTheMessageFormatAndFraming)
 TEST(SavedSettings, FromSettingsReadsTlsOnTheTcpSession)
 {
     const TestCertificates &certs = MadeCertificates();
-    TlsLoopbackServer::Options options;
-    options.certFile = certs.serverCert;
-    options.keyFile = certs.serverKey;
-    TlsLoopbackServer server(options);
+    TlsLoopbackServer server;
     const QString ca = QString::fromStdString(certs.caFile);
     const std::tuple<std::vector<std::string>, QString, int, std::string> cases[] = {
         {{"--from-settings"}, "TlsCaFile=" + ca + "|TlsServerName=localhost", 0, ""},

@@ -15,6 +15,8 @@
 
 using namespace std::string_literals;
 
+// The stream endpoint (TCP, plain or TLS) as the window and quillon-send
+// drive it: through SocketEndpoint.
 namespace {
 // wait false: only whether connecting could start.
 bool ConnectTo(SocketEndpoint &TCP1, const std::string &host, quint16 port, bool wait = true)
@@ -27,7 +29,7 @@ bool ConnectTo(SocketEndpoint &TCP1, const std::string &host, quint16 port, bool
 } // namespace
 
 // What Connect can check at once it refuses; the peer's answer comes later.
-TEST(TcpEndpoint, ConnectRefusesABadSetUpAndAConnectionRefusedArrivesLaterAsOneErrorEvent)
+TEST(StreamEndpoint, ConnectRefusesABadSetUpAndAConnectionRefusedArrivesLaterAsOneErrorEvent)
 {
     TcpReceiver receiver, occupied, closed;
     const quint16 closedPort = closed.Port();
@@ -57,7 +59,7 @@ TEST(TcpEndpoint, ConnectRefusesABadSetUpAndAConnectionRefusedArrivesLaterAsOneE
 
 // "localhost" names 127.0.0.1 and ::1 in /etc/hosts (no DNS query); IPv4 is
 // tried first. A refusal there is not reported: the next address is tried.
-TEST(TcpEndpoint, ANameWhoseFirstAddressRefusesConnectsToTheNext)
+TEST(StreamEndpoint, ANameWhoseFirstAddressRefusesConnectsToTheNext)
 {
     std::set<int> families;
     for (const SocketAddress &address : LookUpAddresses("localhost", 1, SOCK_STREAM, false).addresses)
@@ -83,7 +85,7 @@ TEST(TcpEndpoint, ANameWhoseFirstAddressRefusesConnectsToTheNext)
     }
 }
 
-TEST(TcpEndpoint, CloseIsHarmlessInEveryStateAndRaisesNothing)
+TEST(StreamEndpoint, CloseIsHarmlessInEveryStateAndRaisesNothing)
 {
     TcpReceiver receiver;
     StuckListener stuck;
@@ -112,7 +114,7 @@ TEST(TcpEndpoint, CloseIsHarmlessInEveryStateAndRaisesNothing)
 
 // Read only after a refusal, the stream shows that a packet refused while the
 // buffer stays full leaves no part in it, nor in the bytes acknowledged.
-TEST(TcpEndpoint, SlowReaderGetsEveryAcceptedByteInOrder)
+TEST(StreamEndpoint, SlowReaderGetsEveryAcceptedByteInOrder)
 {
     for (const bool byFlushPending : {false, true}) {
         SCOPED_TRACE(byFlushPending ? "drained by FlushPending" : "drained by the event loop");

@@ -17,7 +17,9 @@
 
 using namespace std::string_literals;
 
-TEST(UdpEndpoint, EachSendAndEachBatchedPacketIsOneDatagramOfExactlyTheBytesToTheLatestAddress)
+// The datagram endpoint as the window and quillon-send drive it: through
+// SocketEndpoint.
+TEST(DatagramEndpoint, EachSendAndEachBatchedPacketIsOneDatagramOfExactlyTheBytesToTheLatestAddress)
 {
     const std::vector<std::string> payloads = {"<13>plain", "\x00\x01\x7f\x80\xfe\xff"s,
                                                std::string(2148, 'x') + "\xff", ""};
@@ -46,7 +48,7 @@ TEST(UdpEndpoint, EachSendAndEachBatchedPacketIsOneDatagramOfExactlyTheBytesToTh
 }
 
 // Close drops the error still queued for the old socket.
-TEST(UdpEndpoint, UnusableAddressFailsEverySendWithOneErrorPerAddressingAndCloseSilences)
+TEST(DatagramEndpoint, UnusableAddressFailsEverySendWithOneErrorPerAddressingAndCloseSilences)
 {
     const std::pair<const char *, const char *> cases[] = {{"no..host", "514"}, {"127.0.0.1", "0"}};
     for (const auto &[host, port] : cases) {
@@ -83,7 +85,7 @@ TEST(UdpEndpoint, UnusableAddressFailsEverySendWithOneErrorPerAddressingAndClose
 // Each refusal the kernel reports names one datagram, so all are counted;
 // sending goes on, with one report per failure. A datagram that drew no
 // refusal for two seconds got through: a refusal after it is a new failure.
-TEST(UdpEndpoint, RefusedDatagramsAreCountedAndReportedOncePerFailureWhileSendingGoesOn)
+TEST(DatagramEndpoint, RefusedDatagramsAreCountedAndReportedOncePerFailureWhileSendingGoesOn)
 {
     const std::vector<std::string> batch(300, "<13>batched");
     for (const QHostAddress &address :

@@ -1,0 +1,619 @@
+#include "cli/send/SendParser.h"
+
+#include "cli/common/FlagValues.h"
+#include "common/TextHelpers.h"
+#include "engine/MessageComposer.h"
+#include "engine/StructuredData.h"
+#include "engine/Vocabulary.h"
+#include "transport/TlsSettingsStore.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace {
+constexpr int MaxFacility = 23;
+constexpr int MaxLevel = 7;
+constexpr int MinDelayMs = 10;
+constexpr int MaxDelayMs = 2000;
+constexpr int MaxConnections = 100000;
+constexpr int MaxMessageSize = 1048576;
+constexpr int MaxThreads = 64;
+// A day: longer waits are mistakes, and stay far from what a clock holds.
+constexpr double MostWaitSeconds = 86400;
+constexpr const char *SeeHelp = " (see quillon-send --help)";
+
+// People type "ftp-daemon" or "log_audit" as often as "FTP Daemon".
+std::string NameKey(std::string_view text)
+{
+    std::string key;
+    for (char c : ToLowerAscii(text))
+        if (c != ' ' && c != '-' && c != '_')
+            key.push_back(c);
+    return key;
+}
+
+// A list index from a name of the list, a syslog code up to maxCode, or -1.
+template <std::size_t N>
+int CodeOrName(const std::array<std::string_view, N> &names, std::string_view text, int maxCode)
+{
+    if (const auto code = InRange(text, 0, maxCode))
+        return *code;
+    const std::string key = NameKey(text);
+    for (std::size_t i = 0; i < N; ++i)
+        if (NameKey(names[i]) == key)
+            return static_cast<int>(i);
+    return -1;
+}
+
+bool IsSourceAddressChoice(std::string_view text)
+{
+    if (Vocabulary::EntryIndexNoCase(Vocabulary::SourceAddressEntries, text) >= 0)
+        return true;
+    if (!text.empty() && text.back() == '?') {
+        // The last group is drawn per message, from 1 to 253.
+        std::string candidate(text.substr(0, text.size() - 1));
+        candidate += "1";
+        return IsDottedQuad(candidate);
+    }
+    return IsDottedQuad(text);
+}
+
+// The exact entry for a source choice typed in any case, so the composer,
+// which compares exactly, recognises it.
+std::string SourceAddressText(std::string_view text)
+{
+    const int entry = Vocabulary::EntryIndexNoCase(Vocabulary::SourceAddressEntries, text);
+    return entry >= 0 ? std::string(Vocabulary::SourceAddressEntries[static_cast<std::size_t>(entry)])
+                      : std::string(text);
+}
+
+// The list's names as a completion offers them: "ftp-daemon", "local7".
+template <std::size_t N> std::vector<std::string> NameChoices(const std::array<std::string_view, N> &names)
+{
+    std::vector<std::string> choices;
+    for (std::string_view name : names) {
+        std::string choice = ToLowerAscii(name);
+        std::replace(choice.begin(), choice.end(), ' ', '-');
+        choices.push_back(choice);
+    }
+    return choices;
+}
+
+// The rows' short name for it.
+using Parser = SendParser;
+} // namespace
+
+FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
+{
+    using File = TlsSetupError::File;
+    Options &o = p->o;
+    const auto pace = [p](std::string_view flag, Pace chosen) {
+        return [p, flag, chosen](std::string_view) { return p->SetPace(flag, chosen); };
+    };
+    const auto header = [p](std::string_view flag, std::string (*check)(std::string_view),
+                            std::string MessageFormatSettings::*field) {
+        return [p, flag, check, field](std::string_view value) {
+            return p->HeaderField(flag, value, check, p->o.messageFormat.*field);
+        };
+    };
+    const auto port = [](std::string_view flag, int &target) {
+        return [flag, &target](std::string_view value) -> Status {
+            const auto read = InRange(value, 1, 65535);
+            if (!read)
+                return Parser::Bad(flag, value, "a port number from 1 to 65535");
+            target = *read;
+            return {};
+        };
+    };
+    const auto tlsFile = [p](std::string_view flag, File file, std::string TlsSettings::*field) {
+        return
+            [p, flag, file, field](std::string_view value) { return p->TlsFile(flag, value, file, p->o.tls.*field); };
+    };
+    const auto set = [](bool &field) {
+        return [&field](std::string_view) {
+            field = true;
+            return Status{};
+        };
+    };
+
+    FlagTable table;
+    table.state = p;
+    table.program = "quillon-send";
+    table.summary = "Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.\n";
+    table.seeHelp = SeeHelp;
+    table.groups.push_back({"Target",
+                            {
+                                {"--target", "HOST", "host name or address (default 127.0.0.1)",
+                                 [&o](std::string_view value) -> Status {
+                                     o.target = TrimSpaces(value);
+                                     if (o.target.empty())
+                                         return Parser::Fail(
+                                             "--target: Please specify a valid target IP address or host name");
+                                     return {};
+                                 }},
+                                {"--port", "N", "destination port, 1..65535 (default 514)", port("--port", o.port)},
+                                {"--transport",
+                                 "udp|tcp|tls",
+                                 "syslog over UDP (default), over a TCP session, or\n"
+                                 "over TLS on a TCP session (see TLS below)",
+                                 [&o](std::string_view value) -> Status {
+                                     const std::string lower = ToLowerAscii(value);
+                                     if (lower != "udp" && lower != "tcp" && lower != "tls")
+                                         return Parser::Bad("--transport", value, "udp, tcp or tls");
+                                     o.tcp = lower != "udp";
+                                     o.tls.enabled = lower == "tls";
+                                     return {};
+                                 },
+                                 {"udp", "tcp", "tls"}},
+                                {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
+                                 port("--source-port", o.sourcePort)},
+                            }});
+    const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
+                                     std::string_view wanted) {
+        return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {
+            const int read = CodeOrName(names, value, maxCode);
+            if (read < 0)
+                return Parser::Bad(flag, value, wanted);
+            index = read;
+            p->facilityOrLevelGiven = true;
+            return {};
+        };
+    };
+    table.groups.push_back(
+        {"Priority",
+         {
+             {"--facility", "NAME|N|random", "Kernel .. Local7, 0..23, or random (default)",
+              facilityOrLevel("--facility", o.facilityIndex, Vocabulary::FacilityNames, MaxFacility,
+                              "a facility name (Kernel .. Local7), a number from 0 to 23, or random"),
+              NameChoices(Vocabulary::FacilityNames)},
+             {"--level", "NAME|N|random", "Emergency .. Debug, 0..7, or random (default)",
+              facilityOrLevel("--level", o.levelIndex, Vocabulary::LevelNames, MaxLevel,
+                              "a level name (Emergency .. Debug), a number from 0 to 7, or random"),
+              NameChoices(Vocabulary::LevelNames)},
+             {"--priority", "N", "raw priority 0..255 instead of facility and level",
+              [&o](std::string_view value) -> Status {
+                  const auto priority = InRange(value, 0, 255);
+                  if (!priority)
+                      return Parser::Bad("--priority", value, "a priority from 0 to 255");
+                  o.usePriority = true;
+                  o.priority = *priority;
+                  return {};
+              }},
+         },
+         {},
+         29});
+    table.groups.push_back(
+        {"Message",
+         {
+             {"--message", "TEXT",
+              "text or template; \"####\" is numbered in\n"
+              "\"This is Syslog test message number ####\", and the\n"
+              "window's entries work: \"Random string of text\",\n"
+              "\"Test user connected to website http://###.###.###.###/index.html\",\n"
+              "\"MultiLine text message\", \"From tab delimited text file\",\n"
+              "\"From a Hex byte code text file. (One packet per line)\",\n"
+              "\"From a Ethereal capture file\"; HEX=.. sends raw bytes",
+              [p](std::string_view value) {
+                  p->o.message = std::string(value);
+                  p->messageGiven = true;
+                  return Status{};
+              }},
+             {"--multiline-file", "FILE", "text for \"MultiLine text message\" (- reads stdin)",
+              [&o](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--multiline-file needs a file name, or - for standard input");
+                  o.multiLineFile = std::string(value);
+                  return {};
+              }},
+             {"--source-file", "FILE", "message-source file (text, hex or capture)",
+              [p](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--source-file needs a file name");
+                  p->o.sourceFile = std::string(value);
+                  p->sourceFileGiven = true;
+                  return {};
+              }},
+             {"--source-address", "A",
+              "\"Original Address=\": an address, an address ending\n"
+              "in ? (last group random), \"Random Class C addresses\",\n"
+              "\"Random host on this subnet\"",
+              [&o](std::string_view value) -> Status {
+                  const std::string address = TrimSpaces(value);
+                  if (!IsSourceAddressChoice(address))
+                      return Parser::Bad("--source-address", value,
+                                         "a dotted address (optionally ending in ?) or one of \"IP address of this "
+                                         "machine\", \"Random Class C addresses\", \"Random host on this subnet\"");
+                  o.sourceAddress = SourceAddressText(address);
+                  return {};
+              }},
+             {"--rfc-header", "", "RFC 3164 header (time stamp, host name, tag Quillon)",
+              [p](std::string_view) {
+                  p->o.rfcHeader = true;
+                  p->rfcHeaderGiven = true;
+                  return Status{};
+              }},
+             {"--no-priority", "", "leave out the <PRI> part", set(o.noPriority)},
+             {"--corrupt", "", "replace one character of each message at random", set(o.corrupt)},
+             {"--oversize", "", "append 2048 spaces", set(o.oversize)},
+             {"--size", "BYTES|MIN:MAX",
+              "pad (with x) or cut each message, the packet before\n"
+              "any framing, to BYTES, or to a size drawn from\n"
+              "MIN..MAX per message (repeatable with --seed); a\n"
+              "stamp is never cut",
+              [&o](std::string_view value) -> Status {
+                  const std::size_t colon = value.find(':');
+                  const auto low = InRange(value.substr(0, colon), 1, MaxMessageSize);
+                  const auto high =
+                      colon == std::string_view::npos ? low : InRange(value.substr(colon + 1), 1, MaxMessageSize);
+                  if (!low || !high || *low > *high)
+                      return Parser::Bad("--size", value,
+                                         "a size in bytes from 1 to " + std::to_string(MaxMessageSize) +
+                                             ", or MIN:MAX with MIN at most MAX");
+                  o.sizeMin = static_cast<std::uint32_t>(*low);
+                  o.sizeMax = static_cast<std::uint32_t>(*high);
+                  return {};
+              }},
+             {"--crlf", "",
+              "end each message in CR LF (the default on TCP\n"
+              "without --framing)",
+              [p](std::string_view) {
+                  p->crlfFlag = true;
+                  return Status{};
+              }},
+             {"--no-crlf", "", "no CR LF, on TCP too (the messages run together)",
+              [p](std::string_view) {
+                  p->crlfFlag = false;
+                  return Status{};
+              }},
+             {"--seed", "N",
+              "start the random choices from N, 0..2^64-1 (default:\n"
+              "the same start in every run, as in the window)",
+              [&o](std::string_view value) -> Status {
+                  std::uint64_t seed = 0;
+                  const char *end = value.data() + value.size();
+                  const auto [at, error] = std::from_chars(value.data(), end, seed);
+                  if (value.empty() || error != std::errc() || at != end)
+                      return Parser::Bad("--seed", value, "a whole number from 0 to 18446744073709551615");
+                  o.seed = seed;
+                  return {};
+              }},
+         }});
+    table.groups.push_back(
+        {"Message format and framing",
+         {
+             {"--format",
+              "rfc3164|rfc5424",
+              "rfc3164 (default): <PRI>, the header of\n"
+              "--rfc-header, the text; rfc5424: <PRI>1 TIMESTAMP\n"
+              "HOSTNAME APP-NAME PROCID MSGID STRUCTURED-DATA MSG",
+              [&o](std::string_view value) -> Status {
+                  const auto format = ParseMessageFormat(value);
+                  if (!format)
+                      return Parser::Bad("--format", value, "rfc3164 or rfc5424");
+                  o.messageFormat.format = *format;
+                  return {};
+              },
+              {"rfc3164", "rfc5424"}},
+             {"--hostname", "NAME",
+              "HOSTNAME (default: this machine's name; a\n"
+              "--source-address address takes its place)",
+              header("--hostname", CheckHostName, &MessageFormatSettings::hostName)},
+             {"--app-name", "NAME", "APP-NAME (default Quillon)",
+              header("--app-name", CheckAppName, &MessageFormatSettings::appName)},
+             {"--procid", "ID", "PROCID (default: the process id)",
+              header("--procid", CheckProcId, &MessageFormatSettings::procId)},
+             {"--msgid", "ID", "MSGID (default -)", header("--msgid", CheckMsgId, &MessageFormatSettings::msgId)},
+             {"--sd", "'ELEMENT'",
+              "one SD element in RFC 5424 syntax, its escapes\n"
+              "included: --sd '[test@32473 env=\"lab\" n=\"1\"]';\n"
+              "repeat for more; --sd - for none (the default)",
+              [p](std::string_view value) { return Parser::Noted(p->rfc5424FlagsGiven, "--sd", p->SdElement(value)); }},
+             {"--bom", "", "a UTF-8 BOM before the RFC 5424 message text",
+              [p](std::string_view) {
+                  p->o.messageFormat.utf8Bom = true;
+                  return Parser::Noted(p->rfc5424FlagsGiven, "--bom", {});
+              }},
+             {"--framing",
+              "none|lf|crlf|nul|octet-count",
+              "how TCP messages are told apart: after each an\n"
+              "LF, CR LF or NUL, or before each its length in\n"
+              "bytes and a space; none sends them as built.\n"
+              "Default: octet-count over TLS and for RFC 5424\n"
+              "over TCP, else none (RFC 3164 over TCP ends in\n"
+              "CR LF). UDP datagrams are never framed; lf and\n"
+              "crlf split multi-line messages (named on\n"
+              "standard error)",
+              [p](std::string_view value) -> Status {
+                  p->framingFlag = ParseFraming(value);
+                  if (!p->framingFlag)
+                      return Parser::Bad("--framing", value, "none, lf, crlf, nul or octet-count");
+                  return {};
+              },
+              {"none", "lf", "crlf", "nul", "octet-count"}},
+         },
+         "  Header values: printable US-ASCII, no spaces, \"-\" for none; at most 255,\n"
+         "  48, 128 and 32 characters (host name, app name, procid, msgid).",
+         29});
+    table.groups.push_back({"TLS (with --transport tls; RFC 5425)",
+                            {
+                                {"--ca-file", "FILE",
+                                 "PEM file of the CAs that sign the server's\n"
+                                 "certificate (default: the system's trusted CAs)",
+                                 tlsFile("--ca-file", File::CaFile, &TlsSettings::caFile)},
+                                {"--cert", "FILE", "client certificate (PEM) for a server that asks",
+                                 tlsFile("--cert", File::Certificate, &TlsSettings::certFile)},
+                                {"--key", "FILE",
+                                 "its private key (PEM, no passphrase; default: the\n"
+                                 "key in the --cert file)",
+                                 tlsFile("--key", File::Key, &TlsSettings::keyFile)},
+                                {"--server-name", "NAME",
+                                 "the name the server's certificate must carry, also\n"
+                                 "sent as SNI (default: the --target host)",
+                                 [p](std::string_view value) -> Status {
+                                     if (const std::string problem = CheckTlsServerName(value); !problem.empty())
+                                         return Parser::Fail("--server-name: " + problem);
+                                     p->o.tls.serverName = std::string(value);
+                                     return Parser::Noted(p->tlsFlagsGiven, "--server-name", {});
+                                 }},
+                                {"--insecure", "",
+                                 "accept any server certificate; says so on standard\n"
+                                 "error each run",
+                                 [p](std::string_view) {
+                                     p->o.tls.verify = false;
+                                     return Parser::Noted(p->tlsFlagsGiven, "--insecure", {});
+                                 }},
+                                {"--tls-min",
+                                 "1.2|1.3",
+                                 "the oldest TLS version accepted (default 1.2)",
+                                 [p](std::string_view value) -> Status {
+                                     const auto version = TlsVersionFromText(value);
+                                     if (!version)
+                                         return Parser::Bad("--tls-min", value, "1.2 or 1.3");
+                                     p->o.tls.minVersion = *version;
+                                     return Parser::Noted(p->tlsFlagsGiven, "--tls-min", {});
+                                 },
+                                 {"1.2", "1.3"}},
+                            },
+                            "  The server's certificate and name are verified unless --insecure is given."});
+    table.groups.push_back(
+        {"Sending (one of)",
+         {
+             {"--once", "", "one message (default)", pace("--once", Pace::Once)},
+             {"--every-second", "", "one message a second", pace("--every-second", Pace::EverySecond)},
+             {"--every-minute", "", "one message a minute", pace("--every-minute", Pace::EveryMinute)},
+             {"--continuous", "MS", "one message every MS milliseconds, 10..2000",
+              [p](std::string_view value) -> Status {
+                  const auto delay = InRange(value, MinDelayMs, MaxDelayMs);
+                  if (!delay)
+                      return Parser::Bad("--continuous", value, "a delay from 10 to 2000 ms");
+                  p->o.continuousMs = *delay;
+                  return p->SetPace("--continuous", Pace::Continuous);
+              }},
+             {"--burst",
+              "100|500",
+              "a burst every 10 seconds",
+              [p](std::string_view value) -> Status {
+                  const auto size = WholeNumber(value);
+                  if (!size || (*size != 100 && *size != 500))
+                      return Parser::Bad("--burst", value, "100 or 500");
+                  p->o.burstSize = static_cast<int>(*size);
+                  return p->SetPace("--burst", Pace::Burst);
+              },
+              {"100", "500"}},
+             {"--rate", "R", "R messages per second",
+              [p](std::string_view value) -> Status {
+                  const auto rate = PositiveNumber(value);
+                  if (!rate)
+                      return Parser::Bad("--rate", value, "a positive number of messages per second");
+                  p->o.shape = LoadShape::Constant(*rate);
+                  return p->SetPace("--rate", Pace::Rate);
+              }},
+             {"--ramp", "FROM:TO:S",
+              "from FROM to TO messages per second over S seconds,\n"
+              "then TO (a rate may be 0)",
+              [p](std::string_view value) -> Status {
+                  auto ramp = ReadRamp(value);
+                  if (const auto *problem = std::get_if<std::string>(&ramp))
+                      return Parser::Fail("--ramp: " + *problem);
+                  p->o.shape = std::get<LoadShape>(std::move(ramp));
+                  return p->SetPace("--ramp", Pace::Rate);
+              }},
+             {"--steps", "R1xS1,R2xS2,...",
+              "R1 messages per second for S1 seconds, then R2 ...;\n"
+              "ends after the last step unless --count or\n"
+              "--duration is given, then holds the last rate",
+              [p](std::string_view value) -> Status {
+                  auto read = ReadSteps(value);
+                  if (const auto *problem = std::get_if<std::string>(&read))
+                      return Parser::Fail("--steps: " + *problem);
+                  // Whether the last step holds is known once every flag is read.
+                  p->steps = std::get<std::vector<LoadShape::Step>>(std::move(read));
+                  return p->SetPace("--steps", Pace::Rate);
+              }},
+             {"--unlimited", "", "as fast as the machine goes", pace("--unlimited", Pace::Unlimited)},
+             {"--poisson", "",
+              "with --rate, --ramp or --steps: random (exponential)\n"
+              "gaps around the rate; repeatable with --seed",
+              set(o.poisson)},
+             {"--count", "N", "stop after N messages (skipped ones included)",
+              [p](std::string_view value) -> Status {
+                  const auto count = WholeNumber(value);
+                  if (!count || *count <= 0)
+                      return Parser::Bad("--count", value, "a positive whole number");
+                  p->o.count = *count;
+                  p->countOrDurationGiven = true;
+                  return {};
+              }},
+             {"--duration", "S",
+              "stop after S seconds, connecting and handshakes\n"
+              "included",
+              [p](std::string_view value) -> Status {
+                  const auto seconds = PositiveNumber(value);
+                  if (!seconds)
+                      return Parser::Bad("--duration", value, "a positive number of seconds");
+                  p->o.duration = *seconds;
+                  p->countOrDurationGiven = true;
+                  return {};
+              }},
+             {"--no-catch-up", "",
+              "after an outage or a stall, skip the messages whose\n"
+              "time passed (counted as skipped) instead of sending\n"
+              "them late in a burst",
+              set(o.noCatchUp)},
+             {"--drain-timeout", "S",
+              "at the end, how long the sessions' unsent bytes may\n"
+              "take to go (default 2; 0 gives them up)",
+              [&o](std::string_view value) -> Status {
+                  // 0: what the system has not taken at the end is given up at once.
+                  const auto seconds = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!seconds || *seconds > MostWaitSeconds)
+                      return Parser::Bad("--drain-timeout", value, "a number of seconds from 0 to 86400");
+                  o.drainTimeout = *seconds;
+                  return {};
+              }},
+         },
+         "  Ctrl-C stops within a second, drains as above and prints the summary."});
+    table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
+                            {
+                                {"--stamp", "",
+                                 "stamp every message with the run id, stream 1 (with\n"
+                                 "--shard I/N stream I*1000000+1), a\n"
+                                 "sequence number from 1 and the send time in\n"
+                                 "microseconds: RFC 3164 ends the message with\n"
+                                 "\" quillon=RUN:STREAM:SEQ:TIME\", RFC 5424 adds the SD\n"
+                                 "element [quillon@32473 run=\"..\" stream=\"..\" seq=\"..\"\n"
+                                 "t=\"..\"]; \"HEX=\" packets are sent unstamped",
+                                 set(o.stamp)},
+                                {"--run-id", "ID",
+                                 "the run id, 1 to 16 of A-Z a-z 0-9 _ - (default: a\n"
+                                 "random one per run, named in the summary)",
+                                 [&o](std::string_view value) -> Status {
+                                     if (!IsValidRunId(value))
+                                         return Parser::Bad("--run-id", value,
+                                                            "a run id of 1 to 16 letters, digits, '_' or '-'");
+                                     o.runId = std::string(value);
+                                     return {};
+                                 }},
+                            },
+                            "  With several connections or threads each connection (over UDP each\n"
+                            "  thread) is a stream of its own, numbered from 1."});
+    table.groups.push_back({"Runs spread over several senders",
+                            {
+                                {"--shard", "I/N",
+                                 "this sender is shard I (0..N-1) of N: it sends 1/N of\n"
+                                 "the rate and of each --ramp or --steps rate, and\n"
+                                 "stamps streams no other shard uses; --count and\n"
+                                 "--duration stay this process's",
+                                 [&o](std::string_view value) -> Status {
+                                     auto shard = ReadShard(value, std::getenv(Shard::IndexVariable));
+                                     if (const auto *problem = std::get_if<std::string>(&shard))
+                                         return Parser::Fail("--shard " + std::string(value) + ": " + *problem);
+                                     o.shard = std::get<Shard>(shard);
+                                     return {};
+                                 }},
+                            },
+                            "  --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)"});
+    table.groups.push_back(
+        {"Load",
+         {
+             {"--connections", "N",
+              "TCP and TLS: N sessions to the target, 1..100000,\n"
+              "opened at start (64 connects or handshakes at a\n"
+              "time); messages go to them in turn (default: one\n"
+              "per thread)",
+              [&o](std::string_view value) -> Status {
+                  const auto count = InRange(value, 1, MaxConnections);
+                  if (!count)
+                      return Parser::Bad("--connections", value,
+                                         "a number of connections from 1 to " + std::to_string(MaxConnections));
+                  o.connections = *count;
+                  return {};
+              }},
+             {"--threads", "T",
+              "T sending threads, 1..64, each with its own sockets\n"
+              "and its own share of the rate and the connections;\n"
+              "needs --rate or --unlimited. A thread's random\n"
+              "choices start from a value made from --seed (or the\n"
+              "usual start) and its number, so runs repeat",
+              [&o](std::string_view value) -> Status {
+                  const auto count = InRange(value, 1, MaxThreads);
+                  if (!count)
+                      return Parser::Bad("--threads", value,
+                                         "a number of threads from 1 to " + std::to_string(MaxThreads));
+                  o.threads = *count;
+                  return {};
+              }},
+             {"--reconnect", "",
+              "TCP and TLS: open a session the receiver ends,\n"
+              "resets or refuses again, after 50 ms, then twice as\n"
+              "long after each failure up to 2 s; its stream goes\n"
+              "on. Failures are named on standard error as they\n"
+              "happen (a line a second at most). The messages\n"
+              "whose bytes the receiver's system had not\n"
+              "acknowledged when the session broke are counted\n"
+              "as unacknowledged (unknown_fate), per connection\n"
+              "and in all (with TLS estimated from the record\n"
+              "bytes); a receiver that dies with acknowledged but\n"
+              "unread bytes loses more, which only quillon-recv\n"
+              "sees",
+              set(o.reconnect)},
+             {"--connect-timeout", "S",
+              "TCP and TLS: the limit of each connect and\n"
+              "handshake, and the run fails when no session has\n"
+              "been up for S seconds (default 10)",
+              [&o](std::string_view value) -> Status {
+                  const auto seconds = PositiveNumber(value);
+                  if (!seconds || *seconds > MostWaitSeconds)
+                      return Parser::Bad("--connect-timeout", value, "a number of seconds above 0, at most 86400");
+                  o.connectTimeout = *seconds;
+                  return {};
+              }},
+         }});
+    table.groups.push_back({"Settings and output",
+                            {
+                                {"--from-settings", "",
+                                 "start from the window's saved settings (the defaults\n"
+                                 "when there are none), then apply the flags",
+                                 [p](std::string_view) {
+                                     p->result.fromSettings = true;
+                                     return Status{};
+                                 }},
+                                {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--json", "",
+                                 "the summary as one JSON object (no progress lines);\n"
+                                 "bytes of a text that are not UTF-8 show as \\xHH",
+                                 set(o.json)},
+                                {"--stats-file", "FILE",
+                                 "one JSON object per line each second: time, target\n"
+                                 "rate, sent, failed, unknown fate, open connections,\n"
+                                 "seconds blocked by a full socket, the sending\n"
+                                 "thread's processor share",
+                                 [&o](std::string_view value) -> Status {
+                                     if (value.empty())
+                                         return Parser::Fail("--stats-file needs a file name");
+                                     o.statsFile = std::string(value);
+                                     return {};
+                                 }},
+                                HelpFlag([p] { p->result.action = ParseResult::Action::Help; }),
+                                VersionFlag([p] { p->result.action = ParseResult::Action::Version; }),
+                            }});
+    table.epilogue = R"(The summary gives an average rate for runs of more than one message that
+last at least a second; over whole seconds whether the target rate was
+reached (99% of it) and, from two on, the standard deviation of the rate per
+second about the target, and whether the sender itself held the rate back
+(its thread at a full core while behind); messages sent late (more than
+0.1 s after their time) or skipped; a connection that lost a session gets a
+line of its own. Over UDP, datagrams that come back refused (nothing
+listens on the port) or undeliverable are counted as refused.
+
+Exit status: 0 all sent, 1 sending failed (a failed TLS handshake, no
+session up, nothing sent, bytes left at the end too) or datagrams were
+refused, 2 usage error (a file that cannot be used too, and --connections
+beyond the open files this process may have).
+)";
+    return table;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "cli/common/FlagTable.h"
+#include "cli/send/CommandLine.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What quillon-send's flag handlers write while a command line is read, and
+// the checks of the whole line once every flag was taken.
+struct SendParser {
+    ParseResult result;
+    Options &o = result.options;
+    bool messageGiven = false;
+    bool sourceFileGiven = false;
+    bool facilityOrLevelGiven = false;
+    bool countOrDurationGiven = false;
+    std::optional<bool> crlfFlag;
+    std::string paceFlag;
+    std::optional<Framing> framingFlag;
+    std::vector<LoadShape::Step> steps;
+    bool rfcHeaderGiven = false;
+    bool sdGiven = false;
+    // Flags of the groups that only apply to some runs, in the order given.
+    std::vector<std::string_view> rfc5424FlagsGiven;
+    std::vector<std::string_view> tlsFlagsGiven;
+
+    static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
+
+    static Status Bad(std::string_view flag, std::string_view value, std::string_view wanted);
+
+    static Status Noted(std::vector<std::string_view> &given, std::string_view flag, Status taken);
+
+    // A header field's value, or the check's words after the flag's name.
+    Status HeaderField(std::string_view flag, std::string_view value, std::string (*check)(std::string_view),
+                       std::string &field);
+
+    // The first --sd replaces the saved elements; "-" leaves none.
+    Status SdElement(std::string_view value);
+
+    Status SetPace(std::string_view flag, Pace pace);
+
+    // A TLS file given by a flag replaces the saved one.
+    Status TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field);
+
+    // Flags the run ignores: said on standard error, as the run goes ahead.
+    void Warn();
+
+    Status Finish();
+};
+
+// quillon-send's flag table, its handlers writing to parser.
+FlagTable SendFlags(const std::shared_ptr<SendParser> &parser);
