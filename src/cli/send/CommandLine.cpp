@@ -133,6 +133,10 @@ struct Parser {
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
+    // "unix-dgram" or "unix-stream" when chosen, and the flags that name a
+    // host and port, which a Unix socket has not.
+    std::string unixTransport;
+    std::vector<std::string_view> networkFlagsGiven;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -192,6 +196,22 @@ struct Parser {
         return Noted(tlsFlagsGiven, flag, {});
     }
 
+    void NoteNetworkFlag(std::string_view flag)
+    {
+        if (std::find(networkFlagsGiven.begin(), networkFlagsGiven.end(), flag) == networkFlagsGiven.end())
+            networkFlagsGiven.push_back(flag);
+    }
+
+    // A handler for a flag that names a host or port.
+    std::function<Status(std::string_view)> Network(std::string_view flag,
+                                                    std::function<Status(std::string_view)> handler)
+    {
+        return [this, flag, handler](std::string_view value) {
+            NoteNetworkFlag(flag);
+            return handler(value);
+        };
+    }
+
     // Flags the run ignores: said on standard error, as the run goes ahead.
     void Warn()
     {
@@ -203,9 +223,14 @@ struct Parser {
         if (rfc5424 && rfcHeaderGiven)
             result.warnings.push_back("--rfc-header is the RFC 3164 header; RFC 5424 messages have their own");
         if (o.reconnect && !o.tcp)
-            result.warnings.push_back("--reconnect applies to TCP and TLS sessions; UDP has none to open again");
+            result.warnings.push_back(unixTransport.empty()
+                                          ? "--reconnect applies to TCP and TLS sessions; UDP has none to open again"
+                                          : "--reconnect applies to stream sessions; Unix datagrams have none to "
+                                            "open again");
         if (framingFlag && *framingFlag != Framing::None && !o.tcp)
-            result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
+            result.warnings.push_back(unixTransport.empty()
+                                          ? "--framing applies to TCP only; UDP datagrams go out as built"
+                                          : "--framing applies to streams only; Unix datagrams go out as built");
         if (o.noCatchUp && o.pace == Pace::Unlimited)
             result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
                                       "time");
@@ -215,10 +240,31 @@ struct Parser {
                                       " to TLS (add --transport tls)");
     }
 
+    // A Unix socket is named by its path alone.
+    Status CheckUnixSocket()
+    {
+        if (unixTransport.empty()) {
+            if (!o.socketPath.empty())
+                return Fail("--socket names a Unix socket: add --transport unix-dgram or --transport unix-stream");
+            return {};
+        }
+        if (!networkFlagsGiven.empty())
+            return Fail(Listed(networkFlagsGiven) + (networkFlagsGiven.size() > 1 ? " do" : " does") +
+                        " not apply to --transport " + unixTransport + ": the socket is named by --socket PATH");
+        if (o.socketPath.empty())
+            return Fail("--transport " + unixTransport + " needs --socket PATH");
+        return {};
+    }
+
     Status Finish()
     {
+        if (Status unixSocket = CheckUnixSocket(); !unixSocket)
+            return unixSocket;
         if (framingFlag)
             o.messageFormat.framing = *framingFlag;
+        // Local collectors split a Unix stream at line ends.
+        else if (!unixTransport.empty() && o.tcp)
+            o.messageFormat.framing = Framing::Lf;
         else if (OctetCountByDefault(o))
             o.messageFormat.framing = Framing::OctetCount;
         // Each element was checked as it came; this finds an SD-ID given twice.
@@ -319,33 +365,48 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.program = "quillon-send";
     table.summary = "Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.\n";
     table.seeHelp = SeeHelp;
-    table.groups.push_back({"Target",
-                            {
-                                {"--target", "HOST", "host name or address (default 127.0.0.1)",
-                                 [&o](std::string_view value) -> Status {
-                                     o.target = TrimSpaces(value);
-                                     if (o.target.empty())
-                                         return Parser::Fail(
-                                             "--target: Please specify a valid target IP address or host name");
-                                     return {};
-                                 }},
-                                {"--port", "N", "destination port, 1..65535 (default 514)", port("--port", o.port)},
-                                {"--transport",
-                                 "udp|tcp|tls",
-                                 "syslog over UDP (default), over a TCP session, or\n"
-                                 "over TLS on a TCP session (see TLS below)",
-                                 [&o](std::string_view value) -> Status {
-                                     const std::string lower = ToLowerAscii(value);
-                                     if (lower != "udp" && lower != "tcp" && lower != "tls")
-                                         return Parser::Bad("--transport", value, "udp, tcp or tls");
-                                     o.tcp = lower != "udp";
-                                     o.tls.enabled = lower == "tls";
-                                     return {};
-                                 },
-                                 {"udp", "tcp", "tls"}},
-                                {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
-                                 port("--source-port", o.sourcePort)},
-                            }});
+    table.groups.push_back(
+        {"Target",
+         {
+             {"--target", "HOST", "host name or address (default 127.0.0.1)",
+              [p, &o](std::string_view value) -> Status {
+                  p->NoteNetworkFlag("--target");
+                  o.target = TrimSpaces(value);
+                  if (o.target.empty())
+                      return Parser::Fail("--target: Please specify a valid target IP address or host name");
+                  return {};
+              }},
+             {"--port", "N", "destination port, 1..65535 (default 514)", p->Network("--port", port("--port", o.port))},
+             {"--transport",
+              "udp|tcp|tls|unix-dgram|unix-stream",
+              "syslog over UDP (default), over a TCP session, over\n"
+              "TLS on a TCP session (see TLS below), or to the\n"
+              "Unix socket --socket names: one message per\n"
+              "datagram, or a stream framed as TCP (--framing,\n"
+              "default lf)",
+              [p, &o](std::string_view value) -> Status {
+                  const std::string lower = ToLowerAscii(value);
+                  const bool unixSocket = lower == "unix-dgram" || lower == "unix-stream";
+                  if (lower != "udp" && lower != "tcp" && lower != "tls" && !unixSocket)
+                      return Parser::Bad("--transport", value, "udp, tcp, tls, unix-dgram or unix-stream");
+                  o.tcp = lower != "udp" && lower != "unix-dgram";
+                  o.tls.enabled = lower == "tls";
+                  p->unixTransport = unixSocket ? lower : std::string();
+                  return {};
+              },
+              {"udp", "tcp", "tls", "unix-dgram", "unix-stream"}},
+             {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
+              p->Network("--source-port", port("--source-port", o.sourcePort))},
+             {"--socket", "PATH",
+              "the Unix socket to send to, with --transport\n"
+              "unix-dgram or unix-stream (such as /dev/log)",
+              [&o](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--socket needs the path of a Unix socket");
+                  o.socketPath = std::string(value);
+                  return {};
+              }},
+         }});
     const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
                                      std::string_view wanted) {
         return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {
