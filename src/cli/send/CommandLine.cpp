@@ -363,7 +363,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     FlagTable table;
     table.state = p;
     table.program = "quillon-send";
-    table.summary = "Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.\n";
+    table.summary = "Sends syslog messages over UDP, TCP, TLS or Unix sockets, as the Quillon window does.\n";
     table.seeHelp = SeeHelp;
     table.groups.push_back(
         {"Target",

@@ -1,6 +1,7 @@
 #include "cli/recv/RecvProcess.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -66,6 +67,38 @@ TEST(UnixSockets, StampedRunsArriveWholeAndTheSocketFileGoes)
             << transport;
         EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path))) << transport;
     }
+}
+
+// A receiver killed outright leaves its socket file behind; the next one
+// replaces it, and the sender's --reconnect finds it there and carries the
+// stream on to its end.
+TEST(UnixSockets, AStreamReconnectsToTheReceiverThatReplacedAKilledOne)
+{
+    constexpr int Count = 10000;
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("stream.sock").toStdString();
+    auto receiver = std::make_unique<Receiver>(std::vector<std::string>{"--listen", "unix-stream", "--socket", path});
+    QProcess sender;
+    sender.start(SendPath, Arguments({"--transport", "unix-stream", "--socket", path, "--rate", "5000", "--count",
+                                      std::to_string(Count), "--stamp", "--reconnect", "--json"}));
+    ASSERT_TRUE(sender.waitForStarted());
+    // The first progress line: a second of messages has arrived.
+    ASSERT_TRUE(receiver->WaitForLine(""));
+    receiver->Signal(SIGKILL);
+    receiver->Finish();
+    ASSERT_TRUE(QFileInfo(QString::fromStdString(path)).exists());
+    receiver = std::make_unique<Receiver>(
+        std::vector<std::string>{"--listen", "unix-stream", "--socket", path, "--idle", "1", "--json"});
+    const Outcome sent = Collect(sender);
+    const Outcome received = receiver->Finish();
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(Figure(sent.json, "sent"), static_cast<std::uint64_t>(Count));
+    EXPECT_GE(Figure(sent.json, "reconnects"), 1u);
+    const QJsonArray streams = received.json["streams"].toArray();
+    ASSERT_EQ(streams.size(), 1) << received.out;
+    EXPECT_EQ(Figure(streams[0].toObject(), "highest_seq"), static_cast<std::uint64_t>(Count));
+    EXPECT_GT(Figure(received.json, "received"), 0u);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(path)));
 }
 
 // The receiver makes its socket only where nothing is, or where a socket
