@@ -5,6 +5,7 @@
 // CIPHER" of the first TLS session that sent data.
 // Usage: receiver udp|tcp PORT [lf|octet-count]
 //        receiver tls PORT lf|octet-count CERT KEY
+//        receiver unix-dgram PATH    (datagrams of a Unix socket made at PATH)
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -13,6 +14,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +46,20 @@ int Bound(int type, int port)
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        std::perror("bind");
+        std::exit(1);
+    }
+    return fd;
+}
+
+int BoundUnix(const char *path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path, sizeof address.sun_path - 1);
+    ::unlink(path);
     if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         std::perror("bind");
         std::exit(1);
@@ -195,7 +211,8 @@ int main(int argc, char **argv)
     const bool tls = argc > 1 && std::string(argv[1]) == "tls";
     if (tls ? argc != 6 : argc != 3 && argc != 4) {
         std::fprintf(stderr, "usage: receiver udp|tcp PORT [lf|octet-count]\n"
-                             "       receiver tls PORT lf|octet-count CERT KEY\n");
+                             "       receiver tls PORT lf|octet-count CERT KEY\n"
+                             "       receiver unix-dgram PATH\n");
         return 2;
     }
     const bool octetCount = argc >= 4 && std::string(argv[3]) == "octet-count";
@@ -212,8 +229,9 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, OnSignal);
     // A TLS peer that leaves while OpenSSL answers it is only a closed session.
     std::signal(SIGPIPE, SIG_IGN);
-    const bool udp = std::string(argv[1]) == "udp";
-    const int fd = Bound(udp ? SOCK_DGRAM : SOCK_STREAM, std::atoi(argv[2]));
+    const bool unixDgram = std::string(argv[1]) == "unix-dgram";
+    const bool udp = std::string(argv[1]) == "udp" || unixDgram;
+    const int fd = unixDgram ? BoundUnix(argv[2]) : Bound(udp ? SOCK_DGRAM : SOCK_STREAM, std::atoi(argv[2]));
     long long messages = 0;
     long long bytes = 0;
     std::string negotiated;
@@ -229,5 +247,7 @@ int main(int argc, char **argv)
     if (!negotiated.empty())
         std::printf("tls %s\n", negotiated.c_str());
     std::printf("messages %lld bytes %lld\n", messages, bytes);
+    if (unixDgram)
+        ::unlink(argv[2]);
     return 0;
 }

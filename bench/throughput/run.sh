@@ -7,14 +7,16 @@
 # LF after each message), RFC 5424 over UDP and over TCP with octet counting
 # (loggen --syslog-proto), and RFC 5424 over TLS with octet counting (loggen
 # --use-ssl --syslog-proto; the receiver decrypts, with a certificate this
-# script makes, which quillon-send verifies). Prints each one's messages per
-# second, what the receiver counted, and the ratios quillon/loggen and
-# quillon/bare with their targets.
+# script makes, which quillon-send verifies). A sixth, unix-dgram: RFC 3164
+# datagrams to a Unix socket (loggen --unix --dgram; the bare loop a plain
+# send per message on the connected socket, as a local logger writes to
+# /dev/log). Prints each one's messages per second, what the receiver
+# counted, and the ratios quillon/loggen and quillon/bare with their targets.
 #
 # Usage: bash bench/throughput/run.sh [SECONDS]     (default 3 per run)
 #   BUILD_DIR   build folder (default build-bench in the repository)
 #   ROUNDS      runs per sender and transport; the best one counts (default 1)
-#   CASES       the cases to run (default "udp tcp udp5424 tcp5424 tls5424")
+#   CASES       the cases to run (default "udp tcp udp5424 tcp5424 tls5424 unix-dgram")
 #   SENDER      a quillon-send already built, measured instead of building one
 #               (to compare two versions on the same machine)
 set -euo pipefail
@@ -88,11 +90,13 @@ cleanup() {
 trap cleanup EXIT
 
 start_receiver() {
-    local transport=$1 framing=$2 certificate=()
+    local transport=$1 framing=$2 certificate=() extra
     [ "$transport" = tls ] && certificate=("$pki/server.pem" "$pki/server.key")
     for _ in 1 2 3 4 5; do
-        port=$((20000 + RANDOM % 30000))
-        "$tools/receiver" "$transport" "$port" "$framing" "${certificate[@]}" > "$tools/receiver.out" \
+        # A Unix socket's path takes the place of the port.
+        port=$((20000 + RANDOM % 30000)) extra=("$framing" "${certificate[@]}")
+        [ "$transport" = unix-dgram ] && port=$tools/unix-dgram.sock extra=()
+        "$tools/receiver" "$transport" "$port" "${extra[@]}" > "$tools/receiver.out" \
             2> "$tools/receiver.err" &
         receiver_pid=$!
         for _ in $(seq 50); do
@@ -132,6 +136,8 @@ run_once() {
         udp5424) flags+=("${rfc5424[@]}" --message "$body5424") ;;
         tcp5424) flags+=("${rfc5424[@]}" --transport tcp --framing octet-count --message "$body5424") ;;
         tls5424) flags+=("${rfc5424[@]}" --transport tls --ca-file "$pki/ca.pem" --message "$body5424") ;;
+        unix-dgram) flags=(--priority 13 --unlimited --duration "$seconds" --json --transport unix-dgram
+            --socket "$port" --message "$udp_body") ;;
         esac
         out=$("$sender" "${flags[@]}")
         sent=$(sed -E 's/.*"sent":([0-9]+).*/\1/' <<< "$out")
@@ -144,8 +150,10 @@ run_once() {
         [ "$transport" = tcp ] && mode=(--inet --stream)
         [ "$transport" = tls ] && mode=(--use-ssl)
         [ "$case" != "$transport" ] && proto=(--syslog-proto)
+        local target=(127.0.0.1 "$port")
+        [ "$transport" = unix-dgram ] && mode=(--unix --dgram) target=("$port")
         out=$("$loggen" "${mode[@]}" "${proto[@]}" --size "$size" --rate 1000000000 --interval "$seconds" \
-            127.0.0.1 "$port" 2>&1)
+            "${target[@]}" 2>&1)
         sent=$(grep -oE 'average rate = [0-9.]+ msg/sec, count=[0-9]+' <<< "$out" | grep -oE '[0-9]+$')
         elapsed=$(grep -oE 'time=[0-9.]+' <<< "$out" | tail -1 | cut -d= -f2)
         ;;
@@ -163,7 +171,7 @@ declare -A rate got count drop
 echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s per run, $rounds round(s)"
 # Rounds go through every sender in turn, so each sees the same share of a
 # machine that others may be using; the best round counts.
-read -r -a cases <<< "${CASES:-udp tcp udp5424 tcp5424 tls5424}"
+read -r -a cases <<< "${CASES:-udp tcp udp5424 tcp5424 tls5424 unix-dgram}"
 for round in $(seq "$rounds"); do
     for transport in "${cases[@]}"; do
         for tool in quillon loggen bare; do
@@ -196,11 +204,13 @@ done
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 # The targets for RFC 5424: over TCP 5 times loggen and 0.7 of the bare loop,
 # over UDP loggen's rate, over TLS 3 times loggen and 0.8 of the bare loop.
-declare -A target=([tcp5424,loggen]=5 [tcp5424,bare]=0.7 [udp5424,loggen]=1 [tls5424,loggen]=3 [tls5424,bare]=0.8)
+# Unix datagrams: 0.8 of the bare send loop.
+declare -A target=([tcp5424,loggen]=5 [tcp5424,bare]=0.7 [udp5424,loggen]=1 [tls5424,loggen]=3 [tls5424,bare]=0.8
+    [unix-dgram,bare]=0.8)
 aim() { [ -z "${target[$1,$2]:-}" ] || echo " (target ${target[$1,$2]})"; }
 echo
-echo "udp, tcp: RFC 3164 (tcp: CR LF after each); udp5424, tcp5424, tls5424: RFC 5424 (tcp5424, tls5424:" \
-    "octet counting)"
+echo "udp, tcp, unix-dgram: RFC 3164 (tcp: CR LF after each); udp5424, tcp5424, tls5424: RFC 5424 (tcp5424," \
+    "tls5424: octet counting)"
 for transport in "${cases[@]}"; do
     echo "$transport: quillon/loggen $(ratio "${rate[$transport,quillon]:-}" "${rate[$transport,loggen]:-}")$(aim "$transport" loggen)" \
         "(received $(ratio "${got[$transport,quillon]:-}" "${got[$transport,loggen]:-}")),"\

@@ -2,9 +2,11 @@
 
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/un.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 
 bool AddressLookup::NeedsNameLookup() const
@@ -71,4 +73,22 @@ SocketAddress AnyAddress(int family, std::uint16_t port)
         address.length = sizeof(sockaddr_in);
     }
     return address;
+}
+
+AddressLookup UnixSocketAddress(const std::string &path)
+{
+    AddressLookup result;
+    sockaddr_un unixAddress{};
+    if (path.empty() || path.size() >= sizeof unixAddress.sun_path || path.find('\0') != std::string::npos) {
+        result.errorNumber = path.size() >= sizeof unixAddress.sun_path ? ENAMETOOLONG : EINVAL;
+        result.errorText = std::strerror(result.errorNumber);
+        return result;
+    }
+    unixAddress.sun_family = AF_UNIX;
+    std::memcpy(unixAddress.sun_path, path.data(), path.size());
+    SocketAddress address;
+    std::memcpy(&address.storage, &unixAddress, sizeof unixAddress);
+    address.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+    result.addresses.push_back(address);
+    return result;
 }

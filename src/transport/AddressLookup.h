@@ -33,3 +33,7 @@ AddressLookup LookUpAddresses(const std::string &host, std::uint16_t port, int s
 
 // The wildcard address of a family with the given port, for binding.
 SocketAddress AnyAddress(int family, std::uint16_t port);
+
+// The address of a Unix socket file; errorNumber ENAMETOOLONG for a path
+// longer than sun_path holds, EINVAL for an empty one.
+AddressLookup UnixSocketAddress(const std::string &path);

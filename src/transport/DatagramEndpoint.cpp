@@ -45,6 +45,12 @@ void DatagramEndpoint::SetTarget(const std::string &host, std::int32_t port)
     ForgetTarget();
 }
 
+void DatagramEndpoint::SetSocketPath(const std::string &path)
+{
+    m_socketPath = path;
+    ForgetTarget();
+}
+
 void DatagramEndpoint::Close()
 {
     m_generation.Bump();
@@ -77,6 +83,7 @@ void DatagramEndpoint::ForgetTarget()
     m_refused = 0;
     m_refusalReported = 0;
     m_unansweredSince.reset();
+    m_deliveredSinceRefusal = false;
 }
 
 bool DatagramEndpoint::PrepareTarget()
@@ -84,7 +91,9 @@ bool DatagramEndpoint::PrepareTarget()
     if (!m_resolved) {
         m_resolved = true;
         m_lookupReported = false;
-        if (ValidPort(m_port, 0)) {
+        if (!m_socketPath.empty()) {
+            m_target = UnixSocketAddress(m_socketPath);
+        } else if (ValidPort(m_port, 0)) {
             m_target = LookUpAddresses(m_host, static_cast<std::uint16_t>(m_port), SOCK_DGRAM, false);
         } else {
             m_target = {};
@@ -101,6 +110,8 @@ bool DatagramEndpoint::PrepareTarget()
         return false;
     }
     const int family = m_target.addresses.front().Family();
+    if (family == AF_UNIX)
+        return true;
     if (m_fd >= 0 && m_fdFamily == family)
         return true;
     CloseSocket();
@@ -134,6 +145,8 @@ std::size_t DatagramEndpoint::Send(std::span<const std::string_view> packets)
 {
     if (packets.empty() || !PrepareTarget())
         return 0;
+    if (!m_socketPath.empty())
+        return SendToPath(packets);
     const SocketAddress &target = m_target.addresses.front();
     std::vector<mmsghdr> headers(std::min(packets.size(), GatherLimit));
     std::vector<iovec> buffers(headers.size());
@@ -177,9 +190,103 @@ std::size_t DatagramEndpoint::Send(std::span<const std::string_view> packets)
     return sent;
 }
 
+// Connected, so that a full receiver is waited for (the socket polls
+// writable only when the receiver's queue has room) and a receiver that
+// went away is told by the next send. False with errno.
+bool DatagramEndpoint::ConnectPath()
+{
+    m_fd = OpenSocket(AF_UNIX, SOCK_DGRAM, 0);
+    if (m_fd < 0)
+        return false;
+    const SocketAddress &target = m_target.addresses.front();
+    while (::connect(m_fd, target.Get(), target.length) != 0) {
+        if (errno == EINTR)
+            continue;
+        const int error = errno;
+        CloseSocket();
+        errno = error;
+        return false;
+    }
+    m_fdFamily = AF_UNIX;
+    m_state = EndpointState::Open;
+    return true;
+}
+
+// Nothing listens at the path, or the receiver went away: each datagram
+// still to go is refused, as a UDP port with no listener refuses it, and
+// the socket is made again for the next ones, for a receiver that returns.
+std::size_t DatagramEndpoint::SendToPath(std::span<const std::string_view> packets)
+{
+    const auto refusal = [](int error) { return error == ECONNREFUSED || error == ENOENT || error == ENOTCONN; };
+    std::vector<mmsghdr> headers(std::min(packets.size(), GatherLimit));
+    std::vector<iovec> buffers(headers.size());
+    std::size_t sent = 0;
+    bool reconnected = false;
+    while (sent < packets.size()) {
+        if (m_fd < 0) {
+            if (!ConnectPath()) {
+                const int error = errno;
+                if (!refusal(error)) {
+                    ReportFailure(error);
+                    break;
+                }
+                NotePathRefused(packets.size() - sent, error);
+                return packets.size();
+            }
+            reconnected = true;
+        }
+        const std::size_t count = std::min(packets.size() - sent, GatherLimit);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string_view packet = packets[sent + i];
+            buffers[i].iov_base = const_cast<char *>(packet.data());
+            buffers[i].iov_len = packet.size();
+            headers[i] = {};
+            headers[i].msg_hdr.msg_iov = &buffers[i];
+            headers[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int done = ::sendmmsg(m_fd, headers.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
+        if (done > 0) {
+            sent += static_cast<std::size_t>(done);
+            m_lastSendError = 0;
+            m_deliveredSinceRefusal = true;
+            continue;
+        }
+        const int error = done < 0 ? errno : EIO;
+        if (error == EINTR)
+            continue;
+        if (refusal(error)) {
+            CloseSocket();
+            // A socket made just now that is refused at once: the path's
+            // listener is gone for good, not replaced.
+            if (reconnected) {
+                NotePathRefused(packets.size() - sent, error);
+                return packets.size();
+            }
+            continue;
+        }
+        if (IsWouldBlock(error) && m_waits.Until(m_fd, SteadyClock::now() + WriteWait))
+            continue;
+        ReportFailure(error);
+        break;
+    }
+    return sent;
+}
+
+// One report per failure: again only after a datagram got through.
+void DatagramEndpoint::NotePathRefused(std::uint64_t count, int number)
+{
+    m_refused += count;
+    if (number == m_refusalReported && !m_deliveredSinceRefusal)
+        return;
+    m_refusalReported = number;
+    m_deliveredSinceRefusal = false;
+    PostError(number, SystemErrorText(number));
+}
+
 std::uint64_t DatagramEndpoint::Refused()
 {
-    ReadRefusals();
+    if (m_socketPath.empty())
+        ReadRefusals();
     return m_refused;
 }
 

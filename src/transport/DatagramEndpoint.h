@@ -14,10 +14,10 @@
 #include <string>
 #include <string_view>
 
-// Sends datagrams over UDP, each packet one datagram of exactly its bytes.
-// Its kind is the target's: a UDP target is looked up and may be refused by
-// the network; a Unix datagram socket would be another kind of target, found
-// by its path, with the same send loop.
+// Sends datagrams over UDP or to a Unix datagram socket, each packet one
+// datagram of exactly its bytes. A UDP target is looked up and may be
+// refused by the network later; a Unix socket is found by its path and
+// refuses at once when nothing listens there.
 // ErrorEvent is always delivered from the event loop, never from inside a call.
 class DatagramEndpoint : public QObject {
     Q_OBJECT
@@ -27,6 +27,8 @@ public:
 
     // Forgets the target resolved before, and the refusals counted.
     void SetTarget(const std::string &host, std::int32_t port);
+    // Non-empty: the target is the Unix datagram socket at path instead.
+    void SetSocketPath(const std::string &path);
     void SetLocalPort(std::int32_t port) { m_localPort = port; }
     std::int16_t State() const { return m_state; }
 
@@ -37,7 +39,7 @@ public:
     std::size_t Send(std::span<const std::string_view> packets);
     // Datagrams sent since the target was set that the network has sent
     // back by now as undeliverable (nothing listens on the port, host
-    // unreachable).
+    // unreachable); for a Unix socket, those no socket was there to take.
     std::uint64_t Refused();
     // The clock that tells when a datagram drew no refusal long enough (2 s)
     // to have got through; the steady clock unless a test sets one.
@@ -52,6 +54,9 @@ private:
     void CloseSocket();
     void ForgetTarget();
     bool PrepareTarget();
+    bool ConnectPath();
+    std::size_t SendToPath(std::span<const std::string_view> packets);
+    void NotePathRefused(std::uint64_t count, int number);
     void ReportFailure(int number);
     std::size_t ReadRefusals();
     void OnRefusal(int number);
@@ -59,6 +64,9 @@ private:
 
     std::string m_host;
     std::int32_t m_port = 0;
+    std::string m_socketPath;
+    // A datagram went to the Unix socket since the last refusal was reported.
+    bool m_deliveredSinceRefusal = false;
     std::int32_t m_localPort = 0;
     std::int16_t m_state = 0;
     int m_fd = -1;

@@ -52,6 +52,12 @@ void SocketEndpoint::SetRemotePort(std::int32_t port)
     m_datagram->SetTarget(m_remoteHost, m_remotePort);
 }
 
+void SocketEndpoint::SetSocketPath(const std::string &path)
+{
+    m_socketPath = path;
+    m_datagram->SetSocketPath(path);
+}
+
 std::int32_t SocketEndpoint::LocalPort() const
 {
     return m_localPort;
@@ -101,7 +107,10 @@ void SocketEndpoint::Close(std::chrono::milliseconds flushLimit)
 
 bool SocketEndpoint::Connect()
 {
-    return !IsUdp() && m_stream->Connect(m_remoteHost, m_remotePort, m_localPort);
+    if (IsUdp())
+        return false;
+    return m_socketPath.empty() ? m_stream->Connect(m_remoteHost, m_remotePort, m_localPort)
+                                : m_stream->ConnectPath(m_socketPath);
 }
 
 bool SocketEndpoint::SendData(std::string_view data)

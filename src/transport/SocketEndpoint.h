@@ -50,6 +50,10 @@ public:
     void SetRemoteHost(const std::string &host);
     std::int32_t RemotePort() const;
     void SetRemotePort(std::int32_t port);
+    // Non-empty: the target is the Unix socket at path (datagram or stream
+    // by the protocol) instead of the host and port.
+    const std::string &SocketPath() const { return m_socketPath; }
+    void SetSocketPath(const std::string &path);
     std::int32_t LocalPort() const;
     void SetLocalPort(std::int32_t port);
 
@@ -130,6 +134,7 @@ private:
     std::int32_t m_protocol;
     std::string m_remoteHost;
     std::int32_t m_remotePort = 0;
+    std::string m_socketPath;
     std::int32_t m_localPort = 0;
     // Children, so they follow the endpoint to another thread.
     DatagramEndpoint *m_datagram;

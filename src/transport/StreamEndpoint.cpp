@@ -118,6 +118,21 @@ bool StreamEndpoint::Connect(const std::string &host, std::int32_t port, std::in
     return true;
 }
 
+bool StreamEndpoint::ConnectPath(const std::string &path)
+{
+    if (m_state != EndpointState::Closed)
+        return false;
+    AddressLookup address = UnixSocketAddress(path);
+    if (!address.Ok())
+        return false;
+    m_host = path;
+    m_localPort = 0;
+    m_tlsVersion.clear();
+    m_tlsCipher.clear();
+    m_attempts = std::move(address.addresses);
+    return StartAttempts(0, true);
+}
+
 // Tries the resolved addresses from the given one on. synchronous: called by
 // Connect, which reports a failure to create or bind the socket by returning
 // false; later such failures arrive as ErrorEvent.

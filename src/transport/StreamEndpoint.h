@@ -18,10 +18,10 @@
 class TlsClientContext;
 struct LookupToken;
 
-// One stream session (TCP), its bytes written through a byte layer, plain or
-// TLS. Its kind is how it connects: TCP looks the host up and tries each
-// address; a Unix stream socket would be another kind, one address from a
-// path, with the same layers and writer. It only sends: what the peer sends
+// One stream session (TCP or a Unix stream socket), its bytes written
+// through a byte layer, plain or TLS. Its kind is how it connects: TCP looks
+// the host up and tries each address; a Unix stream socket is one address
+// from a path, with the same layers and writer. It only sends: what the peer sends
 // is read and dropped, so its close is seen.
 // Events are always delivered from the event loop, never from inside a call.
 class StreamEndpoint : public QObject {
@@ -34,6 +34,9 @@ public:
     // Starts connecting and returns at once; false when the attempt could not
     // even start (bad port, local port in use, no socket).
     [[nodiscard]] bool Connect(const std::string &host, std::int32_t port, std::int32_t localPort);
+    // The same to the Unix stream socket at path; false for a path no socket
+    // address can hold.
+    [[nodiscard]] bool ConnectPath(const std::string &path);
     // Gives pending bytes up to flushLimit; a layer with a goodbye then says
     // it and reads the peer's last bytes until it closes, within the same limit.
     void Close(std::chrono::milliseconds flushLimit);

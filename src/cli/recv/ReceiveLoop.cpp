@@ -69,7 +69,7 @@ ReceiveLoop::~ReceiveLoop()
             ::close(fd);
 }
 
-bool ReceiveLoop::Open(std::string &error)
+bool ReceiveLoop::OpenListener(std::string &error)
 {
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
@@ -106,7 +106,30 @@ bool ReceiveLoop::Open(std::string &error)
     m_address = AddressText(local);
     m_port = ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(local).sin6_port
                                                : reinterpret_cast<sockaddr_in &>(local).sin_port);
+    return true;
+}
 
+bool ReceiveLoop::OpenUnixListener(std::string &error)
+{
+    m_listener = ::socket(AF_UNIX, (m_settings.tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_listener < 0) {
+        error = "cannot make a Unix socket: " + std::string(std::strerror(errno));
+        return false;
+    }
+    if (!m_socketFile.Bind(m_listener, m_settings.socketPath, error))
+        return false;
+    if (m_settings.tcp && ::listen(m_listener, SOMAXCONN) != 0) {
+        error = "cannot listen on " + m_settings.socketPath + ": " + std::strerror(errno);
+        return false;
+    }
+    m_address = m_settings.socketPath;
+    return true;
+}
+
+bool ReceiveLoop::Open(std::string &error)
+{
+    if (!(m_settings.socketPath.empty() ? OpenListener(error) : OpenUnixListener(error)))
+        return false;
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     epoll_event event{};
     event.events = EPOLLIN;
@@ -131,6 +154,8 @@ bool ReceiveLoop::Open(std::string &error)
 
 std::string ReceiveLoop::ProtocolName() const
 {
+    if (!m_settings.socketPath.empty())
+        return m_settings.tcp ? "unix-stream" : "unix-dgram";
     return m_settings.tls ? "tls" : m_settings.tcp ? "tcp" : "udp";
 }
 

@@ -3,6 +3,7 @@
 #include "cli/recv/StreamSession.h"
 #include "common/Clock.h"
 #include "transport/FrameSplitter.h"
+#include "transport/UnixSocketFile.h"
 
 #include <array>
 #include <cstdint>
@@ -22,6 +23,9 @@ struct ListenSettings {
     bool tls = false;
     std::string bind = "0.0.0.0";
     int port = 514;
+    // Non-empty: a Unix socket made at this path (datagram, or stream with
+    // tcp) instead of bind and port.
+    std::string socketPath;
     StreamFraming framing = StreamFraming::Auto;
     std::size_t maxFrame = 65536;
     std::size_t maxConnections = 10000;
@@ -78,7 +82,8 @@ public:
 
     // Binds and listens; false with a message in error.
     [[nodiscard]] bool Open(std::string &error);
-    // "udp 127.0.0.1:5514", "tcp [::1]:5514" or "tls ...", with the port bound.
+    // "udp 127.0.0.1:5514", "tcp [::1]:5514", "tls ..." with the port bound,
+    // or "unix-dgram PATH", "unix-stream PATH".
     std::string ListeningText() const;
     int Port() const { return m_port; }
     // Waits at most timeoutMs for the sockets and handles what is ready.
@@ -108,6 +113,8 @@ private:
 
     void OnFrame(std::string_view frame) override;
     std::string ProtocolName() const;
+    bool OpenListener(std::string &error);
+    bool OpenUnixListener(std::string &error);
     void ReadDatagrams();
     void Accept();
     void Refuse(int fd);
@@ -130,6 +137,7 @@ private:
     int m_spare = -1;
     int m_port = 0;
     std::string m_address;
+    UnixSocketFile m_socketFile;
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::size_t> m_freeSlots;
     // In accept order, so in deadline order; entries of sessions that ended

@@ -4,6 +4,7 @@
 #include "common/TextHelpers.h"
 #include "engine/Framing.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -27,6 +28,10 @@ struct Parser {
     RecvOptions &o = result.options;
     std::string listenFlag;
     std::string tlsFlag;
+    // "unix-dgram" or "unix-stream" when chosen; --port and --bind, which a
+    // Unix socket has not, in the order given.
+    std::string unixListen;
+    std::vector<std::string> networkFlags;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -48,8 +53,36 @@ struct Parser {
         Listening(flag);
     }
 
+    void NetworkFlag(std::string_view flag)
+    {
+        if (std::find(networkFlags.begin(), networkFlags.end(), flag) == networkFlags.end())
+            networkFlags.emplace_back(flag);
+        Listening(flag);
+    }
+
+    Status CheckUnixSocket()
+    {
+        if (unixListen.empty()) {
+            if (!o.socketPath.empty())
+                return Fail("--socket names a Unix socket: add --listen unix-dgram or --listen unix-stream");
+            return {};
+        }
+        if (!networkFlags.empty()) {
+            std::string named;
+            for (const std::string &flag : networkFlags)
+                named += (named.empty() ? "" : " and ") + flag;
+            return Fail(named + (networkFlags.size() > 1 ? " do" : " does") + " not apply to --listen " + unixListen +
+                        ": the socket is named by --socket PATH");
+        }
+        if (o.socketPath.empty())
+            return Fail("--listen " + unixListen + " needs --socket PATH");
+        return {};
+    }
+
     Status Finish()
     {
+        if (Status unixSocket = CheckUnixSocket(); !unixSocket)
+            return unixSocket;
         if (!tlsFlag.empty() && !o.tls)
             return Fail(tlsFlag + " needs --listen tls");
         if (o.tls && o.certFile.empty())
@@ -121,19 +154,34 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
         {"Listening",
          {
              {"--listen",
-              "udp|tcp|tls",
-              "UDP datagrams (default), TCP connections, or TLS\n"
-              "sessions over TCP",
+              "udp|tcp|tls|unix-dgram|unix-stream",
+              "UDP datagrams (default), TCP connections, TLS\n"
+              "sessions over TCP, or the datagrams or stream\n"
+              "connections of the Unix socket --socket names",
               [p](std::string_view value) -> Status {
                   const std::string lower = ToLowerAscii(value);
-                  if (lower != "udp" && lower != "tcp" && lower != "tls")
-                      return Parser::Bad("--listen", value, "udp, tcp or tls");
-                  p->o.tcp = lower != "udp";
+                  const bool unixSocket = lower == "unix-dgram" || lower == "unix-stream";
+                  if (lower != "udp" && lower != "tcp" && lower != "tls" && !unixSocket)
+                      return Parser::Bad("--listen", value, "udp, tcp, tls, unix-dgram or unix-stream");
+                  p->o.tcp = lower != "udp" && lower != "unix-dgram";
                   p->o.tls = lower == "tls";
+                  p->unixListen = unixSocket ? lower : std::string();
                   p->Listening("--listen");
                   return {};
               },
-              {"udp", "tcp", "tls"}},
+              {"udp", "tcp", "tls", "unix-dgram", "unix-stream"}},
+             {"--socket", "PATH",
+              "the Unix socket to make and listen on. A socket file\n"
+              "left by a receiver that died (nothing listens on it)\n"
+              "is replaced; a live socket or another file is\n"
+              "refused. The file is removed at the end",
+              [p](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--socket needs the path of a Unix socket");
+                  p->o.socketPath = std::string(value);
+                  p->Listening("--socket");
+                  return {};
+              }},
              {"--port", "N",
               "port to listen on (default 514); 0 picks a free one.\n"
               "The first line printed is \"listening on udp ADDR:PORT\"\n"
@@ -143,7 +191,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   if (!port)
                       return Parser::Bad("--port", value, "a port number from 0 to 65535 (0 picks a free one)");
                   p->o.port = *port;
-                  p->Listening("--port");
+                  p->NetworkFlag("--port");
                   return {};
               }},
              {"--bind", "ADDR", "IPv4 or IPv6 address to listen on (default 0.0.0.0)",
@@ -151,7 +199,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   if (value.empty())
                       return Parser::Fail("--bind needs an IPv4 or IPv6 address");
                   p->o.bind = std::string(value);
-                  p->Listening("--bind");
+                  p->NetworkFlag("--bind");
                   return {};
               }},
              {"--framing",

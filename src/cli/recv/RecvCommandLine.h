@@ -21,6 +21,8 @@ struct RecvOptions {
     double handshakeTimeout = 10; // seconds
     std::string bind = "0.0.0.0";
     int port = 514;
+    // Non-empty: listen on a Unix socket made at this path (stream with tcp).
+    std::string socketPath;
     StreamFraming framing = StreamFraming::Auto;
     std::uint64_t expect = 0; // 0: nothing expected
     double duration = 0;      // seconds; 0: no limit

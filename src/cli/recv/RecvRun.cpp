@@ -178,6 +178,7 @@ private:
         settings.tcp = m_options.tcp;
         settings.bind = m_options.bind;
         settings.port = m_options.port;
+        settings.socketPath = m_options.socketPath;
         settings.framing = m_options.framing;
         settings.maxFrame = m_options.maxFrame;
         settings.maxConnections = m_options.maxConnections;

@@ -108,6 +108,36 @@ Status SendParser::TlsFile(std::string_view flag, std::string_view value, TlsSet
     return Noted(tlsFlagsGiven, flag, {});
 }
 
+void SendParser::NoteNetworkFlag(std::string_view flag)
+{
+    if (std::find(networkFlagsGiven.begin(), networkFlagsGiven.end(), flag) == networkFlagsGiven.end())
+        networkFlagsGiven.push_back(flag);
+}
+
+std::function<Status(std::string_view)> SendParser::Network(std::string_view flag,
+                                                            std::function<Status(std::string_view)> handler)
+{
+    return [this, flag, handler](std::string_view value) {
+        NoteNetworkFlag(flag);
+        return handler(value);
+    };
+}
+
+Status SendParser::CheckUnixSocket()
+{
+    if (unixTransport.empty()) {
+        if (!o.socketPath.empty())
+            return Fail("--socket names a Unix socket: add --transport unix-dgram or --transport unix-stream");
+        return {};
+    }
+    if (!networkFlagsGiven.empty())
+        return Fail(Listed(networkFlagsGiven) + (networkFlagsGiven.size() > 1 ? " do" : " does") +
+                    " not apply to --transport " + unixTransport + ": the socket is named by --socket PATH");
+    if (o.socketPath.empty())
+        return Fail("--transport " + unixTransport + " needs --socket PATH");
+    return {};
+}
+
 void SendParser::Warn()
 {
     const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
@@ -118,9 +148,14 @@ void SendParser::Warn()
     if (rfc5424 && rfcHeaderGiven)
         result.warnings.push_back("--rfc-header is the RFC 3164 header; RFC 5424 messages have their own");
     if (o.reconnect && !o.tcp)
-        result.warnings.push_back("--reconnect applies to TCP and TLS sessions; UDP has none to open again");
+        result.warnings.push_back(unixTransport.empty()
+                                      ? "--reconnect applies to TCP and TLS sessions; UDP has none to open again"
+                                      : "--reconnect applies to stream sessions; Unix datagrams have none to "
+                                        "open again");
     if (framingFlag && *framingFlag != Framing::None && !o.tcp)
-        result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
+        result.warnings.push_back(unixTransport.empty()
+                                      ? "--framing applies to TCP only; UDP datagrams go out as built"
+                                      : "--framing applies to streams only; Unix datagrams go out as built");
     if (o.noCatchUp && o.pace == Pace::Unlimited)
         result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
                                   "time");
@@ -131,8 +166,13 @@ void SendParser::Warn()
 
 Status SendParser::Finish()
 {
+    if (Status unixSocket = CheckUnixSocket(); !unixSocket)
+        return unixSocket;
     if (framingFlag)
         o.messageFormat.framing = *framingFlag;
+    // Local collectors split a Unix stream at line ends.
+    else if (!unixTransport.empty() && o.tcp)
+        o.messageFormat.framing = Framing::Lf;
     else if (OctetCountByDefault(o))
         o.messageFormat.framing = Framing::OctetCount;
     // Each element was checked as it came; this finds an SD-ID given twice.

@@ -21,6 +21,9 @@ struct Options {
     int port = 514;
     bool tcp = false;
     int sourcePort = 0; // 0: the system picks
+    // Non-empty: the target is this Unix socket, datagram (tcp false) or
+    // stream (tcp true), and target and port do not apply.
+    std::string socketPath;
     // With tcp, enabled runs TLS on the session (--transport tls).
     TlsSettings tls;
     // TLS files named by the saved settings and by no flag, so a message
@@ -106,6 +109,17 @@ struct ParseResult {
 inline bool UsesTls(const Options &options)
 {
     return options.tcp && options.tls.enabled;
+}
+
+inline bool UsesUnixSocket(const Options &options)
+{
+    return !options.socketPath.empty();
+}
+
+// Where the messages go, as a message names it: "HOST:PORT" or the path.
+inline std::string TargetTextOf(const Options &options)
+{
+    return UsesUnixSocket(options) ? options.socketPath : options.target + ":" + std::to_string(options.port);
 }
 
 // How the run's messages are framed: datagrams never are.

@@ -99,6 +99,7 @@ void ConnectionSet::Start(Connection &c, Clock::time_point now)
     c.endpoint->Close();
     c.endpoint->SetRemoteHost(m_plan.host);
     c.endpoint->SetRemotePort(m_plan.port);
+    c.endpoint->SetSocketPath(m_plan.socketPath);
     if (m_plan.sourcePort > 0)
         c.endpoint->SetLocalPort(m_plan.sourcePort);
     c.lastErrorNumber = 0;
@@ -123,7 +124,8 @@ std::string ConnectionSet::EndText(const Connection &c, bool connecting) const
     }
     const std::string &target = m_plan.targetText;
     if (connecting) {
-        std::string text = "TCP Session failed to connect to " + target;
+        std::string text = (m_plan.socketPath.empty() ? "TCP Session" : m_plan.sessionWord + " session") +
+                           " failed to connect to " + target;
         if (!c.lastError.empty())
             text += ": " + c.lastError;
         else if (c.endpoint->State() == SocketEndpoint::StateConnecting || m_plan.tls)

@@ -19,6 +19,8 @@ struct ConnectionPlan {
     std::string host;
     int port = 0;
     int sourcePort = 0; // 0: the system picks
+    // Non-empty: Unix stream sessions to this path instead of host and port.
+    std::string socketPath;
     // Null: plain TCP.
     std::shared_ptr<const TlsClientContext> tls;
     bool reconnect = false;

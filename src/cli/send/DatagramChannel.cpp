@@ -9,9 +9,10 @@
 
 #include <algorithm>
 
-DatagramChannel::DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream)
+DatagramChannel::DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream,
+                                 std::string socketPath)
     : m_host(std::move(host)), m_port(port), m_runId(std::move(runId)), m_stream(stream),
-      m_endpoint(SocketEndpoint::UdpProtocol)
+      m_socketPath(std::move(socketPath)), m_endpoint(SocketEndpoint::UdpProtocol)
 {
     QObject::connect(&m_endpoint, &SocketEndpoint::ErrorEvent,
                      [this](int, const QString &description) { m_lastError = description.toStdString(); });
@@ -20,6 +21,7 @@ DatagramChannel::DatagramChannel(std::string host, int port, std::string runId, 
 SendChannel::Opened DatagramChannel::Open(Clock::time_point)
 {
     PrepareUdpEndpoint(m_endpoint, std::to_string(m_port), m_host);
+    m_endpoint.SetSocketPath(m_socketPath);
     return Opened::Ready;
 }
 
@@ -61,10 +63,14 @@ void DatagramChannel::Wait(Clock::time_point until)
     loop.exec();
 }
 
+std::string DatagramChannel::TargetText() const
+{
+    return m_socketPath.empty() ? m_host + ":" + std::to_string(m_port) : m_socketPath;
+}
+
 std::string DatagramChannel::NothingSentText() const
 {
-    return "nothing could be sent to " + m_host + ":" + std::to_string(m_port) +
-           (m_lastError.empty() ? "" : ": " + m_lastError);
+    return "nothing could be sent to " + TargetText() + (m_lastError.empty() ? "" : ": " + m_lastError);
 }
 
 void DatagramChannel::Count(SendCounters &counters) const
@@ -82,8 +88,9 @@ std::string DatagramChannel::Finish(RunSummary &summary, Clock::time_point)
         return {};
     // Delivers the refusal's description.
     QCoreApplication::processEvents();
-    return std::to_string(summary.refused) + " of " + std::to_string(summary.sent) + " datagrams to " + m_host + ":" +
-           std::to_string(m_port) + " came back refused" + (m_lastError.empty() ? "" : ": " + m_lastError);
+    return std::to_string(summary.refused) + " of " + std::to_string(summary.sent) + " datagrams to " + TargetText() +
+           (m_socketPath.empty() ? " came back refused" : " were refused") +
+           (m_lastError.empty() ? "" : ": " + m_lastError);
 }
 
 void DatagramChannel::Stamps(RunSummary &summary, const PacketStream &stream) const

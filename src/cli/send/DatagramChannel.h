@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-// Datagrams over one UDP socket, a batch in one system call; its messages
-// are one stamp stream.
+// Datagrams over one UDP or Unix datagram socket, a batch in one system
+// call; its messages are one stamp stream.
 class DatagramChannel : public SendChannel {
 public:
     // stream: the stamps' stream number; runId empty: no stamps.
-    DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream);
+    // socketPath non-empty: to that Unix datagram socket instead of host and port.
+    DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream, std::string socketPath = {});
 
     Opened Open(Clock::time_point deadline) override;
     void Begin(PacketStream &stream) override;
@@ -34,10 +35,13 @@ public:
     const SocketEndpoint &Endpoint() const { return m_endpoint; }
 
 private:
+    std::string TargetText() const;
+
     std::string m_host;
     int m_port;
     std::string m_runId;
     std::uint64_t m_stream;
+    std::string m_socketPath;
     SocketEndpoint m_endpoint;
     std::string m_lastError;
     // Refilled in place: the strings keep their capacity.

@@ -178,6 +178,14 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("framing"), JsonText(FramingName(StreamFramingOf(options))));
     json.insert(QStringLiteral("target"), JsonText(options.target));
     json.insert(QStringLiteral("port"), options.port);
+    // A Unix socket has a path in place of a host and port.
+    if (UsesUnixSocket(options)) {
+        json.insert(QStringLiteral("transport"),
+                    options.tcp ? QStringLiteral("unix-stream") : QStringLiteral("unix-dgram"));
+        json.insert(QStringLiteral("socket"), JsonText(options.socketPath));
+        json.insert(QStringLiteral("target"), QJsonValue(QJsonValue::Null));
+        json.insert(QStringLiteral("port"), QJsonValue(QJsonValue::Null));
+    }
     if (!summary.runId.empty()) {
         json.insert(QStringLiteral("run_id"), JsonText(summary.runId));
         QJsonArray streams;

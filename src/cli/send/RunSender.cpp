@@ -187,7 +187,7 @@ private:
         return false;
     }
 
-    std::string TargetText() const { return m_options.target + ":" + std::to_string(m_options.port); }
+    std::string TargetText() const { return TargetTextOf(m_options); }
     std::string SessionWord() const { return UsesTls(m_options) ? "TLS" : "TCP"; }
 
     // Where a TLS file came from, as a message names it.

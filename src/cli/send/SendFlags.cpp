@@ -123,35 +123,50 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
     FlagTable table;
     table.state = p;
     table.program = "quillon-send";
-    table.summary = "Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.\n";
+    table.summary = "Sends syslog messages over UDP, TCP, TLS or Unix sockets, as the Quillon window does.\n";
     table.seeHelp = SeeHelp;
-    table.groups.push_back({"Target",
-                            {
-                                {"--target", "HOST", "host name or address (default 127.0.0.1)",
-                                 [&o](std::string_view value) -> Status {
-                                     o.target = TrimSpaces(value);
-                                     if (o.target.empty())
-                                         return Parser::Fail(
-                                             "--target: Please specify a valid target IP address or host name");
-                                     return {};
-                                 }},
-                                {"--port", "N", "destination port, 1..65535 (default 514)", port("--port", o.port)},
-                                {"--transport",
-                                 "udp|tcp|tls",
-                                 "syslog over UDP (default), over a TCP session, or\n"
-                                 "over TLS on a TCP session (see TLS below)",
-                                 [&o](std::string_view value) -> Status {
-                                     const std::string lower = ToLowerAscii(value);
-                                     if (lower != "udp" && lower != "tcp" && lower != "tls")
-                                         return Parser::Bad("--transport", value, "udp, tcp or tls");
-                                     o.tcp = lower != "udp";
-                                     o.tls.enabled = lower == "tls";
-                                     return {};
-                                 },
-                                 {"udp", "tcp", "tls"}},
-                                {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
-                                 port("--source-port", o.sourcePort)},
-                            }});
+    table.groups.push_back(
+        {"Target",
+         {
+             {"--target", "HOST", "host name or address (default 127.0.0.1)",
+              [p, &o](std::string_view value) -> Status {
+                  p->NoteNetworkFlag("--target");
+                  o.target = TrimSpaces(value);
+                  if (o.target.empty())
+                      return Parser::Fail("--target: Please specify a valid target IP address or host name");
+                  return {};
+              }},
+             {"--port", "N", "destination port, 1..65535 (default 514)", p->Network("--port", port("--port", o.port))},
+             {"--transport",
+              "udp|tcp|tls|unix-dgram|unix-stream",
+              "syslog over UDP (default), over a TCP session, over\n"
+              "TLS on a TCP session (see TLS below), or to the\n"
+              "Unix socket --socket names: one message per\n"
+              "datagram, or a stream framed as TCP (--framing,\n"
+              "default lf)",
+              [p, &o](std::string_view value) -> Status {
+                  const std::string lower = ToLowerAscii(value);
+                  const bool unixSocket = lower == "unix-dgram" || lower == "unix-stream";
+                  if (lower != "udp" && lower != "tcp" && lower != "tls" && !unixSocket)
+                      return Parser::Bad("--transport", value, "udp, tcp, tls, unix-dgram or unix-stream");
+                  o.tcp = lower != "udp" && lower != "unix-dgram";
+                  o.tls.enabled = lower == "tls";
+                  p->unixTransport = unixSocket ? lower : std::string();
+                  return {};
+              },
+              {"udp", "tcp", "tls", "unix-dgram", "unix-stream"}},
+             {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
+              p->Network("--source-port", port("--source-port", o.sourcePort))},
+             {"--socket", "PATH",
+              "the Unix socket to send to, with --transport\n"
+              "unix-dgram or unix-stream (such as /dev/log)",
+              [&o](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--socket needs the path of a Unix socket");
+                  o.socketPath = std::string(value);
+                  return {};
+              }},
+         }});
     const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
                                      std::string_view wanted) {
         return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {

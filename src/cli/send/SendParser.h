@@ -3,6 +3,7 @@
 #include "cli/common/FlagTable.h"
 #include "cli/send/CommandLine.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +28,10 @@ struct SendParser {
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
+    // "unix-dgram" or "unix-stream" when chosen, and the flags that name a
+    // host and port, which a Unix socket has not.
+    std::string unixTransport;
+    std::vector<std::string_view> networkFlagsGiven;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -45,6 +50,15 @@ struct SendParser {
 
     // A TLS file given by a flag replaces the saved one.
     Status TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field);
+
+    void NoteNetworkFlag(std::string_view flag);
+
+    // A handler for a flag that names a host or port.
+    std::function<Status(std::string_view)> Network(std::string_view flag,
+                                                    std::function<Status(std::string_view)> handler);
+
+    // A Unix socket is named by its path alone.
+    Status CheckUnixSocket();
 
     // Flags the run ignores: said on standard error, as the run goes ahead.
     void Warn();

@@ -42,11 +42,13 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
     const std::string runId = options.stamp ? options.runId : std::string();
     if (!options.tcp)
         return std::make_unique<DatagramChannel>(options.target, options.port, runId,
-                                                 options.shard.Stream(static_cast<std::uint64_t>(lane.first) + 1));
+                                                 options.shard.Stream(static_cast<std::uint64_t>(lane.first) + 1),
+                                                 options.socketPath);
     ConnectionPlan plan;
     plan.host = options.target;
     plan.port = options.port;
     plan.sourcePort = options.sourcePort;
+    plan.socketPath = options.socketPath;
     plan.tls = lane.tls;
     plan.reconnect = options.reconnect;
     plan.openingLimit = Milliseconds(options.connectTimeout);
@@ -54,8 +56,8 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
     plan.firstIndex = lane.first;
     plan.shard = options.shard.index;
     plan.runId = runId;
-    plan.targetText = options.target + ":" + std::to_string(options.port);
-    plan.sessionWord = UsesTls(options) ? "TLS" : "TCP";
+    plan.targetText = TargetTextOf(options);
+    plan.sessionWord = UsesTls(options) ? "TLS" : UsesUnixSocket(options) ? "Unix stream" : "TCP";
     return std::make_unique<StreamChannel>(std::move(plan), lane.runStart,
                                            [&err](const std::string &line) { SayLine(err, line); });
 }

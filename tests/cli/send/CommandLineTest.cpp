@@ -37,7 +37,12 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
 {
     const std::pair<Args, std::string> cases[] = {
         {{"--port", "70000"}, "--port: '70000' is not a port number from 1 to 65535"},
-        {{"--transport", "sctp"}, "--transport: 'sctp' is not udp, tcp or tls"},
+        {{"--transport", "sctp"}, "--transport: 'sctp' is not udp, tcp, tls, unix-dgram or unix-stream"},
+        {{"--transport", "unix-dgram", "--socket", "/dev/log", "--port", "5", "--target", "h"},
+         "--port, --target do not apply to --transport unix-dgram: the socket is named by --socket PATH"},
+        {{"--transport", "unix-stream", "--source-port", "5"}, "--source-port does not apply to --transport unix"},
+        {{"--transport", "unix-stream"}, "--transport unix-stream needs --socket PATH"},
+        {{"--socket", "/dev/log", "--transport", "tcp"}, "--socket names a Unix socket: add --transport unix-dgram"},
         {{"--tls-min", "1.1"}, "--tls-min: '1.1' is not 1.2 or 1.3"},
         {{"--server-name", "my host"}, "--server-name: the server name 'my host' contains a space"},
         {{"--ca-file="}, "--ca-file needs a file name"},
