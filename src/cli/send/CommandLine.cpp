@@ -130,6 +130,9 @@ struct Parser {
     std::vector<LoadShape::Step> steps;
     bool rfcHeaderGiven = false;
     bool sdGiven = false;
+    // The first --target and --port replace the saved ones; later ones add.
+    bool targetGiven = false;
+    bool portGiven = false;
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
@@ -192,6 +195,22 @@ struct Parser {
         return Noted(tlsFlagsGiven, flag, {});
     }
 
+    // The same target or port twice would send twice as much there.
+    Status NamedTwice() const
+    {
+        std::vector<std::string> targets = o.moreTargets;
+        targets.push_back(o.target);
+        std::sort(targets.begin(), targets.end());
+        if (const auto twice = std::adjacent_find(targets.begin(), targets.end()); twice != targets.end())
+            return Fail("--target: " + *twice + " is given twice");
+        std::vector<int> ports = o.morePorts;
+        ports.push_back(o.port);
+        std::sort(ports.begin(), ports.end());
+        if (const auto twice = std::adjacent_find(ports.begin(), ports.end()); twice != ports.end())
+            return Fail("--port: " + std::to_string(*twice) + " is given twice");
+        return {};
+    }
+
     // Flags the run ignores: said on standard error, as the run goes ahead.
     void Warn()
     {
@@ -235,7 +254,8 @@ struct Parser {
             return Fail("--priority cannot be combined with --facility or --level");
         if (IsFileSource(o.message) && o.sourceFile.empty())
             return Fail("--message \"" + o.message + "\" needs --source-file FILE");
-        if (o.sourcePort != 0 && o.sourcePort == o.port)
+        if (o.sourcePort != 0 && (o.sourcePort == o.port ||
+                                  std::find(o.morePorts.begin(), o.morePorts.end(), o.sourcePort) != o.morePorts.end()))
             return Fail("--source-port: Sorry, Source and Destination ports must not be set to the same value");
         if (UsesTls(o) && o.tls.certFile.empty() && !o.tls.keyFile.empty())
             return Fail("--key: the key " + o.tls.keyFile + " needs its certificate: add --cert FILE");
@@ -246,15 +266,27 @@ struct Parser {
                         " is the one --stamp adds; leave it out or leave out --stamp");
         if (o.oversize && o.sizeMax != 0)
             return Fail("--size and --oversize both set the message size: leave one out");
+        if (const Status twice = NamedTwice(); !twice)
+            return twice;
         if (o.connections > 0 && !o.tcp)
             return Fail("--connections applies to TCP and TLS: add --transport tcp or --transport tls");
+        if (o.idleConnections > 0 && !o.tcp)
+            return Fail("--idle-connections applies to TCP and TLS: add --transport tcp or --transport tls");
+        if (o.dropChance > 0 && !o.tcp)
+            return Fail("--drop-connections applies to TCP and TLS: add --transport tcp or --transport tls");
+        // Each thread sends to every target and port, so each spreads its
+        // messages as the whole run does.
+        if (o.tcp && o.connections > 0 && DestinationCount(o) > 1 && o.connections < o.threads * DestinationCount(o))
+            return Fail("--connections " + std::to_string(o.connections) + ": each thread needs one to each of the " +
+                        std::to_string(DestinationCount(o)) + " targets and ports, at least " +
+                        std::to_string(o.threads * DestinationCount(o)) + " in all");
         if (o.tcp && o.connections > 0 && o.connections < o.threads)
             return Fail("--threads " + std::to_string(o.threads) +
                         " needs at least as many --connections, one per "
                         "thread");
         if (o.threads > 1 && o.pace != Pace::Rate && o.pace != Pace::Unlimited)
             return Fail("--threads shares a rate among the threads: add --rate R or --unlimited");
-        if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) > 1)
+        if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) + o.idleConnections > 1)
             return Fail("--source-port: one local port serves one connection; leave it out for several");
         if (o.pace == Pace::Once && countOrDurationGiven)
             return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
@@ -321,15 +353,47 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.seeHelp = SeeHelp;
     table.groups.push_back({"Target",
                             {
-                                {"--target", "HOST", "host name or address (default 127.0.0.1)",
-                                 [&o](std::string_view value) -> Status {
-                                     o.target = TrimSpaces(value);
-                                     if (o.target.empty())
+                                {"--target", "HOST",
+                                 "host name or address (default 127.0.0.1); given\n"
+                                 "again, one more target",
+                                 [p](std::string_view value) -> Status {
+                                     std::string target = TrimSpaces(value);
+                                     if (target.empty())
                                          return Parser::Fail(
                                              "--target: Please specify a valid target IP address or host name");
+                                     if (p->targetGiven) {
+                                         p->o.moreTargets.push_back(std::move(target));
+                                     } else {
+                                         p->o.target = std::move(target);
+                                         p->o.moreTargets.clear();
+                                     }
+                                     p->targetGiven = true;
                                      return {};
                                  }},
-                                {"--port", "N", "destination port, 1..65535 (default 514)", port("--port", o.port)},
+                                {"--port", "N[,N...]",
+                                 "destination port, 1..65535 (default 514), or\n"
+                                 "several: 514,515,516",
+                                 [p](std::string_view value) -> Status {
+                                     std::vector<int> ports;
+                                     for (std::size_t from = 0; from <= value.size();) {
+                                         const std::size_t comma = std::min(value.find(',', from), value.size());
+                                         const auto read = InRange(value.substr(from, comma - from), 1, 65535);
+                                         if (!read)
+                                             return Parser::Bad("--port", value,
+                                                                "a port number from 1 to 65535, or several "
+                                                                "separated by commas");
+                                         ports.push_back(*read);
+                                         from = comma + 1;
+                                     }
+                                     if (!p->portGiven) {
+                                         p->o.port = ports.front();
+                                         p->o.morePorts.clear();
+                                         ports.erase(ports.begin());
+                                     }
+                                     p->o.morePorts.insert(p->o.morePorts.end(), ports.begin(), ports.end());
+                                     p->portGiven = true;
+                                     return {};
+                                 }},
                                 {"--transport",
                                  "udp|tcp|tls",
                                  "syslog over UDP (default), over a TCP session, or\n"
@@ -694,7 +758,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  }},
                             },
                             "  With several connections or threads each connection (over UDP each\n"
-                            "  thread) is a stream of its own, numbered from 1."});
+                            "  thread, and each target and port of it) is a stream of its own,\n"
+                            "  numbered from 1."});
     table.groups.push_back({"Runs spread over several senders",
                             {
                                 {"--shard", "I/N",
@@ -718,7 +783,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               "TCP and TLS: N sessions to the target, 1..100000,\n"
               "opened at start (64 connects or handshakes at a\n"
               "time); messages go to them in turn (default: one\n"
-              "per thread)",
+              "per thread for each target and port)",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, MaxConnections);
                   if (!count)
@@ -755,6 +820,32 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               "unread bytes loses more, which only quillon-recv\n"
               "sees",
               set(o.reconnect)},
+             {"--idle-connections", "N",
+              "TCP and TLS: N more sessions, 1..100000, opened at\n"
+              "start beside the sending ones and held to the end\n"
+              "without a byte, to load the receiver's connection\n"
+              "handling (opened again with --reconnect)",
+              [&o](std::string_view value) -> Status {
+                  const auto count = InRange(value, 1, MaxConnections);
+                  if (!count)
+                      return Parser::Bad("--idle-connections", value,
+                                         "a number of connections from 1 to " + std::to_string(MaxConnections));
+                  o.idleConnections = *count;
+                  return {};
+              }},
+             {"--drop-connections", "P",
+              "TCP and TLS: after each batch a session carried,\n"
+              "close it and open it again with probability P (0..1,\n"
+              "drawn from the random choices, so --seed repeats\n"
+              "it); what it had sent is given its time to go\n"
+              "first, and its stamp stream goes on",
+              [&o](std::string_view value) -> Status {
+                  const auto chance = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!chance || *chance > 1)
+                      return Parser::Bad("--drop-connections", value, "a probability from 0 to 1");
+                  o.dropChance = *chance;
+                  return {};
+              }},
              {"--connect-timeout", "S",
               "TCP and TLS: the limit of each connect and\n"
               "handshake, and the run fails when no session has\n"
