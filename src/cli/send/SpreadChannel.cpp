@@ -2,6 +2,11 @@
 
 #include <algorithm>
 
+namespace {
+// More than any batch takes, far from overflowing when added up.
+constexpr std::int64_t MostDue = std::int64_t{1} << 40;
+} // namespace
+
 SpreadChannel::SpreadChannel(std::vector<Part> parts) : m_parts(std::move(parts))
 {
     for (const Part &part : m_parts) {
@@ -53,7 +58,8 @@ std::int64_t SpreadChannel::BatchOf(std::int64_t due) const
     const std::size_t next = NextPart();
     if (next == m_parts.size())
         return 1;
-    std::int64_t total = due;
+    // Without a count an unlimited run has all of time's messages due.
+    std::int64_t total = std::min<std::int64_t>(due, MostDue);
     for (std::size_t k = 0; k < m_parts.size(); ++k)
         total += Attempted(k);
     const auto parts = static_cast<std::int64_t>(m_parts.size());
