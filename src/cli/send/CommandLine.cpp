@@ -780,10 +780,11 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
         {"Load",
          {
              {"--connections", "N",
-              "TCP and TLS: N sessions to the target, 1..100000,\n"
-              "opened at start (64 connects or handshakes at a\n"
-              "time); messages go to them in turn (default: one\n"
-              "per thread for each target and port)",
+              "TCP and TLS: N sessions, 1..100000, dealt to the\n"
+              "targets and ports in turn, opened at start (64\n"
+              "connects or handshakes at a time); messages go to\n"
+              "them in turn (default: one per thread for each\n"
+              "target and port)",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, MaxConnections);
                   if (!count)
@@ -910,7 +911,7 @@ reached (99% of it) and, from two on, the standard deviation of the rate per
 second about the target, and whether the sender itself held the rate back
 (its thread at a full core while behind); messages sent late (more than
 0.1 s after their time) or skipped; a connection that lost a session gets a
-line of its own. Over UDP, datagrams that come back refused (nothing
+line of its own, and so does each target and port when there are several. Over UDP, datagrams that come back refused (nothing
 listens on the port) or undeliverable are counted as refused.
 
 Exit status: 0 all sent, 1 sending failed (a failed TLS handshake, no
