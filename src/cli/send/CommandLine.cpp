@@ -138,6 +138,21 @@ Status SendParser::CheckUnixSocket()
     return {};
 }
 
+Status SendParser::NamedTwice() const
+{
+    std::vector<std::string> targets = o.moreTargets;
+    targets.push_back(o.target);
+    std::sort(targets.begin(), targets.end());
+    if (const auto twice = std::adjacent_find(targets.begin(), targets.end()); twice != targets.end())
+        return Fail("--target: " + *twice + " is given twice");
+    std::vector<int> ports = o.morePorts;
+    ports.push_back(o.port);
+    std::sort(ports.begin(), ports.end());
+    if (const auto twice = std::adjacent_find(ports.begin(), ports.end()); twice != ports.end())
+        return Fail("--port: " + std::to_string(*twice) + " is given twice");
+    return {};
+}
+
 void SendParser::Warn()
 {
     const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
@@ -189,7 +204,8 @@ Status SendParser::Finish()
         return Fail("--priority cannot be combined with --facility or --level");
     if (IsFileSource(o.message) && o.sourceFile.empty())
         return Fail("--message \"" + o.message + "\" needs --source-file FILE");
-    if (o.sourcePort != 0 && o.sourcePort == o.port)
+    if (o.sourcePort != 0 && (o.sourcePort == o.port ||
+                              std::find(o.morePorts.begin(), o.morePorts.end(), o.sourcePort) != o.morePorts.end()))
         return Fail("--source-port: Sorry, Source and Destination ports must not be set to the same value");
     if (UsesTls(o) && o.tls.certFile.empty() && !o.tls.keyFile.empty())
         return Fail("--key: the key " + o.tls.keyFile + " needs its certificate: add --cert FILE");
@@ -200,15 +216,27 @@ Status SendParser::Finish()
                     " is the one --stamp adds; leave it out or leave out --stamp");
     if (o.oversize && o.sizeMax != 0)
         return Fail("--size and --oversize both set the message size: leave one out");
+    if (const Status twice = NamedTwice(); !twice)
+        return twice;
     if (o.connections > 0 && !o.tcp)
         return Fail("--connections applies to TCP and TLS: add --transport tcp or --transport tls");
+    if (o.idleConnections > 0 && !o.tcp)
+        return Fail("--idle-connections applies to TCP and TLS: add --transport tcp or --transport tls");
+    if (o.dropChance > 0 && !o.tcp)
+        return Fail("--drop-connections applies to TCP and TLS: add --transport tcp or --transport tls");
+    // Each thread sends to every target and port, so each spreads its
+    // messages as the whole run does.
+    if (o.tcp && o.connections > 0 && DestinationCount(o) > 1 && o.connections < o.threads * DestinationCount(o))
+        return Fail("--connections " + std::to_string(o.connections) + ": each thread needs one to each of the " +
+                    std::to_string(DestinationCount(o)) + " targets and ports, at least " +
+                    std::to_string(o.threads * DestinationCount(o)) + " in all");
     if (o.tcp && o.connections > 0 && o.connections < o.threads)
         return Fail("--threads " + std::to_string(o.threads) +
                     " needs at least as many --connections, one per "
                     "thread");
     if (o.threads > 1 && o.pace != Pace::Rate && o.pace != Pace::Unlimited)
         return Fail("--threads shares a rate among the threads: add --rate R or --unlimited");
-    if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) > 1)
+    if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) + o.idleConnections > 1)
         return Fail("--source-port: one local port serves one connection; leave it out for several");
     if (o.pace == Pace::Once && countOrDurationGiven)
         return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "

@@ -19,6 +19,10 @@ enum class Pace { Once, EverySecond, EveryMinute, Continuous, Burst, Rate, Unlim
 struct Options {
     std::string target = "127.0.0.1";
     int port = 514;
+    // Targets after the first (--target again) and ports after the first
+    // (--port A,B): every target is sent to at every port.
+    std::vector<std::string> moreTargets;
+    std::vector<int> morePorts;
     bool tcp = false;
     int sourcePort = 0; // 0: the system picks
     // Non-empty: the target is this Unix socket, datagram (tcp false) or
@@ -74,6 +78,12 @@ struct Options {
     // session the peer ends or refuses is opened again.
     int connections = 0;
     bool reconnect = false;
+    // TCP and TLS: sessions opened beside the sending ones and held without
+    // a byte, to load a receiver's connection handling.
+    int idleConnections = 0;
+    // TCP and TLS: the chance that a session is closed and opened again
+    // after each batch it carried; 0: never.
+    double dropChance = 0;
     // TCP and TLS: each connect and handshake's limit, and how long a run
     // goes on without any session up before it fails.
     double connectTimeout = 10;
@@ -134,10 +144,33 @@ inline LoadShape ShardShape(const Options &options)
     return options.shape.Scaled(options.shard.Share());
 }
 
-// How many sessions a TCP or TLS run opens.
+// One target at one port.
+struct Destination {
+    std::string target;
+    int port = 0;
+};
+
+// Every target at every port, in the order messages go to them in turn.
+inline std::vector<Destination> Destinations(const Options &options)
+{
+    std::vector<Destination> all;
+    for (std::size_t t = 0; t <= options.moreTargets.size(); ++t)
+        for (std::size_t p = 0; p <= options.morePorts.size(); ++p)
+            all.push_back({t == 0 ? options.target : options.moreTargets[t - 1],
+                           p == 0 ? options.port : options.morePorts[p - 1]});
+    return all;
+}
+
+inline int DestinationCount(const Options &options)
+{
+    return static_cast<int>((options.moreTargets.size() + 1) * (options.morePorts.size() + 1));
+}
+
+// How many sessions a TCP or TLS run opens to send: by default one per
+// thread for each target and port.
 inline int ConnectionCount(const Options &options)
 {
-    return options.connections > 0 ? options.connections : options.threads;
+    return options.connections > 0 ? options.connections : options.threads * DestinationCount(options);
 }
 
 // Reads the flags on top of base (the defaults, or the window's saved

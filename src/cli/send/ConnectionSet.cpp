@@ -90,7 +90,7 @@ void ConnectionSet::NoteDue(Clock::time_point now)
         else if (c->phase == Connection::Phase::Waiting)
             m_due = std::min(m_due, c->since);
     }
-    if (m_up == 0 && m_plan.reconnect && m_failure.empty())
+    if (m_up == 0 && m_plan.reconnect && !m_plan.idle && m_failure.empty())
         m_due = std::min(m_due, std::max(now, m_lastUp + m_plan.openingLimit));
 }
 
@@ -146,6 +146,7 @@ void ConnectionSet::Ended(Connection &c, Clock::time_point now)
         c.unknownFate += c.fate.After(c.endpoint->AcknowledgedBytes());
     }
     c.tried = true;
+    c.dropped = false;
     if (!c.downSince)
         c.downSince = now;
     // The failure's description is queued behind the state change, and
@@ -154,7 +155,7 @@ void ConnectionSet::Ended(Connection &c, Clock::time_point now)
         QCoreApplication::processEvents();
     m_lastFailure = EndText(c, connecting);
     if (!m_plan.reconnect) {
-        if (m_failure.empty())
+        if (m_failure.empty() && !m_plan.idle)
             m_failure = m_lastFailure;
         c.phase = Connection::Phase::Over;
         return;
@@ -207,9 +208,10 @@ void ConnectionSet::Tend()
                 m_longestOutage = std::max(m_longestOutage, now - *c.downSince);
             c.downSince.reset();
             c.trimAt = TrimFrom;
-            if (c.everUp)
+            if (c.everUp && !c.dropped)
                 ++c.reconnects;
             c.everUp = true;
+            c.dropped = false;
             ++m_up;
             if (m_tlsVersion.empty()) {
                 m_tlsVersion = c.endpoint->NegotiatedTlsVersion();
@@ -232,7 +234,7 @@ void ConnectionSet::Tend()
     }
     if (m_up > 0)
         m_lastUp = now;
-    else if (m_plan.reconnect && m_failure.empty() && now - m_lastUp >= m_plan.openingLimit)
+    else if (m_plan.reconnect && !m_plan.idle && m_failure.empty() && now - m_lastUp >= m_plan.openingLimit)
         m_failure = "no " + m_plan.sessionWord + " session to " + m_plan.targetText + " for " +
                     SecondsText(m_plan.openingLimit) +
                     (m_lastFailure.empty() ? "" : "; the last attempt: " + m_lastFailure);
@@ -288,6 +290,24 @@ std::size_t ConnectionSet::Send(Connection &c, std::string_view bytes, const std
     return sizes.size();
 }
 
+void ConnectionSet::Drop(Connection &c, std::chrono::milliseconds flushLimit)
+{
+    if (c.phase != Connection::Phase::Up || c.endpoint->State() != SocketEndpoint::StateConnected)
+        return;
+    // What the system took goes on after the close, as at the end of a run;
+    // what it did not take within the limit is given up.
+    if (c.endpoint->PendingBytes() > 0 && !c.endpoint->FlushPending(static_cast<int>(flushLimit.count())))
+        c.unknownFate += c.fate.After(c.endpoint->AcknowledgedBytes());
+    c.endpoint->Close(flushLimit);
+    c.fate.Restart();
+    ++c.drops;
+    c.dropped = true;
+    c.phase = Connection::Phase::ToOpen;
+    if (--m_up == 0)
+        m_lastUp = Clock::now();
+    m_changed = true;
+}
+
 std::string ConnectionSet::FlushAll(Clock::time_point deadline)
 {
     const auto timeout = std::chrono::duration<double>(std::max<Clock::duration>(deadline - Clock::now(), {}));
@@ -329,6 +349,23 @@ std::int64_t ConnectionSet::ReconnectsTotal() const
     std::int64_t total = 0;
     for (const auto &c : m_connections)
         total += c->reconnects;
+    return total;
+}
+
+std::int64_t ConnectionSet::DropsTotal() const
+{
+    std::int64_t total = 0;
+    for (const auto &c : m_connections)
+        total += c->drops;
+    return total;
+}
+
+std::int64_t ConnectionSet::BrokenTotal() const
+{
+    std::int64_t total = 0;
+    for (const auto &c : m_connections)
+        if (c->everUp)
+            total += 1 + c->reconnects - (c->phase == Connection::Phase::Up ? 1 : 0);
     return total;
 }
 

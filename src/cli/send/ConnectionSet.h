@@ -36,6 +36,14 @@ struct ConnectionPlan {
     // For messages: "HOST:PORT" and "TCP" or "TLS".
     std::string targetText;
     std::string sessionWord;
+    // Idle sessions, held without sending: one that fails is counted and
+    // left (opened again with reconnect), and never ends the run.
+    bool idle = false;
+    // Of the sending channel: idle sessions beside these, and the chance of
+    // a drop after each batch, whose bytes get dropFlushLimit to go.
+    int idleCount = 0;
+    double dropChance = 0;
+    std::chrono::milliseconds dropFlushLimit{2000};
 };
 
 // The TCP or TLS sessions of one sending thread to one target, each its own
@@ -66,6 +74,10 @@ public:
         std::int64_t sent = 0;
         std::int64_t unknownFate = 0;
         std::int64_t reconnects = 0;
+        // Closed on purpose and opened again (--drop-connections); dropped:
+        // its next coming up is no reconnect.
+        std::int64_t drops = 0;
+        bool dropped = false;
         int lastErrorNumber = 0;
         std::string lastError;
     };
@@ -93,6 +105,9 @@ public:
     // meanwhile takes the batch, whose messages then are of unknown fate.
     std::size_t Send(Connection &c, std::string_view bytes, const std::vector<std::uint32_t> &sizes,
                      std::chrono::milliseconds waitLimit);
+    // Closes c's session, what it holds given flushLimit to go, and opens
+    // it again at the next Tend; its stamps go on.
+    void Drop(Connection &c, std::chrono::milliseconds flushLimit);
     // Empty, or why the run must end: a session failed without reconnect.
     const std::string &Failure() const { return m_failure; }
     // Waits until the deadline at most for what the sessions still hold to
@@ -107,6 +122,9 @@ public:
     const std::vector<std::unique_ptr<Connection>> &All() const { return m_connections; }
     std::int64_t UnknownFateTotal() const;
     std::int64_t ReconnectsTotal() const;
+    std::int64_t DropsTotal() const;
+    // The times a session that was up ended; of sets never dropped (idle ones).
+    std::int64_t BrokenTotal() const;
     // Connections that were up at some moment.
     std::int64_t EverUp() const;
     // The longest time a connection was down after a failure, until now for

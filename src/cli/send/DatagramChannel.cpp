@@ -11,9 +11,11 @@
 
 DatagramChannel::DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream,
                                  std::string socketPath)
-    : m_host(std::move(host)), m_port(port), m_runId(std::move(runId)), m_stream(stream),
-      m_socketPath(std::move(socketPath)), m_endpoint(SocketEndpoint::UdpProtocol)
+    : m_host(std::move(host)), m_port(port), m_socketPath(std::move(socketPath)),
+      m_endpoint(SocketEndpoint::UdpProtocol)
 {
+    if (!runId.empty())
+        m_stamper.emplace(std::move(runId), stream);
     QObject::connect(&m_endpoint, &SocketEndpoint::ErrorEvent,
                      [this](int, const QString &description) { m_lastError = description.toStdString(); });
 }
@@ -25,16 +27,11 @@ SendChannel::Opened DatagramChannel::Open(Clock::time_point)
     return Opened::Ready;
 }
 
-void DatagramChannel::Begin(PacketStream &stream)
-{
-    if (!m_runId.empty())
-        stream.StampWith(m_runId, m_stream);
-}
-
 SendChannel::Handover DatagramChannel::Send(PacketStream &stream, std::int64_t count, std::chrono::milliseconds,
                                             Handed &handed)
 {
     stream.StartBatch();
+    stream.UseStamper(m_stamper ? &*m_stamper : nullptr);
     m_batch.resize(static_cast<std::size_t>(count));
     for (std::string &packet : m_batch) {
         packet.clear();
@@ -93,10 +90,10 @@ std::string DatagramChannel::Finish(RunSummary &summary, Clock::time_point)
            (m_lastError.empty() ? "" : ": " + m_lastError);
 }
 
-void DatagramChannel::Stamps(RunSummary &summary, const PacketStream &stream) const
+void DatagramChannel::Stamps(RunSummary &summary, const PacketStream &) const
 {
-    if (const MessageStamper *stamper = stream.Stamper())
-        summary.streams.push_back({stamper->Stream(), stamper->NextSeq() - 1});
+    if (m_stamper)
+        summary.streams.push_back({m_stamper->Stream(), m_stamper->NextSeq() - 1});
 }
 
 void DatagramChannel::Close(Clock::time_point)

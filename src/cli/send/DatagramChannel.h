@@ -1,8 +1,10 @@
 #pragma once
 
 #include "cli/send/SendChannel.h"
+#include "engine/MessageStamper.h"
 #include "transport/SocketEndpoint.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,7 @@ public:
     DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream, std::string socketPath = {});
 
     Opened Open(Clock::time_point deadline) override;
-    void Begin(PacketStream &stream) override;
+    void Begin(PacketStream &) override {}
     bool Ready() const override { return true; }
     std::int64_t BatchOf(std::int64_t due) const override { return due; }
     Handover Send(PacketStream &stream, std::int64_t count, std::chrono::milliseconds waitLimit,
@@ -39,9 +41,9 @@ private:
 
     std::string m_host;
     int m_port;
-    std::string m_runId;
-    std::uint64_t m_stream;
     std::string m_socketPath;
+    // Its own, so several channels can take turns with one packet stream.
+    std::optional<MessageStamper> m_stamper;
     SocketEndpoint m_endpoint;
     std::string m_lastError;
     // Refilled in place: the strings keep their capacity.

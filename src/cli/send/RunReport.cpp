@@ -98,6 +98,12 @@ std::string SummaryLine(const RunSummary &summary)
         line += ", longest outage " + Fixed(summary.longestOutage, 3) + " s";
     if (summary.unknownFate > 0)
         line += ", " + UnacknowledgedText(summary.unknownFate);
+    if (summary.drops > 0)
+        line += ", " + std::to_string(summary.drops) + " dropped and opened again";
+    if (const RunSummary::IdleFigures &idle = summary.idle; idle.asked > 0)
+        line += ", idle connections: " + std::to_string(idle.opened) + " of " + std::to_string(idle.asked) +
+                " opened, " + std::to_string(idle.broken) + " broken, " + std::to_string(idle.openAtEnd) +
+                " open at the end";
     if (summary.streams.size() > StreamsNamed) {
         std::uint64_t stamped = 0;
         for (const RunSummary::StampedStream &stream : summary.streams)
@@ -122,6 +128,49 @@ std::vector<std::string> ConnectionLines(const RunSummary &summary)
     return lines;
 }
 
+std::vector<std::string> TargetLines(const RunSummary &summary)
+{
+    std::vector<std::string> lines;
+    for (const RunSummary::TargetFigures &t : summary.targets) {
+        std::string line = "to " + t.target + ":" + std::to_string(t.port) + ": " + MessagesText(t.sent) + " sent, " +
+                           std::to_string(t.failed) + " failed";
+        if (t.refused > 0)
+            line += ", " + std::to_string(t.refused) + " refused";
+        if (t.reconnects > 0)
+            line += ", " + std::to_string(t.reconnects) + " reconnected";
+        if (t.unknownFate > 0)
+            line += ", " + UnacknowledgedText(t.unknownFate);
+        if (t.drops > 0)
+            line += ", " + std::to_string(t.drops) + " dropped and opened again";
+        if (t.streams.size() == 1)
+            line += "; stream " + std::to_string(t.streams.front());
+        else if (!t.streams.empty())
+            line += "; " + std::to_string(t.streams.size()) + " streams";
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The same target and port of another thread: figures added up.
+void AddTargetFigures(std::vector<RunSummary::TargetFigures> &total, const RunSummary::TargetFigures &t)
+{
+    const auto same = std::find_if(total.begin(), total.end(), [&t](const RunSummary::TargetFigures &known) {
+        return known.target == t.target && known.port == t.port;
+    });
+    if (same == total.end()) {
+        total.push_back(t);
+        return;
+    }
+    same->sent += t.sent;
+    same->failed += t.failed;
+    same->refused += t.refused;
+    same->unknownFate += t.unknownFate;
+    same->reconnects += t.reconnects;
+    same->connectionsUp += t.connectionsUp;
+    same->drops += t.drops;
+    same->streams.insert(same->streams.end(), t.streams.begin(), t.streams.end());
+}
+
 void AddThreadSummary(RunSummary &total, const RunSummary &thread)
 {
     total.sent += thread.sent;
@@ -132,6 +181,13 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
     total.reconnects += thread.reconnects;
     total.connectionsUp += thread.connectionsUp;
     total.longestOutage = std::max(total.longestOutage, thread.longestOutage);
+    total.drops += thread.drops;
+    total.idle.asked += thread.idle.asked;
+    total.idle.opened += thread.idle.opened;
+    total.idle.broken += thread.idle.broken;
+    total.idle.openAtEnd += thread.idle.openAtEnd;
+    for (const RunSummary::TargetFigures &t : thread.targets)
+        AddTargetFigures(total.targets, t);
     total.late += thread.late;
     total.skipped += thread.skipped;
     total.elapsedSeconds = std::max(total.elapsedSeconds, thread.elapsedSeconds);
@@ -230,6 +286,44 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
             connections.append(object);
         }
         json.insert(QStringLiteral("connections"), connections);
+    }
+    // Keys of the load flags only when given, so other runs' output stays as it was.
+    if (options.dropChance > 0)
+        json.insert(QStringLiteral("dropped_connections"), static_cast<qint64>(summary.drops));
+    if (options.idleConnections > 0) {
+        QJsonObject idle;
+        idle.insert(QStringLiteral("asked"), static_cast<qint64>(options.idleConnections));
+        idle.insert(QStringLiteral("opened"), static_cast<qint64>(summary.idle.opened));
+        idle.insert(QStringLiteral("broken"), static_cast<qint64>(summary.idle.broken));
+        idle.insert(QStringLiteral("open_at_end"), static_cast<qint64>(summary.idle.openAtEnd));
+        json.insert(QStringLiteral("idle_connections"), idle);
+    }
+    if (DestinationCount(options) > 1) {
+        QJsonArray targets;
+        for (const RunSummary::TargetFigures &t : summary.targets) {
+            QJsonObject object;
+            object.insert(QStringLiteral("target"), JsonText(t.target));
+            object.insert(QStringLiteral("port"), t.port);
+            object.insert(QStringLiteral("sent"), static_cast<qint64>(t.sent));
+            object.insert(QStringLiteral("failed"), static_cast<qint64>(t.failed));
+            if (options.tcp) {
+                object.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(t.unknownFate));
+                object.insert(QStringLiteral("reconnects"), static_cast<qint64>(t.reconnects));
+                object.insert(QStringLiteral("connections_up"), static_cast<qint64>(t.connectionsUp));
+            } else {
+                object.insert(QStringLiteral("refused"), static_cast<qint64>(t.refused));
+            }
+            if (options.dropChance > 0)
+                object.insert(QStringLiteral("dropped_connections"), static_cast<qint64>(t.drops));
+            if (!summary.runId.empty()) {
+                QJsonArray streams;
+                for (const std::uint64_t stream : t.streams)
+                    streams.append(static_cast<qint64>(stream));
+                object.insert(QStringLiteral("streams"), streams);
+            }
+            targets.append(object);
+        }
+        json.insert(QStringLiteral("targets"), targets);
     }
     json.insert(QStringLiteral("stopped_by"), JsonText(summary.stoppedBy));
     if (!summary.error.empty())

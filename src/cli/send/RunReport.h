@@ -46,6 +46,31 @@ struct RunSummary {
     std::int64_t reconnects = 0;
     // With reconnect: the longest time a connection was down, in seconds.
     double longestOutage = 0;
+    // --drop-connections: sessions closed on purpose and opened again.
+    std::int64_t drops = 0;
+    // --idle-connections: the sessions asked for, those up at some moment,
+    // the times one that was up ended, and those up at the end.
+    struct IdleFigures {
+        std::int64_t asked = 0;
+        std::int64_t opened = 0;
+        std::int64_t broken = 0;
+        std::int64_t openAtEnd = 0;
+    };
+    IdleFigures idle;
+    // Several targets or ports: each one's figures, in the order sent to.
+    struct TargetFigures {
+        std::string target;
+        int port = 0;
+        std::int64_t sent = 0;
+        std::int64_t failed = 0;
+        std::int64_t refused = 0;
+        std::int64_t unknownFate = 0;
+        std::int64_t reconnects = 0;
+        std::int64_t connectionsUp = 0;
+        std::int64_t drops = 0;
+        std::vector<std::uint64_t> streams;
+    };
+    std::vector<TargetFigures> targets;
     // Messages handed over well after their time, and (--no-catch-up)
     // messages not sent because their time had passed.
     std::int64_t late = 0;
@@ -67,6 +92,8 @@ std::optional<double> AverageRate(const RunSummary &summary);
 std::string SummaryLine(const RunSummary &summary);
 // A line for each connection that lost a session: none when all held.
 std::vector<std::string> ConnectionLines(const RunSummary &summary);
+// With several targets or ports, a line for each.
+std::vector<std::string> TargetLines(const RunSummary &summary);
 // 1234567 as "1,234,567".
 std::string Grouped(std::int64_t number);
 // Adds one thread's figures to the run's.

@@ -154,7 +154,8 @@ private:
     {
         if (!m_options.tcp)
             return true;
-        const std::int64_t needed = ConnectionCount(m_options) + SpareFiles + m_options.threads - 1;
+        const std::int64_t needed =
+            ConnectionCount(m_options) + m_options.idleConnections + SpareFiles + m_options.threads - 1;
         rlimit files{};
         if (getrlimit(RLIMIT_NOFILE, &files) != 0)
             return true;
@@ -166,7 +167,10 @@ private:
         }
         if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= static_cast<rlim_t>(needed))
             return true;
-        UsageError("--connections " + std::to_string(ConnectionCount(m_options)) + " needs about " + Grouped(needed) +
+        const std::string idle =
+            m_options.idleConnections > 0 ? " and --idle-connections " + std::to_string(m_options.idleConnections) : "";
+        UsageError("--connections " + std::to_string(ConnectionCount(m_options)) + idle +
+                   (idle.empty() ? " needs about " : " need about ") + Grouped(needed) +
                    " file descriptors; this process may open " + Grouped(static_cast<std::int64_t>(files.rlim_cur)) +
                    " (ulimit -n)");
         return false;
@@ -187,7 +191,15 @@ private:
         return false;
     }
 
-    std::string TargetText() const { return TargetTextOf(m_options); }
+    std::string TargetText() const
+    {
+        if (UsesUnixSocket(m_options))
+            return m_options.socketPath;
+        std::string text;
+        for (const Destination &destination : Destinations(m_options))
+            text += (text.empty() ? "" : ", ") + destination.target + ":" + std::to_string(destination.port);
+        return text;
+    }
     std::string SessionWord() const { return UsesTls(m_options) ? "TLS" : "TCP"; }
 
     // Where a TLS file came from, as a message names it.
@@ -239,7 +251,8 @@ private:
         m_workers = std::vector<Worker>(shares.size());
         const auto work = [&](int i) {
             const auto index = static_cast<std::size_t>(i);
-            const WorkerLane lane{m_runStart, shares[index].first, m_tls, &m_workers[index].marks};
+            const WorkerLane lane{m_runStart, shares[index].first, shares[index].idleFirst, m_tls,
+                                  &m_workers[index].marks};
             summaries[index] = RunWorker(shares[index].options, lane, m_err);
         };
         RunOnThreads(static_cast<int>(shares.size()), work, [this] { MergeSeconds(); });
@@ -340,6 +353,8 @@ private:
             m_out << SummaryJson(m_summary, m_options) << std::endl;
         } else if (!m_options.quiet && m_summary.exitStatus != 2) {
             m_out << SummaryLine(m_summary) << '\n';
+            for (const std::string &line : TargetLines(m_summary))
+                m_out << line << '\n';
             for (const std::string &line : ConnectionLines(m_summary))
                 m_out << line << '\n';
             m_out.flush();

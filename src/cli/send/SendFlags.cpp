@@ -128,15 +128,47 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
     table.groups.push_back(
         {"Target",
          {
-             {"--target", "HOST", "host name or address (default 127.0.0.1)",
-              [p, &o](std::string_view value) -> Status {
+             {"--target", "HOST",
+              "host name or address (default 127.0.0.1); given\n"
+              "again, one more target",
+              [p](std::string_view value) -> Status {
                   p->NoteNetworkFlag("--target");
-                  o.target = TrimSpaces(value);
-                  if (o.target.empty())
+                  std::string target = TrimSpaces(value);
+                  if (target.empty())
                       return Parser::Fail("--target: Please specify a valid target IP address or host name");
+                  if (p->targetGiven) {
+                      p->o.moreTargets.push_back(std::move(target));
+                  } else {
+                      p->o.target = std::move(target);
+                      p->o.moreTargets.clear();
+                  }
+                  p->targetGiven = true;
                   return {};
               }},
-             {"--port", "N", "destination port, 1..65535 (default 514)", p->Network("--port", port("--port", o.port))},
+             {"--port", "N[,N...]",
+              "destination port, 1..65535 (default 514), or\n"
+              "several: 514,515,516",
+              [p](std::string_view value) -> Status {
+                  p->NoteNetworkFlag("--port");
+                  std::vector<int> ports;
+                  for (std::size_t from = 0; from <= value.size();) {
+                      const std::size_t comma = std::min(value.find(',', from), value.size());
+                      const auto read = InRange(value.substr(from, comma - from), 1, 65535);
+                      if (!read)
+                          return Parser::Bad("--port", value,
+                                             "a port number from 1 to 65535, or several separated by commas");
+                      ports.push_back(*read);
+                      from = comma + 1;
+                  }
+                  if (!p->portGiven) {
+                      p->o.port = ports.front();
+                      p->o.morePorts.clear();
+                      ports.erase(ports.begin());
+                  }
+                  p->o.morePorts.insert(p->o.morePorts.end(), ports.begin(), ports.end());
+                  p->portGiven = true;
+                  return {};
+              }},
              {"--transport",
               "udp|tcp|tls|unix-dgram|unix-stream",
               "syslog over UDP (default), over a TCP session, over\n"
@@ -515,7 +547,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                  }},
                             },
                             "  With several connections or threads each connection (over UDP each\n"
-                            "  thread) is a stream of its own, numbered from 1."});
+                            "  thread, and each target and port of it) is a stream of its own,\n"
+                            "  numbered from 1."});
     table.groups.push_back({"Runs spread over several senders",
                             {
                                 {"--shard", "I/N",
@@ -536,10 +569,11 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
         {"Load",
          {
              {"--connections", "N",
-              "TCP and TLS: N sessions to the target, 1..100000,\n"
-              "opened at start (64 connects or handshakes at a\n"
-              "time); messages go to them in turn (default: one\n"
-              "per thread)",
+              "TCP and TLS: N sessions, 1..100000, dealt to the\n"
+              "targets and ports in turn, opened at start (64\n"
+              "connects or handshakes at a time); messages go to\n"
+              "them in turn (default: one per thread for each\n"
+              "target and port)",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, MaxConnections);
                   if (!count)
@@ -576,6 +610,32 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
               "unread bytes loses more, which only quillon-recv\n"
               "sees",
               set(o.reconnect)},
+             {"--idle-connections", "N",
+              "TCP and TLS: N more sessions, 1..100000, opened at\n"
+              "start beside the sending ones and held to the end\n"
+              "without a byte, to load the receiver's connection\n"
+              "handling (opened again with --reconnect)",
+              [&o](std::string_view value) -> Status {
+                  const auto count = InRange(value, 1, MaxConnections);
+                  if (!count)
+                      return Parser::Bad("--idle-connections", value,
+                                         "a number of connections from 1 to " + std::to_string(MaxConnections));
+                  o.idleConnections = *count;
+                  return {};
+              }},
+             {"--drop-connections", "P",
+              "TCP and TLS: after each batch a session carried,\n"
+              "close it and open it again with probability P (0..1,\n"
+              "drawn from the random choices, so --seed repeats\n"
+              "it); what it had sent is given its time to go\n"
+              "first, and its stamp stream goes on",
+              [&o](std::string_view value) -> Status {
+                  const auto chance = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!chance || *chance > 1)
+                      return Parser::Bad("--drop-connections", value, "a probability from 0 to 1");
+                  o.dropChance = *chance;
+                  return {};
+              }},
              {"--connect-timeout", "S",
               "TCP and TLS: the limit of each connect and\n"
               "handshake, and the run fails when no session has\n"
@@ -622,7 +682,7 @@ reached (99% of it) and, from two on, the standard deviation of the rate per
 second about the target, and whether the sender itself held the rate back
 (its thread at a full core while behind); messages sent late (more than
 0.1 s after their time) or skipped; a connection that lost a session gets a
-line of its own. Over UDP, datagrams that come back refused (nothing
+line of its own, and so does each target and port when there are several. Over UDP, datagrams that come back refused (nothing
 listens on the port) or undeliverable are counted as refused.
 
 Exit status: 0 all sent, 1 sending failed (a failed TLS handshake, no

@@ -25,6 +25,9 @@ struct SendParser {
     std::vector<LoadShape::Step> steps;
     bool rfcHeaderGiven = false;
     bool sdGiven = false;
+    // The first --target and --port replace the saved ones; later ones add.
+    bool targetGiven = false;
+    bool portGiven = false;
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
@@ -59,6 +62,9 @@ struct SendParser {
 
     // A Unix socket is named by its path alone.
     Status CheckUnixSocket();
+
+    // The same target or port twice would send twice as much there.
+    Status NamedTwice() const;
 
     // Flags the run ignores: said on standard error, as the run goes ahead.
     void Warn();

@@ -31,14 +31,21 @@ std::vector<ThreadShare> ShareAmongThreads(const Options &options)
 {
     const int threads = std::max(1, options.threads);
     const int connections = ConnectionCount(options);
+    // Idle sessions go to the threads that send: a thread left without a
+    // message of a --count never opens any.
+    const int sending = options.count > 0 ? static_cast<int>(std::min<std::int64_t>(threads, options.count)) : threads;
     std::vector<ThreadShare> shares;
     int first = 0;
+    int idleFirst = 0;
     for (int i = 0; i < threads; ++i) {
-        ThreadShare share{options, options.tcp ? first : i};
+        ThreadShare share{options, options.tcp ? first : i, idleFirst};
         Options &o = share.options;
         o.threads = 1;
         o.connections = connections / threads + (i < connections % threads ? 1 : 0);
         first += o.connections;
+        o.idleConnections =
+            i < sending ? options.idleConnections / sending + (i < options.idleConnections % sending ? 1 : 0) : 0;
+        idleFirst += o.idleConnections;
         if (options.pace == Pace::Rate)
             o.shape = options.shape.Scaled(1.0 / threads);
         if (options.count > 0) {

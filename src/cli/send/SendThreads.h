@@ -12,6 +12,7 @@
 struct ThreadShare {
     Options options;
     int first = 0;
+    int idleFirst = 0;
 };
 
 // The parts of a run of options.threads threads; a thread with no message of

@@ -5,6 +5,7 @@
 #include "cli/send/DatagramChannel.h"
 #include "cli/send/PaceSchedule.h"
 #include "cli/send/PacketStream.h"
+#include "cli/send/SpreadChannel.h"
 #include "cli/send/StreamChannel.h"
 #include "common/SettingsRules.h"
 #include "transport/SocketEndpoint.h"
@@ -58,14 +59,58 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
     plan.runId = runId;
     plan.targetText = TargetTextOf(options);
     plan.sessionWord = UsesTls(options) ? "TLS" : UsesUnixSocket(options) ? "Unix stream" : "TCP";
+    plan.idleCount = options.idleConnections;
+    plan.dropChance = options.dropChance;
+    plan.dropFlushLimit = Milliseconds(options.drainTimeout);
     return std::make_unique<StreamChannel>(std::move(plan), lane.runStart,
                                            [&err](const std::string &line) { SayLine(err, line); });
+}
+
+// How many of the run's numbers from..from+count-1 fall to part of parts,
+// the numbers dealt to the parts in turn.
+int DealtTo(int from, int count, int parts, int part)
+{
+    int dealt = 0;
+    for (int number = from; number < from + count; ++number)
+        dealt += number % parts == part ? 1 : 0;
+    return dealt;
+}
+
+// Several targets and ports: a channel to each. The run's connections (and
+// idle ones) are dealt to them in turn, each a block of connection numbers;
+// over UDP each target and port of a thread is a stream of its own.
+std::unique_ptr<SendChannel> SpreadChannelFor(const Options &options, const WorkerLane &lane, std::ostream &err)
+{
+    const std::vector<Destination> destinations = Destinations(options);
+    const int count = static_cast<int>(destinations.size());
+    std::vector<SpreadChannel::Part> parts;
+    int first = lane.first;
+    for (int d = 0; d < count; ++d) {
+        Options one = options;
+        one.target = destinations[static_cast<std::size_t>(d)].target;
+        one.port = destinations[static_cast<std::size_t>(d)].port;
+        one.moreTargets.clear();
+        one.morePorts.clear();
+        WorkerLane oneLane = lane;
+        if (options.tcp) {
+            one.connections = DealtTo(lane.first, ConnectionCount(options), count, d);
+            one.idleConnections = DealtTo(lane.idleFirst, options.idleConnections, count, d);
+            oneLane.first = first;
+            first += one.connections;
+        } else {
+            oneLane.first = lane.first * count + d;
+        }
+        parts.push_back({destinations[static_cast<std::size_t>(d)], ChannelFor(one, oneLane, err)});
+    }
+    return std::make_unique<SpreadChannel>(std::move(parts));
 }
 
 class SendWorker {
 public:
     SendWorker(const Options &options, const WorkerLane &lane, std::ostream &err)
-        : m_options(options), m_lane(lane), m_channel(ChannelFor(options, lane, err))
+        : m_options(options), m_lane(lane),
+          m_channel(DestinationCount(options) > 1 ? SpreadChannelFor(options, lane, err)
+                                                  : ChannelFor(options, lane, err))
     {}
 
     RunSummary Run()

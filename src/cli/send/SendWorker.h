@@ -46,8 +46,10 @@ private:
 struct WorkerLane {
     // When the run started: --duration counts from here, connecting included.
     std::chrono::steady_clock::time_point runStart;
-    // The run's number of its first connection (over UDP: its stream's).
+    // The run's number of its first connection (over UDP: its stream's),
+    // and of its first idle connection.
     int first = 0;
+    int idleFirst = 0;
     std::shared_ptr<const TlsClientContext> tls;
     WorkerMarks *marks = nullptr;
 };

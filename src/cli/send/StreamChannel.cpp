@@ -2,6 +2,7 @@
 
 #include "cli/common/StopSignals.h"
 #include "cli/send/PacketStream.h"
+#include "common/Random.h"
 #include "transport/SocketEndpoint.h"
 
 #include <cstdio>
@@ -18,17 +19,30 @@ std::string FixedSeconds(double seconds)
     std::snprintf(text, sizeof text, "%.1f s", seconds);
     return text;
 }
+
+// Idle sessions have no stamps: they carry no message.
+ConnectionPlan IdlePlan(ConnectionPlan plan)
+{
+    plan.count = plan.idleCount;
+    plan.idle = true;
+    plan.runId.clear();
+    return plan;
+}
 } // namespace
 
 StreamChannel::StreamChannel(ConnectionPlan plan, Clock::time_point runStart, Say say)
     : m_targetText(plan.targetText), m_sessionWord(plan.sessionWord), m_runStart(runStart), m_say(std::move(say)),
-      m_set(std::move(plan))
+      m_set(plan), m_idle(plan.idleCount > 0 ? std::make_unique<ConnectionSet>(IdlePlan(plan)) : nullptr),
+      m_dropChance(plan.dropChance), m_dropFlushLimit(plan.dropFlushLimit)
 {}
 
 void StreamChannel::TellRetries()
 {
     if (const std::string line = m_set.TakeRetryLine(); !line.empty())
         m_say(line);
+    if (m_idle)
+        if (const std::string line = m_idle->TakeRetryLine(); !line.empty())
+            m_say("idle session: " + line);
 }
 
 // Every session is tried once (each attempt ends within its own limit)
@@ -36,10 +50,9 @@ void StreamChannel::TellRetries()
 SendChannel::Opened StreamChannel::Open(Clock::time_point deadline)
 {
     const int count = static_cast<int>(m_set.All().size());
-    for (m_set.Tend(); !m_set.Settled() && !StopRequested() && Clock::now() < deadline; m_set.Tend()) {
-        TellRetries();
-        m_set.Await(std::min(deadline, Clock::now() + StopCheck));
-    }
+    const auto opening = [this] { return !m_set.Settled() || (!IdleSettled() && m_set.Failure().empty()); };
+    for (Tend(); opening() && !StopRequested() && Clock::now() < deadline; Tend())
+        (m_set.Settled() ? *m_idle : m_set).Await(std::min(deadline, Clock::now() + StopCheck));
     TellRetries();
     if (!m_set.Failure().empty()) {
         m_failure = m_set.Failure();
@@ -56,6 +69,8 @@ SendChannel::Opened StreamChannel::Open(Clock::time_point deadline)
 std::string StreamChannel::Tend()
 {
     m_set.Tend();
+    if (m_idle)
+        m_idle->Tend();
     TellRetries();
     return m_set.Failure();
 }
@@ -107,6 +122,9 @@ SendChannel::Handover StreamChannel::Send(PacketStream &stream, std::int64_t cou
     m_waiting = nullptr;
     m_blockedSince.reset();
     stream.Withdraw(went);
+    // Drawn only when asked for, so other runs' random choices stay as they were.
+    if (went > 0 && m_dropChance > 0 && NextRandom() < m_dropChance)
+        m_set.Drop(connection, m_dropFlushLimit);
     // A batch that waited for room is the one that went.
     handed.count = static_cast<std::int64_t>(m_sizes.size());
     handed.handed = static_cast<std::int64_t>(went);
@@ -138,6 +156,8 @@ void StreamChannel::Count(SendCounters &counters) const
 // What the sessions accepted is delivered before the time is taken.
 std::string StreamChannel::Finish(RunSummary &summary, Clock::time_point deadline)
 {
+    if (m_idle)
+        m_idle->Tend();
     if (!summary.error.empty())
         return {};
     return m_set.FlushAll(deadline);
@@ -160,10 +180,21 @@ std::string StreamChannel::Collect(RunSummary &summary) const
     summary.unknownFate = m_set.UnknownFateTotal();
     summary.reconnects = m_set.ReconnectsTotal();
     summary.longestOutage = m_set.LongestOutage().count();
+    summary.drops = m_set.DropsTotal();
+    if (m_idle)
+        summary.idle = {static_cast<std::int64_t>(m_idle->All().size()), m_idle->EverUp(), m_idle->BrokenTotal(),
+                        m_idle->Up()};
     if (summary.connectionsUp > 0)
         return {};
     const std::string &why = m_set.LastFailure();
     return "no " + m_sessionWord + " session to " + m_targetText + " came up in " +
            FixedSeconds(std::chrono::duration<double>(Clock::now() - m_runStart).count()) +
            (why.empty() ? "" : "; the last attempt: " + why);
+}
+
+void StreamChannel::Close(Clock::time_point deadline)
+{
+    m_set.CloseAll(deadline);
+    if (m_idle)
+        m_idle->CloseAll(deadline);
 }

@@ -3,6 +3,7 @@
 #include "cli/send/ConnectionSet.h"
 #include "cli/send/SendChannel.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,16 +36,21 @@ public:
     std::string Finish(RunSummary &summary, Clock::time_point deadline) override;
     void Stamps(RunSummary &summary, const PacketStream &stream) const override;
     std::string Collect(RunSummary &summary) const override;
-    void Close(Clock::time_point deadline) override { m_set.CloseAll(deadline); }
+    void Close(Clock::time_point deadline) override;
 
 private:
     void TellRetries();
+    bool IdleSettled() const { return !m_idle || m_idle->Settled(); }
 
     std::string m_targetText;
     std::string m_sessionWord;
     Clock::time_point m_runStart;
     Say m_say;
     ConnectionSet m_set;
+    // --idle-connections: held open beside m_set, never sent to.
+    std::unique_ptr<ConnectionSet> m_idle;
+    double m_dropChance;
+    std::chrono::milliseconds m_dropFlushLimit;
     std::string m_failure;
     // The session whose batch waits for room in its socket, and since when.
     ConnectionSet::Connection *m_waiting = nullptr;

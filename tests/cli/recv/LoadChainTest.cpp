@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fstream>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -136,5 +138,88 @@ TEST(LoadChain, TwoThreadsArriveWholeAndRepeat)
         };
         EXPECT_NE(bodyOf("1"), bodyOf("2")) << transport;
     }
+}
+
+// Every target and port takes an even share of the messages as streams of
+// its own, which reach its receiver whole: over UDP three ports from two
+// threads, over TCP two targets at one port, each with an idle session too.
+TEST(LoadChain, SeveralTargetsAndPortsEachReceiveTheirShare)
+{
+    constexpr int Count = 6000;
+    const struct {
+        std::string transport;
+        std::vector<std::string> hosts;
+        std::size_t ports;
+        std::vector<std::string> flags;
+        std::uint64_t connectionsEach;
+    } cases[] = {
+        {"udp", {"127.0.0.1"}, 3, {"--threads", "2", "--rate", "20000"}, 0},
+        {"tcp", {"127.0.0.1", "::1"}, 1, {"--connections", "4", "--idle-connections", "2", "--unlimited"}, 3},
+    };
+    for (const auto &c : cases) {
+        const std::uint64_t share = Count / (c.hosts.size() * c.ports);
+        std::vector<std::unique_ptr<Receiver>> receivers;
+        std::vector<std::string> args = {"--transport",         c.transport, "--count",
+                                         std::to_string(Count), "--stamp",   "--json"};
+        std::string ports;
+        for (const std::string &host : c.hosts) {
+            args.insert(args.end(), {"--target", host});
+            for (std::size_t p = 0; p < c.ports; ++p) {
+                // The second host listens at the first one's ports.
+                const bool first = receivers.size() < c.ports;
+                receivers.push_back(std::make_unique<Receiver>(
+                    std::vector<std::string>{"--listen", c.transport, "--bind", host, "--port",
+                                             first ? "0" : std::to_string(receivers[p]->Port()), "--expect",
+                                             std::to_string(share), "--idle", "10", "--json"}));
+                if (first)
+                    ports += (ports.empty() ? "" : ",") + std::to_string(receivers.back()->Port());
+            }
+        }
+        args.insert(args.end(), {"--port", ports});
+        args.insert(args.end(), c.flags.begin(), c.flags.end());
+        const Outcome sent = RunToEnd(SendPath, args);
+        EXPECT_EQ(sent.exitCode, 0) << c.transport << sent.err;
+        const QJsonArray targets = sent.json["targets"].toArray();
+        ASSERT_EQ(static_cast<std::size_t>(targets.size()), receivers.size()) << sent.out;
+        for (std::size_t k = 0; k < receivers.size(); ++k) {
+            const Outcome received = receivers[k]->Finish();
+            const QJsonObject target = targets[static_cast<qsizetype>(k)].toObject();
+            EXPECT_EQ(target["target"].toString().toStdString(), c.hosts[k / c.ports]);
+            EXPECT_EQ(Figure(target, "port"), static_cast<std::uint64_t>(receivers[k]->Port()));
+            EXPECT_EQ(Figure(target, "sent"), share) << c.transport << k;
+            EXPECT_EQ(Figure(received.json, "received"), share) << c.transport << k;
+            EXPECT_EQ(Figure(received.json, "lost") + Figure(received.json, "duplicates"), 0u) << c.transport << k;
+            EXPECT_EQ(Figure(received.json, "connections"), c.connectionsEach) << c.transport << k;
+            std::set<std::uint64_t> named;
+            for (const QJsonValue &stream : target["streams"].toArray())
+                named.insert(static_cast<std::uint64_t>(stream.toInteger()));
+            EXPECT_EQ(named.size(), 2u) << c.transport << k;
+            EXPECT_EQ(StreamsOf(received.json), named) << c.transport << k;
+        }
+    }
+}
+
+// Sessions closed and opened again at random after their batches go on with
+// their streams: a receiver that reads everything misses nothing, and sees
+// a session for each drop.
+TEST(LoadChain, DroppedConnectionsLoseNothing)
+{
+    constexpr int Count = 6000;
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--expect", std::to_string(Count),
+                       "--idle", "10", "--json"});
+    const Outcome sent = RunToEnd(SendPath, {"--port", std::to_string(receiver.Port()), "--transport", "tcp",
+                                             "--connections", "2", "--drop-connections", "0.2", "--seed", "3", "--rate",
+                                             "20000", "--count", std::to_string(Count), "--stamp", "--json"});
+    const Outcome received = receiver.Finish();
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    const std::uint64_t drops = Figure(sent.json, "dropped_connections");
+    EXPECT_GE(drops, 10u) << sent.out;
+    EXPECT_EQ(Figure(sent.json, "reconnects") + Figure(sent.json, "unknown_fate"), 0u) << sent.out;
+    EXPECT_EQ(Figure(received.json, "received"), static_cast<std::uint64_t>(Count)) << received.out;
+    EXPECT_EQ(Figure(received.json, "lost") + Figure(received.json, "duplicates"), 0u) << received.out;
+    EXPECT_EQ(StreamsOf(received.json), (std::set<std::uint64_t>{1, 2}));
+    // The sessions of the last drops may not have come up again by the end.
+    EXPECT_GE(Figure(received.json, "connections"), drops);
+    EXPECT_LE(Figure(received.json, "connections"), drops + 2);
 }
 } // namespace

@@ -89,6 +89,15 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--size", "80:"}, "--size: '80:' is not a size in bytes"},
         {{"--size", "1:1048577"}, "--size: '1:1048577' is not a size in bytes"},
         {{"--size", "100", "--oversize"}, "--size and --oversize both set the message size"},
+        {{"--idle-connections", "3"}, "--idle-connections applies to TCP and TLS: add --transport tcp"},
+        {{"--drop-connections", "0.5"}, "--drop-connections applies to TCP and TLS: add --transport tcp"},
+        {{"--transport", "tcp", "--drop-connections", "1.5"},
+         "--drop-connections: '1.5' is not a probability from 0 to 1"},
+        {{"--port", "514,"}, "--port: '514,' is not a port number from 1 to 65535, or several"},
+        {{"--port", "514,515", "--port", "514"}, "--port: 514 is given twice"},
+        {{"--target", "::1", "--target", "::1"}, "--target: ::1 is given twice"},
+        {{"--transport", "tcp", "--port", "1,2", "--threads", "2", "--connections", "3", "--unlimited"},
+         "--connections 3: each thread needs one to each of the 2 targets and ports, at least 4 in all"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);
@@ -110,6 +119,17 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     EXPECT_EQ(o.sourceAddress, "Random Class C addresses");
     EXPECT_EQ(o.pace, Pace::Continuous);
     EXPECT_EQ(o.continuousMs, 250);
+    // Each target at each port, in the order given; the first --target
+    // replaces the saved one, a later one adds.
+    Options base;
+    base.target = "saved";
+    const ParseResult several =
+        ParseCommandLine({"--target", "a", "--port", "1,2", "--target", "b", "--port", "3"}, base);
+    std::vector<std::string> destinations;
+    for (const Destination &d : Destinations(several.options))
+        destinations.push_back(d.target + ":" + std::to_string(d.port));
+    EXPECT_EQ(destinations, (std::vector<std::string>{"a:1", "a:2", "a:3", "b:1", "b:2", "b:3"}));
+    EXPECT_EQ(ConnectionCount(several.options), 6);
     EXPECT_EQ(Parse({"--port", "x", "--help"}).action, ParseResult::Action::UsageError);
     EXPECT_EQ(Parse({"--help", "--port", "1"}).action, ParseResult::Action::Help);
 }

@@ -3,6 +3,7 @@
 #include "support/LoopbackReceivers.h"
 #include "support/StuckListener.h"
 #include "support/TestCertificates.h"
+#include "support/TestEnvironment.h"
 #include "support/TlsLoopbackServer.h"
 
 #include <QTcpServer>
@@ -13,8 +14,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <tuple>
@@ -191,4 +194,44 @@ TEST(Sender, TlsCarriesTheBytesOfTheTcpStream)
     EXPECT_EQ(overTls.bytes, overTcp.bytes);
 }
 
+// Idle sessions come up beside the sending ones and are held open, without a
+// byte, while the messages flow.
+TEST(Sender, IdleConnectionsAreHeldOpenWithoutAByte)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    std::map<QTcpSocket *, std::int64_t> bytes;
+    std::int64_t total = 0;
+    std::size_t mostIdleWhileSending = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            bytes[socket] = 0;
+            QObject::connect(socket, &QTcpSocket::readyRead, [&, socket] {
+                const auto got = socket->readAll().size();
+                bytes[socket] += got;
+                total += got;
+                // Counted once both sending sessions carried bytes.
+                const auto idle = std::count_if(bytes.begin(), bytes.end(), [](const auto &entry) {
+                    return entry.second == 0 && entry.first->state() == QAbstractSocket::ConnectedState;
+                });
+                const auto sending =
+                    std::count_if(bytes.begin(), bytes.end(), [](const auto &e) { return e.second > 0; });
+                if (sending == 2)
+                    mostIdleWhileSending = std::max(mostIdleWhileSending, static_cast<std::size_t>(idle));
+            });
+        }
+    });
+    const RunSummary summary = SendWith(
+        {"--transport", "tcp", "--connections", "2", "--idle-connections", "3", "--rate", "100", "--count", "20"},
+        server.serverPort());
+    EXPECT_EQ(summary.exitStatus, 0) << summary.error;
+    EXPECT_TRUE(WaitUntil([&] { return total == summary.bytes; }));
+    EXPECT_EQ(bytes.size(), 5u);
+    EXPECT_EQ(std::count_if(bytes.begin(), bytes.end(), [](const auto &entry) { return entry.second == 0; }), 3);
+    EXPECT_EQ(mostIdleWhileSending, 3u);
+    EXPECT_EQ(summary.idle.asked, 3);
+    EXPECT_EQ(summary.idle.opened, 3);
+    EXPECT_EQ(summary.idle.broken, 0);
+    EXPECT_EQ(summary.idle.openAtEnd, 3);
+}
 } // namespace
