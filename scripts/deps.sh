@@ -10,6 +10,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev
           fonts-dejavu-core xvfb xauth
           libssl-dev openssl rsyslog rsyslog-openssl python3 python3-yaml scdoc
+          librelp-dev rsyslog-relp
           libivykis0 libnet1 libwrap0)
 # The last three are the libraries of syslog-ng-core, which the interop test
 # unpacks into a folder of its own: installing the daemon would remove rsyslog.

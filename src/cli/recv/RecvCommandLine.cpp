@@ -12,6 +12,7 @@ namespace {
 constexpr std::int64_t MaxFrameLimit = 64 << 20;
 constexpr std::int64_t MaxBufferedLimit = std::int64_t{1} << 40;
 constexpr double MaxHandshakeSeconds = 3600;
+constexpr int RelpPort = 2514;
 
 // A count of messages: whole and not negative.
 std::optional<std::uint64_t> Count(std::string_view text)
@@ -27,6 +28,7 @@ struct Parser {
     RecvOptions &o = result.options;
     std::string listenFlag;
     std::string tlsFlag;
+    bool portGiven = false;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -50,6 +52,8 @@ struct Parser {
 
     Status Finish()
     {
+        if (o.relp && !portGiven)
+            o.port = RelpPort;
         if (!tlsFlag.empty() && !o.tls)
             return Fail(tlsFlag + " needs --listen tls");
         if (o.tls && o.certFile.empty())
@@ -121,19 +125,22 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
         {"Listening",
          {
              {"--listen",
-              "udp|tcp|tls",
-              "UDP datagrams (default), TCP connections, or TLS\n"
-              "sessions over TCP",
+              "udp|tcp|tls|relp",
+              "UDP datagrams (default), TCP connections, TLS\n"
+              "sessions over TCP, or RELP sessions (librelp; port\n"
+              "2514 by default), each message acknowledged once\n"
+              "taken",
               [p](std::string_view value) -> Status {
                   const std::string lower = ToLowerAscii(value);
-                  if (lower != "udp" && lower != "tcp" && lower != "tls")
-                      return Parser::Bad("--listen", value, "udp, tcp or tls");
-                  p->o.tcp = lower != "udp";
+                  if (lower != "udp" && lower != "tcp" && lower != "tls" && lower != "relp")
+                      return Parser::Bad("--listen", value, "udp, tcp, tls or relp");
+                  p->o.tcp = lower == "tcp" || lower == "tls";
                   p->o.tls = lower == "tls";
+                  p->o.relp = lower == "relp";
                   p->Listening("--listen");
                   return {};
               },
-              {"udp", "tcp", "tls"}},
+              {"udp", "tcp", "tls", "relp"}},
              {"--port", "N",
               "port to listen on (default 514); 0 picks a free one.\n"
               "The first line printed is \"listening on udp ADDR:PORT\"\n"
@@ -143,6 +150,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   if (!port)
                       return Parser::Bad("--port", value, "a port number from 0 to 65535 (0 picks a free one)");
                   p->o.port = *port;
+                  p->portGiven = true;
                   p->Listening("--port");
                   return {};
               }},

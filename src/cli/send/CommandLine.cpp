@@ -24,6 +24,9 @@ constexpr int MaxDelayMs = 2000;
 constexpr int MaxConnections = 100000;
 constexpr int MaxMessageSize = 1048576;
 constexpr int MaxThreads = 64;
+constexpr int RelpPort = 2514;
+// librelp takes no window below 2; a larger one than this only holds memory.
+constexpr int MaxRelpWindow = 1000000;
 // A day: longer waits are mistakes, and stay far from what a clock holds.
 constexpr double MostWaitSeconds = 86400;
 constexpr const char *SeeHelp = " (see quillon-send --help)";
@@ -33,7 +36,7 @@ constexpr const char *SeeHelp = " (see quillon-send --help)";
 // a receiver can tell the messages apart; a framing does that job instead.
 bool CrlfByDefault(const Options &o)
 {
-    return o.tcp && o.messageFormat.framing == Framing::None;
+    return o.tcp && !o.relp && o.messageFormat.framing == Framing::None;
 }
 
 // TLS follows the RFC 5425 framing unless a framing was chosen: the window
@@ -43,7 +46,7 @@ bool CrlfByDefault(const Options &o)
 bool OctetCountByDefault(const Options &o)
 {
     const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
-    return o.tcp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
+    return o.tcp && !o.relp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
 }
 
 template <typename Names> std::string Listed(const Names &names)
@@ -130,6 +133,8 @@ struct Parser {
     std::vector<LoadShape::Step> steps;
     bool rfcHeaderGiven = false;
     bool sdGiven = false;
+    bool portGiven = false;
+    bool relpWindowGiven = false;
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
@@ -206,6 +211,10 @@ struct Parser {
             result.warnings.push_back("--reconnect applies to TCP and TLS sessions; UDP has none to open again");
         if (framingFlag && *framingFlag != Framing::None && !o.tcp)
             result.warnings.push_back("--framing applies to TCP only; UDP datagrams go out as built");
+        if (framingFlag && *framingFlag != Framing::None && o.relp)
+            result.warnings.push_back("--framing does not apply to RELP, which frames each message itself");
+        if (relpWindowGiven && !o.relp)
+            result.warnings.push_back("--relp-window applies to RELP only (add --transport relp)");
         if (o.noCatchUp && o.pace == Pace::Unlimited)
             result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
                                       "time");
@@ -217,7 +226,11 @@ struct Parser {
 
     Status Finish()
     {
-        if (framingFlag)
+        if (o.relp && !portGiven)
+            o.port = RelpPort;
+        if (o.relp && o.sourcePort != 0)
+            return Fail("--source-port: librelp picks the local port of a RELP session; leave it out");
+        if (framingFlag && !o.relp)
             o.messageFormat.framing = *framingFlag;
         else if (OctetCountByDefault(o))
             o.messageFormat.framing = Framing::OctetCount;
@@ -319,33 +332,52 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.program = "quillon-send";
     table.summary = "Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.\n";
     table.seeHelp = SeeHelp;
-    table.groups.push_back({"Target",
-                            {
-                                {"--target", "HOST", "host name or address (default 127.0.0.1)",
-                                 [&o](std::string_view value) -> Status {
-                                     o.target = TrimSpaces(value);
-                                     if (o.target.empty())
-                                         return Parser::Fail(
-                                             "--target: Please specify a valid target IP address or host name");
-                                     return {};
-                                 }},
-                                {"--port", "N", "destination port, 1..65535 (default 514)", port("--port", o.port)},
-                                {"--transport",
-                                 "udp|tcp|tls",
-                                 "syslog over UDP (default), over a TCP session, or\n"
-                                 "over TLS on a TCP session (see TLS below)",
-                                 [&o](std::string_view value) -> Status {
-                                     const std::string lower = ToLowerAscii(value);
-                                     if (lower != "udp" && lower != "tcp" && lower != "tls")
-                                         return Parser::Bad("--transport", value, "udp, tcp or tls");
-                                     o.tcp = lower != "udp";
-                                     o.tls.enabled = lower == "tls";
-                                     return {};
-                                 },
-                                 {"udp", "tcp", "tls"}},
-                                {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
-                                 port("--source-port", o.sourcePort)},
-                            }});
+    table.groups.push_back(
+        {"Target",
+         {
+             {"--target", "HOST", "host name or address (default 127.0.0.1)",
+              [&o](std::string_view value) -> Status {
+                  o.target = TrimSpaces(value);
+                  if (o.target.empty())
+                      return Parser::Fail("--target: Please specify a valid target IP address or host name");
+                  return {};
+              }},
+             {"--port", "N", "destination port, 1..65535 (default 514; RELP 2514)",
+              [p, port](std::string_view value) {
+                  p->portGiven = true;
+                  return port("--port", p->o.port)(value);
+              }},
+             {"--transport",
+              "udp|tcp|tls|relp",
+              "syslog over UDP (default), over a TCP session,\n"
+              "over TLS on a TCP session (see TLS below), or over\n"
+              "RELP (librelp), each message acknowledged by the\n"
+              "receiver",
+              [&o](std::string_view value) -> Status {
+                  const std::string lower = ToLowerAscii(value);
+                  if (lower != "udp" && lower != "tcp" && lower != "tls" && lower != "relp")
+                      return Parser::Bad("--transport", value, "udp, tcp, tls or relp");
+                  o.tcp = lower != "udp";
+                  o.tls.enabled = lower == "tls";
+                  o.relp = lower == "relp";
+                  return {};
+              },
+              {"udp", "tcp", "tls", "relp"}},
+             {"--relp-window", "N",
+              "RELP: messages sent but not yet acknowledged that\n"
+              "a session may have in flight, 2..1000000 (default:\n"
+              "librelp's, 128)",
+              [p](std::string_view value) -> Status {
+                  const auto window = InRange(value, 2, MaxRelpWindow);
+                  if (!window)
+                      return Parser::Bad("--relp-window", value, "a window from 2 to " + std::to_string(MaxRelpWindow));
+                  p->o.relpWindow = *window;
+                  p->relpWindowGiven = true;
+                  return {};
+              }},
+             {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
+              port("--source-port", o.sourcePort)},
+         }});
     const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
                                      std::string_view wanted) {
         return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {
