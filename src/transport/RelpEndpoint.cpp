@@ -98,13 +98,22 @@ std::string RelpEndpoint::Describe(int code) const
     switch (code) {
     case RELP_RET_TIMED_OUT:
         return "RELP session to " + where + " timed out";
+    case RELP_RET_AUTH_ERR_NAME:
+        return "the certificate of the RELP server at " + where + " does not carry the name " +
+               (m_settings.serverName.empty() ? m_settings.host : m_settings.serverName) +
+               " (librelp compares DNS names only: give --server-name NAME)";
+    case RELP_RET_AUTH_CERT_INVL:
+        return "the certificate of the RELP server at " + where +
+               " could not be verified (give the CA that signed it with --ca-file)";
     case RELP_RET_ERR_TLS_SETUP:
     case RELP_RET_ERR_TLS_HANDS:
     case RELP_RET_ERR_TLS:
-    case RELP_RET_AUTH_ERR_NAME:
-    case RELP_RET_AUTH_CERT_INVL:
     case RELP_RET_AUTH_NO_CERT:
         return "RELP TLS session to " + where + " failed (librelp error " + std::to_string(code) + ")";
+    case RELP_RET_IO_ERR:
+        return "cannot open a RELP session to " + where;
+    case RELP_RET_SESSION_BROKEN:
+        return "the RELP session to " + where + " broke";
     case RELP_RET_RQD_FEAT_MISSING:
         return "the server at " + where + " does not take syslog commands";
     default:

@@ -228,6 +228,14 @@ struct Parser {
     {
         if (o.relp && !portGiven)
             o.port = RelpPort;
+        // librelp's OpenSSL driver checks the server's name only for a client
+        // with a certificate, and checks its chain always.
+        if (o.relp && UsesTls(o) && !o.tls.verify)
+            return Fail("--insecure: librelp always checks the server's certificate against the CAs; leave it out "
+                        "(and give --ca-file FILE)");
+        if (o.relp && UsesTls(o) && o.tls.certFile.empty())
+            return Fail("--transport relp-tls: librelp checks the server's name only when the client offers a "
+                        "certificate: add --cert FILE (and --key FILE)");
         if (o.relp && o.sourcePort != 0)
             return Fail("--source-port: librelp picks the local port of a RELP session; leave it out");
         if (framingFlag && !o.relp)
@@ -348,21 +356,22 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return port("--port", p->o.port)(value);
               }},
              {"--transport",
-              "udp|tcp|tls|relp",
+              "udp|tcp|tls|relp|relp-tls",
               "syslog over UDP (default), over a TCP session,\n"
               "over TLS on a TCP session (see TLS below), or over\n"
               "RELP (librelp), each message acknowledged by the\n"
-              "receiver",
+              "receiver, in the clear or over TLS (librelp's\n"
+              "OpenSSL driver, with the TLS flags below)",
               [&o](std::string_view value) -> Status {
                   const std::string lower = ToLowerAscii(value);
-                  if (lower != "udp" && lower != "tcp" && lower != "tls" && lower != "relp")
-                      return Parser::Bad("--transport", value, "udp, tcp, tls or relp");
+                  if (lower != "udp" && lower != "tcp" && lower != "tls" && lower != "relp" && lower != "relp-tls")
+                      return Parser::Bad("--transport", value, "udp, tcp, tls, relp or relp-tls");
                   o.tcp = lower != "udp";
-                  o.tls.enabled = lower == "tls";
-                  o.relp = lower == "relp";
+                  o.tls.enabled = lower == "tls" || lower == "relp-tls";
+                  o.relp = lower.starts_with("relp");
                   return {};
               },
-              {"udp", "tcp", "tls", "relp"}},
+              {"udp", "tcp", "tls", "relp", "relp-tls"}},
              {"--relp-window", "N",
               "RELP: messages sent but not yet acknowledged that\n"
               "a session may have in flight, 2..1000000 (default:\n"

@@ -167,11 +167,12 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     const auto rate = AverageRate(summary);
     json.insert(QStringLiteral("average_mps"), rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null));
     json.insert(QStringLiteral("bytes"), static_cast<qint64>(summary.bytes));
-    json.insert(QStringLiteral("transport"), options.relp       ? QStringLiteral("relp")
-                                             : UsesTls(options) ? QStringLiteral("tls")
-                                             : options.tcp      ? QStringLiteral("tcp")
-                                                                : QStringLiteral("udp"));
-    if (UsesTls(options)) {
+    const bool tls = UsesTls(options);
+    json.insert(QStringLiteral("transport"), options.relp  ? (tls ? QStringLiteral("relp-tls") : QStringLiteral("relp"))
+                                             : tls         ? QStringLiteral("tls")
+                                             : options.tcp ? QStringLiteral("tcp")
+                                                           : QStringLiteral("udp"));
+    if (UsesTls(options) && !options.relp) {
         // Null when no handshake succeeded.
         const auto text = [](const std::string &value) {
             return value.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(JsonText(value));

@@ -45,6 +45,12 @@ RelpPlan RelpPlanOf(const Options &options, const WorkerLane &lane, const std::s
     plan.client.port = options.port;
     plan.client.window = options.relpWindow;
     plan.client.timeoutSeconds = static_cast<int>(std::ceil(options.connectTimeout));
+    plan.client.tls = options.tls.enabled;
+    plan.client.caFile = options.tls.caFile;
+    plan.client.certFile = options.tls.certFile;
+    plan.client.keyFile = options.tls.keyFile;
+    plan.client.serverName = options.tls.serverName;
+    plan.client.verify = options.tls.verify;
     plan.reconnect = options.reconnect;
     plan.downLimit = Milliseconds(options.connectTimeout);
     plan.count = ConnectionCount(options);
