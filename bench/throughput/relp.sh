@@ -83,7 +83,7 @@ run_once() {
 
 declare -A rate
 echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s per run," \
-    "$rounds round(s), window ${window:-librelp's}"
+    "$rounds round(s), window ${window:-of librelp}"
 for round in $(seq "$rounds"); do
     for tool in quillon bare; do
         read -r sent elapsed received acknowledged <<< "$(run_once "$tool")"

@@ -6,6 +6,8 @@
 //                            one session (librelp's window unless WINDOW is
 //                            given), then closes it, which waits for every
 //                            answer; prints "messages N bytes M seconds S"
+// librelp.h uses size_t without declaring it, and has no C linkage for C++.
+#include <cstddef>
 extern "C" {
 #include <librelp.h>
 }

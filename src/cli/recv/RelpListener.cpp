@@ -16,7 +16,8 @@ extern "C" {
 #include <unistd.h>
 
 namespace {
-// Messages taken from librelp and not yet checked; past this its thread waits.
+// Messages taken from librelp and not yet checked; past this, or past
+// --max-buffered bytes of them, its thread waits.
 constexpr std::size_t QueueLimit = 65536;
 
 std::int64_t NowUs()
@@ -113,7 +114,8 @@ bool RelpListener::Open(std::string &error)
                       relpSrvSetLstnPort(server, reinterpret_cast<unsigned char *>(port.data())) == RELP_RET_OK &&
                       relpSrvSetLstnAddr(server, reinterpret_cast<unsigned char *>(bind.data())) == RELP_RET_OK &&
                       relpSrvSetUsrPtr(server, this) == RELP_RET_OK &&
-                      relpSrvSetMaxDataSize(server, m_settings.maxFrame) == RELP_RET_OK;
+                      relpSrvSetMaxDataSize(server, m_settings.maxFrame) == RELP_RET_OK &&
+                      relpSrvSetOversizeMode(server, RELP_OVERSIZE_ABORT) == RELP_RET_OK;
     const int code = made ? relpEngineListnerConstructFinalize(m_engine, server) : RELP_RET_ERR_INTERNAL;
     if (code != RELP_RET_OK) {
         relpEngineDestruct(&m_engine);
@@ -134,8 +136,10 @@ std::string RelpListener::ListeningText() const
 void RelpListener::Take(const unsigned char *message, std::size_t length)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_room.wait(lock, [this] { return m_queue.size() < QueueLimit || m_stopping; });
+    m_room.wait(
+        lock, [this] { return (m_queue.size() < QueueLimit && m_queuedBytes < m_settings.maxBuffered) || m_stopping; });
     m_queue.push_back({std::string(reinterpret_cast<const char *>(message), length), NowUs()});
+    m_queuedBytes += length;
     ++m_acknowledged;
     if (m_queue.size() == 1)
         m_arrived.notify_one();
@@ -147,6 +151,7 @@ void RelpListener::RunOnce(int timeoutMs)
         std::unique_lock<std::mutex> lock(m_mutex);
         m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return !m_queue.empty(); });
         m_taking.swap(m_queue);
+        m_queuedBytes = 0;
     }
     m_room.notify_all();
     for (const Arrived &message : m_taking)

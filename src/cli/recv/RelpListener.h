@@ -15,8 +15,8 @@ class MessageIntake;
 // RELP sessions through librelp's server, which runs its own loop on a
 // thread of its own and answers each syslog command once it was taken. The
 // messages wait in a bounded queue until RunOnce hands them to the intake
-// on the caller's thread; a full queue holds librelp's thread, and so the
-// senders, whose windows fill.
+// on the caller's thread; a full queue (in messages or in bytes) holds
+// librelp's thread, and so the senders, whose windows fill.
 class RelpListener {
 public:
     RelpListener(const ListenSettings &settings, MessageIntake &intake);
@@ -59,6 +59,7 @@ private:
     std::condition_variable m_room;
     std::vector<Arrived> m_queue;
     std::vector<Arrived> m_taking;
+    std::size_t m_queuedBytes = 0;
     std::uint64_t m_acknowledged = 0;
     bool m_stopping = false;
     FrameCounts m_frames;
