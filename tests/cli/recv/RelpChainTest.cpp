@@ -53,9 +53,8 @@ TEST(RelpChain, ASenderReconnectsToAReceiverKilledMidRun)
     sender.start(SendPath, Arguments({"--port", std::to_string(port), "--transport", "relp", "--reconnect", "--stamp",
                                       "--rate", "3000", "--count", std::to_string(Count), "--json"}));
     ASSERT_TRUE(sender.waitForStarted());
-    const QJsonObject seen = AwaitJsonLine(stats, [](const QJsonObject &line) {
-        return line.value(QStringLiteral("total_received")).toInteger() >= 500;
-    });
+    const QJsonObject seen = AwaitJsonLine(
+        stats, [](const QJsonObject &line) { return line.value(QStringLiteral("total_received")).toInteger() >= 500; });
     ASSERT_GE(seen.value(QStringLiteral("total_received")).toInteger(), 500);
     first.Signal(SIGKILL);
     first.Finish();
