@@ -37,7 +37,7 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
 {
     const std::pair<Args, std::string> cases[] = {
         {{"--port", "70000"}, "--port: '70000' is not a port number from 1 to 65535"},
-        {{"--transport", "sctp"}, "--transport: 'sctp' is not udp, tcp or tls"},
+        {{"--transport", "sctp"}, "--transport: 'sctp' is not udp, tcp, tls, relp or relp-tls"},
         {{"--tls-min", "1.1"}, "--tls-min: '1.1' is not 1.2 or 1.3"},
         {{"--server-name", "my host"}, "--server-name: the server name 'my host' contains a space"},
         {{"--ca-file="}, "--ca-file needs a file name"},
