@@ -9,6 +9,7 @@
 #include "transport/TlsSettingsStore.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <functional>
@@ -24,6 +25,7 @@ constexpr int MaxDelayMs = 2000;
 constexpr int MaxConnections = 100000;
 constexpr int MaxMessageSize = 1048576;
 constexpr int MaxThreads = 64;
+constexpr std::array<std::string_view, 5> Transports = {"udp", "tcp", "tls", "relp", "relp-tls"};
 constexpr int RelpPort = 2514;
 // librelp takes no window below 2; a larger one than this only holds memory.
 constexpr int MaxRelpWindow = 1000000;
@@ -324,6 +326,11 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
             return {};
         };
     };
+    // RELP has a port of its own unless one is given.
+    const auto destinationPort = [p, port](std::string_view value) {
+        p->portGiven = true;
+        return port("--port", p->o.port)(value);
+    };
     const auto tlsFile = [p](std::string_view flag, File file, std::string TlsSettings::*field) {
         return
             [p, flag, file, field](std::string_view value) { return p->TlsFile(flag, value, file, p->o.tls.*field); };
@@ -340,53 +347,54 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.program = "quillon-send";
     table.summary = "Sends syslog messages over UDP, TCP or TLS, as the Quillon window does.\n";
     table.seeHelp = SeeHelp;
-    table.groups.push_back(
-        {"Target",
-         {
-             {"--target", "HOST", "host name or address (default 127.0.0.1)",
-              [&o](std::string_view value) -> Status {
-                  o.target = TrimSpaces(value);
-                  if (o.target.empty())
-                      return Parser::Fail("--target: Please specify a valid target IP address or host name");
-                  return {};
-              }},
-             {"--port", "N", "destination port, 1..65535 (default 514; RELP 2514)",
-              [p, port](std::string_view value) {
-                  p->portGiven = true;
-                  return port("--port", p->o.port)(value);
-              }},
-             {"--transport",
-              "udp|tcp|tls|relp|relp-tls",
-              "syslog over UDP (default), over a TCP session,\n"
-              "over TLS on a TCP session (see TLS below), or over\n"
-              "RELP (librelp), each message acknowledged by the\n"
-              "receiver, in the clear or over TLS (librelp's\n"
-              "OpenSSL driver, with the TLS flags below)",
-              [&o](std::string_view value) -> Status {
-                  const std::string lower = ToLowerAscii(value);
-                  if (lower != "udp" && lower != "tcp" && lower != "tls" && lower != "relp" && lower != "relp-tls")
-                      return Parser::Bad("--transport", value, "udp, tcp, tls, relp or relp-tls");
-                  o.tcp = lower != "udp";
-                  o.tls.enabled = lower == "tls" || lower == "relp-tls";
-                  o.relp = lower.starts_with("relp");
-                  return {};
-              },
-              {"udp", "tcp", "tls", "relp", "relp-tls"}},
-             {"--relp-window", "N",
-              "RELP: messages sent but not yet acknowledged that\n"
-              "a session may have in flight, 2..1000000 (default:\n"
-              "librelp's, 128)",
-              [p](std::string_view value) -> Status {
-                  const auto window = InRange(value, 2, MaxRelpWindow);
-                  if (!window)
-                      return Parser::Bad("--relp-window", value, "a window from 2 to " + std::to_string(MaxRelpWindow));
-                  p->o.relpWindow = *window;
-                  p->relpWindowGiven = true;
-                  return {};
-              }},
-             {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
-              port("--source-port", o.sourcePort)},
-         }});
+    table.groups.push_back({"Target",
+                            {
+                                {"--target", "HOST", "host name or address (default 127.0.0.1)",
+                                 [&o](std::string_view value) -> Status {
+                                     o.target = TrimSpaces(value);
+                                     if (o.target.empty())
+                                         return Parser::Fail(
+                                             "--target: Please specify a valid target IP address or host name");
+                                     return {};
+                                 }},
+                                {"--port", "N", "destination port, 1..65535 (default 514; RELP 2514)", destinationPort},
+                                {"--transport",
+                                 "udp|tcp|tls|relp|relp-tls",
+                                 "syslog over UDP (default), over a TCP session,\n"
+                                 "over TLS on a TCP session (see TLS below), or over\n"
+                                 "RELP (see RELP below)",
+                                 [&o](std::string_view value) -> Status {
+                                     const std::string lower = ToLowerAscii(value);
+                                     if (std::find(Transports.begin(), Transports.end(), lower) == Transports.end())
+                                         return Parser::Bad("--transport", value, "udp, tcp, tls, relp or relp-tls");
+                                     o.tcp = lower != "udp";
+                                     o.tls.enabled = lower == "tls" || lower == "relp-tls";
+                                     o.relp = lower.starts_with("relp");
+                                     return {};
+                                 },
+                                 {"udp", "tcp", "tls", "relp", "relp-tls"}},
+                                {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
+                                 port("--source-port", o.sourcePort)},
+                            }});
+    table.groups.push_back({"RELP (librelp)",
+                            {
+                                {"--relp-window", "N",
+                                 "RELP: messages sent but not yet acknowledged that\n"
+                                 "a session may have in flight, 2..1000000 (default:\n"
+                                 "librelp's, 128)",
+                                 [p](std::string_view value) -> Status {
+                                     const auto window = InRange(value, 2, MaxRelpWindow);
+                                     if (!window)
+                                         return Parser::Bad("--relp-window", value,
+                                                            "a window from 2 to " + std::to_string(MaxRelpWindow));
+                                     p->o.relpWindow = *window;
+                                     p->relpWindowGiven = true;
+                                     return {};
+                                 }},
+                            },
+                            "  --transport relp-tls runs RELP over TLS with librelp's OpenSSL driver and\n"
+                            "  the TLS flags below; librelp checks the server's name only when the\n"
+                            "  client offers a certificate (--cert), and always checks its chain."});
     const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
                                      std::string_view wanted) {
         return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {
