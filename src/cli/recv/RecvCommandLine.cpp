@@ -13,6 +13,7 @@ namespace {
 constexpr std::int64_t MaxFrameLimit = 64 << 20;
 constexpr std::int64_t MaxBufferedLimit = std::int64_t{1} << 40;
 constexpr double MaxHandshakeSeconds = 3600;
+constexpr int RelpPort = 2514;
 
 // A count of messages: whole and not negative.
 std::optional<std::uint64_t> Count(std::string_view text)
@@ -32,6 +33,7 @@ struct Parser {
     // Unix socket has not, in the order given.
     std::string unixListen;
     std::vector<std::string> networkFlags;
+    bool portGiven = false;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -83,6 +85,8 @@ struct Parser {
     {
         if (Status unixSocket = CheckUnixSocket(); !unixSocket)
             return unixSocket;
+        if (o.relp && !portGiven)
+            o.port = RelpPort;
         if (!tlsFlag.empty() && !o.tls)
             return Fail(tlsFlag + " needs --listen tls");
         if (o.tls && o.certFile.empty())
@@ -154,22 +158,25 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
         {"Listening",
          {
              {"--listen",
-              "udp|tcp|tls|unix-dgram|unix-stream",
+              "udp|tcp|tls|relp|unix-dgram|unix-stream",
               "UDP datagrams (default), TCP connections, TLS\n"
-              "sessions over TCP, or the datagrams or stream\n"
-              "connections of the Unix socket --socket names",
+              "sessions over TCP, RELP sessions (librelp; port\n"
+              "2514 by default), each message acknowledged once\n"
+              "taken, or the datagrams or stream connections of\n"
+              "the Unix socket --socket names",
               [p](std::string_view value) -> Status {
                   const std::string lower = ToLowerAscii(value);
                   const bool unixSocket = lower == "unix-dgram" || lower == "unix-stream";
-                  if (lower != "udp" && lower != "tcp" && lower != "tls" && !unixSocket)
-                      return Parser::Bad("--listen", value, "udp, tcp, tls, unix-dgram or unix-stream");
-                  p->o.tcp = lower != "udp" && lower != "unix-dgram";
+                  if (lower != "udp" && lower != "tcp" && lower != "tls" && lower != "relp" && !unixSocket)
+                      return Parser::Bad("--listen", value, "udp, tcp, tls, relp, unix-dgram or unix-stream");
+                  p->o.tcp = lower == "tcp" || lower == "tls" || lower == "unix-stream";
                   p->o.tls = lower == "tls";
+                  p->o.relp = lower == "relp";
                   p->unixListen = unixSocket ? lower : std::string();
                   p->Listening("--listen");
                   return {};
               },
-              {"udp", "tcp", "tls", "unix-dgram", "unix-stream"}},
+              {"udp", "tcp", "tls", "relp", "unix-dgram", "unix-stream"}},
              {"--socket", "PATH",
               "the Unix socket to make and listen on. A socket file\n"
               "left by a receiver that died (nothing listens on it)\n"
@@ -191,6 +198,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   if (!port)
                       return Parser::Bad("--port", value, "a port number from 0 to 65535 (0 picks a free one)");
                   p->o.port = *port;
+                  p->portGiven = true;
                   p->NetworkFlag("--port");
                   return {};
               }},

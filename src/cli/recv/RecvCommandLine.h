@@ -12,6 +12,8 @@
 struct RecvOptions {
     bool tcp = false; // TLS too: a stream
     bool tls = false;
+    // RELP sessions through librelp (tcp stays false: librelp reads them).
+    bool relp = false;
     // TLS: the server's certificate and key (empty: in certFile), and the CAs
     // client certificates are checked against.
     std::string certFile;

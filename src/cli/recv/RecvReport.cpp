@@ -107,7 +107,10 @@ std::string RecvSummaryLine(const RecvSummary &summary)
                     Fixed(summary.activeSeconds, 3) + " s";
         text += ": ";
     }
-    text += std::to_string(intake.bytes) + " bytes; stamped: " + FiguresText(summary.ledger.totals);
+    text += std::to_string(intake.bytes) + " bytes";
+    if (summary.acknowledged)
+        text += ", " + std::to_string(*summary.acknowledged) + " acknowledged";
+    text += "; stamped: " + FiguresText(summary.ledger.totals);
     if (summary.ledger.tailLost > 0)
         text += " (" + std::to_string(summary.ledger.tailLost) + " of the lost at the end of the streams)";
     if (summary.ledger.totals.suspectJumps > 0)
@@ -156,6 +159,8 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["messages"] = Number(summary.intake.messages);
     json["bytes"] = Number(summary.intake.bytes);
     json["stamped"] = Number(summary.intake.stamped);
+    if (summary.acknowledged)
+        json["acknowledged"] = Number(*summary.acknowledged);
     json["malformed_stamps"] = Number(summary.intake.malformedStamps);
     json["empty_datagrams"] = Number(summary.loop.emptyDatagrams);
     json["untracked_stamps"] = Number(ledger.untracked);

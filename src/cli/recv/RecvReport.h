@@ -5,6 +5,7 @@
 #include "cli/recv/ReceiveLoop.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@ struct RecvSummary {
     IntakeCounts intake;
     LoopCounts loop;
     LedgerReport ledger;
+    // RELP: messages answered as taken.
+    std::optional<std::uint64_t> acknowledged;
     std::uint64_t expect = 0;
     // "udp 127.0.0.1:514", "tcp [::1]:6514" or "file NAME"
     std::string source;

@@ -5,6 +5,7 @@
 #include "cli/common/StopSignals.h"
 #include "cli/recv/MessageOutput.h"
 #include "cli/recv/RecvSeconds.h"
+#include "cli/recv/RelpListener.h"
 #include "cli/recv/TlsSession.h"
 #include "common/Version.h"
 #include "transport/TlsContext.h"
@@ -193,8 +194,20 @@ private:
                 return;
             factory = [context](int fd) { return std::make_unique<TlsSession>(*context, fd); };
         }
+        if (m_options.relp) {
+            RelpListener listener(settings, m_intake);
+            Serve(listener);
+            m_summary.acknowledged = listener.Acknowledged();
+            return;
+        }
         const SystemClock clock;
         ReceiveLoop loop(settings, m_intake, clock, std::move(factory));
+        Serve(loop);
+    }
+
+    // Runs a listener of either kind until a stop condition.
+    template <typename Listener> void Serve(Listener &loop)
+    {
         std::string error;
         if (!loop.Open(error)) {
             UsageError(error);
@@ -284,7 +297,7 @@ private:
             m_summary.activeSeconds = SecondsBetween(first, lastActivity);
     }
 
-    RecvCounters Counters(const ReceiveLoop &loop) const
+    template <typename Listener> RecvCounters Counters(const Listener &loop) const
     {
         const IntakeCounts &intake = m_intake.Counts();
         RecvCounters counters;
@@ -301,13 +314,13 @@ private:
         return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     }
 
-    void RecordSecond(double elapsed, const ReceiveLoop &loop, bool full)
+    template <typename Listener> void RecordSecond(double elapsed, const Listener &loop, bool full)
     {
         if (m_statsFile.IsOpen())
             m_seconds.Record(elapsed, Epoch(), Counters(loop), full);
     }
 
-    void RecordInterim(double elapsed, const ReceiveLoop &loop)
+    template <typename Listener> void RecordInterim(double elapsed, const Listener &loop)
     {
         if (m_statsFile.IsOpen())
             m_seconds.RecordInterim(elapsed, Epoch(), Counters(loop));

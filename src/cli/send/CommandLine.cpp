@@ -10,12 +10,14 @@
 #include <memory>
 
 namespace {
+constexpr int RelpPort = 2514;
+
 // Whether messages end in CR LF when neither --crlf nor --no-crlf says: on
 // TCP they do, as the window checks "Add a CR && LF" when TCP is chosen, so
 // a receiver can tell the messages apart; a framing does that job instead.
 bool CrlfByDefault(const Options &o)
 {
-    return o.tcp && o.messageFormat.framing == Framing::None;
+    return o.tcp && !o.relp && o.messageFormat.framing == Framing::None;
 }
 
 // TLS follows the RFC 5425 framing unless a framing was chosen: the window
@@ -25,7 +27,7 @@ bool CrlfByDefault(const Options &o)
 bool OctetCountByDefault(const Options &o)
 {
     const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
-    return o.tcp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
+    return o.tcp && !o.relp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
 }
 
 template <typename Names> std::string Listed(const Names &names)
@@ -171,6 +173,10 @@ void SendParser::Warn()
         result.warnings.push_back(unixTransport.empty()
                                       ? "--framing applies to TCP only; UDP datagrams go out as built"
                                       : "--framing applies to streams only; Unix datagrams go out as built");
+    if (framingFlag && *framingFlag != Framing::None && o.relp)
+        result.warnings.push_back("--framing does not apply to RELP, which frames each message itself");
+    if (relpWindowGiven && !o.relp)
+        result.warnings.push_back("--relp-window applies to RELP only (add --transport relp)");
     if (o.noCatchUp && o.pace == Pace::Unlimited)
         result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
                                   "time");
@@ -183,7 +189,19 @@ Status SendParser::Finish()
 {
     if (Status unixSocket = CheckUnixSocket(); !unixSocket)
         return unixSocket;
-    if (framingFlag)
+    if (o.relp && !portGiven)
+        o.port = RelpPort;
+    // librelp's OpenSSL driver checks the server's name only for a client
+    // with a certificate, and checks its chain always.
+    if (o.relp && UsesTls(o) && !o.tls.verify)
+        return Fail("--insecure: librelp always checks the server's certificate against the CAs; leave it out "
+                    "(and give --ca-file FILE)");
+    if (o.relp && UsesTls(o) && o.tls.certFile.empty())
+        return Fail("--transport relp-tls: librelp checks the server's name only when the client offers a "
+                    "certificate: add --cert FILE (and --key FILE)");
+    if (o.relp && o.sourcePort != 0)
+        return Fail("--source-port: librelp picks the local port of a RELP session; leave it out");
+    if (framingFlag && !o.relp)
         o.messageFormat.framing = *framingFlag;
     // Local collectors split a Unix stream at line ends.
     else if (!unixTransport.empty() && o.tcp)

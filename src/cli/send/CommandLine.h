@@ -30,6 +30,11 @@ struct Options {
     std::string socketPath;
     // With tcp, enabled runs TLS on the session (--transport tls).
     TlsSettings tls;
+    // --transport relp: RELP sessions (tcp is set too), each message
+    // acknowledged by the receiver; at most relpWindow unacknowledged in
+    // flight per session (0: librelp's default).
+    bool relp = false;
+    int relpWindow = 0;
     // TLS files named by the saved settings and by no flag, so a message
     // about one says where it came from.
     std::vector<TlsSetupError::File> savedTlsFiles;
@@ -135,7 +140,8 @@ inline std::string TargetTextOf(const Options &options)
 // How the run's messages are framed: datagrams never are.
 inline Framing StreamFramingOf(const Options &options)
 {
-    return options.tcp ? options.messageFormat.framing : Framing::None;
+    // RELP frames each message itself.
+    return options.tcp && !options.relp ? options.messageFormat.framing : Framing::None;
 }
 
 // This sender's part of the run's load shape.

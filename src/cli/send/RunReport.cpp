@@ -96,6 +96,8 @@ std::string SummaryLine(const RunSummary &summary)
         line += ", " + std::to_string(summary.reconnects) + " reconnected";
     if (summary.longestOutage > 0)
         line += ", longest outage " + Fixed(summary.longestOutage, 3) + " s";
+    if (summary.acknowledged)
+        line += ", " + Grouped(*summary.acknowledged) + " acknowledged";
     if (summary.unknownFate > 0)
         line += ", " + UnacknowledgedText(summary.unknownFate);
     if (summary.drops > 0)
@@ -178,6 +180,8 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
     total.refused += thread.refused;
     total.bytes += thread.bytes;
     total.unknownFate += thread.unknownFate;
+    if (thread.acknowledged)
+        total.acknowledged = total.acknowledged.value_or(0) + *thread.acknowledged;
     total.reconnects += thread.reconnects;
     total.connectionsUp += thread.connectionsUp;
     total.longestOutage = std::max(total.longestOutage, thread.longestOutage);
@@ -219,10 +223,12 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     const auto rate = AverageRate(summary);
     json.insert(QStringLiteral("average_mps"), rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null));
     json.insert(QStringLiteral("bytes"), static_cast<qint64>(summary.bytes));
-    json.insert(QStringLiteral("transport"), UsesTls(options) ? QStringLiteral("tls")
-                                             : options.tcp    ? QStringLiteral("tcp")
-                                                              : QStringLiteral("udp"));
-    if (UsesTls(options)) {
+    const bool tls = UsesTls(options);
+    json.insert(QStringLiteral("transport"), options.relp  ? (tls ? QStringLiteral("relp-tls") : QStringLiteral("relp"))
+                                             : tls         ? QStringLiteral("tls")
+                                             : options.tcp ? QStringLiteral("tcp")
+                                                           : QStringLiteral("udp"));
+    if (UsesTls(options) && !options.relp) {
         // Null when no handshake succeeded.
         const auto text = [](const std::string &value) {
             return value.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(JsonText(value));
@@ -271,6 +277,11 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("rate_sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
     json.insert(QStringLiteral("rate_sender_bottleneck"), spread.senderBoundSeconds > 0);
     json.insert(QStringLiteral("threads"), summary.threads);
+    if (options.relp) {
+        json.insert(QStringLiteral("acknowledged"), static_cast<qint64>(summary.acknowledged.value_or(0)));
+        json.insert(QStringLiteral("relp_window"),
+                    options.relpWindow > 0 ? QJsonValue(options.relpWindow) : QJsonValue(QJsonValue::Null));
+    }
     if (options.tcp) {
         json.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(summary.unknownFate));
         json.insert(QStringLiteral("reconnects"), static_cast<qint64>(summary.reconnects));

@@ -44,6 +44,8 @@ struct RunSummary {
     std::int64_t connectionsUp = 0;
     std::int64_t unknownFate = 0;
     std::int64_t reconnects = 0;
+    // RELP: messages the receiver acknowledged.
+    std::optional<std::int64_t> acknowledged;
     // With reconnect: the longest time a connection was down, in seconds.
     double longestOutage = 0;
     // --drop-connections: sessions closed on purpose and opened again.

@@ -8,6 +8,7 @@
 #include "transport/TlsSettingsStore.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <functional>
@@ -22,6 +23,10 @@ constexpr int MaxDelayMs = 2000;
 constexpr int MaxConnections = 100000;
 constexpr int MaxMessageSize = 1048576;
 constexpr int MaxThreads = 64;
+constexpr std::array<std::string_view, 7> Transports = {"udp",      "tcp",        "tls",        "relp",
+                                                        "relp-tls", "unix-dgram", "unix-stream"};
+// librelp takes no window below 2; a larger one than this only holds memory.
+constexpr int MaxRelpWindow = 1000000;
 // A day: longer waits are mistakes, and stay far from what a clock holds.
 constexpr double MostWaitSeconds = 86400;
 constexpr const char *SeeHelp = " (see quillon-send --help)";
@@ -146,8 +151,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
              {"--port", "N[,N...]",
-              "destination port, 1..65535 (default 514), or\n"
-              "several: 514,515,516",
+              "destination port, 1..65535 (default 514; RELP\n"
+              "2514), or several: 514,515,516",
               [p](std::string_view value) -> Status {
                   p->NoteNetworkFlag("--port");
                   std::vector<int> ports;
@@ -170,23 +175,25 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
              {"--transport",
-              "udp|tcp|tls|unix-dgram|unix-stream",
+              "udp|tcp|tls|relp|relp-tls|unix-dgram|unix-stream",
               "syslog over UDP (default), over a TCP session, over\n"
-              "TLS on a TCP session (see TLS below), or to the\n"
-              "Unix socket --socket names: one message per\n"
-              "datagram, or a stream framed as TCP (--framing,\n"
-              "default lf)",
+              "TLS on a TCP session (see TLS below), over RELP\n"
+              "(see RELP below), or to the Unix socket --socket\n"
+              "names: one message per datagram, or a stream framed\n"
+              "as TCP (--framing, default lf)",
               [p, &o](std::string_view value) -> Status {
                   const std::string lower = ToLowerAscii(value);
-                  const bool unixSocket = lower == "unix-dgram" || lower == "unix-stream";
-                  if (lower != "udp" && lower != "tcp" && lower != "tls" && !unixSocket)
-                      return Parser::Bad("--transport", value, "udp, tcp, tls, unix-dgram or unix-stream");
+                  if (std::find(Transports.begin(), Transports.end(), lower) == Transports.end())
+                      return Parser::Bad("--transport", value,
+                                         "udp, tcp, tls, relp, relp-tls, unix-dgram or unix-stream");
+                  const bool unixSocket = lower.starts_with("unix-");
                   o.tcp = lower != "udp" && lower != "unix-dgram";
-                  o.tls.enabled = lower == "tls";
+                  o.tls.enabled = lower == "tls" || lower == "relp-tls";
+                  o.relp = lower.starts_with("relp");
                   p->unixTransport = unixSocket ? lower : std::string();
                   return {};
               },
-              {"udp", "tcp", "tls", "unix-dgram", "unix-stream"}},
+              {"udp", "tcp", "tls", "relp", "relp-tls", "unix-dgram", "unix-stream"}},
              {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
               p->Network("--source-port", port("--source-port", o.sourcePort))},
              {"--socket", "PATH",
@@ -199,6 +206,25 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
          }});
+    table.groups.push_back({"RELP (librelp)",
+                            {
+                                {"--relp-window", "N",
+                                 "RELP: messages sent but not yet acknowledged that\n"
+                                 "a session may have in flight, 2..1000000 (default:\n"
+                                 "librelp's, 128)",
+                                 [p](std::string_view value) -> Status {
+                                     const auto window = InRange(value, 2, MaxRelpWindow);
+                                     if (!window)
+                                         return Parser::Bad("--relp-window", value,
+                                                            "a window from 2 to " + std::to_string(MaxRelpWindow));
+                                     p->o.relpWindow = *window;
+                                     p->relpWindowGiven = true;
+                                     return {};
+                                 }},
+                            },
+                            "  --transport relp-tls runs RELP over TLS with librelp's OpenSSL driver and\n"
+                            "  the TLS flags below; librelp checks the server's name only when the\n"
+                            "  client offers a certificate (--cert), and always checks its chain."});
     const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
                                      std::string_view wanted) {
         return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {

@@ -28,6 +28,7 @@ struct SendParser {
     // The first --target and --port replace the saved ones; later ones add.
     bool targetGiven = false;
     bool portGiven = false;
+    bool relpWindowGiven = false;
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;

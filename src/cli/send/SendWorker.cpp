@@ -5,6 +5,7 @@
 #include "cli/send/DatagramChannel.h"
 #include "cli/send/PaceSchedule.h"
 #include "cli/send/PacketStream.h"
+#include "cli/send/RelpChannel.h"
 #include "cli/send/SpreadChannel.h"
 #include "cli/send/StreamChannel.h"
 #include "common/SettingsRules.h"
@@ -38,6 +39,28 @@ double EpochSeconds()
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
+RelpPlan RelpPlanOf(const Options &options, const WorkerLane &lane, const std::string &runId)
+{
+    RelpPlan plan;
+    plan.client.host = options.target;
+    plan.client.port = options.port;
+    plan.client.window = options.relpWindow;
+    plan.client.timeoutSeconds = static_cast<int>(std::ceil(options.connectTimeout));
+    plan.client.tls = options.tls.enabled;
+    plan.client.caFile = options.tls.caFile;
+    plan.client.certFile = options.tls.certFile;
+    plan.client.keyFile = options.tls.keyFile;
+    plan.client.serverName = options.tls.serverName;
+    plan.client.verify = options.tls.verify;
+    plan.reconnect = options.reconnect;
+    plan.downLimit = Milliseconds(options.connectTimeout);
+    plan.count = ConnectionCount(options);
+    plan.firstIndex = lane.first;
+    plan.shard = options.shard.index;
+    plan.runId = runId;
+    return plan;
+}
+
 std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane &lane, std::ostream &err)
 {
     const std::string runId = options.stamp ? options.runId : std::string();
@@ -45,6 +68,9 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
         return std::make_unique<DatagramChannel>(options.target, options.port, runId,
                                                  options.shard.Stream(static_cast<std::uint64_t>(lane.first) + 1),
                                                  options.socketPath);
+    if (options.relp)
+        return std::make_unique<RelpChannel>(RelpPlanOf(options, lane, runId),
+                                             [&err](const std::string &line) { SayLine(err, line); });
     ConnectionPlan plan;
     plan.host = options.target;
     plan.port = options.port;

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <iostream>
 
 #include <unistd.h>
@@ -12,6 +13,9 @@ int main(int argc, char **argv)
     // The event loop carries the TCP connection and the socket events.
     QCoreApplication app(argc, argv);
     InstallStopSignals();
+    // librelp writes with plain send(): a RELP session whose receiver died
+    // must fail its write, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
     return RunSendCommand(args, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
 }

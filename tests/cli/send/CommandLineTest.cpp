@@ -37,7 +37,8 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
 {
     const std::pair<Args, std::string> cases[] = {
         {{"--port", "70000"}, "--port: '70000' is not a port number from 1 to 65535"},
-        {{"--transport", "sctp"}, "--transport: 'sctp' is not udp, tcp, tls, unix-dgram or unix-stream"},
+        {{"--transport", "sctp"},
+         "--transport: 'sctp' is not udp, tcp, tls, relp, relp-tls, unix-dgram or unix-stream"},
         {{"--transport", "unix-dgram", "--socket", "/dev/log", "--port", "5", "--target", "h"},
          "--port, --target do not apply to --transport unix-dgram: the socket is named by --socket PATH"},
         {{"--transport", "unix-stream", "--source-port", "5"}, "--source-port does not apply to --transport unix"},
