@@ -39,7 +39,9 @@ QJsonObject SettingsJson(const ProbeSettings &s)
     return json;
 }
 
-QJsonObject StepJson(const ProbeStep &step)
+} // namespace
+
+QJsonObject ProbeStepJson(const ProbeStep &step)
 {
     QJsonObject json;
     json.insert(QStringLiteral("step"), step.number);
@@ -75,7 +77,6 @@ QJsonObject StepJson(const ProbeStep &step)
     json.insert(QStringLiteral("processes"), processes);
     return json;
 }
-} // namespace
 
 QJsonObject ProbeResultJson(const ProbeResult &result)
 {
@@ -85,7 +86,7 @@ QJsonObject ProbeResultJson(const ProbeResult &result)
                 result.limitedBy.empty() ? QJsonValue(QJsonValue::Null) : JsonText(result.limitedBy));
     QJsonArray steps;
     for (const ProbeStep &step : result.steps)
-        steps.append(StepJson(step));
+        steps.append(ProbeStepJson(step));
     json.insert(QStringLiteral("steps"), steps);
     QJsonArray samples;
     for (const WatchSample &sample : result.watchSamples) {

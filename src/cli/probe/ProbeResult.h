@@ -83,5 +83,7 @@ struct ProbeResult {
     std::string error;
 };
 
+// One step as the document and the stats file hold it.
+QJsonObject ProbeStepJson(const ProbeStep &step);
 // The --json document, which the report is drawn from too.
 QJsonObject ProbeResultJson(const ProbeResult &result);
