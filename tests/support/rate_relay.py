@@ -12,7 +12,7 @@ import time
 
 rate = float(sys.argv[1])
 forward = ("127.0.0.1", int(sys.argv[2]))
-burst = rate / 10
+burst = rate / 50
 
 inbound = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 inbound.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)

@@ -222,8 +222,10 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      return {};
                                  }},
                                 {"--watch-command", "'CMD'",
-                                 "start the collector with sh -c CMD, watch it, and\n"
-                                 "stop it at the end (SIGTERM, SIGKILL after 5 s)",
+                                 "start the collector (sh -c 'exec CMD'), wait for it\n"
+                                 "to bind --port when the target is this machine (up\n"
+                                 "to --connect-timeout), watch it, and stop it at the\n"
+                                 "end (SIGTERM, SIGKILL after 5 s)",
                                  [&o](std::string_view value) -> Status {
                                      if (TrimSpaces(value).empty())
                                          return Parser::Fail(

@@ -3,6 +3,7 @@
 #include "cli/common/JsonText.h"
 #include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
+#include "cli/probe/LocalPort.h"
 #include "cli/probe/ProbeReceiver.h"
 #include "cli/probe/ProbeReport.h"
 #include "cli/probe/ProcessWatch.h"
@@ -16,9 +17,11 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <chrono>
 #include <cmath>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace {
 constexpr int UsageErrorStatus = 2;
@@ -96,6 +99,8 @@ public:
             m_result.settings.watchPids = pids;
             m_err << "quillon-probe: started '" << m_options.watchCommand << "' as process " << m_command.Pid()
                   << std::endl;
+            if (!AwaitCollector())
+                return m_result;
         }
         ProcessWatch watch(pids, m_reader, m_clock);
         watch.Start();
@@ -132,6 +137,34 @@ private:
         m_result.error = error;
         m_usageError = true;
         return m_result;
+    }
+
+    // A collector just started takes a moment to bind its port; messages
+    // sent before that would count against it.
+    bool AwaitCollector()
+    {
+        const std::string &target = m_options.send.target;
+        const std::string &transport = m_options.transport;
+        if ((target != "127.0.0.1" && target != "::1" && target != "localhost") ||
+            (transport != "udp" && transport != "tcp" && transport != "tls"))
+            return true;
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(m_options.send.connectTimeout);
+        while (!LocalPortBound(m_options.send.port, m_options.send.tcp)) {
+            if (!m_command.Running()) {
+                m_result.error = "'" + m_options.watchCommand + "' ended before the probe began: " + m_command.Stop();
+                return false;
+            }
+            if (StopRequested() || std::chrono::steady_clock::now() >= deadline) {
+                m_result.error = "'" + m_options.watchCommand + "' did not bind port " +
+                                 std::to_string(m_options.send.port) + " within --connect-timeout";
+                m_command.Stop();
+                return false;
+            }
+            // /proc/net tells no one when a port is bound, so it is read again shortly.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
     }
 
     std::optional<StepVerdict> Step(double rate)
@@ -176,13 +209,14 @@ private:
         // Over the step as a whole: a short step has too few full seconds for the sender's own figure.
         outcome.senderShort = static_cast<double>(sent.sent) < SentShareReached * rate * m_options.stepSeconds;
         outcome.senderBound = sent.spread.senderBoundSeconds > 0;
+        outcome.stream = m_options.send.tcp;
         const StepVerdict verdict = JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms});
         step.held = verdict == StepVerdict::Holds;
         static const char *const names[] = {"holds", "loss", "latency", "sender"};
         step.verdict = names[static_cast<int>(verdict)];
         m_err << StepLine(step, m_options.stepSeconds) << std::endl;
         // The sender's own complaint (a refused connection) says why a step sent nothing.
-        if (step.sent == 0 && !sendErr.str().empty())
+        if (sent.exitStatus != 0)
             m_err << sendErr.str();
         if (step.sent == 0 && sent.exitStatus != 0) {
             m_result.steps.push_back(step);

@@ -30,7 +30,8 @@ StepVerdict JudgeStep(const StepOutcome &outcome, const StepLimits &limits)
         return StepVerdict::Sender;
     if (outcome.sent <= 0 || static_cast<double>(outcome.lost) > limits.maxLoss * static_cast<double>(outcome.sent))
         return StepVerdict::Loss;
-    if (outcome.senderShort || (limits.maxP99Ms && (!outcome.p99Ms || *outcome.p99Ms > *limits.maxP99Ms)))
+    if ((outcome.senderShort && outcome.stream) ||
+        (limits.maxP99Ms && (!outcome.p99Ms || *outcome.p99Ms > *limits.maxP99Ms)))
         return StepVerdict::Latency;
     return StepVerdict::Holds;
 }

@@ -18,6 +18,8 @@ struct StepOutcome {
     // thread was at a full core meanwhile (else the collector held it back).
     bool senderShort = false;
     bool senderBound = false;
+    // Datagrams cannot be held back, so a short sender there is no verdict.
+    bool stream = true;
 };
 
 struct StepLimits {

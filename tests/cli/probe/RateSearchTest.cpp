@@ -94,8 +94,9 @@ TEST(RateSearch, JudgesLossLatencyAndPushBack)
         {{0, 0, std::nullopt}, StepVerdict::Loss},
         {{1000, 0, 5.5}, StepVerdict::Latency},
         {{1000, 0, std::nullopt}, StepVerdict::Latency},
-        // Held back by the collector, or short on its own.
+        // Held back by the collector (over a stream only), or short on its own.
         {{1000, 0, 1.0, true, false}, StepVerdict::Latency},
+        {{1000, 0, 1.0, true, false, false}, StepVerdict::Holds},
         {{1000, 500, 1.0, true, true}, StepVerdict::Sender},
     };
     for (const auto &[outcome, verdict] : cases)
