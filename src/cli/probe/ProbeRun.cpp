@@ -87,6 +87,9 @@ public:
     {
         std::string error;
         std::vector<int> pids = m_options.watchPids;
+        for (const int pid : pids)
+            if (!m_reader.Read(pid))
+                return Failed("--watch-pid " + std::to_string(pid) + ": no such process");
         if (!m_options.statsFile.empty() && !m_stats.Open(m_options.statsFile))
             return Failed(m_stats.Error());
         if (!m_receiver.Start(m_options, error))

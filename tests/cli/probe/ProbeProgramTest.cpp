@@ -45,6 +45,7 @@ TEST(ProbeProgram, BadFlagsAreUsageErrorsNamingTheFlag)
         {{"--receive", "tls:5514"}, "--receive tls:PORT needs --receive-cert FILE"},
         {{"--receive", "relp:2514"}, "--receive relp:2514: quillon-recv's listener does not take it"},
         {{"--receive", "tcp:5514", "--watch-pid", "x"}, "--watch-pid: 'x' is not"},
+        {{"--receive", "tcp:5514", "--watch-pid", "1073741823"}, "--watch-pid 1073741823: no such process"},
         {{"--receive", "file:/nonexistent-folder/x.log"}, "--receive file:/nonexistent-folder/x.log: cannot watch"},
     };
     for (const auto &[args, message] : cases) {
