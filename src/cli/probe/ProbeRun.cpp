@@ -1,6 +1,7 @@
 #include "cli/probe/ProbeRun.h"
 
 #include "cli/common/JsonText.h"
+#include "cli/common/ProgressLine.h"
 #include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
 #include "cli/probe/LocalPort.h"
@@ -25,8 +26,10 @@
 
 namespace {
 constexpr int UsageErrorStatus = 2;
-// A step reached its rate when it sent this share of what it was asked.
+// A step reached its rate when it sent this share of what it was asked,
+// less what the start of a run (a connection, a busy machine) may cost.
 constexpr double SentShareReached = 0.97;
+constexpr double StartSeconds = 0.1;
 
 std::string Fixed(double value, int decimals)
 {
@@ -189,6 +192,7 @@ private:
         std::ostringstream sendOut;
         std::ostringstream sendErr;
         step.startSeconds = m_clock.Seconds();
+        const IntakeCounts before = m_receiver.Counts();
         const RunSummary sent = RunSender(send, sendOut, sendErr);
         m_receiver.WaitForQuiet(m_options.drainSeconds);
         step.endSeconds = m_clock.Seconds();
@@ -210,7 +214,8 @@ private:
         if (step.latency)
             outcome.p99Ms = step.latency->p99;
         // Over the step as a whole: a short step has too few full seconds for the sender's own figure.
-        outcome.senderShort = static_cast<double>(sent.sent) < SentShareReached * rate * m_options.stepSeconds;
+        outcome.senderShort =
+            static_cast<double>(sent.sent) < rate * (SentShareReached * m_options.stepSeconds - StartSeconds);
         outcome.senderBound = sent.spread.senderBoundSeconds > 0;
         outcome.stream = m_options.send.tcp;
         const StepVerdict verdict = JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms});
@@ -218,6 +223,17 @@ private:
         static const char *const names[] = {"holds", "loss", "latency", "sender"};
         step.verdict = names[static_cast<int>(verdict)];
         m_err << StepLine(step, m_options.stepSeconds) << std::endl;
+        // Messages came but none carried a stamp: a collector's template that
+        // drops it looks like total loss, and every other step would too.
+        const IntakeCounts after = m_receiver.Counts();
+        if (after.messages > before.messages && after.stamped == before.stamped) {
+            m_result.steps.push_back(step);
+            m_result.error = MessagesText(static_cast<std::int64_t>(after.messages - before.messages)) +
+                             " arrived during step " + std::to_string(step.number) +
+                             " but no stamp could be read: the collector must keep the message text's end (RFC "
+                             "3164) or its structured data (RFC 5424)";
+            return std::nullopt;
+        }
         // The sender's own complaint (a refused connection) says why a step sent nothing.
         if (sent.exitStatus != 0)
             m_err << sendErr.str();
@@ -281,6 +297,8 @@ std::string ProbeSummaryText(const ProbeResult &result)
     const std::string &by = result.limitedBy;
     if (result.steps.empty()) {
         text = "No step ran";
+    } else if (result.maxSustainableMps <= 0 && by.empty()) {
+        text = "The probe ended before any rate held";
     } else if (result.maxSustainableMps <= 0) {
         text = "The collector sustained none of the rates tried (limited by " + by + ")";
     } else {
@@ -293,7 +311,7 @@ std::string ProbeSummaryText(const ProbeResult &result)
             text += "; above it, it fails by " + by;
     }
     if (!result.error.empty())
-        text += " (" + result.error + ")";
+        text += " (the probe could not finish)";
     text += ".\n";
     for (const ProbeStep &step : result.steps)
         text += "  " + StepLine(step, result.settings.stepSeconds) + "\n";
@@ -331,6 +349,8 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
         err << "quillon-probe: " << result.error << "\n";
         return UsageErrorStatus;
     }
+    if (!result.error.empty())
+        err << "quillon-probe: " << result.error << "\n";
     const QJsonObject json = ProbeResultJson(result);
     if (options.json)
         out << JsonLine(json) << std::endl;
