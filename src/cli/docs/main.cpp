@@ -1,6 +1,7 @@
 // Writes what the build makes from the programs' flag tables:
-//   quillon-flagdoc man send|recv PAGE.scd   the page with @OPTIONS@ filled in
-//   quillon-flagdoc completion send|recv     the bash completion script
+//   quillon-flagdoc man send|recv|probe PAGE.scd   the page with @OPTIONS@ filled in
+//   quillon-flagdoc completion send|recv|probe     the bash completion script
+#include "cli/probe/ProbeCommandLine.h"
 #include "cli/recv/RecvCommandLine.h"
 #include "cli/send/CommandLine.h"
 
@@ -13,11 +14,13 @@ int main(int argc, char **argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     const bool man = args.size() == 3 && args[0] == "man";
     const bool completion = args.size() == 2 && args[0] == "completion";
-    if ((!man && !completion) || (args[1] != "send" && args[1] != "recv")) {
-        std::cerr << "usage: quillon-flagdoc man send|recv PAGE.scd | completion send|recv\n";
+    if ((!man && !completion) || (args[1] != "send" && args[1] != "recv" && args[1] != "probe")) {
+        std::cerr << "usage: quillon-flagdoc man send|recv|probe PAGE.scd | completion send|recv|probe\n";
         return 2;
     }
-    const FlagTable table = args[1] == "send" ? SendFlagTable() : RecvFlagTable();
+    const FlagTable table = args[1] == "send"   ? SendFlagTable()
+                            : args[1] == "recv" ? RecvFlagTable()
+                                                : ProbeFlagTable();
     if (completion) {
         std::cout << BashCompletion(table);
         return 0;

@@ -165,6 +165,27 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
     return report;
 }
 
+DeliveryFigures DeliveryLedger::RunFigures(std::string_view run) const
+{
+    DeliveryFigures figures;
+    LatencyHistogram<std::uint64_t> latency;
+    for (const auto &record : m_records) {
+        if (std::string_view(record.key.run, record.key.runLength) != run)
+            continue;
+        DeliveryFigures stream;
+        stream.received = record.received;
+        stream.lost = record.Lost();
+        stream.duplicates = record.duplicates;
+        stream.reordered = record.reordered;
+        stream.suspectJumps = record.suspectJumps;
+        Add(figures, stream);
+        if (record.latency)
+            latency.Merge(*record.latency);
+    }
+    figures.latency = latency.Figures();
+    return figures;
+}
+
 std::size_t DeliveryLedger::MemoryBytes() const
 {
     std::size_t bytes = m_records.capacity() * sizeof(StreamState) + m_index.bucket_count() * sizeof(void *) +

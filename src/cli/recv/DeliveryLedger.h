@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -99,6 +100,8 @@ public:
     std::uint64_t LostSoFar() const { return m_lostSoFar; }
     // expect 0: nothing expected beyond what the streams show.
     LedgerReport Report(std::uint64_t expect = 0) const;
+    // One run's streams together, latency merged: what a probe step judges.
+    DeliveryFigures RunFigures(std::string_view run) const;
     std::size_t MemoryBytes() const;
 
 private:

@@ -3,12 +3,11 @@
 #include "cli/common/ProgressLine.h"
 #include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
+#include "cli/recv/ListenerSetup.h"
 #include "cli/recv/MessageOutput.h"
 #include "cli/recv/RecvSeconds.h"
 #include "cli/recv/RelpListener.h"
-#include "cli/recv/TlsSession.h"
 #include "common/Version.h"
-#include "transport/TlsContext.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -152,56 +151,22 @@ private:
         m_summary.elapsedSeconds = SecondsBetween(start, SteadyClock::now());
     }
 
-    // The certificate, key and CAs, read and checked before listening.
-    std::shared_ptr<const TlsServerContext> TlsContext()
-    {
-        TlsServerSettings settings;
-        settings.certFile = m_options.certFile;
-        settings.keyFile = m_options.keyFile;
-        settings.caFile = m_options.caFile;
-        settings.requireClientCertificate = m_options.requireClientCert;
-        TlsSetupError error;
-        auto context = TlsServerContext::Create(settings, error);
-        if (context)
-            return context;
-        const char *flag = "--cert";
-        if (error.file == TlsSetupError::File::CaFile)
-            flag = "--ca-file";
-        else if (error.file == TlsSetupError::File::Key && !m_options.keyFile.empty())
-            flag = "--key";
-        UsageError(std::string(flag) + ": " + error.message);
-        return nullptr;
-    }
-
     void Listen()
     {
-        ListenSettings settings;
-        settings.tcp = m_options.tcp;
-        settings.bind = m_options.bind;
-        settings.port = m_options.port;
-        settings.socketPath = m_options.socketPath;
-        settings.framing = m_options.framing;
-        settings.maxFrame = m_options.maxFrame;
-        settings.maxConnections = m_options.maxConnections;
-        settings.tls = m_options.tls;
-        settings.handshakeTimeoutUs = std::llround(m_options.handshakeTimeout * 1e6);
-        settings.idleTimeoutUs = std::llround(m_options.idleTimeout * 1e6);
-        settings.maxBuffered = m_options.maxBuffered;
-        SessionFactory factory;
-        if (m_options.tls) {
-            const auto context = TlsContext();
-            if (!context)
-                return;
-            factory = [context](int fd) { return std::make_unique<TlsSession>(*context, fd); };
+        std::string error;
+        std::optional<ListenerSetup> setup = SetUpListener(m_options, error);
+        if (!setup) {
+            UsageError(error);
+            return;
         }
         if (m_options.relp) {
-            RelpListener listener(settings, m_intake);
+            RelpListener listener(setup->settings, m_intake);
             Serve(listener);
             m_summary.acknowledged = listener.Acknowledged();
             return;
         }
         const SystemClock clock;
-        ReceiveLoop loop(settings, m_intake, clock, std::move(factory));
+        ReceiveLoop loop(setup->settings, m_intake, clock, std::move(setup->factory));
         Serve(loop);
     }
 

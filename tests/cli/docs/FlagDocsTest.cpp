@@ -1,4 +1,5 @@
 #include "cli/common/CliProcess.h"
+#include "cli/probe/ProbeCommandLine.h"
 #include "cli/recv/RecvCommandLine.h"
 #include "cli/send/CommandLine.h"
 
@@ -46,7 +47,8 @@ std::vector<std::string> Offered(const std::string &program, const std::vector<s
 TEST(FlagDocs, EveryFlagIsInTheHelpTheManPageAndTheCompletion)
 {
     const Program programs[] = {{"quillon-send", SendFlagTable(), UsageText()},
-                                {"quillon-recv", RecvFlagTable(), RecvUsageText()}};
+                                {"quillon-recv", RecvFlagTable(), RecvUsageText()},
+                                {"quillon-probe", ProbeFlagTable(), ProbeUsageText()}};
     for (const Program &program : programs) {
         const std::string man = FileText(QString::fromStdString(QUILLON_DOCS_DIR "/" + program.name + ".1"));
         ASSERT_FALSE(man.empty()) << program.name;

@@ -1,0 +1,393 @@
+#include "cli/probe/ProbeCommandLine.h"
+
+#include "cli/common/FlagValues.h"
+#include "common/TextHelpers.h"
+
+#include <deque>
+#include <memory>
+
+namespace {
+constexpr const char *SeeHelp = " (see quillon-probe --help)";
+// A rate no sender on one machine reaches, so a typing mistake is caught.
+constexpr double MostRate = 1e9;
+constexpr double MostSeconds = 86400;
+
+// The sender's groups a probe step takes as they stand; the others (the
+// pace, the stamps, the shard, the output) are the probe's to set.
+bool ProbeTakesSendGroup(std::string_view title)
+{
+    for (std::string_view own : {"Sending", "Delivery stamps", "Runs spread", "Settings and output"})
+        if (title.substr(0, own.size()) == own)
+            return false;
+    return true;
+}
+
+struct Parser {
+    ProbeParseResult result;
+    ProbeOptions &o = result.options;
+    // The flags given for the sender and the receiver, in order, read by
+    // their own parsers once all are collected.
+    std::vector<std::string> sendArgs;
+    std::vector<std::string> recvArgs;
+    std::vector<std::string> receiveTlsFlags;
+    // The tables whose flags the probe lends, kept with their names.
+    FlagTable sendTable = SendFlagTable();
+    FlagTable recvTable = RecvFlagTable();
+    std::deque<std::string> names;
+
+    static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
+
+    static Status Bad(std::string_view flag, std::string_view value, std::string_view wanted)
+    {
+        return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
+    }
+
+    Status Receive(std::string_view value)
+    {
+        const std::size_t colon = value.find(':');
+        const std::string kind = ToLowerAscii(value.substr(0, colon));
+        const std::string_view where = colon == std::string_view::npos ? std::string_view{} : value.substr(colon + 1);
+        o.receive = {std::string(value), kind, {}};
+        recvArgs.clear();
+        if (kind == "file" || kind == "unix-dgram" || kind == "unix-stream") {
+            if (where.empty())
+                return Fail("--receive " + kind + ": needs a path: --receive " + kind + ":PATH");
+            o.receive.path = std::string(where);
+            if (kind != "file")
+                recvArgs = {"--listen", kind, "--socket", std::string(where)};
+            return {};
+        }
+        if (kind == "tcp" || kind == "udp" || kind == "tls" || kind == "relp") {
+            if (!InRange(where, 1, 65535))
+                return Bad("--receive", value, kind + ":PORT with a port from 1 to 65535");
+            recvArgs = {"--listen", kind, "--port", std::string(where)};
+            return {};
+        }
+        return Bad("--receive", value,
+                   "tcp:PORT, udp:PORT, tls:PORT, relp:PORT, unix-dgram:PATH, unix-stream:PATH or file:PATH");
+    }
+
+    // The sender's flags go to its own parser, which knows what each takes
+    // and how they combine, so a flag added there is the probe's too.
+    Flag Lent(const Flag &flag, std::vector<std::string> &args, std::string_view asName = {})
+    {
+        Flag lent = flag;
+        const std::string original(flag.name);
+        if (!asName.empty()) {
+            names.emplace_back(asName);
+            lent.name = names.back();
+            lent.alias = {};
+        }
+        const std::string given(lent.name);
+        const bool takesValue = !flag.value.empty();
+        lent.take = [this, &args, original, given, takesValue](std::string_view value) -> Status {
+            args.push_back(original);
+            if (takesValue)
+                args.emplace_back(value);
+            if (original == "--transport")
+                o.transport = ToLowerAscii(value);
+            if (given != original)
+                receiveTlsFlags.push_back(given);
+            return {};
+        };
+        return lent;
+    }
+
+    Status Finish()
+    {
+        if (o.receive.kind.empty())
+            return Fail("--receive is needed: where the collector delivers (tcp:PORT, udp:PORT, tls:PORT, "
+                        "relp:PORT, unix-dgram:PATH or file:PATH)");
+        if (o.maxRate && *o.maxRate < o.startRate)
+            return Fail("--max-rate must be at least --start-rate (" + RateText(o.startRate) + ")");
+        if (!o.watchPids.empty() && !o.watchCommand.empty())
+            return Fail("--watch-pid and --watch-command cannot be combined: watch the processes or start one");
+        if (o.receive.IsFile() && !receiveTlsFlags.empty())
+            return Fail(receiveTlsFlags.front() + " needs --receive tls:PORT");
+
+        std::vector<std::string> send = sendArgs;
+        // A rate and stamps for the sender's own checks; each step sets its own.
+        send.insert(send.end(), {"--rate", std::to_string(o.startRate), "--stamp"});
+        ParseResult sent = ParseCommandLine(send);
+        if (sent.action != ParseResult::Action::Run)
+            return Fail(sent.error);
+        o.send = sent.options;
+        o.send.quiet = true;
+        result.warnings = sent.warnings;
+
+        if (!o.receive.IsFile()) {
+            std::vector<std::string> recv = recvArgs;
+            recv.insert(recv.end(), receiveArgs.begin(), receiveArgs.end());
+            RecvParseResult listen = ParseRecvCommandLine(recv);
+            if (listen.action != RecvParseResult::Action::Run)
+                return Fail(ProbeWords(listen.error));
+            o.recv = listen.options;
+        }
+        return {};
+    }
+
+    // The receiver's message in the probe's flags.
+    std::string ProbeWords(std::string error) const
+    {
+        for (std::string_view flag : {"--listen:", "--port:", "--socket"})
+            if (error.rfind(flag, 0) == 0)
+                return "--receive " + o.receive.text + ": quillon-recv's listener does not take it: " + error;
+        const std::string listenTls = "--listen tls";
+        if (const std::size_t at = error.find(listenTls); at != std::string::npos)
+            error.replace(at, listenTls.size(), "--receive tls:PORT");
+        for (const std::string &lent : receiveFlagNames) {
+            const std::string own = "--" + lent.substr(std::string_view("--receive-").size());
+            for (std::size_t at = error.find(own); at != std::string::npos; at = error.find(own, at + lent.size())) {
+                const std::size_t after = at + own.size();
+                if (after < error.size() && ((error[after] >= 'a' && error[after] <= 'z') || error[after] == '-'))
+                    continue;
+                error.replace(at, own.size(), lent);
+            }
+        }
+        return error;
+    }
+
+    std::vector<std::string> receiveArgs;
+    std::vector<std::string> receiveFlagNames;
+    static std::string RateText(double rate) { return std::to_string(static_cast<long long>(rate)); }
+};
+
+Status Rate(std::string_view flag, std::string_view value, double &field)
+{
+    const auto rate = PositiveNumber(value);
+    if (!rate || *rate < 1 || *rate > MostRate)
+        return Parser::Bad(flag, value, "a rate from 1 to 1000000000 messages per second");
+    field = *rate;
+    return {};
+}
+
+Status Seconds(std::string_view flag, std::string_view value, double &field)
+{
+    const auto seconds = PositiveNumber(value);
+    if (!seconds || *seconds > MostSeconds)
+        return Parser::Bad(flag, value, "a number of seconds above 0, at most 86400");
+    field = *seconds;
+    return {};
+}
+
+FlagTable Table(const std::shared_ptr<Parser> &p)
+{
+    ProbeOptions &o = p->o;
+    FlagTable table;
+    table.state = p;
+    table.program = "quillon-probe";
+    table.summary = "Finds the highest rate a syslog collector sustains: steps of stamped messages\n"
+                    "at fixed rates to the collector, which delivers them to the probe, each judged\n"
+                    "by what was lost and how late it came, while the collector's CPU and memory\n"
+                    "are watched.\n";
+    table.seeHelp = SeeHelp;
+    for (const FlagGroup &group : p->sendTable.groups) {
+        if (!ProbeTakesSendGroup(group.title))
+            continue;
+        FlagGroup lent{group.title, {}, group.note, group.column};
+        for (const Flag &flag : group.flags)
+            lent.flags.push_back(p->Lent(flag, p->sendArgs));
+        table.groups.push_back(std::move(lent));
+    }
+
+    FlagGroup receiving{"Receiving (where the collector delivers)",
+                        {{"--receive", "KIND:WHERE",
+                          "tcp:PORT, udp:PORT or tls:PORT: a receiver inside\n"
+                          "the probe, with quillon-recv's checks (any framing);\n"
+                          "relp:PORT, unix-dgram:PATH, unix-stream:PATH: where\n"
+                          "quillon-recv listens so; file:PATH: a file the\n"
+                          "collector writes, read as it grows and checked as\n"
+                          "quillon-recv --check-file does",
+                          [p](std::string_view value) { return p->Receive(value); }}}};
+    for (const FlagGroup &group : p->recvTable.groups) {
+        if (group.title.substr(0, 3) != "TLS")
+            continue;
+        for (const Flag &flag : group.flags) {
+            p->receiveFlagNames.push_back("--receive-" + std::string(flag.name.substr(2)));
+            receiving.flags.push_back(p->Lent(flag, p->receiveArgs, p->receiveFlagNames.back()));
+        }
+    }
+    table.groups.push_back(std::move(receiving));
+
+    table.groups.push_back({"Watching the collector",
+                            {
+                                {"--watch-pid", "PID",
+                                 "record this process's CPU share and resident memory\n"
+                                 "each second from /proc; repeat for more",
+                                 [&o](std::string_view value) -> Status {
+                                     const auto pid = WholeNumber(value);
+                                     if (!pid || *pid <= 0 || *pid > 0x3fffffff)
+                                         return Parser::Bad("--watch-pid", value, "a process id");
+                                     o.watchPids.push_back(static_cast<int>(*pid));
+                                     return {};
+                                 }},
+                                {"--watch-command", "'CMD'",
+                                 "start the collector (sh -c 'exec CMD'), wait for it\n"
+                                 "to bind --port when the target is this machine (up\n"
+                                 "to --connect-timeout), watch it, and stop it at the\n"
+                                 "end (SIGTERM, SIGKILL after 5 s)",
+                                 [&o](std::string_view value) -> Status {
+                                     if (TrimSpaces(value).empty())
+                                         return Parser::Fail(
+                                             "--watch-command needs the command that starts the collector");
+                                     o.watchCommand = std::string(value);
+                                     return {};
+                                 }},
+                            }});
+    table.groups.push_back(
+        {"The search",
+         {
+             {"--start-rate", "R", "the first step's rate (default 1000 messages a second)",
+              [&o](std::string_view value) { return Rate("--start-rate", value, o.startRate); }},
+             {"--max-rate", "R", "the highest rate tried (default: no limit)",
+              [&o](std::string_view value) {
+                  double rate = 0;
+                  Status taken = Rate("--max-rate", value, rate);
+                  if (taken)
+                      o.maxRate = rate;
+                  return taken;
+              }},
+             {"--step-seconds", "S", "how long each step sends (default 10)",
+              [&o](std::string_view value) { return Seconds("--step-seconds", value, o.stepSeconds); }},
+             {"--drain-seconds", "S",
+              "after a step, delivery has stopped once S seconds\n"
+              "pass without a new message (default 5)",
+              [&o](std::string_view value) { return Seconds("--drain-seconds", value, o.drainSeconds); }},
+             {"--max-loss", "SHARE",
+              "a step holds with lost / sent up to SHARE, 0..1\n"
+              "(default 0: nothing lost)",
+              [&o](std::string_view value) -> Status {
+                  const auto share = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!share || *share > 1)
+                      return Parser::Bad("--max-loss", value, "a share of the messages sent from 0 to 1");
+                  o.maxLoss = *share;
+                  return {};
+              }},
+             {"--max-p99-ms", "MS", "and with a p99 latency up to MS milliseconds",
+              [&o](std::string_view value) -> Status {
+                  const auto ms = PositiveNumber(value);
+                  if (!ms)
+                      return Parser::Bad("--max-p99-ms", value, "a positive number of milliseconds");
+                  o.maxP99Ms = *ms;
+                  return {};
+              }},
+             {"--precision", "SHARE",
+              "bisect until the rate that failed is within SHARE\n"
+              "above the one that held (default 0.05)",
+              [&o](std::string_view value) -> Status {
+                  const auto share = PositiveNumber(value);
+                  if (!share || *share < 0.001 || *share > 1)
+                      return Parser::Bad("--precision", value, "a share from 0.001 to 1");
+                  o.precision = *share;
+                  return {};
+              }},
+         },
+         "  The rate doubles from --start-rate while steps hold, then bisects between\n"
+         "  the last that held and the first that failed. It stops early when the\n"
+         "  sender cannot reach a step's rate (the collector was not the limit) or\n"
+         "  at --max-rate."});
+    table.groups.push_back({"Output",
+                            {
+                                {"--report", "FILE",
+                                 "write the result as one self-contained HTML page\n"
+                                 "with its charts (opens offline)",
+                                 [&o](std::string_view value) -> Status {
+                                     if (value.empty())
+                                         return Parser::Fail("--report needs a file name");
+                                     o.report = std::string(value);
+                                     return {};
+                                 }},
+                                {"--json", "", "the result as one JSON document on standard output",
+                                 [&o](std::string_view) {
+                                     o.json = true;
+                                     return Status{};
+                                 }},
+                                {"--stats-file", "FILE",
+                                 "one JSON object per line for each step as it is\n"
+                                 "judged, as in --json with the time",
+                                 [&o](std::string_view value) -> Status {
+                                     if (value.empty())
+                                         return Parser::Fail("--stats-file needs a file name");
+                                     o.statsFile = std::string(value);
+                                     return {};
+                                 }},
+                                {"--require-mps", "R", "exit 1 unless the sustained rate is at least R",
+                                 [&o](std::string_view value) -> Status {
+                                     const auto rate = PositiveNumber(value);
+                                     if (!rate)
+                                         return Parser::Bad("--require-mps", value,
+                                                            "a positive number of messages per second");
+                                     o.requireMps = *rate;
+                                     return {};
+                                 }},
+                                {"--help",
+                                 "",
+                                 "",
+                                 [p](std::string_view) {
+                                     p->result.action = ProbeParseResult::Action::Help;
+                                     return Status{};
+                                 },
+                                 {},
+                                 "-h",
+                                 "print the help and exit"},
+                                {"--version",
+                                 "",
+                                 "",
+                                 [p](std::string_view) {
+                                     p->result.action = ProbeParseResult::Action::Version;
+                                     return Status{};
+                                 },
+                                 {},
+                                 {},
+                                 "print the version and exit"},
+                            }});
+    table.epilogue = R"(Each step is a stamped run of its own (its own run id) at a fixed rate for
+--step-seconds; the probe then waits until --drain-seconds pass without a
+new message and judges the step: lost is what was sent and never arrived,
+latency the time from the stamp to the probe's receipt. A step whose sender
+fell short of the rate while at a full core ends the search (limited by the
+sender); one the collector held back (a full TCP window) fails as latency.
+
+Progress goes to standard error, one line per step; the summary (or with
+--json the JSON document) to standard output.
+
+Exit status: 0 the search ended (and --require-mps was met), 1 --require-mps
+was not met or the probe could not finish, 2 usage error.
+)";
+    return table;
+}
+} // namespace
+
+ProbeParseResult ParseProbeCommandLine(const std::vector<std::string> &args)
+{
+    const auto parser = std::make_shared<Parser>();
+    ProbeParseResult &result = parser->result;
+    const FlagTable table = Table(parser);
+    Status parsed = ParseFlags(table, args);
+    if (parsed && result.action == ProbeParseResult::Action::Run)
+        parsed = parser->Finish();
+    if (!parsed) {
+        result.action = ProbeParseResult::Action::UsageError;
+        result.error = parsed.Why();
+        // A sender flag the probe sets itself is named as such.
+        const std::string unknown = "unknown flag ";
+        if (result.error.rfind(unknown, 0) == 0) {
+            const std::string name =
+                result.error.substr(unknown.size(), result.error.find(' ', unknown.size()) - unknown.size());
+            for (std::string_view sendFlag : FlagNames(parser->sendTable))
+                if (sendFlag == name)
+                    result.error = name + ": the probe sets the sender's pace, stamps and output for each step";
+        }
+    }
+    return std::move(result);
+}
+
+FlagTable ProbeFlagTable()
+{
+    return Table(std::make_shared<Parser>());
+}
+
+std::string ProbeUsageText()
+{
+    return HelpText(ProbeFlagTable());
+}

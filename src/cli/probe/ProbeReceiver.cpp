@@ -1,0 +1,131 @@
+#include "cli/probe/ProbeReceiver.h"
+
+#include "cli/common/StopSignals.h"
+#include "cli/probe/FileFollower.h"
+#include "cli/recv/ListenerSetup.h"
+#include "cli/recv/ReceiveLoop.h"
+#include "cli/recv/RelpListener.h"
+
+#include <chrono>
+
+namespace {
+// How long a turn waits: the longest a step's question waits for an answer.
+constexpr int TurnMs = 20;
+
+class ListenerSource final : public ReceiveSource {
+public:
+    ListenerSource(ListenerSetup setup, MessageIntake &intake, const Clock &clock)
+        : m_loop(setup.settings, intake, clock, std::move(setup.factory))
+    {}
+    bool Open(std::string &error) override { return m_loop.Open(error); }
+    std::string Where() const override { return m_loop.ListeningText(); }
+    void RunOnce(int timeoutMs) override { m_loop.RunOnce(timeoutMs); }
+    void Finish() override { m_loop.CloseAll(); }
+
+private:
+    ReceiveLoop m_loop;
+};
+
+class RelpSource final : public ReceiveSource {
+public:
+    RelpSource(const ListenSettings &settings, MessageIntake &intake) : m_listener(settings, intake) {}
+    bool Open(std::string &error) override { return m_listener.Open(error); }
+    std::string Where() const override { return m_listener.ListeningText(); }
+    void RunOnce(int timeoutMs) override { m_listener.RunOnce(timeoutMs); }
+    void Finish() override { m_listener.CloseAll(); }
+
+private:
+    RelpListener m_listener;
+};
+} // namespace
+
+ProbeReceiver::ProbeReceiver() = default;
+
+ProbeReceiver::~ProbeReceiver()
+{
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
+    if (m_source)
+        m_source->Finish();
+}
+
+bool ProbeReceiver::Start(const ProbeOptions &options, std::string &error)
+{
+    if (options.receive.IsFile()) {
+        m_source = std::make_unique<FileFollower>(options.receive.path, m_intake, m_clock);
+    } else {
+        std::optional<ListenerSetup> setup = SetUpListener(options.recv, error);
+        if (!setup) {
+            // The receiver's TLS flags are the probe's --receive-*.
+            if (error.rfind("--", 0) == 0)
+                error.insert(2, "receive-");
+            return false;
+        }
+        if (options.recv.relp)
+            m_source = std::make_unique<RelpSource>(setup->settings, m_intake);
+        else
+            m_source = std::make_unique<ListenerSource>(std::move(*setup), m_intake, m_clock);
+    }
+    if (!m_source->Open(error))
+        return false;
+    m_where = m_source->Where();
+    m_thread = std::thread([this] { Loop(); });
+    return true;
+}
+
+void ProbeReceiver::Loop()
+{
+    while (!m_stop) {
+        m_source->RunOnce(TurnMs);
+        {
+            std::lock_guard lock(m_mutex);
+            m_messages = m_intake.Counts().messages;
+            if (m_asked) {
+                m_figures = m_ledger.RunFigures(m_askedRun);
+                m_counts = m_intake.Counts();
+                m_asked = false;
+            }
+        }
+        m_turned.notify_all();
+    }
+}
+
+void ProbeReceiver::Ask(const std::string &run)
+{
+    std::unique_lock lock(m_mutex);
+    m_askedRun = run;
+    m_asked = true;
+    m_turned.wait(lock, [this] { return !m_asked; });
+}
+
+void ProbeReceiver::WaitForQuiet(double quietSeconds)
+{
+    const auto quiet =
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(quietSeconds));
+    std::unique_lock lock(m_mutex);
+    auto deadline = std::chrono::steady_clock::now() + quiet;
+    std::uint64_t seen = m_messages;
+    while (!StopRequested() && std::chrono::steady_clock::now() < deadline) {
+        // Each turn wakes this, so a stop signal is seen within one.
+        m_turned.wait_until(lock, deadline);
+        if (m_messages != seen) {
+            seen = m_messages;
+            deadline = std::chrono::steady_clock::now() + quiet;
+        }
+    }
+}
+
+DeliveryFigures ProbeReceiver::Figures(const std::string &run)
+{
+    Ask(run);
+    std::lock_guard lock(m_mutex);
+    return m_figures;
+}
+
+IntakeCounts ProbeReceiver::Counts()
+{
+    Ask({});
+    std::lock_guard lock(m_mutex);
+    return m_counts;
+}

@@ -1,0 +1,106 @@
+#include "cli/probe/ProbeResult.h"
+
+#include "cli/common/JsonText.h"
+
+#include <QJsonArray>
+
+namespace {
+QJsonValue Optional(const std::optional<double> &value)
+{
+    return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue Count(std::int64_t value)
+{
+    return QJsonValue(static_cast<qint64>(value));
+}
+
+QJsonObject SettingsJson(const ProbeSettings &s)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("target"), JsonText(s.target));
+    json.insert(QStringLiteral("port"), s.port);
+    json.insert(QStringLiteral("transport"), JsonText(s.transport));
+    json.insert(QStringLiteral("receive"), JsonText(s.receive));
+    json.insert(QStringLiteral("start_rate"), s.startRate);
+    json.insert(QStringLiteral("max_rate"), Optional(s.maxRate));
+    json.insert(QStringLiteral("step_seconds"), s.stepSeconds);
+    json.insert(QStringLiteral("drain_seconds"), s.drainSeconds);
+    json.insert(QStringLiteral("max_loss"), s.maxLoss);
+    json.insert(QStringLiteral("max_p99_ms"), Optional(s.maxP99Ms));
+    json.insert(QStringLiteral("precision"), s.precision);
+    json.insert(QStringLiteral("require_mps"), Optional(s.requireMps));
+    QJsonArray pids;
+    for (const int pid : s.watchPids)
+        pids.append(pid);
+    json.insert(QStringLiteral("watch_pids"), pids);
+    json.insert(QStringLiteral("watch_command"),
+                s.watchCommand.empty() ? QJsonValue(QJsonValue::Null) : JsonText(s.watchCommand));
+    return json;
+}
+
+} // namespace
+
+QJsonObject ProbeStepJson(const ProbeStep &step)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("step"), step.number);
+    json.insert(QStringLiteral("rate"), step.rate);
+    json.insert(QStringLiteral("run_id"), JsonText(step.runId));
+    json.insert(QStringLiteral("sent"), Count(step.sent));
+    json.insert(QStringLiteral("received"), Count(step.received));
+    json.insert(QStringLiteral("lost"), Count(step.lost));
+    json.insert(QStringLiteral("duplicates"), Count(step.duplicates));
+    json.insert(QStringLiteral("reordered"), Count(step.reordered));
+    if (step.latency) {
+        QJsonObject latency;
+        latency.insert(QStringLiteral("p50"), step.latency->p50);
+        latency.insert(QStringLiteral("p99"), step.latency->p99);
+        latency.insert(QStringLiteral("max"), step.latency->max);
+        json.insert(QStringLiteral("latency_ms"), latency);
+    } else {
+        json.insert(QStringLiteral("latency_ms"), QJsonValue(QJsonValue::Null));
+    }
+    json.insert(QStringLiteral("held"), step.held);
+    json.insert(QStringLiteral("verdict"), JsonText(step.verdict));
+    json.insert(QStringLiteral("start_seconds"), step.startSeconds);
+    json.insert(QStringLiteral("end_seconds"), step.endSeconds);
+    QJsonArray processes;
+    for (const ProcessFigures &process : step.processes) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("pid"), process.pid);
+        entry.insert(QStringLiteral("name"), JsonText(process.name));
+        entry.insert(QStringLiteral("cpu_percent"), process.cpuPercent);
+        entry.insert(QStringLiteral("rss_bytes"), Count(process.rssBytes));
+        processes.append(entry);
+    }
+    json.insert(QStringLiteral("processes"), processes);
+    return json;
+}
+
+QJsonObject ProbeResultJson(const ProbeResult &result)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("max_sustainable_mps"), result.maxSustainableMps);
+    json.insert(QStringLiteral("limited_by"),
+                result.limitedBy.empty() ? QJsonValue(QJsonValue::Null) : JsonText(result.limitedBy));
+    QJsonArray steps;
+    for (const ProbeStep &step : result.steps)
+        steps.append(ProbeStepJson(step));
+    json.insert(QStringLiteral("steps"), steps);
+    QJsonArray samples;
+    for (const WatchSample &sample : result.watchSamples) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("seconds"), sample.seconds);
+        entry.insert(QStringLiteral("pid"), sample.pid);
+        entry.insert(QStringLiteral("name"), JsonText(sample.name));
+        entry.insert(QStringLiteral("cpu_percent"), sample.cpuPercent);
+        entry.insert(QStringLiteral("rss_bytes"), Count(sample.rssBytes));
+        samples.append(entry);
+    }
+    json.insert(QStringLiteral("watch_samples"), samples);
+    json.insert(QStringLiteral("settings"), SettingsJson(result.settings));
+    if (!result.error.empty())
+        json.insert(QStringLiteral("error"), JsonText(result.error));
+    return json;
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QJsonObject>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// What quillon-probe found, as the text summary, --json and the report read it.
+
+// A watched process over one step: its mean CPU share (100 is one core) and
+// its largest resident memory.
+struct ProcessFigures {
+    int pid = 0;
+    std::string name;
+    double cpuPercent = 0;
+    std::int64_t rssBytes = 0;
+};
+
+struct LatencyMs {
+    double p50 = 0;
+    double p99 = 0;
+    double max = 0;
+};
+
+struct ProbeStep {
+    int number = 0;  // from 1
+    double rate = 0; // offered, messages per second
+    std::string runId;
+    std::int64_t sent = 0;
+    std::int64_t received = 0;
+    std::int64_t lost = 0; // sent and never received, the tail included
+    std::int64_t duplicates = 0;
+    std::int64_t reordered = 0;
+    // None when nothing arrived with a receive time (a file has none).
+    std::optional<LatencyMs> latency;
+    bool held = false;
+    // holds, loss, latency or sender: what decided the step.
+    std::string verdict;
+    // Seconds since the probe started: the step's first message, and the
+    // end of its drain.
+    double startSeconds = 0;
+    double endSeconds = 0;
+    std::vector<ProcessFigures> processes;
+};
+
+// One reading of a watched process, each second.
+struct WatchSample {
+    double seconds = 0; // since the probe started
+    int pid = 0;
+    std::string name;
+    double cpuPercent = 0;
+    std::int64_t rssBytes = 0;
+};
+
+struct ProbeSettings {
+    std::string target;
+    int port = 0;
+    std::string transport;
+    std::string receive; // "tcp:5514", "file:/var/log/x"
+    double startRate = 1000;
+    std::optional<double> maxRate;
+    double stepSeconds = 10;
+    double drainSeconds = 5;
+    double maxLoss = 0; // a share of sent, 0..1
+    std::optional<double> maxP99Ms;
+    double precision = 0.05;
+    std::optional<double> requireMps;
+    std::vector<int> watchPids;
+    std::string watchCommand;
+};
+
+struct ProbeResult {
+    ProbeSettings settings;
+    std::vector<ProbeStep> steps;
+    std::vector<WatchSample> watchSamples;
+    // The highest rate that held; 0 when none did.
+    double maxSustainableMps = 0;
+    // loss, latency, sender or max-rate; empty when the probe was stopped.
+    std::string limitedBy;
+    // Why the probe ended early (a signal, a sender failure); empty otherwise.
+    std::string error;
+};
+
+// One step as the document and the stats file hold it.
+QJsonObject ProbeStepJson(const ProbeStep &step);
+// The --json document, which the report is drawn from too.
+QJsonObject ProbeResultJson(const ProbeResult &result);

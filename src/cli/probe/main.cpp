@@ -1,0 +1,15 @@
+#include "cli/common/StopSignals.h"
+#include "cli/probe/ProbeRun.h"
+
+#include <QCoreApplication>
+
+#include <iostream>
+
+int main(int argc, char **argv)
+{
+    // The event loop carries the sender's connections in each step.
+    QCoreApplication app(argc, argv);
+    InstallStopSignals();
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    return RunProbeCommand(args, std::cout, std::cerr);
+}

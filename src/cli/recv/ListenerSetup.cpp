@@ -1,0 +1,43 @@
+#include "cli/recv/ListenerSetup.h"
+
+#include "cli/recv/TlsSession.h"
+#include "transport/TlsContext.h"
+
+#include <cmath>
+
+std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error)
+{
+    ListenerSetup setup;
+    ListenSettings &settings = setup.settings;
+    settings.tcp = options.tcp;
+    settings.bind = options.bind;
+    settings.port = options.port;
+    settings.socketPath = options.socketPath;
+    settings.framing = options.framing;
+    settings.maxFrame = options.maxFrame;
+    settings.maxConnections = options.maxConnections;
+    settings.tls = options.tls;
+    settings.handshakeTimeoutUs = std::llround(options.handshakeTimeout * 1e6);
+    settings.idleTimeoutUs = std::llround(options.idleTimeout * 1e6);
+    settings.maxBuffered = options.maxBuffered;
+    if (!options.tls)
+        return setup;
+    TlsServerSettings tls;
+    tls.certFile = options.certFile;
+    tls.keyFile = options.keyFile;
+    tls.caFile = options.caFile;
+    tls.requireClientCertificate = options.requireClientCert;
+    TlsSetupError failure;
+    std::shared_ptr<const TlsServerContext> context = TlsServerContext::Create(tls, failure);
+    if (!context) {
+        const char *flag = "--cert";
+        if (failure.file == TlsSetupError::File::CaFile)
+            flag = "--ca-file";
+        else if (failure.file == TlsSetupError::File::Key && !options.keyFile.empty())
+            flag = "--key";
+        error = std::string(flag) + ": " + failure.message;
+        return std::nullopt;
+    }
+    setup.factory = [context](int fd) { return std::make_unique<TlsSession>(*context, fd); };
+    return setup;
+}

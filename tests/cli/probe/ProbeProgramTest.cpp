@@ -1,0 +1,112 @@
+#include "cli/common/CliProcess.h"
+
+#include <QJsonArray>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace {
+const QString ProbePath = QStringLiteral(QUILLON_PROBE_PATH);
+using Args = std::vector<std::string>;
+
+// A port nothing listens on now, for the probe's own receiver.
+std::string FreePort()
+{
+    QTcpServer server;
+    EXPECT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+    return std::to_string(server.serverPort());
+}
+
+// The probe sending straight to its own receiver: a collector that loses
+// nothing, so the search climbs to --max-rate.
+Args SelfProbe(const std::string &port)
+{
+    return {"--target",     "127.0.0.1", "--port",     port,  "--transport",    "tcp", "--receive",       "tcp:" + port,
+            "--start-rate", "200",       "--max-rate", "800", "--step-seconds", "0.5", "--drain-seconds", "0.3"};
+}
+
+TEST(ProbeProgram, BadFlagsAreUsageErrorsNamingTheFlag)
+{
+    const std::pair<Args, std::string> cases[] = {
+        {{"--target", "127.0.0.1"}, "--receive is needed"},
+        {{"--receive", "tcp:0"}, "--receive: 'tcp:0' is not"},
+        {{"--receive", "smtp:25"}, "--receive: 'smtp:25' is not"},
+        {{"--receive", "file:"}, "needs a path"},
+        {{"--receive", "tcp:5514", "--rate", "10"}, "--rate: the probe sets the sender's pace"},
+        {{"--receive", "tcp:5514", "--transport", "carrier-pigeon"}, "--transport: 'carrier-pigeon' is not"},
+        {{"--receive", "tcp:5514", "--max-loss", "1.5"}, "--max-loss: '1.5' is not"},
+        {{"--receive", "tcp:5514", "--precision", "0"}, "--precision: '0' is not"},
+        {{"--receive", "tcp:5514", "--start-rate", "100", "--max-rate", "50"}, "--max-rate must be at least"},
+        {{"--receive", "tcp:5514", "--receive-cert", "c.pem"}, "--receive-cert needs --receive tls:PORT"},
+        {{"--receive", "tls:5514"}, "--receive tls:PORT needs --receive-cert FILE"},
+        {{"--receive", "tcp:5514", "--watch-pid", "x"}, "--watch-pid: 'x' is not"},
+        {{"--receive", "tcp:5514", "--watch-pid", "1073741823"}, "--watch-pid 1073741823: no such process"},
+        {{"--receive", "file:/nonexistent-folder/x.log"}, "--receive file:/nonexistent-folder/x.log: cannot watch"},
+    };
+    for (const auto &[args, message] : cases) {
+        const Outcome outcome = RunToEnd(ProbePath, args);
+        EXPECT_EQ(outcome.exitCode, 2) << message;
+        EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
+    }
+    const Outcome help = RunToEnd(ProbePath, {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    // The sender's own rows, so its flags are the probe's.
+    for (const char *flag : {"--format", "--framing", "--size", "--server-name", "--threads", "--receive-key"})
+        EXPECT_NE(help.out.find(flag), std::string::npos) << flag;
+}
+
+// A whole probe: the JSON document, the exit statuses of --require-mps,
+// and a --watch-command that ignores SIGTERM, watched and then killed.
+TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
+{
+    QTemporaryDir dir;
+    const std::string pidFile = dir.filePath(QStringLiteral("pid")).toStdString();
+    const std::string report = dir.filePath(QStringLiteral("probe.html")).toStdString();
+    Args args = SelfProbe(FreePort());
+    args.insert(args.end(), {"--json", "--require-mps", "800", "--report", report, "--watch-command",
+                             "sh -c 'echo $$ > " + pidFile + "; trap \"\" TERM; exec sleep 600'"});
+    const Outcome outcome = RunToEnd(ProbePath, args);
+    ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    const QJsonObject &json = outcome.json;
+    EXPECT_EQ(json.value("limited_by").toString(), "max-rate");
+    EXPECT_EQ(json.value("max_sustainable_mps").toDouble(), 800);
+    const QJsonArray steps = json.value("steps").toArray();
+    ASSERT_EQ(steps.size(), 3); // 200, 400, 800
+    for (int i = 0; i < steps.size(); ++i) {
+        const QJsonObject step = steps[i].toObject();
+        EXPECT_EQ(step.value("rate").toDouble(), 200 << i);
+        EXPECT_TRUE(step.value("held").toBool());
+        EXPECT_EQ(step.value("lost").toInt(), 0);
+        EXPECT_EQ(step.value("received").toInt(), step.value("sent").toInt());
+        EXPECT_GE(step.value("sent").toInt(), (200 << i) / 2 * 97 / 100);
+        EXPECT_TRUE(step.value("latency_ms").toObject().contains("p99"));
+        EXPECT_LT(step.value("start_seconds").toDouble(), step.value("end_seconds").toDouble());
+        EXPECT_TRUE(step.value("processes").isArray());
+    }
+    const QJsonArray samples = json.value("watch_samples").toArray();
+    ASSERT_FALSE(samples.isEmpty());
+    EXPECT_EQ(samples[0].toObject().value("name").toString(), "sleep");
+    EXPECT_GT(samples[0].toObject().value("rss_bytes").toInteger(), 0);
+    EXPECT_EQ(json.value("settings").toObject().value("max_rate").toDouble(), 800);
+
+    // It ignored SIGTERM, so it was killed, and it is gone.
+    EXPECT_NE(outcome.err.find("killed after 5 s"), std::string::npos) << outcome.err;
+    const pid_t pid = std::stoi(FileText(QString::fromStdString(pidFile)));
+    EXPECT_EQ(::kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    EXPECT_NE(FileText(QString::fromStdString(report)).find("<html"), std::string::npos);
+
+    // A rate the collector did not reach fails the gate.
+    Args gated = SelfProbe(FreePort());
+    gated.insert(gated.end(), {"--max-rate", "200", "--require-mps", "300"});
+    const Outcome unmet = RunToEnd(ProbePath, gated);
+    EXPECT_EQ(unmet.exitCode, 1) << unmet.err;
+    EXPECT_NE(unmet.out.find("The collector sustains 200 MPS, the highest rate allowed"), std::string::npos)
+        << unmet.out;
+    EXPECT_NE(unmet.err.find("--require-mps 300 not met"), std::string::npos) << unmet.err;
+}
+} // namespace
