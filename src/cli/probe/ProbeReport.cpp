@@ -272,8 +272,11 @@ QString StepsTable(const QJsonObject &settings, const std::vector<Step> &steps, 
 QString SettingsTable(const QJsonObject &settings)
 {
     QString html = QStringLiteral("<table class=\"settings\"><tbody>");
-    for (auto it = settings.begin(); it != settings.end(); ++it)
-        html += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>").arg(Html(it.key()), Html(SettingText(it.value())));
+    for (auto it = settings.begin(); it != settings.end(); ++it) {
+        // A setting left out reads as such rather than as an empty cell.
+        const QString text = it.value().isNull() ? QStringLiteral("not set") : SettingText(it.value());
+        html += QStringLiteral("<tr><th>%1</th><td>%2</td></tr>").arg(Html(it.key()), Html(text));
+    }
     return html + QStringLiteral("</tbody></table>");
 }
 
