@@ -128,7 +128,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
     FlagTable table;
     table.state = p;
     table.program = "quillon-send";
-    table.summary = "Sends syslog messages over UDP, TCP, TLS or Unix sockets, as the Quillon window does.\n";
+    table.summary = "Sends syslog messages over UDP, TCP, TLS, RELP or Unix sockets, as the Quillon window does.\n";
     table.seeHelp = SeeHelp;
     table.groups.push_back(
         {"Target",
