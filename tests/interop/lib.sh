@@ -85,6 +85,49 @@ expect_lines() { # text count expected [log]
 # Lines PREFIX1 to PREFIXcount.
 numbered() { for i in $(seq "$2"); do echo "$1$i"; done; }
 
+# The rsyslog configuration line that keeps a HEX= packet's raw bytes in raw.log.
+rsyslog_raw_log() {
+    printf '%s\n' "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")" \
+        "if \$rawmsg contains \"hexcheck\" then { action(type=\"omfile\" file=\"$work/raw.log\" template=\"raw\") }"
+}
+
+# Sends a HEX= packet with the sender's flags given; the daemon must keep
+# exactly the decoded bytes, high bytes and tab included.
+expect_hex_packet() { # sender flags...
+    printf '<165>hexcheck raw \xe9\xff\t~end' > "$work/expected.raw"
+    "$@" --message "HEX=$(od -An -v -tx1 "$work/expected.raw" | tr -d ' \n')" --quiet ||
+        fail "quillon-send with HEX= exited with $?"
+    wait_for_lines hexcheck 1 raw.log || fail "the HEX= packet did not arrive"
+    printf '\n' >> "$work/expected.raw"
+    cmp -s "$work/raw.log" "$work/expected.raw" ||
+        fail "HEX= packet arrived as $(od -An -c "$work/raw.log" 2>/dev/null | tr -s ' ')"
+    pass "HEX= packet arrived byte for byte"
+}
+
+# Sets syslog_ng, modules and version from FOLDER/root, where
+# scripts/fetch-syslog-ng.sh unpacked syslog-ng-core (installing it would
+# remove rsyslog); skips when it is not there or lacks libraries.
+find_syslog_ng() { # folder
+    local root=$1/root
+    syslog_ng=$root/usr/sbin/syslog-ng
+    [ -x "$syslog_ng" ] || skip "syslog-ng is not unpacked in $root: run bash scripts/fetch-syslog-ng.sh $1"
+    modules=$(ls -d "$root"/usr/lib/syslog-ng/[0-9]* 2>/dev/null | head -1 || true)
+    [ -n "$modules" ] || fail "no module folder in $root/usr/lib/syslog-ng"
+    export LD_LIBRARY_PATH=$root/usr/lib/syslog-ng${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+    if ldd "$syslog_ng" "$modules/libafsocket.so" | grep -q "not found"; then
+        ldd "$syslog_ng" "$modules/libafsocket.so" | grep "not found"
+        skip "syslog-ng is missing libraries (scripts/deps.sh installs them)"
+    fi
+    version=$("$syslog_ng" --version | awk '/^Config version/ {print $3}')
+    [ -n "$version" ] || fail "$syslog_ng does not run"
+}
+
+# Runs syslog-ng in the foreground on $work/syslog-ng.conf, its state in $work.
+launch_syslog_ng() {
+    launch "$syslog_ng" -F --no-caps -f "$work/syslog-ng.conf" --module-path="$modules" \
+        --persist-file="$work/persist" --pidfile="$work/syslog-ng.pid" --control="$work/syslog-ng.ctl"
+}
+
 # rsyslog configuration that writes what the daemon parsed, a field per
 # column: RFC 5424 messages to rfc5424.log, the others to parsed.log.
 # Control characters in MSG show as #ddd, so a multi-line message stays on one line.

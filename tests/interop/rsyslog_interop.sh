@@ -22,10 +22,7 @@ module(load="imudp")
 module(load="imtcp")
 input(type="imudp" address="127.0.0.1" port="$udp_port")
 input(type="imtcp" address="127.0.0.1" port="$tcp_port")
-template(name="raw" type="string" string="%rawmsg%\n")
-if \$rawmsg contains "hexcheck" then {
-    action(type="omfile" file="$work/raw.log" template="raw")
-}
+$(rsyslog_raw_log)
 $(rsyslog_field_logs)
 CONF
     launch "$rsyslogd" -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid"
@@ -62,15 +59,7 @@ pass "TCP with CR LF framing: 50 messages framed, parsed and numbered 1 to 50 in
 expect_lines "Interop UDP:" 20 "$(numbered "1|5|$host|Quillon| Interop UDP: This is Syslog test message number " 20)"
 pass "UDP numbered template: 1 to 20 in order"
 
-# A HEX= packet: the daemon receives exactly the decoded bytes, high bytes and tab included.
-printf '<165>hexcheck raw \xe9\xff\t~end' > "$work/expected.raw"
-hex=$(od -An -v -tx1 "$work/expected.raw" | tr -d ' \n')
-"$sender" --port "$udp_port" --message "HEX=$hex" --quiet || fail "quillon-send with HEX= exited with $?"
-wait_for_lines hexcheck 1 raw.log || fail "the HEX= packet did not arrive"
-printf '\n' >> "$work/expected.raw"
-cmp -s "$work/raw.log" "$work/expected.raw" ||
-    fail "HEX= packet arrived as $(od -An -c "$work/raw.log" 2>/dev/null | tr -s ' ')"
-pass "HEX= packet arrived byte for byte"
+expect_hex_packet "$sender" --port "$udp_port"
 
 # Two SD elements whose values carry the escaped '"', '\' and ']', which rsyslog keeps as they came.
 sd1='[test@32473 env="lab" q="a\"b\\c\]d"]' sd2='[x@1 n="1"]'

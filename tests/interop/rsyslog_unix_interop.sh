@@ -22,15 +22,12 @@ module(load="imuxsock" SysSock.Use="off")
 input(type="imuxsock" Socket="$parsed" RateLimit.Interval="0" UseSpecialParser="off" ParseHostname="on"
       IgnoreTimestamp="off")
 input(type="imuxsock" Socket="$local" RateLimit.Interval="0" ruleset="local")
-template(name="raw" type="string" string="%rawmsg%\n")
 template(name="local" type="string"
          string="%syslogfacility%|%syslogseverity%|%hostname%|%programname%|%timereported:::date-rfc3339%|%msg%\n")
 ruleset(name="local") {
     action(type="omfile" file="$work/local.log" template="local")
 }
-if \$rawmsg contains "hexcheck" then {
-    action(type="omfile" file="$work/raw.log" template="raw")
-}
+$(rsyslog_raw_log)
 $(rsyslog_field_logs)
 CONF
 launch "$rsyslogd" -n -f "$work/rsyslog.conf" -i "$work/rsyslogd.pid"
@@ -58,15 +55,7 @@ sd1='[test@32473 env="lab" q="a\"b\\c\]d"]' sd2='[x@1 n="1"]'
 expect_lines "interop5424 unix" 1 "20|4|interop.host|iapp|321|IDU|$sd1$sd2|interop5424 unix" rfc5424.log
 pass "RFC 5424 over a Unix datagram socket: host name, app name, procid, msgid, structured data and message"
 
-printf '<165>hexcheck raw \xe9\xff\t~end' > "$work/expected.raw"
-hex=$(od -An -v -tx1 "$work/expected.raw" | tr -d ' \n')
-"$sender" --transport unix-dgram --socket "$parsed" --message "HEX=$hex" --quiet ||
-    fail "quillon-send with HEX= exited with $?"
-wait_for_lines hexcheck 1 raw.log || fail "the HEX= packet did not arrive"
-printf '\n' >> "$work/expected.raw"
-cmp -s "$work/raw.log" "$work/expected.raw" ||
-    fail "HEX= packet arrived as $(od -An -c "$work/raw.log" 2>/dev/null | tr -s ' ')"
-pass "HEX= packet arrived byte for byte"
+expect_hex_packet "$sender" --transport unix-dgram --socket "$parsed"
 
 # imuxsock's own parser: the sender's host name goes, and so does its
 # second-precision time stamp (the arrival time has microseconds).

@@ -13,18 +13,7 @@ source "$(dirname "$0")/lib.sh"
 need_executables "$sender"
 show_on_fail+=(parsed.log)
 
-root=$folder/root
-syslog_ng=$root/usr/sbin/syslog-ng
-[ -x "$syslog_ng" ] || skip "syslog-ng is not unpacked in $root: run bash scripts/fetch-syslog-ng.sh $folder"
-modules=$(ls -d "$root"/usr/lib/syslog-ng/[0-9]* 2>/dev/null | head -1 || true)
-[ -n "$modules" ] || fail "no module folder in $root/usr/lib/syslog-ng"
-export LD_LIBRARY_PATH=$root/usr/lib/syslog-ng${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-if ldd "$syslog_ng" "$modules/libafsocket.so" | grep -q "not found"; then
-    ldd "$syslog_ng" "$modules/libafsocket.so" | grep "not found"
-    skip "syslog-ng is missing libraries (scripts/deps.sh installs them)"
-fi
-version=$("$syslog_ng" --version | awk '/^Config version/ {print $3}')
-[ -n "$version" ] || fail "$syslog_ng does not run"
+find_syslog_ng "$folder"
 
 start_daemon() {
     udp_port=$1 tcp_port=$(($1 + 1))
@@ -40,8 +29,7 @@ destination d_parsed {
 };
 log { source(s_udp); source(s_tcp); destination(d_parsed); };
 CONF
-    launch "$syslog_ng" -F --no-caps -f "$work/syslog-ng.conf" --module-path="$modules" --persist-file="$work/persist" \
-        --pidfile="$work/syslog-ng.pid" --control="$work/syslog-ng.ctl"
+    launch_syslog_ng
     await_probe probe
 }
 

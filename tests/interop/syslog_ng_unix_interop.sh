@@ -13,18 +13,7 @@ source "$(dirname "$0")/lib.sh"
 need_executables "$sender"
 show_on_fail+=(parsed.log)
 
-root=$folder/root
-syslog_ng=$root/usr/sbin/syslog-ng
-[ -x "$syslog_ng" ] || skip "syslog-ng is not unpacked in $root: run bash scripts/fetch-syslog-ng.sh $folder"
-modules=$(ls -d "$root"/usr/lib/syslog-ng/[0-9]* 2>/dev/null | head -1 || true)
-[ -n "$modules" ] || fail "no module folder in $root/usr/lib/syslog-ng"
-export LD_LIBRARY_PATH=$root/usr/lib/syslog-ng${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
-if ldd "$syslog_ng" "$modules/libafsocket.so" | grep -q "not found"; then
-    ldd "$syslog_ng" "$modules/libafsocket.so" | grep "not found"
-    skip "syslog-ng is missing libraries (scripts/deps.sh installs them)"
-fi
-version=$("$syslog_ng" --version | awk '/^Config version/ {print $3}')
-[ -n "$version" ] || fail "$syslog_ng does not run"
+find_syslog_ng "$folder"
 
 dgram=$work/dgram.sock stream=$work/stream.sock dgram5424=$work/dgram5424.sock stream5424=$work/stream5424.sock
 cat > "$work/syslog-ng.conf" <<CONF
@@ -42,8 +31,7 @@ destination d_parsed {
 };
 log { source(s_unix); destination(d_parsed); };
 CONF
-launch "$syslog_ng" -F --no-caps -f "$work/syslog-ng.conf" --module-path="$modules" --persist-file="$work/persist" \
-    --pidfile="$work/syslog-ng.pid" --control="$work/syslog-ng.ctl"
+launch_syslog_ng
 
 probe() {
     "$sender" --transport unix-dgram --socket "$dgram" --rfc-header --message "interop probe" --quiet 2>/dev/null ||

@@ -1,7 +1,5 @@
 #include "support/PcapWriter.h"
 
-#include <QFile>
-
 namespace {
 const std::string LoopbackPair("\x7F\x00\x00\x01\x7F\x00\x00\x01", 8);
 
@@ -73,11 +71,4 @@ void PcapWriter::Add(const CapturedDatagram &d)
     PutLittle(m_bytes, static_cast<std::uint32_t>(frame.size()), 4);
     m_bytes += frame;
     ++m_records;
-}
-
-bool PcapWriter::WriteTo(const QString &path) const
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(m_bytes.data(), static_cast<qint64>(m_bytes.size())) == static_cast<qint64>(m_bytes.size());
 }

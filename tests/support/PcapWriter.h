@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,7 +22,6 @@ public:
     PcapWriter();
     void Add(const CapturedDatagram &datagram);
     const std::string &Bytes() const { return m_bytes; }
-    bool WriteTo(const QString &path) const;
 
 private:
     std::string m_bytes;

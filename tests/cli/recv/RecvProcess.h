@@ -16,7 +16,6 @@ public:
     // that grows with what peers write fails instead of taking the machine.
     explicit Receiver(const std::vector<std::string> &args, bool capMemory = false);
     int Port() const { return m_port; }
-    qint64 Pid() const { return m_program.processId(); }
     const std::string &FirstLine() const { return m_listening; }
     void Signal(int number);
     // The most memory the program held so far (VmHWM), in bytes.

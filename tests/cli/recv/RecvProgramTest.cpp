@@ -101,7 +101,6 @@ TEST(RecvProgram, EverythingSentArrivesOverUdpAndTcp)
 TEST(RecvProgram, ReportsExactlyTheLossDuplicatesAndReordering)
 {
     const std::tuple<std::vector<std::string>, int> cases[] = {
-        {std::vector<std::string>{}, 1},
         {{"--allow-loss", "2", "--allow-duplicates"}, 0},
         {{"--allow-loss", "1", "--allow-duplicates"}, 1},
     };
@@ -235,7 +234,6 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
          "quillon-recv: --key: the key in " + certs.clientKey + " does not match the certificate"},
         // A device or a huge file is refused after 1 MiB, never read whole.
         {{tls[0], tls[1], tls[4], "/dev/zero"}, 2, "", "quillon-recv: --cert: the certificate /dev/zero is larger"},
-        {{tls[0], tls[1], tls[4], certs.serverCert, "--key", "/dev/zero"}, 2, "", "quillon-recv: --key: the key /dev"},
         {{tls[0], tls[1], tls[4], certs.serverCert, "--ca-file", "/dev/zero"}, 2, "", "quillon-recv: --ca-file: the"},
         {{"--framing", "cr"}, 2, "", "quillon-recv: --framing: 'cr' is not auto, octet-count, lf, crlf or nul"},
         {{"--expect", "0"}, 2, "", "quillon-recv: --expect: '0' is not a positive whole number"},

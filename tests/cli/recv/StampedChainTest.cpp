@@ -54,7 +54,6 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
         int count;
     };
     const Case cases[] = {
-        {"udp", {"--rate", "10000", "--facility", "random"}, {}, 2000},
         {"tcp", {"--unlimited", "--message", "Random string of text"}, {}, 20000},
         {"udp", {"--rate", "10000", "--format", "rfc5424", "--run-id", "chain5424"}, {}, 2000},
         {"tcp", {"--unlimited", "--format", "rfc5424", "--sd", "[a@1 b=\"c\"]", "--framing", "octet-count"}, {}, 20000},

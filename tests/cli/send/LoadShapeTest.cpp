@@ -60,7 +60,6 @@ TEST(LoadShapeFlags, BadValuesAreUsageErrorsNamingTheFlag)
         {{"--steps", ""}, "--steps: step 1 '' is not RATExSECONDS"},
         {{"--rate", "5", "--ramp", "1:2:3"}, "--rate and --ramp cannot be combined"},
         {{"--poisson"}, "--poisson needs a rate to vary around"},
-        {{"--unlimited", "--poisson"}, "--poisson needs a rate"},
         {{"--shard", "3"}, "--shard 3: '3' is not I/N"},
         {{"--shard", "4/4"}, "--shard 4/4: I '4' is not an index from 0 to 3"},
         {{"--shard", "0/0"}, "--shard 0/0: N '0' is not a number of shards from 1"},
