@@ -209,6 +209,14 @@ std::string BashCompletion(const FlagTable &table)
     return script;
 }
 
+std::function<Status(std::string_view)> SetsTrue(bool &field)
+{
+    return [&field](std::string_view) {
+        field = true;
+        return Status{};
+    };
+}
+
 Flag HelpFlag(std::function<void()> given)
 {
     return InfoFlag("--help", "-h", "print the help and exit", std::move(given));

@@ -51,6 +51,8 @@ struct FlagTable {
 // when the flag is on the line.
 Flag HelpFlag(std::function<void()> given);
 Flag VersionFlag(std::function<void()> given);
+// The handler of a flag that takes no value and turns field on.
+std::function<Status(std::string_view)> SetsTrue(bool &field);
 
 // Hands each flag of args to its handler: "--flag value" or "--flag=value".
 // Stops at the first that fails, with the line saying why.

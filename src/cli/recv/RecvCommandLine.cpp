@@ -141,12 +141,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
             return {};
         };
     };
-    const auto set = [](bool &field) {
-        return [&field](std::string_view) {
-            field = true;
-            return Status{};
-        };
-    };
+    const auto set = SetsTrue;
 
     FlagTable table;
     table.state = p;

@@ -65,6 +65,21 @@ std::string PacketStream::Next()
     return packet;
 }
 
+bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vector<std::uint32_t> &sizes)
+{
+    bytes.clear();
+    sizes.clear();
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::size_t before = bytes.size();
+        AppendNext(bytes);
+        sizes.push_back(static_cast<std::uint32_t>(bytes.size() - before));
+    }
+    if (!SourceLineTooLong())
+        return true;
+    Withdraw(0);
+    return false;
+}
+
 void PacketStream::AppendNext(std::string &out)
 {
     ComposedView message = m_composer.ComposeView(m_kind);

@@ -37,6 +37,10 @@ public:
     std::string Next();
     // The next packet of the batch appended to out, whose capacity can be kept.
     void AppendNext(std::string &out);
+    // count packets back to back in bytes, each one's length in sizes (both
+    // cleared first, their capacity kept). False, with the batch withdrawn,
+    // when the source file's line was too long to send.
+    [[nodiscard]] bool AppendBatch(std::int64_t count, std::string &bytes, std::vector<std::uint32_t> &sizes);
     // Only the first handed packets of the batch went out: the stamp numbers
     // of the others go to the following messages.
     void Withdraw(std::size_t handed);

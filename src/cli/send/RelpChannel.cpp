@@ -155,17 +155,8 @@ SendChannel::Handover RelpChannel::Send(PacketStream &stream, std::int64_t count
         return Handover::Blocked;
     stream.StartBatch();
     stream.UseStamper(session->stamper ? &*session->stamper : nullptr);
-    m_bytes.clear();
-    m_sizes.clear();
-    for (std::int64_t i = 0; i < count; ++i) {
-        const std::size_t before = m_bytes.size();
-        stream.AppendNext(m_bytes);
-        m_sizes.push_back(static_cast<std::uint32_t>(m_bytes.size() - before));
-    }
-    if (stream.SourceLineTooLong()) {
-        stream.Withdraw(0);
+    if (!stream.AppendBatch(count, m_bytes, m_sizes))
         return Handover::BadSource;
-    }
     std::size_t went = 0;
     std::size_t offset = 0;
     for (const std::uint32_t size : m_sizes) {

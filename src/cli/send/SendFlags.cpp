@@ -118,12 +118,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
         return
             [p, flag, file, field](std::string_view value) { return p->TlsFile(flag, value, file, p->o.tls.*field); };
     };
-    const auto set = [](bool &field) {
-        return [&field](std::string_view) {
-            field = true;
-            return Status{};
-        };
-    };
+    const auto set = SetsTrue;
 
     FlagTable table;
     table.state = p;

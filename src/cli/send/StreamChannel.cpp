@@ -93,17 +93,8 @@ SendChannel::Handover StreamChannel::Send(PacketStream &stream, std::int64_t cou
         stream.UseStamper(connection->stamper ? &*connection->stamper : nullptr);
         // The stream is the packets back to back, so the batch is built as
         // those bytes and goes in one write.
-        m_bytes.clear();
-        m_sizes.clear();
-        for (std::int64_t i = 0; i < count; ++i) {
-            const std::size_t before = m_bytes.size();
-            stream.AppendNext(m_bytes);
-            m_sizes.push_back(static_cast<std::uint32_t>(m_bytes.size() - before));
-        }
-        if (stream.SourceLineTooLong()) {
-            stream.Withdraw(0);
+        if (!stream.AppendBatch(count, m_bytes, m_sizes))
             return Handover::BadSource;
-        }
         m_waiting = connection;
     }
     ConnectionSet::Connection &connection = *m_waiting;
