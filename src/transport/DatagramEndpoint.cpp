@@ -25,6 +25,27 @@ constexpr int ReadsPerWakeUp = 16;
 // refusal is a new failure. Longer than the second by which hosts space
 // their port-unreachable answers.
 constexpr std::chrono::milliseconds RefusalQuiet{2000};
+
+// Points the headers at the next packets, at most GatherLimit: a connected
+// socket (a Unix path) takes no address. Returns how many.
+std::size_t GatherNext(std::span<const std::string_view> packets, std::size_t sent, std::vector<mmsghdr> &headers,
+                       std::vector<iovec> &buffers, const SocketAddress *target)
+{
+    const std::size_t count = std::min(packets.size() - sent, GatherLimit);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string_view packet = packets[sent + i];
+        buffers[i].iov_base = const_cast<char *>(packet.data());
+        buffers[i].iov_len = packet.size();
+        headers[i] = {};
+        if (target) {
+            headers[i].msg_hdr.msg_name = const_cast<sockaddr *>(target->Get());
+            headers[i].msg_hdr.msg_namelen = target->length;
+        }
+        headers[i].msg_hdr.msg_iov = &buffers[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
+    return count;
+}
 } // namespace
 
 DatagramEndpoint::DatagramEndpoint(QObject *parent) : QObject(parent)
@@ -152,17 +173,7 @@ std::size_t DatagramEndpoint::Send(std::span<const std::string_view> packets)
     std::vector<iovec> buffers(headers.size());
     std::size_t sent = 0;
     while (sent < packets.size()) {
-        const std::size_t count = std::min(packets.size() - sent, GatherLimit);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::string_view packet = packets[sent + i];
-            buffers[i].iov_base = const_cast<char *>(packet.data());
-            buffers[i].iov_len = packet.size();
-            headers[i] = {};
-            headers[i].msg_hdr.msg_name = const_cast<sockaddr *>(target.Get());
-            headers[i].msg_hdr.msg_namelen = target.length;
-            headers[i].msg_hdr.msg_iov = &buffers[i];
-            headers[i].msg_hdr.msg_iovlen = 1;
-        }
+        const std::size_t count = GatherNext(packets, sent, headers, buffers, &target);
         const int done = ::sendmmsg(m_fd, headers.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
         if (done > 0) {
             sent += static_cast<std::size_t>(done);
@@ -235,15 +246,7 @@ std::size_t DatagramEndpoint::SendToPath(std::span<const std::string_view> packe
             }
             reconnected = true;
         }
-        const std::size_t count = std::min(packets.size() - sent, GatherLimit);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::string_view packet = packets[sent + i];
-            buffers[i].iov_base = const_cast<char *>(packet.data());
-            buffers[i].iov_len = packet.size();
-            headers[i] = {};
-            headers[i].msg_hdr.msg_iov = &buffers[i];
-            headers[i].msg_hdr.msg_iovlen = 1;
-        }
+        const std::size_t count = GatherNext(packets, sent, headers, buffers, nullptr);
         const int done = ::sendmmsg(m_fd, headers.data(), static_cast<unsigned>(count), MSG_NOSIGNAL);
         if (done > 0) {
             sent += static_cast<std::size_t>(done);

@@ -186,10 +186,7 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
     total.connectionsUp += thread.connectionsUp;
     total.longestOutage = std::max(total.longestOutage, thread.longestOutage);
     total.drops += thread.drops;
-    total.idle.asked += thread.idle.asked;
-    total.idle.opened += thread.idle.opened;
-    total.idle.broken += thread.idle.broken;
-    total.idle.openAtEnd += thread.idle.openAtEnd;
+    total.idle += thread.idle;
     for (const RunSummary::TargetFigures &t : thread.targets)
         AddTargetFigures(total.targets, t);
     total.late += thread.late;

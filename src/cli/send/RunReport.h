@@ -57,6 +57,15 @@ struct RunSummary {
         std::int64_t opened = 0;
         std::int64_t broken = 0;
         std::int64_t openAtEnd = 0;
+
+        IdleFigures &operator+=(const IdleFigures &other)
+        {
+            asked += other.asked;
+            opened += other.opened;
+            broken += other.broken;
+            openAtEnd += other.openAtEnd;
+            return *this;
+        }
     };
     IdleFigures idle;
     // Several targets or ports: each one's figures, in the order sent to.

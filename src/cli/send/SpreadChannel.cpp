@@ -170,10 +170,7 @@ std::string SpreadChannel::Collect(RunSummary &summary) const
         summary.reconnects += one.reconnects;
         summary.longestOutage = std::max(summary.longestOutage, one.longestOutage);
         summary.drops += one.drops;
-        summary.idle.asked += one.idle.asked;
-        summary.idle.opened += one.idle.opened;
-        summary.idle.broken += one.idle.broken;
-        summary.idle.openAtEnd += one.idle.openAtEnd;
+        summary.idle += one.idle;
         RunSummary::TargetFigures figures = m_figures[k];
         figures.unknownFate = one.unknownFate;
         figures.reconnects = one.reconnects;
