@@ -53,7 +53,7 @@ cpu_of() {
 start() {
     local kind=$1 transport=$2
     for _ in 1 2 3 4 5; do
-        port=$((20000 + RANDOM % 30000))
+        port=$((10000 + RANDOM % 20000))
         # Emptied here: the receiver's own redirection comes later, in its process.
         : > "$tools/out"
         if [ "$kind" = bare ]; then

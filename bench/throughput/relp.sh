@@ -36,7 +36,7 @@ trap '[ -z "$receiver_pid" ] || kill "$receiver_pid" 2>/dev/null || true' EXIT
 
 start_receiver() {
     for _ in 1 2 3 4 5; do
-        port=$((20000 + RANDOM % 30000))
+        port=$((10000 + RANDOM % 20000))
         "$tools/relploop" recv "$port" > "$tools/relp-receiver.out" 2> "$tools/relp-receiver.err" &
         receiver_pid=$!
         for _ in $(seq 50); do

@@ -94,7 +94,7 @@ start_receiver() {
     [ "$transport" = tls ] && certificate=("$pki/server.pem" "$pki/server.key")
     for _ in 1 2 3 4 5; do
         # A Unix socket's path takes the place of the port.
-        port=$((20000 + RANDOM % 30000)) extra=("$framing" "${certificate[@]}")
+        port=$((10000 + RANDOM % 20000)) extra=("$framing" "${certificate[@]}")
         [ "$transport" = unix-dgram ] && port=$tools/unix-dgram.sock extra=()
         "$tools/receiver" "$transport" "$port" "${extra[@]}" > "$tools/receiver.out" \
             2> "$tools/receiver.err" &

@@ -18,7 +18,7 @@ field() { python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eva
 relay_rate=3000 precision=0.1
 relay_port() { sed -n 's/^listening on //p' "$work/relay.out"; }
 for _ in 1 2 3; do
-    receive_port=$((20000 + RANDOM % 39000))
+    receive_port=$(random_port 1)
     python3 "$(dirname "$0")/../support/rate_relay.py" "$relay_rate" "$receive_port" > "$work/relay.out" &
     daemon=$!
     for _ in $(seq 50); do [ -n "$(relay_port)" ] && break; sleep 0.1; done
