@@ -7,6 +7,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -17,6 +18,8 @@ constexpr std::size_t DatagramSize = 65536;
 constexpr std::size_t StreamReadSize = 256 * 1024;
 // Per turn, so every ready socket gets its share.
 constexpr int ReadsPerTurn = 4;
+// How long a closing receiver reads what its peers still send.
+constexpr std::int64_t CloseWaitUs = 500'000;
 constexpr int BatchesPerTurn = 16;
 constexpr int AcceptsPerTurn = 256;
 constexpr int EventsPerWait = 256;
@@ -386,6 +389,8 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
         const std::string why = connection.session->FailureText();
         m_counts.lastHandshakeFailure = why.empty() ? "the client closed the connection during the handshake" : why;
     }
+    if (connection.closing)
+        --m_closing;
     m_nowUs = m_clock.EpochMicroseconds();
     if (ending == Ending::Shed)
         connection.splitter.Abandon();
@@ -405,8 +410,29 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
     --m_counts.open;
 }
 
+// A sender takes every byte the system acknowledged as arrived, so none may
+// be left unread when the socket closes: plain sessions are told the end
+// (a half close) and read until their peer closes too, for a short while at
+// most. Shutting the reading side as well would make the system reset the
+// session on the next bytes and throw away what it had acknowledged. A TLS
+// session only reads what is there.
 void ReceiveLoop::CloseAll()
 {
+    for (std::size_t slot = 0; slot < m_connections.size(); ++slot) {
+        if (!m_connections[slot])
+            continue;
+        ReadConnection(slot);
+        Connection *connection = m_connections[slot].get();
+        if (connection && dynamic_cast<PlainSession *>(connection->session.get()) != nullptr &&
+            ::shutdown(connection->fd, SHUT_WR) == 0) {
+            connection->closing = true;
+            ++m_closing;
+        }
+    }
+    const std::int64_t deadlineUs = m_clock.EpochMicroseconds() + CloseWaitUs;
+    for (std::int64_t now = m_clock.EpochMicroseconds(); m_closing > 0 && now < deadlineUs;
+         now = m_clock.EpochMicroseconds())
+        RunOnce(static_cast<int>((deadlineUs - now + 999) / 1000));
     for (std::size_t slot = 0; slot < m_connections.size(); ++slot)
         if (m_connections[slot])
             Drop(slot, Ending::ByReceiver);

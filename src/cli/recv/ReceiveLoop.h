@@ -88,7 +88,8 @@ public:
     int Port() const { return m_port; }
     // Waits at most timeoutMs for the sockets and handles what is ready.
     void RunOnce(int timeoutMs);
-    // Ends every connection, handing on a message still waiting for its trailer.
+    // Ends every connection, reading what its peer still sends for a short
+    // while, and hands on a message still waiting for its trailer.
     void CloseAll();
     LoopCounts Counts() const;
 
@@ -103,6 +104,8 @@ private:
         std::int64_t lastReadUs = 0;
         // What the splitter held after the last read, as counted in m_buffered.
         std::size_t buffered = 0;
+        // Told the end, it is read until its peer closes.
+        bool closing = false;
     };
     enum class Ending { ByPeer, ByReceiver, Shed };
     struct Handshake {
@@ -145,6 +148,8 @@ private:
     std::deque<Handshake> m_handshakes;
     std::uint64_t m_serial = 0;
     std::size_t m_buffered = 0;
+    // Connections told the end and not yet closed by their peer.
+    std::size_t m_closing = 0;
     std::int64_t m_nextIdleCheckUs = 0;
     std::vector<char> m_buffer;
     std::vector<struct mmsghdr> m_headers;
