@@ -15,6 +15,16 @@ QJsonValue Count(std::int64_t value)
     return QJsonValue(static_cast<qint64>(value));
 }
 
+QJsonObject ProcessJson(int pid, const std::string &name, double cpuPercent, std::int64_t rssBytes)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("pid"), pid);
+    json.insert(QStringLiteral("name"), JsonText(name));
+    json.insert(QStringLiteral("cpu_percent"), cpuPercent);
+    json.insert(QStringLiteral("rss_bytes"), Count(rssBytes));
+    return json;
+}
+
 QJsonObject SettingsJson(const ProbeSettings &s)
 {
     QJsonObject json;
@@ -66,14 +76,8 @@ QJsonObject ProbeStepJson(const ProbeStep &step)
     json.insert(QStringLiteral("start_seconds"), step.startSeconds);
     json.insert(QStringLiteral("end_seconds"), step.endSeconds);
     QJsonArray processes;
-    for (const ProcessFigures &process : step.processes) {
-        QJsonObject entry;
-        entry.insert(QStringLiteral("pid"), process.pid);
-        entry.insert(QStringLiteral("name"), JsonText(process.name));
-        entry.insert(QStringLiteral("cpu_percent"), process.cpuPercent);
-        entry.insert(QStringLiteral("rss_bytes"), Count(process.rssBytes));
-        processes.append(entry);
-    }
+    for (const ProcessFigures &process : step.processes)
+        processes.append(ProcessJson(process.pid, process.name, process.cpuPercent, process.rssBytes));
     json.insert(QStringLiteral("processes"), processes);
     return json;
 }
@@ -90,12 +94,8 @@ QJsonObject ProbeResultJson(const ProbeResult &result)
     json.insert(QStringLiteral("steps"), steps);
     QJsonArray samples;
     for (const WatchSample &sample : result.watchSamples) {
-        QJsonObject entry;
+        QJsonObject entry = ProcessJson(sample.pid, sample.name, sample.cpuPercent, sample.rssBytes);
         entry.insert(QStringLiteral("seconds"), sample.seconds);
-        entry.insert(QStringLiteral("pid"), sample.pid);
-        entry.insert(QStringLiteral("name"), JsonText(sample.name));
-        entry.insert(QStringLiteral("cpu_percent"), sample.cpuPercent);
-        entry.insert(QStringLiteral("rss_bytes"), Count(sample.rssBytes));
         samples.append(entry);
     }
     json.insert(QStringLiteral("watch_samples"), samples);

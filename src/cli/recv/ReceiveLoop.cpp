@@ -7,7 +7,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -423,8 +422,7 @@ void ReceiveLoop::CloseAll()
             continue;
         ReadConnection(slot);
         Connection *connection = m_connections[slot].get();
-        if (connection && dynamic_cast<PlainSession *>(connection->session.get()) != nullptr &&
-            ::shutdown(connection->fd, SHUT_WR) == 0) {
+        if (connection && connection->session->HalfClose()) {
             connection->closing = true;
             ++m_closing;
         }

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <sys/epoll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 // The bytes of one accepted stream connection. Plain TCP reads the socket;
@@ -25,6 +26,9 @@ public:
     virtual bool Established() const { return true; }
     // Why the session failed, in the user's words; empty when it did not.
     virtual std::string FailureText() const { return {}; }
+    // Tells the peer the end while reading goes on; false when the session
+    // cannot (a TLS session owes its own close first).
+    virtual bool HalfClose() { return false; }
 };
 
 class PlainSession final : public StreamSession {
@@ -46,6 +50,8 @@ public:
             return errno == EAGAIN || errno == EWOULDBLOCK ? ReadStatus::Again : ReadStatus::Failed;
         }
     }
+
+    bool HalfClose() override { return ::shutdown(m_fd, SHUT_WR) == 0; }
 
 private:
     int m_fd;
