@@ -1,5 +1,7 @@
 #include "cli/common/ThreadCpuClock.h"
 
+#include <fstream>
+
 #include <pthread.h>
 
 ThreadCpuClock::ThreadCpuClock()
@@ -17,4 +19,19 @@ double ThreadCpuClock::Seconds() const
     if (::clock_gettime(m_clock, &now) != 0)
         return 0;
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+std::optional<ScheduleTimes> ReadScheduleTimes(const std::string &path)
+{
+    std::ifstream file(path);
+    unsigned long long runNs = 0;
+    unsigned long long waitNs = 0;
+    if (!(file >> runNs >> waitNs))
+        return std::nullopt;
+    return ScheduleTimes{static_cast<double>(runNs) * 1e-9, static_cast<double>(waitNs) * 1e-9};
+}
+
+std::optional<ScheduleTimes> ThisThreadSchedule()
+{
+    return ReadScheduleTimes("/proc/thread-self/schedstat");
 }

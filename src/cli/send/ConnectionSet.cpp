@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -153,6 +154,8 @@ void ConnectionSet::Ended(Connection &c, Clock::time_point now)
     // closing would drop it.
     if (c.lastError.empty())
         QCoreApplication::processEvents();
+    if (connecting && (c.lastErrorNumber == ECONNREFUSED || c.lastErrorNumber == ENOENT))
+        ++m_refused;
     m_lastFailure = EndText(c, connecting);
     if (!m_plan.reconnect) {
         if (m_failure.empty() && !m_plan.idle)
@@ -390,4 +393,22 @@ std::chrono::nanoseconds ConnectionSet::BlockedTime() const
     for (const auto &c : m_connections)
         total += c->endpoint->BlockedTime();
     return total;
+}
+
+std::int64_t ConnectionSet::QueuedBytes() const
+{
+    std::uint64_t total = 0;
+    for (const auto &c : m_connections)
+        if (c->phase == Connection::Phase::Up)
+            total += c->fate.Written() - std::min(c->fate.Written(), c->endpoint->AcknowledgedBytes());
+    return static_cast<std::int64_t>(total);
+}
+
+std::int64_t ConnectionSet::PendingBytes() const
+{
+    std::size_t total = 0;
+    for (const auto &c : m_connections)
+        if (c->endpoint->State() == SocketEndpoint::StateConnected)
+            total += c->endpoint->PendingBytes();
+    return static_cast<std::int64_t>(total);
 }

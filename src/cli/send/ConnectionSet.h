@@ -134,6 +134,12 @@ public:
     const std::string &LastFailure() const { return m_lastFailure; }
     // Spent waiting inside sends for room in a full socket, over all sessions.
     std::chrono::nanoseconds BlockedTime() const;
+    // Bytes the sessions that are up were handed and their peers have not
+    // acknowledged, and of them those not yet given to the system.
+    std::int64_t QueuedBytes() const;
+    std::int64_t PendingBytes() const;
+    // Attempts the target refused: nothing listens there.
+    std::int64_t RefusedTotal() const { return m_refused; }
     const std::string &TlsVersion() const { return m_tlsVersion; }
     const std::string &TlsCipher() const { return m_tlsCipher; }
 
@@ -154,6 +160,7 @@ private:
     Clock::time_point m_lastUp = Clock::now();
     Clock::duration m_longestOutage{};
     std::string m_lastFailure;
+    std::int64_t m_refused = 0;
     // Failures not yet told, the latest one's line, and when a line was last given.
     int m_untold = 0;
     std::string m_retryText;

@@ -178,6 +178,12 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
     total.sent += thread.sent;
     total.failed += thread.failed;
     total.refused += thread.refused;
+    total.refusedConnections += thread.refusedConnections;
+    total.blockedSeconds += thread.blockedSeconds;
+    total.queuedBytes += thread.queuedBytes;
+    total.untakenBytes += thread.untakenBytes;
+    total.busiestThreadShare = std::max(total.busiestThreadShare, thread.busiestThreadShare);
+    total.threadWaitShare = std::max(total.threadWaitShare, thread.threadWaitShare);
     total.bytes += thread.bytes;
     total.unknownFate += thread.unknownFate;
     if (thread.acknowledged)

@@ -18,6 +18,19 @@ struct RunSummary {
     // UDP: datagrams sent that the network sent back as undeliverable
     // (nothing listening on the port, host unreachable); part of sent.
     std::int64_t refused = 0;
+    // Stream sessions the target refused to open (nothing listening there).
+    std::int64_t refusedConnections = 0;
+    // Stream sessions: time spent waiting for room in full sockets; bytes
+    // handed over that the target had not taken when sending ended; and
+    // bytes still not taken after --drain-timeout.
+    double blockedSeconds = 0;
+    std::int64_t queuedBytes = 0;
+    std::int64_t untakenBytes = 0;
+    // Of the sending threads, the largest share of the sending time one spent
+    // on a processor or waiting for one (near 1: it never waited for the
+    // target, so it set the pace itself), and the largest share one waited.
+    double busiestThreadShare = 0;
+    double threadWaitShare = 0;
     std::int64_t bytes = 0;
     double elapsedSeconds = 0;
     // With stamps: the run id and each stream's last sequence number, which

@@ -70,6 +70,7 @@ void Add(SendCounters &sum, const SendCounters &c)
     sum.unknownFate += c.unknownFate;
     sum.connections += c.connections;
     sum.blockedSeconds += c.blockedSeconds;
+    sum.queuedBytes += c.queuedBytes;
     if (c.target)
         sum.target = sum.target.value_or(0) + *c.target;
     sum.threadCpuSeconds.insert(sum.threadCpuSeconds.end(), c.threadCpuSeconds.begin(), c.threadCpuSeconds.end());

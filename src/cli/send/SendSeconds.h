@@ -19,6 +19,9 @@ struct SendCounters {
     std::int64_t connections = 0;
     // Spent waiting inside sends for room in a full socket, over all sockets.
     double blockedSeconds = 0;
+    // Now: bytes handed to stream sessions that their peers have not taken
+    // yet, waiting here or in the system's buffers.
+    std::int64_t queuedBytes = 0;
     // The messages the target rate asks for by now (PaceSchedule::TargetBy):
     // none without a target, infinite when as fast as possible.
     std::optional<double> target;

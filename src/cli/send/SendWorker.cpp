@@ -213,6 +213,7 @@ private:
     {
         PaceSchedule &schedule = m_schedule.emplace(m_options);
         m_start = SteadyClock::now();
+        m_startSchedule = ThisThreadSchedule();
         for (;;) {
             if (StopRequested()) {
                 m_summary.stoppedBy = "signal";
@@ -359,11 +360,26 @@ private:
     // failure the run is over: closing gives what is left a last moment.
     void Finish()
     {
+        const SendCounters sending = Counters(Elapsed());
+        m_summary.blockedSeconds = sending.blockedSeconds;
+        m_summary.queuedBytes = sending.queuedBytes;
+        NoteSchedule();
         m_drainEnd = SteadyClock::now() + Milliseconds(m_options.drainTimeout);
         if (const std::string problem = m_channel->Finish(m_summary, *m_drainEnd); !problem.empty())
             Failure(problem, "");
         m_summary.elapsedSeconds = Elapsed();
         m_last = WorkerMark{m_summary.elapsedSeconds, EpochSeconds(), Counters(m_summary.elapsedSeconds)};
+    }
+
+    void NoteSchedule()
+    {
+        const std::optional<ScheduleTimes> now = ThisThreadSchedule();
+        const double elapsed = Elapsed();
+        if (!m_startSchedule || !now || elapsed <= 0)
+            return;
+        const double waited = now->waitSeconds - m_startSchedule->waitSeconds;
+        m_summary.busiestThreadShare = (now->runSeconds - m_startSchedule->runSeconds + waited) / elapsed;
+        m_summary.threadWaitShare = waited / elapsed;
     }
 
     Options m_options;
@@ -372,6 +388,7 @@ private:
     RunSummary m_summary;
     std::optional<PaceSchedule> m_schedule;
     ThreadCpuClock m_cpu;
+    std::optional<ScheduleTimes> m_startSchedule;
     SteadyClock::time_point m_start = SteadyClock::now();
     SteadyClock::time_point m_lastEvents = SteadyClock::now();
     double m_nextMark = 1;

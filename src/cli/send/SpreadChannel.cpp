@@ -124,6 +124,7 @@ void SpreadChannel::Count(SendCounters &counters) const
         counters.connections += one.connections;
         counters.unknownFate += one.unknownFate;
         counters.blockedSeconds += one.blockedSeconds;
+        counters.queuedBytes += one.queuedBytes;
     }
 }
 
@@ -137,6 +138,7 @@ std::string SpreadChannel::Finish(RunSummary &summary, Clock::time_point deadlin
         std::string problem = m_parts[k].channel->Finish(one, deadline);
         m_figures[k].refused = one.refused;
         summary.refused += one.refused;
+        summary.untakenBytes += one.untakenBytes;
         if (why.empty())
             why = std::move(problem);
     }
@@ -170,6 +172,7 @@ std::string SpreadChannel::Collect(RunSummary &summary) const
         summary.reconnects += one.reconnects;
         summary.longestOutage = std::max(summary.longestOutage, one.longestOutage);
         summary.drops += one.drops;
+        summary.refusedConnections += one.refusedConnections;
         summary.idle += one.idle;
         RunSummary::TargetFigures figures = m_figures[k];
         figures.unknownFate = one.unknownFate;

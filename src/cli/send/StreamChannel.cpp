@@ -142,6 +142,7 @@ void StreamChannel::Count(SendCounters &counters) const
     counters.connections = m_set.Up();
     counters.unknownFate = m_set.UnknownFateTotal();
     counters.blockedSeconds = std::chrono::duration<double>(m_set.BlockedTime()).count();
+    counters.queuedBytes = m_set.QueuedBytes();
 }
 
 // What the sessions accepted is delivered before the time is taken.
@@ -151,7 +152,10 @@ std::string StreamChannel::Finish(RunSummary &summary, Clock::time_point deadlin
         m_idle->Tend();
     if (!summary.error.empty())
         return {};
-    return m_set.FlushAll(deadline);
+    std::string problem = m_set.FlushAll(deadline);
+    if (!problem.empty())
+        summary.untakenBytes = m_set.PendingBytes();
+    return problem;
 }
 
 void StreamChannel::Stamps(RunSummary &summary, const PacketStream &) const
@@ -172,6 +176,7 @@ std::string StreamChannel::Collect(RunSummary &summary) const
     summary.reconnects = m_set.ReconnectsTotal();
     summary.longestOutage = m_set.LongestOutage().count();
     summary.drops = m_set.DropsTotal();
+    summary.refusedConnections = m_set.RefusedTotal();
     if (m_idle)
         summary.idle = {static_cast<std::int64_t>(m_idle->All().size()), m_idle->EverUp(), m_idle->BrokenTotal(),
                         m_idle->Up()};
