@@ -165,10 +165,10 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
     return report;
 }
 
-DeliveryFigures DeliveryLedger::RunFigures(std::string_view run) const
+DeliveryFigures DeliveryLedger::RunFigures(std::string_view run, std::uint64_t expect) const
 {
     DeliveryFigures figures;
-    LatencyHistogram<std::uint64_t> latency;
+    std::uint64_t highestSum = 0;
     for (const auto &record : m_records) {
         if (std::string_view(record.key.run, record.key.runLength) != run)
             continue;
@@ -179,11 +179,20 @@ DeliveryFigures DeliveryLedger::RunFigures(std::string_view run) const
         stream.reordered = record.reordered;
         stream.suspectJumps = record.suspectJumps;
         Add(figures, stream);
-        if (record.latency)
-            latency.Merge(*record.latency);
+        highestSum = CappedSum(highestSum, record.highest);
     }
-    figures.latency = latency.Figures();
+    figures.lost = CappedSum(figures.lost, expect > highestSum ? expect - highestSum : 0);
+    figures.latency = RunLatency(run).Figures();
     return figures;
+}
+
+LatencyHistogram<std::uint64_t> DeliveryLedger::RunLatency(std::string_view run) const
+{
+    LatencyHistogram<std::uint64_t> latency;
+    for (const auto &record : m_records)
+        if (record.latency && std::string_view(record.key.run, record.key.runLength) == run)
+            latency.Merge(*record.latency);
+    return latency;
 }
 
 std::size_t DeliveryLedger::MemoryBytes() const

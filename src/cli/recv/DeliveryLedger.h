@@ -101,7 +101,11 @@ public:
     // expect 0: nothing expected beyond what the streams show.
     LedgerReport Report(std::uint64_t expect = 0) const;
     // One run's streams together, latency merged: what a probe step judges.
-    DeliveryFigures RunFigures(std::string_view run) const;
+    // expect: the messages the run sent, whose shortfall against its streams'
+    // highest numbers is lost too (0: nothing beyond what the streams show).
+    DeliveryFigures RunFigures(std::string_view run, std::uint64_t expect = 0) const;
+    // One run's latencies, its streams together.
+    LatencyHistogram<std::uint64_t> RunLatency(std::string_view run) const;
     std::size_t MemoryBytes() const;
 
 private:

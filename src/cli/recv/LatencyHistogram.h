@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -44,6 +45,15 @@ public:
         m_samples += other.Samples();
         if (other.Max() > m_max)
             m_max = other.Max();
+    }
+
+    // Takes out what an earlier copy of this one held, leaving what came
+    // since; the largest value stays the largest of all.
+    void Remove(const LatencyHistogram &earlier)
+    {
+        for (std::size_t i = 0; i < LatencyBuckets::Count; ++i)
+            m_buckets[i] -= std::min(m_buckets[i], earlier.m_buckets[i]);
+        m_samples -= std::min(m_samples, earlier.m_samples);
     }
 
     Count Bucket(std::size_t index) const { return m_buckets[index]; }
