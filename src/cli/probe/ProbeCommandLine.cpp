@@ -281,11 +281,24 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   o.precision = *share;
                   return {};
               }},
+             {"--confirm", "N",
+              "run the rate found and the lowest that failed above\n"
+              "it N more times each (default 1; 0: not at all)",
+              [&o](std::string_view value) -> Status {
+                  const auto times = WholeNumber(value);
+                  if (!times || *times < 0 || *times > 10)
+                      return Parser::Bad("--confirm", value, "a number of times from 0 to 10");
+                  o.confirm = static_cast<int>(*times);
+                  return {};
+              }},
          },
          "  The rate doubles from --start-rate while steps hold, then bisects between\n"
          "  the last that held and the first that failed. It stops early when the\n"
-         "  sender cannot reach a step's rate (the collector was not the limit) or\n"
-         "  at --max-rate."});
+         "  sender cannot reach a step's rate (the collector was not the limit), at\n"
+         "  --max-rate, when the target refuses everything, and when the p99 is the\n"
+         "  same at half the rate (a latency floor no rate gets under). Then it runs\n"
+         "  the boundary again (--confirm); a run that disagrees takes the search up\n"
+         "  from there."});
     table.groups.push_back({"Output",
                             {
                                 {"--report", "FILE",
@@ -343,10 +356,19 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             }});
     table.epilogue = R"(Each step is a stamped run of its own (its own run id) at a fixed rate for
 --step-seconds; the probe then waits until --drain-seconds pass without a
-new message and judges the step: lost is what was sent and never arrived,
-latency the time from the stamp to the probe's receipt. A step whose sender
-fell short of the rate while at a full core ends the search (limited by the
-sender); one the collector held back (a full TCP window) fails as latency.
+new message and judges the step: lost is what was sent and never arrived
+(gaps and the tail, by the stamps; refused datagrams or connections are
+counted apart), latency the time from the stamp to the probe's receipt. A
+step whose sender fell short of the rate at the probe's own limit ends the
+search (limited by the sender). Over a stream, a collector that held the
+sender back (it waited for room, bytes were left untaken, or the latency
+grew through the step) fails it by back-pressure. With --watch-pid the
+probe waits, as with --watch-command, for the target port to be bound.
+
+Each step records how busy the machine was, how much processor time was
+stolen, and how long the probe's threads waited for one; a step disturbed
+so is noisy. An answer resting on a noisy or unconfirmed step says
+"confidence: low" and why.
 
 Progress goes to standard error, one line per step; the summary (or with
 --json the JSON document) to standard output.

@@ -33,6 +33,8 @@ struct ProbeOptions {
     double maxLoss = 0;
     std::optional<double> maxP99Ms;
     double precision = 0.05;
+    // Times the boundary is run again once found.
+    int confirm = 1;
     std::string report;
     bool json = false;
     std::string statsFile;

@@ -81,9 +81,14 @@ void ProbeReceiver::Loop()
         {
             std::lock_guard lock(m_mutex);
             m_messages = m_intake.Counts().messages;
+            const auto now = std::chrono::steady_clock::now();
+            for (; !m_moments.empty() && m_moments.front() <= now; m_moments.erase(m_moments.begin()))
+                m_snapshots.push_back(m_ledger.RunLatency(m_watchedRun));
             if (m_asked) {
-                m_figures = m_ledger.RunFigures(m_askedRun);
+                m_figures = m_ledger.RunFigures(m_askedRun, m_askedExpect);
                 m_counts = m_intake.Counts();
+                if (m_askedSnapshot)
+                    m_snapshots.push_back(m_ledger.RunLatency(m_watchedRun));
                 m_asked = false;
             }
         }
@@ -91,10 +96,12 @@ void ProbeReceiver::Loop()
     }
 }
 
-void ProbeReceiver::Ask(const std::string &run)
+void ProbeReceiver::Ask(const std::string &run, std::uint64_t expect, bool snapshot)
 {
     std::unique_lock lock(m_mutex);
     m_askedRun = run;
+    m_askedExpect = expect;
+    m_askedSnapshot = snapshot;
     m_asked = true;
     m_turned.wait(lock, [this] { return !m_asked; });
 }
@@ -116,11 +123,27 @@ void ProbeReceiver::WaitForQuiet(double quietSeconds)
     }
 }
 
-DeliveryFigures ProbeReceiver::Figures(const std::string &run)
+DeliveryFigures ProbeReceiver::Figures(const std::string &run, std::uint64_t expect)
 {
-    Ask(run);
+    Ask(run, expect);
     std::lock_guard lock(m_mutex);
     return m_figures;
+}
+
+void ProbeReceiver::WatchLatency(const std::string &run, std::vector<Moment> moments)
+{
+    std::lock_guard lock(m_mutex);
+    m_watchedRun = run;
+    m_moments = std::move(moments);
+    m_snapshots.clear();
+}
+
+std::vector<LatencyHistogram<std::uint64_t>> ProbeReceiver::LatencySnapshots()
+{
+    Ask(m_watchedRun, 0, true);
+    std::lock_guard lock(m_mutex);
+    m_moments.clear();
+    return std::move(m_snapshots);
 }
 
 IntakeCounts ProbeReceiver::Counts()

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // The probe's receiver: quillon-recv's listener (or a followed file) on a
 // thread of its own, for the whole probe, so it takes what the collector
@@ -29,13 +30,19 @@ public:
     // Returns once quietSeconds pass without a new message, or a stop is
     // asked for.
     void WaitForQuiet(double quietSeconds);
-    // What arrived of one run so far.
-    DeliveryFigures Figures(const std::string &run);
+    // What arrived of one run so far; expect: the messages it sent.
+    DeliveryFigures Figures(const std::string &run, std::uint64_t expect = 0);
     IntakeCounts Counts();
+
+    using Moment = std::chrono::steady_clock::time_point;
+    // Keeps the run's latencies as they stand at each moment, in order.
+    void WatchLatency(const std::string &run, std::vector<Moment> moments);
+    // Those kept, then the latencies now.
+    std::vector<LatencyHistogram<std::uint64_t>> LatencySnapshots();
 
 private:
     void Loop();
-    void Ask(const std::string &run);
+    void Ask(const std::string &run, std::uint64_t expect = 0, bool snapshot = false);
 
     SystemClock m_clock;
     DeliveryLedger m_ledger;
@@ -51,6 +58,11 @@ private:
     std::uint64_t m_messages = 0;
     bool m_asked = false;
     std::string m_askedRun;
+    std::uint64_t m_askedExpect = 0;
+    bool m_askedSnapshot = false;
     DeliveryFigures m_figures;
     IntakeCounts m_counts;
+    std::string m_watchedRun;
+    std::vector<Moment> m_moments;
+    std::vector<LatencyHistogram<std::uint64_t>> m_snapshots;
 };

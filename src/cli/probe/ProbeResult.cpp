@@ -40,6 +40,7 @@ QJsonObject SettingsJson(const ProbeSettings &s)
     json.insert(QStringLiteral("max_p99_ms"), Optional(s.maxP99Ms));
     json.insert(QStringLiteral("precision"), s.precision);
     json.insert(QStringLiteral("require_mps"), Optional(s.requireMps));
+    json.insert(QStringLiteral("confirm"), s.confirm);
     QJsonArray pids;
     for (const int pid : s.watchPids)
         pids.append(pid);
@@ -49,6 +50,26 @@ QJsonObject SettingsJson(const ProbeSettings &s)
     return json;
 }
 
+QJsonObject NoiseJson(const StepNoise &noise)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("idle_cpu_share"), noise.idleCpuShare);
+    json.insert(QStringLiteral("steal_share"), noise.stealShare);
+    json.insert(QStringLiteral("probe_cpu_percent"), noise.probeCpuPercent);
+    json.insert(QStringLiteral("probe_wait_share"), noise.probeWaitShare);
+    json.insert(QStringLiteral("collector_cpu_percent"), Optional(noise.collectorCpuPercent));
+    return json;
+}
+
+void InsertAnswer(QJsonObject &json, const ProbeResult &result)
+{
+    json.insert(QStringLiteral("max_sustainable_mps"), result.maxSustainableMps);
+    json.insert(QStringLiteral("limited_by"),
+                result.limitedBy.empty() ? QJsonValue(QJsonValue::Null) : JsonText(result.limitedBy));
+    json.insert(QStringLiteral("confirmed"), result.confirmed);
+    json.insert(QStringLiteral("confidence"), JsonText(result.confidence));
+    json.insert(QStringLiteral("confidence_reason"), JsonText(result.confidenceReason));
+}
 } // namespace
 
 QJsonObject ProbeStepJson(const ProbeStep &step)
@@ -56,10 +77,12 @@ QJsonObject ProbeStepJson(const ProbeStep &step)
     QJsonObject json;
     json.insert(QStringLiteral("step"), step.number);
     json.insert(QStringLiteral("rate"), step.rate);
+    json.insert(QStringLiteral("attempt"), step.attempt);
     json.insert(QStringLiteral("run_id"), JsonText(step.runId));
     json.insert(QStringLiteral("sent"), Count(step.sent));
     json.insert(QStringLiteral("received"), Count(step.received));
     json.insert(QStringLiteral("lost"), Count(step.lost));
+    json.insert(QStringLiteral("refused"), Count(step.refused));
     json.insert(QStringLiteral("duplicates"), Count(step.duplicates));
     json.insert(QStringLiteral("reordered"), Count(step.reordered));
     if (step.latency) {
@@ -73,6 +96,9 @@ QJsonObject ProbeStepJson(const ProbeStep &step)
     }
     json.insert(QStringLiteral("held"), step.held);
     json.insert(QStringLiteral("verdict"), JsonText(step.verdict));
+    json.insert(QStringLiteral("reason"), JsonText(step.reason));
+    json.insert(QStringLiteral("noisy"), step.noisy);
+    json.insert(QStringLiteral("noise"), NoiseJson(step.noise));
     json.insert(QStringLiteral("start_seconds"), step.startSeconds);
     json.insert(QStringLiteral("end_seconds"), step.endSeconds);
     QJsonArray processes;
@@ -85,9 +111,7 @@ QJsonObject ProbeStepJson(const ProbeStep &step)
 QJsonObject ProbeResultJson(const ProbeResult &result)
 {
     QJsonObject json;
-    json.insert(QStringLiteral("max_sustainable_mps"), result.maxSustainableMps);
-    json.insert(QStringLiteral("limited_by"),
-                result.limitedBy.empty() ? QJsonValue(QJsonValue::Null) : JsonText(result.limitedBy));
+    InsertAnswer(json, result);
     QJsonArray steps;
     for (const ProbeStep &step : result.steps)
         steps.append(ProbeStepJson(step));
@@ -102,5 +126,12 @@ QJsonObject ProbeResultJson(const ProbeResult &result)
     json.insert(QStringLiteral("settings"), SettingsJson(result.settings));
     if (!result.error.empty())
         json.insert(QStringLiteral("error"), JsonText(result.error));
+    return json;
+}
+
+QJsonObject ProbeAnswerJson(const ProbeResult &result)
+{
+    QJsonObject json;
+    InsertAnswer(json, result);
     return json;
 }

@@ -18,6 +18,19 @@ struct ProcessFigures {
     std::int64_t rssBytes = 0;
 };
 
+// What else went on while a step sent, which makes its result less sure:
+// the machine's idle and stolen shares of processor time (/proc/stat), the
+// probe's own processor use (100 is one core), the largest share of the
+// step one of its threads waited for a processor, and the watched
+// collector's processor use.
+struct StepNoise {
+    double idleCpuShare = 1;
+    double stealShare = 0;
+    double probeCpuPercent = 0;
+    double probeWaitShare = 0;
+    std::optional<double> collectorCpuPercent;
+};
+
 struct LatencyMs {
     double p50 = 0;
     double p99 = 0;
@@ -27,17 +40,27 @@ struct LatencyMs {
 struct ProbeStep {
     int number = 0;  // from 1
     double rate = 0; // offered, messages per second
+    // 1 for a rate's first step, 2 for its first repeat, ...
+    int attempt = 1;
     std::string runId;
     std::int64_t sent = 0;
     std::int64_t received = 0;
-    std::int64_t lost = 0; // sent and never received, the tail included
+    // Sent and never received, as the receiver's ledger has it: the gaps
+    // and the tail short of what was sent; refused ones are not lost.
+    std::int64_t lost = 0;
+    // Datagrams or connections the target refused.
+    std::int64_t refused = 0;
     std::int64_t duplicates = 0;
     std::int64_t reordered = 0;
     // None when nothing arrived with a receive time (a file has none).
     std::optional<LatencyMs> latency;
     bool held = false;
-    // holds, loss, latency or sender: what decided the step.
+    // holds, loss, latency, back-pressure, sender or refused: what decided
+    // the step, and why it failed in a few words ("loss 0.65%").
     std::string verdict;
+    std::string reason;
+    bool noisy = false;
+    StepNoise noise;
     // Seconds since the probe started: the step's first message, and the
     // end of its drain.
     double startSeconds = 0;
@@ -67,6 +90,7 @@ struct ProbeSettings {
     std::optional<double> maxP99Ms;
     double precision = 0.05;
     std::optional<double> requireMps;
+    int confirm = 1;
     std::vector<int> watchPids;
     std::string watchCommand;
 };
@@ -77,13 +101,21 @@ struct ProbeResult {
     std::vector<WatchSample> watchSamples;
     // The highest rate that held; 0 when none did.
     double maxSustainableMps = 0;
-    // loss, latency, sender or max-rate; empty when the probe was stopped.
+    // loss, latency, back-pressure, refused, sender, max-rate or
+    // latency-floor; empty when the probe was stopped.
     std::string limitedBy;
+    // The boundary was run again and agreed; how sure the answer is, and
+    // why not when it is not ("high" or "low").
+    bool confirmed = false;
+    std::string confidence = "high";
+    std::string confidenceReason;
     // Why the probe ended early (a signal, a sender failure); empty otherwise.
     std::string error;
 };
 
 // One step as the document and the stats file hold it.
 QJsonObject ProbeStepJson(const ProbeStep &step);
+// The answer, its confidence and the time: the stats file's last record.
+QJsonObject ProbeAnswerJson(const ProbeResult &result);
 // The --json document, which the report is drawn from too.
 QJsonObject ProbeResultJson(const ProbeResult &result);

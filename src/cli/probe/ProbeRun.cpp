@@ -9,6 +9,7 @@
 #include "cli/probe/ProbeReport.h"
 #include "cli/probe/ProcessWatch.h"
 #include "cli/probe/RateSearch.h"
+#include "cli/probe/StepNoise.h"
 #include "cli/probe/WatchedCommand.h"
 #include "cli/send/RunReport.h"
 #include "cli/send/RunSender.h"
@@ -18,6 +19,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <random>
@@ -30,6 +32,12 @@ constexpr int UsageErrorStatus = 2;
 // less what the start of a run (a connection, a busy machine) may cost.
 constexpr double SentShareReached = 0.97;
 constexpr double StartSeconds = 0.1;
+// A sending thread on a processor or waiting for one this share of the
+// time never waited for the collector: it set the pace itself.
+constexpr double SenderBusyShare = 0.9;
+// The latency of the step's first and last moments is compared over this
+// share of the step, a second at most.
+constexpr double LatencyWindowShare = 0.1;
 
 std::string Fixed(double value, int decimals)
 {
@@ -43,6 +51,11 @@ std::string Fixed(double value, int decimals)
 std::string Megabytes(std::int64_t bytes)
 {
     return Fixed(static_cast<double>(bytes) / (1024.0 * 1024.0), bytes < 10 * 1024 * 1024 ? 1 : 0) + " MB";
+}
+
+std::string ConnectionsText(std::int64_t count)
+{
+    return Grouped(count) + (count == 1 ? " connection" : " connections");
 }
 
 LatencyMs Milliseconds(const LatencyFigures &figures)
@@ -70,6 +83,7 @@ ProbeSettings SettingsOf(const ProbeOptions &o)
     s.maxP99Ms = o.maxP99Ms;
     s.precision = o.precision;
     s.requireMps = o.requireMps;
+    s.confirm = o.confirm;
     s.watchPids = o.watchPids;
     s.watchCommand = o.watchCommand;
     return s;
@@ -107,12 +121,14 @@ public:
                   << std::endl;
             if (!AwaitCollector())
                 return m_result;
+        } else if (!pids.empty() && !AwaitWatchedTarget(pids)) {
+            return m_result;
         }
         ProcessWatch watch(pids, m_reader, m_clock);
         watch.Start();
         m_watch = &watch;
 
-        RateSearch search({m_options.startRate, m_options.maxRate, m_options.precision});
+        RateSearch search({m_options.startRate, m_options.maxRate, m_options.precision, m_options.confirm});
         while (const auto rate = search.NextRate()) {
             if (StopRequested()) {
                 m_result.error = "stopped by a signal";
@@ -121,7 +137,8 @@ public:
             const std::optional<StepVerdict> verdict = Step(*rate);
             if (!verdict)
                 break;
-            search.Record(*rate, *verdict);
+            const ProbeStep &step = m_result.steps.back();
+            search.Record(*rate, {*verdict, step.latency ? std::optional<double>(step.latency->p99) : std::nullopt});
         }
         watch.Stop();
         if (m_command.Running()) {
@@ -131,7 +148,11 @@ public:
         m_result.watchSamples = watch.Samples();
         m_watch = nullptr;
         m_result.maxSustainableMps = search.MaxSustainable();
-        m_result.limitedBy = search.LimitedBy();
+        m_result.limitedBy = m_refusedAll ? "refused" : search.LimitedBy();
+        m_result.confirmed = search.Confirmed();
+        AssessConfidence(m_result);
+        if (m_stats.IsOpen())
+            m_stats.Write(Timed(ProbeAnswerJson(m_result)));
         if (m_stats.Failed() && m_result.error.empty())
             m_result.error = m_stats.Error();
         return m_result;
@@ -173,11 +194,57 @@ private:
         return true;
     }
 
+    // A collector started just before the probe may not listen yet: what
+    // is sent before it does would count against it.
+    bool AwaitWatchedTarget(const std::vector<int> &pids)
+    {
+        const std::string &target = m_options.send.target;
+        const std::string &transport = m_options.transport;
+        if ((target != "127.0.0.1" && target != "::1" && target != "localhost") ||
+            (transport != "udp" && transport != "tcp" && transport != "tls"))
+            return true;
+        const std::string port = std::to_string(m_options.send.port);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(m_options.send.connectTimeout);
+        for (bool told = false; !LocalPortBound(m_options.send.port, m_options.send.tcp); told = true) {
+            if (!told)
+                m_err << "quillon-probe: waiting for port " << port << " to be bound" << std::endl;
+            for (const int pid : pids)
+                if (!m_reader.Read(pid)) {
+                    m_result.error = "--watch-pid " + std::to_string(pid) + " ended before port " + port + " was bound";
+                    return false;
+                }
+            if (StopRequested() || std::chrono::steady_clock::now() >= deadline) {
+                m_result.error = "nothing bound port " + port + " within --connect-timeout";
+                return false;
+            }
+            // /proc/net tells no one when a port is bound, so it is read again shortly.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return true;
+    }
+
+    static QJsonObject Timed(QJsonObject record)
+    {
+        record.insert(QStringLiteral("time"), static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000);
+        return record;
+    }
+
+    // The stats file has each step as it is judged.
+    void Keep(const ProbeStep &step)
+    {
+        if (m_stats.IsOpen())
+            m_stats.Write(Timed(ProbeStepJson(step)));
+        m_result.steps.push_back(step);
+    }
+
     std::optional<StepVerdict> Step(double rate)
     {
         ProbeStep step;
         step.number = static_cast<int>(m_result.steps.size()) + 1;
         step.rate = rate;
+        for (const ProbeStep &earlier : m_result.steps)
+            step.attempt += earlier.rate == rate ? 1 : 0;
         step.runId = StepRunId(m_runBase, step.number);
         Options send = m_options.send;
         send.pace = Pace::Rate;
@@ -193,20 +260,38 @@ private:
         std::ostringstream sendErr;
         step.startSeconds = m_clock.Seconds();
         const IntakeCounts before = m_receiver.Counts();
+        const double window = std::min(1.0, LatencyWindowShare * m_options.stepSeconds);
+        const auto start = std::chrono::steady_clock::now();
+        const auto at = [start](double seconds) {
+            return start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double>(seconds));
+        };
+        m_receiver.WatchLatency(step.runId, {at(window), at(m_options.stepSeconds - window)});
+        m_noise.Start();
         const RunSummary sent = RunSender(send, sendOut, sendErr);
+        step.noise = m_noise.Finish(sent.threadWaitShare);
         m_receiver.WaitForQuiet(m_options.drainSeconds);
         step.endSeconds = m_clock.Seconds();
-        const DeliveryFigures figures = m_receiver.Figures(step.runId);
+        std::uint64_t stamped = 0;
+        for (const RunSummary::StampedStream &stream : sent.streams)
+            stamped += stream.lastSeq;
+        const DeliveryFigures figures = m_receiver.Figures(step.runId, stamped);
+        const std::vector<LatencyHistogram<std::uint64_t>> snapshots = m_receiver.LatencySnapshots();
 
         step.sent = sent.sent;
         step.received = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.received, CountCap));
-        step.lost = std::max<std::int64_t>(0, step.sent - step.received);
+        step.refused = sent.refused + sent.refusedConnections;
+        // Refused datagrams left gaps in the stamps, but were never the collector's.
+        step.lost = std::max<std::int64_t>(
+            0, static_cast<std::int64_t>(std::min<std::uint64_t>(figures.lost, CountCap)) - sent.refused);
         step.duplicates = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.duplicates, CountCap));
         step.reordered = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.reordered, CountCap));
         if (figures.latency.samples > 0)
             step.latency = Milliseconds(figures.latency);
         if (m_watch)
             step.processes = m_watch->Between(step.startSeconds, step.endSeconds);
+        for (const ProcessFigures &process : step.processes)
+            step.noise.collectorCpuPercent = step.noise.collectorCpuPercent.value_or(0) + process.cpuPercent;
 
         StepOutcome outcome;
         outcome.sent = step.sent;
@@ -216,12 +301,34 @@ private:
         // Over the step as a whole: a short step has too few full seconds for the sender's own figure.
         outcome.senderShort =
             static_cast<double>(sent.sent) < rate * (SentShareReached * m_options.stepSeconds - StartSeconds);
-        outcome.senderBound = sent.spread.senderBoundSeconds > 0;
+        outcome.senderBound = sent.spread.senderBoundSeconds > 0 || sent.busiestThreadShare >= SenderBusyShare;
+        outcome.sentShare = static_cast<double>(sent.sent) / (rate * m_options.stepSeconds);
         outcome.stream = m_options.send.tcp;
-        const StepVerdict verdict = JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms});
+        outcome.refused = step.refused;
+        outcome.blockedSeconds = sent.blockedSeconds;
+        outcome.queuedBytes = sent.queuedBytes;
+        outcome.untakenBytes = sent.untakenBytes;
+        outcome.late = sent.late;
+        outcome.stepSeconds = m_options.stepSeconds;
+        if (sent.sent > 0)
+            outcome.bytesPerSecond = static_cast<double>(sent.bytes) / static_cast<double>(sent.sent) * rate;
+        // What arrived in the step's first window, and from its last one on, the drain included.
+        if (snapshots.size() == 3) {
+            LatencyHistogram<std::uint64_t> last = snapshots[2];
+            last.Remove(snapshots[1]);
+            if (snapshots[0].Samples() > 0)
+                outcome.firstP99Ms = static_cast<double>(snapshots[0].Percentile(0.99)) / 1000;
+            if (last.Samples() > 0)
+                outcome.lastP99Ms = static_cast<double>(last.Percentile(0.99)) / 1000;
+        }
+        const StepJudgement judged = JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms});
+        const StepVerdict verdict = judged.verdict;
         step.held = verdict == StepVerdict::Holds;
-        static const char *const names[] = {"holds", "loss", "latency", "sender"};
-        step.verdict = names[static_cast<int>(verdict)];
+        step.verdict = VerdictName(verdict);
+        step.reason = judged.reason;
+        step.noisy = !NoiseReason(step.noise).empty();
+        if (step.noisy && !step.held)
+            step.reason += ", noisy";
         m_err << StepLine(step, m_options.stepSeconds) << std::endl;
         // Messages came but none carried a stamp: a collector's template that
         // drops it looks like total loss, and every other step would too.
@@ -237,18 +344,24 @@ private:
         // The sender's own complaint (a refused connection) says why a step sent nothing.
         if (sent.exitStatus != 0)
             m_err << sendErr.str();
+        // Nothing listens there: no rate will do better.
+        if (step.received == 0 && step.refused > 0) {
+            Keep(step);
+            m_refusedAll = true;
+            m_result.error =
+                "nothing listens at " + TargetTextOf(m_options.send) + ": " +
+                (sent.refusedConnections > 0 ? ConnectionsText(sent.refusedConnections)
+                                             : Grouped(sent.refused) + " of " + Grouped(sent.sent) + " datagrams") +
+                " refused in step " + std::to_string(step.number);
+            return std::nullopt;
+        }
         if (step.sent == 0 && sent.exitStatus != 0) {
             m_result.steps.push_back(step);
             m_result.error = "step " + std::to_string(step.number) + " sent nothing" +
                              (sent.error.empty() ? std::string() : ": " + sent.error);
             return std::nullopt;
         }
-        if (m_stats.IsOpen()) {
-            QJsonObject record = ProbeStepJson(step);
-            record.insert(QStringLiteral("time"), static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000);
-            m_stats.Write(record);
-        }
-        m_result.steps.push_back(step);
+        Keep(step);
         if (StopRequested() && sent.stoppedBy == "signal") {
             m_result.error = "stopped by a signal";
             return std::nullopt;
@@ -266,7 +379,9 @@ private:
     WatchedCommand m_command;
     StatsFile m_stats;
     ProcessWatch *m_watch = nullptr;
+    NoiseMeter m_noise{m_reader};
     bool m_usageError = false;
+    bool m_refusedAll = false;
 };
 
 } // namespace
@@ -274,14 +389,17 @@ private:
 std::string StepLine(const ProbeStep &step, double stepSeconds)
 {
     std::string line = "step " + std::to_string(step.number) + ": " + Grouped(std::llround(step.rate)) + " MPS for " +
-                       Fixed(stepSeconds, stepSeconds == std::floor(stepSeconds) ? 0 : 1) + " s ... ";
-    if (step.verdict == "holds")
-        line += "holds";
+                       Fixed(stepSeconds, stepSeconds == std::floor(stepSeconds) ? 0 : 1) + " s" +
+                       (step.attempt > 1 ? " (run " + std::to_string(step.attempt) + ")" : "") + " ... ";
+    if (step.held)
+        line += step.noisy ? "holds (noisy)" : "holds";
     else if (step.verdict == "sender")
-        line += "the sender fell short (" + Grouped(step.sent) + " sent)";
+        line += "the sender fell short (" + Grouped(step.sent) + " sent: " + step.reason + ")";
     else
-        line += "fails by " + step.verdict;
+        line += "fails (" + step.reason + ")";
     line += ": " + Grouped(step.lost) + " lost";
+    if (step.refused > 0)
+        line += ", " + Grouped(step.refused) + " refused";
     if (step.duplicates > 0)
         line += ", " + Grouped(step.duplicates) + " duplicated";
     if (step.latency)
@@ -289,6 +407,23 @@ std::string StepLine(const ProbeStep &step, double stepSeconds)
     for (const ProcessFigures &process : step.processes)
         line += ", " + process.name + " " + Fixed(process.cpuPercent, 0) + "% CPU, " + Megabytes(process.rssBytes);
     return line;
+}
+
+// "p99 is 50 ms at every rate tried": what the steps that failed by latency share.
+std::string FloorText(const ProbeResult &result)
+{
+    std::optional<double> low;
+    double high = 0;
+    for (const ProbeStep &step : result.steps)
+        if (step.verdict == "latency" && step.latency) {
+            low = std::min(low.value_or(step.latency->p99), step.latency->p99);
+            high = std::max(high, step.latency->p99);
+        }
+    const auto ms = [](double value) { return Fixed(value, value < 10 ? 1 : 0); };
+    if (!low)
+        return "the p99 stays above --max-p99-ms at every rate tried";
+    return "p99 is " + (ms(*low) == ms(high) ? ms(high) : ms(*low) + " to " + ms(high)) +
+           " ms at every rate tried, above --max-p99-ms (a latency floor no rate gets under)";
 }
 
 std::string ProbeSummaryText(const ProbeResult &result)
@@ -299,8 +434,20 @@ std::string ProbeSummaryText(const ProbeResult &result)
         text = "No step ran";
     } else if (result.maxSustainableMps <= 0 && by.empty()) {
         text = "The probe ended before any rate held";
+    } else if (result.maxSustainableMps <= 0 && by == "sender") {
+        const auto fell = std::find_if(result.steps.begin(), result.steps.end(),
+                                       [](const ProbeStep &step) { return step.verdict == "sender"; });
+        text = "No rate could be judged: the sender could not reach " +
+               Grouped(std::llround(fell == result.steps.end() ? 0 : fell->rate)) + " MPS";
+    } else if (result.maxSustainableMps <= 0 && by == "refused") {
+        text = "Nothing reached the collector: the target refused what was sent";
+    } else if (result.maxSustainableMps <= 0 && by == "latency-floor") {
+        text = "The collector sustained none of the rates tried: " + FloorText(result);
     } else if (result.maxSustainableMps <= 0) {
         text = "The collector sustained none of the rates tried (limited by " + by + ")";
+    } else if (by == "latency-floor") {
+        text = "The collector sustains " + Grouped(std::llround(result.maxSustainableMps)) + " MPS; above it " +
+               FloorText(result);
     } else {
         text = "The collector sustains " + Grouped(std::llround(result.maxSustainableMps)) + " MPS";
         if (by == "sender")
@@ -312,7 +459,8 @@ std::string ProbeSummaryText(const ProbeResult &result)
     }
     if (!result.error.empty())
         text += " (the probe could not finish)";
-    text += ".\n";
+    text += ".\nConfidence: " + result.confidence +
+            (result.confidenceReason.empty() ? "" : ": " + result.confidenceReason) + ".\n";
     for (const ProbeStep &step : result.steps)
         text += "  " + StepLine(step, result.settings.stepSeconds) + "\n";
     return text;
@@ -367,6 +515,10 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
                 << "': " << report.errorString().toStdString() << "\n";
             status = 1;
         }
+    }
+    if (result.error.empty() && result.maxSustainableMps <= 0 && result.limitedBy == "sender") {
+        err << "quillon-probe: no rate was reached: try a lower --start-rate\n";
+        status = 1;
     }
     if (options.requireMps && result.maxSustainableMps < *options.requireMps) {
         err << "quillon-probe: --require-mps " << Grouped(std::llround(*options.requireMps))
