@@ -209,6 +209,12 @@ void RateSearch::Conclude()
 void RateSearch::Confirm(double rate, StepVerdict verdict)
 {
     m_confirming.pop_front();
+    // A repeat the sender could not run says nothing of the collector: the
+    // boundary stays as found, unconfirmed.
+    if (verdict == StepVerdict::Sender) {
+        m_confirming.clear();
+        return;
+    }
     const bool held = verdict == StepVerdict::Holds;
     const bool wasHeld = rate == m_held;
     if (held == wasHeld) {

@@ -130,6 +130,13 @@ TEST(RateSearch, ConfirmsTheBoundaryAndSearchesOnWhenARepeatDisagrees)
     };
     EXPECT_LT(SearchRates(flaky, flipping).size(), 40u);
     EXPECT_FALSE(flaky.Confirmed());
+    // A repeat the sender could not run leaves the boundary as found.
+    int step = 0;
+    RateSearch interrupted({1000, 4000, 0.05, 1});
+    SearchRates(interrupted, [&step](double) { return ++step > 3 ? StepVerdict::Sender : StepVerdict::Holds; });
+    EXPECT_EQ(interrupted.MaxSustainable(), 4000);
+    EXPECT_EQ(interrupted.LimitedBy(), "max-rate");
+    EXPECT_FALSE(interrupted.Confirmed());
     RateSearch unasked({1000, 4000, 0.05, 0});
     SearchRates(unasked, steady);
     EXPECT_FALSE(unasked.Confirmed());
