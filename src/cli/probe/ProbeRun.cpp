@@ -318,8 +318,10 @@ private:
             last.Remove(snapshots[1]);
             if (snapshots[0].Samples() > 0)
                 outcome.firstP99Ms = static_cast<double>(snapshots[0].Percentile(0.99)) / 1000;
-            if (last.Samples() > 0)
+            if (last.Samples() > 0) {
                 outcome.lastP99Ms = static_cast<double>(last.Percentile(0.99)) / 1000;
+                outcome.lastP10Ms = static_cast<double>(last.Percentile(0.1)) / 1000;
+            }
         }
         const StepJudgement judged = JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms});
         const StepVerdict verdict = judged.verdict;

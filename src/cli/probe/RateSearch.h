@@ -38,10 +38,12 @@ struct StepOutcome {
     double bytesPerSecond = 0;
     // The share of the step's messages that went.
     double sentShare = 1;
-    // The p99 of what arrived in the step's first moments, and from its last
-    // ones on: a collector that falls behind delays each message more.
+    // The p99 of what arrived in the step's first moments, and the p99 and
+    // p10 of what arrived from its last ones on: a collector that falls
+    // behind delays each message more, one that paused only a few.
     std::optional<double> firstP99Ms{};
     std::optional<double> lastP99Ms{};
+    std::optional<double> lastP10Ms{};
 };
 
 struct StepLimits {

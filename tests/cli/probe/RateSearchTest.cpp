@@ -181,12 +181,13 @@ TEST(RateSearch, JudgesEachStepByWhatHappened)
         {stream([](StepOutcome &o) { o.blockedSeconds = 0.5; }),
          {StepVerdict::BackPressure, "back-pressure: blocked 0.5 s"}},
         {stream([](StepOutcome &o) { o.late = 60; }), {StepVerdict::BackPressure, "back-pressure: 6% sent late"}},
-        // Latency that grows through a step; a spike of a few ms does not count.
-        {stream([](StepOutcome &o) { o.firstP99Ms = 2, o.lastP99Ms = 900; }),
+        // Latency that grows through a step; a pause that delays a few does not count.
+        {stream([](StepOutcome &o) { o.firstP99Ms = 2, o.lastP99Ms = 900, o.lastP10Ms = 600; }),
          {StepVerdict::BackPressure, "back-pressure: p99 grew from 2 ms to 900 ms"}},
-        {datagram([](StepOutcome &o) { o.firstP99Ms = 2, o.lastP99Ms = 900; }),
+        {datagram([](StepOutcome &o) { o.firstP99Ms = 2, o.lastP99Ms = 900, o.lastP10Ms = 600; }),
          {StepVerdict::Latency, "p99 grew from 2 ms to 900 ms"}},
-        {stream([](StepOutcome &o) { o.firstP99Ms = 0.2, o.lastP99Ms = 40; }), {StepVerdict::Holds, ""}},
+        {stream([](StepOutcome &o) { o.firstP99Ms = 0.4, o.lastP99Ms = 107, o.lastP10Ms = 1; }),
+         {StepVerdict::Holds, ""}},
     };
     for (const auto &[outcome, judged] : cases) {
         const StepJudgement got = JudgeStep(outcome, limits);
