@@ -374,7 +374,8 @@ Progress goes to standard error, one line per step; the summary (or with
 --json the JSON document) to standard output.
 
 Exit status: 0 the search ended (and --require-mps was met), 1 --require-mps
-was not met or the probe could not finish, 2 usage error.
+was not met, the sender reached no rate, the target refused everything, or
+the probe could not finish, 2 usage error.
 )";
     return table;
 }

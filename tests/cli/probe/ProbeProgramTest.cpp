@@ -40,6 +40,7 @@ TEST(ProbeProgram, BadFlagsAreUsageErrorsNamingTheFlag)
         {{"--receive", "tcp:5514", "--transport", "carrier-pigeon"}, "--transport: 'carrier-pigeon' is not"},
         {{"--receive", "tcp:5514", "--max-loss", "1.5"}, "--max-loss: '1.5' is not"},
         {{"--receive", "tcp:5514", "--precision", "0"}, "--precision: '0' is not"},
+        {{"--receive", "tcp:5514", "--confirm", "-1"}, "--confirm: '-1' is not"},
         {{"--receive", "tcp:5514", "--start-rate", "100", "--max-rate", "50"}, "--max-rate must be at least"},
         {{"--receive", "tcp:5514", "--receive-cert", "c.pem"}, "--receive-cert needs --receive tls:PORT"},
         {{"--receive", "tls:5514"}, "--receive tls:PORT needs --receive-cert FILE"},
