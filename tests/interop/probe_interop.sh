@@ -35,10 +35,14 @@ done
 found=$(field relay.json 'd["max_sustainable_mps"]')
 [ "$(field relay.json 'd["limited_by"]')" = loss ] || fail "the relay's limit was not loss: $(cat "$work/relay.json")"
 # A 1 s step passes the rate and the bucket's burst (a fiftieth of it); the
-# sender's start takes a little of each step, so it offers a little less.
+# sender's start takes a little of each step, so it offers a little less. A
+# machine so busy that the relay itself falls behind must make the probe say
+# its answer is not sure.
+confidence=$(field relay.json 'd["confidence"]')
 python3 -c "import sys; f=float(sys.argv[1]); r=$relay_rate*1.02; sys.exit(0 if r*(1-$precision)*0.95 <= f <= r*1.1 else 1)" \
-    "$found" || fail "found $found MPS against a relay of $relay_rate"
-pass "relay of $relay_rate MPS: found $found MPS within the precision ($(field relay.json 'len(d["steps"])') steps)"
+    "$found" || [ "$confidence" = low ] ||
+    fail "found $found MPS against a relay of $relay_rate, with confidence $confidence"
+pass "relay of $relay_rate MPS: found $found MPS, confidence $confidence ($(field relay.json 'len(d["steps"])') steps)"
 
 # --- rsyslog: UDP in, TCP with octet counting out to the probe.
 find_rsyslogd

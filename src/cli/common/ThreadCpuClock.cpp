@@ -1,6 +1,6 @@
 #include "cli/common/ThreadCpuClock.h"
 
-#include <fstream>
+#include <cstdio>
 
 #include <pthread.h>
 
@@ -23,10 +23,14 @@ double ThreadCpuClock::Seconds() const
 
 std::optional<ScheduleTimes> ReadScheduleTimes(const std::string &path)
 {
-    std::ifstream file(path);
+    std::FILE *file = std::fopen(path.c_str(), "re");
+    if (!file)
+        return std::nullopt;
     unsigned long long runNs = 0;
     unsigned long long waitNs = 0;
-    if (!(file >> runNs >> waitNs))
+    const bool read = std::fscanf(file, "%llu %llu", &runNs, &waitNs) == 2;
+    std::fclose(file);
+    if (!read)
         return std::nullopt;
     return ScheduleTimes{static_cast<double>(runNs) * 1e-9, static_cast<double>(waitNs) * 1e-9};
 }
