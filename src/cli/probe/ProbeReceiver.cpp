@@ -82,7 +82,7 @@ void ProbeReceiver::Loop()
             std::lock_guard lock(m_mutex);
             m_messages = m_intake.Counts().messages;
             if (m_asked) {
-                m_figures = m_ledger.RunFigures(m_askedRun);
+                m_figures = m_ledger.RunsFigures(m_askedRuns);
                 m_counts = m_intake.Counts();
                 m_asked = false;
             }
@@ -91,10 +91,10 @@ void ProbeReceiver::Loop()
     }
 }
 
-void ProbeReceiver::Ask(const std::string &run)
+void ProbeReceiver::Ask(const std::vector<std::string> &runs)
 {
     std::unique_lock lock(m_mutex);
-    m_askedRun = run;
+    m_askedRuns = runs;
     m_asked = true;
     m_turned.wait(lock, [this] { return !m_asked; });
 }
@@ -116,9 +116,9 @@ void ProbeReceiver::WaitForQuiet(double quietSeconds)
     }
 }
 
-DeliveryFigures ProbeReceiver::Figures(const std::string &run)
+DeliveryFigures ProbeReceiver::Figures(const std::vector<std::string> &runs)
 {
-    Ask(run);
+    Ask(runs);
     std::lock_guard lock(m_mutex);
     return m_figures;
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 // The probe's receiver: quillon-recv's listener (or a followed file) on a
 // thread of its own, for the whole probe, so it takes what the collector
@@ -29,13 +30,14 @@ public:
     // Returns once quietSeconds pass without a new message, or a stop is
     // asked for.
     void WaitForQuiet(double quietSeconds);
-    // What arrived of one run so far.
-    DeliveryFigures Figures(const std::string &run);
+    // What arrived of one run so far, or of several together.
+    DeliveryFigures Figures(const std::string &run) { return Figures(std::vector<std::string>{run}); }
+    DeliveryFigures Figures(const std::vector<std::string> &runs);
     IntakeCounts Counts();
 
 private:
     void Loop();
-    void Ask(const std::string &run);
+    void Ask(const std::vector<std::string> &runs);
 
     SystemClock m_clock;
     DeliveryLedger m_ledger;
@@ -50,7 +52,7 @@ private:
     std::condition_variable m_turned;
     std::uint64_t m_messages = 0;
     bool m_asked = false;
-    std::string m_askedRun;
+    std::vector<std::string> m_askedRuns;
     DeliveryFigures m_figures;
     IntakeCounts m_counts;
 };

@@ -4,11 +4,12 @@
 #include "cli/common/ProgressLine.h"
 #include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
-#include "cli/probe/LocalPort.h"
+#include "cli/probe/OutputPath.h"
 #include "cli/probe/ProbeReceiver.h"
 #include "cli/probe/ProbeReport.h"
 #include "cli/probe/ProcessWatch.h"
 #include "cli/probe/RateSearch.h"
+#include "cli/probe/SoakRun.h"
 #include "cli/probe/WatchedCommand.h"
 #include "cli/send/RunReport.h"
 #include "cli/send/RunSender.h"
@@ -22,7 +23,6 @@
 #include <cmath>
 #include <random>
 #include <sstream>
-#include <thread>
 
 namespace {
 constexpr int UsageErrorStatus = 2;
@@ -30,6 +30,8 @@ constexpr int UsageErrorStatus = 2;
 // less what the start of a run (a connection, a busy machine) may cost.
 constexpr double SentShareReached = 0.97;
 constexpr double StartSeconds = 0.1;
+// A soak after the search holds this share of the rate found.
+constexpr double SoakShare = 0.9;
 
 std::string Fixed(double value, int decimals)
 {
@@ -72,6 +74,9 @@ ProbeSettings SettingsOf(const ProbeOptions &o)
     s.requireMps = o.requireMps;
     s.watchPids = o.watchPids;
     s.watchCommand = o.watchCommand;
+    s.soakSeconds = o.soakSeconds;
+    s.soakRate = o.soakRate;
+    s.maxRssGrowthMbPerHour = o.maxRssGrowthMbPerHour;
     return s;
 }
 
@@ -89,6 +94,10 @@ public:
     ProbeResult Go()
     {
         std::string error;
+        for (const auto &[flag, path] :
+             {std::pair{"--report", m_options.report}, {"--stats-file", m_options.statsFile}})
+            if (const std::optional<std::string> why = UnwritableReason(path))
+                return Failed(std::string(flag) + ": cannot write '" + path + "': " + *why);
         std::vector<int> pids = m_options.watchPids;
         for (const int pid : pids)
             if (!m_reader.Read(pid))
@@ -101,19 +110,27 @@ public:
         if (!m_options.watchCommand.empty()) {
             if (!m_command.Start(m_options.watchCommand, error))
                 return Failed(error);
-            pids.push_back(m_command.Pid());
-            m_result.settings.watchPids = pids;
             m_err << "quillon-probe: started '" << m_options.watchCommand << "' as process " << m_command.Pid()
                   << std::endl;
-            if (!AwaitCollector())
+            const CollectorUp up = AwaitCollector();
+            if (!up.error.empty()) {
+                m_result.error = up.error;
                 return m_result;
+            }
+            pids.insert(pids.end(), up.pids.begin(), up.pids.end());
+            m_result.settings.watchPids = pids;
+            m_result.detachedNote = up.detachedNote;
+            m_result.detachedPids = up.detachedPids;
+            if (!up.detachedNote.empty())
+                m_err << "quillon-probe: " << up.detachedNote << std::endl;
         }
         ProcessWatch watch(pids, m_reader, m_clock);
         watch.Start();
         m_watch = &watch;
 
         RateSearch search({m_options.startRate, m_options.maxRate, m_options.precision});
-        while (const auto rate = search.NextRate()) {
+        // --soak-rate: the soak alone.
+        while (const auto rate = m_options.soakRate ? std::nullopt : search.NextRate()) {
             if (StopRequested()) {
                 m_result.error = "stopped by a signal";
                 break;
@@ -123,8 +140,10 @@ public:
                 break;
             search.Record(*rate, *verdict);
         }
+        if (m_options.soakSeconds && m_result.error.empty())
+            Soak(m_options.soakRate ? *m_options.soakRate : SoakShare * search.MaxSustainable());
         watch.Stop();
-        if (m_command.Running()) {
+        if (m_command.Started()) {
             const std::string ending = m_command.Stop();
             m_err << "quillon-probe: stopped '" << m_options.watchCommand << "': " << ending << std::endl;
         }
@@ -147,30 +166,26 @@ private:
 
     // A collector just started takes a moment to bind its port; messages
     // sent before that would count against it.
-    bool AwaitCollector()
+    CollectorUp AwaitCollector()
     {
         const std::string &target = m_options.send.target;
         const std::string &transport = m_options.transport;
         if ((target != "127.0.0.1" && target != "::1" && target != "localhost") ||
-            (transport != "udp" && transport != "tcp" && transport != "tls"))
-            return true;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(m_options.send.connectTimeout);
-        while (!LocalPortBound(m_options.send.port, m_options.send.tcp)) {
-            if (!m_command.Running()) {
-                m_result.error = "'" + m_options.watchCommand + "' ended before the probe began: " + m_command.Stop();
-                return false;
-            }
-            if (StopRequested() || std::chrono::steady_clock::now() >= deadline) {
-                m_result.error = "'" + m_options.watchCommand + "' did not bind port " +
-                                 std::to_string(m_options.send.port) + " within --connect-timeout";
-                m_command.Stop();
-                return false;
-            }
-            // /proc/net tells no one when a port is bound, so it is read again shortly.
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            (transport != "udp" && transport != "tcp" && transport != "tls" && transport != "relp"))
+            return {{m_command.Pid()}, {}, {}, {}};
+        return m_command.AwaitPort(m_options.send.port, m_options.send.tcp, m_options.send.connectTimeout);
+    }
+
+    void Soak(double rate)
+    {
+        if (rate <= 0) {
+            m_result.error = "--soak: no rate held, so there was none to soak at";
+            return;
         }
-        return true;
+        SoakRun soak(m_options, m_receiver, m_watch, m_clock, m_err);
+        m_result.soak = soak.Run(std::round(rate), m_runBase);
+        if (StopRequested())
+            m_result.error = "stopped by a signal";
     }
 
     std::optional<StepVerdict> Step(double rate)
@@ -291,11 +306,22 @@ std::string StepLine(const ProbeStep &step, double stepSeconds)
     return line;
 }
 
+std::string SoakText(const SoakResult &soak)
+{
+    std::string text = "Soak at " + Grouped(std::llround(soak.rate)) + " MPS for " + Fixed(soak.durationSeconds, 0) +
+                       " s: " + soak.verdict + " (" + soak.reason;
+    if (soak.cpuPercent)
+        text += "; collector at " + Fixed(*soak.cpuPercent, 0) + "% CPU";
+    return text + ")";
+}
+
 std::string ProbeSummaryText(const ProbeResult &result)
 {
     std::string text;
     const std::string &by = result.limitedBy;
-    if (result.steps.empty()) {
+    if (result.steps.empty() && result.soak) {
+        text = SoakText(*result.soak);
+    } else if (result.steps.empty()) {
         text = "No step ran";
     } else if (result.maxSustainableMps <= 0 && by.empty()) {
         text = "The probe ended before any rate held";
@@ -315,6 +341,10 @@ std::string ProbeSummaryText(const ProbeResult &result)
     text += ".\n";
     for (const ProbeStep &step : result.steps)
         text += "  " + StepLine(step, result.settings.stepSeconds) + "\n";
+    if (result.soak && !result.steps.empty())
+        text += SoakText(*result.soak) + ".\n";
+    if (!result.detachedNote.empty())
+        text += result.detachedNote + ".\n";
     return text;
 }
 
@@ -367,6 +397,10 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
                 << "': " << report.errorString().toStdString() << "\n";
             status = 1;
         }
+    }
+    if (result.soak && result.soak->verdict != "holds") {
+        err << "quillon-probe: the soak " << result.soak->verdict << ": " << result.soak->reason << "\n";
+        status = 1;
     }
     if (options.requireMps && result.maxSustainableMps < *options.requireMps) {
         err << "quillon-probe: --require-mps " << Grouped(std::llround(*options.requireMps))

@@ -165,12 +165,12 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
     return report;
 }
 
-DeliveryFigures DeliveryLedger::RunFigures(std::string_view run) const
+DeliveryFigures DeliveryLedger::RunsFigures(const std::vector<std::string> &runs) const
 {
     DeliveryFigures figures;
     LatencyHistogram<std::uint64_t> latency;
     for (const auto &record : m_records) {
-        if (std::string_view(record.key.run, record.key.runLength) != run)
+        if (std::find(runs.begin(), runs.end(), std::string_view(record.key.run, record.key.runLength)) == runs.end())
             continue;
         DeliveryFigures stream;
         stream.received = record.received;

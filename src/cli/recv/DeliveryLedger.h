@@ -101,7 +101,9 @@ public:
     // expect 0: nothing expected beyond what the streams show.
     LedgerReport Report(std::uint64_t expect = 0) const;
     // One run's streams together, latency merged: what a probe step judges.
-    DeliveryFigures RunFigures(std::string_view run) const;
+    DeliveryFigures RunFigures(std::string_view run) const { return RunsFigures({std::string(run)}); }
+    // Several runs' streams together, as a soak's minute of runs.
+    DeliveryFigures RunsFigures(const std::vector<std::string> &runs) const;
     std::size_t MemoryBytes() const;
 
 private:
