@@ -95,14 +95,19 @@ CollectorUp WatchedCommand::AwaitPort(int port, bool tcp, double timeoutSeconds)
     const std::string where = "port " + std::to_string(port);
     const auto deadline =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeoutSeconds));
+    int emptyRounds = 0;
     for (;;) {
         const bool running = Running();
         if (LocalPortBound(port, tcp))
             return Found(port, tcp);
         // A daemon's starter ends at once and well; what it left may bind later.
         if (!running) {
+            // Read before the command is reaped, while its orphans' parent links still lead through it.
+            emptyRounds = LeftRunning().empty() ? emptyRounds + 1 : 0;
             const std::string ending = Ending();
-            if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0 || LeftRunning().empty()) {
+            // /proc is read one process at a time, so a daemon forking as it
+            // is read may be missed once.
+            if (m_process.exitStatus() != QProcess::NormalExit || m_process.exitCode() != 0 || emptyRounds > 1) {
                 Stop();
                 return {{}, what + " ended before " + where + " was bound: " + ending, {}, {}};
             }
