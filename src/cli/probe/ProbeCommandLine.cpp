@@ -361,9 +361,10 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             },
                             "  The soak sends in runs of at most a minute, each judged at the end: the\n"
                             "  collector's memory slope (least squares over the watched processes'\n"
-                            "  samples), its CPU, the p99 of each minute; it degrades when the p99 of\n"
-                            "  its last tenth is more than twice the first tenth's (and 5 ms more), or\n"
-                            "  it loses more than --max-loss."});
+                            "  samples after the first tenth, which fills queues and caches), its CPU\n"
+                            "  and the p99 of each minute; it degrades when the p99 of its last tenth\n"
+                            "  is more than twice the first tenth's (and 5 ms more), or it loses more\n"
+                            "  than --max-loss."});
     table.groups.push_back({"Output",
                             {
                                 {"--report", "FILE",

@@ -79,8 +79,8 @@ struct ProbeSettings {
 struct SoakResult {
     double rate = 0;
     double durationSeconds = 0; // as run, shorter when stopped
-    // Least squares over the watched processes' resident memory; none
-    // without a watched process or with too few samples.
+    // Least squares over the watched processes' resident memory after the
+    // first tenth; none without a watched process or with too few samples.
     std::optional<double> rssSlopeMbPerHour;
     std::optional<double> cpuPercent;
     // One p99 a minute; none for a minute nothing arrived with a time in.

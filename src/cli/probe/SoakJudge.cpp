@@ -12,6 +12,8 @@ constexpr double SentShareReached = 0.97;
 constexpr double DegradeFactor = 2;
 constexpr double DegradeLeastMs = 5;
 constexpr double BytesPerMb = 1024.0 * 1024.0;
+// Below this an hourly slope is mostly extrapolation.
+constexpr double ShortSoakSeconds = 600;
 
 std::string Fixed(double value, int decimals)
 {
@@ -46,7 +48,11 @@ SoakJudgement JudgeSoak(const SoakFigures &f, const SoakLimits &limits)
         held.push_back("memory not measured (watch the collector with --watch-pid or --watch-command)");
     else if (*f.rssSlopeMbPerHour > limits.maxRssGrowthMbPerHour)
         leaks.push_back("resident memory grows " + slope + ", above --max-rss-growth " +
-                        Fixed(limits.maxRssGrowthMbPerHour, 0) + " MB/h");
+                        Fixed(limits.maxRssGrowthMbPerHour, 0) + " MB/h" +
+                        (f.seconds < ShortSoakSeconds ? " (over " + Fixed(f.seconds, 0) +
+                                                            " s only: a longer soak tells a leak from a collector "
+                                                            "settling)"
+                                                      : std::string()));
     else
         held.push_back("memory " + slope + " (at most " + Fixed(limits.maxRssGrowthMbPerHour, 0) + ")");
 

@@ -12,6 +12,7 @@ struct SoakFigures {
     std::int64_t asked = 0; // what the rate asks for over the soak, less each run's start
     std::int64_t sent = 0;
     std::int64_t lost = 0;
+    double seconds = 0;
     std::optional<double> rssSlopeMbPerHour;
     std::optional<double> p99FirstTenthMs;
     std::optional<double> p99LastTenthMs;

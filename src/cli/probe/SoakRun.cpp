@@ -132,12 +132,15 @@ SoakResult SoakRun::Run(double rate, const std::string &runBase)
         result.p99LastTenthMs = P99Ms(m_receiver.Figures(RunIds(segments.end() - tenth, segments.end())));
     }
     if (m_watch) {
+        // The first tenth fills queues and caches: growth then is no leak.
+        const double settled = start + (end - start) / 10;
         std::vector<WatchSample> during;
         std::map<int, std::pair<double, int>> cpu;
         for (const WatchSample &sample : m_watch->Samples()) {
             if (sample.seconds < start || sample.seconds > end)
                 continue;
-            during.push_back(sample);
+            if (sample.seconds >= settled)
+                during.push_back(sample);
             cpu[sample.pid].first += sample.cpuPercent;
             ++cpu[sample.pid].second;
         }
@@ -146,6 +149,7 @@ SoakResult SoakRun::Run(double rate, const std::string &runBase)
             result.cpuPercent = result.cpuPercent.value_or(0) + sum.first / sum.second;
     }
 
+    figures.seconds = result.durationSeconds;
     figures.sent = result.sent;
     figures.lost = result.lost;
     figures.rssSlopeMbPerHour = result.rssSlopeMbPerHour;

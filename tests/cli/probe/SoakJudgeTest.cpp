@@ -12,17 +12,18 @@ TEST(SoakJudge, HoldsLeaksOrDegrades)
     };
     const SoakLimits limits{50, 0.001};
     const Case cases[] = {
-        {{10'000, 10'000, 0, 12.0, 2.0, 2.5}, "holds", "memory 12.0 MB/h"},
-        {{10'000, 10'000, 0, std::nullopt, std::nullopt, std::nullopt}, "holds", "memory not measured"},
-        {{10'000, 10'000, 0, 51.0, 2.0, 2.5}, "leaks", "grows 51.0 MB/h"},
+        {{10'000, 10'000, 0, 3600, 12.0, 2.0, 2.5}, "holds", "memory 12.0 MB/h"},
+        {{10'000, 10'000, 0, 3600, std::nullopt, std::nullopt, std::nullopt}, "holds", "memory not measured"},
+        {{10'000, 10'000, 0, 3600, 51.0, 2.0, 2.5}, "leaks", "grows 51.0 MB/h, above --max-rss-growth 50 MB/h"},
+        {{10'000, 10'000, 0, 30, 51.0, 2.0, 2.5}, "leaks", "over 30 s only"},
         // Both found: the leak is the verdict, the p99 is in the reason too.
-        {{10'000, 10'000, 0, 400.0, 2.0, 40.0}, "leaks", "more than twice"},
-        {{10'000, 10'000, 0, 1.0, 10.0, 25.0}, "degrades", "p99 10 ms in the first tenth, 25 ms in the last"},
+        {{10'000, 10'000, 0, 3600, 400.0, 2.0, 40.0}, "leaks", "more than twice"},
+        {{10'000, 10'000, 0, 3600, 1.0, 10.0, 25.0}, "degrades", "p99 10 ms in the first tenth, 25 ms in the last"},
         // Twice as long but by less than a busy machine's jitter.
-        {{10'000, 10'000, 0, 1.0, 0.3, 1.8}, "holds", "p99 0.3 ms"},
-        {{10'000, 10'000, 11, 1.0, 2.0, 2.0}, "degrades", "lost 11 of 10,000 (0.11%)"},
-        {{10'000, 10'000, 10, 1.0, 2.0, 2.0}, "holds", "lost 10 of 10,000"},
-        {{10'000, 9'000, 0, 1.0, 2.0, 2.0}, "degrades", "sent 9,000 of the 10,000"},
+        {{10'000, 10'000, 0, 3600, 1.0, 0.3, 1.8}, "holds", "p99 0.3 ms"},
+        {{10'000, 10'000, 11, 3600, 1.0, 2.0, 2.0}, "degrades", "lost 11 of 10,000 (0.11%)"},
+        {{10'000, 10'000, 10, 3600, 1.0, 2.0, 2.0}, "holds", "lost 10 of 10,000"},
+        {{10'000, 9'000, 0, 3600, 1.0, 2.0, 2.0}, "degrades", "sent 9,000 of the 10,000"},
     };
     for (const Case &c : cases) {
         const SoakJudgement judged = JudgeSoak(c.figures, limits);
