@@ -3,6 +3,8 @@
 #include "cli/common/FlagValues.h"
 #include "common/TextHelpers.h"
 
+#include <QHostAddress>
+
 #include <deque>
 #include <memory>
 
@@ -11,6 +13,7 @@ constexpr const char *SeeHelp = " (see quillon-probe --help)";
 // A rate no sender on one machine reaches, so a typing mistake is caught.
 constexpr double MostRate = 1e9;
 constexpr double MostSeconds = 86400;
+constexpr double MostSoakSeconds = 7 * 86400;
 
 // The sender's groups a probe step takes as they stand; the others (the
 // pace, the stamps, the shard, the output) are the probe's to set.
@@ -47,7 +50,7 @@ struct Parser {
         const std::size_t colon = value.find(':');
         const std::string kind = ToLowerAscii(value.substr(0, colon));
         const std::string_view where = colon == std::string_view::npos ? std::string_view{} : value.substr(colon + 1);
-        o.receive = {std::string(value), kind, {}};
+        o.receive = {std::string(value), kind, {}, {}};
         recvArgs.clear();
         if (kind == "file" || kind == "unix-dgram" || kind == "unix-stream") {
             if (where.empty())
@@ -58,13 +61,28 @@ struct Parser {
             return {};
         }
         if (kind == "tcp" || kind == "udp" || kind == "tls" || kind == "relp") {
-            if (!InRange(where, 1, 65535))
-                return Bad("--receive", value, kind + ":PORT with a port from 1 to 65535");
-            recvArgs = {"--listen", kind, "--port", std::string(where)};
+            // ADDR:PORT, the port after the last colon, so "::1:514" and "[::1]:514" both read.
+            const std::size_t last = where.rfind(':');
+            std::string_view port = where;
+            if (last != std::string_view::npos) {
+                port = where.substr(last + 1);
+                std::string_view address = where.substr(0, last);
+                if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+                    address = address.substr(1, address.size() - 2);
+                if (QHostAddress(QString::fromUtf8(address.data(), static_cast<qsizetype>(address.size()))).isNull())
+                    return Bad("--receive", value, kind + ":ADDR:PORT with an IPv4 or IPv6 address");
+                o.receive.address = std::string(address);
+            }
+            if (!InRange(port, 1, 65535))
+                return Bad("--receive", value, kind + ":PORT or " + kind + ":ADDR:PORT with a port from 1 to 65535");
+            recvArgs = {"--listen", kind, "--port", std::string(port)};
+            if (!o.receive.address.empty())
+                recvArgs.insert(recvArgs.end(), {"--bind", o.receive.address});
             return {};
         }
         return Bad("--receive", value,
-                   "tcp:PORT, udp:PORT, tls:PORT, relp:PORT, unix-dgram:PATH, unix-stream:PATH or file:PATH");
+                   "tcp:PORT, udp:PORT, tls:PORT, relp:PORT (each also KIND:ADDR:PORT), unix-dgram:PATH, "
+                   "unix-stream:PATH or file:PATH");
     }
 
     // The sender's flags go to its own parser, which knows what each takes
@@ -102,6 +120,10 @@ struct Parser {
             return Fail("--max-rate must be at least --start-rate (" + RateText(o.startRate) + ")");
         if (!o.watchPids.empty() && !o.watchCommand.empty())
             return Fail("--watch-pid and --watch-command cannot be combined: watch the processes or start one");
+        if (o.soakRate && !o.soakSeconds)
+            return Fail("--soak-rate needs --soak DURATION: how long to hold it");
+        if (o.soakRate && o.requireMps)
+            return Fail("--require-mps needs the search, which --soak-rate leaves out");
         if (o.receive.IsFile() && !receiveTlsFlags.empty())
             return Fail(receiveTlsFlags.front() + " needs --receive tls:PORT");
 
@@ -170,6 +192,26 @@ Status Seconds(std::string_view flag, std::string_view value, double &field)
     return {};
 }
 
+// "90", "90s", "30m", "12h": seconds unless a unit says otherwise.
+Status Duration(std::string_view flag, std::string_view value, std::optional<double> &field)
+{
+    double unit = 1;
+    std::string_view number = value;
+    if (!value.empty()) {
+        const std::string units = "smh";
+        if (const std::size_t at = units.find(value.back()); at != std::string::npos) {
+            unit = at == 0 ? 1 : (at == 1 ? 60 : 3600);
+            number.remove_suffix(1);
+        }
+    }
+    const auto amount = PositiveNumber(number);
+    if (!amount || *amount * unit > MostSoakSeconds)
+        return Parser::Bad(flag, value,
+                           "a duration above 0 and at most 7 days: seconds, or with s, m or h (90s, 30m, 12h)");
+    field = *amount * unit;
+    return {};
+}
+
 FlagTable Table(const std::shared_ptr<Parser> &p)
 {
     ProbeOptions &o = p->o;
@@ -194,10 +236,12 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                         {{"--receive", "KIND:WHERE",
                           "tcp:PORT, udp:PORT or tls:PORT: a receiver inside\n"
                           "the probe, with quillon-recv's checks (any framing);\n"
+                          "KIND:ADDR:PORT binds that address only;\n"
                           "relp:PORT, unix-dgram:PATH, unix-stream:PATH: where\n"
-                          "quillon-recv listens so; file:PATH: a file the\n"
-                          "collector writes, read as it grows and checked as\n"
-                          "quillon-recv --check-file does",
+                          "quillon-recv listens so; file:PATH: a regular file\n"
+                          "the collector writes, read as it grows and checked\n"
+                          "as quillon-recv --check-file does, followed as\n"
+                          "tail -F does through a rename or a truncation",
                           [p](std::string_view value) { return p->Receive(value); }}}};
     for (const FlagGroup &group : p->recvTable.groups) {
         if (group.title.substr(0, 3) != "TLS")
@@ -224,8 +268,10 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 {"--watch-command", "'CMD'",
                                  "start the collector (sh -c 'exec CMD'), wait for it\n"
                                  "to bind --port when the target is this machine (up\n"
-                                 "to --connect-timeout), watch it, and stop it at the\n"
-                                 "end (SIGTERM, SIGKILL after 5 s)",
+                                 "to --connect-timeout), watch it, and stop it and\n"
+                                 "all it started at the end (SIGTERM, SIGKILL after\n"
+                                 "5 s); it dies with the probe. A command that forks\n"
+                                 "a daemon and ends: the process on --port is watched",
                                  [&o](std::string_view value) -> Status {
                                      if (TrimSpaces(value).empty())
                                          return Parser::Fail(
@@ -299,6 +345,39 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
          "  same at half the rate (a latency floor no rate gets under). Then it runs\n"
          "  the boundary again (--confirm); a run that disagrees takes the search up\n"
          "  from there."});
+    table.groups.push_back({"Soak (does it hold for hours?)",
+                            {
+                                {"--soak", "DURATION",
+                                 "after the search, hold 90% of the rate found for\n"
+                                 "DURATION (90s, 30m, 12h) and judge the collector:\n"
+                                 "holds, leaks (memory) or degrades (p99, loss)",
+                                 [&o](std::string_view value) { return Duration("--soak", value, o.soakSeconds); }},
+                                {"--soak-rate", "R", "soak at R messages a second, without a search",
+                                 [&o](std::string_view value) {
+                                     double rate = 0;
+                                     Status taken = Rate("--soak-rate", value, rate);
+                                     if (taken)
+                                         o.soakRate = rate;
+                                     return taken;
+                                 }},
+                                {"--max-rss-growth", "MB",
+                                 "the soak leaks when the watched collector's resident\n"
+                                 "memory grows faster than MB per hour (default 50)",
+                                 [&o](std::string_view value) -> Status {
+                                     const auto megabytes = PositiveNumber(value);
+                                     if (!megabytes)
+                                         return Parser::Bad("--max-rss-growth", value,
+                                                            "a positive number of megabytes per hour");
+                                     o.maxRssGrowthMbPerHour = *megabytes;
+                                     return {};
+                                 }},
+                            },
+                            "  The soak sends in runs of at most a minute, each judged at the end: the\n"
+                            "  collector's memory slope (least squares over the watched processes'\n"
+                            "  samples after the first tenth, which fills queues and caches), its CPU\n"
+                            "  and the p99 of each minute; it degrades when the p99 of its last tenth\n"
+                            "  is more than twice the first tenth's (and 5 ms more), or it loses more\n"
+                            "  than --max-loss."});
     table.groups.push_back({"Output",
                             {
                                 {"--report", "FILE",
@@ -373,9 +452,10 @@ so is noisy. An answer resting on a noisy or unconfirmed step says
 Progress goes to standard error, one line per step; the summary (or with
 --json the JSON document) to standard output.
 
-Exit status: 0 the search ended (and --require-mps was met), 1 --require-mps
-was not met, the sender reached no rate, the target refused everything, or
-the probe could not finish, 2 usage error.
+Exit status: 0 the search ended (and --require-mps was met, and the soak
+held), 1 --require-mps was not met, the sender reached no rate, the target
+refused everything, the soak leaked or degraded, or the probe could not
+finish, 2 usage error.
 )";
     return table;
 }

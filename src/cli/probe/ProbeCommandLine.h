@@ -11,9 +11,10 @@
 // Where the collector under test delivers: a listener inside the probe
 // (quillon-recv's, with its checks) or a file the collector writes.
 struct ReceiveSpec {
-    std::string text; // as given: "tcp:5514"
-    std::string kind; // tcp, udp, tls, relp, unix-dgram, file
-    std::string path; // file and Unix sockets
+    std::string text;    // as given: "tcp:5514"
+    std::string kind;    // tcp, udp, tls, relp, unix-dgram, file
+    std::string path;    // file and Unix sockets
+    std::string address; // tcp:ADDR:PORT and the like; empty: every address
     bool IsFile() const { return kind == "file"; }
 };
 
@@ -39,6 +40,11 @@ struct ProbeOptions {
     bool json = false;
     std::string statsFile;
     std::optional<double> requireMps;
+    // --soak: how long to hold one rate after the search (or at soakRate
+    // without one), and the memory growth that counts as a leak.
+    std::optional<double> soakSeconds;
+    std::optional<double> soakRate;
+    double maxRssGrowthMbPerHour = 50;
 };
 
 struct ProbeParseResult {

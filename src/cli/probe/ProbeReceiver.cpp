@@ -85,7 +85,7 @@ void ProbeReceiver::Loop()
             for (; !m_moments.empty() && m_moments.front() <= now; m_moments.erase(m_moments.begin()))
                 m_snapshots.push_back(m_ledger.RunLatency(m_watchedRun));
             if (m_asked) {
-                m_figures = m_ledger.RunFigures(m_askedRun, m_askedExpect);
+                m_figures = m_ledger.RunsFigures(m_askedRuns, m_askedExpect);
                 m_counts = m_intake.Counts();
                 if (m_askedSnapshot)
                     m_snapshots.push_back(m_ledger.RunLatency(m_watchedRun));
@@ -96,10 +96,10 @@ void ProbeReceiver::Loop()
     }
 }
 
-void ProbeReceiver::Ask(const std::string &run, std::uint64_t expect, bool snapshot)
+void ProbeReceiver::Ask(const std::vector<std::string> &runs, std::uint64_t expect, bool snapshot)
 {
     std::unique_lock lock(m_mutex);
-    m_askedRun = run;
+    m_askedRuns = runs;
     m_askedExpect = expect;
     m_askedSnapshot = snapshot;
     m_asked = true;
@@ -123,9 +123,9 @@ void ProbeReceiver::WaitForQuiet(double quietSeconds)
     }
 }
 
-DeliveryFigures ProbeReceiver::Figures(const std::string &run, std::uint64_t expect)
+DeliveryFigures ProbeReceiver::Figures(const std::vector<std::string> &runs, std::uint64_t expect)
 {
-    Ask(run, expect);
+    Ask(runs, expect);
     std::lock_guard lock(m_mutex);
     return m_figures;
 }
@@ -140,7 +140,7 @@ void ProbeReceiver::WatchLatency(const std::string &run, std::vector<Moment> mom
 
 std::vector<LatencyHistogram<std::uint64_t>> ProbeReceiver::LatencySnapshots()
 {
-    Ask(m_watchedRun, 0, true);
+    Ask({m_watchedRun}, 0, true);
     std::lock_guard lock(m_mutex);
     m_moments.clear();
     return std::move(m_snapshots);

@@ -30,8 +30,13 @@ public:
     // Returns once quietSeconds pass without a new message, or a stop is
     // asked for.
     void WaitForQuiet(double quietSeconds);
-    // What arrived of one run so far; expect: the messages it sent.
-    DeliveryFigures Figures(const std::string &run, std::uint64_t expect = 0);
+    // What arrived of one run so far, or of several together; expect: the
+    // messages they sent.
+    DeliveryFigures Figures(const std::string &run, std::uint64_t expect = 0)
+    {
+        return Figures(std::vector<std::string>{run}, expect);
+    }
+    DeliveryFigures Figures(const std::vector<std::string> &runs, std::uint64_t expect = 0);
     IntakeCounts Counts();
 
     using Moment = std::chrono::steady_clock::time_point;
@@ -42,7 +47,7 @@ public:
 
 private:
     void Loop();
-    void Ask(const std::string &run, std::uint64_t expect = 0, bool snapshot = false);
+    void Ask(const std::vector<std::string> &runs, std::uint64_t expect = 0, bool snapshot = false);
 
     SystemClock m_clock;
     DeliveryLedger m_ledger;
@@ -57,7 +62,7 @@ private:
     std::condition_variable m_turned;
     std::uint64_t m_messages = 0;
     bool m_asked = false;
-    std::string m_askedRun;
+    std::vector<std::string> m_askedRuns;
     std::uint64_t m_askedExpect = 0;
     bool m_askedSnapshot = false;
     DeliveryFigures m_figures;

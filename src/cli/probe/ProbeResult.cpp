@@ -47,6 +47,29 @@ QJsonObject SettingsJson(const ProbeSettings &s)
     json.insert(QStringLiteral("watch_pids"), pids);
     json.insert(QStringLiteral("watch_command"),
                 s.watchCommand.empty() ? QJsonValue(QJsonValue::Null) : JsonText(s.watchCommand));
+    json.insert(QStringLiteral("soak_seconds"), Optional(s.soakSeconds));
+    json.insert(QStringLiteral("soak_rate"), Optional(s.soakRate));
+    json.insert(QStringLiteral("max_rss_growth_mb_per_hour"), s.maxRssGrowthMbPerHour);
+    return json;
+}
+
+QJsonObject SoakJson(const SoakResult &soak)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("rate"), soak.rate);
+    json.insert(QStringLiteral("duration_seconds"), soak.durationSeconds);
+    json.insert(QStringLiteral("rss_slope_mb_per_hour"), Optional(soak.rssSlopeMbPerHour));
+    json.insert(QStringLiteral("cpu_percent"), Optional(soak.cpuPercent));
+    QJsonArray minutes;
+    for (const std::optional<double> &p99 : soak.p99MsPerMinute)
+        minutes.append(Optional(p99));
+    json.insert(QStringLiteral("p99_ms_per_minute"), minutes);
+    json.insert(QStringLiteral("p99_ms_first_tenth"), Optional(soak.p99FirstTenthMs));
+    json.insert(QStringLiteral("p99_ms_last_tenth"), Optional(soak.p99LastTenthMs));
+    json.insert(QStringLiteral("sent"), Count(soak.sent));
+    json.insert(QStringLiteral("lost"), Count(soak.lost));
+    json.insert(QStringLiteral("verdict"), JsonText(soak.verdict));
+    json.insert(QStringLiteral("reason"), JsonText(soak.reason));
     return json;
 }
 
@@ -124,6 +147,17 @@ QJsonObject ProbeResultJson(const ProbeResult &result)
     }
     json.insert(QStringLiteral("watch_samples"), samples);
     json.insert(QStringLiteral("settings"), SettingsJson(result.settings));
+    if (!result.detachedNote.empty()) {
+        QJsonObject detached;
+        QJsonArray pids;
+        for (const int pid : result.detachedPids)
+            pids.append(pid);
+        detached.insert(QStringLiteral("pids"), pids);
+        detached.insert(QStringLiteral("note"), JsonText(result.detachedNote));
+        json.insert(QStringLiteral("detached"), detached);
+    }
+    json.insert(QStringLiteral("soak"),
+                result.soak ? QJsonValue(SoakJson(*result.soak)) : QJsonValue(QJsonValue::Null));
     if (!result.error.empty())
         json.insert(QStringLiteral("error"), JsonText(result.error));
     return json;

@@ -93,6 +93,29 @@ struct ProbeSettings {
     int confirm = 1;
     std::vector<int> watchPids;
     std::string watchCommand;
+    std::optional<double> soakSeconds;
+    std::optional<double> soakRate;
+    double maxRssGrowthMbPerHour = 50;
+};
+
+// One rate held for a long while after the search, and whether the
+// collector held it: its memory, CPU and latency over time.
+struct SoakResult {
+    double rate = 0;
+    double durationSeconds = 0; // as run, shorter when stopped
+    // Least squares over the watched processes' resident memory after the
+    // first tenth; none without a watched process or with too few samples.
+    std::optional<double> rssSlopeMbPerHour;
+    std::optional<double> cpuPercent;
+    // One p99 a minute; none for a minute nothing arrived with a time in.
+    std::vector<std::optional<double>> p99MsPerMinute;
+    std::optional<double> p99FirstTenthMs;
+    std::optional<double> p99LastTenthMs;
+    std::int64_t sent = 0;
+    std::int64_t lost = 0;
+    // holds, leaks or degrades, and why in words.
+    std::string verdict;
+    std::string reason;
 };
 
 struct ProbeResult {
@@ -109,6 +132,11 @@ struct ProbeResult {
     bool confirmed = false;
     std::string confidence = "high";
     std::string confidenceReason;
+    // --watch-command ended and left the collector running on its own:
+    // the processes watched in its place, and a sentence saying so.
+    std::vector<int> detachedPids;
+    std::string detachedNote;
+    std::optional<SoakResult> soak;
     // Why the probe ended early (a signal, a sender failure); empty otherwise.
     std::string error;
 };

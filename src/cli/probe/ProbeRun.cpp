@@ -5,10 +5,12 @@
 #include "cli/common/StatsFile.h"
 #include "cli/common/StopSignals.h"
 #include "cli/probe/LocalPort.h"
+#include "cli/probe/OutputPath.h"
 #include "cli/probe/ProbeReceiver.h"
 #include "cli/probe/ProbeReport.h"
 #include "cli/probe/ProcessWatch.h"
 #include "cli/probe/RateSearch.h"
+#include "cli/probe/SoakRun.h"
 #include "cli/probe/StepNoise.h"
 #include "cli/probe/WatchedCommand.h"
 #include "cli/send/RunReport.h"
@@ -24,7 +26,6 @@
 #include <cmath>
 #include <random>
 #include <sstream>
-#include <thread>
 
 namespace {
 constexpr int UsageErrorStatus = 2;
@@ -38,6 +39,8 @@ constexpr double SenderBusyShare = 0.9;
 // The latency of the step's first and last moments is compared over this
 // share of the step, a second at most.
 constexpr double LatencyWindowShare = 0.1;
+// A soak after the search holds this share of the rate found.
+constexpr double SoakShare = 0.9;
 
 std::string Fixed(double value, int decimals)
 {
@@ -86,6 +89,9 @@ ProbeSettings SettingsOf(const ProbeOptions &o)
     s.confirm = o.confirm;
     s.watchPids = o.watchPids;
     s.watchCommand = o.watchCommand;
+    s.soakSeconds = o.soakSeconds;
+    s.soakRate = o.soakRate;
+    s.maxRssGrowthMbPerHour = o.maxRssGrowthMbPerHour;
     return s;
 }
 
@@ -103,6 +109,10 @@ public:
     ProbeResult Go()
     {
         std::string error;
+        for (const auto &[flag, path] :
+             {std::pair{"--report", m_options.report}, {"--stats-file", m_options.statsFile}})
+            if (const std::optional<std::string> why = UnwritableReason(path))
+                return Failed(std::string(flag) + ": cannot write '" + path + "': " + *why);
         std::vector<int> pids = m_options.watchPids;
         for (const int pid : pids)
             if (!m_reader.Read(pid))
@@ -115,12 +125,19 @@ public:
         if (!m_options.watchCommand.empty()) {
             if (!m_command.Start(m_options.watchCommand, error))
                 return Failed(error);
-            pids.push_back(m_command.Pid());
-            m_result.settings.watchPids = pids;
             m_err << "quillon-probe: started '" << m_options.watchCommand << "' as process " << m_command.Pid()
                   << std::endl;
-            if (!AwaitCollector())
+            const CollectorUp up = AwaitCollector();
+            if (!up.error.empty()) {
+                m_result.error = up.error;
                 return m_result;
+            }
+            pids.insert(pids.end(), up.pids.begin(), up.pids.end());
+            m_result.settings.watchPids = pids;
+            m_result.detachedNote = up.detachedNote;
+            m_result.detachedPids = up.detachedPids;
+            if (!up.detachedNote.empty())
+                m_err << "quillon-probe: " << up.detachedNote << std::endl;
         } else if (!pids.empty() && !AwaitWatchedTarget(pids)) {
             return m_result;
         }
@@ -129,7 +146,8 @@ public:
         m_watch = &watch;
 
         RateSearch search({m_options.startRate, m_options.maxRate, m_options.precision, m_options.confirm});
-        while (const auto rate = search.NextRate()) {
+        // --soak-rate: the soak alone.
+        while (const auto rate = m_options.soakRate ? std::nullopt : search.NextRate()) {
             if (StopRequested()) {
                 m_result.error = "stopped by a signal";
                 break;
@@ -140,8 +158,10 @@ public:
             const ProbeStep &step = m_result.steps.back();
             search.Record(*rate, {*verdict, step.latency ? std::optional<double>(step.latency->p99) : std::nullopt});
         }
+        if (m_options.soakSeconds && m_result.error.empty())
+            Soak(m_options.soakRate ? *m_options.soakRate : SoakShare * search.MaxSustainable());
         watch.Stop();
-        if (m_command.Running()) {
+        if (m_command.Started()) {
             const std::string ending = m_command.Stop();
             m_err << "quillon-probe: stopped '" << m_options.watchCommand << "': " << ending << std::endl;
         }
@@ -168,30 +188,26 @@ private:
 
     // A collector just started takes a moment to bind its port; messages
     // sent before that would count against it.
-    bool AwaitCollector()
+    CollectorUp AwaitCollector()
     {
         const std::string &target = m_options.send.target;
         const std::string &transport = m_options.transport;
         if ((target != "127.0.0.1" && target != "::1" && target != "localhost") ||
-            (transport != "udp" && transport != "tcp" && transport != "tls"))
-            return true;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(m_options.send.connectTimeout);
-        while (!LocalPortBound(m_options.send.port, m_options.send.tcp)) {
-            if (!m_command.Running()) {
-                m_result.error = "'" + m_options.watchCommand + "' ended before the probe began: " + m_command.Stop();
-                return false;
-            }
-            if (StopRequested() || std::chrono::steady_clock::now() >= deadline) {
-                m_result.error = "'" + m_options.watchCommand + "' did not bind port " +
-                                 std::to_string(m_options.send.port) + " within --connect-timeout";
-                m_command.Stop();
-                return false;
-            }
-            // /proc/net tells no one when a port is bound, so it is read again shortly.
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            (transport != "udp" && transport != "tcp" && transport != "tls" && transport != "relp"))
+            return {{m_command.Pid()}, {}, {}, {}};
+        return m_command.AwaitPort(m_options.send.port, m_options.send.tcp, m_options.send.connectTimeout);
+    }
+
+    void Soak(double rate)
+    {
+        if (rate <= 0) {
+            m_result.error = "--soak: no rate held, so there was none to soak at";
+            return;
         }
-        return true;
+        SoakRun soak(m_options, m_receiver, m_watch, m_clock, m_err);
+        m_result.soak = soak.Run(std::round(rate), m_runBase);
+        if (StopRequested())
+            m_result.error = "stopped by a signal";
     }
 
     // A collector started just before the probe may not listen yet: what
@@ -428,11 +444,22 @@ std::string FloorText(const ProbeResult &result)
            " ms at every rate tried, above --max-p99-ms (a latency floor no rate gets under)";
 }
 
+std::string SoakText(const SoakResult &soak)
+{
+    std::string text = "Soak at " + Grouped(std::llround(soak.rate)) + " MPS for " + Fixed(soak.durationSeconds, 0) +
+                       " s: " + soak.verdict + " (" + soak.reason;
+    if (soak.cpuPercent)
+        text += "; collector at " + Fixed(*soak.cpuPercent, 0) + "% CPU";
+    return text + ")";
+}
+
 std::string ProbeSummaryText(const ProbeResult &result)
 {
     std::string text;
     const std::string &by = result.limitedBy;
-    if (result.steps.empty()) {
+    if (result.steps.empty() && result.soak) {
+        text = SoakText(*result.soak);
+    } else if (result.steps.empty()) {
         text = "No step ran";
     } else if (result.maxSustainableMps <= 0 && by.empty()) {
         text = "The probe ended before any rate held";
@@ -465,6 +492,10 @@ std::string ProbeSummaryText(const ProbeResult &result)
             (result.confidenceReason.empty() ? "" : ": " + result.confidenceReason) + ".\n";
     for (const ProbeStep &step : result.steps)
         text += "  " + StepLine(step, result.settings.stepSeconds) + "\n";
+    if (result.soak && !result.steps.empty())
+        text += SoakText(*result.soak) + ".\n";
+    if (!result.detachedNote.empty())
+        text += result.detachedNote + ".\n";
     return text;
 }
 
@@ -520,6 +551,10 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
     }
     if (result.error.empty() && result.maxSustainableMps <= 0 && result.limitedBy == "sender") {
         err << "quillon-probe: no rate was reached: try a lower --start-rate\n";
+        status = 1;
+    }
+    if (result.soak && result.soak->verdict != "holds") {
+        err << "quillon-probe: the soak " << result.soak->verdict << ": " << result.soak->reason << "\n";
         status = 1;
     }
     if (options.requireMps && result.maxSustainableMps < *options.requireMps) {

@@ -10,6 +10,8 @@
 // A step's progress line: "step 6: 48,000 MPS for 10 s ... holds: 0 lost,
 // p99 2.1 ms, rsyslogd 61% CPU, 14 MB".
 std::string StepLine(const ProbeStep &step, double stepSeconds);
+// The soak's verdict in one sentence: "Soak at 4,500 MPS for 3600 s: holds (...)".
+std::string SoakText(const SoakResult &soak);
 // The verdict in one sentence, then a line per step.
 std::string ProbeSummaryText(const ProbeResult &result);
 

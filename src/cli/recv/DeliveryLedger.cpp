@@ -165,12 +165,13 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
     return report;
 }
 
-DeliveryFigures DeliveryLedger::RunFigures(std::string_view run, std::uint64_t expect) const
+DeliveryFigures DeliveryLedger::RunsFigures(const std::vector<std::string> &runs, std::uint64_t expect) const
 {
     DeliveryFigures figures;
+    LatencyHistogram<std::uint64_t> latency;
     std::uint64_t highestSum = 0;
     for (const auto &record : m_records) {
-        if (std::string_view(record.key.run, record.key.runLength) != run)
+        if (std::find(runs.begin(), runs.end(), std::string_view(record.key.run, record.key.runLength)) == runs.end())
             continue;
         DeliveryFigures stream;
         stream.received = record.received;
@@ -180,9 +181,11 @@ DeliveryFigures DeliveryLedger::RunFigures(std::string_view run, std::uint64_t e
         stream.suspectJumps = record.suspectJumps;
         Add(figures, stream);
         highestSum = CappedSum(highestSum, record.highest);
+        if (record.latency)
+            latency.Merge(*record.latency);
     }
     figures.lost = CappedSum(figures.lost, expect > highestSum ? expect - highestSum : 0);
-    figures.latency = RunLatency(run).Figures();
+    figures.latency = latency.Figures();
     return figures;
 }
 

@@ -103,7 +103,12 @@ public:
     // One run's streams together, latency merged: what a probe step judges.
     // expect: the messages the run sent, whose shortfall against its streams'
     // highest numbers is lost too (0: nothing beyond what the streams show).
-    DeliveryFigures RunFigures(std::string_view run, std::uint64_t expect = 0) const;
+    DeliveryFigures RunFigures(std::string_view run, std::uint64_t expect = 0) const
+    {
+        return RunsFigures({std::string(run)}, expect);
+    }
+    // Several runs' streams together, as a soak's minute of runs.
+    DeliveryFigures RunsFigures(const std::vector<std::string> &runs, std::uint64_t expect = 0) const;
     // One run's latencies, its streams together.
     LatencyHistogram<std::uint64_t> RunLatency(std::string_view run) const;
     std::size_t MemoryBytes() const;

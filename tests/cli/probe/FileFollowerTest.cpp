@@ -33,7 +33,8 @@ void TakeUntil(FileFollower &follower, const MessageIntake &intake, std::uint64_
 }
 
 // A collector's file as it grows: made after the follower starts, lines
-// written in pieces, then cut short as a rotation in place does.
+// written in pieces, then cut short as a rotation in place does, then
+// renamed away as logrotate does.
 TEST(FileFollower, ReadsTheLinesAFileGrowsBy)
 {
     QTemporaryDir dir;
@@ -57,12 +58,18 @@ TEST(FileFollower, ReadsTheLinesAFileGrowsBy)
     // Rotated in place: shorter than what was read, so read from its start.
     Append(path, Line("grow", 5), QIODevice::Truncate);
     TakeUntil(follower, intake, 5);
+    // Renamed away and made again: the old file is read to its end, the line
+    // the collector wrote there before it reopened included, then the new one.
+    ASSERT_TRUE(QFile::rename(path, path + ".1"));
+    Append(path + ".1", Line("grow", 6));
+    Append(path, Line("grow", 7));
+    TakeUntil(follower, intake, 7);
 
     const DeliveryFigures figures = ledger.RunFigures("grow");
-    EXPECT_EQ(intake.Counts().messages, 5u);
-    EXPECT_EQ(figures.received, 5u);
+    EXPECT_EQ(intake.Counts().messages, 7u);
+    EXPECT_EQ(figures.received, 7u);
     EXPECT_EQ(figures.lost, 0u);
-    EXPECT_EQ(figures.latency.samples, 5u) << "each line is taken with the time it was read";
+    EXPECT_EQ(figures.latency.samples, 7u) << "each line is taken with the time it was read";
 
     // What a file held before the probe began is no step's.
     DeliveryLedger second;

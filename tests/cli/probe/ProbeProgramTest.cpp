@@ -47,6 +47,9 @@ TEST(ProbeProgram, BadFlagsAreUsageErrorsNamingTheFlag)
         {{"--receive", "tcp:5514", "--watch-pid", "x"}, "--watch-pid: 'x' is not"},
         {{"--receive", "tcp:5514", "--watch-pid", "1073741823"}, "--watch-pid 1073741823: no such process"},
         {{"--receive", "file:/nonexistent-folder/x.log"}, "--receive file:/nonexistent-folder/x.log: cannot watch"},
+        {{"--receive", "tcp:no..host:5514"}, "is not tcp:ADDR:PORT with an IPv4 or IPv6 address"},
+        {{"--receive", "tcp:5514", "--soak-rate", "100"}, "--soak-rate needs --soak DURATION"},
+        {{"--receive", "tcp:5514", "--soak", "8d"}, "--soak: '8d' is not a duration"},
     };
     for (const auto &[args, message] : cases) {
         const Outcome outcome = RunToEnd(ProbePath, args);

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// A process as /proc/PID/stat tells it.
+struct ProcessEntry {
+    int pid = 0;
+    int parent = 0;
+    int group = 0;
+    char state = '?'; // R, S, Z, ...
+    std::string name;
+    bool Zombie() const { return state == 'Z' || state == 'X'; }
+};
+
+// Every process on the machine now.
+std::vector<ProcessEntry> ListProcesses();
+// The processes that descend from ancestor, in the order found; zombies
+// included, since they still hold their group until reaped.
+std::vector<ProcessEntry> DescendantsOf(int ancestor, const std::vector<ProcessEntry> &processes);
+// The name of a process, or "" once it is gone.
+std::string ProcessName(int pid);

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "cli/probe/ProbeCommandLine.h"
+#include "cli/probe/ProbeResult.h"
+
+#include <ostream>
+#include <string>
+
+class ProbeReceiver;
+class ProcessWatch;
+class ProbeClock;
+
+// Holds one rate for --soak's duration, in runs of at most a minute (at
+// least ten, so each tenth is whole runs), each its own stamped run so its
+// latency is known apart; then judges what the collector did over it.
+// Ends early, with what it has, on a stop signal.
+class SoakRun {
+public:
+    // watch may be null: no process is watched.
+    SoakRun(const ProbeOptions &options, ProbeReceiver &receiver, const ProcessWatch *watch, const ProbeClock &clock,
+            std::ostream &err);
+    SoakResult Run(double rate, const std::string &runBase);
+
+private:
+    const ProbeOptions &m_options;
+    ProbeReceiver &m_receiver;
+    const ProcessWatch *m_watch;
+    const ProbeClock &m_clock;
+    std::ostream &m_err;
+};
