@@ -290,7 +290,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               }},
          }});
-    table.groups.push_back({"Ending (Ctrl-C also ends the run with the summary)",
+    table.groups.push_back({"Ending (Ctrl-C, SIGTERM and SIGHUP also end the run with the summary)",
                             {
                                 {"--expect", "N",
                                  "end when N stamped messages have arrived; those that\n"

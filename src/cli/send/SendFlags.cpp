@@ -544,7 +544,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
          },
-         "  Ctrl-C stops within a second, drains as above and prints the summary."});
+         "  Ctrl-C, SIGTERM and SIGHUP stop within a second, drain as above and print\n"
+         "  the summary."});
     table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
                             {
                                 {"--stamp", "",

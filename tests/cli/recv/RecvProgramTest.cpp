@@ -336,7 +336,7 @@ TEST(RecvProgram, HostileClientsCannotExhaustTheReceiver)
 
 TEST(RecvProgram, StopSignalsEndTheRunWithTheSummary)
 {
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         Receiver receiver({"--bind", "127.0.0.1", "--port", "0"});
         SendDatagrams(receiver.Port(), {Rfc3164("sig", 0, 1), Rfc3164("sig", 0, 2), "<13>no stamp"});
         // The progress line shows when they are in.

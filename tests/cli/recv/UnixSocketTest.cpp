@@ -130,12 +130,13 @@ TEST(UnixSockets, ForeignFilesAreLeftAndStaleSocketsReplaced)
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(live)));
     ::close(liveFd);
 
-    {
+    // The stale socket replaced, then the receiver's own, each removed at the end.
+    for (const int signalNumber : {SIGTERM, SIGHUP}) {
         Receiver receiver({"--listen", "unix-stream", "--socket", stale});
         EXPECT_EQ(receiver.FirstLine(), "listening on unix-stream " + stale + "\n");
-        receiver.Signal(SIGTERM);
-        receiver.Finish();
-        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(stale)));
+        receiver.Signal(signalNumber);
+        EXPECT_EQ(receiver.Finish().exitCode, 0) << signalNumber;
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(stale))) << signalNumber;
     }
     Receiver receiver({"--listen", "unix-dgram", "--socket", moved});
     ASSERT_EQ(::unlink(moved.c_str()), 0);

@@ -149,7 +149,7 @@ TEST(Program, TlsHandshakesAndFilesSayWhatWentWrong)
 TEST(Program, StopSignalsEndTheRunWithTheSummary)
 {
     const std::tuple<int, bool, std::string> cases[] = {
-        {SIGINT, false, "{"}, {SIGTERM, false, "{"}, {SIGINT, true, "\r\n{"}};
+        {SIGINT, false, "{"}, {SIGTERM, false, "{"}, {SIGHUP, false, "{"}, {SIGINT, true, "\r\n{"}};
     for (const auto &[signalNumber, terminal, start] : cases) {
         UdpReceiver udp;
         QProcess program;
