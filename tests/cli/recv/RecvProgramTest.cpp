@@ -164,7 +164,7 @@ TEST(RecvProgram, ForgedStampsBuyNoMemoryNorHideLoss)
         std::vector<std::string> args = {"--listen", "tcp", "--bind",       "127.0.0.1",
                                          "--port",   "0",   "--stats-file", stats.toStdString()};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
-        Receiver receiver(args, true);
+        Receiver receiver(args, rlim_t{1} << 30);
         std::string bytes;
         for (std::uint64_t seq = 1; seq <= 30; ++seq)
             if (seq <= 10 || seq > 20)
@@ -257,6 +257,12 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         // Messages whose stamps cannot be read prove nothing.
         {{"--check-file", broken, "--quiet"}, 1, "", unread},
         {{"--check-file", plain, "--expect", "1", "--quiet"}, 1, "", "quillon-recv: 1 message arrived but no stamp"},
+        // Stamps that could not be checked prove nothing either.
+        {{"--check-file", file, "--max-streams", "1", "--allow-loss", "1"},
+         1,
+         "7 messages in the file, 414 bytes; stamped: 4 received, 1 lost, 0 duplicated, 0 out of order, 1 malformed "
+         "stamps, 1 stamps not checked (their streams were beyond --max-streams",
+         ""},
     };
     for (const auto &[args, exitCode, out, err] : cases) {
         const Outcome outcome =
@@ -332,6 +338,51 @@ TEST(RecvProgram, HostileClientsCannotExhaustTheReceiver)
     EXPECT_EQ(Figure(json, "malformed_frames"), 2u);
     for (const int fd : {steady, hog, slow, refused})
         ::close(fd);
+}
+
+// Under a memory cap, a peer opening stream after stream gets as many
+// checked as the memory allows, and one sending an endless frame runs the
+// receiver out of memory: either way the output holds every message taken
+// and the summary says what happened, with exit 1.
+TEST(RecvProgram, MemoryThatRunsOutEndsNoRunWithoutItsSummary)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizer's address space cannot be capped";
+#endif
+    constexpr std::uint64_t Streams = 40000;
+    std::string flood, endless;
+    for (std::uint64_t stream = 0; stream < Streams; ++stream)
+        flood += Framed("lf", Rfc3164("flood", stream, 1));
+    for (std::uint64_t seq = 1; seq <= 5; ++seq)
+        endless += Framed("lf", Rfc3164("real", 0, seq));
+    endless += "<13>" + std::string(std::size_t{60} << 20, 'x');
+    const std::tuple<std::string, std::vector<std::string>, std::uint64_t, std::string> cases[] = {
+        {flood, {"--idle", "1"}, Streams, ""},
+        {endless, {"--max-frame", "67108864"}, 5, "out of memory after 5 messages: the run ended there"},
+    };
+    QTemporaryDir folder;
+    for (const auto &[bytes, extra, messages, error] : cases) {
+        const std::string output = folder.filePath("out.log").toStdString();
+        std::vector<std::string> args = {"--listen", "tcp",      "--bind", "127.0.0.1", "--port",
+                                         "0",        "--output", output,   "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        Receiver receiver(args, 150'000'000);
+        const int fd = Connect(receiver.Port());
+        // Once out of memory the receiver ends, and the rest is refused.
+        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        const Outcome outcome = receiver.Finish();
+        ::close(fd);
+        const QJsonObject &json = outcome.json;
+        EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+        EXPECT_EQ(Figure(json, "messages"), messages);
+        EXPECT_EQ(Figure(json, "received") + Figure(json, "untracked_stamps"), messages);
+        EXPECT_EQ(json.value("error").toString().toStdString(), error);
+        if (error.empty()) {
+            EXPECT_GT(Figure(json, "untracked_stamps"), 0u);
+        }
+        const std::string written = FileText(QString::fromStdString(output));
+        EXPECT_EQ(static_cast<std::uint64_t>(std::count(written.begin(), written.end(), '\n')), messages);
+    }
 }
 
 TEST(RecvProgram, StopSignalsEndTheRunWithTheSummary)
