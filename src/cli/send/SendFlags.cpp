@@ -277,7 +277,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   o.multiLineFile = std::string(value);
                   return {};
               }},
-             {"--source-file", "FILE", "message-source file (text, hex or capture)",
+             {"--source-file", "FILE", "message-source file (text, hex, or a capture of up\nto 64 MiB)",
               [p](std::string_view value) -> Status {
                   if (value.empty())
                       return Parser::Fail("--source-file needs a file name");
