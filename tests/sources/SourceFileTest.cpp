@@ -137,33 +137,11 @@ TEST_F(Source, GivesTheNoPacketsTextWithoutLoopingUntilTheSourceIsClosed)
         Write(bytes);
         EXPECT_EQ(Read(2), (Texts{none, none}));
         EXPECT_EQ(state.SourceFileHandle, 1);
-        EXPECT_EQ(reader.LastCaptureFault(), SourceFile::CaptureFault::NoPackets);
     }
     Write(Capture({Udp("<13>now")}), false);
     EXPECT_EQ(Read(1), Texts{none});
     reader.CloseSourceFile();
     EXPECT_EQ(Read(1), Texts{"<13>now"});
-}
-
-// A capture is read whole: a larger one than that, or an endless device, is
-// a failed read that never reads on to its end.
-TEST_F(Source, ACaptureTooLargeToReadWholeIsAFailedRead)
-{
-    const std::string large = Path("large");
-    std::ofstream(large, std::ios::binary) << Capture({Udp("<13>first")});
-    std::filesystem::resize_file(large, SourceFile::LargestCapture + 1); // sparse: no disk taken
-    using Fault = SourceFile::CaptureFault;
-    const std::pair<std::string, Fault> cases[] = {
-        {large, Fault::TooLarge}, {"/dev/zero", Fault::TooLarge}, {Path("missing"), Fault::Unreadable}};
-    for (const auto &[path, fault] : cases) {
-        state.SourceFileName = path;
-        EXPECT_EQ(Read(1), Texts{captureError}) << path;
-        EXPECT_EQ(reader.LastCaptureFault(), fault) << path;
-        EXPECT_EQ(state.SourceFileHandle, 0) << path;
-    }
-    std::filesystem::resize_file(large, SourceFile::LargestCapture);
-    state.SourceFileName = large;
-    EXPECT_EQ(Read(1), Texts{"<13>first"});
 }
 
 TEST_F(Source, ReportsUnreadablePathsWithoutCreatingThemAndTriesAgainAtTheNextCall)

@@ -109,21 +109,6 @@ TEST(DeliveryLedger, StaysBoundedUnderHostileStamps)
     EXPECT_LT(ledger.MemoryBytes(), 16384u);
 }
 
-// A peer opening stream after stream meets the memory budget: the streams
-// within it are checked, those beyond only counted.
-TEST(DeliveryLedger, NewStreamsStayWithinTheMemoryBudget)
-{
-    DeliveryLedger::Limits limits;
-    limits.maxMemory = 1 << 20;
-    DeliveryLedger ledger(limits);
-    for (std::uint64_t stream = 0; stream < 10000; ++stream)
-        ledger.Record({"r", stream, 1, 0}, 5);
-    const std::size_t tracked = ledger.Streams();
-    EXPECT_EQ(tracked, limits.maxMemory / DeliveryLedger::StreamBytes());
-    EXPECT_EQ(ledger.Report().untracked, 10000 - tracked);
-    EXPECT_LE(ledger.MemoryBytes(), limits.maxMemory);
-}
-
 TEST(SequenceSet, KeepsBlocksOnlyWhereNumbersCameWithinItsWindow)
 {
     SequenceSet set(4096);
