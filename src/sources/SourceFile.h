@@ -30,6 +30,7 @@ public:
     static constexpr std::size_t LongestLine = 64 * 1024;
     // A capture is read whole, so a larger one (or an endless device) is a
     // failed read, found before it is read where the file tells its size.
+    // Well within the 32-bit positions, a payload running past the end too.
     static constexpr std::size_t LargestCapture = std::size_t{64} << 20;
     // Why the latest capture read gave an error text instead of a packet.
     enum class CaptureFault { None, Unreadable, TooLarge, NoPackets };
