@@ -237,7 +237,8 @@ private:
         // The sender's own complaint (a refused connection) says why a step sent nothing.
         if (sent.exitStatus != 0)
             m_err << sendErr.str();
-        if (step.sent == 0 && sent.exitStatus != 0) {
+        // A stop signal while the sender was connecting is no failure of the step.
+        if (step.sent == 0 && sent.exitStatus != 0 && sent.stoppedBy != "signal") {
             m_result.steps.push_back(step);
             m_result.error = "step " + std::to_string(step.number) + " sent nothing" +
                              (sent.error.empty() ? std::string() : ": " + sent.error);
