@@ -192,6 +192,15 @@ DeliveryFigures DeliveryLedger::RunFigures(std::string_view run) const
     return figures;
 }
 
+std::size_t DeliveryLedger::MemoryBytes() const
+{
+    std::size_t bytes = m_records.capacity() * sizeof(StreamState) + m_index.bucket_count() * sizeof(void *) +
+                        m_index.size() * (sizeof(Key) + 4 * sizeof(void *));
+    for (const StreamState &record : m_records)
+        bytes += record.seen.MemoryBytes() + (record.latency ? sizeof(*record.latency) : 0);
+    return bytes;
+}
+
 std::size_t DeliveryLedger::StreamBytes()
 {
     // Allocations cost a header each; the records' vector holds up to twice
@@ -200,13 +209,4 @@ std::size_t DeliveryLedger::StreamBytes()
     constexpr std::size_t IndexEntry = sizeof(Key) + 3 * sizeof(void *) + Header;
     constexpr std::size_t FirstBlock = SequenceSet::BlockBits / 8 + 5 * sizeof(void *) + Header;
     return 2 * sizeof(StreamState) + IndexEntry + FirstBlock + sizeof(LatencyHistogram<std::uint32_t>) + Header;
-}
-
-std::size_t DeliveryLedger::MemoryBytes() const
-{
-    std::size_t bytes = m_records.capacity() * sizeof(StreamState) + m_index.bucket_count() * sizeof(void *) +
-                        m_index.size() * (sizeof(Key) + 4 * sizeof(void *));
-    for (const StreamState &record : m_records)
-        bytes += record.seen.MemoryBytes() + (record.latency ? sizeof(*record.latency) : 0);
-    return bytes;
 }
