@@ -21,6 +21,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (int i = 0; i < Reads; ++i) {
         const std::string payload = reader.ReadCapturePacket();
         FuzzCheck(payload != CaptureReadError, "a capture that exists can be read");
+        FuzzCheck((payload == CaptureNoPacketsError) ==
+                      (reader.LastCaptureFault() == SourceFile::CaptureFault::NoPackets),
+                  "the fault is named only for a capture without packets");
         if (payload == CaptureNoPacketsError) {
             FuzzCheck(i == 0 || none, "a capture with packets keeps giving them");
             none = true;

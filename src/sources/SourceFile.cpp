@@ -12,8 +12,6 @@ constexpr std::int16_t OpenFileHandle = 1;
 constexpr std::int32_t MessageField = 4;
 constexpr std::string_view HexPrefix = "HEX=";
 constexpr std::string_view SyslogPort("\x02\x02", 2);
-// Positions are 32-bit; a payload may run up to 64 KiB past the last byte.
-constexpr std::size_t MaxCaptureSize = 0x7FFF0000;
 
 std::FILE *OpenForReading(const std::string &path)
 {
@@ -176,15 +174,27 @@ bool SourceFile::LoadCapture()
     m_mode = Mode::None;
     m_captureData.clear();
     m_file = OpenForReading(m_state.SourceFileName);
-    bool loaded = m_file != nullptr;
-    if (loaded) {
+    m_captureFault = m_file ? CaptureFault::None : CaptureFault::Unreadable;
+    struct stat opened {};
+    if (m_file && fstat(fileno(m_file), &opened) == 0 && S_ISREG(opened.st_mode)) {
+        if (static_cast<unsigned long long>(opened.st_size) > LargestCapture)
+            m_captureFault = CaptureFault::TooLarge;
+        else
+            m_captureData.reserve(static_cast<std::size_t>(opened.st_size));
+    }
+    if (m_captureFault == CaptureFault::None) {
         std::array<char, 65536> chunk;
         std::size_t got;
-        while ((got = std::fread(chunk.data(), 1, chunk.size(), m_file)) > 0 && m_captureData.size() <= MaxCaptureSize)
-            m_captureData.append(chunk.data(), got);
-        loaded = !std::ferror(m_file) && m_captureData.size() <= MaxCaptureSize;
+        while (m_captureFault == CaptureFault::None && (got = std::fread(chunk.data(), 1, chunk.size(), m_file)) > 0) {
+            if (m_captureData.size() + got > LargestCapture)
+                m_captureFault = CaptureFault::TooLarge;
+            else
+                m_captureData.append(chunk.data(), got);
+        }
+        if (m_captureFault == CaptureFault::None && std::ferror(m_file))
+            m_captureFault = CaptureFault::Unreadable;
     }
-    if (!loaded) {
+    if (m_captureFault != CaptureFault::None) {
         CloseFile();
         m_captureData.clear();
         m_captureData.shrink_to_fit();
@@ -239,6 +249,7 @@ std::string SourceFile::ReadCapturePacket()
         return payload;
     // Nothing to replay: drop the data but keep the number, so every later
     // call gives the same answer until the source is closed.
+    m_captureFault = CaptureFault::NoPackets;
     m_capturePosition = 1;
     CloseFile();
     m_captureData.clear();

@@ -28,6 +28,12 @@ public:
     // Lines are read up to this many bytes: a longer one (or a file without
     // line ends, such as /dev/zero) is a failed read.
     static constexpr std::size_t LongestLine = 64 * 1024;
+    // A capture is read whole, so a larger one (or an endless device) is a
+    // failed read, found before it is read where the file tells its size.
+    // Well within the 32-bit positions, a payload running past the end too.
+    static constexpr std::size_t LargestCapture = std::size_t{64} << 20;
+    // Why the latest capture read gave an error text instead of a packet.
+    enum class CaptureFault { None, Unreadable, TooLarge, NoPackets };
 
     // Next line's field 4, or the whole line when it starts with "HEX=";
     // loops back to the first line after the last.
@@ -36,6 +42,7 @@ public:
     bool LineTooLong() const { return m_lineTooLong; }
     // Next syslog payload found in the capture, looping.
     std::string ReadCapturePacket();
+    CaptureFault LastCaptureFault() const { return m_captureFault; }
     // Closes the file and zeroes SourceFileHandle: the next read starts over.
     void CloseSourceFile();
 
@@ -60,4 +67,5 @@ private:
     bool m_lineTooLong = false;
     std::string m_captureData;
     std::int32_t m_capturePosition = 0;
+    CaptureFault m_captureFault = CaptureFault::None;
 };

@@ -20,6 +20,8 @@ void InstallStopSignals()
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal or a supervisor's reload: the run still reports.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 bool StopRequested()

@@ -1,6 +1,6 @@
 #pragma once
 
-// Ctrl-C (SIGINT) and SIGTERM ask a run to stop so it can still report what
+// Ctrl-C (SIGINT), SIGTERM and SIGHUP ask a run to stop so it can still report what
 // it sent; a second signal ends the program at once.
 void InstallStopSignals();
 bool StopRequested();

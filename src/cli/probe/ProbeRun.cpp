@@ -359,6 +359,12 @@ private:
                              "3164) or its structured data (RFC 5424)";
             return std::nullopt;
         }
+        // A stop signal while the sender was connecting is no failure of the step.
+        if (step.sent == 0 && sent.stoppedBy == "signal") {
+            m_result.steps.push_back(step);
+            m_result.error = "stopped by a signal";
+            return std::nullopt;
+        }
         // The sender's own complaint (a refused connection) says why a step sent nothing.
         if (sent.exitStatus != 0)
             m_err << sendErr.str();

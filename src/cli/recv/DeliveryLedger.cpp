@@ -45,13 +45,19 @@ DeliveryLedger::StreamState *DeliveryLedger::Find(const Stamp &stamp)
         m_last = found->second;
         return &m_records[m_last];
     }
-    if (m_records.size() >= m_limits.maxStreams)
+    if (m_records.size() >= m_limits.maxStreams || (m_records.size() + 1) * StreamBytes() > m_limits.maxMemory)
         return nullptr;
-    m_index.emplace(key, m_records.size());
     StreamState state;
     state.key = key;
     state.seen = SequenceSet(m_limits.windowBits);
     m_records.push_back(std::move(state));
+    // Out of memory here, the ledger stays as it was: the run still reports.
+    try {
+        m_index.emplace(key, m_records.size() - 1);
+    } catch (...) {
+        m_records.pop_back();
+        throw;
+    }
     m_last = m_records.size() - 1;
     return &m_records.back();
 }
@@ -205,4 +211,14 @@ std::size_t DeliveryLedger::MemoryBytes() const
     for (const StreamState &record : m_records)
         bytes += record.seen.MemoryBytes() + (record.latency ? sizeof(*record.latency) : 0);
     return bytes;
+}
+
+std::size_t DeliveryLedger::StreamBytes()
+{
+    // Allocations cost a header each; the records' vector holds up to twice
+    // what it needs while it grows.
+    constexpr std::size_t Header = 16;
+    constexpr std::size_t IndexEntry = sizeof(Key) + 3 * sizeof(void *) + Header;
+    constexpr std::size_t FirstBlock = SequenceSet::BlockBits / 8 + 5 * sizeof(void *) + Header;
+    return 2 * sizeof(StreamState) + IndexEntry + FirstBlock + sizeof(LatencyHistogram<std::uint32_t>) + Header;
 }

@@ -59,7 +59,8 @@ struct LedgerReport {
     // Of totals.lost: messages expected beyond every stream's highest
     // number, which no stream can be blamed for.
     std::uint64_t tailLost = 0;
-    // Stamps of streams beyond the limit, counted but not checked.
+    // Stamps of streams beyond the limits (maxStreams, maxMemory), counted
+    // but not checked.
     std::uint64_t untracked = 0;
     std::vector<StreamReport> streams; // by run, then stream
     std::vector<ShardReport> shards;   // by shard
@@ -84,6 +85,8 @@ public:
     static constexpr std::size_t GapsPerStream = 10;
     struct Limits {
         std::size_t maxStreams = 100000;
+        // What the streams may take together, each at StreamBytes().
+        std::size_t maxMemory = SIZE_MAX;
         std::uint64_t windowBits = SequenceSet::DefaultWindowBits;
         std::uint64_t maxGap = 10'000'000;
     };
@@ -112,6 +115,9 @@ public:
     // One run's latencies, its streams together.
     LatencyHistogram<std::uint64_t> RunLatency(std::string_view run) const;
     std::size_t MemoryBytes() const;
+    // The most a new stream takes before numbers far apart arrive: its
+    // record, index entry, first block of numbers and latency histogram.
+    static std::size_t StreamBytes();
 
 private:
     struct Key {

@@ -14,6 +14,8 @@
 namespace {
 constexpr std::size_t DatagramBatch = 64;
 constexpr std::size_t DatagramSize = 65536;
+// Larger Unix datagrams (up to --max-frame) come fewer to a batch.
+constexpr std::size_t DatagramBatchBytes = DatagramBatch * DatagramSize;
 constexpr std::size_t StreamReadSize = 256 * 1024;
 // Per turn, so every ready socket gets its share.
 constexpr int ReadsPerTurn = 4;
@@ -141,11 +143,14 @@ bool ReceiveLoop::Open(std::string &error)
         m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         m_buffer.resize(StreamReadSize);
     } else {
-        m_buffer.resize(DatagramBatch * DatagramSize);
-        m_headers.resize(DatagramBatch);
-        m_vectors.resize(DatagramBatch);
-        for (std::size_t i = 0; i < DatagramBatch; ++i) {
-            m_vectors[i] = {m_buffer.data() + i * DatagramSize, DatagramSize};
+        // A UDP datagram is never longer; a Unix one may be, up to --max-frame.
+        const std::size_t size = m_settings.socketPath.empty() ? DatagramSize : m_settings.maxFrame;
+        const std::size_t batch = std::clamp<std::size_t>(DatagramBatchBytes / size, 1, DatagramBatch);
+        m_buffer.resize(batch * size);
+        m_headers.resize(batch);
+        m_vectors.resize(batch);
+        for (std::size_t i = 0; i < batch; ++i) {
+            m_vectors[i] = {m_buffer.data() + i * size, size};
             m_headers[i] = {};
             m_headers[i].msg_hdr.msg_iov = &m_vectors[i];
             m_headers[i].msg_hdr.msg_iovlen = 1;
@@ -245,7 +250,8 @@ void ReceiveLoop::OnFrame(std::string_view frame)
 void ReceiveLoop::ReadDatagrams()
 {
     for (int batch = 0; batch < BatchesPerTurn; ++batch) {
-        const int got = recvmmsg(m_listener, m_headers.data(), DatagramBatch, MSG_DONTWAIT, nullptr);
+        const int got =
+            recvmmsg(m_listener, m_headers.data(), static_cast<unsigned>(m_headers.size()), MSG_DONTWAIT, nullptr);
         if (got <= 0)
             return;
         m_nowUs = m_clock.EpochMicroseconds();
@@ -263,7 +269,7 @@ void ReceiveLoop::ReadDatagrams()
             m_intake.Take(std::string_view(static_cast<const char *>(header.msg_hdr.msg_iov->iov_base), header.msg_len),
                           m_nowUs);
         }
-        if (static_cast<std::size_t>(got) < DatagramBatch)
+        if (static_cast<std::size_t>(got) < m_headers.size())
             return;
     }
 }

@@ -27,6 +27,7 @@ struct ListenSettings {
     // tcp) instead of bind and port.
     std::string socketPath;
     StreamFraming framing = StreamFraming::Auto;
+    // The longest frame of a stream, and the longest Unix datagram.
     std::size_t maxFrame = 65536;
     std::size_t maxConnections = 10000;
     // A session still in its handshake after this long is dropped.

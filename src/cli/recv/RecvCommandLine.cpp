@@ -222,8 +222,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               },
               {"auto", "octet-count", "lf", "crlf", "nul"}},
              {"--max-frame", "BYTES",
-              "longest message taken over TCP (default 65536); longer\n"
-              "ones are counted and skipped",
+              "longest message taken over TCP, TLS, a Unix stream or a\n"
+              "Unix datagram socket (default 65536); longer ones are\n"
+              "counted, skipped and fail the run",
               [&o](std::string_view value) -> Status {
                   const auto bytes = InRange(value, 16, MaxFrameLimit);
                   if (!bytes)
@@ -290,7 +291,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               }},
          }});
-    table.groups.push_back({"Ending (Ctrl-C also ends the run with the summary)",
+    table.groups.push_back({"Ending (Ctrl-C, SIGTERM and SIGHUP also end the run with the summary)",
                             {
                                 {"--expect", "N",
                                  "end when N stamped messages have arrived; those that\n"
@@ -347,6 +348,19 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      o.maxGap = *count;
                                      return {};
                                  }},
+                                {"--max-streams", "N",
+                                 "streams checked (default 100000; under ulimit -v as\n"
+                                 "many as a quarter of the memory it leaves holds, at\n"
+                                 "about 3 KB each): the stamps of more are counted,\n"
+                                 "not checked, and fail the run",
+                                 [&o](std::string_view value) -> Status {
+                                     const auto count = InRange(value, 1, 100000000);
+                                     if (!count)
+                                         return Parser::Bad("--max-streams", value,
+                                                            "a number of streams from 1 to 100000000");
+                                     o.maxStreams = static_cast<std::size_t>(*count);
+                                     return {};
+                                 }},
                                 {"--allow-loss", "N", "exit 0 with up to N messages lost",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
@@ -364,10 +378,12 @@ token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs
 to shard S / 1000000.
 
 Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated,
-suspect jumps, messages whose stamps could not be read, or the output file
-failed; 2 usage error (including a port or file that cannot be opened or
-read). Failed TLS handshakes and refused or closed connections are counted,
-and leave the exit status alone.
+suspect jumps, messages whose stamps could not be read, stamps not checked
+(beyond --max-streams), messages skipped as longer than --max-frame, the
+output file failed, or memory ran out (the summary still comes); 2 usage
+error (including a port or file that cannot be opened or read). Failed TLS
+handshakes and refused or closed connections are counted, and leave the
+exit status alone.
 )";
     return table;
 }

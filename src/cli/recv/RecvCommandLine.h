@@ -42,6 +42,8 @@ struct RecvOptions {
     std::size_t maxConnections = 10000;
     // A stamp further above its stream's highest number is a suspect jump.
     std::uint64_t maxGap = 10'000'000;
+    // Streams checked; stamps of more are counted only.
+    std::size_t maxStreams = 100000;
     double idleTimeout = 300; // seconds a connection may send nothing
     std::size_t maxBuffered = std::size_t{256} << 20;
 };

@@ -119,7 +119,8 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, summary.loop.frames.malformed, "malformed frames");
     AppendCount(text, summary.loop.frames.oversize, "oversize frames");
     AppendCount(text, intake.malformedStamps, "malformed stamps");
-    AppendCount(text, summary.ledger.untracked, "stamps of streams over the limit");
+    AppendCount(text, summary.ledger.untracked,
+                "stamps not checked (their streams were beyond --max-streams or the memory for streams)");
     AppendCount(text, summary.loop.emptyDatagrams, "empty datagrams");
     AppendCount(text, summary.loop.refused, "refused connections");
     AppendCount(text, summary.loop.idleClosed, "connections closed for sending nothing");

@@ -15,6 +15,11 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <new>
+#include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +32,11 @@ constexpr int MaxWaitMs = 100;
 constexpr std::size_t FileReadSize = 1 << 20;
 constexpr int DrainTurns = 64;
 constexpr std::size_t MaxLine = 1 << 20;
+// Held back from the start and let go when memory runs out, so the run
+// still has room for its summary.
+constexpr std::size_t SummaryReserve = std::size_t{16} << 20;
+// The share of the address space left under ulimit -v that streams may take.
+constexpr std::size_t StreamShare = 4;
 
 double SecondsBetween(SteadyClock::time_point from, SteadyClock::time_point to)
 {
@@ -42,17 +52,33 @@ private:
     MessageIntake &m_intake;
 };
 
+// What ulimit -v leaves this process now; none without a limit.
+std::optional<std::size_t> AddressSpaceLeft()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
+
 DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
 {
     DeliveryLedger::Limits limits;
     limits.maxGap = options.maxGap;
+    limits.maxStreams = options.maxStreams;
+    if (const auto left = AddressSpaceLeft())
+        limits.maxMemory = *left / StreamShare;
     return limits;
 }
 
 class ReceiverRun {
 public:
     ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err)
-        : m_options(options), m_out(out), m_err(err), m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
+        : m_options(options), m_out(out), m_err(err), m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)),
+          m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
     }
@@ -64,7 +90,11 @@ public:
         } else if (!m_options.statsFile.empty() && !m_statsFile.Open(m_options.statsFile)) {
             UsageError(m_statsFile.Error());
         } else if (!m_options.checkFile.empty()) {
-            CheckFile();
+            try {
+                CheckFile();
+            } catch (const std::bad_alloc &) {
+                OutOfMemory();
+            }
         } else {
             Listen();
         }
@@ -90,11 +120,23 @@ private:
         m_summary.exitStatus = UsageErrorStatus;
     }
 
+    // Memory ran out: the run ends where it is and reports what it took.
+    void OutOfMemory()
+    {
+        m_reserve.reset();
+        m_summary.error = "out of memory after " + MessagesText(static_cast<std::int64_t>(m_intake.Counts().messages)) +
+                          ": the run ended there";
+        m_summary.stoppedBy = "error";
+    }
+
     int ExitStatus() const
     {
         const DeliveryFigures &totals = m_summary.ledger.totals;
+        // Stamps never checked and messages thrown away for their size are
+        // not a proof of delivery either.
         if (!m_summary.error.empty() || totals.lost > m_options.allowLoss || totals.suspectJumps > 0 ||
-            (totals.duplicates > 0 && !m_options.allowDuplicates))
+            (totals.duplicates > 0 && !m_options.allowDuplicates) || m_summary.ledger.untracked > 0 ||
+            m_summary.loop.frames.oversize > 0)
             return 1;
         return 0;
     }
@@ -183,6 +225,20 @@ private:
         // --json standard output holds the summary alone.
         (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
         const auto start = SteadyClock::now();
+        // No allocation that fails on the receive path ends the run without its summary.
+        try {
+            Watch(loop, start);
+        } catch (const std::bad_alloc &) {
+            OutOfMemory();
+        }
+        m_summary.loop = loop.Counts();
+        m_summary.elapsedSeconds = SecondsBetween(start, SteadyClock::now());
+    }
+
+    // Takes what arrives until a stop condition, then what the system
+    // still holds, and ends the connections.
+    template <typename Listener> void Watch(Listener &loop, SteadyClock::time_point start)
+    {
         auto lastActivity = start;
         std::uint64_t seenMessages = 0;
         std::uint64_t progressMessages = 0;
@@ -255,9 +311,6 @@ private:
         }
         RecordSecond(SecondsBetween(start, SteadyClock::now()), loop, false);
         loop.CloseAll();
-        const auto end = SteadyClock::now();
-        m_summary.loop = loop.Counts();
-        m_summary.elapsedSeconds = SecondsBetween(start, end);
         if (seenMessages > 0)
             m_summary.activeSeconds = SecondsBetween(first, lastActivity);
     }
@@ -308,6 +361,7 @@ private:
     RecvOptions m_options;
     std::ostream &m_out;
     std::ostream &m_err;
+    std::unique_ptr<char[]> m_reserve;
     DeliveryLedger m_ledger;
     MessageOutput m_output;
     MessageIntake m_intake;

@@ -8,11 +8,13 @@
 #include "common/SettingsRules.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
+#include "sources/SourceFile.h"
 #include "transport/TlsContext.h"
 #include "transport/TlsSettingsStore.h"
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -118,12 +120,43 @@ private:
         }
         // The reader would send its error text as the message; a run that
         // can only send that is a mistake to report before anything goes out.
-        if (ReadsSourceFile() && !std::ifstream(m_options.sourceFile, std::ios::binary)) {
-            UsageError(SourceFileName() + ": cannot open '" + m_options.sourceFile + "'");
+        std::error_code unknown;
+        const bool folder = std::filesystem::is_directory(m_options.sourceFile, unknown);
+        if (ReadsSourceFile() && (folder || !std::ifstream(m_options.sourceFile, std::ios::binary))) {
+            UsageError(SourceFileName() + ": cannot open '" + m_options.sourceFile + "'" +
+                       (folder ? ": it is a folder" : ""));
             return false;
         }
+        if (m_options.message == MessageEntries::CaptureFile && !CaptureUsable())
+            return false;
         WarnOfSplitMessages();
         return true;
+    }
+
+    // Read once here, so a capture that cannot be replayed is refused
+    // before anything goes out.
+    bool CaptureUsable()
+    {
+        SendState state;
+        state.SourceFileName = m_options.sourceFile;
+        SourceFile capture(state);
+        static_cast<void>(capture.ReadCapturePacket());
+        const std::string named = SourceFileName() + ": '" + m_options.sourceFile + "'";
+        switch (capture.LastCaptureFault()) {
+        case SourceFile::CaptureFault::None:
+            return true;
+        case SourceFile::CaptureFault::Unreadable:
+            UsageError(SourceFileName() + ": cannot read '" + m_options.sourceFile + "'");
+            break;
+        case SourceFile::CaptureFault::TooLarge:
+            UsageError(named + " holds more than " + std::to_string(SourceFile::LargestCapture >> 20) +
+                       " MiB, more than a capture is read whole");
+            break;
+        case SourceFile::CaptureFault::NoPackets:
+            UsageError(named + " holds no syslog datagrams (UDP to port 514) to replay");
+            break;
+        }
+        return false;
     }
 
     std::string SourceFileName() const

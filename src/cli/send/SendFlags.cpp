@@ -277,7 +277,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   o.multiLineFile = std::string(value);
                   return {};
               }},
-             {"--source-file", "FILE", "message-source file (text, hex or capture)",
+             {"--source-file", "FILE", "message-source file (text, hex, or a capture of up\nto 64 MiB)",
               [p](std::string_view value) -> Status {
                   if (value.empty())
                       return Parser::Fail("--source-file needs a file name");
@@ -544,7 +544,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
          },
-         "  Ctrl-C stops within a second, drains as above and prints the summary."});
+         "  Ctrl-C, SIGTERM and SIGHUP stop within a second, drain as above and print\n"
+         "  the summary."});
     table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
                             {
                                 {"--stamp", "",

@@ -8,6 +8,10 @@
 #include <cmath>
 
 namespace {
+// --duration counts connecting too, so a run it ends stops this much short
+// of the sending clock's mark: that second is still a whole one.
+constexpr double MarkSlack = 0.01;
+
 QJsonValue Optional(const std::optional<double> &value)
 {
     return value && std::isfinite(*value) ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
@@ -35,7 +39,7 @@ std::optional<SendSecond> SendSeconds::Record(double elapsed, double epoch, cons
     record.second = ++m_records;
     record.elapsed = elapsed;
     record.epoch = epoch;
-    record.full = full;
+    record.full = full || (std::ceil(elapsed) - elapsed <= MarkSlack && record.length > 0.5);
     if (counters.target)
         record.targetMessages =
             std::isinf(*counters.target) ? *counters.target : *counters.target - m_previous.target.value_or(0);
@@ -51,7 +55,7 @@ std::optional<SendSecond> SendSeconds::Record(double elapsed, double epoch, cons
     m_previous = counters;
     m_previousElapsed = elapsed;
 
-    if (full) {
+    if (record.full) {
         const std::optional<double> target = record.TargetRate();
         m_finiteTarget = target && std::isfinite(*target);
         const double rate = record.Rate();

@@ -87,7 +87,8 @@ public:
     explicit SendSeconds(StatsFile *file = nullptr) : m_file(file) {}
 
     // The record since the previous call (or the start); none when no time
-    // passed. full: elapsed is at (or just after) a second's mark.
+    // passed. full: elapsed is at (or just after) a second's mark; a last
+    // record that ends just short of one is full too.
     std::optional<SendSecond> Record(double elapsed, double epoch, const SendCounters &counters, bool full = true);
     RateSpread Spread() const;
 

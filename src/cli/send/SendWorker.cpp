@@ -202,6 +202,9 @@ private:
         PacketStream stream(m_options, local.LocalHostName(), SubnetPrefixOf(local.LocalIP()));
         m_channel->Begin(stream);
         SendAll(stream);
+        // Due while no session was up, and never sent.
+        if (!m_channel->Ready())
+            FailDue();
         m_channel->Abandon(stream);
         if (!m_options.stamp)
             return;
@@ -275,6 +278,7 @@ private:
             return true;
         case SendChannel::Handover::Stalled:
             Failure(m_channel->Failure(), "error");
+            FailDue();
             return false;
         case SendChannel::Handover::BadSource:
             m_summary.error = SourceFileName() + ": '" + m_options.sourceFile +
@@ -309,6 +313,14 @@ private:
     std::string SourceFileName() const
     {
         return m_options.savedSourceFile ? "--from-settings: the saved FileToReadFrom" : "--source-file";
+    }
+
+    // The messages due by now that were not sent nor skipped have failed.
+    void FailDue()
+    {
+        const std::int64_t due = m_schedule->DueBy(Elapsed());
+        if (due != PaceSchedule::NoLimit && due > Attempted())
+            m_summary.failed += due - Attempted();
     }
 
     // Looks after the channel; true when it failed and the run is over.

@@ -116,4 +116,18 @@ TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
         << unmet.out;
     EXPECT_NE(unmet.err.find("--require-mps 300 not met"), std::string::npos) << unmet.err;
 }
+
+// A hang-up ends the probe as SIGTERM does, with its report and why.
+TEST(ProbeProgram, AHangUpEndsTheProbeWithItsReport)
+{
+    QProcess probe;
+    probe.start(ProbePath, Arguments(SelfProbe(FreePort())) << "--json");
+    probe.setReadChannel(QProcess::StandardError);
+    for (QByteArray err; !err.contains("receiving on"); err += probe.readAllStandardError())
+        ASSERT_TRUE(probe.waitForReadyRead(10000));
+    ::kill(static_cast<pid_t>(probe.processId()), SIGHUP);
+    const Outcome outcome = Collect(probe);
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+    EXPECT_EQ(outcome.json.value("error").toString(), "stopped by a signal") << outcome.out;
+}
 } // namespace

@@ -85,7 +85,7 @@ TEST(DeliveryLedger, ReportsEachStreamAndShardApart)
 TEST(DeliveryLedger, StaysBoundedUnderHostileStamps)
 {
     DeliveryLedger::Limits limits;
-    limits.maxStreams = 3;
+    limits.maxMemory = 4 * DeliveryLedger::StreamBytes() - 1; // --max-streams has its own test
     limits.windowBits = 4096;
     limits.maxGap = CountCap;
     DeliveryLedger ledger(limits);
@@ -94,7 +94,7 @@ TEST(DeliveryLedger, StaysBoundedUnderHostileStamps)
     ledger.Record({"r", 0, 2, 0}, -1); // fell out of the window: late, not received
     ledger.Record({"r", 1, CountCap, 0}, -1);
     ledger.Record({"r", 2, CountCap - 6, 0}, -1);
-    ledger.Record({"r", 3, 1, 0}, -1); // a fourth stream: over the limit
+    ledger.Record({"r", 3, 1, 0}, -1); // a fourth stream: over the budget
     const LedgerReport report = ledger.Report();
     EXPECT_EQ(report.untracked, 1u);
     EXPECT_EQ(report.totals.lost, CountCap);

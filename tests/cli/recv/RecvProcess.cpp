@@ -16,17 +16,17 @@
 #include <csignal>
 #include <fstream>
 
-Receiver::Receiver(const std::vector<std::string> &args, bool capMemory)
+Receiver::Receiver(const std::vector<std::string> &args, rlim_t memoryCap)
     : m_json(std::find(args.begin(), args.end(), "--json") != args.end())
 {
 #ifndef __SANITIZE_ADDRESS__ // which reserves terabytes of address space
-    if (capMemory)
-        m_program.setChildProcessModifier([] {
-            const rlimit limit{rlim_t{1} << 30, rlim_t{1} << 30};
+    if (memoryCap > 0)
+        m_program.setChildProcessModifier([memoryCap] {
+            const rlimit limit{memoryCap, memoryCap};
             ::setrlimit(RLIMIT_AS, &limit);
         });
 #else
-    (void)capMemory;
+    (void)memoryCap;
 #endif
     m_program.start(QStringLiteral(QUILLON_RECV_PATH), Arguments(args));
     EXPECT_TRUE(m_program.waitForStarted());

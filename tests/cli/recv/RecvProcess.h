@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 // A quillon-recv listening on loopback; the port comes from its first line
 // (on standard error with --json).
 class Receiver {
 public:
-    // capMemory: the program may take 1 GiB of address space at most, so one
-    // that grows with what peers write fails instead of taking the machine.
-    explicit Receiver(const std::vector<std::string> &args, bool capMemory = false);
+    // memoryCap: the address space the program may take (ulimit -v), so one
+    // that grows with what peers write fails instead of taking the machine;
+    // 0 for none, and none with the address sanitizer.
+    explicit Receiver(const std::vector<std::string> &args, rlim_t memoryCap = 0);
     int Port() const { return m_port; }
     const std::string &FirstLine() const { return m_listening; }
     void Signal(int number);

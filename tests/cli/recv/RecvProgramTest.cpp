@@ -164,7 +164,7 @@ TEST(RecvProgram, ForgedStampsBuyNoMemoryNorHideLoss)
         std::vector<std::string> args = {"--listen", "tcp", "--bind",       "127.0.0.1",
                                          "--port",   "0",   "--stats-file", stats.toStdString()};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
-        Receiver receiver(args, true);
+        Receiver receiver(args, rlim_t{1} << 30);
         std::string bytes;
         for (std::uint64_t seq = 1; seq <= 30; ++seq)
             if (seq <= 10 || seq > 20)
@@ -257,6 +257,12 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         // Messages whose stamps cannot be read prove nothing.
         {{"--check-file", broken, "--quiet"}, 1, "", unread},
         {{"--check-file", plain, "--expect", "1", "--quiet"}, 1, "", "quillon-recv: 1 message arrived but no stamp"},
+        // Stamps that could not be checked prove nothing either.
+        {{"--check-file", file, "--max-streams", "1", "--allow-loss", "1"},
+         1,
+         "7 messages in the file, 414 bytes; stamped: 4 received, 1 lost, 0 duplicated, 0 out of order, 1 malformed "
+         "stamps, 1 stamps not checked (their streams were beyond --max-streams",
+         ""},
     };
     for (const auto &[args, exitCode, out, err] : cases) {
         const Outcome outcome =
@@ -334,9 +340,38 @@ TEST(RecvProgram, HostileClientsCannotExhaustTheReceiver)
         ::close(fd);
 }
 
+// Under a memory cap a peer opening stream after stream gets as many checked
+// as the memory allows, the rest counted; an endless frame then runs the
+// receiver out of memory, and it still ends with its summary and output.
+TEST(RecvProgram, MemoryThatRunsOutEndsNoRunWithoutItsSummary)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizer's address space cannot be capped";
+#endif
+    std::string bytes;
+    for (std::uint64_t stream = 0; stream < 40000; ++stream)
+        bytes += Framed("lf", Rfc3164("flood", stream, 1));
+    bytes += "<13>" + std::string(std::size_t{60} << 20, 'x');
+    QTemporaryDir folder;
+    const std::string output = folder.filePath("out.log").toStdString();
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--max-frame", "67108864", "--output",
+                       output, "--json"},
+                      150'000'000);
+    const int fd = Connect(receiver.Port());
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); // cut short when the receiver ends
+    const Outcome outcome = receiver.Finish();
+    ::close(fd);
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+    EXPECT_EQ(outcome.json.value("error").toString(), "out of memory after 40000 messages: the run ended there");
+    EXPECT_GT(Figure(outcome.json, "untracked_stamps"), 0u);
+    EXPECT_EQ(Figure(outcome.json, "received") + Figure(outcome.json, "untracked_stamps"), 40000u);
+    const std::string written = FileText(QString::fromStdString(output));
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 40000);
+}
+
 TEST(RecvProgram, StopSignalsEndTheRunWithTheSummary)
 {
-    for (const int signalNumber : {SIGINT, SIGTERM}) {
+    for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
         Receiver receiver({"--bind", "127.0.0.1", "--port", "0"});
         SendDatagrams(receiver.Port(), {Rfc3164("sig", 0, 1), Rfc3164("sig", 0, 2), "<13>no stamp"});
         // The progress line shows when they are in.

@@ -69,6 +69,24 @@ TEST(UnixSockets, StampedRunsArriveWholeAndTheSocketFileGoes)
     }
 }
 
+// A Unix datagram may be longer than a UDP one: up to --max-frame it is
+// taken, a longer one is counted and fails the run.
+TEST(UnixSockets, DatagramsAreTakenUpToTheLongestFrame)
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("dgram.sock").toStdString();
+    for (const auto &[maxFrame, oversize] : {std::pair{"65536", 1u}, std::pair{"100000", 0u}}) {
+        Receiver receiver({"--listen", "unix-dgram", "--socket", path, "--max-frame", maxFrame, "--json"});
+        EXPECT_EQ(RunToEnd(SendPath, {"--transport", "unix-dgram", "--socket", path, "--size", "100000"}).exitCode, 0);
+        // What the socket holds at the stop is still taken.
+        receiver.Signal(SIGTERM);
+        const Outcome outcome = receiver.Finish();
+        EXPECT_EQ(outcome.exitCode, static_cast<int>(oversize)) << outcome.err;
+        EXPECT_EQ(Figure(outcome.json, "oversize_frames"), oversize);
+        EXPECT_EQ(Figure(outcome.json, "bytes"), (1 - oversize) * 100000);
+    }
+}
+
 // A receiver killed outright leaves its socket file behind; the next one
 // replaces it, and the sender's --reconnect finds it there and carries the
 // stream on to its end.
@@ -130,12 +148,13 @@ TEST(UnixSockets, ForeignFilesAreLeftAndStaleSocketsReplaced)
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(live)));
     ::close(liveFd);
 
-    {
+    // The stale socket replaced, then the receiver's own, each removed at the end.
+    for (const int signalNumber : {SIGTERM, SIGHUP}) {
         Receiver receiver({"--listen", "unix-stream", "--socket", stale});
         EXPECT_EQ(receiver.FirstLine(), "listening on unix-stream " + stale + "\n");
-        receiver.Signal(SIGTERM);
-        receiver.Finish();
-        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(stale)));
+        receiver.Signal(signalNumber);
+        EXPECT_EQ(receiver.Finish().exitCode, 0) << signalNumber;
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(stale))) << signalNumber;
     }
     Receiver receiver({"--listen", "unix-dgram", "--socket", moved});
     ASSERT_EQ(::unlink(moved.c_str()), 0);

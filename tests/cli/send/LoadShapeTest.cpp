@@ -202,6 +202,20 @@ TEST(SendSeconds, SpreadIsAboutTheTargetAndNamesASenderAtItsLimit)
     }
 }
 
+// --duration counts connecting too: a run it ends a hair before the sending
+// clock's mark keeps its last second (one ending half way does not: below).
+TEST(SendSeconds, ARunEndingOnItsMarkKeepsItsLastSecond)
+{
+    SendSeconds seconds;
+    SendCounters counters;
+    counters.sent = 100;
+    seconds.Record(1.0002, 0, counters);
+    counters.sent = 199;
+    seconds.Record(1.9995, 0, counters, false);
+    EXPECT_EQ(seconds.Spread().fullSeconds, 2);
+    EXPECT_TRUE(seconds.Spread().stddevRatio);
+}
+
 // However many workers send, each second is one record and one progress line.
 TEST(SendSeconds, StatsFileHasALineEachSecondOfARealRun)
 {

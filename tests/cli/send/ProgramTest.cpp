@@ -41,6 +41,7 @@ TEST(Program, ExitStatusAndMessages)
     const std::string closed = std::to_string(ClosedUdpPort());
     // Only --multiline-file - reads it, byte for byte.
     const std::string input("first line\nsecond \xc3\xa9\xff line\n", 27);
+    const std::string capture = "From a Ethereal capture file";
     // Patterns for the start of the output and of the errors.
     const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{"--version"}, 0, "quillon-send 2\\.2\\.0\n$", ""},
@@ -72,6 +73,16 @@ TEST(Program, ExitStatusAndMessages)
          2,
          "$",
          "quillon-send: --source-file: '/dev/zero' has a line longer than 64 KiB"},
+        // A capture is read whole before anything goes: up to 64 MiB, with syslog datagrams in it.
+        {{"--message", capture, "--source-file", "/dev/zero"},
+         2,
+         "$",
+         "quillon-send: --source-file: '/dev/zero' holds more than 64 MiB"},
+        {{"--message", capture, "--source-file", "/dev/null"},
+         2,
+         "$",
+         "quillon-send: --source-file: '/dev/null' holds no syslog datagrams"},
+        {{"--source-file", "/"}, 2, "$", "quillon-send: --source-file: cannot open '/': it is a folder"},
         {{"--transport", "tcp", "--port", std::to_string(tcp.Port()), "--framing", "lf", "--multiline-file", "-"},
          0,
          "1 message sent",
@@ -149,7 +160,7 @@ TEST(Program, TlsHandshakesAndFilesSayWhatWentWrong)
 TEST(Program, StopSignalsEndTheRunWithTheSummary)
 {
     const std::tuple<int, bool, std::string> cases[] = {
-        {SIGINT, false, "{"}, {SIGTERM, false, "{"}, {SIGINT, true, "\r\n{"}};
+        {SIGINT, false, "{"}, {SIGTERM, false, "{"}, {SIGHUP, false, "{"}, {SIGINT, true, "\r\n{"}};
     for (const auto &[signalNumber, terminal, start] : cases) {
         UdpReceiver udp;
         QProcess program;
@@ -211,27 +222,30 @@ TEST(Program, ConnectionsBeyondTheOpenFilesAllowedAreRefusedUpFront)
 }
 
 // --duration bounds connecting too, and a session that is never up ends the
-// run; the retries of --reconnect are told as they happen, a line a second.
+// run; the retries of --reconnect are told as they happen, a line a second,
+// and the messages due meanwhile failed.
 TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
 {
     std::string stalled, refused;
     const int listener = UnacceptedListener(stalled);
     ::close(UnacceptedListener(refused));
-    const std::tuple<std::vector<std::string>, std::string, std::string, std::string> cases[] = {
+    const std::tuple<std::vector<std::string>, std::string, std::string, std::string, std::uint64_t> cases[] = {
         {{"--transport", "tls", "--insecure", "--port", stalled, "--rate", "10", "--duration", "1"},
          "duration",
          "no TLS session to 127\\.0\\.0\\.1:" + stalled + " came up in 1\\.[0-9] s",
-         "quillon-send: TLS without verification"},
-        {{"--transport", "tcp", "--port", refused, "--reconnect", "--rate", "10", "--count", "50", "--connect-timeout",
-          "1"},
+         "quillon-send: TLS without verification",
+         0},
+        {{"--transport", "tcp", "--port", refused, "--reconnect", "--rate", "200", "--count", "100",
+          "--connect-timeout", "1"},
          "connection",
          "no TCP session to 127\\.0\\.0\\.1:" + refused +
              " for 1 s; the last attempt: TCP Session failed to "
              "connect to .+: Connection refused$",
          "quillon-send: TCP Session failed to connect to 127\\.0\\.0\\.1:" + refused +
-             ": Connection refused; retrying in 0\\.05 s\n"},
+             ": Connection refused; retrying in 0\\.05 s\n",
+         100},
     };
-    for (auto [args, stoppedBy, error, err] : cases) {
+    for (auto [args, stoppedBy, error, err, failed] : cases) {
         args.push_back("--json");
         const Outcome outcome = RunToEnd(SendPath, args);
         EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
@@ -239,6 +253,8 @@ TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
         EXPECT_TRUE(std::regex_search(Text(outcome.json, "error"), std::regex("^" + error))) << outcome.out;
         EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
         EXPECT_EQ(Figure(outcome.json, "connections_up"), 0u);
+        EXPECT_EQ(Figure(outcome.json, "failed"), failed);
+        EXPECT_EQ(Figure(outcome.json, "sent"), 0u);
         // A line a second at most, besides the last one.
         const auto lines = std::count(outcome.err.begin(), outcome.err.end(), '\n');
         EXPECT_LE(lines, 3) << outcome.err;
