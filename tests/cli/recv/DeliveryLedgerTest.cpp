@@ -28,11 +28,26 @@ TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
         {"a stream that never came", {{0, 1}, {0, 2}, {0, 3}}, 6, {3, 3, 0, 0, 3, 0}},
         {"more than expected", {{0, 1}, {0, 2}, {0, 3}}, 2, {3, 0, 0, 0, 0, 0}},
         {"nothing", {}, 4, {0, 4, 0, 0, 4, 0}},
-        // Beyond the largest gap believed (10,000,000): a forged number is
-        // left out; two close ones mean the stream moved on (a late start).
+        // Beyond the largest gap believed (10,000,000): forged numbers are
+        // left out, also close ones; eight close ones mean the stream moved on
+        // (a late start), and all of them count.
         {"a gap at the limit", {{0, 1}, {0, 10'000'002}}, 0, {2, 10'000'000, 0, 0, 0, 0}},
         {"a suspect jump", {{0, 1}, {0, 10'000'003}, {0, 3}, {1, 1ull << 62}}, 0, {2, 1, 0, 0, 0, 2}},
-        {"the stream moved on", {{0, 1}, {0, 50'000'001}, {0, 50'000'002}, {0, 50'000'004}}, 0, {3, 1, 0, 0, 0, 1}},
+        {"the stream moved on",
+         {{0, 1},
+          {0, 3},
+          {0, 50'000'005},
+          {0, 50'000'002},
+          {0, 50'000'002},
+          {0, 50'000'004},
+          {0, 50'000'007},
+          {0, 50'000'008},
+          {0, 50'000'009},
+          {0, 50'000'010},
+          {0, 50'000'011},
+          {0, 50'000'012}},
+         0,
+         {11, 3, 1, 0, 0, 0}},
     };
     for (const auto &[name, arrivals, expect, figures] : cases) {
         DeliveryLedger ledger;
@@ -48,6 +63,29 @@ TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
         EXPECT_EQ(ledger.LostSoFar(), totals.lost - report.tailLost) << name;
         EXPECT_EQ(totals.latency.samples, 0u) << name;
     }
+}
+
+// Two forged stamps of the real run and streams with the highest numbers a
+// stamp may carry, at message 100: the real loss, order and tail stand.
+TEST(DeliveryLedger, AForgedClosePairLeavesTheRealFiguresStanding)
+{
+    DeliveryLedger ledger;
+    for (std::uint64_t seq = 1; seq <= 1000; ++seq) {
+        if (seq % 100 != 50)
+            ledger.Record({"run", 0, seq, 0}, -1);
+        if (seq <= 990)
+            ledger.Record({"run", 1, seq, 0}, -1);
+        for (std::uint64_t stream : {0, 1})
+            for (std::uint64_t forged : {CountCap - 1, CountCap})
+                if (seq == 100)
+                    ledger.Record({"run", stream, forged, 0}, -1);
+    }
+    const LedgerReport report = ledger.Report(2000);
+    EXPECT_EQ(report.totals.received, 1980u);
+    EXPECT_EQ(report.totals.lost, 20u);
+    EXPECT_EQ(report.tailLost, 10u);
+    EXPECT_EQ(report.totals.reordered, 0u);
+    EXPECT_EQ(report.totals.suspectJumps, 4u);
 }
 
 TEST(DeliveryLedger, ReportsEachStreamAndShardApart)
