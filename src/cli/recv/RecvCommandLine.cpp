@@ -232,8 +232,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               }},
              {"--max-connections", "N",
-              "connections open at once (default 10000); more are\n"
-              "refused and counted",
+              "connections open at once (default 10000); at the\n"
+              "limit the one idle longest is closed (counted) to\n"
+              "take a new one",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, 1000000);
                   if (!count)

@@ -123,6 +123,7 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, summary.loop.emptyDatagrams, "empty datagrams");
     AppendCount(text, summary.loop.refused, "refused connections");
     AppendCount(text, summary.loop.idleClosed, "connections closed for sending nothing");
+    AppendCount(text, summary.loop.idleEvicted, "idle connections closed to take a new one at --max-connections");
     AppendCount(text, summary.loop.bufferDrops, "connections dropped for holding the most when the buffers were full");
     AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
     if (summary.loop.failedHandshakes > 0)
@@ -170,6 +171,7 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["connections"] = Number(summary.loop.connections);
     json["refused_connections"] = Number(summary.loop.refused);
     json["idle_closed"] = Number(summary.loop.idleClosed);
+    json["idle_evicted"] = Number(summary.loop.idleEvicted);
     json["buffer_drops"] = Number(summary.loop.bufferDrops);
     static constexpr const char *FramingNames[] = {"undecided", "octet-count", "lf", "crlf", "nul"};
     QJsonObject framings;
