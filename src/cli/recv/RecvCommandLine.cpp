@@ -348,6 +348,17 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      o.maxGap = *count;
                                      return {};
                                  }},
+                                {"--stamp-key", "FILE",
+                                 "stamps must carry the MAC the secret in FILE makes\n"
+                                 "(quillon-send --stamp-key FILE); others are counted\n"
+                                 "as forged and left out of every other figure",
+                                 [&o](std::string_view value) -> Status {
+                                     std::string error;
+                                     o.stampKey = ReadStampKey(std::string(value), error);
+                                     if (!o.stampKey)
+                                         return Parser::Fail("--stamp-key: " + error);
+                                     return {};
+                                 }},
                                 {"--allow-loss", "N", "exit 0 with up to N messages lost",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
@@ -361,12 +372,12 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 VersionFlag([p] { p->result.action = RecvParseResult::Action::Version; }),
                             }});
     table.epilogue = R"(Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
-token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs
-to shard S / 1000000.
+token quillon=R:S:N:US at the end of an RFC 3164 message; keyed, with
+mac="MAC" or :MAC after them. Stream S belongs to shard S / 1000000.
 
 Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated,
-suspect jumps, messages whose stamps could not be read, or the output file
-failed; 2 usage error (including a port or file that cannot be opened or
+suspect jumps, forged stamps, messages whose stamps could not be read, or
+the output file failed; 2 usage error (including a port or file that cannot be opened or
 read). Failed TLS handshakes and refused or closed connections are counted,
 and leave the exit status alone.
 )";

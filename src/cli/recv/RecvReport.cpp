@@ -119,6 +119,7 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, summary.loop.frames.malformed, "malformed frames");
     AppendCount(text, summary.loop.frames.oversize, "oversize frames");
     AppendCount(text, intake.malformedStamps, "malformed stamps");
+    AppendCount(text, intake.forged, "forged stamps (without the MAC --stamp-key makes: left out of every figure)");
     AppendCount(text, summary.ledger.untracked, "stamps of streams over the limit");
     AppendCount(text, summary.loop.emptyDatagrams, "empty datagrams");
     AppendCount(text, summary.loop.refused, "refused connections");
@@ -163,6 +164,7 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     if (summary.acknowledged)
         json["acknowledged"] = Number(*summary.acknowledged);
     json["malformed_stamps"] = Number(summary.intake.malformedStamps);
+    json["forged"] = Number(summary.intake.forged);
     json["empty_datagrams"] = Number(summary.loop.emptyDatagrams);
     json["untracked_stamps"] = Number(ledger.untracked);
     json["frames"] = Number(summary.loop.frames.frames);

@@ -55,6 +55,8 @@ public:
         : m_options(options), m_out(out), m_err(err), m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
+        if (options.stampKey)
+            m_intake.RequireKey(*options.stampKey);
     }
 
     RecvSummary Go()
@@ -94,7 +96,7 @@ private:
     {
         const DeliveryFigures &totals = m_summary.ledger.totals;
         if (!m_summary.error.empty() || totals.lost > m_options.allowLoss || totals.suspectJumps > 0 ||
-            (totals.duplicates > 0 && !m_options.allowDuplicates))
+            m_summary.intake.forged > 0 || (totals.duplicates > 0 && !m_options.allowDuplicates))
             return 1;
         return 0;
     }
@@ -103,7 +105,8 @@ private:
     std::string NoStampText() const
     {
         const IntakeCounts &intake = m_summary.intake;
-        if (intake.messages == 0 || intake.stamped > 0 || (intake.malformedStamps == 0 && m_options.expect == 0))
+        if (intake.messages == 0 || intake.stamped > 0 || intake.forged > 0 ||
+            (intake.malformedStamps == 0 && m_options.expect == 0))
             return {};
         std::string text =
             MessagesText(static_cast<std::int64_t>(intake.messages)) + " arrived but no stamp could be read";

@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "engine/Framing.h"
 #include "engine/Stamp.h"
+#include "engine/StampKey.h"
 #include "support/LoopbackReceivers.h"
 #include "support/TestCertificates.h"
 
@@ -275,6 +276,36 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
     EXPECT_TRUE(checked.json.value("average_mps").isNull());
     EXPECT_EQ(checked.json.value("stopped_by").toString(), "end of file");
     EXPECT_EQ(checked.json["shards"].toArray().size(), 2);
+}
+
+// With --stamp-key a stamp without the key's MAC is forged: one without a
+// MAC, one with a wrong MAC and one keyed by another key neither fill the
+// real gap nor jump the stream; counted apart, they end the run with 1.
+TEST(RecvProgram, StampsWithoutTheKeysMacAreForgedAndLeftOut)
+{
+    QTemporaryDir dir;
+    const std::string keyFile = dir.filePath("key").toStdString(), file = dir.filePath("log").toStdString();
+    std::ofstream(keyFile) << "the secret both ends share\n";
+    StampMac real(StampKey("the secret both ends share")), other(StampKey("a secret the forger guessed"));
+    std::ofstream log(file);
+    for (const auto &[seq, mac] : std::initializer_list<std::pair<std::uint64_t, StampMac *>>{
+             {1, &real}, {2, &real}, {3, nullptr}, {CountCap, &real}, {4, &real}, {5, &other}, {5, &real}}) {
+        Stamp stamp{"keyed", 1, seq, 7};
+        if (mac)
+            stamp.mac = mac->Of("keyed", 1, seq, 7) ^ (seq == CountCap);
+        std::string line = "<13>Jan  1 00:00:00 host tag: text";
+        AppendStampToken(line, stamp);
+        log << line << "\n";
+    }
+    log.close();
+    const Outcome outcome = RunToEnd(RecvPath, {"--check-file", file, "--stamp-key", keyFile, "--json"});
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+    const QJsonObject &json = outcome.json;
+    EXPECT_EQ(Figure(json, "forged"), 3u);
+    EXPECT_EQ(Figure(json, "stamped"), 4u);
+    EXPECT_EQ(Figure(json, "received"), 4u);
+    EXPECT_EQ(Figure(json, "lost"), 1u);
+    EXPECT_EQ(Figure(json, "suspect_jumps") + Figure(json, "duplicates"), 0u);
 }
 
 TEST(RecvProgram, OutputFileHoldsEveryMessageEscapedOrRaw)
