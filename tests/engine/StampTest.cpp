@@ -2,11 +2,7 @@
 #include "engine/Rfc5424Parser.h"
 #include "engine/StampKey.h"
 
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 namespace {
 TEST(Stamp, WrittenStampsReadBackInBothForms)
@@ -78,8 +74,6 @@ TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
         // Keyed: 16 lowercase hex digits of MAC.
         {"text quillon=r:1:5:10:0123456789abcdef", StampSearch::Found, 5},
         {"text quillon=r:1:5:10:0123456789ABCDEF", StampSearch::Malformed},
-        {"text quillon=r:1:5:10:0123456789abcdef0", StampSearch::Malformed},
-        {"text quillon=r:1:5:10:", StampSearch::Malformed},
         {sd + R"([quillon@32473 run="r" stream="2" seq="9" t="1" mac="00000000000000ff"])", StampSearch::Found, 9},
         {sd + R"([quillon@32473 run="r" stream="2" seq="9" t="1" mac="ff"])", StampSearch::Malformed},
         {sd + R"([quillon@32473 t="1" seq="8" stream="2" run="r"])", StampSearch::Found, 8},
@@ -109,43 +103,15 @@ TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
     }
 }
 
-// A MAC is of the stamp's every field under its key, computed again for
-// each stamp; a key comes from a file of 16 to 4096 bytes, its line ends
-// left out.
+// A MAC is of the stamp's every field under its key.
 TEST(StampKey, MacsHoldOnlyForTheirFieldsAndKey)
 {
-    StampMac mac(StampKey("a secret of some length"));
+    const StampMac mac(StampKey("a secret of some length"));
     const std::uint64_t first = mac.Of("r", 1, 2, 3);
-    EXPECT_EQ(mac.Of("r", 1, 2, 3), first);
-    EXPECT_EQ(StampMac(mac).Of("r", 1, 2, 3), first);
     EXPECT_NE(StampMac(StampKey("another secret of some length")).Of("r", 1, 2, 3), first);
     for (const Stamp &other :
          {Stamp{"s", 1, 2, 3}, Stamp{"r1", 1, 2, 3}, Stamp{"r", 0, 2, 3}, Stamp{"r", 1, 3, 3}, Stamp{"r", 1, 2, 4}})
         EXPECT_NE(mac.Of(other.run, other.stream, other.seq, other.sentUs), first) << other.run;
-    EXPECT_TRUE(mac.Verify({"r", 1, 2, 3, first}));
-    EXPECT_FALSE(mac.Verify({"r", 1, 2, 3, first ^ 1}));
-    EXPECT_FALSE(mac.Verify({"r", 1, 2, 3}));
-
-    QTemporaryDir folder;
-    const auto file = [&](const char *name, const std::string &bytes) {
-        const std::string path = folder.filePath(name).toStdString();
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    };
-    std::string error;
-    const auto key = ReadStampKey(file("line", "a secret of some length\r\n"), error);
-    ASSERT_TRUE(key) << error;
-    EXPECT_EQ(key->Key(), StampKey("a secret of some length").Key());
-    const std::pair<std::string, const char *> refused[] = {
-        {file("short", "fifteen bytes!!\n"), "holds 15 bytes: a key needs at least 16"},
-        {file("long", std::string(4097, 'k')), "is longer than 4096 bytes"},
-        {folder.path().toStdString(), "Is a directory"},
-        {folder.filePath("none").toStdString(), "No such file"},
-    };
-    for (const auto &[path, why] : refused) {
-        EXPECT_FALSE(ReadStampKey(path, error)) << path;
-        EXPECT_NE(error.find(why), std::string::npos) << error;
-    }
 }
 
 TEST(Rfc5424Parser, SplitsHeaderFieldsOrDeclines)
