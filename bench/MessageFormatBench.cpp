@@ -20,15 +20,17 @@
 namespace {
 constexpr int BatchSize = 100;
 constexpr double RunForMs = 1000;
+enum class Stamping { None, Plain, Keyed };
+const StampKey BenchKey("a benchmark secret of some length");
 
 // A numbered message with a random source address and priority, composed and
 // built into a send batch as a burst does, the buffers kept between batches.
 class Composing {
 public:
-    Composing(const MessageFormatSettings &settings, bool stamped) : m_framing(settings.framing)
+    Composing(const MessageFormatSettings &settings, Stamping stamping) : m_framing(settings.framing)
     {
-        if (stamped)
-            m_stamper.emplace("bench0run", 1);
+        if (stamping != Stamping::None)
+            m_stamper.emplace("bench0run", 1, stamping == Stamping::Keyed ? &BenchKey : nullptr);
         m_state.MessageText = std::string(MessageEntries::NumberedPhrase);
         m_state.SourceAddress = std::string(SourceEntries::RandomClassC);
         m_inputs.rfcHeader = true;
@@ -87,9 +89,9 @@ private:
 }
 
 void Measure(const std::string &label, const MessageFormatSettings &settings, void (*work)(Composing &),
-             bool stamped = false)
+             Stamping stamping = Stamping::None)
 {
-    Composing composing(settings, stamped);
+    Composing composing(settings, stamping);
     work(composing); // buffers reach their size
     const std::uint64_t allocationsBefore = AllocationCount();
     std::uint64_t messages = 0;
@@ -138,8 +140,10 @@ const BenchSection::Register messageFormats("engine: message formats", [] {
     Measure("RFC 5424 with SD and BOM", settings, Rfc5424Messages);
     settings.framing = Framing::OctetCount;
     Measure("RFC 5424 with SD and BOM, octet counted", settings, Rfc5424OctetCountedMessages);
-    Measure("RFC 5424 with SD and BOM, octet counted, stamped", settings, StampedMessages, true);
-    Measure("RFC 3164 with header, stamped", MessageFormatSettings{}, StampedMessages, true);
+    Measure("RFC 5424 with SD and BOM, octet counted, stamped", settings, StampedMessages, Stamping::Plain);
+    Measure("RFC 5424 with SD and BOM, octet counted, keyed stamps", settings, StampedMessages, Stamping::Keyed);
+    Measure("RFC 3164 with header, stamped", MessageFormatSettings{}, StampedMessages, Stamping::Plain);
+    Measure("RFC 3164 with header, keyed stamps", MessageFormatSettings{}, StampedMessages, Stamping::Keyed);
     Timestamps();
 });
 } // namespace

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string run = o.runId.empty() ? "fuzzrun" : o.runId;
     if (o.stamp) {
         FuzzCheck(IsValidRunId(run), "a run id given is valid");
-        stream.StampWith(run, o.shard.Stream(1));
+        stream.StampWith(run, o.shard.Stream(1), o.stampKey ? &*o.stampKey : nullptr);
     }
     // A stamp reads back from its packet, unless the user broke the packet
     // on purpose (a corrupted byte, an RFC 5424 packet without its priority).

@@ -1,13 +1,18 @@
 // Looks for a stamp in any bytes; a stamp found must be valid and read back
 // the same after being written in either form, and the token also as a
-// daemon escapes a CR after it. Then the bytes as stamps a peer forged, into
-// a delivery ledger: its memory grows with the stamps, not their numbers,
-// and its totals never wrap.
+// daemon escapes a CR after it. Keyed: an intake with a key counts the stamp
+// as forged unless its MAC holds, and only then records it; the stamp signed
+// with the key reads back in either form with a MAC that holds, and no
+// longer holds once a field changes. Then the bytes as stamps a peer forged,
+// into a delivery ledger: its memory grows with the stamps, not their
+// numbers, and its totals never wrap.
 //
 // bash scripts/fuzz.sh 60 StampParserFuzz
 #include "FuzzSupport.h"
 #include "cli/recv/DeliveryLedger.h"
+#include "cli/recv/MessageIntake.h"
 #include "engine/Stamp.h"
+#include "engine/StampKey.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,7 +22,7 @@
 namespace {
 void Same(const Stamp &a, const Stamp &b)
 {
-    FuzzCheck(a.run == b.run && a.stream == b.stream && a.seq == b.seq && a.sentUs == b.sentUs,
+    FuzzCheck(a.run == b.run && a.stream == b.stream && a.seq == b.seq && a.sentUs == b.sentUs && a.mac == b.mac,
               "a stamp reads back as it was written");
 }
 
@@ -43,6 +48,40 @@ void CheckReadBack(std::string_view message)
     element += " text";
     FuzzCheck(FindStamp(element, back) == StampSearch::Found, "the element is found");
     Same(copy, back);
+}
+
+void CheckKeyed(std::string_view message)
+{
+    static const StampKey key("a fuzzing secret of some length");
+    StampMac mac(key);
+    DeliveryLedger ledger;
+    MessageIntake intake(ledger);
+    intake.RequireKey(key);
+    intake.Take(message, -1);
+    Stamp stamp;
+    const bool found = FindStamp(message, stamp) == StampSearch::Found;
+    const bool holds = found && mac.Verify(stamp);
+    FuzzCheck(intake.Counts().forged == (found && !holds ? 1u : 0u) && intake.Counts().stamped == (holds ? 1u : 0u) &&
+                  ledger.Received() <= intake.Counts().stamped,
+              "a stamp whose MAC does not hold is forged and never recorded");
+    if (!found)
+        return;
+    const std::string run(stamp.run);
+    Stamp keyed = stamp;
+    keyed.run = run;
+    keyed.mac = mac.Of(run, stamp.stream, stamp.seq, stamp.sentUs);
+    std::string token = "<13>Jan  1 00:00:00 host tag: text";
+    AppendStampToken(token, keyed);
+    std::string element = "<13>1 - - - - - ";
+    AppendStampElement(element, keyed);
+    for (const std::string &line : {token, element}) {
+        Stamp back;
+        FuzzCheck(FindStamp(line, back) == StampSearch::Found && mac.Verify(back), "a keyed stamp holds");
+        Same(keyed, back);
+    }
+    Stamp changed = keyed;
+    changed.seq += changed.seq < CountCap ? 1 : -1;
+    FuzzCheck(!mac.Verify(changed), "a keyed stamp no longer holds once its number changes");
 }
 
 // Nine bytes a stamp: its stream (of eight), then its number.
@@ -79,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::string_view bytes = FuzzBytes(data, size);
     CheckReadBack(bytes);
+    CheckKeyed(bytes);
     CheckLedger(bytes);
     return 0;
 }

@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev
           fonts-dejavu-core xvfb xauth
           libssl-dev openssl rsyslog rsyslog-openssl python3 python3-yaml scdoc chromium
-          librelp-dev rsyslog-relp
+          librelp-dev rsyslog-relp libsodium-dev
           libivykis0 libnet1 libwrap0)
 # chromium opens quillon-probe's HTML report in a test, headless.
 # The last three are the libraries of syslog-ng-core, which the interop test

@@ -7,7 +7,9 @@
 #
 # Prints for each receiver what it received, the rate over the sender's time
 # (wall clock), the CPU seconds the receiver used, and messages per CPU
-# second: what one core checks when the machine is shared.
+# second: what one core checks when the machine is shared. "keyed" is
+# quillon-recv --stamp-key fed by quillon-send --stamp-key: every stamp
+# carries its MAC, and every MAC is checked.
 #
 # Usage: bash bench/recv/run.sh [SECONDS]     (default 5 per run)
 #   BUILD_DIR   build folder (default build-bench in the repository)
@@ -37,6 +39,8 @@ if "$sender" --help | grep -q -- '--format'; then
     bare_framing=(octet-count)
 fi
 ticks=$(getconf CLK_TCK)
+key=$tools/stamp.key
+echo "a benchmark secret of some length" > "$key"
 
 pid=
 cleanup() {
@@ -59,7 +63,10 @@ start() {
         if [ "$kind" = bare ]; then
             "$tools/bare" "$transport" "$port" "${bare_framing[@]}" > "$tools/out" 2> "$tools/err" &
         else
-            "$recv" --listen "$transport" --bind 127.0.0.1 --port "$port" --json > "$tools/out" 2> "$tools/err" &
+            keyed=()
+            [ "$kind" = keyed ] && keyed=(--stamp-key "$key")
+            "$recv" --listen "$transport" --bind 127.0.0.1 --port "$port" --json "${keyed[@]}" > "$tools/out" \
+                2> "$tools/err" &
         fi
         pid=$!
         for _ in $(seq 50); do
@@ -85,6 +92,7 @@ run_once() {
     else
         flags+=("${format_udp[@]}")
     fi
+    [ "$kind" = keyed ] && flags+=(--stamp-key "$key")
     out=$("$sender" "${flags[@]}")
     sent=$(sed -E 's/.*"sent":([0-9]+).*/\1/' <<< "$out")
     elapsed=$(sed -E 's/.*"elapsed_seconds":([0-9.]+).*/\1/' <<< "$out")
@@ -109,7 +117,7 @@ echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc)
     "$rounds round(s); quillon-send ${format_tcp[*]} over TCP, ${format_udp[*]:-rfc3164} over UDP"
 for round in $(seq "$rounds"); do
     for transport in udp tcp; do
-        for kind in bare quillon-recv; do
+        for kind in bare quillon-recv keyed; do
             read -r sent elapsed received cpu checked <<< "$(run_once "$kind" "$transport")"
             per=$(awk -v n="$received" -v t="$elapsed" 'BEGIN { printf "%.0f", (t > 0 ? n / t : 0) }')
             core=$(awk -v n="$received" -v c="$cpu" 'BEGIN { printf "%.0f", (c > 0 ? n / c : 0) }')
@@ -127,7 +135,7 @@ done
 
 printf '\n%-9s %-13s %12s %12s %9s %14s\n' transport receiver received "received/s" "CPU s" "per CPU s"
 for transport in udp tcp; do
-    for kind in bare quillon-recv; do
+    for kind in bare quillon-recv keyed; do
         printf '%-9s %-13s %12s %12s %9s %14s\n' "$transport" "$kind" "${count[$transport,$kind]}" \
             "${rate[$transport,$kind]}" "${cpus[$transport,$kind]}" "${percpu[$transport,$kind]}"
     done
@@ -136,5 +144,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 echo
 for transport in udp tcp; do
     echo "$transport: quillon-recv/bare received $(ratio "${rate[$transport,quillon-recv]}" "${rate[$transport,bare]}")," \
-        "per CPU second $(ratio "${percpu[$transport,quillon-recv]}" "${percpu[$transport,bare]}")"
+        "per CPU second $(ratio "${percpu[$transport,quillon-recv]}" "${percpu[$transport,bare]}");" \
+        "keyed/plain received $(ratio "${rate[$transport,keyed]}" "${rate[$transport,quillon-recv]}")," \
+        "per CPU second $(ratio "${percpu[$transport,keyed]}" "${percpu[$transport,quillon-recv]}")"
 done

@@ -9,21 +9,38 @@
 namespace {
 constexpr std::string_view HexPrefix = "HEX=";
 
-// "SEQ" + between + "T" + end, formatted in one go.
-std::string_view Numbers(char (&out)[64], std::uint64_t seq, std::string_view between, std::int64_t sentUs,
-                         std::string_view end)
+// The parts of a stamp that change from message to message.
+struct StampTail {
+    std::string_view between; // after SEQ
+    std::string_view beforeMac;
+    std::string_view end;
+};
+constexpr StampTail ElementTail{"\" t=\"", "\" mac=\"", "\"]"};
+constexpr StampTail TokenTail{":", ":", ""};
+
+// "SEQ" + between + "T" (+ beforeMac + "MAC") + end, formatted in one go.
+std::string_view Numbers(char (&out)[96], std::uint64_t seq, std::int64_t sentUs,
+                         const std::optional<std::uint64_t> &mac, const StampTail &tail)
 {
     char *at = std::to_chars(out, out + 20, seq).ptr;
-    at = std::copy(between.begin(), between.end(), at);
+    at = std::copy(tail.between.begin(), tail.between.end(), at);
     at = std::to_chars(at, at + 20, static_cast<std::uint64_t>(sentUs)).ptr;
-    at = std::copy(end.begin(), end.end(), at);
+    if (mac) {
+        at = std::copy(tail.beforeMac.begin(), tail.beforeMac.end(), at);
+        for (int shift = 60; shift >= 0; shift -= 4)
+            *at++ = "0123456789abcdef"[(*mac >> shift) & 0xf];
+    }
+    at = std::copy(tail.end.begin(), tail.end.end(), at);
     return std::string_view(out, static_cast<std::size_t>(at - out));
 }
 } // namespace
 
 // Each form's text up to the sequence number is the same for every message.
-MessageStamper::MessageStamper(std::string run, std::uint64_t stream) : m_run(std::move(run)), m_stream(stream)
+MessageStamper::MessageStamper(std::string run, std::uint64_t stream, const StampKey *key)
+    : m_run(std::move(run)), m_stream(stream)
 {
+    if (key)
+        m_mac.emplace(*key);
     const Stamp sample{m_run, m_stream, 1, 0};
     AppendStampElement(m_elementHead, sample);
     m_elementHead.resize(m_elementHead.rfind("seq=\"") + 5);
@@ -36,7 +53,11 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
     m_tokenLength = 0;
     if (StartsWithNoCase(message.MessageBody, HexPrefix))
         return message;
-    char numbers[64];
+    char numbers[96];
+    const std::uint64_t seq = m_next++;
+    std::optional<std::uint64_t> mac;
+    if (m_mac)
+        mac = m_mac->Of(m_run, m_stream, seq, sentUs);
     ComposedView stamped = message;
     if (message.Format == MessageFormat::Rfc5424) {
         // The header ends in its structured data: "-" or elements, which end in "]".
@@ -45,7 +66,7 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
             header.remove_suffix(1);
         m_header.assign(header);
         m_header += m_elementHead;
-        m_header += Numbers(numbers, m_next++, "\" t=\"", sentUs, "\"]");
+        m_header += Numbers(numbers, seq, sentUs, mac, ElementTail);
         stamped.RfcHeaderText = m_header;
     } else {
         // The token stands on its own: after a space, also when the body is
@@ -58,7 +79,7 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
             m_body.push_back(' ');
         const std::size_t space = m_body.size() - 1;
         m_body += m_tokenHead;
-        m_body += Numbers(numbers, m_next++, ":", sentUs, "");
+        m_body += Numbers(numbers, seq, sentUs, mac, TokenTail);
         m_tokenLength = m_body.size() - space;
         stamped.MessageBody = m_body;
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "engine/MessageComposer.h"
+#include "engine/StampKey.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // Puts a delivery stamp on each composed message: in RFC 5424 an SD element
@@ -10,11 +12,11 @@
 // end of the message. A "HEX=" packet goes out byte for byte, so it is left
 // unstamped and takes no number. Stamping draws nothing from the random
 // sequence, and the stamped parts are built in buffers kept from message to
-// message.
+// message. With a key each stamp carries its MAC.
 class MessageStamper {
 public:
-    // run must pass IsValidRunId.
-    MessageStamper(std::string run, std::uint64_t stream);
+    // run must pass IsValidRunId; key null: stamps without a MAC.
+    MessageStamper(std::string run, std::uint64_t stream, const StampKey *key = nullptr);
 
     // The message with the next stamp, sent at sentUs; good until the next call.
     ComposedView Apply(const ComposedView &message, std::int64_t sentUs);
@@ -36,6 +38,7 @@ private:
     std::uint64_t m_stream;
     std::uint64_t m_next = 1;
     std::size_t m_tokenLength = 0;
+    std::optional<StampMac> m_mac;
     // '[quillon@32473 run="RUN" stream="STREAM" seq="' and "quillon=RUN:STREAM:"
     std::string m_elementHead;
     std::string m_tokenHead;

@@ -2,6 +2,7 @@
 
 #include "engine/Rfc5424Parser.h"
 
+#include <array>
 #include <charconv>
 #include <limits>
 
@@ -30,6 +31,31 @@ bool ReadNumber(std::string_view text, std::uint64_t &value)
     return true;
 }
 
+// Lowercase hex digits' values, -1 for other bytes: read without a branch
+// per digit, as MACs are random digits that no branch predicts.
+constexpr std::array<std::int8_t, 256> HexValues = [] {
+    std::array<std::int8_t, 256> values{};
+    values.fill(-1);
+    for (int i = 0; i < 16; ++i)
+        values[static_cast<unsigned char>("0123456789abcdef"[i])] = static_cast<std::int8_t>(i);
+    return values;
+}();
+
+bool ReadMac(std::string_view text, std::uint64_t &value)
+{
+    if (text.size() != StampFormat::MacDigits)
+        return false;
+    std::uint64_t number = 0;
+    int invalid = 0;
+    for (char c : text) {
+        const int digit = HexValues[static_cast<unsigned char>(c)];
+        invalid |= digit;
+        number = number << 4 | static_cast<std::uint64_t>(digit & 0xf);
+    }
+    value = number;
+    return invalid >= 0;
+}
+
 void AppendNumber(std::string &out, std::uint64_t value)
 {
     char digits[24];
@@ -42,7 +68,7 @@ bool IsTrailingBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\0';
 }
 
-// run, stream, seq, t: 0..3; -1 for another name. Read per message, so
+// run, stream, seq, t, mac: 0..4; -1 for another name. Read per message, so
 // without a string compare per candidate.
 int StampField(std::string_view name)
 {
@@ -50,7 +76,7 @@ int StampField(std::string_view name)
     case 1:
         return name[0] == 't' ? 3 : -1;
     case 3:
-        return name == "run" ? 0 : name == "seq" ? 2 : -1;
+        return name == "run" ? 0 : name == "seq" ? 2 : name == "mac" ? 4 : -1;
     case 6:
         return name == "stream" ? 1 : -1;
     default:
@@ -60,8 +86,8 @@ int StampField(std::string_view name)
 
 StampSearch ReadElement(SdElementReader &reader, Stamp &stamp)
 {
-    std::string_view fields[4];
-    bool seen[4] = {false, false, false, false};
+    std::string_view fields[5];
+    bool seen[5] = {false, false, false, false, false};
     std::string_view name;
     std::string_view value;
     while (reader.NextParam(name, value)) {
@@ -75,8 +101,9 @@ StampSearch ReadElement(SdElementReader &reader, Stamp &stamp)
     }
     if (reader.Malformed() || !seen[0] || !seen[1] || !seen[2] || !seen[3])
         return StampSearch::Malformed;
-    return ReadStampFields(fields[0], fields[1], fields[2], fields[3], stamp) ? StampSearch::Found
-                                                                              : StampSearch::Malformed;
+    return ReadStampFields(fields[0], fields[1], fields[2], fields[3], stamp, seen[4] ? &fields[4] : nullptr)
+               ? StampSearch::Found
+               : StampSearch::Malformed;
 }
 
 // The stamp element among the structured data, or None.
@@ -127,8 +154,14 @@ StampSearch FromToken(std::string_view message, Stamp &stamp)
         parts[i] = rest.substr(0, colon);
         rest.remove_prefix(colon + 1);
     }
-    parts[3] = rest;
-    return ReadStampFields(parts[0], parts[1], parts[2], parts[3], stamp) ? StampSearch::Found : StampSearch::Malformed;
+    // A keyed token has its MAC after a fourth colon.
+    const std::size_t colon = rest.find(':');
+    parts[3] = rest.substr(0, colon);
+    const std::string_view mac = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    return ReadStampFields(parts[0], parts[1], parts[2], parts[3], stamp,
+                           colon == std::string_view::npos ? nullptr : &mac)
+               ? StampSearch::Found
+               : StampSearch::Malformed;
 }
 } // namespace
 
@@ -165,6 +198,10 @@ void AppendStampToken(std::string &message, const Stamp &stamp)
     AppendNumber(message, stamp.seq);
     message.push_back(':');
     AppendNumber(message, static_cast<std::uint64_t>(stamp.sentUs));
+    if (stamp.mac) {
+        message.push_back(':');
+        AppendStampMac(message, *stamp.mac);
+    }
 }
 
 void AppendStampElement(std::string &out, const Stamp &stamp)
@@ -179,17 +216,31 @@ void AppendStampElement(std::string &out, const Stamp &stamp)
     AppendNumber(out, stamp.seq);
     out += "\" t=\"";
     AppendNumber(out, static_cast<std::uint64_t>(stamp.sentUs));
+    if (stamp.mac) {
+        out += "\" mac=\"";
+        AppendStampMac(out, *stamp.mac);
+    }
     out += "\"]";
 }
 
+void AppendStampMac(std::string &out, std::uint64_t mac)
+{
+    static constexpr char Digits[] = "0123456789abcdef";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        out.push_back(Digits[(mac >> shift) & 0xf]);
+}
+
 bool ReadStampFields(std::string_view run, std::string_view stream, std::string_view seq, std::string_view sentUs,
-                     Stamp &stamp)
+                     Stamp &stamp, const std::string_view *mac)
 {
     Stamp read;
     std::uint64_t time = 0;
+    std::uint64_t macValue = 0;
     if (!IsValidRunId(run) || !ReadNumber(stream, read.stream) || !ReadNumber(seq, read.seq) || read.seq == 0 ||
-        !ReadNumber(sentUs, time))
+        !ReadNumber(sentUs, time) || (mac && !ReadMac(*mac, macValue)))
         return false;
+    if (mac)
+        read.mac = macValue;
     read.run = run;
     read.sentUs = static_cast<std::int64_t>(time);
     stamp = read;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,11 +10,13 @@
 //
 // RFC 3164 (a token at the end of the message):  quillon=RUN:STREAM:SEQ:T
 // RFC 5424 (an SD element):  [quillon@32473 run="RUN" stream="STREAM" seq="SEQ" t="T"]
+// Keyed, a MAC after them:   quillon=RUN:STREAM:SEQ:T:MAC  and  ... t="T" mac="MAC"]
 //
 //   RUN     1..16 characters from [A-Za-z0-9_-], one per sender run
 //   STREAM  decimal, 0..2^63-1; shard * StreamsPerShard + index within the shard
 //   SEQ     decimal, 1..2^63-1, counting from 1 within (RUN, STREAM)
 //   T       decimal microseconds since the epoch (UTC) when the message was sent
+//   MAC     16 lowercase hex digits, the stamp's MAC under a shared key (StampKey)
 //
 // Numbers are plain decimal without sign or leading zeros (a lone 0 is fine
 // for STREAM and T).
@@ -21,6 +24,7 @@ namespace StampFormat {
 inline constexpr std::string_view TokenPrefix = "quillon=";
 inline constexpr std::string_view SdId = "quillon@32473";
 inline constexpr std::size_t MaxRunLength = 16;
+inline constexpr std::size_t MacDigits = 16;
 // Shard I of N numbers its streams I * StreamsPerShard + 0, 1, 2 ..., so the
 // streams of different shards never meet and the shard is read back from the
 // stream id alone. An unsharded run is shard 0.
@@ -33,6 +37,8 @@ struct Stamp {
     std::uint64_t stream = 0;
     std::uint64_t seq = 0;
     std::int64_t sentUs = 0;
+    // Only in a keyed stamp.
+    std::optional<std::uint64_t> mac = std::nullopt;
 
     std::uint64_t Shard() const { return stream / StampFormat::StreamsPerShard; }
 };
@@ -67,7 +73,9 @@ enum class StampSearch {
 // stamp points into message.
 StampSearch FindStamp(std::string_view message, Stamp &stamp);
 
-// Reads the four values of a stamp given as texts; false when any is not in
-// the form described above.
+// Reads the four values of a stamp given as texts, and its MAC unless
+// mac is null; false when any is not in the form described above.
 bool ReadStampFields(std::string_view run, std::string_view stream, std::string_view seq, std::string_view sentUs,
-                     Stamp &stamp);
+                     Stamp &stamp, const std::string_view *mac = nullptr);
+// The MAC as it is written: MacDigits lowercase hex digits.
+void AppendStampMac(std::string &out, std::uint64_t mac);

@@ -66,6 +66,23 @@ std::size_t FirstHeaderInside(std::string_view message)
     }
     return None;
 }
+
+// Whether a header starts at `at`: "LEN SP <DIGIT", junk digits before the
+// length allowed, all of them at most MaxDigits; with last (bytes end the
+// stream), also junk digits up to the end. A tail of a frame's length digits
+// ends it at least 10 bytes short, so the digits that end a message (a
+// stamp's time) never make one there.
+bool HeaderGluedAt(std::string_view bytes, std::size_t at, bool last)
+{
+    std::size_t end = at;
+    while (end < bytes.size() && IsDigit(bytes[end]) && end - at < MaxDigits)
+        ++end;
+    if (end == at)
+        return false;
+    if (end == bytes.size())
+        return last;
+    return end + 2 < bytes.size() && bytes[end] == ' ' && bytes[end + 1] == '<' && IsDigit(bytes[end + 2]);
+}
 } // namespace
 
 // A length read at some point of the stream: its digits and value.
@@ -73,19 +90,32 @@ struct FrameSplitter::Candidate {
     std::string_view digits;
     std::uint64_t length = 0;
 
-    // The longest tail of the digits, as a length of at most `limit`; 0 for none.
-    std::size_t TailWithin(std::uint64_t limit) const
+    // Junk digits glued to a real header: how many lead the digits. A tail
+    // that as a length ends the frame right where a header starts is sure
+    // (digit junk between frames); failing that, the longest tail that ends
+    // it before the first header inside.
+    struct Glue {
+        std::size_t skip = 0;
+        bool sure = false;
+    };
+    Glue JunkBefore(std::string_view body, bool last) const
     {
+        const std::size_t inside = FirstHeaderInside(body);
+        Glue glue;
+        if (inside == None && !last)
+            return glue;
         for (std::size_t skip = 1; skip < digits.size(); ++skip) {
             if (digits[skip] == '0')
                 continue;
             std::uint64_t value = 0;
             for (char c : digits.substr(skip))
                 value = value * 10 + static_cast<std::uint64_t>(c - '0');
-            if (value <= limit)
-                return skip;
+            if (value < body.size() && HeaderGluedAt(body, static_cast<std::size_t>(value), last))
+                return {skip, true};
+            if (glue.skip == 0 && inside != None && value <= inside)
+                glue.skip = skip;
         }
-        return 0;
+        return glue;
     }
 };
 
@@ -322,12 +352,13 @@ FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t st
 
     // Junk digits glued to a real header: the tail of the digits ends the
     // frame before the header found inside it.
-    std::size_t tail = 0;
-    if (angle && header.digits.size() > 1) {
-        const std::size_t inside = FirstHeaderInside(body);
-        if (inside != None)
-            tail = header.TailWithin(std::min<std::uint64_t>(inside, m_maxFrame));
-    }
+    // A sure one outweighs a header after the whole frame, where the length
+    // junk digits and a real one make ends now and then.
+    const bool last = end && message + body.size() == data.size();
+    const Candidate::Glue glue = angle && header.digits.size() > 1 ? header.JunkBefore(body, last) : Candidate::Glue{};
+    const std::size_t tail = glue.skip;
+    if (glue.sure)
+        return {Step::Kind::Junk, start + tail};
     if (body.size() < seen)
         return tail > 0 ? Step{Step::Kind::Junk, start + tail} : cut(0);
 

@@ -1,5 +1,6 @@
 #include "engine/Stamp.h"
 #include "engine/Rfc5424Parser.h"
+#include "engine/StampKey.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,11 @@ TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
         {"text quillon=r!:1:5:10", StampSearch::Malformed}, // run character
         {"text quillon=:1:5:10", StampSearch::Malformed},
         {"text quillon=r:1:5:10:11", StampSearch::Malformed},
+        // Keyed: 16 lowercase hex digits of MAC.
+        {"text quillon=r:1:5:10:0123456789abcdef", StampSearch::Found, 5},
+        {"text quillon=r:1:5:10:0123456789ABCDEF", StampSearch::Malformed},
+        {sd + R"([quillon@32473 run="r" stream="2" seq="9" t="1" mac="00000000000000ff"])", StampSearch::Found, 9},
+        {sd + R"([quillon@32473 run="r" stream="2" seq="9" t="1" mac="ff"])", StampSearch::Malformed},
         {sd + R"([quillon@32473 t="1" seq="8" stream="2" run="r"])", StampSearch::Found, 8},
         {sd + R"([x@1 a="]\"\\"][quillon@32473 run="r" stream="2" seq="9" t="1" extra="y"] m)", StampSearch::Found, 9},
         {sd + R"([quillon@32473 run="r" stream="2" seq="9"])", StampSearch::Malformed},
@@ -95,6 +101,17 @@ TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
             EXPECT_EQ(stamp.seq, c.seq) << c.message;
         }
     }
+}
+
+// A MAC is of the stamp's every field under its key.
+TEST(StampKey, MacsHoldOnlyForTheirFieldsAndKey)
+{
+    const StampMac mac(StampKey("a secret of some length"));
+    const std::uint64_t first = mac.Of("r", 1, 2, 3);
+    EXPECT_NE(StampMac(StampKey("another secret of some length")).Of("r", 1, 2, 3), first);
+    for (const Stamp &other :
+         {Stamp{"s", 1, 2, 3}, Stamp{"r1", 1, 2, 3}, Stamp{"r", 0, 2, 3}, Stamp{"r", 1, 3, 3}, Stamp{"r", 1, 2, 4}})
+        EXPECT_NE(mac.Of(other.run, other.stream, other.seq, other.sentUs), first) << other.run;
 }
 
 TEST(Rfc5424Parser, SplitsHeaderFieldsOrDeclines)

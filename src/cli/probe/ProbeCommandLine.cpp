@@ -145,6 +145,8 @@ struct Parser {
                 return Fail(ProbeWords(listen.error));
             o.recv = listen.options;
         }
+        o.send.stampKey = stampKey;
+        o.recv.stampKey = stampKey;
         return {};
     }
 
@@ -171,6 +173,7 @@ struct Parser {
 
     std::vector<std::string> receiveArgs;
     std::vector<std::string> receiveFlagNames;
+    std::optional<StampKey> stampKey;
     static std::string RateText(double rate) { return std::to_string(static_cast<long long>(rate)); }
 };
 
@@ -242,7 +245,18 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                           "the collector writes, read as it grows and checked\n"
                           "as quillon-recv --check-file does, followed as\n"
                           "tail -F does through a rename or a truncation",
-                          [p](std::string_view value) { return p->Receive(value); }}}};
+                          [p](std::string_view value) { return p->Receive(value); }},
+                         {"--stamp-key", "FILE",
+                          "key each step's stamps with the secret in FILE and\n"
+                          "count those received without its MAC as forged (as\n"
+                          "quillon-send and quillon-recv --stamp-key do)",
+                          [p](std::string_view value) -> Status {
+                              std::string error;
+                              p->stampKey = ReadStampKey(std::string(value), error);
+                              if (!p->stampKey)
+                                  return Parser::Fail("--stamp-key: " + error);
+                              return {};
+                          }}}};
     for (const FlagGroup &group : p->recvTable.groups) {
         if (group.title.substr(0, 3) != "TLS")
             continue;

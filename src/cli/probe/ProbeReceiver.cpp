@@ -52,6 +52,8 @@ ProbeReceiver::~ProbeReceiver()
 
 bool ProbeReceiver::Start(const ProbeOptions &options, std::string &error)
 {
+    if (options.recv.stampKey)
+        m_intake.RequireKey(*options.recv.stampKey);
     if (options.receive.IsFile()) {
         m_source = std::make_unique<FileFollower>(options.receive.path, m_intake, m_clock);
     } else {

@@ -1,6 +1,7 @@
 #include "cli/recv/DeliveryLedger.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -66,20 +67,41 @@ bool DeliveryLedger::Believable(StreamState &record, std::uint64_t seq)
 {
     if (seq <= record.highest || seq - record.highest - 1 <= m_limits.maxGap)
         return true;
-    const std::uint64_t pending = record.pendingJump;
-    if (pending == 0 || seq <= pending || seq - pending - 1 > m_limits.maxGap) {
-        ++record.suspectJumps;
-        record.pendingJump = seq;
+    ++record.suspectJumps;
+    const std::uint64_t low = record.jumpLow;
+    const int top = 63 - std::countl_zero(record.jumpSeen);
+    if (low == 0 ||
+        (seq >= low ? seq - low >= JumpWindow : low - seq + static_cast<std::uint64_t>(top) >= JumpWindow)) {
+        record.jumpLow = seq;
+        record.jumpSeen = 0;
+        record.jumpArrivals = 0;
+    } else if (seq < low) {
+        record.jumpSeen <<= low - seq;
+        record.jumpLow = seq;
+    }
+    const std::uint64_t bit = std::uint64_t{1} << (seq - record.jumpLow);
+    const bool repeat = record.jumpSeen & bit;
+    ++record.jumpArrivals;
+    if (repeat || std::popcount(record.jumpSeen | bit) < JumpProof) {
+        record.jumpSeen |= bit;
         return false;
     }
-    // Two close numbers far above the rest: the stream moved on. What it
-    // had lost so far stays lost (and in LostSoFar); the jump itself is not.
+    // The stream moved on. What it had lost so far stays lost (and in
+    // LostSoFar); the jump itself is not. This arrival goes on as any other.
+    const std::uint64_t from = record.jumpLow;
+    const std::uint64_t held = record.jumpSeen;
+    record.suspectJumps -= record.jumpArrivals;
+    record.duplicates += record.jumpArrivals - 1 - static_cast<std::uint64_t>(std::popcount(held));
     record.lostBefore = record.Lost();
-    record.base = pending;
-    record.highest = pending;
+    record.base = from - 1;
+    record.highest = from - 1;
     record.receivedAbove = 0;
-    record.pendingJump = 0;
-    record.seen.ForgetUpTo(pending);
+    record.jumpLow = 0;
+    record.jumpSeen = 0;
+    record.jumpArrivals = 0;
+    record.seen.ForgetUpTo(from - 1);
+    for (std::uint64_t rest = held; rest != 0; rest &= rest - 1)
+        Accept(record, from + static_cast<std::uint64_t>(std::countr_zero(rest)), 0, -1);
     return true;
 }
 
@@ -90,36 +112,40 @@ void DeliveryLedger::Record(const Stamp &stamp, std::int64_t receivedUs)
         ++m_untracked;
         return;
     }
-    if (!Believable(*record, stamp.seq))
-        return;
-    switch (record->seen.Insert(stamp.seq)) {
+    if (Believable(*record, stamp.seq))
+        Accept(*record, stamp.seq, stamp.sentUs, receivedUs);
+}
+
+void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t sentUs, std::int64_t receivedUs)
+{
+    switch (record.seen.Insert(seq)) {
     case SequenceSet::Mark::Seen:
-        ++record->duplicates;
+        ++record.duplicates;
         return;
     case SequenceSet::Mark::TooOld:
         // Older than the window: whether it came before is not known, so it
         // is neither received nor a duplicate, only late.
-        ++record->reordered;
+        ++record.reordered;
         return;
     case SequenceSet::Mark::New:
         break;
     }
-    ++record->received;
-    ++record->receivedAbove;
+    ++record.received;
+    ++record.receivedAbove;
     ++m_received;
-    if (stamp.seq < record->highest) {
-        ++record->reordered;
+    if (seq < record.highest) {
+        ++record.reordered;
         // Once capped, the sum is no longer known exactly and stays capped.
         if (m_lostSoFar < CountCap)
             --m_lostSoFar;
     } else {
-        m_lostSoFar = CappedSum(m_lostSoFar, stamp.seq - record->highest - 1);
-        record->highest = stamp.seq;
+        m_lostSoFar = CappedSum(m_lostSoFar, seq - record.highest - 1);
+        record.highest = seq;
     }
     if (receivedUs >= 0) {
-        if (!record->latency)
-            record->latency = std::make_unique<LatencyHistogram<std::uint32_t>>();
-        record->latency->Add(receivedUs > stamp.sentUs ? static_cast<std::uint64_t>(receivedUs - stamp.sentUs) : 0);
+        if (!record.latency)
+            record.latency = std::make_unique<LatencyHistogram<std::uint32_t>>();
+        record.latency->Add(receivedUs > sentUs ? static_cast<std::uint64_t>(receivedUs - sentUs) : 0);
     }
 }
 

@@ -26,7 +26,8 @@ inline std::uint64_t CappedSum(std::uint64_t a, std::uint64_t b)
 //   duplicates    arrivals of a sequence number already received
 //   reordered     first arrivals of a number below the highest one seen then
 //   suspectJumps  arrivals more than the largest gap believed above their
-//                 stream's highest number: not received, and the gap not lost
+//                 stream's highest number that the stream did not go on
+//                 from: not received, and the gap not lost
 struct DeliveryFigures {
     std::uint64_t received = 0;
     std::uint64_t lost = 0;
@@ -71,9 +72,11 @@ struct LedgerReport {
 //
 // A number more than maxGap above its stream's highest is a suspect jump (a
 // forged or broken stamp): counted, but neither received nor making the
-// numbers it skipped lost. When the next arrival of that stream follows it
-// closely, the stream really moved on (a receiver that joined late): the
-// numbers up to the jump are given up and the stream goes on from there.
+// numbers it skipped lost. Only when JumpProof numbers of a JumpWindow from
+// there came did the stream really move on (a receiver that joined late):
+// the numbers up to the jump are given up, the jump's arrivals count as
+// received, and the stream goes on from there. A few forged numbers close
+// together so leave the real stream's figures standing.
 //
 // Tail loss: a stream's last messages leave no gap when they are lost, so
 // without knowing how many each stream sent they cannot be seen per stream.
@@ -83,6 +86,8 @@ struct LedgerReport {
 class DeliveryLedger {
 public:
     static constexpr std::size_t GapsPerStream = 10;
+    static constexpr std::uint64_t JumpWindow = 64;
+    static constexpr int JumpProof = 8;
     struct Limits {
         std::size_t maxStreams = 100000;
         // What the streams may take together, each at StreamBytes().
@@ -142,8 +147,12 @@ private:
         std::uint64_t base = 0;
         std::uint64_t lostBefore = 0;
         std::uint64_t receivedAbove = 0;
-        // The last suspect jump's number, 0 for none.
-        std::uint64_t pendingJump = 0;
+        // Suspect numbers close together, not believed yet: the lowest (0
+        // for none), which of the JumpWindow numbers from it came, and how
+        // many arrivals they had.
+        std::uint64_t jumpLow = 0;
+        std::uint64_t jumpSeen = 0;
+        std::uint64_t jumpArrivals = 0;
         SequenceSet seen;
         // Made at the first latency, so streams of forged stamps stay small.
         std::unique_ptr<LatencyHistogram<std::uint32_t>> latency;
@@ -154,6 +163,8 @@ private:
     StreamState *Find(const Stamp &stamp);
     // False when the number is a suspect jump, counted and left out.
     bool Believable(StreamState &record, std::uint64_t seq);
+    // receivedUs < 0: no latency.
+    void Accept(StreamState &record, std::uint64_t seq, std::int64_t sentUs, std::int64_t receivedUs);
 
     Limits m_limits;
     std::unordered_map<Key, std::size_t, KeyHash> m_index;

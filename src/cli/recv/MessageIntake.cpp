@@ -12,6 +12,10 @@ void MessageIntake::Take(std::string_view message, std::int64_t receivedUs)
     Stamp stamp;
     switch (FindStamp(message, stamp)) {
     case StampSearch::Found:
+        if (m_mac && !m_mac->Verify(stamp)) {
+            ++m_counts.forged;
+            break;
+        }
         ++m_counts.stamped;
         m_ledger.Record(stamp, receivedUs);
         break;

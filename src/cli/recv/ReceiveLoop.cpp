@@ -280,6 +280,15 @@ void ReceiveLoop::Refuse(int fd)
     ++m_counts.refused;
 }
 
+bool ReceiveLoop::MakeRoom()
+{
+    if (m_byActivity.empty())
+        return false;
+    ++m_counts.idleEvicted;
+    Drop(m_byActivity.front(), Ending::ByReceiver);
+    return true;
+}
+
 void ReceiveLoop::Accept()
 {
     for (int turn = 0; turn < AcceptsPerTurn; ++turn) {
@@ -299,7 +308,7 @@ void ReceiveLoop::Accept()
                 continue;
             return;
         }
-        if (m_counts.open >= m_settings.maxConnections) {
+        if (m_counts.open >= m_settings.maxConnections && !MakeRoom()) {
             Refuse(fd);
             continue;
         }
@@ -317,9 +326,9 @@ void ReceiveLoop::Accept()
         }
         const bool established = session->Established();
         const std::uint32_t events = session->WantedEvents();
-        m_connections[slot].reset(new Connection{fd, std::move(session),
-                                                 FrameSplitter(m_settings.framing, m_settings.maxFrame), events,
-                                                 established, ++m_serial, m_clock.EpochMicroseconds(), 0});
+        m_connections[slot].reset(new Connection{
+            fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame), events, established,
+            ++m_serial, m_clock.EpochMicroseconds(), 0, false, m_byActivity.insert(m_byActivity.end(), slot)});
         if (!established)
             m_handshakes.push_back({m_clock.EpochMicroseconds() + m_settings.handshakeTimeoutUs, slot, m_serial});
         epoll_event event{};
@@ -346,6 +355,7 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
         if (got > 0) {
             m_nowUs = m_clock.EpochMicroseconds();
             connection.lastReadUs = m_nowUs;
+            m_byActivity.splice(m_byActivity.end(), m_byActivity, connection.activity);
             connection.splitter.Feed(std::string_view(m_buffer.data(), got), *this);
             m_buffered = m_buffered - connection.buffered + connection.splitter.Buffered();
             connection.buffered = connection.splitter.Buffered();
@@ -408,6 +418,7 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
     m_counts.frames.oversize += counts.oversize;
     ++m_counts.framings[static_cast<std::size_t>(connection.splitter.Framing())];
     epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.fd, nullptr);
+    m_byActivity.erase(connection.activity);
     connection.session.reset();
     ::close(connection.fd);
     m_connections[slot].reset();

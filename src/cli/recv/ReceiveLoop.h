@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,9 +54,11 @@ struct LoopCounts {
     // TLS record), with the last reason.
     std::uint64_t droppedSessions = 0;
     std::string lastDropReason;
-    // Connections closed for sending nothing for the idle timeout, and for
+    // Connections closed for sending nothing for the idle timeout, for being
+    // the one idle longest when a new one came at the limit, and for
     // holding the most when the held parts of messages reached their cap.
     std::uint64_t idleClosed = 0;
+    std::uint64_t idleEvicted = 0;
     std::uint64_t bufferDrops = 0;
     std::uint64_t emptyDatagrams = 0;
     // Connections by the framing they used, indexed by StreamFraming (Auto:
@@ -73,6 +76,8 @@ struct LoopCounts {
 // its partial message. A session that never finishes its handshake is
 // dropped after the handshake timeout, one that goes quiet after the idle
 // timeout, and the parts of messages held over all connections are capped.
+// At the connection limit the one idle longest makes room for a new one, so
+// idle connections cannot lock a sender out.
 class ReceiveLoop : private FrameHandler {
 public:
     // The clock gives each read its receive time, for the latency.
@@ -107,6 +112,8 @@ private:
         std::size_t buffered = 0;
         // Told the end, it is read until its peer closes.
         bool closing = false;
+        // Its place in m_byActivity.
+        std::list<std::size_t>::iterator activity;
     };
     enum class Ending { ByPeer, ByReceiver, Shed };
     struct Handshake {
@@ -122,6 +129,8 @@ private:
     void ReadDatagrams();
     void Accept();
     void Refuse(int fd);
+    // At the limit the connection idle longest makes room; false if none.
+    bool MakeRoom();
     void ReadConnection(std::size_t slot);
     void WatchEvents(std::size_t slot);
     void ExpireHandshakes();
@@ -144,6 +153,8 @@ private:
     UnixSocketFile m_socketFile;
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::size_t> m_freeSlots;
+    // Open connections' slots, the one idle longest first.
+    std::list<std::size_t> m_byActivity;
     // In accept order, so in deadline order; entries of sessions that ended
     // or finished their handshake are passed over when their time comes.
     std::deque<Handshake> m_handshakes;

@@ -233,8 +233,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               }},
              {"--max-connections", "N",
-              "connections open at once (default 10000); more are\n"
-              "refused and counted",
+              "connections open at once (default 10000); at the\n"
+              "limit the one idle longest is closed (counted) to\n"
+              "take a new one",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, 1000000);
                   if (!count)
@@ -361,6 +362,17 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      o.maxStreams = static_cast<std::size_t>(*count);
                                      return {};
                                  }},
+                                {"--stamp-key", "FILE",
+                                 "stamps must carry the MAC the secret in FILE makes\n"
+                                 "(quillon-send --stamp-key FILE); others are counted\n"
+                                 "as forged and left out of every other figure",
+                                 [&o](std::string_view value) -> Status {
+                                     std::string error;
+                                     o.stampKey = ReadStampKey(std::string(value), error);
+                                     if (!o.stampKey)
+                                         return Parser::Fail("--stamp-key: " + error);
+                                     return {};
+                                 }},
                                 {"--allow-loss", "N", "exit 0 with up to N messages lost",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
@@ -374,11 +386,11 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 VersionFlag([p] { p->result.action = RecvParseResult::Action::Version; }),
                             }});
     table.epilogue = R"(Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
-token quillon=R:S:N:US at the end of an RFC 3164 message. Stream S belongs
-to shard S / 1000000.
+token quillon=R:S:N:US at the end of an RFC 3164 message; keyed, with
+mac="MAC" or :MAC after them. Stream S belongs to shard S / 1000000.
 
 Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated,
-suspect jumps, messages whose stamps could not be read, stamps not checked
+suspect jumps, forged stamps, messages whose stamps could not be read, stamps not checked
 (beyond --max-streams), messages skipped as longer than --max-frame, the
 output file failed, or memory ran out (the summary still comes); 2 usage
 error (including a port or file that cannot be opened or read). Failed TLS

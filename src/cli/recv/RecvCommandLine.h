@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/common/FlagTable.h"
+#include "engine/StampKey.h"
 #include "transport/FrameSplitter.h"
 
 #include <cstdint>
@@ -44,6 +45,9 @@ struct RecvOptions {
     std::uint64_t maxGap = 10'000'000;
     // Streams checked; stamps of more are counted only.
     std::size_t maxStreams = 100000;
+    // Keyed stamps: one whose MAC this key does not make (or that has none)
+    // is forged, kept out of every figure.
+    std::optional<StampKey> stampKey;
     double idleTimeout = 300; // seconds a connection may send nothing
     std::size_t maxBuffered = std::size_t{256} << 20;
 };

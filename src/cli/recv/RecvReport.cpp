@@ -121,9 +121,11 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, intake.malformedStamps, "malformed stamps");
     AppendCount(text, summary.ledger.untracked,
                 "stamps not checked (their streams were beyond --max-streams or the memory for streams)");
+    AppendCount(text, intake.forged, "forged stamps (without the MAC --stamp-key makes: left out of every figure)");
     AppendCount(text, summary.loop.emptyDatagrams, "empty datagrams");
     AppendCount(text, summary.loop.refused, "refused connections");
     AppendCount(text, summary.loop.idleClosed, "connections closed for sending nothing");
+    AppendCount(text, summary.loop.idleEvicted, "idle connections closed to take a new one at --max-connections");
     AppendCount(text, summary.loop.bufferDrops, "connections dropped for holding the most when the buffers were full");
     AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
     if (summary.loop.failedHandshakes > 0)
@@ -163,6 +165,7 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     if (summary.acknowledged)
         json["acknowledged"] = Number(*summary.acknowledged);
     json["malformed_stamps"] = Number(summary.intake.malformedStamps);
+    json["forged"] = Number(summary.intake.forged);
     json["empty_datagrams"] = Number(summary.loop.emptyDatagrams);
     json["untracked_stamps"] = Number(ledger.untracked);
     json["frames"] = Number(summary.loop.frames.frames);
@@ -171,6 +174,7 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["connections"] = Number(summary.loop.connections);
     json["refused_connections"] = Number(summary.loop.refused);
     json["idle_closed"] = Number(summary.loop.idleClosed);
+    json["idle_evicted"] = Number(summary.loop.idleEvicted);
     json["buffer_drops"] = Number(summary.loop.bufferDrops);
     static constexpr const char *FramingNames[] = {"undecided", "octet-count", "lf", "crlf", "nul"};
     QJsonObject framings;

@@ -81,6 +81,8 @@ public:
           m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
+        if (options.stampKey)
+            m_intake.RequireKey(*options.stampKey);
     }
 
     RecvSummary Go()
@@ -135,8 +137,8 @@ private:
         // Stamps never checked and messages thrown away for their size are
         // not a proof of delivery either.
         if (!m_summary.error.empty() || totals.lost > m_options.allowLoss || totals.suspectJumps > 0 ||
-            (totals.duplicates > 0 && !m_options.allowDuplicates) || m_summary.ledger.untracked > 0 ||
-            m_summary.loop.frames.oversize > 0)
+            m_summary.intake.forged > 0 || (totals.duplicates > 0 && !m_options.allowDuplicates) ||
+            m_summary.ledger.untracked > 0 || m_summary.loop.frames.oversize > 0)
             return 1;
         return 0;
     }
@@ -145,7 +147,8 @@ private:
     std::string NoStampText() const
     {
         const IntakeCounts &intake = m_summary.intake;
-        if (intake.messages == 0 || intake.stamped > 0 || (intake.malformedStamps == 0 && m_options.expect == 0))
+        if (intake.messages == 0 || intake.stamped > 0 || intake.forged > 0 ||
+            (intake.malformedStamps == 0 && m_options.expect == 0))
             return {};
         std::string text =
             MessagesText(static_cast<std::int64_t>(intake.messages)) + " arrived but no stamp could be read";

@@ -229,6 +229,8 @@ Status SendParser::Finish()
         return Fail("--key: the key " + o.tls.keyFile + " needs its certificate: add --cert FILE");
     if (!o.runId.empty() && !o.stamp)
         return Fail("--run-id names the stamps of a run: add --stamp");
+    if (o.stampKey && !o.stamp)
+        return Fail("--stamp-key keys the stamps of a run: add --stamp");
     if (o.stamp && o.messageFormat.format == MessageFormat::Rfc5424 && HasStampElement(o.messageFormat))
         return Fail("--sd: the element " + std::string(StampFormat::SdId) +
                     " is the one --stamp adds; leave it out or leave out --stamp");

@@ -4,6 +4,7 @@
 #include "cli/send/LoadShape.h"
 #include "cli/send/Shard.h"
 #include "engine/MessageFormat.h"
+#include "engine/StampKey.h"
 #include "transport/TlsSettings.h"
 
 #include <cstdint>
@@ -103,6 +104,8 @@ struct Options {
     // Delivery stamps for quillon-recv; runId empty: a random one per run.
     bool stamp = false;
     std::string runId;
+    // Keyed stamps: each carries its MAC under this key.
+    std::optional<StampKey> stampKey;
 
     bool quiet = false;
     bool json = false;

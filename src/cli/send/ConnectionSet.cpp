@@ -44,7 +44,8 @@ ConnectionSet::ConnectionSet(ConnectionPlan plan) : m_plan(std::move(plan))
         c->endpoint = std::make_unique<SocketEndpoint>(SocketEndpoint::TcpProtocol);
         c->endpoint->SetTls(m_plan.tls);
         if (!m_plan.runId.empty())
-            c->stamper.emplace(m_plan.runId, StreamId(m_plan.shard, static_cast<std::uint64_t>(c->index) + 1));
+            c->stamper.emplace(m_plan.runId, StreamId(m_plan.shard, static_cast<std::uint64_t>(c->index) + 1),
+                               m_plan.stampKey ? &*m_plan.stampKey : nullptr);
         Connection *raw = c.get();
         SocketEndpoint *endpoint = raw->endpoint.get();
         QObject::connect(endpoint, &SocketEndpoint::ErrorEvent, [this, raw](int number, const QString &text) {

@@ -33,6 +33,7 @@ struct ConnectionPlan {
     std::uint64_t shard = 0;
     // Empty: the messages are not stamped.
     std::string runId;
+    std::optional<StampKey> stampKey;
     // For messages: "HOST:PORT" and "TCP" or "TLS".
     std::string targetText;
     std::string sessionWord;

@@ -10,12 +10,12 @@
 #include <algorithm>
 
 DatagramChannel::DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream,
-                                 std::string socketPath)
+                                 std::string socketPath, const std::optional<StampKey> &stampKey)
     : m_host(std::move(host)), m_port(port), m_socketPath(std::move(socketPath)),
       m_endpoint(SocketEndpoint::UdpProtocol)
 {
     if (!runId.empty())
-        m_stamper.emplace(std::move(runId), stream);
+        m_stamper.emplace(std::move(runId), stream, stampKey ? &*stampKey : nullptr);
     QObject::connect(&m_endpoint, &SocketEndpoint::ErrorEvent,
                      [this](int, const QString &description) { m_lastError = description.toStdString(); });
 }

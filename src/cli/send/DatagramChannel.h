@@ -12,9 +12,11 @@
 // call; its messages are one stamp stream.
 class DatagramChannel : public SendChannel {
 public:
-    // stream: the stamps' stream number; runId empty: no stamps.
-    // socketPath non-empty: to that Unix datagram socket instead of host and port.
-    DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream, std::string socketPath = {});
+    // stream: the stamps' stream number; runId empty: no stamps; stampKey:
+    // keyed stamps. socketPath non-empty: to that Unix datagram socket
+    // instead of host and port.
+    DatagramChannel(std::string host, int port, std::string runId, std::uint64_t stream, std::string socketPath = {},
+                    const std::optional<StampKey> &stampKey = std::nullopt);
 
     Opened Open(Clock::time_point deadline) override;
     void Begin(PacketStream &) override {}

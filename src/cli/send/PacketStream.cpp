@@ -46,9 +46,9 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
         m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
 }
 
-void PacketStream::StampWith(const std::string &run, std::uint64_t stream)
+void PacketStream::StampWith(const std::string &run, std::uint64_t stream, const StampKey *key)
 {
-    m_active = &m_stamper.emplace(run, stream);
+    m_active = &m_stamper.emplace(run, stream, key);
 }
 
 void PacketStream::StartBatch()

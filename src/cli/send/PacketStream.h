@@ -25,7 +25,7 @@ public:
     PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
 
     // Stamps every following message with run and stream, numbered from 1.
-    void StampWith(const std::string &run, std::uint64_t stream);
+    void StampWith(const std::string &run, std::uint64_t stream, const StampKey *key = nullptr);
     // Stamps the following messages with a stamper of the caller's (one per
     // connection), or with none.
     void UseStamper(MessageStamper *stamper) { m_active = stamper; }

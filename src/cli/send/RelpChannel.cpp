@@ -28,7 +28,8 @@ RelpChannel::RelpChannel(RelpPlan plan, Say say) : m_plan(std::move(plan)), m_sa
         s.index = m_plan.firstIndex + static_cast<int>(i);
         s.endpoint = std::make_unique<RelpEndpoint>(m_plan.client);
         if (!m_plan.runId.empty())
-            s.stamper.emplace(m_plan.runId, StreamId(m_plan.shard, static_cast<std::uint64_t>(s.index) + 1));
+            s.stamper.emplace(m_plan.runId, StreamId(m_plan.shard, static_cast<std::uint64_t>(s.index) + 1),
+                              m_plan.stampKey ? &*m_plan.stampKey : nullptr);
     }
 }
 

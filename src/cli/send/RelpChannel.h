@@ -20,6 +20,7 @@ struct RelpPlan {
     std::uint64_t shard = 0;
     // Empty: the messages are not stamped.
     std::string runId;
+    std::optional<StampKey> stampKey;
 };
 
 // Messages over one or many RELP sessions, a batch to the next session in

@@ -567,6 +567,19 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                      o.runId = std::string(value);
                                      return {};
                                  }},
+                                {"--stamp-key", "FILE",
+                                 "key the stamps with the secret in FILE (16 to 4096\n"
+                                 "bytes, the same file quillon-recv --stamp-key reads):\n"
+                                 "each carries a MAC of its run, stream, number and\n"
+                                 "time, \":MAC\" after the token or mac=\"..\" in the\n"
+                                 "element, so stamps a peer forged are told apart",
+                                 [&o](std::string_view value) -> Status {
+                                     std::string error;
+                                     o.stampKey = ReadStampKey(std::string(value), error);
+                                     if (!o.stampKey)
+                                         return Parser::Fail("--stamp-key: " + error);
+                                     return {};
+                                 }},
                             },
                             "  With several connections or threads each connection (over UDP each\n"
                             "  thread, and each target and port of it) is a stream of its own,\n"

@@ -58,6 +58,7 @@ RelpPlan RelpPlanOf(const Options &options, const WorkerLane &lane, const std::s
     plan.firstIndex = lane.first;
     plan.shard = options.shard.index;
     plan.runId = runId;
+    plan.stampKey = options.stampKey;
     return plan;
 }
 
@@ -67,7 +68,7 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
     if (!options.tcp)
         return std::make_unique<DatagramChannel>(options.target, options.port, runId,
                                                  options.shard.Stream(static_cast<std::uint64_t>(lane.first) + 1),
-                                                 options.socketPath);
+                                                 options.socketPath, options.stampKey);
     if (options.relp)
         return std::make_unique<RelpChannel>(RelpPlanOf(options, lane, runId),
                                              [&err](const std::string &line) { SayLine(err, line); });
@@ -83,6 +84,7 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
     plan.firstIndex = lane.first;
     plan.shard = options.shard.index;
     plan.runId = runId;
+    plan.stampKey = options.stampKey;
     plan.targetText = TargetTextOf(options);
     plan.sessionWord = UsesTls(options) ? "TLS" : UsesUnixSocket(options) ? "Unix stream" : "TCP";
     plan.idleCount = options.idleConnections;

@@ -13,6 +13,23 @@ struct Arrival {
     std::uint64_t seq;
 };
 
+// A stream of 1,000 that lost 10, and one whose last 10 never came, each
+// with two forged stamps of the highest numbers at message 100: the real
+// loss, order and tail must stand.
+std::vector<Arrival> ForgedAtHundred()
+{
+    std::vector<Arrival> arrivals;
+    for (std::uint64_t seq = 1; seq <= 1000; ++seq) {
+        for (std::uint64_t stream = 0; stream < 2 && seq == 100; ++stream)
+            arrivals.insert(arrivals.end(), {{stream, CountCap - 1}, {stream, CountCap}});
+        if (seq % 100 != 50)
+            arrivals.push_back({0, seq});
+        if (seq <= 990)
+            arrivals.push_back({1, seq});
+    }
+    return arrivals;
+}
+
 TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
 {
     // received, lost, duplicates, reordered, lost at the tail, suspect jumps
@@ -28,11 +45,27 @@ TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
         {"a stream that never came", {{0, 1}, {0, 2}, {0, 3}}, 6, {3, 3, 0, 0, 3, 0}},
         {"more than expected", {{0, 1}, {0, 2}, {0, 3}}, 2, {3, 0, 0, 0, 0, 0}},
         {"nothing", {}, 4, {0, 4, 0, 0, 4, 0}},
-        // Beyond the largest gap believed (10,000,000): a forged number is
-        // left out; two close ones mean the stream moved on (a late start).
+        // Beyond the largest gap believed (10,000,000): forged numbers are
+        // left out, also close ones; eight close ones mean the stream moved on
+        // (a late start), and all of them count.
         {"a gap at the limit", {{0, 1}, {0, 10'000'002}}, 0, {2, 10'000'000, 0, 0, 0, 0}},
         {"a suspect jump", {{0, 1}, {0, 10'000'003}, {0, 3}, {1, 1ull << 62}}, 0, {2, 1, 0, 0, 0, 2}},
-        {"the stream moved on", {{0, 1}, {0, 50'000'001}, {0, 50'000'002}, {0, 50'000'004}}, 0, {3, 1, 0, 0, 0, 1}},
+        {"a forged close pair at message 100", ForgedAtHundred(), 2000, {1980, 20, 0, 0, 10, 4}},
+        {"the stream moved on",
+         {{0, 1},
+          {0, 3},
+          {0, 50'000'005},
+          {0, 50'000'002},
+          {0, 50'000'002},
+          {0, 50'000'004},
+          {0, 50'000'007},
+          {0, 50'000'008},
+          {0, 50'000'009},
+          {0, 50'000'010},
+          {0, 50'000'011},
+          {0, 50'000'012}},
+         0,
+         {11, 3, 1, 0, 0, 0}},
     };
     for (const auto &[name, arrivals, expect, figures] : cases) {
         DeliveryLedger ledger;

@@ -2,6 +2,7 @@
 #include "support/TestCertificates.h"
 
 #include <QJsonArray>
+#include <QTemporaryDir>
 
 #include <openssl/ssl.h>
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace {
 const QString SendPath = QStringLiteral(QUILLON_SEND_PATH);
@@ -34,8 +36,9 @@ void HandshakeThenJunk(int port)
     ::close(fd);
 }
 
-// quillon-send --stamp into quillon-recv over UDP, TCP and TLS (over IPv6,
-// once with a client certificate the receiver requires): both end with 0,
+// quillon-send --stamp into quillon-recv over UDP, TCP (once with keyed
+// stamps) and TLS (over IPv6, once with a client certificate the receiver
+// requires): both end with 0,
 // and the receiver names the sender's run and stream. Before a TLS run a
 // client stalls in its handshake, one speaks plain TCP and (when required)
 // one offers no certificate, or else one sends junk after its handshake:
@@ -47,6 +50,9 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
                                             certs.serverKey, "--handshake-timeout", "0.3"};
     std::vector<std::string> mutual = serve;
     mutual.insert(mutual.end(), {"--ca-file", certs.caFile, "--require-client-cert"});
+    QTemporaryDir folder;
+    const std::string key = folder.filePath("key").toStdString();
+    std::ofstream(key) << "a secret the sender and receiver share";
     struct Case {
         std::string transport;
         std::vector<std::string> sendFlags;
@@ -56,7 +62,11 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
     const Case cases[] = {
         {"tcp", {"--unlimited", "--message", "Random string of text"}, {}, 20000},
         {"udp", {"--rate", "10000", "--format", "rfc5424", "--run-id", "chain5424"}, {}, 2000},
-        {"tcp", {"--unlimited", "--format", "rfc5424", "--sd", "[a@1 b=\"c\"]", "--framing", "octet-count"}, {}, 20000},
+        {"tcp",
+         {"--unlimited", "--format", "rfc5424", "--sd", "[a@1 b=\"c\"]", "--framing", "octet-count", "--stamp-key",
+          key},
+         {"--stamp-key", key},
+         20000},
         {"tls",
          {"--unlimited", "--format", "rfc5424", "--cert", certs.clientCert, "--key", certs.clientKey},
          mutual,
@@ -101,7 +111,7 @@ TEST(StampedChain, WhatTheSenderStampsArrivesWhole)
         const QJsonObject &json = received.json;
         EXPECT_EQ(Figure(json, "received"), static_cast<std::uint64_t>(c.count)) << c.transport;
         EXPECT_EQ(Figure(json, "lost") + Figure(json, "duplicates") + Figure(json, "reordered"), 0u) << c.transport;
-        EXPECT_EQ(Figure(json, "malformed_frames") + Figure(json, "malformed_stamps"), 0u);
+        EXPECT_EQ(Figure(json, "malformed_frames") + Figure(json, "malformed_stamps") + Figure(json, "forged"), 0u);
         EXPECT_EQ(Figure(json, "tls_handshakes"), tls ? (required ? 1u : 2u) : 0u);
         EXPECT_EQ(Figure(json, "tls_dropped"), tls && !required ? 1u : 0u);
         EXPECT_EQ(json.value("tls_last_drop").toString().startsWith("after the handshake, "), tls && !required);

@@ -18,11 +18,13 @@ Options Parsed(std::vector<std::string> args)
     return result.options;
 }
 
-std::vector<std::string> Packets(const Options &options, const char *run)
+const StampKey Key("a secret of some length");
+
+std::vector<std::string> Packets(const Options &options, const char *run, const StampKey *key = nullptr)
 {
     PacketStream stream(options, "host", "10.0.0.");
     if (run)
-        stream.StampWith(run, StreamId(0, 1));
+        stream.StampWith(run, StreamId(0, 1), key);
     std::vector<std::string> packets;
     for (int i = 0; i < 6; ++i)
         packets.push_back(stream.Next());
@@ -31,7 +33,8 @@ std::vector<std::string> Packets(const Options &options, const char *run)
 
 // From one seed, a stamped run sends the unstamped run's packets with the
 // token before any padding and CR LF, numbered over the stamped packets only;
-// a "HEX=" packet is the same bytes. So stamping draws nothing random.
+// a "HEX=" packet is the same bytes. So stamping draws nothing random. Keyed,
+// each token carries the MAC of its fields under the key.
 TEST(Stamping, Rfc3164PacketsGainOnlyTheTokenAndDrawNothing)
 {
     QTemporaryDir folder;
@@ -44,24 +47,27 @@ TEST(Stamping, Rfc3164PacketsGainOnlyTheTokenAndDrawNothing)
         {{"--message", "", "--priority", "13"}, 0},
     };
     for (const auto &[args, trailer] : cases) {
-        const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
-        const std::vector<std::string> stamped = Packets(Parsed(args), "tst");
-        std::uint64_t seq = 0;
-        for (std::size_t i = 0; i < plain.size(); ++i) {
-            if (plain[i].rfind("<13>Hi", 0) == 0) {
-                EXPECT_EQ(stamped[i], plain[i]);
-                continue;
+        for (const StampKey *key : {static_cast<const StampKey *>(nullptr), &Key}) {
+            const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
+            const std::vector<std::string> stamped = Packets(Parsed(args), "tst", key);
+            std::uint64_t seq = 0;
+            for (std::size_t i = 0; i < plain.size(); ++i) {
+                if (plain[i].rfind("<13>Hi", 0) == 0) {
+                    EXPECT_EQ(stamped[i], plain[i]);
+                    continue;
+                }
+                Stamp stamp;
+                ASSERT_EQ(FindStamp(stamped[i], stamp), StampSearch::Found) << stamped[i];
+                EXPECT_EQ(stamp.run, "tst") << stamped[i];
+                EXPECT_EQ(stamp.stream, 1u) << stamped[i];
+                EXPECT_EQ(stamp.seq, ++seq) << stamped[i];
+                EXPECT_EQ(key && StampMac(*key).Verify(stamp), stamp.mac.has_value()) << stamped[i];
+                std::string expected = plain[i];
+                std::string token;
+                AppendStampToken(token, stamp);
+                expected.insert(expected.size() - trailer, " " + token);
+                EXPECT_EQ(stamped[i], expected);
             }
-            Stamp stamp;
-            ASSERT_EQ(FindStamp(stamped[i], stamp), StampSearch::Found) << stamped[i];
-            EXPECT_EQ(stamp.run, "tst") << stamped[i];
-            EXPECT_EQ(stamp.stream, 1u) << stamped[i];
-            EXPECT_EQ(stamp.seq, ++seq) << stamped[i];
-            std::string expected = plain[i];
-            std::string token;
-            AppendStampToken(token, stamp);
-            expected.insert(expected.size() - trailer, " " + token);
-            EXPECT_EQ(stamped[i], expected);
         }
     }
 }
@@ -81,28 +87,31 @@ TEST(Stamping, Rfc5424PacketsGainOnlyTheElementAndDrawNothing)
     };
     for (std::vector<std::string> args : cases) {
         args.insert(args.end(), {"--format", "rfc5424", "--facility", "random"});
-        const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
-        const std::vector<std::string> stamped = Packets(Parsed(args), "tst");
-        for (std::size_t i = 0; i < plain.size(); ++i) {
-            const std::string message = stamped[i].substr(stamped[i].find('<'));
-            if (stamped[i][0] != '<') { // octet counted: the count takes in the element
-                EXPECT_EQ(stamped[i], std::to_string(message.size()) + " " + message);
+        for (const StampKey *key : {static_cast<const StampKey *>(nullptr), &Key}) {
+            const std::vector<std::string> plain = Packets(Parsed(args), nullptr);
+            const std::vector<std::string> stamped = Packets(Parsed(args), "tst", key);
+            for (std::size_t i = 0; i < plain.size(); ++i) {
+                const std::string message = stamped[i].substr(stamped[i].find('<'));
+                if (stamped[i][0] != '<') { // octet counted: the count takes in the element
+                    EXPECT_EQ(stamped[i], std::to_string(message.size()) + " " + message);
+                }
+                Stamp stamp;
+                ASSERT_EQ(FindStamp(message, stamp), StampSearch::Found) << message;
+                EXPECT_EQ(stamp.seq, i + 1);
+                EXPECT_EQ(key && StampMac(*key).Verify(stamp), stamp.mac.has_value()) << message;
+                std::string element;
+                AppendStampElement(element, stamp);
+                // PRI VERSION, TIMESTAMP (left out), HOSTNAME, APP-NAME, PROCID, MSGID: then the SD.
+                std::string expected = withoutTime(plain[i].substr(plain[i].find('<')));
+                std::size_t sd = 0;
+                for (int field = 0; field < 6; ++field)
+                    sd = expected.find(' ', sd) + 1;
+                if (expected[sd] == '-')
+                    expected.replace(sd, 1, element);
+                else
+                    expected.insert(expected.find("\"]", sd) + 2, element);
+                EXPECT_EQ(withoutTime(message), expected);
             }
-            Stamp stamp;
-            ASSERT_EQ(FindStamp(message, stamp), StampSearch::Found) << message;
-            EXPECT_EQ(stamp.seq, i + 1);
-            std::string element;
-            AppendStampElement(element, stamp);
-            // PRI VERSION, TIMESTAMP (left out), HOSTNAME, APP-NAME, PROCID, MSGID: then the SD.
-            std::string expected = withoutTime(plain[i].substr(plain[i].find('<')));
-            std::size_t sd = 0;
-            for (int field = 0; field < 6; ++field)
-                sd = expected.find(' ', sd) + 1;
-            if (expected[sd] == '-')
-                expected.replace(sd, 1, element);
-            else
-                expected.insert(expected.find("\"]", sd) + 2, element);
-            EXPECT_EQ(withoutTime(message), expected);
         }
     }
 }
