@@ -27,6 +27,11 @@ double NextRandom()
     return static_cast<double>(NextBits() >> 11) * 0x1.0p-53;
 }
 
+std::uint64_t NextRandomBits()
+{
+    return NextBits();
+}
+
 std::int32_t RandomInteger(std::int32_t base, std::int32_t count)
 {
     return base + static_cast<std::int32_t>(std::floor(NextRandom() * count));

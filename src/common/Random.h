@@ -13,5 +13,9 @@ void SetRandomStart(std::uint64_t state);
 
 double NextRandom();
 
+// The next 64 bits of the same sequence, for draws that need more than a
+// double's 53 (a uniform integer in a wide range, hex digits, addresses).
+std::uint64_t NextRandomBits();
+
 // base + floor(NextRandom() * count)
 std::int32_t RandomInteger(std::int32_t base, std::int32_t count);
