@@ -27,12 +27,17 @@ std::shared_ptr<TemplateFileCache> MakeTemplateFileCache()
 }
 
 // The texts a pick slot chooses from, one after another in one string, and
-// for weighted picks the running sum of the weights.
+// for weighted picks an alias table (Walker's method), so a pick by weight
+// costs one draw and no search however many texts there are: a column of
+// those with a weight above 0, each kept when the draw's low bits fall below
+// its threshold and its alias taken otherwise.
 struct PickTable {
     std::string pool;
     std::vector<std::uint32_t> starts;
     std::vector<std::uint32_t> lengths;
-    std::vector<double> cumulative;
+    std::vector<std::uint32_t> column;
+    std::vector<std::uint32_t> threshold;
+    std::vector<std::uint32_t> alias;
     std::size_t longest = 0;
 
     void Add(std::string_view text)
@@ -41,6 +46,41 @@ struct PickTable {
         lengths.push_back(static_cast<std::uint32_t>(text.size()));
         pool += text;
         longest = std::max(longest, text.size());
+    }
+    // Room to copy the last text in whole steps (CopyPadded).
+    void Seal() { pool.append(16, '\0'); }
+
+    // weights[i] >= 0 for each text, not all 0.
+    void Weigh(const std::vector<double> &weights)
+    {
+        double sum = 0;
+        for (std::size_t i = 0; i < weights.size(); ++i)
+            if (weights[i] > 0) {
+                column.push_back(static_cast<std::uint32_t>(i));
+                sum += weights[i];
+            }
+        const std::size_t n = column.size();
+        std::vector<double> share(n);
+        std::vector<std::size_t> small;
+        std::vector<std::size_t> large;
+        for (std::size_t j = 0; j < n; ++j) {
+            share[j] = weights[column[j]] * static_cast<double>(n) / sum;
+            (share[j] < 1 ? small : large).push_back(j);
+        }
+        threshold.assign(n, 0xffffffffu);
+        alias.assign(column.begin(), column.end());
+        while (!small.empty() && !large.empty()) {
+            const std::size_t less = small.back();
+            const std::size_t more = large.back();
+            small.pop_back();
+            threshold[less] = static_cast<std::uint32_t>(share[less] * 4294967296.0);
+            alias[less] = column[more];
+            share[more] -= 1 - share[less];
+            if (share[more] < 1) {
+                large.pop_back();
+                small.push_back(more);
+            }
+        }
     }
 };
 
@@ -60,11 +100,15 @@ enum class PartKind : std::uint8_t {
     Text
 };
 
+// A slot and the literal run before it, so a message takes one step per
+// slot; a Literal part is a run with no slot after it.
 struct MessageTemplate::Part {
     PartKind kind = PartKind::Literal;
     StampForm form = StampForm::Token;
-    // Literal: its place in m_literals; Hex: the digits; Time: its TimeText;
-    // Text: the context's text.
+    // The run before the slot, in m_literals.
+    std::uint32_t prefixStart = 0;
+    std::uint32_t prefixLength = 0;
+    // Hex: the digits; Time: its TimeText; Text: the context's text.
     std::uint32_t start = 0;
     std::uint32_t length = 0;
     // Int: the low end and the count of values (0: all 2^64).
@@ -76,12 +120,41 @@ struct MessageTemplate::Part {
 // The stamp's text up to its number, kept while the run and stream stay, and
 // its time's text while the time stays: within a batch only the number changes.
 struct MessageTemplate::StampCache {
+    bool made = false;
     std::string run;
     std::uint64_t stream = 0;
     StampForm form = StampForm::Token;
-    std::string head;
+    // Each with room to copy it in whole steps (CopyPadded).
+    char head[128] = {};
+    std::size_t headLength = 0;
     std::int64_t sentUs = -1;
-    std::string time;
+    char time[48] = {};
+    std::size_t timeLength = 0;
+    // The last number written, counted on in place when the next follows it.
+    std::uint64_t seq = 0;
+    char seqText[40] = {};
+    std::size_t seqLength = 0;
+
+    // The digits of next in seqText, their count returned: a number one
+    // above the last is counted on in place, without a division.
+    std::size_t CountOn(std::uint64_t next)
+    {
+        if (seqLength == 0 || next != seq + 1 || seq == UINT64_MAX) {
+            seqLength = static_cast<std::size_t>(std::to_chars(seqText, seqText + 24, next).ptr - seqText);
+        } else {
+            std::size_t i = seqLength;
+            while (i > 0 && seqText[i - 1] == '9')
+                seqText[--i] = '0';
+            if (i == 0) {
+                std::memmove(seqText + 1, seqText, seqLength++);
+                seqText[0] = '1';
+            } else {
+                ++seqText[i - 1];
+            }
+        }
+        seq = next;
+        return seqLength;
+    }
 };
 
 namespace {
@@ -94,21 +167,42 @@ char *PutNumber(char *out, std::uint64_t value)
     return std::to_chars(out, out + NumberRoom, value).ptr;
 }
 
-char *PutPick(char *out, const PickTable &table)
+// Copies in 16-byte steps, inlined, where a call to memcpy would cost more
+// than the copy: both sides have that much room past the end (Slack).
+constexpr std::size_t Slack = 16;
+char *CopyPadded(char *out, const char *from, std::size_t length)
+{
+    if (length > 64) {
+        std::memcpy(out, from, length);
+        return out + length;
+    }
+    for (std::size_t i = 0; i < length; i += Slack)
+        std::memcpy(out + i, from + i, Slack);
+    return out + length;
+}
+
+char *PutPick(char *out, const PickTable &table, std::uint64_t bits)
 {
     std::size_t index;
-    if (table.cumulative.empty()) {
-        index = UniformBelow(NextRandomBits(), table.starts.size());
+    if (table.column.empty()) {
+        index = UniformBelow(bits, table.starts.size());
     } else {
-        const double at = NextRandom() * table.cumulative.back();
-        index = static_cast<std::size_t>(std::upper_bound(table.cumulative.begin(), table.cumulative.end(), at) -
-                                         table.cumulative.begin());
-        // A weight of 0 at the end is never chosen, even for a draw on the sum.
-        index = std::min(index, table.cumulative.size() - 1);
+        // The high bits choose the column, the low ones between it and its alias.
+        const std::size_t at = UniformBelow(bits, table.column.size());
+        index = (bits & 0xffffffffu) < table.threshold[at] ? table.column[at] : table.alias[at];
     }
-    const std::uint32_t length = table.lengths[index];
-    std::memcpy(out, table.pool.data() + table.starts[index], length);
-    return out + length;
+    return CopyPadded(out, table.pool.data() + table.starts[index], table.lengths[index]);
+}
+
+// Run ids are a few bytes: compared inline, not by a call.
+bool SameText(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
 }
 
 char *PutPriority(char *out, int priority)
@@ -202,6 +296,7 @@ std::shared_ptr<const PickTable> FileLines(const std::string &path, TemplateFile
         error = Quoted(path) + " has no lines";
         return nullptr;
     }
+    table->Seal();
     cache.tables.emplace(path, table);
     return table;
 }
@@ -241,7 +336,7 @@ struct TemplateParts {
     static void AddInt(MessageTemplate &t, std::int64_t low, std::uint64_t span);
     static void AddHex(MessageTemplate &t, std::size_t digits);
     static void AddPick(MessageTemplate &t, std::shared_ptr<const PickTable> table);
-    static void AddKind(MessageTemplate &t, PartKind kind, std::size_t width);
+    static void AddKind(MessageTemplate &t, PartKind kind, std::size_t width, std::size_t draws = 0);
     static void AddStrftime(MessageTemplate &t, const std::string &format, const Clock &clock);
 };
 
@@ -259,11 +354,11 @@ bool FieldReader::Read(std::string_view name, std::optional<std::string_view> ar
         if (!NoArgument(argument, name, error))
             return false;
         if (name == "ip")
-            TemplateParts::AddKind(out, PartKind::Ip, 15);
+            TemplateParts::AddKind(out, PartKind::Ip, 15, 1);
         else if (name == "ipv6")
-            TemplateParts::AddKind(out, PartKind::Ipv6, 39);
+            TemplateParts::AddKind(out, PartKind::Ipv6, 39, 2);
         else if (name == "uuid")
-            TemplateParts::AddKind(out, PartKind::Uuid, 36);
+            TemplateParts::AddKind(out, PartKind::Uuid, 36, 2);
         else if (name == "counter")
             out.AddCounter();
         else if (name == "seq")
@@ -312,6 +407,7 @@ bool FieldReader::Read(std::string_view name, std::optional<std::string_view> ar
         auto table = std::make_shared<PickTable>();
         const bool weighted = name == "weighted";
         double sum = 0;
+        std::vector<double> weights;
         for (std::string_view item : SplitArgument(*argument, weighted ? ',' : '|')) {
             if (!weighted) {
                 table->Add(Unescape(item));
@@ -324,12 +420,16 @@ bool FieldReader::Read(std::string_view name, std::optional<std::string_view> ar
                 return false;
             }
             table->Add(Unescape(item.substr(0, equals)));
-            table->cumulative.push_back(sum += weight);
+            weights.push_back(weight);
+            sum += weight;
         }
-        if (weighted && !(sum > 0)) {
+        if (weighted && !(sum > 0 && std::isfinite(sum))) {
             error = "the weights add up to 0";
             return false;
         }
+        if (weighted)
+            table->Weigh(weights);
+        table->Seal();
         TemplateParts::AddPick(out, std::move(table));
         return true;
     }
@@ -358,9 +458,10 @@ bool FieldReader::Read(std::string_view name, std::optional<std::string_view> ar
             auto &shared = m_files.tables[key];
             if (!shared) {
                 auto weighted = std::make_shared<PickTable>(*lines);
-                double sum = 0;
+                std::vector<double> weights;
                 for (std::size_t k = 1; k <= weighted->starts.size(); ++k)
-                    weighted->cumulative.push_back(sum += std::pow(static_cast<double>(k), -exponent));
+                    weights.push_back(std::pow(static_cast<double>(k), -exponent));
+                weighted->Weigh(weights);
                 shared = std::move(weighted);
             }
             lines = shared;
@@ -412,7 +513,7 @@ void TemplateParts::AddInt(MessageTemplate &t, std::int64_t low, std::uint64_t s
     part.kind = PartKind::Int;
     part.low = low;
     part.span = span;
-    t.AddPart(std::move(part), NumberRoom);
+    t.AddPart(std::move(part), NumberRoom, 1);
 }
 
 void TemplateParts::AddHex(MessageTemplate &t, std::size_t digits)
@@ -420,7 +521,7 @@ void TemplateParts::AddHex(MessageTemplate &t, std::size_t digits)
     MessageTemplate::Part part;
     part.kind = PartKind::Hex;
     part.length = static_cast<std::uint32_t>(digits);
-    t.AddPart(std::move(part), digits);
+    t.AddPart(std::move(part), digits, (digits + 15) / 16);
 }
 
 void TemplateParts::AddPick(MessageTemplate &t, std::shared_ptr<const PickTable> table)
@@ -429,14 +530,14 @@ void TemplateParts::AddPick(MessageTemplate &t, std::shared_ptr<const PickTable>
     part.kind = PartKind::Pick;
     const std::size_t width = table->longest;
     part.pick = std::move(table);
-    t.AddPart(std::move(part), width);
+    t.AddPart(std::move(part), width, 1);
 }
 
-void TemplateParts::AddKind(MessageTemplate &t, PartKind kind, std::size_t width)
+void TemplateParts::AddKind(MessageTemplate &t, PartKind kind, std::size_t width, std::size_t draws)
 {
     MessageTemplate::Part part;
     part.kind = kind;
-    t.AddPart(std::move(part), width);
+    t.AddPart(std::move(part), width, draws);
 }
 
 void TemplateParts::AddStrftime(MessageTemplate &t, const std::string &format, const Clock &clock)
@@ -503,7 +604,7 @@ MessageTemplate &MessageTemplate::operator=(MessageTemplate &&) noexcept = defau
 
 MessageTemplate::MessageTemplate(const MessageTemplate &other)
     : m_parts(other.m_parts), m_literals(other.m_literals), m_times(other.m_times), m_fixedWidth(other.m_fixedWidth),
-      m_counter(other.m_counter), m_countDigits(other.m_countDigits)
+      m_draws(other.m_draws), m_counter(other.m_counter)
 {}
 
 MessageTemplate &MessageTemplate::operator=(const MessageTemplate &other)
@@ -515,9 +616,16 @@ MessageTemplate &MessageTemplate::operator=(const MessageTemplate &other)
     return *this;
 }
 
-void MessageTemplate::AddPart(Part part, std::size_t width)
+void MessageTemplate::AddPart(Part part, std::size_t width, std::size_t draws)
 {
     m_fixedWidth += width;
+    m_draws += draws;
+    // The run before the slot becomes its prefix.
+    if (!m_parts.empty() && m_parts.back().kind == PartKind::Literal) {
+        part.prefixStart = m_parts.back().prefixStart;
+        part.prefixLength = m_parts.back().prefixLength;
+        m_parts.pop_back();
+    }
     m_parts.push_back(std::move(part));
 }
 
@@ -525,19 +633,15 @@ void MessageTemplate::AddLiteral(std::string_view text)
 {
     if (text.empty())
         return;
+    m_fixedWidth += text.size();
     // Runs that meet are one copy.
-    if (!m_parts.empty() && m_parts.back().kind == PartKind::Literal &&
-        m_parts.back().start + m_parts.back().length == m_literals.size()) {
-        m_parts.back().length += static_cast<std::uint32_t>(text.size());
-        m_literals += text;
-        m_fixedWidth += text.size();
-        return;
+    if (m_parts.empty() || m_parts.back().kind != PartKind::Literal) {
+        Part part;
+        part.prefixStart = static_cast<std::uint32_t>(m_literals.size());
+        m_parts.push_back(std::move(part));
     }
-    Part part;
-    part.start = static_cast<std::uint32_t>(m_literals.size());
-    part.length = static_cast<std::uint32_t>(text.size());
+    m_parts.back().prefixLength += static_cast<std::uint32_t>(text.size());
     m_literals += text;
-    AddPart(std::move(part), text.size());
 }
 
 void MessageTemplate::AddPriority()
@@ -582,30 +686,26 @@ void MessageTemplate::AddText(std::size_t index)
 
 void MessageTemplate::Add(const MessageTemplate &other)
 {
-    const auto literalShift = static_cast<std::uint32_t>(m_literals.size());
+    const std::size_t width = m_fixedWidth + other.m_fixedWidth;
+    const std::size_t draws = m_draws + other.m_draws;
     const auto timeShift = static_cast<std::uint32_t>(m_times.size());
-    m_literals += other.m_literals;
     m_times.insert(m_times.end(), other.m_times.begin(), other.m_times.end());
     for (Part part : other.m_parts) {
-        if (part.kind == PartKind::Literal) {
-            part.start += literalShift;
-            // A run that meets the one before it joins it.
-            if (!m_parts.empty() && m_parts.back().kind == PartKind::Literal &&
-                m_parts.back().start + m_parts.back().length == part.start) {
-                m_parts.back().length += part.length;
-                continue;
-            }
-        } else if (part.kind == PartKind::Time) {
+        AddLiteral(std::string_view(other.m_literals).substr(part.prefixStart, part.prefixLength));
+        if (part.kind == PartKind::Literal)
+            continue;
+        if (part.kind == PartKind::Time)
             part.start += timeShift;
-        }
-        m_parts.push_back(std::move(part));
+        part.prefixLength = 0;
+        AddPart(std::move(part), 0);
     }
-    m_fixedWidth += other.m_fixedWidth;
+    m_fixedWidth = width;
+    m_draws = draws;
 }
 
 std::size_t MessageTemplate::MaxLength(const TemplateContext &context) const
 {
-    std::size_t length = m_fixedWidth;
+    std::size_t length = m_fixedWidth + Slack;
     for (const Part &part : m_parts)
         if (part.kind == PartKind::Text && part.start < context.texts.size())
             length += context.texts[part.start].size();
@@ -624,32 +724,46 @@ bool MessageTemplate::Empty() const
 
 char *MessageTemplate::Render(char *out, const TemplateContext &context)
 {
+    // The literals with room to copy the last in whole steps; they only grow.
+    if (m_pool.size() != m_literals.size() + Slack) {
+        m_pool = m_literals;
+        m_pool.append(Slack, '\0');
+    }
+    // The message's random draws in one go, taken from left to right.
+    if (m_bits.size() != m_draws)
+        m_bits.resize(m_draws);
+    if (m_draws > 0)
+        NextRandomBlock(m_bits.data(), m_draws);
+    const std::uint64_t *draw = m_bits.data();
     for (const Part &part : m_parts) {
+        out = CopyPadded(out, m_pool.data() + part.prefixStart, part.prefixLength);
         switch (part.kind) {
         case PartKind::Literal:
-            std::memcpy(out, m_literals.data() + part.start, part.length);
-            out += part.length;
             break;
         case PartKind::Ip:
-            out = WriteRandomIpv4(out);
+            out = WriteRandomIpv4(out, *draw++);
             break;
         case PartKind::Ipv6:
-            out = WriteRandomIpv6(out);
+            out = WriteRandomIpv6(out, draw[0], draw[1]);
+            draw += 2;
             break;
         case PartKind::Int: {
-            const std::uint64_t offset = part.span == 0 ? NextRandomBits() : UniformBelow(NextRandomBits(), part.span);
+            const std::uint64_t bits = *draw++;
+            const std::uint64_t offset = part.span == 0 ? bits : UniformBelow(bits, part.span);
             const auto value = static_cast<std::int64_t>(static_cast<std::uint64_t>(part.low) + offset);
             out = std::to_chars(out, out + NumberRoom, value).ptr;
             break;
         }
         case PartKind::Hex:
-            out = WriteRandomHex(out, part.length);
+            out = WriteRandomHex(out, part.length, draw);
+            draw += (part.length + 15) / 16;
             break;
         case PartKind::Uuid:
-            out = WriteRandomUuid(out);
+            out = WriteRandomUuid(out, draw[0], draw[1]);
+            draw += 2;
             break;
         case PartKind::Pick:
-            out = PutPick(out, *part.pick);
+            out = PutPick(out, *part.pick, *draw++);
             break;
         case PartKind::Counter:
             out = PutNumber(out, m_counter++);
@@ -662,8 +776,7 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
             break;
         case PartKind::Time: {
             const std::string_view time = m_times[part.start].At(context.nowUs);
-            std::memcpy(out, time.data(), time.size());
-            out += time.size();
+            out = CopyPadded(out, time.data(), time.size());
             break;
         }
         case PartKind::Stamp:
@@ -687,7 +800,8 @@ char *MessageTemplate::WriteStamp(char *out, StampForm form, const Stamp &stamp)
     if (!m_stampCache)
         m_stampCache = std::make_unique<StampCache>();
     StampCache &cache = *m_stampCache;
-    if (cache.head.empty() || cache.form != form || cache.stream != stamp.stream || cache.run != stamp.run) {
+    if (!cache.made || cache.form != form || cache.stream != stamp.stream || !SameText(cache.run, stamp.run)) {
+        cache.made = true;
         cache.form = form;
         cache.stream = stamp.stream;
         cache.run = stamp.run;
@@ -707,20 +821,21 @@ char *MessageTemplate::WriteStamp(char *out, StampForm form, const Stamp &stamp)
                 text.replace(equals, 1, "\":\"");
             }
         }
-        cache.head = std::move(text);
+        cache.headLength = std::min(text.size(), sizeof cache.head - Slack);
+        std::memcpy(cache.head, text.data(), cache.headLength);
         cache.sentUs = -1;
+        cache.seqLength = 0;
     }
     if (cache.sentUs != stamp.sentUs) {
         cache.sentUs = stamp.sentUs;
-        cache.time.assign(form == StampForm::Element ? "\" t=\"" : ":");
-        char digits[NumberRoom];
-        cache.time.append(digits, PutNumber(digits, static_cast<std::uint64_t>(stamp.sentUs)));
+        const std::string_view between = form == StampForm::Element ? "\" t=\"" : ":";
+        std::memcpy(cache.time, between.data(), between.size());
+        cache.timeLength = static_cast<std::size_t>(
+            PutNumber(cache.time + between.size(), static_cast<std::uint64_t>(stamp.sentUs)) - cache.time);
     }
-    std::memcpy(out, cache.head.data(), cache.head.size());
-    out += cache.head.size();
-    out = PutNumber(out, stamp.seq);
-    std::memcpy(out, cache.time.data(), cache.time.size());
-    out += cache.time.size();
+    out = CopyPadded(out, cache.head, cache.headLength);
+    out = CopyPadded(out, cache.seqText, cache.CountOn(stamp.seq));
+    out = CopyPadded(out, cache.time, cache.timeLength);
     if (stamp.mac) {
         if (form == StampForm::Element) {
             std::memcpy(out, "\" mac=\"", 7);
@@ -744,15 +859,19 @@ char *MessageTemplate::RenderOctetCounted(char *out, const TemplateContext &cont
     char *body = out + m_countDigits + 1;
     char *end = Render(body, context);
     const auto length = static_cast<std::size_t>(end - body);
-    char digits[NumberRoom];
-    const auto count = static_cast<std::size_t>(PutNumber(digits, length) - digits);
-    if (count != m_countDigits) {
-        std::memmove(out + count + 1, body, length);
-        m_countDigits = count;
-        end = out + count + 1 + length;
+    // Messages of one length in a row share their count's text.
+    if (length != m_countOf) {
+        m_countOf = length;
+        const auto count = static_cast<std::size_t>(PutNumber(m_countText, length) - m_countText);
+        if (count != m_countDigits) {
+            std::memmove(out + count + 1, body, length);
+            m_countDigits = count;
+            end = out + count + 1 + length;
+        }
     }
-    std::memcpy(out, digits, count);
-    out[count] = ' ';
+    for (std::size_t i = 0; i < m_countDigits; ++i)
+        out[i] = m_countText[i];
+    out[m_countDigits] = ' ';
     return end;
 }
 

@@ -124,14 +124,21 @@ private:
     struct Part;
     struct StampCache;
 
-    void AddPart(Part part, std::size_t width);
+    void AddPart(Part part, std::size_t width, std::size_t draws = 0);
     char *WriteStamp(char *out, StampForm form, const Stamp &stamp);
 
     std::vector<Part> m_parts;
     std::string m_literals;
+    std::string m_pool;
     std::vector<TimeText> m_times;
     std::size_t m_fixedWidth = 0;
+    // Random draws a message takes, and where they are kept.
+    std::size_t m_draws = 0;
+    std::vector<std::uint64_t> m_bits;
     std::uint64_t m_counter = 1;
-    std::size_t m_countDigits = 3;
+    // The octet count last written, and its text.
+    std::size_t m_countDigits = 1;
+    std::size_t m_countOf = 0;
+    char m_countText[24] = "0";
     std::unique_ptr<StampCache> m_stampCache;
 };

@@ -1,7 +1,5 @@
 #include "engine/RandomValues.h"
 
-#include "common/Random.h"
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -58,15 +56,8 @@ char *PutHexGroup(char *out, unsigned group)
 }
 } // namespace
 
-std::uint64_t UniformBelow(std::uint64_t bits, std::uint64_t count)
+char *WriteRandomIpv4(char *out, std::uint64_t bits)
 {
-    __extension__ using Wide = unsigned __int128;
-    return static_cast<std::uint64_t>((static_cast<Wide>(bits) * count) >> 64);
-}
-
-char *WriteRandomIpv4(char *out)
-{
-    const std::uint64_t bits = NextRandomBits();
     out = PutOctet(out, FirstOctets[UniformBelow(bits, FirstOctets.size())]);
     *out++ = '.';
     out = PutOctet(out, bits & 0xff);
@@ -78,10 +69,8 @@ char *WriteRandomIpv4(char *out)
 
 // In 2000::/3, written as RFC 5952 asks: lowercase, no leading zeros, the
 // longest run of two or more zero groups as "::".
-char *WriteRandomIpv6(char *out)
+char *WriteRandomIpv6(char *out, std::uint64_t high, std::uint64_t low)
 {
-    const std::uint64_t high = NextRandomBits();
-    const std::uint64_t low = NextRandomBits();
     unsigned groups[8];
     for (int i = 0; i < 4; ++i) {
         groups[i] = static_cast<unsigned>(high >> (48 - 16 * i)) & 0xffff;
@@ -114,10 +103,10 @@ char *WriteRandomIpv6(char *out)
     return out;
 }
 
-char *WriteRandomHex(char *out, std::size_t digits)
+char *WriteRandomHex(char *out, std::size_t digits, const std::uint64_t *draws)
 {
     while (digits > 0) {
-        std::uint64_t bits = NextRandomBits();
+        std::uint64_t bits = *draws++;
         const std::size_t now = std::min<std::size_t>(digits, 16);
         for (std::size_t i = 0; i < now; ++i, bits >>= 4)
             *out++ = HexDigits[bits & 0xf];
@@ -133,10 +122,10 @@ char *WriteHexDigits(char *out, std::uint64_t bits, int digits)
     return out + digits;
 }
 
-char *WriteRandomUuid(char *out)
+char *WriteRandomUuid(char *out, std::uint64_t high, std::uint64_t low)
 {
-    const std::uint64_t high = (NextRandomBits() & ~0xf000ULL) | 0x4000ULL;
-    const std::uint64_t low = (NextRandomBits() & ~(3ULL << 62)) | (2ULL << 62);
+    high = (high & ~0xf000ULL) | 0x4000ULL;
+    low = (low & ~(3ULL << 62)) | (2ULL << 62);
     out = WriteHexDigits(out, high >> 32, 8);
     *out++ = '-';
     out = WriteHexDigits(out, high >> 16, 4);

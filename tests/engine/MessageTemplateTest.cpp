@@ -217,7 +217,8 @@ TEST(MessageTemplate, StampSlotsReadBackInEveryForm)
             std::string rendered;
             compiled.AppendTo(rendered, Context(Instant));
             EXPECT_EQ(rendered, unstamped);
-            for (std::uint64_t seq : {stamp.seq, stamp.seq + 1}) {
+            // Counted on in place, over a carry, and set afresh.
+            for (std::uint64_t seq : {41, 42, 99, 100, 101, 7}) {
                 Stamp next = stamp;
                 next.seq = seq;
                 rendered.clear();
@@ -258,7 +259,7 @@ TEST(SyslogTemplate, WritesTheComposersBytes)
         templateSettings.stamped = true;
         templateSettings.lineEnd = "\r\n";
         MessageTemplate whole = SyslogMessageTemplate(templateSettings, Compiled(state.MessageText), clock);
-        for (std::uint64_t seq = 1; seq <= 2; ++seq) {
+        for (std::uint64_t seq = 1; seq <= 10; ++seq) {
             std::string expected;
             AppendComposedPacket(expected, 165, stamper.Apply(composer.ComposeView(SendingKind::Single), Instant),
                                  false, false, false, true);
