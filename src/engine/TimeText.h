@@ -15,7 +15,7 @@ enum class TimeFormat {
     Epoch,        // 1796652189
     EpochMs,      // 1796652189123
     Apache,       // 07/Dec/2026:14:03:09 +0100
-    Strftime,     // any strftime format, in the C locale
+    Strftime,     // any strftime format, in the C locale (%Z: "UTC" at offset 0, nothing elsewhere)
 };
 
 // A template's name for a format ("rfc3339", "epoch_ms", ...), or nothing.
