@@ -8,6 +8,9 @@ namespace {
 constexpr std::size_t MaxDigits = 9;
 constexpr std::size_t MaxCommand = 32;
 constexpr std::uint32_t LastTxnr = 999'999'999;
+// The longest data of a command other than syslog (an open's offers take
+// less than a hundred bytes), whatever --max-frame says.
+constexpr std::size_t OtherLimit = 4096;
 // Past these, an emptied buffer gives its memory back: a burst is not
 // held for the rest of a session.
 constexpr std::size_t KeptCapacity = 16 * 1024;
@@ -50,7 +53,7 @@ Parsed Digits(std::string_view bytes, std::size_t &at, std::uint32_t &value)
 
 // TXNR SP COMMAND SP DATALEN [SP DATA] LF from the start of bytes; an
 // oversize frame is known by its header, before its data came.
-Parsed ParseFrame(std::string_view bytes, std::size_t maxData, Frame &frame)
+Parsed ParseFrame(std::string_view bytes, std::size_t maxMessage, Frame &frame)
 {
     std::size_t at = 0;
     if (const Parsed txnr = Digits(bytes, at, frame.txnr); txnr != Parsed::Frame)
@@ -77,7 +80,7 @@ Parsed ParseFrame(std::string_view bytes, std::size_t maxData, Frame &frame)
     }
     if (bytes[at] != ' ')
         return Parsed::Bad;
-    if (length > maxData)
+    if (length > (frame.command == "syslog" ? maxMessage : std::max(maxMessage, OtherLimit)))
         return Parsed::Oversize;
     frame.size = at + 1 + length + 1;
     if (bytes.size() < frame.size)

@@ -12,7 +12,8 @@
 // pieces of any size: open is answered with the receiver's offers, each
 // syslog command's message is handed on and answered 200 OK, close is
 // answered and ends the session. A frame out of turn, malformed or longer
-// than the limit ends the session too, counted.
+// than the limit (a message's, or 4 KiB for other commands when that is
+// more) ends the session too, counted.
 //
 // Answers wait here until the caller sends them, which it does once the
 // messages they answer were handed to the system: a message acknowledged
