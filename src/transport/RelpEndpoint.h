@@ -46,8 +46,7 @@ public:
     // the session broke (Error says why).
     bool Send(std::string_view message);
     // Ends the session politely, waiting for the answers still due; the
-    // number of its messages left unanswered, read before librelp's
-    // teardown empties its list.
+    // number of its messages left unacknowledged.
     std::int64_t Close();
     // Drops the session without waiting; what was unanswered stays so.
     void Abandon();
