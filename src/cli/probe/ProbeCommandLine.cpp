@@ -1,6 +1,7 @@
 #include "cli/probe/ProbeCommandLine.h"
 
 #include "cli/common/FlagValues.h"
+#include "cli/probe/RunContext.h"
 #include "common/TextHelpers.h"
 
 #include <QHostAddress>
@@ -469,6 +470,9 @@ ProbeParseResult ParseProbeCommandLine(const std::vector<std::string> &args)
     Status parsed = ParseFlags(table, args);
     if (parsed && result.action == ProbeParseResult::Action::Run)
         parsed = parser->Finish();
+    std::vector<std::string> words{"quillon-probe"};
+    words.insert(words.end(), args.begin(), args.end());
+    result.options.commandLine = ShellLine(words);
     if (!parsed) {
         result.action = ProbeParseResult::Action::UsageError;
         result.error = parsed.Why();
