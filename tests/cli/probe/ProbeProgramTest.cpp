@@ -71,10 +71,14 @@ TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
     const std::string pidFile = dir.filePath(QStringLiteral("pid")).toStdString();
     const std::string report = dir.filePath(QStringLiteral("probe.html")).toStdString();
     Args args = SelfProbe(FreePort());
-    args.insert(args.end(), {"--json", "--require-mps", "800", "--report", report, "--watch-command",
-                             "sh -c 'echo $$ > " + pidFile + "; trap \"\" TERM; exec sleep 600'"});
+    args.insert(args.end(),
+                {"--json", "--require-mps", "800", "--report", report, "--watch-command",
+                 "sh -c 'echo $$ > " + pidFile + "; echo collector $((6*7)) ready; trap \"\" TERM; exec sleep 600'"});
     const Outcome outcome = RunToEnd(ProbePath, args);
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    // What the collector prints is kept apart from the result.
+    EXPECT_EQ(outcome.out.find("collector 42 ready"), std::string::npos);
+    EXPECT_NE(outcome.err.find("collector 42 ready"), std::string::npos);
     const QJsonObject &json = outcome.json;
     EXPECT_EQ(json.value("limited_by").toString(), "max-rate");
     EXPECT_EQ(json.value("max_sustainable_mps").toDouble(), 800);
