@@ -101,6 +101,19 @@ std::optional<double> PerSecond(const ProbeSettings &settings, const ProbeStep &
     return seconds ? std::optional<double>(static_cast<double>(count) / *seconds) : std::nullopt;
 }
 
+// What arrived a second from the step's start to its last arrival: a
+// collector that held the sender back delivers the step's messages over
+// longer than it sent, and its rate is what shows the limit. The drain ends
+// --drain-seconds after the last arrival.
+std::optional<double> Delivered(const ProbeSettings &settings, const ProbeStep &step)
+{
+    const auto sending = SendSeconds(settings, step);
+    if (!sending)
+        return std::nullopt;
+    const double arriving = step.endSeconds - settings.drainSeconds - step.startSeconds;
+    return static_cast<double>(step.received) / std::max(*sending, arriving);
+}
+
 // "rsyslogd at 127.0.0.1:514 over udp": the first watched process names the
 // collector, the settings say where it was reached.
 QString Subject(const ProbeResult &result)
@@ -153,12 +166,17 @@ const ProbeStep *FailedAbove(const ProbeResult &result)
     return nullptr;
 }
 
-// "back-pressure: 1.2 MB not taken" without the verdict's name in front.
+// "back-pressure: 1.2 MB not taken, noisy" without the verdict's name in
+// front or the noise behind.
 QString Cause(const ProbeStep &step)
 {
     QString reason = Utf8(step.reason);
     const QString named = Utf8(step.verdict) + QStringLiteral(": ");
-    return reason.startsWith(named) ? reason.mid(named.size()) : reason;
+    if (reason.startsWith(named))
+        reason = reason.mid(named.size());
+    if (reason.endsWith(QStringLiteral(", noisy")))
+        reason.chop(7);
+    return reason;
 }
 
 QString SoakSentence(const SoakResult &soak)
@@ -327,7 +345,7 @@ QString StepsTable(const ProbeResult &result)
         html += QStringLiteral("<th class=\"text\">Watched processes</th>");
     html += QStringLiteral("</tr></thead><tbody>");
     for (const ProbeStep &step : result.steps) {
-        const auto delivered = PerSecond(result.settings, step, step.received);
+        const auto delivered = Delivered(result.settings, step);
         const auto p = [&step](double LatencyMs::*field) {
             return step.latency ? std::optional<double>((*step.latency).*field) : std::nullopt;
         };
@@ -429,7 +447,7 @@ QJsonObject ByRate(const ProbeResult &result)
                      [](const ProbeStep *a, const ProbeStep *b) { return a->rate < b->rate; });
     QJsonArray offered, sent, delivered, deliveredFailed, loss, lossFailed, p50, p99, max, p99Failed;
     for (const ProbeStep *step : steps) {
-        const auto through = PerSecond(result.settings, *step, step->received);
+        const auto through = Delivered(result.settings, *step);
         const auto percent = LossPercent(*step);
         const std::optional<double> late = step->latency ? std::optional<double>(step->latency->p99) : std::nullopt;
         offered.append(step->rate);
@@ -569,7 +587,7 @@ std::string RenderProbeReport(const ProbeResult &result)
     if (!result.steps.empty()) {
         page += QStringLiteral("<h2>By offered rate</h2>");
         page += Chart(QStringLiteral("rate"), QStringLiteral("Delivered by offered rate"),
-                      QStringLiteral("messages per second; red marks: steps that failed"));
+                      QStringLiteral("messages per second, delivered until the last arrived; red: failed"));
         page += QStringLiteral("<div class=\"pair\">");
         page += Chart(QStringLiteral("loss"), QStringLiteral("Loss by offered rate"), QStringLiteral("% of sent"));
         page += latency

@@ -79,10 +79,14 @@ TEST(ProbeReport, VerdictSaysWhatLimitedTheRate)
 }
 
 // The steps say why each failed, the charts by rate get the steps in order
-// of rate, and the context, the soak and the detached daemon are shown.
+// of rate and what each delivered a second until its last message came,
+// and the context, the soak and the detached daemon are shown.
 TEST(ProbeReport, ShowsWhyWhereAndHowSure)
 {
-    const QString page = Page(SampleProbeResult());
+    ProbeResult result = SampleProbeResult();
+    // Its messages arrived over 4 s more than it sent: the collector held the sender back.
+    result.steps[3].endSeconds += 4;
+    const QString page = Page(result);
     for (const char *text : {
              "<td class=\"text why\">loss 0.18%</td>",
              "<td class=\"text why\">noisy: the machine was 97% busy</td>",
@@ -95,6 +99,7 @@ TEST(ProbeReport, ShowsWhyWhereAndHowSure)
     const QJsonObject byRate = Data(page).value("by_rate").toObject();
     EXPECT_EQ(byRate.value("offered").toArray(), (QJsonArray{1000, 2000, 4000, 6000, 6000, 7000, 7000, 8000}));
     EXPECT_EQ(byRate.value("p99_failed").toArray()[7], 180);
+    EXPECT_EQ(byRate.value("delivered").toArray()[7], 27'500 / 8.0);
 }
 
 // Without watched processes, latency or a soak the page says what is
