@@ -9,10 +9,11 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev
           fonts-dejavu-core xvfb xauth
-          libssl-dev openssl rsyslog rsyslog-openssl python3 python3-yaml scdoc chromium
+          libssl-dev openssl rsyslog rsyslog-openssl python3 python3-yaml scdoc chromium jq
           librelp-dev rsyslog-relp libsodium-dev
           libivykis0 libnet1 libwrap0)
-# chromium opens quillon-probe's HTML report in a test, headless.
+# chromium opens quillon-probe's HTML report in a test, headless; the shell
+# tests and benchmarks read JSON with jq.
 # The last three are the libraries of syslog-ng-core, which the interop test
 # unpacks into a folder of its own: installing the daemon would remove rsyslog.
 for argument in "$@"; do

@@ -94,8 +94,7 @@ run_once() {
     fi
     [ "$kind" = keyed ] && flags+=(--stamp-key "$key")
     out=$("$sender" "${flags[@]}")
-    sent=$(sed -E 's/.*"sent":([0-9]+).*/\1/' <<< "$out")
-    elapsed=$(sed -E 's/.*"elapsed_seconds":([0-9.]+).*/\1/' <<< "$out")
+    read -r sent elapsed < <(jq -r '"\(.sent) \(.elapsed_seconds)"' <<< "$out")
     # What the kernel still holds is taken before the figures are read.
     sleep 0.5
     cpu=$(cpu_of "$pid")
@@ -106,8 +105,7 @@ run_once() {
         received=$(awk '/^messages/ {print $2}' "$tools/out")
         checked=0
     else
-        received=$(tail -1 "$tools/out" | sed -E 's/.*"messages":([0-9]+).*/\1/')
-        checked=$(tail -1 "$tools/out" | sed -E 's/.*"received":([0-9]+),"refused.*/\1/')
+        read -r received checked < <(tail -1 "$tools/out" | jq -r '"\(.messages) \(.received)"')
     fi
     echo "$sent $elapsed $received $cpu $checked"
 }

@@ -68,9 +68,7 @@ run_once() {
     if [ "$1" = quillon ]; then
         out=$("$sender" --transport relp --port "$port" ${window:+--relp-window "$window"} --priority 13 \
             --message "$body" --unlimited --duration "$seconds" --json)
-        sent=$(sed -E 's/.*"sent":([0-9]+).*/\1/' <<< "$out")
-        elapsed=$(sed -E 's/.*"elapsed_seconds":([0-9.]+).*/\1/' <<< "$out")
-        acknowledged=$(sed -E 's/.*"acknowledged":([0-9]+).*/\1/' <<< "$out")
+        read -r sent elapsed acknowledged < <(jq -r '"\(.sent) \(.elapsed_seconds) \(.acknowledged)"' <<< "$out")
     else
         out=$("$tools/relploop" send "$port" "$seconds" "$size" $window)
         sent=$(awk '{print $2}' <<< "$out")

@@ -79,7 +79,7 @@ udp_body=${text:0:$((size - 4))}
 tcp_body=${text:0:$((size - 6))}
 rfc5424=(--format rfc5424 --hostname bench --procid 1)
 header=$("$sender" "${rfc5424[@]}" --priority 13 --message "" --json --port 9 2>/dev/null || true)
-header=$(sed -E 's/.*"bytes":([0-9]+).*/\1/' <<< "$header")
+header=$(jq -r .bytes <<< "$header")
 [[ "$header" =~ ^[0-9]+$ ]] || { echo "could not measure the RFC 5424 header"; exit 1; }
 body5424=${text:0:$((size - header - 1))}
 
@@ -140,8 +140,7 @@ run_once() {
             --socket "$port" --message "$udp_body") ;;
         esac
         out=$("$sender" "${flags[@]}")
-        sent=$(sed -E 's/.*"sent":([0-9]+).*/\1/' <<< "$out")
-        elapsed=$(sed -E 's/.*"elapsed_seconds":([0-9.]+).*/\1/' <<< "$out")
+        read -r sent elapsed < <(jq -r '"\(.sent) \(.elapsed_seconds)"' <<< "$out")
         ;;
     loggen)
         # Its TLS plugin is a stream over the network of its own: the socket

@@ -25,7 +25,7 @@ receiver_pid=
 cleanup() { [ -z "$receiver_pid" ] || kill "$receiver_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 
-figure() { sed -E "s/.*\"$1\":([0-9.]+).*/\1/" <<< "$2"; }
+figure() { jq -r ".$1" <<< "$2"; }
 
 # One run: transport, threads, connections; prints "sent/s received/s".
 run_once() {

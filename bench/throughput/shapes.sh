@@ -29,7 +29,7 @@ if [ -z "$sender" ] || [ -z "$receiver" ]; then
 fi
 
 # One JSON key's number from each line of a stats file.
-column() { sed -E "s/.*\"$1\":(null|[-0-9.e+]+).*/\1/" "$2"; }
+column() { jq -r ".$1" "$2"; }
 
 # Runs quillon-recv for as long as the sender, then prints each second.
 # $1: transport; the rest: the sender's flags.
@@ -60,7 +60,7 @@ table() {
 # Mean, standard deviation and their ratio over the full seconds with messages
 # but the first and last (the receiver's straddle the start and end).
 spread() {
-    grep '"full":true' "$1" | column mps /dev/stdin | awk '$1 > 0' | awk -v what="$2" '
+    jq -r 'select(.full) | .mps' "$1" | awk '$1 > 0' | awk -v what="$2" '
         { v[NR] = $1 }
         END {
             n = 0; s = 0; q = 0
@@ -86,5 +86,5 @@ echo "== --rate 100000 for $seconds s over UDP"
 measure udp --rate 100000 --duration "$seconds" --json > "$out/summary.json"
 spread "$out/send.jsonl" "sent (the sender's seconds)"
 spread "$out/recv.jsonl" "received (the receiver's seconds)"
-echo "the sender's summary: $(grep -oE '"(rate_stddev_mps|rate_stddev_ratio|rate_sender_bound_seconds|target_mps)":[^,]*' \
-    "$out/summary.json" | tr '\n' ' ')"
+echo "the sender's summary: $(jq -r '[{rate_stddev_mps, rate_stddev_ratio, rate_sender_bound_seconds, target_mps} |
+    to_entries[] | "\(.key):\(.value)"] | join(" ")' "$out/summary.json")"

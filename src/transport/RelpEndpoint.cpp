@@ -17,22 +17,29 @@ thread_local RelpEndpoint *t_inCall = nullptr;
 
 constexpr std::string_view Added = "ADD sess %p unacked %d";
 constexpr std::string_view Deleted = "DEL sess %p unacked %d";
+constexpr std::string_view Answer = "in rsp command handler, txnr %d, code %d";
 
 // Every change of a session's list of unanswered frames passes here with the
-// list's new length; all else librelp says is dropped unformatted.
+// list's new length, and each answer's status before it takes its frame off
+// the list; all else librelp says is dropped unformatted.
 void Listen(char *format, ...)
 {
-    if (t_inCall == nullptr || (format[0] != 'A' && format[0] != 'D'))
+    if (t_inCall == nullptr || (format[0] != 'A' && format[0] != 'D' && format[0] != 'i'))
         return;
     const std::string_view text(format);
-    if (!text.starts_with(Added) && !text.starts_with(Deleted))
+    const bool answer = text.starts_with(Answer);
+    if (!answer && !text.starts_with(Added) && !text.starts_with(Deleted))
         return;
     std::va_list arguments;
     va_start(arguments, format);
-    static_cast<void>(va_arg(arguments, void *));
-    const int frames = va_arg(arguments, int);
+    if (answer) {
+        const int txnr = va_arg(arguments, int);
+        t_inCall->NoteAnswer(txnr, va_arg(arguments, int));
+    } else {
+        static_cast<void>(va_arg(arguments, void *));
+        t_inCall->NoteUnanswered(va_arg(arguments, int), format[0] == 'A');
+    }
     va_end(arguments);
-    t_inCall->NoteUnanswered(frames, format[0] == 'A');
 }
 
 class InCall {
@@ -81,6 +88,16 @@ void RelpEndpoint::NoteUnanswered(int frames, bool added)
     m_heard = true;
     m_closeQueued = m_closeQueued || (m_closing && added);
     m_frames = std::max(0, frames);
+    if (!added && m_rejecting)
+        ++m_rejected;
+    m_rejecting = false;
+}
+
+// A session numbers its open 1 and its messages from 2 on; the close comes
+// after them.
+void RelpEndpoint::NoteAnswer(int txnr, int status)
+{
+    m_rejecting = status != 200 && txnr >= 2 && txnr <= m_handed + 1;
 }
 
 std::int64_t RelpEndpoint::Unacknowledged() const
@@ -89,7 +106,7 @@ std::int64_t RelpEndpoint::Unacknowledged() const
         return m_handed;
     // While closing, the close command is the last frame of the list.
     const std::int64_t messages = m_closeQueued && m_frames > 0 ? m_frames - 1 : m_frames;
-    return std::clamp<std::int64_t>(messages, 0, m_handed);
+    return std::clamp<std::int64_t>(messages + m_rejected, 0, m_handed);
 }
 
 std::string RelpEndpoint::Describe(int code) const
@@ -114,6 +131,8 @@ std::string RelpEndpoint::Describe(int code) const
         return "cannot open a RELP session to " + where;
     case RELP_RET_SESSION_BROKEN:
         return "the RELP session to " + where + " broke";
+    case RELP_RET_RSP_STATE_ERR:
+        return "the RELP server at " + where + " answered a message with an error";
     case RELP_RET_RQD_FEAT_MISSING:
         return "the server at " + where + " does not take syslog commands";
     default:
@@ -132,6 +151,8 @@ void RelpEndpoint::EndSession()
     m_heard = false;
     m_closing = false;
     m_closeQueued = false;
+    m_rejecting = false;
+    m_rejected = 0;
     m_broken = false;
 }
 
@@ -171,6 +192,7 @@ std::string RelpEndpoint::Connect()
     const int code = relpCltConnect(m_client, AF_UNSPEC, Bytes(port), Bytes(host));
     m_handed = 0;
     m_frames = 0;
+    m_rejected = 0;
     if (code != RELP_RET_OK) {
         // A client whose connect failed holds no session.
         relpEngineCltDestruct(m_engine, &m_client);
@@ -197,23 +219,22 @@ bool RelpEndpoint::Send(std::string_view message)
     return false;
 }
 
-bool RelpEndpoint::Close()
+std::int64_t RelpEndpoint::Close()
 {
     if (m_client == nullptr)
-        return true;
-    if (m_broken) {
-        Abandon();
-        return false;
-    }
+        return 0;
     const InCall call(this);
-    m_closing = true;
-    // librelp's close waits for the answer to its close command, which the
-    // server gives after every earlier one.
-    relpEngineCltDestruct(m_engine, &m_client);
-    m_client = nullptr;
-    const bool answered = Unacknowledged() == 0;
+    if (!m_broken) {
+        m_closing = true;
+        // librelp's close waits for the answer to its close command, which
+        // the server gives after every earlier one; a close that times out
+        // leaves the list as the last answer did.
+        relpEngineCltDestruct(m_engine, &m_client);
+        m_client = nullptr;
+    }
+    const std::int64_t unanswered = Unacknowledged();
     EndSession();
-    return answered;
+    return unanswered;
 }
 
 void RelpEndpoint::Abandon()

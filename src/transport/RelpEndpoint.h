@@ -29,7 +29,9 @@ struct RelpClientSettings {
 // One RELP session through librelp's client: messages go out in syslog
 // commands and the server answers each one. librelp keeps the answers to
 // itself; the number still unanswered is read from its debug hook, which
-// reports it on every change, so acknowledged counts are exact.
+// reports it on every change, so acknowledged counts are exact. An answer
+// other than 200 takes a message off the list too: it is counted as
+// rejected, not acknowledged.
 class RelpEndpoint {
 public:
     explicit RelpEndpoint(RelpClientSettings settings);
@@ -43,21 +45,24 @@ public:
     // Hands one message over, waiting while the window is full; false when
     // the session broke (Error says why).
     bool Send(std::string_view message);
-    // Ends the session politely, waiting for the answers still due; true
-    // when every message of the session was answered.
-    bool Close();
+    // Ends the session politely, waiting for the answers still due; the
+    // number of its messages left unacknowledged.
+    std::int64_t Close();
     // Drops the session without waiting; what was unanswered stays so.
     void Abandon();
 
     bool Up() const { return m_client != nullptr && !m_broken; }
-    // Messages of the current session the server has not answered yet.
+    // Messages of the current session not answered as taken: no answer
+    // yet, or an error.
     std::int64_t Unacknowledged() const;
-    // Messages of every session the server answered.
+    // Messages of every session the server answered as taken.
     std::int64_t Acknowledged() const { return m_acknowledgedBefore + SessionAcknowledged(); }
     const std::string &Error() const { return m_error; }
 
-    // librelp's hook: the frames awaiting an answer in the session in use.
+    // librelp's hooks: the frames awaiting an answer in the session in use,
+    // and the status of the answer about to take one off.
     void NoteUnanswered(int frames, bool added);
+    void NoteAnswer(int txnr, int status);
 
 private:
     std::int64_t SessionAcknowledged() const { return m_handed - Unacknowledged(); }
@@ -76,6 +81,8 @@ private:
     bool m_heard = false;
     bool m_closing = false;
     bool m_closeQueued = false;
+    bool m_rejecting = false;
+    std::int64_t m_rejected = 0;
     std::int64_t m_acknowledgedBefore = 0;
     std::string m_error;
 };

@@ -41,6 +41,12 @@ skip() {
     exit 77
 }
 
+# A value from a JSON document in a file of $work, by jq filter:
+#   json send.json .acknowledged
+json() { jq -r "$2" "$work/$1"; }
+
+need_jq() { command -v jq > /dev/null || skip "jq is not installed (scripts/deps.sh installs it)"; }
+
 need_executables() {
     local file
     for file; do [ -x "$file" ] || { echo "FAIL: $file is not an executable"; exit 1; }; done

@@ -8,11 +8,9 @@ set -euo pipefail
 probe=${1:?usage: probe_interop.sh PATH-TO-quillon-probe}
 source "$(dirname "$0")/lib.sh"
 need_executables "$probe"
+need_jq
 command -v python3 > /dev/null || skip "python3 is not installed (scripts/deps.sh installs it)"
 show_on_fail+=(probe.err ready.log)
-
-# Reads a field of the probe's JSON document.
-field() { python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); print(eval(sys.argv[2]))' "$work/$1" "$2"; }
 
 # --- A relay forwarding at most 3000 a second: the probe finds that rate.
 relay_rate=3000 precision=0.1
@@ -32,17 +30,17 @@ for _ in 1 2 3; do
     break
 done
 [ "$status" = 0 ] || fail "quillon-probe against the relay exited with $status"
-found=$(field relay.json 'd["max_sustainable_mps"]')
-[ "$(field relay.json 'd["limited_by"]')" = loss ] || fail "the relay's limit was not loss: $(cat "$work/relay.json")"
+found=$(json relay.json .max_sustainable_mps)
+[ "$(json relay.json .limited_by)" = loss ] || fail "the relay's limit was not loss: $(cat "$work/relay.json")"
 # A 1 s step passes the rate and the bucket's burst (a fiftieth of it); the
 # sender's start takes a little of each step, so it offers a little less. A
 # machine so busy that the relay itself falls behind must make the probe say
 # its answer is not sure.
-confidence=$(field relay.json 'd["confidence"]')
-python3 -c "import sys; f=float(sys.argv[1]); r=$relay_rate*1.02; sys.exit(0 if r*(1-$precision)*0.95 <= f <= r*1.1 else 1)" \
-    "$found" || [ "$confidence" = low ] ||
+confidence=$(json relay.json .confidence)
+[ "$(json relay.json "($relay_rate * 1.02) as \$r | .max_sustainable_mps as \$f |
+    \$r * (1 - $precision) * 0.95 <= \$f and \$f <= \$r * 1.1")" = true ] || [ "$confidence" = low ] ||
     fail "found $found MPS against a relay of $relay_rate, with confidence $confidence"
-pass "relay of $relay_rate MPS: found $found MPS, confidence $confidence ($(field relay.json 'len(d["steps"])') steps)"
+pass "relay of $relay_rate MPS: found $found MPS, confidence $confidence ($(json relay.json '.steps | length') steps)"
 
 # --- rsyslog: UDP in, TCP with octet counting out to the probe.
 find_rsyslogd
@@ -70,14 +68,14 @@ start_on_free_ports 2 || fail "rsyslogd did not start and receive on loopback"
 "$probe" --target 127.0.0.1 --port "$udp_port" --receive "tcp:$receive_port" --watch-pid "$daemon" \
     --start-rate 2000 --max-rate 32000 --step-seconds 1 --drain-seconds 1 --precision 0.25 --max-loss 0.01 \
     --json > "$work/rsyslog.json" 2> "$work/probe.err" || fail "quillon-probe against rsyslogd exited with $?"
-found=$(field rsyslog.json 'd["max_sustainable_mps"]')
-by=$(field rsyslog.json 'd["limited_by"]')
-python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) > 0 else 1)" "$found" || fail "no rate held: $(cat "$work/probe.err")"
-[ "$(field rsyslog.json 'all(p["name"] == "rsyslogd" and p["rss_bytes"] > 0 for s in d["steps"] for p in s["processes"])')" = True ] ||
+found=$(json rsyslog.json .max_sustainable_mps)
+by=$(json rsyslog.json .limited_by)
+[ "$(json rsyslog.json '.max_sustainable_mps > 0')" = true ] || fail "no rate held: $(cat "$work/probe.err")"
+[ "$(json rsyslog.json '[.steps[].processes[] | .name == "rsyslogd" and .rss_bytes > 0] | all')" = true ] ||
     fail "the steps do not show rsyslogd's memory"
-[ "$(field rsyslog.json 'sum(len(s["processes"]) for s in d["steps"]) > 0 and len(d["watch_samples"]) > 0')" = True ] ||
+[ "$(json rsyslog.json '([.steps[].processes | length] | add) > 0 and (.watch_samples | length) > 0')" = true ] ||
     fail "rsyslogd was not watched"
-cpu=$(field rsyslog.json 'max(p["cpu_percent"] for s in d["steps"] for p in s["processes"])')
+cpu=$(json rsyslog.json '[.steps[].processes[].cpu_percent] | max')
 pass "rsyslogd sustains $found MPS (limited by $by), up to $cpu% CPU"
 sed 's/^/  /' "$work/probe.err"
 finish

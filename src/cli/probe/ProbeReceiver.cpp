@@ -4,7 +4,6 @@
 #include "cli/probe/FileFollower.h"
 #include "cli/recv/ListenerSetup.h"
 #include "cli/recv/ReceiveLoop.h"
-#include "cli/recv/RelpListener.h"
 
 #include <chrono>
 
@@ -24,18 +23,6 @@ public:
 
 private:
     ReceiveLoop m_loop;
-};
-
-class RelpSource final : public ReceiveSource {
-public:
-    RelpSource(const ListenSettings &settings, MessageIntake &intake) : m_listener(settings, intake) {}
-    bool Open(std::string &error) override { return m_listener.Open(error); }
-    std::string Where() const override { return m_listener.ListeningText(); }
-    void RunOnce(int timeoutMs) override { m_listener.RunOnce(timeoutMs); }
-    void Finish() override { m_listener.CloseAll(); }
-
-private:
-    RelpListener m_listener;
 };
 } // namespace
 
@@ -64,10 +51,7 @@ bool ProbeReceiver::Start(const ProbeOptions &options, std::string &error)
                 error.insert(2, "receive-");
             return false;
         }
-        if (options.recv.relp)
-            m_source = std::make_unique<RelpSource>(setup->settings, m_intake);
-        else
-            m_source = std::make_unique<ListenerSource>(std::move(*setup), m_intake, m_clock);
+        m_source = std::make_unique<ListenerSource>(std::move(*setup), m_intake, m_clock);
     }
     if (!m_source->Open(error))
         return false;

@@ -10,6 +10,7 @@
 #include "cli/probe/ProbeReport.h"
 #include "cli/probe/ProcessWatch.h"
 #include "cli/probe/RateSearch.h"
+#include "cli/probe/RunContext.h"
 #include "cli/probe/SoakRun.h"
 #include "cli/probe/StepNoise.h"
 #include "cli/probe/WatchedCommand.h"
@@ -108,6 +109,7 @@ public:
 
     ProbeResult Go()
     {
+        m_result.context = ReadRunContext(m_options.commandLine);
         std::string error;
         for (const auto &[flag, path] :
              {std::pair{"--report", m_options.report}, {"--stats-file", m_options.statsFile}})
@@ -204,7 +206,10 @@ private:
             m_result.error = "--soak: no rate held, so there was none to soak at";
             return;
         }
-        SoakRun soak(m_options, m_receiver, m_watch, m_clock, m_err);
+        SoakRun soak(m_options, m_receiver, m_watch, m_clock, m_err, [this](const QJsonObject &run) {
+            if (m_stats.IsOpen())
+                m_stats.Write(Timed(run));
+        });
         m_result.soak = soak.Run(std::round(rate), m_runBase);
         if (StopRequested())
             m_result.error = "stopped by a signal";
@@ -433,8 +438,7 @@ std::string StepLine(const ProbeStep &step, double stepSeconds)
     return line;
 }
 
-// "p99 is 50 ms at every rate tried": what the steps that failed by latency share.
-std::string FloorText(const ProbeResult &result)
+std::string LatencyFloorText(const ProbeResult &result)
 {
     std::optional<double> low;
     double high = 0;
@@ -477,12 +481,12 @@ std::string ProbeSummaryText(const ProbeResult &result)
     } else if (result.maxSustainableMps <= 0 && by == "refused") {
         text = "Nothing reached the collector: the target refused what was sent";
     } else if (result.maxSustainableMps <= 0 && by == "latency-floor") {
-        text = "The collector sustained none of the rates tried: " + FloorText(result);
+        text = "The collector sustained none of the rates tried: " + LatencyFloorText(result);
     } else if (result.maxSustainableMps <= 0) {
         text = "The collector sustained none of the rates tried (limited by " + by + ")";
     } else if (by == "latency-floor") {
         text = "The collector sustains " + Grouped(std::llround(result.maxSustainableMps)) + " MPS; above it " +
-               FloorText(result);
+               LatencyFloorText(result);
     } else {
         text = "The collector sustains " + Grouped(std::llround(result.maxSustainableMps)) + " MPS";
         if (by == "sender")
@@ -546,7 +550,7 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
     int status = result.error.empty() ? 0 : 1;
     if (!options.report.empty()) {
         QFile report(QString::fromStdString(options.report));
-        const std::string page = RenderProbeReport(json);
+        const std::string page = RenderProbeReport(result);
         if (!report.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
             report.write(page.data(), static_cast<qint64>(page.size())) != static_cast<qint64>(page.size()) ||
             !report.flush()) {

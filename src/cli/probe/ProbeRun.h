@@ -12,6 +12,9 @@
 std::string StepLine(const ProbeStep &step, double stepSeconds);
 // The soak's verdict in one sentence: "Soak at 4,500 MPS for 3600 s: holds (...)".
 std::string SoakText(const SoakResult &soak);
+// "p99 is 50 ms at every rate tried, above --max-p99-ms (...)": what the
+// steps that failed by latency share.
+std::string LatencyFloorText(const ProbeResult &result);
 // The verdict in one sentence, then a line per step.
 std::string ProbeSummaryText(const ProbeResult &result);
 

@@ -9,7 +9,8 @@ std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::stri
 {
     ListenerSetup setup;
     ListenSettings &settings = setup.settings;
-    settings.tcp = options.tcp;
+    settings.tcp = options.tcp || options.relp;
+    settings.relp = options.relp;
     settings.bind = options.bind;
     settings.port = options.port;
     settings.socketPath = options.socketPath;

@@ -26,3 +26,8 @@ void MessageIntake::Take(std::string_view message, std::int64_t receivedUs)
         break;
     }
 }
+
+bool MessageIntake::HandOver()
+{
+    return !m_output || m_output->Flush();
+}

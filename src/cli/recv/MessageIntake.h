@@ -30,6 +30,9 @@ public:
     void RequireKey(const StampKey &key) { m_mac.emplace(key); }
     // receivedUs < 0: no receive time (a line of a file).
     void Take(std::string_view message, std::int64_t receivedUs);
+    // Writes what was taken to the output file, so the system holds it
+    // before the sender is told; false when it could not.
+    [[nodiscard]] bool HandOver();
     const IntakeCounts &Counts() const { return m_counts; }
     const DeliveryLedger &Ledger() const { return m_ledger; }
 

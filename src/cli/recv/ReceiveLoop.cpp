@@ -163,6 +163,8 @@ std::string ReceiveLoop::ProtocolName() const
 {
     if (!m_settings.socketPath.empty())
         return m_settings.tcp ? "unix-stream" : "unix-dgram";
+    if (m_settings.relp)
+        return "relp";
     return m_settings.tls ? "tls" : m_settings.tcp ? "tcp" : "udp";
 }
 
@@ -189,6 +191,8 @@ void ReceiveLoop::RunOnce(int timeoutMs)
         else
             ReadDatagrams();
     }
+    if (!m_answering.empty())
+        Answer();
     if (!m_handshakes.empty())
         ExpireHandshakes();
     if (m_settings.idleTimeoutUs > 0 && m_counts.open > 0 && m_clock.EpochMicroseconds() >= m_nextIdleCheckUs)
@@ -205,6 +209,10 @@ void ReceiveLoop::CloseIdle()
         const auto &connection = m_connections[slot];
         if (connection && connection->established && now - connection->lastReadUs >= m_settings.idleTimeoutUs) {
             ++m_counts.idleClosed;
+            if (connection->relp) {
+                connection->relp->EndByReceiver();
+                SendAnswers(*connection);
+            }
             Drop(slot, Ending::ByReceiver);
         }
     }
@@ -329,6 +337,8 @@ void ReceiveLoop::Accept()
         m_connections[slot].reset(new Connection{
             fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame), events, established,
             ++m_serial, m_clock.EpochMicroseconds(), 0, false, m_byActivity.insert(m_byActivity.end(), slot)});
+        if (m_settings.relp)
+            m_connections[slot]->relp = std::make_unique<RelpSession>(m_settings.maxFrame);
         if (!established)
             m_handshakes.push_back({m_clock.EpochMicroseconds() + m_settings.handshakeTimeoutUs, slot, m_serial});
         epoll_event event{};
@@ -345,6 +355,10 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
     if (slot >= m_connections.size() || !m_connections[slot])
         return;
     Connection &connection = *m_connections[slot];
+    if (connection.relp) {
+        ReadRelp(slot);
+        return;
+    }
     for (int turn = 0; turn < ReadsPerTurn; ++turn) {
         std::size_t got = 0;
         const auto status = connection.session->Read(m_buffer.data(), m_buffer.size(), got);
@@ -382,11 +396,93 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
     WatchEvents(slot);
 }
 
+// A RELP session is read only as far as its answers may grow, and its
+// answers wait for the end of the turn.
+void ReceiveLoop::ReadRelp(std::size_t slot)
+{
+    Connection &connection = *m_connections[slot];
+    RelpSession &relp = *connection.relp;
+    for (int turn = 0; turn < ReadsPerTurn; ++turn) {
+        const std::size_t room = std::min(m_buffer.size(), relp.ReadRoom());
+        if (room == 0)
+            break;
+        std::size_t got = 0;
+        const auto status = connection.session->Read(m_buffer.data(), room, got);
+        if (got > 0) {
+            m_nowUs = m_clock.EpochMicroseconds();
+            connection.lastReadUs = m_nowUs;
+            m_byActivity.splice(m_byActivity.end(), m_byActivity, connection.activity);
+            relp.Feed(std::string_view(m_buffer.data(), got), *this);
+        }
+        if (status == StreamSession::ReadStatus::Closed || status == StreamSession::ReadStatus::Failed) {
+            Drop(slot);
+            return;
+        }
+        if (status == StreamSession::ReadStatus::Again || got < room)
+            break;
+    }
+    if (!connection.owed) {
+        connection.owed = true;
+        m_answering.push_back(slot);
+    }
+    Rebuffer(connection, relp.Buffered());
+    if (m_buffered > m_settings.maxBuffered)
+        ShedLargest();
+}
+
+void ReceiveLoop::Rebuffer(Connection &connection, std::size_t held)
+{
+    m_buffered = m_buffered - connection.buffered + held;
+    connection.buffered = held;
+}
+
+// What the answers are for is handed to the system first: an acknowledged
+// message is in --output. When it cannot be, no answer goes.
+void ReceiveLoop::Answer()
+{
+    const bool kept = m_intake.HandOver();
+    for (const std::size_t slot : m_answering) {
+        if (!m_connections[slot] || !m_connections[slot]->owed)
+            continue;
+        Connection &connection = *m_connections[slot];
+        connection.owed = false;
+        if (!kept || !SendAnswers(connection) || connection.relp->Over()) {
+            Drop(slot, kept ? Ending::ByPeer : Ending::ByReceiver);
+            continue;
+        }
+        if (connection.relp->Paused() && !connection.paused) {
+            connection.paused = true;
+            ++m_counts.pausedSessions;
+        }
+        WatchEvents(slot);
+    }
+    m_answering.clear();
+}
+
+// As much as the socket takes; false when it failed.
+bool ReceiveLoop::SendAnswers(Connection &connection)
+{
+    RelpSession &relp = *connection.relp;
+    for (std::string_view answers = relp.Answers(); !answers.empty(); answers = relp.Answers()) {
+        const ssize_t sent = ::send(connection.fd, answers.data(), answers.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        relp.Sent(static_cast<std::size_t>(sent));
+    }
+    Rebuffer(connection, relp.Buffered());
+    return true;
+}
+
 // A session that has bytes to send waits for the socket to take them too.
 void ReceiveLoop::WatchEvents(std::size_t slot)
 {
     Connection &connection = *m_connections[slot];
-    const std::uint32_t wanted = connection.session->WantedEvents();
+    const std::uint32_t wanted =
+        connection.relp ? (connection.relp->ReadRoom() > 0 ? EPOLLIN : 0u) |
+                              (connection.relp->Answers().empty() ? 0u : static_cast<std::uint32_t>(EPOLLOUT))
+                        : connection.session->WantedEvents();
     if (wanted == connection.events)
         return;
     connection.events = wanted;
@@ -407,16 +503,21 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
     if (connection.closing)
         --m_closing;
     m_nowUs = m_clock.EpochMicroseconds();
-    if (ending == Ending::Shed)
+    if (connection.relp)
+        connection.relp->Finish();
+    else if (ending == Ending::Shed)
         connection.splitter.Abandon();
     else
         connection.splitter.Finish(*this);
     m_buffered -= connection.buffered;
-    const FrameCounts &counts = connection.splitter.Counts();
+    const FrameCounts &counts = connection.relp ? connection.relp->Counts() : connection.splitter.Counts();
     m_counts.frames.frames += counts.frames;
     m_counts.frames.malformed += counts.malformed;
     m_counts.frames.oversize += counts.oversize;
-    ++m_counts.framings[static_cast<std::size_t>(connection.splitter.Framing())];
+    if (connection.relp)
+        m_counts.acknowledged += connection.relp->Acknowledged();
+    else
+        ++m_counts.framings[static_cast<std::size_t>(connection.splitter.Framing())];
     epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.fd, nullptr);
     m_byActivity.erase(connection.activity);
     connection.session.reset();
@@ -431,14 +532,22 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
 // (a half close) and read until their peer closes too, for a short while at
 // most. Shutting the reading side as well would make the system reset the
 // session on the next bytes and throw away what it had acknowledged. A TLS
-// session only reads what is there.
+// session only reads what is there. A RELP session's answers go first,
+// then a serverclose hint; what its client sends after is not taken, so
+// it is sent again to the next receiver.
 void ReceiveLoop::CloseAll()
 {
+    for (std::size_t slot = 0; slot < m_connections.size(); ++slot)
+        if (m_connections[slot])
+            ReadConnection(slot);
+    if (!m_answering.empty())
+        Answer();
     for (std::size_t slot = 0; slot < m_connections.size(); ++slot) {
-        if (!m_connections[slot])
-            continue;
-        ReadConnection(slot);
         Connection *connection = m_connections[slot].get();
+        if (connection && connection->relp) {
+            connection->relp->EndByReceiver();
+            SendAnswers(*connection);
+        }
         if (connection && connection->session->HalfClose()) {
             connection->closing = true;
             ++m_closing;
@@ -459,10 +568,14 @@ LoopCounts ReceiveLoop::Counts() const
     for (const auto &connection : m_connections) {
         if (!connection)
             continue;
-        counts.frames.frames += connection->splitter.Counts().frames;
-        counts.frames.malformed += connection->splitter.Counts().malformed;
-        counts.frames.oversize += connection->splitter.Counts().oversize;
-        ++counts.framings[static_cast<std::size_t>(connection->splitter.Framing())];
+        const FrameCounts &frames = connection->relp ? connection->relp->Counts() : connection->splitter.Counts();
+        counts.frames.frames += frames.frames;
+        counts.frames.malformed += frames.malformed;
+        counts.frames.oversize += frames.oversize;
+        if (connection->relp)
+            counts.acknowledged += connection->relp->Acknowledged();
+        else
+            ++counts.framings[static_cast<std::size_t>(connection->splitter.Framing())];
     }
     return counts;
 }

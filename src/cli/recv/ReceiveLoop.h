@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/recv/RelpSession.h"
 #include "cli/recv/StreamSession.h"
 #include "common/Clock.h"
 #include "transport/FrameSplitter.h"
@@ -20,6 +21,8 @@ class MessageIntake;
 
 struct ListenSettings {
     bool tcp = false;
+    // RELP sessions over TCP (tcp is set too): each message is answered.
+    bool relp = false;
     // Names the listener only: the sessions come from the factory.
     bool tls = false;
     std::string bind = "0.0.0.0";
@@ -60,6 +63,11 @@ struct LoopCounts {
     std::uint64_t idleClosed = 0;
     std::uint64_t idleEvicted = 0;
     std::uint64_t bufferDrops = 0;
+    // RELP: messages whose answers were handed to the system (after the
+    // messages themselves), and sessions no longer read for a while
+    // because their client did not take its answers.
+    std::uint64_t acknowledged = 0;
+    std::uint64_t pausedSessions = 0;
     std::uint64_t emptyDatagrams = 0;
     // Connections by the framing they used, indexed by StreamFraming (Auto:
     // not shown before they ended).
@@ -78,6 +86,8 @@ struct LoopCounts {
 // timeout, and the parts of messages held over all connections are capped.
 // At the connection limit the one idle longest makes room for a new one, so
 // idle connections cannot lock a sender out.
+// A RELP session's answers wait for the end of the turn: by then the
+// messages they answer were handed to the system.
 class ReceiveLoop : private FrameHandler {
 public:
     // The clock gives each read its receive time, for the latency.
@@ -114,6 +124,11 @@ private:
         bool closing = false;
         // Its place in m_byActivity.
         std::list<std::size_t>::iterator activity;
+        // RELP: the session, whether it waits to be answered this turn, and
+        // whether it was ever paused.
+        std::unique_ptr<RelpSession> relp = nullptr;
+        bool owed = false;
+        bool paused = false;
     };
     enum class Ending { ByPeer, ByReceiver, Shed };
     struct Handshake {
@@ -132,6 +147,10 @@ private:
     // At the limit the connection idle longest makes room; false if none.
     bool MakeRoom();
     void ReadConnection(std::size_t slot);
+    void ReadRelp(std::size_t slot);
+    void Answer();
+    bool SendAnswers(Connection &connection);
+    void Rebuffer(Connection &connection, std::size_t held);
     void WatchEvents(std::size_t slot);
     void ExpireHandshakes();
     void CloseIdle();
@@ -155,6 +174,8 @@ private:
     std::vector<std::size_t> m_freeSlots;
     // Open connections' slots, the one idle longest first.
     std::list<std::size_t> m_byActivity;
+    // RELP sessions to answer at the end of the turn.
+    std::vector<std::size_t> m_answering;
     // In accept order, so in deadline order; entries of sessions that ended
     // or finished their handshake are passed over when their time comes.
     std::deque<Handshake> m_handshakes;

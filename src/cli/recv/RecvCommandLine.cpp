@@ -155,10 +155,11 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
              {"--listen",
               "udp|tcp|tls|relp|unix-dgram|unix-stream",
               "UDP datagrams (default), TCP connections, TLS\n"
-              "sessions over TCP, RELP sessions (librelp; port\n"
-              "2514 by default), each message acknowledged once\n"
-              "taken, or the datagrams or stream connections of\n"
-              "the Unix socket --socket names",
+              "sessions over TCP, RELP sessions (port 2514 by\n"
+              "default; each message acknowledged once checked and\n"
+              "written to --output, see below), or the datagrams\n"
+              "or stream connections of the Unix socket --socket\n"
+              "names",
               [p](std::string_view value) -> Status {
                   const std::string lower = ToLowerAscii(value);
                   const bool unixSocket = lower == "unix-dgram" || lower == "unix-stream";
@@ -222,9 +223,10 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               },
               {"auto", "octet-count", "lf", "crlf", "nul"}},
              {"--max-frame", "BYTES",
-              "longest message taken over TCP, TLS, a Unix stream or a\n"
-              "Unix datagram socket (default 65536); longer ones are\n"
-              "counted, skipped and fail the run",
+              "longest message taken over TCP, TLS, RELP, a Unix\n"
+              "stream or a Unix datagram socket (default 65536);\n"
+              "longer ones are counted, skipped and fail the run\n"
+              "(over RELP they end their session)",
               [&o](std::string_view value) -> Status {
                   const auto bytes = InRange(value, 16, MaxFrameLimit);
                   if (!bytes)
@@ -233,9 +235,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               }},
              {"--max-connections", "N",
-              "connections open at once (default 10000); at the\n"
-              "limit the one idle longest is closed (counted) to\n"
-              "take a new one",
+              "connections (or RELP sessions) open at once (default\n"
+              "10000); at the limit the one idle longest is closed\n"
+              "(counted) to take a new one",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, 1000000);
                   if (!count)
@@ -245,7 +247,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               }},
              {"--idle-timeout", "S",
               "close a connection that sends nothing for S seconds\n"
-              "(default 300), counted",
+              "(default 300), or a RELP session not read for as\n"
+              "long because its client takes no answers, counted",
               [p](std::string_view value) -> Status {
                   const auto seconds = PositiveNumber(value);
                   if (!seconds)
@@ -388,6 +391,14 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.epilogue = R"(Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
 token quillon=R:S:N:US at the end of an RFC 3164 message; keyed, with
 mac="MAC" or :MAC after them. Stream S belongs to shard S / 1000000.
+
+RELP: a message is acknowledged when its answer was handed to the system
+for the client, after the message was checked and, with --output, written
+to the file: an acknowledged message is in the file even if the receiver
+is killed (JSON acknowledged, acknowledged_means). A session is no longer
+read while 32 KiB of its answers wait untaken (counted, paused_sessions),
+and --idle-timeout closes it. A malformed frame, one out of turn or one
+over --max-frame ends its session, counted.
 
 Exit status: 0 nothing lost or duplicated, 1 messages lost or duplicated,
 suspect jumps, forged stamps, messages whose stamps could not be read, stamps not checked

@@ -13,7 +13,7 @@
 struct RecvOptions {
     bool tcp = false; // TLS too: a stream
     bool tls = false;
-    // RELP sessions through librelp (tcp stays false: librelp reads them).
+    // RELP sessions (tcp stays false: the flags of TCP framing do not apply).
     bool relp = false;
     // TLS: the server's certificate and key (empty: in certFile), and the CAs
     // client certificates are checked against.

@@ -127,6 +127,7 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, summary.loop.idleClosed, "connections closed for sending nothing");
     AppendCount(text, summary.loop.idleEvicted, "idle connections closed to take a new one at --max-connections");
     AppendCount(text, summary.loop.bufferDrops, "connections dropped for holding the most when the buffers were full");
+    AppendCount(text, summary.loop.pausedSessions, "RELP sessions paused for not taking their answers");
     AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
     if (summary.loop.failedHandshakes > 0)
         text += " (the last: " + summary.loop.lastHandshakeFailure + ")";
@@ -162,8 +163,11 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["messages"] = Number(summary.intake.messages);
     json["bytes"] = Number(summary.intake.bytes);
     json["stamped"] = Number(summary.intake.stamped);
-    if (summary.acknowledged)
+    if (summary.acknowledged) {
         json["acknowledged"] = Number(*summary.acknowledged);
+        json["acknowledged_means"] = JsonText(summary.acknowledgedMeans);
+        json["paused_sessions"] = Number(summary.loop.pausedSessions);
+    }
     json["malformed_stamps"] = Number(summary.intake.malformedStamps);
     json["forged"] = Number(summary.intake.forged);
     json["empty_datagrams"] = Number(summary.loop.emptyDatagrams);

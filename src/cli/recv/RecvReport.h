@@ -14,8 +14,10 @@ struct RecvSummary {
     IntakeCounts intake;
     LoopCounts loop;
     LedgerReport ledger;
-    // RELP: messages answered as taken.
+    // RELP: messages whose answers were handed to the system, and what
+    // came before each answer, in words.
     std::optional<std::uint64_t> acknowledged;
+    std::string acknowledgedMeans;
     std::uint64_t expect = 0;
     // "udp 127.0.0.1:514", "tcp [::1]:6514" or "file NAME"
     std::string source;

@@ -6,7 +6,6 @@
 #include "cli/recv/ListenerSetup.h"
 #include "cli/recv/MessageOutput.h"
 #include "cli/recv/RecvSeconds.h"
-#include "cli/recv/RelpListener.h"
 #include "common/Version.h"
 
 #include <algorithm>
@@ -204,18 +203,18 @@ private:
             UsageError(error);
             return;
         }
-        if (m_options.relp) {
-            RelpListener listener(setup->settings, m_intake);
-            Serve(listener);
-            m_summary.acknowledged = listener.Acknowledged();
-            return;
-        }
         const SystemClock clock;
         ReceiveLoop loop(setup->settings, m_intake, clock, std::move(setup->factory));
         Serve(loop);
+        if (!m_options.relp)
+            return;
+        m_summary.acknowledged = loop.Counts().acknowledged;
+        m_summary.acknowledgedMeans =
+            std::string("its answer went to the system for the client after the message was ") +
+            (m_options.output.empty() ? "checked (no --output)" : "written to --output");
     }
 
-    // Runs a listener of either kind until a stop condition.
+    // Runs the listener until a stop condition.
     template <typename Listener> void Serve(Listener &loop)
     {
         std::string error;

@@ -203,11 +203,9 @@ std::string RelpChannel::Finish(RunSummary &summary, Clock::time_point)
     for (Session &s : m_sessions) {
         if (!s.endpoint->Up())
             continue;
-        if (!s.endpoint->Close()) {
-            const std::int64_t left = s.endpoint->Unacknowledged();
-            s.unknownFate += left;
-            unanswered += left;
-        }
+        const std::int64_t left = s.endpoint->Close();
+        s.unknownFate += left;
+        unanswered += left;
     }
     if (!summary.error.empty() || unanswered == 0)
         return {};
@@ -238,10 +236,17 @@ std::string RelpChannel::Collect(RunSummary &summary) const
         if (s.downSince && s.everUp)
             longest = std::max(longest, Clock::now() - *s.downSince);
     summary.longestOutage = std::chrono::duration<double>(longest).count();
-    if (up > 0)
-        return {};
-    return "no RELP session to " + TargetText() + " came up" +
-           (m_lastFailure.empty() ? "" : "; the last attempt: " + m_lastFailure);
+    if (up == 0)
+        return "no RELP session to " + TargetText() + " came up" +
+               (m_lastFailure.empty() ? "" : "; the last attempt: " + m_lastFailure);
+    if (!m_failure.empty())
+        return m_failure;
+    // Acknowledged means answered as taken: anything else fails the run,
+    // a broken session that reconnected included.
+    if (summary.unknownFate > 0)
+        return std::to_string(summary.unknownFate) + " messages sent to " + TargetText() +
+               " were never acknowledged (of unknown fate)";
+    return {};
 }
 
 void RelpChannel::Close(Clock::time_point)

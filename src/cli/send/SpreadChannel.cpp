@@ -169,6 +169,8 @@ std::string SpreadChannel::Collect(RunSummary &summary) const
         summary.connections.insert(summary.connections.end(), one.connections.begin(), one.connections.end());
         summary.connectionsUp += one.connectionsUp;
         summary.unknownFate += one.unknownFate;
+        if (one.acknowledged)
+            summary.acknowledged = summary.acknowledged.value_or(0) + *one.acknowledged;
         summary.reconnects += one.reconnects;
         summary.longestOutage = std::max(summary.longestOutage, one.longestOutage);
         summary.drops += one.drops;
