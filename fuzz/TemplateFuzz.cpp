@@ -33,7 +33,7 @@ std::string Rendered(MessageTemplate &compiled, const TemplateContext &context)
     const char *end = compiled.RenderOctetCounted(room.data(), context);
     FuzzCheck(end >= room.data() && static_cast<std::size_t>(end - room.data()) <= room.size(),
               "a message stays within its room");
-    return std::string(room.data(), end);
+    return std::string(room.data(), static_cast<std::size_t>(end - room.data()));
 }
 } // namespace
 
