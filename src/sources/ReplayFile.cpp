@@ -8,7 +8,7 @@
 #include <cstring>
 
 namespace {
-constexpr std::size_t ReadSize = 256 * 1024;
+constexpr std::size_t ReadSize = 64 * 1024;
 constexpr std::int64_t HalfYearUs = 183LL * 86400 * 1000000;
 constexpr std::int64_t SecondUs = 1000000;
 
