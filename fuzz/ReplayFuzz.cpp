@@ -22,8 +22,7 @@ void CheckRewritten(const ReplayLine &line)
     std::string error;
     FuzzCheck(again.Open(WriteFuzzFile("rewritten", rewritten), error), "the rewritten line is written");
     ReplayLine back;
-    FuzzCheck(again.Next(back, error) == ReplayFile::Read::Line && back.time == line.time &&
-                  back.timeAt == line.timeAt,
+    FuzzCheck(again.Next(back, error) == ReplayFile::Read::Line && back.time == line.time && back.timeAt == line.timeAt,
               "a rewritten line reads back with a time of its form at its place");
     FuzzCheck(back.text.substr(0, back.timeAt) == line.text.substr(0, line.timeAt) &&
                   back.text.substr(back.timeAt + back.timeLength) == line.text.substr(line.timeAt + line.timeLength),
