@@ -3,6 +3,7 @@
 #include "cli/recv/DeliveryLedger.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <map>
@@ -81,12 +82,8 @@ public:
                     m_merge.receiverReports.push_back(document.where);
                 }
             } else if (IsSenderSummary(document.object)) {
-                const std::string run = Text(document.object["run_id"]);
-                const bool seen = run.empty()
-                                      ? std::any_of(m_senders.begin(), m_senders.end(),
-                                                    [&](const LogDocument &d) { return d.object == document.object; })
-                                      : !m_runs.insert(run).second;
-                if (seen)
+                // The same log given twice; senders may share a --run-id.
+                if (!m_summaries.insert(QJsonDocument(document.object).toJson(QJsonDocument::Compact)).second)
                     ++m_merge.repeatedSummaries;
                 else
                     m_senders.push_back(document);
@@ -250,7 +247,7 @@ private:
     SpreadMerge &m_merge;
     QJsonObject m_report;
     std::vector<LogDocument> m_senders;
-    std::set<std::string> m_runs;
+    std::set<QByteArray> m_summaries;
     std::map<StreamKey, ReceivedStream> m_streams;
     std::map<std::uint64_t, ShardFigures> m_shards;
 };

@@ -36,7 +36,7 @@ struct SpreadMerge {
     // Where the receiver's reports were, one for each different report.
     std::vector<std::string> receiverReports;
     std::uint64_t senderSummaries = 0;
-    // The same sender's summary given again (its run id seen before).
+    // The same sender's summary given again (the same log read twice).
     std::uint64_t repeatedSummaries = 0;
     std::uint64_t otherDocuments = 0;
 

@@ -32,6 +32,7 @@ struct SpreadRun {
     std::string strayRun;
     bool secondSender = true;
     bool repeated = false;
+    bool oneRunId = false;
 
     std::vector<LogDocument> Documents() const
     {
@@ -39,7 +40,8 @@ struct SpreadRun {
         std::string streams, shards;
         for (int i = 0; i < 2; ++i) {
             const std::string n = std::to_string(i), stream = std::to_string(i * 1000000 + 1);
-            streams += (i ? "," : "") + std::string(R"({"run":"r)") + n + R"(","stream":)" + stream + R"(,"shard":)" +
+            const std::string run = oneRunId ? "r" : "r" + n;
+            streams += (i ? "," : "") + std::string(R"({"run":")") + run + R"(","stream":)" + stream + R"(,"shard":)" +
                        n + R"(,"received":)" + std::to_string(received[i]) + "}";
             shards += (i ? "," : "") + std::string(R"({"shard":)") + n + R"(,"received":)" +
                       std::to_string(received[i] + (strayRun.empty() ? 0 : 5 * (1 - i))) + R"(,"duplicates":)" +
@@ -48,7 +50,7 @@ struct SpreadRun {
                 for (int copy = 0; copy < 1 + repeated; ++copy)
                     documents.push_back(
                         {"pod/s-" + n,
-                         Object(R"({"sent":100,"shard":)" + n + R"(,"shards":2,"run_id":"r)" + n +
+                         Object(R"({"sent":100,"shard":)" + n + R"(,"shards":2,"run_id":")" + run +
                                 R"(","streams":[{"stream":)" + stream + R"(,"last_seq":100}],)" +
                                 R"("target_reached":true,"exit_status":)" + std::to_string(i ? exitStatus : 0) +
                                 R"(,"unknown_fate":)" + std::to_string(unknownFate[i]) + "}")});
@@ -94,6 +96,7 @@ TEST(SpreadMerge, ReconcilesOnlyWhatWasSentAndArrivedOrIsOfUnknownFate)
     const std::vector<std::tuple<const char *, std::function<void(SpreadRun &)>, std::string>> cases = {
         {"all arrived", [](SpreadRun &) {}, ""},
         {"a summary given twice", [](SpreadRun &r) { r.repeated = true; }, ""},
+        {"senders of one --run-id", [](SpreadRun &r) { r.oneRunId = true; }, ""},
         {"lost, all of unknown fate",
          [](SpreadRun &r) {
              r.received[1] = 90;
