@@ -82,21 +82,26 @@ TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
     const QJsonObject &json = outcome.json;
     EXPECT_EQ(json.value("limited_by").toString(), "max-rate");
     EXPECT_EQ(json.value("max_sustainable_mps").toDouble(), 800);
+    // 200, 400, 800, and 800 again to confirm it; on a loaded machine a step
+    // may fail and the search goes on, but its last step confirms 800.
     const QJsonArray steps = json.value("steps").toArray();
-    ASSERT_EQ(steps.size(), 4); // 200, 400, 800, and 800 again to confirm it
-    EXPECT_EQ(steps[3].toObject().value("attempt").toInt(), 2);
+    ASSERT_GE(steps.size(), 4);
+    EXPECT_EQ(steps[0].toObject().value("rate").toDouble(), 200);
+    EXPECT_EQ(steps.last().toObject().value("rate").toDouble(), 800);
+    EXPECT_GE(steps.last().toObject().value("attempt").toInt(), 2);
     EXPECT_TRUE(json.value("confirmed").toBool());
     for (int i = 0; i < steps.size(); ++i) {
         const QJsonObject step = steps[i].toObject();
-        EXPECT_EQ(step.value("rate").toDouble(), 200 << std::min(i, 2));
-        EXPECT_TRUE(step.value("held").toBool());
+        EXPECT_LT(step.value("start_seconds").toDouble(), step.value("end_seconds").toDouble());
+        EXPECT_TRUE(step.value("processes").isArray());
+        if (!step.value("held").toBool())
+            continue;
+        const double rate = step.value("rate").toDouble();
         EXPECT_EQ(step.value("lost").toInt(), 0);
         EXPECT_EQ(step.value("received").toInt(), step.value("sent").toInt());
         // What the probe itself asks of a step: 97% of it, less a tenth of a second to start.
-        EXPECT_GE(step.value("sent").toInt(), (200 << std::min(i, 2)) * (0.97 * 0.5 - 0.1));
+        EXPECT_GE(step.value("sent").toInt(), rate * (0.97 * 0.5 - 0.1));
         EXPECT_TRUE(step.value("latency_ms").toObject().contains("p99"));
-        EXPECT_LT(step.value("start_seconds").toDouble(), step.value("end_seconds").toDouble());
-        EXPECT_TRUE(step.value("processes").isArray());
     }
     const QJsonArray samples = json.value("watch_samples").toArray();
     ASSERT_FALSE(samples.isEmpty());
