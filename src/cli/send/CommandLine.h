@@ -16,7 +16,8 @@
 // Rate follows a load shape: --rate, --ramp or --steps.
 enum class Pace { Once, EverySecond, EveryMinute, Continuous, Burst, Rate, Unlimited };
 
-// Everything one run of the sender needs. Defaults are the window's first run.
+// Everything one run of the sender needs. Defaults are the window's first run
+// but for the priority.
 struct Options {
     std::string target = "127.0.0.1";
     int port = 514;
@@ -40,8 +41,10 @@ struct Options {
     // about one says where it came from.
     std::vector<TlsSetupError::File> savedTlsFiles;
 
-    int facilityIndex = 24; // 24: Random
-    int levelIndex = 8;     // 8: Random
+    // user.notice, as logger sends; the window's first run draws at random
+    // (24 and 8), which --from-settings keeps.
+    int facilityIndex = 1;
+    int levelIndex = 5;
     bool usePriority = false;
     int priority = 0;
 
