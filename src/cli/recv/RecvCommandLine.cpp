@@ -299,12 +299,14 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             {
                                 {"--expect", "N",
                                  "end when N stamped messages have arrived; those that\n"
-                                 "never arrive count as lost",
+                                 "never arrive count as lost. A run that received\n"
+                                 "nothing fails (\"nothing arrived\") unless --expect 0",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
-                                     if (!count || *count == 0)
-                                         return Parser::Bad("--expect", value, "a positive whole number of messages");
+                                     if (!count)
+                                         return Parser::Bad("--expect", value, "a whole number of messages");
                                      o.expect = *count;
+                                     o.nothingExpected = *count == 0;
                                      return {};
                                  }},
                                 {"--duration", "S", "end after S seconds", seconds("--duration", o.duration)},

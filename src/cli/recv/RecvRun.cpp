@@ -107,6 +107,10 @@ public:
         m_summary.ledger = m_ledger.Report(m_options.expect);
         if (m_summary.error.empty() && m_summary.exitStatus == 0)
             m_summary.error = NoStampText();
+        // An empty run reads as a pass when the daemon never started.
+        if (m_summary.error.empty() && m_summary.exitStatus == 0 && m_summary.intake.messages == 0 &&
+            m_options.expect == 0 && !m_options.nothingExpected)
+            m_summary.error = "nothing arrived (--expect 0 accepts that)";
         if (m_summary.exitStatus == 0)
             m_summary.exitStatus = ExitStatus();
         Report();

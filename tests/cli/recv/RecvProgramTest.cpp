@@ -240,7 +240,10 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         {{"--stamp-key", "/dev/zero"}, 2, "", "quillon-recv: --stamp-key: '/dev/zero' is longer than 4096 bytes"},
         {{"--stamp-key", shortKey}, 2, "", "quillon-recv: --stamp-key: '" + shortKey + "' holds 9 bytes: a key needs"},
         {{"--framing", "cr"}, 2, "", "quillon-recv: --framing: 'cr' is not auto, octet-count, lf, crlf or nul"},
-        {{"--expect", "0"}, 2, "", "quillon-recv: --expect: '0' is not a positive whole number"},
+        {{"--expect", "-1"}, 2, "", "quillon-recv: --expect: '-1' is not a whole number"},
+        // An empty run is no pass unless asked for.
+        {{"--check-file", "/dev/null", "--quiet"}, 1, "", "quillon-recv: nothing arrived"},
+        {{"--check-file", "/dev/null", "--expect", "0", "--quiet"}, 0, "", ""},
         {{"--raw"}, 2, "", "quillon-recv: --raw needs --output FILE"},
         {{"--output", "-", "--json"}, 2, "", "quillon-recv: --output - cannot be combined with --json"},
         {{"--max-buffered", "70000", "--max-frame", "80000"}, 2, "", "quillon-recv: --max-buffered must be at least"},

@@ -150,7 +150,7 @@ TEST(UnixSockets, ForeignFilesAreLeftAndStaleSocketsReplaced)
 
     // The stale socket replaced, then the receiver's own, each removed at the end.
     for (const int signalNumber : {SIGTERM, SIGHUP}) {
-        Receiver receiver({"--listen", "unix-stream", "--socket", stale});
+        Receiver receiver({"--listen", "unix-stream", "--socket", stale, "--expect", "0"});
         EXPECT_EQ(receiver.FirstLine(), "listening on unix-stream " + stale + "\n");
         receiver.Signal(signalNumber);
         EXPECT_EQ(receiver.Finish().exitCode, 0) << signalNumber;
