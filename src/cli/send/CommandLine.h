@@ -8,6 +8,7 @@
 #include "transport/TlsSettings.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +63,10 @@ struct Options {
     std::string multiLineFile;
     std::string multiLineText;
     std::string sourceFile;
+    // --lines-file: each line one message ("-" reads standard input); the
+    // lines are read when the run starts.
+    std::string linesFile;
+    std::shared_ptr<const std::vector<std::string>> lines;
     // The source file is the saved settings' (FileToReadFrom), not a flag's.
     bool savedSourceFile = false;
     std::int32_t sequenceNumber = 0;

@@ -341,12 +341,26 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   o.multiLineFile = std::string(value);
                   return {};
               }},
-             {"--source-file", "FILE", "message-source file (text, hex, or a capture of up\nto 64 MiB)",
+             {"--source-file", "FILE",
+              "message-source file (the window's: tab-delimited\n"
+              "text, its fourth field sent; hex; or a capture of up\n"
+              "to 64 MiB); plain lines: --lines-file",
               [p](std::string_view value) -> Status {
                   if (value.empty())
                       return Parser::Fail("--source-file needs a file name");
                   p->o.sourceFile = std::string(value);
                   p->sourceFileGiven = true;
+                  return {};
+              }},
+             {"--lines-file", "FILE",
+              "each line of FILE one message, in order, with the\n"
+              "header and priority flags (- reads stdin); without\n"
+              "a send option as fast as the target takes them,\n"
+              "without --count or --duration each line once",
+              [p](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--lines-file needs a file name, or - for standard input");
+                  p->o.linesFile = std::string(value);
                   return {};
               }},
              {"--source-address", "A",
@@ -571,7 +585,10 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
               "with --rate, --ramp or --steps: random (exponential)\n"
               "gaps around the rate; repeatable with --seed",
               set(o.poisson)},
-             {"--count", "N", "stop after N messages (skipped ones included)",
+             {"--count", "N",
+              "stop after N messages (skipped ones included);\n"
+              "without a send option, send N as fast as the\n"
+              "target takes them (as --unlimited)",
               [p](std::string_view value) -> Status {
                   const auto count = WholeNumber(value);
                   if (!count || *count <= 0)

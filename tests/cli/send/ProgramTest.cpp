@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <regex>
 #include <tuple>
@@ -42,6 +43,9 @@ TEST(Program, ExitStatusAndMessages)
     // Only --multiline-file - reads it, byte for byte.
     const std::string input("first line\nsecond \xc3\xa9\xff line\n", 27);
     const std::string capture = "From a Ethereal capture file";
+    QTemporaryDir folder;
+    const std::string plainLog = folder.filePath("plain.log").toStdString();
+    std::ofstream(plainLog) << "Dec  7 12:00:00 host app: one\na\tb\tc\ttwo\nHEX=41\nthree\n";
     // Patterns for the start of the output and of the errors.
     const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{"--version"}, 0, "quillon-send 2\\.2\\.0\n$", ""},
@@ -83,6 +87,14 @@ TEST(Program, ExitStatusAndMessages)
          "$",
          "quillon-send: --source-file: '/dev/null' holds no syslog datagrams"},
         {{"--source-file", "/"}, 2, "$", "quillon-send: --source-file: cannot open '/': it is a folder"},
+        {{"--port", ok, "--source-file", plainLog, "--quiet"},
+         0,
+         "$",
+         "quillon-send: --source-file: 2 of 4 lines in '.*' have fewer than four tab-delimited fields and go out "
+         "as empty messages \\(the fourth field is the message\\); --lines-file FILE sends each line as it "
+         "stands\n$"},
+        {{"--port", ok, "--lines-file", "-"}, 0, "2 messages sent, 0 failed", "$"},
+        {{"--lines-file", "/dev/null"}, 2, "$", "quillon-send: --lines-file: '/dev/null' holds no lines to send\n$"},
         {{"--transport", "tcp", "--port", std::to_string(tcp.Port()), "--framing", "lf", "--multiline-file", "-"},
          0,
          "1 message sent",
@@ -99,8 +111,9 @@ TEST(Program, ExitStatusAndMessages)
         EXPECT_TRUE(std::regex_search(outcome.out, std::regex("^" + out))) << outcome.out;
         EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
     }
-    EXPECT_TRUE(udp.WaitForDatagrams(3));
-    EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input, "<13>w"}));
+    EXPECT_TRUE(udp.WaitForDatagrams(6));
+    EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input, "<13>w", "<13>", "<13>first line",
+                                                         "<13>second \xc3\xa9\xff line"}));
 }
 
 // Handshakes with loopback TLS servers: the exit status, the reason, nothing
