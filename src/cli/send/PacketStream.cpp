@@ -36,6 +36,7 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
         SetRandomStart(*options.seed);
     m_composeInputs.rfcHeader = options.rfcHeader;
     m_composeInputs.hostName = hostName;
+    m_composeInputs.localHeader = UsesUnixSocket(options);
     m_composer.UseFormat(options.messageFormat);
     m_priorityInputs.usePriorityText = options.usePriority;
     m_priorityInputs.priorityText = std::to_string(options.priority);
