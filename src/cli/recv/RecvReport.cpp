@@ -128,6 +128,8 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, summary.loop.idleEvicted, "idle connections closed to take a new one at --max-connections");
     AppendCount(text, summary.loop.bufferDrops, "connections dropped for holding the most when the buffers were full");
     AppendCount(text, summary.loop.pausedSessions, "RELP sessions paused for not taking their answers");
+    AppendCount(text, summary.loop.tlsOnPlainPort,
+                "TLS handshakes on this plain port (closed unread: a TLS sender wants --listen tls)");
     AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
     if (summary.loop.failedHandshakes > 0)
         text += " (the last: " + summary.loop.lastHandshakeFailure + ")";
@@ -187,6 +189,7 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["connection_framing"] = framings;
     json["tls_handshakes"] = Number(summary.loop.handshakes);
     json["tls_failed"] = Number(summary.loop.failedHandshakes);
+    json["tls_on_plain_port"] = Number(summary.loop.tlsOnPlainPort);
     json["tls_timeouts"] = Number(summary.loop.handshakeTimeouts);
     if (summary.loop.failedHandshakes > 0)
         json["tls_last_failure"] = JsonText(summary.loop.lastHandshakeFailure);

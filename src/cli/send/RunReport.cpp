@@ -95,7 +95,8 @@ std::string SummaryLine(const RunSummary &summary)
     if (summary.reconnects > 0)
         line += ", " + std::to_string(summary.reconnects) + " reconnected";
     if (summary.longestOutage > 0)
-        line += ", longest outage " + Fixed(summary.longestOutage, 3) + " s";
+        line += summary.connectionsUp == 0 ? ", never connected"
+                                           : ", longest outage " + Fixed(summary.longestOutage, 3) + " s";
     if (summary.acknowledged)
         line += ", " + Grouped(*summary.acknowledged) + " acknowledged";
     if (summary.unknownFate > 0)

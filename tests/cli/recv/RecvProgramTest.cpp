@@ -370,6 +370,22 @@ TEST(RecvProgram, HostileClientsCannotExhaustTheReceiver)
         ::close(fd);
 }
 
+// A TLS sender on a plain port is told apart, its handshake never taken for
+// messages; a run that got nothing fails.
+TEST(RecvProgram, ATlsClientOnAPlainPortIsNamedNotCounted)
+{
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--json"});
+    const Outcome sent = RunToEnd(QStringLiteral(QUILLON_SEND_PATH),
+                                  {"--port", std::to_string(receiver.Port()), "--transport", "tls", "--insecure"});
+    EXPECT_EQ(sent.exitCode, 1) << sent.err;
+    receiver.Signal(SIGTERM);
+    const Outcome outcome = receiver.Finish();
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+    EXPECT_EQ(Figure(outcome.json, "tls_on_plain_port"), 1u);
+    EXPECT_EQ(Figure(outcome.json, "frames"), 0u);
+    EXPECT_EQ(outcome.json.value("error").toString().toStdString(), "nothing arrived (--expect 0 accepts that)");
+}
+
 // Idle connections beyond --max-connections each close the one idle longest,
 // so they cannot lock out a sender that comes after them.
 TEST(RecvProgram, IdleConnectionsCannotLockASenderOut)

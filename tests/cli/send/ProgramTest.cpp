@@ -58,7 +58,7 @@ TEST(Program, ExitStatusAndMessages)
         {{"--foo"}, 2, "$", "quillon-send: unknown flag --foo \\(see quillon-send --help\\)\n$"},
         {{"--source-file", "/nonexistent/m.txt"}, 2, "", "quillon-send: --source-file: cannot open '/nonex"},
         {{"--multiline-file", "/nonexistent/t.txt", "--json"}, 2, "\\{.*\"sent\":0", "quillon-send: --multi"},
-        {{"--transport", "tcp", "--port", refusedPort, "--quiet"}, 1, "", "quillon-send: TCP Session failed to"},
+        {{"--transport", "tcp", "--port", refusedPort, "--quiet"}, 1, "", "quillon-send: TCP session failed to"},
         {{"--target", "no..host", "--json"}, 1, "\\{.*\"failed\":1", "quillon-send: nothing could"},
         {{"--port", closed, "--unlimited", "--count", "40", "--json"},
          1,
@@ -252,9 +252,9 @@ TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
           "--connect-timeout", "1"},
          "connection",
          "no TCP session to 127\\.0\\.0\\.1:" + refused +
-             " for 1 s; the last attempt: TCP Session failed to "
+             " for 1 s; the last attempt: TCP session failed to "
              "connect to .+: Connection refused$",
-         "quillon-send: TCP Session failed to connect to 127\\.0\\.0\\.1:" + refused +
+         "quillon-send: TCP session failed to connect to 127\\.0\\.0\\.1:" + refused +
              ": Connection refused; retrying in 0\\.05 s\n",
          100},
     };

@@ -72,6 +72,8 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
              "; behind the target: 98% of 3,000,000 MPS",
          "7" + unacknowledged, false},
         {run(0.99, 3, 0, 0), start + "3 connections, 2 reconnected" + spread, "0" + unacknowledged, true},
+        {run(0.99, 0, 0.0002, 0), start + "0 of 3 connections came up, 2 reconnected, never connected" + spread,
+         "0" + unacknowledged, true},
     };
     Options tcp;
     tcp.tcp = true;
