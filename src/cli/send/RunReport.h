@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/common/ProgressLine.h"
 #include "cli/send/CommandLine.h"
 #include "cli/send/SendSeconds.h"
 
@@ -118,8 +119,6 @@ std::string SummaryLine(const RunSummary &summary);
 std::vector<std::string> ConnectionLines(const RunSummary &summary);
 // With several targets or ports, a line for each.
 std::vector<std::string> TargetLines(const RunSummary &summary);
-// 1234567 as "1,234,567".
-std::string Grouped(std::int64_t number);
 // Adds one thread's figures to the run's.
 void AddThreadSummary(RunSummary &total, const RunSummary &thread);
 std::string SummaryJson(const RunSummary &summary, const Options &options);

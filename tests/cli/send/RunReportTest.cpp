@@ -16,11 +16,11 @@ namespace {
 TEST(RunReport, TheRateIsGivenOnlyOverMoreThanOneMessageAndASecond)
 {
     const std::tuple<std::int64_t, std::int64_t, double, std::string, double> cases[] = {
-        {1, 0, 0.0001, "1 message sent, 0 failed in 0.000 s, 40 bytes", -1},
-        {500, 0, 0.5, "500 messages sent, 0 failed in 0.500 s, 40 bytes", -1},
-        {1, 0, 60, "1 message sent, 0 failed in 60.000 s, 40 bytes", -1},
-        {3000, 0, 2, "3000 messages sent, 0 failed in 2.000 s: 1500 MPS average, 40 bytes", 1500},
-        {9, 9, 1, "9 messages sent, 0 failed, 9 refused in 1.000 s: 9 MPS average, 40 bytes", 9},
+        {1, 0, 0.0001, "1 message sent, 0 failed in 0.000 s, 40 bytes (framing included)", -1},
+        {500, 0, 0.5, "500 messages sent, 0 failed in 0.500 s, 40 bytes (framing included)", -1},
+        {1, 0, 60, "1 message sent, 0 failed in 60.000 s, 40 bytes (framing included)", -1},
+        {3000, 0, 2, "3,000 messages sent, 0 failed in 2.000 s: 1,500 MPS average, 40 bytes (framing included)", 1500},
+        {9, 9, 1, "9 messages sent, 0 failed, 9 refused in 1.000 s: 9 MPS average, 40 bytes (framing included)", 9},
     };
     for (const auto &[sent, refused, seconds, line, rate] : cases) {
         RunSummary summary;
@@ -56,8 +56,8 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
         s.late = 10;
         return s;
     };
-    const std::string start = "5400 messages sent, 0 failed, 20 skipped (their time had passed), 10 late (sent over "
-                              "0.1 s after their time) in 3.000 s: 1800 MPS average, 40 bytes, ";
+    const std::string start = "5,400 messages sent, 0 failed, 20 skipped (their time had passed), 10 late (sent over "
+                              "0.1 s after their time) in 3.000 s: 1,800 MPS average, 40 bytes (framing included), ";
     const std::string spread = "; over 3 full seconds the rate varied by 2838000.0 MPS (standard deviation, 94.60% of "
                                "the target)";
     const std::string unacknowledged = " not acknowledged by the receiver's system (unknown fate)";
@@ -80,7 +80,7 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
     for (const auto &[summary, line, connectionLine, reached] : cases) {
         EXPECT_EQ(SummaryLine(summary), line);
         EXPECT_EQ(ConnectionLines(summary),
-                  std::vector<std::string>{"connection 1: 5000 messages sent, 2 reconnected, " + connectionLine});
+                  std::vector<std::string>{"connection 1: 5,000 messages sent, 2 reconnected, " + connectionLine});
         const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(SummaryJson(summary, tcp))).object();
         EXPECT_EQ(json.value(QStringLiteral("target_reached")), reached) << line;
         EXPECT_DOUBLE_EQ(json.value(QStringLiteral("achieved_ratio")).toDouble(), *summary.spread.achievedRatio);
