@@ -19,8 +19,3 @@ std::string MessagesText(std::int64_t count)
 {
     return Grouped(count) + (count == 1 ? " message" : " messages");
 }
-
-std::string ProgressLine(std::int64_t count, std::int64_t lastSecond, std::string_view verb)
-{
-    return MessagesText(count) + " " + std::string(verb) + ", " + Grouped(lastSecond) + " MPS";
-}

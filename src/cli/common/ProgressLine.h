@@ -10,7 +10,3 @@ std::string GroupedCount(std::uint64_t count);
 
 // "1 message" or "N messages".
 std::string MessagesText(std::int64_t count);
-
-// The window's status bar texts on one line, as every program prints them
-// each second: "N messages sent, M MPS" (or received).
-std::string ProgressLine(std::int64_t count, std::int64_t lastSecond, std::string_view verb = "sent");

@@ -332,9 +332,14 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 {"--raw", "", "with --output: the message bytes unchanged", set(o.raw)},
                                 {"--json", "",
                                  "the summary as one JSON object, alone on standard\n"
-                                 "output (no progress lines)",
+                                 "output",
                                  set(o.json)},
                                 {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--progress", "",
+                                 "a line each second on standard error: received,\n"
+                                 "lost so far, rate (the default when standard error\n"
+                                 "is a terminal)",
+                                 set(o.progress)},
                                 {"--stats-file", "FILE",
                                  "one JSON object per line each second: messages and\n"
                                  "bytes received in it, stamped messages, lost so far\n"

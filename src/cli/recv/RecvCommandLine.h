@@ -39,6 +39,9 @@ struct RecvOptions {
     std::string checkFile;
     bool json = false;
     bool quiet = false;
+    // A line each second on standard error (--progress, or standard error
+    // is a terminal).
+    bool progress = false;
     std::uint64_t allowLoss = 0;
     bool allowDuplicates = false;
     std::size_t maxFrame = 65536;

@@ -97,9 +97,10 @@ QJsonObject FiguresJson(const DeliveryFigures &figures)
 
 } // namespace
 
-std::string RecvProgressLine(std::uint64_t received, std::uint64_t lastSecond)
+std::string RecvProgressLine(std::uint64_t received, std::uint64_t lostSoFar, std::uint64_t lastSecond)
 {
-    return ProgressLine(static_cast<std::int64_t>(received), static_cast<std::int64_t>(lastSecond), "received");
+    return MessagesText(static_cast<std::int64_t>(std::min(received, CountCap))) + " received, " +
+           GroupedCount(lostSoFar) + " lost so far, " + GroupedCount(lastSecond) + " MPS";
 }
 
 std::string RecvSummaryLine(const RecvSummary &summary)

@@ -117,6 +117,9 @@ struct Options {
 
     bool quiet = false;
     bool json = false;
+    // A line each second on standard error (--progress, or standard error
+    // is a terminal).
+    bool progress = false;
     // One JSON line per second; empty: none.
     std::string statsFile;
 };

@@ -60,6 +60,18 @@ std::optional<double> AverageRate(const RunSummary &summary)
     return static_cast<double>(summary.sent) / summary.elapsedSeconds;
 }
 
+std::string SendProgressLine(double elapsed, double duration, const SendCounters &now, std::int64_t lastSecond,
+                             std::optional<double> asked)
+{
+    std::string line = Fixed(elapsed, 0) + " s" + (duration > 0 ? " of " + Fixed(duration, 0) + " s" : "") + ": " +
+                       Grouped(now.sent) + " sent, " + Grouped(now.failed) + " failed, " + Grouped(lastSecond) + " MPS";
+    if (asked && std::isfinite(*asked))
+        line += " of " + Grouped(std::llround(*asked)) + " MPS asked";
+    else if (asked)
+        line += " (as fast as it goes)";
+    return line;
+}
+
 std::string SummaryLine(const RunSummary &summary)
 {
     std::string line = MessagesText(summary.sent) + " sent, " + Grouped(summary.failed) + " failed";

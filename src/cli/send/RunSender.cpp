@@ -420,9 +420,15 @@ private:
                 Add(sum, worker.latest);
             }
             m_seconds.Record(elapsed, epoch, sum);
-            if (!m_options.quiet && !m_options.json)
-                m_out << ProgressLine(sum.sent, sum.sent - m_progressSent) << std::endl;
+            if (m_options.progress) {
+                std::optional<double> asked;
+                if (sum.target)
+                    asked = *sum.target - m_progressTarget.value_or(0);
+                m_err << SendProgressLine(elapsed, m_options.duration, sum, sum.sent - m_progressSent, asked)
+                      << std::endl;
+            }
             m_progressSent = sum.sent;
+            m_progressTarget = sum.target;
         }
     }
 
@@ -507,6 +513,7 @@ private:
     StatsFile m_statsFile;
     SendSeconds m_seconds{&m_statsFile};
     std::int64_t m_progressSent = 0;
+    std::optional<double> m_progressTarget;
 };
 } // namespace
 

@@ -774,8 +774,13 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                      return Status{};
                                  }},
                                 {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--progress", "",
+                                 "a line each second on standard error: time (of\n"
+                                 "--duration), sent, failed, rate achieved and asked\n"
+                                 "(the default when standard error is a terminal)",
+                                 set(o.progress)},
                                 {"--json", "",
-                                 "the summary as one JSON object (no progress lines);\n"
+                                 "the summary as one JSON object;\n"
                                  "bytes of a text that are not UTF-8 show as \\xHH",
                                  set(o.json)},
                                 {"--stats-file", "FILE",

@@ -63,6 +63,7 @@ TEST(RecvReport, TextGroupsNumbersAndGivesLatencyInMilliseconds)
                                             "1.500 ms, p99 24,641.536 ms, max 24,641.536 ms"),
               std::string::npos)
         << RecvSummaryLine(summary);
+    EXPECT_EQ(RecvProgressLine(12000, 3, 1000), "12,000 messages received, 3 lost so far, 1,000 MPS");
 }
 
 TEST(RecvProgram, EverythingSentArrivesOverUdpAndTcp)
@@ -461,7 +462,7 @@ TEST(RecvProgram, MemoryThatRunsOutEndsNoRunWithoutItsSummary)
 TEST(RecvProgram, StopSignalsEndTheRunWithTheSummary)
 {
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        Receiver receiver({"--bind", "127.0.0.1", "--port", "0"});
+        Receiver receiver({"--bind", "127.0.0.1", "--port", "0", "--progress"});
         SendDatagrams(receiver.Port(), {Rfc3164("sig", 0, 1), Rfc3164("sig", 0, 2), "<13>no stamp"});
         // The progress line shows when they are in.
         EXPECT_TRUE(receiver.WaitForLine("3 messages received, "));

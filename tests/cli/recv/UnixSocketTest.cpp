@@ -95,7 +95,8 @@ TEST(UnixSockets, AStreamReconnectsToTheReceiverThatReplacedAKilledOne)
     constexpr int Count = 10000;
     QTemporaryDir dir;
     const std::string path = dir.filePath("stream.sock").toStdString();
-    auto receiver = std::make_unique<Receiver>(std::vector<std::string>{"--listen", "unix-stream", "--socket", path});
+    auto receiver =
+        std::make_unique<Receiver>(std::vector<std::string>{"--listen", "unix-stream", "--socket", path, "--progress"});
     QProcess sender;
     sender.start(SendPath, Arguments({"--transport", "unix-stream", "--socket", path, "--rate", "5000", "--count",
                                       std::to_string(Count), "--stamp", "--reconnect", "--json"}));

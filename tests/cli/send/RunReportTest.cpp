@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 
 using namespace std::string_literals;
@@ -34,6 +35,20 @@ TEST(RunReport, TheRateIsGivenOnlyOverMoreThanOneMessageAndASecond)
         EXPECT_EQ(average.isNull() ? -1 : average.toDouble(), rate) << line;
         EXPECT_EQ(json.value(QStringLiteral("refused")).toInteger(), refused);
     }
+}
+
+TEST(RunReport, TheProgressLineSaysTimeFiguresAndTheRateAsked)
+{
+    SendCounters now;
+    now.sent = 3000;
+    now.failed = 2;
+    const std::tuple<double, std::optional<double>, std::string> cases[] = {
+        {10, 1000.4, "3 s of 10 s: 3,000 sent, 2 failed, 998 MPS of 1,000 MPS asked"},
+        {0, std::nullopt, "3 s: 3,000 sent, 2 failed, 998 MPS"},
+        {0, HUGE_VAL, "3 s: 3,000 sent, 2 failed, 998 MPS (as fast as it goes)"},
+    };
+    for (const auto &[duration, asked, line] : cases)
+        EXPECT_EQ(SendProgressLine(3.02, duration, now, 998, asked), line);
 }
 
 // What was asked beside what was done, unstamped runs too: how far the rate
