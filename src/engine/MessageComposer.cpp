@@ -240,6 +240,11 @@ std::string_view MessageComposer::Header()
     m_header.push_back(':');
     AppendTwoDigits(m_header, time.second);
     m_header.push_back(' ');
+    if (m_inputs.LocalHeader()) {
+        m_header += RfcTag.substr(0, MaxTagLength);
+        m_header += ": ";
+        return m_header;
+    }
     m_header += m_inputs.LocalHostName();
     m_header.push_back(' ');
     m_header += RfcTag.substr(0, MaxTagLength);

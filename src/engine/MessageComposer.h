@@ -63,14 +63,19 @@ public:
     virtual ~ComposeInputs() = default;
     virtual bool RfcHeaderChecked() const = 0;
     virtual std::string LocalHostName() const = 0;
+    // The header as logger and syslog() write it to a local socket: no host
+    // name, the tag ending in a colon, so the local daemon reads the tag.
+    virtual bool LocalHeader() const { return false; }
 };
 
 class FixedComposeInputs final : public ComposeInputs {
 public:
     bool rfcHeader = false;
     std::string hostName = "localhost";
+    bool localHeader = false;
     bool RfcHeaderChecked() const override { return rfcHeader; }
     std::string LocalHostName() const override { return hostName; }
+    bool LocalHeader() const override { return localHeader; }
 };
 
 enum class SendingKind { Single, Burst };

@@ -60,6 +60,9 @@ expect_summary() { # file pattern what status recv-arguments...
 
 start_on_free_ports 3 || fail "rsyslogd did not start and receive on loopback"
 
+# A count as the summary writes it, its thousands grouped.
+grouped() { sed ':a;s/\B[0-9]\{3\}\>/,&/;ta' <<< "$1"; }
+
 # Stamped messages, number 17 of the UDP stream left out.
 stamp_time() { date +%s%6N; }
 {
@@ -91,16 +94,16 @@ chain=1000
     --rate 1000 --count "$chain" --quiet || fail "quillon-send over UDP"
 wait_for_lines "tcp chained" "$chain" rfc5424.log || fail "not all of quillon-send's TCP messages were written"
 wait_for_lines "udp chained" "$chain" rfc3164.log || fail "not all of quillon-send's UDP messages were written"
-expect_summary rfc5424.log "stamped: $((count + chain)) received, 0 lost, 0 duplicated, 0 out of order*run chain5424 stream 1 (shard 0): $chain received, 0 lost" \
+expect_summary rfc5424.log "stamped: $(grouped $((count + chain))) received, 0 lost, 0 duplicated, 0 out of order*run chain5424 stream 1 (shard 0): $(grouped $chain) received, 0 lost" \
     "quillon-send --stamp over TCP, through the daemon's file" 0 --expect $((count + chain))
-expect_summary rfc3164.log "run chain3164 stream 1 (shard 0): $chain received, 0 lost, 0 duplicated, 0 out of order" \
+expect_summary rfc3164.log "run chain3164 stream 1 (shard 0): $(grouped $chain) received, 0 lost, 0 duplicated, 0 out of order" \
     "quillon-send --stamp over UDP, through the daemon's file" 0 --allow-loss 1
 
 "$sender" --port "$plain_port" --transport tcp --priority 13 --message "tcp escaped" --stamp --run-id escaped \
     --unlimited --count "$chain" --quiet || fail "quillon-send over TCP to the daemon's defaults"
 wait_for_lines "tcp escaped" "$chain" defaults.log || fail "not all of quillon-send's TCP messages were written"
 grep -q 'quillon=escaped:1:1:[0-9]*#015$' "$work/defaults.log" || fail "the daemon did not escape the CR as #015"
-expect_summary defaults.log "stamped: $chain received, 0 lost, 0 duplicated, 0 out of order" \
+expect_summary defaults.log "stamped: $(grouped $chain) received, 0 lost, 0 duplicated, 0 out of order" \
     "RFC 3164 tokens escaped by the daemon's defaults" 0 --expect "$chain"
 stop_daemon
 

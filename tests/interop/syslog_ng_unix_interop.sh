@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # quillon-send into a real syslog-ng's unix-dgram() and unix-stream()
-# sources on sockets of the test's own: RFC 3164 (flags(expect-hostname),
-# as local sources otherwise read the host name as the program) numbered
-# in order, one message per datagram and LF framed on the stream, and RFC
+# sources on sockets of the test's own: RFC 3164 in the local form (no host
+# name, so syslog-ng's own, and the tag read as the program) numbered in
+# order, one message per datagram and LF framed on the stream, and RFC
 # 5424 (flags(syslog-protocol)) with every header field and structured data.
 # syslog-ng-core comes unpacked into FOLDER/root by scripts/fetch-syslog-ng.sh.
 # Usage: syslog_ng_unix_interop.sh PATH-TO-quillon-send FOLDER
@@ -20,8 +20,8 @@ cat > "$work/syslog-ng.conf" <<CONF
 @version: $version
 options { keep-hostname(yes); chain-hostnames(no); use-dns(no); dns-cache(no); stats-freq(0); };
 source s_unix {
-    unix-dgram("$dgram" flags(expect-hostname));
-    unix-stream("$stream" flags(expect-hostname));
+    unix-dgram("$dgram");
+    unix-stream("$stream");
     unix-dgram("$dgram5424" flags(syslog-protocol));
     unix-stream("$stream5424" flags(syslog-protocol));
 };

@@ -168,6 +168,7 @@ std::string BashCompletion(const FlagTable &table)
     std::string cases;
     std::vector<std::string_view> files;
     std::vector<std::string_view> free;
+    bool kinds = false;
     for (const FlagGroup &group : table.groups)
         for (const Flag &flag : group.flags) {
             if (flag.value.empty())
@@ -176,9 +177,20 @@ std::string BashCompletion(const FlagTable &table)
                 std::string words;
                 for (const std::string &choice : flag.choices)
                     words += (words.empty() ? "" : " ") + choice;
-                cases += "    " + std::string(flag.name) + ") COMPREPLY=($(compgen -W '" + words +
-                         "' -- \"$cur\")); return ;;\n";
-            } else if (flag.value == "FILE" || flag.value == "FILE...") {
+                const std::string offer = "COMPREPLY=($(compgen -W '" + words + "' -- \"$cur\"))";
+                // KIND:WHERE: the kinds that take a path are followed by files.
+                if (flag.choices.front().ends_with(':')) {
+                    kinds = true;
+                    cases +=
+                        "    " + std::string(flag.name) +
+                        ") if [[ $kind == file || $kind == unix-* ]]; then COMPREPLY=($(compgen -f -- \"$cur\"));\n"
+                        "      elif [[ -z $kind ]]; then " +
+                        offer + "; compopt -o nospace 2>/dev/null; fi; return ;;\n";
+                } else {
+                    cases += "    " + std::string(flag.name) + ") " + offer + "; return ;;\n";
+                }
+            } else if (flag.value.find("FILE") != std::string_view::npos ||
+                       flag.value.find("PATH") != std::string_view::npos) {
                 files.push_back(flag.name);
             } else {
                 free.push_back(flag.name);
@@ -193,12 +205,16 @@ std::string BashCompletion(const FlagTable &table)
     std::string script = "# bash completion for " + std::string(table.program) + ", made from its flag table\n" +
                          function +
                          "()\n{\n"
-                         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+                         "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} kind=\n"
                          "  # --flag=value: bash splits at the '='\n"
                          "  if [[ $cur == = ]]; then cur=; prev=${COMP_WORDS[COMP_CWORD-1]};\n"
-                         "  elif [[ $prev == = ]]; then prev=${COMP_WORDS[COMP_CWORD-2]}; fi\n"
-                         "  case $prev in\n" +
-                         cases;
+                         "  elif [[ $prev == = ]]; then prev=${COMP_WORDS[COMP_CWORD-2]}; fi\n";
+    if (kinds)
+        script +=
+            "  # KIND:WHERE: and at the ':'\n"
+            "  if [[ $cur == : ]]; then kind=$prev; cur=; prev=${COMP_WORDS[COMP_CWORD-2]};\n"
+            "  elif [[ $prev == : ]]; then kind=${COMP_WORDS[COMP_CWORD-2]}; prev=${COMP_WORDS[COMP_CWORD-3]}; fi\n";
+    script += "  case $prev in\n" + cases;
     if (!fileFlags.empty())
         script += "    " + fileFlags + ") COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n";
     if (!freeFlags.empty())

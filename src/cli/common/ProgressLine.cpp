@@ -1,11 +1,21 @@
 #include "cli/common/ProgressLine.h"
 
-std::string MessagesText(std::int64_t count)
+std::string GroupedCount(std::uint64_t count)
 {
-    return std::to_string(count) + (count == 1 ? " message" : " messages");
+    std::string digits = std::to_string(count);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return digits;
 }
 
-std::string ProgressLine(std::int64_t count, std::int64_t lastSecond, std::string_view verb)
+std::string Grouped(std::int64_t number)
 {
-    return MessagesText(count) + " " + std::string(verb) + ", " + std::to_string(lastSecond) + " MPS";
+    const std::uint64_t size =
+        number < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(number) : static_cast<std::uint64_t>(number);
+    return (number < 0 ? "-" : "") + GroupedCount(size);
+}
+
+std::string MessagesText(std::int64_t count)
+{
+    return Grouped(count) + (count == 1 ? " message" : " messages");
 }

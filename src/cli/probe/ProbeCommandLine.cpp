@@ -237,7 +237,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     }
 
     FlagGroup receiving{"Receiving (where the collector delivers)",
-                        {{"--receive", "KIND:WHERE",
+                        {{"--receive",
+                          "KIND:WHERE",
                           "tcp:PORT, udp:PORT or tls:PORT: a receiver inside\n"
                           "the probe, with quillon-recv's checks (any framing);\n"
                           "KIND:ADDR:PORT binds that address only;\n"
@@ -246,7 +247,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                           "the collector writes, read as it grows and checked\n"
                           "as quillon-recv --check-file does, followed as\n"
                           "tail -F does through a rename or a truncation",
-                          [p](std::string_view value) { return p->Receive(value); }},
+                          [p](std::string_view value) { return p->Receive(value); },
+                          {"tcp:", "udp:", "tls:", "relp:", "unix-dgram:", "unix-stream:", "file:"}},
                          {"--stamp-key", "FILE",
                           "key each step's stamps with the secret in FILE and\n"
                           "count those received without its MAC as forged (as\n"

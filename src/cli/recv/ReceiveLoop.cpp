@@ -17,6 +17,13 @@ constexpr std::size_t DatagramSize = 65536;
 // Larger Unix datagrams (up to --max-frame) come fewer to a batch.
 constexpr std::size_t DatagramBatchBytes = DatagramBatch * DatagramSize;
 constexpr std::size_t StreamReadSize = 256 * 1024;
+
+// A TLS record header of a handshake (22, version 3.x): no syslog frame
+// starts so, neither a count nor "<".
+bool LooksLikeTlsHandshake(std::string_view bytes)
+{
+    return bytes[0] == 0x16 && (bytes.size() < 2 || bytes[1] == 0x03);
+}
 // Per turn, so every ready socket gets its share.
 constexpr int ReadsPerTurn = 4;
 // How long a closing receiver reads what its peers still send.
@@ -335,7 +342,7 @@ void ReceiveLoop::Accept()
         const bool established = session->Established();
         const std::uint32_t events = session->WantedEvents();
         m_connections[slot].reset(new Connection{
-            fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame), events, established,
+            fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame), events, established, false,
             ++m_serial, m_clock.EpochMicroseconds(), 0, false, m_byActivity.insert(m_byActivity.end(), slot)});
         if (m_settings.relp)
             m_connections[slot]->relp = std::make_unique<RelpSession>(m_settings.maxFrame);
@@ -365,6 +372,14 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
         if (!connection.established && connection.session->Established()) {
             connection.established = true;
             ++m_counts.handshakes;
+        }
+        if (got > 0 && !connection.spoke) {
+            connection.spoke = true;
+            if (!m_settings.tls && LooksLikeTlsHandshake(std::string_view(m_buffer.data(), got))) {
+                ++m_counts.tlsOnPlainPort;
+                Drop(slot, Ending::ByReceiver);
+                return;
+            }
         }
         if (got > 0) {
             m_nowUs = m_clock.EpochMicroseconds();

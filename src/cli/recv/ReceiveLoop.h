@@ -69,6 +69,9 @@ struct LoopCounts {
     std::uint64_t acknowledged = 0;
     std::uint64_t pausedSessions = 0;
     std::uint64_t emptyDatagrams = 0;
+    // Plain TCP connections that opened with a TLS handshake: closed, their
+    // bytes never taken for messages.
+    std::uint64_t tlsOnPlainPort = 0;
     // Connections by the framing they used, indexed by StreamFraming (Auto:
     // not shown before they ended).
     std::array<std::uint64_t, 5> framings{};
@@ -116,6 +119,8 @@ private:
         FrameSplitter splitter;
         std::uint32_t events = 0;
         bool established = false;
+        // Bytes came: the first ones were looked at.
+        bool spoke = false;
         std::uint64_t serial = 0;
         std::int64_t lastReadUs = 0;
         // What the splitter held after the last read, as counted in m_buffered.

@@ -310,12 +310,14 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             {
                                 {"--expect", "N",
                                  "end when N stamped messages have arrived; those that\n"
-                                 "never arrive count as lost",
+                                 "never arrive count as lost. A run that received\n"
+                                 "nothing fails (\"nothing arrived\") unless --expect 0",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
-                                     if (!count || *count == 0)
-                                         return Parser::Bad("--expect", value, "a positive whole number of messages");
+                                     if (!count)
+                                         return Parser::Bad("--expect", value, "a whole number of messages");
                                      o.expect = *count;
+                                     o.nothingExpected = *count == 0;
                                      return {};
                                  }},
                                 {"--duration", "S", "end after S seconds", seconds("--duration", o.duration)},
@@ -363,13 +365,18 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 {"--raw", "", "with --output: the message bytes unchanged", set(o.raw)},
                                 {"--json", "",
                                  "the summary as one JSON object, alone on standard\n"
-                                 "output (no progress lines)",
+                                 "output",
                                  set(o.json)},
                                 {"--quiet", "",
                                  "no progress lines and no summary; with --json no\n"
                                  "listening line either, so that a log merging both\n"
                                  "streams (kubectl logs) holds the JSON summary alone",
                                  set(o.quiet)},
+                                {"--progress", "",
+                                 "a line each second on standard error: received,\n"
+                                 "lost so far, rate (the default when standard error\n"
+                                 "is a terminal)",
+                                 set(o.progress)},
                                 {"--stats-file", "FILE",
                                  "one JSON object per line each second: messages and\n"
                                  "bytes received in it, stamped messages, lost so far\n"

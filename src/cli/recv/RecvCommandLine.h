@@ -30,6 +30,8 @@ struct RecvOptions {
     std::uint64_t expect = 0; // 0: nothing expected
     double duration = 0;      // seconds; 0: no limit
     double idle = 0;          // seconds without a message; 0: no limit
+    // --expect 0: a run that received nothing passes.
+    bool nothingExpected = false;
     std::string output;
     // One JSON line per second; empty: none.
     std::string statsFile;
@@ -39,6 +41,9 @@ struct RecvOptions {
     std::vector<std::string> mergeFiles;
     bool json = false;
     bool quiet = false;
+    // A line each second on standard error (--progress, or standard error
+    // is a terminal).
+    bool progress = false;
     std::uint64_t allowLoss = 0;
     bool allowDuplicates = false;
     std::size_t maxFrame = 65536;

@@ -46,23 +46,31 @@ std::string RunsText(const SequenceRuns &runs)
     return text;
 }
 
+// Microseconds as milliseconds, the unit every text line gives latency in.
+std::string Milliseconds(std::uint64_t us)
+{
+    char fraction[16];
+    std::snprintf(fraction, sizeof fraction, ".%03u ms", static_cast<unsigned>(us % 1000));
+    return GroupedCount(us / 1000) + fraction;
+}
+
 std::string FiguresText(const DeliveryFigures &figures)
 {
-    std::string text = std::to_string(figures.received) + " received, " + std::to_string(figures.lost) + " lost, " +
-                       std::to_string(figures.duplicates) + " duplicated, " + std::to_string(figures.reordered) +
+    std::string text = GroupedCount(figures.received) + " received, " + GroupedCount(figures.lost) + " lost, " +
+                       GroupedCount(figures.duplicates) + " duplicated, " + GroupedCount(figures.reordered) +
                        " out of order";
     if (figures.suspectJumps > 0)
-        text += ", " + std::to_string(figures.suspectJumps) + " suspect jumps";
+        text += ", " + GroupedCount(figures.suspectJumps) + " suspect jumps";
     if (figures.latency.samples > 0)
-        text += "; latency p50 " + std::to_string(figures.latency.p50) + " us, p99 " +
-                std::to_string(figures.latency.p99) + " us, max " + std::to_string(figures.latency.max) + " us";
+        text += "; latency p50 " + Milliseconds(figures.latency.p50) + ", p99 " + Milliseconds(figures.latency.p99) +
+                ", max " + Milliseconds(figures.latency.max);
     return text;
 }
 
 void AppendCount(std::string &text, std::uint64_t count, const char *what)
 {
     if (count > 0)
-        text += ", " + std::to_string(count) + " " + what;
+        text += ", " + GroupedCount(count) + " " + what;
 }
 
 QJsonValue Number(std::uint64_t value)
@@ -89,9 +97,10 @@ QJsonObject FiguresJson(const DeliveryFigures &figures)
 
 } // namespace
 
-std::string RecvProgressLine(std::uint64_t received, std::uint64_t lastSecond)
+std::string RecvProgressLine(std::uint64_t received, std::uint64_t lostSoFar, std::uint64_t lastSecond)
 {
-    return ProgressLine(static_cast<std::int64_t>(received), static_cast<std::int64_t>(lastSecond), "received");
+    return MessagesText(static_cast<std::int64_t>(std::min(received, CountCap))) + " received, " +
+           GroupedCount(lostSoFar) + " lost so far, " + GroupedCount(lastSecond) + " MPS";
 }
 
 std::string RecvSummaryLine(const RecvSummary &summary)
@@ -103,16 +112,16 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     } else {
         text += " received in " + Fixed(summary.elapsedSeconds, 3) + " s";
         if (const auto rate = AverageRate(summary))
-            text += ", " + Fixed(std::round(*rate), 0) + " MPS from the first to the last in " +
+            text += ", " + Grouped(std::llround(*rate)) + " MPS from the first to the last in " +
                     Fixed(summary.activeSeconds, 3) + " s";
         text += ": ";
     }
-    text += std::to_string(intake.bytes) + " bytes";
+    text += GroupedCount(intake.bytes) + " bytes (framing left out)";
     if (summary.acknowledged)
-        text += ", " + std::to_string(*summary.acknowledged) + " acknowledged";
+        text += ", " + GroupedCount(*summary.acknowledged) + " acknowledged";
     text += "; stamped: " + FiguresText(summary.ledger.totals);
     if (summary.ledger.tailLost > 0)
-        text += " (" + std::to_string(summary.ledger.tailLost) + " of the lost at the end of the streams)";
+        text += " (" + GroupedCount(summary.ledger.tailLost) + " of the lost at the end of the streams)";
     if (summary.ledger.totals.suspectJumps > 0)
         text += " (suspect jumps: stamps more than --max-gap above their stream's highest number, neither received "
                 "nor counted as lost)";
@@ -128,6 +137,8 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, summary.loop.idleEvicted, "idle connections closed to take a new one at --max-connections");
     AppendCount(text, summary.loop.bufferDrops, "connections dropped for holding the most when the buffers were full");
     AppendCount(text, summary.loop.pausedSessions, "RELP sessions paused for not taking their answers");
+    AppendCount(text, summary.loop.tlsOnPlainPort,
+                "TLS handshakes on this plain port (closed unread: a TLS sender wants --listen tls)");
     AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
     if (summary.loop.failedHandshakes > 0)
         text += " (the last: " + summary.loop.lastHandshakeFailure + ")";
@@ -187,6 +198,7 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["connection_framing"] = framings;
     json["tls_handshakes"] = Number(summary.loop.handshakes);
     json["tls_failed"] = Number(summary.loop.failedHandshakes);
+    json["tls_on_plain_port"] = Number(summary.loop.tlsOnPlainPort);
     json["tls_timeouts"] = Number(summary.loop.handshakeTimeouts);
     if (summary.loop.failedHandshakes > 0)
         json["tls_last_failure"] = JsonText(summary.loop.lastHandshakeFailure);

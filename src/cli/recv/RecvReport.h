@@ -30,8 +30,8 @@ struct RecvSummary {
     int exitStatus = 0;
 };
 
-// quillon-send's progress line with "received": "N messages received, M MPS".
-std::string RecvProgressLine(std::uint64_t received, std::uint64_t lastSecond);
+// The line each second: "12,000 messages received, 3 lost so far, 1,000 MPS".
+std::string RecvProgressLine(std::uint64_t received, std::uint64_t lostSoFar, std::uint64_t lastSecond);
 std::string RecvSummaryLine(const RecvSummary &summary);
 // One line per stream when there are few, else one per shard when there are
 // several; none otherwise.

@@ -109,6 +109,10 @@ public:
         m_summary.ledger = m_ledger.Report(m_options.expect);
         if (m_summary.error.empty() && m_summary.exitStatus == 0)
             m_summary.error = NoStampText();
+        // An empty run reads as a pass when the daemon never started.
+        if (m_summary.error.empty() && m_summary.exitStatus == 0 && m_summary.intake.messages == 0 &&
+            m_options.expect == 0 && !m_options.nothingExpected)
+            m_summary.error = "nothing arrived (--expect 0 accepts that)";
         if (m_summary.exitStatus == 0)
             m_summary.exitStatus = ExitStatus();
         Report();
@@ -263,8 +267,8 @@ private:
             }
             if (elapsed >= nextProgress) {
                 RecordSecond(elapsed, loop, true);
-                if (!m_options.quiet && !m_options.json)
-                    m_out << RecvProgressLine(messages, messages - progressMessages) << std::endl;
+                if (m_options.progress && !m_options.quiet)
+                    m_err << RecvProgressLine(messages, m_ledger.LostSoFar(), messages - progressMessages) << std::endl;
                 progressMessages = messages;
                 nextProgress = std::max(nextProgress + 1, std::floor(elapsed) + 1);
             }
@@ -383,9 +387,10 @@ RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostr
     return run.Go();
 }
 
-int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal)
 {
-    const RecvParseResult parsed = ParseRecvCommandLine(args);
+    RecvParseResult parsed = ParseRecvCommandLine(args);
+    parsed.options.progress = parsed.options.progress || errIsTerminal;
     switch (parsed.action) {
     case RecvParseResult::Action::Help:
         out << RecvUsageText();

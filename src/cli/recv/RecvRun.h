@@ -12,4 +12,6 @@
 RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err);
 
 // The whole program: flags, help, version, run; returns the exit status.
-int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+// errIsTerminal: err is a terminal, which shows the progress.
+int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
+                   bool errIsTerminal = false);

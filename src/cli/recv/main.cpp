@@ -2,6 +2,7 @@
 #include "cli/recv/RecvRun.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <iostream>
@@ -17,5 +18,5 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     InstallStopSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return RunRecvCommand(args, std::cout, std::cerr);
+    return RunRecvCommand(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

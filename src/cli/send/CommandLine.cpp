@@ -215,6 +215,15 @@ Status SendParser::Finish()
     o.crlf = crlfFlag.value_or(CrlfByDefault(o));
     if (!o.multiLineFile.empty() && !messageGiven)
         o.message = std::string(MessageEntries::MultiLine);
+    if (!o.linesFile.empty()) {
+        if (messageGiven || sourceFileGiven || !o.multiLineFile.empty())
+            return Fail("--lines-file gives the messages: leave out --message, --source-file and --multiline-file");
+        if (o.threads > 1)
+            return Fail("--lines-file sends its lines in order from one thread: leave out --threads");
+        // Each line goes as a multi-line text does: as it stands, no template.
+        o.message = std::string(MessageEntries::MultiLine);
+        o.sourceFile.clear();
+    }
     o.savedSourceFile = !sourceFileGiven && !o.sourceFile.empty();
     if (sourceFileGiven && !messageGiven && !IsFileSource(o.message))
         o.message = std::string(MessageEntries::TabDelimitedFile);
@@ -254,12 +263,16 @@ Status SendParser::Finish()
         return Fail("--threads " + std::to_string(o.threads) +
                     " needs at least as many --connections, one per "
                     "thread");
+    // A count or a file of lines alone is a batch to send: as fast as the
+    // target takes it.
+    if (paceFlag.empty() && o.pace == Pace::Once && (o.count > 0 || !o.linesFile.empty()))
+        o.pace = Pace::Unlimited;
     if (o.threads > 1 && o.pace != Pace::Rate && o.pace != Pace::Unlimited)
         return Fail("--threads shares a rate among the threads: add --rate R or --unlimited");
     if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) + o.idleConnections > 1)
         return Fail("--source-port: one local port serves one connection; leave it out for several");
     if (o.pace == Pace::Once && countOrDurationGiven)
-        return Fail("--count and --duration need a repeating send option (--every-second, --every-minute, "
+        return Fail("--duration needs a repeating send option (--every-second, --every-minute, "
                     "--continuous, --burst, --rate, --ramp, --steps or --unlimited)");
     // Without another end the run ends with its last step.
     if (paceFlag == "--steps")

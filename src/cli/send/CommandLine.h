@@ -8,6 +8,7 @@
 #include "transport/TlsSettings.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,8 @@
 // Rate follows a load shape: --rate, --ramp or --steps.
 enum class Pace { Once, EverySecond, EveryMinute, Continuous, Burst, Rate, Unlimited };
 
-// Everything one run of the sender needs. Defaults are the window's first run.
+// Everything one run of the sender needs. Defaults are the window's first run
+// but for the priority.
 struct Options {
     std::string target = "127.0.0.1";
     int port = 514;
@@ -40,8 +42,10 @@ struct Options {
     // about one says where it came from.
     std::vector<TlsSetupError::File> savedTlsFiles;
 
-    int facilityIndex = 24; // 24: Random
-    int levelIndex = 8;     // 8: Random
+    // user.notice, as logger sends; the window's first run draws at random
+    // (24 and 8), which --from-settings keeps.
+    int facilityIndex = 1;
+    int levelIndex = 5;
     bool usePriority = false;
     int priority = 0;
 
@@ -59,6 +63,10 @@ struct Options {
     std::string multiLineFile;
     std::string multiLineText;
     std::string sourceFile;
+    // --lines-file: each line one message ("-" reads standard input); the
+    // lines are read when the run starts.
+    std::string linesFile;
+    std::shared_ptr<const std::vector<std::string>> lines;
     // The source file is the saved settings' (FileToReadFrom), not a flag's.
     bool savedSourceFile = false;
     std::int32_t sequenceNumber = 0;
@@ -109,6 +117,9 @@ struct Options {
 
     bool quiet = false;
     bool json = false;
+    // A line each second on standard error (--progress, or standard error
+    // is a terminal).
+    bool progress = false;
     // One JSON line per second; empty: none.
     std::string statsFile;
 };

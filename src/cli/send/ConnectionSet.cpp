@@ -126,7 +126,7 @@ std::string ConnectionSet::EndText(const Connection &c, bool connecting) const
     }
     const std::string &target = m_plan.targetText;
     if (connecting) {
-        std::string text = (m_plan.socketPath.empty() ? "TCP Session" : m_plan.sessionWord + " session") +
+        std::string text = (m_plan.socketPath.empty() ? "TCP session" : m_plan.sessionWord + " session") +
                            " failed to connect to " + target;
         if (!c.lastError.empty())
             text += ": " + c.lastError;

@@ -29,12 +29,14 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
       m_composer(m_state, m_composeInputs, m_clock, m_source),
       m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
       m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options)),
-      m_sizeMin(options.sizeMin), m_sizeMax(options.sizeMax)
+      m_sizeMin(options.sizeMin), m_sizeMax(options.sizeMax),
+      m_lines(options.lines && !options.lines->empty() ? options.lines : nullptr)
 {
     if (options.seed)
         SetRandomStart(*options.seed);
     m_composeInputs.rfcHeader = options.rfcHeader;
     m_composeInputs.hostName = hostName;
+    m_composeInputs.localHeader = UsesUnixSocket(options);
     m_composer.UseFormat(options.messageFormat);
     m_priorityInputs.usePriorityText = options.usePriority;
     m_priorityInputs.priorityText = std::to_string(options.priority);
@@ -82,6 +84,10 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
 
 void PacketStream::AppendNext(std::string &out)
 {
+    if (m_lines) {
+        m_state.MultiLineText = (*m_lines)[m_nextLine];
+        m_nextLine = (m_nextLine + 1) % m_lines->size();
+    }
     ComposedView message = m_composer.ComposeView(m_kind);
     m_state.Priority =
         m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));

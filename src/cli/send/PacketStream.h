@@ -8,6 +8,7 @@
 #include "engine/Priority.h"
 #include "sources/SourceFile.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -87,6 +88,9 @@ private:
     std::uint32_t m_sizeMin;
     std::uint32_t m_sizeMax;
     std::size_t m_countDigits = 1;
+    // --lines-file: the message texts, sent in turn.
+    std::shared_ptr<const std::vector<std::string>> m_lines;
+    std::size_t m_nextLine = 0;
     std::optional<MessageStamper> m_stamper;
     MessageStamper *m_active = nullptr;
     // The stamp number before each packet of the batch.

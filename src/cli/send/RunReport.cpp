@@ -49,7 +49,7 @@ std::string SpreadText(const RateSpread &spread)
 
 std::string UnacknowledgedText(std::int64_t count)
 {
-    return std::to_string(count) + " not acknowledged by the receiver's system (unknown fate)";
+    return Grouped(count) + " not acknowledged by the receiver's system (unknown fate)";
 }
 } // namespace
 
@@ -60,61 +60,63 @@ std::optional<double> AverageRate(const RunSummary &summary)
     return static_cast<double>(summary.sent) / summary.elapsedSeconds;
 }
 
-std::string Grouped(std::int64_t number)
+std::string SendProgressLine(double elapsed, double duration, const SendCounters &now, std::int64_t lastSecond,
+                             std::optional<double> asked)
 {
-    std::string digits = std::to_string(number < 0 ? -number : number);
-    for (std::size_t at = digits.size(); at > 3; at -= 3)
-        digits.insert(at - 3, 1, ',');
-    return (number < 0 ? "-" : "") + digits;
+    std::string line = Fixed(elapsed, 0) + " s" + (duration > 0 ? " of " + Fixed(duration, 0) + " s" : "") + ": " +
+                       Grouped(now.sent) + " sent, " + Grouped(now.failed) + " failed, " + Grouped(lastSecond) + " MPS";
+    if (asked && std::isfinite(*asked))
+        line += " of " + Grouped(std::llround(*asked)) + " MPS asked";
+    else if (asked)
+        line += " (as fast as it goes)";
+    return line;
 }
 
 std::string SummaryLine(const RunSummary &summary)
 {
-    std::string line = MessagesText(summary.sent) + " sent, " + std::to_string(summary.failed) + " failed";
+    std::string line = MessagesText(summary.sent) + " sent, " + Grouped(summary.failed) + " failed";
     if (summary.refused > 0)
-        line += ", " + std::to_string(summary.refused) + " refused";
+        line += ", " + Grouped(summary.refused) + " refused";
     if (summary.skipped > 0)
-        line += ", " + std::to_string(summary.skipped) + " skipped (their time had passed)";
+        line += ", " + Grouped(summary.skipped) + " skipped (their time had passed)";
     if (summary.late > 0)
-        line +=
-            ", " + std::to_string(summary.late) + " late (sent over " + Fixed(LateSeconds, 1) + " s after their time)";
+        line += ", " + Grouped(summary.late) + " late (sent over " + Fixed(LateSeconds, 1) + " s after their time)";
     line += " in " + Fixed(summary.elapsedSeconds, 3) + " s";
     if (const auto rate = AverageRate(summary))
-        line += ": " + Fixed(std::round(*rate), 0) + " MPS average";
-    line += ", " + std::to_string(summary.bytes) + " bytes";
+        line += ": " + Grouped(std::llround(*rate)) + " MPS average";
+    line += ", " + Grouped(summary.bytes) + " bytes (framing included)";
     if (!summary.tlsVersion.empty())
         line += ", over " + summary.tlsVersion + " with " + summary.tlsCipher;
     const auto planned = static_cast<std::int64_t>(summary.connections.size());
     if (summary.connectionsUp < planned)
-        line +=
-            ", " + std::to_string(summary.connectionsUp) + " of " + std::to_string(planned) + " connections came up";
+        line += ", " + Grouped(summary.connectionsUp) + " of " + Grouped(planned) + " connections came up";
     else if (planned > 1)
-        line += ", " + std::to_string(planned) + " connections";
+        line += ", " + Grouped(planned) + " connections";
     if (summary.threads > 1)
         line += ", " + std::to_string(summary.threads) + " threads";
     if (summary.reconnects > 0)
-        line += ", " + std::to_string(summary.reconnects) + " reconnected";
+        line += ", " + Grouped(summary.reconnects) + " reconnected";
     if (summary.longestOutage > 0)
-        line += ", longest outage " + Fixed(summary.longestOutage, 3) + " s";
+        line += summary.connectionsUp == 0 ? ", never connected"
+                                           : ", longest outage " + Fixed(summary.longestOutage, 3) + " s";
     if (summary.acknowledged)
         line += ", " + Grouped(*summary.acknowledged) + " acknowledged";
     if (summary.unknownFate > 0)
         line += ", " + UnacknowledgedText(summary.unknownFate);
     if (summary.drops > 0)
-        line += ", " + std::to_string(summary.drops) + " dropped and opened again";
+        line += ", " + Grouped(summary.drops) + " dropped and opened again";
     if (const RunSummary::IdleFigures &idle = summary.idle; idle.asked > 0)
-        line += ", idle connections: " + std::to_string(idle.opened) + " of " + std::to_string(idle.asked) +
-                " opened, " + std::to_string(idle.broken) + " broken, " + std::to_string(idle.openAtEnd) +
-                " open at the end";
+        line += ", idle connections: " + Grouped(idle.opened) + " of " + Grouped(idle.asked) + " opened, " +
+                Grouped(idle.broken) + " broken, " + Grouped(idle.openAtEnd) + " open at the end";
     if (summary.streams.size() > StreamsNamed) {
         std::uint64_t stamped = 0;
         for (const RunSummary::StampedStream &stream : summary.streams)
             stamped += stream.lastSeq;
-        line += "; " + std::to_string(stamped) + " stamped as run " + summary.runId + " streams " +
+        line += "; " + GroupedCount(stamped) + " stamped as run " + summary.runId + " streams " +
                 std::to_string(summary.streams.front().stream) + ".." + std::to_string(summary.streams.back().stream);
     } else {
         for (const RunSummary::StampedStream &stream : summary.streams)
-            line += "; " + std::to_string(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
+            line += "; " + GroupedCount(stream.lastSeq) + " stamped as run " + summary.runId + " stream " +
                     std::to_string(stream.stream);
     }
     return line + SpreadText(summary.spread);
@@ -126,7 +128,7 @@ std::vector<std::string> ConnectionLines(const RunSummary &summary)
     for (const RunSummary::ConnectionFigures &c : summary.connections)
         if (c.reconnects > 0 || c.unknownFate > 0)
             lines.push_back("connection " + std::to_string(c.index + 1) + ": " + MessagesText(c.sent) + " sent, " +
-                            std::to_string(c.reconnects) + " reconnected, " + UnacknowledgedText(c.unknownFate));
+                            Grouped(c.reconnects) + " reconnected, " + UnacknowledgedText(c.unknownFate));
     return lines;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/common/ProgressLine.h"
 #include "cli/send/CommandLine.h"
 #include "cli/send/SendSeconds.h"
 
@@ -114,12 +115,14 @@ struct RunSummary {
 std::optional<double> AverageRate(const RunSummary &summary);
 
 std::string SummaryLine(const RunSummary &summary);
+// The line each second: "3 s of 10 s: 3,000 sent, 0 failed, 1,000 MPS of
+// 1,000 MPS asked"; duration 0: none; asked: the rate the last second asked.
+std::string SendProgressLine(double elapsed, double duration, const SendCounters &now, std::int64_t lastSecond,
+                             std::optional<double> asked);
 // A line for each connection that lost a session: none when all held.
 std::vector<std::string> ConnectionLines(const RunSummary &summary);
 // With several targets or ports, a line for each.
 std::vector<std::string> TargetLines(const RunSummary &summary);
-// 1234567 as "1,234,567".
-std::string Grouped(std::int64_t number);
 // Adds one thread's figures to the run's.
 void AddThreadSummary(RunSummary &total, const RunSummary &thread);
 std::string SummaryJson(const RunSummary &summary, const Options &options);

@@ -6,6 +6,7 @@
 #include "cli/send/SendThreads.h"
 #include "cli/send/SendWorker.h"
 #include "common/SettingsRules.h"
+#include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
 #include "sources/SourceFile.h"
@@ -13,6 +14,7 @@
 #include "transport/TlsSettingsStore.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +30,8 @@ using SteadyClock = std::chrono::steady_clock;
 
 // A message or multi-line text longer than this is no syslog message.
 constexpr std::size_t LongestMessageFile = 64 * 1024;
+// A file of lines is held whole for the run.
+constexpr std::size_t LargestLinesFile = std::size_t{256} << 20;
 // Descriptors besides the connections: standard streams, the event loop's,
 // the stats file, a lookup's.
 constexpr std::int64_t SpareFiles = 10;
@@ -48,6 +52,36 @@ std::optional<std::string> ReadBytes(const std::string &path, std::size_t limit)
         return std::nullopt;
     bytes.resize(static_cast<std::size_t>(in.gcount()));
     return bytes;
+}
+
+// Hands each line (without its LF) to take, reading at most limit bytes:
+// false when there was more. A last line without LF counts too.
+template <typename Take> bool ForEachLine(std::istream &in, std::size_t limit, Take take)
+{
+    std::string carry;
+    std::array<char, 65536> chunk{};
+    std::size_t total = 0;
+    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
+        const auto got = static_cast<std::size_t>(in.gcount());
+        total += got;
+        if (total > limit)
+            return false;
+        std::string_view rest(chunk.data(), got);
+        for (std::size_t end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
+            if (carry.empty()) {
+                take(rest.substr(0, end));
+            } else {
+                carry.append(rest.substr(0, end));
+                take(std::string_view(carry));
+                carry.clear();
+            }
+            rest.remove_prefix(end + 1);
+        }
+        carry.append(rest);
+    }
+    if (!carry.empty())
+        take(std::string_view(carry));
+    return true;
 }
 
 // Random per run, but not from the program's random sequence, whose draws
@@ -118,6 +152,8 @@ private:
             }
             m_options.multiLineText = *text;
         }
+        if (!m_options.linesFile.empty() && !LoadLines())
+            return false;
         // The reader would send its error text as the message; a run that
         // can only send that is a mistake to report before anything goes out.
         std::error_code unknown;
@@ -129,8 +165,64 @@ private:
         }
         if (m_options.message == MessageEntries::CaptureFile && !CaptureUsable())
             return false;
+        if (m_options.message == MessageEntries::TabDelimitedFile)
+            WarnOfShortLines();
         WarnOfSplitMessages();
         return true;
+    }
+
+    bool LoadLines()
+    {
+        const std::string &path = m_options.linesFile;
+        std::ifstream file;
+        if (path != "-")
+            file.open(path, std::ios::binary);
+        std::istream &in = path == "-" ? std::cin : file;
+        auto lines = std::make_shared<std::vector<std::string>>();
+        const bool opened = static_cast<bool>(in);
+        const bool whole = opened && ForEachLine(in, LargestLinesFile, [&lines](std::string_view line) {
+                               if (!line.empty() && line.back() == '\r')
+                                   line.remove_suffix(1);
+                               // Empty lines carry no message, as logger -f skips them.
+                               if (!line.empty())
+                                   lines->emplace_back(line);
+                           });
+        if (!opened || in.bad()) {
+            UsageError("--lines-file: cannot read '" + path + "'");
+            return false;
+        }
+        if (!whole) {
+            UsageError("--lines-file: '" + path + "' holds more than " + std::to_string(LargestLinesFile >> 20) +
+                       " MiB, more than is read for a run");
+            return false;
+        }
+        if (lines->empty()) {
+            UsageError("--lines-file: '" + path + "' holds no lines to send");
+            return false;
+        }
+        // Without an end of its own the run sends the file once.
+        if (m_options.count == 0 && m_options.duration == 0)
+            m_options.count = static_cast<std::int64_t>(lines->size());
+        m_options.lines = std::move(lines);
+        return true;
+    }
+
+    // The window's tab-delimited format sends the fourth field: a plain log
+    // file goes out as empty messages, sent as the window would, but said.
+    void WarnOfShortLines() const
+    {
+        std::ifstream file(m_options.sourceFile, std::ios::binary);
+        std::int64_t lines = 0, shortLines = 0;
+        ForEachLine(file, SourceFile::LargestCapture, [&lines, &shortLines](std::string_view line) {
+            ++lines;
+            if (!line.empty() && !StartsWithNoCase(line, "HEX=") && std::count(line.begin(), line.end(), '\t') < 3)
+                ++shortLines;
+        });
+        if (shortLines > 0)
+            SayLine(m_err, SourceFileName() + ": " + Grouped(shortLines) + " of " + Grouped(lines) + " lines in '" +
+                               m_options.sourceFile +
+                               "' have fewer than four tab-delimited fields and go out as empty messages (the "
+                               "fourth field is the message); --lines-file FILE sends each line as it stands");
     }
 
     // Read once here, so a capture that cannot be replayed is refused
@@ -328,9 +420,15 @@ private:
                 Add(sum, worker.latest);
             }
             m_seconds.Record(elapsed, epoch, sum);
-            if (!m_options.quiet && !m_options.json)
-                m_out << ProgressLine(sum.sent, sum.sent - m_progressSent) << std::endl;
+            if (m_options.progress) {
+                std::optional<double> asked;
+                if (sum.target)
+                    asked = *sum.target - m_progressTarget.value_or(0);
+                m_err << SendProgressLine(elapsed, m_options.duration, sum, sum.sent - m_progressSent, asked)
+                      << std::endl;
+            }
             m_progressSent = sum.sent;
+            m_progressTarget = sum.target;
         }
     }
 
@@ -415,6 +513,7 @@ private:
     StatsFile m_statsFile;
     SendSeconds m_seconds{&m_statsFile};
     std::int64_t m_progressSent = 0;
+    std::optional<double> m_progressTarget;
 };
 } // namespace
 

@@ -12,7 +12,8 @@ namespace {
 constexpr int UsageErrorStatus = 2;
 }
 
-int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool outIsTerminal)
+int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool outIsTerminal,
+                   bool errIsTerminal)
 {
     ParseResult parsed = ParseCommandLine(args);
     if (parsed.action == ParseResult::Action::Run && parsed.fromSettings) {
@@ -43,5 +44,6 @@ int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std:
     }
     for (const std::string &warning : parsed.warnings)
         err << "quillon-send: " << warning << "\n";
+    parsed.options.progress = (parsed.options.progress || errIsTerminal) && !parsed.options.quiet;
     return RunSender(parsed.options, out, err, outIsTerminal).exitStatus;
 }

@@ -41,17 +41,78 @@ std::string NameKey(std::string_view text)
     return key;
 }
 
-// A list index from a name of the list, a syslog code up to maxCode, or -1.
-template <std::size_t N>
-int CodeOrName(const std::array<std::string_view, N> &names, std::string_view text, int maxCode)
+struct Alias {
+    std::string_view word;
+    int code;
+};
+
+// The words of syslog.conf, logger and rsyslog where the window's names differ.
+constexpr std::array<Alias, 3> FacilityAliases = {{{"kern", 0}, {"authpriv", 10}, {"ftp", 11}}};
+constexpr std::array<Alias, 6> LevelAliases = {
+    {{"emerg", 0}, {"panic", 0}, {"crit", 2}, {"err", 3}, {"warn", 4}, {"info", 6}}};
+
+// A list index from a name of the list or an alias, a syslog code up to
+// maxCode, or -1.
+template <std::size_t N, std::size_t A>
+int CodeOrName(const std::array<std::string_view, N> &names, const std::array<Alias, A> &aliases, std::string_view text,
+               int maxCode)
 {
     if (const auto code = InRange(text, 0, maxCode))
         return *code;
     const std::string key = NameKey(text);
+    for (const Alias &alias : aliases)
+        if (alias.word == key)
+            return alias.code;
     for (std::size_t i = 0; i < N; ++i)
         if (NameKey(names[i]) == key)
             return static_cast<int>(i);
     return -1;
+}
+
+// The words a completion offers and an error lists: the aliases first,
+// then the list's names not already said ("ftp-daemon", "local7").
+template <std::size_t N, std::size_t A>
+std::vector<std::string> NameChoices(const std::array<std::string_view, N> &names, const std::array<Alias, A> &aliases)
+{
+    std::vector<std::string> choices;
+    for (std::string_view name : names) {
+        for (const Alias &alias : aliases)
+            if (NameKey(names[static_cast<std::size_t>(alias.code)]) == NameKey(name))
+                choices.emplace_back(alias.word);
+        std::string choice = ToLowerAscii(name);
+        std::replace(choice.begin(), choice.end(), ' ', '-');
+        choices.push_back(choice);
+    }
+    return choices;
+}
+
+template <std::size_t N, std::size_t A>
+std::string NamesListed(const std::array<std::string_view, N> &names, const std::array<Alias, A> &aliases,
+                        bool withRandom = true)
+{
+    std::string text;
+    for (const std::string &choice : NameChoices(names, aliases))
+        if (withRandom || choice != "random")
+            text += (text.empty() ? "" : ", ") + choice;
+    return text;
+}
+
+// --priority: a number, or FACILITY.LEVEL as syslog.conf writes it.
+int PriorityCode(std::string_view text)
+{
+    const std::size_t dot = text.find('.');
+    // "12.5" is a number with a fraction, not ntp.notice.
+    const bool named =
+        std::any_of(text.begin(), text.end(), [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; });
+    if (dot == std::string_view::npos || !named) {
+        const auto number = InRange(text, 0, 255);
+        return number ? *number : -1;
+    }
+    const int facility = CodeOrName(Vocabulary::FacilityNames, FacilityAliases, text.substr(0, dot), MaxFacility);
+    const int level = CodeOrName(Vocabulary::LevelNames, LevelAliases, text.substr(dot + 1), MaxLevel);
+    if (facility < 0 || facility > MaxFacility || level < 0 || level > MaxLevel)
+        return -1;
+    return facility * 8 + level;
 }
 
 bool IsSourceAddressChoice(std::string_view text)
@@ -74,18 +135,6 @@ std::string SourceAddressText(std::string_view text)
     const int entry = Vocabulary::EntryIndexNoCase(Vocabulary::SourceAddressEntries, text);
     return entry >= 0 ? std::string(Vocabulary::SourceAddressEntries[static_cast<std::size_t>(entry)])
                       : std::string(text);
-}
-
-// The list's names as a completion offers them: "ftp-daemon", "local7".
-template <std::size_t N> std::vector<std::string> NameChoices(const std::array<std::string_view, N> &names)
-{
-    std::vector<std::string> choices;
-    for (std::string_view name : names) {
-        std::string choice = ToLowerAscii(name);
-        std::replace(choice.begin(), choice.end(), ' ', '-');
-        choices.push_back(choice);
-    }
-    return choices;
 }
 
 // The rows' short name for it.
@@ -220,12 +269,14 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                             "  --transport relp-tls runs RELP over TLS with librelp's OpenSSL driver and\n"
                             "  the TLS flags below; librelp checks the server's name only when the\n"
                             "  client offers a certificate (--cert), and always checks its chain."});
-    const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, int maxCode,
-                                     std::string_view wanted) {
-        return [p, flag, &index, names, maxCode, wanted](std::string_view value) -> Status {
-            const int read = CodeOrName(names, value, maxCode);
+    const auto facilityOrLevel = [p](std::string_view flag, int &index, auto names, auto aliases, int maxCode,
+                                     std::string_view what) {
+        return [p, flag, &index, names, aliases, maxCode, what](std::string_view value) -> Status {
+            const int read = CodeOrName(names, aliases, value, maxCode);
             if (read < 0)
-                return Parser::Bad(flag, value, wanted);
+                return Parser::Bad(flag, value,
+                                   "a " + std::string(what) + ": " + NamesListed(names, aliases) +
+                                       ", or a number from 0 to " + std::to_string(maxCode));
             index = read;
             p->facilityOrLevelGiven = true;
             return {};
@@ -234,25 +285,38 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
     table.groups.push_back(
         {"Priority",
          {
-             {"--facility", "NAME|N|random", "Kernel .. Local7, 0..23, or random (default)",
-              facilityOrLevel("--facility", o.facilityIndex, Vocabulary::FacilityNames, MaxFacility,
-                              "a facility name (Kernel .. Local7), a number from 0 to 23, or random"),
-              NameChoices(Vocabulary::FacilityNames)},
-             {"--level", "NAME|N|random", "Emergency .. Debug, 0..7, or random (default)",
-              facilityOrLevel("--level", o.levelIndex, Vocabulary::LevelNames, MaxLevel,
-                              "a level name (Emergency .. Debug), a number from 0 to 7, or random"),
-              NameChoices(Vocabulary::LevelNames)},
-             {"--priority", "N", "raw priority 0..255 instead of facility and level",
+             {"--facility", "NAME|N|random",
+              "user (default), kern, mail, daemon, auth, syslog,\n"
+              "lpr, news, uucp, cron, authpriv, ftp, local0 ..\n"
+              "local7, the window's names (Kernel .. Local7), 0..23,\n"
+              "or random",
+              facilityOrLevel("--facility", o.facilityIndex, Vocabulary::FacilityNames, FacilityAliases, MaxFacility,
+                              "facility"),
+              NameChoices(Vocabulary::FacilityNames, FacilityAliases)},
+             {"--level", "NAME|N|random",
+              "notice (default), emerg (panic), alert, crit,\n"
+              "err (error), warning (warn), info, debug, the\n"
+              "window's names (Emergency .. Debug), 0..7, or random",
+              facilityOrLevel("--level", o.levelIndex, Vocabulary::LevelNames, LevelAliases, MaxLevel, "level"),
+              NameChoices(Vocabulary::LevelNames, LevelAliases)},
+             {"--priority", "N|FACILITY.LEVEL",
+              "raw priority 0..255, or local0.info, instead of\n"
+              "--facility and --level",
               [&o](std::string_view value) -> Status {
-                  const auto priority = InRange(value, 0, 255);
-                  if (!priority)
-                      return Parser::Bad("--priority", value, "a priority from 0 to 255");
+                  const int priority = PriorityCode(value);
+                  if (priority < 0)
+                      return Parser::Bad("--priority", value,
+                                         "a priority from 0 to 255, or FACILITY.LEVEL such as local0.info (facility: " +
+                                             NamesListed(Vocabulary::FacilityNames, FacilityAliases, false) +
+                                             "; level: " + NamesListed(Vocabulary::LevelNames, LevelAliases, false) +
+                                             ")");
                   o.usePriority = true;
-                  o.priority = *priority;
+                  o.priority = priority;
                   return {};
               }},
          },
-         {},
+         "  Default: user.notice (<13>), as logger sends; --from-settings takes the\n"
+         "  window's (random facility and level unless saved otherwise).",
          29});
     table.groups.push_back(
         {"Message",
@@ -277,12 +341,26 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   o.multiLineFile = std::string(value);
                   return {};
               }},
-             {"--source-file", "FILE", "message-source file (text, hex, or a capture of up\nto 64 MiB)",
+             {"--source-file", "FILE",
+              "message-source file (the window's: tab-delimited\n"
+              "text, its fourth field sent; hex; or a capture of up\n"
+              "to 64 MiB); plain lines: --lines-file",
               [p](std::string_view value) -> Status {
                   if (value.empty())
                       return Parser::Fail("--source-file needs a file name");
                   p->o.sourceFile = std::string(value);
                   p->sourceFileGiven = true;
+                  return {};
+              }},
+             {"--lines-file", "FILE",
+              "each line of FILE one message, in order, with the\n"
+              "header and priority flags (- reads stdin); without\n"
+              "a send option as fast as the target takes them,\n"
+              "without --count or --duration each line once",
+              [p](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--lines-file needs a file name, or - for standard input");
+                  p->o.linesFile = std::string(value);
                   return {};
               }},
              {"--source-address", "A",
@@ -507,7 +585,10 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
               "with --rate, --ramp or --steps: random (exponential)\n"
               "gaps around the rate; repeatable with --seed",
               set(o.poisson)},
-             {"--count", "N", "stop after N messages (skipped ones included)",
+             {"--count", "N",
+              "stop after N messages (skipped ones included);\n"
+              "without a send option, send N as fast as the\n"
+              "target takes them (as --unlimited)",
               [p](std::string_view value) -> Status {
                   const auto count = WholeNumber(value);
                   if (!count || *count <= 0)
@@ -693,8 +774,13 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                      return Status{};
                                  }},
                                 {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--progress", "",
+                                 "a line each second on standard error: time (of\n"
+                                 "--duration), sent, failed, rate achieved and asked\n"
+                                 "(the default when standard error is a terminal)",
+                                 set(o.progress)},
                                 {"--json", "",
-                                 "the summary as one JSON object (no progress lines);\n"
+                                 "the summary as one JSON object;\n"
                                  "bytes of a text that are not UTF-8 show as \\xHH",
                                  set(o.json)},
                                 {"--stats-file", "FILE",

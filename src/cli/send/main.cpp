@@ -17,5 +17,5 @@ int main(int argc, char **argv)
     // must fail its write, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return RunSendCommand(args, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
+    return RunSendCommand(args, std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1, ::isatty(STDERR_FILENO) == 1);
 }

@@ -63,6 +63,14 @@ TEST(FlagDocs, EveryFlagIsInTheHelpTheManPageAndTheCompletion)
         // A closed set's values, after "--flag" and after "--flag=".
         for (const FlagGroup &group : program.table.groups)
             for (const Flag &flag : group.flags) {
+                // Paths: files, and after a kind that takes one.
+                const bool path = flag.value.find("FILE") != std::string_view::npos ||
+                                  flag.value.find("PATH") != std::string_view::npos;
+                const bool kinds = !flag.choices.empty() && flag.choices.front().ends_with(':');
+                if (path || kinds) {
+                    lines.push_back(std::string(flag.name) + (kinds ? " unix-dgram : /dev/nul" : " /dev/nul"));
+                    expected.push_back("/dev/null ");
+                }
                 if (flag.choices.empty())
                     continue;
                 std::string values;

@@ -68,8 +68,8 @@ TEST(LoadChain, ReconnectedStreamGoesOnAndUnknownFateMatchesLoss)
     QTemporaryDir dir;
     const std::string first = dir.filePath("first.txt").toStdString();
     const std::string second = dir.filePath("second.txt").toStdString();
-    auto receiver = std::make_unique<Receiver>(
-        std::vector<std::string>{"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--output", first});
+    auto receiver = std::make_unique<Receiver>(std::vector<std::string>{
+        "--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--output", first, "--progress"});
     const std::string port = std::to_string(receiver->Port());
     QProcess sender;
     sender.start(SendPath, Arguments({"--port", port, "--transport", "tcp", "--rate", "5000", "--count",

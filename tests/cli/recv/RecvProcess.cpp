@@ -45,6 +45,7 @@ Receiver::Receiver(const std::vector<std::string> &args, rlim_t memoryCap)
 Outcome Receiver::Finish()
 {
     Outcome outcome = Collect(m_program, m_out);
+    outcome.err = m_progress + outcome.err;
     if (m_json) {
         outcome.err = m_listening + outcome.err;
         // Standard output is the summary alone.
@@ -64,14 +65,19 @@ void Receiver::Signal(int number)
 
 bool Receiver::WaitForLine(const std::string &prefix)
 {
+    m_program.setReadChannel(QProcess::StandardError);
     for (;;) {
         while (!m_program.canReadLine())
-            if (!m_program.waitForReadyRead(10000))
+            if (!m_program.waitForReadyRead(10000)) {
+                m_program.setReadChannel(QProcess::StandardOutput);
                 return false;
+            }
         const std::string line = m_program.readLine().toStdString();
-        m_out += line;
-        if (line.rfind(prefix, 0) == 0)
+        m_progress += line;
+        if (line.rfind(prefix, 0) == 0) {
+            m_program.setReadChannel(QProcess::StandardOutput);
             return true;
+        }
     }
 }
 

@@ -22,8 +22,8 @@ public:
     void Signal(int number);
     // The most memory the program held so far (VmHWM), in bytes.
     std::uint64_t PeakMemory() const;
-    // Reads lines of standard output until one starts with prefix; they stay
-    // in the outcome.
+    // Reads lines of standard error (the progress, with --progress) until one
+    // starts with prefix; they stay in the outcome's errors.
     bool WaitForLine(const std::string &prefix);
     Outcome Finish();
 
@@ -31,6 +31,8 @@ private:
     QProcess m_program;
     std::string m_listening;
     std::string m_out;
+    // Standard error read by WaitForLine.
+    std::string m_progress;
     bool m_json = false;
     int m_port = 0;
 };

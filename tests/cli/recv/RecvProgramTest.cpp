@@ -1,5 +1,6 @@
 #include "cli/recv/DeliveryLedger.h"
 #include "cli/recv/RecvProcess.h"
+#include "cli/recv/RecvReport.h"
 #include "common/Clock.h"
 #include "engine/Framing.h"
 #include "engine/Stamp.h"
@@ -47,6 +48,24 @@ std::string Framed(const std::string &framing, const std::string &message)
 // Two streams of 40, over UDP and over TCP in every framing; over TCP the
 // first connection ends half way and a second one carries the streams on.
 // "records": multi-line records ended by NUL, found by --framing auto.
+// Text figures read as the sender's: thousands grouped, latency in
+// milliseconds, the bytes named for what they count.
+TEST(RecvReport, TextGroupsNumbersAndGivesLatencyInMilliseconds)
+{
+    RecvSummary summary;
+    summary.source = "tcp 127.0.0.1:514";
+    summary.intake.bytes = 18031957;
+    summary.acknowledged = 100000;
+    summary.ledger.totals.received = 100000;
+    summary.ledger.totals.latency = {100000, 1500, 24641536, 24641536};
+    EXPECT_NE(RecvSummaryLine(summary).find("18,031,957 bytes (framing left out), 100,000 acknowledged; stamped: "
+                                            "100,000 received, 0 lost, 0 duplicated, 0 out of order; latency p50 "
+                                            "1.500 ms, p99 24,641.536 ms, max 24,641.536 ms"),
+              std::string::npos)
+        << RecvSummaryLine(summary);
+    EXPECT_EQ(RecvProgressLine(12000, 3, 1000), "12,000 messages received, 3 lost so far, 1,000 MPS");
+}
+
 TEST(RecvProgram, EverythingSentArrivesOverUdpAndTcp)
 {
     for (const std::string framing : {"udp", "auto", "octet-count", "lf", "crlf", "nul", "records"}) {
@@ -151,11 +170,11 @@ TEST(RecvProgram, ForgedStampsBuyNoMemoryNorHideLoss)
     };
     const Case cases[] = {
         {"clean", 0, {}, "stamped: 20 received, 10 lost, 0 duplicated, 0 out of order;", 10},
-        {"forged", 10000, {}, "stamped: 20 received, 10 lost, 0 duplicated, 0 out of order, 10000 suspect jumps;", 10},
+        {"forged", 10000, {}, "stamped: 20 received, 10 lost, 0 duplicated, 0 out of order, 10,000 suspect jumps;", 10},
         {"believed",
          2,
          {"--max-gap", "9223372036854775807"},
-         "stamped: 22 received, 9223372036854775807 lost",
+         "stamped: 22 received, 9,223,372,036,854,775,807 lost",
          CountCap},
     };
     QTemporaryDir folder;
@@ -240,7 +259,10 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         {{"--stamp-key", "/dev/zero"}, 2, "", "quillon-recv: --stamp-key: '/dev/zero' is longer than 4096 bytes"},
         {{"--stamp-key", shortKey}, 2, "", "quillon-recv: --stamp-key: '" + shortKey + "' holds 9 bytes: a key needs"},
         {{"--framing", "cr"}, 2, "", "quillon-recv: --framing: 'cr' is not auto, octet-count, lf, crlf or nul"},
-        {{"--expect", "0"}, 2, "", "quillon-recv: --expect: '0' is not a positive whole number"},
+        {{"--expect", "-1"}, 2, "", "quillon-recv: --expect: '-1' is not a whole number"},
+        // An empty run is no pass unless asked for.
+        {{"--check-file", "/dev/null", "--quiet"}, 1, "", "quillon-recv: nothing arrived"},
+        {{"--check-file", "/dev/null", "--expect", "0", "--quiet"}, 0, "", ""},
         {{"--raw"}, 2, "", "quillon-recv: --raw needs --output FILE"},
         {{"--output", "-", "--json"}, 2, "", "quillon-recv: --output - cannot be combined with --json"},
         {{"--max-buffered", "70000", "--max-frame", "80000"}, 2, "", "quillon-recv: --max-buffered must be at least"},
@@ -255,7 +277,10 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         {{"--bind", "no..host", "--port", "0"}, 2, "", "quillon-recv: --bind: 'no..host' is not an IPv4 or IPv6"},
         {{"--listen", "tcp", "--bind", "127.0.0.1", "--port", busyPort}, 2, "", "quillon-recv: cannot listen on tcp"},
         // A file has no clock: no rate.
-        {{"--check-file", file}, 1, "7 messages in the file, 414 bytes; stamped: 5 received, 1 lost", ""},
+        {{"--check-file", file},
+         1,
+         "7 messages in the file, 414 bytes (framing left out); stamped: 5 received, 1 lost",
+         ""},
         {{"--check-file", file, "--allow-loss", "1", "--quiet"}, 0, "", ""},
         {{"--check-file", "-", "--expect", "6", "--allow-loss", "2"}, 0, "7 messages in the file", ""},
         // Messages whose stamps cannot be read prove nothing.
@@ -264,7 +289,8 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         // Stamps that could not be checked prove nothing either.
         {{"--check-file", file, "--max-streams", "1", "--allow-loss", "1"},
          1,
-         "7 messages in the file, 414 bytes; stamped: 4 received, 1 lost, 0 duplicated, 0 out of order, 1 malformed "
+         "7 messages in the file, 414 bytes (framing left out); stamped: 4 received, 1 lost, 0 duplicated, 0 out of "
+         "order, 1 malformed "
          "stamps, 1 stamps not checked (their streams were beyond --max-streams",
          ""},
     };
@@ -367,6 +393,22 @@ TEST(RecvProgram, HostileClientsCannotExhaustTheReceiver)
         ::close(fd);
 }
 
+// A TLS sender on a plain port is told apart, its handshake never taken for
+// messages; a run that got nothing fails.
+TEST(RecvProgram, ATlsClientOnAPlainPortIsNamedNotCounted)
+{
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--json"});
+    const Outcome sent = RunToEnd(QStringLiteral(QUILLON_SEND_PATH),
+                                  {"--port", std::to_string(receiver.Port()), "--transport", "tls", "--insecure"});
+    EXPECT_EQ(sent.exitCode, 1) << sent.err;
+    receiver.Signal(SIGTERM);
+    const Outcome outcome = receiver.Finish();
+    EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
+    EXPECT_EQ(Figure(outcome.json, "tls_on_plain_port"), 1u);
+    EXPECT_EQ(Figure(outcome.json, "frames"), 0u);
+    EXPECT_EQ(outcome.json.value("error").toString().toStdString(), "nothing arrived (--expect 0 accepts that)");
+}
+
 // Idle connections beyond --max-connections each close the one idle longest,
 // so they cannot lock out a sender that comes after them.
 TEST(RecvProgram, IdleConnectionsCannotLockASenderOut)
@@ -410,7 +452,7 @@ TEST(RecvProgram, MemoryThatRunsOutEndsNoRunWithoutItsSummary)
     const Outcome outcome = receiver.Finish();
     ::close(fd);
     EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
-    EXPECT_EQ(outcome.json.value("error").toString(), "out of memory after 40000 messages: the run ended there");
+    EXPECT_EQ(outcome.json.value("error").toString(), "out of memory after 40,000 messages: the run ended there");
     EXPECT_GT(Figure(outcome.json, "untracked_stamps"), 0u);
     EXPECT_EQ(Figure(outcome.json, "received") + Figure(outcome.json, "untracked_stamps"), 40000u);
     const std::string written = FileText(QString::fromStdString(output));
@@ -420,7 +462,7 @@ TEST(RecvProgram, MemoryThatRunsOutEndsNoRunWithoutItsSummary)
 TEST(RecvProgram, StopSignalsEndTheRunWithTheSummary)
 {
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-        Receiver receiver({"--bind", "127.0.0.1", "--port", "0"});
+        Receiver receiver({"--bind", "127.0.0.1", "--port", "0", "--progress"});
         SendDatagrams(receiver.Port(), {Rfc3164("sig", 0, 1), Rfc3164("sig", 0, 2), "<13>no stamp"});
         // The progress line shows when they are in.
         EXPECT_TRUE(receiver.WaitForLine("3 messages received, "));

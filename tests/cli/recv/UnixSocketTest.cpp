@@ -95,7 +95,8 @@ TEST(UnixSockets, AStreamReconnectsToTheReceiverThatReplacedAKilledOne)
     constexpr int Count = 10000;
     QTemporaryDir dir;
     const std::string path = dir.filePath("stream.sock").toStdString();
-    auto receiver = std::make_unique<Receiver>(std::vector<std::string>{"--listen", "unix-stream", "--socket", path});
+    auto receiver =
+        std::make_unique<Receiver>(std::vector<std::string>{"--listen", "unix-stream", "--socket", path, "--progress"});
     QProcess sender;
     sender.start(SendPath, Arguments({"--transport", "unix-stream", "--socket", path, "--rate", "5000", "--count",
                                       std::to_string(Count), "--stamp", "--reconnect", "--json"}));
@@ -150,7 +151,7 @@ TEST(UnixSockets, ForeignFilesAreLeftAndStaleSocketsReplaced)
 
     // The stale socket replaced, then the receiver's own, each removed at the end.
     for (const int signalNumber : {SIGTERM, SIGHUP}) {
-        Receiver receiver({"--listen", "unix-stream", "--socket", stale});
+        Receiver receiver({"--listen", "unix-stream", "--socket", stale, "--expect", "0"});
         EXPECT_EQ(receiver.FirstLine(), "listening on unix-stream " + stale + "\n");
         receiver.Signal(signalNumber);
         EXPECT_EQ(receiver.Finish().exitCode, 0) << signalNumber;

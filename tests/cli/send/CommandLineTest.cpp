@@ -23,13 +23,29 @@ TEST(CommandLine, NamesNumbersAndRandomSelectListEntries)
         {{"--facility=ftp-daemon", "--level=Debug"}, 11, 7},
         {{"--facility", "23", "--level", "7"}, 23, 7},
         {{"--facility", "random", "--level", "RANDOM"}, 24, 8},
-        {{}, 24, 8},
+        {{"--facility", "kern", "--level", "panic"}, 0, 0},
+        {{"--facility", "authpriv", "--level", "crit"}, 10, 2},
+        {{"--facility", "ftp", "--level", "err"}, 11, 3},
+        {{"--facility", "local7", "--level", "warn"}, 23, 4},
+        {{"--level", "info"}, 1, 6},
+        {{}, 1, 5},
     };
     for (const auto &[args, facility, level] : cases) {
         const ParseResult result = Parse(args);
         ASSERT_EQ(result.action, ParseResult::Action::Run) << result.error;
         EXPECT_EQ(result.options.facilityIndex, facility) << args.size();
         EXPECT_EQ(result.options.levelIndex, level) << args.size();
+    }
+}
+
+TEST(CommandLine, PriorityIsANumberOrFacilityDotLevel)
+{
+    for (const auto &[text, priority] :
+         {std::pair{"13", 13}, {"local0.info", 134}, {"kern.emerg", 0}, {"1.warn", 12}}) {
+        const ParseResult result = Parse({"--priority", text});
+        ASSERT_EQ(result.action, ParseResult::Action::Run) << result.error;
+        EXPECT_TRUE(result.options.usePriority);
+        EXPECT_EQ(result.options.priority, priority) << text;
     }
 }
 
@@ -48,7 +64,12 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--server-name", "my host"}, "--server-name: the server name 'my host' contains a space"},
         {{"--ca-file="}, "--ca-file needs a file name"},
         {{"--transport", "tls", "--key", "k.pem"}, "--key: the key k.pem needs its certificate: add --cert FILE"},
-        {{"--priority", "12.5"}, "--priority: '12.5' is not a priority from 0 to 255"},
+        {{"--priority", "12.5"}, "--priority: '12.5' is not a priority from 0 to 255, or FACILITY.LEVEL"},
+        {{"--priority", "local8.info"},
+         "--priority: 'local8.info' is not a priority from 0 to 255, or FACILITY.LEVEL such as local0.info (facility: "
+         "kern, kernel, user,"},
+        {{"--level", "inf"}, "--level: 'inf' is not a level: emerg, panic, emergency, alert, crit, critical, err"},
+        {{"--facility", "lokal0"}, "--facility: 'lokal0' is not a facility: kern, kernel, user,"},
         {{"--continuous", "9"}, "--continuous: '9' is not a delay from 10 to 2000 ms"},
         {{"--burst", "200"}, "--burst: '200' is not 100 or 500"},
         {{"--unlimited", "--count", "-5"}, "--count: '-5' is not a positive whole number"},

@@ -89,6 +89,7 @@ TEST(LoadShapeSchedule, DueMessagesFollowTheRatesIntegral)
         {{"--burst", "100", "--count", "150"}, 10, 150},
         {{"--rate", "1000"}, 1.0, 1001},
         {{"--unlimited", "--count", "7"}, 0, 7},
+        {{"--count", "7"}, 0, 7},                                    // a count alone: as --unlimited
         {{"--ramp", "0:1000:10"}, 2, 201},                           // 50 t^2
         {{"--ramp", "0:1000:10"}, 12, 5000 + 2000 + 1},              // then holds 1000
         {{"--ramp", "0:1000:10", "--shard", "1/2"}, 2, 101},         // half of it
@@ -246,9 +247,9 @@ TEST(SendSeconds, StatsFileHasALineEachSecondOfARealRun)
         EXPECT_EQ(sent, summary.sent) << threads;
         EXPECT_TRUE(lines.front()[QLatin1String("full")].toBool());
         EXPECT_FALSE(lines.back()[QLatin1String("full")].toBool());
-        // The second's progress line, then the summary.
+        // The summary alone: the progress goes to standard error, with --progress.
         const std::string printed = out.str();
-        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 2) << printed;
+        EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << printed;
     }
 }
 } // namespace

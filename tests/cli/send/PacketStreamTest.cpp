@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 
 namespace {
 Options Parsed(std::vector<std::string> args)
@@ -29,6 +30,23 @@ std::vector<std::string> Packets(const Options &options, const char *run, const 
     for (int i = 0; i < 6; ++i)
         packets.push_back(stream.Next());
     return packets;
+}
+
+// user.notice by default; to a Unix socket the header is the local one, so
+// the daemon reads the tag instead of taking the host name for it.
+TEST(PacketStream, RfcHeaderToAUnixSocketLeavesOutTheHostName)
+{
+    const std::string stamp = R"(<13>[A-Z][a-z]{2} [ 1-3]\d \d\d:\d\d:\d\d )";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, stamp + "host Quillon text"},
+        {{"--transport", "unix-dgram", "--socket", "/s"}, stamp + "Quillon: text"},
+        {{"--transport", "unix-stream", "--socket", "/s", "--no-crlf"}, stamp + "Quillon: text\n"},
+    };
+    for (auto [args, pattern] : cases) {
+        args.insert(args.end(), {"--rfc-header", "--message", "text"});
+        const std::string packet = Packets(Parsed(args), nullptr).front();
+        EXPECT_TRUE(std::regex_match(packet, std::regex(pattern))) << packet;
+    }
 }
 
 // From one seed, a stamped run sends the unstamped run's packets with the

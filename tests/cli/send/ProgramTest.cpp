@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <regex>
 #include <tuple>
@@ -42,19 +43,22 @@ TEST(Program, ExitStatusAndMessages)
     // Only --multiline-file - reads it, byte for byte.
     const std::string input("first line\nsecond \xc3\xa9\xff line\n", 27);
     const std::string capture = "From a Ethereal capture file";
+    QTemporaryDir folder;
+    const std::string plainLog = folder.filePath("plain.log").toStdString();
+    std::ofstream(plainLog) << "Dec  7 12:00:00 host app: one\na\tb\tc\ttwo\nHEX=41\nthree\n";
     // Patterns for the start of the output and of the errors.
     const std::tuple<std::vector<std::string>, int, std::string, std::string> cases[] = {
         {{"--version"}, 0, "quillon-send 2\\.2\\.0\n$", ""},
         {{"--help"}, 0, "Usage: quillon-send \\[options\\]", ""},
         {{"--port", ok, "--priority", "13", "--message", "ok"},
          0,
-         "1 message sent, 0 failed in [0-9.]+ s, 6 bytes\n$",
+         "1 message sent, 0 failed in [0-9.]+ s, 6 bytes \\(framing included\\)\n$",
          "$"},
         {{"--port", ok, "--priority", "13", "--multiline-file", "-"}, 0, "1 message sent, 0 failed", ""},
         {{"--foo"}, 2, "$", "quillon-send: unknown flag --foo \\(see quillon-send --help\\)\n$"},
         {{"--source-file", "/nonexistent/m.txt"}, 2, "", "quillon-send: --source-file: cannot open '/nonex"},
         {{"--multiline-file", "/nonexistent/t.txt", "--json"}, 2, "\\{.*\"sent\":0", "quillon-send: --multi"},
-        {{"--transport", "tcp", "--port", refusedPort, "--quiet"}, 1, "", "quillon-send: TCP Session failed to"},
+        {{"--transport", "tcp", "--port", refusedPort, "--quiet"}, 1, "", "quillon-send: TCP session failed to"},
         {{"--target", "no..host", "--json"}, 1, "\\{.*\"failed\":1", "quillon-send: nothing could"},
         {{"--port", closed, "--unlimited", "--count", "40", "--json"},
          1,
@@ -83,6 +87,14 @@ TEST(Program, ExitStatusAndMessages)
          "$",
          "quillon-send: --source-file: '/dev/null' holds no syslog datagrams"},
         {{"--source-file", "/"}, 2, "$", "quillon-send: --source-file: cannot open '/': it is a folder"},
+        {{"--port", ok, "--source-file", plainLog, "--quiet"},
+         0,
+         "$",
+         "quillon-send: --source-file: 2 of 4 lines in '.*' have fewer than four tab-delimited fields and go out "
+         "as empty messages \\(the fourth field is the message\\); --lines-file FILE sends each line as it "
+         "stands\n$"},
+        {{"--port", ok, "--lines-file", "-"}, 0, "2 messages sent, 0 failed", "$"},
+        {{"--lines-file", "/dev/null"}, 2, "$", "quillon-send: --lines-file: '/dev/null' holds no lines to send\n$"},
         {{"--transport", "tcp", "--port", std::to_string(tcp.Port()), "--framing", "lf", "--multiline-file", "-"},
          0,
          "1 message sent",
@@ -99,8 +111,9 @@ TEST(Program, ExitStatusAndMessages)
         EXPECT_TRUE(std::regex_search(outcome.out, std::regex("^" + out))) << outcome.out;
         EXPECT_TRUE(std::regex_search(outcome.err, std::regex("^" + err))) << outcome.err;
     }
-    EXPECT_TRUE(udp.WaitForDatagrams(3));
-    EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input, "<13>w"}));
+    EXPECT_TRUE(udp.WaitForDatagrams(6));
+    EXPECT_EQ(udp.Datagrams(), (std::vector<std::string>{"<13>ok", "<13>" + input, "<13>w", "<13>", "<13>first line",
+                                                         "<13>second \xc3\xa9\xff line"}));
 }
 
 // Handshakes with loopback TLS servers: the exit status, the reason, nothing
@@ -127,7 +140,7 @@ TEST(Program, TlsHandshakesAndFilesSayWhatWentWrong)
          failed + "the server requires a client certificate\n$"},
         {{"--port", port, "--ca-file", ca},
          0,
-         "1 message sent, 0 failed in [0-9.]+ s, 8 bytes, over TLSv1\\.3 with TLS_",
+         "1 message sent, 0 failed in [0-9.]+ s, 8 bytes \\(framing included\\), over TLSv1\\.3 with TLS_",
          "$"},
         {{"--port", port, "--cert", certs.clientCert, "--key", certs.serverKey},
          2,
@@ -239,9 +252,9 @@ TEST(Program, RunsThatCannotConnectEndInTimeAndSayWhy)
           "--connect-timeout", "1"},
          "connection",
          "no TCP session to 127\\.0\\.0\\.1:" + refused +
-             " for 1 s; the last attempt: TCP Session failed to "
+             " for 1 s; the last attempt: TCP session failed to "
              "connect to .+: Connection refused$",
-         "quillon-send: TCP Session failed to connect to 127\\.0\\.0\\.1:" + refused +
+         "quillon-send: TCP session failed to connect to 127\\.0\\.0\\.1:" + refused +
              ": Connection refused; retrying in 0\\.05 s\n",
          100},
     };

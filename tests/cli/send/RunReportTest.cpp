@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <tuple>
 
 using namespace std::string_literals;
@@ -16,11 +17,11 @@ namespace {
 TEST(RunReport, TheRateIsGivenOnlyOverMoreThanOneMessageAndASecond)
 {
     const std::tuple<std::int64_t, std::int64_t, double, std::string, double> cases[] = {
-        {1, 0, 0.0001, "1 message sent, 0 failed in 0.000 s, 40 bytes", -1},
-        {500, 0, 0.5, "500 messages sent, 0 failed in 0.500 s, 40 bytes", -1},
-        {1, 0, 60, "1 message sent, 0 failed in 60.000 s, 40 bytes", -1},
-        {3000, 0, 2, "3000 messages sent, 0 failed in 2.000 s: 1500 MPS average, 40 bytes", 1500},
-        {9, 9, 1, "9 messages sent, 0 failed, 9 refused in 1.000 s: 9 MPS average, 40 bytes", 9},
+        {1, 0, 0.0001, "1 message sent, 0 failed in 0.000 s, 40 bytes (framing included)", -1},
+        {500, 0, 0.5, "500 messages sent, 0 failed in 0.500 s, 40 bytes (framing included)", -1},
+        {1, 0, 60, "1 message sent, 0 failed in 60.000 s, 40 bytes (framing included)", -1},
+        {3000, 0, 2, "3,000 messages sent, 0 failed in 2.000 s: 1,500 MPS average, 40 bytes (framing included)", 1500},
+        {9, 9, 1, "9 messages sent, 0 failed, 9 refused in 1.000 s: 9 MPS average, 40 bytes (framing included)", 9},
     };
     for (const auto &[sent, refused, seconds, line, rate] : cases) {
         RunSummary summary;
@@ -34,6 +35,20 @@ TEST(RunReport, TheRateIsGivenOnlyOverMoreThanOneMessageAndASecond)
         EXPECT_EQ(average.isNull() ? -1 : average.toDouble(), rate) << line;
         EXPECT_EQ(json.value(QStringLiteral("refused")).toInteger(), refused);
     }
+}
+
+TEST(RunReport, TheProgressLineSaysTimeFiguresAndTheRateAsked)
+{
+    SendCounters now;
+    now.sent = 3000;
+    now.failed = 2;
+    const std::tuple<double, std::optional<double>, std::string> cases[] = {
+        {10, 1000.4, "3 s of 10 s: 3,000 sent, 2 failed, 998 MPS of 1,000 MPS asked"},
+        {0, std::nullopt, "3 s: 3,000 sent, 2 failed, 998 MPS"},
+        {0, HUGE_VAL, "3 s: 3,000 sent, 2 failed, 998 MPS (as fast as it goes)"},
+    };
+    for (const auto &[duration, asked, line] : cases)
+        EXPECT_EQ(SendProgressLine(3.02, duration, now, 998, asked), line);
 }
 
 // What was asked beside what was done, unstamped runs too: how far the rate
@@ -56,8 +71,8 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
         s.late = 10;
         return s;
     };
-    const std::string start = "5400 messages sent, 0 failed, 20 skipped (their time had passed), 10 late (sent over "
-                              "0.1 s after their time) in 3.000 s: 1800 MPS average, 40 bytes, ";
+    const std::string start = "5,400 messages sent, 0 failed, 20 skipped (their time had passed), 10 late (sent over "
+                              "0.1 s after their time) in 3.000 s: 1,800 MPS average, 40 bytes (framing included), ";
     const std::string spread = "; over 3 full seconds the rate varied by 2838000.0 MPS (standard deviation, 94.60% of "
                                "the target)";
     const std::string unacknowledged = " not acknowledged by the receiver's system (unknown fate)";
@@ -72,13 +87,15 @@ TEST(RunReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
              "; behind the target: 98% of 3,000,000 MPS",
          "7" + unacknowledged, false},
         {run(0.99, 3, 0, 0), start + "3 connections, 2 reconnected" + spread, "0" + unacknowledged, true},
+        {run(0.99, 0, 0.0002, 0), start + "0 of 3 connections came up, 2 reconnected, never connected" + spread,
+         "0" + unacknowledged, true},
     };
     Options tcp;
     tcp.tcp = true;
     for (const auto &[summary, line, connectionLine, reached] : cases) {
         EXPECT_EQ(SummaryLine(summary), line);
         EXPECT_EQ(ConnectionLines(summary),
-                  std::vector<std::string>{"connection 1: 5000 messages sent, 2 reconnected, " + connectionLine});
+                  std::vector<std::string>{"connection 1: 5,000 messages sent, 2 reconnected, " + connectionLine});
         const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(SummaryJson(summary, tcp))).object();
         EXPECT_EQ(json.value(QStringLiteral("target_reached")), reached) << line;
         EXPECT_DOUBLE_EQ(json.value(QStringLiteral("achieved_ratio")).toDouble(), *summary.spread.achievedRatio);

@@ -46,6 +46,7 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
     QTemporaryDir folder;
     const std::string multiLine = WriteFile(folder, "multi.txt", "line one\nline two");
     const std::string source = WriteFile(folder, "source.txt", "a\tb\tc\tfirst\r\nhex=41ff00\r\n");
+    const std::string lines = WriteFile(folder, "lines.txt", "first ####\n\nsecond\r\nthird");
     const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
         {{"--facility", "local3", "--level", "notice", "--message", "Hello", "--source-address", "10.1.2.3"},
          {"<157>Original Address=10.1.2.3 Hello"}},
@@ -54,6 +55,10 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
         {{"--priority", "13", "--multiline-file", multiLine}, {"<13>line one\nline two"}},
         {{"--priority", "13", "--source-file", source, "--burst", "100", "--count", "3"},
          {"<13>first", std::string("A\xff\0", 3), "<13>first"}},
+        // Each line once, as it stands, non-empty ones only.
+        {{"--lines-file", lines}, {"<13>first ####", "<13>second", "<13>third"}},
+        {{"--lines-file", lines, "--count", "4", "--level", "info"},
+         {"<14>first ####", "<14>second", "<14>third", "<14>first ####"}},
     };
     for (const auto &[args, packets] : cases) {
         UdpReceiver receiver;
