@@ -41,3 +41,16 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix)
                return upper(static_cast<unsigned char>(a)) == upper(static_cast<unsigned char>(b));
            });
 }
+
+std::string Grouped(std::int64_t number)
+{
+    std::string digits = std::to_string(number < 0 ? -number : number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3)
+        digits.insert(at - 3, 1, ',');
+    return (number < 0 ? "-" : "") + digits;
+}
+
+std::string MessagesText(std::int64_t count)
+{
+    return std::to_string(count) + (count == 1 ? " message" : " messages");
+}

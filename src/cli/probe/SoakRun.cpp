@@ -1,11 +1,12 @@
 #include "cli/probe/SoakRun.h"
 
-#include "cli/common/StopSignals.h"
 #include "cli/probe/ProbeReceiver.h"
-#include "cli/probe/ProcessWatch.h"
-#include "cli/probe/SoakJudge.h"
-#include "cli/send/RunReport.h"
 #include "cli/send/RunSender.h"
+#include "common/StopFlag.h"
+#include "common/TextHelpers.h"
+#include "load/RunSummary.h"
+#include "probe/ProcessWatch.h"
+#include "probe/SoakJudge.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,13 +1,16 @@
 #include "cli/send/RunSender.h"
 
-#include "cli/common/ProgressLine.h"
-#include "cli/common/StatsFile.h"
-#include "cli/send/SendSeconds.h"
-#include "cli/send/SendThreads.h"
-#include "cli/send/SendWorker.h"
 #include "common/SettingsRules.h"
+#include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
+#include "load/SendSeconds.h"
+#include "load/SendThreads.h"
+#include "load/SendWorker.h"
+#include "report/ProgressLine.h"
+#include "report/SendReport.h"
+#include "report/StatsFile.h"
+#include "report/StatsRecords.h"
 #include "sources/SourceFile.h"
 #include "transport/TlsContext.h"
 #include "transport/TlsSettingsStore.h"
@@ -327,7 +330,7 @@ private:
                 }
                 Add(sum, worker.latest);
             }
-            m_seconds.Record(elapsed, epoch, sum);
+            Write(m_seconds.Record(elapsed, epoch, sum));
             if (!m_options.quiet && !m_options.json)
                 m_out << ProgressLine(sum.sent, sum.sent - m_progressSent) << std::endl;
             m_progressSent = sum.sent;
@@ -353,8 +356,14 @@ private:
         }
         if (!any)
             return;
-        m_seconds.Record(elapsed, epoch, sum, false);
+        Write(m_seconds.Record(elapsed, epoch, sum, false));
         m_summary.spread = m_seconds.Spread();
+    }
+
+    void Write(const std::optional<SendSecond> &record)
+    {
+        if (record)
+            m_statsFile.Write(SendSecondJson(*record));
     }
 
     void Conclude()
@@ -413,7 +422,7 @@ private:
     std::vector<Worker> m_workers;
     RunSummary m_summary;
     StatsFile m_statsFile;
-    SendSeconds m_seconds{&m_statsFile};
+    SendSeconds m_seconds;
     std::int64_t m_progressSent = 0;
 };
 } // namespace

@@ -1,6 +1,7 @@
 #include "cli/send/SendParser.h"
 
 #include "cli/common/FlagValues.h"
+#include "cli/send/LoadFlags.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/StructuredData.h"

@@ -1,9 +1,9 @@
-#include "cli/recv/DeliveryLedger.h"
 #include "cli/recv/RecvProcess.h"
 #include "common/Clock.h"
 #include "engine/Framing.h"
 #include "engine/Stamp.h"
 #include "engine/StampKey.h"
+#include "proof/DeliveryLedger.h"
 #include "support/LoopbackReceivers.h"
 #include "support/TestCertificates.h"
 

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "probe/ProbeResult.h"
+
+#include <QJsonObject>
+
+// One step as the document and the stats file hold it.
+QJsonObject ProbeStepJson(const ProbeStep &step);
+// The answer, its confidence and the time: the stats file's last record.
+QJsonObject ProbeAnswerJson(const ProbeResult &result);
+// The --json document, which the report is drawn from too.
+QJsonObject ProbeResultJson(const ProbeResult &result);
