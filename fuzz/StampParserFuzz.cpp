@@ -5,10 +5,14 @@
 // with the key reads back in either form with a MAC that holds, and no
 // longer holds once a field changes. Then the bytes as stamps a peer forged,
 // into a delivery ledger: its memory grows with the stamps, not their
-// numbers, and its totals never wrap.
+// numbers, and its totals never wrap. A stamp found also reads back the
+// same from each place a template pack keeps it (a CEF extension, a LEEF
+// attribute after a tab rsyslog escaped, a JSON member, escaped inside a
+// JSON string too), written by a template's stamp slot.
 //
 // bash scripts/fuzz.sh 60 StampParserFuzz
 #include "FuzzSupport.h"
+#include "engine/MessageTemplate.h"
 #include "engine/Stamp.h"
 #include "engine/StampKey.h"
 #include "proof/DeliveryLedger.h"
@@ -48,6 +52,55 @@ void CheckReadBack(std::string_view message)
     element += " text";
     FuzzCheck(FindStamp(element, back) == StampSearch::Found, "the element is found");
     Same(copy, back);
+}
+
+MessageTemplate Place(std::string_view text)
+{
+    std::string error;
+    return *MessageTemplate::Compile(text, {}, error);
+}
+
+// A written line as a daemon may keep it: rsyslog's escape of a tab, or the
+// line as a JSON string in a line of JSON.
+std::string Escaped(std::string_view line, bool intoJson)
+{
+    std::string escaped = intoJson ? "host app: {\"msg\":\"" : "";
+    for (char c : line) {
+        if (c == '\t')
+            escaped += "#011";
+        else if (c == '"' && intoJson)
+            escaped += "\\\"";
+        else
+            escaped.push_back(c);
+    }
+    return intoJson ? escaped + "\",\"n\":1}" : escaped;
+}
+
+void CheckPackPlaces(std::string_view message)
+{
+    Stamp stamp;
+    if (FindStamp(message, stamp) != StampSearch::Found)
+        return;
+    const std::string run(stamp.run);
+    Stamp copy = stamp;
+    copy.run = run;
+    static MessageTemplate places[] = {
+        Place("CEF:0|v|p|1|1|n|3|src=192.0.2.7 msg=a b${stamp}"),
+        Place("LEEF:2.0|v|p|1|1|x09|src=192.0.2.7${stamp:tab}"),
+        Place(R"({"a":"quillon","quillon2":1${stamp:json}})"),
+    };
+    TemplateContext context;
+    context.stamp = &copy;
+    for (MessageTemplate &place : places) {
+        std::string written;
+        place.AppendTo(written, context);
+        const bool json = written[0] == '{';
+        for (const std::string &line : {written, Escaped(written, json)}) {
+            Stamp back;
+            FuzzCheck(FindStamp(line, back) == StampSearch::Found, "the stamp is found where a pack keeps it");
+            Same(copy, back);
+        }
+    }
 }
 
 void CheckKeyed(std::string_view message)
@@ -118,6 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::string_view bytes = FuzzBytes(data, size);
     CheckReadBack(bytes);
+    CheckPackPlaces(bytes);
     CheckKeyed(bytes);
     CheckLedger(bytes);
     return 0;

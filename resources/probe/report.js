@@ -4,100 +4,135 @@
 (function () {
   'use strict';
   var data = JSON.parse(document.getElementById('probe-data').textContent);
-  var colors = ['#2a6fbd', '#d9822b', '#2e9e5b', '#8e44ad', '#c0392b', '#16a0a0', '#7f8c8d'];
+  var C = { blue: '#2a6fbd', orange: '#d9822b', green: '#2e9e5b', purple: '#8e44ad', red: '#c0392b',
+            teal: '#16a0a0', grey: '#7f8c8d', dark: '#3b4252' };
+  var palette = [C.blue, C.orange, C.green, C.purple, C.teal, C.grey];
   var HELD = 'rgba(46, 158, 91, 0.08)';
   var FAILED = 'rgba(192, 57, 43, 0.14)';
+  var HEIGHT = 260;
 
   function grouped(v) {
     return v == null ? '' : v.toLocaleString('en-US', { maximumFractionDigits: Math.abs(v) < 10 ? 2 : 0 });
   }
   function axisValues(u, vals) { return vals.map(grouped); }
-  function stepAxis(label) {
-    return {
-      label: label,
-      splits: function () { return data.steps.step; },
-      values: function (u, vals) { return vals.map(function (v) { return String(v); }); },
-      grid: { show: false }
-    };
+  function fromZero(headroom, least) {
+    return function (u, min, max) { return [0, Math.max(max * headroom, least || 0) || 1]; };
   }
-  function constant(value) {
-    return data.steps.step.map(function () { return value; });
+  function px(n) { return Math.round(n * devicePixelRatio); }
+
+  function line(label, color, extra) {
+    var s = { label: label, stroke: color, width: 2, points: { show: true, size: 6 }, spanGaps: true };
+    for (var k in extra) s[k] = extra[k];
+    return s;
+  }
+  // Marks alone, no line: the steps that failed.
+  function marks(label, color) {
+    return line(label, color, { width: 1, paths: function () { return null; },
+                                points: { show: true, size: 9, fill: color, stroke: color } });
+  }
+  function limit(label, color) {
+    return line(label, color, { dash: [8, 4], width: 1, points: { show: false } });
+  }
+  function constant(xs, value) { return xs.map(function () { return value; }); }
+
+  // A dashed upright line at the rate found, named at its top.
+  function sustainedLine(u) {
+    var rate = data.by_rate.sustained;
+    if (!(rate > 0)) return;
+    var ctx = u.ctx, b = u.bbox, x = u.valToPos(rate, 'x', true);
+    var right = x > b.left + b.width * 0.7;
+    ctx.save();
+    ctx.strokeStyle = C.green;
+    ctx.lineWidth = px(1.5);
+    ctx.setLineDash([px(5), px(4)]);
+    ctx.beginPath();
+    ctx.moveTo(x, b.top);
+    ctx.lineTo(x, b.top + b.height);
+    ctx.stroke();
+    ctx.fillStyle = '#23744a';
+    ctx.font = px(12) + 'px sans-serif';
+    ctx.textAlign = right ? 'right' : 'left';
+    ctx.fillText('sustained ' + grouped(rate), x + px(right ? -5 : 5), b.top + px(14));
+    ctx.restore();
   }
 
-  // Shades each step's span on a time chart, red where the step failed, and
-  // writes its number at the top.
-  function stepBands(u) {
+  // Shades each step's and the soak's span on a time chart, red where it
+  // failed, and names it at the top.
+  function bands(u) {
     var ctx = u.ctx, top = u.bbox.top, height = u.bbox.height;
     ctx.save();
-    ctx.font = Math.round(11 * devicePixelRatio) + 'px sans-serif';
+    ctx.font = px(11) + 'px sans-serif';
     ctx.textAlign = 'center';
     data.bands.forEach(function (band) {
       var x0 = u.valToPos(band.start, 'x', true), x1 = u.valToPos(band.end, 'x', true);
       ctx.fillStyle = band.held ? HELD : FAILED;
       ctx.fillRect(x0, top, Math.max(1, x1 - x0), height);
-      ctx.fillStyle = band.held ? '#4d6b57' : '#a03025';
-      ctx.fillText(String(band.step), (x0 + x1) / 2, top + 12 * devicePixelRatio);
+      if (ctx.measureText(band.label).width < x1 - x0) {
+        ctx.fillStyle = band.held ? '#4d6b57' : '#a03025';
+        ctx.fillText(band.label, (x0 + x1) / 2, top + px(12));
+      }
     });
     ctx.restore();
   }
 
-  function series(label, color, extra) {
-    var s = { label: label, stroke: color, width: 2, points: { show: true, size: 6 }, spanGaps: true,
-              value: function (u, v) { return grouped(v); } };
-    for (var k in extra) s[k] = extra[k];
-    return s;
-  }
-
-  function bars(label, color) {
-    return series(label, color, { fill: color, paths: uPlot.paths.bars({ size: [0.5, 48] }),
-                                  points: { show: false } });
+  function byRate(yLabel, yScale, series, rows, size) {
+    var r = data.by_rate;
+    return {
+      opts: {
+        scales: { x: { time: false, range: fromZero(1.05) }, y: yScale },
+        axes: [{ label: 'offered messages per second', values: axisValues },
+               { label: yLabel, values: axisValues, size: size || 60 }],
+        series: [{ label: 'offered' }].concat(series),
+        hooks: { draw: [sustainedLine] }
+      },
+      rows: [r.offered].concat(rows)
+    };
   }
 
   var builders = {
     rate: function () {
-      return {
-        opts: {
-          scales: { x: { time: false }, y: { range: function (u, min, max) { return [0, max * 1.08 || 1]; } } },
-          axes: [stepAxis('step'), { label: 'messages per second', values: axisValues, size: 70 }],
-          // Asked last, dashed, so it shows on top where sent met it.
-          series: [{ label: 'step' }, series('sent', colors[1]), series('delivered', colors[2]),
-                   series('asked', colors[0], { dash: [6, 4], width: 1.5 })]
-        },
-        rows: [data.steps.step, data.steps.sent, data.steps.delivered, data.steps.asked]
-      };
+      var r = data.by_rate;
+      // Offered last, dashed, so it shows on top where sent met it.
+      return byRate('messages per second', { range: fromZero(1.08) },
+                    [line('sent', C.orange), line('delivered', C.blue), marks('failed step', C.red),
+                     line('offered', C.dark, { dash: [6, 4], width: 1.5, points: { show: false } })],
+                    [r.sent, r.delivered, r.delivered_failed, r.offered], 70);
     },
     loss: function () {
-      var s = [{ label: 'step' }, bars('held', colors[2]), bars('failed', colors[4])];
-      var rows = [data.steps.step, data.steps.loss_held, data.steps.loss_failed];
-      return {
-        opts: {
-          scales: { x: { time: false, range: function (u, min, max) { return [min - 0.6, max + 0.6]; } },
-                    y: { range: function (u, min, max) { return [0, Math.max(max * 1.1, 0.1)]; } } },
-          axes: [stepAxis('step'), { label: '% of sent lost', values: axisValues, size: 60 }],
-          series: s
-        },
-        rows: rows
-      };
+      var r = data.by_rate, s = [line('lost', C.orange), marks('failed step', C.red)], rows = [r.loss, r.loss_failed];
+      var least = 0.1;
+      if (typeof r.max_loss_percent === 'number') {
+        s.push(limit('loss limit', C.red));
+        rows.push(constant(r.offered, r.max_loss_percent));
+        least = r.max_loss_percent * 1.5;
+      }
+      return byRate('% of sent lost', { range: fromZero(1.1, least) }, s, rows);
     },
     latency: function () {
-      var s = [{ label: 'step' }, series('p50', colors[0]), series('p99', colors[1]),
-               series('max', colors[6], { dash: [3, 3], width: 1 })];
-      var rows = [data.steps.step, data.steps.p50, data.steps.p99, data.steps.max];
-      if (typeof data.steps.max_p99_ms === 'number') {
-        s.push(series('p99 limit', colors[4], { dash: [8, 4], width: 1, points: { show: false } }));
-        rows.push(constant(data.steps.max_p99_ms));
+      var r = data.by_rate;
+      var s = [line('p50', C.blue), line('p99', C.orange), line('max', C.grey, { dash: [3, 3], width: 1 }),
+               marks('failed step', C.red)];
+      var rows = [r.p50, r.p99, r.max, r.p99_failed];
+      if (typeof r.max_p99_ms === 'number') {
+        s.push(limit('p99 limit', C.red));
+        rows.push(constant(r.offered, r.max_p99_ms));
       }
-      var values = [].concat.apply([], rows.slice(1)).filter(function (v) { return v != null; });
+      var values = [].concat.apply([], rows).filter(function (v) { return v != null; });
       var low = Math.min.apply(null, values), high = Math.max.apply(null, values);
       // A failing step's latency can be a thousand times a holding one's.
       var log = low > 0 && high / low > 50;
+      return byRate(log ? 'ms (log scale)' : 'ms', log ? { distr: 3 } : { range: fromZero(1.1) }, s, rows);
+    },
+    soak: function () {
       return {
         opts: {
-          scales: { x: { time: false }, y: log ? { distr: 3 } : { range: function (u, min, max) { return [0, max * 1.1 || 1]; } } },
-          axes: [stepAxis('step'), { label: log ? 'ms (log scale)' : 'ms', values: axisValues, size: 60 }],
-          series: s
+          scales: { x: { time: false, range: function (u, min, max) { return [min - 0.5, max + 0.5]; } },
+                    y: { range: fromZero(1.1) } },
+          axes: [{ label: 'minute of the soak', values: axisValues, incrs: [1, 2, 5, 10, 15, 30, 60, 120, 300, 600] },
+                 { label: 'p99 ms', values: axisValues, size: 60 }],
+          series: [{ label: 'minute' }, line('p99', C.orange, { points: { show: true, size: 8 } })]
         },
-        rows: rows
+        rows: [data.soak.minute, data.soak.p99]
       };
     },
     cpu: function () { return timeChart('cpu', 'CPU %'); },
@@ -107,15 +142,15 @@
   function timeChart(key, label) {
     var s = [{ label: 'seconds' }], rows = [data.timeline.seconds];
     data.timeline.processes.forEach(function (p, i) {
-      s.push(series(p.label, colors[i % colors.length], { points: { show: false } }));
+      s.push(line(p.label, palette[i % palette.length], { points: { show: false } }));
       rows.push(p[key]);
     });
     return {
       opts: {
-        scales: { x: { time: false }, y: { range: function (u, min, max) { return [0, max * 1.1 || 1]; } } },
+        scales: { x: { time: false }, y: { range: fromZero(1.1) } },
         axes: [{ label: 'seconds since the probe started' }, { label: label, values: axisValues, size: 60 }],
         series: s,
-        hooks: { drawClear: [stepBands] }
+        hooks: { drawClear: [bands] }
       },
       rows: rows
     };
@@ -140,16 +175,20 @@
   elements.forEach(function (el) {
     var made = builders[el.getAttribute('data-chart')]();
     made.opts.width = el.clientWidth;
-    made.opts.height = 260;
-    made.opts.legend = { live: true };
+    made.opts.height = HEIGHT;
+    // Names and colours only: no values, which would read "--" until pointed at.
+    made.opts.legend = { live: false };
     plots.push(new uPlot(made.opts, made.rows, el));
   });
   addEventListener('resize', function () {
-    plots.forEach(function (u) { u.setSize({ width: u.root.parentNode.clientWidth, height: 260 }); });
+    plots.forEach(function (u) { u.setSize({ width: u.root.parentNode.clientWidth, height: HEIGHT }); });
   });
   // uPlot draws on its next microtask; a frame later every chart is on screen.
   requestAnimationFrame(function () {
     document.body.dataset.chartsExpected = String(elements.length);
     document.body.dataset.chartsDrawn = String(plots.filter(hasSeriesInk).length);
+    document.body.dataset.charts = Array.prototype.map.call(elements, function (el) {
+      return el.getAttribute('data-chart');
+    }).join(' ');
   });
 })();

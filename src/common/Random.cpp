@@ -24,7 +24,18 @@ void SetRandomStart(std::uint64_t state)
 double NextRandom()
 {
     // 53 random bits give a double in [0, 1) that never rounds up to 1.
-    return static_cast<double>(NextBits() >> 11) * 0x1.0p-53;
+    return RandomFraction(NextBits());
+}
+
+std::uint64_t NextRandomBits()
+{
+    return NextBits();
+}
+
+void NextRandomBlock(std::uint64_t *bits, std::size_t count)
+{
+    for (std::size_t i = 0; i < count; ++i)
+        bits[i] = NextBits();
 }
 
 std::int32_t RandomInteger(std::int32_t base, std::int32_t count)

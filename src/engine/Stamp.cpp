@@ -132,6 +132,25 @@ bool EndsInEscapedControl(std::string_view text)
     return value < 040 || value == 0177;
 }
 
+// RUN:STREAM:SEQ:T, or with :MAC after it when keyed.
+bool ReadTokenValue(std::string_view rest, Stamp &stamp)
+{
+    std::string_view parts[4];
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t colon = rest.find(':');
+        if (colon == std::string_view::npos)
+            return false;
+        parts[i] = rest.substr(0, colon);
+        rest.remove_prefix(colon + 1);
+    }
+    // A keyed token has its MAC after a fourth colon.
+    const std::size_t colon = rest.find(':');
+    parts[3] = rest.substr(0, colon);
+    const std::string_view mac = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    return ReadStampFields(parts[0], parts[1], parts[2], parts[3], stamp,
+                           colon == std::string_view::npos ? nullptr : &mac);
+}
+
 StampSearch FromToken(std::string_view message, Stamp &stamp)
 {
     for (;;) {
@@ -143,25 +162,50 @@ StampSearch FromToken(std::string_view message, Stamp &stamp)
             break;
     }
     const std::size_t at = message.rfind(StampFormat::TokenPrefix);
-    if (at == std::string_view::npos || (at > 0 && message[at - 1] != ' ' && message[at - 1] != '\t'))
+    // After a blank, or a tab as rsyslog escapes it (a LEEF attribute).
+    if (at == std::string_view::npos ||
+        (at > 0 && message[at - 1] != ' ' && message[at - 1] != '\t' && !message.substr(0, at).ends_with("#011")))
         return StampSearch::None;
-    std::string_view parts[4];
-    std::string_view rest = message.substr(at + StampFormat::TokenPrefix.size());
-    for (int i = 0; i < 3; ++i) {
-        const std::size_t colon = rest.find(':');
-        if (colon == std::string_view::npos)
+    return ReadTokenValue(message.substr(at + StampFormat::TokenPrefix.size()), stamp) ? StampSearch::Found
+                                                                                       : StampSearch::Malformed;
+}
+
+// The JSON member "quillon":"RUN:STREAM:SEQ:T", also with its quotes escaped
+// (\"quillon\":\"...\") as a daemon writes a message into a JSON string.
+// Only a few candidates are read, as each may be a value, not a key.
+StampSearch FromJsonMember(std::string_view message, Stamp &stamp)
+{
+    constexpr std::string_view Name = "quillon";
+    constexpr int MaxCandidates = 4;
+    int tried = 0;
+    for (std::size_t at = message.find(Name); at != std::string_view::npos && tried < MaxCandidates;
+         at = message.find(Name, at + 1)) {
+        if (at == 0 || message[at - 1] != '"')
+            continue;
+        ++tried;
+        const std::string_view quote = at >= 2 && message[at - 2] == '\\' ? "\\\"" : "\"";
+        std::string_view rest = message.substr(at + Name.size());
+        if (!rest.starts_with(quote))
+            continue;
+        rest.remove_prefix(quote.size());
+        const auto skipBlanks = [&rest] {
+            while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t'))
+                rest.remove_prefix(1);
+        };
+        skipBlanks();
+        if (rest.empty() || rest[0] != ':')
+            continue;
+        rest.remove_prefix(1);
+        skipBlanks();
+        if (!rest.starts_with(quote))
             return StampSearch::Malformed;
-        parts[i] = rest.substr(0, colon);
-        rest.remove_prefix(colon + 1);
+        rest.remove_prefix(quote.size());
+        const std::size_t end = rest.find(quote);
+        if (end == std::string_view::npos)
+            return StampSearch::Malformed;
+        return ReadTokenValue(rest.substr(0, end), stamp) ? StampSearch::Found : StampSearch::Malformed;
     }
-    // A keyed token has its MAC after a fourth colon.
-    const std::size_t colon = rest.find(':');
-    parts[3] = rest.substr(0, colon);
-    const std::string_view mac = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
-    return ReadStampFields(parts[0], parts[1], parts[2], parts[3], stamp,
-                           colon == std::string_view::npos ? nullptr : &mac)
-               ? StampSearch::Found
-               : StampSearch::Malformed;
+    return StampSearch::None;
 }
 } // namespace
 
@@ -261,13 +305,16 @@ StampSearch FindStamp(std::string_view message, Stamp &stamp)
     const StampSearch token = FromToken(message, stamp);
     if (token == StampSearch::Found)
         return token;
+    const StampSearch member = FromJsonMember(message, stamp);
+    if (member == StampSearch::Found)
+        return member;
     // A daemon may write the element behind a prefix of its own. Text that
     // only looks like one (in a value, in the message) does not hide a real
     // element after it; a few such are read at most, as each may run to the
     // end of the message.
     constexpr std::string_view Opening = "[quillon@32473";
     constexpr int MaxElementsTried = 4;
-    bool malformed = token == StampSearch::Malformed;
+    bool malformed = token == StampSearch::Malformed || member == StampSearch::Malformed;
     int tried = 0;
     for (std::size_t element = message.find(Opening); element != std::string_view::npos && tried < MaxElementsTried;
          element = message.find(Opening, element + 1), ++tried) {

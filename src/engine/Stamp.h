@@ -11,6 +11,10 @@
 // RFC 3164 (a token at the end of the message):  quillon=RUN:STREAM:SEQ:T
 // RFC 5424 (an SD element):  [quillon@32473 run="RUN" stream="STREAM" seq="SEQ" t="T"]
 // Keyed, a MAC after them:   quillon=RUN:STREAM:SEQ:T:MAC  and  ... t="T" mac="MAC"]
+// In a format that keeps fields (TemplatePacks.h), the token's value goes
+// where that format keeps one: the token as the last key=value pair of a CEF
+// extension or firewall record, after a tab as a LEEF attribute, and as the
+// JSON member "quillon":"RUN:STREAM:SEQ:T".
 //
 //   RUN     1..16 characters from [A-Za-z0-9_-], one per sender run
 //   STREAM  decimal, 0..2^63-1; shard * StreamsPerShard + index within the shard
@@ -68,9 +72,10 @@ enum class StampSearch {
 
 // Looks for a stamp in a received message of either format: the SD element of
 // an RFC 5424 message, the token at the end (trailing blanks, CR, LF and NUL
-// ignored, also as a daemon escapes them: "#015"), then an SD element of that
-// id anywhere (a line a daemon wrote with its own prefix). The run id in
-// stamp points into message.
+// ignored, also as a daemon escapes them: "#015"; after a blank, a tab or an
+// escaped tab "#011"), the JSON member (its quotes escaped too, as in a JSON
+// string), then an SD element of that id anywhere (a line a daemon wrote
+// with its own prefix). The run id in stamp points into message.
 StampSearch FindStamp(std::string_view message, Stamp &stamp);
 
 // Reads the four values of a stamp given as texts, and its MAC unless

@@ -81,18 +81,18 @@ struct ProbeSettings {
     std::string transport;
     std::string receive; // "tcp:5514", "file:/var/log/x"
     double startRate = 1000;
-    std::optional<double> maxRate;
+    std::optional<double> maxRate{};
     double stepSeconds = 10;
     double drainSeconds = 5;
     double maxLoss = 0; // a share of sent, 0..1
-    std::optional<double> maxP99Ms;
+    std::optional<double> maxP99Ms{};
     double precision = 0.05;
-    std::optional<double> requireMps;
+    std::optional<double> requireMps{};
     int confirm = 1;
     std::vector<int> watchPids;
     std::string watchCommand;
-    std::optional<double> soakSeconds;
-    std::optional<double> soakRate;
+    std::optional<double> soakSeconds{};
+    std::optional<double> soakRate{};
     double maxRssGrowthMbPerHour = 50;
 };
 
@@ -100,6 +100,7 @@ struct ProbeSettings {
 // collector held it: its memory, CPU and latency over time.
 struct SoakResult {
     double rate = 0;
+    double startSeconds = 0;    // since the probe started
     double durationSeconds = 0; // as run, shorter when stopped
     // Least squares over the watched processes' resident memory after the
     // first tenth; none without a watched process or with too few samples.
@@ -116,7 +117,22 @@ struct SoakResult {
     std::string reason;
 };
 
+// Where and when the probe ran, for a reader weighing its answer.
+struct ProbeContext {
+    std::string date; // the start, ISO 8601 with the offset from UTC
+    std::string host;
+    std::string system; // "Debian GNU/Linux 12 (bookworm)"
+    std::string kernel; // "Linux 6.1.0-18-amd64 x86_64"
+    std::string cpuModel;
+    int cpuCount = 0;
+    // The 1, 5 and 15 minute load averages at the start; empty if unread.
+    std::vector<double> loadAverage;
+    std::string version;
+    std::string commandLine;
+};
+
 struct ProbeResult {
+    ProbeContext context;
     ProbeSettings settings;
     std::vector<ProbeStep> steps;
     std::vector<WatchSample> watchSamples;

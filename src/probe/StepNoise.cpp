@@ -148,6 +148,8 @@ void AssessConfidence(ProbeResult &result)
         }
         if (!why.empty())
             reasons.push_back("runs at the boundary disagreed: " + why);
+        else if (result.steps.empty() && result.soak)
+            reasons.push_back("no search was run (--soak-rate)");
         else if (result.settings.confirm == 0)
             reasons.push_back("the boundary was not run again (--confirm 0)");
         else

@@ -59,10 +59,12 @@ bool WatchedCommand::Start(const std::string &command, std::string &error)
     const pid_t probe = ::getpid();
     m_process.setProgram(QStringLiteral("/bin/sh"));
     m_process.setArguments({QStringLiteral("-c"), QStringLiteral("exec ") + QString::fromStdString(command)});
-    // The collector's output is its own, as if started by hand.
+    // The collector's output is its own, as if started by hand, but all on
+    // standard error: standard output is the probe's result (--json).
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
     m_process.setChildProcessModifier([probe] {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
         ::setpgid(0, 0);
         // A probe killed outright cannot stop it; the kernel does.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);

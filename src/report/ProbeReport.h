@@ -1,10 +1,12 @@
 #pragma once
 
-#include <QJsonObject>
+#include "probe/ProbeResult.h"
 
 #include <string>
 
-// The probe's result (its --json document) as one self-contained HTML page:
-// the verdict, a table of the steps and uPlot charts, with the data, uPlot
-// and the page's script inline so it opens offline.
-std::string RenderProbeReport(const QJsonObject &result);
+// The probe's result as one self-contained HTML page: the verdict, where
+// and how sure, charts by offered rate, the steps and why each failed, the
+// soak, the watched processes over time and the settings. The data the
+// charts draw (and the --json document), uPlot and the page's script are
+// inline, so it opens offline.
+std::string RenderProbeReport(const ProbeResult &result);

@@ -53,10 +53,29 @@ QJsonObject SettingsJson(const ProbeSettings &s)
     return json;
 }
 
+QJsonObject ContextJson(const ProbeContext &c)
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("date"), JsonText(c.date));
+    json.insert(QStringLiteral("host"), JsonText(c.host));
+    json.insert(QStringLiteral("system"), JsonText(c.system));
+    json.insert(QStringLiteral("kernel"), JsonText(c.kernel));
+    json.insert(QStringLiteral("cpu_model"), JsonText(c.cpuModel));
+    json.insert(QStringLiteral("cpu_count"), c.cpuCount);
+    QJsonArray load;
+    for (const double average : c.loadAverage)
+        load.append(average);
+    json.insert(QStringLiteral("load_average"), c.loadAverage.empty() ? QJsonValue(QJsonValue::Null) : load);
+    json.insert(QStringLiteral("version"), JsonText(c.version));
+    json.insert(QStringLiteral("command_line"), JsonText(c.commandLine));
+    return json;
+}
+
 QJsonObject SoakJson(const SoakResult &soak)
 {
     QJsonObject json;
     json.insert(QStringLiteral("rate"), soak.rate);
+    json.insert(QStringLiteral("start_seconds"), soak.startSeconds);
     json.insert(QStringLiteral("duration_seconds"), soak.durationSeconds);
     json.insert(QStringLiteral("rss_slope_mb_per_hour"), Optional(soak.rssSlopeMbPerHour));
     json.insert(QStringLiteral("cpu_percent"), Optional(soak.cpuPercent));
@@ -95,6 +114,11 @@ void InsertAnswer(QJsonObject &json, const ProbeResult &result)
 }
 } // namespace
 
+QJsonObject ProcessFiguresJson(const ProcessFigures &process)
+{
+    return ProcessJson(process.pid, process.name, process.cpuPercent, process.rssBytes);
+}
+
 QJsonObject ProbeStepJson(const ProbeStep &step)
 {
     QJsonObject json;
@@ -126,7 +150,7 @@ QJsonObject ProbeStepJson(const ProbeStep &step)
     json.insert(QStringLiteral("end_seconds"), step.endSeconds);
     QJsonArray processes;
     for (const ProcessFigures &process : step.processes)
-        processes.append(ProcessJson(process.pid, process.name, process.cpuPercent, process.rssBytes));
+        processes.append(ProcessFiguresJson(process));
     json.insert(QStringLiteral("processes"), processes);
     return json;
 }
@@ -147,6 +171,7 @@ QJsonObject ProbeResultJson(const ProbeResult &result)
     }
     json.insert(QStringLiteral("watch_samples"), samples);
     json.insert(QStringLiteral("settings"), SettingsJson(result.settings));
+    json.insert(QStringLiteral("context"), ContextJson(result.context));
     if (!result.detachedNote.empty()) {
         QJsonObject detached;
         QJsonArray pids;
@@ -167,5 +192,7 @@ QJsonObject ProbeAnswerJson(const ProbeResult &result)
 {
     QJsonObject json;
     InsertAnswer(json, result);
+    if (result.soak)
+        json.insert(QStringLiteral("soak"), SoakJson(*result.soak));
     return json;
 }

@@ -16,13 +16,18 @@ for each index 0..SHARDS-1 of the Indexed Job its init container and its
 sender, with JOB_COMPLETION_INDEX set as the Job sets it. Only these
 settings change, so that the run is short and stays on loopback: TARGET,
 PORT, TRANSPORT, RATE, DURATION, SHARDS and IDLE. The receiver listens on
-127.0.0.1 only, on a port it picks (PORT 0), which the senders are given.
+127.0.0.1 only, on a free port (another if it was taken before the receiver
+bound it), which the senders are given.
 
-The receiver reports once the messages it expects arrived. Its report must
+The receiver reports once the messages it expects arrived. Its pod's log
+(both streams) must be JSON alone, so that `kubectl logs job/quillon-recv |
+jq` reads it. Its report must
 show SHARDS disjoint shards, each with its share of the messages, together
 the configured rate, and every sent message received. It must also be its
 container's main process: a receiver started again and sent SIGTERM (as
-kubectl delete does) must report at once, long before IDLE.
+kubectl delete does) must report at once, long before IDLE. Last,
+`quillon-recv --merge` over the pods' logs as `kubectl logs --prefix` gives
+them must reconcile every shard, and not when a sender's log is left out.
 
 Usage: indexed_job_simulation.py --bin DIR [--manifests DIR]
 """
@@ -300,17 +305,14 @@ def simulate(resources, bin_dir):
     check(job["spec"]["completions"] == job["spec"]["parallelism"] == shards,
           "the Job's completions and parallelism do not follow SHARDS")
 
-    # The receiver picks a free port on loopback; the senders are given it.
+    # The receiver listens on a free port of loopback; the senders are given it.
     receiver = dict(receiver, args=receiver.get("args", []) + ["--bind", "127.0.0.1"])
     recv, output, port = start_receiver(receiver, resources, bin_dir)
     senders = []
     try:
         probe = dict(receiver, command=receiver["readinessProbe"]["exec"]["command"], args=[])
-        for probed, ready in ((port, True), ({"PORT": free_port()}, False)):
-            done = subprocess.run(command_line(probe, dict(container_env(probe, resources), **probed)),
-                                  env=run_env(dict(container_env(probe, resources), **probed), bin_dir))
-            check((done.returncode == 0) == ready, f"the readiness probe on port {probed['PORT']} said "
-                                                   f"{'not ' if ready else ''}ready")
+        check(not run_probe(probe, resources, bin_dir, {"PORT": free_port()}),
+              "the readiness probe said ready on a port nothing listens on")
         print(f"receiver on port {port['PORT']}, ready by its probe")
 
         for index in range(shards):
@@ -318,17 +320,23 @@ def simulate(resources, bin_dir):
             pod_env = dict(port, JOB_COMPLETION_INDEX=str(index))
             for init in job_pod.get("initContainers", []):
                 run_container(init, resources, bin_dir, pod_env)
+            # A pod's log holds both its streams.
             senders.append(run_container(job_pod["containers"][0], resources, bin_dir, pod_env,
-                                         stdout=subprocess.PIPE, text=True))
-        sent = []
+                                         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True))
+        sent, logs = [], {}
         for index, sender in enumerate(senders):
             out, _ = sender.communicate(timeout=duration + 30)
             check(sender.returncode == 0, f"sender {index} exited with {sender.returncode}: {out}")
             sent.append(json.loads(out.strip().splitlines()[-1]))
+            logs[f"pod/quillon-send-{index}-x{index}k2p/quillon-send"] = out.splitlines()
 
-        report = json.loads(output.line(REPORT_SECONDS, "report"))
+        report_line = output.line(REPORT_SECONDS, "report")
+        report = json.loads(report_line)
         print(f"receiver report: {json.dumps(report)}")
+        check(report["source"] == f"tcp 127.0.0.1:{port['PORT']}", f"the receiver listened on {report['source']}")
         check_report(report, sent, rate, duration, shards)
+        logs["pod/quillon-recv-q8w4z/quillon-recv"] = pod_log(recv, output, report_line)
+        check_merge(logs, bin_dir, rate * duration, shards)
     finally:
         end(senders + [recv])
     check_report_at_sigterm(receiver, resources, bin_dir)
@@ -345,23 +353,46 @@ def end(processes):
 
 
 def start_receiver(receiver, resources, bin_dir):
-    """The receiver's container started, its listening line read, and the
-    program checked to be the container's main process."""
-    recv = run_container(receiver, resources, bin_dir, {"PORT": "0"}, stdout=subprocess.PIPE,
-                         stderr=subprocess.PIPE)
+    """The receiver's container started on a free port, ready by its
+    readiness probe as the kubelet sees it, and checked to be the container's
+    main process. Its output is its pod's log, both streams in one."""
+    probe = dict(receiver, command=receiver["readinessProbe"]["exec"]["command"], args=[])
+    for _ in range(3):
+        port = {"PORT": free_port()}
+        recv = run_container(receiver, resources, bin_dir, port, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        deadline = time.monotonic() + 10
+        # The kubelet polls its probe too; the receiver ending means the port was taken meanwhile.
+        while recv.poll() is None and not run_probe(probe, resources, bin_dir, port) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        if recv.poll() is None:
+            break
+        end([recv])
     try:
-        output = LineReader(recv.stdout)
-        # With --json the listening line goes to standard error.
-        json_report = any("--json" in arg for arg in command_line(receiver, container_env(receiver, resources)))
-        listening = (LineReader(recv.stderr) if json_report else output).line(10, "listening line")
-        match = re.fullmatch(r"listening on tcp 127\.0\.0\.1:(\d+)", listening)
-        check(match, f"the receiver said {listening!r}")
+        check(recv.poll() is None and run_probe(probe, resources, bin_dir, port), "the receiver never got ready")
         with open(f"/proc/{recv.pid}/comm") as comm:
             check(comm.read().strip() == "quillon-recv", "quillon-recv is not its container's main process")
     except Failure:
         end([recv])
         raise
-    return recv, output, {"PORT": match.group(1)}
+    return recv, LineReader(recv.stdout), port
+
+
+def run_probe(probe, resources, bin_dir, port):
+    env = dict(container_env(probe, resources), **port)
+    return subprocess.run(command_line(probe, env), env=run_env(env, bin_dir)).returncode == 0
+
+
+def pod_log(recv, output, first_line):
+    """All the receiver's pod log, once it ended; every line must be JSON, so
+    that `kubectl logs job/quillon-recv | jq` reads it."""
+    recv.wait(timeout=REPORT_SECONDS)
+    lines = [first_line] + (output.buffer + recv.stdout.read()).decode().splitlines()
+    for line in lines:
+        try:
+            json.loads(line)
+        except ValueError:
+            raise Failure(f"the receiver's log holds a line that is not JSON: {line!r}")
+    return lines
 
 
 def check_report_at_sigterm(receiver, resources, bin_dir):
@@ -397,6 +428,35 @@ def check_report(report, sent, rate, duration, shards):
         check(abs(shard["received"] - share) < 1, f"shard {shard['shard']} has {shard['received']} messages, "
                                                   f"not its share of {share:.0f}")
     print(f"{shards} shards, {total_sent} messages at {rate} a second, none lost")
+
+
+def check_merge(logs, bin_dir, messages, shards):
+    """quillon-recv --merge over the logs as `kubectl logs --prefix` gives
+    them: the receiver's Job's, then the senders' Job's in one file."""
+    with tempfile.TemporaryDirectory() as folder:
+        files = []
+        for name, pods in (("recv.log", ["quillon-recv"]), ("send.log", ["quillon-send"])):
+            files.append(os.path.join(folder, name))
+            with open(files[-1], "w") as file:
+                file.writelines(f"[{pod}] {line}\n" for pod, lines in logs.items() if any(p in pod for p in pods)
+                                for line in lines)
+        merge = [os.path.join(bin_dir, "quillon-recv"), "--merge"]
+        done = subprocess.run(merge + files, capture_output=True, text=True, timeout=10)
+        print(done.stdout, end="")
+        check(done.returncode == 0, f"--merge exited with {done.returncode}: {done.stdout}{done.stderr}")
+        done = subprocess.run(merge + files + ["--json"], capture_output=True, text=True, timeout=10)
+        merged = json.loads(done.stdout)
+        total = merged["total"]
+        check(done.returncode == 0 and merged["reconciled"] and len(merged["shards"]) == shards
+              and total["sent"] == total["received"] == messages and total["lost"] == 0
+              and merged["sender_summaries"] == shards, f"--merge --json gave {done.stdout}")
+        # Without one sender's log its shard's messages come from no summary.
+        with open(files[1]) as file:
+            kept = [line for line in file if "quillon-send-1-" not in line]
+        done = subprocess.run(merge + [files[0], "-"], input="".join(kept), capture_output=True, text=True, timeout=10)
+        check(done.returncode == 1 and "shard 1 does not reconcile" in done.stdout,
+              f"--merge without sender 1's log exited with {done.returncode}: {done.stdout}")
+    print(f"--merge reconciled {shards} shards, and not without a sender's log")
 
 
 def main():

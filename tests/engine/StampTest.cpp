@@ -93,6 +93,15 @@ TEST(Stamp, FindsStampsAndTellsMalformedOnesFromNone)
         {R"(host app: about [quillon@32473 run= quillon=r:1:4:1)", StampSearch::Found, 4},
         {R"(host [a@1 v="[quillon@32473"][quillon@32473 run="r" stream="2" seq="5" t="1"] m)", StampSearch::Found, 5},
         {R"(host [quillon@32473 run="r" seq=3] quillon=r:1:5)", StampSearch::Malformed},
+        // Where the packs keep it: a LEEF attribute after a tab rsyslog escaped,
+        // a JSON member (re-serialized, or inside a JSON string).
+        {"LEEF:2.0|a|b|1|1|x09|src=1.2.3.4#011quillon=r:1:8:10", StampSearch::Found, 8},
+        {R"({"a":1,"quillon":"r:1:5:10"})", StampSearch::Found, 5},
+        {R"({ "quillon" : "r:1:6:10", "b": 2 })", StampSearch::Found, 6},
+        {R"(host app: {"msg":"{\"a\":1,\"quillon\":\"r:1:7:10\"}"})", StampSearch::Found, 7},
+        {R"({"app":"quillon","b":"quillon"})", StampSearch::None},
+        {R"({"quillon":5})", StampSearch::Malformed},
+        {R"({"quillon":"r:1:0:10"})", StampSearch::Malformed},
     };
     for (const Case &c : cases) {
         Stamp stamp;

@@ -192,3 +192,43 @@ start_on_free_ports() { # span
     done
     return 1
 }
+
+# A configuration of docs/collectors/ as a user installs it: the placeholders
+# its header documents replaced by the values given, nothing else changed.
+collector_config() { # file NAME=value...
+    local file=$1 edits=() pair
+    shift
+    for pair; do edits+=(-e "s|@${pair%%=*}@|${pair#*=}|g"); done
+    sed "${edits[@]}" "$(dirname "${BASH_SOURCE[0]}")/../../docs/collectors/$file" > "$work/$file"
+    ! grep -n '@[A-Z_]*@' "$work/$file" || fail "docs/collectors/$file has placeholders its test does not fill"
+}
+
+# Starts quillon-recv (path, then its flags) on a free TCP port of loopback,
+# its JSON summary in recv.json; sets recv and recv_port.
+start_json_receiver() { # receiver flags...
+    "$@" --listen tcp --bind 127.0.0.1 --port 0 --json > "$work/recv.json" 2> "$work/recv.err" &
+    recv=$!
+    for _ in $(seq 100); do
+        recv_port=$(sed -n 's/^listening on tcp 127\.0\.0\.1://p' "$work/recv.err")
+        [ -n "$recv_port" ] && return 0
+        kill -0 "$recv" 2> /dev/null || break
+        sleep 0.1
+    done
+    fail "quillon-recv did not listen: $(cat "$work/recv.err")"
+}
+
+# The docs/collectors configuration's chain after count stamped messages of
+# a run went through it: quillon-recv got them all, and so did the file.
+expect_collector_chain() { # receiver count what
+    local status=0
+    wait "$recv" || status=$?
+    [ "$status" -eq 0 ] && [ "$(json recv.json .received)" -eq "$2" ] && [ "$(json recv.json .lost)" -eq 0 ] ||
+        fail "$3: quillon-recv exited with $status: $(cat "$work/recv.json" "$work/recv.err")"
+    [ "$(json recv.json '.connection_framing | .lf + .crlf + .nul')" -eq 0 ] ||
+        fail "$3: the daemon forwarded without octet counts: $(json recv.json .connection_framing)"
+    pass "$3: quillon-recv received all $2 stamped messages, octet counted"
+    "$1" --check-file "$work/check.log" --expect "$2" --json > "$work/check.json" ||
+        fail "$3: --check-file exited with $?: $(cat "$work/check.json")"
+    [ "$(json check.json .received)" -eq "$2" ] || fail "$3: the file held $(json check.json .received) stamps"
+    pass "$3: quillon-recv --check-file read all $2 stamps in the daemon's file"
+}

@@ -6,13 +6,15 @@
 # as exactly one lost message. Then the whole chain: quillon-send --stamp
 # into the daemon, its files checked; and RFC 3164 over TCP with its
 # default CR LF into a daemon left at its defaults, which writes the CR as
-# #015 after the token.
+# #015 after the token. Last, docs/collectors/rsyslog.conf as a user
+# installs it, between quillon-send and quillon-recv.
 # Usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send
 set -euo pipefail
 receiver=${1:?usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send}
 sender=${2:?usage: rsyslog_check_file.sh PATH-TO-quillon-recv PATH-TO-quillon-send}
 source "$(dirname "$0")/lib.sh"
 need_executables "$receiver" "$sender"
+need_jq
 find_rsyslogd
 count=200
 
@@ -100,4 +102,28 @@ wait_for_lines "tcp escaped" "$chain" defaults.log || fail "not all of quillon-s
 grep -q 'quillon=escaped:1:1:[0-9]*#015$' "$work/defaults.log" || fail "the daemon did not escape the CR as #015"
 expect_summary defaults.log "stamped: $chain received, 0 lost, 0 duplicated, 0 out of order" \
     "RFC 3164 tokens escaped by the daemon's defaults" 0 --expect "$chain"
+stop_daemon
+
+# docs/collectors/rsyslog.conf, included as it stands after its placeholders
+# are filled in: both formats over TCP through it to quillon-recv and its file.
+start_json_receiver "$receiver" --expect $((2 * chain)) --idle 30
+start_daemon() {
+    listen_port=$1
+    collector_config rsyslog.conf LISTEN_PORT="$listen_port" RECEIVER=127.0.0.1 RECEIVER_PORT="$recv_port" \
+        CHECK_FILE="$work/check.log"
+    printf '%s\n' "global(workDirectory=\"$work\" net.enableDNS=\"off\")" \
+        "include(file=\"$work/rsyslog.conf\")" > "$work/main.conf"
+    launch "$rsyslogd" -n -f "$work/main.conf" -i "$work/rsyslogd.pid"
+    await_probe probe_collector
+}
+probe_collector() {
+    printf '<13>Jan  1 00:00:00 host probe: docs probe\n' > "/dev/udp/127.0.0.1/$listen_port" || true
+    [ "$(count_lines_with "docs probe" check.log)" -gt 0 ]
+}
+start_on_free_ports 1 || fail "rsyslogd did not start with docs/collectors/rsyslog.conf"
+"$sender" --port "$listen_port" --transport tcp --framing octet-count --format rfc5424 --stamp --run-id docs5424 \
+    --message "docs chained" --unlimited --count "$chain" --quiet || fail "quillon-send RFC 5424 into the docs config"
+"$sender" --port "$listen_port" --transport tcp --stamp --run-id docs3164 --message "docs chained" \
+    --unlimited --count "$chain" --quiet || fail "quillon-send RFC 3164 into the docs config"
+expect_collector_chain "$receiver" $((2 * chain)) "docs/collectors/rsyslog.conf"
 finish

@@ -2,15 +2,20 @@
 # RFC 5424 messages from quillon-send to a real syslog-ng on loopback, over
 # UDP and over TCP with octet counting; checks what the daemon parsed:
 # facility, severity, host name, program, pid, msgid, structured data with
-# escaped values, and the message, multi-line and numbered in order.
+# escaped values, and the message, multi-line and numbered in order. Last,
+# docs/collectors/syslog-ng.conf as a user installs it, between quillon-send
+# and quillon-recv.
 # syslog-ng-core comes unpacked into FOLDER/root by scripts/fetch-syslog-ng.sh
 # (scripts/test.sh runs it), never installed: that would remove rsyslog.
-# Usage: syslog_ng_interop.sh PATH-TO-quillon-send FOLDER
+# Usage: syslog_ng_interop.sh PATH-TO-quillon-send FOLDER PATH-TO-quillon-recv
 set -euo pipefail
-sender=${1:?usage: syslog_ng_interop.sh PATH-TO-quillon-send FOLDER}
-folder=${2:?usage: syslog_ng_interop.sh PATH-TO-quillon-send FOLDER}
+usage="usage: syslog_ng_interop.sh PATH-TO-quillon-send FOLDER PATH-TO-quillon-recv"
+sender=${1:?$usage}
+folder=${2:?$usage}
+receiver=${3:?$usage}
 source "$(dirname "$0")/lib.sh"
-need_executables "$sender"
+need_executables "$sender" "$receiver"
+need_jq
 show_on_fail+=(parsed.log)
 
 find_syslog_ng "$folder"
@@ -68,4 +73,29 @@ printf 'interop5424 line one\nline two' > "$work/multi.txt"
 line="1|5|10.1.2.3|Quillon|7|ML|$sd2|interop5424 line one~line two"
 expect_lines "interop5424 line one" 3 "$line"$'\n'"$line"$'\n'"$line"
 pass "RFC 5424 over TCP with octet counting: a multi-line message with a BOM, the source address as host name"
+stop_daemon
+
+# docs/collectors/syslog-ng.conf, included as it stands after its
+# placeholders are filled in: stamped RFC 5424 over TCP through it to
+# quillon-recv and its file.
+chain=2000
+start_json_receiver "$receiver" --expect "$chain" --idle 30
+start_daemon() {
+    listen_port=$1
+    collector_config syslog-ng.conf LISTEN_PORT="$listen_port" RECEIVER=127.0.0.1 RECEIVER_PORT="$recv_port" \
+        CHECK_FILE="$work/check.log"
+    printf '%s\n' "@version: $version" "options { use-dns(no); dns-cache(no); stats-freq(0); };" \
+        "@include \"$work/syslog-ng.conf\"" > "$work/main.conf"
+    launch "$syslog_ng" -F --no-caps -f "$work/main.conf" --module-path="$modules" \
+        --persist-file="$work/persist" --pidfile="$work/syslog-ng.pid" --control="$work/syslog-ng.ctl"
+    await_probe probe_collector
+}
+probe_collector() {
+    "$sender" --port "$listen_port" --format rfc5424 --message "docs probe" --quiet 2>/dev/null || true
+    [ "$(count_lines_with "docs probe" check.log)" -gt 0 ]
+}
+start_on_free_ports 1 || fail "syslog-ng did not start with docs/collectors/syslog-ng.conf"
+"$sender" --port "$listen_port" --transport tcp --framing octet-count --format rfc5424 --stamp --run-id docs \
+    --message "docs chained" --unlimited --count "$chain" --quiet || fail "quillon-send into the docs config"
+expect_collector_chain "$receiver" "$chain" "docs/collectors/syslog-ng.conf"
 finish

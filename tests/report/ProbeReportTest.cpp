@@ -1,4 +1,6 @@
 #include "report/ProbeReport.h"
+#include "SampleProbeResult.h"
+#include "report/ProbeResultJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,106 +9,112 @@
 #include <gtest/gtest.h>
 
 namespace {
-QJsonObject Result(const QString &limitedBy, double sustained, const QString &name, const QString &target)
+QString Page(const ProbeResult &result)
 {
-    const QJsonObject latency{{"p50", 1.5}, {"p99", 80}, {"max", 95}};
-    const QJsonArray processes{QJsonObject{{"pid", 7}, {"name", name}, {"cpu_percent", 50}, {"rss_bytes", 2e6}}};
-    const QJsonArray steps{
-        QJsonObject{{"rate", 1000},
-                    {"sent", 1000},
-                    {"received", 1000},
-                    {"lost", 0},
-                    {"held", true},
-                    {"latency_ms", latency},
-                    {"processes", processes}},
-        QJsonObject{{"rate", 2000},
-                    {"sent", 2000},
-                    {"received", 1950},
-                    {"lost", 50},
-                    {"held", false},
-                    {"latency_ms", latency},
-                    {"processes", processes}},
-    };
-    return {
-        {"max_sustainable_mps", sustained},
-        {"limited_by", limitedBy},
-        {"steps", steps},
-        {"settings", QJsonObject{{"target", target}, {"port", 514}, {"transport", "udp"}, {"max_p99_ms", 40}}},
-        {"watch_samples",
-         QJsonArray{QJsonObject{{"seconds", 0}, {"pid", 7}, {"name", name}, {"cpu_percent", 50}, {"rss_bytes", 2e6}}}}};
+    return QString::fromStdString(RenderProbeReport(result));
 }
 
-QString Verdict(const std::string &page)
+QString Verdict(const ProbeResult &result)
 {
-    const auto match =
-        QRegularExpression(QStringLiteral("<p class=\"verdict\">(.*?)</p>")).match(QString::fromStdString(page));
-    return match.hasMatch() ? match.captured(1) : QString();
+    return QRegularExpression(QStringLiteral("<p class=\"verdict\">(.*?)</p>")).match(Page(result)).captured(1);
 }
 
-// A process name or a target is whatever the system or the user said: it
-// shows as text, and the page's embedded data reads back as the result.
+QJsonObject Data(const QString &page)
+{
+    const QString open = QStringLiteral("<script type=\"application/json\" id=\"probe-data\">");
+    const qsizetype from = page.indexOf(open) + open.size();
+    return QJsonDocument::fromJson(page.mid(from, page.indexOf(QStringLiteral("</script>"), from) - from).toUtf8())
+        .object();
+}
+
+// A process name, a target or a command is whatever the system or the user
+// said: it shows as text, and the page's embedded data reads back as the
+// result's JSON document.
 TEST(ProbeReport, TextFromTheResultNeverBecomesMarkupAndTheDataReadsBack)
 {
-    const QString hostile = QStringLiteral("</script><script>alert(1)</script><!--<b>&amp;'\"");
-    const QJsonObject result = Result("loss", 1000, hostile, hostile);
-    const std::string page = RenderProbeReport(result);
-
-    EXPECT_EQ(page.find("<script>alert"), std::string::npos);
-    EXPECT_EQ(page.find("<b>"), std::string::npos);
-    EXPECT_EQ(page.find("<!--"), std::string::npos);
+    const std::string hostile = "</script><script>alert(1)</script><!--<b>&amp;'\"";
+    ProbeResult result = SampleProbeResult();
+    result.settings.target = hostile;
+    result.steps[0].processes[0].name = hostile;
+    const QString page = Page(result);
+    EXPECT_FALSE(page.contains(QStringLiteral("<script>alert")));
+    EXPECT_FALSE(page.contains(QStringLiteral("<b>")));
+    EXPECT_FALSE(page.contains(QStringLiteral("<!--")));
     // The error counter, the data, uPlot and the page's script: no more.
-    EXPECT_EQ(QString::fromStdString(page).count(QStringLiteral("<script")), 4);
-    EXPECT_EQ(QString::fromStdString(page).count(QStringLiteral("</script>")), 4);
-    EXPECT_TRUE(Verdict(page).startsWith(QStringLiteral("&lt;/script&gt;&lt;script&gt;alert(1)")));
-
-    const std::string open = "<script type=\"application/json\" id=\"probe-data\">";
-    const std::size_t from = page.find(open) + open.size();
-    ASSERT_NE(page.find(open), std::string::npos);
-    const QByteArray json = QByteArray::fromStdString(page.substr(from, page.find("</script>", from) - from));
-    QJsonParseError error;
-    const QJsonDocument data = QJsonDocument::fromJson(json, &error);
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
-    EXPECT_EQ(data.object().value("result").toObject(), result);
+    EXPECT_EQ(page.count(QStringLiteral("<script")), 4);
+    EXPECT_EQ(page.count(QStringLiteral("</script>")), 4);
+    EXPECT_TRUE(Verdict(result).startsWith(QStringLiteral("&lt;/script&gt;&lt;script&gt;alert(1)")));
+    EXPECT_EQ(Data(page).value("result").toObject(), ProbeResultJson(result));
 }
 
-// Each stop reason reads as what it means for the collector.
+// Each reason the search stopped reads as what it means for the collector,
+// with the failed step nearest above the rate found.
 TEST(ProbeReport, VerdictSaysWhatLimitedTheRate)
 {
-    const std::pair<QJsonObject, QString> cases[] = {
-        {Result("loss", 1000, "rsyslogd", "127.0.0.1"),
-         "rsyslogd at 127.0.0.1:514 over udp sustained 1,000 MPS; above that it lost messages (2.5% lost at 2,000 "
+    const auto with = [](const std::string &by, double sustained, int failedStep, const std::string &verdict,
+                         const std::string &reason = "") {
+        ProbeResult result = SampleProbeResult();
+        result.limitedBy = by;
+        result.maxSustainableMps = sustained;
+        result.steps[failedStep - 1].verdict = verdict;
+        result.steps[failedStep - 1].reason = reason;
+        return result;
+    };
+    const std::string who = "rsyslogd at 127.0.0.1:5514 over udp";
+    const std::pair<ProbeResult, std::string> cases[] = {
+        {with("loss", 6000, 6, "loss"), " sustained 6,000 MPS; above that it lost messages (0.18% lost at 7,000 MPS)."},
+        {with("latency", 6000, 6, "latency"), " sustained 6,000 MPS; above that its p99 latency passed the 50 ms limit "
+                                              "(35 ms at 7,000 MPS)."},
+        {with("back-pressure", 6000, 6, "back-pressure", "back-pressure: 1.2 MB not taken"),
+         " sustained 6,000 MPS; above that it could not keep up and held the sender back (1.2 MB not taken at 7,000 "
          "MPS)."},
-        {Result("latency", 1000, "rsyslogd", "::1"),
-         "rsyslogd at [::1]:514 over udp sustained 1,000 MPS; above that its p99 latency passed the 40 ms limit "
-         "(80 ms at 2,000 MPS)."},
-        {Result("sender", 1000, "", "127.0.0.1"),
-         "The collector at 127.0.0.1:514 over udp sustained 1,000 MPS, as fast as the sender could send: the "
-         "collector was not the limit."},
-        {Result("max-rate", 1000, "rsyslogd", ""),
-         "rsyslogd sustained 1,000 MPS, the highest rate the probe was allowed to offer (--max-rate): its limit lies "
-         "higher."},
-        {Result("loss", 0, "rsyslogd", "127.0.0.1"),
-         "rsyslogd at 127.0.0.1:514 over udp lost messages even at 1,000 MPS, the lowest rate tried."},
+        {with("latency-floor", 0, 1, "latency"),
+         " sustained none of the rates tried: p99 is 1.2 ms at every rate tried, "
+         "above --max-p99-ms (a latency floor no rate gets under)."},
+        {with("max-rate", 8000, 4, "holds"), " sustained 8,000 MPS, the highest rate the probe was allowed to offer "
+                                             "(--max-rate): its limit lies higher."},
+        {with("loss", 0, 1, "loss"), " lost messages even at 1,000 MPS, the lowest rate tried."},
     };
     for (const auto &[result, verdict] : cases)
-        EXPECT_EQ(Verdict(RenderProbeReport(result)).toStdString(), verdict.toHtmlEscaped().toStdString());
+        EXPECT_EQ(Verdict(result).toStdString(), QString::fromStdString(who + verdict).toHtmlEscaped().toStdString());
 }
 
-// Without watched processes or latency the page says what is missing and
-// draws only the charts it has data for.
+// The steps say why each failed, the charts by rate get the steps in order
+// of rate and what each delivered a second until its last message came,
+// and the context, the soak and the detached daemon are shown.
+TEST(ProbeReport, ShowsWhyWhereAndHowSure)
+{
+    ProbeResult result = SampleProbeResult();
+    // Its messages arrived over 4 s more than it sent: the collector held the sender back.
+    result.steps[3].endSeconds += 4;
+    const QString page = Page(result);
+    for (const char *text : {
+             "<td class=\"text why\">loss 0.18%</td>",
+             "<td class=\"text why\">noisy: the machine was 97% busy</td>",
+             "<dt>CPU</dt><dd>2 × Intel(R) Xeon(R) CPU E5-2680 v4 @ 2.40GHz</dd>",
+             "<dt>Command line</dt><dd><code><span>quillon-probe</span> <span>--target</span>",
+             "<p class=\"soak-verdict fails\"><strong>leaks</strong>: memory grew 180 MB/h",
+             "left rsyslogd (4242) listening on UDP port 5514",
+         })
+        EXPECT_TRUE(page.contains(QString::fromUtf8(text))) << text;
+    const QJsonObject byRate = Data(page).value("by_rate").toObject();
+    EXPECT_EQ(byRate.value("offered").toArray(), (QJsonArray{1000, 2000, 4000, 6000, 6000, 7000, 7000, 8000}));
+    EXPECT_EQ(byRate.value("p99_failed").toArray()[7], 180);
+    EXPECT_EQ(byRate.value("delivered").toArray()[7], 27'500 / 8.0);
+}
+
+// Without watched processes, latency or a soak the page says what is
+// missing and draws only the charts it has data for.
 TEST(ProbeReport, MissingPartsAreSaidInsteadOfDrawn)
 {
-    QJsonObject result = Result("loss", 1000, "", "127.0.0.1");
-    QJsonArray steps = result.value("steps").toArray();
-    for (auto step : steps) {
-        QJsonObject plain = step.toObject();
-        plain.remove("latency_ms");
-        plain.remove("processes");
-        step = plain;
+    ProbeResult result = SampleProbeResult();
+    for (ProbeStep &step : result.steps) {
+        step.latency.reset();
+        step.processes.clear();
     }
-    result.insert("steps", steps);
-    result.remove("watch_samples");
-    const QString page = QString::fromStdString(RenderProbeReport(result));
+    result.watchSamples.clear();
+    result.soak.reset();
+    const QString page = Page(result);
     EXPECT_EQ(page.count(QStringLiteral("data-chart=")), 2);
     EXPECT_TRUE(page.contains(QStringLiteral("No process was watched")));
     EXPECT_TRUE(page.contains(QStringLiteral("No latency was measured")));

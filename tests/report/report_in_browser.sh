@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Opens a probe report in Debian's chromium, headless and offline, and checks
-# that the page ran without a console message or error and that every chart
-# drew its series. Keeps the report, the DOM after the scripts ran and a
-# screenshot in OUT_DIR.
-#   report_in_browser.sh RENDER_TOOL RESULT.json OUT_DIR
+# Opens the report of a sample probe result in Debian's chromium, headless
+# and offline, and checks that the page ran without a console message or
+# error, that every chart drew its series, the chart by offered rate among
+# them, and that the context block says where and how sure. Keeps the
+# report, the DOM after the scripts ran and a screenshot in OUT_DIR.
+#   report_in_browser.sh RENDER_TOOL OUT_DIR
 set -euo pipefail
-render=$1 result=$2 out=$3
+render=$1 out=$2
 browser=$(command -v chromium || true)
 if [ -z "$browser" ]; then
     echo "SKIP: chromium is missing (scripts/deps.sh installs it)"
@@ -13,7 +14,7 @@ if [ -z "$browser" ]; then
 fi
 mkdir -p "$out"
 rm -f "$out"/report.html "$out"/dom.html "$out"/screenshot.png "$out"/*.log
-"$render" "$result" "$out/report.html"
+"$render" "$out/report.html"
 profile=$(mktemp -d)
 trap 'rm -rf "$profile"' EXIT
 
@@ -39,7 +40,7 @@ open_page() {
         --enable-logging=stderr --v=0 --virtual-time-budget=5000 "$@" "file://$out/report.html"
 }
 open_page --dump-dom > "$out/dom.html" 2> "$out/dom.log"
-open_page --screenshot="$out/screenshot.png" --window-size=1280,2800 > /dev/null 2> "$out/screenshot.log"
+open_page --screenshot="$out/screenshot.png" --window-size=1280,3300 > /dev/null 2> "$out/screenshot.log"
 
 status=0
 check() { # DESCRIPTION COMMAND...
@@ -48,8 +49,18 @@ check() { # DESCRIPTION COMMAND...
 expected=$(grep -o 'data-charts-expected="[0-9]*"' "$out/dom.html" | grep -o '[0-9]\+' || echo none)
 drawn=$(grep -o 'data-charts-drawn="[0-9]*"' "$out/dom.html" | grep -o '[0-9]\+' || echo none)
 echo "charts: $expected expected, $drawn drawn with their series"
-check "the page has its five charts" test "$expected" = 5
+charts=$(grep -o 'data-charts="[a-z ]*"' "$out/dom.html" || true)
+check "the page has its charts: by offered rate, loss, latency, soak, CPU, memory" \
+    test "$charts" = 'data-charts="rate loss latency soak cpu memory"'
 check "every chart drew its series" test "$drawn" = "$expected"
+# uPlot's legend without values reads "--" nowhere.
+check "legends hold names alone" bash -c "! grep -o 'class=\"u-value\"[^<]*<' '$out/dom.html' | grep -q ."
+context=$(sed -n 's/.*<section id="context">\(.*\)<\/section>.*/\1/p' "$out/dom.html")
+for fact in "Confidence</dt><dd><span class=\"confidence low\">low</span> step 7" "Date</dt><dd>2024-05-14 09:30:12" \
+    "Host</dt><dd>build-01" "2 × Intel(R) Xeon(R)" "Load at the start</dt><dd>1.52, 1.31, 1.02" \
+    "quillon-probe</dt><dd>2.2.0" "<code><span>quillon-probe</span> <span>--target</span>"; do
+    check "the context block has: $fact" grep -qF -- "$fact" <<< "$context"
+done
 check "no script error in the page" bash -c "! grep -q 'data-page-errors' '$out/dom.html'"
 # Chromium's own pages (chrome://) may log; only the report's lines count.
 check "the page logged nothing to the console" \

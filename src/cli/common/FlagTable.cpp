@@ -178,7 +178,7 @@ std::string BashCompletion(const FlagTable &table)
                     words += (words.empty() ? "" : " ") + choice;
                 cases += "    " + std::string(flag.name) + ") COMPREPLY=($(compgen -W '" + words +
                          "' -- \"$cur\")); return ;;\n";
-            } else if (flag.value == "FILE") {
+            } else if (flag.value == "FILE" || flag.value == "FILE...") {
                 files.push_back(flag.name);
             } else {
                 free.push_back(flag.name);

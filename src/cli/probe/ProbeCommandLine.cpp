@@ -2,6 +2,7 @@
 
 #include "cli/common/FlagValues.h"
 #include "common/TextHelpers.h"
+#include "probe/RunContext.h"
 
 #include <QHostAddress>
 
@@ -396,7 +397,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             {
                                 {"--report", "FILE",
                                  "write the result as one self-contained HTML page\n"
-                                 "with its charts (opens offline)",
+                                 "(opens offline): the verdict and how sure it is,\n"
+                                 "where it ran, charts by offered rate, the steps\n"
+                                 "and why each failed, the soak, CPU and memory",
                                  [&o](std::string_view value) -> Status {
                                      if (value.empty())
                                          return Parser::Fail("--report needs a file name");
@@ -410,7 +413,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  }},
                                 {"--stats-file", "FILE",
                                  "one JSON object per line for each step as it is\n"
-                                 "judged, as in --json with the time",
+                                 "judged, as in --json with the time, and each soak\n"
+                                 "run; the last has the answer (and the soak)",
                                  [&o](std::string_view value) -> Status {
                                      if (value.empty())
                                          return Parser::Fail("--stats-file needs a file name");
@@ -483,6 +487,9 @@ ProbeParseResult ParseProbeCommandLine(const std::vector<std::string> &args)
     Status parsed = ParseFlags(table, args);
     if (parsed && result.action == ProbeParseResult::Action::Run)
         parsed = parser->Finish();
+    std::vector<std::string> words{"quillon-probe"};
+    words.insert(words.end(), args.begin(), args.end());
+    result.options.commandLine = ShellLine(words);
     if (!parsed) {
         result.action = ProbeParseResult::Action::UsageError;
         result.error = parsed.Why();

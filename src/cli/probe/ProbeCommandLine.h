@@ -45,6 +45,8 @@ struct ProbeOptions {
     std::optional<double> soakSeconds;
     std::optional<double> soakRate;
     double maxRssGrowthMbPerHour = 50;
+    // The whole command line, for the report.
+    std::string commandLine;
 };
 
 struct ProbeParseResult {

@@ -7,6 +7,10 @@
 #include "load/RunSummary.h"
 #include "probe/ProcessWatch.h"
 #include "probe/SoakJudge.h"
+#include "report/JsonText.h"
+#include "report/ProbeResultJson.h"
+
+#include <QJsonArray>
 
 #include <algorithm>
 #include <cmath>
@@ -52,8 +56,8 @@ std::vector<std::string> RunIds(std::vector<Segment>::const_iterator from, std::
 } // namespace
 
 SoakRun::SoakRun(const ProbeOptions &options, ProbeReceiver &receiver, const ProcessWatch *watch,
-                 const ProbeClock &clock, std::ostream &err)
-    : m_options(options), m_receiver(receiver), m_watch(watch), m_clock(clock), m_err(err)
+                 const ProbeClock &clock, std::ostream &err, std::function<void(const QJsonObject &)> record)
+    : m_options(options), m_receiver(receiver), m_watch(watch), m_clock(clock), m_err(err), m_record(std::move(record))
 {}
 
 SoakResult SoakRun::Run(double rate, const std::string &runBase)
@@ -92,15 +96,30 @@ SoakResult SoakRun::Run(double rate, const std::string &runBase)
         segments.push_back(segment);
 
         const DeliveryFigures so = m_receiver.Figures(segment.runId);
+        const std::optional<double> p99 = P99Ms(so);
         std::string line = "soak " + std::to_string(k + 1) + "/" + std::to_string(runs) + ": " + Grouped(segment.sent) +
                            " sent, " + Grouped(static_cast<std::int64_t>(so.received)) + " arrived";
-        if (const std::optional<double> p99 = P99Ms(so))
+        if (p99)
             line += ", p99 " + Fixed(*p99, 1) + " ms";
+        QJsonArray processes;
         if (m_watch)
-            for (const ProcessFigures &process : m_watch->Between(from, m_clock.Seconds()))
+            for (const ProcessFigures &process : m_watch->Between(from, m_clock.Seconds())) {
                 line += ", " + process.name + " " + Fixed(process.cpuPercent, 0) + "% CPU, " +
                         Fixed(static_cast<double>(process.rssBytes) / (1024.0 * 1024.0), 1) + " MB";
+                processes.append(ProcessFiguresJson(process));
+            }
         m_err << line << std::endl;
+        // What had arrived when the run ended; the soak's loss counts the rest after the drain.
+        m_record(QJsonObject{
+            {QStringLiteral("soak_run"), k + 1},
+            {QStringLiteral("of"), runs},
+            {QStringLiteral("run_id"), JsonText(segment.runId)},
+            {QStringLiteral("rate"), rate},
+            {QStringLiteral("start_seconds"), from},
+            {QStringLiteral("sent"), static_cast<qint64>(segment.sent)},
+            {QStringLiteral("received"), static_cast<qint64>(std::min<std::uint64_t>(so.received, CountCap))},
+            {QStringLiteral("p99_ms"), p99 ? QJsonValue(*p99) : QJsonValue(QJsonValue::Null)},
+            {QStringLiteral("processes"), processes}});
         if (sent.sent == 0 && sent.exitStatus != 0) {
             senderError = sent.error.empty() ? sendErr.str() : sent.error;
             break;
@@ -113,6 +132,7 @@ SoakResult SoakRun::Run(double rate, const std::string &runBase)
 
     SoakResult result;
     result.rate = rate;
+    result.startSeconds = start;
     result.durationSeconds = end - start;
     SoakFigures figures;
     for (const Segment &segment : segments) {

@@ -3,6 +3,9 @@
 #include "cli/probe/ProbeCommandLine.h"
 #include "probe/ProbeResult.h"
 
+#include <QJsonObject>
+
+#include <functional>
 #include <ostream>
 #include <string>
 
@@ -16,9 +19,10 @@ class ProbeClock;
 // Ends early, with what it has, on a stop signal.
 class SoakRun {
 public:
-    // watch may be null: no process is watched.
+    // watch may be null: no process is watched. record gets each run's
+    // figures as it ends, for the stats file.
     SoakRun(const ProbeOptions &options, ProbeReceiver &receiver, const ProcessWatch *watch, const ProbeClock &clock,
-            std::ostream &err);
+            std::ostream &err, std::function<void(const QJsonObject &)> record);
     SoakResult Run(double rate, const std::string &runBase);
 
 private:
@@ -27,4 +31,5 @@ private:
     const ProcessWatch *m_watch;
     const ProbeClock &m_clock;
     std::ostream &m_err;
+    std::function<void(const QJsonObject &)> m_record;
 };

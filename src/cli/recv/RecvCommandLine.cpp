@@ -99,6 +99,16 @@ struct Parser {
             return Fail("--check-file reads a file: " + listenFlag + " cannot be combined with it");
         if (!o.checkFile.empty() && (o.duration > 0 || o.idle > 0))
             return Fail("--check-file reads the file to its end: --duration and --idle cannot be combined with it");
+        if (!o.mergeFiles.empty()) {
+            for (const auto &[given, flag] :
+                 {std::pair{!listenFlag.empty(), listenFlag},
+                  {!o.checkFile.empty(), std::string("--check-file")},
+                  {!o.output.empty(), std::string("--output")},
+                  {!o.statsFile.empty(), std::string("--stats-file")},
+                  {o.expect > 0 || o.duration > 0 || o.idle > 0, std::string("--expect, --duration and --idle")}})
+                if (given)
+                    return Fail("--merge reads the logs of a run: " + flag + " cannot be combined with it");
+        }
         if (!o.statsFile.empty() && !o.checkFile.empty())
             return Fail("--stats-file records each second of listening: --check-file cannot be combined with it");
         if (o.checkFile == "-" && o.output == "-")
@@ -188,7 +198,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
              {"--port", "N",
               "port to listen on (default 514); 0 picks a free one.\n"
               "The first line printed is \"listening on udp ADDR:PORT\"\n"
-              "(with --json on standard error).",
+              "(with --json on standard error; with --json --quiet\n"
+              "none: the summary's source names it).",
               [p](std::string_view value) -> Status {
                   const auto port = InRange(value, 0, 65535);
                   if (!port)
@@ -320,6 +331,28 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  "RFC 3164 tokens survive.",
                                  file(o.checkFile, "--check-file needs a file name, or - for standard input")},
                             }});
+    table.groups.push_back({"Merging a spread run",
+                            {
+                                {"--merge", "FILE...",
+                                 "instead of receiving, join a receiver's --json report\n"
+                                 "with the quillon-send --json summaries of its\n"
+                                 "senders, read from the files (- is standard input)\n"
+                                 "as kubectl logs gives them (--prefix, --timestamps\n"
+                                 "and other lines are passed over), into a table per\n"
+                                 "shard: sent, target reached, reconnects, unknown\n"
+                                 "fate, received, lost, duplicates. Exit status 0 when\n"
+                                 "every shard reconciles (all that was sent arrived, or\n"
+                                 "is of unknown fate), 1 when one does not, 2 when no\n"
+                                 "report or no summary was found. With --json: one\n"
+                                 "JSON document",
+                                 [&o](std::string_view value) -> Status {
+                                     if (value.empty() || value.starts_with("--"))
+                                         return Parser::Fail(
+                                             "--merge needs the files of a run's logs, or - for standard input");
+                                     o.mergeFiles.emplace_back(value);
+                                     return {};
+                                 }},
+                            }});
     table.groups.push_back({"Output",
                             {
                                 {"--output", "FILE",
@@ -332,7 +365,11 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  "the summary as one JSON object, alone on standard\n"
                                  "output (no progress lines)",
                                  set(o.json)},
-                                {"--quiet", "", "no progress lines and no summary", set(o.quiet)},
+                                {"--quiet", "",
+                                 "no progress lines and no summary; with --json no\n"
+                                 "listening line either, so that a log merging both\n"
+                                 "streams (kubectl logs) holds the JSON summary alone",
+                                 set(o.quiet)},
                                 {"--stats-file", "FILE",
                                  "one JSON object per line each second: messages and\n"
                                  "bytes received in it, stamped messages, lost so far\n"
@@ -432,11 +469,32 @@ std::optional<StreamFraming> ReadStreamFraming(std::string_view name)
     return std::nullopt;
 }
 
+namespace {
+// "--merge A B C" as "--merge A --merge B --merge C": the files run to the
+// next flag ("-" alone is standard input).
+std::vector<std::string> MergeFilesAsFlags(const std::vector<std::string> &args)
+{
+    std::vector<std::string> flags;
+    bool merging = false;
+    bool value = false; // the argument is --merge's own value
+    for (const std::string &arg : args) {
+        if (merging && !value && (arg == "-" || !arg.starts_with('-')))
+            flags.emplace_back("--merge");
+        else if (!value)
+            merging = false;
+        value = arg == "--merge" && !value;
+        merging = merging || value || arg.starts_with("--merge=");
+        flags.push_back(arg);
+    }
+    return flags;
+}
+} // namespace
+
 RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args)
 {
     const auto parser = std::make_shared<Parser>();
     RecvParseResult &result = parser->result;
-    Status parsed = ParseFlags(Table(parser), args);
+    Status parsed = ParseFlags(Table(parser), MergeFilesAsFlags(args));
     if (parsed && result.action == RecvParseResult::Action::Run)
         parsed = parser->Finish();
     if (!parsed) {

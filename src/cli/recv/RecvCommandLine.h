@@ -35,6 +35,8 @@ struct RecvOptions {
     std::string statsFile;
     bool raw = false;
     std::string checkFile;
+    // Logs of a spread run to merge instead of receiving ("-": standard input).
+    std::vector<std::string> mergeFiles;
     bool json = false;
     bool quiet = false;
     std::uint64_t allowLoss = 0;

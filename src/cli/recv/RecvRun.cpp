@@ -1,6 +1,7 @@
 #include "cli/recv/RecvRun.h"
 
 #include "cli/recv/ListenerSetup.h"
+#include "cli/recv/SpreadMergeCommand.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
 #include "common/Version.h"
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <iostream>
 #include <memory>
 #include <new>
 #include <optional>
@@ -224,9 +226,11 @@ private:
             return;
         }
         m_summary.source = loop.ListeningText();
-        // Always printed, and first: scripts read the port from it. With
-        // --json standard output holds the summary alone.
-        (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
+        // Printed first: scripts read the port from it. With --json standard
+        // output holds the summary alone, and with --quiet too a log that
+        // merges both streams (kubectl logs) is JSON alone.
+        if (!m_options.json || !m_options.quiet)
+            (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
         const auto start = SteadyClock::now();
         // No allocation that fails on the receive path ends the run without its summary.
         try {
@@ -396,5 +400,7 @@ int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std:
     case RecvParseResult::Action::Run:
         break;
     }
+    if (!parsed.options.mergeFiles.empty())
+        return RunMergeCommand(parsed.options.mergeFiles, parsed.options.json, std::cin, out, err);
     return RunReceiver(parsed.options, out, err).exitStatus;
 }

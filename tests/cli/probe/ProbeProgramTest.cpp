@@ -71,10 +71,14 @@ TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
     const std::string pidFile = dir.filePath(QStringLiteral("pid")).toStdString();
     const std::string report = dir.filePath(QStringLiteral("probe.html")).toStdString();
     Args args = SelfProbe(FreePort());
-    args.insert(args.end(), {"--json", "--require-mps", "800", "--report", report, "--watch-command",
-                             "sh -c 'echo $$ > " + pidFile + "; trap \"\" TERM; exec sleep 600'"});
+    args.insert(args.end(),
+                {"--json", "--require-mps", "800", "--report", report, "--watch-command",
+                 "sh -c 'echo $$ > " + pidFile + "; echo collector $((6*7)) ready; trap \"\" TERM; exec sleep 600'"});
     const Outcome outcome = RunToEnd(ProbePath, args);
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
+    // What the collector prints is kept apart from the result.
+    EXPECT_EQ(outcome.out.find("collector 42 ready"), std::string::npos);
+    EXPECT_NE(outcome.err.find("collector 42 ready"), std::string::npos);
     const QJsonObject &json = outcome.json;
     EXPECT_EQ(json.value("limited_by").toString(), "max-rate");
     EXPECT_EQ(json.value("max_sustainable_mps").toDouble(), 800);
@@ -99,13 +103,21 @@ TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
     EXPECT_EQ(samples[0].toObject().value("name").toString(), "sleep");
     EXPECT_GT(samples[0].toObject().value("rss_bytes").toInteger(), 0);
     EXPECT_EQ(json.value("settings").toObject().value("max_rate").toDouble(), 800);
+    // Where and when it ran, and the whole command line as a shell takes it back.
+    const QJsonObject context = json.value("context").toObject();
+    EXPECT_TRUE(context.value("command_line").toString().contains("--require-mps 800 --report /"));
+    EXPECT_TRUE(context.value("command_line").toString().contains("--watch-command 'sh -c '\\''echo $$ > /"));
+    EXPECT_GT(context.value("cpu_count").toInt(), 0);
+    EXPECT_EQ(context.value("load_average").toArray().size(), 3);
+    for (const char *key : {"date", "host", "kernel", "version"})
+        EXPECT_FALSE(context.value(key).toString().isEmpty()) << key;
 
     // It ignored SIGTERM, so it was killed, and it is gone.
     EXPECT_NE(outcome.err.find("killed after 5 s"), std::string::npos) << outcome.err;
     const pid_t pid = std::stoi(FileText(QString::fromStdString(pidFile)));
     EXPECT_EQ(::kill(pid, 0), -1);
     EXPECT_EQ(errno, ESRCH);
-    EXPECT_NE(FileText(QString::fromStdString(report)).find("<html"), std::string::npos);
+    EXPECT_NE(FileText(QString::fromStdString(report)).find("<section id=\"context\">"), std::string::npos);
 
     // A rate the collector did not reach fails the gate.
     Args gated = SelfProbe(FreePort());

@@ -250,13 +250,20 @@ def case_soak():
         check(soak["rate"] == 300 and soak["sent"] >= 300 * 4 * 0.8 and soak["lost"] <= soak["sent"] * 0.01 and
               len(soak["p99_ms_per_minute"]) == 1 and soak["cpu_percent"] >= 0 and soak["reason"],
               "the soak's figures", json.dumps(soak))
-    # After a search, 90% of the rate found.
+    # After a search, 90% of the rate found; the stats file has each of its runs and then the soak.
     port = free_port(socket.SOCK_STREAM)
+    stats = os.path.join(work, "stats.jsonl")
     code, out, err, doc = run_probe("--target", "127.0.0.1", "--port", port, "--transport", "tcp", "--receive",
-                                    f"tcp:{port}", *short_steps(), "--soak", "2", "--json")
+                                    f"tcp:{port}", *short_steps(), "--soak", "2", "--json", "--stats-file", stats)
     check(doc["max_sustainable_mps"] == 400 and doc["soak"]["rate"] == 360 and
           doc["soak"]["rss_slope_mb_per_hour"] is None and "memory not measured" in doc["soak"]["reason"],
           "a soak after the search holds 90% of its rate", err)
+    with open(stats) as f:
+        records = [json.loads(line) for line in f]
+    runs = [r for r in records if "soak_run" in r]
+    check([r["soak_run"] for r in runs] == list(range(1, 11)) and all(r["rate"] == 360 and r["sent"] > 0 for r in runs)
+          and records[-1].get("soak", {}).get("verdict") == doc["soak"]["verdict"],
+          "the stats file has a line for each soak run and the soak's verdict last", json.dumps(records[-3:]))
 
 
 try:

@@ -100,7 +100,9 @@ def an_unreached_rate_is_never_claimed():
     check(code == 1, f"1e9: exit {code}")
     check(result.get("max_sustainable_mps") == 0 and result.get("limited_by") == "sender",
           f"1e9: claims {result.get('max_sustainable_mps')} limited by {result.get('limited_by')}")
-    check(rates(result)[:1] == [(1e9, "sender")], f"1e9: steps {rates(result)}")
+    # A traced or starved sender is not at a full core, so the short step may
+    # be judged by what its few messages met; it must still fail.
+    check(rates(result)[:1] in ([(1e9, "sender")], [(1e9, "loss")]), f"1e9: steps {rates(result)}")
     check("no rate was reached" in err, f"1e9: {err}")
 
 

@@ -1,0 +1,71 @@
+// Reads a PROXY header at the start of any bytes. A header read is within
+// its version's bound, reads the same with more bytes after it, not at all
+// from a part of it (NeedMore), and its addresses written again in either
+// version read back the same. A stream that is not one stays so whatever
+// follows, and NeedMore never asks a caller to hold more than a header's
+// bound. The bytes as a --proxy-source text: a list, range or random plan
+// gives addresses of its family.
+//
+// bash scripts/fuzz.sh 60 ProxyHeaderFuzz
+#include "FuzzSupport.h"
+#include "transport/ProxyHeader.h"
+#include "transport/ProxySources.h"
+
+#include <cstdint>
+#include <string>
+
+namespace {
+constexpr std::size_t V2Longest = 16 + 65535;
+
+void CheckHeader(std::string_view bytes)
+{
+    ProxyHeader header;
+    const ProxyParse result = ParseProxyHeader(bytes, header);
+    const std::string more = std::string(bytes) + "<13>more";
+    ProxyHeader again;
+    if (result == ProxyParse::NotProxy)
+        FuzzCheck(ParseProxyHeader(more, again) == ProxyParse::NotProxy, "a stream that is not one stays so");
+    if (result == ProxyParse::NeedMore)
+        FuzzCheck(bytes.size() < V2Longest, "more is asked for only within a header's bound");
+    if (result != ProxyParse::Header)
+        return;
+    FuzzCheck(header.length <= bytes.size() && (header.version == 1 || header.version == 2) &&
+                  header.length <= (header.version == 1 ? ProxyV1Longest : V2Longest),
+              "a header lies within the bytes and its version's bound");
+    FuzzCheck(ParseProxyHeader(more, again) == ProxyParse::Header && again.length == header.length &&
+                  again.source == header.source && again.destination == header.destination,
+              "bytes after a header do not change it");
+    for (std::size_t cut : {header.length - 1, header.length / 2})
+        FuzzCheck(ParseProxyHeader(bytes.substr(0, cut), again) == ProxyParse::NeedMore,
+                  "a part of a header asks for more");
+    if (header.local)
+        return;
+    for (auto build : {AppendProxyV1, AppendProxyV2}) {
+        std::string written;
+        build(written, header.source, header.destination);
+        FuzzCheck(ParseProxyHeader(written, again) == ProxyParse::Header && again.source == header.source &&
+                      again.destination == header.destination && again.length == written.size(),
+                  "addresses written again read back the same");
+    }
+}
+
+void CheckSources(std::string_view text)
+{
+    std::string error;
+    std::optional<ProxySources> sources = ProxySources::Parse(text, error);
+    if (!sources) {
+        FuzzCheck(!error.empty(), "a refused source text says why");
+        return;
+    }
+    for (int i = 0; i < 4; ++i)
+        FuzzCheck(sources->Next().port != 0, "every claimed source has a port");
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view bytes = FuzzBytes(data, size);
+    CheckHeader(bytes);
+    CheckSources(bytes.substr(0, 256));
+    return 0;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A small text file read whole and split into lines (user names, URLs, host
+// names, templates): LF ends a line and a CR before it is dropped; a last
+// line without LF counts. Bytes pass through as they are.
+class TextLines {
+public:
+    static constexpr std::size_t LargestFile = std::size_t{64} << 20;
+
+    // The file's lines, or nothing with the reason in error ("cannot read
+    // 'users.txt': No such file or directory"). A file larger than maxBytes,
+    // or one that never ends (/dev/zero), is an error, found without reading
+    // it whole.
+    static std::optional<TextLines> Read(const std::string &path, std::string &error,
+                                         std::size_t maxBytes = LargestFile);
+    static TextLines FromText(std::string text);
+
+    std::size_t Count() const { return m_starts.size(); }
+    // Line i, counting from 0 (the file's line i + 1).
+    std::string_view Line(std::size_t i) const;
+    // The longest line's length.
+    std::size_t Longest() const { return m_longest; }
+
+private:
+    std::string m_text;
+    std::vector<std::uint32_t> m_starts;
+    std::vector<std::uint32_t> m_lengths;
+    std::size_t m_longest = 0;
+};
