@@ -5,6 +5,7 @@
 #include "load/LoadShape.h"
 #include "load/Shard.h"
 #include "transport/TlsSettings.h"
+#include "transport/TransportKind.h"
 
 #include <cstdint>
 #include <optional>
@@ -120,6 +121,15 @@ inline bool UsesTls(const Options &options)
 inline bool UsesUnixSocket(const Options &options)
 {
     return !options.socketPath.empty();
+}
+
+inline TransportKind TransportOf(const Options &options)
+{
+    if (UsesUnixSocket(options))
+        return options.tcp ? TransportKind::UnixStream : TransportKind::UnixDgram;
+    if (options.relp)
+        return UsesTls(options) ? TransportKind::RelpTls : TransportKind::Relp;
+    return UsesTls(options) ? TransportKind::Tls : options.tcp ? TransportKind::Tcp : TransportKind::Udp;
 }
 
 // Where the messages go, as a message names it: "HOST:PORT" or the path.

@@ -1,6 +1,7 @@
 #include "proof/ReceiveLoop.h"
 
 #include "proof/MessageIntake.h"
+#include "transport/TransportKind.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -161,11 +162,13 @@ bool ReceiveLoop::Open(std::string &error)
 
 std::string ReceiveLoop::ProtocolName() const
 {
-    if (!m_settings.socketPath.empty())
-        return m_settings.tcp ? "unix-stream" : "unix-dgram";
-    if (m_settings.relp)
-        return "relp";
-    return m_settings.tls ? "tls" : m_settings.tcp ? "tcp" : "udp";
+    const TransportKind kind = !m_settings.socketPath.empty()
+                                   ? (m_settings.tcp ? TransportKind::UnixStream : TransportKind::UnixDgram)
+                               : m_settings.relp ? TransportKind::Relp
+                               : m_settings.tls  ? TransportKind::Tls
+                               : m_settings.tcp  ? TransportKind::Tcp
+                                                 : TransportKind::Udp;
+    return std::string(TransportName(kind));
 }
 
 std::string ReceiveLoop::ListeningText() const

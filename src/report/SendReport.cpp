@@ -148,11 +148,7 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     const auto rate = AverageRate(summary);
     json.insert(QStringLiteral("average_mps"), rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null));
     json.insert(QStringLiteral("bytes"), static_cast<qint64>(summary.bytes));
-    const bool tls = UsesTls(options);
-    json.insert(QStringLiteral("transport"), options.relp  ? (tls ? QStringLiteral("relp-tls") : QStringLiteral("relp"))
-                                             : tls         ? QStringLiteral("tls")
-                                             : options.tcp ? QStringLiteral("tcp")
-                                                           : QStringLiteral("udp"));
+    json.insert(QStringLiteral("transport"), JsonText(TransportName(TransportOf(options))));
     if (UsesTls(options) && !options.relp) {
         // Null when no handshake succeeded.
         const auto text = [](const std::string &value) {
@@ -167,8 +163,6 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("port"), options.port);
     // A Unix socket has a path in place of a host and port.
     if (UsesUnixSocket(options)) {
-        json.insert(QStringLiteral("transport"),
-                    options.tcp ? QStringLiteral("unix-stream") : QStringLiteral("unix-dgram"));
         json.insert(QStringLiteral("socket"), JsonText(options.socketPath));
         json.insert(QStringLiteral("target"), QJsonValue(QJsonValue::Null));
         json.insert(QStringLiteral("port"), QJsonValue(QJsonValue::Null));
