@@ -7,7 +7,7 @@
 #include "engine/PacketBuilder.h"
 #include "engine/PacketOptions.h"
 #include "engine/Priority.h"
-#include "send/PacketSender.h"
+#include "handlers/PacketSender.h"
 #include "sources/SourceFile.h"
 #include "transport/SocketEndpoint.h"
 #include "transport/UdpEndpointOperations.h"

@@ -1,9 +1,9 @@
 #include "BenchSection.h"
 #include "LoopbackSink.h"
 
-#include "send/SendScheduler.h"
-#include "send/TcpSessionControl.h"
-#include "send/WindowTimer.h"
+#include "handlers/SendScheduler.h"
+#include "handlers/TcpSessionControl.h"
+#include "handlers/WindowTimer.h"
 #include "shell/Services.h"
 #include "transport/SocketEndpoint.h"
 #include "window/Quillon.h"

@@ -5,9 +5,9 @@
 #include "FuzzSupport.h"
 #include "OptionsCheck.h"
 
-#include "cli/send/PaceSchedule.h"
-#include "cli/send/PacketStream.h"
 #include "engine/Stamp.h"
+#include "load/PaceSchedule.h"
+#include "load/PacketStream.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -8,7 +8,7 @@
 //
 // bash scripts/fuzz.sh 60 RelpSessionFuzz
 #include "FuzzSupport.h"
-#include "cli/recv/RelpSession.h"
+#include "proof/RelpSession.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,8 +5,8 @@
 
 #include "FuzzSupport.h"
 
-#include "cli/recv/DeliveryLedger.h"
-#include "cli/recv/SpreadMerge.h"
+#include "proof/DeliveryLedger.h"
+#include "proof/SpreadMerge.h"
 
 #include <algorithm>
 

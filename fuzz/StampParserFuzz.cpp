@@ -12,11 +12,11 @@
 //
 // bash scripts/fuzz.sh 60 StampParserFuzz
 #include "FuzzSupport.h"
-#include "cli/recv/DeliveryLedger.h"
-#include "cli/recv/MessageIntake.h"
 #include "engine/MessageTemplate.h"
 #include "engine/Stamp.h"
 #include "engine/StampKey.h"
+#include "proof/DeliveryLedger.h"
+#include "proof/MessageIntake.h"
 
 #include <algorithm>
 #include <cstdint>

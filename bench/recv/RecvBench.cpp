@@ -10,11 +10,11 @@
 // every message is new to the ledger. "checked in memory" is the receiver's
 // work with no socket at all; "keyed" the same with keyed stamps, each MAC
 // checked (quillon-recv --stamp-key).
-#include "cli/recv/MessageIntake.h"
-#include "cli/recv/ReceiveLoop.h"
 #include "common/Clock.h"
 #include "engine/Stamp.h"
 #include "engine/StampKey.h"
+#include "proof/MessageIntake.h"
+#include "proof/ReceiveLoop.h"
 #include "transport/FrameSplitter.h"
 
 #include <arpa/inet.h>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,3 +14,10 @@ std::string ToLowerAscii(std::string_view text);
 std::string ToUpperAscii(std::string_view text);
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// 1234567 as "1,234,567".
+std::string Grouped(std::int64_t number);
+std::string GroupedCount(std::uint64_t count);
+
+// "1 message" or "N messages".
+std::string MessagesText(std::int64_t count);

@@ -3,7 +3,7 @@
 #include "common/QtText.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
-#include "send/WindowTimer.h"
+#include "handlers/WindowTimer.h"
 #include "shell/GCommonDialog.h"
 #include "shell/Services.h"
 #include "sources/SourceFile.h"

@@ -2,7 +2,7 @@
 
 #include "common/SendState.h"
 #include "engine/MessageFormat.h"
-#include "send/SendControls.h"
+#include "handlers/SendControls.h"
 #include "shell/Services.h"
 #include "transport/TlsSettings.h"
 

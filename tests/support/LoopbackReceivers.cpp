@@ -5,6 +5,13 @@
 #include <QElapsedTimer>
 #include <QNetworkDatagram>
 
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 UdpReceiver::UdpReceiver(const QHostAddress &address)
 {
     m_socket.bind(address, 0);
@@ -125,4 +132,18 @@ void TcpReceiver::CloseConnection()
 void TcpReceiver::StopListening()
 {
     m_server.close();
+}
+
+void SendDatagrams(int port, const std::vector<std::string> &datagrams)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<std::uint16_t>(port));
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const std::string &datagram : datagrams)
+        EXPECT_EQ(::sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&target),
+                           sizeof target),
+                  static_cast<ssize_t>(datagram.size()));
+    ::close(fd);
 }

@@ -23,6 +23,9 @@ private:
     std::vector<std::string> m_datagrams;
 };
 
+// Sends each datagram to 127.0.0.1:port from a socket of its own.
+void SendDatagrams(int port, const std::vector<std::string> &datagrams);
+
 // A loopback UDP port where nothing listens: bound by the system's choice,
 // then closed, so datagrams to it come back refused.
 quint16 ClosedUdpPort(const QHostAddress &address = QHostAddress::LocalHost);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "send/StatusPanels.h"
+#include "handlers/StatusPanels.h"
 #include "support/AnsweringServices.h"
 #include "window/Quillon.h"
 

@@ -1,6 +1,6 @@
 #include "support/WindowFixture.h"
 
-#include "send/SendScheduler.h"
+#include "handlers/SendScheduler.h"
 #include "support/SendingWindow.h"
 #include "window/MessageFormatDialog.h"
 

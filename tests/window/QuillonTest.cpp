@@ -1,6 +1,6 @@
 #include "support/WindowFixture.h"
 
-#include "send/StatusPanels.h"
+#include "handlers/StatusPanels.h"
 
 #include <QLabel>
 #include <QToolButton>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/common/Status.h"
+#include "common/Status.h"
 
 #include <functional>
 #include <memory>

@@ -3,11 +3,9 @@
 #include <csignal>
 
 namespace {
-volatile std::sig_atomic_t g_stop = 0;
-
 extern "C" void OnStopSignal(int)
 {
-    g_stop = 1;
+    RequestStop();
 }
 } // namespace
 
@@ -22,14 +20,4 @@ void InstallStopSignals()
     sigaction(SIGTERM, &action, nullptr);
     // A closed terminal or a supervisor's reload: the run still reports.
     sigaction(SIGHUP, &action, nullptr);
-}
-
-bool StopRequested()
-{
-    return g_stop != 0;
-}
-
-void ClearStopRequest()
-{
-    g_stop = 0;
 }

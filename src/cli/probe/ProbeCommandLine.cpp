@@ -1,8 +1,8 @@
 #include "cli/probe/ProbeCommandLine.h"
 
 #include "cli/common/FlagValues.h"
-#include "cli/probe/RunContext.h"
 #include "common/TextHelpers.h"
+#include "probe/RunContext.h"
 
 #include <QHostAddress>
 

@@ -1,9 +1,9 @@
 #include "cli/probe/ProbeReceiver.h"
 
-#include "cli/common/StopSignals.h"
-#include "cli/probe/FileFollower.h"
 #include "cli/recv/ListenerSetup.h"
-#include "cli/recv/ReceiveLoop.h"
+#include "common/StopFlag.h"
+#include "probe/FileFollower.h"
+#include "proof/ReceiveLoop.h"
 
 #include <chrono>
 

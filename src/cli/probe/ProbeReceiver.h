@@ -1,10 +1,10 @@
 #pragma once
 
 #include "cli/probe/ProbeCommandLine.h"
-#include "cli/probe/ReceiveSource.h"
-#include "cli/recv/DeliveryLedger.h"
-#include "cli/recv/MessageIntake.h"
 #include "common/Clock.h"
+#include "proof/DeliveryLedger.h"
+#include "proof/MessageIntake.h"
+#include "proof/ReceiveSource.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,12 +1,14 @@
 #include "cli/probe/SoakRun.h"
 
-#include "cli/common/JsonText.h"
-#include "cli/common/StopSignals.h"
 #include "cli/probe/ProbeReceiver.h"
-#include "cli/probe/ProcessWatch.h"
-#include "cli/probe/SoakJudge.h"
-#include "cli/send/RunReport.h"
 #include "cli/send/RunSender.h"
+#include "common/StopFlag.h"
+#include "common/TextHelpers.h"
+#include "load/RunSummary.h"
+#include "probe/ProcessWatch.h"
+#include "probe/SoakJudge.h"
+#include "report/JsonText.h"
+#include "report/ProbeResultJson.h"
 
 #include <QJsonArray>
 

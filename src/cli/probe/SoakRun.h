@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/probe/ProbeCommandLine.h"
-#include "cli/probe/ProbeResult.h"
+#include "probe/ProbeResult.h"
 
 #include <QJsonObject>
 

@@ -1,7 +1,7 @@
 #include "cli/recv/ListenerSetup.h"
 
-#include "cli/recv/TlsSession.h"
 #include "transport/TlsContext.h"
+#include "transport/TlsServerSession.h"
 
 #include <cmath>
 
@@ -39,6 +39,6 @@ std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::stri
         error = std::string(flag) + ": " + failure.message;
         return std::nullopt;
     }
-    setup.factory = [context](int fd) { return std::make_unique<TlsSession>(*context, fd); };
+    setup.factory = [context](int fd) { return std::make_unique<TlsServerSession>(*context, fd); };
     return setup;
 }

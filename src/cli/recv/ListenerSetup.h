@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cli/recv/ReceiveLoop.h"
 #include "cli/recv/RecvCommandLine.h"
+#include "proof/ReceiveLoop.h"
 
 #include <optional>
 #include <string>

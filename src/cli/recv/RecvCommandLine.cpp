@@ -3,8 +3,10 @@
 #include "cli/common/FlagValues.h"
 #include "common/TextHelpers.h"
 #include "engine/Framing.h"
+#include "transport/TransportKind.h"
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -14,6 +16,11 @@ constexpr std::int64_t MaxFrameLimit = 64 << 20;
 constexpr std::int64_t MaxBufferedLimit = std::int64_t{1} << 40;
 constexpr double MaxHandshakeSeconds = 3600;
 constexpr int RelpPort = 2514;
+constexpr std::array<TransportKind, 6> Listens = {TransportKind::Udp,       TransportKind::Tcp,
+                                                  TransportKind::Tls,       TransportKind::Relp,
+                                                  TransportKind::UnixDgram, TransportKind::UnixStream};
+// The flag's value in the help, which keeps the view the table holds.
+const std::string ListenValue = TransportAlternatives(Listens);
 
 // A count of messages: whole and not negative.
 std::optional<std::uint64_t> Count(std::string_view text)
@@ -162,8 +169,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     table.groups.push_back(
         {"Listening",
          {
-             {"--listen",
-              "udp|tcp|tls|relp|unix-dgram|unix-stream",
+             {"--listen", ListenValue,
               "UDP datagrams (default), TCP connections, TLS\n"
               "sessions over TCP, RELP sessions (port 2514 by\n"
               "default; each message acknowledged once checked and\n"
@@ -171,18 +177,17 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               "or stream connections of the Unix socket --socket\n"
               "names",
               [p](std::string_view value) -> Status {
-                  const std::string lower = ToLowerAscii(value);
-                  const bool unixSocket = lower == "unix-dgram" || lower == "unix-stream";
-                  if (lower != "udp" && lower != "tcp" && lower != "tls" && lower != "relp" && !unixSocket)
-                      return Parser::Bad("--listen", value, "udp, tcp, tls, relp, unix-dgram or unix-stream");
-                  p->o.tcp = lower == "tcp" || lower == "tls" || lower == "unix-stream";
-                  p->o.tls = lower == "tls";
-                  p->o.relp = lower == "relp";
-                  p->unixListen = unixSocket ? lower : std::string();
+                  const std::optional<TransportKind> kind = TransportNamed(value, Listens);
+                  if (!kind)
+                      return Parser::Bad("--listen", value, TransportList(Listens));
+                  p->o.tcp = IsStream(*kind) && !IsRelp(*kind);
+                  p->o.tls = IsTls(*kind);
+                  p->o.relp = IsRelp(*kind);
+                  p->unixListen = IsUnixSocket(*kind) ? std::string(TransportName(*kind)) : std::string();
                   p->Listening("--listen");
                   return {};
               },
-              {"udp", "tcp", "tls", "relp", "unix-dgram", "unix-stream"}},
+              TransportChoices(Listens)},
              {"--socket", "PATH",
               "the Unix socket to make and listen on. A socket file\n"
               "left by a receiver that died (nothing listens on it)\n"

@@ -1,13 +1,14 @@
 #include "cli/recv/RecvRun.h"
 
-#include "cli/common/ProgressLine.h"
-#include "cli/common/StatsFile.h"
-#include "cli/common/StopSignals.h"
 #include "cli/recv/ListenerSetup.h"
-#include "cli/recv/MessageOutput.h"
-#include "cli/recv/RecvSeconds.h"
 #include "cli/recv/SpreadMergeCommand.h"
+#include "common/StopFlag.h"
+#include "common/TextHelpers.h"
 #include "common/Version.h"
+#include "proof/MessageOutput.h"
+#include "report/ProgressLine.h"
+#include "report/RecvSeconds.h"
+#include "report/StatsFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/recv/RecvCommandLine.h"
-#include "cli/recv/RecvReport.h"
+#include "report/RecvReport.h"
 
 #include <ostream>
 #include <string>

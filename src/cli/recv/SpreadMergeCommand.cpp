@@ -1,7 +1,7 @@
 #include "cli/recv/SpreadMergeCommand.h"
 
-#include "cli/common/JsonText.h"
-#include "cli/recv/SpreadMerge.h"
+#include "proof/SpreadMerge.h"
+#include "report/JsonText.h"
 
 #include <QJsonArray>
 

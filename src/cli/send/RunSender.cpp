@@ -1,14 +1,16 @@
 #include "cli/send/RunSender.h"
 
-#include "cli/common/ProgressLine.h"
-#include "cli/common/StatsFile.h"
-#include "cli/send/SendSeconds.h"
-#include "cli/send/SendThreads.h"
-#include "cli/send/SendWorker.h"
 #include "common/SettingsRules.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
+#include "load/SendSeconds.h"
+#include "load/SendThreads.h"
+#include "load/SendWorker.h"
+#include "report/ProgressLine.h"
+#include "report/SendReport.h"
+#include "report/StatsFile.h"
+#include "report/StatsRecords.h"
 #include "sources/SourceFile.h"
 #include "transport/TlsContext.h"
 #include "transport/TlsSettingsStore.h"
@@ -419,7 +421,7 @@ private:
                 }
                 Add(sum, worker.latest);
             }
-            m_seconds.Record(elapsed, epoch, sum);
+            Write(m_seconds.Record(elapsed, epoch, sum));
             if (m_options.progress) {
                 std::optional<double> asked;
                 if (sum.target)
@@ -451,8 +453,14 @@ private:
         }
         if (!any)
             return;
-        m_seconds.Record(elapsed, epoch, sum, false);
+        Write(m_seconds.Record(elapsed, epoch, sum, false));
         m_summary.spread = m_seconds.Spread();
+    }
+
+    void Write(const std::optional<SendSecond> &record)
+    {
+        if (record)
+            m_statsFile.Write(SendSecondJson(*record));
     }
 
     void Conclude()
@@ -511,7 +519,7 @@ private:
     std::vector<Worker> m_workers;
     RunSummary m_summary;
     StatsFile m_statsFile;
-    SendSeconds m_seconds{&m_statsFile};
+    SendSeconds m_seconds;
     std::int64_t m_progressSent = 0;
     std::optional<double> m_progressTarget;
 };

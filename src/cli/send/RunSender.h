@@ -1,7 +1,7 @@
 #pragma once
 
 #include "cli/send/CommandLine.h"
-#include "cli/send/RunReport.h"
+#include "load/RunSummary.h"
 
 #include <ostream>
 

@@ -1,11 +1,13 @@
 #include "cli/send/SendParser.h"
 
 #include "cli/common/FlagValues.h"
+#include "cli/send/LoadFlags.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/StructuredData.h"
 #include "engine/Vocabulary.h"
 #include "transport/TlsSettingsStore.h"
+#include "transport/TransportKind.h"
 
 #include <algorithm>
 #include <array>
@@ -23,8 +25,11 @@ constexpr int MaxDelayMs = 2000;
 constexpr int MaxConnections = 100000;
 constexpr int MaxMessageSize = 1048576;
 constexpr int MaxThreads = 64;
-constexpr std::array<std::string_view, 7> Transports = {"udp",      "tcp",        "tls",        "relp",
-                                                        "relp-tls", "unix-dgram", "unix-stream"};
+constexpr std::array<TransportKind, 7> Transports = {
+    TransportKind::Udp,     TransportKind::Tcp,       TransportKind::Tls,       TransportKind::Relp,
+    TransportKind::RelpTls, TransportKind::UnixDgram, TransportKind::UnixStream};
+// The flag's value in the help, which keeps the view the table holds.
+const std::string TransportValue = TransportAlternatives(Transports);
 // librelp takes no window below 2; a larger one than this only holds memory.
 constexpr int MaxRelpWindow = 1000000;
 // A day: longer waits are mistakes, and stay far from what a clock holds.
@@ -218,26 +223,23 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   p->portGiven = true;
                   return {};
               }},
-             {"--transport",
-              "udp|tcp|tls|relp|relp-tls|unix-dgram|unix-stream",
+             {"--transport", TransportValue,
               "syslog over UDP (default), over a TCP session, over\n"
               "TLS on a TCP session (see TLS below), over RELP\n"
               "(see RELP below), or to the Unix socket --socket\n"
               "names: one message per datagram, or a stream framed\n"
               "as TCP (--framing, default lf)",
               [p, &o](std::string_view value) -> Status {
-                  const std::string lower = ToLowerAscii(value);
-                  if (std::find(Transports.begin(), Transports.end(), lower) == Transports.end())
-                      return Parser::Bad("--transport", value,
-                                         "udp, tcp, tls, relp, relp-tls, unix-dgram or unix-stream");
-                  const bool unixSocket = lower.starts_with("unix-");
-                  o.tcp = lower != "udp" && lower != "unix-dgram";
-                  o.tls.enabled = lower == "tls" || lower == "relp-tls";
-                  o.relp = lower.starts_with("relp");
-                  p->unixTransport = unixSocket ? lower : std::string();
+                  const std::optional<TransportKind> kind = TransportNamed(value, Transports);
+                  if (!kind)
+                      return Parser::Bad("--transport", value, TransportList(Transports));
+                  o.tcp = IsStream(*kind);
+                  o.tls.enabled = IsTls(*kind);
+                  o.relp = IsRelp(*kind);
+                  p->unixTransport = IsUnixSocket(*kind) ? std::string(TransportName(*kind)) : std::string();
                   return {};
               },
-              {"udp", "tcp", "tls", "relp", "relp-tls", "unix-dgram", "unix-stream"}},
+              TransportChoices(Transports)},
              {"--source-port", "N", "fixed local port for TCP (default: the system picks)",
               p->Network("--source-port", port("--source-port", o.sourcePort))},
              {"--socket", "PATH",

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/common/CliProcess.h"
+#include "support/LoopbackReceivers.h"
 
 #include <functional>
 #include <string>
@@ -46,4 +47,3 @@ int Connect(int port, int family = AF_INET);
 void Write(int fd, const std::string &bytes);
 // Whether the peer closed the socket within the timeout (nothing else came).
 bool ClosedByPeer(int fd, int timeoutSeconds = 10);
-void SendDatagrams(int port, const std::vector<std::string> &datagrams);

@@ -1,4 +1,4 @@
-#include "cli/recv/SpreadMerge.h"
+#include "proof/SpreadMerge.h"
 #include "cli/recv/SpreadMergeCommand.h"
 
 #include <gtest/gtest.h>

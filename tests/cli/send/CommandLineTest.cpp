@@ -1,6 +1,6 @@
 #include "cli/send/CommandLine.h"
-#include "cli/send/PacketStream.h"
 #include "common/Random.h"
+#include "load/PacketStream.h"
 
 #include <gtest/gtest.h>
 

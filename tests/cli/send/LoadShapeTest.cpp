@@ -1,8 +1,8 @@
 #include "cli/common/CliProcess.h"
 #include "cli/send/CommandLine.h"
-#include "cli/send/PaceSchedule.h"
 #include "cli/send/RunSender.h"
-#include "cli/send/SendSeconds.h"
+#include "load/PaceSchedule.h"
+#include "load/SendSeconds.h"
 #include "support/LoopbackReceivers.h"
 
 #include <QTemporaryDir>

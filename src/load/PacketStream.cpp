@@ -1,0 +1,170 @@
+#include "load/PacketStream.h"
+
+#include "common/Random.h"
+#include "common/TextHelpers.h"
+#include "engine/PacketBuilder.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace {
+SendState InitialState(const Options &options, const std::string &subnetPrefix)
+{
+    SendState state;
+    state.SequenceNumber = options.sequenceNumber;
+    state.SourceAddress = options.sourceAddress;
+    state.MessageText = options.message;
+    state.MultiLineText = options.multiLineText;
+    state.SubnetPrefix = subnetPrefix;
+    state.CorruptData = options.corrupt ? 1 : 0;
+    state.BurstSize = options.burstSize;
+    state.SourceFileName = options.sourceFile;
+    return state;
+}
+} // namespace
+
+PacketStream::PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix)
+    : m_state(InitialState(options, subnetPrefix)), m_source(m_state),
+      m_composer(m_state, m_composeInputs, m_clock, m_source),
+      m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
+      m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options)),
+      m_sizeMin(options.sizeMin), m_sizeMax(options.sizeMax),
+      m_lines(options.lines && !options.lines->empty() ? options.lines : nullptr)
+{
+    if (options.seed)
+        SetRandomStart(*options.seed);
+    m_composeInputs.rfcHeader = options.rfcHeader;
+    m_composeInputs.hostName = hostName;
+    m_composeInputs.localHeader = UsesUnixSocket(options);
+    m_composer.UseFormat(options.messageFormat);
+    m_priorityInputs.usePriorityText = options.usePriority;
+    m_priorityInputs.priorityText = std::to_string(options.priority);
+    m_priorityInputs.facilityIndex = options.facilityIndex;
+    m_priorityInputs.levelIndex = options.levelIndex;
+    // A typed priority draws nothing and reads the same for every message, so
+    // it is read once instead of parsing its text per message.
+    if (options.usePriority)
+        m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+}
+
+void PacketStream::StampWith(const std::string &run, std::uint64_t stream, const StampKey *key)
+{
+    m_active = &m_stamper.emplace(run, stream, key);
+}
+
+void PacketStream::StartBatch()
+{
+    m_clock.Read();
+    m_batchSeqs.clear();
+}
+
+std::string PacketStream::Next()
+{
+    StartBatch();
+    std::string packet;
+    AppendNext(packet);
+    return packet;
+}
+
+bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vector<std::uint32_t> &sizes)
+{
+    bytes.clear();
+    sizes.clear();
+    for (std::int64_t i = 0; i < count; ++i) {
+        const std::size_t before = bytes.size();
+        AppendNext(bytes);
+        sizes.push_back(static_cast<std::uint32_t>(bytes.size() - before));
+    }
+    if (!SourceLineTooLong())
+        return true;
+    Withdraw(0);
+    return false;
+}
+
+void PacketStream::AppendNext(std::string &out)
+{
+    if (m_lines) {
+        m_state.MultiLineText = (*m_lines)[m_nextLine];
+        m_nextLine = (m_nextLine + 1) % m_lines->size();
+    }
+    ComposedView message = m_composer.ComposeView(m_kind);
+    m_state.Priority =
+        m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    if (m_active) {
+        m_batchSeqs.push_back(m_active->NextSeq());
+        message = m_active->Apply(message, m_clock.EpochMicroseconds());
+    }
+    const std::size_t start = out.size();
+    if (m_sizeMax != 0) {
+        AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
+                             m_crlf);
+        FitToSize(out, start, message);
+        if (m_framing != Framing::None)
+            FrameInPlace(out, start, m_framing);
+        return;
+    }
+    if (m_framing != Framing::OctetCount) {
+        AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
+                             m_crlf);
+        if (m_framing != Framing::None)
+            FrameInPlace(out, start, m_framing);
+        return;
+    }
+    // Room for a count as long as the last one, so a run of packets of one
+    // length is built in place instead of moved along for its count.
+    out.append(m_countDigits + 1, ' ');
+    AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
+    const std::size_t packet = out.size() - start - m_countDigits - 1;
+    char digits[24];
+    const auto length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, packet).ptr - digits);
+    if (length != m_countDigits) {
+        out.erase(start, m_countDigits + 1);
+        FrameInPlace(out, start, Framing::OctetCount);
+        m_countDigits = length;
+        return;
+    }
+    std::memcpy(out.data() + start, digits, length);
+}
+
+void PacketStream::FitToSize(std::string &out, std::size_t start, const ComposedView &message)
+{
+    const std::size_t size =
+        m_sizeMin == m_sizeMax
+            ? m_sizeMin
+            : static_cast<std::size_t>(RandomInteger(static_cast<std::int32_t>(m_sizeMin),
+                                                     static_cast<std::int32_t>(m_sizeMax - m_sizeMin + 1)));
+    const std::size_t length = out.size() - start;
+    if (length == size)
+        return;
+    // Text goes in or out at the end of the message's own text: before an
+    // RFC 3164 stamp token, and never into an RFC 5424 header that holds a stamp.
+    const bool hex = StartsWithNoCase(message.MessageBody, "HEX=");
+    const bool rfc5424 = message.Format == MessageFormat::Rfc5424 && !hex;
+    std::size_t end = out.size() - (m_crlf ? 2 : 0);
+    std::size_t floor = start;
+    if (m_active && !hex) {
+        if (rfc5424)
+            floor = end - message.MessageBody.size();
+        else
+            end -= m_active->TokenLength();
+    }
+    if (length > size) {
+        const std::size_t cut = std::min(length - size, end - floor);
+        out.erase(end - cut, cut);
+        return;
+    }
+    std::size_t pad = size - length;
+    // RFC 5424 puts a space between the header and a message.
+    if (rfc5424 && message.MessageBody.empty()) {
+        out.insert(end++, 1, ' ');
+        --pad;
+    }
+    out.insert(end, pad, 'x');
+}
+
+void PacketStream::Withdraw(std::size_t handed)
+{
+    if (m_active && handed < m_batchSeqs.size())
+        m_active->SetNextSeq(m_batchSeqs[handed]);
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "common/Clock.h"
+#include "common/SendState.h"
+#include "engine/MessageComposer.h"
+#include "engine/MessageStamper.h"
+#include "engine/Priority.h"
+#include "load/SendOptions.h"
+#include "sources/SourceFile.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The packets of a run, composed one at a time exactly as the window's send
+// tick composes them: message, then priority, then the packet bytes, so the
+// random draws come in the same order whether packets go out singly or in
+// batches. With --size each packet is then padded or cut, and over TCP it is
+// framed as the options say, where it was built.
+class PacketStream {
+public:
+    // hostName and subnetPrefix are the local machine's, for the RFC header
+    // and "Random host on this subnet". A seed restarts the program's random
+    // sequence.
+    PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
+
+    // Stamps every following message with run and stream, numbered from 1.
+    void StampWith(const std::string &run, std::uint64_t stream, const StampKey *key = nullptr);
+    // Stamps the following messages with a stamper of the caller's (one per
+    // connection), or with none.
+    void UseStamper(MessageStamper *stamper) { m_active = stamper; }
+    // Reads the clock for the packets of one batch, which go to the system
+    // together: their RFC 5424 timestamps and stamps carry that reading. A
+    // reading costs about as much as composing a message.
+    void StartBatch();
+    // A batch of its own.
+    std::string Next();
+    // The next packet of the batch appended to out, whose capacity can be kept.
+    void AppendNext(std::string &out);
+    // count packets back to back in bytes, each one's length in sizes (both
+    // cleared first, their capacity kept). False, with the batch withdrawn,
+    // when the source file's line was too long to send.
+    [[nodiscard]] bool AppendBatch(std::int64_t count, std::string &bytes, std::vector<std::uint32_t> &sizes);
+    // Only the first handed packets of the batch went out: the stamp numbers
+    // of the others go to the following messages.
+    void Withdraw(std::size_t handed);
+
+    const SendState &State() const { return m_state; }
+    // The message-source file's latest line was longer than a line may be.
+    bool SourceLineTooLong() const { return m_source.LineTooLong(); }
+    // Null without stamps.
+    const MessageStamper *Stamper() const { return m_active; }
+
+private:
+    // Pads or cuts the packet from start to the end of out to its --size,
+    // keeping its stamp and its line end whole.
+    void FitToSize(std::string &out, std::size_t start, const ComposedView &message);
+
+    // The system's clock, its instant the one read at the batch's start.
+    class BatchClock final : public Clock {
+    public:
+        LocalDateTime Now() const override { return m_system.Now(); }
+        std::int64_t EpochMicroseconds() const override { return m_reading; }
+        int UtcOffsetSeconds(std::int64_t epochSeconds) const override
+        {
+            return m_system.UtcOffsetSeconds(epochSeconds);
+        }
+        void Read() { m_reading = m_system.EpochMicroseconds(); }
+
+    private:
+        SystemClock m_system;
+        std::int64_t m_reading = 0;
+    };
+
+    SendState m_state;
+    FixedComposeInputs m_composeInputs;
+    FixedPriorityInputs m_priorityInputs;
+    BatchClock m_clock;
+    SourceFile m_source;
+    MessageComposer m_composer;
+    SendingKind m_kind;
+    std::optional<std::int16_t> m_typedPriority;
+    bool m_noPriority;
+    bool m_oversize;
+    bool m_crlf;
+    Framing m_framing;
+    std::uint32_t m_sizeMin;
+    std::uint32_t m_sizeMax;
+    std::size_t m_countDigits = 1;
+    // --lines-file: the message texts, sent in turn.
+    std::shared_ptr<const std::vector<std::string>> m_lines;
+    std::size_t m_nextLine = 0;
+    std::optional<MessageStamper> m_stamper;
+    MessageStamper *m_active = nullptr;
+    // The stamp number before each packet of the batch.
+    std::vector<std::uint64_t> m_batchSeqs;
+};

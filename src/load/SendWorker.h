@@ -1,0 +1,63 @@
+#pragma once
+
+#include "load/RunSummary.h"
+#include "load/SendOptions.h"
+#include "load/SendSeconds.h"
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+class TlsClientContext;
+
+// A worker's counters at one of its second marks, or at its end.
+struct WorkerMark {
+    double elapsed = 0;
+    double epoch = 0;
+    SendCounters counters;
+};
+
+// Where a worker leaves its marks for the coordinator: once a second, so the
+// lock is never on the sending path.
+class WorkerMarks {
+public:
+    void Post(WorkerMark mark);
+    // After its last second: its counters when it ended (none when it never
+    // started sending).
+    void End(std::optional<WorkerMark> last);
+
+    // The oldest second's mark not yet taken.
+    std::optional<WorkerMark> Take();
+    // True once the worker ended and every second's mark was taken.
+    bool Over();
+    std::optional<WorkerMark> Last();
+
+private:
+    std::mutex m_mutex;
+    std::deque<WorkerMark> m_marks;
+    bool m_ended = false;
+    std::optional<WorkerMark> m_last;
+};
+
+// What a worker is given beside its options.
+struct WorkerLane {
+    // When the run started: --duration counts from here, connecting included.
+    std::chrono::steady_clock::time_point runStart;
+    // The run's number of its first connection (over UDP: its stream's),
+    // and of its first idle connection.
+    int first = 0;
+    int idleFirst = 0;
+    std::shared_ptr<const TlsClientContext> tls;
+    WorkerMarks *marks = nullptr;
+};
+
+// Sends its share of a run on the thread it runs on: its own sockets (one
+// channel), its own random sequence and pace, its own counters, which it
+// leaves at each second's mark and at its end for the coordinator to add up.
+RunSummary RunWorker(const Options &options, const WorkerLane &lane, std::ostream &err);
+
+// Lines from several workers each go out whole.
+void SayLine(std::ostream &err, const std::string &line);

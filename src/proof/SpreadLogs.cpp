@@ -1,0 +1,115 @@
+#include "proof/SpreadLogs.h"
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+namespace {
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The time `kubectl logs --timestamps` puts first: 2024-05-01T12:00:00.123456789Z.
+bool StartsWithTime(std::string_view text)
+{
+    return text.size() > 10 && IsDigit(text[0]) && IsDigit(text[1]) && IsDigit(text[2]) && IsDigit(text[3]) &&
+           text[4] == '-' && text[7] == '-' && text[10] == 'T';
+}
+} // namespace
+
+void LogDocuments::Begin(std::string name)
+{
+    End();
+    m_name = std::move(name);
+    m_lineNumber = 0;
+}
+
+void LogDocuments::Feed(std::string_view bytes)
+{
+    for (std::size_t end = bytes.find('\n'); end != std::string_view::npos; end = bytes.find('\n')) {
+        if (m_partial.empty()) {
+            Line(bytes.substr(0, end));
+        } else {
+            m_partial.append(bytes.substr(0, end));
+            Line(m_partial);
+            m_partial.clear();
+        }
+        bytes.remove_prefix(end + 1);
+    }
+    m_partial.append(bytes);
+}
+
+void LogDocuments::End()
+{
+    if (!m_partial.empty()) {
+        const std::string last = std::move(m_partial);
+        m_partial.clear();
+        Line(last);
+    }
+    for (auto &[prefix, pending] : m_pending)
+        Unreadable(pending);
+    m_pending.clear();
+}
+
+void LogDocuments::Line(std::string_view line)
+{
+    ++m_counts.lines;
+    ++m_lineNumber;
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    std::string_view prefix;
+    if (line.starts_with('[')) {
+        if (const std::size_t close = line.find("] "); close != std::string_view::npos) {
+            prefix = line.substr(1, close - 1);
+            line.remove_prefix(close + 2);
+        }
+    }
+    if (StartsWithTime(line)) {
+        const std::size_t space = line.find(' ');
+        line.remove_prefix(space == std::string_view::npos ? line.size() : space + 1);
+    }
+    auto pending = m_pending.find(prefix);
+    if (line.starts_with('{')) {
+        if (pending != m_pending.end()) {
+            Unreadable(pending->second);
+            m_pending.erase(pending);
+        }
+        std::string where = prefix.empty() ? m_name + ":" + std::to_string(m_lineNumber) : std::string(prefix);
+        if (!Take(line, where, 1))
+            m_pending.emplace(std::string(prefix), Pending{std::string(line), std::move(where), 1});
+        return;
+    }
+    if (pending == m_pending.end()) {
+        ++m_counts.otherLines;
+        return;
+    }
+    Pending &document = pending->second;
+    document.text += '\n';
+    document.text += line;
+    ++document.lines;
+    if (line.starts_with('}')) {
+        if (!Take(document.text, document.where, document.lines))
+            Unreadable(document);
+        m_pending.erase(pending);
+    }
+}
+
+void LogDocuments::Unreadable(Pending &pending)
+{
+    ++m_counts.unreadable;
+    m_counts.unreadableLines += pending.lines;
+}
+
+bool LogDocuments::Take(std::string_view text, std::string where, std::uint64_t lines)
+{
+    QJsonParseError error{};
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray(text.data(), static_cast<qsizetype>(text.size())), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return false;
+    m_documents.push_back({std::move(where), document.object()});
+    ++m_counts.documents;
+    m_counts.documentLines += lines;
+    return true;
+}
