@@ -1,10 +1,10 @@
 #include "cli/recv/RecvProcess.h"
-#include "cli/recv/RecvReport.h"
 #include "common/Clock.h"
 #include "engine/Framing.h"
 #include "engine/Stamp.h"
 #include "engine/StampKey.h"
 #include "proof/DeliveryLedger.h"
+#include "report/RecvReport.h"
 #include "support/LoopbackReceivers.h"
 #include "support/TestCertificates.h"
 
