@@ -1,6 +1,8 @@
 #include "common/TextHelpers.h"
 
 #include <algorithm>
+#include <locale>
+#include <sstream>
 
 std::string TrimAtNul(std::string_view text)
 {
@@ -40,6 +42,16 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), [&](char a, char b) {
                return upper(static_cast<unsigned char>(a)) == upper(static_cast<unsigned char>(b));
            });
+}
+
+std::string Fixed(double value, int decimals)
+{
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text.setf(std::ios::fixed);
+    text.precision(decimals);
+    text << value;
+    return text.str();
 }
 
 std::string GroupedCount(std::uint64_t count)

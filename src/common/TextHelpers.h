@@ -15,6 +15,9 @@ std::string ToUpperAscii(std::string_view text);
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
+// value with that many decimals, in the C locale: Fixed(2.5, 1) is "2.5".
+std::string Fixed(double value, int decimals);
+
 // 1234567 as "1,234,567".
 std::string Grouped(std::int64_t number);
 std::string GroupedCount(std::uint64_t count);

@@ -15,15 +15,6 @@ constexpr double BytesPerMb = 1024.0 * 1024.0;
 // Below this an hourly slope is mostly extrapolation.
 constexpr double ShortSoakSeconds = 600;
 
-std::string Fixed(double value, int decimals)
-{
-    std::ostringstream text;
-    text.setf(std::ios::fixed);
-    text.precision(decimals);
-    text << value;
-    return text.str();
-}
-
 std::string Ms(double value)
 {
     return Fixed(value, value < 10 ? 1 : 0) + " ms";

@@ -8,15 +8,6 @@
 #include <sstream>
 
 namespace {
-std::string Fixed(double value, int decimals)
-{
-    std::ostringstream text;
-    text.setf(std::ios::fixed);
-    text.precision(decimals);
-    text << value;
-    return text.str();
-}
-
 std::string Megabytes(std::int64_t bytes)
 {
     return Fixed(static_cast<double>(bytes) / (1024.0 * 1024.0), bytes < 10 * 1024 * 1024 ? 1 : 0) + " MB";

@@ -16,13 +16,6 @@ namespace {
 constexpr std::size_t StreamLinesUpTo = 16;
 constexpr std::size_t ShardLinesUpTo = 64;
 
-std::string Fixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 bool FromFile(const RecvSummary &summary)
 {
     return summary.source.rfind("file ", 0) == 0;

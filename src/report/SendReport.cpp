@@ -15,13 +15,6 @@ namespace {
 // More streams than this are summed up in the summary line.
 constexpr std::size_t StreamsNamed = 4;
 
-std::string Fixed(double value, int decimals)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    return buffer;
-}
-
 QJsonValue Optional(const std::optional<double> &value)
 {
     return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);

@@ -37,15 +37,6 @@ std::optional<double> P99Ms(const DeliveryFigures &figures)
     return static_cast<double>(figures.latency.p99) / 1000.0;
 }
 
-std::string Fixed(double value, int decimals)
-{
-    std::ostringstream text;
-    text.setf(std::ios::fixed);
-    text.precision(decimals);
-    text << value;
-    return text.str();
-}
-
 std::vector<std::string> RunIds(std::vector<Segment>::const_iterator from, std::vector<Segment>::const_iterator to)
 {
     std::vector<std::string> runs;
