@@ -321,10 +321,12 @@ std::string ConnectionSet::FlushAll(Clock::time_point deadline)
             continue;
         const std::size_t waiting = endpoint.PendingBytes();
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (endpoint.FlushPending(static_cast<int>(std::max<long long>(left, 0))))
+        // Bytes the system took but the peer never acknowledged were not
+        // taken either: a receiver that stopped reading holds them there.
+        if (endpoint.FlushTaken(static_cast<int>(std::max<long long>(left, 0))))
             continue;
         const bool up = endpoint.State() == SocketEndpoint::StateConnected;
-        return up ? std::to_string(endpoint.PendingBytes()) + " bytes for " + m_plan.targetText +
+        return up ? std::to_string(endpoint.UntakenBytes()) + " bytes for " + m_plan.targetText +
                         " were not taken within " + SecondsText(timeout) + " (--drain-timeout)"
                   : "the " + m_plan.sessionWord + " session to " + m_plan.targetText + " ended with " +
                         std::to_string(waiting) + " bytes still waiting";
@@ -405,11 +407,11 @@ std::int64_t ConnectionSet::QueuedBytes() const
     return static_cast<std::int64_t>(total);
 }
 
-std::int64_t ConnectionSet::PendingBytes() const
+std::int64_t ConnectionSet::UntakenBytes() const
 {
     std::size_t total = 0;
     for (const auto &c : m_connections)
         if (c->endpoint->State() == SocketEndpoint::StateConnected)
-            total += c->endpoint->PendingBytes();
+            total += c->endpoint->UntakenBytes();
     return static_cast<std::int64_t>(total);
 }

@@ -138,7 +138,8 @@ public:
     // Bytes the sessions that are up were handed and their peers have not
     // acknowledged, and of them those not yet given to the system.
     std::int64_t QueuedBytes() const;
-    std::int64_t PendingBytes() const;
+    // Not yet acknowledged by the peers of the sessions that are up.
+    std::int64_t UntakenBytes() const;
     // Attempts the target refused: nothing listens there.
     std::int64_t RefusedTotal() const { return m_refused; }
     const std::string &TlsVersion() const { return m_tlsVersion; }

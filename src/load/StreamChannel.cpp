@@ -154,7 +154,7 @@ std::string StreamChannel::Finish(RunSummary &summary, Clock::time_point deadlin
         return {};
     std::string problem = m_set.FlushAll(deadline);
     if (!problem.empty())
-        summary.untakenBytes = m_set.PendingBytes();
+        summary.untakenBytes = m_set.UntakenBytes();
     return problem;
 }
 

@@ -184,6 +184,16 @@ bool SocketEndpoint::FlushPending(int timeoutMs)
     return m_stream->Flush(timeoutMs);
 }
 
+bool SocketEndpoint::FlushTaken(int timeoutMs)
+{
+    return m_stream->FlushTaken(timeoutMs);
+}
+
+std::size_t SocketEndpoint::UntakenBytes() const
+{
+    return m_stream->UntakenBytes();
+}
+
 std::chrono::nanoseconds SocketEndpoint::BlockedTime() const
 {
     return m_datagram->BlockedTime() + m_stream->BlockedTime();

@@ -118,6 +118,10 @@ public:
     // TCP: waits (processing nothing else) until pending bytes drained or the
     // timeout passed; true when drained.
     [[nodiscard]] bool FlushPending(int timeoutMs);
+    // The same, and then until the peer acknowledged every byte.
+    [[nodiscard]] bool FlushTaken(int timeoutMs);
+    // TCP: pending bytes and those the system holds unacknowledged.
+    std::size_t UntakenBytes() const;
     // Time the calls so far spent waiting for a full socket to take more;
     // not reset by Close.
     std::chrono::nanoseconds BlockedTime() const;

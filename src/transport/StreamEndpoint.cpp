@@ -360,6 +360,14 @@ bool StreamEndpoint::Flush(int timeoutMs)
     return m_writer.Pending() == 0;
 }
 
+bool StreamEndpoint::FlushTaken(int timeoutMs)
+{
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    if (!Flush(timeoutMs))
+        return false;
+    return m_fd < 0 || m_writer.AwaitAcknowledged(deadline);
+}
+
 void StreamEndpoint::WatchWrites()
 {
     m_writeNotifier.setEnabled(m_fd >= 0 && m_writer.Pending() > 0);

@@ -56,6 +56,9 @@ public:
     // Waits (processing nothing else) until pending bytes drained or the
     // timeout passed; true when drained.
     [[nodiscard]] bool Flush(int timeoutMs);
+    // Flush, then until the peer acknowledged everything (TCP); true when
+    // nothing is left before the timeout.
+    [[nodiscard]] bool FlushTaken(int timeoutMs);
 
     void SetTls(std::shared_ptr<const TlsClientContext> context) { m_tlsContext = std::move(context); }
     const std::shared_ptr<const TlsClientContext> &Tls() const { return m_tlsContext; }
@@ -63,6 +66,7 @@ public:
     const std::string &NegotiatedCipher() const { return m_tlsCipher; }
 
     std::size_t PendingBytes() const { return m_writer.Pending(); }
+    std::size_t UntakenBytes() const { return m_writer.Pending() + m_writer.Unacknowledged(); }
     std::uint64_t AcknowledgedBytes() const { return m_writer.Acknowledged(); }
     std::chrono::nanoseconds BlockedTime() const { return m_writer.BlockedTime(); }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <thread>
 
 namespace {
 // Beyond this a slow receiver makes a write wait instead of the buffer
@@ -199,6 +200,30 @@ StreamWriter::Written StreamWriter::Drain(SteadyClock::time_point deadline)
         if (!m_waits.Until(m_fd, deadline))
             return Written::No;
     }
+}
+
+std::size_t StreamWriter::Unacknowledged() const
+{
+    // A Unix socket's queue counts what its reader has not read yet, with
+    // the system's overhead: no byte count, and no acknowledgement.
+    int domain = 0;
+    socklen_t length = sizeof domain;
+    int queued = 0;
+    if (m_fd < 0 || ::getsockopt(m_fd, SOL_SOCKET, SO_DOMAIN, &domain, &length) != 0 ||
+        (domain != AF_INET && domain != AF_INET6) || ::ioctl(m_fd, SIOCOUTQ, &queued) != 0 || queued < 0)
+        return 0;
+    return static_cast<std::size_t>(queued);
+}
+
+bool StreamWriter::AwaitAcknowledged(SteadyClock::time_point deadline) const
+{
+    // Nothing wakes a thread when acknowledgements arrive: look often.
+    while (Unacknowledged() > 0) {
+        if (SteadyClock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 std::uint64_t StreamWriter::Acknowledged() const

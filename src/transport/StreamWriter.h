@@ -48,6 +48,10 @@ public:
     std::size_t Pending() const { return m_pending.size() - m_pendingOffset; }
     int Error() const { return m_error; }
     std::uint64_t Acknowledged() const;
+    // TCP: bytes the system was given that the peer has not acknowledged.
+    std::size_t Unacknowledged() const;
+    // Until the peer acknowledged everything or the deadline passed.
+    [[nodiscard]] bool AwaitAcknowledged(SteadyClock::time_point deadline) const;
     std::chrono::nanoseconds BlockedTime() const { return m_waits.Blocked(); }
 
 private:
