@@ -413,6 +413,14 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      o.json = true;
                                      return Status{};
                                  }},
+                                {"--progress", "",
+                                 "a line each second of each step on standard error:\n"
+                                 "the step, its rate, sent and the rate reached (the\n"
+                                 "default when standard error is a terminal)",
+                                 [&o](std::string_view) {
+                                     o.progress = true;
+                                     return Status{};
+                                 }},
                                 {"--stats-file", "FILE",
                                  "one JSON object per line for each step as it is\n"
                                  "judged, as in --json with the time, and each soak\n"
@@ -469,8 +477,9 @@ stolen, and how long the probe's threads waited for one; a step disturbed
 so is noisy. An answer resting on a noisy or unconfirmed step says
 "confidence: low" and why.
 
-Progress goes to standard error, one line per step; the summary (or with
---json the JSON document) to standard output.
+Progress goes to standard error, one line per step (and with --progress
+one each second); the summary (or with --json the JSON document) to
+standard output.
 
 Exit status: 0 the search ended (and --require-mps was met, and the soak
 held), 1 --require-mps was not met, the sender reached no rate, the target

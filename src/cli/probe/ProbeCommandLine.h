@@ -38,6 +38,8 @@ struct ProbeOptions {
     int confirm = 1;
     std::string report;
     bool json = false;
+    // A line each second of a step or soak run on standard error.
+    bool progress = false;
     std::string statsFile;
     std::optional<double> requireMps;
     // --soak: how long to hold one rate after the search (or at soakRate

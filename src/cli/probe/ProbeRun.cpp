@@ -2,6 +2,7 @@
 
 #include "cli/probe/ProbeReceiver.h"
 #include "cli/probe/SoakRun.h"
+#include "cli/probe/PrefixedLines.h"
 #include "cli/send/RunSender.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
@@ -265,8 +266,12 @@ private:
         send.quiet = true;
         send.json = false;
         send.statsFile.clear();
+        send.progress = m_options.progress;
         std::ostringstream sendOut;
         std::ostringstream sendErr;
+        PrefixedLines progressLines(m_err, "step " + std::to_string(step.number) + " (" +
+                                               Grouped(std::llround(rate)) + " MPS): ");
+        std::ostream progress(&progressLines);
         step.startSeconds = m_clock.Seconds();
         const IntakeCounts before = m_receiver.Counts();
         const double window = std::min(1.0, LatencyWindowShare * m_options.stepSeconds);
@@ -277,7 +282,7 @@ private:
         };
         m_receiver.WatchLatency(step.runId, {at(window), at(m_options.stepSeconds - window)});
         m_noise.Start();
-        const RunSummary sent = RunSender(send, sendOut, sendErr);
+        const RunSummary sent = RunSender(send, sendOut, sendErr, false, &progress);
         step.noise = m_noise.Finish(sent.threadWaitShare);
         m_receiver.WaitForQuiet(m_options.drainSeconds);
         step.endSeconds = m_clock.Seconds();
@@ -409,9 +414,10 @@ ProbeResult RunProbe(const ProbeOptions &options, std::ostream &err)
     return probe.Go();
 }
 
-int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal)
 {
-    const ProbeParseResult parsed = ParseProbeCommandLine(args);
+    ProbeParseResult parsed = ParseProbeCommandLine(args);
+    parsed.options.progress = parsed.options.progress || errIsTerminal;
     switch (parsed.action) {
     case ProbeParseResult::Action::Help:
         out << ProbeUsageText();

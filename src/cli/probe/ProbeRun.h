@@ -13,5 +13,6 @@
 ProbeResult RunProbe(const ProbeOptions &options, std::ostream &err);
 
 // The whole program: flags, help, version, the probe, its output; returns
-// the exit status.
-int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+// the exit status. errIsTerminal: err is a terminal, which shows progress.
+int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err,
+                    bool errIsTerminal = false);

@@ -1,6 +1,7 @@
 #include "cli/probe/SoakRun.h"
 
 #include "cli/probe/ProbeReceiver.h"
+#include "cli/probe/PrefixedLines.h"
 #include "cli/send/RunSender.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
@@ -76,10 +77,14 @@ SoakResult SoakRun::Run(double rate, const std::string &runBase)
         send.quiet = true;
         send.json = false;
         send.statsFile.clear();
+        send.progress = m_options.progress;
         std::ostringstream sendOut;
         std::ostringstream sendErr;
+        PrefixedLines progressLines(m_err, "soak " + std::to_string(k + 1) + "/" + std::to_string(runs) + " (" +
+                                               Grouped(std::llround(rate)) + " MPS): ");
+        std::ostream progress(&progressLines);
         const double from = m_clock.Seconds();
-        const RunSummary sent = RunSender(send, sendOut, sendErr);
+        const RunSummary sent = RunSender(send, sendOut, sendErr, false, &progress);
         segment.sent = sent.sent;
         // A run a stop signal cut short asked no more than it sent.
         segment.asked =

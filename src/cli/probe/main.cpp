@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <iostream>
 
 int main(int argc, char **argv)
@@ -11,5 +13,5 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     InstallStopSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return RunProbeCommand(args, std::cout, std::cerr);
+    return RunProbeCommand(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

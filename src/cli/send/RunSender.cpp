@@ -119,8 +119,9 @@ void Add(SendCounters &sum, const SendCounters &c)
 // progress line and a stats record, at the end into the summary.
 class RunCoordinator {
 public:
-    RunCoordinator(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
-        : m_options(options), m_out(out), m_err(err), m_outIsTerminal(outIsTerminal)
+    RunCoordinator(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal,
+                   std::ostream &progress)
+        : m_options(options), m_out(out), m_err(err), m_progress(progress), m_outIsTerminal(outIsTerminal)
     {}
 
     RunSummary Go()
@@ -426,7 +427,7 @@ private:
                 std::optional<double> asked;
                 if (sum.target)
                     asked = *sum.target - m_progressTarget.value_or(0);
-                m_err << SendProgressLine(elapsed, m_options.duration, sum, sum.sent - m_progressSent, asked)
+                m_progress << SendProgressLine(elapsed, m_options.duration, sum, sum.sent - m_progressSent, asked)
                       << std::endl;
             }
             m_progressSent = sum.sent;
@@ -512,6 +513,7 @@ private:
     Options m_options;
     std::ostream &m_out;
     std::ostream &m_err;
+    std::ostream &m_progress;
     bool m_outIsTerminal;
     // --duration counts from here, connecting included.
     SteadyClock::time_point m_runStart = SteadyClock::now();
@@ -525,7 +527,8 @@ private:
 };
 } // namespace
 
-RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
+RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal,
+                     std::ostream *progress)
 {
-    return RunCoordinator(options, out, err, outIsTerminal).Go();
+    return RunCoordinator(options, out, err, outIsTerminal, progress ? *progress : err).Go();
 }

@@ -7,6 +7,8 @@
 
 // Sends as the options say: a progress line each second and the summary on
 // out, failures on err. outIsTerminal: out is a terminal, which echoes a
-// Ctrl-C. Needs a QCoreApplication on this thread, whose event loop delivers
-// the TCP connection and the socket events.
-RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal = false);
+// Ctrl-C. progress: where the progress lines go when not err. Needs a
+// QCoreApplication on this thread, whose event loop delivers the TCP
+// connection and the socket events.
+RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal = false,
+                     std::ostream *progress = nullptr);

@@ -134,14 +134,15 @@ TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
     EXPECT_NE(unmet.err.find("--require-mps 300 not met"), std::string::npos) << unmet.err;
 }
 
-// A hang-up ends the probe as SIGTERM does, with its report and why.
-TEST(ProbeProgram, AHangUpEndsTheProbeWithItsReport)
+// --progress shows each second of a step as it goes; a hang-up ends the
+// probe as SIGTERM does, with its report and why.
+TEST(ProbeProgram, ProgressShowsTheStepAndAHangUpEndsTheProbe)
 {
     QProcess probe;
-    probe.start(ProbePath, Arguments(SelfProbe(FreePort())) << "--json");
+    probe.start(ProbePath, Arguments(SelfProbe(FreePort())) << "--step-seconds" << "3" << "--progress" << "--json");
     probe.setReadChannel(QProcess::StandardError);
-    for (QByteArray err; !err.contains("receiving on"); err += probe.readAllStandardError())
-        ASSERT_TRUE(probe.waitForReadyRead(10000));
+    for (QByteArray err; !err.contains("\nstep 1 (200 MPS): 1 s of 3 s: "); err += probe.readAllStandardError())
+        ASSERT_TRUE(probe.waitForReadyRead(10000)) << err.toStdString();
     ::kill(static_cast<pid_t>(probe.processId()), SIGHUP);
     const Outcome outcome = Collect(probe);
     EXPECT_EQ(outcome.exitCode, 1) << outcome.err;
