@@ -1,8 +1,8 @@
 #include "cli/probe/ProbeRun.h"
 
+#include "cli/probe/PrefixedLines.h"
 #include "cli/probe/ProbeReceiver.h"
 #include "cli/probe/SoakRun.h"
-#include "cli/probe/PrefixedLines.h"
 #include "cli/send/RunSender.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
@@ -269,8 +269,8 @@ private:
         send.progress = m_options.progress;
         std::ostringstream sendOut;
         std::ostringstream sendErr;
-        PrefixedLines progressLines(m_err, "step " + std::to_string(step.number) + " (" +
-                                               Grouped(std::llround(rate)) + " MPS): ");
+        PrefixedLines progressLines(m_err, "step " + std::to_string(step.number) + " (" + Grouped(std::llround(rate)) +
+                                               " MPS): ");
         std::ostream progress(&progressLines);
         step.startSeconds = m_clock.Seconds();
         const IntakeCounts before = m_receiver.Counts();

@@ -1,7 +1,7 @@
 #include "cli/probe/SoakRun.h"
 
-#include "cli/probe/ProbeReceiver.h"
 #include "cli/probe/PrefixedLines.h"
+#include "cli/probe/ProbeReceiver.h"
 #include "cli/send/RunSender.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"

@@ -428,7 +428,7 @@ private:
                 if (sum.target)
                     asked = *sum.target - m_progressTarget.value_or(0);
                 m_progress << SendProgressLine(elapsed, m_options.duration, sum, sum.sent - m_progressSent, asked)
-                      << std::endl;
+                           << std::endl;
             }
             m_progressSent = sum.sent;
             m_progressTarget = sum.target;

@@ -139,7 +139,10 @@ TEST(ProbeProgram, FindsTheRateWatchesAndStopsItsCommand)
 TEST(ProbeProgram, ProgressShowsTheStepAndAHangUpEndsTheProbe)
 {
     QProcess probe;
-    probe.start(ProbePath, Arguments(SelfProbe(FreePort())) << "--step-seconds" << "3" << "--progress" << "--json");
+    probe.start(ProbePath, Arguments(SelfProbe(FreePort())) << "--step-seconds"
+                                                            << "3"
+                                                            << "--progress"
+                                                            << "--json");
     probe.setReadChannel(QProcess::StandardError);
     for (QByteArray err; !err.contains("\nstep 1 (200 MPS): 1 s of 3 s: "); err += probe.readAllStandardError())
         ASSERT_TRUE(probe.waitForReadyRead(10000)) << err.toStdString();
