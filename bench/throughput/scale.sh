@@ -30,11 +30,13 @@ figure() { jq -r ".$1" <<< "$2"; }
 # One run: transport, threads, connections; prints "sent/s received/s".
 run_once() {
     local transport=$1 threads=$2 connections=$3 flags=() body=${text:0:252}
+    # The last run's listening line must not be read for this one's.
+    rm -f "$out/recv.err"
     "$recv" --listen "$transport" --bind 127.0.0.1 --port 0 --json --max-connections 20000 \
         > "$out/recv.out" 2> "$out/recv.err" &
     receiver_pid=$!
     # The listening line, whole (on standard error with --json): it names the port.
-    while [ "$(wc -l < "$out/recv.err" 2>/dev/null || echo 0)" -lt 1 ]; do sleep 0.02; done
+    while [ "$(cat "$out/recv.err" 2>/dev/null | wc -l)" -lt 1 ]; do sleep 0.02; done
     local port
     port=$(head -1 "$out/recv.err" | sed 's/.*://')
     if [ "$transport" = tcp ]; then
@@ -51,7 +53,7 @@ run_once() {
     received=$(tail -1 "$out/recv.out")
     elapsed=$(figure elapsed_seconds "$sent")
     awk -v n="$(figure sent "$sent")" -v r="$(figure messages "$received")" -v t="$elapsed" \
-        'BEGIN { printf "%.0f %.0f\n", n / t, r / t }'
+        'BEGIN { if (t > 0) printf "%.0f %.0f\n", n / t, r / t; else print "- -" }'
 }
 
 echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s per run"

@@ -13,7 +13,7 @@ using namespace std::string_literals;
 namespace {
 const std::string Pad(2048, ' ');
 
-class Sender : public ::testing::Test {
+class PacketSending : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -30,7 +30,7 @@ protected:
     PacketSender sender{state, options, UDP1, TCP1};
 };
 
-TEST_F(Sender, SendsEachPacketAsOneDatagramWithTheOptionsOfTheMoment)
+TEST_F(PacketSending, SendsEachPacketAsOneDatagramWithTheOptionsOfTheMoment)
 {
     state.CorruptData = 2; // only 1 corrupts
     state.MessagesSent = 999995;
@@ -69,7 +69,7 @@ TEST_F(Sender, SendsEachPacketAsOneDatagramWithTheOptionsOfTheMoment)
     EXPECT_NE(udp.Datagrams()[expected.size()] + udp.Datagrams().back(), "<13>corrupted<13>corrupted");
 }
 
-TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
+TEST_F(PacketSending, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
 {
     options.transportIndex = 2; // any index but 0 is TCP
     sender.SendSyslogPacket(13, "", "", "no session yet");
@@ -99,7 +99,7 @@ TEST_F(Sender, WritesTcpPacketsIntoOneStreamOnlyWhileConnected)
     EXPECT_EQ(udp.Datagrams().front(), "<13>udp\r\n");
 }
 
-TEST_F(Sender, FramesComposedPacketsOnTcpOnly)
+TEST_F(PacketSending, FramesComposedPacketsOnTcpOnly)
 {
     options.transportIndex = 1;
     TCP1.SetRemoteHost("127.0.0.1");

@@ -329,7 +329,6 @@ private:
             text += (text.empty() ? "" : ", ") + destination.target + ":" + std::to_string(destination.port);
         return text;
     }
-    std::string SessionWord() const { return UsesTls(m_options) ? "TLS" : "TCP"; }
 
     // Where a TLS file came from, as a message names it.
     std::string TlsFileSource(TlsSetupError::File file) const

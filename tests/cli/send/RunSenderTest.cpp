@@ -41,7 +41,7 @@ std::string WriteFile(const QTemporaryDir &folder, const char *name, const std::
 
 const std::string Numbered = "This is Syslog test message number ####";
 
-TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
+TEST(RunSender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
 {
     QTemporaryDir folder;
     const std::string multiLine = WriteFile(folder, "multi.txt", "line one\nline two");
@@ -77,7 +77,7 @@ TEST(Sender, UdpDatagramsCarryTheComposedBytesAndTheSummaryCountsThem)
 
 // Every framing on a TCP stream (CR LF unless one is chosen) and none on
 // UDP, RFC 5424 with its header fields on both; the timestamps read "TS".
-TEST(Sender, FramingsAndRfc5424MessagesOnTheWire)
+TEST(RunSender, FramingsAndRfc5424MessagesOnTheWire)
 {
     QTemporaryDir folder;
     const std::string odd = WriteFile(folder, "odd.txt", std::string("one\r\ntwo\n\0\xFF", 11));
@@ -141,7 +141,7 @@ TEST(Sender, FramingsAndRfc5424MessagesOnTheWire)
 }
 
 // Whichever way the receiver stops, only whole messages count.
-TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
+TEST(RunSender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
 {
     // Hangs up as soon as the first bytes arrive.
     QTcpServer closing;
@@ -177,7 +177,7 @@ TEST(Sender, AReceiverThatHangsUpOrStopsReadingEndsTheRun)
 }
 // The same settings put the same bytes in a TLS session as in a TCP
 // session with octet counting, random messages of every length included.
-TEST(Sender, TlsCarriesTheBytesOfTheTcpStream)
+TEST(RunSender, TlsCarriesTheBytesOfTheTcpStream)
 {
     TlsLoopbackServer tls;
     TcpReceiver tcp;
@@ -201,7 +201,7 @@ TEST(Sender, TlsCarriesTheBytesOfTheTcpStream)
 
 // Idle sessions come up beside the sending ones and are held open, without a
 // byte, while the messages flow.
-TEST(Sender, IdleConnectionsAreHeldOpenWithoutAByte)
+TEST(RunSender, IdleConnectionsAreHeldOpenWithoutAByte)
 {
     QTcpServer server;
     ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
