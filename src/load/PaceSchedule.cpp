@@ -35,6 +35,9 @@ PaceSchedule::PaceSchedule(const Options &options)
     case Pace::Unlimited:
         m_unlimited = true;
         break;
+    case Pace::Replay:
+        m_replay.emplace(options);
+        break;
     }
     if (options.count > 0)
         m_total = std::min(m_total, options.count);
@@ -56,7 +59,7 @@ std::int64_t PaceSchedule::DueBy(double seconds)
 
 std::int64_t PaceSchedule::DueBefore(double seconds)
 {
-    if (!m_shaped && m_period <= 0)
+    if (!m_shaped && m_period <= 0 && (!m_replay || m_replay->AllAtOnce()))
         return 0;
     while (m_readings.size() > 1 && m_readings[1].seconds <= seconds)
         m_readings.pop_front();
@@ -67,6 +70,8 @@ std::int64_t PaceSchedule::DueByTime(double seconds)
 {
     if (m_shaped)
         return std::min(m_shaped->DueBy(seconds), m_total);
+    if (m_replay)
+        return std::min(m_replay->DueBy(seconds), m_total);
     if (m_period <= 0)
         return m_total;
     // The first tick is due at once; a tiny epsilon keeps a tick that lands
@@ -82,6 +87,8 @@ double PaceSchedule::DueAt(std::int64_t index)
 {
     if (m_shaped)
         return m_shaped->DueAt(index);
+    if (m_replay)
+        return m_replay->DueAt(index);
     return static_cast<double>(index / m_perTick) * m_period;
 }
 
@@ -89,7 +96,10 @@ std::optional<double> PaceSchedule::TargetBy(double seconds) const
 {
     if (m_shaped)
         return m_shaped->TargetBy(seconds);
-    if (m_unlimited)
+    // The lines due by the latest reading, close behind seconds.
+    if (m_replay && !m_replay->AllAtOnce())
+        return static_cast<double>(std::min(m_replay->Counted(), m_total));
+    if (m_unlimited || m_replay)
         return LoadShape::Never;
     return std::nullopt;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "load/ReplayPacer.h"
 #include "load/SendOptions.h"
 #include "load/ShapePacer.h"
 
@@ -28,8 +29,11 @@ public:
     // a few less); calls must not go back in time. None for a run whose
     // messages have no times (--unlimited, --once).
     std::int64_t DueBefore(double seconds);
-    // True when no message after index-1 will ever be due (only --once ends by itself).
-    bool Finished(std::int64_t sent) const { return sent >= m_total; }
+    // True when no message after index-1 will ever be due (--once, and a
+    // replay at the end of its file, end by themselves).
+    bool Finished(std::int64_t sent) const { return sent >= m_total || (m_replay && sent >= m_replay->Total()); }
+    // The run ended with the end of its replayed file, not by its count.
+    bool ReplayEnded(std::int64_t sent) const { return m_replay && sent >= m_replay->Total() && sent < m_total; }
     // The messages the target rate asks for by then: the load shape's
     // integral, infinite for --unlimited, none for the window's send options.
     std::optional<double> TargetBy(double seconds) const;
@@ -45,6 +49,7 @@ private:
     };
 
     std::optional<ShapePacer> m_shaped;
+    std::optional<ReplayPacer> m_replay;
     // Recent DueBy answers, oldest first.
     std::deque<Reading> m_readings;
     bool m_unlimited = false;

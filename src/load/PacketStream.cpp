@@ -30,8 +30,11 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
       m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
       m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options)),
       m_sizeMin(options.sizeMin), m_sizeMax(options.sizeMax),
-      m_lines(options.lines && !options.lines->empty() ? options.lines : nullptr)
+      m_lines(options.lines && !options.lines->empty() ? options.lines : nullptr),
+      m_rewriteTime(options.replayRewriteTime)
 {
+    if (options.pace == Pace::Replay)
+        m_replay.emplace(options);
     if (options.seed)
         SetRandomStart(*options.seed);
     m_composeInputs.rfcHeader = options.rfcHeader;
@@ -88,6 +91,8 @@ void PacketStream::AppendNext(std::string &out)
         m_state.MultiLineText = (*m_lines)[m_nextLine];
         m_nextLine = (m_nextLine + 1) % m_lines->size();
     }
+    if (m_replay)
+        TakeReplayed();
     ComposedView message = m_composer.ComposeView(m_kind);
     m_state.Priority =
         m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
@@ -125,6 +130,39 @@ void PacketStream::AppendNext(std::string &out)
         return;
     }
     std::memcpy(out.data() + start, digits, length);
+}
+
+void PacketStream::TakeReplayed()
+{
+    std::string &text = m_state.MultiLineText;
+    text.clear();
+    ReplayLine line;
+    if (!m_replay->Next(line)) {
+        // Its pace read the same lines: a file that ends here was cut short.
+        if (m_replayFault.empty())
+            m_replayFault =
+                m_replay->Failed() ? m_replay->Error() : "'" + m_replay->Path() + "' changed while it was replayed";
+        return;
+    }
+    if (!m_rewriteTime) {
+        text.assign(line.text);
+        return;
+    }
+    const std::int64_t now = m_clock.EpochMicroseconds();
+    // A time-zone lookup per line costs more than the line.
+    const std::int64_t second = now / 1000000;
+    if (second != m_offsetSecond) {
+        m_offsetSecond = second;
+        m_utcOffset = m_clock.UtcOffsetSeconds(second);
+    }
+    AppendRewritten(text, line, now, m_utcOffset);
+}
+
+void PacketStream::Skip(std::int64_t count)
+{
+    ReplayLine line;
+    for (std::int64_t i = 0; m_replay && i < count && m_replay->Next(line); ++i) {
+    }
 }
 
 void PacketStream::FitToSize(std::string &out, std::size_t start, const ComposedView &message)

@@ -5,6 +5,7 @@
 #include "engine/MessageComposer.h"
 #include "engine/MessageStamper.h"
 #include "engine/Priority.h"
+#include "load/ReplayLines.h"
 #include "load/SendOptions.h"
 #include "sources/SourceFile.h"
 
@@ -47,12 +48,19 @@ public:
     void Withdraw(std::size_t handed);
 
     const SendState &State() const { return m_state; }
-    // The message-source file's latest line was longer than a line may be.
-    bool SourceLineTooLong() const { return m_source.LineTooLong(); }
+    // The message-source file's latest line was longer than a line may be,
+    // or the replayed file failed (ReplayFault says how).
+    bool SourceLineTooLong() const { return m_source.LineTooLong() || !m_replayFault.empty(); }
+    const std::string &ReplayFault() const { return m_replayFault; }
+    // The next count messages are not sent (--no-catch-up): a replay passes
+    // over their lines, which keeps each line with its time.
+    void Skip(std::int64_t count);
     // Null without stamps.
     const MessageStamper *Stamper() const { return m_active; }
 
 private:
+    // The next line of a replay as the message text.
+    void TakeReplayed();
     // Pads or cuts the packet from start to the end of out to its --size,
     // keeping its stamp and its line end whole.
     void FitToSize(std::string &out, std::size_t start, const ComposedView &message);
@@ -91,6 +99,11 @@ private:
     // --lines-file: the message texts, sent in turn.
     std::shared_ptr<const std::vector<std::string>> m_lines;
     std::size_t m_nextLine = 0;
+    std::optional<ReplayLines> m_replay;
+    bool m_rewriteTime;
+    std::string m_replayFault;
+    std::int64_t m_offsetSecond = -1;
+    int m_utcOffset = 0;
     std::optional<MessageStamper> m_stamper;
     MessageStamper *m_active = nullptr;
     // The stamp number before each packet of the batch.

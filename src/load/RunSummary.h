@@ -99,7 +99,7 @@ struct RunSummary {
     std::int64_t late = 0;
     std::int64_t skipped = 0;
     int threads = 1;
-    // once, count, duration, steps, signal, connection, error
+    // once, count, duration, steps, end of file (--replay), signal, connection, error
     std::string stoppedBy;
     // Of a TLS session whose handshake succeeded: "TLSv1.3", "TLS_AES_256_GCM_SHA384".
     std::string tlsVersion;

@@ -14,8 +14,9 @@
 #include <vector>
 
 // How messages are paced; the first five are the window's send options.
-// Rate follows a load shape: --rate, --ramp or --steps.
-enum class Pace { Once, EverySecond, EveryMinute, Continuous, Burst, Rate, Unlimited };
+// Rate follows a load shape: --rate, --ramp or --steps; Replay the times of
+// a log file's lines.
+enum class Pace { Once, EverySecond, EveryMinute, Continuous, Burst, Rate, Unlimited, Replay };
 
 // Everything one run of the sender needs. Defaults are the window's first run
 // but for the priority.
@@ -76,6 +77,19 @@ struct Options {
     std::uint32_t sizeMax = 0;
     // Where the random sequence starts; without it, where every run starts.
     std::optional<std::uint64_t> seed;
+
+    // --replay (Pace::Replay): each line of the file one message, due at its
+    // time since the file's first divided by replaySpeed (0: all at once,
+    // as fast as the target takes them). replayLoop starts the file over at
+    // its end; replayRewriteTime writes the sending time in place of each
+    // line's own. The lines are dealt in turn to the shards and, within a
+    // shard, to its replayThreads threads: this one takes its replayThread's.
+    std::string replayFile;
+    double replaySpeed = 1;
+    bool replayLoop = false;
+    bool replayRewriteTime = false;
+    int replayThread = 0;
+    int replayThreads = 1;
 
     Pace pace = Pace::Once;
     int continuousMs = 10;

@@ -48,6 +48,9 @@ std::vector<ThreadShare> ShareAmongThreads(const Options &options)
         idleFirst += o.idleConnections;
         if (options.pace == Pace::Rate)
             o.shape = options.shape.Scaled(1.0 / threads);
+        // Line i goes to thread i mod threads, as the count is shared.
+        o.replayThread = i;
+        o.replayThreads = threads;
         if (options.count > 0) {
             o.count = options.count / threads + (i < options.count % threads ? 1 : 0);
             if (o.count == 0)

@@ -225,7 +225,9 @@ private:
                 return;
             }
             if (schedule.Finished(Attempted())) {
-                m_summary.stoppedBy = m_options.pace == Pace::Once ? "once" : "count";
+                m_summary.stoppedBy = m_options.pace == Pace::Once        ? "once"
+                                      : schedule.ReplayEnded(Attempted()) ? "end of file"
+                                                                          : "count";
                 return;
             }
             const double elapsed = Elapsed();
@@ -247,8 +249,10 @@ private:
             m_overdue = schedule.DueBefore(elapsed - LateSeconds);
             // What is long overdue is skipped, not sent in a burst; the
             // batch waiting for room was due when it was built.
-            if (m_options.noCatchUp && !m_channel->Holding() && Attempted() < m_overdue)
+            if (m_options.noCatchUp && !m_channel->Holding() && Attempted() < m_overdue) {
+                stream.Skip(m_overdue - Attempted());
                 m_summary.skipped += m_overdue - Attempted();
+            }
             if (!m_channel->Ready()) {
                 // Every session is waiting to be opened again.
                 Wait(WaitSlice());
@@ -283,8 +287,10 @@ private:
             FailDue();
             return false;
         case SendChannel::Handover::BadSource:
-            m_summary.error = SourceFileName() + ": '" + m_options.sourceFile +
-                              "' has a line longer than 64 KiB, more than one message can be";
+            m_summary.error = !stream.ReplayFault().empty()
+                                  ? "--replay: " + stream.ReplayFault()
+                                  : SourceFileName() + ": '" + m_options.sourceFile +
+                                        "' has a line longer than 64 KiB, more than one message can be";
             m_summary.stoppedBy = "error";
             m_summary.exitStatus = 2;
             return false;

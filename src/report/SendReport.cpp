@@ -184,6 +184,15 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     }
     if (options.pace == Pace::Rate)
         json.insert(QStringLiteral("load"), JsonText(ShardShape(options).Text() + (options.poisson ? " poisson" : "")));
+    if (options.pace == Pace::Replay) {
+        QJsonObject replay;
+        replay.insert(QStringLiteral("file"), JsonText(options.replayFile));
+        replay.insert(QStringLiteral("speed"),
+                      options.replaySpeed > 0 ? QJsonValue(options.replaySpeed) : QJsonValue(QStringLiteral("max")));
+        replay.insert(QStringLiteral("loop"), options.replayLoop);
+        replay.insert(QStringLiteral("rewrite_time"), options.replayRewriteTime);
+        json.insert(QStringLiteral("replay"), replay);
+    }
     json.insert(QStringLiteral("shard"), static_cast<qint64>(options.shard.index));
     json.insert(QStringLiteral("shards"), static_cast<qint64>(options.shard.count));
     const RateSpread &spread = summary.spread;

@@ -94,10 +94,31 @@ Status SendParser::SdElement(std::string_view value)
 
 Status SendParser::SetPace(std::string_view flag, Pace pace)
 {
+    if (!paceFlag.empty() && paceFlag != flag && (paceFlag == "--replay" || flag == "--replay"))
+        return Fail("--replay sends each line at its time: leave out " +
+                    std::string(flag == "--replay" ? std::string_view(paceFlag) : flag) +
+                    " (--speed scales the times)");
     if (!paceFlag.empty() && paceFlag != flag)
         return Fail(paceFlag + " and " + std::string(flag) + " cannot be combined: choose one send option");
     paceFlag = flag;
     o.pace = pace;
+    return {};
+}
+
+Status SendParser::CheckReplay()
+{
+    if (o.replayFile.empty()) {
+        if (replayFlagsGiven.empty())
+            return {};
+        return Fail(Listed(replayFlagsGiven) + (replayFlagsGiven.size() > 1 ? " shape" : " shapes") +
+                    " a replay: add --replay FILE");
+    }
+    if (messageGiven || sourceFileGiven || !o.multiLineFile.empty() || !o.linesFile.empty())
+        return Fail("--replay gives the messages: leave out --message, --source-file, --multiline-file and "
+                    "--lines-file");
+    // Each line goes as a multi-line text does: as it stands, no template.
+    o.message = std::string(MessageEntries::MultiLine);
+    o.sourceFile.clear();
     return {};
 }
 
@@ -180,6 +201,8 @@ void SendParser::Warn()
     if (o.noCatchUp && o.pace == Pace::Unlimited)
         result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
                                   "time");
+    if (o.noCatchUp && o.pace == Pace::Replay && o.replaySpeed <= 0)
+        result.warnings.push_back("--no-catch-up skips lines whose time passed; with --speed max none has a time");
     if (!UsesTls(o) && !tlsFlagsGiven.empty())
         result.warnings.push_back(Listed(tlsFlagsGiven) + (tlsFlagsGiven.size() > 1 ? " only apply" : " only applies") +
                                   " to TLS (add --transport tls)");
@@ -213,6 +236,8 @@ Status SendParser::Finish()
         if (const std::string problem = CheckSdElements(o.messageFormat.sdElements); !problem.empty())
             return Fail("--sd: " + problem);
     o.crlf = crlfFlag.value_or(CrlfByDefault(o));
+    if (Status replay = CheckReplay(); !replay)
+        return replay;
     if (!o.multiLineFile.empty() && !messageGiven)
         o.message = std::string(MessageEntries::MultiLine);
     if (!o.linesFile.empty()) {
@@ -267,7 +292,7 @@ Status SendParser::Finish()
     // target takes it.
     if (paceFlag.empty() && o.pace == Pace::Once && (o.count > 0 || !o.linesFile.empty()))
         o.pace = Pace::Unlimited;
-    if (o.threads > 1 && o.pace != Pace::Rate && o.pace != Pace::Unlimited)
+    if (o.threads > 1 && o.pace != Pace::Rate && o.pace != Pace::Unlimited && o.pace != Pace::Replay)
         return Fail("--threads shares a rate among the threads: add --rate R or --unlimited");
     if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) + o.idleConnections > 1)
         return Fail("--source-port: one local port serves one connection; leave it out for several");

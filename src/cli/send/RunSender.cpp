@@ -4,6 +4,7 @@
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
+#include "load/ReplayLines.h"
 #include "load/SendSeconds.h"
 #include "load/SendThreads.h"
 #include "load/SendWorker.h"
@@ -157,6 +158,8 @@ private:
         }
         if (!m_options.linesFile.empty() && !LoadLines())
             return false;
+        if (!m_options.replayFile.empty() && !CheckReplayFile())
+            return false;
         // The reader would send its error text as the message; a run that
         // can only send that is a mistake to report before anything goes out.
         std::error_code unknown;
@@ -207,6 +210,41 @@ private:
         if (m_options.count == 0 && m_options.duration == 0)
             m_options.count = static_cast<std::int64_t>(lines->size());
         m_options.lines = std::move(lines);
+        return true;
+    }
+
+    // Read through once before anything goes out, so a file that cannot be
+    // replayed is a usage error, not a run cut short.
+    bool CheckReplayFile()
+    {
+        const std::string &path = m_options.replayFile;
+        std::error_code unknown;
+        if (!std::filesystem::is_regular_file(path, unknown) && std::filesystem::exists(path, unknown)) {
+            UsageError("--replay: '" + path +
+                       "' is not a regular file (a replay reads it twice: its times ahead of "
+                       "its lines)");
+            return false;
+        }
+        ReplayFile file(ReplayLines::ReferenceYear());
+        std::string error;
+        ReplayLine line;
+        std::int64_t lines = 0, timed = 0;
+        ReplayFile::Read read = file.Open(path, error) ? ReplayFile::Read::Line : ReplayFile::Read::Failed;
+        while (read == ReplayFile::Read::Line && (read = file.Next(line, error)) == ReplayFile::Read::Line) {
+            lines += line.text.empty() ? 0 : 1;
+            timed += line.time == ReplayTime::None ? 0 : 1;
+        }
+        if (read == ReplayFile::Read::Failed) {
+            UsageError("--replay: " + error);
+            return false;
+        }
+        if (lines == 0) {
+            UsageError("--replay: '" + path + "' holds no lines to send");
+            return false;
+        }
+        if (timed == 0 && m_options.replaySpeed > 0)
+            SayLine(m_err, "--replay: no line of '" + path +
+                               "' starts with an RFC 3339 or RFC 3164 time: they all go out at once");
         return true;
     }
 

@@ -34,6 +34,9 @@ const std::string TransportValue = TransportAlternatives(Transports);
 constexpr int MaxRelpWindow = 1000000;
 // A day: longer waits are mistakes, and stay far from what a clock holds.
 constexpr double MostWaitSeconds = 86400;
+// Slower than a thousandth stretches a minute's file past a fortnight.
+constexpr double MinReplaySpeed = 0.001;
+constexpr double MaxReplaySpeed = 1000000;
 constexpr const char *SeeHelp = " (see quillon-send --help)";
 
 // People type "ftp-daemon" or "log_audit" as often as "FTP Daemon".
@@ -629,6 +632,61 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          },
          "  Ctrl-C, SIGTERM and SIGHUP stop within a second, drain as above and print\n"
          "  the summary."});
+    table.groups.push_back(
+        {"Replay",
+         {
+             {"--replay", "FILE",
+              "send the lines of a log file, each at its time since\n"
+              "the first: syslog files as rsyslog and syslog-ng\n"
+              "write them, or any lines that start with an RFC 3339\n"
+              "or RFC 3164 time (after a <PRI>, if any); a line\n"
+              "without one goes with the line before",
+              [p](std::string_view value) -> Status {
+                  if (value.empty())
+                      return Parser::Fail("--replay needs a file name");
+                  if (value == "-")
+                      return Parser::Fail("--replay needs a file: its times are read ahead of its lines, which "
+                                          "standard input cannot give twice");
+                  p->o.replayFile = std::string(value);
+                  return p->SetPace("--replay", Pace::Replay);
+              }},
+             {"--speed",
+              "X|max",
+              "X times as fast as the file's times, 0.001..1000000\n"
+              "(2: twice as fast; default 1), or max: as fast as\n"
+              "the target takes the lines",
+              [p](std::string_view value) -> Status {
+                  const auto speed = PositiveNumber(value);
+                  if (value != "max" && (!speed || *speed < MinReplaySpeed || *speed > MaxReplaySpeed))
+                      return Parser::Bad("--speed", value, "a speed from 0.001 to 1000000, or max");
+                  p->o.replaySpeed = value == "max" ? 0 : *speed;
+                  return Parser::Noted(p->replayFlagsGiven, "--speed", {});
+              },
+              {"max"}},
+             {"--loop", "",
+              "start the file over at its end, after its mean gap\n"
+              "between lines",
+              [p](std::string_view) {
+                  p->o.replayLoop = true;
+                  return Parser::Noted(p->replayFlagsGiven, "--loop", {});
+              }},
+             {"--rewrite-time", "",
+              "each line's own time made the time it is sent, in\n"
+              "the line's form (RFC 3164 or RFC 3339, the local\n"
+              "offset)",
+              [p](std::string_view) {
+                  p->o.replayRewriteTime = true;
+                  return Parser::Noted(p->replayFlagsGiven, "--rewrite-time", {});
+              }},
+         },
+         "  Each line is the message text as the file holds it, its time and host\n"
+         "  included: under the default header (RFC 3164 without --rfc-header) it\n"
+         "  follows the <PRI>, so its time and host are the record's; --rfc-header\n"
+         "  and --format rfc5424 put this sender's header (now, this host) before\n"
+         "  it. Lines that carry their own <PRI> go as they stand with --no-priority.\n"
+         "  --count and --duration end a replay early; --stamp stamps each line.\n"
+         "  With --threads or --shard the lines are dealt in turn, each thread\n"
+         "  sending its own in order at their times."});
     table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
                             {
                                 {"--stamp", "",
@@ -703,9 +761,10 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
              {"--threads", "T",
               "T sending threads, 1..64, each with its own sockets\n"
               "and its own share of the rate and the connections;\n"
-              "needs --rate or --unlimited. A thread's random\n"
-              "choices start from a value made from --seed (or the\n"
-              "usual start) and its number, so runs repeat",
+              "needs --rate, --unlimited or --replay (its lines\n"
+              "dealt in turn). A thread's random choices start\n"
+              "from a value made from --seed (or the usual start)\n"
+              "and its number, so runs repeat",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, MaxThreads);
                   if (!count)

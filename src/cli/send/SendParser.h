@@ -32,6 +32,8 @@ struct SendParser {
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
+    // --speed, --loop, --rewrite-time: they shape a replay.
+    std::vector<std::string_view> replayFlagsGiven;
     // "unix-dgram" or "unix-stream" when chosen, and the flags that name a
     // host and port, which a Unix socket has not.
     std::string unixTransport;
@@ -51,6 +53,9 @@ struct SendParser {
     Status SdElement(std::string_view value);
 
     Status SetPace(std::string_view flag, Pace pace);
+
+    // --replay is a way of sending: the messages and their times are the file's.
+    Status CheckReplay();
 
     // A TLS file given by a flag replaces the saved one.
     Status TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field);

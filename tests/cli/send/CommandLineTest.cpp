@@ -118,6 +118,11 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--target", "::1", "--target", "::1"}, "--target: ::1 is given twice"},
         {{"--transport", "tcp", "--port", "1,2", "--threads", "2", "--connections", "3", "--unlimited"},
          "--connections 3: each thread needs one to each of the 2 targets and ports, at least 4 in all"},
+        {{"--once", "--replay", "a.log"}, "--replay sends each line at its time: leave out --once (--speed"},
+        {{"--replay", "a.log", "--lines-file", "b"}, "--replay gives the messages: leave out --message, --source"},
+        {{"--replay", "-"}, "--replay needs a file: its times are read ahead of its lines"},
+        {{"--replay", "a.log", "--speed", "0"}, "--speed: '0' is not a speed from 0.001 to 1000000, or max"},
+        {{"--loop", "--speed", "max"}, "--loop, --speed shape a replay: add --replay FILE"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);

@@ -95,6 +95,8 @@ TEST(Program, ExitStatusAndMessages)
          "stands\n$"},
         {{"--port", ok, "--lines-file", "-"}, 0, "2 messages sent, 0 failed", "$"},
         {{"--lines-file", "/dev/null"}, 2, "$", "quillon-send: --lines-file: '/dev/null' holds no lines to send\n$"},
+        {{"--replay", "/nonexistent/a.log"}, 2, "$", "quillon-send: --replay: cannot read '/nonexistent/a.log': No"},
+        {{"--replay", "/dev/zero"}, 2, "$", "quillon-send: --replay: '/dev/zero' is not a regular file"},
         {{"--transport", "tcp", "--port", std::to_string(tcp.Port()), "--framing", "lf", "--multiline-file", "-"},
          0,
          "1 message sent",

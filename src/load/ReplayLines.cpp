@@ -1,0 +1,43 @@
+#include "load/ReplayLines.h"
+
+#include "common/Clock.h"
+
+#include <algorithm>
+
+ReplayLines::ReplayLines(const Options &options)
+    : m_file(ReferenceYear()), m_path(options.replayFile),
+      m_part(options.shard.index + options.shard.count * static_cast<std::uint64_t>(std::max(options.replayThread, 0))),
+      m_parts(options.shard.count * static_cast<std::uint64_t>(std::max(options.replayThreads, 1))),
+      m_loop(options.replayLoop)
+{
+    m_file.Open(m_path, m_error);
+}
+
+bool ReplayLines::Next(ReplayLine &line)
+{
+    if (Failed())
+        return false;
+    for (;;) {
+        switch (m_file.Next(line, m_error)) {
+        case ReplayFile::Read::Line:
+            if (line.text.empty() || m_index++ % m_parts != m_part)
+                continue;
+            m_tookThisPass = true;
+            return true;
+        case ReplayFile::Read::End:
+            if (!m_loop || !m_tookThisPass)
+                return false;
+            m_file.Rewind();
+            m_index = 0;
+            m_tookThisPass = false;
+            continue;
+        case ReplayFile::Read::Failed:
+            return false;
+        }
+    }
+}
+
+int ReplayLines::ReferenceYear()
+{
+    return SystemClock().Now().year;
+}

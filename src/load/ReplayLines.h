@@ -1,0 +1,37 @@
+#pragma once
+
+#include "load/SendOptions.h"
+#include "sources/ReplayFile.h"
+
+#include <cstdint>
+#include <string>
+
+// The lines of a replayed file (--replay) that fall to one sender, in the
+// file's order: line i of each pass goes to part i mod parts, so shards and
+// threads each send their own lines at their own times and together the
+// file's. Empty lines carry no message and are passed over, as logger -f
+// does. The pacing and the messages each read the file through one of these.
+class ReplayLines {
+public:
+    explicit ReplayLines(const Options &options);
+
+    // False at the end (with --loop only when a whole pass had no line for
+    // this part), or when the file failed: Error() then says why.
+    bool Next(ReplayLine &line);
+    bool Failed() const { return !m_error.empty(); }
+    const std::string &Error() const { return m_error; }
+    const std::string &Path() const { return m_path; }
+
+    // The current year: an RFC 3164 time has none.
+    static int ReferenceYear();
+
+private:
+    ReplayFile m_file;
+    std::string m_path;
+    std::uint64_t m_part;
+    std::uint64_t m_parts;
+    bool m_loop;
+    std::uint64_t m_index = 0;
+    bool m_tookThisPass = false;
+    std::string m_error;
+};
