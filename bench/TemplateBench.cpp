@@ -15,6 +15,7 @@
 #include "engine/Stamp.h"
 #include "engine/SyslogTemplate.h"
 #include "engine/TemplatePacks.h"
+#include "load/PacketStream.h"
 #include "sources/SourceFile.h"
 #include "support/TestCertificates.h"
 #include "support/TlsLoopbackServer.h"
@@ -174,6 +175,40 @@ private:
     std::shared_ptr<TemplateSet> m_set;
     std::uint64_t m_seq = 0;
     std::size_t m_used = 0;
+};
+
+// quillon-send's own path: its packet stream filling a batch, from the
+// message text through the composer, or from the same text as a template.
+class StreamFiller {
+public:
+    explicit StreamFiller(bool compiled) : m_stream(StreamOptions(compiled), "bench", "10.0.0.")
+    {
+        m_stream.StampWith(Run, Stream);
+    }
+    void operator()(std::string &out)
+    {
+        m_stream.StartBatch();
+        static_cast<void>(m_stream.AppendBatch(Batch, out, m_sizes));
+    }
+
+private:
+    static Options StreamOptions(bool compiled)
+    {
+        Options options;
+        options.tcp = true;
+        options.usePriority = true;
+        options.priority = 13;
+        options.messageFormat = Format();
+        options.messageFormat.framing = Framing::OctetCount;
+        options.message = Body();
+        options.stamp = true;
+        std::string error;
+        if (compiled)
+            options.templates = std::make_shared<const TemplateSet>(*TemplateSet::FromText(Body(), {}, error));
+        return options;
+    }
+    PacketStream m_stream;
+    std::vector<std::uint32_t> m_sizes;
 };
 
 // The bare loop: the same bytes every batch, composed once.
@@ -346,6 +381,14 @@ void Rfc5424Messages()
         PrintNote("the template's batch differs in size from the composer's");
     const std::string bare = FixedBatch(composed.size() / Batch - 4);
     std::string copy;
+    StreamFiller streamComposer(false);
+    StreamFiller streamTemplate(true);
+    std::string streamed;
+    streamComposer(streamed);
+    const std::size_t composerBytes = streamed.size();
+    streamTemplate(streamed);
+    if (streamed.size() != composerBytes)
+        PrintNote("the sender's template batch differs in size from its composer's");
     for (Destination::Kind kind : {Destination::Memory, Destination::Tcp, Destination::Tls}) {
         Destination destination(kind);
         std::vector<Case> cases = {
@@ -362,11 +405,26 @@ void Rfc5424Messages()
                  return std::string_view(rendered).substr(0, compiled.Used());
              },
              {}},
+            {"quillon-send's stream, composer",
+             [&] {
+                 streamComposer(streamed);
+                 return std::string_view(streamed);
+             },
+             {}},
+            {"quillon-send's stream, --template",
+             [&] {
+                 streamTemplate(streamed);
+                 return std::string_view(streamed);
+             },
+             {}},
         };
         RunCases(cases, destination);
         if (cases[1].best.rate > 0)
             PrintFigure(std::string("template / today's composer") + Destination::Names[kind],
                         cases[2].best.rate / cases[1].best.rate, "");
+        if (cases[3].best.rate > 0)
+            PrintFigure(std::string("quillon-send's stream, --template / composer") + Destination::Names[kind],
+                        cases[4].best.rate / cases[3].best.rate, "");
     }
 }
 

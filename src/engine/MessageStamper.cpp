@@ -85,3 +85,10 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
     }
     return stamped;
 }
+
+std::optional<std::uint64_t> MessageStamper::MacOf(std::uint64_t seq, std::int64_t sentUs) const
+{
+    if (!m_mac)
+        return std::nullopt;
+    return m_mac->Of(m_run, m_stream, seq, sentUs);
+}

@@ -30,6 +30,9 @@ public:
     // token and the space before it; 0 when it was left unstamped or is RFC 5424.
     std::size_t TokenLength() const { return m_tokenLength; }
 
+    // The MAC a stamp with these numbers carries; nothing without a key.
+    std::optional<std::uint64_t> MacOf(std::uint64_t seq, std::int64_t sentUs) const;
+
     const std::string &Run() const { return m_run; }
     std::uint64_t Stream() const { return m_stream; }
 

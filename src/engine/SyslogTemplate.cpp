@@ -55,10 +55,12 @@ MessageTemplate SyslogMessageTemplate(const SyslogTemplateSettings &settings, co
         if (settings.rfc3164Header) {
             out.AddTime(TimeFormat::Rfc3164, clock);
             out.AddLiteral(" ");
-            AddHost(out, settings);
-            out.AddLiteral(" ");
+            if (!settings.localHeader) {
+                AddHost(out, settings);
+                out.AddLiteral(" ");
+            }
             out.AddLiteral((app.empty() ? RfcTag : app).substr(0, MaxTagLength));
-            out.AddLiteral(" ");
+            out.AddLiteral(settings.localHeader ? ": " : " ");
         }
         out.Add(message);
         if (settings.stamped)

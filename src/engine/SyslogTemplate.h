@@ -18,6 +18,9 @@ struct SyslogTemplateSettings {
     std::string hostName = "localhost";
     // RFC 3164: "Mmm dd hh:mm:ss HOST TAG " before the message.
     bool rfc3164Header = false;
+    // That header as logger writes it to a local socket: "Mmm dd hh:mm:ss
+    // TAG: ", no host name.
+    bool localHeader = false;
     // The host is the context's texts[0] (a simulated source chosen per
     // message) instead of a fixed name.
     bool hostFromContext = false;

@@ -3,6 +3,8 @@
 #include "common/Random.h"
 #include "common/TextHelpers.h"
 #include "engine/PacketBuilder.h"
+#include "engine/Stamp.h"
+#include "engine/SyslogTemplate.h"
 
 #include <algorithm>
 #include <charconv>
@@ -49,6 +51,38 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
     // it is read once instead of parsing its text per message.
     if (options.usePriority)
         m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    if (options.templates)
+        CompileTemplates(options, hostName);
+}
+
+void PacketStream::CompileTemplates(const Options &options, const std::string &hostName)
+{
+    m_set = *options.templates;
+    m_lineEnd = m_crlf ? "\r\n" : "";
+    SyslogTemplateSettings settings;
+    settings.format = options.messageFormat;
+    // --hostname names the RFC 5424 host; RFC 3164's is this machine's, as composed.
+    if (settings.format.format != MessageFormat::Rfc5424)
+        settings.format.hostName.clear();
+    settings.hostName = hostName;
+    settings.rfc3164Header = options.rfcHeader;
+    settings.localHeader = UsesUnixSocket(options);
+    settings.noPriority = m_noPriority;
+    settings.lineEnd = m_lineEnd;
+    for (std::size_t i = 0; i < m_set->Count(); ++i) {
+        const MessageTemplate &text = m_set->Template(i);
+        // A template with a stamp slot of its own keeps it there.
+        settings.stamped = options.stamp && !text.HasStamp();
+        m_messages.push_back(SyslogMessageTemplate(settings, text, m_clock, m_set->App(i)));
+        m_rooms.push_back(m_messages.back().MaxLength({}) + MessageTemplate::CountRoom);
+        if (m_sizeMax == 0)
+            continue;
+        SyslogTemplateSettings head = settings;
+        head.lineEnd.clear();
+        // RFC 3164 keeps the stamp at the end, after the text.
+        head.stamped = settings.stamped && settings.format.format == MessageFormat::Rfc5424;
+        m_heads.push_back(SyslogMessageTemplate(head, MessageTemplate(), m_clock, m_set->App(i)));
+    }
 }
 
 void PacketStream::StampWith(const std::string &run, std::uint64_t stream, const StampKey *key)
@@ -87,6 +121,10 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
 
 void PacketStream::AppendNext(std::string &out)
 {
+    if (m_set) {
+        AppendTemplated(out);
+        return;
+    }
     if (m_lines) {
         m_state.MultiLineText = (*m_lines)[m_nextLine];
         m_nextLine = (m_nextLine + 1) % m_lines->size();
@@ -163,6 +201,74 @@ void PacketStream::Skip(std::int64_t count)
     ReplayLine line;
     for (std::int64_t i = 0; m_replay && i < count && m_replay->Next(line); ++i) {
     }
+}
+
+void PacketStream::AppendTemplated(std::string &out)
+{
+    const std::size_t index = m_set->NextIndex();
+    m_state.Priority =
+        m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    TemplateContext context;
+    context.nowUs = m_clock.EpochMicroseconds();
+    context.priority = m_state.Priority;
+    Stamp stamp;
+    if (m_active) {
+        const std::uint64_t seq = m_active->NextSeq();
+        m_batchSeqs.push_back(seq);
+        m_active->SetNextSeq(seq + 1);
+        stamp = {m_active->Run(), m_active->Stream(), seq, context.nowUs, m_active->MacOf(seq, context.nowUs)};
+        context.stamp = &stamp;
+        context.seq = seq;
+    } else {
+        context.seq = ++m_count;
+    }
+    MessageTemplate &message = m_messages[index];
+    const std::size_t start = out.size();
+    out.resize(start + m_rooms[index]);
+    if (m_framing == Framing::OctetCount && m_sizeMax == 0) {
+        out.resize(static_cast<std::size_t>(message.RenderOctetCounted(out.data() + start, context) - out.data()));
+        return;
+    }
+    out.resize(static_cast<std::size_t>(message.Render(out.data() + start, context) - out.data()));
+    if (m_sizeMax != 0)
+        FitTemplatedToSize(out, start, index, context);
+    if (m_framing != Framing::None)
+        FrameInPlace(out, start, m_framing);
+}
+
+void PacketStream::FitTemplatedToSize(std::string &out, std::size_t start, std::size_t index,
+                                      const TemplateContext &context)
+{
+    const std::size_t size =
+        m_sizeMin == m_sizeMax
+            ? m_sizeMin
+            : static_cast<std::size_t>(RandomInteger(static_cast<std::int32_t>(m_sizeMin),
+                                                     static_cast<std::int32_t>(m_sizeMax - m_sizeMin + 1)));
+    const std::size_t length = out.size() - start;
+    if (length == size)
+        return;
+    char head[1024];
+    std::size_t floor = start;
+    if (m_heads[index].MaxLength(context) <= sizeof head)
+        floor += static_cast<std::size_t>(m_heads[index].Render(head, context) - head);
+    std::size_t end = out.size() - m_lineEnd.size();
+    // Text goes in or out before a stamp at the end of the message, which
+    // stays whole: the header's token, or a pack's last field.
+    if (context.stamp) {
+        const std::string_view text(out.data() + floor, end - floor);
+        const std::size_t key = text.rfind(StampFormat::TokenPrefix.substr(0, StampFormat::TokenPrefix.size() - 1));
+        if (key != std::string_view::npos && key > 0 && text.find(']', key) == std::string_view::npos) {
+            // " quillon=", "\tquillon=" or ",\"quillon\":\""
+            const std::size_t lead = text[key - 1] == '"' && key >= 2 ? 2 : 1;
+            end = floor + key - lead;
+        }
+    }
+    if (length > size) {
+        const std::size_t cut = std::min(length - size, end - floor);
+        out.erase(end - cut, cut);
+        return;
+    }
+    out.insert(end, size - length, 'x');
 }
 
 void PacketStream::FitToSize(std::string &out, std::size_t start, const ComposedView &message)

@@ -5,6 +5,7 @@
 #include "engine/MessageComposer.h"
 #include "engine/MessageStamper.h"
 #include "engine/Priority.h"
+#include "engine/TemplateSet.h"
 #include "load/ReplayLines.h"
 #include "load/SendOptions.h"
 #include "sources/SourceFile.h"
@@ -18,7 +19,8 @@
 // tick composes them: message, then priority, then the packet bytes, so the
 // random draws come in the same order whether packets go out singly or in
 // batches. With --size each packet is then padded or cut, and over TCP it is
-// framed as the options say, where it was built.
+// framed as the options say, where it was built. With templates each packet
+// is instead one whole syslog message compiled once and rendered in place.
 class PacketStream {
 public:
     // hostName and subnetPrefix are the local machine's, for the RFC header
@@ -61,6 +63,12 @@ public:
 private:
     // The next line of a replay as the message text.
     void TakeReplayed();
+    void CompileTemplates(const Options &options, const std::string &hostName);
+    // The next packet from the templates, appended to out.
+    void AppendTemplated(std::string &out);
+    // Pads or cuts a templated packet from start to its --size, around its
+    // header and its stamp.
+    void FitTemplatedToSize(std::string &out, std::size_t start, std::size_t index, const TemplateContext &context);
     // Pads or cuts the packet from start to the end of out to its --size,
     // keeping its stamp and its line end whole.
     void FitToSize(std::string &out, std::size_t start, const ComposedView &message);
@@ -106,6 +114,16 @@ private:
     int m_utcOffset = 0;
     std::optional<MessageStamper> m_stamper;
     MessageStamper *m_active = nullptr;
+    // With templates: the set (which picks the template of each message),
+    // each template as a whole message, the room it needs, and with --size
+    // its header alone.
+    std::optional<TemplateSet> m_set;
+    std::vector<MessageTemplate> m_messages;
+    std::vector<std::size_t> m_rooms;
+    std::vector<MessageTemplate> m_heads;
+    std::string m_lineEnd;
+    // ${seq} of an unstamped run.
+    std::uint64_t m_count = 0;
     // The stamp number before each packet of the batch.
     std::vector<std::uint64_t> m_batchSeqs;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/MessageFormat.h"
 #include "engine/StampKey.h"
+#include "engine/TemplateSet.h"
 #include "load/LoadShape.h"
 #include "load/Shard.h"
 #include "transport/TlsSettings.h"
@@ -77,6 +78,11 @@ struct Options {
     std::uint32_t sizeMax = 0;
     // Where the random sequence starts; without it, where every run starts.
     std::optional<std::uint64_t> seed;
+    // --template, --template-file or --pack: the message texts, compiled once
+    // and copied by each sender, in place of the message flags' text; null:
+    // none. The flag that gave them, for messages about them.
+    std::shared_ptr<const TemplateSet> templates;
+    std::string templateFlag;
 
     // --replay (Pace::Replay): each line of the file one message, due at its
     // time since the file's first divided by replaySpeed (0: all at once,

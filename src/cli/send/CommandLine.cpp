@@ -5,6 +5,7 @@
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
 #include "engine/StructuredData.h"
+#include "engine/TemplatePacks.h"
 
 #include <algorithm>
 #include <memory>
@@ -122,6 +123,54 @@ Status SendParser::CheckReplay()
     return {};
 }
 
+Status SendParser::SetTemplates(std::string_view flag, std::string_view value)
+{
+    if (flag == "--pack" && value == "list") {
+        result.action = ParseResult::Action::ListPacks;
+        return {};
+    }
+    if (!o.templateFlag.empty() && o.templateFlag != flag)
+        return Fail(o.templateFlag + " and " + std::string(flag) + " cannot be combined: choose one");
+    if (value.empty())
+        return Fail(std::string(flag) + (flag == "--template" ? " needs a text" : " needs a file name"));
+    o.templateFlag = flag;
+    templateValue = value;
+    return {};
+}
+
+Status SendParser::CompileTemplates()
+{
+    const std::string &flag = o.templateFlag;
+    const std::pair<bool, std::string_view> others[] = {{messageGiven, "--message"},
+                                                        {sourceFileGiven, "--source-file"},
+                                                        {!o.linesFile.empty(), "--lines-file"},
+                                                        {!o.multiLineFile.empty(), "--multiline-file"},
+                                                        {!o.replayFile.empty(), "--replay"}};
+    for (const auto &[given, other] : others)
+        if (given)
+            return Fail(flag + " and " + std::string(other) + " both give the messages: leave one out");
+    std::string error;
+    std::optional<TemplateSet> set;
+    if (flag == "--pack") {
+        const TemplatePack *pack = FindTemplatePack(templateValue);
+        if (!pack) {
+            std::string names;
+            for (const TemplatePack &known : TemplatePacks())
+                names += std::string(known.name) + ", ";
+            return Bad(flag, templateValue, "a pack: " + names + "or list");
+        }
+        set = CompileTemplatePack(*pack, {}, error);
+    } else if (flag == "--template-file") {
+        set = TemplateSet::FromFile(templateValue, {}, error);
+    } else {
+        set = TemplateSet::FromText(templateValue, {}, error);
+    }
+    if (!set)
+        return Fail(flag + ": " + error);
+    o.templates = std::make_shared<const TemplateSet>(std::move(*set));
+    return {};
+}
+
 Status SendParser::TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field)
 {
     if (value.empty())
@@ -198,6 +247,18 @@ void SendParser::Warn()
         result.warnings.push_back("--framing does not apply to RELP, which frames each message itself");
     if (relpWindowGiven && !o.relp)
         result.warnings.push_back("--relp-window applies to RELP only (add --transport relp)");
+    if (o.templates) {
+        std::vector<std::string_view> unused;
+        if (o.sourceAddress != SourceEntries::ThisMachine)
+            unused.push_back("--source-address");
+        if (o.corrupt)
+            unused.push_back("--corrupt");
+        if (o.oversize)
+            unused.push_back("--oversize");
+        if (!unused.empty())
+            result.warnings.push_back(Listed(unused) + (unused.size() > 1 ? " do" : " does") + " not apply to " +
+                                      o.templateFlag + " messages; a field such as ${ip} varies them");
+    }
     if (o.noCatchUp && o.pace == Pace::Unlimited)
         result.warnings.push_back("--no-catch-up skips messages whose time passed; with --unlimited none has a "
                                   "time");
@@ -238,6 +299,9 @@ Status SendParser::Finish()
     o.crlf = crlfFlag.value_or(CrlfByDefault(o));
     if (Status replay = CheckReplay(); !replay)
         return replay;
+    if (!o.templateFlag.empty())
+        if (Status compiled = CompileTemplates(); !compiled)
+            return compiled;
     if (!o.multiLineFile.empty() && !messageGiven)
         o.message = std::string(MessageEntries::MultiLine);
     if (!o.linesFile.empty()) {
@@ -327,6 +391,16 @@ ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options
 FlagTable SendFlagTable()
 {
     return SendFlags(std::make_shared<SendParser>());
+}
+
+std::string PackListText()
+{
+    std::string text;
+    for (const TemplatePack &pack : TemplatePacks()) {
+        text += std::string(pack.name) + ": " + std::string(pack.summary) + "\n";
+        text += "  " + TemplatePackSample(pack) + "\n";
+    }
+    return text;
 }
 
 std::string UsageText()

@@ -7,7 +7,8 @@
 #include <vector>
 
 struct ParseResult {
-    enum class Action { Run, Help, Version, UsageError };
+    // ListPacks: --pack list.
+    enum class Action { Run, Help, Version, ListPacks, UsageError };
     Action action = Action::Run;
     Options options;
     bool fromSettings = false;
@@ -23,5 +24,7 @@ struct ParseResult {
 [[nodiscard]] ParseResult ParseCommandLine(const std::vector<std::string> &args, const Options &base = Options{});
 
 std::string UsageText();
+// --pack list: each pack's name, what it holds and one message of it.
+std::string PackListText();
 // The flags, for the help, the man page and the shell completion.
 FlagTable SendFlagTable();

@@ -36,6 +36,9 @@ int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std:
     case ParseResult::Action::Version:
         out << "quillon-send " << QuillonVersion::VersionText << "\n";
         return 0;
+    case ParseResult::Action::ListPacks:
+        out << PackListText();
+        return 0;
     case ParseResult::Action::UsageError:
         err << "quillon-send: " << parsed.error << "\n";
         return UsageErrorStatus;

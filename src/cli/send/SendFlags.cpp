@@ -5,6 +5,7 @@
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/StructuredData.h"
+#include "engine/TemplatePacks.h"
 #include "engine/Vocabulary.h"
 #include "transport/TlsSettingsStore.h"
 #include "transport/TransportKind.h"
@@ -143,6 +144,16 @@ std::string SourceAddressText(std::string_view text)
     const int entry = Vocabulary::EntryIndexNoCase(Vocabulary::SourceAddressEntries, text);
     return entry >= 0 ? std::string(Vocabulary::SourceAddressEntries[static_cast<std::size_t>(entry)])
                       : std::string(text);
+}
+
+// The packs' names, and "list", for the shell completion.
+std::vector<std::string> PackChoices()
+{
+    std::vector<std::string> names;
+    for (const TemplatePack &pack : TemplatePacks())
+        names.emplace_back(pack.name);
+    names.emplace_back("list");
+    return names;
 }
 
 // The rows' short name for it.
@@ -488,6 +499,35 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          },
          "  Header values: printable US-ASCII, no spaces, \"-\" for none; at most 255,\n"
          "  48, 128 and 32 characters (host name, app name, procid, msgid).",
+         29});
+    table.groups.push_back(
+        {"Templates and packs",
+         {
+             {"--template", "TEXT",
+              "each message's text made from TEXT, its ${...} fields\n"
+              "filled in per message (below), under the header\n"
+              "of --format; repeatable with --seed",
+              [p](std::string_view value) { return p->SetTemplates("--template", value); }},
+             {"--template-file", "FILE",
+              "several templates, one a line, in turn, or by\n"
+              "weight when a line starts \"[weight=W app=NAME] \";\n"
+              "# starts a comment; ${line:F} files are found\n"
+              "beside FILE",
+              [p](std::string_view value) { return p->SetTemplates("--template-file", value); }},
+             {"--pack", "NAME|list",
+              "a built-in set of templates of a common format:\n"
+              "cef, leef, json, apache, firewall, auth; list\n"
+              "names them with a sample each",
+              [p](std::string_view value) { return p->SetTemplates("--pack", value); }, PackChoices()},
+         },
+         "  Fields: ${ip} ${ipv6} ${uuid} ${int:A:B} ${hex:N} ${choice:A|B|C}\n"
+         "  ${weighted:200=90,404=7,500=3} ${line:FILE} ${zipf:FILE:S} (the k-th line\n"
+         "  with weight 1/k^S) ${counter} ${seq} ${pri} ${time:FORMAT} (rfc3339,\n"
+         "  rfc3339_us, rfc3164, epoch, epoch_ms, apache, or strftime) and ${stamp}\n"
+         "  (${stamp:tab}, ${stamp:json}, ${stamp:sd}): where --stamp puts the stamp,\n"
+         "  else the header's place. \\ makes the next character plain; $${ is \"${\".\n"
+         "  Stamps of cef, leef, firewall and json are their last field, of apache and\n"
+         "  auth the header's.",
          29});
     table.groups.push_back({"TLS (with --transport tls; RFC 5425)",
                             {

@@ -29,6 +29,9 @@ struct SendParser {
     bool targetGiven = false;
     bool portGiven = false;
     bool relpWindowGiven = false;
+    // --template's text, --template-file's path or --pack's name (the flag
+    // in o.templateFlag), compiled once every flag is read.
+    std::string templateValue;
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;
@@ -56,6 +59,11 @@ struct SendParser {
 
     // --replay is a way of sending: the messages and their times are the file's.
     Status CheckReplay();
+    // One of --template, --template-file and --pack.
+    Status SetTemplates(std::string_view flag, std::string_view value);
+    // The templates compiled, after the checks that they are the only
+    // message text.
+    Status CompileTemplates();
 
     // A TLS file given by a flag replaces the saved one.
     Status TlsFile(std::string_view flag, std::string_view value, TlsSetupError::File file, std::string &field);

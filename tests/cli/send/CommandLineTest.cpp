@@ -123,6 +123,15 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--replay", "-"}, "--replay needs a file: its times are read ahead of its lines"},
         {{"--replay", "a.log", "--speed", "0"}, "--speed: '0' is not a speed from 0.001 to 1000000, or max"},
         {{"--loop", "--speed", "max"}, "--loop, --speed shape a replay: add --replay FILE"},
+        {{"--template", "a ${foo} b"}, "--template: field ${foo} at column 3: unknown field 'foo'"},
+        {{"--template", "${int:9:1}"}, "--template: field ${int:9:1} at column 1: 9 is above 1"},
+        {{"--template", "${line:/nonexistent/u.txt}"}, "--template: field ${line:/nonexistent/u.txt} at column 1: "},
+        {{"--template-file", "/nonexistent/t.txt"}, "--template-file: cannot read '/nonexistent/t.txt'"},
+        {{"--template", "x", "--pack", "cef"}, "--template and --pack cannot be combined: choose one"},
+        {{"--pack", "cef", "--message", "m"}, "--pack and --message both give the messages: leave one out"},
+        {{"--lines-file", "l.txt", "--template-file", "t"}, "--template-file and --lines-file both give the"},
+        {{"--replay", "a.log", "--pack", "json"}, "--pack and --replay both give the messages: leave one out"},
+        {{"--pack", "syslog"}, "--pack: 'syslog' is not a pack: cef, leef, json, apache, firewall, auth, or list"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);
@@ -240,6 +249,9 @@ TEST(CommandLine, FlagsWithoutEffectOnTheRunAreNamed)
          {"--ca-file, --insecure only apply to TLS (add --transport tls)"}},
         {{"--transport", "tcp", "--tls-min", "1.3"}, {}, {"--tls-min only applies to TLS (add --transport tls)"}},
         {{"--server-name", "logs.example", "--transport", "tls"}, {}, {}},
+        {{"--pack", "auth", "--corrupt", "--source-address", "10.0.0.1"},
+         {},
+         {"--source-address, --corrupt do not apply to --pack messages; a field such as ${ip} varies them"}},
         {{"--unlimited", "--no-catch-up"},
          {},
          {"--no-catch-up skips messages whose time passed; with --unlimited none has a time"}},

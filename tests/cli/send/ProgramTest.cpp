@@ -1,4 +1,5 @@
 #include "cli/common/CliProcess.h"
+#include "engine/Stamp.h"
 #include "support/LoopbackReceivers.h"
 #include "support/StuckListener.h"
 #include "support/TestCertificates.h"
@@ -19,8 +20,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <tuple>
 
 namespace {
@@ -94,6 +97,8 @@ TEST(Program, ExitStatusAndMessages)
          "as empty messages \\(the fourth field is the message\\); --lines-file FILE sends each line as it "
          "stands\n$"},
         {{"--port", ok, "--lines-file", "-"}, 0, "2 messages sent, 0 failed", "$"},
+        {{"--pack", "list"}, 0, "cef: CEF:0 records[^\n]*\n  CEF:0\\|Quillon\\|", "$"},
+        {{"--template", "x ${ip:4}"}, 2, "$", "quillon-send: --template: field \\$\\{ip:4\\} at column 3: "},
         {{"--lines-file", "/dev/null"}, 2, "$", "quillon-send: --lines-file: '/dev/null' holds no lines to send\n$"},
         {{"--replay", "/nonexistent/a.log"}, 2, "$", "quillon-send: --replay: cannot read '/nonexistent/a.log': No"},
         {{"--replay", "/dev/zero"}, 2, "$", "quillon-send: --replay: '/dev/zero' is not a regular file"},
@@ -384,6 +389,54 @@ TEST(Program, BatchedSendingCarriesTheSameBytesAsSmallBatches)
         }
         EXPECT_GT(received[0].size(), 600u * 40) << transport;
         EXPECT_TRUE(received[0] == received[1]) << transport;
+    }
+}
+
+// Each pack and a template, stamped and seeded, sent twice: the same bytes
+// but for the clock's, every stamp where its format keeps it and read back
+// in order.
+TEST(Program, TemplatesRepeatWithASeedAndCarryTheirStamps)
+{
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--pack", "cef"}, " quillon=t1:1:"},
+        {{"--pack", "leef", "--format", "rfc5424"}, "\tquillon=t1:1:"},
+        {{"--pack", "json", "--format", "rfc5424"}, ",\"quillon\":\"t1:1:"},
+        {{"--pack", "firewall", "--rfc-header"}, " quillon=t1:1:"},
+        {{"--pack", "apache", "--rfc-header"}, " quillon=t1:1:"},
+        {{"--pack", "auth", "--format", "rfc5424"}, "[quillon@32473 run=\"t1\""},
+        {{"--template", "${ip} ${uuid} u=${choice:a|b} n=${int:1:99999}", "--size", "90"}, " quillon=t1:1:"},
+    };
+    // Times, and numbers as long as an epoch's, differ from run to run.
+    const std::regex clock("[0-9:.]{8,}");
+    for (const auto &[flags, place] : cases) {
+        std::vector<std::string> runs;
+        for (int run = 0; run < 2; ++run) {
+            TcpReceiver tcp;
+            std::istringstream common("--transport=tcp --framing=octet-count --stamp --run-id=t1 --seed=5 "
+                                      "--count=60 --procid=1 --json");
+            std::vector<std::string> args(std::istream_iterator<std::string>(common), {});
+            args.push_back("--port=" + std::to_string(tcp.Port()));
+            args.insert(args.end(), flags.begin(), flags.end());
+            const Outcome outcome = RunToEnd(SendPath, args);
+            ASSERT_EQ(outcome.exitCode, 0) << flags.front() << outcome.err;
+            ASSERT_TRUE(tcp.WaitForBytes(Figure(outcome.json, "bytes")));
+            const std::string &bytes = tcp.Bytes();
+            std::uint64_t seq = 0;
+            for (std::size_t at = 0; at < bytes.size();) {
+                const std::size_t space = bytes.find(' ', at);
+                const std::size_t length = std::stoul(bytes.substr(at, space - at));
+                const std::string message = bytes.substr(space + 1, length);
+                Stamp stamp;
+                EXPECT_EQ(FindStamp(message, stamp), StampSearch::Found) << message;
+                EXPECT_EQ(stamp.seq, ++seq) << message;
+                EXPECT_NE(message.find(place), std::string::npos) << message;
+                EXPECT_TRUE(length == 90 || flags.back() != "90") << message;
+                at = space + 1 + length;
+            }
+            EXPECT_EQ(seq, 60u) << flags[1];
+            runs.push_back(std::regex_replace(bytes, clock, "#"));
+        }
+        EXPECT_TRUE(runs[0] == runs[1]) << flags[1];
     }
 }
 } // namespace
