@@ -29,6 +29,7 @@ struct SendParser {
     bool targetGiven = false;
     bool portGiven = false;
     bool relpWindowGiven = false;
+    bool proxySourceGiven = false;
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;

@@ -118,6 +118,12 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--target", "::1", "--target", "::1"}, "--target: ::1 is given twice"},
         {{"--transport", "tcp", "--port", "1,2", "--threads", "2", "--connections", "3", "--unlimited"},
          "--connections 3: each thread needs one to each of the 2 targets and ports, at least 4 in all"},
+        {{"--proxy-protocol", "v3"}, "--proxy-protocol: 'v3' is not v1 or v2"},
+        {{"--proxy-protocol", "v1"}, "--proxy-protocol applies to TCP and TLS sessions: add --transport tcp"},
+        {{"--transport", "relp", "--proxy-protocol", "v2"}, "--proxy-protocol applies to TCP and TLS sessions"},
+        {{"--transport", "tcp", "--proxy-source", "10.0.0.0/8"}, "--proxy-source names the clients PROXY headers"},
+        {{"--proxy-source", "10.0.0.0/33"}, "--proxy-source: '10.0.0.0/33' is not a network in CIDR form"},
+        {{"--proxy-source", "192.0.2.1,x"}, "--proxy-source: 'x' is not an address"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);
