@@ -20,6 +20,8 @@ std::size_t ProxyTally::Session(const ProxyAddress &address)
 std::vector<ProxyTally::Row> ProxyTally::Rows() const
 {
     std::vector<Row> rows = m_rows;
-    std::stable_partition(rows.begin(), rows.end(), [](const Row &row) { return row.source != Other; });
+    std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) {
+        return (a.source == Other) != (b.source == Other) ? b.source == Other : a.messages > b.messages;
+    });
     return rows;
 }

@@ -24,7 +24,7 @@ public:
     // A session that claimed address: its row, for its messages.
     std::size_t Session(const ProxyAddress &address);
     void Message(std::size_t row) { ++m_rows[row].messages; }
-    // In the order first claimed, "other" last when there is one.
+    // The most messages first (in a tie, the first claimed), "other" last.
     std::vector<Row> Rows() const;
     bool Empty() const { return m_rows.empty(); }
 
