@@ -4,13 +4,20 @@
 // version read back the same. A stream that is not one stays so whatever
 // follows, and NeedMore never asks a caller to hold more than a header's
 // bound. The bytes as a --proxy-source text: a list, range or random plan
-// gives addresses of its family.
+// gives addresses of its family. The bytes through a socket in three pieces
+// to the receiver's preface reader: it ends as the parse of them all says,
+// and takes exactly a header's bytes, leaving the rest in the socket.
 //
 // bash scripts/fuzz.sh 60 ProxyHeaderFuzz
 #include "FuzzSupport.h"
 #include "transport/ProxyHeader.h"
+#include "transport/ProxyPreface.h"
 #include "transport/ProxySources.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -49,6 +56,41 @@ void CheckHeader(std::string_view bytes)
     }
 }
 
+void CheckPreface(std::string_view bytes)
+{
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, ends) != 0)
+        return;
+    ProxyPreface preface;
+    std::string scratch(ProxyPreface::MostBytes, '\0');
+    ProxyPreface::State state = ProxyPreface::State::Reading;
+    const std::size_t piece = bytes.size() / 3 + 1;
+    std::size_t sent = 0;
+    for (; sent < bytes.size() && state == ProxyPreface::State::Reading; sent += piece) {
+        const std::string_view part = bytes.substr(sent, piece);
+        FuzzCheck(::send(ends[1], part.data(), part.size(), 0) == static_cast<ssize_t>(part.size()), "sent");
+        state = preface.Read(ends[0], scratch.data());
+    }
+    // What follows a header read comes after it.
+    if (const std::string_view rest = bytes.substr(std::min(sent, bytes.size())); !rest.empty())
+        FuzzCheck(::send(ends[1], rest.data(), rest.size(), 0) == static_cast<ssize_t>(rest.size()), "sent");
+    ProxyHeader header;
+    const ProxyParse parse = ParseProxyHeader(bytes, header);
+    const bool fits = parse == ProxyParse::Header && header.length <= ProxyPreface::MostBytes;
+    FuzzCheck((state == ProxyPreface::State::Done) == fits, "a header that fits is read, nothing else");
+    if (state == ProxyPreface::State::Reading)
+        FuzzCheck(bytes.empty() || parse == ProxyParse::NeedMore, "only a part of a header is waited on");
+    if (state == ProxyPreface::State::Done) {
+        FuzzCheck(preface.Header().length == header.length, "the header read is the one the bytes hold");
+        std::string rest;
+        for (ssize_t got; (got = ::recv(ends[0], scratch.data(), scratch.size(), 0)) > 0;)
+            rest.append(scratch.data(), static_cast<std::size_t>(got));
+        FuzzCheck(rest == bytes.substr(header.length), "exactly the header's bytes are taken");
+    }
+    ::close(ends[0]);
+    ::close(ends[1]);
+}
+
 void CheckSources(std::string_view text)
 {
     std::string error;
@@ -66,6 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::string_view bytes = FuzzBytes(data, size);
     CheckHeader(bytes);
+    CheckPreface(bytes.substr(0, 3 * ProxyPreface::MostBytes));
     CheckSources(bytes.substr(0, 256));
     return 0;
 }

@@ -38,6 +38,8 @@ std::string SecondsText(std::chrono::duration<double> time)
 
 ConnectionSet::ConnectionSet(ConnectionPlan plan) : m_plan(std::move(plan))
 {
+    if (m_plan.proxySources)
+        m_plan.proxySources->Skip(static_cast<std::size_t>(m_plan.firstIndex));
     for (int i = 0; i < m_plan.count; ++i) {
         auto c = std::make_unique<Connection>();
         c->index = m_plan.firstIndex + i;
@@ -104,6 +106,8 @@ void ConnectionSet::Start(Connection &c, Clock::time_point now)
     c.endpoint->SetSocketPath(m_plan.socketPath);
     if (m_plan.sourcePort > 0)
         c.endpoint->SetLocalPort(m_plan.sourcePort);
+    if (m_plan.proxyVersion != 0 && m_plan.proxySources)
+        c.endpoint->SetProxyHeader(m_plan.proxyVersion, m_plan.proxySources->Next());
     c.lastErrorNumber = 0;
     c.lastError.clear();
     c.since = now;

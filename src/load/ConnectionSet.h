@@ -2,6 +2,7 @@
 
 #include "engine/MessageStamper.h"
 #include "load/UnknownFate.h"
+#include "transport/ProxySources.h"
 
 #include <chrono>
 #include <cstdint>
@@ -45,6 +46,10 @@ struct ConnectionPlan {
     int idleCount = 0;
     double dropChance = 0;
     std::chrono::milliseconds dropFlushLimit{2000};
+    // 1 or 2: each session, reconnects too, opens with a PROXY header of
+    // that version claiming the next of proxySources; 0: none.
+    int proxyVersion = 0;
+    std::optional<ProxySources> proxySources;
 };
 
 // The TCP or TLS sessions of one sending thread to one target, each its own

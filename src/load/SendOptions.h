@@ -5,6 +5,7 @@
 #include "engine/TemplateSet.h"
 #include "load/LoadShape.h"
 #include "load/Shard.h"
+#include "transport/ProxySources.h"
 #include "transport/TlsSettings.h"
 #include "transport/TransportKind.h"
 
@@ -43,6 +44,11 @@ struct Options {
     // TLS files named by the saved settings and by no flag, so a message
     // about one says where it came from.
     std::vector<TlsSetupError::File> savedTlsFiles;
+
+    // --proxy-protocol: 1 or 2 opens each TCP or TLS session with a PROXY
+    // header of that version, claiming a client of proxySources; 0: none.
+    int proxyVersion = 0;
+    std::optional<ProxySources> proxySources;
 
     // user.notice, as logger sends; the window's first run draws at random
     // (24 and 8), which --from-settings keeps.

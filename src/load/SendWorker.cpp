@@ -90,6 +90,8 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
     plan.idleCount = options.idleConnections;
     plan.dropChance = options.dropChance;
     plan.dropFlushLimit = Milliseconds(options.drainTimeout);
+    plan.proxyVersion = options.proxyVersion;
+    plan.proxySources = options.proxySources;
     return std::make_unique<StreamChannel>(std::move(plan), lane.runStart,
                                            [&err](const std::string &line) { SayLine(err, line); });
 }

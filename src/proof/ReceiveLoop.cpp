@@ -35,17 +35,17 @@ constexpr int EventsPerWait = 256;
 constexpr int ReceiveBufferBytes = 8 << 20;
 constexpr std::uint64_t ListenerTag = ~std::uint64_t{0};
 
-std::string AddressText(const sockaddr_storage &address)
+std::string AddressText(const sockaddr_storage &address, bool withPort = true)
 {
     char text[INET6_ADDRSTRLEN] = {};
     if (address.ss_family == AF_INET6) {
         const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(address);
         inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-        return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port));
+        return withPort ? "[" + std::string(text) + "]:" + std::to_string(ntohs(v6.sin6_port)) : std::string(text);
     }
     const auto &v4 = reinterpret_cast<const sockaddr_in &>(address);
     inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
-    return std::string(text) + ":" + std::to_string(ntohs(v4.sin_port));
+    return withPort ? std::string(text) + ":" + std::to_string(ntohs(v4.sin_port)) : std::string(text);
 }
 
 // Only numbers: a bind address is never looked up.
@@ -252,6 +252,11 @@ void ReceiveLoop::ExpireHandshakes()
         const auto &connection = m_connections[handshake.slot];
         if (!connection || connection->serial != handshake.serial || connection->established)
             continue;
+        if (connection->preface) {
+            RefuseProxy(handshake.slot,
+                        "no PROXY header within " + std::to_string(m_settings.handshakeTimeoutUs / 1000) + " ms");
+            continue;
+        }
         ++m_counts.failedHandshakes;
         ++m_counts.handshakeTimeouts;
         m_counts.lastHandshakeFailure =
@@ -262,6 +267,8 @@ void ReceiveLoop::ExpireHandshakes()
 
 void ReceiveLoop::OnFrame(std::string_view frame)
 {
+    if (m_frameRow != NoRow)
+        m_proxies.Message(m_frameRow);
     m_intake.Take(frame, m_nowUs);
 }
 
@@ -342,13 +349,16 @@ void ReceiveLoop::Accept()
         } else {
             m_connections.emplace_back();
         }
-        const bool established = session->Established();
-        const std::uint32_t events = session->WantedEvents();
+        const bool established = session->Established() && !m_settings.proxy;
+        // The header is read before the session sees a byte.
+        const std::uint32_t events = m_settings.proxy ? EPOLLIN : session->WantedEvents();
         m_connections[slot].reset(new Connection{
             fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame), events, established, false,
             ++m_serial, m_clock.EpochMicroseconds(), 0, false, m_byActivity.insert(m_byActivity.end(), slot)});
         if (m_settings.relp)
             m_connections[slot]->relp = std::make_unique<RelpSession>(m_settings.maxFrame);
+        if (m_settings.proxy)
+            m_connections[slot]->preface = std::make_unique<ProxyPreface>();
         if (!established)
             m_handshakes.push_back({m_clock.EpochMicroseconds() + m_settings.handshakeTimeoutUs, slot, m_serial});
         epoll_event event{};
@@ -365,6 +375,9 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
     if (slot >= m_connections.size() || !m_connections[slot])
         return;
     Connection &connection = *m_connections[slot];
+    if (connection.preface && !ReadPreface(slot))
+        return;
+    m_frameRow = connection.proxyRow;
     if (connection.relp) {
         ReadRelp(slot);
         return;
@@ -412,6 +425,43 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
             break;
     }
     WatchEvents(slot);
+}
+
+bool ReceiveLoop::ReadPreface(std::size_t slot)
+{
+    Connection &connection = *m_connections[slot];
+    switch (connection.preface->Read(connection.fd, m_buffer.data())) {
+    case ProxyPreface::State::Reading:
+        return false;
+    case ProxyPreface::State::Failed:
+        RefuseProxy(slot, connection.preface->FailureText());
+        return false;
+    case ProxyPreface::State::Done:
+        break;
+    }
+    const ProxyHeader &header = connection.preface->Header();
+    ProxyAddress client = header.source;
+    // A proxy's own connection (a health check) stands for itself.
+    if (header.local) {
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        client = {};
+        if (::getpeername(connection.fd, reinterpret_cast<sockaddr *>(&peer), &length) == 0)
+            client = ParseProxyAddress(AddressText(peer, false)).value_or(client);
+    }
+    ++m_counts.proxyHeaders;
+    connection.proxyRow = m_proxies.Session(client);
+    connection.preface.reset();
+    connection.established = connection.session->Established();
+    WatchEvents(slot);
+    return true;
+}
+
+void ReceiveLoop::RefuseProxy(std::size_t slot, const std::string &why)
+{
+    ++m_counts.proxyRefused;
+    m_counts.lastProxyFailure = why;
+    Drop(slot, Ending::ByReceiver);
 }
 
 // A RELP session is read only as far as its answers may grow, and its
@@ -521,6 +571,7 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
     if (connection.closing)
         --m_closing;
     m_nowUs = m_clock.EpochMicroseconds();
+    m_frameRow = connection.proxyRow;
     if (connection.relp)
         connection.relp->Finish();
     else if (ending == Ending::Shed)
@@ -566,7 +617,8 @@ void ReceiveLoop::CloseAll()
             connection->relp->EndByReceiver();
             SendAnswers(*connection);
         }
-        if (connection && connection->session->HalfClose()) {
+        // One still owing its header would only fail it.
+        if (connection && !connection->preface && connection->session->HalfClose()) {
             connection->closing = true;
             ++m_closing;
         }

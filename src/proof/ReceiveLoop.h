@@ -1,8 +1,10 @@
 #pragma once
 
 #include "common/Clock.h"
+#include "proof/ProxyTally.h"
 #include "proof/RelpSession.h"
 #include "transport/FrameSplitter.h"
+#include "transport/ProxyPreface.h"
 #include "transport/StreamSession.h"
 #include "transport/UnixSocketFile.h"
 
@@ -41,6 +43,9 @@ struct ListenSettings {
     // Parts of messages held over all connections; past it the connection
     // holding the most is dropped.
     std::size_t maxBuffered = std::size_t{256} << 20;
+    // Each connection opens with a PROXY header, read before its session
+    // (before TLS) within the handshake timeout; one without is closed.
+    bool proxy = false;
 };
 
 struct LoopCounts {
@@ -72,6 +77,11 @@ struct LoopCounts {
     // Plain TCP connections that opened with a TLS handshake: closed, their
     // bytes never taken for messages.
     std::uint64_t tlsOnPlainPort = 0;
+    // With proxy: connections whose PROXY header was read, and those closed
+    // for a missing or malformed one, with the last reason.
+    std::uint64_t proxyHeaders = 0;
+    std::uint64_t proxyRefused = 0;
+    std::string lastProxyFailure;
     // Connections by the framing they used, indexed by StreamFraming (Auto:
     // not shown before they ended).
     std::array<std::uint64_t, 5> framings{};
@@ -93,6 +103,7 @@ struct LoopCounts {
 // messages they answer were handed to the system.
 class ReceiveLoop : private FrameHandler {
 public:
+    static constexpr std::size_t NoRow = ~std::size_t{0};
     // The clock gives each read its receive time, for the latency.
     ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, const Clock &clock, SessionFactory factory = {});
     ~ReceiveLoop();
@@ -111,6 +122,7 @@ public:
     // while, and hands on a message still waiting for its trailer.
     void CloseAll();
     LoopCounts Counts() const;
+    const ProxyTally &Proxies() const { return m_proxies; }
 
 private:
     struct Connection {
@@ -134,6 +146,10 @@ private:
         std::unique_ptr<RelpSession> relp = nullptr;
         bool owed = false;
         bool paused = false;
+        // With proxy: the header until it is read, then the claimed
+        // client's row.
+        std::unique_ptr<ProxyPreface> preface = nullptr;
+        std::size_t proxyRow = NoRow;
     };
     enum class Ending { ByPeer, ByReceiver, Shed };
     struct Handshake {
@@ -152,6 +168,9 @@ private:
     // At the limit the connection idle longest makes room; false if none.
     bool MakeRoom();
     void ReadConnection(std::size_t slot);
+    // False while the header is awaited, or when it failed.
+    bool ReadPreface(std::size_t slot);
+    void RefuseProxy(std::size_t slot, const std::string &why);
     void ReadRelp(std::size_t slot);
     void Answer();
     bool SendAnswers(Connection &connection);
@@ -194,4 +213,7 @@ private:
     std::vector<struct iovec> m_vectors;
     std::int64_t m_nowUs = 0;
     LoopCounts m_counts;
+    ProxyTally m_proxies;
+    // The claimed client of the connection whose frames are being handed on.
+    std::size_t m_frameRow = NoRow;
 };

@@ -15,6 +15,7 @@
 namespace {
 constexpr std::size_t StreamLinesUpTo = 16;
 constexpr std::size_t ShardLinesUpTo = 64;
+constexpr std::size_t ProxyLinesUpTo = 16;
 
 bool FromFile(const RecvSummary &summary)
 {
@@ -133,6 +134,9 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     AppendCount(text, summary.loop.pausedSessions, "RELP sessions paused for not taking their answers");
     AppendCount(text, summary.loop.tlsOnPlainPort,
                 "TLS handshakes on this plain port (closed unread: a TLS sender wants --listen tls)");
+    AppendCount(text, summary.loop.proxyRefused, "connections closed for a missing or malformed PROXY header");
+    if (summary.loop.proxyRefused > 0)
+        text += " (the last: " + summary.loop.lastProxyFailure + ")";
     AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
     if (summary.loop.failedHandshakes > 0)
         text += " (the last: " + summary.loop.lastHandshakeFailure + ")";
@@ -155,6 +159,16 @@ std::vector<std::string> RecvDetailLines(const RecvSummary &summary)
         for (const ShardReport &shard : ledger.shards)
             lines.push_back("  shard " + std::to_string(shard.shard) + " (" + std::to_string(shard.streams) +
                             " streams): " + FiguresText(shard.figures));
+    }
+    if (summary.proxySources) {
+        const std::vector<ProxyTally::Row> &rows = *summary.proxySources;
+        lines.push_back("  PROXY headers: " + GroupedCount(summary.loop.proxyHeaders) + " sessions from " +
+                        GroupedCount(rows.size()) + " claimed clients");
+        for (std::size_t i = 0; i < rows.size() && i < ProxyLinesUpTo; ++i)
+            lines.push_back("    " + rows[i].source + ": " + GroupedCount(rows[i].sessions) + " sessions, " +
+                            MessagesText(static_cast<std::int64_t>(std::min(rows[i].messages, CountCap))));
+        if (rows.size() > ProxyLinesUpTo)
+            lines.push_back("    and " + GroupedCount(rows.size() - ProxyLinesUpTo) + " more (--json lists them)");
     }
     return lines;
 }
@@ -199,6 +213,20 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     json["tls_dropped"] = Number(summary.loop.droppedSessions);
     if (summary.loop.droppedSessions > 0)
         json["tls_last_drop"] = JsonText(summary.loop.lastDropReason);
+    if (summary.proxySources) {
+        QJsonObject proxy;
+        proxy["headers"] = Number(summary.loop.proxyHeaders);
+        proxy["refused"] = Number(summary.loop.proxyRefused);
+        if (summary.loop.proxyRefused > 0)
+            proxy["last_failure"] = JsonText(summary.loop.lastProxyFailure);
+        QJsonArray sources;
+        for (const ProxyTally::Row &row : *summary.proxySources)
+            sources.append(QJsonObject{{"source", JsonText(row.source)},
+                                       {"sessions", Number(row.sessions)},
+                                       {"messages", Number(row.messages)}});
+        proxy["sources"] = sources;
+        json["proxy"] = proxy;
+    }
     json["elapsed_seconds"] = summary.elapsedSeconds;
     json["active_seconds"] = summary.activeSeconds;
     const auto rate = AverageRate(summary);

@@ -18,6 +18,8 @@ struct RecvSummary {
     // came before each answer, in words.
     std::optional<std::uint64_t> acknowledged;
     std::string acknowledgedMeans;
+    // --listen-proxy: the clients the PROXY headers claimed.
+    std::optional<std::vector<ProxyTally::Row>> proxySources;
     std::uint64_t expect = 0;
     // "udp 127.0.0.1:514", "tcp [::1]:6514" or "file NAME"
     std::string source;

@@ -129,3 +129,9 @@ ProxyAddress ProxySources::Next()
         address.port = RandomPort();
     return address;
 }
+
+void ProxySources::Skip(std::size_t count)
+{
+    if (m_kind == Kind::List)
+        m_next = (m_next + count) % m_list.size();
+}

@@ -20,6 +20,9 @@ public:
     static std::optional<ProxySources> Parse(std::string_view text, std::string &error);
 
     ProxyAddress Next();
+    // A list starts count sources further on, so the sets of sessions made
+    // from one text claim different sources; ranges and random draw anyway.
+    void Skip(std::size_t count);
 
 private:
     enum class Kind { List, Range, Random };

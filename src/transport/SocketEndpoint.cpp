@@ -159,6 +159,11 @@ const std::shared_ptr<const TlsClientContext> &SocketEndpoint::Tls() const
     return m_stream->Tls();
 }
 
+void SocketEndpoint::SetProxyHeader(int version, const ProxyAddress &source)
+{
+    m_stream->SetProxyHeader(version, source);
+}
+
 const std::string &SocketEndpoint::NegotiatedTlsVersion() const
 {
     return m_stream->NegotiatedTlsVersion();

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+struct ProxyAddress;
 class DatagramEndpoint;
 class StreamEndpoint;
 class TlsClientContext;
@@ -103,6 +104,9 @@ public:
     // Pending bytes are then encrypted bytes; Close sends close_notify.
     void SetTls(std::shared_ptr<const TlsClientContext> context);
     const std::shared_ptr<const TlsClientContext> &Tls() const;
+    // TCP: sessions that Connect starts from now on open with a PROXY
+    // header (version 1 or 2; 0: none) claiming source, before TLS.
+    void SetProxyHeader(int version, const ProxyAddress &source);
     // Of the latest TLS session ("TLSv1.3", "TLS_AES_256_GCM_SHA384"); empty
     // until a handshake succeeded, kept after Close.
     const std::string &NegotiatedTlsVersion() const;

@@ -6,6 +6,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +24,27 @@ constexpr int ReadsPerWakeUp = 16;
 // How long a TLS 1.3 server that asked for a client certificate gets to say
 // whether it accepted it, for servers that send nothing after the handshake.
 constexpr int TlsVerdictWaitMs = 1000;
+
+// The address a connected socket reached, as a PROXY header names it.
+ProxyAddress PeerAddress(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    ProxyAddress address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0)
+        return address;
+    if (peer.ss_family == AF_INET6) {
+        const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(peer);
+        address.v6 = true;
+        std::memcpy(address.bytes.data(), &v6.sin6_addr, 16);
+        address.port = ntohs(v6.sin6_port);
+    } else if (peer.ss_family == AF_INET) {
+        const auto &v4 = reinterpret_cast<const sockaddr_in &>(peer);
+        std::memcpy(address.bytes.data(), &v4.sin_addr, 4);
+        address.port = ntohs(v4.sin_port);
+    }
+    return address;
+}
 } // namespace
 
 // Shared with a worker-thread lookup, which may outlive the endpoint.
@@ -210,6 +232,12 @@ void StreamEndpoint::OnConnected()
     else
         m_layer = std::make_unique<PlainLayer>(m_fd);
     m_writer.Start(m_fd, m_layer.get());
+    // A proxy speaks first, for the client it stands for.
+    if (m_proxyVersion != 0) {
+        std::string header;
+        (m_proxyVersion == 1 ? AppendProxyV1 : AppendProxyV2)(header, m_proxySource, PeerAddress(m_fd));
+        m_writer.QueueRaw(header);
+    }
     m_state = EndpointState::Connecting;
     m_writeNotifier.setEnabled(false);
     m_readNotifier.setEnabled(true);

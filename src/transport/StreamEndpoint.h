@@ -2,6 +2,7 @@
 
 #include "transport/AddressLookup.h"
 #include "transport/ByteLayer.h"
+#include "transport/ProxyHeader.h"
 #include "transport/SocketSupport.h"
 #include "transport/StreamWriter.h"
 
@@ -62,6 +63,14 @@ public:
 
     void SetTls(std::shared_ptr<const TlsClientContext> context) { m_tlsContext = std::move(context); }
     const std::shared_ptr<const TlsClientContext> &Tls() const { return m_tlsContext; }
+    // Sessions that Connect starts from now on open with a PROXY header of
+    // this version (1 or 2; 0: none) claiming source, before any byte of the
+    // layer; the destination is the address the session reached.
+    void SetProxyHeader(int version, const ProxyAddress &source)
+    {
+        m_proxyVersion = version;
+        m_proxySource = source;
+    }
     const std::string &NegotiatedTlsVersion() const { return m_tlsVersion; }
     const std::string &NegotiatedCipher() const { return m_tlsCipher; }
 
@@ -114,6 +123,8 @@ private:
     std::shared_ptr<LookupToken> m_lookup;
 
     std::shared_ptr<const TlsClientContext> m_tlsContext;
+    int m_proxyVersion = 0;
+    ProxyAddress m_proxySource;
     std::unique_ptr<ByteLayer> m_layer;
     StreamWriter m_writer;
     bool m_awaitingVerdict = false;

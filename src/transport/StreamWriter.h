@@ -38,6 +38,9 @@ public:
     [[nodiscard]] Written Write(std::string_view plain, const Rule &rule);
     // Queues what the layer made on its own (handshake, alerts, answers).
     void TakeLayerOutput();
+    // Queues bytes that go as they are, ahead of any the layer makes later
+    // (a PROXY header before the TLS handshake); counted as the layer's are.
+    void QueueRaw(std::string_view bytes) { m_pending.append(bytes); }
     // Writes what the kernel takes now; false (with Error()) on a broken socket.
     [[nodiscard]] bool FlushSome();
     // Until nothing is pending or the deadline passed.

@@ -2,7 +2,8 @@
 # RFC 5424 messages from quillon-send to a real syslog-ng on loopback, over
 # UDP and over TCP with octet counting; checks what the daemon parsed:
 # facility, severity, host name, program, pid, msgid, structured data with
-# escaped values, and the message, multi-line and numbered in order. Last,
+# escaped values, and the message, multi-line and numbered in order; PROXY
+# headers into transport("proxied-tcp"). Last,
 # docs/collectors/syslog-ng.conf as a user installs it, between quillon-send
 # and quillon-recv.
 # syslog-ng-core comes unpacked into FOLDER/root by scripts/fetch-syslog-ng.sh
@@ -73,6 +74,47 @@ printf 'interop5424 line one\nline two' > "$work/multi.txt"
 line="1|5|10.1.2.3|Quillon|7|ML|$sd2|interop5424 line one~line two"
 expect_lines "interop5424 line one" 3 "$line"$'\n'"$line"$'\n'"$line"
 pass "RFC 5424 over TCP with octet counting: a multi-line message with a BOM, the source address as host name"
+stop_daemon
+
+# PROXY protocol v1 (syslog-ng 3.38 reads no other) into transport("proxied-tcp"):
+# its macros show the client each header claimed and the address reached.
+start_daemon() {
+    proxy_port=$1
+    cat > "$work/syslog-ng.conf" <<CONF
+@version: $version
+options { use-dns(no); dns-cache(no); stats-freq(0); };
+source s_proxied { network(ip("127.0.0.1") port($proxy_port) transport("proxied-tcp") flags(syslog-protocol)); };
+destination d_proxied {
+    file("$work/parsed.log" template("\${PROXIED_SRCIP}|\${PROXIED_SRCPORT}|\${PROXIED_DSTIP}|\${PROXIED_DSTPORT}|\${MSG}\n"));
+};
+log { source(s_proxied); destination(d_proxied); };
+CONF
+    launch_syslog_ng
+    await_probe probe_proxied
+}
+proxied() { # source message [flags...]
+    local source=$1 message=$2
+    shift 2
+    "$sender" --transport tcp --framing lf --port "$proxy_port" --format rfc5424 --proxy-protocol v1 \
+        --proxy-source "$source" --message "$message" --quiet "$@"
+}
+probe_proxied() {
+    proxied 192.0.2.1 "proxied probe" 2>/dev/null || true
+    [ -n "$(lines_with "proxied probe")" ]
+}
+start_on_free_ports 1 || fail "syslog-ng did not start with transport(\"proxied-tcp\")"
+proxied 192.0.2.7:40000 "proxied four" || fail "quillon-send --proxy-protocol v1 exited with $?"
+expect_lines "proxied four" 1 "192.0.2.7|40000|127.0.0.1|$proxy_port|proxied four"
+proxied '[2001:db8::7]:40001' "proxied six" || fail "quillon-send --proxy-protocol v1 over IPv6 exited with $?"
+expect_lines "proxied six" 1 "2001:db8::7|40001|::ffff:127.0.0.1|$proxy_port|proxied six"
+proxied 10.20.0.0/16 "proxied range" --connections 8 --unlimited --count 80 ||
+    fail "quillon-send --proxy-source 10.20.0.0/16 exited with $?"
+wait_for_lines "proxied range" 80 || fail "$(count_lines_with "proxied range") of 80 proxied messages arrived"
+[ "$(lines_with "proxied range" | grep -c '^10\.20\.[0-9]*\.[0-9]*|')" -eq 80 ] ||
+    fail "proxied messages claimed clients outside 10.20.0.0/16: $(lines_with "proxied range" | head -3)"
+[ "$(lines_with "proxied range" | cut -d'|' -f1 | sort -u | wc -l)" -gt 1 ] ||
+    fail "8 sessions claimed one client: $(lines_with "proxied range" | head -3)"
+pass "PROXY v1 into proxied-tcp: the claimed client, IPv4 and IPv6, in the daemon's macros; 8 sessions from a network"
 stop_daemon
 
 # docs/collectors/syslog-ng.conf, included as it stands after its

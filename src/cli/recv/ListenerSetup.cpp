@@ -21,6 +21,7 @@ std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::stri
     settings.handshakeTimeoutUs = std::llround(options.handshakeTimeout * 1e6);
     settings.idleTimeoutUs = std::llround(options.idleTimeout * 1e6);
     settings.maxBuffered = options.maxBuffered;
+    settings.proxy = options.listenProxy;
     if (!options.tls)
         return setup;
     TlsServerSettings tls;

@@ -41,6 +41,7 @@ struct Parser {
     std::string unixListen;
     std::vector<std::string> networkFlags;
     bool portGiven = false;
+    bool handshakeTimeoutGiven = false;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -94,6 +95,11 @@ struct Parser {
             return unixSocket;
         if (o.relp && !portGiven)
             o.port = RelpPort;
+        if (o.listenProxy && (!o.tcp || !unixListen.empty()))
+            return Fail("--listen-proxy reads the PROXY header of TCP and TLS connections: add --listen tcp or "
+                        "--listen tls");
+        if (handshakeTimeoutGiven && !o.tls && !o.listenProxy)
+            return Fail("--handshake-timeout needs --listen tls or --listen-proxy");
         if (!tlsFlag.empty() && !o.tls)
             return Fail(tlsFlag + " needs --listen tls");
         if (o.tls && o.certFile.empty())
@@ -238,6 +244,19 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               },
               {"auto", "octet-count", "lf", "crlf", "nul"}},
+             {"--listen-proxy", "",
+              "TCP and TLS: each connection opens with a PROXY\n"
+              "protocol header, v1 or v2, read before TLS (as\n"
+              "behind a load balancer); one without a valid header\n"
+              "within --handshake-timeout (10 s) is closed and\n"
+              "counted. The\n"
+              "summary counts sessions and messages per claimed\n"
+              "client (4096 apart, more as \"other\")",
+              [p](std::string_view) {
+                  p->o.listenProxy = true;
+                  p->Listening("--listen-proxy");
+                  return Status{};
+              }},
              {"--max-frame", "BYTES",
               "longest message taken over TCP, TLS, RELP, a Unix\n"
               "stream or a Unix datagram socket (default 65536);\n"
@@ -300,14 +319,16 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return Status{};
               }},
              {"--handshake-timeout", "S",
-              "drop a session whose handshake takes longer (default\n"
-              "10); failed handshakes are counted, others go on",
+              "drop a session whose handshake (or PROXY header)\n"
+              "takes longer (default 10); failed handshakes are\n"
+              "counted, others go on",
               [p](std::string_view value) -> Status {
                   const auto seconds = PositiveNumber(value);
                   if (!seconds || *seconds > MaxHandshakeSeconds)
                       return Parser::Bad("--handshake-timeout", value, "a positive number of seconds up to 3600");
                   p->o.handshakeTimeout = *seconds;
-                  p->TlsFlag("--handshake-timeout");
+                  p->handshakeTimeoutGiven = true;
+                  p->Listening("--handshake-timeout");
                   return {};
               }},
          }});

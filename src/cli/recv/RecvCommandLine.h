@@ -27,6 +27,9 @@ struct RecvOptions {
     // Non-empty: listen on a Unix socket made at this path (stream with tcp).
     std::string socketPath;
     StreamFraming framing = StreamFraming::Auto;
+    // TCP and TLS connections open with a PROXY header (before TLS); the
+    // clients it claims are reported.
+    bool listenProxy = false;
     std::uint64_t expect = 0; // 0: nothing expected
     double duration = 0;      // seconds; 0: no limit
     double idle = 0;          // seconds without a message; 0: no limit

@@ -213,6 +213,8 @@ private:
         const SystemClock clock;
         ReceiveLoop loop(setup->settings, m_intake, clock, std::move(setup->factory));
         Serve(loop);
+        if (m_options.listenProxy)
+            m_summary.proxySources = loop.Proxies().Rows();
         if (!m_options.relp)
             return;
         m_summary.acknowledged = loop.Counts().acknowledged;

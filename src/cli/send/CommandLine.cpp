@@ -336,6 +336,14 @@ Status SendParser::Finish()
         return Fail("--size and --oversize both set the message size: leave one out");
     if (const Status twice = NamedTwice(); !twice)
         return twice;
+    if (o.proxyVersion != 0 && (!o.tcp || o.relp || UsesUnixSocket(o)))
+        return Fail("--proxy-protocol applies to TCP and TLS sessions: add --transport tcp or --transport tls");
+    if (proxySourceGiven && o.proxyVersion == 0)
+        return Fail("--proxy-source names the clients PROXY headers claim: add --proxy-protocol v1 or v2");
+    if (o.proxyVersion != 0 && !o.proxySources) {
+        std::string unused;
+        o.proxySources = ProxySources::Parse("random", unused);
+    }
     if (o.connections > 0 && !o.tcp)
         return Fail("--connections applies to TCP and TLS: add --transport tcp or --transport tls");
     if (o.idleConnections > 0 && !o.tcp)

@@ -266,6 +266,39 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
          }});
+    table.groups.push_back({"PROXY protocol",
+                            {
+                                {"--proxy-protocol",
+                                 "v1|v2",
+                                 "TCP and TLS: open each session (and each one\n"
+                                 "opened again) with a PROXY protocol header, v1 (text)\n"
+                                 "or v2 (binary), before TLS, as a load balancer in\n"
+                                 "front of the target would: it claims a client of\n"
+                                 "--proxy-source and names the target's address",
+                                 [&o](std::string_view value) -> Status {
+                                     const std::string version = ToLowerAscii(value);
+                                     if (version != "v1" && version != "v2")
+                                         return Parser::Bad("--proxy-protocol", value, "v1 or v2");
+                                     o.proxyVersion = version == "v1" ? 1 : 2;
+                                     return {};
+                                 },
+                                 {"v1", "v2"}},
+                                {"--proxy-source", "ADDR[,ADDR...]|CIDR|random",
+                                 "the clients the headers claim, one per session:\n"
+                                 "addresses in turn (ADDR:PORT and [IPv6]:PORT keep a\n"
+                                 "port; others get a random one), a random host of a\n"
+                                 "network (10.0.0.0/8, 2001:db8::/48), or random\n"
+                                 "(random6: IPv6) unicast addresses (default random);\n"
+                                 "random draws repeat with --seed",
+                                 [p](std::string_view value) -> Status {
+                                     std::string error;
+                                     p->o.proxySources = ProxySources::Parse(value, error);
+                                     if (!p->o.proxySources)
+                                         return Parser::Fail("--proxy-source: " + error);
+                                     p->proxySourceGiven = true;
+                                     return {};
+                                 }},
+                            }});
     table.groups.push_back({"RELP (librelp)",
                             {
                                 {"--relp-window", "N",

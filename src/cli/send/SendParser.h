@@ -32,6 +32,7 @@ struct SendParser {
     // --template's text, --template-file's path or --pack's name (the flag
     // in o.templateFlag), compiled once every flag is read.
     std::string templateValue;
+    bool proxySourceGiven = false;
     // Flags of the groups that only apply to some runs, in the order given.
     std::vector<std::string_view> rfc5424FlagsGiven;
     std::vector<std::string_view> tlsFlagsGiven;

@@ -132,6 +132,12 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--lines-file", "l.txt", "--template-file", "t"}, "--template-file and --lines-file both give the"},
         {{"--replay", "a.log", "--pack", "json"}, "--pack and --replay both give the messages: leave one out"},
         {{"--pack", "syslog"}, "--pack: 'syslog' is not a pack: cef, leef, json, apache, firewall, auth, or list"},
+        {{"--proxy-protocol", "v3"}, "--proxy-protocol: 'v3' is not v1 or v2"},
+        {{"--proxy-protocol", "v1"}, "--proxy-protocol applies to TCP and TLS sessions: add --transport tcp"},
+        {{"--transport", "relp", "--proxy-protocol", "v2"}, "--proxy-protocol applies to TCP and TLS sessions"},
+        {{"--transport", "tcp", "--proxy-source", "10.0.0.0/8"}, "--proxy-source names the clients PROXY headers"},
+        {{"--proxy-source", "10.0.0.0/33"}, "--proxy-source: '10.0.0.0/33' is not a network in CIDR form"},
+        {{"--proxy-source", "192.0.2.1,x"}, "--proxy-source: 'x' is not an address"},
     };
     for (const auto &[args, message] : cases) {
         const ParseResult result = Parse(args);
