@@ -55,8 +55,9 @@ MetricsEndpoint::~MetricsEndpoint()
 
 Status MetricsEndpoint::Start(const MetricsAddress &address)
 {
-    std::promise<std::string> bound;
-    std::future<std::string> outcome = bound.get_future();
+    // Where it listens, or why it cannot.
+    std::promise<std::pair<bool, std::string>> bound;
+    auto outcome = bound.get_future();
     m_thread.reset(QThread::create([this, address, &bound] {
         QHttpServer server;
         server.route("/metrics",
@@ -64,13 +65,13 @@ Status MetricsEndpoint::Start(const MetricsAddress &address)
         auto *listener = new QTcpServer(&server);
         const QHostAddress host(QString::fromStdString(address.host));
         if (!listener->listen(host, address.port)) {
-            bound.set_value("!" + listener->errorString().toStdString());
+            bound.set_value({false, listener->errorString().toStdString()});
             return;
         }
         server.bind(listener);
         const std::string where =
             host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.host + "]" : address.host;
-        bound.set_value(where + ":" + std::to_string(listener->serverPort()));
+        bound.set_value({true, where + ":" + std::to_string(listener->serverPort())});
         QEventLoop loop;
         loop.exec();
         // The last answer may still sit in a socket's buffer: sent before the
@@ -80,14 +81,13 @@ Status MetricsEndpoint::Start(const MetricsAddress &address)
             }
     }));
     m_thread->start();
-    std::string where = outcome.get();
-    if (where.starts_with('!')) {
+    auto [listening, text] = outcome.get();
+    if (!listening) {
         m_thread->wait();
         m_thread.reset();
-        return Status::Failure("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " +
-                               where.substr(1));
+        return Status::Failure("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " + text);
     }
-    m_where = std::move(where);
+    m_where = std::move(text);
     return {};
 }
 
@@ -107,12 +107,6 @@ void MetricsEndpoint::Linger(double seconds)
     std::unique_lock lock(m_mutex);
     m_final = true;
     m_served.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return m_finalServed; });
-}
-
-std::string MetricsEndpoint::Text() const
-{
-    const std::lock_guard lock(m_mutex);
-    return PrometheusText(m_snapshot);
 }
 
 std::string MetricsEndpoint::Serve()

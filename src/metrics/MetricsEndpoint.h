@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -41,7 +42,6 @@ public:
     // The run is over: serves its last snapshot until one scrape has had it,
     // at most seconds, so a scraper sees the run's end before the program's.
     void Linger(double seconds);
-    std::string Text() const;
 
 private:
     std::string Serve();
