@@ -1,5 +1,6 @@
 #include "metrics/MetricsEndpoint.h"
 
+#include "common/StopFlag.h"
 #include "metrics/PrometheusText.h"
 
 #include <QEventLoop>
@@ -10,13 +11,15 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <future>
 
 namespace {
 constexpr int WriteWaitMs = 1000;
-}
+constexpr std::chrono::milliseconds StopLook{100};
+} // namespace
 
 std::optional<MetricsAddress> ReadMetricsAddress(std::string_view text)
 {
@@ -104,9 +107,14 @@ void MetricsEndpoint::Publish(const MetricsSnapshot &snapshot)
 
 void MetricsEndpoint::Linger(double seconds)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     std::unique_lock lock(m_mutex);
     m_final = true;
-    m_served.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return m_finalServed; });
+    // A signal cannot wake the wait: it is looked at as often as the engines do.
+    for (Clock::time_point now = Clock::now(); !m_finalServed && !StopRequested() && now < end; now = Clock::now())
+        m_served.wait_for(lock, std::min<Clock::duration>(StopLook, end - now));
 }
 
 std::string MetricsEndpoint::Serve()

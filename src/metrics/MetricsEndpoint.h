@@ -40,7 +40,8 @@ public:
     std::string Where() const;
     void Publish(const MetricsSnapshot &snapshot) override;
     // The run is over: serves its last snapshot until one scrape has had it,
-    // at most seconds, so a scraper sees the run's end before the program's.
+    // at most seconds (or a stop signal), so a scraper sees the run's end
+    // before the program's.
     void Linger(double seconds);
 
 private:
