@@ -81,8 +81,13 @@ def families(where):
 
 
 def check_text(program, where, expected):
-    """The endpoint's text through a real parser: each family's type, and every sample's labels."""
+    """The endpoint's text through a real parser: each family's type, and every sample's labels.
+    The series come once the run has started (a sender's run id is made then)."""
+    deadline = time.monotonic() + WAIT_SECONDS
     found = families(where)
+    while not expected.keys() <= found.keys() and time.monotonic() < deadline:
+        time.sleep(0.05)
+        found = families(where)
     for name, kind in expected.items():
         check(name in found and found[name].type == kind, f"{program}: {name} is a {kind}")
     unlabelled = [sample.name for family in found.values() for sample in family.samples
