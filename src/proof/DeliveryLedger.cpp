@@ -91,7 +91,9 @@ bool DeliveryLedger::Believable(StreamState &record, std::uint64_t seq)
     const std::uint64_t from = record.jumpLow;
     const std::uint64_t held = record.jumpSeen;
     record.suspectJumps -= record.jumpArrivals;
-    record.duplicates += record.jumpArrivals - 1 - static_cast<std::uint64_t>(std::popcount(held));
+    const std::uint64_t repeats = record.jumpArrivals - 1 - static_cast<std::uint64_t>(std::popcount(held));
+    record.duplicates += repeats;
+    m_duplicates = CappedSum(m_duplicates, repeats);
     record.lostBefore = record.Lost();
     record.base = from - 1;
     record.highest = from - 1;
@@ -121,11 +123,13 @@ void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t
     switch (record.seen.Insert(seq)) {
     case SequenceSet::Mark::Seen:
         ++record.duplicates;
+        m_duplicates = CappedSum(m_duplicates, 1);
         return;
     case SequenceSet::Mark::TooOld:
         // Older than the window: whether it came before is not known, so it
         // is neither received nor a duplicate, only late.
         ++record.reordered;
+        m_reordered = CappedSum(m_reordered, 1);
         return;
     case SequenceSet::Mark::New:
         break;
@@ -135,6 +139,7 @@ void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t
     ++m_received;
     if (seq < record.highest) {
         ++record.reordered;
+        m_reordered = CappedSum(m_reordered, 1);
         // Once capped, the sum is no longer known exactly and stays capped.
         if (m_lostSoFar < CountCap)
             --m_lostSoFar;
@@ -145,7 +150,10 @@ void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t
     if (receivedUs >= 0) {
         if (!record.latency)
             record.latency = std::make_unique<LatencyHistogram<std::uint32_t>>();
-        record.latency->Add(receivedUs > sentUs ? static_cast<std::uint64_t>(receivedUs - sentUs) : 0);
+        const std::uint64_t us = receivedUs > sentUs ? static_cast<std::uint64_t>(receivedUs - sentUs) : 0;
+        record.latency->Add(us);
+        m_latency.Add(us);
+        m_latencySumUs = CappedSum(m_latencySumUs, us);
     }
 }
 

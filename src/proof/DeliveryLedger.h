@@ -106,6 +106,11 @@ public:
     std::size_t Streams() const { return m_records.size(); }
     // The gaps below every stream's highest number now, cheap to ask each second.
     std::uint64_t LostSoFar() const { return m_lostSoFar; }
+    // Over all streams so far, as cheap; the latencies' sum in microseconds.
+    std::uint64_t DuplicatesSoFar() const { return m_duplicates; }
+    std::uint64_t ReorderedSoFar() const { return m_reordered; }
+    const LatencyHistogram<std::uint64_t> &LatencySoFar() const { return m_latency; }
+    std::uint64_t LatencySumUs() const { return m_latencySumUs; }
     // expect 0: nothing expected beyond what the streams show.
     LedgerReport Report(std::uint64_t expect = 0) const;
     // One run's streams together, latency merged: what a probe step judges.
@@ -173,4 +178,8 @@ private:
     std::uint64_t m_received = 0;
     std::uint64_t m_lostSoFar = 0;
     std::uint64_t m_untracked = 0;
+    std::uint64_t m_duplicates = 0;
+    std::uint64_t m_reordered = 0;
+    LatencyHistogram<std::uint64_t> m_latency;
+    std::uint64_t m_latencySumUs = 0;
 };

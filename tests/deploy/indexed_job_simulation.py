@@ -21,7 +21,8 @@ bound it), which the senders are given.
 
 The receiver reports once the messages it expects arrived. Its pod's log
 (both streams) must be JSON alone, so that `kubectl logs job/quillon-recv |
-jq` reads it. Its report must
+jq` reads it. Each pod's scrape annotations must name the port its container
+exposes and its program serves metrics on. The receiver's report must
 show SHARDS disjoint shards, each with its share of the messages, together
 the configured rate, and every sent message received. It must also be its
 container's main process: a receiver started again and sent SIGTERM (as
@@ -228,6 +229,27 @@ printf '%s\\n' "$(basename "$0")" "$@" > "$STAND_IN_FOLDER/$(basename "$0").$$"
 """
 
 
+def check_metrics(resources):
+    """Each pod says where Prometheus scrapes it, and its program serves there."""
+    for name in ("quillon-recv", "quillon-send"):
+        template = find(resources, "Job", name)["spec"]["template"]
+        annotations = template["metadata"].get("annotations", {})
+        container = template["spec"]["containers"][0]
+        ports = {port["name"]: port for port in container.get("ports", [])}
+        port = str(ports.get("metrics", {}).get("containerPort"))
+        check(annotations.get("prometheus.io/scrape") == "true" and annotations.get("prometheus.io/path") == "/metrics"
+              and annotations.get("prometheus.io/port") == port and ports["metrics"]["protocol"] == "TCP",
+              f"{name}: the scrape annotations {annotations} do not name its metrics port {port}")
+        listen = re.findall(r"--metrics-listen (\S+)", " ".join(container["command"]))
+        check(listen == [f"0.0.0.0:{port}"], f"{name} serves its metrics on {listen}, not 0.0.0.0:{port}")
+    print("the pods' scrape annotations, metrics ports and --metrics-listen agree")
+
+
+# On one machine every program serves its metrics on a free loopback port, and
+# ends without waiting for a scraper.
+LOCAL_METRICS = ["--metrics-listen", "127.0.0.1:0", "--metrics-linger", "0"]
+
+
 def called(folder):
     """The command lines the stand-ins were given, by program."""
     calls = {}
@@ -306,7 +328,7 @@ def simulate(resources, bin_dir):
           "the Job's completions and parallelism do not follow SHARDS")
 
     # The receiver listens on a free port of loopback; the senders are given it.
-    receiver = dict(receiver, args=receiver.get("args", []) + ["--bind", "127.0.0.1"])
+    receiver = dict(receiver, args=receiver.get("args", []) + ["--bind", "127.0.0.1"] + LOCAL_METRICS)
     recv, output, port = start_receiver(receiver, resources, bin_dir)
     senders = []
     try:
@@ -321,7 +343,8 @@ def simulate(resources, bin_dir):
             for init in job_pod.get("initContainers", []):
                 run_container(init, resources, bin_dir, pod_env)
             # A pod's log holds both its streams.
-            senders.append(run_container(job_pod["containers"][0], resources, bin_dir, pod_env,
+            sender = dict(job_pod["containers"][0], args=job_pod["containers"][0].get("args", []) + LOCAL_METRICS)
+            senders.append(run_container(sender, resources, bin_dir, pod_env,
                                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True))
         sent, logs = [], {}
         for index, sender in enumerate(senders):
@@ -466,6 +489,7 @@ def main():
     options = parser.parse_args()
     try:
         check_restricted(render(options.manifests, SIMULATED))
+        check_metrics(render(options.manifests, SIMULATED))
         check_command_lines(options.manifests)
         simulate(render(options.manifests, SIMULATED), os.path.abspath(options.bin))
     except Failure as failure:

@@ -186,3 +186,16 @@ TEST(LatencyHistogram, BucketsRoundTripAndPercentilesStayClose)
     EXPECT_EQ(sum.Figures().p50, figures.p50);
 }
 } // namespace
+
+// The counts a scraper reads each second agree with the ledger's report.
+TEST(DeliveryLedger, RunningTotalsMatchItsReport)
+{
+    DeliveryLedger ledger;
+    for (const std::uint64_t seq : {1, 3, 3, 2, 5, 5, 4})
+        ledger.Record({"run", 1, seq, 100}, 400);
+    const LedgerReport report = ledger.Report();
+    EXPECT_EQ(ledger.DuplicatesSoFar(), report.totals.duplicates);
+    EXPECT_EQ(ledger.ReorderedSoFar(), report.totals.reordered);
+    EXPECT_EQ(ledger.LatencySoFar().Samples(), report.totals.latency.samples);
+    EXPECT_EQ(ledger.LatencySumUs(), 300u * 5);
+}

@@ -20,7 +20,7 @@ constexpr double MostSoakSeconds = 7 * 86400;
 // pace, the stamps, the shard, the output) are the probe's to set.
 bool ProbeTakesSendGroup(std::string_view title)
 {
-    for (std::string_view own : {"Sending", "Delivery stamps", "Runs spread", "Settings and output"})
+    for (std::string_view own : {"Sending", "Delivery stamps", "Runs spread", "Settings and output", "Metrics"})
         if (title.substr(0, own.size()) == own)
             return false;
     return true;
@@ -461,6 +461,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  {},
                                  "print the version and exit"},
                             }});
+    table.groups.push_back(MetricsFlagGroup(o.metrics));
     table.epilogue = R"(Each step is a stamped run of its own (its own run id) at a fixed rate for
 --step-seconds; the probe then waits until --drain-seconds pass without a
 new message and judges the step: lost is what was sent and never arrived

@@ -49,6 +49,7 @@ struct ProbeOptions {
     double maxRssGrowthMbPerHour = 50;
     // The whole command line, for the report.
     std::string commandLine;
+    MetricsOptions metrics;
 };
 
 struct ProbeParseResult {

@@ -9,6 +9,7 @@
 #include "common/Version.h"
 #include "engine/Stamp.h"
 #include "load/RunSummary.h"
+#include "metrics/ProgramMetrics.h"
 #include "probe/LocalPort.h"
 #include "probe/OutputPath.h"
 #include "probe/ProcessWatch.h"
@@ -87,7 +88,8 @@ ProbeSettings SettingsOf(const ProbeOptions &o)
 
 class Probe {
 public:
-    Probe(const ProbeOptions &options, std::ostream &err) : m_options(options), m_err(err)
+    Probe(const ProbeOptions &options, std::ostream &err, MetricsSink *metrics = nullptr)
+        : m_options(options), m_err(err), m_metrics(metrics)
     {
         m_result.settings = SettingsOf(options);
         std::random_device random;
@@ -246,6 +248,9 @@ private:
         if (m_stats.IsOpen())
             m_stats.Write(Timed(ProbeStepJson(step)));
         m_result.steps.push_back(step);
+        if (m_metrics)
+            m_metrics->Publish(
+                ProbeMetrics({m_runBase, "", m_options.transport}, m_result.steps, m_options.stepSeconds));
     }
 
     std::optional<StepVerdict> Step(double rate)
@@ -393,6 +398,7 @@ private:
 
     const ProbeOptions &m_options;
     std::ostream &m_err;
+    MetricsSink *m_metrics;
     ProbeResult m_result;
     std::string m_runBase;
     ProbeClock m_clock;
@@ -414,27 +420,11 @@ ProbeResult RunProbe(const ProbeOptions &options, std::ostream &err)
     return probe.Go();
 }
 
-int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal)
+namespace {
+// The probe and its output; the exit status.
+int ProbeAndReport(const ProbeOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
 {
-    ProbeParseResult parsed = ParseProbeCommandLine(args);
-    parsed.options.progress = parsed.options.progress || errIsTerminal;
-    switch (parsed.action) {
-    case ProbeParseResult::Action::Help:
-        out << ProbeUsageText();
-        return 0;
-    case ProbeParseResult::Action::Version:
-        out << "quillon-probe " << QuillonVersion::VersionText << "\n";
-        return 0;
-    case ProbeParseResult::Action::UsageError:
-        err << "quillon-probe: " << parsed.error << "\n";
-        return UsageErrorStatus;
-    case ProbeParseResult::Action::Run:
-        break;
-    }
-    for (const std::string &warning : parsed.warnings)
-        err << "quillon-probe: " << warning << "\n";
-    const ProbeOptions &options = parsed.options;
-    Probe probe(options, err);
+    Probe probe(options, err, metrics);
     const ProbeResult result = probe.Go();
     if (probe.UsageErrorHappened()) {
         err << "quillon-probe: " << result.error << "\n";
@@ -472,5 +462,37 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
             << " not met: the collector sustains " << Grouped(std::llround(result.maxSustainableMps)) << " MPS\n";
         status = 1;
     }
+    return status;
+}
+} // namespace
+
+int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err, bool errIsTerminal)
+{
+    ProbeParseResult parsed = ParseProbeCommandLine(args);
+    parsed.options.progress = parsed.options.progress || errIsTerminal;
+    switch (parsed.action) {
+    case ProbeParseResult::Action::Help:
+        out << ProbeUsageText();
+        return 0;
+    case ProbeParseResult::Action::Version:
+        out << "quillon-probe " << QuillonVersion::VersionText << "\n";
+        return 0;
+    case ProbeParseResult::Action::UsageError:
+        err << "quillon-probe: " << parsed.error << "\n";
+        return UsageErrorStatus;
+    case ProbeParseResult::Action::Run:
+        break;
+    }
+    for (const std::string &warning : parsed.warnings)
+        err << "quillon-probe: " << warning << "\n";
+    const ProbeOptions &options = parsed.options;
+    const MetricsStart metrics = StartMetrics(options.metrics, "quillon-probe", err, false);
+    if (!metrics.status) {
+        err << "quillon-probe: " << metrics.status.Why() << "\n";
+        return UsageErrorStatus;
+    }
+    const int status = ProbeAndReport(options, out, err, metrics.endpoint.get());
+    if (metrics.endpoint)
+        metrics.endpoint->Linger(options.metrics.lingerSeconds);
     return status;
 }

@@ -458,6 +458,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 HelpFlag([p] { p->result.action = RecvParseResult::Action::Help; }),
                                 VersionFlag([p] { p->result.action = RecvParseResult::Action::Version; }),
                             }});
+    table.groups.push_back(MetricsFlagGroup(o.metrics));
     table.epilogue = R"(Stamps: RFC 5424 [quillon@32473 run="R" stream="S" seq="N" t="US"], or the
 token quillon=R:S:N:US at the end of an RFC 3164 message; keyed, with
 mac="MAC" or :MAC after them. Stream S belongs to shard S / 1000000.

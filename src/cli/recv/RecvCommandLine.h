@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/common/FlagTable.h"
+#include "cli/common/MetricsFlags.h"
 #include "engine/StampKey.h"
 #include "transport/FrameSplitter.h"
 
@@ -60,6 +61,7 @@ struct RecvOptions {
     std::optional<StampKey> stampKey;
     double idleTimeout = 300; // seconds a connection may send nothing
     std::size_t maxBuffered = std::size_t{256} << 20;
+    MetricsOptions metrics;
 };
 
 struct RecvParseResult {

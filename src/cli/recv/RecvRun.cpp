@@ -5,10 +5,12 @@
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
 #include "common/Version.h"
+#include "metrics/ProgramMetrics.h"
 #include "proof/MessageOutput.h"
 #include "report/ProgressLine.h"
 #include "report/RecvSeconds.h"
 #include "report/StatsFile.h"
+#include "transport/TransportKind.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,11 +78,24 @@ DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
     return limits;
 }
 
+// The word of the transport listened on, as the metrics' label has it.
+std::string_view ListenTransport(const RecvOptions &options)
+{
+    const TransportKind kind = options.relp ? TransportKind::Relp
+                               : !options.socketPath.empty()
+                                   ? (options.tcp ? TransportKind::UnixStream : TransportKind::UnixDgram)
+                               : options.tls ? TransportKind::Tls
+                               : options.tcp ? TransportKind::Tcp
+                                             : TransportKind::Udp;
+    return TransportName(kind);
+}
+
 class ReceiverRun {
 public:
-    ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err)
-        : m_options(options), m_out(out), m_err(err), m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)),
-          m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
+    ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
+        : m_options(options), m_out(out), m_err(err), m_metrics(metrics),
+          m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)), m_ledger(LedgerLimits(options)),
+          m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
         if (options.stampKey)
@@ -116,6 +131,12 @@ public:
             m_summary.error = "nothing arrived (--expect 0 accepts that)";
         if (m_summary.exitStatus == 0)
             m_summary.exitStatus = ExitStatus();
+        if (m_metrics) {
+            m_lastMetrics.labels = Labels();
+            m_lastMetrics.latency = MetricsSnapshot::Latency{m_ledger.LatencySoFar(), m_ledger.LatencySumUs()};
+            AddRecvSummary(m_lastMetrics, m_summary);
+            m_metrics->Publish(m_lastMetrics);
+        }
         Report();
         return m_summary;
     }
@@ -237,6 +258,8 @@ private:
         // merges both streams (kubectl logs) is JSON alone.
         if (!m_options.json || !m_options.quiet)
             (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
+        // A scrape before the first second finds the series at 0.
+        PublishMetrics(loop, 0);
         const auto start = SteadyClock::now();
         // No allocation that fails on the receive path ends the run without its summary.
         try {
@@ -349,7 +372,25 @@ private:
     {
         if (m_statsFile.IsOpen())
             m_seconds.Record(elapsed, Epoch(), Counters(loop), full);
+        if (m_metrics && elapsed > m_metricsElapsed) {
+            const IntakeCounts &intake = m_intake.Counts();
+            const double rate = static_cast<double>(intake.messages - m_metricsMessages) / (elapsed - m_metricsElapsed);
+            PublishMetrics(loop, rate);
+            m_metricsElapsed = elapsed;
+            m_metricsMessages = intake.messages;
+        }
     }
+
+    template <typename Listener> void PublishMetrics(const Listener &loop, double rate)
+    {
+        if (!m_metrics)
+            return;
+        m_lastMetrics = RecvMetrics(Labels(), m_intake.Counts(), m_ledger, loop.Counts(), rate);
+        m_metrics->Publish(m_lastMetrics);
+    }
+
+    // One receiver counts every run and shard that reaches it.
+    MetricLabels Labels() const { return {"", "", std::string(ListenTransport(m_options))}; }
 
     template <typename Listener> void RecordInterim(double elapsed, const Listener &loop)
     {
@@ -374,6 +415,10 @@ private:
     RecvOptions m_options;
     std::ostream &m_out;
     std::ostream &m_err;
+    MetricsSink *m_metrics;
+    MetricsSnapshot m_lastMetrics;
+    double m_metricsElapsed = 0;
+    std::uint64_t m_metricsMessages = 0;
     std::unique_ptr<char[]> m_reserve;
     DeliveryLedger m_ledger;
     MessageOutput m_output;
@@ -384,9 +429,9 @@ private:
 };
 } // namespace
 
-RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err)
+RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
 {
-    ReceiverRun run(options, out, err);
+    ReceiverRun run(options, out, err, metrics);
     return run.Go();
 }
 
@@ -409,5 +454,13 @@ int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std:
     }
     if (!parsed.options.mergeFiles.empty())
         return RunMergeCommand(parsed.options.mergeFiles, parsed.options.json, std::cin, out, err);
-    return RunReceiver(parsed.options, out, err).exitStatus;
+    const MetricsStart metrics = StartMetrics(parsed.options.metrics, "quillon-recv", err, parsed.options.quiet);
+    if (!metrics.status) {
+        err << "quillon-recv: " << metrics.status.Why() << "\n";
+        return UsageErrorStatus;
+    }
+    const int status = RunReceiver(parsed.options, out, err, metrics.endpoint.get()).exitStatus;
+    if (metrics.endpoint)
+        metrics.endpoint->Linger(parsed.options.metrics.lingerSeconds);
+    return status;
 }

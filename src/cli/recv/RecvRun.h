@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/recv/RecvCommandLine.h"
+#include "metrics/MetricsSink.h"
 #include "report/RecvReport.h"
 
 #include <ostream>
@@ -9,7 +10,9 @@
 
 // Listens (or reads --check-file) until a stop condition, prints the
 // listening line, the progress and the summary, and returns what it saw.
-RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err);
+// metrics: where the figures of each second and the end go besides.
+RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err,
+                        MetricsSink *metrics = nullptr);
 
 // The whole program: flags, help, version, run; returns the exit status.
 // errIsTerminal: err is a terminal, which shows the progress.

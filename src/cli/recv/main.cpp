@@ -1,6 +1,8 @@
 #include "cli/common/StopSignals.h"
 #include "cli/recv/RecvRun.h"
 
+#include <QCoreApplication>
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -16,6 +18,8 @@ int main(int argc, char **argv)
         setrlimit(RLIMIT_NOFILE, &files);
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // The metrics endpoint's thread runs Qt's event loop.
+    QCoreApplication app(argc, argv);
     InstallStopSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
     return RunRecvCommand(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);

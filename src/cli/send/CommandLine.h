@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/common/FlagTable.h"
+#include "cli/common/MetricsFlags.h"
 #include "load/SendOptions.h"
 
 #include <string>
@@ -16,6 +17,7 @@ struct ParseResult {
     std::string error;
     // Lines about flags that have no effect on this run; it still runs.
     std::vector<std::string> warnings;
+    MetricsOptions metrics;
 };
 
 // Reads the flags on top of base (the defaults, or the window's saved

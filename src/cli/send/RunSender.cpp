@@ -8,6 +8,7 @@
 #include "load/SendSeconds.h"
 #include "load/SendThreads.h"
 #include "load/SendWorker.h"
+#include "metrics/ProgramMetrics.h"
 #include "report/ProgressLine.h"
 #include "report/SendReport.h"
 #include "report/StatsFile.h"
@@ -121,8 +122,9 @@ void Add(SendCounters &sum, const SendCounters &c)
 class RunCoordinator {
 public:
     RunCoordinator(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal,
-                   std::ostream &progress)
-        : m_options(options), m_out(out), m_err(err), m_progress(progress), m_outIsTerminal(outIsTerminal)
+                   std::ostream &progress, MetricsSink *metrics)
+        : m_options(options), m_out(out), m_err(err), m_progress(progress), m_outIsTerminal(outIsTerminal),
+          m_metrics(metrics)
     {}
 
     RunSummary Go()
@@ -412,6 +414,9 @@ private:
     // The workers share the files read, the run id and the TLS set-up.
     void RunWorkers()
     {
+        // A scrape before the first second finds the run's series at 0.
+        if (m_metrics)
+            m_metrics->Publish(SendMetrics(Labels(), {}, {}));
         const std::vector<ThreadShare> shares = ShareAmongThreads(m_options);
         std::vector<RunSummary> summaries(shares.size());
         m_workers = std::vector<Worker>(shares.size());
@@ -459,7 +464,9 @@ private:
                 }
                 Add(sum, worker.latest);
             }
-            Write(m_seconds.Record(elapsed, epoch, sum));
+            const std::optional<SendSecond> record = m_seconds.Record(elapsed, epoch, sum);
+            Write(record);
+            Publish(record, sum);
             if (m_options.progress) {
                 std::optional<double> asked;
                 if (sum.target)
@@ -491,8 +498,25 @@ private:
         }
         if (!any)
             return;
-        Write(m_seconds.Record(elapsed, epoch, sum, false));
+        const std::optional<SendSecond> record = m_seconds.Record(elapsed, epoch, sum, false);
+        Write(record);
+        Publish(record, sum);
         m_summary.spread = m_seconds.Spread();
+    }
+
+    void Publish(const std::optional<SendSecond> &record, const SendCounters &sum)
+    {
+        if (!m_metrics || !record)
+            return;
+        m_lastMetrics = SendMetrics(Labels(), sum, *record);
+        m_metrics->Publish(m_lastMetrics);
+    }
+
+    MetricLabels Labels() const
+    {
+        const Shard &shard = m_options.shard;
+        return {m_options.runId, std::to_string(shard.index) + "/" + std::to_string(shard.count),
+                std::string(TransportName(TransportOf(m_options)))};
     }
 
     void Write(const std::optional<SendSecond> &record)
@@ -510,6 +534,11 @@ private:
             m_summary.error = "nothing was sent to " + TargetText();
         if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
             m_summary.exitStatus = 1;
+        if (m_metrics) {
+            m_lastMetrics.labels = Labels();
+            AddSendSummary(m_lastMetrics, m_summary);
+            m_metrics->Publish(m_lastMetrics);
+        }
         Report();
     }
 
@@ -552,6 +581,8 @@ private:
     std::ostream &m_err;
     std::ostream &m_progress;
     bool m_outIsTerminal;
+    MetricsSink *m_metrics;
+    MetricsSnapshot m_lastMetrics;
     // --duration counts from here, connecting included.
     SteadyClock::time_point m_runStart = SteadyClock::now();
     std::shared_ptr<const TlsClientContext> m_tls;
@@ -565,7 +596,7 @@ private:
 } // namespace
 
 RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal,
-                     std::ostream *progress)
+                     std::ostream *progress, MetricsSink *metrics)
 {
-    return RunCoordinator(options, out, err, outIsTerminal, progress ? *progress : err).Go();
+    return RunCoordinator(options, out, err, outIsTerminal, progress ? *progress : err, metrics).Go();
 }

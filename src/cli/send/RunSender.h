@@ -2,6 +2,7 @@
 
 #include "cli/send/CommandLine.h"
 #include "load/RunSummary.h"
+#include "metrics/MetricsSink.h"
 
 #include <ostream>
 
@@ -10,5 +11,6 @@
 // Ctrl-C. progress: where the progress lines go when not err. Needs a
 // QCoreApplication on this thread, whose event loop delivers the TCP
 // connection and the socket events.
+// metrics: where each second's figures and the end's go besides.
 RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal = false,
-                     std::ostream *progress = nullptr);
+                     std::ostream *progress = nullptr, MetricsSink *metrics = nullptr);

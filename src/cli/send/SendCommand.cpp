@@ -48,5 +48,13 @@ int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std:
     for (const std::string &warning : parsed.warnings)
         err << "quillon-send: " << warning << "\n";
     parsed.options.progress = (parsed.options.progress || errIsTerminal) && !parsed.options.quiet;
-    return RunSender(parsed.options, out, err, outIsTerminal).exitStatus;
+    const MetricsStart metrics = StartMetrics(parsed.metrics, "quillon-send", err, parsed.options.quiet);
+    if (!metrics.status) {
+        err << "quillon-send: " << metrics.status.Why() << "\n";
+        return UsageErrorStatus;
+    }
+    const int status = RunSender(parsed.options, out, err, outIsTerminal, nullptr, metrics.endpoint.get()).exitStatus;
+    if (metrics.endpoint)
+        metrics.endpoint->Linger(parsed.metrics.lingerSeconds);
+    return status;
 }

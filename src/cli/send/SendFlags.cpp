@@ -931,6 +931,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                 HelpFlag([p] { p->result.action = ParseResult::Action::Help; }),
                                 VersionFlag([p] { p->result.action = ParseResult::Action::Version; }),
                             }});
+    table.groups.push_back(MetricsFlagGroup(p->result.metrics));
     table.epilogue = R"(The summary gives an average rate for runs of more than one message that
 last at least a second; over whole seconds whether the target rate was
 reached (99% of it) and, from two on, the standard deviation of the rate per

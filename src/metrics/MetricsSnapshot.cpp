@@ -1,0 +1,60 @@
+#include "metrics/MetricsSnapshot.h"
+
+#include "proof/DeliveryLedger.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace {
+constexpr std::array<std::pair<std::string_view, std::string_view>, 14> Helps{{
+    {MetricNames::Sent, "Messages sent."},
+    {MetricNames::Failed, "Messages that could not be sent."},
+    {MetricNames::Received, "Distinct stamped messages received."},
+    {MetricNames::Duplicates, "Arrivals of a sequence number already received."},
+    {MetricNames::Reordered, "First arrivals of a number below the highest one of its stream then."},
+    {MetricNames::Refused, "Datagrams and connections refused."},
+    {MetricNames::Bytes, "Message bytes sent or received."},
+    {MetricNames::Connections, "Sessions opened or accepted."},
+    {MetricNames::Steps, "Probe steps judged."},
+    {MetricNames::Lost,
+     "Messages lost so far: gaps below each stream's highest number; at the end also the shortfall against the "
+     "expected count."},
+    {MetricNames::TargetRate, "Messages per second asked for."},
+    {MetricNames::AchievedRate, "Messages per second achieved in the last second (probe: in the last step)."},
+    {MetricNames::OpenConnections, "Sessions open now."},
+    {MetricNames::Latency, "Seconds from a message's stamp to its arrival."},
+}};
+
+template <typename Series, typename Value> void Set(std::vector<Series> &all, std::string_view name, Value value)
+{
+    const auto found = std::find_if(all.begin(), all.end(), [name](const Series &s) { return s.name == name; });
+    if (found != all.end())
+        found->value = value;
+    else
+        all.push_back({name, value});
+}
+} // namespace
+
+void MetricsSnapshot::SetCounter(std::string_view name, std::int64_t value)
+{
+    SetCounter(name, static_cast<std::uint64_t>(std::max<std::int64_t>(value, 0)));
+}
+
+void MetricsSnapshot::SetCounter(std::string_view name, std::uint64_t value)
+{
+    Set(counters, name, std::min(value, CountCap));
+}
+
+void MetricsSnapshot::SetGauge(std::string_view name, double value)
+{
+    Set(gauges, name, value);
+}
+
+std::string_view MetricNames::Help(std::string_view name)
+{
+    for (const auto &[known, help] : Helps)
+        if (known == name)
+            return help;
+    return {};
+}

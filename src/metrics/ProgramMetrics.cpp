@@ -1,0 +1,90 @@
+#include "metrics/ProgramMetrics.h"
+
+#include <cmath>
+
+namespace Names = MetricNames;
+
+MetricsSnapshot SendMetrics(const MetricLabels &labels, const SendCounters &totals, const SendSecond &second)
+{
+    MetricsSnapshot snapshot;
+    snapshot.labels = labels;
+    snapshot.SetCounter(Names::Sent, totals.sent);
+    snapshot.SetCounter(Names::Failed, totals.failed);
+    // As fast as possible has no rate to show, and the start no second yet.
+    if (second.length > 0) {
+        if (const std::optional<double> target = second.TargetRate(); target && std::isfinite(*target))
+            snapshot.SetGauge(Names::TargetRate, *target);
+        snapshot.SetGauge(Names::AchievedRate, second.Rate());
+    }
+    snapshot.SetGauge(Names::OpenConnections, static_cast<double>(totals.connections));
+    return snapshot;
+}
+
+void AddSendSummary(MetricsSnapshot &snapshot, const RunSummary &summary)
+{
+    snapshot.SetCounter(Names::Sent, summary.sent);
+    snapshot.SetCounter(Names::Failed, summary.failed);
+    snapshot.SetCounter(Names::Refused, summary.refused + summary.refusedConnections);
+    snapshot.SetCounter(Names::Bytes, summary.bytes);
+    snapshot.SetCounter(Names::Connections, summary.connectionsUp + summary.reconnects);
+    snapshot.SetGauge(Names::OpenConnections, 0);
+}
+
+MetricsSnapshot RecvMetrics(const MetricLabels &labels, const IntakeCounts &intake, const DeliveryLedger &ledger,
+                            const LoopCounts &loop, double rate)
+{
+    MetricsSnapshot snapshot;
+    snapshot.labels = labels;
+    snapshot.SetCounter(Names::Received, ledger.Received());
+    snapshot.SetCounter(Names::Duplicates, ledger.DuplicatesSoFar());
+    snapshot.SetCounter(Names::Reordered, ledger.ReorderedSoFar());
+    snapshot.SetCounter(Names::Refused, loop.refused);
+    snapshot.SetCounter(Names::Bytes, intake.bytes);
+    snapshot.SetCounter(Names::Connections, loop.connections);
+    snapshot.SetGauge(Names::Lost, static_cast<double>(ledger.LostSoFar()));
+    snapshot.SetGauge(Names::AchievedRate, rate);
+    snapshot.SetGauge(Names::OpenConnections, static_cast<double>(loop.open));
+    snapshot.latency = MetricsSnapshot::Latency{ledger.LatencySoFar(), ledger.LatencySumUs()};
+    return snapshot;
+}
+
+void AddRecvSummary(MetricsSnapshot &snapshot, const RecvSummary &summary)
+{
+    const DeliveryFigures &totals = summary.ledger.totals;
+    snapshot.SetCounter(Names::Received, totals.received);
+    snapshot.SetCounter(Names::Duplicates, totals.duplicates);
+    snapshot.SetCounter(Names::Reordered, totals.reordered);
+    snapshot.SetCounter(Names::Refused, summary.loop.refused);
+    snapshot.SetCounter(Names::Bytes, summary.intake.bytes);
+    snapshot.SetCounter(Names::Connections, summary.loop.connections);
+    snapshot.SetGauge(Names::Lost, static_cast<double>(totals.lost));
+    snapshot.SetGauge(Names::OpenConnections, 0);
+}
+
+MetricsSnapshot ProbeMetrics(const MetricLabels &labels, const std::vector<ProbeStep> &steps, double stepSeconds)
+{
+    MetricsSnapshot snapshot;
+    snapshot.labels = labels;
+    std::uint64_t sent = 0, received = 0, lost = 0, duplicates = 0, reordered = 0, refused = 0;
+    const auto count = [](std::int64_t value) { return static_cast<std::uint64_t>(std::max<std::int64_t>(value, 0)); };
+    for (const ProbeStep &step : steps) {
+        sent = CappedSum(sent, count(step.sent));
+        received = CappedSum(received, count(step.received));
+        lost = CappedSum(lost, count(step.lost));
+        duplicates = CappedSum(duplicates, count(step.duplicates));
+        reordered = CappedSum(reordered, count(step.reordered));
+        refused = CappedSum(refused, count(step.refused));
+    }
+    snapshot.SetCounter(Names::Steps, static_cast<std::uint64_t>(steps.size()));
+    snapshot.SetCounter(Names::Sent, sent);
+    snapshot.SetCounter(Names::Received, received);
+    snapshot.SetCounter(Names::Duplicates, duplicates);
+    snapshot.SetCounter(Names::Reordered, reordered);
+    snapshot.SetCounter(Names::Refused, refused);
+    snapshot.SetGauge(Names::Lost, static_cast<double>(lost));
+    if (!steps.empty()) {
+        snapshot.SetGauge(Names::TargetRate, steps.back().rate);
+        snapshot.SetGauge(Names::AchievedRate, static_cast<double>(steps.back().sent) / stepSeconds);
+    }
+    return snapshot;
+}
