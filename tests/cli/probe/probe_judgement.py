@@ -79,9 +79,10 @@ def back_pressure_is_found():
     failed = [s for s in result.get("steps", []) if not s["held"]]
     check(failed and all(s["reason"].startswith("back-pressure: ") for s in failed),
           f"back-pressure: the failed steps' reasons: {[s['reason'] for s in failed]}")
-    # The boundary ran again: its steps say which run they are.
+    # The boundary ran again: its steps say which run they are (a third
+    # time when a loaded machine failed a confirming run and the search went on).
     attempts = [s["attempt"] for s in result.get("steps", [])]
-    check(max(attempts, default=0) == 2 and isinstance(result.get("confirmed"), bool),
+    check(max(attempts, default=0) >= 2 and isinstance(result.get("confirmed"), bool),
           f"back-pressure: attempts {attempts}, confirmed {result.get('confirmed')}")
     low = result.get("confidence") == "low"
     check(result.get("confidence") in ("high", "low") and bool(result.get("confidence_reason")) == low,
