@@ -10,13 +10,15 @@
 # script makes, which quillon-send verifies). A sixth, unix-dgram: RFC 3164
 # datagrams to a Unix socket (loggen --unix --dgram; the bare loop a plain
 # send per message on the connected socket, as a local logger writes to
-# /dev/log). Prints each one's messages per second, what the receiver
+# /dev/log). A seventh, tcpcef: quillon-send's cef pack (RFC 5424, a dozen
+# extension fields and the stamp's place, octet counted over TCP) against
+# the others' 256-byte RFC 5424 messages. Prints each one's messages per second, what the receiver
 # counted, and the ratios quillon/loggen and quillon/bare with their targets.
 #
 # Usage: bash bench/throughput/run.sh [SECONDS]     (default 3 per run)
 #   BUILD_DIR   build folder (default build-bench in the repository)
 #   ROUNDS      runs per sender and transport; the best one counts (default 1)
-#   CASES       the cases to run (default "udp tcp udp5424 tcp5424 tls5424 unix-dgram")
+#   CASES       the cases to run (default "udp tcp udp5424 tcp5424 tls5424 unix-dgram tcpcef")
 #   SENDER      a quillon-send already built, measured instead of building one
 #               (to compare two versions on the same machine)
 set -euo pipefail
@@ -125,7 +127,8 @@ stop_receiver() {
 # "sent seconds received negotiated".
 run_once() {
     local tool=$1 case=$2 out sent elapsed transport=${2%5424} framing=lf
-    case $case in tcp5424 | tls5424) framing=octet-count ;; esac
+    transport=${transport%cef}
+    case $case in tcp5424 | tls5424 | tcpcef) framing=octet-count ;; esac
     start_receiver "$transport" "$framing"
     case $tool in
     quillon)
@@ -136,6 +139,7 @@ run_once() {
         udp5424) flags+=("${rfc5424[@]}" --message "$body5424") ;;
         tcp5424) flags+=("${rfc5424[@]}" --transport tcp --framing octet-count --message "$body5424") ;;
         tls5424) flags+=("${rfc5424[@]}" --transport tls --ca-file "$pki/ca.pem" --message "$body5424") ;;
+        tcpcef) flags+=("${rfc5424[@]}" --transport tcp --framing octet-count --pack cef) ;;
         unix-dgram) flags=(--priority 13 --unlimited --duration "$seconds" --json --transport unix-dgram
             --socket "$port" --message "$udp_body") ;;
         esac
@@ -170,7 +174,7 @@ declare -A rate got count drop
 echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s per run, $rounds round(s)"
 # Rounds go through every sender in turn, so each sees the same share of a
 # machine that others may be using; the best round counts.
-read -r -a cases <<< "${CASES:-udp tcp udp5424 tcp5424 tls5424 unix-dgram}"
+read -r -a cases <<< "${CASES:-udp tcp udp5424 tcp5424 tls5424 unix-dgram tcpcef}"
 for round in $(seq "$rounds"); do
     for transport in "${cases[@]}"; do
         for tool in quillon loggen bare; do
@@ -205,11 +209,11 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 # over UDP loggen's rate, over TLS 3 times loggen and 0.8 of the bare loop.
 # Unix datagrams: 0.8 of the bare send loop.
 declare -A target=([tcp5424,loggen]=5 [tcp5424,bare]=0.7 [udp5424,loggen]=1 [tls5424,loggen]=3 [tls5424,bare]=0.8
-    [unix-dgram,bare]=0.8)
+    [unix-dgram,bare]=0.8 [tcpcef,bare]=0.6)
 aim() { [ -z "${target[$1,$2]:-}" ] || echo " (target ${target[$1,$2]})"; }
 echo
 echo "udp, tcp, unix-dgram: RFC 3164 (tcp: CR LF after each); udp5424, tcp5424, tls5424: RFC 5424 (tcp5424," \
-    "tls5424: octet counting)"
+    "tls5424: octet counting); tcpcef: the cef pack, RFC 5424, octet counted"
 for transport in "${cases[@]}"; do
     echo "$transport: quillon/loggen $(ratio "${rate[$transport,quillon]:-}" "${rate[$transport,loggen]:-}")$(aim "$transport" loggen)" \
         "(received $(ratio "${got[$transport,quillon]:-}" "${got[$transport,loggen]:-}")),"\
