@@ -236,14 +236,18 @@ void PacketStream::AppendTemplated(std::string &out)
         FrameInPlace(out, start, m_framing);
 }
 
+std::size_t PacketStream::DrawSize() const
+{
+    return m_sizeMin == m_sizeMax
+               ? m_sizeMin
+               : static_cast<std::size_t>(RandomInteger(static_cast<std::int32_t>(m_sizeMin),
+                                                        static_cast<std::int32_t>(m_sizeMax - m_sizeMin + 1)));
+}
+
 void PacketStream::FitTemplatedToSize(std::string &out, std::size_t start, std::size_t index,
                                       const TemplateContext &context)
 {
-    const std::size_t size =
-        m_sizeMin == m_sizeMax
-            ? m_sizeMin
-            : static_cast<std::size_t>(RandomInteger(static_cast<std::int32_t>(m_sizeMin),
-                                                     static_cast<std::int32_t>(m_sizeMax - m_sizeMin + 1)));
+    const std::size_t size = DrawSize();
     const std::size_t length = out.size() - start;
     if (length == size)
         return;
@@ -273,11 +277,7 @@ void PacketStream::FitTemplatedToSize(std::string &out, std::size_t start, std::
 
 void PacketStream::FitToSize(std::string &out, std::size_t start, const ComposedView &message)
 {
-    const std::size_t size =
-        m_sizeMin == m_sizeMax
-            ? m_sizeMin
-            : static_cast<std::size_t>(RandomInteger(static_cast<std::int32_t>(m_sizeMin),
-                                                     static_cast<std::int32_t>(m_sizeMax - m_sizeMin + 1)));
+    const std::size_t size = DrawSize();
     const std::size_t length = out.size() - start;
     if (length == size)
         return;

@@ -69,6 +69,8 @@ private:
     // Pads or cuts a templated packet from start to its --size, around its
     // header and its stamp.
     void FitTemplatedToSize(std::string &out, std::size_t start, std::size_t index, const TemplateContext &context);
+    // The next packet's --size, drawn from its range.
+    std::size_t DrawSize() const;
     // Pads or cuts the packet from start to the end of out to its --size,
     // keeping its stamp and its line end whole.
     void FitToSize(std::string &out, std::size_t start, const ComposedView &message);
