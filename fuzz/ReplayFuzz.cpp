@@ -18,6 +18,9 @@ void CheckRewritten(const ReplayLine &line)
 {
     std::string rewritten;
     AppendRewritten(rewritten, line, Now, -5 * 3600 - 30 * 60);
+    // A line's end takes one CR with it: a line that ends in a CR of its own
+    // keeps it only with another before the LF.
+    rewritten += "\r\n";
     ReplayFile again(2026);
     std::string error;
     FuzzCheck(again.Open(WriteFuzzFile("rewritten", rewritten), error), "the rewritten line is written");
