@@ -62,16 +62,58 @@ std::string FiguresText(const DeliveryFigures &figures)
     return text;
 }
 
-void AppendCount(std::string &text, std::uint64_t count, const char *what)
-{
-    if (count > 0)
-        text += ", " + GroupedCount(count) + " " + what;
-}
-
 QJsonValue Number(std::uint64_t value)
 {
     return QJsonValue(static_cast<qint64>(std::min(value, CountCap)));
 }
+
+// The summary's counts, each read here once: the key it has in --json
+// (none: written with its group) and the words the summary line names it
+// by when there are any (none: not on the line), in the line's order; and
+// for some the last reason, "(the last: ...)".
+struct SummaryCount {
+    const char *key;
+    const char *words;
+    std::uint64_t (*read)(const RecvSummary &);
+    const char *lastKey = nullptr;
+    const std::string *(*last)(const RecvSummary &) = nullptr;
+};
+
+using S = const RecvSummary &;
+constexpr SummaryCount SummaryCounts[] = {
+    {"messages", nullptr, [](S s) { return s.intake.messages; }},
+    {"bytes", nullptr, [](S s) { return s.intake.bytes; }},
+    {"stamped", nullptr, [](S s) { return s.intake.stamped; }},
+    {"frames", nullptr, [](S s) { return s.loop.frames.frames; }},
+    {"connections", nullptr, [](S s) { return s.loop.connections; }},
+    {"tls_handshakes", nullptr, [](S s) { return s.loop.handshakes; }},
+    {"tls_timeouts", nullptr, [](S s) { return s.loop.handshakeTimeouts; }},
+    {"malformed_frames", "malformed frames", [](S s) { return s.loop.frames.malformed; }},
+    {"oversize_frames", "oversize frames", [](S s) { return s.loop.frames.oversize; }},
+    {"malformed_stamps", "malformed stamps", [](S s) { return s.intake.malformedStamps; }},
+    {"untracked_stamps", "stamps not checked (their streams were beyond --max-streams or the memory for streams)",
+     [](S s) { return s.ledger.untracked; }},
+    {"forged", "forged stamps (without the MAC --stamp-key makes: left out of every figure)",
+     [](S s) { return s.intake.forged; }},
+    {"empty_datagrams", "empty datagrams", [](S s) { return s.loop.emptyDatagrams; }},
+    {"refused_connections", "refused connections", [](S s) { return s.loop.refused; }},
+    {"idle_closed", "connections closed for sending nothing", [](S s) { return s.loop.idleClosed; }},
+    {"idle_evicted", "idle connections closed to take a new one at --max-connections",
+     [](S s) { return s.loop.idleEvicted; }},
+    {"buffer_drops", "connections dropped for holding the most when the buffers were full",
+     [](S s) { return s.loop.bufferDrops; }},
+    // In --json with the RELP answers.
+    {nullptr, "RELP sessions paused for not taking their answers", [](S s) { return s.loop.pausedSessions; }},
+    {"tls_on_plain_port", "TLS handshakes on this plain port (closed unread: a TLS sender wants --listen tls)",
+     [](S s) { return s.loop.tlsOnPlainPort; }},
+    // In --json with the PROXY headers.
+    {nullptr, "connections closed for a missing or malformed PROXY header", [](S s) { return s.loop.proxyRefused; },
+     nullptr, [](S s) { return &s.loop.lastProxyFailure; }},
+    {"tls_failed", "failed TLS handshakes", [](S s) { return s.loop.failedHandshakes; }, "tls_last_failure",
+     [](S s) { return &s.loop.lastHandshakeFailure; }},
+    {"tls_dropped", "TLS sessions dropped after their handshake", [](S s) { return s.loop.droppedSessions; },
+     "tls_last_drop", [](S s) { return &s.loop.lastDropReason; }},
+};
 
 QJsonObject FiguresJson(const DeliveryFigures &figures)
 {
@@ -120,29 +162,14 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     if (summary.ledger.totals.suspectJumps > 0)
         text += " (suspect jumps: stamps more than --max-gap above their stream's highest number, neither received "
                 "nor counted as lost)";
-    AppendCount(text, summary.loop.frames.malformed, "malformed frames");
-    AppendCount(text, summary.loop.frames.oversize, "oversize frames");
-    AppendCount(text, intake.malformedStamps, "malformed stamps");
-    AppendCount(text, summary.ledger.untracked,
-                "stamps not checked (their streams were beyond --max-streams or the memory for streams)");
-    AppendCount(text, intake.forged, "forged stamps (without the MAC --stamp-key makes: left out of every figure)");
-    AppendCount(text, summary.loop.emptyDatagrams, "empty datagrams");
-    AppendCount(text, summary.loop.refused, "refused connections");
-    AppendCount(text, summary.loop.idleClosed, "connections closed for sending nothing");
-    AppendCount(text, summary.loop.idleEvicted, "idle connections closed to take a new one at --max-connections");
-    AppendCount(text, summary.loop.bufferDrops, "connections dropped for holding the most when the buffers were full");
-    AppendCount(text, summary.loop.pausedSessions, "RELP sessions paused for not taking their answers");
-    AppendCount(text, summary.loop.tlsOnPlainPort,
-                "TLS handshakes on this plain port (closed unread: a TLS sender wants --listen tls)");
-    AppendCount(text, summary.loop.proxyRefused, "connections closed for a missing or malformed PROXY header");
-    if (summary.loop.proxyRefused > 0)
-        text += " (the last: " + summary.loop.lastProxyFailure + ")";
-    AppendCount(text, summary.loop.failedHandshakes, "failed TLS handshakes");
-    if (summary.loop.failedHandshakes > 0)
-        text += " (the last: " + summary.loop.lastHandshakeFailure + ")";
-    AppendCount(text, summary.loop.droppedSessions, "TLS sessions dropped after their handshake");
-    if (summary.loop.droppedSessions > 0)
-        text += " (the last: " + summary.loop.lastDropReason + ")";
+    for (const SummaryCount &count : SummaryCounts) {
+        const std::uint64_t value = count.read(summary);
+        if (!count.words || value == 0)
+            continue;
+        text += ", " + GroupedCount(value) + " " + count.words;
+        if (count.last)
+            text += " (the last: " + *count.last(summary) + ")";
+    }
     return text;
 }
 
@@ -179,40 +206,24 @@ std::string RecvSummaryJson(const RecvSummary &summary)
     QJsonObject json = FiguresJson(ledger.totals);
     json["tail_lost"] = Number(ledger.tailLost);
     json["expect"] = Number(summary.expect);
-    json["messages"] = Number(summary.intake.messages);
-    json["bytes"] = Number(summary.intake.bytes);
-    json["stamped"] = Number(summary.intake.stamped);
+    for (const SummaryCount &count : SummaryCounts) {
+        if (!count.key)
+            continue;
+        const std::uint64_t value = count.read(summary);
+        json[count.key] = Number(value);
+        if (count.lastKey && value > 0)
+            json[count.lastKey] = JsonText(*count.last(summary));
+    }
     if (summary.acknowledged) {
         json["acknowledged"] = Number(*summary.acknowledged);
         json["acknowledged_means"] = JsonText(summary.acknowledgedMeans);
         json["paused_sessions"] = Number(summary.loop.pausedSessions);
     }
-    json["malformed_stamps"] = Number(summary.intake.malformedStamps);
-    json["forged"] = Number(summary.intake.forged);
-    json["empty_datagrams"] = Number(summary.loop.emptyDatagrams);
-    json["untracked_stamps"] = Number(ledger.untracked);
-    json["frames"] = Number(summary.loop.frames.frames);
-    json["malformed_frames"] = Number(summary.loop.frames.malformed);
-    json["oversize_frames"] = Number(summary.loop.frames.oversize);
-    json["connections"] = Number(summary.loop.connections);
-    json["refused_connections"] = Number(summary.loop.refused);
-    json["idle_closed"] = Number(summary.loop.idleClosed);
-    json["idle_evicted"] = Number(summary.loop.idleEvicted);
-    json["buffer_drops"] = Number(summary.loop.bufferDrops);
     static constexpr const char *FramingNames[] = {"undecided", "octet-count", "lf", "crlf", "nul"};
     QJsonObject framings;
     for (std::size_t i = 0; i < summary.loop.framings.size(); ++i)
         framings[FramingNames[i]] = Number(summary.loop.framings[i]);
     json["connection_framing"] = framings;
-    json["tls_handshakes"] = Number(summary.loop.handshakes);
-    json["tls_failed"] = Number(summary.loop.failedHandshakes);
-    json["tls_on_plain_port"] = Number(summary.loop.tlsOnPlainPort);
-    json["tls_timeouts"] = Number(summary.loop.handshakeTimeouts);
-    if (summary.loop.failedHandshakes > 0)
-        json["tls_last_failure"] = JsonText(summary.loop.lastHandshakeFailure);
-    json["tls_dropped"] = Number(summary.loop.droppedSessions);
-    if (summary.loop.droppedSessions > 0)
-        json["tls_last_drop"] = JsonText(summary.loop.lastDropReason);
     if (summary.proxySources) {
         QJsonObject proxy;
         proxy["headers"] = Number(summary.loop.proxyHeaders);
