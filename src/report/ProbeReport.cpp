@@ -607,8 +607,7 @@ std::string RenderProbeReport(const ProbeResult &result)
     page += QStringLiteral("<h2>Watched processes</h2>");
     if (!result.detachedNote.empty())
         page += QStringLiteral("<p class=\"note-box\">") + Html(result.detachedNote) + QStringLiteral(".</p>");
-    const QJsonObject timeline = Timeline(result.watchSamples);
-    if (!timeline.value(QStringLiteral("processes")).toArray().isEmpty()) {
+    if (!result.watchSamples.empty()) {
         page += Chart(QStringLiteral("cpu"), QStringLiteral("CPU over time"),
                       QStringLiteral("% of one core; shaded: steps and soak, red: failed"));
         page += Chart(QStringLiteral("memory"), QStringLiteral("Resident memory over time"),
@@ -620,7 +619,7 @@ std::string RenderProbeReport(const ProbeResult &result)
     page += QStringLiteral("<h2>Settings</h2>") + SettingsBlock(result.settings);
 
     QJsonObject data{{QStringLiteral("by_rate"), ByRate(result)},
-                     {QStringLiteral("timeline"), timeline},
+                     {QStringLiteral("timeline"), Timeline(result.watchSamples)},
                      {QStringLiteral("bands"), Bands(result)},
                      {QStringLiteral("result"), ProbeResultJson(result)}};
     if (result.soak)
