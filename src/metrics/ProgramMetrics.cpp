@@ -30,20 +30,20 @@ void AddSendSummary(MetricsSnapshot &snapshot, const RunSummary &summary)
     snapshot.SetGauge(Names::OpenConnections, 0);
 }
 
-MetricsSnapshot RecvMetrics(const MetricLabels &labels, const IntakeCounts &intake, const DeliveryLedger &ledger,
-                            const LoopCounts &loop, double rate)
+MetricsSnapshot RecvMetrics(const MetricLabels &labels, const ReceiveTally &tally, const DeliveryLedger &ledger,
+                            double rate)
 {
     MetricsSnapshot snapshot;
     snapshot.labels = labels;
-    snapshot.SetCounter(Names::Received, ledger.Received());
-    snapshot.SetCounter(Names::Duplicates, ledger.DuplicatesSoFar());
-    snapshot.SetCounter(Names::Reordered, ledger.ReorderedSoFar());
-    snapshot.SetCounter(Names::Refused, loop.refused);
-    snapshot.SetCounter(Names::Bytes, intake.bytes);
-    snapshot.SetCounter(Names::Connections, loop.connections);
-    snapshot.SetGauge(Names::Lost, static_cast<double>(ledger.LostSoFar()));
+    snapshot.SetCounter(Names::Received, tally.received);
+    snapshot.SetCounter(Names::Duplicates, tally.duplicatesSoFar);
+    snapshot.SetCounter(Names::Reordered, tally.reorderedSoFar);
+    snapshot.SetCounter(Names::Refused, tally.source.refused);
+    snapshot.SetCounter(Names::Bytes, tally.intake.bytes);
+    snapshot.SetCounter(Names::Connections, tally.source.connections);
+    snapshot.SetGauge(Names::Lost, static_cast<double>(tally.lostSoFar));
     snapshot.SetGauge(Names::AchievedRate, rate);
-    snapshot.SetGauge(Names::OpenConnections, static_cast<double>(loop.open));
+    snapshot.SetGauge(Names::OpenConnections, static_cast<double>(tally.source.open));
     snapshot.latency = MetricsSnapshot::Latency{ledger.LatencySoFar(), ledger.LatencySumUs()};
     return snapshot;
 }
@@ -59,6 +59,29 @@ void AddRecvSummary(MetricsSnapshot &snapshot, const RecvSummary &summary)
     snapshot.SetCounter(Names::Connections, summary.loop.connections);
     snapshot.SetGauge(Names::Lost, static_cast<double>(totals.lost));
     snapshot.SetGauge(Names::OpenConnections, 0);
+}
+
+void RecvMetricsFeed::Second(double elapsed, const ReceiveTally &tally, bool)
+{
+    if (elapsed <= m_elapsed)
+        return;
+    Publish(tally, static_cast<double>(tally.intake.messages - m_messages) / (elapsed - m_elapsed));
+    m_elapsed = elapsed;
+    m_messages = tally.intake.messages;
+}
+
+void RecvMetricsFeed::Ended(const RecvSummary &summary)
+{
+    m_last.labels = m_labels;
+    m_last.latency = MetricsSnapshot::Latency{m_ledger.LatencySoFar(), m_ledger.LatencySumUs()};
+    AddRecvSummary(m_last, summary);
+    m_sink.Publish(m_last);
+}
+
+void RecvMetricsFeed::Publish(const ReceiveTally &tally, double rate)
+{
+    m_last = RecvMetrics(m_labels, tally, m_ledger, rate);
+    m_sink.Publish(m_last);
 }
 
 MetricsSnapshot ProbeMetrics(const MetricLabels &labels, const std::vector<ProbeStep> &steps, double stepSeconds)

@@ -2,12 +2,13 @@
 
 #include "load/RunSummary.h"
 #include "load/SendSeconds.h"
+#include "metrics/MetricsSink.h"
 #include "metrics/MetricsSnapshot.h"
 #include "probe/ProbeResult.h"
 #include "proof/DeliveryLedger.h"
-#include "proof/MessageIntake.h"
-#include "proof/ReceiveLoop.h"
+#include "proof/ReceiveTally.h"
 #include "report/RecvReport.h"
+#include "report/RecvSeconds.h"
 
 #include <vector>
 
@@ -21,10 +22,33 @@ MetricsSnapshot SendMetrics(const MetricLabels &labels, const SendCounters &tota
 void AddSendSummary(MetricsSnapshot &snapshot, const RunSummary &summary);
 
 // A receiver now; rate: what arrived in the last second.
-MetricsSnapshot RecvMetrics(const MetricLabels &labels, const IntakeCounts &intake, const DeliveryLedger &ledger,
-                            const LoopCounts &loop, double rate);
+MetricsSnapshot RecvMetrics(const MetricLabels &labels, const ReceiveTally &tally, const DeliveryLedger &ledger,
+                            double rate);
 // The run's end: the summary's counts, the tail lost against --expect too.
 void AddRecvSummary(MetricsSnapshot &snapshot, const RecvSummary &summary);
+
+// A receiver's figures for the metrics endpoint: at the start, each second
+// with the rate since the one before, and the summary's at the end.
+class RecvMetricsFeed final : public RecvSink {
+public:
+    RecvMetricsFeed(MetricsSink &sink, MetricLabels labels, const DeliveryLedger &ledger)
+        : m_sink(sink), m_labels(std::move(labels)), m_ledger(ledger)
+    {}
+    // A scrape before the first second finds the series at 0.
+    void Started(const ReceiveTally &tally) override { Publish(tally, 0); }
+    void Second(double elapsed, const ReceiveTally &tally, bool full) override;
+    void Ended(const RecvSummary &summary) override;
+
+private:
+    void Publish(const ReceiveTally &tally, double rate);
+
+    MetricsSink &m_sink;
+    MetricLabels m_labels;
+    const DeliveryLedger &m_ledger;
+    MetricsSnapshot m_last;
+    double m_elapsed = 0;
+    std::uint64_t m_messages = 0;
+};
 
 // A probe after its latest step: the steps' counts added up, and the
 // latest one's rate asked and achieved.

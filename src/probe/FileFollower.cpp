@@ -129,6 +129,7 @@ bool FileFollower::ReadNew(Followed &file)
     if (::fstat(file.fd, &info) == 0 && info.st_size < file.offset) {
         // Cut short in place: its end was its last line.
         file.lines.Finish(*this);
+        m_doneLines += file.lines.Counts();
         file.lines = Followed{}.lines;
         file.offset = 0;
     }
@@ -149,6 +150,7 @@ void FileFollower::Close(Followed &file)
 {
     ReadNew(file);
     file.lines.Finish(*this);
+    m_doneLines += file.lines.Counts();
     ::close(file.fd);
     file = Followed{};
 }
@@ -157,6 +159,15 @@ void FileFollower::Finish()
 {
     m_previous.lines.Finish(*this);
     m_current.lines.Finish(*this);
+}
+
+ReceiveCounts FileFollower::Counts() const
+{
+    ReceiveCounts counts;
+    counts.frames = m_doneLines;
+    counts.frames += m_previous.lines.Counts();
+    counts.frames += m_current.lines.Counts();
+    return counts;
 }
 
 void FileFollower::OnFrame(std::string_view line)

@@ -30,6 +30,8 @@ public:
     std::string Where() const override { return "file " + m_path; }
     void RunOnce(int timeoutMs) override;
     void Finish() override;
+    // Lines only: frames, and those too long or cut short by a truncation.
+    ReceiveCounts Counts() const override;
 
 private:
     // One file read under the name: each has its own partial line.
@@ -56,5 +58,7 @@ private:
     // The file the name left, read on until the new one is written to.
     Followed m_previous;
     bool m_pending = false;
+    // Lines of the files no longer followed.
+    FrameCounts m_doneLines;
     std::int64_t m_nowUs = 0;
 };

@@ -178,7 +178,7 @@ std::string ReceiveLoop::ProtocolName() const
     return std::string(TransportName(kind));
 }
 
-std::string ReceiveLoop::ListeningText() const
+std::string ReceiveLoop::Where() const
 {
     return ProtocolName() + " " + m_address;
 }
@@ -579,14 +579,7 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
     else
         connection.splitter.Finish(*this);
     m_buffered -= connection.buffered;
-    const FrameCounts &counts = connection.relp ? connection.relp->Counts() : connection.splitter.Counts();
-    m_counts.frames.frames += counts.frames;
-    m_counts.frames.malformed += counts.malformed;
-    m_counts.frames.oversize += counts.oversize;
-    if (connection.relp)
-        m_counts.acknowledged += connection.relp->Acknowledged();
-    else
-        ++m_counts.framings[static_cast<std::size_t>(connection.splitter.Framing())];
+    AddCounts(m_counts, connection);
     epoll_ctl(m_epoll, EPOLL_CTL_DEL, connection.fd, nullptr);
     m_byActivity.erase(connection.activity);
     connection.session.reset();
@@ -604,7 +597,7 @@ void ReceiveLoop::Drop(std::size_t slot, Ending ending)
 // session only reads what is there. A RELP session's answers go first,
 // then a serverclose hint; what its client sends after is not taken, so
 // it is sent again to the next receiver.
-void ReceiveLoop::CloseAll()
+void ReceiveLoop::Finish()
 {
     for (std::size_t slot = 0; slot < m_connections.size(); ++slot)
         if (m_connections[slot])
@@ -632,20 +625,24 @@ void ReceiveLoop::CloseAll()
             Drop(slot, Ending::ByReceiver);
 }
 
-LoopCounts ReceiveLoop::Counts() const
+ReceiveCounts ReceiveLoop::Counts() const
 {
-    LoopCounts counts = m_counts;
-    for (const auto &connection : m_connections) {
-        if (!connection)
-            continue;
-        const FrameCounts &frames = connection->relp ? connection->relp->Counts() : connection->splitter.Counts();
-        counts.frames.frames += frames.frames;
-        counts.frames.malformed += frames.malformed;
-        counts.frames.oversize += frames.oversize;
-        if (connection->relp)
-            counts.acknowledged += connection->relp->Acknowledged();
-        else
-            ++counts.framings[static_cast<std::size_t>(connection->splitter.Framing())];
-    }
+    ReceiveCounts counts = m_counts;
+    for (const auto &connection : m_connections)
+        if (connection)
+            AddCounts(counts, *connection);
     return counts;
+}
+
+// An ended connection's share is added once when it goes; an open one's
+// each time the counts are read.
+void ReceiveLoop::AddCounts(ReceiveCounts &counts, const Connection &connection)
+{
+    if (connection.relp) {
+        counts.frames += connection.relp->Counts();
+        counts.acknowledged += connection.relp->Acknowledged();
+    } else {
+        counts.frames += connection.splitter.Counts();
+        ++counts.framings[static_cast<std::size_t>(connection.splitter.Framing())];
+    }
 }

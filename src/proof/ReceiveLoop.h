@@ -2,13 +2,13 @@
 
 #include "common/Clock.h"
 #include "proof/ProxyTally.h"
+#include "proof/ReceiveSource.h"
 #include "proof/RelpSession.h"
 #include "transport/FrameSplitter.h"
 #include "transport/ProxyPreface.h"
 #include "transport/StreamSession.h"
 #include "transport/UnixSocketFile.h"
 
-#include <array>
 #include <cstdint>
 #include <deque>
 #include <list>
@@ -48,48 +48,6 @@ struct ListenSettings {
     bool proxy = false;
 };
 
-struct LoopCounts {
-    std::uint64_t connections = 0;
-    std::uint64_t refused = 0;
-    std::uint64_t open = 0;
-    // Sessions whose handshake finished, and those dropped before: failed,
-    // cut by the client, or timed out (also counted in handshakeTimeouts).
-    std::uint64_t handshakes = 0;
-    std::uint64_t failedHandshakes = 0;
-    std::uint64_t handshakeTimeouts = 0;
-    std::string lastHandshakeFailure;
-    // Sessions dropped after their handshake for what they sent (a broken
-    // TLS record), with the last reason.
-    std::uint64_t droppedSessions = 0;
-    std::string lastDropReason;
-    // Connections closed for sending nothing for the idle timeout, for being
-    // the one idle longest when a new one came at the limit, and for
-    // holding the most when the held parts of messages reached their cap.
-    std::uint64_t idleClosed = 0;
-    std::uint64_t idleEvicted = 0;
-    std::uint64_t bufferDrops = 0;
-    // RELP: messages whose answers were handed to the system (after the
-    // messages themselves), and sessions no longer read for a while
-    // because their client did not take its answers.
-    std::uint64_t acknowledged = 0;
-    std::uint64_t pausedSessions = 0;
-    std::uint64_t emptyDatagrams = 0;
-    // Plain TCP connections that opened with a TLS handshake: closed, their
-    // bytes never taken for messages.
-    std::uint64_t tlsOnPlainPort = 0;
-    // With proxy: connections whose PROXY header was read, and those closed
-    // for a missing or malformed one, with the last reason.
-    std::uint64_t proxyHeaders = 0;
-    std::uint64_t proxyRefused = 0;
-    std::string lastProxyFailure;
-    // Connections by the framing they used, indexed by StreamFraming (Auto:
-    // not shown before they ended).
-    std::array<std::uint64_t, 5> framings{};
-    // Frames of every connection, closed and open; datagrams cut short by
-    // the buffer count as oversize.
-    FrameCounts frames;
-};
-
 // The receiver's own epoll loop: one listening socket, and for TCP every
 // accepted connection with its frame splitter. Each wake-up costs only the
 // sockets that are ready; a connection gets a bounded number of reads per
@@ -101,27 +59,27 @@ struct LoopCounts {
 // idle connections cannot lock a sender out.
 // A RELP session's answers wait for the end of the turn: by then the
 // messages they answer were handed to the system.
-class ReceiveLoop : private FrameHandler {
+class ReceiveLoop final : public ReceiveSource, private FrameHandler {
 public:
     static constexpr std::size_t NoRow = ~std::size_t{0};
     // The clock gives each read its receive time, for the latency.
     ReceiveLoop(const ListenSettings &settings, MessageIntake &intake, const Clock &clock, SessionFactory factory = {});
-    ~ReceiveLoop();
+    ~ReceiveLoop() override;
     ReceiveLoop(const ReceiveLoop &) = delete;
     ReceiveLoop &operator=(const ReceiveLoop &) = delete;
 
     // Binds and listens; false with a message in error.
-    [[nodiscard]] bool Open(std::string &error);
+    [[nodiscard]] bool Open(std::string &error) override;
     // "udp 127.0.0.1:5514", "tcp [::1]:5514", "tls ..." with the port bound,
     // or "unix-dgram PATH", "unix-stream PATH".
-    std::string ListeningText() const;
+    std::string Where() const override;
     int Port() const { return m_port; }
     // Waits at most timeoutMs for the sockets and handles what is ready.
-    void RunOnce(int timeoutMs);
+    void RunOnce(int timeoutMs) override;
     // Ends every connection, reading what its peer still sends for a short
     // while, and hands on a message still waiting for its trailer.
-    void CloseAll();
-    LoopCounts Counts() const;
+    void Finish() override;
+    ReceiveCounts Counts() const override;
     const ProxyTally &Proxies() const { return m_proxies; }
 
 private:
@@ -182,6 +140,7 @@ private:
     // ByReceiver: a timeout or the end of the run, so an unfinished handshake
     // is not the client's failure. Shed: the part of a message held is lost.
     void Drop(std::size_t slot, Ending ending = Ending::ByPeer);
+    static void AddCounts(ReceiveCounts &counts, const Connection &connection);
 
     ListenSettings m_settings;
     MessageIntake &m_intake;
@@ -212,7 +171,7 @@ private:
     std::vector<struct mmsghdr> m_headers;
     std::vector<struct iovec> m_vectors;
     std::int64_t m_nowUs = 0;
-    LoopCounts m_counts;
+    ReceiveCounts m_counts;
     ProxyTally m_proxies;
     // The claimed client of the connection whose frames are being handed on.
     std::size_t m_frameRow = NoRow;

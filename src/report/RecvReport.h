@@ -2,7 +2,8 @@
 
 #include "proof/DeliveryLedger.h"
 #include "proof/MessageIntake.h"
-#include "proof/ReceiveLoop.h"
+#include "proof/ProxyTally.h"
+#include "proof/ReceiveSource.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,7 +13,7 @@
 // What a run of the receiver saw.
 struct RecvSummary {
     IntakeCounts intake;
-    LoopCounts loop;
+    ReceiveCounts loop;
     LedgerReport ledger;
     // RELP: messages whose answers were handed to the system, and what
     // came before each answer, in words.

@@ -27,6 +27,14 @@ struct FrameCounts {
     std::uint64_t malformed = 0;
     // Longer than the limit: skipped whole.
     std::uint64_t oversize = 0;
+
+    FrameCounts &operator+=(const FrameCounts &other)
+    {
+        frames += other.frames;
+        malformed += other.malformed;
+        oversize += other.oversize;
+        return *this;
+    }
 };
 
 // Cuts one connection's byte stream into messages. Bytes may come in pieces

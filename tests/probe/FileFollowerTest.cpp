@@ -70,6 +70,7 @@ TEST(FileFollower, ReadsTheLinesAFileGrowsBy)
     EXPECT_EQ(figures.received, 7u);
     EXPECT_EQ(figures.lost, 0u);
     EXPECT_EQ(figures.latency.samples, 7u) << "each line is taken with the time it was read";
+    EXPECT_EQ(follower.Counts().frames.frames, 7u) << "the lines of a file left behind still count";
 
     // What a file held before the probe began is no step's.
     DeliveryLedger second;

@@ -25,7 +25,7 @@ TEST(ReceiveLoop, LatencyIsTheClockMinusTheSendTime)
     ReceiveLoop loop(settings, intake, clock);
     std::string error;
     ASSERT_TRUE(loop.Open(error)) << error;
-    EXPECT_EQ(loop.ListeningText(), "udp 127.0.0.1:" + std::to_string(loop.Port()));
+    EXPECT_EQ(loop.Where(), "udp 127.0.0.1:" + std::to_string(loop.Port()));
 
     std::vector<std::string> messages;
     for (std::int64_t latency : {30, 10, 2000, 20}) {

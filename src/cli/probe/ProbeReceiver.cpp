@@ -10,20 +10,6 @@
 namespace {
 // How long a turn waits: the longest a step's question waits for an answer.
 constexpr int TurnMs = 20;
-
-class ListenerSource final : public ReceiveSource {
-public:
-    ListenerSource(ListenerSetup setup, MessageIntake &intake, const Clock &clock)
-        : m_loop(setup.settings, intake, clock, std::move(setup.factory))
-    {}
-    bool Open(std::string &error) override { return m_loop.Open(error); }
-    std::string Where() const override { return m_loop.ListeningText(); }
-    void RunOnce(int timeoutMs) override { m_loop.RunOnce(timeoutMs); }
-    void Finish() override { m_loop.CloseAll(); }
-
-private:
-    ReceiveLoop m_loop;
-};
 } // namespace
 
 ProbeReceiver::ProbeReceiver() = default;
@@ -51,7 +37,7 @@ bool ProbeReceiver::Start(const ProbeOptions &options, std::string &error)
                 error.insert(2, "receive-");
             return false;
         }
-        m_source = std::make_unique<ListenerSource>(std::move(*setup), m_intake, m_clock);
+        m_source = std::make_unique<ReceiveLoop>(setup->settings, m_intake, m_clock, std::move(setup->factory));
     }
     if (!m_source->Open(error))
         return false;

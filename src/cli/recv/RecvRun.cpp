@@ -7,7 +7,6 @@
 #include "common/Version.h"
 #include "metrics/ProgramMetrics.h"
 #include "proof/MessageOutput.h"
-#include "report/ProgressLine.h"
 #include "report/RecvSeconds.h"
 #include "report/StatsFile.h"
 #include "transport/TransportKind.h"
@@ -93,13 +92,18 @@ std::string_view ListenTransport(const RecvOptions &options)
 class ReceiverRun {
 public:
     ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
-        : m_options(options), m_out(out), m_err(err), m_metrics(metrics),
-          m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)), m_ledger(LedgerLimits(options)),
-          m_intake(m_ledger, &m_output)
+        : m_options(options), m_out(out), m_err(err), m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)),
+          m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
         if (options.stampKey)
             m_intake.RequireKey(*options.stampKey);
+        // One receiver counts every run and shard that reaches it.
+        if (metrics)
+            m_sinks.push_back(std::make_unique<RecvMetricsFeed>(
+                *metrics, MetricLabels{"", "", std::string(ListenTransport(options))}, m_ledger));
+        if (options.progress && !options.quiet)
+            m_sinks.push_back(std::make_unique<RecvProgress>(err));
     }
 
     RecvSummary Go()
@@ -115,6 +119,8 @@ public:
                 OutOfMemory();
             }
         } else {
+            if (m_statsFile.IsOpen())
+                m_sinks.push_back(std::make_unique<RecvSeconds>(m_statsFile));
             Listen();
         }
         if (!m_output.Flush() && m_summary.error.empty())
@@ -131,12 +137,8 @@ public:
             m_summary.error = "nothing arrived (--expect 0 accepts that)";
         if (m_summary.exitStatus == 0)
             m_summary.exitStatus = ExitStatus();
-        if (m_metrics) {
-            m_lastMetrics.labels = Labels();
-            m_lastMetrics.latency = MetricsSnapshot::Latency{m_ledger.LatencySoFar(), m_ledger.LatencySumUs()};
-            AddRecvSummary(m_lastMetrics, m_summary);
-            m_metrics->Publish(m_lastMetrics);
-        }
+        for (const auto &sink : m_sinks)
+            sink->Ended(m_summary);
         Report();
         return m_summary;
     }
@@ -238,46 +240,48 @@ private:
             m_summary.proxySources = loop.Proxies().Rows();
         if (!m_options.relp)
             return;
-        m_summary.acknowledged = loop.Counts().acknowledged;
+        m_summary.acknowledged = m_summary.loop.acknowledged;
         m_summary.acknowledgedMeans =
             std::string("its answer went to the system for the client after the message was ") +
             (m_options.output.empty() ? "checked (no --output)" : "written to --output");
     }
 
-    // Runs the listener until a stop condition.
-    template <typename Listener> void Serve(Listener &loop)
+    // Runs the source until a stop condition.
+    void Serve(ReceiveSource &source)
     {
         std::string error;
-        if (!loop.Open(error)) {
+        if (!source.Open(error)) {
             UsageError(error);
             return;
         }
-        m_summary.source = loop.ListeningText();
+        m_summary.source = source.Where();
         // Printed first: scripts read the port from it. With --json standard
         // output holds the summary alone, and with --quiet too a log that
         // merges both streams (kubectl logs) is JSON alone.
         if (!m_options.json || !m_options.quiet)
             (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
-        // A scrape before the first second finds the series at 0.
-        PublishMetrics(loop, 0);
+        if (!m_sinks.empty()) {
+            const ReceiveTally tally = TallyNow(m_intake, source);
+            for (const auto &sink : m_sinks)
+                sink->Started(tally);
+        }
         const auto start = SteadyClock::now();
         // No allocation that fails on the receive path ends the run without its summary.
         try {
-            Watch(loop, start);
+            Watch(source, start);
         } catch (const std::bad_alloc &) {
             OutOfMemory();
         }
-        m_summary.loop = loop.Counts();
+        m_summary.loop = source.Counts();
         m_summary.elapsedSeconds = SecondsBetween(start, SteadyClock::now());
     }
 
     // Takes what arrives until a stop condition, then what the system
     // still holds, and ends the connections.
-    template <typename Listener> void Watch(Listener &loop, SteadyClock::time_point start)
+    void Watch(ReceiveSource &source, SteadyClock::time_point start)
     {
         auto lastActivity = start;
         std::uint64_t seenMessages = 0;
-        std::uint64_t progressMessages = 0;
         double nextProgress = 1;
         double nextFlush = MaxWaitMs / 1000.0;
         SteadyClock::time_point first{};
@@ -292,10 +296,8 @@ private:
                 lastActivity = now;
             }
             if (elapsed >= nextProgress) {
-                RecordSecond(elapsed, loop, true);
-                if (m_options.progress && !m_options.quiet)
-                    m_err << RecvProgressLine(messages, m_ledger.LostSoFar(), messages - progressMessages) << std::endl;
-                progressMessages = messages;
+                Feed(source,
+                     [elapsed](RecvSink &sink, const ReceiveTally &tally) { sink.Second(elapsed, tally, true); });
                 nextProgress = std::max(nextProgress + 1, std::floor(elapsed) + 1);
             }
             // A receiver killed without warning still leaves what arrived
@@ -303,7 +305,7 @@ private:
             // which the run checks at the end.
             if (elapsed >= nextFlush || StopRequested()) {
                 static_cast<void>(m_output.Flush());
-                RecordInterim(elapsed, loop);
+                Feed(source, [elapsed](RecvSink &sink, const ReceiveTally &tally) { sink.Between(elapsed, tally); });
                 nextFlush = elapsed + MaxWaitMs / 1000.0;
             }
             if (StopRequested()) {
@@ -332,12 +334,12 @@ private:
                 wait = std::min(wait, m_options.duration - elapsed);
             if (m_options.idle > 0)
                 wait = std::min(wait, m_options.idle - quiet);
-            loop.RunOnce(std::max(0, static_cast<int>(std::ceil(wait * 1000))));
+            source.RunOnce(std::max(0, static_cast<int>(std::ceil(wait * 1000))));
         }
         // What the system already holds arrived before the end: take it.
         for (int turn = 0; turn < DrainTurns && m_summary.stoppedBy != "expect"; ++turn) {
             const std::uint64_t before = m_intake.Counts().messages;
-            loop.RunOnce(0);
+            source.RunOnce(0);
             if (m_intake.Counts().messages == before)
                 break;
             lastActivity = SteadyClock::now();
@@ -345,57 +347,22 @@ private:
                 first = lastActivity;
             seenMessages = m_intake.Counts().messages;
         }
-        RecordSecond(SecondsBetween(start, SteadyClock::now()), loop, false);
-        loop.CloseAll();
+        const double elapsed = SecondsBetween(start, SteadyClock::now());
+        Feed(source, [elapsed](RecvSink &sink, const ReceiveTally &tally) { sink.Second(elapsed, tally, false); });
+        source.Finish();
         if (seenMessages > 0)
             m_summary.activeSeconds = SecondsBetween(first, lastActivity);
     }
 
-    template <typename Listener> RecvCounters Counters(const Listener &loop) const
+    // The tally is read only when some sink takes it: a listener's counts
+    // walk every connection.
+    template <typename Call> void Feed(const ReceiveSource &source, Call call)
     {
-        const IntakeCounts &intake = m_intake.Counts();
-        RecvCounters counters;
-        counters.messages = intake.messages;
-        counters.bytes = intake.bytes;
-        counters.stamped = intake.stamped;
-        counters.lostSoFar = m_ledger.LostSoFar();
-        counters.connections = loop.Counts().open;
-        return counters;
-    }
-
-    static double Epoch()
-    {
-        return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-    }
-
-    template <typename Listener> void RecordSecond(double elapsed, const Listener &loop, bool full)
-    {
-        if (m_statsFile.IsOpen())
-            m_seconds.Record(elapsed, Epoch(), Counters(loop), full);
-        if (m_metrics && elapsed > m_metricsElapsed) {
-            const IntakeCounts &intake = m_intake.Counts();
-            const double rate = static_cast<double>(intake.messages - m_metricsMessages) / (elapsed - m_metricsElapsed);
-            PublishMetrics(loop, rate);
-            m_metricsElapsed = elapsed;
-            m_metricsMessages = intake.messages;
-        }
-    }
-
-    template <typename Listener> void PublishMetrics(const Listener &loop, double rate)
-    {
-        if (!m_metrics)
+        if (m_sinks.empty())
             return;
-        m_lastMetrics = RecvMetrics(Labels(), m_intake.Counts(), m_ledger, loop.Counts(), rate);
-        m_metrics->Publish(m_lastMetrics);
-    }
-
-    // One receiver counts every run and shard that reaches it.
-    MetricLabels Labels() const { return {"", "", std::string(ListenTransport(m_options))}; }
-
-    template <typename Listener> void RecordInterim(double elapsed, const Listener &loop)
-    {
-        if (m_statsFile.IsOpen())
-            m_seconds.RecordInterim(elapsed, Epoch(), Counters(loop));
+        const ReceiveTally tally = TallyNow(m_intake, source);
+        for (const auto &sink : m_sinks)
+            call(*sink, tally);
     }
 
     void Report()
@@ -415,16 +382,12 @@ private:
     RecvOptions m_options;
     std::ostream &m_out;
     std::ostream &m_err;
-    MetricsSink *m_metrics;
-    MetricsSnapshot m_lastMetrics;
-    double m_metricsElapsed = 0;
-    std::uint64_t m_metricsMessages = 0;
     std::unique_ptr<char[]> m_reserve;
     DeliveryLedger m_ledger;
     MessageOutput m_output;
     MessageIntake m_intake;
     StatsFile m_statsFile;
-    RecvSeconds m_seconds{m_statsFile};
+    std::vector<std::unique_ptr<RecvSink>> m_sinks;
     RecvSummary m_summary;
 };
 } // namespace
