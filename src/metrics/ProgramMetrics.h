@@ -10,6 +10,7 @@
 #include "report/RecvReport.h"
 #include "report/RecvSeconds.h"
 
+#include <utility>
 #include <vector>
 
 // The series each program shows: made on the engine's thread once a second

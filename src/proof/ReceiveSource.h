@@ -63,8 +63,8 @@ public:
     virtual std::string Where() const = 0;
     // Waits at most timeoutMs for something to read and takes it.
     virtual void RunOnce(int timeoutMs) = 0;
-    // Takes what is still on its way and hands on a message still waiting
-    // for its end; a listener ends its connections.
+    // Hands on a message still waiting for its end; a listener first reads
+    // what its peers still send, then ends their connections.
     virtual void Finish() = 0;
     virtual ReceiveCounts Counts() const = 0;
 };
