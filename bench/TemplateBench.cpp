@@ -195,7 +195,7 @@ private:
     static Options StreamOptions(bool compiled)
     {
         Options options;
-        options.tcp = true;
+        options.transport = TransportKind::Tcp;
         options.usePriority = true;
         options.priority = 13;
         options.messageFormat = Format();

@@ -159,7 +159,7 @@ Result InMemory(Workload &work, std::size_t passes)
         Rename(work, pass);
         const double cpu = ThreadCpuSeconds();
         const auto start = Clock::now();
-        FrameSplitter splitter(StreamFraming::Auto, 65536);
+        FrameSplitter splitter(Framing::Auto, 65536);
         for (std::size_t at = 0; at < work.stream.size(); at += 256 * 1024) {
             take.now = SystemClock().EpochMicroseconds();
             splitter.Feed(std::string_view(work.stream).substr(at, 256 * 1024), take);
@@ -258,7 +258,7 @@ Result Receiver(bool tcp, Workload &work, std::size_t passes)
     DeliveryLedger ledger;
     MessageIntake intake(ledger);
     ListenSettings settings;
-    settings.tcp = tcp;
+    settings.transport = tcp ? TransportKind::Tcp : TransportKind::Udp;
     settings.bind = "127.0.0.1";
     settings.port = 0;
     const SystemClock clock;

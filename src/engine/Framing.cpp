@@ -1,7 +1,5 @@
 #include "engine/Framing.h"
 
-#include "common/TextHelpers.h"
-
 #include <charconv>
 
 namespace {
@@ -16,24 +14,12 @@ std::string_view Trailer(Framing framing)
         return std::string_view("\0", 1);
     case Framing::None:
     case Framing::OctetCount:
+    case Framing::Auto:
         break;
     }
     return {};
 }
 } // namespace
-
-std::string_view FramingName(Framing framing)
-{
-    return FramingNames[static_cast<std::size_t>(framing)];
-}
-
-std::optional<Framing> ParseFraming(std::string_view name)
-{
-    for (std::size_t i = 0; i < FramingNames.size(); ++i)
-        if (ToLowerAscii(name) == FramingNames[i])
-            return static_cast<Framing>(i);
-    return std::nullopt;
-}
 
 void AppendFramed(std::string &out, Framing framing, std::string_view packet)
 {

@@ -29,17 +29,16 @@ struct Options {
     // (--port A,B): every target is sent to at every port.
     std::vector<std::string> moreTargets;
     std::vector<int> morePorts;
-    bool tcp = false;
+    TransportKind transport = TransportKind::Udp;
     int sourcePort = 0; // 0: the system picks
-    // Non-empty: the target is this Unix socket, datagram (tcp false) or
-    // stream (tcp true), and target and port do not apply.
+    // A Unix socket transport: the socket sent to, where target and port do
+    // not apply.
     std::string socketPath;
-    // With tcp, enabled runs TLS on the session (--transport tls).
+    // The files and checks of a TLS transport; the transport alone says
+    // whether TLS runs (enabled is the window's check box, not read here).
     TlsSettings tls;
-    // --transport relp: RELP sessions (tcp is set too), each message
-    // acknowledged by the receiver; at most relpWindow unacknowledged in
-    // flight per session (0: librelp's default).
-    bool relp = false;
+    // RELP: each message acknowledged by the receiver; at most relpWindow
+    // unacknowledged in flight per session (0: librelp's default).
     int relpWindow = 0;
     // TLS files named by the saved settings and by no flag, so a message
     // about one says where it came from.
@@ -152,21 +151,17 @@ struct Options {
 
 inline bool UsesTls(const Options &options)
 {
-    return options.tcp && options.tls.enabled;
+    return IsTls(options.transport);
 }
 
 inline bool UsesUnixSocket(const Options &options)
 {
-    return !options.socketPath.empty();
+    return IsUnixSocket(options.transport);
 }
 
 inline TransportKind TransportOf(const Options &options)
 {
-    if (UsesUnixSocket(options))
-        return options.tcp ? TransportKind::UnixStream : TransportKind::UnixDgram;
-    if (options.relp)
-        return UsesTls(options) ? TransportKind::RelpTls : TransportKind::Relp;
-    return UsesTls(options) ? TransportKind::Tls : options.tcp ? TransportKind::Tcp : TransportKind::Udp;
+    return options.transport;
 }
 
 // Where the messages go, as a message names it: "HOST:PORT" or the path.
@@ -179,7 +174,7 @@ inline std::string TargetTextOf(const Options &options)
 inline Framing StreamFramingOf(const Options &options)
 {
     // RELP frames each message itself.
-    return options.tcp && !options.relp ? options.messageFormat.framing : Framing::None;
+    return IsStream(options.transport) && !IsRelp(options.transport) ? options.messageFormat.framing : Framing::None;
 }
 
 // This sender's part of the run's load shape.

@@ -38,7 +38,7 @@ std::vector<ThreadShare> ShareAmongThreads(const Options &options)
     int first = 0;
     int idleFirst = 0;
     for (int i = 0; i < threads; ++i) {
-        ThreadShare share{options, options.tcp ? first : i, idleFirst};
+        ThreadShare share{options, IsStream(options.transport) ? first : i, idleFirst};
         Options &o = share.options;
         o.threads = 1;
         o.connections = connections / threads + (i < connections % threads ? 1 : 0);

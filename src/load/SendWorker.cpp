@@ -46,7 +46,7 @@ RelpPlan RelpPlanOf(const Options &options, const WorkerLane &lane, const std::s
     plan.client.port = options.port;
     plan.client.window = options.relpWindow;
     plan.client.timeoutSeconds = static_cast<int>(std::ceil(options.connectTimeout));
-    plan.client.tls = options.tls.enabled;
+    plan.client.transport = options.transport;
     plan.client.caFile = options.tls.caFile;
     plan.client.certFile = options.tls.certFile;
     plan.client.keyFile = options.tls.keyFile;
@@ -65,11 +65,11 @@ RelpPlan RelpPlanOf(const Options &options, const WorkerLane &lane, const std::s
 std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane &lane, std::ostream &err)
 {
     const std::string runId = options.stamp ? options.runId : std::string();
-    if (!options.tcp)
+    if (!IsStream(options.transport))
         return std::make_unique<DatagramChannel>(options.target, options.port, runId,
                                                  options.shard.Stream(static_cast<std::uint64_t>(lane.first) + 1),
                                                  options.socketPath, options.stampKey);
-    if (options.relp)
+    if (IsRelp(options.transport))
         return std::make_unique<RelpChannel>(RelpPlanOf(options, lane, runId),
                                              [&err](const std::string &line) { SayLine(err, line); });
     ConnectionPlan plan;
@@ -122,7 +122,7 @@ std::unique_ptr<SendChannel> SpreadChannelFor(const Options &options, const Work
         one.moreTargets.clear();
         one.morePorts.clear();
         WorkerLane oneLane = lane;
-        if (options.tcp) {
+        if (IsStream(options.transport)) {
             one.connections = DealtTo(lane.first, ConnectionCount(options), count, d);
             one.idleConnections = DealtTo(lane.idleFirst, options.idleConnections, count, d);
             oneLane.first = first;

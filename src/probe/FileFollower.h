@@ -40,7 +40,7 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         std::int64_t offset = 0;
-        FrameSplitter lines{StreamFraming::Lf, std::size_t{1} << 20};
+        FrameSplitter lines{Framing::Lf, std::size_t{1} << 20};
     };
 
     void OnFrame(std::string_view line) override;

@@ -45,15 +45,15 @@ QSet<QByteArray> BoundInodes(int port, bool tcp)
 }
 } // namespace
 
-bool LocalPortBound(int port, bool tcp)
+bool LocalPortBound(int port, TransportKind transport)
 {
-    return !BoundInodes(port, tcp).isEmpty();
+    return !BoundInodes(port, IsStream(transport)).isEmpty();
 }
 
-std::vector<int> LocalPortHolders(int port, bool tcp)
+std::vector<int> LocalPortHolders(int port, TransportKind transport)
 {
     QSet<QByteArray> links;
-    for (const QByteArray &inode : BoundInodes(port, tcp))
+    for (const QByteArray &inode : BoundInodes(port, IsStream(transport)))
         links.insert("socket:[" + inode + "]");
     std::vector<int> holders;
     if (links.isEmpty())

@@ -91,7 +91,7 @@ bool WatchedCommand::Running() const
     return m_pidFd >= 0 ? ::poll(&ended, 1, 0) == 0 : m_process.state() != QProcess::NotRunning;
 }
 
-CollectorUp WatchedCommand::AwaitPort(int port, bool tcp, double timeoutSeconds)
+CollectorUp WatchedCommand::AwaitPort(int port, TransportKind transport, double timeoutSeconds)
 {
     const std::string what = "'" + m_command + "'";
     const std::string where = "port " + std::to_string(port);
@@ -100,8 +100,8 @@ CollectorUp WatchedCommand::AwaitPort(int port, bool tcp, double timeoutSeconds)
     int emptyRounds = 0;
     for (;;) {
         const bool running = Running();
-        if (LocalPortBound(port, tcp))
-            return Found(port, tcp);
+        if (LocalPortBound(port, transport))
+            return Found(port, transport);
         // A daemon's starter ends at once and well; what it left may bind later.
         if (!running) {
             // Read before the command is reaped, while its orphans' parent links still lead through it.
@@ -127,13 +127,13 @@ CollectorUp WatchedCommand::AwaitPort(int port, bool tcp, double timeoutSeconds)
     }
 }
 
-CollectorUp WatchedCommand::Found(int port, bool tcp)
+CollectorUp WatchedCommand::Found(int port, TransportKind transport)
 {
     const std::vector<int> left = LeftRunning();
     // The process that holds the port, of those the command started: the
     // first one whose parent does not hold it too (workers share it).
     int holder = 0;
-    const std::vector<int> holders = LocalPortHolders(port, tcp);
+    const std::vector<int> holders = LocalPortHolders(port, transport);
     const std::vector<ProcessEntry> processes = ListProcesses();
     for (const ProcessEntry &process : DescendantsOf(::getpid(), processes)) {
         const auto holds = [&holders](int pid) {
@@ -173,9 +173,9 @@ CollectorUp WatchedCommand::Found(int port, bool tcp)
         m_followed.emplace_back(up.pids[i], name);
         up.detachedNote += (i == 0 ? "" : ", ") + Named(up.pids[i], name);
     }
-    up.detachedNote += holder != 0
-                           ? " listening on " + std::string(tcp ? "TCP" : "UDP") + " port " + std::to_string(port)
-                           : " running";
+    up.detachedNote += holder != 0 ? " listening on " + std::string(IsStream(transport) ? "TCP" : "UDP") + " port " +
+                                         std::to_string(port)
+                                   : " running";
     up.detachedNote += up.pids.size() == 1 ? ": the probe watches it in its place and stops it at the end"
                                            : ": the probe watches them in its place and stops them at the end";
     up.detachedPids = up.pids;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/TransportKind.h"
+
 #include <QProcess>
 
 #include <string>
@@ -38,14 +40,14 @@ public:
     // most timeoutSeconds, and says what to watch: the command, and the
     // process on the port when that is another. A command that ends first
     // and leaves nothing running is reported at once.
-    CollectorUp AwaitPort(int port, bool tcp, double timeoutSeconds);
+    CollectorUp AwaitPort(int port, TransportKind transport, double timeoutSeconds);
     // SIGTERM to the group and to all the command left running, then
     // SIGKILL to what has not ended within graceSeconds. Returns how it
     // ended: "exited with status N", "ended by a signal", "killed after 5 s".
     std::string Stop(double graceSeconds = 5);
 
 private:
-    CollectorUp Found(int port, bool tcp);
+    CollectorUp Found(int port, TransportKind transport);
     std::string Ending();
     // The processes descending from the probe that have not ended.
     std::vector<int> LeftRunning() const;

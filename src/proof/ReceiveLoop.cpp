@@ -86,7 +86,7 @@ bool ReceiveLoop::OpenListener(std::string &error)
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
     hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = m_settings.tcp ? SOCK_STREAM : SOCK_DGRAM;
+    hints.ai_socktype = IsStream(m_settings.transport) ? SOCK_STREAM : SOCK_DGRAM;
     addrinfo *found = nullptr;
     const std::string host = NumericBind(m_settings.bind);
     const std::string service = std::to_string(m_settings.port);
@@ -96,15 +96,15 @@ bool ReceiveLoop::OpenListener(std::string &error)
     }
     m_listener = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int one = 1;
-    if (m_listener >= 0 && m_settings.tcp)
+    if (m_listener >= 0 && IsStream(m_settings.transport))
         setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     // Bursts wait in the socket while a batch is checked; past the system's
     // cap only an administrator may go, so the plain request follows.
-    if (m_listener >= 0 && !m_settings.tcp &&
+    if (m_listener >= 0 && !IsStream(m_settings.transport) &&
         setsockopt(m_listener, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBufferBytes, sizeof ReceiveBufferBytes) != 0)
         setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferBytes, sizeof ReceiveBufferBytes);
     const bool bound = m_listener >= 0 && ::bind(m_listener, found->ai_addr, found->ai_addrlen) == 0 &&
-                       (!m_settings.tcp || ::listen(m_listener, SOMAXCONN) == 0);
+                       (!IsStream(m_settings.transport) || ::listen(m_listener, SOMAXCONN) == 0);
     const int reason = errno;
     freeaddrinfo(found);
     if (!bound) {
@@ -123,14 +123,15 @@ bool ReceiveLoop::OpenListener(std::string &error)
 
 bool ReceiveLoop::OpenUnixListener(std::string &error)
 {
-    m_listener = ::socket(AF_UNIX, (m_settings.tcp ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    m_listener = ::socket(
+        AF_UNIX, (IsStream(m_settings.transport) ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_listener < 0) {
         error = "cannot make a Unix socket: " + std::string(std::strerror(errno));
         return false;
     }
     if (!m_socketFile.Bind(m_listener, m_settings.socketPath, error))
         return false;
-    if (m_settings.tcp && ::listen(m_listener, SOMAXCONN) != 0) {
+    if (IsStream(m_settings.transport) && ::listen(m_listener, SOMAXCONN) != 0) {
         error = "cannot listen on " + m_settings.socketPath + ": " + std::strerror(errno);
         return false;
     }
@@ -140,19 +141,19 @@ bool ReceiveLoop::OpenUnixListener(std::string &error)
 
 bool ReceiveLoop::Open(std::string &error)
 {
-    if (!(m_settings.socketPath.empty() ? OpenListener(error) : OpenUnixListener(error)))
+    if (!(IsUnixSocket(m_settings.transport) ? OpenUnixListener(error) : OpenListener(error)))
         return false;
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.u64 = ListenerTag;
     epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listener, &event);
-    if (m_settings.tcp) {
+    if (IsStream(m_settings.transport)) {
         m_spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         m_buffer.resize(StreamReadSize);
     } else {
         // A UDP datagram is never longer; a Unix one may be, up to --max-frame.
-        const std::size_t size = m_settings.socketPath.empty() ? DatagramSize : m_settings.maxFrame;
+        const std::size_t size = IsUnixSocket(m_settings.transport) ? m_settings.maxFrame : DatagramSize;
         const std::size_t batch = std::clamp<std::size_t>(DatagramBatchBytes / size, 1, DatagramBatch);
         m_buffer.resize(batch * size);
         m_headers.resize(batch);
@@ -169,13 +170,7 @@ bool ReceiveLoop::Open(std::string &error)
 
 std::string ReceiveLoop::ProtocolName() const
 {
-    const TransportKind kind = !m_settings.socketPath.empty()
-                                   ? (m_settings.tcp ? TransportKind::UnixStream : TransportKind::UnixDgram)
-                               : m_settings.relp ? TransportKind::Relp
-                               : m_settings.tls  ? TransportKind::Tls
-                               : m_settings.tcp  ? TransportKind::Tcp
-                                                 : TransportKind::Udp;
-    return std::string(TransportName(kind));
+    return std::string(TransportName(m_settings.transport));
 }
 
 std::string ReceiveLoop::Where() const
@@ -196,7 +191,7 @@ void ReceiveLoop::RunOnce(int timeoutMs)
         const std::uint64_t tag = events[i].data.u64;
         if (tag != ListenerTag)
             ReadConnection(static_cast<std::size_t>(tag));
-        else if (m_settings.tcp)
+        else if (IsStream(m_settings.transport))
             Accept();
         else
             ReadDatagrams();
@@ -355,7 +350,7 @@ void ReceiveLoop::Accept()
         m_connections[slot].reset(new Connection{
             fd, std::move(session), FrameSplitter(m_settings.framing, m_settings.maxFrame), events, established, false,
             ++m_serial, m_clock.EpochMicroseconds(), 0, false, m_byActivity.insert(m_byActivity.end(), slot)});
-        if (m_settings.relp)
+        if (IsRelp(m_settings.transport))
             m_connections[slot]->relp = std::make_unique<RelpSession>(m_settings.maxFrame);
         if (m_settings.proxy)
             m_connections[slot]->preface = std::make_unique<ProxyPreface>();
@@ -391,7 +386,7 @@ void ReceiveLoop::ReadConnection(std::size_t slot)
         }
         if (got > 0 && !connection.spoke) {
             connection.spoke = true;
-            if (!m_settings.tls && LooksLikeTlsHandshake(std::string_view(m_buffer.data(), got))) {
+            if (!IsTls(m_settings.transport) && LooksLikeTlsHandshake(std::string_view(m_buffer.data(), got))) {
                 ++m_counts.tlsOnPlainPort;
                 Drop(slot, Ending::ByReceiver);
                 return;
@@ -643,6 +638,6 @@ void ReceiveLoop::AddCounts(ReceiveCounts &counts, const Connection &connection)
         counts.acknowledged += connection.relp->Acknowledged();
     } else {
         counts.frames += connection.splitter.Counts();
-        ++counts.framings[static_cast<std::size_t>(connection.splitter.Framing())];
+        ++counts.framings[static_cast<std::size_t>(connection.splitter.FramingInUse())];
     }
 }

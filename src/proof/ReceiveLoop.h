@@ -7,6 +7,7 @@
 #include "transport/FrameSplitter.h"
 #include "transport/ProxyPreface.h"
 #include "transport/StreamSession.h"
+#include "transport/TransportKind.h"
 #include "transport/UnixSocketFile.h"
 
 #include <cstdint>
@@ -22,17 +23,15 @@
 class MessageIntake;
 
 struct ListenSettings {
-    bool tcp = false;
-    // RELP sessions over TCP (tcp is set too): each message is answered.
-    bool relp = false;
-    // Names the listener only: the sessions come from the factory.
-    bool tls = false;
+    // RELP answers each message. TLS names the listener only: the sessions
+    // come from the factory.
+    TransportKind transport = TransportKind::Udp;
     std::string bind = "0.0.0.0";
     int port = 514;
-    // Non-empty: a Unix socket made at this path (datagram, or stream with
-    // tcp) instead of bind and port.
+    // A Unix socket transport: the socket made at this path, in place of
+    // bind and port.
     std::string socketPath;
-    StreamFraming framing = StreamFraming::Auto;
+    Framing framing = Framing::Auto;
     // The longest frame of a stream, and the longest Unix datagram.
     std::size_t maxFrame = 65536;
     std::size_t maxConnections = 10000;

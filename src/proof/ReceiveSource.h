@@ -42,9 +42,9 @@ struct ReceiveCounts {
     std::uint64_t proxyHeaders = 0;
     std::uint64_t proxyRefused = 0;
     std::string lastProxyFailure;
-    // Connections by the framing they used, indexed by StreamFraming (Auto:
-    // not shown before they ended).
-    std::array<std::uint64_t, 5> framings{};
+    // Connections by the framing they used, indexed by Framing (Auto: not
+    // shown before they ended).
+    std::array<std::uint64_t, FramingNames.size()> framings{};
     // Frames of every connection, closed and open; datagrams cut short by
     // the buffer count as oversize.
     FrameCounts frames;

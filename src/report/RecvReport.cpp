@@ -219,10 +219,12 @@ std::string RecvSummaryJson(const RecvSummary &summary)
         json["acknowledged_means"] = JsonText(summary.acknowledgedMeans);
         json["paused_sessions"] = Number(summary.loop.pausedSessions);
     }
-    static constexpr const char *FramingNames[] = {"undecided", "octet-count", "lf", "crlf", "nul"};
     QJsonObject framings;
-    for (std::size_t i = 0; i < summary.loop.framings.size(); ++i)
-        framings[FramingNames[i]] = Number(summary.loop.framings[i]);
+    for (const Framing framing : ReceivedFramings) {
+        const std::string_view name = framing == Framing::Auto ? "undecided" : FramingName(framing);
+        framings[QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))] =
+            Number(summary.loop.framings[static_cast<std::size_t>(framing)]);
+    }
     json["connection_framing"] = framings;
     if (summary.proxySources) {
         QJsonObject proxy;

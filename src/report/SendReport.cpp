@@ -152,7 +152,7 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("average_mps"), rate ? QJsonValue(*rate) : QJsonValue(QJsonValue::Null));
     json.insert(QStringLiteral("bytes"), static_cast<qint64>(summary.bytes));
     json.insert(QStringLiteral("transport"), JsonText(TransportName(TransportOf(options))));
-    if (UsesTls(options) && !options.relp) {
+    if (UsesTls(options) && !IsRelp(options.transport)) {
         // Null when no handshake succeeded.
         const auto text = [](const std::string &value) {
             return value.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(JsonText(value));
@@ -208,12 +208,12 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("rate_sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
     json.insert(QStringLiteral("rate_sender_bottleneck"), spread.senderBoundSeconds > 0);
     json.insert(QStringLiteral("threads"), summary.threads);
-    if (options.relp) {
+    if (IsRelp(options.transport)) {
         json.insert(QStringLiteral("acknowledged"), static_cast<qint64>(summary.acknowledged.value_or(0)));
         json.insert(QStringLiteral("relp_window"),
                     options.relpWindow > 0 ? QJsonValue(options.relpWindow) : QJsonValue(QJsonValue::Null));
     }
-    if (options.tcp) {
+    if (IsStream(options.transport)) {
         json.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(summary.unknownFate));
         json.insert(QStringLiteral("reconnects"), static_cast<qint64>(summary.reconnects));
         json.insert(QStringLiteral("longest_outage_seconds"), summary.longestOutage);
@@ -248,7 +248,7 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
             object.insert(QStringLiteral("port"), t.port);
             object.insert(QStringLiteral("sent"), static_cast<qint64>(t.sent));
             object.insert(QStringLiteral("failed"), static_cast<qint64>(t.failed));
-            if (options.tcp) {
+            if (IsStream(options.transport)) {
                 object.insert(QStringLiteral("unknown_fate"), static_cast<qint64>(t.unknownFate));
                 object.insert(QStringLiteral("reconnects"), static_cast<qint64>(t.reconnects));
                 object.insert(QStringLiteral("connections_up"), static_cast<qint64>(t.connectionsUp));

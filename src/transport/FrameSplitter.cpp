@@ -119,23 +119,23 @@ struct FrameSplitter::Candidate {
     }
 };
 
-FrameSplitter::FrameSplitter(StreamFraming framing, std::size_t maxFrame)
+FrameSplitter::FrameSplitter(Framing framing, std::size_t maxFrame)
     : m_framing(framing), m_maxFrame(std::clamp<std::size_t>(maxFrame, 1, std::size_t{1} << 30))
 {
-    if (framing == StreamFraming::OctetCount) {
+    if (framing == Framing::OctetCount) {
         m_octet = true;
         m_state = State::Octet;
-    } else if (framing != StreamFraming::Auto) {
+    } else if (framing != Framing::Auto) {
         m_state = State::Text;
     }
 }
 
-StreamFraming FrameSplitter::Framing() const
+Framing FrameSplitter::FramingInUse() const
 {
     if (m_octet)
-        return StreamFraming::OctetCount;
-    if (m_framing == StreamFraming::Auto && (m_state == State::Text || m_state == State::TextSkip))
-        return StreamFraming::Lf;
+        return Framing::OctetCount;
+    if (m_framing == Framing::Auto && (m_state == State::Text || m_state == State::TextSkip))
+        return Framing::Lf;
     return m_framing;
 }
 
@@ -407,7 +407,7 @@ std::size_t FrameSplitter::FeedRecord(std::string_view bytes, FrameHandler &hand
             break;
         decided = m_buffer[m_searched + 1] == '<';
         if (decided && c == '\0')
-            m_framing = StreamFraming::Nul;
+            m_framing = Framing::Nul;
     }
     // A record longer than a message may be shows nothing more.
     decided = decided || m_buffer.size() > m_maxFrame;
@@ -425,15 +425,15 @@ std::size_t FrameSplitter::FindTrailer(std::string_view bytes) const
     const char *data = bytes.data();
     const std::size_t size = bytes.size();
     switch (m_framing) {
-    case StreamFraming::Nul: {
+    case Framing::Nul: {
         const void *found = std::memchr(data, '\0', size);
         return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : None;
     }
-    case StreamFraming::Lf: {
+    case Framing::Lf: {
         const void *found = std::memchr(data, '\n', size);
         return found ? static_cast<std::size_t>(static_cast<const char *>(found) - data) : None;
     }
-    case StreamFraming::CrLf: {
+    case Framing::CrLf: {
         // A lone LF belongs to the message.
         std::size_t from = 0;
         while (from < size) {
@@ -475,7 +475,7 @@ std::size_t FrameSplitter::FeedText(std::string_view bytes, FrameHandler &handle
         m_lastByte = bytes.back();
         return bytes.size();
     }
-    const bool dropCr = bytes[end] == '\n' && m_framing != StreamFraming::Lf &&
+    const bool dropCr = bytes[end] == '\n' && m_framing != Framing::Lf &&
                         (end > 0 ? bytes[end - 1] == '\r' : !m_buffer.empty() && m_buffer.back() == '\r');
     if (m_state == State::TextSkip) {
         m_state = State::Text;

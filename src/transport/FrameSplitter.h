@@ -1,16 +1,10 @@
 #pragma once
 
+#include "common/Framing.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-// The framing a receiver expects on a stream: one of the sender's (Framing,
-// less None), or Auto, which decides per connection. A digit first means
-// octet counting; otherwise the first record decides: one that ends in NUL
-// before the next message makes the connection NUL framed (an LF inside is
-// part of the message), else LF (a CR before it dropped) and NUL both end
-// a message.
-enum class StreamFraming { Auto, OctetCount, Lf, CrLf, Nul };
 
 class FrameHandler {
 public:
@@ -37,10 +31,17 @@ struct FrameCounts {
     }
 };
 
-// Cuts one connection's byte stream into messages. Bytes may come in pieces
-// of any size and the outcome never depends on where they were cut; a
-// message that lies whole in one piece is handed on without a copy, others
-// are gathered in a buffer that never grows past Buffered()'s bound.
+// Cuts one connection's byte stream into messages, framed as one of
+// ReceivedFramings says. Auto decides per connection: a digit first means
+// octet counting; otherwise the first record decides: one that ends in NUL
+// before the next message makes the connection NUL framed (an LF inside is
+// part of the message), else LF (a CR before it dropped) and NUL both end
+// a message. None, which tells no messages apart, is read as Auto's text.
+//
+// Bytes may come in pieces of any size and the outcome never depends on
+// where they were cut; a message that lies whole in one piece is handed on
+// without a copy, others are gathered in a buffer that never grows past
+// Buffered()'s bound.
 //
 // Octet counting: a length is taken where the frame looks like one: its
 // message starts with '<', or the bytes after it start another "LEN SP".
@@ -64,7 +65,7 @@ public:
     // the header after it.
     static constexpr std::size_t Slack = 32;
 
-    FrameSplitter(StreamFraming framing, std::size_t maxFrame);
+    FrameSplitter(Framing framing, std::size_t maxFrame);
     void Feed(std::string_view bytes, FrameHandler &handler);
     // The stream ended: a message still waiting for its trailer is handed
     // on; an octet-counted frame cut short counts as malformed.
@@ -79,7 +80,7 @@ public:
     bool OctetCounted() const { return m_octet; }
     // The framing in use: with Auto, Auto until the stream shows its own,
     // then OctetCount, Nul, or Lf (where NUL ends a message too).
-    StreamFraming Framing() const;
+    Framing FramingInUse() const;
     // At most the limit plus Slack.
     std::size_t Buffered() const { return m_buffer.size() - m_bufferAt; }
 
@@ -108,7 +109,7 @@ private:
     std::size_t FindTrailer(std::string_view bytes) const;
     void Deliver(std::string_view frame, FrameHandler &handler);
 
-    StreamFraming m_framing;
+    Framing m_framing;
     std::size_t m_maxFrame;
     State m_state = State::Start;
     bool m_octet = false;

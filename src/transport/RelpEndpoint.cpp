@@ -72,7 +72,7 @@ RelpEndpoint::RelpEndpoint(RelpClientSettings settings) : m_settings(std::move(s
     // No name lookups of peers: only the host given is resolved.
     relpEngineSetDnsLookupMode(m_engine, 0);
     // The program's TLS is OpenSSL; librelp's default driver would be GnuTLS.
-    if (m_settings.tls)
+    if (IsTls(m_settings.transport))
         relpEngineSetTLSLibByName(m_engine, "openssl");
 }
 
@@ -172,7 +172,7 @@ std::string RelpEndpoint::Connect()
     relpCltSetConnTimeout(m_client, timeout);
     if (m_settings.window > 0)
         relpCltSetWindowSize(m_client, m_settings.window);
-    if (m_settings.tls) {
+    if (IsTls(m_settings.transport)) {
         relpCltEnableTLS(m_client);
         if (!m_settings.caFile.empty())
             relpCltSetCACert(m_client, m_settings.caFile.data());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/TransportKind.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,10 +17,10 @@ struct RelpClientSettings {
     int window = 0;
     // Each connect's limit, and how long a session may wait for an answer.
     int timeoutSeconds = 10;
-    // TLS through librelp's OpenSSL driver: CAs, client certificate and key
-    // (empty: none), the name the server's certificate must carry (empty: the
-    // host), and whether it is checked at all.
-    bool tls = false;
+    // RelpTls: TLS through librelp's OpenSSL driver: CAs, client certificate
+    // and key (empty: none), the name the server's certificate must carry
+    // (empty: the host), and whether it is checked at all.
+    TransportKind transport = TransportKind::Relp;
     std::string caFile;
     std::string certFile;
     std::string keyFile;

@@ -48,7 +48,7 @@ TEST(ThreadShares, SplitRateCountAndConnections)
     };
     for (const auto &c : cases) {
         Options options;
-        options.tcp = c.tcp;
+        options.transport = c.tcp ? TransportKind::Tcp : TransportKind::Udp;
         options.threads = c.threads;
         options.connections = c.connections;
         options.count = c.count;

@@ -91,7 +91,7 @@ TEST(SendReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
          "0" + unacknowledged, true},
     };
     Options tcp;
-    tcp.tcp = true;
+    tcp.transport = TransportKind::Tcp;
     for (const auto &[summary, line, connectionLine, reached] : cases) {
         EXPECT_EQ(SummaryLine(summary), line);
         EXPECT_EQ(ConnectionLines(summary),

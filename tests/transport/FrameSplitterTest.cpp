@@ -22,7 +22,7 @@ struct Outcome {
     std::uint64_t oversize = 0;
 };
 
-Outcome Split(StreamFraming framing, std::size_t maxFrame, const std::string &bytes, std::size_t piece)
+Outcome Split(Framing framing, std::size_t maxFrame, const std::string &bytes, std::size_t piece)
 {
     FrameSplitter splitter(framing, maxFrame);
     Collect collect;
@@ -39,10 +39,10 @@ Outcome Split(StreamFraming framing, std::size_t maxFrame, const std::string &by
 // outcome must not depend on where the reads split the stream.
 TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
 {
-    using F = StreamFraming;
+    using F = Framing;
     struct Case {
         const char *name;
-        StreamFraming framing;
+        Framing framing;
         std::size_t maxFrame;
         std::string bytes;
         std::vector<std::string> frames;
@@ -131,7 +131,7 @@ TEST(FrameSplitter, JunkBetweenFramesCostsOnlyTheJunk)
                 junk += blob.find_first_not_of("\r\n"s + '\0') != std::string::npos;
                 bytes += blob;
             }
-            FrameSplitter splitter(StreamFraming::OctetCount, 65536);
+            FrameSplitter splitter(Framing::OctetCount, 65536);
             Collect collect;
             for (std::size_t at = 0; at < bytes.size();) {
                 const std::size_t piece = 1 + random() % 4096;

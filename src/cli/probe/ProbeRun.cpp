@@ -188,7 +188,7 @@ private:
         if ((target != "127.0.0.1" && target != "::1" && target != "localhost") ||
             (transport != "udp" && transport != "tcp" && transport != "tls" && transport != "relp"))
             return {{m_command.Pid()}, {}, {}, {}};
-        return m_command.AwaitPort(m_options.send.port, m_options.send.tcp, m_options.send.connectTimeout);
+        return m_command.AwaitPort(m_options.send.port, m_options.send.transport, m_options.send.connectTimeout);
     }
 
     void Soak(double rate)
@@ -218,7 +218,7 @@ private:
         const std::string port = std::to_string(m_options.send.port);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::duration<double>(m_options.send.connectTimeout);
-        for (bool told = false; !LocalPortBound(m_options.send.port, m_options.send.tcp); told = true) {
+        for (bool told = false; !LocalPortBound(m_options.send.port, m_options.send.transport); told = true) {
             if (!told)
                 m_err << "quillon-probe: waiting for port " << port << " to be bound" << std::endl;
             for (const int pid : pids)
@@ -322,7 +322,7 @@ private:
             static_cast<double>(sent.sent) < rate * (SentShareReached * m_options.stepSeconds - StartSeconds);
         outcome.senderBound = sent.spread.senderBoundSeconds > 0 || sent.busiestThreadShare >= SenderBusyShare;
         outcome.sentShare = static_cast<double>(sent.sent) / (rate * m_options.stepSeconds);
-        outcome.stream = m_options.send.tcp;
+        outcome.stream = IsStream(m_options.send.transport);
         outcome.refused = step.refused;
         outcome.blockedSeconds = sent.blockedSeconds;
         outcome.queuedBytes = sent.queuedBytes;

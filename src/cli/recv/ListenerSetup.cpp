@@ -9,20 +9,18 @@ std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::stri
 {
     ListenerSetup setup;
     ListenSettings &settings = setup.settings;
-    settings.tcp = options.tcp || options.relp;
-    settings.relp = options.relp;
+    settings.transport = options.transport;
     settings.bind = options.bind;
     settings.port = options.port;
     settings.socketPath = options.socketPath;
     settings.framing = options.framing;
     settings.maxFrame = options.maxFrame;
     settings.maxConnections = options.maxConnections;
-    settings.tls = options.tls;
     settings.handshakeTimeoutUs = std::llround(options.handshakeTimeout * 1e6);
     settings.idleTimeoutUs = std::llround(options.idleTimeout * 1e6);
     settings.maxBuffered = options.maxBuffered;
     settings.proxy = options.listenProxy;
-    if (!options.tls)
+    if (!IsTls(options.transport))
         return setup;
     TlsServerSettings tls;
     tls.certFile = options.certFile;

@@ -1,8 +1,6 @@
 #include "cli/recv/RecvCommandLine.h"
 
 #include "cli/common/FlagValues.h"
-#include "common/TextHelpers.h"
-#include "engine/Framing.h"
 #include "transport/TransportKind.h"
 
 #include <algorithm>
@@ -36,9 +34,7 @@ struct Parser {
     RecvOptions &o = result.options;
     std::string listenFlag;
     std::string tlsFlag;
-    // "unix-dgram" or "unix-stream" when chosen; --port and --bind, which a
-    // Unix socket has not, in the order given.
-    std::string unixListen;
+    // --port and --bind, which a Unix socket has not, in the order given.
     std::vector<std::string> networkFlags;
     bool portGiven = false;
     bool handshakeTimeoutGiven = false;
@@ -72,7 +68,7 @@ struct Parser {
 
     Status CheckUnixSocket()
     {
-        if (unixListen.empty()) {
+        if (!IsUnixSocket(o.transport)) {
             if (!o.socketPath.empty())
                 return Fail("--socket names a Unix socket: add --listen unix-dgram or --listen unix-stream");
             return {};
@@ -81,11 +77,11 @@ struct Parser {
             std::string named;
             for (const std::string &flag : networkFlags)
                 named += (named.empty() ? "" : " and ") + flag;
-            return Fail(named + (networkFlags.size() > 1 ? " do" : " does") + " not apply to --listen " + unixListen +
-                        ": the socket is named by --socket PATH");
+            return Fail(named + (networkFlags.size() > 1 ? " do" : " does") + " not apply to --listen " +
+                        std::string(TransportName(o.transport)) + ": the socket is named by --socket PATH");
         }
         if (o.socketPath.empty())
-            return Fail("--listen " + unixListen + " needs --socket PATH");
+            return Fail("--listen " + std::string(TransportName(o.transport)) + " needs --socket PATH");
         return {};
     }
 
@@ -93,16 +89,16 @@ struct Parser {
     {
         if (Status unixSocket = CheckUnixSocket(); !unixSocket)
             return unixSocket;
-        if (o.relp && !portGiven)
+        if (IsRelp(o.transport) && !portGiven)
             o.port = RelpPort;
-        if (o.listenProxy && (!o.tcp || !unixListen.empty()))
+        if (o.listenProxy && o.transport != TransportKind::Tcp && o.transport != TransportKind::Tls)
             return Fail("--listen-proxy reads the PROXY header of TCP and TLS connections: add --listen tcp or "
                         "--listen tls");
-        if (handshakeTimeoutGiven && !o.tls && !o.listenProxy)
+        if (handshakeTimeoutGiven && !IsTls(o.transport) && !o.listenProxy)
             return Fail("--handshake-timeout needs --listen tls or --listen-proxy");
-        if (!tlsFlag.empty() && !o.tls)
+        if (!tlsFlag.empty() && !IsTls(o.transport))
             return Fail(tlsFlag + " needs --listen tls");
-        if (o.tls && o.certFile.empty())
+        if (IsTls(o.transport) && o.certFile.empty())
             return Fail("--listen tls needs --cert FILE, the receiver's certificate (PEM)");
         if (o.requireClientCert && o.caFile.empty())
             return Fail("--require-client-cert needs --ca-file FILE to check client certificates against");
@@ -186,10 +182,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   const std::optional<TransportKind> kind = TransportNamed(value, Listens);
                   if (!kind)
                       return Parser::Bad("--listen", value, TransportList(Listens));
-                  p->o.tcp = IsStream(*kind) && !IsRelp(*kind);
-                  p->o.tls = IsTls(*kind);
-                  p->o.relp = IsRelp(*kind);
-                  p->unixListen = IsUnixSocket(*kind) ? std::string(TransportName(*kind)) : std::string();
+                  p->o.transport = *kind;
                   p->Listening("--listen");
                   return {};
               },
@@ -228,22 +221,21 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   p->NetworkFlag("--bind");
                   return {};
               }},
-             {"--framing",
-              "MODE",
+             {"--framing", "MODE",
               "TCP and TLS framing: auto (default: a connection\n"
               "starting with a digit is octet counted; one whose\n"
               "first record ends in NUL is NUL framed; else LF,\n"
               "CR LF or NUL ends a message), octet-count, lf, crlf\n"
               "or nul",
               [p](std::string_view value) -> Status {
-                  const auto framing = ReadStreamFraming(value);
+                  const std::optional<Framing> framing = FramingNamed(value, ReceivedFramings);
                   if (!framing)
-                      return Parser::Bad("--framing", value, "auto, octet-count, lf, crlf or nul");
+                      return Parser::Bad("--framing", value, FramingList(ReceivedFramings));
                   p->o.framing = *framing;
                   p->Listening("--framing");
                   return {};
               },
-              {"auto", "octet-count", "lf", "crlf", "nul"}},
+              FramingChoices(ReceivedFramings)},
              {"--listen-proxy", "",
               "TCP and TLS: each connection opens with a PROXY\n"
               "protocol header, v1 or v2, read before TLS (as\n"
@@ -482,26 +474,6 @@ exit status alone.
     return table;
 }
 } // namespace
-
-std::optional<StreamFraming> ReadStreamFraming(std::string_view name)
-{
-    if (ToLowerAscii(name) == "auto")
-        return StreamFraming::Auto;
-    // The sender's names; "none" cannot be split.
-    switch (ParseFraming(name).value_or(Framing::None)) {
-    case Framing::OctetCount:
-        return StreamFraming::OctetCount;
-    case Framing::Lf:
-        return StreamFraming::Lf;
-    case Framing::CrLf:
-        return StreamFraming::CrLf;
-    case Framing::Nul:
-        return StreamFraming::Nul;
-    case Framing::None:
-        break;
-    }
-    return std::nullopt;
-}
 
 namespace {
 // "--merge A B C" as "--merge A --merge B --merge C": the files run to the

@@ -4,6 +4,7 @@
 #include "cli/common/MetricsFlags.h"
 #include "engine/StampKey.h"
 #include "transport/FrameSplitter.h"
+#include "transport/TransportKind.h"
 
 #include <cstdint>
 #include <optional>
@@ -12,10 +13,7 @@
 #include <vector>
 
 struct RecvOptions {
-    bool tcp = false; // TLS too: a stream
-    bool tls = false;
-    // RELP sessions (tcp stays false: the flags of TCP framing do not apply).
-    bool relp = false;
+    TransportKind transport = TransportKind::Udp;
     // TLS: the server's certificate and key (empty: in certFile), and the CAs
     // client certificates are checked against.
     std::string certFile;
@@ -25,9 +23,9 @@ struct RecvOptions {
     double handshakeTimeout = 10; // seconds
     std::string bind = "0.0.0.0";
     int port = 514;
-    // Non-empty: listen on a Unix socket made at this path (stream with tcp).
+    // A Unix socket transport: the socket made at this path.
     std::string socketPath;
-    StreamFraming framing = StreamFraming::Auto;
+    Framing framing = Framing::Auto;
     // TCP and TLS connections open with a PROXY header (before TLS); the
     // clients it claims are reported.
     bool listenProxy = false;
@@ -76,5 +74,3 @@ struct RecvParseResult {
 std::string RecvUsageText();
 // The flags, for the help, the man page and the shell completion.
 FlagTable RecvFlagTable();
-// "auto", or the sender's name of a framing other than "none"; any case.
-[[nodiscard]] std::optional<StreamFraming> ReadStreamFraming(std::string_view name);

@@ -80,13 +80,7 @@ DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
 // The word of the transport listened on, as the metrics' label has it.
 std::string_view ListenTransport(const RecvOptions &options)
 {
-    const TransportKind kind = options.relp ? TransportKind::Relp
-                               : !options.socketPath.empty()
-                                   ? (options.tcp ? TransportKind::UnixStream : TransportKind::UnixDgram)
-                               : options.tls ? TransportKind::Tls
-                               : options.tcp ? TransportKind::Tcp
-                                             : TransportKind::Udp;
-    return TransportName(kind);
+    return TransportName(options.transport);
 }
 
 class ReceiverRun {
@@ -201,7 +195,7 @@ private:
         }
         m_summary.source = "file " + m_options.checkFile;
         const auto start = SteadyClock::now();
-        FrameSplitter lines(StreamFraming::Lf, MaxLine);
+        FrameSplitter lines(Framing::Lf, MaxLine);
         LineIntake intake(m_intake);
         std::string buffer(FileReadSize, '\0');
         for (;;) {
@@ -238,7 +232,7 @@ private:
         Serve(loop);
         if (m_options.listenProxy)
             m_summary.proxySources = loop.Proxies().Rows();
-        if (!m_options.relp)
+        if (!IsRelp(m_options.transport))
             return;
         m_summary.acknowledged = m_summary.loop.acknowledged;
         m_summary.acknowledgedMeans =

@@ -18,7 +18,7 @@ constexpr int RelpPort = 2514;
 // a receiver can tell the messages apart; a framing does that job instead.
 bool CrlfByDefault(const Options &o)
 {
-    return o.tcp && !o.relp && o.messageFormat.framing == Framing::None;
+    return IsStream(o.transport) && !IsRelp(o.transport) && o.messageFormat.framing == Framing::None;
 }
 
 // TLS follows the RFC 5425 framing unless a framing was chosen: the window
@@ -28,7 +28,8 @@ bool CrlfByDefault(const Options &o)
 bool OctetCountByDefault(const Options &o)
 {
     const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
-    return o.tcp && !o.relp && (UsesTls(o) || rfc5424) && o.messageFormat.framing == Framing::None;
+    return IsStream(o.transport) && !IsRelp(o.transport) && (UsesTls(o) || rfc5424) &&
+           o.messageFormat.framing == Framing::None;
 }
 
 template <typename Names> std::string Listed(const Names &names)
@@ -197,16 +198,17 @@ std::function<Status(std::string_view)> SendParser::Network(std::string_view fla
 
 Status SendParser::CheckUnixSocket()
 {
-    if (unixTransport.empty()) {
+    if (!UsesUnixSocket(o)) {
         if (!o.socketPath.empty())
             return Fail("--socket names a Unix socket: add --transport unix-dgram or --transport unix-stream");
         return {};
     }
     if (!networkFlagsGiven.empty())
         return Fail(Listed(networkFlagsGiven) + (networkFlagsGiven.size() > 1 ? " do" : " does") +
-                    " not apply to --transport " + unixTransport + ": the socket is named by --socket PATH");
+                    " not apply to --transport " + std::string(TransportName(o.transport)) +
+                    ": the socket is named by --socket PATH");
     if (o.socketPath.empty())
-        return Fail("--transport " + unixTransport + " needs --socket PATH");
+        return Fail("--transport " + std::string(TransportName(o.transport)) + " needs --socket PATH");
     return {};
 }
 
@@ -234,18 +236,18 @@ void SendParser::Warn()
                                   " to RFC 5424 messages (add --format rfc5424)");
     if (rfc5424 && rfcHeaderGiven)
         result.warnings.push_back("--rfc-header is the RFC 3164 header; RFC 5424 messages have their own");
-    if (o.reconnect && !o.tcp)
-        result.warnings.push_back(unixTransport.empty()
+    if (o.reconnect && !IsStream(o.transport))
+        result.warnings.push_back(!UsesUnixSocket(o)
                                       ? "--reconnect applies to TCP and TLS sessions; UDP has none to open again"
                                       : "--reconnect applies to stream sessions; Unix datagrams have none to "
                                         "open again");
-    if (framingFlag && *framingFlag != Framing::None && !o.tcp)
-        result.warnings.push_back(unixTransport.empty()
+    if (framingFlag && *framingFlag != Framing::None && !IsStream(o.transport))
+        result.warnings.push_back(!UsesUnixSocket(o)
                                       ? "--framing applies to TCP only; UDP datagrams go out as built"
                                       : "--framing applies to streams only; Unix datagrams go out as built");
-    if (framingFlag && *framingFlag != Framing::None && o.relp)
+    if (framingFlag && *framingFlag != Framing::None && IsRelp(o.transport))
         result.warnings.push_back("--framing does not apply to RELP, which frames each message itself");
-    if (relpWindowGiven && !o.relp)
+    if (relpWindowGiven && !IsRelp(o.transport))
         result.warnings.push_back("--relp-window applies to RELP only (add --transport relp)");
     if (o.templates) {
         std::vector<std::string_view> unused;
@@ -273,22 +275,22 @@ Status SendParser::Finish()
 {
     if (Status unixSocket = CheckUnixSocket(); !unixSocket)
         return unixSocket;
-    if (o.relp && !portGiven)
+    if (IsRelp(o.transport) && !portGiven)
         o.port = RelpPort;
     // librelp's OpenSSL driver checks the server's name only for a client
     // with a certificate, and checks its chain always.
-    if (o.relp && UsesTls(o) && !o.tls.verify)
+    if (o.transport == TransportKind::RelpTls && !o.tls.verify)
         return Fail("--insecure: librelp always checks the server's certificate against the CAs; leave it out "
                     "(and give --ca-file FILE)");
-    if (o.relp && UsesTls(o) && o.tls.certFile.empty())
+    if (o.transport == TransportKind::RelpTls && o.tls.certFile.empty())
         return Fail("--transport relp-tls: librelp checks the server's name only when the client offers a "
                     "certificate: add --cert FILE (and --key FILE)");
-    if (o.relp && o.sourcePort != 0)
+    if (IsRelp(o.transport) && o.sourcePort != 0)
         return Fail("--source-port: librelp picks the local port of a RELP session; leave it out");
-    if (framingFlag && !o.relp)
+    if (framingFlag && !IsRelp(o.transport))
         o.messageFormat.framing = *framingFlag;
     // Local collectors split a Unix stream at line ends.
-    else if (!unixTransport.empty() && o.tcp)
+    else if (o.transport == TransportKind::UnixStream)
         o.messageFormat.framing = Framing::Lf;
     else if (OctetCountByDefault(o))
         o.messageFormat.framing = Framing::OctetCount;
@@ -336,7 +338,7 @@ Status SendParser::Finish()
         return Fail("--size and --oversize both set the message size: leave one out");
     if (const Status twice = NamedTwice(); !twice)
         return twice;
-    if (o.proxyVersion != 0 && (!o.tcp || o.relp || UsesUnixSocket(o)))
+    if (o.proxyVersion != 0 && o.transport != TransportKind::Tcp && o.transport != TransportKind::Tls)
         return Fail("--proxy-protocol applies to TCP and TLS sessions: add --transport tcp or --transport tls");
     if (proxySourceGiven && o.proxyVersion == 0)
         return Fail("--proxy-source names the clients PROXY headers claim: add --proxy-protocol v1 or v2");
@@ -344,19 +346,20 @@ Status SendParser::Finish()
         std::string unused;
         o.proxySources = ProxySources::Parse("random", unused);
     }
-    if (o.connections > 0 && !o.tcp)
+    if (o.connections > 0 && !IsStream(o.transport))
         return Fail("--connections applies to TCP and TLS: add --transport tcp or --transport tls");
-    if (o.idleConnections > 0 && !o.tcp)
+    if (o.idleConnections > 0 && !IsStream(o.transport))
         return Fail("--idle-connections applies to TCP and TLS: add --transport tcp or --transport tls");
-    if (o.dropChance > 0 && !o.tcp)
+    if (o.dropChance > 0 && !IsStream(o.transport))
         return Fail("--drop-connections applies to TCP and TLS: add --transport tcp or --transport tls");
     // Each thread sends to every target and port, so each spreads its
     // messages as the whole run does.
-    if (o.tcp && o.connections > 0 && DestinationCount(o) > 1 && o.connections < o.threads * DestinationCount(o))
+    if (IsStream(o.transport) && o.connections > 0 && DestinationCount(o) > 1 &&
+        o.connections < o.threads * DestinationCount(o))
         return Fail("--connections " + std::to_string(o.connections) + ": each thread needs one to each of the " +
                     std::to_string(DestinationCount(o)) + " targets and ports, at least " +
                     std::to_string(o.threads * DestinationCount(o)) + " in all");
-    if (o.tcp && o.connections > 0 && o.connections < o.threads)
+    if (IsStream(o.transport) && o.connections > 0 && o.connections < o.threads)
         return Fail("--threads " + std::to_string(o.threads) +
                     " needs at least as many --connections, one per "
                     "thread");
@@ -366,7 +369,7 @@ Status SendParser::Finish()
         o.pace = Pace::Unlimited;
     if (o.threads > 1 && o.pace != Pace::Rate && o.pace != Pace::Unlimited && o.pace != Pace::Replay)
         return Fail("--threads shares a rate among the threads: add --rate R or --unlimited");
-    if (o.sourcePort != 0 && o.tcp && ConnectionCount(o) + o.idleConnections > 1)
+    if (o.sourcePort != 0 && IsStream(o.transport) && ConnectionCount(o) + o.idleConnections > 1)
         return Fail("--source-port: one local port serves one connection; leave it out for several");
     if (o.pace == Pace::Once && countOrDurationGiven)
         return Fail("--duration needs a repeating send option (--every-second, --every-minute, "

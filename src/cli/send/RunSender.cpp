@@ -306,7 +306,7 @@ private:
         const Framing framing = StreamFramingOf(m_options);
         const char *ending = framing == Framing::Lf     ? "--framing lf ends each message in LF"
                              : framing == Framing::CrLf ? "--framing crlf ends each message in CR LF"
-                             : framing == Framing::None && m_options.tcp && m_options.crlf
+                             : framing == Framing::None && IsStream(m_options.transport) && m_options.crlf
                                  ? "each message ends in CR LF (the default for RFC 3164 over TCP)"
                                  : nullptr;
         const std::string &text =
@@ -321,7 +321,7 @@ private:
     // before the first one.
     bool FitFiles()
     {
-        if (!m_options.tcp)
+        if (!IsStream(m_options.transport))
             return true;
         const std::int64_t needed =
             ConnectionCount(m_options) + m_options.idleConnections + SpareFiles + m_options.threads - 1;
@@ -530,7 +530,8 @@ private:
         if (m_statsFile.Failed() && m_summary.error.empty())
             m_summary.error = m_statsFile.Error();
         // A session that came up and took nothing is no run either.
-        if (m_summary.exitStatus == 0 && m_summary.error.empty() && m_options.tcp && m_summary.sent == 0)
+        if (m_summary.exitStatus == 0 && m_summary.error.empty() && IsStream(m_options.transport) &&
+            m_summary.sent == 0)
             m_summary.error = "nothing was sent to " + TargetText();
         if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
             m_summary.exitStatus = 1;

@@ -52,7 +52,7 @@ Options SavedOptions(std::vector<std::string> *ignored)
     // "AddCRLF" is not read: the window's transport switch runs after the
     // stored check box is applied, and the command line decides CR LF the
     // same way.
-    o.tcp = store.Index("Transport", 0, 1, 0) == 1;
+    const bool tcp = store.Index("Transport", 0, 1, 0) == 1;
     o.port = PortFromText(NormalisePortText(store.Text("PortNumber", "514")));
     o.sourcePort = PortFromText(NormaliseSourcePortText(trimmed("SourcePortNumber", RandomSourcePort)));
     o.message = trimmed("Message", Vocabulary::MessageTemplates[0]);
@@ -63,6 +63,7 @@ Options SavedOptions(std::vector<std::string> *ignored)
     // TLS runs on the TCP session: a saved TLS with a saved UDP stays off
     // until --transport tls, which then uses the saved files.
     o.tls = LoadTlsSettings(store, ignored);
+    o.transport = !tcp ? TransportKind::Udp : o.tls.enabled ? TransportKind::Tls : TransportKind::Tcp;
     using File = TlsSetupError::File;
     for (const auto &[file, path] :
          {std::pair{File::CaFile, &o.tls.caFile}, std::pair{File::Certificate, &o.tls.certFile},

@@ -31,6 +31,7 @@ constexpr std::array<TransportKind, 7> Transports = {
     TransportKind::RelpTls, TransportKind::UnixDgram, TransportKind::UnixStream};
 // The flag's value in the help, which keeps the view the table holds.
 const std::string TransportValue = TransportAlternatives(Transports);
+const std::string FramingValue = FramingAlternatives(SentFramings);
 // librelp takes no window below 2; a larger one than this only holds memory.
 constexpr int MaxRelpWindow = 1000000;
 // A day: longer waits are mistakes, and stay far from what a clock holds.
@@ -243,14 +244,11 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
               "(see RELP below), or to the Unix socket --socket\n"
               "names: one message per datagram, or a stream framed\n"
               "as TCP (--framing, default lf)",
-              [p, &o](std::string_view value) -> Status {
+              [&o](std::string_view value) -> Status {
                   const std::optional<TransportKind> kind = TransportNamed(value, Transports);
                   if (!kind)
                       return Parser::Bad("--transport", value, TransportList(Transports));
-                  o.tcp = IsStream(*kind);
-                  o.tls.enabled = IsTls(*kind);
-                  o.relp = IsRelp(*kind);
-                  p->unixTransport = IsUnixSocket(*kind) ? std::string(TransportName(*kind)) : std::string();
+                  o.transport = *kind;
                   return {};
               },
               TransportChoices(Transports)},
@@ -512,8 +510,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   p->o.messageFormat.utf8Bom = true;
                   return Parser::Noted(p->rfc5424FlagsGiven, "--bom", {});
               }},
-             {"--framing",
-              "none|lf|crlf|nul|octet-count",
+             {"--framing", FramingValue,
               "how TCP messages are told apart: after each an\n"
               "LF, CR LF or NUL, or before each its length in\n"
               "bytes and a space; none sends them as built.\n"
@@ -525,10 +522,10 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
               [p](std::string_view value) -> Status {
                   p->framingFlag = ParseFraming(value);
                   if (!p->framingFlag)
-                      return Parser::Bad("--framing", value, "none, lf, crlf, nul or octet-count");
+                      return Parser::Bad("--framing", value, FramingList(SentFramings));
                   return {};
               },
-              {"none", "lf", "crlf", "nul", "octet-count"}},
+              FramingChoices(SentFramings)},
          },
          "  Header values: printable US-ASCII, no spaces, \"-\" for none; at most 255,\n"
          "  48, 128 and 32 characters (host name, app name, procid, msgid).",

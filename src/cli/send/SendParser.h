@@ -38,9 +38,7 @@ struct SendParser {
     std::vector<std::string_view> tlsFlagsGiven;
     // --speed, --loop, --rewrite-time: they shape a replay.
     std::vector<std::string_view> replayFlagsGiven;
-    // "unix-dgram" or "unix-stream" when chosen, and the flags that name a
-    // host and port, which a Unix socket has not.
-    std::string unixTransport;
+    // The flags that name a host and port, which a Unix socket has not.
     std::vector<std::string_view> networkFlagsGiven;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }

@@ -179,7 +179,7 @@ TEST(CommandLine, FlagsLandInTheirOptions)
 TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
 {
     Options savedTcp;
-    savedTcp.tcp = true;
+    savedTcp.transport = TransportKind::Tcp;
     Options savedOctetCount = savedTcp;
     savedOctetCount.messageFormat.framing = Framing::OctetCount;
     const std::tuple<Args, Options, bool> cases[] = {
@@ -199,7 +199,8 @@ TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
         {{"--transport", "tls", "--framing", "none"}, {}, true},
     };
     for (const auto &[args, base, crlf] : cases)
-        EXPECT_EQ(ParseCommandLine(args, base).options.crlf, crlf) << args.size() << " flags, TCP base " << base.tcp;
+        EXPECT_EQ(ParseCommandLine(args, base).options.crlf, crlf)
+            << args.size() << " flags, base " << TransportName(base.transport);
 }
 
 // TLS sessions (RFC 5425) and RFC 5424 over TCP (RFC 6587) are octet-counted
@@ -208,11 +209,11 @@ TEST(CommandLine, TcpMessagesEndInCrLfUnlessAFlagSaysOtherwise)
 TEST(CommandLine, TlsAndRfc5424SessionsAreOctetCountedUnlessAFramingIsChosen)
 {
     Options savedTls;
-    savedTls.tcp = savedTls.tls.enabled = true;
+    savedTls.transport = TransportKind::Tls;
     Options savedTlsLf = savedTls;
     savedTlsLf.messageFormat.framing = Framing::Lf;
     Options savedUdpTls = savedTls;
-    savedUdpTls.tcp = false;
+    savedUdpTls.transport = TransportKind::Udp;
     const std::tuple<Args, Options, bool, Framing> cases[] = {
         {{"--transport", "tls"}, {}, true, Framing::OctetCount},
         {{"--transport", "TLS", "--framing", "nul"}, {}, true, Framing::Nul},
@@ -229,8 +230,8 @@ TEST(CommandLine, TlsAndRfc5424SessionsAreOctetCountedUnlessAFramingIsChosen)
     };
     for (const auto &[args, base, tls, framing] : cases) {
         const Options o = ParseCommandLine(args, base).options;
-        EXPECT_EQ(UsesTls(o), tls) << args.size() << " flags, TLS base " << base.tls.enabled;
-        EXPECT_EQ(StreamFramingOf(o), framing) << args.size() << " flags, TLS base " << base.tls.enabled;
+        EXPECT_EQ(UsesTls(o), tls) << args.size() << " flags, base " << TransportName(base.transport);
+        EXPECT_EQ(StreamFramingOf(o), framing) << args.size() << " flags, base " << TransportName(base.transport);
     }
 }
 

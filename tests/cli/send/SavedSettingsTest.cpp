@@ -23,7 +23,7 @@ TEST(SavedSettings, StoreValuesBecomeOptionsWithTheWindowsRangesAndDefaults)
     EXPECT_EQ(o.facilityIndex, 24);
     EXPECT_EQ(o.levelIndex, 8);
     EXPECT_EQ(o.pace, Pace::Once);
-    EXPECT_FALSE(o.tcp);
+    EXPECT_EQ(o.transport, TransportKind::Udp);
     EXPECT_EQ(o.port, 514);
     EXPECT_EQ(o.target, "127.0.0.1");
     EXPECT_EQ(o.sequenceNumber, 0);
@@ -40,7 +40,7 @@ TEST(SavedSettings, StoreValuesBecomeOptionsWithTheWindowsRangesAndDefaults)
     EXPECT_EQ(o.sequenceNumber, 41);
     EXPECT_EQ(o.pace, Pace::Burst);
     EXPECT_EQ(o.burstSize, 500);
-    EXPECT_TRUE(o.tcp);
+    EXPECT_EQ(o.transport, TransportKind::Tcp);
     EXPECT_EQ(o.port, 2);
     EXPECT_EQ(o.sourcePort, 2000);
     EXPECT_EQ(o.sourceAddress, "10.0.0.?");
