@@ -65,7 +65,7 @@ void CheckJunkCostsOnlyTheJunk(std::string_view input, std::uint32_t cuts)
         stream += junk;
         ++stretches;
     }
-    FrameSplitter splitter(StreamFraming::OctetCount, MaxFrame);
+    FrameSplitter splitter(Framing::OctetCount, MaxFrame);
     Collect collect;
     collect.limit = MaxFrame;
     FeedInPieces(splitter, stream, cuts, MaxFrame, collect);
@@ -91,7 +91,7 @@ void CheckDigitJunkCostsNoFrame(std::string_view input, std::uint32_t cuts)
             stream.push_back(static_cast<char>('0' + static_cast<unsigned char>(c) % 10));
         input.remove_prefix(1 + junk);
     }
-    FrameSplitter splitter(StreamFraming::OctetCount, MaxFrame);
+    FrameSplitter splitter(Framing::OctetCount, MaxFrame);
     Collect collect;
     collect.limit = MaxFrame;
     FeedInPieces(splitter, stream, cuts, MaxFrame, collect);
@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     if (size < 3)
         return 0;
-    const auto framing = static_cast<StreamFraming>(data[0] % 5);
+    const Framing framing = ReceivedFramings[data[0] % ReceivedFramings.size()];
     const std::size_t maxFrame = 1 + data[1] % 64;
     const std::uint32_t cuts = data[2] | 1u;
     const std::string_view bytes(reinterpret_cast<const char *>(data + 3), size - 3);
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const FrameCounts &b = pieces.Counts();
     FuzzCheck(wholeFrames.frames == pieceFrames.frames && a.frames == b.frames && a.malformed == b.malformed &&
                   a.oversize == b.oversize && a.frames == wholeFrames.frames.size() &&
-                  whole.Framing() == pieces.Framing(),
+                  whole.FramingInUse() == pieces.FramingInUse(),
               "the outcome does not depend on how the stream was cut");
 
     CheckJunkCostsOnlyTheJunk(bytes, cuts);

@@ -29,7 +29,7 @@ inline void CheckOptions(const Options &o)
     FuzzCheck(!UsesTls(o) || CheckTlsSettings(o.tls).empty(), "a TLS run's settings pass the checks");
     FuzzCheck(o.threads >= 1 && o.threads <= 64, "the threads lie in 1..64");
     FuzzCheck(o.connections >= 0 && o.connections <= 100000, "the connections lie in 0..100000");
-    FuzzCheck(o.connections == 0 || o.tcp, "several connections are TCP or TLS ones");
-    FuzzCheck(!o.tcp || ConnectionCount(o) >= o.threads, "each thread has a connection");
+    FuzzCheck(o.connections == 0 || IsStream(o.transport), "several connections are TCP or TLS ones");
+    FuzzCheck(!IsStream(o.transport) || ConnectionCount(o) >= o.threads, "each thread has a connection");
     FuzzCheck(o.threads == 1 || o.pace == Pace::Rate || o.pace == Pace::Unlimited, "threads share a rate");
 }

@@ -122,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const ParseResult parsed = ParseCommandLine({"--from-settings", "--count", "3", "--every-second"}, saved);
     if (parsed.action == ParseResult::Action::Run) {
         CheckOptions(parsed.options);
-        FuzzCheck(parsed.options.crlf == (parsed.options.tcp && parsed.options.messageFormat.framing == Framing::None),
+        FuzzCheck(parsed.options.crlf ==
+                      (IsStream(parsed.options.transport) && parsed.options.messageFormat.framing == Framing::None),
                   "without a flag, CR LF follows the transport and the framing");
     } else
         FuzzCheck(parsed.action == ParseResult::Action::UsageError && !parsed.error.empty(),
