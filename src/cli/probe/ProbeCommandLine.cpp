@@ -18,10 +18,11 @@ constexpr double MostSoakSeconds = 7 * 86400;
 
 // The sender's groups a probe step takes as they stand; the others (the
 // pace, the stamps, the shard, the output) are the probe's to set.
-bool ProbeTakesSendGroup(std::string_view title)
+bool ProbeTakesSendGroup(FlagGroupId id)
 {
-    for (std::string_view own : {"Sending", "Delivery stamps", "Runs spread", "Settings and output", "Metrics"})
-        if (title.substr(0, own.size()) == own)
+    for (FlagGroupId own : {FlagGroupId::Sending, FlagGroupId::Stamps, FlagGroupId::Spread,
+                            FlagGroupId::SettingsAndOutput, FlagGroupId::Metrics})
+        if (id == own)
             return false;
     return true;
 }
@@ -228,15 +229,16 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                     "are watched.\n";
     table.seeHelp = SeeHelp;
     for (const FlagGroup &group : p->sendTable.groups) {
-        if (!ProbeTakesSendGroup(group.title))
+        if (!ProbeTakesSendGroup(group.id))
             continue;
-        FlagGroup lent{group.title, {}, group.note, group.column};
+        FlagGroup lent{group.id, group.title, {}, group.note, group.column};
         for (const Flag &flag : group.flags)
             lent.flags.push_back(p->Lent(flag, p->sendArgs));
         table.groups.push_back(std::move(lent));
     }
 
-    FlagGroup receiving{"Receiving (where the collector delivers)",
+    FlagGroup receiving{FlagGroupId::Receiving,
+                        "Receiving (where the collector delivers)",
                         {{"--receive",
                           "KIND:WHERE",
                           "tcp:PORT, udp:PORT or tls:PORT: a receiver inside\n"
@@ -261,7 +263,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                               return {};
                           }}}};
     for (const FlagGroup &group : p->recvTable.groups) {
-        if (group.title.substr(0, 3) != "TLS")
+        if (group.id != FlagGroupId::Tls)
             continue;
         for (const Flag &flag : group.flags) {
             p->receiveFlagNames.push_back("--receive-" + std::string(flag.name.substr(2)));
@@ -270,7 +272,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     }
     table.groups.push_back(std::move(receiving));
 
-    table.groups.push_back({"Watching the collector",
+    table.groups.push_back({FlagGroupId::Watching,
+                            "Watching the collector",
                             {
                                 {"--watch-pid", "PID",
                                  "record this process's CPU share and resident memory\n"
@@ -298,7 +301,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  }},
                             }});
     table.groups.push_back(
-        {"The search",
+        {FlagGroupId::Search,
+         "The search",
          {
              {"--start-rate", "R", "the first step's rate (default 1000 messages a second)",
               [&o](std::string_view value) { return Rate("--start-rate", value, o.startRate); }},
@@ -362,7 +366,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
          "  same at half the rate (a latency floor no rate gets under). Then it runs\n"
          "  the boundary again (--confirm); a run that disagrees takes the search up\n"
          "  from there."});
-    table.groups.push_back({"Soak (does it hold for hours?)",
+    table.groups.push_back({FlagGroupId::Soak,
+                            "Soak (does it hold for hours?)",
                             {
                                 {"--soak", "DURATION",
                                  "after the search, hold 90% of the rate found for\n"
@@ -395,7 +400,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             "  and the p99 of each minute; it degrades when the p99 of its last tenth\n"
                             "  is more than twice the first tenth's (and 5 ms more), or it loses more\n"
                             "  than --max-loss."});
-    table.groups.push_back({"Output",
+    table.groups.push_back({FlagGroupId::Output,
+                            "Output",
                             {
                                 {"--report", "FILE",
                                  "write the result as one self-contained HTML page\n"

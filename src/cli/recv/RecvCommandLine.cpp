@@ -173,7 +173,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                     "puts on them: per run and stream, what was received, lost, duplicated or out\n"
                     "of order, and how late it came.\n";
     table.groups.push_back(
-        {"Listening",
+        {FlagGroupId::Listening,
+         "Listening",
          {
              {"--listen", ListenValue,
               "UDP datagrams (default), TCP connections, TLS\n"
@@ -306,7 +307,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               }},
          }});
     table.groups.push_back(
-        {"TLS (with --listen tls)",
+        {FlagGroupId::Tls,
+         "TLS (with --listen tls)",
          {
              {"--cert", "FILE", "the receiver's certificate (PEM, then its chain)", tlsFile("--cert", o.certFile)},
              {"--key", "FILE", "its private key (PEM; default: in the --cert file)", tlsFile("--key", o.keyFile)},
@@ -332,7 +334,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   return {};
               }},
          }});
-    table.groups.push_back({"Ending (Ctrl-C, SIGTERM and SIGHUP also end the run with the summary)",
+    table.groups.push_back({FlagGroupId::Ending,
+                            "Ending (Ctrl-C, SIGTERM and SIGHUP also end the run with the summary)",
                             {
                                 {"--expect", "N",
                                  "end when N stamped messages have arrived; those that\n"
@@ -349,7 +352,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 {"--duration", "S", "end after S seconds", seconds("--duration", o.duration)},
                                 {"--idle", "S", "end after S seconds without a message", seconds("--idle", o.idle)},
                             }});
-    table.groups.push_back({"Checking a file instead",
+    table.groups.push_back({FlagGroupId::CheckFile,
+                            "Checking a file instead",
                             {
                                 {"--check-file", "FILE",
                                  "check the stamps in a file a syslog daemon wrote, one\n"
@@ -359,7 +363,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  "RFC 3164 tokens survive.",
                                  file(o.checkFile, "--check-file needs a file name, or - for standard input")},
                             }});
-    table.groups.push_back({"Merging a spread run",
+    table.groups.push_back({FlagGroupId::Merge,
+                            "Merging a spread run",
                             {
                                 {"--merge", "FILE...",
                                  "instead of receiving, join a receiver's --json report\n"
@@ -381,7 +386,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      return {};
                                  }},
                             }});
-    table.groups.push_back({"Output",
+    table.groups.push_back({FlagGroupId::Output,
+                            "Output",
                             {
                                 {"--output", "FILE",
                                  "write every message on a line of its own, with CR,\n"
