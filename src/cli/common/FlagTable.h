@@ -77,6 +77,9 @@ struct FlagTable {
     std::string_view epilogue;
     // Added to the message about an unknown flag or a stray argument.
     std::string_view seeHelp = {};
+    // What a usage error says of a flag not in the table when there is more
+    // to say than that it is unknown (another program's flag); empty: that.
+    std::function<std::string(std::string_view name)> unknown = {};
     // What the handlers write to, kept while the table is.
     std::shared_ptr<void> state = {};
 };

@@ -6,7 +6,6 @@
 
 #include <QHostAddress>
 
-#include <deque>
 #include <memory>
 
 namespace {
@@ -37,8 +36,7 @@ struct Parser {
     std::vector<std::string> receiveTlsFlags;
     // The tables whose flags the probe lends, kept with their names.
     FlagTable sendTable = SendFlagTable();
-    FlagTable recvTable = RecvFlagTable();
-    std::deque<std::string> names;
+    FlagTable recvTable = RecvFlagTable(ProbeReceiveNames);
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -87,27 +85,22 @@ struct Parser {
                    "unix-stream:PATH or file:PATH");
     }
 
-    // The sender's flags go to its own parser, which knows what each takes
-    // and how they combine, so a flag added there is the probe's too.
-    Flag Lent(const Flag &flag, std::vector<std::string> &args, std::string_view asName = {})
+    // The sender's and the receiver's flags go to their own parsers, which
+    // know what each takes and how they combine, so a flag added there is
+    // the probe's too.
+    Flag Lent(const Flag &flag, std::vector<std::string> &args, bool receiving = false)
     {
         Flag lent = flag;
-        const std::string original(flag.name);
-        if (!asName.empty()) {
-            names.emplace_back(asName);
-            lent.name = names.back();
-            lent.alias = {};
-        }
-        const std::string given(lent.name);
+        const std::string name(flag.name);
         const bool takesValue = !flag.value.empty();
-        lent.take = [this, &args, original, given, takesValue](std::string_view value) -> Status {
-            args.push_back(original);
+        lent.take = [this, &args, name, takesValue, receiving](std::string_view value) -> Status {
+            args.push_back(name);
             if (takesValue)
                 args.emplace_back(value);
-            if (original == "--transport")
+            if (name == "--transport")
                 o.transport = ToLowerAscii(value);
-            if (given != original)
-                receiveTlsFlags.push_back(given);
+            if (receiving)
+                receiveTlsFlags.push_back(name);
             return {};
         };
         return lent;
@@ -142,9 +135,9 @@ struct Parser {
         if (!o.receive.IsFile()) {
             std::vector<std::string> recv = recvArgs;
             recv.insert(recv.end(), receiveArgs.begin(), receiveArgs.end());
-            RecvParseResult listen = ParseRecvCommandLine(recv);
+            RecvParseResult listen = ParseRecvCommandLine(recv, ProbeReceiveNames);
             if (listen.action != RecvParseResult::Action::Run)
-                return Fail(ProbeWords(listen.error));
+                return Fail(listen.error);
             o.recv = listen.options;
         }
         o.send.stampKey = stampKey;
@@ -152,29 +145,7 @@ struct Parser {
         return {};
     }
 
-    // The receiver's message in the probe's flags.
-    std::string ProbeWords(std::string error) const
-    {
-        for (std::string_view flag : {"--listen:", "--port:", "--socket"})
-            if (error.rfind(flag, 0) == 0)
-                return "--receive " + o.receive.text + ": quillon-recv's listener does not take it: " + error;
-        const std::string listenTls = "--listen tls";
-        if (const std::size_t at = error.find(listenTls); at != std::string::npos)
-            error.replace(at, listenTls.size(), "--receive tls:PORT");
-        for (const std::string &lent : receiveFlagNames) {
-            const std::string own = "--" + lent.substr(std::string_view("--receive-").size());
-            for (std::size_t at = error.find(own); at != std::string::npos; at = error.find(own, at + lent.size())) {
-                const std::size_t after = at + own.size();
-                if (after < error.size() && ((error[after] >= 'a' && error[after] <= 'z') || error[after] == '-'))
-                    continue;
-                error.replace(at, own.size(), lent);
-            }
-        }
-        return error;
-    }
-
     std::vector<std::string> receiveArgs;
-    std::vector<std::string> receiveFlagNames;
     std::optional<StampKey> stampKey;
     static std::string RateText(double rate) { return std::to_string(static_cast<long long>(rate)); }
 };
@@ -228,6 +199,13 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                     "by what was lost and how late it came, while the collector's CPU and memory\n"
                     "are watched.\n";
     table.seeHelp = SeeHelp;
+    // A sender flag the probe sets itself is named as such.
+    table.unknown = [p](std::string_view name) {
+        for (std::string_view sendFlag : FlagNames(p->sendTable))
+            if (sendFlag == name)
+                return std::string(name) + ": the probe sets the sender's pace, stamps and output for each step";
+        return std::string();
+    };
     for (const FlagGroup &group : p->sendTable.groups) {
         if (!ProbeTakesSendGroup(group.id))
             continue;
@@ -265,10 +243,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
     for (const FlagGroup &group : p->recvTable.groups) {
         if (group.id != FlagGroupId::Tls)
             continue;
-        for (const Flag &flag : group.flags) {
-            p->receiveFlagNames.push_back("--receive-" + std::string(flag.name.substr(2)));
-            receiving.flags.push_back(p->Lent(flag, p->receiveArgs, p->receiveFlagNames.back()));
-        }
+        for (const Flag &flag : group.flags)
+            receiving.flags.push_back(p->Lent(flag, p->receiveArgs, true));
     }
     table.groups.push_back(std::move(receiving));
 
@@ -511,15 +487,6 @@ ProbeParseResult ParseProbeCommandLine(const std::vector<std::string> &args)
     if (!parsed) {
         result.action = ProbeParseResult::Action::UsageError;
         result.error = parsed.Why();
-        // A sender flag the probe sets itself is named as such.
-        const std::string unknown = "unknown flag ";
-        if (result.error.rfind(unknown, 0) == 0) {
-            const std::string name =
-                result.error.substr(unknown.size(), result.error.find(' ', unknown.size()) - unknown.size());
-            for (std::string_view sendFlag : FlagNames(parser->sendTable))
-                if (sendFlag == name)
-                    result.error = name + ": the probe sets the sender's pace, stamps and output for each step";
-        }
     }
     return std::move(result);
 }
