@@ -1,6 +1,7 @@
 #include "cli/probe/ProbeCommandLine.h"
 
 #include "cli/common/FlagValues.h"
+#include "cli/send/SendParser.h"
 #include "common/TextHelpers.h"
 #include "probe/RunContext.h"
 
@@ -29,13 +30,16 @@ bool ProbeTakesSendGroup(FlagGroupId id)
 struct Parser {
     ProbeParseResult result;
     ProbeOptions &o = result.options;
-    // The flags given for the sender and the receiver, in order, read by
-    // their own parsers once all are collected.
-    std::vector<std::string> sendArgs;
+    // The sender's flags write to its own parser, which knows what each
+    // takes and how they combine, so a flag added there is the probe's too.
+    std::shared_ptr<SendParser> sendParser = std::make_shared<SendParser>();
+    FlagTable sendTable = SendFlags(sendParser);
+    // The first of them that failed, told once the probe's own checks pass.
+    Status sendTaken;
+    // The flags given for the receiver, in order, read by its parser once
+    // all are collected.
     std::vector<std::string> recvArgs;
     std::vector<std::string> receiveTlsFlags;
-    // The tables whose flags the probe lends, kept with their names.
-    FlagTable sendTable = SendFlagTable();
     FlagTable recvTable = RecvFlagTable(ProbeReceiveNames);
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
@@ -85,25 +89,43 @@ struct Parser {
                    "unix-stream:PATH or file:PATH");
     }
 
-    // The sender's and the receiver's flags go to their own parsers, which
-    // know what each takes and how they combine, so a flag added there is
-    // the probe's too.
-    Flag Lent(const Flag &flag, std::vector<std::string> &args, bool receiving = false)
+    Flag LentBySender(const Flag &flag)
+    {
+        Flag lent = flag;
+        lent.take = [this, take = flag.take, transport = flag.name == "--transport"](std::string_view value) -> Status {
+            if (transport)
+                o.transport = ToLowerAscii(value);
+            if (Status taken = take(value); !taken && sendTaken)
+                sendTaken = std::move(taken);
+            return {};
+        };
+        return lent;
+    }
+
+    // The receiver's TLS flags go to its parser as given.
+    Flag LentByReceiver(const Flag &flag)
     {
         Flag lent = flag;
         const std::string name(flag.name);
         const bool takesValue = !flag.value.empty();
-        lent.take = [this, &args, name, takesValue, receiving](std::string_view value) -> Status {
-            args.push_back(name);
+        lent.take = [this, name, takesValue](std::string_view value) -> Status {
+            receiveArgs.push_back(name);
             if (takesValue)
-                args.emplace_back(value);
-            if (name == "--transport")
-                o.transport = ToLowerAscii(value);
-            if (receiving)
-                receiveTlsFlags.push_back(name);
+                receiveArgs.emplace_back(value);
+            receiveTlsFlags.push_back(name);
             return {};
         };
         return lent;
+    }
+
+    // One of the sender's flags, as if given.
+    Status SenderTakes(std::string_view name, std::string_view value = {})
+    {
+        for (const FlagGroup &group : sendTable.groups)
+            for (const Flag &flag : group.flags)
+                if (flag.name == name)
+                    return flag.take(value);
+        return Fail("quillon-send has no " + std::string(name));
     }
 
     Status Finish()
@@ -122,12 +144,18 @@ struct Parser {
         if (o.receive.IsFile() && !receiveTlsFlags.empty())
             return Fail(receiveTlsFlags.front() + " needs --receive tls:PORT");
 
-        std::vector<std::string> send = sendArgs;
+        if (!sendTaken)
+            return sendTaken;
         // A rate and stamps for the sender's own checks; each step sets its own.
-        send.insert(send.end(), {"--rate", std::to_string(o.startRate), "--stamp"});
-        ParseResult sent = ParseCommandLine(send);
+        if (Status taken = SenderTakes("--rate", std::to_string(o.startRate)); !taken)
+            return taken;
+        if (Status taken = SenderTakes("--stamp"); !taken)
+            return taken;
+        const ParseResult &sent = sendParser->result;
         if (sent.action != ParseResult::Action::Run)
             return Fail(sent.error);
+        if (Status checked = sendParser->Finish(); !checked)
+            return checked;
         o.send = sent.options;
         o.send.quiet = true;
         result.warnings = sent.warnings;
@@ -211,7 +239,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
             continue;
         FlagGroup lent{group.id, group.title, {}, group.note, group.column};
         for (const Flag &flag : group.flags)
-            lent.flags.push_back(p->Lent(flag, p->sendArgs));
+            lent.flags.push_back(p->LentBySender(flag));
         table.groups.push_back(std::move(lent));
     }
 
@@ -244,7 +272,7 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
         if (group.id != FlagGroupId::Tls)
             continue;
         for (const Flag &flag : group.flags)
-            receiving.flags.push_back(p->Lent(flag, p->receiveArgs, true));
+            receiving.flags.push_back(p->LentByReceiver(flag));
     }
     table.groups.push_back(std::move(receiving));
 
