@@ -62,7 +62,7 @@ RelpPlan RelpPlanOf(const Options &options, const WorkerLane &lane, const std::s
     return plan;
 }
 
-std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane &lane, std::ostream &err)
+std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane &lane, const SendChannel::Say &say)
 {
     const std::string runId = options.stamp ? options.runId : std::string();
     if (!IsStream(options.transport))
@@ -70,8 +70,7 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
                                                  options.shard.Stream(static_cast<std::uint64_t>(lane.first) + 1),
                                                  options.socketPath, options.stampKey);
     if (IsRelp(options.transport))
-        return std::make_unique<RelpChannel>(RelpPlanOf(options, lane, runId),
-                                             [&err](const std::string &line) { SayLine(err, line); });
+        return std::make_unique<RelpChannel>(RelpPlanOf(options, lane, runId), say);
     ConnectionPlan plan;
     plan.host = options.target;
     plan.port = options.port;
@@ -92,8 +91,7 @@ std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane
     plan.dropFlushLimit = Milliseconds(options.drainTimeout);
     plan.proxyVersion = options.proxyVersion;
     plan.proxySources = options.proxySources;
-    return std::make_unique<StreamChannel>(std::move(plan), lane.runStart,
-                                           [&err](const std::string &line) { SayLine(err, line); });
+    return std::make_unique<StreamChannel>(std::move(plan), lane.runStart, say);
 }
 
 // How many of the run's numbers from..from+count-1 fall to part of parts,
@@ -109,7 +107,8 @@ int DealtTo(int from, int count, int parts, int part)
 // Several targets and ports: a channel to each. The run's connections (and
 // idle ones) are dealt to them in turn, each a block of connection numbers;
 // over UDP each target and port of a thread is a stream of its own.
-std::unique_ptr<SendChannel> SpreadChannelFor(const Options &options, const WorkerLane &lane, std::ostream &err)
+std::unique_ptr<SendChannel> SpreadChannelFor(const Options &options, const WorkerLane &lane,
+                                              const SendChannel::Say &say)
 {
     const std::vector<Destination> destinations = Destinations(options);
     const int count = static_cast<int>(destinations.size());
@@ -130,17 +129,17 @@ std::unique_ptr<SendChannel> SpreadChannelFor(const Options &options, const Work
         } else {
             oneLane.first = lane.first * count + d;
         }
-        parts.push_back({destinations[static_cast<std::size_t>(d)], ChannelFor(one, oneLane, err)});
+        parts.push_back({destinations[static_cast<std::size_t>(d)], ChannelFor(one, oneLane, say)});
     }
     return std::make_unique<SpreadChannel>(std::move(parts));
 }
 
 class SendWorker {
 public:
-    SendWorker(const Options &options, const WorkerLane &lane, std::ostream &err)
+    SendWorker(const Options &options, const WorkerLane &lane, const SendChannel::Say &say)
         : m_options(options), m_lane(lane),
-          m_channel(DestinationCount(options) > 1 ? SpreadChannelFor(options, lane, err)
-                                                  : ChannelFor(options, lane, err))
+          m_channel(DestinationCount(options) > 1 ? SpreadChannelFor(options, lane, say)
+                                                  : ChannelFor(options, lane, say))
     {}
 
     RunSummary Run()
@@ -422,13 +421,6 @@ private:
 };
 } // namespace
 
-void SayLine(std::ostream &err, const std::string &line)
-{
-    static std::mutex mutex;
-    const std::lock_guard<std::mutex> lock(mutex);
-    err << "quillon-send: " + line + "\n" << std::flush;
-}
-
 void WorkerMarks::Post(WorkerMark mark)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
@@ -464,9 +456,9 @@ std::optional<WorkerMark> WorkerMarks::Last()
     return m_last;
 }
 
-RunSummary RunWorker(const Options &options, const WorkerLane &lane, std::ostream &err)
+RunSummary RunWorker(const Options &options, const WorkerLane &lane, const SendChannel::Say &say)
 {
-    RunSummary summary = SendWorker(options, lane, err).Run();
+    RunSummary summary = SendWorker(options, lane, say).Run();
     // Workers run on threads that end unjoined, perhaps as the process exits.
     if (lane.tls)
         ReleaseTlsThreadState();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "load/RunSummary.h"
+#include "load/SendChannel.h"
 #include "load/SendOptions.h"
 #include "load/SendSeconds.h"
 
@@ -57,7 +58,5 @@ struct WorkerLane {
 // Sends its share of a run on the thread it runs on: its own sockets (one
 // channel), its own random sequence and pace, its own counters, which it
 // leaves at each second's mark and at its end for the coordinator to add up.
-RunSummary RunWorker(const Options &options, const WorkerLane &lane, std::ostream &err);
-
-// Lines from several workers each go out whole.
-void SayLine(std::ostream &err, const std::string &line);
+// say: what it has to tell (a connection refused, a retry), from its thread.
+RunSummary RunWorker(const Options &options, const WorkerLane &lane, const SendChannel::Say &say);

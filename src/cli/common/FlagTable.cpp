@@ -83,6 +83,9 @@ Status ParseFlags(const FlagTable &table, const std::vector<std::string> &args)
         if (flag == nullptr || flag->value.empty()) {
             if (equals != std::string_view::npos)
                 return Status::Failure(std::string(name) + " takes no value");
+            if (flag == nullptr && table.unknown)
+                if (std::string why = table.unknown(name); !why.empty())
+                    return Status::Failure(std::move(why));
             if (flag == nullptr)
                 return Status::Failure("unknown flag " + std::string(name) + seeHelp);
             taken = flag->take({});

@@ -25,7 +25,41 @@ struct Flag {
     std::string_view pageHelp = {};
 };
 
+// What a group of flags is about, whatever its title says: a program that
+// lends another's flags picks the groups by this.
+enum class FlagGroupId {
+    // quillon-send's
+    Target,
+    ProxyProtocol,
+    Relp,
+    Priority,
+    Message,
+    MessageFormat,
+    Templates,
+    Tls,
+    Sending,
+    Replay,
+    Stamps,
+    Spread,
+    Load,
+    SettingsAndOutput,
+    // quillon-recv's (Tls and the rest above are shared where they mean the same)
+    Listening,
+    Ending,
+    CheckFile,
+    Merge,
+    Output,
+    // quillon-probe's
+    Receiving,
+    Watching,
+    Search,
+    Soak,
+    // every program's
+    Metrics,
+};
+
 struct FlagGroup {
+    FlagGroupId id;
     std::string_view title;
     std::vector<Flag> flags;
     // Lines after the flags, printed as they stand.
@@ -43,6 +77,9 @@ struct FlagTable {
     std::string_view epilogue;
     // Added to the message about an unknown flag or a stray argument.
     std::string_view seeHelp = {};
+    // What a usage error says of a flag not in the table when there is more
+    // to say than that it is unknown (another program's flag); empty: that.
+    std::function<std::string(std::string_view name)> unknown = {};
     // What the handlers write to, kept while the table is.
     std::shared_ptr<void> state = {};
 };

@@ -9,7 +9,8 @@ constexpr double MostLingerSeconds = 3600;
 
 FlagGroup MetricsFlagGroup(MetricsOptions &options)
 {
-    return {"Metrics (Prometheus)",
+    return {FlagGroupId::Metrics,
+            "Metrics (Prometheus)",
             {
                 {"--metrics-listen", "[ADDR:]PORT",
                  "serve /metrics in Prometheus' text format here, from\n"

@@ -1,12 +1,12 @@
 #include "cli/probe/ProbeCommandLine.h"
 
 #include "cli/common/FlagValues.h"
+#include "cli/send/SendParser.h"
 #include "common/TextHelpers.h"
 #include "probe/RunContext.h"
 
 #include <QHostAddress>
 
-#include <deque>
 #include <memory>
 
 namespace {
@@ -18,10 +18,11 @@ constexpr double MostSoakSeconds = 7 * 86400;
 
 // The sender's groups a probe step takes as they stand; the others (the
 // pace, the stamps, the shard, the output) are the probe's to set.
-bool ProbeTakesSendGroup(std::string_view title)
+bool ProbeTakesSendGroup(FlagGroupId id)
 {
-    for (std::string_view own : {"Sending", "Delivery stamps", "Runs spread", "Settings and output", "Metrics"})
-        if (title.substr(0, own.size()) == own)
+    for (FlagGroupId own : {FlagGroupId::Sending, FlagGroupId::Stamps, FlagGroupId::Spread,
+                            FlagGroupId::SettingsAndOutput, FlagGroupId::Metrics})
+        if (id == own)
             return false;
     return true;
 }
@@ -29,15 +30,17 @@ bool ProbeTakesSendGroup(std::string_view title)
 struct Parser {
     ProbeParseResult result;
     ProbeOptions &o = result.options;
-    // The flags given for the sender and the receiver, in order, read by
-    // their own parsers once all are collected.
-    std::vector<std::string> sendArgs;
+    // The sender's flags write to its own parser, which knows what each
+    // takes and how they combine, so a flag added there is the probe's too.
+    std::shared_ptr<SendParser> sendParser = std::make_shared<SendParser>();
+    FlagTable sendTable = SendFlags(sendParser);
+    // The first of them that failed, told once the probe's own checks pass.
+    Status sendTaken;
+    // The flags given for the receiver, in order, read by its parser once
+    // all are collected.
     std::vector<std::string> recvArgs;
     std::vector<std::string> receiveTlsFlags;
-    // The tables whose flags the probe lends, kept with their names.
-    FlagTable sendTable = SendFlagTable();
-    FlagTable recvTable = RecvFlagTable();
-    std::deque<std::string> names;
+    FlagTable recvTable = RecvFlagTable(ProbeReceiveNames);
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -86,30 +89,43 @@ struct Parser {
                    "unix-stream:PATH or file:PATH");
     }
 
-    // The sender's flags go to its own parser, which knows what each takes
-    // and how they combine, so a flag added there is the probe's too.
-    Flag Lent(const Flag &flag, std::vector<std::string> &args, std::string_view asName = {})
+    Flag LentBySender(const Flag &flag)
     {
         Flag lent = flag;
-        const std::string original(flag.name);
-        if (!asName.empty()) {
-            names.emplace_back(asName);
-            lent.name = names.back();
-            lent.alias = {};
-        }
-        const std::string given(lent.name);
-        const bool takesValue = !flag.value.empty();
-        lent.take = [this, &args, original, given, takesValue](std::string_view value) -> Status {
-            args.push_back(original);
-            if (takesValue)
-                args.emplace_back(value);
-            if (original == "--transport")
+        lent.take = [this, take = flag.take, transport = flag.name == "--transport"](std::string_view value) -> Status {
+            if (transport)
                 o.transport = ToLowerAscii(value);
-            if (given != original)
-                receiveTlsFlags.push_back(given);
+            if (Status taken = take(value); !taken && sendTaken)
+                sendTaken = std::move(taken);
             return {};
         };
         return lent;
+    }
+
+    // The receiver's TLS flags go to its parser as given.
+    Flag LentByReceiver(const Flag &flag)
+    {
+        Flag lent = flag;
+        const std::string name(flag.name);
+        const bool takesValue = !flag.value.empty();
+        lent.take = [this, name, takesValue](std::string_view value) -> Status {
+            receiveArgs.push_back(name);
+            if (takesValue)
+                receiveArgs.emplace_back(value);
+            receiveTlsFlags.push_back(name);
+            return {};
+        };
+        return lent;
+    }
+
+    // One of the sender's flags, as if given.
+    Status SenderTakes(std::string_view name, std::string_view value = {})
+    {
+        for (const FlagGroup &group : sendTable.groups)
+            for (const Flag &flag : group.flags)
+                if (flag.name == name)
+                    return flag.take(value);
+        return Fail("quillon-send has no " + std::string(name));
     }
 
     Status Finish()
@@ -128,12 +144,18 @@ struct Parser {
         if (o.receive.IsFile() && !receiveTlsFlags.empty())
             return Fail(receiveTlsFlags.front() + " needs --receive tls:PORT");
 
-        std::vector<std::string> send = sendArgs;
+        if (!sendTaken)
+            return sendTaken;
         // A rate and stamps for the sender's own checks; each step sets its own.
-        send.insert(send.end(), {"--rate", std::to_string(o.startRate), "--stamp"});
-        ParseResult sent = ParseCommandLine(send);
+        if (Status taken = SenderTakes("--rate", std::to_string(o.startRate)); !taken)
+            return taken;
+        if (Status taken = SenderTakes("--stamp"); !taken)
+            return taken;
+        const ParseResult &sent = sendParser->result;
         if (sent.action != ParseResult::Action::Run)
             return Fail(sent.error);
+        if (Status checked = sendParser->Finish(); !checked)
+            return checked;
         o.send = sent.options;
         o.send.quiet = true;
         result.warnings = sent.warnings;
@@ -141,9 +163,9 @@ struct Parser {
         if (!o.receive.IsFile()) {
             std::vector<std::string> recv = recvArgs;
             recv.insert(recv.end(), receiveArgs.begin(), receiveArgs.end());
-            RecvParseResult listen = ParseRecvCommandLine(recv);
+            RecvParseResult listen = ParseRecvCommandLine(recv, ProbeReceiveNames);
             if (listen.action != RecvParseResult::Action::Run)
-                return Fail(ProbeWords(listen.error));
+                return Fail(listen.error);
             o.recv = listen.options;
         }
         o.send.stampKey = stampKey;
@@ -151,29 +173,7 @@ struct Parser {
         return {};
     }
 
-    // The receiver's message in the probe's flags.
-    std::string ProbeWords(std::string error) const
-    {
-        for (std::string_view flag : {"--listen:", "--port:", "--socket"})
-            if (error.rfind(flag, 0) == 0)
-                return "--receive " + o.receive.text + ": quillon-recv's listener does not take it: " + error;
-        const std::string listenTls = "--listen tls";
-        if (const std::size_t at = error.find(listenTls); at != std::string::npos)
-            error.replace(at, listenTls.size(), "--receive tls:PORT");
-        for (const std::string &lent : receiveFlagNames) {
-            const std::string own = "--" + lent.substr(std::string_view("--receive-").size());
-            for (std::size_t at = error.find(own); at != std::string::npos; at = error.find(own, at + lent.size())) {
-                const std::size_t after = at + own.size();
-                if (after < error.size() && ((error[after] >= 'a' && error[after] <= 'z') || error[after] == '-'))
-                    continue;
-                error.replace(at, own.size(), lent);
-            }
-        }
-        return error;
-    }
-
     std::vector<std::string> receiveArgs;
-    std::vector<std::string> receiveFlagNames;
     std::optional<StampKey> stampKey;
     static std::string RateText(double rate) { return std::to_string(static_cast<long long>(rate)); }
 };
@@ -227,16 +227,24 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                     "by what was lost and how late it came, while the collector's CPU and memory\n"
                     "are watched.\n";
     table.seeHelp = SeeHelp;
+    // A sender flag the probe sets itself is named as such.
+    table.unknown = [p](std::string_view name) {
+        for (std::string_view sendFlag : FlagNames(p->sendTable))
+            if (sendFlag == name)
+                return std::string(name) + ": the probe sets the sender's pace, stamps and output for each step";
+        return std::string();
+    };
     for (const FlagGroup &group : p->sendTable.groups) {
-        if (!ProbeTakesSendGroup(group.title))
+        if (!ProbeTakesSendGroup(group.id))
             continue;
-        FlagGroup lent{group.title, {}, group.note, group.column};
+        FlagGroup lent{group.id, group.title, {}, group.note, group.column};
         for (const Flag &flag : group.flags)
-            lent.flags.push_back(p->Lent(flag, p->sendArgs));
+            lent.flags.push_back(p->LentBySender(flag));
         table.groups.push_back(std::move(lent));
     }
 
-    FlagGroup receiving{"Receiving (where the collector delivers)",
+    FlagGroup receiving{FlagGroupId::Receiving,
+                        "Receiving (where the collector delivers)",
                         {{"--receive",
                           "KIND:WHERE",
                           "tcp:PORT, udp:PORT or tls:PORT: a receiver inside\n"
@@ -261,16 +269,15 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                               return {};
                           }}}};
     for (const FlagGroup &group : p->recvTable.groups) {
-        if (group.title.substr(0, 3) != "TLS")
+        if (group.id != FlagGroupId::Tls)
             continue;
-        for (const Flag &flag : group.flags) {
-            p->receiveFlagNames.push_back("--receive-" + std::string(flag.name.substr(2)));
-            receiving.flags.push_back(p->Lent(flag, p->receiveArgs, p->receiveFlagNames.back()));
-        }
+        for (const Flag &flag : group.flags)
+            receiving.flags.push_back(p->LentByReceiver(flag));
     }
     table.groups.push_back(std::move(receiving));
 
-    table.groups.push_back({"Watching the collector",
+    table.groups.push_back({FlagGroupId::Watching,
+                            "Watching the collector",
                             {
                                 {"--watch-pid", "PID",
                                  "record this process's CPU share and resident memory\n"
@@ -298,7 +305,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  }},
                             }});
     table.groups.push_back(
-        {"The search",
+        {FlagGroupId::Search,
+         "The search",
          {
              {"--start-rate", "R", "the first step's rate (default 1000 messages a second)",
               [&o](std::string_view value) { return Rate("--start-rate", value, o.startRate); }},
@@ -362,7 +370,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
          "  same at half the rate (a latency floor no rate gets under). Then it runs\n"
          "  the boundary again (--confirm); a run that disagrees takes the search up\n"
          "  from there."});
-    table.groups.push_back({"Soak (does it hold for hours?)",
+    table.groups.push_back({FlagGroupId::Soak,
+                            "Soak (does it hold for hours?)",
                             {
                                 {"--soak", "DURATION",
                                  "after the search, hold 90% of the rate found for\n"
@@ -395,7 +404,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                             "  and the p99 of each minute; it degrades when the p99 of its last tenth\n"
                             "  is more than twice the first tenth's (and 5 ms more), or it loses more\n"
                             "  than --max-loss."});
-    table.groups.push_back({"Output",
+    table.groups.push_back({FlagGroupId::Output,
+                            "Output",
                             {
                                 {"--report", "FILE",
                                  "write the result as one self-contained HTML page\n"
@@ -505,15 +515,6 @@ ProbeParseResult ParseProbeCommandLine(const std::vector<std::string> &args)
     if (!parsed) {
         result.action = ProbeParseResult::Action::UsageError;
         result.error = parsed.Why();
-        // A sender flag the probe sets itself is named as such.
-        const std::string unknown = "unknown flag ";
-        if (result.error.rfind(unknown, 0) == 0) {
-            const std::string name =
-                result.error.substr(unknown.size(), result.error.find(' ', unknown.size()) - unknown.size());
-            for (std::string_view sendFlag : FlagNames(parser->sendTable))
-                if (sendFlag == name)
-                    result.error = name + ": the probe sets the sender's pace, stamps and output for each step";
-        }
     }
     return std::move(result);
 }

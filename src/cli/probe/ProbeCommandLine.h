@@ -61,6 +61,9 @@ struct ProbeParseResult {
     std::vector<std::string> warnings;
 };
 
+// quillon-recv's TLS flags as the probe lends them: --cert is --receive-cert.
+inline constexpr RecvFlagNames ProbeReceiveNames{"--receive-", "--receive tls:PORT"};
+
 // args excludes the program name.
 [[nodiscard]] ProbeParseResult ParseProbeCommandLine(const std::vector<std::string> &args);
 std::string ProbeUsageText();

@@ -30,13 +30,9 @@ bool ProbeReceiver::Start(const ProbeOptions &options, std::string &error)
     if (options.receive.IsFile()) {
         m_source = std::make_unique<FileFollower>(options.receive.path, m_intake, m_clock);
     } else {
-        std::optional<ListenerSetup> setup = SetUpListener(options.recv, error);
-        if (!setup) {
-            // The receiver's TLS flags are the probe's --receive-*.
-            if (error.rfind("--", 0) == 0)
-                error.insert(2, "receive-");
+        std::optional<ListenerSetup> setup = SetUpListener(options.recv, error, ProbeReceiveNames);
+        if (!setup)
             return false;
-        }
         m_source = std::make_unique<ReceiveLoop>(setup->settings, m_intake, m_clock, std::move(setup->factory));
     }
     if (!m_source->Open(error))

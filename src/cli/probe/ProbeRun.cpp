@@ -3,7 +3,7 @@
 #include "cli/probe/PrefixedLines.h"
 #include "cli/probe/ProbeReceiver.h"
 #include "cli/probe/SoakRun.h"
-#include "cli/send/RunSender.h"
+#include "cli/probe/StepSender.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
 #include "common/Version.h"
@@ -30,7 +30,6 @@
 #include <chrono>
 #include <cmath>
 #include <random>
-#include <sstream>
 
 namespace {
 constexpr int UsageErrorStatus = 2;
@@ -137,6 +136,7 @@ public:
         ProcessWatch watch(pids, m_reader, m_clock);
         watch.Start();
         m_watch = &watch;
+        m_sender.emplace(m_options.send);
 
         RateSearch search({m_options.startRate, m_options.maxRate, m_options.precision, m_options.confirm});
         // --soak-rate: the soak alone.
@@ -197,7 +197,7 @@ private:
             m_result.error = "--soak: no rate held, so there was none to soak at";
             return;
         }
-        SoakRun soak(m_options, m_receiver, m_watch, m_clock, m_err, [this](const QJsonObject &run) {
+        SoakRun soak(m_options, *m_sender, m_receiver, m_watch, m_clock, m_err, [this](const QJsonObject &run) {
             if (m_stats.IsOpen())
                 m_stats.Write(Timed(run));
         });
@@ -261,19 +261,6 @@ private:
         for (const ProbeStep &earlier : m_result.steps)
             step.attempt += earlier.rate == rate ? 1 : 0;
         step.runId = StepRunId(m_runBase, step.number);
-        Options send = m_options.send;
-        send.pace = Pace::Rate;
-        send.shape = LoadShape::Constant(rate);
-        send.duration = m_options.stepSeconds;
-        send.count = 0;
-        send.stamp = true;
-        send.runId = step.runId;
-        send.quiet = true;
-        send.json = false;
-        send.statsFile.clear();
-        send.progress = m_options.progress;
-        std::ostringstream sendOut;
-        std::ostringstream sendErr;
         PrefixedLines progressLines(m_err, "step " + std::to_string(step.number) + " (" + Grouped(std::llround(rate)) +
                                                " MPS): ");
         std::ostream progress(&progressLines);
@@ -287,7 +274,8 @@ private:
         };
         m_receiver.WatchLatency(step.runId, {at(window), at(m_options.stepSeconds - window)});
         m_noise.Start();
-        const RunSummary sent = RunSender(send, sendOut, sendErr, false, &progress);
+        const RunSummary sent =
+            m_sender->Run(step.runId, rate, m_options.stepSeconds, m_options.progress ? &progress : nullptr);
         step.noise = m_noise.Finish(sent.threadWaitShare);
         m_receiver.WaitForQuiet(m_options.drainSeconds);
         step.endSeconds = m_clock.Seconds();
@@ -370,7 +358,7 @@ private:
         }
         // The sender's own complaint (a refused connection) says why a step sent nothing.
         if (sent.exitStatus != 0)
-            m_err << sendErr.str();
+            m_err << m_sender->Complaint();
         // Nothing listens there: no rate will do better.
         if (step.received == 0 && step.refused > 0) {
             Keep(step);
@@ -404,6 +392,8 @@ private:
     ProbeClock m_clock;
     ProcReader m_reader;
     ProbeReceiver m_receiver;
+    // Made just before the first step, as a sender reads its files when it starts.
+    std::optional<StepSender> m_sender;
     WatchedCommand m_command;
     StatsFile m_stats;
     ProcessWatch *m_watch = nullptr;

@@ -2,7 +2,7 @@
 
 #include "cli/probe/PrefixedLines.h"
 #include "cli/probe/ProbeReceiver.h"
-#include "cli/send/RunSender.h"
+#include "cli/probe/StepSender.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
 #include "load/RunSummary.h"
@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <sstream>
 
 namespace {
 constexpr double MinuteSeconds = 60;
@@ -47,9 +46,10 @@ std::vector<std::string> RunIds(std::vector<Segment>::const_iterator from, std::
 }
 } // namespace
 
-SoakRun::SoakRun(const ProbeOptions &options, ProbeReceiver &receiver, const ProcessWatch *watch,
+SoakRun::SoakRun(const ProbeOptions &options, StepSender &sender, ProbeReceiver &receiver, const ProcessWatch *watch,
                  const ProbeClock &clock, std::ostream &err, std::function<void(const QJsonObject &)> record)
-    : m_options(options), m_receiver(receiver), m_watch(watch), m_clock(clock), m_err(err), m_record(std::move(record))
+    : m_options(options), m_sender(sender), m_receiver(receiver), m_watch(watch), m_clock(clock), m_err(err),
+      m_record(std::move(record))
 {}
 
 SoakResult SoakRun::Run(double rate, const std::string &runBase)
@@ -67,24 +67,11 @@ SoakResult SoakRun::Run(double rate, const std::string &runBase)
         Segment segment;
         segment.runId = runBase.substr(0, 8) + "-s" + std::to_string(k);
         segment.startSeconds = m_clock.Seconds() - start;
-        Options send = m_options.send;
-        send.pace = Pace::Rate;
-        send.shape = LoadShape::Constant(rate);
-        send.duration = runSeconds;
-        send.count = 0;
-        send.stamp = true;
-        send.runId = segment.runId;
-        send.quiet = true;
-        send.json = false;
-        send.statsFile.clear();
-        send.progress = m_options.progress;
-        std::ostringstream sendOut;
-        std::ostringstream sendErr;
         PrefixedLines progressLines(m_err, "soak " + std::to_string(k + 1) + "/" + std::to_string(runs) + " (" +
                                                Grouped(std::llround(rate)) + " MPS): ");
         std::ostream progress(&progressLines);
         const double from = m_clock.Seconds();
-        const RunSummary sent = RunSender(send, sendOut, sendErr, false, &progress);
+        const RunSummary sent = m_sender.Run(segment.runId, rate, runSeconds, m_options.progress ? &progress : nullptr);
         segment.sent = sent.sent;
         // A run a stop signal cut short asked no more than it sent.
         segment.asked =
@@ -117,7 +104,7 @@ SoakResult SoakRun::Run(double rate, const std::string &runBase)
             {QStringLiteral("p99_ms"), p99 ? QJsonValue(*p99) : QJsonValue(QJsonValue::Null)},
             {QStringLiteral("processes"), processes}});
         if (sent.sent == 0 && sent.exitStatus != 0) {
-            senderError = sent.error.empty() ? sendErr.str() : sent.error;
+            senderError = sent.error.empty() ? m_sender.Complaint() : sent.error;
             break;
         }
     }

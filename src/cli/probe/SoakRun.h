@@ -10,6 +10,7 @@
 #include <string>
 
 class ProbeReceiver;
+class StepSender;
 class ProcessWatch;
 class ProbeClock;
 
@@ -21,12 +22,13 @@ class SoakRun {
 public:
     // watch may be null: no process is watched. record gets each run's
     // figures as it ends, for the stats file.
-    SoakRun(const ProbeOptions &options, ProbeReceiver &receiver, const ProcessWatch *watch, const ProbeClock &clock,
-            std::ostream &err, std::function<void(const QJsonObject &)> record);
+    SoakRun(const ProbeOptions &options, StepSender &sender, ProbeReceiver &receiver, const ProcessWatch *watch,
+            const ProbeClock &clock, std::ostream &err, std::function<void(const QJsonObject &)> record);
     SoakResult Run(double rate, const std::string &runBase);
 
 private:
     const ProbeOptions &m_options;
+    StepSender &m_sender;
     ProbeReceiver &m_receiver;
     const ProcessWatch *m_watch;
     const ProbeClock &m_clock;

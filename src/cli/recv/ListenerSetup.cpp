@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error)
+std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error, const RecvFlagNames &names)
 {
     ListenerSetup setup;
     ListenSettings &settings = setup.settings;
@@ -35,7 +35,7 @@ std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::stri
             flag = "--ca-file";
         else if (failure.file == TlsSetupError::File::Key && !options.keyFile.empty())
             flag = "--key";
-        error = std::string(flag) + ": " + failure.message;
+        error = names.Tls(flag) + ": " + failure.message;
         return std::nullopt;
     }
     setup.factory = [context](int fd) { return std::make_unique<TlsServerSession>(*context, fd); };

@@ -13,5 +13,6 @@ struct ListenerSetup {
     SessionFactory factory;
 };
 
-// None with error naming the flag at fault ("--cert: ...").
-std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error);
+// None with error naming the flag at fault ("--cert: ...") as names call it.
+std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error,
+                                           const RecvFlagNames &names = {});

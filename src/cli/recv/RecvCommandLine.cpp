@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -30,8 +31,13 @@ std::optional<std::uint64_t> Count(std::string_view text)
 }
 
 struct Parser {
+    explicit Parser(const RecvFlagNames &given) : names(given) {}
+
     RecvParseResult result;
     RecvOptions &o = result.options;
+    RecvFlagNames names;
+    // The TLS flags' names, which the table's flags view.
+    std::deque<std::string> tlsNames;
     std::string listenFlag;
     std::string tlsFlag;
     // --port and --bind, which a Unix socket has not, in the order given.
@@ -45,6 +51,9 @@ struct Parser {
     {
         return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
     }
+
+    std::string_view Tls(std::string_view flag) { return tlsNames.emplace_back(names.Tls(flag)); }
+    std::string ListenTls() const { return std::string(names.listenTls); }
 
     void Listening(std::string_view flag)
     {
@@ -95,13 +104,14 @@ struct Parser {
             return Fail("--listen-proxy reads the PROXY header of TCP and TLS connections: add --listen tcp or "
                         "--listen tls");
         if (handshakeTimeoutGiven && !IsTls(o.transport) && !o.listenProxy)
-            return Fail("--handshake-timeout needs --listen tls or --listen-proxy");
+            return Fail(names.Tls("--handshake-timeout") + " needs " + ListenTls() + " or --listen-proxy");
         if (!tlsFlag.empty() && !IsTls(o.transport))
-            return Fail(tlsFlag + " needs --listen tls");
+            return Fail(tlsFlag + " needs " + ListenTls());
         if (IsTls(o.transport) && o.certFile.empty())
-            return Fail("--listen tls needs --cert FILE, the receiver's certificate (PEM)");
+            return Fail(ListenTls() + " needs " + names.Tls("--cert") + " FILE, the receiver's certificate (PEM)");
         if (o.requireClientCert && o.caFile.empty())
-            return Fail("--require-client-cert needs --ca-file FILE to check client certificates against");
+            return Fail(names.Tls("--require-client-cert") + " needs " + names.Tls("--ca-file") +
+                        " FILE to check client certificates against");
         if (o.raw && o.output.empty())
             return Fail("--raw needs --output FILE");
         if (!o.checkFile.empty() && !listenFlag.empty())
@@ -169,7 +179,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                     "puts on them: per run and stream, what was received, lost, duplicated or out\n"
                     "of order, and how late it came.\n";
     table.groups.push_back(
-        {"Listening",
+        {FlagGroupId::Listening,
+         "Listening",
          {
              {"--listen", ListenValue,
               "UDP datagrams (default), TCP connections, TLS\n"
@@ -298,33 +309,37 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
               }},
          }});
     table.groups.push_back(
-        {"TLS (with --listen tls)",
+        {FlagGroupId::Tls,
+         "TLS (with --listen tls)",
          {
-             {"--cert", "FILE", "the receiver's certificate (PEM, then its chain)", tlsFile("--cert", o.certFile)},
-             {"--key", "FILE", "its private key (PEM; default: in the --cert file)", tlsFile("--key", o.keyFile)},
-             {"--ca-file", "FILE", "CAs (PEM) that client certificates are checked against",
-              tlsFile("--ca-file", o.caFile)},
-             {"--require-client-cert", "", "refuse clients without a certificate from --ca-file",
-              [p](std::string_view) {
+             {p->Tls("--cert"), "FILE", "the receiver's certificate (PEM, then its chain)",
+              tlsFile(p->tlsNames.back(), o.certFile)},
+             {p->Tls("--key"), "FILE", "its private key (PEM; default: in the --cert file)",
+              tlsFile(p->tlsNames.back(), o.keyFile)},
+             {p->Tls("--ca-file"), "FILE", "CAs (PEM) that client certificates are checked against",
+              tlsFile(p->tlsNames.back(), o.caFile)},
+             {p->Tls("--require-client-cert"), "", "refuse clients without a certificate from --ca-file",
+              [p, flag = p->tlsNames.back()](std::string_view) {
                   p->o.requireClientCert = true;
-                  p->TlsFlag("--require-client-cert");
+                  p->TlsFlag(flag);
                   return Status{};
               }},
-             {"--handshake-timeout", "S",
+             {p->Tls("--handshake-timeout"), "S",
               "drop a session whose handshake (or PROXY header)\n"
               "takes longer (default 10); failed handshakes are\n"
               "counted, others go on",
-              [p](std::string_view value) -> Status {
+              [p, flag = p->tlsNames.back()](std::string_view value) -> Status {
                   const auto seconds = PositiveNumber(value);
                   if (!seconds || *seconds > MaxHandshakeSeconds)
-                      return Parser::Bad("--handshake-timeout", value, "a positive number of seconds up to 3600");
+                      return Parser::Bad(flag, value, "a positive number of seconds up to 3600");
                   p->o.handshakeTimeout = *seconds;
                   p->handshakeTimeoutGiven = true;
-                  p->Listening("--handshake-timeout");
+                  p->Listening(flag);
                   return {};
               }},
          }});
-    table.groups.push_back({"Ending (Ctrl-C, SIGTERM and SIGHUP also end the run with the summary)",
+    table.groups.push_back({FlagGroupId::Ending,
+                            "Ending (Ctrl-C, SIGTERM and SIGHUP also end the run with the summary)",
                             {
                                 {"--expect", "N",
                                  "end when N stamped messages have arrived; those that\n"
@@ -341,7 +356,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                 {"--duration", "S", "end after S seconds", seconds("--duration", o.duration)},
                                 {"--idle", "S", "end after S seconds without a message", seconds("--idle", o.idle)},
                             }});
-    table.groups.push_back({"Checking a file instead",
+    table.groups.push_back({FlagGroupId::CheckFile,
+                            "Checking a file instead",
                             {
                                 {"--check-file", "FILE",
                                  "check the stamps in a file a syslog daemon wrote, one\n"
@@ -351,7 +367,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  "RFC 3164 tokens survive.",
                                  file(o.checkFile, "--check-file needs a file name, or - for standard input")},
                             }});
-    table.groups.push_back({"Merging a spread run",
+    table.groups.push_back({FlagGroupId::Merge,
+                            "Merging a spread run",
                             {
                                 {"--merge", "FILE...",
                                  "instead of receiving, join a receiver's --json report\n"
@@ -373,7 +390,8 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                      return {};
                                  }},
                             }});
-    table.groups.push_back({"Output",
+    table.groups.push_back({FlagGroupId::Output,
+                            "Output",
                             {
                                 {"--output", "FILE",
                                  "write every message on a line of its own, with CR,\n"
@@ -496,9 +514,9 @@ std::vector<std::string> MergeFilesAsFlags(const std::vector<std::string> &args)
 }
 } // namespace
 
-RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args)
+RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args, const RecvFlagNames &names)
 {
-    const auto parser = std::make_shared<Parser>();
+    const auto parser = std::make_shared<Parser>(names);
     RecvParseResult &result = parser->result;
     Status parsed = ParseFlags(Table(parser), MergeFilesAsFlags(args));
     if (parsed && result.action == RecvParseResult::Action::Run)
@@ -510,9 +528,9 @@ RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args)
     return std::move(result);
 }
 
-FlagTable RecvFlagTable()
+FlagTable RecvFlagTable(const RecvFlagNames &names)
 {
-    return Table(std::make_shared<Parser>());
+    return Table(std::make_shared<Parser>(names));
 }
 
 std::string RecvUsageText()

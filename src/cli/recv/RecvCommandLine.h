@@ -69,8 +69,20 @@ struct RecvParseResult {
     std::string error;
 };
 
+// What a program that lends the listener's flags calls them, so that a
+// message names a flag as it was given (the probe's --receive-cert).
+struct RecvFlagNames {
+    // Takes the place of the "--" of each TLS flag.
+    std::string_view tlsPrefix = "--";
+    // The words that choose a TLS listener.
+    std::string_view listenTls = "--listen tls";
+
+    std::string Tls(std::string_view flag) const { return std::string(tlsPrefix) + std::string(flag.substr(2)); }
+};
+
 // args excludes the program name.
-[[nodiscard]] RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args);
+[[nodiscard]] RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args,
+                                                   const RecvFlagNames &names = {});
 std::string RecvUsageText();
 // The flags, for the help, the man page and the shell completion.
-FlagTable RecvFlagTable();
+FlagTable RecvFlagTable(const RecvFlagNames &names = {});

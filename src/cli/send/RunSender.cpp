@@ -5,14 +5,9 @@
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
 #include "load/ReplayLines.h"
-#include "load/SendSeconds.h"
-#include "load/SendThreads.h"
-#include "load/SendWorker.h"
-#include "metrics/ProgramMetrics.h"
-#include "report/ProgressLine.h"
+#include "metrics/SendMetricsFeed.h"
 #include "report/SendReport.h"
-#include "report/StatsFile.h"
-#include "report/StatsRecords.h"
+#include "report/SendSinks.h"
 #include "sources/SourceFile.h"
 #include "transport/TlsContext.h"
 #include "transport/TlsSettingsStore.h"
@@ -30,8 +25,6 @@
 #include <unistd.h>
 
 namespace {
-using SteadyClock = std::chrono::steady_clock;
-
 // A message or multi-line text longer than this is no syslog message.
 constexpr std::size_t LongestMessageFile = 64 * 1024;
 // A file of lines is held whole for the run.
@@ -103,46 +96,22 @@ std::string FreshRunId()
     return RunIdFromNumber(number);
 }
 
-void Add(SendCounters &sum, const SendCounters &c)
-{
-    sum.sent += c.sent;
-    sum.failed += c.failed;
-    sum.unknownFate += c.unknownFate;
-    sum.connections += c.connections;
-    sum.blockedSeconds += c.blockedSeconds;
-    sum.queuedBytes += c.queuedBytes;
-    if (c.target)
-        sum.target = sum.target.value_or(0) + *c.target;
-    sum.threadCpuSeconds.insert(sum.threadCpuSeconds.end(), c.threadCpuSeconds.begin(), c.threadCpuSeconds.end());
-}
-
-// Checks and reads what the run needs, shares the run among its workers
-// (one to each thread), and adds up what they counted: each second into a
-// progress line and a stats record, at the end into the summary.
-class RunCoordinator {
+// Checks and reads what the run needs before anything goes out.
+class SendPreparer {
 public:
-    RunCoordinator(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal,
-                   std::ostream &progress, MetricsSink *metrics)
-        : m_options(options), m_out(out), m_err(err), m_progress(progress), m_outIsTerminal(outIsTerminal),
-          m_metrics(metrics)
-    {}
+    SendPreparer(const Options &options, const SendChannel::Say &say) : m_say(say) { m_prepared.options = options; }
 
-    RunSummary Go()
-    {
-        if (Prepare())
-            RunWorkers();
-        Conclude();
-        return m_summary;
-    }
-
-private:
-    bool Prepare()
+    // stats: where the run's --stats-file goes, opened in its turn.
+    PreparedSend Prepare(StatsFileSink *stats)
     {
         if (m_options.stamp && m_options.runId.empty())
             m_options.runId = FreshRunId();
-        return LoadFiles() && OpenStatsFile() && FitFiles() && (!UsesTls(m_options) || PrepareTls());
+        static_cast<void>(LoadFiles() && (!stats || OpenStatsFile(*stats)) && FitFiles() &&
+                          (!UsesTls(m_options) || PrepareTls()));
+        return std::move(m_prepared);
     }
 
+private:
     bool LoadFiles()
     {
         if (!m_options.multiLineFile.empty()) {
@@ -245,8 +214,8 @@ private:
             return false;
         }
         if (timed == 0 && m_options.replaySpeed > 0)
-            SayLine(m_err, "--replay: no line of '" + path +
-                               "' starts with an RFC 3339 or RFC 3164 time: they all go out at once");
+            m_say("--replay: no line of '" + path +
+                  "' starts with an RFC 3339 or RFC 3164 time: they all go out at once");
         return true;
     }
 
@@ -262,10 +231,10 @@ private:
                 ++shortLines;
         });
         if (shortLines > 0)
-            SayLine(m_err, SourceFileName() + ": " + Grouped(shortLines) + " of " + Grouped(lines) + " lines in '" +
-                               m_options.sourceFile +
-                               "' have fewer than four tab-delimited fields and go out as empty messages (the "
-                               "fourth field is the message); --lines-file FILE sends each line as it stands");
+            m_say(SourceFileName() + ": " + Grouped(shortLines) + " of " + Grouped(lines) + " lines in '" +
+                  m_options.sourceFile +
+                  "' have fewer than four tab-delimited fields and go out as empty messages (the "
+                  "fourth field is the message); --lines-file FILE sends each line as it stands");
     }
 
     // Read once here, so a capture that cannot be replayed is refused
@@ -312,8 +281,8 @@ private:
         const std::string &text =
             m_options.message == MessageEntries::MultiLine ? m_options.multiLineText : m_options.message;
         if (ending && text.find('\n') != std::string::npos)
-            SayLine(m_err, std::string("the message has line breaks and ") + ending +
-                               ": receivers will split it into several; --framing octet-count keeps it whole");
+            m_say(std::string("the message has line breaks and ") + ending +
+                  ": receivers will split it into several; --framing octet-count keeps it whole");
     }
 
     // Every connection is a descriptor: the limit is raised as far as the
@@ -352,22 +321,12 @@ private:
                message == MessageEntries::CaptureFile;
     }
 
-    bool OpenStatsFile()
+    bool OpenStatsFile(StatsFileSink &stats)
     {
-        if (m_options.statsFile.empty() || m_statsFile.Open(m_options.statsFile))
+        if (m_options.statsFile.empty() || stats.Open(m_options.statsFile))
             return true;
-        UsageError(m_statsFile.Error());
+        UsageError(stats.Failure());
         return false;
-    }
-
-    std::string TargetText() const
-    {
-        if (UsesUnixSocket(m_options))
-            return m_options.socketPath;
-        std::string text;
-        for (const Destination &destination : Destinations(m_options))
-            text += (text.empty() ? "" : ", ") + destination.target + ":" + std::to_string(destination.port);
-        return text;
     }
 
     // Where a TLS file came from, as a message names it.
@@ -405,199 +364,96 @@ private:
             return false;
         }
         if (!m_options.tls.verify)
-            m_err << "quillon-send: TLS without verification: the server's certificate and name are not checked"
-                  << std::endl;
-        m_tls = std::move(context);
+            m_say("TLS without verification: the server's certificate and name are not checked");
+        m_prepared.tls = std::move(context);
         return true;
-    }
-
-    // The workers share the files read, the run id and the TLS set-up.
-    void RunWorkers()
-    {
-        // A scrape before the first second finds the run's series at 0.
-        if (m_metrics)
-            m_metrics->Publish(SendMetrics(Labels(), {}, {}));
-        const std::vector<ThreadShare> shares = ShareAmongThreads(m_options);
-        std::vector<RunSummary> summaries(shares.size());
-        m_workers = std::vector<Worker>(shares.size());
-        const auto work = [&](int i) {
-            const auto index = static_cast<std::size_t>(i);
-            const WorkerLane lane{m_runStart, shares[index].first, shares[index].idleFirst, m_tls,
-                                  &m_workers[index].marks};
-            summaries[index] = RunWorker(shares[index].options, lane, m_err);
-        };
-        RunOnThreads(static_cast<int>(shares.size()), work, [this] { MergeSeconds(); });
-        MergeSeconds();
-        m_summary.sent = 0;
-        for (const RunSummary &summary : summaries)
-            AddThreadSummary(m_summary, summary);
-        m_summary.threads = m_options.threads;
-        RecordLast();
-    }
-
-    // A second is added up once every worker passed its mark or ended; one
-    // that ended counts with what it did in all.
-    void MergeSeconds()
-    {
-        for (;;) {
-            bool anyMark = false;
-            for (Worker &worker : m_workers) {
-                if (!worker.next)
-                    worker.next = worker.marks.Take();
-                if (!worker.next && !worker.marks.Over())
-                    return;
-                anyMark = anyMark || worker.next;
-            }
-            if (!anyMark)
-                return;
-            SendCounters sum;
-            double elapsed = 0;
-            double epoch = 0;
-            for (Worker &worker : m_workers) {
-                if (worker.next) {
-                    worker.latest = worker.next->counters;
-                    elapsed = std::max(elapsed, worker.next->elapsed);
-                    epoch = std::max(epoch, worker.next->epoch);
-                    worker.next.reset();
-                } else if (const std::optional<WorkerMark> last = worker.marks.Last()) {
-                    worker.latest = last->counters;
-                }
-                Add(sum, worker.latest);
-            }
-            const std::optional<SendSecond> record = m_seconds.Record(elapsed, epoch, sum);
-            Write(record);
-            Publish(record, sum);
-            if (m_options.progress) {
-                std::optional<double> asked;
-                if (sum.target)
-                    asked = *sum.target - m_progressTarget.value_or(0);
-                m_progress << SendProgressLine(elapsed, m_options.duration, sum, sum.sent - m_progressSent, asked)
-                           << std::endl;
-            }
-            m_progressSent = sum.sent;
-            m_progressTarget = sum.target;
-        }
-    }
-
-    // The run's last record, up to the end of the last worker to end; none
-    // when not one started sending.
-    void RecordLast()
-    {
-        SendCounters sum;
-        double elapsed = 0;
-        double epoch = 0;
-        bool any = false;
-        for (Worker &worker : m_workers) {
-            const std::optional<WorkerMark> last = worker.marks.Last();
-            if (last) {
-                any = true;
-                elapsed = std::max(elapsed, last->elapsed);
-                epoch = std::max(epoch, last->epoch);
-            }
-            Add(sum, last ? last->counters : worker.latest);
-        }
-        if (!any)
-            return;
-        const std::optional<SendSecond> record = m_seconds.Record(elapsed, epoch, sum, false);
-        Write(record);
-        Publish(record, sum);
-        m_summary.spread = m_seconds.Spread();
-    }
-
-    void Publish(const std::optional<SendSecond> &record, const SendCounters &sum)
-    {
-        if (!m_metrics || !record)
-            return;
-        m_lastMetrics = SendMetrics(Labels(), sum, *record);
-        m_metrics->Publish(m_lastMetrics);
-    }
-
-    MetricLabels Labels() const
-    {
-        const Shard &shard = m_options.shard;
-        return {m_options.runId, std::to_string(shard.index) + "/" + std::to_string(shard.count),
-                std::string(TransportName(TransportOf(m_options)))};
-    }
-
-    void Write(const std::optional<SendSecond> &record)
-    {
-        if (record)
-            m_statsFile.Write(SendSecondJson(*record));
-    }
-
-    void Conclude()
-    {
-        if (m_statsFile.Failed() && m_summary.error.empty())
-            m_summary.error = m_statsFile.Error();
-        // A session that came up and took nothing is no run either.
-        if (m_summary.exitStatus == 0 && m_summary.error.empty() && IsStream(m_options.transport) &&
-            m_summary.sent == 0)
-            m_summary.error = "nothing was sent to " + TargetText();
-        if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
-            m_summary.exitStatus = 1;
-        if (m_metrics) {
-            m_lastMetrics.labels = Labels();
-            AddSendSummary(m_lastMetrics, m_summary);
-            m_metrics->Publish(m_lastMetrics);
-        }
-        Report();
     }
 
     void UsageError(const std::string &text)
     {
-        m_summary.error = text;
-        m_summary.stoppedBy = "error";
-        m_summary.exitStatus = 2;
+        RunSummary &failure = m_prepared.failure;
+        failure.error = text;
+        failure.stoppedBy = "error";
+        failure.exitStatus = 2;
     }
 
-    void Report()
-    {
-        // The terminal echoed the Ctrl-C where the next line would begin.
-        if (m_outIsTerminal && m_summary.stoppedBy == "signal")
-            m_out << '\n';
-        if (!m_summary.error.empty())
-            m_err << "quillon-send: " << m_summary.error << std::endl;
-        if (m_options.json) {
-            m_out << SummaryJson(m_summary, m_options) << std::endl;
-        } else if (!m_options.quiet && m_summary.exitStatus != 2) {
-            m_out << SummaryLine(m_summary) << '\n';
-            for (const std::string &line : TargetLines(m_summary))
-                m_out << line << '\n';
-            for (const std::string &line : ConnectionLines(m_summary))
-                m_out << line << '\n';
-            m_out.flush();
-        }
-    }
-
-    struct Worker {
-        WorkerMarks marks;
-        // Its mark of the second being added up, and its counters at the
-        // latest one added.
-        std::optional<WorkerMark> next;
-        SendCounters latest;
-    };
-
-    Options m_options;
-    std::ostream &m_out;
-    std::ostream &m_err;
-    std::ostream &m_progress;
-    bool m_outIsTerminal;
-    MetricsSink *m_metrics;
-    MetricsSnapshot m_lastMetrics;
-    // --duration counts from here, connecting included.
-    SteadyClock::time_point m_runStart = SteadyClock::now();
-    std::shared_ptr<const TlsClientContext> m_tls;
-    std::vector<Worker> m_workers;
-    RunSummary m_summary;
-    StatsFile m_statsFile;
-    SendSeconds m_seconds;
-    std::int64_t m_progressSent = 0;
-    std::optional<double> m_progressTarget;
+    const SendChannel::Say &m_say;
+    PreparedSend m_prepared;
+    Options &m_options = m_prepared.options;
 };
+
+// quillon-send's lines about the run, on standard error.
+class SaidLines final : public SendSink {
+public:
+    explicit SaidLines(std::ostream &err) : m_err(err) {}
+    void Say(const std::string &line) override { SayLine(m_err, line); }
+
+private:
+    std::ostream &m_err;
+};
+
+MetricLabels Labels(const Options &options)
+{
+    const Shard &shard = options.shard;
+    return {options.runId, std::to_string(shard.index) + "/" + std::to_string(shard.count),
+            std::string(TransportName(TransportOf(options)))};
+}
+
+void Report(const RunSummary &summary, const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal)
+{
+    // The terminal echoed the Ctrl-C where the next line would begin.
+    if (outIsTerminal && summary.stoppedBy == "signal")
+        out << '\n';
+    if (!summary.error.empty())
+        err << "quillon-send: " << summary.error << std::endl;
+    if (options.json) {
+        out << SummaryJson(summary, options) << std::endl;
+    } else if (!options.quiet && summary.exitStatus != 2) {
+        out << SummaryLine(summary) << '\n';
+        for (const std::string &line : TargetLines(summary))
+            out << line << '\n';
+        for (const std::string &line : ConnectionLines(summary))
+            out << line << '\n';
+        out.flush();
+    }
+}
+
 } // namespace
 
-RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal,
-                     std::ostream *progress, MetricsSink *metrics)
+void SayLine(std::ostream &err, const std::string &line)
 {
-    return RunCoordinator(options, out, err, outIsTerminal, progress ? *progress : err, metrics).Go();
+    err << "quillon-send: " + line + "\n" << std::flush;
+}
+
+PreparedSend PrepareSend(const Options &options, const SendChannel::Say &say)
+{
+    return SendPreparer(options, say).Prepare(nullptr);
+}
+
+RunSummary RunSender(const Options &options, std::ostream &out, std::ostream &err, bool outIsTerminal,
+                     MetricsSink *metrics)
+{
+    SaidLines said(err);
+    const SendChannel::Say say = [&said](const std::string &line) { said.Say(line); };
+    StatsFileSink stats;
+    const PreparedSend prepared = SendPreparer(options, say).Prepare(&stats);
+    std::optional<SendMetricsFeed> feed;
+    if (metrics)
+        feed.emplace(*metrics, Labels(prepared.options));
+    RunSummary summary = prepared.failure;
+    if (prepared.Ready()) {
+        SendProgressSink progress(err, prepared.options.duration);
+        std::vector<SendSink *> sinks{&said};
+        if (!prepared.options.statsFile.empty())
+            sinks.push_back(&stats);
+        if (prepared.options.progress)
+            sinks.push_back(&progress);
+        if (feed)
+            sinks.push_back(&*feed);
+        summary = RunLoad(prepared.options, prepared.tls, sinks);
+    }
+    if (feed)
+        feed->End(summary);
+    Report(summary, prepared.options, out, err, outIsTerminal);
+    return summary;
 }

@@ -53,7 +53,7 @@ int RunSendCommand(const std::vector<std::string> &args, std::ostream &out, std:
         err << "quillon-send: " << metrics.status.Why() << "\n";
         return UsageErrorStatus;
     }
-    const int status = RunSender(parsed.options, out, err, outIsTerminal, nullptr, metrics.endpoint.get()).exitStatus;
+    const int status = RunSender(parsed.options, out, err, outIsTerminal, metrics.endpoint.get()).exitStatus;
     if (metrics.endpoint)
         metrics.endpoint->Linger(parsed.metrics.lingerSeconds);
     return status;

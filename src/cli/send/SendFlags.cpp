@@ -195,7 +195,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
     table.summary = "Sends syslog messages over UDP, TCP, TLS, RELP or Unix sockets, as the Quillon window does.\n";
     table.seeHelp = SeeHelp;
     table.groups.push_back(
-        {"Target",
+        {FlagGroupId::Target,
+         "Target",
          {
              {"--target", "HOST",
               "host name or address (default 127.0.0.1); given\n"
@@ -264,7 +265,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
          }});
-    table.groups.push_back({"PROXY protocol",
+    table.groups.push_back({FlagGroupId::ProxyProtocol,
+                            "PROXY protocol",
                             {
                                 {"--proxy-protocol",
                                  "v1|v2",
@@ -297,7 +299,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                      return {};
                                  }},
                             }});
-    table.groups.push_back({"RELP (librelp)",
+    table.groups.push_back({FlagGroupId::Relp,
+                            "RELP (librelp)",
                             {
                                 {"--relp-window", "N",
                                  "RELP: messages sent but not yet acknowledged that\n"
@@ -330,7 +333,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
         };
     };
     table.groups.push_back(
-        {"Priority",
+        {FlagGroupId::Priority,
+         "Priority",
          {
              {"--facility", "NAME|N|random",
               "user (default), kern, mail, daemon, auth, syslog,\n"
@@ -366,7 +370,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          "  window's (random facility and level unless saved otherwise).",
          29});
     table.groups.push_back(
-        {"Message",
+        {FlagGroupId::Message,
+         "Message",
          {
              {"--message", "TEXT",
               "text or template; \"####\" is numbered in\n"
@@ -476,7 +481,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
               }},
          }});
     table.groups.push_back(
-        {"Message format and framing",
+        {FlagGroupId::MessageFormat,
+         "Message format and framing",
          {
              {"--format",
               "rfc3164|rfc5424",
@@ -531,7 +537,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          "  48, 128 and 32 characters (host name, app name, procid, msgid).",
          29});
     table.groups.push_back(
-        {"Templates and packs",
+        {FlagGroupId::Templates,
+         "Templates and packs",
          {
              {"--template", "TEXT",
               "each message's text made from TEXT, its ${...} fields\n"
@@ -559,7 +566,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          "  Stamps of cef, leef, firewall and json are their last field, of apache and\n"
          "  auth the header's.",
          29});
-    table.groups.push_back({"TLS (with --transport tls; RFC 5425)",
+    table.groups.push_back({FlagGroupId::Tls,
+                            "TLS (with --transport tls; RFC 5425)",
                             {
                                 {"--ca-file", "FILE",
                                  "PEM file of the CAs that sign the server's\n"
@@ -601,7 +609,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                             },
                             "  The server's certificate and name are verified unless --insecure is given."});
     table.groups.push_back(
-        {"Sending (one of)",
+        {FlagGroupId::Sending,
+         "Sending (one of)",
          {
              {"--once", "", "one message (default)", pace("--once", Pace::Once)},
              {"--every-second", "", "one message a second", pace("--every-second", Pace::EverySecond)},
@@ -703,7 +712,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          "  Ctrl-C, SIGTERM and SIGHUP stop within a second, drain as above and print\n"
          "  the summary."});
     table.groups.push_back(
-        {"Replay",
+        {FlagGroupId::Replay,
+         "Replay",
          {
              {"--replay", "FILE",
               "send the lines of a log file, each at its time since\n"
@@ -757,7 +767,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          "  --count and --duration end a replay early; --stamp stamps each line.\n"
          "  With --threads or --shard the lines are dealt in turn, each thread\n"
          "  sending its own in order at their times."});
-    table.groups.push_back({"Delivery stamps (checked by quillon-recv)",
+    table.groups.push_back({FlagGroupId::Stamps,
+                            "Delivery stamps (checked by quillon-recv)",
                             {
                                 {"--stamp", "",
                                  "stamp every message with the run id, stream 1 (with\n"
@@ -795,7 +806,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                             "  With several connections or threads each connection (over UDP each\n"
                             "  thread, and each target and port of it) is a stream of its own,\n"
                             "  numbered from 1."});
-    table.groups.push_back({"Runs spread over several senders",
+    table.groups.push_back({FlagGroupId::Spread,
+                            "Runs spread over several senders",
                             {
                                 {"--shard", "I/N",
                                  "this sender is shard I (0..N-1) of N: it sends 1/N of\n"
@@ -812,7 +824,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                             },
                             "  --shard auto/N         I from JOB_COMPLETION_INDEX (set by an Indexed Job)"});
     table.groups.push_back(
-        {"Load",
+        {FlagGroupId::Load,
+         "Load",
          {
              {"--connections", "N",
               "TCP and TLS: N sessions, 1..100000, dealt to the\n"
@@ -895,7 +908,8 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
          }});
-    table.groups.push_back({"Settings and output",
+    table.groups.push_back({FlagGroupId::SettingsAndOutput,
+                            "Settings and output",
                             {
                                 {"--from-settings", "",
                                  "start from the window's saved settings (the defaults\n"

@@ -1,5 +1,6 @@
 #include "cli/send/RunSender.h"
 #include "cli/send/CommandLine.h"
+#include "load/SendRun.h"
 #include "support/LoopbackReceivers.h"
 #include "support/StuckListener.h"
 #include "support/TestCertificates.h"
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -197,6 +199,32 @@ TEST(RunSender, TlsCarriesTheBytesOfTheTcpStream)
     EXPECT_GT(tcp.Bytes().size(), 3000u * 20);
     EXPECT_TRUE(tls.Bytes() == tcp.Bytes());
     EXPECT_EQ(overTls.bytes, overTcp.bytes);
+}
+
+// The probe's steps are runs of one preparation: its TLS files are read
+// once, and each run hands its figures to the sinks it is given.
+TEST(RunSender, RunsOfOnePreparationNeedItsFilesNoMore)
+{
+    TlsLoopbackServer tls;
+    QTemporaryDir folder;
+    const std::string ca = folder.filePath(QStringLiteral("ca.pem")).toStdString();
+    std::filesystem::copy_file(MadeCertificates().caFile, ca);
+    const ParseResult parsed = ParseCommandLine({"--transport", "tls", "--target", "localhost", "--port",
+                                                 std::to_string(tls.Port()), "--ca-file", ca, "--count", "10"});
+    ASSERT_EQ(parsed.action, ParseResult::Action::Run) << parsed.error;
+    const PreparedSend prepared = PrepareSend(parsed.options, [](const std::string &) {});
+    ASSERT_TRUE(prepared.Ready()) << prepared.failure.error;
+    std::filesystem::remove(ca);
+    struct LastTick final : SendSink {
+        std::int64_t sent = 0;
+        void Tick(const SendTick &tick) override { sent = tick.last ? tick.total.sent : sent; }
+    };
+    for (int run = 0; run < 2; ++run) {
+        LastTick last;
+        const RunSummary summary = RunLoad(prepared.options, prepared.tls, {&last});
+        EXPECT_EQ(summary.exitStatus, 0) << summary.error;
+        EXPECT_EQ(last.sent, 10);
+    }
 }
 
 // Idle sessions come up beside the sending ones and are held open, without a
