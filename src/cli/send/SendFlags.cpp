@@ -5,7 +5,6 @@
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/StructuredData.h"
-#include "engine/TemplatePacks.h"
 #include "engine/Vocabulary.h"
 #include "transport/TlsSettingsStore.h"
 #include "transport/TransportKind.h"
@@ -37,8 +36,6 @@ constexpr int MaxRelpWindow = 1000000;
 // A day: longer waits are mistakes, and stay far from what a clock holds.
 constexpr double MostWaitSeconds = 86400;
 // Slower than a thousandth stretches a minute's file past a fortnight.
-constexpr double MinReplaySpeed = 0.001;
-constexpr double MaxReplaySpeed = 1000000;
 constexpr const char *SeeHelp = " (see quillon-send --help)";
 
 // People type "ftp-daemon" or "log_audit" as often as "FTP Daemon".
@@ -145,16 +142,6 @@ std::string SourceAddressText(std::string_view text)
     const int entry = Vocabulary::EntryIndexNoCase(Vocabulary::SourceAddressEntries, text);
     return entry >= 0 ? std::string(Vocabulary::SourceAddressEntries[static_cast<std::size_t>(entry)])
                       : std::string(text);
-}
-
-// The packs' names, and "list", for the shell completion.
-std::vector<std::string> PackChoices()
-{
-    std::vector<std::string> names;
-    for (const TemplatePack &pack : TemplatePacks())
-        names.emplace_back(pack.name);
-    names.emplace_back("list");
-    return names;
 }
 
 // The rows' short name for it.
@@ -265,40 +252,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                   return {};
               }},
          }});
-    table.groups.push_back({FlagGroupId::ProxyProtocol,
-                            "PROXY protocol",
-                            {
-                                {"--proxy-protocol",
-                                 "v1|v2",
-                                 "TCP and TLS: open each session (and each one\n"
-                                 "opened again) with a PROXY protocol header, v1 (text)\n"
-                                 "or v2 (binary), before TLS, as a load balancer in\n"
-                                 "front of the target would: it claims a client of\n"
-                                 "--proxy-source and names the target's address",
-                                 [&o](std::string_view value) -> Status {
-                                     const std::string version = ToLowerAscii(value);
-                                     if (version != "v1" && version != "v2")
-                                         return Parser::Bad("--proxy-protocol", value, "v1 or v2");
-                                     o.proxyVersion = version == "v1" ? 1 : 2;
-                                     return {};
-                                 },
-                                 {"v1", "v2"}},
-                                {"--proxy-source", "ADDR[,ADDR...]|CIDR|random",
-                                 "the clients the headers claim, one per session:\n"
-                                 "addresses in turn (ADDR:PORT and [IPv6]:PORT keep a\n"
-                                 "port; others get a random one), a random host of a\n"
-                                 "network (10.0.0.0/8, 2001:db8::/48), or random\n"
-                                 "(random6: IPv6) unicast addresses (default random);\n"
-                                 "random draws repeat with --seed",
-                                 [p](std::string_view value) -> Status {
-                                     std::string error;
-                                     p->o.proxySources = ProxySources::Parse(value, error);
-                                     if (!p->o.proxySources)
-                                         return Parser::Fail("--proxy-source: " + error);
-                                     p->proxySourceGiven = true;
-                                     return {};
-                                 }},
-                            }});
+    table.groups.push_back(ProxyFlagGroup(p));
     table.groups.push_back({FlagGroupId::Relp,
                             "RELP (librelp)",
                             {
@@ -536,36 +490,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          "  Header values: printable US-ASCII, no spaces, \"-\" for none; at most 255,\n"
          "  48, 128 and 32 characters (host name, app name, procid, msgid).",
          29});
-    table.groups.push_back(
-        {FlagGroupId::Templates,
-         "Templates and packs",
-         {
-             {"--template", "TEXT",
-              "each message's text made from TEXT, its ${...} fields\n"
-              "filled in per message (below), under the header\n"
-              "of --format; repeatable with --seed",
-              [p](std::string_view value) { return p->SetTemplates("--template", value); }},
-             {"--template-file", "FILE",
-              "several templates, one a line, in turn, or by\n"
-              "weight when a line starts \"[weight=W app=NAME] \";\n"
-              "# starts a comment; ${line:F} files are found\n"
-              "beside FILE",
-              [p](std::string_view value) { return p->SetTemplates("--template-file", value); }},
-             {"--pack", "NAME|list",
-              "a built-in set of templates of a common format:\n"
-              "cef, leef, json, apache, firewall, auth; list\n"
-              "names them with a sample each",
-              [p](std::string_view value) { return p->SetTemplates("--pack", value); }, PackChoices()},
-         },
-         "  Fields: ${ip} ${ipv6} ${uuid} ${int:A:B} ${hex:N} ${choice:A|B|C}\n"
-         "  ${weighted:200=90,404=7,500=3} ${line:FILE} ${zipf:FILE:S} (the k-th line\n"
-         "  with weight 1/k^S) ${counter} ${seq} ${pri} ${time:FORMAT} (rfc3339,\n"
-         "  rfc3339_us, rfc3164, epoch, epoch_ms, apache, or strftime) and ${stamp}\n"
-         "  (${stamp:tab}, ${stamp:json}, ${stamp:sd}): where --stamp puts the stamp,\n"
-         "  else the header's place. \\ makes the next character plain; $${ is \"${\".\n"
-         "  Stamps of cef, leef, firewall and json are their last field, of apache and\n"
-         "  auth the header's.",
-         29});
+    table.groups.push_back(TemplateFlagGroup(p));
     table.groups.push_back({FlagGroupId::Tls,
                             "TLS (with --transport tls; RFC 5425)",
                             {
@@ -711,62 +636,7 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
          },
          "  Ctrl-C, SIGTERM and SIGHUP stop within a second, drain as above and print\n"
          "  the summary."});
-    table.groups.push_back(
-        {FlagGroupId::Replay,
-         "Replay",
-         {
-             {"--replay", "FILE",
-              "send the lines of a log file, each at its time since\n"
-              "the first: syslog files as rsyslog and syslog-ng\n"
-              "write them, or any lines that start with an RFC 3339\n"
-              "or RFC 3164 time (after a <PRI>, if any); a line\n"
-              "without one goes with the line before",
-              [p](std::string_view value) -> Status {
-                  if (value.empty())
-                      return Parser::Fail("--replay needs a file name");
-                  if (value == "-")
-                      return Parser::Fail("--replay needs a file: its times are read ahead of its lines, which "
-                                          "standard input cannot give twice");
-                  p->o.replayFile = std::string(value);
-                  return p->SetPace("--replay", Pace::Replay);
-              }},
-             {"--speed",
-              "X|max",
-              "X times as fast as the file's times, 0.001..1000000\n"
-              "(2: twice as fast; default 1), or max: as fast as\n"
-              "the target takes the lines",
-              [p](std::string_view value) -> Status {
-                  const auto speed = PositiveNumber(value);
-                  if (value != "max" && (!speed || *speed < MinReplaySpeed || *speed > MaxReplaySpeed))
-                      return Parser::Bad("--speed", value, "a speed from 0.001 to 1000000, or max");
-                  p->o.replaySpeed = value == "max" ? 0 : *speed;
-                  return Parser::Noted(p->replayFlagsGiven, "--speed", {});
-              },
-              {"max"}},
-             {"--loop", "",
-              "start the file over at its end, after its mean gap\n"
-              "between lines",
-              [p](std::string_view) {
-                  p->o.replayLoop = true;
-                  return Parser::Noted(p->replayFlagsGiven, "--loop", {});
-              }},
-             {"--rewrite-time", "",
-              "each line's own time made the time it is sent, in\n"
-              "the line's form (RFC 3164 or RFC 3339, the local\n"
-              "offset)",
-              [p](std::string_view) {
-                  p->o.replayRewriteTime = true;
-                  return Parser::Noted(p->replayFlagsGiven, "--rewrite-time", {});
-              }},
-         },
-         "  Each line is the message text as the file holds it, its time and host\n"
-         "  included: under the default header (RFC 3164 without --rfc-header) it\n"
-         "  follows the <PRI>, so its time and host are the record's; --rfc-header\n"
-         "  and --format rfc5424 put this sender's header (now, this host) before\n"
-         "  it. Lines that carry their own <PRI> go as they stand with --no-priority.\n"
-         "  --count and --duration end a replay early; --stamp stamps each line.\n"
-         "  With --threads or --shard the lines are dealt in turn, each thread\n"
-         "  sending its own in order at their times."});
+    table.groups.push_back(ReplayFlagGroup(p));
     table.groups.push_back({FlagGroupId::Stamps,
                             "Delivery stamps (checked by quillon-recv)",
                             {

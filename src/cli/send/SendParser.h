@@ -87,3 +87,7 @@ struct SendParser {
 
 // quillon-send's flag table, its handlers writing to parser.
 FlagTable SendFlags(const std::shared_ptr<SendParser> &parser);
+// Its groups for messages like production's.
+FlagGroup TemplateFlagGroup(const std::shared_ptr<SendParser> &parser);
+FlagGroup ReplayFlagGroup(const std::shared_ptr<SendParser> &parser);
+FlagGroup ProxyFlagGroup(const std::shared_ptr<SendParser> &parser);
