@@ -459,7 +459,8 @@ std::optional<WorkerMark> WorkerMarks::Last()
 RunSummary RunWorker(const Options &options, const WorkerLane &lane, const SendChannel::Say &say)
 {
     RunSummary summary = SendWorker(options, lane, say).Run();
-    // Workers run on threads that end unjoined, perhaps as the process exits.
+    // OpenSSL's state for this thread goes with the worker, whatever else
+    // the thread does before its end.
     if (lane.tls)
         ReleaseTlsThreadState();
     return summary;

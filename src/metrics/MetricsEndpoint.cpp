@@ -50,9 +50,11 @@ MetricsEndpoint::MetricsEndpoint() = default;
 
 MetricsEndpoint::~MetricsEndpoint()
 {
-    if (m_thread) {
-        m_thread->quit();
-        m_thread->wait();
+    if (m_thread.joinable()) {
+        // Not a posted call: its event would be made on this thread and
+        // freed on that one, a hand-over inside Qt no race detector sees.
+        m_loopThread->quit();
+        m_thread.join();
     }
 }
 
@@ -61,7 +63,9 @@ Status MetricsEndpoint::Start(const MetricsAddress &address)
     // Where it listens, or why it cannot.
     std::promise<std::pair<bool, std::string>> bound;
     auto outcome = bound.get_future();
-    m_thread.reset(QThread::create([this, address, &bound] {
+    m_thread = std::thread([this, address, &bound] {
+        // First: it gives this thread the event dispatcher the sockets need.
+        QEventLoop loop;
         QHttpServer server;
         server.route("/metrics",
                      [this] { return QHttpServerResponse(PrometheusContentType, QByteArray::fromStdString(Serve())); });
@@ -74,20 +78,18 @@ Status MetricsEndpoint::Start(const MetricsAddress &address)
         server.bind(listener);
         const std::string where =
             host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.host + "]" : address.host;
+        m_loopThread = QThread::currentThread();
         bound.set_value({true, where + ":" + std::to_string(listener->serverPort())});
-        QEventLoop loop;
         loop.exec();
         // The last answer may still sit in a socket's buffer: sent before the
         // server goes, so a scraper that asked gets it whole.
         for (QTcpSocket *socket : listener->findChildren<QTcpSocket *>())
             while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(WriteWaitMs)) {
             }
-    }));
-    m_thread->start();
+    });
     auto [listening, text] = outcome.get();
     if (!listening) {
-        m_thread->wait();
-        m_thread.reset();
+        m_thread.join();
         return Status::Failure("cannot listen on " + address.host + ":" + std::to_string(address.port) + ": " + text);
     }
     m_where = std::move(text);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 class QThread;
 
@@ -53,5 +54,7 @@ private:
     bool m_final = false;
     bool m_finalServed = false;
     std::string m_where;
-    std::unique_ptr<QThread> m_thread;
+    std::thread m_thread;
+    // Qt's handle on m_thread, whose loop is told to quit from here.
+    QThread *m_loopThread = nullptr;
 };

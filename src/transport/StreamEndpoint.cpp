@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace {
 constexpr std::chrono::milliseconds DrainWait{2000};
@@ -51,6 +52,9 @@ ProxyAddress PeerAddress(int fd)
 struct LookupToken {
     std::mutex mutex;
     StreamEndpoint *owner = nullptr;
+    std::uint64_t generation = 0;
+    // Left by the pool's thread for the owner's.
+    std::optional<AddressLookup> result;
 };
 
 StreamEndpoint::StreamEndpoint(QObject *parent) : QObject(parent)
@@ -124,18 +128,19 @@ bool StreamEndpoint::Connect(const std::string &host, std::int32_t port, std::in
     // A name may take the resolver seconds: look it up off this thread.
     auto token = std::make_shared<LookupToken>();
     token->owner = this;
+    token->generation = m_generation.Current();
     m_lookup = token;
     m_state = EndpointState::Resolving;
-    const std::uint64_t forGeneration = m_generation.Current();
-    QThreadPool::globalInstance()->start([token, host, remotePort, forGeneration] {
+    QThreadPool::globalInstance()->start([token, host, remotePort] {
         AddressLookup result = LookUpAddresses(host, remotePort, SOCK_STREAM, false);
         std::lock_guard<std::mutex> lock(token->mutex);
-        StreamEndpoint *owner = token->owner;
-        if (!owner)
+        if (!token->owner)
             return;
-        QMetaObject::invokeMethod(
-            owner, [owner, token, forGeneration, result] { owner->OnLookedUp(token, forGeneration, result); },
-            Qt::QueuedConnection);
+        token->result = std::move(result);
+        // By name, the result left under the lock: a functor would be freed
+        // by whichever thread lets go of it last, through a count inside Qt
+        // no race detector sees.
+        QMetaObject::invokeMethod(token->owner, "OnLookedUp", Qt::QueuedConnection);
     });
     return true;
 }
@@ -193,18 +198,25 @@ bool StreamEndpoint::StartAttempts(std::size_t from, bool synchronous)
     return true;
 }
 
-void StreamEndpoint::OnLookedUp(const std::shared_ptr<LookupToken> &token, std::uint64_t forGeneration,
-                                const AddressLookup &result)
+void StreamEndpoint::OnLookedUp()
 {
-    if (token != m_lookup || forGeneration != m_generation.Current() || m_state != EndpointState::Resolving)
+    if (!m_lookup || m_lookup->generation != m_generation.Current() || m_state != EndpointState::Resolving)
+        return;
+    std::optional<AddressLookup> result;
+    {
+        const std::lock_guard<std::mutex> lock(m_lookup->mutex);
+        result = std::move(m_lookup->result);
+    }
+    // An earlier lookup's call: this one's is still to come.
+    if (!result)
         return;
     m_lookup.reset();
-    if (!result.Ok()) {
+    if (!result->Ok()) {
         m_state = EndpointState::Error;
-        PostError(result.errorNumber, QString::fromLocal8Bit(result.errorText.c_str()));
+        PostError(result->errorNumber, QString::fromLocal8Bit(result->errorText.c_str()));
         return;
     }
-    m_attempts = result.addresses;
+    m_attempts = std::move(result->addresses);
     StartAttempts(0, false);
 }
 

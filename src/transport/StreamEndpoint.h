@@ -92,8 +92,8 @@ private:
     void CancelLookup();
     void CloseSocket();
     bool StartAttempts(std::size_t from, bool synchronous);
-    void OnLookedUp(const std::shared_ptr<LookupToken> &token, std::uint64_t forGeneration,
-                    const AddressLookup &result);
+    // The lookup's result is in m_lookup's token.
+    Q_INVOKABLE void OnLookedUp();
     void OnConnectReady();
     void OnConnected();
     void ContinueHandshake();

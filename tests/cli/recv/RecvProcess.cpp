@@ -19,7 +19,7 @@
 Receiver::Receiver(const std::vector<std::string> &args, rlim_t memoryCap)
     : m_json(std::find(args.begin(), args.end(), "--json") != args.end())
 {
-#ifndef __SANITIZE_ADDRESS__ // which reserves terabytes of address space
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) // which reserve terabytes of address space
     if (memoryCap > 0)
         m_program.setChildProcessModifier([memoryCap] {
             const rlimit limit{memoryCap, memoryCap};

@@ -16,7 +16,7 @@ class Receiver {
 public:
     // memoryCap: the address space the program may take (ulimit -v), so one
     // that grows with what peers write fails instead of taking the machine;
-    // 0 for none, and none with the address sanitizer.
+    // 0 for none, and none with the address or thread sanitizer.
     explicit Receiver(const std::vector<std::string> &args, rlim_t memoryCap = 0);
     int Port() const { return m_port; }
     const std::string &FirstLine() const { return m_listening; }
