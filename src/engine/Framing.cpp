@@ -3,9 +3,9 @@
 #include "common/TextHelpers.h"
 
 #include <charconv>
+#include <cstring>
 
-namespace {
-std::string_view Trailer(Framing framing)
+std::string_view TrailerOf(Framing framing)
 {
     switch (framing) {
     case Framing::Lf:
@@ -20,7 +20,6 @@ std::string_view Trailer(Framing framing)
     }
     return {};
 }
-} // namespace
 
 std::string_view FramingName(Framing framing)
 {
@@ -44,7 +43,7 @@ void AppendFramed(std::string &out, Framing framing, std::string_view packet)
         out.push_back(' ');
     }
     out += packet;
-    out += Trailer(framing);
+    out += TrailerOf(framing);
 }
 
 void FrameInPlace(std::string &out, std::size_t start, Framing framing)
@@ -55,5 +54,33 @@ void FrameInPlace(std::string &out, std::size_t start, Framing framing)
         *end++ = ' ';
         out.insert(start, digits, static_cast<std::size_t>(end - digits));
     }
-    out += Trailer(framing);
+    out += TrailerOf(framing);
+}
+
+char *OctetCounter::Count(char *start, char *end)
+{
+    char *message = start + m_digits + 1;
+    const auto length = static_cast<std::size_t>(end - message);
+    if (length != m_length) {
+        m_length = length;
+        const auto digits =
+            static_cast<std::size_t>(std::to_chars(m_text, m_text + sizeof m_text, length).ptr - m_text);
+        if (digits != m_digits) {
+            std::memmove(start + digits + 1, message, length);
+            m_digits = digits;
+            end = start + digits + 1 + length;
+        }
+    }
+    // A few bytes: a loop the compiler keeps inline, not a call.
+    for (std::size_t i = 0; i < m_digits; ++i)
+        start[i] = m_text[i];
+    start[m_digits] = ' ';
+    return end;
+}
+
+void OctetCounter::Count(std::string &out, std::size_t start)
+{
+    const std::size_t end = out.size();
+    out.resize(end + MaxRoom);
+    out.resize(static_cast<std::size_t>(Count(out.data() + start, out.data() + end) - out.data()));
 }

@@ -63,8 +63,11 @@ MessageTemplate SyslogMessageTemplate(const SyslogTemplateSettings &settings, co
             out.AddLiteral(settings.localHeader ? ": " : " ");
         }
         out.Add(message);
-        if (settings.stamped)
+        if (settings.stamped) {
+            if (settings.stampSharesSpace)
+                out.DropTrailingSpace();
             out.AddStamp(StampForm::Token);
+        }
     }
     out.AddLiteral(settings.lineEnd);
     return out;

@@ -29,6 +29,9 @@ struct SyslogTemplateSettings {
     // the token at the end of RFC 3164. Leave it off for a message template
     // that has a stamp slot of its own.
     bool stamped = false;
+    // The RFC 3164 token takes the space that ends the text before it, as
+    // MessageStamper puts it, instead of a space of its own.
+    bool stampSharesSpace = false;
     // After the message: "\r\n", "\n" or nothing.
     std::string lineEnd;
 };
