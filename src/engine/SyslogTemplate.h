@@ -3,6 +3,7 @@
 #include "engine/MessageFormat.h"
 #include "engine/MessageTemplate.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,8 @@ struct SyslogTemplateSettings {
     // message) instead of a fixed name.
     bool hostFromContext = false;
     bool noPriority = false;
+    // A priority the same for every message, written once instead of the context's.
+    std::optional<int> priority;
     // A stamp slot where the format keeps it: the SD element of RFC 5424,
     // the token at the end of RFC 3164. Leave it off for a message template
     // that has a stamp slot of its own.

@@ -96,6 +96,7 @@ void PacketStream::CompileTemplates(const Options &options, const std::string &h
     settings.rfc3164Header = options.rfcHeader;
     settings.localHeader = UsesUnixSocket(options);
     settings.noPriority = m_noPriority;
+    settings.priority = m_typedPriority;
     // A packet that is not sized next is framed as it is rendered.
     settings.lineEnd = m_lineEnd + std::string(m_sizeMax == 0 ? TrailerOf(m_framing) : "");
     for (std::size_t i = 0; i < m_set->Count(); ++i) {
@@ -103,7 +104,7 @@ void PacketStream::CompileTemplates(const Options &options, const std::string &h
         // A template with a stamp slot of its own keeps it there.
         settings.stamped = options.stamp && !text.HasStamp();
         m_messages.push_back(SyslogMessageTemplate(settings, text, m_clock, m_set->App(i)));
-        m_rooms.push_back(m_messages.back().MaxLength({}) + MessageTemplate::CountRoom);
+        m_room = std::max(m_room, m_messages.back().MaxLength({}) + OctetCounter::MaxRoom);
         if (m_sizeMax == 0)
             continue;
         SyslogTemplateSettings head = settings;
@@ -162,6 +163,7 @@ void PacketStream::CompileMessage(const Options &options, const std::string &hos
     settings.rfc3164Header = options.rfcHeader;
     settings.localHeader = UsesUnixSocket(options);
     settings.noPriority = m_noPriority;
+    settings.priority = m_typedPriority;
     settings.stampSharesSpace = true;
     settings.lineEnd = std::string(m_oversize ? OversizePadding : 0, ' ');
     if (m_crlf)
@@ -171,7 +173,7 @@ void PacketStream::CompileMessage(const Options &options, const std::string &hos
     for (const bool stamped : {false, true}) {
         settings.stamped = stamped;
         m_compiled.push_back(SyslogMessageTemplate(settings, body, m_clock));
-        m_compiledRoom = std::max(m_compiledRoom, m_compiled.back().MaxLength({}) + OctetCounter::MaxRoom);
+        m_room = std::max(m_room, m_compiled.back().MaxLength({}) + OctetCounter::MaxRoom);
     }
 }
 
@@ -198,6 +200,22 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
 {
     bytes.clear();
     sizes.clear();
+    if (Compiled() && m_sizeMax == 0) {
+        // Rendered back to back where no byte needs clearing first, then copied once.
+        char *const begin = Scratch(static_cast<std::size_t>(count));
+        char *at = begin;
+        for (std::int64_t i = 0; i < count; ++i) {
+            TemplateContext context;
+            Stamp stamp;
+            std::size_t index = 0;
+            MessageTemplate &message = NextRendered(context, stamp, index);
+            char *const end = RenderAt(at, message, context);
+            sizes.push_back(static_cast<std::uint32_t>(end - at));
+            at = end;
+        }
+        bytes.assign(begin, at);
+        return true;
+    }
     for (std::int64_t i = 0; i < count; ++i) {
         const std::size_t before = bytes.size();
         AppendNext(bytes);
@@ -211,12 +229,8 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
 
 void PacketStream::AppendNext(std::string &out)
 {
-    if (m_set) {
-        AppendTemplated(out);
-        return;
-    }
-    if (!m_compiled.empty()) {
-        AppendCompiled(out);
+    if (Compiled()) {
+        AppendRendered(out);
         return;
     }
     if (m_lines) {
@@ -264,19 +278,10 @@ const Stamp *PacketStream::TakeStamp(Stamp &stamp, std::int64_t nowUs)
     return &stamp;
 }
 
-void PacketStream::Render(std::string &out, MessageTemplate &message, std::size_t room, const TemplateContext &context)
+MessageTemplate &PacketStream::NextRendered(TemplateContext &context, Stamp &stamp, std::size_t &index)
 {
-    const std::size_t start = out.size();
-    out.resize(start + room);
-    char *at = out.data() + start;
-    char *end =
-        m_countAtOnce ? m_octets.Count(at, message.Render(at + m_octets.Room(), context)) : message.Render(at, context);
-    out.resize(static_cast<std::size_t>(end - out.data()));
-}
-
-void PacketStream::AppendCompiled(std::string &out)
-{
-    TemplateContext context;
+    if (m_set)
+        index = m_set->NextIndex();
     if (m_numbered) {
         // As the composer numbers it: in 64 bits, so a counter stored out of range wraps.
         const std::int64_t next = static_cast<std::int64_t>(m_state.SequenceNumber) + 1;
@@ -286,14 +291,42 @@ void PacketStream::AppendCompiled(std::string &out)
     m_state.Priority = NextPriority();
     context.priority = m_state.Priority;
     context.nowUs = m_clock.EpochMicroseconds();
-    Stamp stamp;
     context.stamp = TakeStamp(stamp, context.nowUs);
+    if (!m_set)
+        return m_compiled[context.stamp ? 1 : 0];
+    context.seq = context.stamp ? stamp.seq : ++m_count;
+    return m_messages[index];
+}
+
+char *PacketStream::RenderAt(char *at, MessageTemplate &message, const TemplateContext &context)
+{
+    return m_countAtOnce ? m_octets.Count(at, message.Render(at + m_octets.Room(), context))
+                         : message.Render(at, context);
+}
+
+char *PacketStream::Scratch(std::size_t count)
+{
+    if (m_scratch.size() < count * m_room)
+        m_scratch.resize(count * m_room);
+    return m_scratch.data();
+}
+
+void PacketStream::AppendRendered(std::string &out)
+{
+    TemplateContext context;
+    Stamp stamp;
+    std::size_t index = 0;
+    MessageTemplate &message = NextRendered(context, stamp, index);
+    char *const at = Scratch(1);
     const std::size_t start = out.size();
-    Render(out, m_compiled[context.stamp ? 1 : 0], m_compiledRoom, context);
+    out.append(at, RenderAt(at, message, context));
     if (m_sizeMax == 0)
         return;
-    FitToSize(out, start, m_rfc5424, m_bodyLength + m_numbers * DigitsOf(context.seq),
-              context.stamp && !m_rfc5424 ? m_active->TokenLengthOf(stamp.seq, stamp.sentUs) : 0);
+    if (m_set)
+        FitTemplatedToSize(out, start, index, context);
+    else
+        FitToSize(out, start, m_rfc5424, m_bodyLength + m_numbers * DigitsOf(context.seq),
+                  context.stamp && !m_rfc5424 ? m_active->TokenLengthOf(stamp.seq, stamp.sentUs) : 0);
     if (m_framing != Framing::None)
         FrameInPlace(out, start, m_framing);
 }
@@ -329,25 +362,6 @@ void PacketStream::Skip(std::int64_t count)
     ReplayLine line;
     for (std::int64_t i = 0; m_replay && i < count && m_replay->Next(line); ++i) {
     }
-}
-
-void PacketStream::AppendTemplated(std::string &out)
-{
-    const std::size_t index = m_set->NextIndex();
-    m_state.Priority = NextPriority();
-    TemplateContext context;
-    context.nowUs = m_clock.EpochMicroseconds();
-    context.priority = m_state.Priority;
-    Stamp stamp;
-    context.stamp = TakeStamp(stamp, context.nowUs);
-    context.seq = context.stamp ? stamp.seq : ++m_count;
-    const std::size_t start = out.size();
-    Render(out, m_messages[index], m_rooms[index], context);
-    if (m_sizeMax == 0)
-        return;
-    FitTemplatedToSize(out, start, index, context);
-    if (m_framing != Framing::None)
-        FrameInPlace(out, start, m_framing);
 }
 
 std::size_t PacketStream::DrawSize() const

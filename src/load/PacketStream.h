@@ -82,13 +82,16 @@ private:
     std::int16_t NextPriority() const;
     // The next stamp in stamp, or null without stamps.
     const Stamp *TakeStamp(Stamp &stamp, std::int64_t nowUs);
-    // The message rendered at the end of out in room bytes, octet counted
-    // here unless it is to be sized first.
-    void Render(std::string &out, MessageTemplate &message, std::size_t room, const TemplateContext &context);
-    // The next packet from the templates, appended to out.
-    void AppendTemplated(std::string &out);
-    // The next packet from the compiled message, appended to out.
-    void AppendCompiled(std::string &out);
+    // The next rendered message's template, and in context what it shows,
+    // drawn in the composer's order; index: its place in the set.
+    MessageTemplate &NextRendered(TemplateContext &context, Stamp &stamp, std::size_t &index);
+    // Renders the message at at, octet counted unless it is to be sized
+    // first, and returns its end.
+    char *RenderAt(char *at, MessageTemplate &message, const TemplateContext &context);
+    // Room to render count messages in, kept from batch to batch.
+    char *Scratch(std::size_t count);
+    // The next rendered packet appended to out.
+    void AppendRendered(std::string &out);
     // Pads or cuts a templated packet from start to its --size, around its
     // header and its stamp.
     void FitTemplatedToSize(std::string &out, std::size_t start, std::size_t index, const TemplateContext &context);
@@ -141,22 +144,22 @@ private:
     std::optional<MessageStamper> m_stamper;
     MessageStamper *m_active = nullptr;
     // With templates: the set (which picks the template of each message),
-    // each template as a whole message, the room it needs, and with --size
-    // its header alone.
+    // each template as a whole message, and with --size its header alone.
     std::optional<TemplateSet> m_set;
     std::vector<MessageTemplate> m_messages;
-    std::vector<std::size_t> m_rooms;
     std::vector<MessageTemplate> m_heads;
     std::string m_lineEnd;
-    // The composed message compiled, unstamped and stamped, the room it
-    // needs, and its body's length but for its numbers, and how many
-    // numbers it holds (the numbered phrase's "####").
+    // The composed message compiled, unstamped and stamped, its body's
+    // length but for its numbers, and how many numbers it holds (the
+    // numbered phrase's "####").
     std::vector<MessageTemplate> m_compiled;
-    std::size_t m_compiledRoom = 0;
     bool m_numbered = false;
     bool m_rfc5424 = false;
     std::size_t m_bodyLength = 0;
     std::size_t m_numbers = 0;
+    // The most room a rendered message needs, octet counted; where they are rendered.
+    std::size_t m_room = 0;
+    std::string m_scratch;
     // ${seq} of an unstamped run.
     std::uint64_t m_count = 0;
     // The stamp number before each packet of the batch.
