@@ -57,24 +57,19 @@ void FrameInPlace(std::string &out, std::size_t start, Framing framing)
     out += TrailerOf(framing);
 }
 
-char *OctetCounter::Count(char *start, char *end)
+char *OctetCounter::Recount(char *start, char *end)
 {
     char *message = start + m_digits + 1;
     const auto length = static_cast<std::size_t>(end - message);
-    if (length != m_length) {
-        m_length = length;
-        const auto digits =
-            static_cast<std::size_t>(std::to_chars(m_text, m_text + sizeof m_text, length).ptr - m_text);
-        if (digits != m_digits) {
-            std::memmove(start + digits + 1, message, length);
-            m_digits = digits;
-            end = start + digits + 1 + length;
-        }
+    m_length = length;
+    const auto digits = static_cast<std::size_t>(std::to_chars(m_text, m_text + MaxRoom, length).ptr - m_text);
+    m_text[digits] = ' ';
+    if (digits != m_digits) {
+        std::memmove(start + digits + 1, message, length);
+        m_digits = digits;
+        end = start + digits + 1 + length;
     }
-    // A few bytes: a loop the compiler keeps inline, not a call.
-    for (std::size_t i = 0; i < m_digits; ++i)
-        start[i] = m_text[i];
-    start[m_digits] = ' ';
+    std::memcpy(start, m_text, m_digits + 1);
     return end;
 }
 
@@ -82,5 +77,7 @@ void OctetCounter::Count(std::string &out, std::size_t start)
 {
     const std::size_t end = out.size();
     out.resize(end + MaxRoom);
-    out.resize(static_cast<std::size_t>(Count(out.data() + start, out.data() + end) - out.data()));
+    char *const counted = Count(out.data() + start, out.data() + end);
+    std::memcpy(out.data() + start, m_text, m_digits + 1);
+    out.resize(static_cast<std::size_t>(counted - out.data()));
 }

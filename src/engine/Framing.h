@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,15 +38,28 @@ public:
 
     // Where the message goes: this far past where its count starts.
     std::size_t Room() const { return m_digits + 1; }
-    // Writes at start the count of the message from start + Room() to end,
-    // moving the message along once when its count is of another length
-    // (there are MaxRoom bytes of room past end); returns the message's end.
-    char *Count(char *start, char *end);
-    // The same for the message from start + Room() to the end of out.
+    // Writes the last count at start, with more bytes after it than
+    // MaxRoom, for the message that goes at the pointer returned.
+    char *Start(char *start)
+    {
+        std::memcpy(start, m_text, sizeof m_text);
+        return start + m_digits + 1;
+    }
+    // Sets the count written at Start right for the message from there to
+    // end, moving the message along once when its count is of another
+    // length (there are MaxRoom bytes of room past end); returns its end.
+    char *Count(char *start, char *end)
+    {
+        return static_cast<std::size_t>(end - start) - m_digits - 1 == m_length ? end : Recount(start, end);
+    }
+    // The message from start + Room() to the end of out counted.
     void Count(std::string &out, std::size_t start);
 
 private:
+    char *Recount(char *start, char *end);
+
     std::size_t m_digits = 1;
     std::size_t m_length = 0;
-    char m_text[24] = "0";
+    // The count and its space.
+    char m_text[24] = "0 ";
 };

@@ -868,7 +868,7 @@ char *MessageTemplate::WriteStamp(char *out, StampForm form, const Stamp &stamp)
 
 char *MessageTemplate::RenderOctetCounted(char *out, const TemplateContext &context)
 {
-    return m_octets.Count(out, Render(out + m_octets.Room(), context));
+    return m_octets.Count(out, Render(m_octets.Start(out), context));
 }
 
 void MessageTemplate::AppendTo(std::string &out, const TemplateContext &context)

@@ -120,8 +120,9 @@ void PacketStream::CompileMessage(const Options &options, const std::string &hos
     const std::string &text = m_state.MessageText;
     const bool numbered = ContainsNumberedPhrase(text);
     // A number below 0 would be written with its sign, which a number slot has not.
-    if (m_lines || m_replay || m_state.CorruptData == 1 || (!numbered && IsGenerated(text)) ||
-        (numbered && m_state.SequenceNumber < 0))
+    // A "HEX=" text goes out as the bytes it spells.
+    if (m_lines || m_replay || m_state.CorruptData == 1 || StartsWithNoCase(text, "HEX=") ||
+        (!numbered && IsGenerated(text)) || (numbered && m_state.SequenceNumber < 0))
         return;
     const std::string &source = m_state.SourceAddress;
     std::string address;
@@ -300,7 +301,7 @@ MessageTemplate &PacketStream::NextRendered(TemplateContext &context, Stamp &sta
 
 char *PacketStream::RenderAt(char *at, MessageTemplate &message, const TemplateContext &context)
 {
-    return m_countAtOnce ? m_octets.Count(at, message.Render(at + m_octets.Room(), context))
+    return m_countAtOnce ? m_octets.Count(at, message.Render(m_octets.Start(at), context))
                          : message.Render(at, context);
 }
 

@@ -68,8 +68,8 @@ public:
     const MessageStamper *Stamper() const { return m_active; }
     // Whether the messages are rendered from compiled templates.
     bool Compiled() const { return m_set || !m_compiled.empty(); }
-    // Composes every following message, also one a template renders with
-    // the same bytes: the two ways compared.
+    // Composes the following messages where the options' message would be
+    // compiled: the two ways compared.
     void UseComposer() { m_compiled.clear(); }
 
 private:
