@@ -202,19 +202,22 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
     bytes.clear();
     sizes.clear();
     if (Compiled() && m_sizeMax == 0) {
-        // Rendered back to back where no byte needs clearing first, then copied once.
-        char *const begin = Scratch(static_cast<std::size_t>(count));
-        char *at = begin;
+        // Rendered back to back in place; the batch grows in steps, so each
+        // byte is cleared about once, not the whole room of every message.
+        std::size_t used = 0;
         for (std::int64_t i = 0; i < count; ++i) {
+            if (bytes.size() < used + m_room)
+                bytes.resize(used + std::max(m_room, used / 2));
             TemplateContext context;
             Stamp stamp;
             std::size_t index = 0;
             MessageTemplate &message = NextRendered(context, stamp, index);
+            char *const at = bytes.data() + used;
             char *const end = RenderAt(at, message, context);
             sizes.push_back(static_cast<std::uint32_t>(end - at));
-            at = end;
+            used += sizes.back();
         }
-        bytes.assign(begin, at);
+        bytes.resize(used);
         return true;
     }
     for (std::int64_t i = 0; i < count; ++i) {
