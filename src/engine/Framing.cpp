@@ -1,9 +1,9 @@
 #include "engine/Framing.h"
 
 #include <charconv>
+#include <cstring>
 
-namespace {
-std::string_view Trailer(Framing framing)
+std::string_view TrailerOf(Framing framing)
 {
     switch (framing) {
     case Framing::Lf:
@@ -19,7 +19,6 @@ std::string_view Trailer(Framing framing)
     }
     return {};
 }
-} // namespace
 
 void AppendFramed(std::string &out, Framing framing, std::string_view packet)
 {
@@ -30,7 +29,7 @@ void AppendFramed(std::string &out, Framing framing, std::string_view packet)
         out.push_back(' ');
     }
     out += packet;
-    out += Trailer(framing);
+    out += TrailerOf(framing);
 }
 
 void FrameInPlace(std::string &out, std::size_t start, Framing framing)
@@ -41,5 +40,30 @@ void FrameInPlace(std::string &out, std::size_t start, Framing framing)
         *end++ = ' ';
         out.insert(start, digits, static_cast<std::size_t>(end - digits));
     }
-    out += Trailer(framing);
+    out += TrailerOf(framing);
+}
+
+char *OctetCounter::Recount(char *start, char *end)
+{
+    char *message = start + m_digits + 1;
+    const auto length = static_cast<std::size_t>(end - message);
+    m_length = length;
+    const auto digits = static_cast<std::size_t>(std::to_chars(m_text, m_text + MaxRoom, length).ptr - m_text);
+    m_text[digits] = ' ';
+    if (digits != m_digits) {
+        std::memmove(start + digits + 1, message, length);
+        m_digits = digits;
+        end = start + digits + 1 + length;
+    }
+    std::memcpy(start, m_text, m_digits + 1);
+    return end;
+}
+
+void OctetCounter::Count(std::string &out, std::size_t start)
+{
+    const std::size_t end = out.size();
+    out.resize(end + MaxRoom);
+    char *const counted = Count(out.data() + start, out.data() + end);
+    std::memcpy(out.data() + start, m_text, m_digits + 1);
+    out.resize(static_cast<std::size_t>(counted - out.data()));
 }

@@ -11,8 +11,8 @@
 #include <cstdio>
 
 namespace {
-constexpr std::string_view NumberMark = "####";
-constexpr std::string_view OriginalAddress = "Original Address=";
+using MessageEntries::NumberMark;
+constexpr std::string_view OriginalAddress = SourceEntries::AddressLead;
 constexpr std::size_t MaxTagLength = 32;
 
 void AppendNumber(std::string &out, std::int64_t value)
@@ -35,24 +35,6 @@ void AppendReplacingAll(std::string &out, std::string_view text, std::string_vie
 char LowerAscii(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
-// Looked for in every message, so without lower-casing a copy of the text
-// (once over half the cost of composing a long message). The phrase ends in
-// the number mark, which has no case, so the mark is found first.
-bool ContainsNumberedPhrase(std::string_view text)
-{
-    const std::string_view phrase = MessageEntries::NumberedPhrase;
-    const std::size_t lead = phrase.size() - NumberMark.size();
-    for (std::size_t at = text.find(NumberMark, lead); at != std::string_view::npos;
-         at = text.find(NumberMark, at + 1)) {
-        std::size_t i = 0;
-        while (i < lead && LowerAscii(text[at - lead + i]) == phrase[i])
-            ++i;
-        if (i == lead)
-            return true;
-    }
-    return false;
 }
 
 void AppendClassCAddress(std::string &out)
@@ -287,6 +269,24 @@ std::string RandomText()
     std::string text;
     AppendRandomText(text);
     return text;
+}
+
+// Looked for in every message, so without lower-casing a copy of the text
+// (once over half the cost of composing a long message). The phrase ends in
+// the number mark, which has no case, so the mark is found first.
+bool ContainsNumberedPhrase(std::string_view text)
+{
+    const std::string_view phrase = MessageEntries::NumberedPhrase;
+    const std::size_t lead = phrase.size() - NumberMark.size();
+    for (std::size_t at = text.find(NumberMark, lead); at != std::string_view::npos;
+         at = text.find(NumberMark, at + 1)) {
+        std::size_t i = 0;
+        while (i < lead && LowerAscii(text[at - lead + i]) == phrase[i])
+            ++i;
+        if (i == lead)
+            return true;
+    }
+    return false;
 }
 
 bool IsDottedQuad(std::string_view text)

@@ -19,12 +19,16 @@ inline constexpr std::string_view RandomString = "Random string of text";
 inline constexpr std::string_view TabDelimitedFile = "From tab delimited text file";
 inline constexpr std::string_view HexFile = "From a Hex byte code text file. (One packet per line)";
 inline constexpr std::string_view CaptureFile = "From a Ethereal capture file";
+// Where the numbered phrase's number goes: each one in the text.
+inline constexpr std::string_view NumberMark = "####";
 } // namespace MessageEntries
 
 namespace SourceEntries {
 inline constexpr std::string_view ThisMachine = "IP address of this machine";
 inline constexpr std::string_view RandomClassC = "Random Class C addresses";
 inline constexpr std::string_view RandomSubnet = "Random host on this subnet";
+// Before a simulated source address in an RFC 3164 message.
+inline constexpr std::string_view AddressLead = "Original Address=";
 } // namespace SourceEntries
 
 inline constexpr std::string_view RfcTag = "Quillon";
@@ -127,3 +131,5 @@ std::string RandomClassCAddress();
 std::string RandomSubnetHost(const SendState &state);
 std::string RandomText();
 bool IsDottedQuad(std::string_view text);
+// The numbered phrase in any ASCII case: the composer numbers the message.
+bool ContainsNumberedPhrase(std::string_view text);

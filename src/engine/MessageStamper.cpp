@@ -86,6 +86,14 @@ ComposedView MessageStamper::Apply(const ComposedView &message, std::int64_t sen
     return stamped;
 }
 
+std::size_t MessageStamper::TokenLengthOf(std::uint64_t seq, std::int64_t sentUs) const
+{
+    char numbers[96];
+    // The MAC's digits are as many whatever it is.
+    const std::optional<std::uint64_t> mac = m_mac ? std::optional<std::uint64_t>(0) : std::nullopt;
+    return 1 + m_tokenHead.size() + Numbers(numbers, seq, sentUs, mac, TokenTail).size();
+}
+
 std::optional<std::uint64_t> MessageStamper::MacOf(std::uint64_t seq, std::int64_t sentUs) const
 {
     if (!m_mac)

@@ -29,6 +29,8 @@ public:
     // The bytes the last stamp took at the end of an RFC 3164 message: the
     // token and the space before it; 0 when it was left unstamped or is RFC 5424.
     std::size_t TokenLength() const { return m_tokenLength; }
+    // What TokenLength says of a stamp with these numbers.
+    std::size_t TokenLengthOf(std::uint64_t seq, std::int64_t sentUs) const;
 
     // The MAC a stamp with these numbers carries; nothing without a key.
     std::optional<std::uint64_t> MacOf(std::uint64_t seq, std::int64_t sentUs) const;

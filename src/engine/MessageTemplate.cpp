@@ -703,6 +703,18 @@ void MessageTemplate::Add(const MessageTemplate &other)
     m_draws = draws;
 }
 
+bool MessageTemplate::DropTrailingSpace()
+{
+    if (m_parts.empty() || m_parts.back().kind != PartKind::Literal || m_literals.empty() || m_literals.back() != ' ')
+        return false;
+    m_literals.pop_back();
+    m_pool.clear();
+    --m_fixedWidth;
+    if (--m_parts.back().prefixLength == 0)
+        m_parts.pop_back();
+    return true;
+}
+
 std::size_t MessageTemplate::MaxLength(const TemplateContext &context) const
 {
     std::size_t length = m_fixedWidth + Slack;
@@ -856,23 +868,7 @@ char *MessageTemplate::WriteStamp(char *out, StampForm form, const Stamp &stamp)
 
 char *MessageTemplate::RenderOctetCounted(char *out, const TemplateContext &context)
 {
-    char *body = out + m_countDigits + 1;
-    char *end = Render(body, context);
-    const auto length = static_cast<std::size_t>(end - body);
-    // Messages of one length in a row share their count's text.
-    if (length != m_countOf) {
-        m_countOf = length;
-        const auto count = static_cast<std::size_t>(PutNumber(m_countText, length) - m_countText);
-        if (count != m_countDigits) {
-            std::memmove(out + count + 1, body, length);
-            m_countDigits = count;
-            end = out + count + 1 + length;
-        }
-    }
-    for (std::size_t i = 0; i < m_countDigits; ++i)
-        out[i] = m_countText[i];
-    out[m_countDigits] = ' ';
-    return end;
+    return m_octets.Count(out, Render(m_octets.Start(out), context));
 }
 
 void MessageTemplate::AppendTo(std::string &out, const TemplateContext &context)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Framing.h"
 #include "engine/TimeText.h"
 
 #include <cstddef>
@@ -76,7 +77,7 @@ public:
     };
 
     // Bytes added for an octet count and its space.
-    static constexpr std::size_t CountRoom = 21;
+    static constexpr std::size_t CountRoom = OctetCounter::MaxRoom;
 
     // The compiled text, or nothing with error naming the field and its
     // column: "field ${int:9:1} at column 12: 9 is above 1".
@@ -101,6 +102,9 @@ public:
     void AddText(std::size_t index);
     // Another template's pieces, after these.
     void Add(const MessageTemplate &other);
+    // Drops the space that ends the last piece when that is literal text;
+    // false when it ends otherwise.
+    bool DropTrailingSpace();
 
     // The most bytes Render writes with this context.
     std::size_t MaxLength(const TemplateContext &context) const;
@@ -136,9 +140,6 @@ private:
     std::size_t m_draws = 0;
     std::vector<std::uint64_t> m_bits;
     std::uint64_t m_counter = 1;
-    // The octet count last written, and its text.
-    std::size_t m_countDigits = 1;
-    std::size_t m_countOf = 0;
-    char m_countText[24] = "0";
+    OctetCounter m_octets;
     std::unique_ptr<StampCache> m_stampCache;
 };

@@ -20,7 +20,9 @@ MessageTemplate SyslogMessageTemplate(const SyslogTemplateSettings &settings, co
                                       const Clock &clock, std::string_view app)
 {
     MessageTemplate out;
-    if (!settings.noPriority) {
+    if (!settings.noPriority && settings.priority) {
+        out.AddLiteral("<" + std::to_string(*settings.priority) + ">");
+    } else if (!settings.noPriority) {
         out.AddLiteral("<");
         out.AddPriority();
         out.AddLiteral(">");
@@ -63,8 +65,11 @@ MessageTemplate SyslogMessageTemplate(const SyslogTemplateSettings &settings, co
             out.AddLiteral(settings.localHeader ? ": " : " ");
         }
         out.Add(message);
-        if (settings.stamped)
+        if (settings.stamped) {
+            if (settings.stampSharesSpace)
+                out.DropTrailingSpace();
             out.AddStamp(StampForm::Token);
+        }
     }
     out.AddLiteral(settings.lineEnd);
     return out;

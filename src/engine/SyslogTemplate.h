@@ -3,6 +3,7 @@
 #include "engine/MessageFormat.h"
 #include "engine/MessageTemplate.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,10 +26,15 @@ struct SyslogTemplateSettings {
     // message) instead of a fixed name.
     bool hostFromContext = false;
     bool noPriority = false;
+    // A priority the same for every message, written once instead of the context's.
+    std::optional<int> priority;
     // A stamp slot where the format keeps it: the SD element of RFC 5424,
     // the token at the end of RFC 3164. Leave it off for a message template
     // that has a stamp slot of its own.
     bool stamped = false;
+    // The RFC 3164 token takes the space that ends the text before it, as
+    // MessageStamper puts it, instead of a space of its own.
+    bool stampSharesSpace = false;
     // After the message: "\r\n", "\n" or nothing.
     std::string lineEnd;
 };

@@ -82,12 +82,15 @@ std::optional<TimeFormat> ParseTimeFormat(std::string_view name)
 }
 
 TimeText::TimeText(TimeFormat format, const Clock &clock, std::string strftimeFormat)
-    : m_format(format), m_clock(&clock), m_strftime(std::move(strftimeFormat)), m_unit(Never), m_second(Never),
-      m_offsetMinute(Never)
+    : m_format(format), m_clock(&clock), m_strftime(std::move(strftimeFormat)), m_instant(Never), m_unit(Never),
+      m_second(Never), m_offsetMinute(Never)
 {}
 
 std::string_view TimeText::At(std::int64_t epochMicroseconds)
 {
+    if (epochMicroseconds == m_instant)
+        return std::string_view(m_text, m_length);
+    m_instant = epochMicroseconds;
     std::int64_t unit = epochMicroseconds;
     switch (m_format) {
     case TimeFormat::Rfc3339:

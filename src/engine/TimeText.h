@@ -45,6 +45,8 @@ private:
     TimeFormat m_format;
     const Clock *m_clock;
     std::string m_strftime;
+    // The instant last asked for: a batch of messages asks for one.
+    std::int64_t m_instant;
     std::int64_t m_unit;
     std::int64_t m_second;
     std::int64_t m_offsetMinute;

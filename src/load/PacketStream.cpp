@@ -24,14 +24,40 @@ SendState InitialState(const Options &options, const std::string &subnetPrefix)
     state.SourceFileName = options.sourceFile;
     return state;
 }
+
+const Clock &WallClock(const Clock *clock)
+{
+    static const SystemClock system;
+    return clock ? *clock : system;
+}
+
+std::size_t DigitsOf(std::uint64_t value)
+{
+    char digits[24];
+    return static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+}
+
+// Messages whose text the composer makes afresh each time: random parts,
+// another text, a file's line or packet.
+bool IsGenerated(std::string_view text)
+{
+    for (std::string_view entry :
+         {MessageEntries::WebAccess, MessageEntries::MultiLine, MessageEntries::RandomString,
+          MessageEntries::TabDelimitedFile, MessageEntries::HexFile, MessageEntries::CaptureFile})
+        if (text == entry)
+            return true;
+    return StartsWithNoCase(text, "HEX=");
+}
 } // namespace
 
-PacketStream::PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix)
-    : m_state(InitialState(options, subnetPrefix)), m_source(m_state),
+PacketStream::PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix,
+                           const Clock *clock)
+    : m_state(InitialState(options, subnetPrefix)), m_clock(WallClock(clock)), m_source(m_state),
       m_composer(m_state, m_composeInputs, m_clock, m_source),
       m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
       m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options)),
       m_sizeMin(options.sizeMin), m_sizeMax(options.sizeMax),
+      m_countAtOnce(m_framing == Framing::OctetCount && options.sizeMax == 0),
       m_lines(options.lines && !options.lines->empty() ? options.lines : nullptr),
       m_rewriteTime(options.replayRewriteTime)
 {
@@ -53,6 +79,8 @@ PacketStream::PacketStream(const Options &options, const std::string &hostName, 
         m_typedPriority = static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
     if (options.templates)
         CompileTemplates(options, hostName);
+    else
+        CompileMessage(options, hostName);
 }
 
 void PacketStream::CompileTemplates(const Options &options, const std::string &hostName)
@@ -68,13 +96,15 @@ void PacketStream::CompileTemplates(const Options &options, const std::string &h
     settings.rfc3164Header = options.rfcHeader;
     settings.localHeader = UsesUnixSocket(options);
     settings.noPriority = m_noPriority;
-    settings.lineEnd = m_lineEnd;
+    settings.priority = m_typedPriority;
+    // A packet that is not sized next is framed as it is rendered.
+    settings.lineEnd = m_lineEnd + std::string(m_sizeMax == 0 ? TrailerOf(m_framing) : "");
     for (std::size_t i = 0; i < m_set->Count(); ++i) {
         const MessageTemplate &text = m_set->Template(i);
         // A template with a stamp slot of its own keeps it there.
         settings.stamped = options.stamp && !text.HasStamp();
         m_messages.push_back(SyslogMessageTemplate(settings, text, m_clock, m_set->App(i)));
-        m_rooms.push_back(m_messages.back().MaxLength({}) + MessageTemplate::CountRoom);
+        m_room = std::max(m_room, m_messages.back().MaxLength({}) + OctetCounter::MaxRoom);
         if (m_sizeMax == 0)
             continue;
         SyslogTemplateSettings head = settings;
@@ -82,6 +112,69 @@ void PacketStream::CompileTemplates(const Options &options, const std::string &h
         // RFC 3164 keeps the stamp at the end, after the text.
         head.stamped = settings.stamped && settings.format.format == MessageFormat::Rfc5424;
         m_heads.push_back(SyslogMessageTemplate(head, MessageTemplate(), m_clock, m_set->App(i)));
+    }
+}
+
+void PacketStream::CompileMessage(const Options &options, const std::string &hostName)
+{
+    const std::string &text = m_state.MessageText;
+    const bool numbered = ContainsNumberedPhrase(text);
+    // A number below 0 would be written with its sign, which a number slot has not.
+    // A "HEX=" text goes out as the bytes it spells.
+    if (m_lines || m_replay || m_state.CorruptData == 1 || StartsWithNoCase(text, "HEX=") ||
+        (!numbered && IsGenerated(text)) || (numbered && m_state.SequenceNumber < 0))
+        return;
+    const std::string &source = m_state.SourceAddress;
+    std::string address;
+    if (source == SourceEntries::RandomClassC || source == SourceEntries::RandomSubnet)
+        return;
+    if (source != SourceEntries::ThisMachine) {
+        // A single message's "a.b.c.?" draws its last part.
+        if (m_kind == SendingKind::Single && !source.empty() && source.back() == '?')
+            return;
+        if (IsDottedQuad(source))
+            address = source;
+    }
+    m_rfc5424 = options.messageFormat.format == MessageFormat::Rfc5424;
+    MessageTemplate body;
+    if (!m_rfc5424 && !address.empty())
+        body.AddLiteral(std::string(SourceEntries::AddressLead) + address + " ");
+    std::size_t from = 0;
+    for (std::size_t at = text.find(MessageEntries::NumberMark); numbered && at != std::string::npos;
+         at = text.find(MessageEntries::NumberMark, from)) {
+        body.AddLiteral(std::string_view(text).substr(from, at - from));
+        body.AddSeq();
+        from = at + MessageEntries::NumberMark.size();
+        ++m_numbers;
+    }
+    body.AddLiteral(std::string_view(text).substr(from));
+    m_bodyLength = text.size() - m_numbers * MessageEntries::NumberMark.size();
+    m_numbered = numbered;
+
+    SyslogTemplateSettings settings;
+    settings.format = options.messageFormat;
+    std::string &host = settings.format.hostName;
+    if (!m_rfc5424)
+        host.clear();
+    else if (!address.empty())
+        host = address;
+    else if (host.empty())
+        host = hostName.empty() ? std::string(NilValue) : hostName;
+    settings.hostName = hostName;
+    settings.rfc3164Header = options.rfcHeader;
+    settings.localHeader = UsesUnixSocket(options);
+    settings.noPriority = m_noPriority;
+    settings.priority = m_typedPriority;
+    settings.stampSharesSpace = true;
+    settings.lineEnd = std::string(m_oversize ? OversizePadding : 0, ' ');
+    if (m_crlf)
+        settings.lineEnd += "\r\n";
+    if (m_sizeMax == 0)
+        settings.lineEnd += TrailerOf(m_framing);
+    for (const bool stamped : {false, true}) {
+        settings.stamped = stamped;
+        m_compiled.push_back(SyslogMessageTemplate(settings, body, m_clock));
+        m_room = std::max(m_room, m_compiled.back().MaxLength({}) + OctetCounter::MaxRoom);
     }
 }
 
@@ -108,6 +201,25 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
 {
     bytes.clear();
     sizes.clear();
+    if (Compiled() && m_sizeMax == 0) {
+        // Rendered back to back in place; the batch grows in steps, so each
+        // byte is cleared about once, not the whole room of every message.
+        std::size_t used = 0;
+        for (std::int64_t i = 0; i < count; ++i) {
+            if (bytes.size() < used + m_room)
+                bytes.resize(used + std::max(m_room, used / 2));
+            TemplateContext context;
+            Stamp stamp;
+            std::size_t index = 0;
+            MessageTemplate &message = NextRendered(context, stamp, index);
+            char *const at = bytes.data() + used;
+            char *const end = RenderAt(at, message, context);
+            sizes.push_back(static_cast<std::uint32_t>(end - at));
+            used += sizes.back();
+        }
+        bytes.resize(used);
+        return true;
+    }
     for (std::int64_t i = 0; i < count; ++i) {
         const std::size_t before = bytes.size();
         AppendNext(bytes);
@@ -121,8 +233,8 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
 
 void PacketStream::AppendNext(std::string &out)
 {
-    if (m_set) {
-        AppendTemplated(out);
+    if (Compiled()) {
+        AppendRendered(out);
         return;
     }
     if (m_lines) {
@@ -132,42 +244,95 @@ void PacketStream::AppendNext(std::string &out)
     if (m_replay)
         TakeReplayed();
     ComposedView message = m_composer.ComposeView(m_kind);
-    m_state.Priority =
-        m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+    m_state.Priority = NextPriority();
     if (m_active) {
         m_batchSeqs.push_back(m_active->NextSeq());
         message = m_active->Apply(message, m_clock.EpochMicroseconds());
     }
     const std::size_t start = out.size();
-    if (m_sizeMax != 0) {
-        AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
-                             m_crlf);
-        FitToSize(out, start, message);
-        if (m_framing != Framing::None)
-            FrameInPlace(out, start, m_framing);
-        return;
-    }
-    if (m_framing != Framing::OctetCount) {
-        AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize,
-                             m_crlf);
-        if (m_framing != Framing::None)
-            FrameInPlace(out, start, m_framing);
-        return;
-    }
-    // Room for a count as long as the last one, so a run of packets of one
-    // length is built in place instead of moved along for its count.
-    out.append(m_countDigits + 1, ' ');
+    if (m_countAtOnce)
+        out.append(m_octets.Room(), ' ');
     AppendComposedPacket(out, m_state.Priority, message, m_noPriority, m_state.CorruptData == 1, m_oversize, m_crlf);
-    const std::size_t packet = out.size() - start - m_countDigits - 1;
-    char digits[24];
-    const auto length = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, packet).ptr - digits);
-    if (length != m_countDigits) {
-        out.erase(start, m_countDigits + 1);
-        FrameInPlace(out, start, Framing::OctetCount);
-        m_countDigits = length;
+    if (m_countAtOnce) {
+        m_octets.Count(out, start);
         return;
     }
-    std::memcpy(out.data() + start, digits, length);
+    if (m_sizeMax != 0) {
+        const bool hex = StartsWithNoCase(message.MessageBody, "HEX=");
+        FitToSize(out, start, message.Format == MessageFormat::Rfc5424 && !hex, message.MessageBody.size(),
+                  m_active ? m_active->TokenLength() : 0);
+    }
+    if (m_framing != Framing::None)
+        FrameInPlace(out, start, m_framing);
+}
+
+std::int16_t PacketStream::NextPriority() const
+{
+    return m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
+}
+
+const Stamp *PacketStream::TakeStamp(Stamp &stamp, std::int64_t nowUs)
+{
+    if (!m_active)
+        return nullptr;
+    const std::uint64_t seq = m_active->NextSeq();
+    m_batchSeqs.push_back(seq);
+    m_active->SetNextSeq(seq + 1);
+    stamp = {m_active->Run(), m_active->Stream(), seq, nowUs, m_active->MacOf(seq, nowUs)};
+    return &stamp;
+}
+
+MessageTemplate &PacketStream::NextRendered(TemplateContext &context, Stamp &stamp, std::size_t &index)
+{
+    if (m_set)
+        index = m_set->NextIndex();
+    if (m_numbered) {
+        // As the composer numbers it: in 64 bits, so a counter stored out of range wraps.
+        const std::int64_t next = static_cast<std::int64_t>(m_state.SequenceNumber) + 1;
+        m_state.SequenceNumber = next >= CounterWrap ? 0 : static_cast<std::int32_t>(next);
+        context.seq = static_cast<std::uint64_t>(next);
+    }
+    m_state.Priority = NextPriority();
+    context.priority = m_state.Priority;
+    context.nowUs = m_clock.EpochMicroseconds();
+    context.stamp = TakeStamp(stamp, context.nowUs);
+    if (!m_set)
+        return m_compiled[context.stamp ? 1 : 0];
+    context.seq = context.stamp ? stamp.seq : ++m_count;
+    return m_messages[index];
+}
+
+char *PacketStream::RenderAt(char *at, MessageTemplate &message, const TemplateContext &context)
+{
+    return m_countAtOnce ? m_octets.Count(at, message.Render(m_octets.Start(at), context))
+                         : message.Render(at, context);
+}
+
+char *PacketStream::Scratch(std::size_t count)
+{
+    if (m_scratch.size() < count * m_room)
+        m_scratch.resize(count * m_room);
+    return m_scratch.data();
+}
+
+void PacketStream::AppendRendered(std::string &out)
+{
+    TemplateContext context;
+    Stamp stamp;
+    std::size_t index = 0;
+    MessageTemplate &message = NextRendered(context, stamp, index);
+    char *const at = Scratch(1);
+    const std::size_t start = out.size();
+    out.append(at, RenderAt(at, message, context));
+    if (m_sizeMax == 0)
+        return;
+    if (m_set)
+        FitTemplatedToSize(out, start, index, context);
+    else
+        FitToSize(out, start, m_rfc5424, m_bodyLength + m_numbers * DigitsOf(context.seq),
+                  context.stamp && !m_rfc5424 ? m_active->TokenLengthOf(stamp.seq, stamp.sentUs) : 0);
+    if (m_framing != Framing::None)
+        FrameInPlace(out, start, m_framing);
 }
 
 void PacketStream::TakeReplayed()
@@ -201,39 +366,6 @@ void PacketStream::Skip(std::int64_t count)
     ReplayLine line;
     for (std::int64_t i = 0; m_replay && i < count && m_replay->Next(line); ++i) {
     }
-}
-
-void PacketStream::AppendTemplated(std::string &out)
-{
-    const std::size_t index = m_set->NextIndex();
-    m_state.Priority =
-        m_typedPriority ? *m_typedPriority : static_cast<std::int16_t>(MessagePriority(m_priorityInputs));
-    TemplateContext context;
-    context.nowUs = m_clock.EpochMicroseconds();
-    context.priority = m_state.Priority;
-    Stamp stamp;
-    if (m_active) {
-        const std::uint64_t seq = m_active->NextSeq();
-        m_batchSeqs.push_back(seq);
-        m_active->SetNextSeq(seq + 1);
-        stamp = {m_active->Run(), m_active->Stream(), seq, context.nowUs, m_active->MacOf(seq, context.nowUs)};
-        context.stamp = &stamp;
-        context.seq = seq;
-    } else {
-        context.seq = ++m_count;
-    }
-    MessageTemplate &message = m_messages[index];
-    const std::size_t start = out.size();
-    out.resize(start + m_rooms[index]);
-    if (m_framing == Framing::OctetCount && m_sizeMax == 0) {
-        out.resize(static_cast<std::size_t>(message.RenderOctetCounted(out.data() + start, context) - out.data()));
-        return;
-    }
-    out.resize(static_cast<std::size_t>(message.Render(out.data() + start, context) - out.data()));
-    if (m_sizeMax != 0)
-        FitTemplatedToSize(out, start, index, context);
-    if (m_framing != Framing::None)
-        FrameInPlace(out, start, m_framing);
 }
 
 std::size_t PacketStream::DrawSize() const
@@ -275,7 +407,8 @@ void PacketStream::FitTemplatedToSize(std::string &out, std::size_t start, std::
     out.insert(end, size - length, 'x');
 }
 
-void PacketStream::FitToSize(std::string &out, std::size_t start, const ComposedView &message)
+void PacketStream::FitToSize(std::string &out, std::size_t start, bool rfc5424, std::size_t bodyLength,
+                             std::size_t tokenLength)
 {
     const std::size_t size = DrawSize();
     const std::size_t length = out.size() - start;
@@ -283,16 +416,8 @@ void PacketStream::FitToSize(std::string &out, std::size_t start, const Composed
         return;
     // Text goes in or out at the end of the message's own text: before an
     // RFC 3164 stamp token, and never into an RFC 5424 header that holds a stamp.
-    const bool hex = StartsWithNoCase(message.MessageBody, "HEX=");
-    const bool rfc5424 = message.Format == MessageFormat::Rfc5424 && !hex;
-    std::size_t end = out.size() - (m_crlf ? 2 : 0);
-    std::size_t floor = start;
-    if (m_active && !hex) {
-        if (rfc5424)
-            floor = end - message.MessageBody.size();
-        else
-            end -= m_active->TokenLength();
-    }
+    std::size_t end = out.size() - (m_crlf ? 2 : 0) - tokenLength;
+    const std::size_t floor = m_active && rfc5424 ? end - bodyLength : start;
     if (length > size) {
         const std::size_t cut = std::min(length - size, end - floor);
         out.erase(end - cut, cut);
@@ -300,7 +425,7 @@ void PacketStream::FitToSize(std::string &out, std::size_t start, const Composed
     }
     std::size_t pad = size - length;
     // RFC 5424 puts a space between the header and a message.
-    if (rfc5424 && message.MessageBody.empty()) {
+    if (rfc5424 && bodyLength == 0) {
         out.insert(end++, 1, ' ');
         --pad;
     }

@@ -4,6 +4,7 @@
 #include "common/SendState.h"
 #include "engine/MessageComposer.h"
 #include "engine/MessageStamper.h"
+#include "engine/MessageTemplate.h"
 #include "engine/Priority.h"
 #include "engine/TemplateSet.h"
 #include "load/ReplayLines.h"
@@ -15,18 +16,24 @@
 #include <string>
 #include <vector>
 
-// The packets of a run, composed one at a time exactly as the window's send
-// tick composes them: message, then priority, then the packet bytes, so the
+struct Stamp;
+
+// The packets of a run, made one at a time exactly as the window's send tick
+// composes them: message, then priority, then the packet bytes, so the
 // random draws come in the same order whether packets go out singly or in
-// batches. With --size each packet is then padded or cut, and over TCP it is
-// framed as the options say, where it was built. With templates each packet
-// is instead one whole syslog message compiled once and rendered in place.
+// batches. A message whose bytes change only in its priority, time, number
+// and stamp is compiled once into a whole-message template and rendered in
+// place into the batch; so is each message of --template and --pack. Others
+// (random parts, files, replays, corruption) are composed. With --size each
+// packet is then padded or cut, and over TCP it is framed as the options
+// say, where it was built.
 class PacketStream {
 public:
     // hostName and subnetPrefix are the local machine's, for the RFC header
     // and "Random host on this subnet". A seed restarts the program's random
-    // sequence.
-    PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix);
+    // sequence. clock: the system's when null.
+    PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix,
+                 const Clock *clock = nullptr);
 
     // Stamps every following message with run and stream, numbered from 1.
     void StampWith(const std::string &run, std::uint64_t stream, const StampKey *key = nullptr);
@@ -59,35 +66,53 @@ public:
     void Skip(std::int64_t count);
     // Null without stamps.
     const MessageStamper *Stamper() const { return m_active; }
+    // Whether the messages are rendered from compiled templates.
+    bool Compiled() const { return m_set || !m_compiled.empty(); }
+    // Composes the following messages where the options' message would be
+    // compiled: the two ways compared.
+    void UseComposer() { m_compiled.clear(); }
 
 private:
     // The next line of a replay as the message text.
     void TakeReplayed();
     void CompileTemplates(const Options &options, const std::string &hostName);
-    // The next packet from the templates, appended to out.
-    void AppendTemplated(std::string &out);
+    // The message as the composer would make it, compiled, when only its
+    // priority, time, number and stamp change.
+    void CompileMessage(const Options &options, const std::string &hostName);
+    std::int16_t NextPriority() const;
+    // The next stamp in stamp, or null without stamps.
+    const Stamp *TakeStamp(Stamp &stamp, std::int64_t nowUs);
+    // The next rendered message's template, and in context what it shows,
+    // drawn in the composer's order; index: its place in the set.
+    MessageTemplate &NextRendered(TemplateContext &context, Stamp &stamp, std::size_t &index);
+    // Renders the message at at, octet counted unless it is to be sized
+    // first, and returns its end.
+    char *RenderAt(char *at, MessageTemplate &message, const TemplateContext &context);
+    // Room to render count messages in, kept from batch to batch.
+    char *Scratch(std::size_t count);
+    // The next rendered packet appended to out.
+    void AppendRendered(std::string &out);
     // Pads or cuts a templated packet from start to its --size, around its
     // header and its stamp.
     void FitTemplatedToSize(std::string &out, std::size_t start, std::size_t index, const TemplateContext &context);
     // The next packet's --size, drawn from its range.
     std::size_t DrawSize() const;
     // Pads or cuts the packet from start to the end of out to its --size,
-    // keeping its stamp and its line end whole.
-    void FitToSize(std::string &out, std::size_t start, const ComposedView &message);
+    // keeping its stamp and its line end whole: an RFC 5424 message's body
+    // has bodyLength bytes, an RFC 3164 stamp token tokenLength.
+    void FitToSize(std::string &out, std::size_t start, bool rfc5424, std::size_t bodyLength, std::size_t tokenLength);
 
-    // The system's clock, its instant the one read at the batch's start.
+    // The wall clock, its instant the one read at the batch's start.
     class BatchClock final : public Clock {
     public:
-        LocalDateTime Now() const override { return m_system.Now(); }
+        explicit BatchClock(const Clock &wall) : m_wall(wall) {}
+        LocalDateTime Now() const override { return m_wall.Now(); }
         std::int64_t EpochMicroseconds() const override { return m_reading; }
-        int UtcOffsetSeconds(std::int64_t epochSeconds) const override
-        {
-            return m_system.UtcOffsetSeconds(epochSeconds);
-        }
-        void Read() { m_reading = m_system.EpochMicroseconds(); }
+        int UtcOffsetSeconds(std::int64_t epochSeconds) const override { return m_wall.UtcOffsetSeconds(epochSeconds); }
+        void Read() { m_reading = m_wall.EpochMicroseconds(); }
 
     private:
-        SystemClock m_system;
+        const Clock &m_wall;
         std::int64_t m_reading = 0;
     };
 
@@ -105,7 +130,9 @@ private:
     Framing m_framing;
     std::uint32_t m_sizeMin;
     std::uint32_t m_sizeMax;
-    std::size_t m_countDigits = 1;
+    OctetCounter m_octets;
+    // Octet counted as rendered: not to be sized first.
+    bool m_countAtOnce;
     // --lines-file: the message texts, sent in turn.
     std::shared_ptr<const std::vector<std::string>> m_lines;
     std::size_t m_nextLine = 0;
@@ -117,13 +144,22 @@ private:
     std::optional<MessageStamper> m_stamper;
     MessageStamper *m_active = nullptr;
     // With templates: the set (which picks the template of each message),
-    // each template as a whole message, the room it needs, and with --size
-    // its header alone.
+    // each template as a whole message, and with --size its header alone.
     std::optional<TemplateSet> m_set;
     std::vector<MessageTemplate> m_messages;
-    std::vector<std::size_t> m_rooms;
     std::vector<MessageTemplate> m_heads;
     std::string m_lineEnd;
+    // The composed message compiled, unstamped and stamped, its body's
+    // length but for its numbers, and how many numbers it holds (the
+    // numbered phrase's "####").
+    std::vector<MessageTemplate> m_compiled;
+    bool m_numbered = false;
+    bool m_rfc5424 = false;
+    std::size_t m_bodyLength = 0;
+    std::size_t m_numbers = 0;
+    // The most room a rendered message needs, octet counted; where they are rendered.
+    std::size_t m_room = 0;
+    std::string m_scratch;
     // ${seq} of an unstamped run.
     std::uint64_t m_count = 0;
     // The stamp number before each packet of the batch.

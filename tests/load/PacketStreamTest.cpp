@@ -217,6 +217,59 @@ TEST(Sizing, DrawnSizesStayInTheirRangeAndRepeat)
     EXPECT_EQ(*std::max_element(first.begin(), first.end()), 120u);
 }
 
+// Local time five and a half hours behind UTC, just before midnight,
+// moving on at each reading.
+class SteppingClock final : public Clock {
+public:
+    LocalDateTime Now() const override { return DateTimeOfEpochSeconds(m_us / 1000000 + Offset); }
+    std::int64_t EpochMicroseconds() const override { return m_us += 700037; }
+    int UtcOffsetSeconds(std::int64_t) const override { return Offset; }
+
+private:
+    static constexpr int Offset = -(5 * 3600 + 1800);
+    mutable std::int64_t m_us = (EpochSecondsOf({2026, 3, 7, 23, 59, 58, 0}) - Offset) * 1000000;
+};
+
+// A message compiled once and rendered is the composer's, byte for byte,
+// stamped or not, in batches whose numbers are partly given back.
+TEST(PacketStream, CompiledMessagesAreTheComposersBytes)
+{
+    const std::vector<std::string> cases[] = {
+        {},
+        {"--rfc-header", "--facility", "random", "--message", "this is syslog test message number #### of ####"},
+        {"--rfc-header", "--transport", "unix-dgram", "--socket", "/s", "--message", ""},
+        {"--message", "ends in a space ", "--source-address", "10.1.2.3", "--crlf", "--oversize"},
+        {"--message", "", "--source-address", "10.1.2.3", "--no-priority", "--size", "10:60"},
+        {"--rfc-header", "--message", "", "--transport", "tcp", "--framing", "octet-count"},
+        {"--transport", "tcp", "--framing", "nul", "--size", "20:90", "--message",
+         "This is Syslog test message number ####"},
+        {"--format", "rfc5424", "--bom", "--sd", "[a@1 x=\"1\"]", "--transport", "tcp", "--framing", "octet-count"},
+        {"--format", "rfc5424", "--message", "", "--source-address", "192.168.0.1", "--size", "60:400", "--crlf"},
+        {"--format", "rfc5424", "--hostname", "h", "--size", "90:200", "--message",
+         "number ####, this is syslog test message number ####"},
+    };
+    const auto batches = [](const Options &options, bool compose, const char *run) {
+        SteppingClock clock;
+        PacketStream stream(options, "host", "10.0.0.", &clock);
+        if (compose)
+            stream.UseComposer();
+        EXPECT_EQ(stream.Compiled(), !compose);
+        if (run)
+            stream.StampWith(run, StreamId(0, 1), &Key);
+        std::vector<std::string> sent;
+        std::vector<std::uint32_t> sizes;
+        for (int i = 0; i < 4; ++i) {
+            stream.StartBatch();
+            EXPECT_TRUE(stream.AppendBatch(3, sent.emplace_back(), sizes));
+            stream.Withdraw(1);
+        }
+        return sent;
+    };
+    for (const std::vector<std::string> &args : cases)
+        for (const char *run : {static_cast<const char *>(nullptr), "tst"})
+            EXPECT_EQ(batches(Parsed(args), false, run), batches(Parsed(args), true, run));
+}
+
 // Numbers of packets that did not go out go to the next ones.
 TEST(Stamping, WithdrawnPacketsGiveBackTheirNumbers)
 {
