@@ -36,10 +36,10 @@ struct MessageFormatSettings {
 
 // Each gives an error text in the user's words, or nothing when the value
 // may stand in its header field ("-" is the RFC's empty value).
-std::string CheckHostName(std::string_view value);
-std::string CheckAppName(std::string_view value);
-std::string CheckProcId(std::string_view value);
-std::string CheckMsgId(std::string_view value);
+[[nodiscard]] std::string CheckHostName(std::string_view value);
+[[nodiscard]] std::string CheckAppName(std::string_view value);
+[[nodiscard]] std::string CheckProcId(std::string_view value);
+[[nodiscard]] std::string CheckMsgId(std::string_view value);
 
 // Why a character may not stand in a header field or SD name ("contains a
 // space"), or nothing for printable US-ASCII (33 to 126).
@@ -50,7 +50,7 @@ std::string NotPrintableAscii(char c);
 std::string QuotedIfPrintable(std::string_view value);
 
 // The first problem of the settings as a whole, or nothing.
-std::string CheckMessageFormatSettings(const MessageFormatSettings &settings);
+[[nodiscard]] std::string CheckMessageFormatSettings(const MessageFormatSettings &settings);
 
 // This process's id in decimal.
 std::string DefaultProcId();

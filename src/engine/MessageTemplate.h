@@ -81,7 +81,8 @@ public:
 
     // The compiled text, or nothing with error naming the field and its
     // column: "field ${int:9:1} at column 12: 9 is above 1".
-    static std::optional<MessageTemplate> Compile(std::string_view text, const Options &options, std::string &error);
+    [[nodiscard]] static std::optional<MessageTemplate> Compile(std::string_view text, const Options &options,
+                                                                std::string &error);
 
     MessageTemplate();
     ~MessageTemplate();

@@ -32,7 +32,7 @@ private:
 
 // Reads a secret file (line ends at its end are not part of it): the key,
 // or nothing with the reason in error, in the words of a usage error.
-std::optional<StampKey> ReadStampKey(const std::string &path, std::string &error);
+[[nodiscard]] std::optional<StampKey> ReadStampKey(const std::string &path, std::string &error);
 
 // Computes and checks stamps' MACs under one key.
 class StampMac {

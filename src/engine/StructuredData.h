@@ -18,17 +18,17 @@ struct SdElement {
 // '"', '\' and ']' escaped in values) into element, values unescaped. Gives
 // an error text in the user's words, or nothing when the element is sound.
 std::string ParseSdElement(std::string_view text, SdElement &element);
-std::string CheckSdElementText(std::string_view text);
+[[nodiscard]] std::string CheckSdElementText(std::string_view text);
 
 // The same checks for an element given in plain text.
-std::string CheckSdElement(const SdElement &element);
+[[nodiscard]] std::string CheckSdElement(const SdElement &element);
 
 // The element in RFC 5424 syntax, its values escaped.
 void AppendSdElement(std::string &out, const SdElement &element);
 std::string SdElementText(const SdElement &element);
 
 // Elements in RFC 5424 syntax: each sound, no SD-ID twice.
-std::string CheckSdElements(const std::vector<std::string> &elements);
+[[nodiscard]] std::string CheckSdElements(const std::vector<std::string> &elements);
 
 // A STRUCTURED-DATA field ("-", empty, or elements one after another) split
 // into its elements, each then checked as above. Gives an error text, or

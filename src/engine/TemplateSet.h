@@ -32,17 +32,18 @@ class TemplateSet {
 public:
     enum class Order { InTurn, ByWeight };
 
-    static std::optional<TemplateSet> FromEntries(std::span<const TemplateEntry> entries, Order order,
-                                                  const MessageTemplate::Options &options, std::string &error);
+    [[nodiscard]] static std::optional<TemplateSet> FromEntries(std::span<const TemplateEntry> entries, Order order,
+                                                                const MessageTemplate::Options &options,
+                                                                std::string &error);
     // One --template text.
-    static std::optional<TemplateSet> FromText(std::string_view text, const MessageTemplate::Options &options,
-                                               std::string &error);
+    [[nodiscard]] static std::optional<TemplateSet>
+    FromText(std::string_view text, const MessageTemplate::Options &options, std::string &error);
     // A template file's text; errors name origin and the line:
     // "t.txt line 3: field ${foo} at column 9: unknown field 'foo'".
-    static std::optional<TemplateSet> Parse(std::string_view text, std::string_view origin,
-                                            MessageTemplate::Options options, std::string &error);
-    static std::optional<TemplateSet> FromFile(const std::string &path, MessageTemplate::Options options,
-                                               std::string &error);
+    [[nodiscard]] static std::optional<TemplateSet> Parse(std::string_view text, std::string_view origin,
+                                                          MessageTemplate::Options options, std::string &error);
+    [[nodiscard]] static std::optional<TemplateSet> FromFile(const std::string &path, MessageTemplate::Options options,
+                                                             std::string &error);
 
     // The index of the next message's template.
     std::size_t NextIndex();

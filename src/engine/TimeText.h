@@ -37,7 +37,7 @@ public:
 
     // Why a strftime format cannot be used (it writes nothing, or more than
     // Longest bytes), or nothing.
-    static std::string CheckStrftime(const std::string &format);
+    [[nodiscard]] static std::string CheckStrftime(const std::string &format);
 
 private:
     void Make(std::int64_t epochMicroseconds);

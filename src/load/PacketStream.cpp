@@ -404,6 +404,13 @@ void PacketStream::FitTemplatedToSize(std::string &out, std::size_t start, std::
         out.erase(end - cut, cut);
         return;
     }
+    // A JSON record stays one: white space before its closing brace, or
+    // before the stamp, its last member.
+    const std::size_t text = out.find_first_not_of(' ', floor);
+    if (text < end && out[text] == '{' && out[out.size() - m_lineEnd.size() - 1] == '}') {
+        out.insert(out[end - 1] == '}' ? end - 1 : end, size - length, ' ');
+        return;
+    }
     out.insert(end, size - length, 'x');
 }
 

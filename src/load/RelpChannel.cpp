@@ -57,8 +57,8 @@ std::int64_t RelpChannel::BatchOf(std::int64_t due) const
 bool RelpChannel::Connect(Session &s, Clock::time_point now)
 {
     const bool again = s.everUp;
-    const std::string why = s.endpoint->Connect();
-    if (why.empty()) {
+    const Status up = s.endpoint->Connect();
+    if (up) {
         s.everUp = true;
         s.failures = 0;
         s.retryAt.reset();
@@ -69,7 +69,7 @@ bool RelpChannel::Connect(Session &s, Clock::time_point now)
         m_lastUp = Clock::now();
         return true;
     }
-    m_lastFailure = why;
+    m_lastFailure = up.Why();
     Broke(s, now);
     return false;
 }

@@ -10,7 +10,9 @@ ReplayLines::ReplayLines(const Options &options)
       m_parts(options.shard.count * static_cast<std::uint64_t>(std::max(options.replayThreads, 1))),
       m_loop(options.replayLoop)
 {
-    m_file.Open(m_path, m_error);
+    // A failure leaves its reason in m_error, which Failed() reads.
+    if (!m_file.Open(m_path, m_error) && m_error.empty())
+        m_error = "'" + m_path + "' cannot be read";
 }
 
 bool ReplayLines::Next(ReplayLine &line)

@@ -117,8 +117,8 @@ private:
 
     void OnFrame(std::string_view frame) override;
     std::string ProtocolName() const;
-    bool OpenListener(std::string &error);
-    bool OpenUnixListener(std::string &error);
+    [[nodiscard]] bool OpenListener(std::string &error);
+    [[nodiscard]] bool OpenUnixListener(std::string &error);
     void ReadDatagrams();
     void Accept();
     void Refuse(int fd);

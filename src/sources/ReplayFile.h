@@ -44,12 +44,12 @@ public:
     ReplayFile &operator=(const ReplayFile &) = delete;
 
     // False with the reason in error, in a usage error's words.
-    bool Open(const std::string &path, std::string &error);
+    [[nodiscard]] bool Open(const std::string &path, std::string &error);
 
     enum class Read { Line, End, Failed };
     // Failed names the file and the line in error: unreadable, or longer
     // than LongestLine (also a file that never ends, such as /dev/zero).
-    Read Next(ReplayLine &line, std::string &error);
+    [[nodiscard]] Read Next(ReplayLine &line, std::string &error);
 
     // Starts over at the first line for another loop. Its offsets go on from
     // the last line's plus the file's mean gap between lines (a second for a
@@ -59,7 +59,7 @@ public:
     std::uint64_t LinesRead() const { return m_lines; }
 
 private:
-    bool Fill(std::string &error);
+    [[nodiscard]] bool Fill(std::string &error);
     std::int64_t InstantOf(ReplayLine &line);
 
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file;

@@ -18,8 +18,8 @@ public:
     // 'users.txt': No such file or directory"). A file larger than maxBytes,
     // or one that never ends (/dev/zero), is an error, found without reading
     // it whole.
-    static std::optional<TextLines> Read(const std::string &path, std::string &error,
-                                         std::size_t maxBytes = LargestFile);
+    [[nodiscard]] static std::optional<TextLines> Read(const std::string &path, std::string &error,
+                                                       std::size_t maxBytes = LargestFile);
     static TextLines FromText(std::string text);
 
     std::size_t Count() const { return m_starts.size(); }

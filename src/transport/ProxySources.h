@@ -17,7 +17,7 @@
 class ProxySources {
 public:
     // Nothing, with the fault in error, for a text of another form.
-    static std::optional<ProxySources> Parse(std::string_view text, std::string &error);
+    [[nodiscard]] static std::optional<ProxySources> Parse(std::string_view text, std::string &error);
 
     ProxyAddress Next();
     // A list starts count sources further on, so the sets of sessions made

@@ -156,16 +156,16 @@ void RelpEndpoint::EndSession()
     m_broken = false;
 }
 
-std::string RelpEndpoint::Connect()
+Status RelpEndpoint::Connect()
 {
     const InCall call(this);
     if (m_client != nullptr)
         Abandon();
     if (m_engine == nullptr)
-        return m_error = "librelp could not start";
+        return Status::Failure(m_error = "librelp could not start");
     if (relpEngineCltConstruct(m_engine, &m_client) != RELP_RET_OK) {
         m_client = nullptr;
-        return m_error = "librelp could not make a client";
+        return Status::Failure(m_error = "librelp could not make a client");
     }
     const int timeout = std::max(1, m_settings.timeoutSeconds);
     relpCltSetTimeout(m_client, static_cast<unsigned>(timeout));
@@ -197,7 +197,7 @@ std::string RelpEndpoint::Connect()
         // A client whose connect failed holds no session.
         relpEngineCltDestruct(m_engine, &m_client);
         m_client = nullptr;
-        return m_error = Describe(code);
+        return Status::Failure(m_error = Describe(code));
     }
     m_error.clear();
     return {};

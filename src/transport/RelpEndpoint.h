@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Status.h"
 #include "transport/TransportKind.h"
 
 #include <cstdint>
@@ -42,8 +43,8 @@ public:
     RelpEndpoint &operator=(const RelpEndpoint &) = delete;
 
     // Opens a fresh session (a broken one is dropped first, its unanswered
-    // messages left as they are); empty, or why not.
-    std::string Connect();
+    // messages left as they are).
+    Status Connect();
     // Hands one message over, waiting while the window is full; false when
     // the session broke (Error says why).
     bool Send(std::string_view message);

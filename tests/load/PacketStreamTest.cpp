@@ -2,6 +2,7 @@
 #include "cli/send/CommandLine.h"
 #include "engine/Stamp.h"
 
+#include <QJsonDocument>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -163,6 +164,8 @@ TEST(Sizing, PacketsArePaddedOrCutAroundTheStampAndLineEnd)
          true},
         {{"--format", "rfc5424", "--message", "", "--size", "300"}, 300, "tst", "xxx", "\"] xxx", true},
         {{"--format", "rfc5424", "--size", "20"}, 20, "tst", "\"] ", "", false},
+        {{"--pack", "json", "--size", "1200"}, 1200, nullptr, "  }", "", true},
+        {{"--pack", "json", "--size", "1200"}, 1200, "tst", "\"}", "  ", true},
     };
     for (const Case &c : cases) {
         std::vector<std::string> unsizedArgs = c.args;
@@ -179,6 +182,11 @@ TEST(Sizing, PacketsArePaddedOrCutAroundTheStampAndLineEnd)
             EXPECT_EQ(packet.size() == c.size, c.exact) << packet;
             EXPECT_TRUE(packet.ends_with(c.ending)) << packet;
             EXPECT_NE(packet.find(c.inside), std::string::npos) << packet;
+            if (c.args[1] == "json") {
+                QJsonParseError error;
+                QJsonDocument::fromJson(QByteArray::fromStdString(packet.substr(packet.find('{'))), &error);
+                EXPECT_EQ(error.error, QJsonParseError::NoError) << packet;
+            }
             if (!c.run) {
                 EXPECT_EQ(packet.substr(0, 4), unsized[i].substr(0, 4));
                 continue;

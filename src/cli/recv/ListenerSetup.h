@@ -14,5 +14,5 @@ struct ListenerSetup {
 };
 
 // None with error naming the flag at fault ("--cert: ...") as names call it.
-std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error,
-                                           const RecvFlagNames &names = {});
+[[nodiscard]] std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error,
+                                                         const RecvFlagNames &names = {});
