@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const bool crlf = options & 8;
     const bool rfc5424 = options & 16;
     const bool bom = options & 32;
-    const auto framing = static_cast<Framing>(data[1] % FramingNames.size());
+    const Framing framing = SentFramings[data[1] % SentFramings.size()];
     const auto priority = static_cast<std::int32_t>(std::uint32_t{data[2]} << 24 | std::uint32_t{data[3]} << 16 |
                                                     std::uint32_t{data[4]} << 8 | std::uint32_t{data[5]});
     std::string_view rest = FuzzBytes(data + 6, size - 6);
