@@ -1,5 +1,6 @@
 #include "common/Framing.h"
 
+#include "common/NameLists.h"
 #include "common/TextHelpers.h"
 
 std::string_view FramingName(Framing framing)
@@ -23,24 +24,15 @@ std::optional<Framing> ParseFraming(std::string_view name)
 
 std::string FramingAlternatives(std::span<const Framing> framings)
 {
-    std::string text;
-    for (const Framing framing : framings)
-        text += (text.empty() ? "" : "|") + std::string(FramingName(framing));
-    return text;
+    return NameAlternatives(framings, FramingName);
 }
 
 std::string FramingList(std::span<const Framing> framings)
 {
-    std::string text;
-    for (std::size_t i = 0; i < framings.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == framings.size() ? " or " : ", ") + std::string(FramingName(framings[i]));
-    return text;
+    return NameList(framings, FramingName);
 }
 
 std::vector<std::string> FramingChoices(std::span<const Framing> framings)
 {
-    std::vector<std::string> choices;
-    for (const Framing framing : framings)
-        choices.emplace_back(FramingName(framing));
-    return choices;
+    return NameChoices(framings, FramingName);
 }

@@ -1,5 +1,6 @@
 #include "transport/TransportKind.h"
 
+#include "common/NameLists.h"
 #include "common/TextHelpers.h"
 
 #include <array>
@@ -37,24 +38,15 @@ std::optional<TransportKind> TransportNamed(std::string_view word, std::span<con
 
 std::string TransportAlternatives(std::span<const TransportKind> kinds)
 {
-    std::string text;
-    for (const TransportKind kind : kinds)
-        text += (text.empty() ? "" : "|") + std::string(TransportName(kind));
-    return text;
+    return NameAlternatives(kinds, TransportName);
 }
 
 std::string TransportList(std::span<const TransportKind> kinds)
 {
-    std::string text;
-    for (std::size_t i = 0; i < kinds.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == kinds.size() ? " or " : ", ") + std::string(TransportName(kinds[i]));
-    return text;
+    return NameList(kinds, TransportName);
 }
 
 std::vector<std::string> TransportChoices(std::span<const TransportKind> kinds)
 {
-    std::vector<std::string> choices;
-    for (const TransportKind kind : kinds)
-        choices.emplace_back(TransportName(kind));
-    return choices;
+    return NameChoices(kinds, TransportName);
 }
