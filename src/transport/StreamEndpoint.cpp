@@ -89,11 +89,12 @@ void StreamEndpoint::PostError(int number, const QString &text)
 
 void StreamEndpoint::CancelLookup()
 {
-    if (!m_lookup)
+    // Keep the token alive past the unlock: this may be its last reference.
+    const std::shared_ptr<LookupToken> token = std::move(m_lookup);
+    if (!token)
         return;
-    std::lock_guard<std::mutex> lock(m_lookup->mutex);
-    m_lookup->owner = nullptr;
-    m_lookup.reset();
+    std::lock_guard<std::mutex> lock(token->mutex);
+    token->owner = nullptr;
 }
 
 void StreamEndpoint::CloseSocket()
