@@ -87,6 +87,10 @@ struct SendParser {
 
 // quillon-send's flag table, its handlers writing to parser.
 FlagTable SendFlags(const std::shared_ptr<SendParser> &parser);
+// Its groups for what each message holds.
+FlagGroup PriorityFlagGroup(const std::shared_ptr<SendParser> &parser);
+FlagGroup MessageFlagGroup(const std::shared_ptr<SendParser> &parser);
+FlagGroup MessageFormatFlagGroup(const std::shared_ptr<SendParser> &parser);
 // Its groups for messages like production's.
 FlagGroup TemplateFlagGroup(const std::shared_ptr<SendParser> &parser);
 FlagGroup ReplayFlagGroup(const std::shared_ptr<SendParser> &parser);
