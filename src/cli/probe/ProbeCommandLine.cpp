@@ -1,12 +1,14 @@
 #include "cli/probe/ProbeCommandLine.h"
 
 #include "cli/common/FlagValues.h"
+#include "cli/recv/RecvParser.h"
 #include "cli/send/SendParser.h"
 #include "common/TextHelpers.h"
 #include "probe/RunContext.h"
 
 #include <QHostAddress>
 
+#include <array>
 #include <memory>
 
 namespace {
@@ -15,6 +17,10 @@ constexpr const char *SeeHelp = " (see quillon-probe --help)";
 constexpr double MostRate = 1e9;
 constexpr double MostSeconds = 86400;
 constexpr double MostSoakSeconds = 7 * 86400;
+// The listeners inside the probe, on a port or at a socket's path.
+constexpr std::array<TransportKind, 4> PortListeners = {TransportKind::Tcp, TransportKind::Udp, TransportKind::Tls,
+                                                        TransportKind::Relp};
+constexpr std::array<TransportKind, 2> SocketListeners = {TransportKind::UnixDgram, TransportKind::UnixStream};
 
 // The sender's groups a probe step takes as they stand; the others (the
 // pace, the stamps, the shard, the output) are the probe's to set.
@@ -36,11 +42,14 @@ struct Parser {
     FlagTable sendTable = SendFlags(sendParser);
     // The first of them that failed, told once the probe's own checks pass.
     Status sendTaken;
-    // The flags given for the receiver, in order, read by its parser once
-    // all are collected.
-    std::vector<std::string> recvArgs;
-    std::vector<std::string> receiveTlsFlags;
-    FlagTable recvTable = RecvFlagTable(ProbeReceiveNames);
+    // The listener's TLS flags write to quillon-recv's own parser, and
+    // --receive names the listener on it.
+    std::shared_ptr<RecvParser> recvParser = std::make_shared<RecvParser>(ProbeReceiveNames);
+    FlagTable recvTable = RecvFlags(recvParser);
+    // The first of its flags that failed, told after the sender's checks
+    // (and not at all when the collector writes a file).
+    Status recvTaken;
+    std::vector<std::string_view> receiveTlsFlags;
 
     static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
 
@@ -55,16 +64,16 @@ struct Parser {
         const std::string kind = ToLowerAscii(value.substr(0, colon));
         const std::string_view where = colon == std::string_view::npos ? std::string_view{} : value.substr(colon + 1);
         o.receive = {std::string(value), kind, {}, {}};
-        recvArgs.clear();
-        if (kind == "file" || kind == "unix-dgram" || kind == "unix-stream") {
+        const std::optional<TransportKind> atSocket = TransportNamed(kind, SocketListeners);
+        if (kind == "file" || atSocket) {
             if (where.empty())
                 return Fail("--receive " + kind + ": needs a path: --receive " + kind + ":PATH");
             o.receive.path = std::string(where);
-            if (kind != "file")
-                recvArgs = {"--listen", kind, "--socket", std::string(where)};
+            if (atSocket)
+                recvParser->ListenOnSocket(*atSocket, where);
             return {};
         }
-        if (kind == "tcp" || kind == "udp" || kind == "tls" || kind == "relp") {
+        if (const std::optional<TransportKind> onPort = TransportNamed(kind, PortListeners)) {
             // ADDR:PORT, the port after the last colon, so "::1:514" and "[::1]:514" both read.
             const std::size_t last = where.rfind(':');
             std::string_view port = where;
@@ -77,11 +86,10 @@ struct Parser {
                     return Bad("--receive", value, kind + ":ADDR:PORT with an IPv4 or IPv6 address");
                 o.receive.address = std::string(address);
             }
-            if (!InRange(port, 1, 65535))
+            const auto number = InRange(port, 1, 65535);
+            if (!number)
                 return Bad("--receive", value, kind + ":PORT or " + kind + ":ADDR:PORT with a port from 1 to 65535");
-            recvArgs = {"--listen", kind, "--port", std::string(port)};
-            if (!o.receive.address.empty())
-                recvArgs.insert(recvArgs.end(), {"--bind", o.receive.address});
+            recvParser->ListenOnPort(*onPort, static_cast<int>(*number), o.receive.address);
             return {};
         }
         return Bad("--receive", value,
@@ -102,17 +110,13 @@ struct Parser {
         return lent;
     }
 
-    // The receiver's TLS flags go to its parser as given.
     Flag LentByReceiver(const Flag &flag)
     {
         Flag lent = flag;
-        const std::string name(flag.name);
-        const bool takesValue = !flag.value.empty();
-        lent.take = [this, name, takesValue](std::string_view value) -> Status {
-            receiveArgs.push_back(name);
-            if (takesValue)
-                receiveArgs.emplace_back(value);
+        lent.take = [this, take = flag.take, name = flag.name](std::string_view value) -> Status {
             receiveTlsFlags.push_back(name);
+            if (Status taken = take(value); !taken && recvTaken)
+                recvTaken = std::move(taken);
             return {};
         };
         return lent;
@@ -142,7 +146,7 @@ struct Parser {
         if (o.soakRate && o.requireMps)
             return Fail("--require-mps needs the search, which --soak-rate leaves out");
         if (o.receive.IsFile() && !receiveTlsFlags.empty())
-            return Fail(receiveTlsFlags.front() + " needs --receive tls:PORT");
+            return Fail(std::string(receiveTlsFlags.front()) + " needs --receive tls:PORT");
 
         if (!sendTaken)
             return sendTaken;
@@ -161,19 +165,17 @@ struct Parser {
         result.warnings = sent.warnings;
 
         if (!o.receive.IsFile()) {
-            std::vector<std::string> recv = recvArgs;
-            recv.insert(recv.end(), receiveArgs.begin(), receiveArgs.end());
-            RecvParseResult listen = ParseRecvCommandLine(recv, ProbeReceiveNames);
-            if (listen.action != RecvParseResult::Action::Run)
-                return Fail(listen.error);
-            o.recv = listen.options;
+            if (!recvTaken)
+                return recvTaken;
+            if (Status checked = recvParser->Finish(); !checked)
+                return checked;
+            o.recv = recvParser->o;
         }
         o.send.stampKey = stampKey;
         o.recv.stampKey = stampKey;
         return {};
     }
 
-    std::vector<std::string> receiveArgs;
     std::optional<StampKey> stampKey;
     static std::string RateText(double rate) { return std::to_string(static_cast<long long>(rate)); }
 };

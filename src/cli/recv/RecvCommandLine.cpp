@@ -1,11 +1,10 @@
-#include "cli/recv/RecvCommandLine.h"
+#include "cli/recv/RecvParser.h"
 
 #include "cli/common/FlagValues.h"
 #include "transport/TransportKind.h"
 
 #include <algorithm>
 #include <array>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -30,117 +29,130 @@ std::optional<std::uint64_t> Count(std::string_view text)
     return static_cast<std::uint64_t>(*value);
 }
 
-struct Parser {
-    explicit Parser(const RecvFlagNames &given) : names(given) {}
+// The rows' short name for it.
+using Parser = RecvParser;
+} // namespace
 
-    RecvParseResult result;
-    RecvOptions &o = result.options;
-    RecvFlagNames names;
-    // The TLS flags' names, which the table's flags view.
-    std::deque<std::string> tlsNames;
-    std::string listenFlag;
-    std::string tlsFlag;
-    // --port and --bind, which a Unix socket has not, in the order given.
-    std::vector<std::string> networkFlags;
-    bool portGiven = false;
-    bool handshakeTimeoutGiven = false;
+Status RecvParser::Bad(std::string_view flag, std::string_view value, std::string_view wanted)
+{
+    return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
+}
 
-    static Status Fail(std::string text) { return Status::Failure(std::move(text)); }
+void RecvParser::Listening(std::string_view flag)
+{
+    if (listenFlag.empty())
+        listenFlag = flag;
+}
 
-    static Status Bad(std::string_view flag, std::string_view value, std::string_view wanted)
-    {
-        return Fail(std::string(flag) + ": " + Quoted(value) + " is not " + std::string(wanted));
+void RecvParser::TlsFlag(std::string_view flag)
+{
+    if (tlsFlag.empty())
+        tlsFlag = flag;
+    Listening(flag);
+}
+
+void RecvParser::NetworkFlag(std::string_view flag)
+{
+    if (std::find(networkFlags.begin(), networkFlags.end(), flag) == networkFlags.end())
+        networkFlags.emplace_back(flag);
+    Listening(flag);
+}
+
+void RecvParser::Listen(TransportKind kind)
+{
+    const RecvOptions defaults;
+    o.transport = kind;
+    o.port = defaults.port;
+    o.bind = defaults.bind;
+    o.socketPath.clear();
+    portGiven = false;
+    networkFlags.clear();
+    Listening("--listen");
+}
+
+void RecvParser::ListenOnPort(TransportKind kind, int port, std::string_view bind)
+{
+    Listen(kind);
+    o.port = port;
+    portGiven = true;
+    NetworkFlag("--port");
+    if (!bind.empty()) {
+        o.bind = std::string(bind);
+        NetworkFlag("--bind");
     }
+}
 
-    std::string_view Tls(std::string_view flag) { return tlsNames.emplace_back(names.Tls(flag)); }
-    std::string ListenTls() const { return std::string(names.listenTls); }
+void RecvParser::ListenOnSocket(TransportKind kind, std::string_view path)
+{
+    Listen(kind);
+    o.socketPath = std::string(path);
+}
 
-    void Listening(std::string_view flag)
-    {
-        if (listenFlag.empty())
-            listenFlag = flag;
-    }
-
-    void TlsFlag(std::string_view flag)
-    {
-        if (tlsFlag.empty())
-            tlsFlag = flag;
-        Listening(flag);
-    }
-
-    void NetworkFlag(std::string_view flag)
-    {
-        if (std::find(networkFlags.begin(), networkFlags.end(), flag) == networkFlags.end())
-            networkFlags.emplace_back(flag);
-        Listening(flag);
-    }
-
-    Status CheckUnixSocket()
-    {
-        if (!IsUnixSocket(o.transport)) {
-            if (!o.socketPath.empty())
-                return Fail("--socket names a Unix socket: add --listen unix-dgram or --listen unix-stream");
-            return {};
-        }
-        if (!networkFlags.empty()) {
-            std::string named;
-            for (const std::string &flag : networkFlags)
-                named += (named.empty() ? "" : " and ") + flag;
-            return Fail(named + (networkFlags.size() > 1 ? " do" : " does") + " not apply to --listen " +
-                        std::string(TransportName(o.transport)) + ": the socket is named by --socket PATH");
-        }
-        if (o.socketPath.empty())
-            return Fail("--listen " + std::string(TransportName(o.transport)) + " needs --socket PATH");
+Status RecvParser::CheckUnixSocket()
+{
+    if (!IsUnixSocket(o.transport)) {
+        if (!o.socketPath.empty())
+            return Fail("--socket names a Unix socket: add --listen unix-dgram or --listen unix-stream");
         return {};
     }
-
-    Status Finish()
-    {
-        if (Status unixSocket = CheckUnixSocket(); !unixSocket)
-            return unixSocket;
-        if (IsRelp(o.transport) && !portGiven)
-            o.port = RelpPort;
-        if (o.listenProxy && o.transport != TransportKind::Tcp && o.transport != TransportKind::Tls)
-            return Fail("--listen-proxy reads the PROXY header of TCP and TLS connections: add --listen tcp or "
-                        "--listen tls");
-        if (handshakeTimeoutGiven && !IsTls(o.transport) && !o.listenProxy)
-            return Fail(names.Tls("--handshake-timeout") + " needs " + ListenTls() + " or --listen-proxy");
-        if (!tlsFlag.empty() && !IsTls(o.transport))
-            return Fail(tlsFlag + " needs " + ListenTls());
-        if (IsTls(o.transport) && o.certFile.empty())
-            return Fail(ListenTls() + " needs " + names.Tls("--cert") + " FILE, the receiver's certificate (PEM)");
-        if (o.requireClientCert && o.caFile.empty())
-            return Fail(names.Tls("--require-client-cert") + " needs " + names.Tls("--ca-file") +
-                        " FILE to check client certificates against");
-        if (o.raw && o.output.empty())
-            return Fail("--raw needs --output FILE");
-        if (!o.checkFile.empty() && !listenFlag.empty())
-            return Fail("--check-file reads a file: " + listenFlag + " cannot be combined with it");
-        if (!o.checkFile.empty() && (o.duration > 0 || o.idle > 0))
-            return Fail("--check-file reads the file to its end: --duration and --idle cannot be combined with it");
-        if (!o.mergeFiles.empty()) {
-            for (const auto &[given, flag] :
-                 {std::pair{!listenFlag.empty(), listenFlag},
-                  {!o.checkFile.empty(), std::string("--check-file")},
-                  {!o.output.empty(), std::string("--output")},
-                  {!o.statsFile.empty(), std::string("--stats-file")},
-                  {o.expect > 0 || o.duration > 0 || o.idle > 0, std::string("--expect, --duration and --idle")}})
-                if (given)
-                    return Fail("--merge reads the logs of a run: " + flag + " cannot be combined with it");
-        }
-        if (!o.statsFile.empty() && !o.checkFile.empty())
-            return Fail("--stats-file records each second of listening: --check-file cannot be combined with it");
-        if (o.checkFile == "-" && o.output == "-")
-            return Fail("--output - and --check-file - cannot both use the terminal");
-        if (o.json && o.output == "-")
-            return Fail("--output - cannot be combined with --json: standard output holds the JSON summary");
-        if (o.maxBuffered < o.maxFrame)
-            return Fail("--max-buffered must be at least --max-frame (" + std::to_string(o.maxFrame) + " bytes)");
-        return {};
+    if (!networkFlags.empty()) {
+        std::string named;
+        for (const std::string &flag : networkFlags)
+            named += (named.empty() ? "" : " and ") + flag;
+        return Fail(named + (networkFlags.size() > 1 ? " do" : " does") + " not apply to --listen " +
+                    std::string(TransportName(o.transport)) + ": the socket is named by --socket PATH");
     }
-};
+    if (o.socketPath.empty())
+        return Fail("--listen " + std::string(TransportName(o.transport)) + " needs --socket PATH");
+    return {};
+}
 
-FlagTable Table(const std::shared_ptr<Parser> &p)
+Status RecvParser::Finish()
+{
+    if (Status unixSocket = CheckUnixSocket(); !unixSocket)
+        return unixSocket;
+    if (IsRelp(o.transport) && !portGiven)
+        o.port = RelpPort;
+    if (o.listenProxy && o.transport != TransportKind::Tcp && o.transport != TransportKind::Tls)
+        return Fail("--listen-proxy reads the PROXY header of TCP and TLS connections: add --listen tcp or "
+                    "--listen tls");
+    if (handshakeTimeoutGiven && !IsTls(o.transport) && !o.listenProxy)
+        return Fail(names.Tls("--handshake-timeout") + " needs " + ListenTls() + " or --listen-proxy");
+    if (!tlsFlag.empty() && !IsTls(o.transport))
+        return Fail(tlsFlag + " needs " + ListenTls());
+    if (IsTls(o.transport) && o.certFile.empty())
+        return Fail(ListenTls() + " needs " + names.Tls("--cert") + " FILE, the receiver's certificate (PEM)");
+    if (o.requireClientCert && o.caFile.empty())
+        return Fail(names.Tls("--require-client-cert") + " needs " + names.Tls("--ca-file") +
+                    " FILE to check client certificates against");
+    if (o.raw && o.output.empty())
+        return Fail("--raw needs --output FILE");
+    if (!o.checkFile.empty() && !listenFlag.empty())
+        return Fail("--check-file reads a file: " + listenFlag + " cannot be combined with it");
+    if (!o.checkFile.empty() && (o.duration > 0 || o.idle > 0))
+        return Fail("--check-file reads the file to its end: --duration and --idle cannot be combined with it");
+    if (!o.mergeFiles.empty()) {
+        for (const auto &[given, flag] :
+             {std::pair{!listenFlag.empty(), listenFlag},
+              {!o.checkFile.empty(), std::string("--check-file")},
+              {!o.output.empty(), std::string("--output")},
+              {!o.statsFile.empty(), std::string("--stats-file")},
+              {o.expect > 0 || o.duration > 0 || o.idle > 0, std::string("--expect, --duration and --idle")}})
+            if (given)
+                return Fail("--merge reads the logs of a run: " + flag + " cannot be combined with it");
+    }
+    if (!o.statsFile.empty() && !o.checkFile.empty())
+        return Fail("--stats-file records each second of listening: --check-file cannot be combined with it");
+    if (o.checkFile == "-" && o.output == "-")
+        return Fail("--output - and --check-file - cannot both use the terminal");
+    if (o.json && o.output == "-")
+        return Fail("--output - cannot be combined with --json: standard output holds the JSON summary");
+    if (o.maxBuffered < o.maxFrame)
+        return Fail("--max-buffered must be at least --max-frame (" + std::to_string(o.maxFrame) + " bytes)");
+    return {};
+}
+
+FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
 {
     RecvOptions &o = p->o;
     // A file name, which a usage error asks for in words of its own.
@@ -491,7 +503,6 @@ exit status alone.
 )";
     return table;
 }
-} // namespace
 
 namespace {
 // "--merge A B C" as "--merge A --merge B --merge C": the files run to the
@@ -516,9 +527,9 @@ std::vector<std::string> MergeFilesAsFlags(const std::vector<std::string> &args)
 
 RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args, const RecvFlagNames &names)
 {
-    const auto parser = std::make_shared<Parser>(names);
+    const auto parser = std::make_shared<RecvParser>(names);
     RecvParseResult &result = parser->result;
-    Status parsed = ParseFlags(Table(parser), MergeFilesAsFlags(args));
+    Status parsed = ParseFlags(RecvFlags(parser), MergeFilesAsFlags(args));
     if (parsed && result.action == RecvParseResult::Action::Run)
         parsed = parser->Finish();
     if (!parsed) {
@@ -530,7 +541,7 @@ RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args, const
 
 FlagTable RecvFlagTable(const RecvFlagNames &names)
 {
-    return Table(std::make_shared<Parser>(names));
+    return RecvFlags(std::make_shared<RecvParser>(names));
 }
 
 std::string RecvUsageText()
