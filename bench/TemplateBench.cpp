@@ -183,7 +183,8 @@ private:
 class StreamFiller {
 public:
     enum Way { Composer, Message, Template };
-    explicit StreamFiller(Way way) : m_stream(StreamOptions(way == Template), "bench", "10.0.0.")
+    explicit StreamFiller(Way way)
+        : m_plan(MakeLoadPlan(StreamOptions(way == Template))), m_stream(m_plan, m_plan.shares[0], "bench", "10.0.0.")
     {
         if (way == Composer)
             m_stream.UseComposer();
@@ -211,6 +212,7 @@ private:
             options.templates = std::make_shared<const TemplateSet>(*TemplateSet::FromText(Body(), {}, error));
         return options;
     }
+    LoadPlan m_plan;
     PacketStream m_stream;
     std::vector<std::uint32_t> m_sizes;
 };

@@ -5,8 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-PaceSchedule::PaceSchedule(const Options &options)
+PaceSchedule::PaceSchedule(const LoadPlan &plan, const ThreadShare &share)
 {
+    const Options &options = plan.options;
     switch (options.pace) {
     case Pace::Once:
         m_total = 1;
@@ -28,19 +29,19 @@ PaceSchedule::PaceSchedule(const Options &options)
         // The gaps are their own random sequence: the messages stay as without them.
         std::optional<ShapePacer::GapStart> gaps;
         if (options.poisson)
-            gaps = ShapePacer::GapStart{options.seed.value_or(FixedRandomStart), options.shard.index};
-        m_shaped.emplace(ShardShape(options), gaps);
+            gaps = ShapePacer::GapStart{share.seed.value_or(FixedRandomStart), options.shard.index};
+        m_shaped.emplace(share.shape, gaps);
         break;
     }
     case Pace::Unlimited:
         m_unlimited = true;
         break;
     case Pace::Replay:
-        m_replay.emplace(options);
+        m_replay.emplace(ReplayLaneOf(plan, share), options.replaySpeed);
         break;
     }
-    if (options.count > 0)
-        m_total = std::min(m_total, options.count);
+    if (share.count > 0)
+        m_total = std::min(m_total, share.count);
 }
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "load/LoadPlan.h"
 #include "load/ReplayPacer.h"
-#include "load/SendOptions.h"
 #include "load/ShapePacer.h"
 
 #include <cstdint>
@@ -16,8 +16,8 @@ class PaceSchedule {
 public:
     static constexpr std::int64_t NoLimit = std::numeric_limits<std::int64_t>::max();
 
-    // A load shape is paced at this shard's part of it.
-    explicit PaceSchedule(const Options &options);
+    // The run's pace at one thread's share of it.
+    PaceSchedule(const LoadPlan &plan, const ThreadShare &share);
 
     // How many messages should have gone out by this many seconds; calls
     // must not go back in time.

@@ -50,21 +50,22 @@ bool IsGenerated(std::string_view text)
 }
 } // namespace
 
-PacketStream::PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix,
-                           const Clock *clock)
-    : m_state(InitialState(options, subnetPrefix)), m_clock(WallClock(clock)), m_source(m_state),
+PacketStream::PacketStream(const LoadPlan &plan, const ThreadShare &share, const std::string &hostName,
+                           const std::string &subnetPrefix, const Clock *clock)
+    : m_state(InitialState(plan.options, subnetPrefix)), m_clock(WallClock(clock)), m_source(m_state),
       m_composer(m_state, m_composeInputs, m_clock, m_source),
-      m_kind(options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single), m_noPriority(options.noPriority),
-      m_oversize(options.oversize), m_crlf(options.crlf), m_framing(StreamFramingOf(options)),
-      m_sizeMin(options.sizeMin), m_sizeMax(options.sizeMax),
-      m_countAtOnce(m_framing == Framing::OctetCount && options.sizeMax == 0),
-      m_lines(options.lines && !options.lines->empty() ? options.lines : nullptr),
-      m_rewriteTime(options.replayRewriteTime)
+      m_kind(plan.options.pace == Pace::Burst ? SendingKind::Burst : SendingKind::Single),
+      m_noPriority(plan.options.noPriority), m_oversize(plan.options.oversize), m_crlf(plan.options.crlf),
+      m_framing(StreamFramingOf(plan.options)), m_sizeMin(plan.options.sizeMin), m_sizeMax(plan.options.sizeMax),
+      m_countAtOnce(m_framing == Framing::OctetCount && plan.options.sizeMax == 0),
+      m_lines(plan.options.lines && !plan.options.lines->empty() ? plan.options.lines : nullptr),
+      m_rewriteTime(plan.options.replayRewriteTime)
 {
+    const Options &options = plan.options;
     if (options.pace == Pace::Replay)
-        m_replay.emplace(options);
-    if (options.seed)
-        SetRandomStart(*options.seed);
+        m_replay.emplace(ReplayLaneOf(plan, share));
+    if (share.seed)
+        SetRandomStart(*share.seed);
     m_composeInputs.rfcHeader = options.rfcHeader;
     m_composeInputs.hostName = hostName;
     m_composeInputs.localHeader = UsesUnixSocket(options);

@@ -7,8 +7,8 @@
 #include "engine/MessageTemplate.h"
 #include "engine/Priority.h"
 #include "engine/TemplateSet.h"
+#include "load/LoadPlan.h"
 #include "load/ReplayLines.h"
-#include "load/SendOptions.h"
 #include "sources/SourceFile.h"
 
 #include <memory>
@@ -29,11 +29,12 @@ struct Stamp;
 // say, where it was built.
 class PacketStream {
 public:
-    // hostName and subnetPrefix are the local machine's, for the RFC header
-    // and "Random host on this subnet". A seed restarts the program's random
+    // The messages of the plan's run as share's thread sends them. hostName
+    // and subnetPrefix are the local machine's, for the RFC header and
+    // "Random host on this subnet". A seed restarts the program's random
     // sequence. clock: the system's when null.
-    PacketStream(const Options &options, const std::string &hostName, const std::string &subnetPrefix,
-                 const Clock *clock = nullptr);
+    PacketStream(const LoadPlan &plan, const ThreadShare &share, const std::string &hostName,
+                 const std::string &subnetPrefix, const Clock *clock = nullptr);
 
     // Stamps every following message with run and stream, numbered from 1.
     void StampWith(const std::string &run, std::uint64_t stream, const StampKey *key = nullptr);

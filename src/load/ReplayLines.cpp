@@ -2,13 +2,8 @@
 
 #include "common/Clock.h"
 
-#include <algorithm>
-
-ReplayLines::ReplayLines(const Options &options)
-    : m_file(ReferenceYear()), m_path(options.replayFile),
-      m_part(options.shard.index + options.shard.count * static_cast<std::uint64_t>(std::max(options.replayThread, 0))),
-      m_parts(options.shard.count * static_cast<std::uint64_t>(std::max(options.replayThreads, 1))),
-      m_loop(options.replayLoop)
+ReplayLines::ReplayLines(const ReplayLane &lane)
+    : m_file(ReferenceYear()), m_path(lane.path), m_part(lane.part), m_parts(lane.parts), m_loop(lane.loop)
 {
     // A failure leaves its reason in m_error, which Failed() reads.
     if (!m_file.Open(m_path, m_error) && m_error.empty())

@@ -1,10 +1,18 @@
 #pragma once
 
-#include "load/SendOptions.h"
 #include "sources/ReplayFile.h"
 
 #include <cstdint>
 #include <string>
+
+// The file a sender replays, which of its parts it takes, and whether it
+// starts over at the end.
+struct ReplayLane {
+    std::string path;
+    bool loop = false;
+    std::uint64_t part = 0;
+    std::uint64_t parts = 1;
+};
 
 // The lines of a replayed file (--replay) that fall to one sender, in the
 // file's order: line i of each pass goes to part i mod parts, so shards and
@@ -13,7 +21,7 @@
 // does. The pacing and the messages each read the file through one of these.
 class ReplayLines {
 public:
-    explicit ReplayLines(const Options &options);
+    explicit ReplayLines(const ReplayLane &lane);
 
     // False at the end (with --loop only when a whole pass had no line for
     // this part), or when the file failed: Error() then says why.

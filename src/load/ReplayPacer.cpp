@@ -10,7 +10,7 @@ constexpr int MostReadPerCall = 4096;
 constexpr double Tolerance = 1e-9;
 } // namespace
 
-ReplayPacer::ReplayPacer(const Options &options) : m_lines(options), m_speed(options.replaySpeed)
+ReplayPacer::ReplayPacer(const ReplayLane &lane, double speed) : m_lines(lane), m_speed(speed)
 {
     ReadNext();
 }

@@ -14,7 +14,7 @@ class ReplayPacer {
 public:
     static constexpr std::int64_t NoLimit = std::numeric_limits<std::int64_t>::max();
 
-    explicit ReplayPacer(const Options &options);
+    ReplayPacer(const ReplayLane &lane, double speed);
 
     // How many lines are due by this many seconds; calls must not go back
     // in time. Each call reads a bounded number of lines, so one that is far

@@ -3,7 +3,9 @@
 #include "load/RunSummary.h"
 #include "load/SendSeconds.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -71,3 +73,9 @@ public:
     virtual std::string Collect(RunSummary &summary) const = 0;
     virtual void Close(Clock::time_point deadline) = 0;
 };
+
+// A limit in seconds as the sockets take it: whole milliseconds, rounded up.
+inline std::chrono::milliseconds MillisecondsOf(double seconds)
+{
+    return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(std::max(seconds, 0.0) * 1000)));
+}

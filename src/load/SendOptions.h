@@ -94,13 +94,11 @@ struct Options {
     // as fast as the target takes them). replayLoop starts the file over at
     // its end; replayRewriteTime writes the sending time in place of each
     // line's own. The lines are dealt in turn to the shards and, within a
-    // shard, to its replayThreads threads: this one takes its replayThread's.
+    // shard, to its threads.
     std::string replayFile;
     double replaySpeed = 1;
     bool replayLoop = false;
     bool replayRewriteTime = false;
-    int replayThread = 0;
-    int replayThreads = 1;
 
     Pace pace = Pace::Once;
     int continuousMs = 10;
@@ -183,20 +181,29 @@ inline LoadShape ShardShape(const Options &options)
     return options.shape.Scaled(options.shard.Share());
 }
 
-// One target at one port.
+// One target at one port, or a Unix socket: with socketPath set, target and
+// port do not apply.
 struct Destination {
     std::string target;
     int port = 0;
+    std::string socketPath;
+
+    // As a message names it: "HOST:PORT" or the path.
+    std::string Text() const { return socketPath.empty() ? target + ":" + std::to_string(port) : socketPath; }
 };
 
-// Every target at every port, in the order messages go to them in turn.
+// Every target at every port, in the order messages go to them in turn, or
+// the Unix socket.
 inline std::vector<Destination> Destinations(const Options &options)
 {
+    if (UsesUnixSocket(options))
+        return {{options.target, options.port, options.socketPath}};
     std::vector<Destination> all;
     for (std::size_t t = 0; t <= options.moreTargets.size(); ++t)
         for (std::size_t p = 0; p <= options.morePorts.size(); ++p)
             all.push_back({t == 0 ? options.target : options.moreTargets[t - 1],
-                           p == 0 ? options.port : options.morePorts[p - 1]});
+                           p == 0 ? options.port : options.morePorts[p - 1],
+                           {}});
     return all;
 }
 

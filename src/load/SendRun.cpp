@@ -1,5 +1,6 @@
 #include "load/SendRun.h"
 
+#include "load/LoadPlan.h"
 #include "load/SendThreads.h"
 #include "load/SendWorker.h"
 
@@ -23,13 +24,13 @@ void Add(SendCounters &sum, const SendCounters &c)
     sum.threadCpuSeconds.insert(sum.threadCpuSeconds.end(), c.threadCpuSeconds.begin(), c.threadCpuSeconds.end());
 }
 
-// Shares the run among its workers (one to each thread) and adds up what
-// they counted: each second into the sinks, at the end into the summary.
+// Runs the plan's workers (one to each thread) and adds up what they
+// counted: each second into the sinks, at the end into the summary.
 class RunCoordinator {
 public:
     RunCoordinator(const Options &options, std::shared_ptr<const TlsClientContext> tls,
                    const std::vector<SendSink *> &sinks)
-        : m_options(options), m_tls(std::move(tls)), m_sinks(sinks)
+        : m_plan(MakeLoadPlan(options)), m_tls(std::move(tls)), m_sinks(sinks)
     {}
 
     RunSummary Go()
@@ -45,7 +46,7 @@ private:
     // The workers share the run id and the TLS set-up.
     void RunWorkers()
     {
-        const std::vector<ThreadShare> shares = ShareAmongThreads(m_options);
+        const std::vector<ThreadShare> &shares = m_plan.shares;
         std::vector<RunSummary> summaries(shares.size());
         m_workers = std::vector<Worker>(shares.size());
         // Lines from several workers each go out whole.
@@ -56,16 +57,15 @@ private:
         };
         const auto work = [&](int i) {
             const auto index = static_cast<std::size_t>(i);
-            const WorkerLane lane{m_runStart, shares[index].first, shares[index].idleFirst, m_tls,
-                                  &m_workers[index].marks};
-            summaries[index] = RunWorker(shares[index].options, lane, say);
+            const WorkerLane lane{m_runStart, m_tls, &m_workers[index].marks};
+            summaries[index] = RunWorker(m_plan, shares[index], lane, say);
         };
         RunOnThreads(static_cast<int>(shares.size()), work, [this] { MergeSeconds(); });
         MergeSeconds();
         m_summary.sent = 0;
         for (const RunSummary &summary : summaries)
             AddThreadSummary(m_summary, summary);
-        m_summary.threads = m_options.threads;
+        m_summary.threads = m_plan.options.threads;
         RecordLast();
     }
 
@@ -133,11 +133,9 @@ private:
 
     std::string TargetText() const
     {
-        if (UsesUnixSocket(m_options))
-            return m_options.socketPath;
         std::string text;
-        for (const Destination &destination : Destinations(m_options))
-            text += (text.empty() ? "" : ", ") + destination.target + ":" + std::to_string(destination.port);
+        for (const Destination &destination : m_plan.destinations)
+            text += (text.empty() ? "" : ", ") + destination.Text();
         return text;
     }
 
@@ -147,7 +145,7 @@ private:
             if (const std::string failure = sink->Failure(); !failure.empty() && m_summary.error.empty())
                 m_summary.error = failure;
         // A session that came up and took nothing is no run either.
-        if (m_summary.exitStatus == 0 && m_summary.error.empty() && IsStream(m_options.transport) &&
+        if (m_summary.exitStatus == 0 && m_summary.error.empty() && IsStream(m_plan.options.transport) &&
             m_summary.sent == 0)
             m_summary.error = "nothing was sent to " + TargetText();
         if (m_summary.exitStatus == 0 && (!m_summary.error.empty() || m_summary.failed > 0))
@@ -162,7 +160,7 @@ private:
         SendCounters latest;
     };
 
-    const Options &m_options;
+    const LoadPlan m_plan;
     std::shared_ptr<const TlsClientContext> m_tls;
     const std::vector<SendSink *> &m_sinks;
     std::mutex m_sayMutex;

@@ -2,12 +2,9 @@
 
 #include "common/SettingsRules.h"
 #include "common/StopFlag.h"
-#include "load/DatagramChannel.h"
 #include "load/PaceSchedule.h"
 #include "load/PacketStream.h"
-#include "load/RelpChannel.h"
-#include "load/SpreadChannel.h"
-#include "load/StreamChannel.h"
+#include "load/ThreadChannel.h"
 #include "load/ThreadCpuClock.h"
 #include "transport/SocketEndpoint.h"
 #include "transport/TlsContext.h"
@@ -29,117 +26,16 @@ constexpr auto EventInterval = std::chrono::milliseconds(5);
 // a second's mark is seen promptly.
 constexpr double WaitSliceSeconds = 0.05;
 
-std::chrono::milliseconds Milliseconds(double seconds)
-{
-    return std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(std::max(seconds, 0.0) * 1000)));
-}
-
 double EpochSeconds()
 {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-RelpPlan RelpPlanOf(const Options &options, const WorkerLane &lane, const std::string &runId)
-{
-    RelpPlan plan;
-    plan.client.host = options.target;
-    plan.client.port = options.port;
-    plan.client.window = options.relpWindow;
-    plan.client.timeoutSeconds = static_cast<int>(std::ceil(options.connectTimeout));
-    plan.client.transport = options.transport;
-    plan.client.caFile = options.tls.caFile;
-    plan.client.certFile = options.tls.certFile;
-    plan.client.keyFile = options.tls.keyFile;
-    plan.client.serverName = options.tls.serverName;
-    plan.client.verify = options.tls.verify;
-    plan.reconnect = options.reconnect;
-    plan.downLimit = Milliseconds(options.connectTimeout);
-    plan.count = ConnectionCount(options);
-    plan.firstIndex = lane.first;
-    plan.shard = options.shard.index;
-    plan.runId = runId;
-    plan.stampKey = options.stampKey;
-    return plan;
-}
-
-std::unique_ptr<SendChannel> ChannelFor(const Options &options, const WorkerLane &lane, const SendChannel::Say &say)
-{
-    const std::string runId = options.stamp ? options.runId : std::string();
-    if (!IsStream(options.transport))
-        return std::make_unique<DatagramChannel>(options.target, options.port, runId,
-                                                 options.shard.Stream(static_cast<std::uint64_t>(lane.first) + 1),
-                                                 options.socketPath, options.stampKey);
-    if (IsRelp(options.transport))
-        return std::make_unique<RelpChannel>(RelpPlanOf(options, lane, runId), say);
-    ConnectionPlan plan;
-    plan.host = options.target;
-    plan.port = options.port;
-    plan.sourcePort = options.sourcePort;
-    plan.socketPath = options.socketPath;
-    plan.tls = lane.tls;
-    plan.reconnect = options.reconnect;
-    plan.openingLimit = Milliseconds(options.connectTimeout);
-    plan.count = ConnectionCount(options);
-    plan.firstIndex = lane.first;
-    plan.shard = options.shard.index;
-    plan.runId = runId;
-    plan.stampKey = options.stampKey;
-    plan.targetText = TargetTextOf(options);
-    plan.sessionWord = UsesTls(options) ? "TLS" : UsesUnixSocket(options) ? "Unix stream" : "TCP";
-    plan.idleCount = options.idleConnections;
-    plan.dropChance = options.dropChance;
-    plan.dropFlushLimit = Milliseconds(options.drainTimeout);
-    plan.proxyVersion = options.proxyVersion;
-    plan.proxySources = options.proxySources;
-    return std::make_unique<StreamChannel>(std::move(plan), lane.runStart, say);
-}
-
-// How many of the run's numbers from..from+count-1 fall to part of parts,
-// the numbers dealt to the parts in turn.
-int DealtTo(int from, int count, int parts, int part)
-{
-    int dealt = 0;
-    for (int number = from; number < from + count; ++number)
-        dealt += number % parts == part ? 1 : 0;
-    return dealt;
-}
-
-// Several targets and ports: a channel to each. The run's connections (and
-// idle ones) are dealt to them in turn, each a block of connection numbers;
-// over UDP each target and port of a thread is a stream of its own.
-std::unique_ptr<SendChannel> SpreadChannelFor(const Options &options, const WorkerLane &lane,
-                                              const SendChannel::Say &say)
-{
-    const std::vector<Destination> destinations = Destinations(options);
-    const int count = static_cast<int>(destinations.size());
-    std::vector<SpreadChannel::Part> parts;
-    int first = lane.first;
-    for (int d = 0; d < count; ++d) {
-        Options one = options;
-        one.target = destinations[static_cast<std::size_t>(d)].target;
-        one.port = destinations[static_cast<std::size_t>(d)].port;
-        one.moreTargets.clear();
-        one.morePorts.clear();
-        WorkerLane oneLane = lane;
-        if (IsStream(options.transport)) {
-            one.connections = DealtTo(lane.first, ConnectionCount(options), count, d);
-            one.idleConnections = DealtTo(lane.idleFirst, options.idleConnections, count, d);
-            oneLane.first = first;
-            first += one.connections;
-        } else {
-            oneLane.first = lane.first * count + d;
-        }
-        parts.push_back({destinations[static_cast<std::size_t>(d)], ChannelFor(one, oneLane, say)});
-    }
-    return std::make_unique<SpreadChannel>(std::move(parts));
-}
-
 class SendWorker {
 public:
-    SendWorker(const Options &options, const WorkerLane &lane, const SendChannel::Say &say)
-        : m_options(options), m_lane(lane),
-          m_channel(DestinationCount(options) > 1 ? SpreadChannelFor(options, lane, say)
-                                                  : ChannelFor(options, lane, say))
+    SendWorker(const LoadPlan &plan, const ThreadShare &share, const WorkerLane &lane, const SendChannel::Say &say)
+        : m_plan(plan), m_share(share), m_lane(lane),
+          m_channel(ThreadChannel(plan, share, lane.tls, lane.runStart, say))
     {}
 
     RunSummary Run()
@@ -150,7 +46,7 @@ public:
         }
         if (const std::string why = m_channel->Collect(m_summary); !why.empty() && m_summary.error.empty())
             Failure(why, "");
-        m_channel->Close(m_drainEnd.value_or(SteadyClock::now() + Milliseconds(m_options.drainTimeout)));
+        m_channel->Close(m_drainEnd.value_or(SteadyClock::now() + MillisecondsOf(m_plan.options.drainTimeout)));
         m_lane.marks->End(m_last);
         return m_summary;
     }
@@ -162,9 +58,9 @@ private:
     // infinite without one.
     double DurationLeft() const
     {
-        if (m_options.duration <= 0)
+        if (m_plan.options.duration <= 0)
             return LoadShape::Never;
-        return m_options.duration - std::chrono::duration<double>(SteadyClock::now() - m_lane.runStart).count();
+        return m_plan.options.duration - std::chrono::duration<double>(SteadyClock::now() - m_lane.runStart).count();
     }
     std::int64_t Attempted() const { return m_summary.sent + m_summary.failed + m_summary.skipped; }
 
@@ -179,10 +75,10 @@ private:
 
     bool Open()
     {
-        const auto deadline = m_options.duration <= 0
+        const auto deadline = m_plan.options.duration <= 0
                                   ? SteadyClock::time_point::max()
                                   : m_lane.runStart + std::chrono::duration_cast<SteadyClock::duration>(
-                                                          std::chrono::duration<double>(m_options.duration));
+                                                          std::chrono::duration<double>(m_plan.options.duration));
         switch (m_channel->Open(deadline)) {
         case SendChannel::Opened::Ready:
             return true;
@@ -202,22 +98,22 @@ private:
     void Loop()
     {
         const SocketEndpoint local(SocketEndpoint::UdpProtocol);
-        PacketStream stream(m_options, local.LocalHostName(), SubnetPrefixOf(local.LocalIP()));
+        PacketStream stream(m_plan, m_share, local.LocalHostName(), SubnetPrefixOf(local.LocalIP()));
         m_channel->Begin(stream);
         SendAll(stream);
         // Due while no session was up, and never sent.
         if (!m_channel->Ready())
             FailDue();
         m_channel->Abandon(stream);
-        if (!m_options.stamp)
+        if (!m_plan.options.stamp)
             return;
-        m_summary.runId = m_options.runId;
+        m_summary.runId = m_plan.options.runId;
         m_channel->Stamps(m_summary, stream);
     }
 
     void SendAll(PacketStream &stream)
     {
-        PaceSchedule &schedule = m_schedule.emplace(m_options);
+        PaceSchedule &schedule = m_schedule.emplace(m_plan, m_share);
         m_start = SteadyClock::now();
         m_startSchedule = ThisThreadSchedule();
         for (;;) {
@@ -226,7 +122,7 @@ private:
                 return;
             }
             if (schedule.Finished(Attempted())) {
-                m_summary.stoppedBy = m_options.pace == Pace::Once        ? "once"
+                m_summary.stoppedBy = m_plan.options.pace == Pace::Once   ? "once"
                                       : schedule.ReplayEnded(Attempted()) ? "end of file"
                                                                           : "count";
                 return;
@@ -250,7 +146,7 @@ private:
             m_overdue = schedule.DueBefore(elapsed - LateSeconds);
             // What is long overdue is skipped, not sent in a burst; the
             // batch waiting for room was due when it was built.
-            if (m_options.noCatchUp && !m_channel->Holding() && Attempted() < m_overdue) {
+            if (m_plan.options.noCatchUp && !m_channel->Holding() && Attempted() < m_overdue) {
                 stream.Skip(m_overdue - Attempted());
                 m_summary.skipped += m_overdue - Attempted();
             }
@@ -276,7 +172,7 @@ private:
     bool SendBatch(PacketStream &stream, std::int64_t count)
     {
         SendChannel::Handed handed;
-        const SendChannel::Handover handover = m_channel->Send(stream, count, Milliseconds(WaitSlice()), handed);
+        const SendChannel::Handover handover = m_channel->Send(stream, count, MillisecondsOf(WaitSlice()), handed);
         switch (handover) {
         case SendChannel::Handover::Blocked:
             // The events of the sessions, and the clock's marks, between slices.
@@ -290,7 +186,7 @@ private:
         case SendChannel::Handover::BadSource:
             m_summary.error = !stream.ReplayFault().empty()
                                   ? "--replay: " + stream.ReplayFault()
-                                  : SourceFileName() + ": '" + m_options.sourceFile +
+                                  : SourceFileName() + ": '" + m_plan.options.sourceFile +
                                         "' has a line longer than 64 KiB, more than one message can be";
             m_summary.stoppedBy = "error";
             m_summary.exitStatus = 2;
@@ -321,7 +217,7 @@ private:
 
     std::string SourceFileName() const
     {
-        return m_options.savedSourceFile ? "--from-settings: the saved FileToReadFrom" : "--source-file";
+        return m_plan.options.savedSourceFile ? "--from-settings: the saved FileToReadFrom" : "--source-file";
     }
 
     // The messages due by now that were not sent nor skipped have failed.
@@ -385,7 +281,7 @@ private:
         m_summary.blockedSeconds = sending.blockedSeconds;
         m_summary.queuedBytes = sending.queuedBytes;
         NoteSchedule();
-        m_drainEnd = SteadyClock::now() + Milliseconds(m_options.drainTimeout);
+        m_drainEnd = SteadyClock::now() + MillisecondsOf(m_plan.options.drainTimeout);
         if (const std::string problem = m_channel->Finish(m_summary, *m_drainEnd); !problem.empty())
             Failure(problem, "");
         m_summary.elapsedSeconds = Elapsed();
@@ -403,7 +299,8 @@ private:
         m_summary.threadWaitShare = waited / elapsed;
     }
 
-    Options m_options;
+    const LoadPlan &m_plan;
+    const ThreadShare &m_share;
     WorkerLane m_lane;
     std::unique_ptr<SendChannel> m_channel;
     RunSummary m_summary;
@@ -456,9 +353,10 @@ std::optional<WorkerMark> WorkerMarks::Last()
     return m_last;
 }
 
-RunSummary RunWorker(const Options &options, const WorkerLane &lane, const SendChannel::Say &say)
+RunSummary RunWorker(const LoadPlan &plan, const ThreadShare &share, const WorkerLane &lane,
+                     const SendChannel::Say &say)
 {
-    RunSummary summary = SendWorker(options, lane, say).Run();
+    RunSummary summary = SendWorker(plan, share, lane, say).Run();
     // OpenSSL's state for this thread goes with the worker, whatever else
     // the thread does before its end.
     if (lane.tls)

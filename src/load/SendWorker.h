@@ -1,8 +1,8 @@
 #pragma once
 
+#include "load/LoadPlan.h"
 #include "load/RunSummary.h"
 #include "load/SendChannel.h"
-#include "load/SendOptions.h"
 #include "load/SendSeconds.h"
 
 #include <chrono>
@@ -43,20 +43,18 @@ private:
     std::optional<WorkerMark> m_last;
 };
 
-// What a worker is given beside its options.
+// What a worker is given beside the plan and its share.
 struct WorkerLane {
     // When the run started: --duration counts from here, connecting included.
     std::chrono::steady_clock::time_point runStart;
-    // The run's number of its first connection (over UDP: its stream's),
-    // and of its first idle connection.
-    int first = 0;
-    int idleFirst = 0;
     std::shared_ptr<const TlsClientContext> tls;
     WorkerMarks *marks = nullptr;
 };
 
-// Sends its share of a run on the thread it runs on: its own sockets (one
-// channel), its own random sequence and pace, its own counters, which it
-// leaves at each second's mark and at its end for the coordinator to add up.
-// say: what it has to tell (a connection refused, a retry), from its thread.
-RunSummary RunWorker(const Options &options, const WorkerLane &lane, const SendChannel::Say &say);
+// Sends share's part of the plan's run on the thread it runs on: its own
+// sockets (one channel), its own random sequence and pace, its own counters,
+// which it leaves at each second's mark and at its end for the coordinator
+// to add up. say: what it has to tell (a connection refused, a retry), from
+// its thread.
+RunSummary RunWorker(const LoadPlan &plan, const ThreadShare &share, const WorkerLane &lane,
+                     const SendChannel::Say &say);

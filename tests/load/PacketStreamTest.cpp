@@ -24,7 +24,8 @@ const StampKey Key("a secret of some length");
 
 std::vector<std::string> Packets(const Options &options, const char *run, const StampKey *key = nullptr)
 {
-    PacketStream stream(options, "host", "10.0.0.");
+    const LoadPlan plan = MakeLoadPlan(options);
+    PacketStream stream(plan, plan.shares[0], "host", "10.0.0.");
     if (run)
         stream.StampWith(run, StreamId(0, 1), key);
     std::vector<std::string> packets;
@@ -212,7 +213,8 @@ TEST(Sizing, PacketsArePaddedOrCutAroundTheStampAndLineEnd)
 TEST(Sizing, DrawnSizesStayInTheirRangeAndRepeat)
 {
     const auto sizes = [](const char *seed) {
-        PacketStream stream(ParseCommandLine({"--size", "100:120", "--seed", seed}).options, "host", "10.0.0.");
+        const LoadPlan plan = MakeLoadPlan(ParseCommandLine({"--size", "100:120", "--seed", seed}).options);
+        PacketStream stream(plan, plan.shares[0], "host", "10.0.0.");
         std::vector<std::size_t> sizes;
         for (int i = 0; i < 200; ++i)
             sizes.push_back(stream.Next().size());
@@ -258,7 +260,8 @@ TEST(PacketStream, CompiledMessagesAreTheComposersBytes)
     };
     const auto batches = [](const Options &options, bool compose, const char *run) {
         SteppingClock clock;
-        PacketStream stream(options, "host", "10.0.0.", &clock);
+        const LoadPlan plan = MakeLoadPlan(options);
+        PacketStream stream(plan, plan.shares[0], "host", "10.0.0.", &clock);
         if (compose)
             stream.UseComposer();
         EXPECT_EQ(stream.Compiled(), !compose);
@@ -281,7 +284,8 @@ TEST(PacketStream, CompiledMessagesAreTheComposersBytes)
 // Numbers of packets that did not go out go to the next ones.
 TEST(Stamping, WithdrawnPacketsGiveBackTheirNumbers)
 {
-    PacketStream stream(Parsed({"--message", "m"}), "host", "10.0.0.");
+    const LoadPlan plan = MakeLoadPlan(Parsed({"--message", "m"}));
+    PacketStream stream(plan, plan.shares[0], "host", "10.0.0.");
     stream.StampWith("w", 3);
     const auto seqOf = [](const std::string &packet) {
         Stamp stamp;

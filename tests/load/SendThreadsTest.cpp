@@ -1,5 +1,5 @@
-#include "load/SendThreads.h"
 #include "common/Random.h"
+#include "load/LoadPlan.h"
 #include "load/UnknownFate.h"
 
 #include <gtest/gtest.h>
@@ -54,21 +54,20 @@ TEST(ThreadShares, SplitRateCountAndConnections)
         options.count = c.count;
         options.pace = Pace::Rate;
         options.shape = LoadShape::Constant(900);
-        const std::vector<ThreadShare> shares = ShareAmongThreads(options);
+        const std::vector<ThreadShare> shares = MakeLoadPlan(options).shares;
         ASSERT_EQ(shares.size(), c.counts.size());
         int connections = 0;
         for (std::size_t i = 0; i < shares.size(); ++i) {
-            EXPECT_EQ(shares[i].options.count, c.counts[i]);
+            EXPECT_EQ(shares[i].count, c.counts[i]);
             EXPECT_EQ(shares[i].first, c.firsts[i]);
-            EXPECT_DOUBLE_EQ(shares[i].options.shape.RateAt(0), 900.0 / c.threads);
-            EXPECT_EQ(shares[i].options.threads, 1);
-            connections += shares[i].options.connections;
+            EXPECT_DOUBLE_EQ(shares[i].shape.RateAt(0), 900.0 / c.threads);
+            connections += shares[i].connections;
         }
         if (c.tcp) {
             EXPECT_EQ(connections, ConnectionCount(options));
         }
-        EXPECT_FALSE(shares[0].options.seed.has_value());
-        EXPECT_EQ(shares[1].options.seed, ThreadRandomStart(FixedRandomStart, 1));
+        EXPECT_FALSE(shares[0].seed.has_value());
+        EXPECT_EQ(shares[1].seed, ThreadRandomStart(FixedRandomStart, 1));
     }
     EXPECT_EQ(ThreadRandomStart(42, 0), 42u);
     EXPECT_NE(ThreadRandomStart(42, 1), ThreadRandomStart(42, 2));

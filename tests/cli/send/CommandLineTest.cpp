@@ -279,7 +279,8 @@ TEST(CommandLine, SeedSetsWhereTheRandomSequenceStarts)
     EXPECT_EQ(RandomInteger(0, 1000000), 534512);
     const auto packets = [](Args args) {
         args.insert(args.end(), {"--message", "Random string of text", "--corrupt", "--facility", "random"});
-        PacketStream stream(Parse(args).options, "host", "10.0.0.");
+        const LoadPlan plan = MakeLoadPlan(Parse(args).options);
+        PacketStream stream(plan, plan.shares[0], "host", "10.0.0.");
         std::string all;
         for (int i = 0; i < 20; ++i)
             all += stream.Next() + '\n';
@@ -300,10 +301,10 @@ TEST(PacketStream, OctetCountsFrameEachPacketOfABatch)
 {
     const auto batch = [](const std::string &framing) {
         SetRandomStart(FixedRandomStart);
-        PacketStream stream(
+        const LoadPlan plan = MakeLoadPlan(
             Parse({"--transport", "tcp", "--no-crlf", "--framing", framing, "--message", "Random string of text"})
-                .options,
-            "host", "10.0.0.");
+                .options);
+        PacketStream stream(plan, plan.shares[0], "host", "10.0.0.");
         std::string all;
         stream.StartBatch();
         for (int i = 0; i < 400; ++i)

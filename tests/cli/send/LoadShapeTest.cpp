@@ -26,6 +26,13 @@ Options Parsed(const Args &args)
     return result.options;
 }
 
+// The pace of a run of one thread.
+PaceSchedule Scheduled(const Args &args)
+{
+    const LoadPlan plan = MakeLoadPlan(Parsed(args));
+    return PaceSchedule(plan, plan.shares.front());
+}
+
 TEST(LoadShapeFlags, GoodValuesGiveTheShapeAndShard)
 {
     ::setenv("JOB_COMPLETION_INDEX", "3", 1);
@@ -103,25 +110,25 @@ TEST(LoadShapeSchedule, DueMessagesFollowTheRatesIntegral)
         {{"--rate", "1000", "--shard", "3/4"}, 1, 251},
     };
     for (const auto &[args, seconds, count] : due)
-        EXPECT_EQ(PaceSchedule(Parsed(args)).DueBy(seconds), count) << args[0] << " at " << seconds;
-    EXPECT_EQ(PaceSchedule(Parsed({"--burst", "100"})).DueAt(100), 10);
-    EXPECT_TRUE(PaceSchedule(Parsed({"--once"})).Finished(1));
+        EXPECT_EQ(Scheduled(args).DueBy(seconds), count) << args[0] << " at " << seconds;
+    EXPECT_EQ(Scheduled({"--burst", "100"}).DueAt(100), 10);
+    EXPECT_TRUE(Scheduled({"--once"}).Finished(1));
 
-    PaceSchedule steps(Parsed({"--steps", "100x1,0x1,300x1"}));
+    PaceSchedule steps = Scheduled({"--steps", "100x1,0x1,300x1"});
     EXPECT_DOUBLE_EQ(steps.DueAt(100), 1.0);
     EXPECT_DOUBLE_EQ(steps.DueAt(101), 2 + 1 / 300.0); // the pause is kept
     EXPECT_EQ(steps.DueAt(400), LoadShape::Never);
     EXPECT_EQ(steps.EndSeconds(), 3);
     EXPECT_DOUBLE_EQ(*steps.TargetBy(2.5), 250);
-    PaceSchedule ramp(Parsed({"--ramp", "0:1000:10"}));
+    PaceSchedule ramp = Scheduled({"--ramp", "0:1000:10"});
     EXPECT_DOUBLE_EQ(ramp.DueAt(200), 2.0);
-    EXPECT_FALSE(PaceSchedule(Parsed({"--every-second"})).TargetBy(1).has_value());
+    EXPECT_FALSE(Scheduled({"--every-second"}).TargetBy(1).has_value());
 }
 
 TEST(LoadShapeSchedule, PoissonGapsAreRepeatableAndKeepTheMeanRate)
 {
     const auto arrivals = [](const Args &args) {
-        PaceSchedule schedule(Parsed(args));
+        PaceSchedule schedule = Scheduled(args);
         std::vector<std::int64_t> counts;
         for (double t = 0; t <= 100; t += 0.25)
             counts.push_back(schedule.DueBy(t));
@@ -143,7 +150,7 @@ TEST(LoadShapeSchedule, PoissonGapsAreRepeatableAndKeepTheMeanRate)
     EXPECT_NEAR(static_cast<double>(ramp.back() - ramp[200]) / static_cast<double>(ramp[200]), 3, 0.15);
     // Far behind (a rate beyond any machine, an hour's jump) it answers at
     // once with the mean, without drawing every arrival it skipped.
-    PaceSchedule fast(Parsed({"--rate", "1000000000", "--poisson"}));
+    PaceSchedule fast = Scheduled({"--rate", "1000000000", "--poisson"});
     EXPECT_NEAR(static_cast<double>(fast.DueBy(3600)), 3.6e12, 1e4);
     EXPECT_GT(fast.DueAt(fast.DueBy(3600.5)), 3600.5);
 }
