@@ -100,7 +100,6 @@ public:
     ProbeResult Go()
     {
         m_result.context = ReadRunContext(m_options.commandLine);
-        std::string error;
         for (const auto &[flag, path] :
              {std::pair{"--report", m_options.report}, {"--stats-file", m_options.statsFile}})
             if (const std::optional<std::string> why = UnwritableReason(path))
@@ -111,12 +110,12 @@ public:
                 return Failed("--watch-pid " + std::to_string(pid) + ": no such process");
         if (!m_options.statsFile.empty() && !m_stats.Open(m_options.statsFile))
             return Failed(m_stats.Error());
-        if (!m_receiver.Start(m_options, error))
-            return Failed(error);
+        if (const Status receiving = m_receiver.Start(m_options); !receiving)
+            return Failed(receiving.Why());
         m_err << "quillon-probe: receiving on " << m_receiver.Where() << std::endl;
         if (!m_options.watchCommand.empty()) {
-            if (!m_command.Start(m_options.watchCommand, error))
-                return Failed(error);
+            if (const Status started = m_command.Start(m_options.watchCommand); !started)
+                return Failed(started.Why());
             m_err << "quillon-probe: started '" << m_options.watchCommand << "' as process " << m_command.Pid()
                   << std::endl;
             const CollectorUp up = AwaitCollector();

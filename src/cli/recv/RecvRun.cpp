@@ -221,10 +221,9 @@ private:
 
     void Listen()
     {
-        std::string error;
-        std::optional<ListenerSetup> setup = SetUpListener(m_options, error);
+        Result<ListenerSetup> setup = SetUpListener(m_options);
         if (!setup) {
-            UsageError(error);
+            UsageError(setup.Why());
             return;
         }
         const SystemClock clock;
@@ -243,9 +242,8 @@ private:
     // Runs the source until a stop condition.
     void Serve(ReceiveSource &source)
     {
-        std::string error;
-        if (!source.Open(error)) {
-            UsageError(error);
+        if (const Status opened = source.Open(); !opened) {
+            UsageError(opened.Why());
             return;
         }
         m_summary.source = source.Where();
