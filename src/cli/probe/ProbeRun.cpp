@@ -109,7 +109,7 @@ public:
             if (!m_reader.Read(pid))
                 return Failed("--watch-pid " + std::to_string(pid) + ": no such process");
         if (!m_options.statsFile.empty() && !m_stats.Open(m_options.statsFile))
-            return Failed(m_stats.Error());
+            return Failed(m_stats.Outcome().Why());
         if (const Status receiving = m_receiver.Start(m_options); !receiving)
             return Failed(receiving.Why());
         m_err << "quillon-probe: receiving on " << m_receiver.Where() << std::endl;
@@ -165,8 +165,8 @@ public:
         AssessConfidence(m_result);
         if (m_stats.IsOpen())
             m_stats.Write(Timed(ProbeAnswerJson(m_result)));
-        if (m_stats.Failed() && m_result.error.empty())
-            m_result.error = m_stats.Error();
+        if (!m_stats.Outcome() && m_result.error.empty())
+            m_result.error = m_stats.Outcome().Why();
         return m_result;
     }
 

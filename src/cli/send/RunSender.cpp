@@ -326,10 +326,13 @@ private:
 
     bool OpenStatsFile(StatsFileSink &stats)
     {
-        if (m_options.statsFile.empty() || stats.Open(m_options.statsFile))
+        if (m_options.statsFile.empty())
             return true;
-        UsageError(stats.Failure());
-        return false;
+        if (const Status opened = stats.Open(m_options.statsFile); !opened) {
+            UsageError(opened.Why());
+            return false;
+        }
+        return true;
     }
 
     // Where a TLS file came from, as a message names it.
