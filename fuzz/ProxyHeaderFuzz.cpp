@@ -93,10 +93,9 @@ void CheckPreface(std::string_view bytes)
 
 void CheckSources(std::string_view text)
 {
-    std::string error;
-    std::optional<ProxySources> sources = ProxySources::Parse(text, error);
+    Result<ProxySources> sources = ProxySources::Parse(text);
     if (!sources) {
-        FuzzCheck(!error.empty(), "a refused source text says why");
+        FuzzCheck(!sources.Why().empty(), "a refused source text says why");
         return;
     }
     for (int i = 0; i < 4; ++i)

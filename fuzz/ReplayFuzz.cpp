@@ -22,10 +22,9 @@ void CheckRewritten(const ReplayLine &line)
     // keeps it only with another before the LF.
     rewritten += "\r\n";
     ReplayFile again(2026);
-    std::string error;
-    FuzzCheck(again.Open(WriteFuzzFile("rewritten", rewritten), error), "the rewritten line is written");
+    FuzzCheck(static_cast<bool>(again.Open(WriteFuzzFile("rewritten", rewritten))), "the rewritten line is written");
     ReplayLine back;
-    FuzzCheck(again.Next(back, error) == ReplayFile::Read::Line && back.time == line.time && back.timeAt == line.timeAt,
+    FuzzCheck(again.Next(back) == ReplayFile::Read::Line && back.time == line.time && back.timeAt == line.timeAt,
               "a rewritten line reads back with a time of its form at its place");
     FuzzCheck(back.text.substr(0, back.timeAt) == line.text.substr(0, line.timeAt) &&
                   back.text.substr(back.timeAt + back.timeLength) == line.text.substr(line.timeAt + line.timeLength),
@@ -37,14 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::string_view bytes = FuzzBytes(data, size);
     ReplayFile file(2025);
-    std::string error;
-    FuzzCheck(file.Open(WriteFuzzFile("replay.log", bytes), error), "the file opens");
+    FuzzCheck(static_cast<bool>(file.Open(WriteFuzzFile("replay.log", bytes))), "the file opens");
     ReplayLine line;
     std::int64_t last = 0;
     std::size_t lines = 0;
     for (int loop = 0; loop < 2; ++loop, file.Rewind()) {
         ReplayFile::Read read;
-        while ((read = file.Next(line, error)) == ReplayFile::Read::Line) {
+        while ((read = file.Next(line)) == ReplayFile::Read::Line) {
             ++lines;
             FuzzCheck(line.offsetUs >= last, "offsets never fall");
             FuzzCheck(line.text.size() <= ReplayFile::LongestLine, "a line is no longer than a line may be");
@@ -54,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (line.time != ReplayTime::None && line.fractionDigits <= 6 && line.text.find('\n') == std::string::npos)
                 CheckRewritten(line);
         }
-        FuzzCheck(read == ReplayFile::Read::End || !error.empty(), "a failed read says why");
+        FuzzCheck(read == ReplayFile::Read::End || !file.Outcome().Why().empty(), "a failed read says why");
     }
     FuzzCheck(lines <= 2 * (bytes.size() + 1), "no more lines than the bytes make");
     return 0;

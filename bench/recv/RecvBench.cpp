@@ -263,9 +263,8 @@ Result Receiver(bool tcp, Workload &work, std::size_t passes)
     settings.port = 0;
     const SystemClock clock;
     ReceiveLoop loop(settings, intake, clock);
-    std::string error;
-    if (!loop.Open(error)) {
-        std::printf("  %s\n", error.c_str());
+    if (const Status opened = loop.Open(); !opened) {
+        std::printf("  %s\n", opened.Why().c_str());
         return {};
     }
     std::atomic<bool> done = false;

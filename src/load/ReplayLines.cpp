@@ -6,8 +6,8 @@ ReplayLines::ReplayLines(const ReplayLane &lane)
     : m_file(ReferenceYear()), m_path(lane.path), m_part(lane.part), m_parts(lane.parts), m_loop(lane.loop)
 {
     // A failure leaves its reason in m_error, which Failed() reads.
-    if (!m_file.Open(m_path, m_error) && m_error.empty())
-        m_error = "'" + m_path + "' cannot be read";
+    if (const Status opened = m_file.Open(m_path); !opened)
+        m_error = opened.Why();
 }
 
 bool ReplayLines::Next(ReplayLine &line)
@@ -15,7 +15,7 @@ bool ReplayLines::Next(ReplayLine &line)
     if (Failed())
         return false;
     for (;;) {
-        switch (m_file.Next(line, m_error)) {
+        switch (m_file.Next(line)) {
         case ReplayFile::Read::Line:
             if (line.text.empty() || m_index++ % m_parts != m_part)
                 continue;
@@ -29,6 +29,7 @@ bool ReplayLines::Next(ReplayLine &line)
             m_tookThisPass = false;
             continue;
         case ReplayFile::Read::Failed:
+            m_error = m_file.Outcome().Why();
             return false;
         }
     }

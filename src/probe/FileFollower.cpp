@@ -48,28 +48,24 @@ FileFollower::~FileFollower()
             ::close(fd);
 }
 
-bool FileFollower::Open(std::string &error)
+Status FileFollower::Open()
 {
     const std::string flag = "--receive file:" + m_path;
     struct stat named {};
-    if (::stat(m_path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
-        error = flag + ": is " + KindOf(named.st_mode) + ", not a file a collector writes";
-        return false;
-    }
+    if (::stat(m_path.c_str(), &named) == 0 && !S_ISREG(named.st_mode))
+        return Status::Failure(flag + ": is " + KindOf(named.st_mode) + ", not a file a collector writes");
     const std::string folder = QFileInfo(QString::fromStdString(m_path)).absolutePath().toStdString();
     m_notify = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_notify < 0 || ::inotify_add_watch(m_notify, folder.c_str(),
                                             IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE |
-                                                IN_CLOSE_WRITE | IN_ATTRIB) < 0) {
-        error = flag + ": cannot watch the folder '" + folder + "': " + std::strerror(errno);
-        return false;
-    }
+                                                IN_CLOSE_WRITE | IN_ATTRIB) < 0)
+        return Status::Failure(flag + ": cannot watch the folder '" + folder + "': " + std::strerror(errno));
     // Lines written before the probe began are no step's; a file made later
     // is read from its start.
     FollowName();
     if (m_current.fd >= 0)
         m_current.offset = ::lseek(m_current.fd, 0, SEEK_END);
-    return true;
+    return {};
 }
 
 void FileFollower::RunOnce(int timeoutMs)

@@ -26,7 +26,7 @@ public:
     FileFollower(const FileFollower &) = delete;
     FileFollower &operator=(const FileFollower &) = delete;
 
-    [[nodiscard]] bool Open(std::string &error) override;
+    Status Open() override;
     std::string Where() const override { return "file " + m_path; }
     void RunOnce(int timeoutMs) override;
     void Finish() override;

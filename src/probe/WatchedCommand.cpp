@@ -50,7 +50,7 @@ WatchedCommand::~WatchedCommand()
         ::close(m_pidFd);
 }
 
-bool WatchedCommand::Start(const std::string &command, std::string &error)
+Status WatchedCommand::Start(const std::string &command)
 {
     m_command = command;
     // Orphans of the command become the probe's children, not init's, so a
@@ -72,14 +72,13 @@ bool WatchedCommand::Start(const std::string &command, std::string &error)
             ::_exit(127);
     });
     m_process.start();
-    if (!m_process.waitForStarted()) {
-        error = "--watch-command: cannot start '" + command + "': " + m_process.errorString().toStdString();
-        return false;
-    }
+    if (!m_process.waitForStarted())
+        return Status::Failure("--watch-command: cannot start '" + command +
+                               "': " + m_process.errorString().toStdString());
     m_pid = static_cast<int>(m_process.processId());
     m_pidFd = PidFd(m_pid);
     m_started = true;
-    return true;
+    return {};
 }
 
 bool WatchedCommand::Running() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Status.h"
 #include "transport/TransportKind.h"
 
 #include <QProcess>
@@ -30,8 +31,7 @@ public:
     WatchedCommand(const WatchedCommand &) = delete;
     WatchedCommand &operator=(const WatchedCommand &) = delete;
 
-    // False with the reason in error.
-    [[nodiscard]] bool Start(const std::string &command, std::string &error);
+    Status Start(const std::string &command);
     int Pid() const { return m_pid; }
     // Started and not stopped yet, though it may have ended.
     bool Started() const { return m_started; }

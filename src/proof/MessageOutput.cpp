@@ -11,8 +11,8 @@ constexpr std::size_t FlushAt = 1 << 20;
 
 MessageOutput::~MessageOutput()
 {
-    // The run has ended and read Failed() after its own Flush: none is left to tell.
-    static_cast<void>(Flush());
+    // The run has ended and read Outcome() after its own Flush: none is left to tell.
+    Flush();
     Close();
 }
 
@@ -23,25 +23,24 @@ void MessageOutput::Close()
     m_fd = -1;
 }
 
-bool MessageOutput::Open(const std::string &path, bool raw)
+Status MessageOutput::Open(const std::string &path, bool raw)
 {
     Close();
     m_raw = raw;
     m_path = path;
-    m_error.clear();
+    m_outcome = {};
     if (path == "-") {
         m_fd = STDOUT_FILENO;
         m_ownsFd = false;
-        return true;
+        return m_outcome;
     }
     m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     m_ownsFd = true;
-    if (m_fd < 0) {
-        m_error = "cannot write '" + path + "': " + std::strerror(errno);
-        return false;
-    }
-    m_buffer.reserve(FlushAt + 4096);
-    return true;
+    if (m_fd < 0)
+        m_outcome = Status::Failure("cannot write '" + path + "': " + std::strerror(errno));
+    else
+        m_buffer.reserve(FlushAt + 4096);
+    return m_outcome;
 }
 
 void AppendEscapedLine(std::string &out, std::string_view message)
@@ -61,30 +60,30 @@ void AppendEscapedLine(std::string &out, std::string_view message)
 
 void MessageOutput::Write(std::string_view message)
 {
-    if (m_fd < 0 || Failed())
+    if (m_fd < 0 || !m_outcome)
         return;
     if (m_raw)
         m_buffer.append(message);
     else
         AppendEscapedLine(m_buffer, message);
     m_buffer.push_back('\n');
-    // A failure stays in Failed(), which the run checks.
+    // A failure stays in Outcome(), which the run checks.
     if (m_buffer.size() >= FlushAt)
-        static_cast<void>(Flush());
+        Flush();
 }
 
-bool MessageOutput::Flush()
+const Status &MessageOutput::Flush()
 {
     std::size_t done = 0;
-    while (m_fd >= 0 && !Failed() && done < m_buffer.size()) {
+    while (m_fd >= 0 && m_outcome && done < m_buffer.size()) {
         const ssize_t wrote = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
         if (wrote < 0 && errno == EINTR)
             continue;
         if (wrote <= 0)
-            m_error = "cannot write '" + m_path + "': " + std::strerror(wrote < 0 ? errno : ENOSPC);
+            m_outcome = Status::Failure("cannot write '" + m_path + "': " + std::strerror(wrote < 0 ? errno : ENOSPC));
         else
             done += static_cast<std::size_t>(wrote);
     }
     m_buffer.clear();
-    return !Failed();
+    return m_outcome;
 }

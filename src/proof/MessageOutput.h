@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Status.h"
+
 #include <string>
 #include <string_view>
 
@@ -14,14 +16,14 @@ public:
     MessageOutput(const MessageOutput &) = delete;
     MessageOutput &operator=(const MessageOutput &) = delete;
 
-    // "-" is standard output. False with a message in error().
-    [[nodiscard]] bool Open(const std::string &path, bool raw);
+    // "-" is standard output.
+    Status Open(const std::string &path, bool raw);
     bool IsOpen() const { return m_fd >= 0; }
     void Write(std::string_view message);
-    // False once a write failed; the reason is in Error().
-    [[nodiscard]] bool Flush();
-    bool Failed() const { return !m_error.empty(); }
-    const std::string &Error() const { return m_error; }
+    // Failed once the file could not be opened or a write failed; nothing
+    // is written after.
+    const Status &Flush();
+    const Status &Outcome() const { return m_outcome; }
 
 private:
     void Close();
@@ -31,7 +33,7 @@ private:
     bool m_raw = false;
     std::string m_path;
     std::string m_buffer;
-    std::string m_error;
+    Status m_outcome;
 };
 
 // The escaped form of one message, as MessageOutput writes it (without the LF).

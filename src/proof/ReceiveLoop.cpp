@@ -81,7 +81,7 @@ ReceiveLoop::~ReceiveLoop()
             ::close(fd);
 }
 
-bool ReceiveLoop::OpenListener(std::string &error)
+Status ReceiveLoop::OpenListener()
 {
     addrinfo hints{};
     hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
@@ -90,10 +90,8 @@ bool ReceiveLoop::OpenListener(std::string &error)
     addrinfo *found = nullptr;
     const std::string host = NumericBind(m_settings.bind);
     const std::string service = std::to_string(m_settings.port);
-    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
-        error = "--bind: '" + m_settings.bind + "' is not an IPv4 or IPv6 address";
-        return false;
-    }
+    if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
+        return Status::Failure("--bind: '" + m_settings.bind + "' is not an IPv4 or IPv6 address");
     m_listener = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int one = 1;
     if (m_listener >= 0 && IsStream(m_settings.transport))
@@ -107,42 +105,36 @@ bool ReceiveLoop::OpenListener(std::string &error)
                        (!IsStream(m_settings.transport) || ::listen(m_listener, SOMAXCONN) == 0);
     const int reason = errno;
     freeaddrinfo(found);
-    if (!bound) {
-        error = "cannot listen on " + ProtocolName() + " " + m_settings.bind + " port " + service + ": " +
-                std::strerror(reason);
-        return false;
-    }
+    if (!bound)
+        return Status::Failure("cannot listen on " + ProtocolName() + " " + m_settings.bind + " port " + service +
+                               ": " + std::strerror(reason));
     sockaddr_storage local{};
     socklen_t length = sizeof local;
     getsockname(m_listener, reinterpret_cast<sockaddr *>(&local), &length);
     m_address = AddressText(local);
     m_port = ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 &>(local).sin6_port
                                                : reinterpret_cast<sockaddr_in &>(local).sin_port);
-    return true;
+    return {};
 }
 
-bool ReceiveLoop::OpenUnixListener(std::string &error)
+Status ReceiveLoop::OpenUnixListener()
 {
     m_listener = ::socket(
         AF_UNIX, (IsStream(m_settings.transport) ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (m_listener < 0) {
-        error = "cannot make a Unix socket: " + std::string(std::strerror(errno));
-        return false;
-    }
-    if (!m_socketFile.Bind(m_listener, m_settings.socketPath, error))
-        return false;
-    if (IsStream(m_settings.transport) && ::listen(m_listener, SOMAXCONN) != 0) {
-        error = "cannot listen on " + m_settings.socketPath + ": " + std::strerror(errno);
-        return false;
-    }
+    if (m_listener < 0)
+        return Status::Failure("cannot make a Unix socket: " + std::string(std::strerror(errno)));
+    if (Status bound = m_socketFile.Bind(m_listener, m_settings.socketPath); !bound)
+        return bound;
+    if (IsStream(m_settings.transport) && ::listen(m_listener, SOMAXCONN) != 0)
+        return Status::Failure("cannot listen on " + m_settings.socketPath + ": " + std::strerror(errno));
     m_address = m_settings.socketPath;
-    return true;
+    return {};
 }
 
-bool ReceiveLoop::Open(std::string &error)
+Status ReceiveLoop::Open()
 {
-    if (!(IsUnixSocket(m_settings.transport) ? OpenUnixListener(error) : OpenListener(error)))
-        return false;
+    if (Status listening = IsUnixSocket(m_settings.transport) ? OpenUnixListener() : OpenListener(); !listening)
+        return listening;
     m_epoll = epoll_create1(EPOLL_CLOEXEC);
     epoll_event event{};
     event.events = EPOLLIN;
@@ -165,7 +157,7 @@ bool ReceiveLoop::Open(std::string &error)
             m_headers[i].msg_hdr.msg_iovlen = 1;
         }
     }
-    return true;
+    return {};
 }
 
 std::string ReceiveLoop::ProtocolName() const

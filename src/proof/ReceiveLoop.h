@@ -67,8 +67,8 @@ public:
     ReceiveLoop(const ReceiveLoop &) = delete;
     ReceiveLoop &operator=(const ReceiveLoop &) = delete;
 
-    // Binds and listens; false with a message in error.
-    [[nodiscard]] bool Open(std::string &error) override;
+    // Binds and listens.
+    Status Open() override;
     // "udp 127.0.0.1:5514", "tcp [::1]:5514", "tls ..." with the port bound,
     // or "unix-dgram PATH", "unix-stream PATH".
     std::string Where() const override;
@@ -117,8 +117,8 @@ private:
 
     void OnFrame(std::string_view frame) override;
     std::string ProtocolName() const;
-    [[nodiscard]] bool OpenListener(std::string &error);
-    [[nodiscard]] bool OpenUnixListener(std::string &error);
+    Status OpenListener();
+    Status OpenUnixListener();
     void ReadDatagrams();
     void Accept();
     void Refuse(int fd);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Status.h"
 #include "transport/FrameSplitter.h"
 
 #include <array>
@@ -57,8 +58,7 @@ struct ReceiveCounts {
 class ReceiveSource {
 public:
     virtual ~ReceiveSource() = default;
-    // False with the reason in error.
-    [[nodiscard]] virtual bool Open(std::string &error) = 0;
+    virtual Status Open() = 0;
     // "tcp 0.0.0.0:5514", "file /var/log/probe.log"
     virtual std::string Where() const = 0;
     // Waits at most timeoutMs for something to read and takes it.

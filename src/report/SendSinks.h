@@ -25,10 +25,10 @@ private:
 // Each second's record as a line of the stats file.
 class StatsFileSink final : public SendSink {
 public:
-    // Creates or empties the file; false with the reason in Failure().
-    [[nodiscard]] bool Open(const std::string &path) { return m_file.Open(path); }
+    // Creates or empties the file.
+    Status Open(const std::string &path) { return m_file.Open(path); }
     void Tick(const SendTick &tick) override;
-    std::string Failure() const override { return m_file.Error(); }
+    std::string Failure() const override { return m_file.Outcome().Why(); }
 
 private:
     StatsFile m_file;

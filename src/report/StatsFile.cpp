@@ -2,20 +2,18 @@
 
 #include <QJsonDocument>
 
-bool StatsFile::Open(const std::string &path)
+Status StatsFile::Open(const std::string &path)
 {
     m_file.setFileName(QString::fromStdString(path));
-    m_error.clear();
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    m_outcome = {};
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         Fail();
-        return false;
-    }
-    return true;
+    return m_outcome;
 }
 
 void StatsFile::Write(const QJsonObject &record)
 {
-    if (!m_file.isOpen() || Failed())
+    if (!m_file.isOpen() || !m_outcome)
         return;
     QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact);
     line.append('\n');
@@ -25,7 +23,7 @@ void StatsFile::Write(const QJsonObject &record)
 
 void StatsFile::Fail()
 {
-    m_error =
-        "--stats-file: cannot write '" + m_file.fileName().toStdString() + "': " + m_file.errorString().toStdString();
+    m_outcome = Status::Failure("--stats-file: cannot write '" + m_file.fileName().toStdString() +
+                                "': " + m_file.errorString().toStdString());
     m_file.close();
 }

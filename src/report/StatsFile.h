@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Status.h"
+
 #include <QFile>
 #include <QJsonObject>
 
@@ -9,18 +11,17 @@
 // handed to the system as it is written so the file can be followed live.
 class StatsFile {
 public:
-    // Creates or empties the file; false with the reason in Error().
-    [[nodiscard]] bool Open(const std::string &path);
+    // Creates or empties the file.
+    Status Open(const std::string &path);
     bool IsOpen() const { return m_file.isOpen(); }
     // Nothing once a write failed.
     void Write(const QJsonObject &record);
-    bool Failed() const { return !m_error.empty(); }
-    // "--stats-file: cannot write 'FILE': reason"
-    const std::string &Error() const { return m_error; }
+    // Failed: "--stats-file: cannot write 'FILE': reason"
+    const Status &Outcome() const { return m_outcome; }
 
 private:
     void Fail();
 
     QFile m_file;
-    std::string m_error;
+    Status m_outcome;
 };

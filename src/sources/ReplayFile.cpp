@@ -145,18 +145,17 @@ ReplayFile::ReplayFile(int referenceYear)
 
 ReplayFile::~ReplayFile() = default;
 
-bool ReplayFile::Open(const std::string &path, std::string &error)
+Status ReplayFile::Open(const std::string &path)
 {
     m_file.reset(std::fopen(path.c_str(), "rb"));
-    if (!m_file) {
-        error = "cannot read '" + path + "': " + std::strerror(errno);
-        return false;
-    }
+    if (!m_file)
+        return Status::Failure("cannot read '" + path + "': " + std::strerror(errno));
     m_path = path;
-    return true;
+    m_outcome = {};
+    return {};
 }
 
-bool ReplayFile::Fill(std::string &error)
+Status ReplayFile::Fill()
 {
     m_buffer.erase(0, m_at);
     m_at = 0;
@@ -165,21 +164,23 @@ bool ReplayFile::Fill(std::string &error)
     const std::size_t got = std::fread(m_buffer.data() + had, 1, ReadSize, m_file.get());
     m_buffer.resize(had + got);
     if (got < ReadSize) {
-        if (std::ferror(m_file.get())) {
-            error = "cannot read '" + m_path + "': " + std::strerror(errno);
-            return false;
-        }
+        if (std::ferror(m_file.get()))
+            return Status::Failure("cannot read '" + m_path + "': " + std::strerror(errno));
         m_atEnd = true;
     }
-    return true;
+    return {};
 }
 
-ReplayFile::Read ReplayFile::Next(ReplayLine &line, std::string &error)
+ReplayFile::Read ReplayFile::Fail(Status failure)
 {
-    if (!m_file) {
-        error = "no file is open";
-        return Read::Failed;
-    }
+    m_outcome = std::move(failure);
+    return Read::Failed;
+}
+
+ReplayFile::Read ReplayFile::Next(ReplayLine &line)
+{
+    if (!m_file)
+        return Fail(Status::Failure("no file is open"));
     std::size_t end;
     for (;;) {
         end = m_buffer.find('\n', m_at);
@@ -187,17 +188,15 @@ ReplayFile::Read ReplayFile::Next(ReplayLine &line, std::string &error)
             break;
         if (m_buffer.size() - m_at > LongestLine)
             break;
-        if (!Fill(error))
-            return Read::Failed;
+        if (Status filled = Fill(); !filled)
+            return Fail(std::move(filled));
     }
     if (end == std::string::npos && m_at == m_buffer.size())
         return Read::End;
     const std::size_t stop = end == std::string::npos ? m_buffer.size() : end;
-    if (stop - m_at > LongestLine) {
-        error = "'" + m_path + "' line " + std::to_string(m_lines + 1) + " is longer than " +
-                std::to_string(LongestLine) + " bytes";
-        return Read::Failed;
-    }
+    if (stop - m_at > LongestLine)
+        return Fail(Status::Failure("'" + m_path + "' line " + std::to_string(m_lines + 1) + " is longer than " +
+                                    std::to_string(LongestLine) + " bytes"));
     std::string_view text(m_buffer.data() + m_at, stop - m_at);
     if (!text.empty() && text.back() == '\r')
         text.remove_suffix(1);

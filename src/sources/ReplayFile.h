@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Status.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -43,13 +45,14 @@ public:
     ReplayFile(const ReplayFile &) = delete;
     ReplayFile &operator=(const ReplayFile &) = delete;
 
-    // False with the reason in error, in a usage error's words.
-    [[nodiscard]] bool Open(const std::string &path, std::string &error);
+    // A failure says why in a usage error's words.
+    Status Open(const std::string &path);
 
     enum class Read { Line, End, Failed };
-    // Failed names the file and the line in error: unreadable, or longer
-    // than LongestLine (also a file that never ends, such as /dev/zero).
-    [[nodiscard]] Read Next(ReplayLine &line, std::string &error);
+    // After Failed, Outcome() names the file and the line: unreadable, or
+    // longer than LongestLine (also a file that never ends, such as /dev/zero).
+    [[nodiscard]] Read Next(ReplayLine &line);
+    const Status &Outcome() const { return m_outcome; }
 
     // Starts over at the first line for another loop. Its offsets go on from
     // the last line's plus the file's mean gap between lines (a second for a
@@ -59,11 +62,13 @@ public:
     std::uint64_t LinesRead() const { return m_lines; }
 
 private:
-    [[nodiscard]] bool Fill(std::string &error);
+    Status Fill();
+    Read Fail(Status failure);
     std::int64_t InstantOf(ReplayLine &line);
 
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file;
     std::string m_path;
+    Status m_outcome;
     std::string m_buffer;
     std::size_t m_at = 0;
     bool m_atEnd = false;

@@ -68,7 +68,7 @@ ProxyAddress RandomAddress(bool v6)
 }
 } // namespace
 
-std::optional<ProxySources> ProxySources::Parse(std::string_view text, std::string &error)
+Result<ProxySources> ProxySources::Parse(std::string_view text)
 {
     ProxySources sources;
     if (text == "random" || text == "random6") {
@@ -81,8 +81,8 @@ std::optional<ProxySources> ProxySources::Parse(std::string_view text, std::stri
         unsigned prefix = 0;
         const unsigned bits = network && network->v6 ? 128 : 32;
         if (!network || !ReadNumber(text.substr(slash + 1), prefix) || prefix > bits) {
-            error = "'" + std::string(text) + "' is not a network in CIDR form (10.0.0.0/8, 2001:db8::/48)";
-            return std::nullopt;
+            return Status::Failure("'" + std::string(text) +
+                                   "' is not a network in CIDR form (10.0.0.0/8, 2001:db8::/48)");
         }
         sources.m_kind = Kind::Range;
         sources.m_network = *network;
@@ -95,9 +95,9 @@ std::optional<ProxySources> ProxySources::Parse(std::string_view text, std::stri
         const std::string_view item = text.substr(from, comma == std::string_view::npos ? comma : comma - from);
         const std::optional<ProxyAddress> source = ReadSource(item);
         if (!source) {
-            error = "'" + std::string(item) +
-                    "' is not an address, ADDRESS:PORT or [IPv6]:PORT (or a CIDR network, random, random6)";
-            return std::nullopt;
+            return Status::Failure(
+                "'" + std::string(item) +
+                "' is not an address, ADDRESS:PORT or [IPv6]:PORT (or a CIDR network, random, random6)");
         }
         sources.m_list.push_back(*source);
         if (comma == std::string_view::npos)

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "common/Result.h"
 #include "transport/ProxyHeader.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +16,8 @@
 // choices come from the program's random sequence.
 class ProxySources {
 public:
-    // Nothing, with the fault in error, for a text of another form.
-    [[nodiscard]] static std::optional<ProxySources> Parse(std::string_view text, std::string &error);
+    // A text of another form fails, saying what it should be.
+    static Result<ProxySources> Parse(std::string_view text);
 
     ProxyAddress Next();
     // A list starts count sources further on, so the sets of sessions made

@@ -32,33 +32,23 @@ UnixSocketFile::~UnixSocketFile()
     Remove();
 }
 
-bool UnixSocketFile::Bind(int fd, const std::string &path, std::string &error)
+Status UnixSocketFile::Bind(int fd, const std::string &path)
 {
     const AddressLookup address = UnixSocketAddress(path);
-    if (!address.Ok()) {
-        error = "--socket: '" + path + "': " + address.errorText;
-        return false;
-    }
+    if (!address.Ok())
+        return Status::Failure("--socket: '" + path + "': " + address.errorText);
     struct stat found {};
     if (::lstat(path.c_str(), &found) == 0) {
-        if (!S_ISSOCK(found.st_mode)) {
-            error = "--socket: '" + path + "' exists and is not a socket; it is left as it is";
-            return false;
-        }
-        if (!NobodyListens(address.addresses.front())) {
-            error = "--socket: '" + path + "' is the socket of a process that listens on it";
-            return false;
-        }
-        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-            error = "--socket: cannot replace the stale socket '" + path + "': " + std::strerror(errno);
-            return false;
-        }
+        if (!S_ISSOCK(found.st_mode))
+            return Status::Failure("--socket: '" + path + "' exists and is not a socket; it is left as it is");
+        if (!NobodyListens(address.addresses.front()))
+            return Status::Failure("--socket: '" + path + "' is the socket of a process that listens on it");
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            return Status::Failure("--socket: cannot replace the stale socket '" + path + "': " + std::strerror(errno));
     }
     const SocketAddress &target = address.addresses.front();
-    if (::bind(fd, target.Get(), target.length) != 0) {
-        error = "--socket: cannot listen on '" + path + "': " + std::strerror(errno);
-        return false;
-    }
+    if (::bind(fd, target.Get(), target.length) != 0)
+        return Status::Failure("--socket: cannot listen on '" + path + "': " + std::strerror(errno));
     struct stat made {};
     if (::lstat(path.c_str(), &made) == 0) {
         m_path = path;
@@ -66,7 +56,7 @@ bool UnixSocketFile::Bind(int fd, const std::string &path, std::string &error)
         m_device = made.st_dev;
         m_inode = made.st_ino;
     }
-    return true;
+    return {};
 }
 
 void UnixSocketFile::Remove()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Status.h"
+
 #include <sys/types.h>
 
 #include <string>
@@ -16,8 +18,8 @@ public:
 
     // Binds fd to path. A socket file nothing listens on any more, left by
     // a receiver that died, is replaced; a socket some process listens on,
-    // or a file that is not a socket, is refused. False with a message.
-    [[nodiscard]] bool Bind(int fd, const std::string &path, std::string &error);
+    // or a file that is not a socket, is refused.
+    Status Bind(int fd, const std::string &path);
     // Removes the file if it is still the one Bind made.
     void Remove();
 

@@ -43,8 +43,8 @@ TEST(FileFollower, ReadsTheLinesAFileGrowsBy)
     DeliveryLedger ledger;
     MessageIntake intake(ledger);
     FileFollower follower(path.toStdString(), intake, clock);
-    std::string error;
-    ASSERT_TRUE(follower.Open(error)) << error;
+    const Status opened = follower.Open();
+    ASSERT_TRUE(opened) << opened.Why();
 
     Append(path, Line("grow", 1) + Line("grow", 2));
     TakeUntil(follower, intake, 2);
@@ -76,7 +76,8 @@ TEST(FileFollower, ReadsTheLinesAFileGrowsBy)
     DeliveryLedger second;
     MessageIntake secondIntake(second);
     FileFollower late(path.toStdString(), secondIntake, clock);
-    ASSERT_TRUE(late.Open(error)) << error;
+    const Status lateOpened = late.Open();
+    ASSERT_TRUE(lateOpened) << lateOpened.Why();
     Append(path, Line("late", 1));
     TakeUntil(late, secondIntake, 1);
     EXPECT_EQ(secondIntake.Counts().messages, 1u);

@@ -23,8 +23,8 @@ TEST(ReceiveLoop, LatencyIsTheClockMinusTheSendTime)
     settings.bind = "127.0.0.1";
     settings.port = 0;
     ReceiveLoop loop(settings, intake, clock);
-    std::string error;
-    ASSERT_TRUE(loop.Open(error)) << error;
+    const Status opened = loop.Open();
+    ASSERT_TRUE(opened) << opened.Why();
     EXPECT_EQ(loop.Where(), "udp 127.0.0.1:" + std::to_string(loop.Port()));
 
     std::vector<std::string> messages;

@@ -18,12 +18,12 @@ std::string Written(const QTemporaryDir &folder, const std::string &text)
 std::vector<std::int64_t> Offsets(const std::string &path, int loops = 1)
 {
     ReplayFile file(2025);
-    std::string error;
-    EXPECT_TRUE(file.Open(path, error)) << error;
+    const Status opened = file.Open(path);
+    EXPECT_TRUE(opened) << opened.Why();
     std::vector<std::int64_t> offsets;
     ReplayLine line;
     for (int loop = 0; loop < loops; ++loop, file.Rewind())
-        while (file.Next(line, error) == ReplayFile::Read::Line)
+        while (file.Next(line) == ReplayFile::Read::Line)
             offsets.push_back(line.offsetUs / 1000);
     return offsets;
 }
@@ -67,10 +67,9 @@ TEST(ReplayFile, RewritesTheTimeInItsOwnForm)
     QTemporaryDir folder;
     for (const auto &[text, expected] : cases) {
         ReplayFile file(2025);
-        std::string error;
-        ASSERT_TRUE(file.Open(Written(folder, text), error));
+        ASSERT_TRUE(file.Open(Written(folder, text)));
         ReplayLine line;
-        ASSERT_EQ(file.Next(line, error), ReplayFile::Read::Line);
+        ASSERT_EQ(file.Next(line), ReplayFile::Read::Line);
         std::string rewritten;
         AppendRewritten(rewritten, line, Now, 3600);
         EXPECT_EQ(rewritten, expected);
@@ -81,15 +80,16 @@ TEST(ReplayFile, ALineTooLongOrAMissingFileIsNamed)
 {
     QTemporaryDir folder;
     ReplayFile file(2025);
-    std::string error;
-    ASSERT_TRUE(file.Open(Written(folder, "short\n" + std::string(ReplayFile::LongestLine + 1, 'x')), error));
+    ASSERT_TRUE(file.Open(Written(folder, "short\n" + std::string(ReplayFile::LongestLine + 1, 'x'))));
     ReplayLine line;
-    EXPECT_EQ(file.Next(line, error), ReplayFile::Read::Line);
-    EXPECT_EQ(file.Next(line, error), ReplayFile::Read::Failed);
-    EXPECT_NE(error.find("line 2 is longer than 65536 bytes"), std::string::npos) << error;
-    ASSERT_TRUE(file.Open("/dev/zero", error));
-    EXPECT_EQ(file.Next(line, error), ReplayFile::Read::Failed);
-    EXPECT_FALSE(file.Open(folder.filePath("none").toStdString(), error));
-    EXPECT_NE(error.find("cannot read"), std::string::npos);
+    EXPECT_EQ(file.Next(line), ReplayFile::Read::Line);
+    EXPECT_EQ(file.Next(line), ReplayFile::Read::Failed);
+    EXPECT_NE(file.Outcome().Why().find("line 2 is longer than 65536 bytes"), std::string::npos)
+        << file.Outcome().Why();
+    ASSERT_TRUE(file.Open("/dev/zero"));
+    EXPECT_EQ(file.Next(line), ReplayFile::Read::Failed);
+    const Status missing = file.Open(folder.filePath("none").toStdString());
+    EXPECT_FALSE(missing);
+    EXPECT_NE(missing.Why().find("cannot read"), std::string::npos);
 }
 } // namespace

@@ -72,9 +72,8 @@ TEST(ProxyHeader, EachVersionReadsBackWhatItWrote)
 
 TEST(ProxySources, ListsRangesAndRandomSources)
 {
-    std::string error;
-    std::optional<ProxySources> list = ProxySources::Parse("192.0.2.7,192.0.2.8:40000,[2001:db8::7]:5000", error);
-    ASSERT_TRUE(list) << error;
+    Result<ProxySources> list = ProxySources::Parse("192.0.2.7,192.0.2.8:40000,[2001:db8::7]:5000");
+    ASSERT_TRUE(list) << list.Why();
     const ProxyAddress first = list->Next();
     EXPECT_EQ(ProxyAddressText(first), "192.0.2.7");
     EXPECT_GE(first.port, 1024);
@@ -82,7 +81,7 @@ TEST(ProxySources, ListsRangesAndRandomSources)
     EXPECT_EQ(list->Next(), Address("2001:db8::7", 5000));
     EXPECT_EQ(ProxyAddressText(list->Next()), "192.0.2.7");
 
-    std::optional<ProxySources> range = ProxySources::Parse("10.20.0.0/14", error);
+    Result<ProxySources> range = ProxySources::Parse("10.20.0.0/14");
     ASSERT_TRUE(range);
     std::set<std::string> seen;
     for (int i = 0; i < 200; ++i) {
@@ -91,8 +90,8 @@ TEST(ProxySources, ListsRangesAndRandomSources)
         seen.insert(ProxyAddressText(address));
     }
     EXPECT_GT(seen.size(), 190u);
-    EXPECT_EQ(ProxySources::Parse("random6", error)->Next().bytes[0] & 0xe0, 0x20);
+    EXPECT_EQ(ProxySources::Parse("random6")->Next().bytes[0] & 0xe0, 0x20);
     for (const char *bad : {"", "192.0.2.7,", "10.0.0.0/33", "[2001:db8::7]:", "192.0.2.7:0", "host.example"})
-        EXPECT_FALSE(ProxySources::Parse(bad, error)) << bad;
+        EXPECT_FALSE(ProxySources::Parse(bad)) << bad;
 }
 } // namespace

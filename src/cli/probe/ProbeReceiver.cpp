@@ -23,23 +23,23 @@ ProbeReceiver::~ProbeReceiver()
         m_source->Finish();
 }
 
-bool ProbeReceiver::Start(const ProbeOptions &options, std::string &error)
+Status ProbeReceiver::Start(const ProbeOptions &options)
 {
     if (options.recv.stampKey)
         m_intake.RequireKey(*options.recv.stampKey);
     if (options.receive.IsFile()) {
         m_source = std::make_unique<FileFollower>(options.receive.path, m_intake, m_clock);
     } else {
-        std::optional<ListenerSetup> setup = SetUpListener(options.recv, error, ProbeReceiveNames);
+        Result<ListenerSetup> setup = SetUpListener(options.recv, ProbeReceiveNames);
         if (!setup)
-            return false;
+            return setup.Outcome();
         m_source = std::make_unique<ReceiveLoop>(setup->settings, m_intake, m_clock, std::move(setup->factory));
     }
-    if (!m_source->Open(error))
-        return false;
+    if (Status opened = m_source->Open(); !opened)
+        return opened;
     m_where = m_source->Where();
     m_thread = std::thread([this] { Loop(); });
-    return true;
+    return {};
 }
 
 void ProbeReceiver::Loop()

@@ -24,8 +24,8 @@ public:
     ProbeReceiver(const ProbeReceiver &) = delete;
     ProbeReceiver &operator=(const ProbeReceiver &) = delete;
 
-    // Opens where the options say and starts taking; false with error.
-    [[nodiscard]] bool Start(const ProbeOptions &options, std::string &error);
+    // Opens where the options say and starts taking.
+    Status Start(const ProbeOptions &options);
     std::string Where() const { return m_where; }
     // Returns once quietSeconds pass without a new message, or a stop is
     // asked for.

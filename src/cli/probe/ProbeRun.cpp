@@ -100,7 +100,6 @@ public:
     ProbeResult Go()
     {
         m_result.context = ReadRunContext(m_options.commandLine);
-        std::string error;
         for (const auto &[flag, path] :
              {std::pair{"--report", m_options.report}, {"--stats-file", m_options.statsFile}})
             if (const std::optional<std::string> why = UnwritableReason(path))
@@ -110,13 +109,13 @@ public:
             if (!m_reader.Read(pid))
                 return Failed("--watch-pid " + std::to_string(pid) + ": no such process");
         if (!m_options.statsFile.empty() && !m_stats.Open(m_options.statsFile))
-            return Failed(m_stats.Error());
-        if (!m_receiver.Start(m_options, error))
-            return Failed(error);
+            return Failed(m_stats.Outcome().Why());
+        if (const Status receiving = m_receiver.Start(m_options); !receiving)
+            return Failed(receiving.Why());
         m_err << "quillon-probe: receiving on " << m_receiver.Where() << std::endl;
         if (!m_options.watchCommand.empty()) {
-            if (!m_command.Start(m_options.watchCommand, error))
-                return Failed(error);
+            if (const Status started = m_command.Start(m_options.watchCommand); !started)
+                return Failed(started.Why());
             m_err << "quillon-probe: started '" << m_options.watchCommand << "' as process " << m_command.Pid()
                   << std::endl;
             const CollectorUp up = AwaitCollector();
@@ -166,8 +165,8 @@ public:
         AssessConfidence(m_result);
         if (m_stats.IsOpen())
             m_stats.Write(Timed(ProbeAnswerJson(m_result)));
-        if (m_stats.Failed() && m_result.error.empty())
-            m_result.error = m_stats.Error();
+        if (!m_stats.Outcome() && m_result.error.empty())
+            m_result.error = m_stats.Outcome().Why();
         return m_result;
     }
 

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error, const RecvFlagNames &names)
+Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names)
 {
     ListenerSetup setup;
     ListenSettings &settings = setup.settings;
@@ -35,8 +35,7 @@ std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::stri
             flag = "--ca-file";
         else if (failure.file == TlsSetupError::File::Key && !options.keyFile.empty())
             flag = "--key";
-        error = names.Tls(flag) + ": " + failure.message;
-        return std::nullopt;
+        return Status::Failure(names.Tls(flag) + ": " + failure.message);
     }
     setup.factory = [context](int fd) { return std::make_unique<TlsServerSession>(*context, fd); };
     return setup;

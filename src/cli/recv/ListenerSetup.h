@@ -1,10 +1,8 @@
 #pragma once
 
 #include "cli/recv/RecvCommandLine.h"
+#include "common/Result.h"
 #include "proof/ReceiveLoop.h"
-
-#include <optional>
-#include <string>
 
 // The listener the receiver's flags describe, its TLS certificate and key
 // read and checked before anything listens.
@@ -13,6 +11,5 @@ struct ListenerSetup {
     SessionFactory factory;
 };
 
-// None with error naming the flag at fault ("--cert: ...") as names call it.
-[[nodiscard]] std::optional<ListenerSetup> SetUpListener(const RecvOptions &options, std::string &error,
-                                                         const RecvFlagNames &names = {});
+// A failure names the flag at fault ("--cert: ...") as names call it.
+Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names = {});

@@ -103,9 +103,9 @@ public:
     RecvSummary Go()
     {
         if (!m_options.output.empty() && !m_output.Open(m_options.output, m_options.raw)) {
-            UsageError("--output: " + m_output.Error());
+            UsageError("--output: " + m_output.Outcome().Why());
         } else if (!m_options.statsFile.empty() && !m_statsFile.Open(m_options.statsFile)) {
-            UsageError(m_statsFile.Error());
+            UsageError(m_statsFile.Outcome().Why());
         } else if (!m_options.checkFile.empty()) {
             try {
                 CheckFile();
@@ -118,9 +118,9 @@ public:
             Listen();
         }
         if (!m_output.Flush() && m_summary.error.empty())
-            m_summary.error = "--output: " + m_output.Error();
-        if (m_statsFile.Failed() && m_summary.error.empty())
-            m_summary.error = m_statsFile.Error();
+            m_summary.error = "--output: " + m_output.Outcome().Why();
+        if (!m_statsFile.Outcome() && m_summary.error.empty())
+            m_summary.error = m_statsFile.Outcome().Why();
         m_summary.intake = m_intake.Counts();
         m_summary.ledger = m_ledger.Report(m_options.expect);
         if (m_summary.error.empty() && m_summary.exitStatus == 0)
@@ -221,10 +221,9 @@ private:
 
     void Listen()
     {
-        std::string error;
-        std::optional<ListenerSetup> setup = SetUpListener(m_options, error);
+        Result<ListenerSetup> setup = SetUpListener(m_options);
         if (!setup) {
-            UsageError(error);
+            UsageError(setup.Why());
             return;
         }
         const SystemClock clock;
@@ -243,9 +242,8 @@ private:
     // Runs the source until a stop condition.
     void Serve(ReceiveSource &source)
     {
-        std::string error;
-        if (!source.Open(error)) {
-            UsageError(error);
+        if (const Status opened = source.Open(); !opened) {
+            UsageError(opened.Why());
             return;
         }
         m_summary.source = source.Where();
@@ -295,10 +293,10 @@ private:
                 nextProgress = std::max(nextProgress + 1, std::floor(elapsed) + 1);
             }
             // A receiver killed without warning still leaves what arrived
-            // up to a tenth of a second before. A failure stays in Failed(),
+            // up to a tenth of a second before. A failure stays in Outcome(),
             // which the run checks at the end.
             if (elapsed >= nextFlush || StopRequested()) {
-                static_cast<void>(m_output.Flush());
+                m_output.Flush();
                 Feed(source, [elapsed](RecvSink &sink, const ReceiveTally &tally) { sink.Between(elapsed, tally); });
                 nextFlush = elapsed + MaxWaitMs / 1000.0;
             }
@@ -319,7 +317,7 @@ private:
                 m_summary.stoppedBy = "idle";
                 break;
             }
-            if (m_output.Failed()) {
+            if (!m_output.Outcome()) {
                 m_summary.stoppedBy = "error";
                 break;
             }

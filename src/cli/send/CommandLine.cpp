@@ -342,10 +342,8 @@ Status SendParser::Finish()
         return Fail("--proxy-protocol applies to TCP and TLS sessions: add --transport tcp or --transport tls");
     if (proxySourceGiven && o.proxyVersion == 0)
         return Fail("--proxy-source names the clients PROXY headers claim: add --proxy-protocol v1 or v2");
-    if (o.proxyVersion != 0 && !o.proxySources) {
-        std::string unused;
-        o.proxySources = ProxySources::Parse("random", unused);
-    }
+    if (o.proxyVersion != 0 && !o.proxySources)
+        o.proxySources = *ProxySources::Parse("random");
     if (o.connections > 0 && !IsStream(o.transport))
         return Fail("--connections applies to TCP and TLS: add --transport tcp or --transport tls");
     if (o.idleConnections > 0 && !IsStream(o.transport))

@@ -147,10 +147,10 @@ FlagGroup ProxyFlagGroup(const std::shared_ptr<SendParser> &p)
                  "(random6: IPv6) unicast addresses (default random);\n"
                  "random draws repeat with --seed",
                  [p](std::string_view value) -> Status {
-                     std::string error;
-                     p->o.proxySources = ProxySources::Parse(value, error);
-                     if (!p->o.proxySources)
-                         return Parser::Fail("--proxy-source: " + error);
+                     Result<ProxySources> sources = ProxySources::Parse(value);
+                     if (!sources)
+                         return Parser::Fail("--proxy-source: " + sources.Why());
+                     p->o.proxySources = *std::move(sources);
                      p->proxySourceGiven = true;
                      return {};
                  }},

@@ -197,16 +197,19 @@ private:
             return false;
         }
         ReplayFile file(ReplayLines::ReferenceYear());
-        std::string error;
+        if (const Status opened = file.Open(path); !opened) {
+            UsageError("--replay: " + opened.Why());
+            return false;
+        }
         ReplayLine line;
         std::int64_t lines = 0, timed = 0;
-        ReplayFile::Read read = file.Open(path, error) ? ReplayFile::Read::Line : ReplayFile::Read::Failed;
-        while (read == ReplayFile::Read::Line && (read = file.Next(line, error)) == ReplayFile::Read::Line) {
+        ReplayFile::Read read;
+        while ((read = file.Next(line)) == ReplayFile::Read::Line) {
             lines += line.text.empty() ? 0 : 1;
             timed += line.time == ReplayTime::None ? 0 : 1;
         }
         if (read == ReplayFile::Read::Failed) {
-            UsageError("--replay: " + error);
+            UsageError("--replay: " + file.Outcome().Why());
             return false;
         }
         if (lines == 0) {
@@ -323,10 +326,13 @@ private:
 
     bool OpenStatsFile(StatsFileSink &stats)
     {
-        if (m_options.statsFile.empty() || stats.Open(m_options.statsFile))
+        if (m_options.statsFile.empty())
             return true;
-        UsageError(stats.Failure());
-        return false;
+        if (const Status opened = stats.Open(m_options.statsFile); !opened) {
+            UsageError(opened.Why());
+            return false;
+        }
+        return true;
     }
 
     // Where a TLS file came from, as a message names it.
