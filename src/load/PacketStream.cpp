@@ -344,8 +344,8 @@ void PacketStream::TakeReplayed()
     if (!m_replay->Next(line)) {
         // Its pace read the same lines: a file that ends here was cut short.
         if (m_replayFault.empty())
-            m_replayFault =
-                m_replay->Failed() ? m_replay->Error() : "'" + m_replay->Path() + "' changed while it was replayed";
+            m_replayFault = !m_replay->Outcome() ? m_replay->Outcome().Why()
+                                                 : "'" + m_replay->Path() + "' changed while it was replayed";
         return;
     }
     if (!m_rewriteTime) {

@@ -5,14 +5,13 @@
 ReplayLines::ReplayLines(const ReplayLane &lane)
     : m_file(ReferenceYear()), m_path(lane.path), m_part(lane.part), m_parts(lane.parts), m_loop(lane.loop)
 {
-    // A failure leaves its reason in m_error, which Failed() reads.
-    if (const Status opened = m_file.Open(m_path); !opened)
-        m_error = opened.Why();
+    // A failure is kept for Next and Outcome to tell.
+    m_outcome = m_file.Open(m_path);
 }
 
 bool ReplayLines::Next(ReplayLine &line)
 {
-    if (Failed())
+    if (!m_outcome)
         return false;
     for (;;) {
         switch (m_file.Next(line)) {
@@ -29,7 +28,7 @@ bool ReplayLines::Next(ReplayLine &line)
             m_tookThisPass = false;
             continue;
         case ReplayFile::Read::Failed:
-            m_error = m_file.Outcome().Why();
+            m_outcome = m_file.Outcome();
             return false;
         }
     }

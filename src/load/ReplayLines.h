@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Status.h"
 #include "sources/ReplayFile.h"
 
 #include <cstdint>
@@ -24,10 +25,9 @@ public:
     explicit ReplayLines(const ReplayLane &lane);
 
     // False at the end (with --loop only when a whole pass had no line for
-    // this part), or when the file failed: Error() then says why.
+    // this part), or when the file failed: Outcome() then says why.
     bool Next(ReplayLine &line);
-    bool Failed() const { return !m_error.empty(); }
-    const std::string &Error() const { return m_error; }
+    const Status &Outcome() const { return m_outcome; }
     const std::string &Path() const { return m_path; }
 
     // The current year: an RFC 3164 time has none.
@@ -41,5 +41,5 @@ private:
     bool m_loop;
     std::uint64_t m_index = 0;
     bool m_tookThisPass = false;
-    std::string m_error;
+    Status m_outcome;
 };

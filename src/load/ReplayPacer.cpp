@@ -25,7 +25,7 @@ void ReplayPacer::ReadNext()
     // A line that cannot be read is due at once: the reader of the messages
     // then comes to it and names the fault, so the run does not end as if
     // the file had.
-    if (m_lines.Failed() && !m_failed) {
+    if (!m_lines.Outcome() && !m_failed) {
         m_failed = true;
         m_next = m_next.value_or(0);
         return;
