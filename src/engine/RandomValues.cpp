@@ -141,10 +141,9 @@ char *WriteRandomHex(char *out, std::size_t digits, const std::uint64_t *draws)
     }
     if (digits == 0)
         return out;
-    char text[16];
-    PutBytes(text, HexBytes(static_cast<std::uint32_t>(*draws)));
-    PutBytes(text + 8, HexBytes(static_cast<std::uint32_t>(*draws >> 32)));
-    std::memcpy(out, text, digits);
+    // The last draw's digits in whole: the room allows it.
+    PutBytes(out, HexBytes(static_cast<std::uint32_t>(*draws)));
+    PutBytes(out + 8, HexBytes(static_cast<std::uint32_t>(*draws >> 32)));
     return out + digits;
 }
 
