@@ -19,8 +19,12 @@
 #   BUILD_DIR   build folder (default build-bench in the repository)
 #   ROUNDS      runs per sender and transport; the best one counts (default 1)
 #   CASES       the cases to run (default "udp tcp udp5424 tcp5424 tls5424 unix-dgram tcpcef")
+#   SENDERS     the senders to run (default "quillon loggen bare"): without
+#               loggen, quillon against the bare loop alone
 #   SENDER      a quillon-send already built, measured instead of building one
 #               (to compare two versions on the same machine)
+#   BASELINE    another quillon-send, measured in the same rounds as sender
+#               "baseline" (the version before a change, say)
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -53,9 +57,14 @@ openssl req "${key[@]}" -keyout "$pki/server.key" -out "$pki/server.csr" -subj "
 openssl x509 -req -in "$pki/server.csr" -CA "$pki/ca.pem" -CAkey "$pki/ca.key" -CAcreateserial -days 2 \
     -out "$pki/server.pem" -extfile <(echo "subjectAltName=IP:127.0.0.1") 2>> "$pki/openssl.log"
 
+read -r -a senders <<< "${SENDERS:-quillon loggen bare}"
+baseline=${BASELINE:-}
+[ -z "$baseline" ] || senders+=(baseline)
 # loggen comes unpacked from its Debian package, without installing the daemon.
 loggen=$(command -v loggen || true)
-if [ -z "$loggen" ]; then
+if [[ " ${senders[*]} " != *" loggen "* ]]; then
+    loggen=$(command -v true)
+elif [ -z "$loggen" ]; then
     root=$tools/syslog-ng
     if [ ! -x "$root/usr/bin/loggen" ]; then
         rm -f "$tools"/syslog-ng-core_*.deb
@@ -131,7 +140,7 @@ run_once() {
     case $case in tcp5424 | tls5424 | tcpcef) framing=octet-count ;; esac
     start_receiver "$transport" "$framing"
     case $tool in
-    quillon)
+    quillon | baseline)
         local flags=(--priority 13 --unlimited --duration "$seconds" --json --port "$port")
         case $case in
         udp) flags+=(--message "$udp_body") ;;
@@ -143,7 +152,9 @@ run_once() {
         unix-dgram) flags=(--priority 13 --unlimited --duration "$seconds" --json --transport unix-dgram
             --socket "$port" --message "$udp_body") ;;
         esac
-        out=$("$sender" "${flags[@]}")
+        local binary=$sender
+        [ "$tool" = baseline ] && binary=$baseline
+        out=$("$binary" "${flags[@]}")
         read -r sent elapsed < <(jq -r '"\(.sent) \(.elapsed_seconds)"' <<< "$out")
         ;;
     loggen)
@@ -170,20 +181,21 @@ run_once() {
     echo "$sent $elapsed $received ${negotiated:--}"
 }
 
-declare -A rate got count drop
+declare -A rate got count drop each
 echo "Load average before the runs: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores; $seconds s per run, $rounds round(s)"
 # Rounds go through every sender in turn, so each sees the same share of a
 # machine that others may be using; the best round counts.
 read -r -a cases <<< "${CASES:-udp tcp udp5424 tcp5424 tls5424 unix-dgram tcpcef}"
 for round in $(seq "$rounds"); do
     for transport in "${cases[@]}"; do
-        for tool in quillon loggen bare; do
+        for tool in "${senders[@]}"; do
             read -r sent elapsed received negotiated <<< "$(run_once "$tool" "$transport")"
             if ! [[ "$sent" =~ ^[0-9]+$ && "$elapsed" =~ ^[0-9.]+$ && "$received" =~ ^[0-9]+$ ]]; then
                 echo "  round $round: $transport $tool failed (its errors are above)"
                 continue
             fi
             per=$(awk -v n="$sent" -v t="$elapsed" 'BEGIN { printf "%.0f", n / t }')
+            each[$round,$transport,$tool]=$per
             echo "  round $round: $transport $tool $per messages/s sent, $received received" \
                 "$([ "$negotiated" = - ] || echo "over $negotiated")"
             if [ "$per" -gt "${rate[$transport,$tool]:-0}" ]; then
@@ -198,7 +210,7 @@ done
 
 printf '\n%-9s %-8s %12s %12s %12s %10s\n' case sender "sent/s" received "received/s" dropped
 for transport in "${cases[@]}"; do
-    for tool in quillon loggen bare; do
+    for tool in "${senders[@]}"; do
         printf '%-9s %-8s %12s %12s %12s %10s\n' "$transport" "$tool" "${rate[$transport,$tool]:-failed}" \
             "${count[$transport,$tool]:-}" "${got[$transport,$tool]:-}" "${drop[$transport,$tool]:-}"
     done
@@ -220,3 +232,28 @@ for transport in "${cases[@]}"; do
         "quillon/bare $(ratio "${rate[$transport,quillon]:-}" "${rate[$transport,bare]:-}")$(aim "$transport" bare)" \
         "(received $(ratio "${got[$transport,quillon]:-}" "${got[$transport,bare]:-}"))"
 done
+
+# Each round's ratio to the bare loop of the same round, whose median holds
+# on a machine others use better than the best rounds taken apart.
+median_ratio() {
+    local tool=$1 transport=$2 ratios=()
+    for round in $(seq "$rounds"); do
+        local mine=${each[$round,$transport,$tool]:-} bare=${each[$round,$transport,bare]:-}
+        if [ -n "$mine" ] && [ -n "$bare" ]; then ratios+=("$(ratio "$mine" "$bare")"); fi
+    done
+    [ "${#ratios[@]}" -gt 0 ] || return 0
+    printf '%s\n' "${ratios[@]}" | sort -n | awk '{ v[NR] = $1 } END { printf "%.2f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+if [[ " ${senders[*]} " == *" bare "* ]]; then
+    echo
+    echo "Median over the rounds of each round's ratio to the bare loop:"
+    for transport in "${cases[@]}"; do
+        line="$transport:"
+        for tool in quillon baseline; do
+            if [[ " ${senders[*]} " == *" $tool "* ]]; then
+                line+=" $tool/bare $(median_ratio "$tool" "$transport")$(aim "$transport" bare)"
+            fi
+        done
+        echo "$line"
+    done
+fi

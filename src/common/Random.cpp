@@ -6,13 +6,18 @@ namespace {
 // splitmix64: small and fast, and any state is a good start.
 // Per thread, so sending threads each follow a sequence of their own.
 thread_local std::uint64_t g_state = FixedRandomStart;
+constexpr std::uint64_t Gamma = 0x9e3779b97f4a7c15ULL;
 
-std::uint64_t NextBits()
+std::uint64_t Mix(std::uint64_t z)
 {
-    std::uint64_t z = (g_state += 0x9e3779b97f4a7c15ULL);
     z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
     return z ^ (z >> 31);
+}
+
+std::uint64_t NextBits()
+{
+    return Mix(g_state += Gamma);
 }
 } // namespace
 
@@ -34,8 +39,12 @@ std::uint64_t NextRandomBits()
 
 void NextRandomBlock(std::uint64_t *bits, std::size_t count)
 {
+    // Each draw mixes its own step of the state, so the draws of a block
+    // overlap rather than wait on one another.
+    const std::uint64_t state = g_state;
     for (std::size_t i = 0; i < count; ++i)
-        bits[i] = NextBits();
+        bits[i] = Mix(state + (i + 1) * Gamma);
+    g_state = state + count * Gamma;
 }
 
 std::int32_t RandomInteger(std::int32_t base, std::int32_t count)

@@ -1,5 +1,7 @@
 #include "engine/Framing.h"
 
+#include "common/Numbers.h"
+
 #include <charconv>
 #include <cstring>
 
@@ -48,7 +50,7 @@ char *OctetCounter::Recount(char *start, char *end)
     char *message = start + m_digits + 1;
     const auto length = static_cast<std::size_t>(end - message);
     m_length = length;
-    const auto digits = static_cast<std::size_t>(std::to_chars(m_text, m_text + MaxRoom, length).ptr - m_text);
+    const auto digits = static_cast<std::size_t>(WriteDecimal(m_text, length) - m_text);
     m_text[digits] = ' ';
     if (digits != m_digits) {
         std::memmove(start + digits + 1, message, length);

@@ -1,6 +1,7 @@
 #include "engine/MessageTemplate.h"
 
 #include "common/Clock.h"
+#include "common/Numbers.h"
 #include "common/Random.h"
 #include "engine/RandomValues.h"
 #include "engine/Stamp.h"
@@ -32,6 +33,11 @@ std::shared_ptr<TemplateFileCache> MakeTemplateFileCache()
 // those with a weight above 0, each kept when the draw's low bits fall below
 // its threshold and its alias taken otherwise.
 struct PickTable {
+    // A record of each text, its length in the last byte, when all are short
+    // and not too many: a pick copies a whole record and reads nothing else.
+    static constexpr std::size_t RecordSize = 32;
+    static constexpr std::size_t MostRecords = 4096;
+    std::vector<std::array<char, RecordSize>> records;
     std::string pool;
     std::vector<std::uint32_t> starts;
     std::vector<std::uint32_t> lengths;
@@ -48,7 +54,17 @@ struct PickTable {
         longest = std::max(longest, text.size());
     }
     // Room to copy the last text in whole steps (CopyPadded).
-    void Seal() { pool.append(16, '\0'); }
+    void Seal()
+    {
+        pool.append(32, '\0');
+        if (longest >= RecordSize || starts.size() > MostRecords)
+            return;
+        records.resize(starts.size());
+        for (std::size_t i = 0; i < starts.size(); ++i) {
+            std::memcpy(records[i].data(), pool.data() + starts[i], lengths[i]);
+            records[i][RecordSize - 1] = static_cast<char>(lengths[i]);
+        }
+    }
 
     // weights[i] >= 0 for each text, not all 0.
     void Weigh(const std::vector<double> &weights)
@@ -162,23 +178,37 @@ constexpr std::size_t StampRoom = 192;
 constexpr std::size_t NumberRoom = 20;
 constexpr std::size_t LongestHex = 4096;
 
-char *PutNumber(char *out, std::uint64_t value)
+// Copies in whole 32-byte steps, inlined, where a call to memcpy would
+// cost more than the copy: both sides have that much room past the end
+// (Slack). The short runs most fields sit between take one step, whatever
+// their length, so no branch waits on it.
+constexpr std::size_t Slack = 32;
+
+void CopyLong(char *out, const char *from, std::size_t length)
 {
-    return std::to_chars(out, out + NumberRoom, value).ptr;
+    if (length > 256) {
+        std::memcpy(out, from, length);
+        return;
+    }
+    for (std::size_t i = Slack; i < length; i += Slack)
+        std::memcpy(out + i, from + i, Slack);
 }
 
-// Copies in 16-byte steps, inlined, where a call to memcpy would cost more
-// than the copy: both sides have that much room past the end (Slack).
-constexpr std::size_t Slack = 16;
-char *CopyPadded(char *out, const char *from, std::size_t length)
+inline char *CopyPadded(char *out, const char *from, std::size_t length)
 {
-    if (length > 64) {
-        std::memcpy(out, from, length);
-        return out + length;
-    }
-    for (std::size_t i = 0; i < length; i += Slack)
-        std::memcpy(out + i, from + i, Slack);
+    std::memcpy(out, from, Slack);
+    if (length > Slack) [[unlikely]]
+        CopyLong(out, from, length);
     return out + length;
+}
+
+char *PutSigned(char *out, std::int64_t value)
+{
+    if (value < 0) {
+        *out++ = '-';
+        return WriteDecimal(out, 0 - static_cast<std::uint64_t>(value));
+    }
+    return WriteDecimal(out, static_cast<std::uint64_t>(value));
 }
 
 char *PutPick(char *out, const PickTable &table, std::uint64_t bits)
@@ -190,6 +220,11 @@ char *PutPick(char *out, const PickTable &table, std::uint64_t bits)
         // The high bits choose the column, the low ones between it and its alias.
         const std::size_t at = UniformBelow(bits, table.column.size());
         index = (bits & 0xffffffffu) < table.threshold[at] ? table.column[at] : table.alias[at];
+    }
+    if (!table.records.empty()) {
+        const std::array<char, PickTable::RecordSize> &record = table.records[index];
+        std::memcpy(out, record.data(), PickTable::RecordSize);
+        return out + static_cast<unsigned char>(record.back());
     }
     return CopyPadded(out, table.pool.data() + table.starts[index], table.lengths[index]);
 }
@@ -747,9 +782,16 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
     if (m_draws > 0)
         NextRandomBlock(m_bits.data(), m_draws);
     const std::uint64_t *draw = m_bits.data();
-    for (const Part &part : m_parts) {
-        out = CopyPadded(out, m_pool.data() + part.prefixStart, part.prefixLength);
-        switch (part.kind) {
+    // Bytes written through out may alias anything, so what the loop reads
+    // after them is read into locals first rather than again from memory.
+    const char *const pool = m_pool.data();
+    const Part *const end = m_parts.data() + m_parts.size();
+    for (const Part *next = m_parts.data(); next != end; ++next) {
+        const Part &part = *next;
+        const PartKind kind = part.kind;
+        const PickTable *const pick = part.pick.get();
+        out = CopyPadded(out, pool + part.prefixStart, part.prefixLength);
+        switch (kind) {
         case PartKind::Literal:
             break;
         case PartKind::Ip:
@@ -762,8 +804,7 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
         case PartKind::Int: {
             const std::uint64_t bits = *draw++;
             const std::uint64_t offset = part.span == 0 ? bits : UniformBelow(bits, part.span);
-            const auto value = static_cast<std::int64_t>(static_cast<std::uint64_t>(part.low) + offset);
-            out = std::to_chars(out, out + NumberRoom, value).ptr;
+            out = PutSigned(out, static_cast<std::int64_t>(static_cast<std::uint64_t>(part.low) + offset));
             break;
         }
         case PartKind::Hex:
@@ -775,13 +816,13 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
             draw += 2;
             break;
         case PartKind::Pick:
-            out = PutPick(out, *part.pick, *draw++);
+            out = PutPick(out, *pick, *draw++);
             break;
         case PartKind::Counter:
-            out = PutNumber(out, m_counter++);
+            out = WriteDecimal(out, m_counter++);
             break;
         case PartKind::Seq:
-            out = PutNumber(out, context.seq);
+            out = WriteDecimal(out, context.seq);
             break;
         case PartKind::Priority:
             out = PutPriority(out, context.priority);
@@ -843,7 +884,7 @@ char *MessageTemplate::WriteStamp(char *out, StampForm form, const Stamp &stamp)
         const std::string_view between = form == StampForm::Element ? "\" t=\"" : ":";
         std::memcpy(cache.time, between.data(), between.size());
         cache.timeLength = static_cast<std::size_t>(
-            PutNumber(cache.time + between.size(), static_cast<std::uint64_t>(stamp.sentUs)) - cache.time);
+            WriteDecimal(cache.time + between.size(), static_cast<std::uint64_t>(stamp.sentUs)) - cache.time);
     }
     out = CopyPadded(out, cache.head, cache.headLength);
     out = CopyPadded(out, cache.seqText, cache.CountOn(stamp.seq));

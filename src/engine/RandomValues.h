@@ -24,7 +24,8 @@ char *WriteRandomIpv4(char *out, std::uint64_t bits);
 char *WriteRandomIpv6(char *out, std::uint64_t high, std::uint64_t low);
 // A version 4 UUID from two draws: 36 bytes.
 char *WriteRandomUuid(char *out, std::uint64_t high, std::uint64_t low);
-// digits random lowercase hex digits, 16 from each draw.
+// digits random lowercase hex digits, 16 from each draw; out has room for
+// them rounded up to a multiple of 16.
 char *WriteRandomHex(char *out, std::size_t digits, const std::uint64_t *bits);
 // The low digits hex digits of bits, the most significant first.
 char *WriteHexDigits(char *out, std::uint64_t bits, int digits);

@@ -165,8 +165,15 @@ std::size_t TemplateSet::NextIndex()
         return index;
     }
     const double at = NextRandom() * m_cumulative.back();
-    const auto index =
-        static_cast<std::size_t>(std::upper_bound(m_cumulative.begin(), m_cumulative.end(), at) - m_cumulative.begin());
+    std::size_t index = 0;
+    // A few templates are counted without a branch a random draw would mispredict.
+    if (m_cumulative.size() <= 16) {
+        for (const double sum : m_cumulative)
+            index += sum <= at ? 1 : 0;
+    } else {
+        index = static_cast<std::size_t>(std::upper_bound(m_cumulative.begin(), m_cumulative.end(), at) -
+                                         m_cumulative.begin());
+    }
     return std::min(index, m_cumulative.size() - 1);
 }
 

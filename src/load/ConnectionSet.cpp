@@ -288,8 +288,7 @@ std::size_t ConnectionSet::Send(Connection &c, std::string_view bytes, const std
     // session that will be opened again owns what it may have sent.
     if (!(handed && up) && (up || !m_plan.reconnect))
         return 0;
-    for (const std::uint32_t size : sizes)
-        c.fate.Add(size);
+    c.fate.Add(sizes);
     c.sent += static_cast<std::int64_t>(sizes.size());
     if (up && c.fate.Held() >= c.trimAt) {
         c.fate.Forget(c.endpoint->AcknowledgedBytes());

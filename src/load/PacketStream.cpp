@@ -203,22 +203,7 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
     bytes.clear();
     sizes.clear();
     if (Compiled() && m_sizeMax == 0) {
-        // Rendered back to back in place; the batch grows in steps, so each
-        // byte is cleared about once, not the whole room of every message.
-        std::size_t used = 0;
-        for (std::int64_t i = 0; i < count; ++i) {
-            if (bytes.size() < used + m_room)
-                bytes.resize(used + std::max(m_room, used / 2));
-            TemplateContext context;
-            Stamp stamp;
-            std::size_t index = 0;
-            MessageTemplate &message = NextRendered(context, stamp, index);
-            char *const at = bytes.data() + used;
-            char *const end = RenderAt(at, message, context);
-            sizes.push_back(static_cast<std::uint32_t>(end - at));
-            used += sizes.back();
-        }
-        bytes.resize(used);
+        bytes.resize(RenderRun(count, bytes, sizes));
         return true;
     }
     for (std::int64_t i = 0; i < count; ++i) {
@@ -230,6 +215,38 @@ bool PacketStream::AppendBatch(std::int64_t count, std::string &bytes, std::vect
         return true;
     Withdraw(0);
     return false;
+}
+
+std::optional<std::string_view> PacketStream::RenderBatch(std::int64_t count, std::string &room,
+                                                          std::vector<std::uint32_t> &sizes)
+{
+    if (!Compiled() || m_sizeMax != 0) {
+        if (!AppendBatch(count, room, sizes))
+            return std::nullopt;
+        return std::string_view(room);
+    }
+    sizes.clear();
+    return std::string_view(room.data(), RenderRun(count, room, sizes));
+}
+
+std::size_t PacketStream::RenderRun(std::int64_t count, std::string &bytes, std::vector<std::uint32_t> &sizes)
+{
+    // Rendered back to back in place; the buffer grows in steps, so each
+    // byte is cleared about once, not the whole room of every message.
+    std::size_t used = 0;
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (bytes.size() < used + m_room)
+            bytes.resize(used + std::max(m_room, used / 2));
+        TemplateContext context;
+        Stamp stamp;
+        std::size_t index = 0;
+        MessageTemplate &message = NextRendered(context, stamp, index);
+        char *const at = bytes.data() + used;
+        char *const end = RenderAt(at, message, context);
+        sizes.push_back(static_cast<std::uint32_t>(end - at));
+        used += sizes.back();
+    }
+    return used;
 }
 
 void PacketStream::AppendNext(std::string &out)

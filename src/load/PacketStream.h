@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct Stamp;
@@ -53,6 +54,11 @@ public:
     // cleared first, their capacity kept). False, with the batch withdrawn,
     // when the source file's line was too long to send.
     [[nodiscard]] bool AppendBatch(std::int64_t count, std::string &bytes, std::vector<std::uint32_t> &sizes);
+    // As AppendBatch, the batch at the start of room, which keeps its size
+    // from batch to batch where the messages are rendered, so its bytes are
+    // not cleared again for each batch; nothing when AppendBatch fails.
+    [[nodiscard]] std::optional<std::string_view> RenderBatch(std::int64_t count, std::string &room,
+                                                              std::vector<std::uint32_t> &sizes);
     // Only the first handed packets of the batch went out: the stamp numbers
     // of the others go to the following messages.
     void Withdraw(std::size_t handed);
@@ -89,6 +95,9 @@ private:
     // Renders the message at at, octet counted unless it is to be sized
     // first, and returns its end.
     char *RenderAt(char *at, MessageTemplate &message, const TemplateContext &context);
+    // count messages rendered back to back from the start of bytes, grown
+    // as they need; returns the bytes they take.
+    std::size_t RenderRun(std::int64_t count, std::string &bytes, std::vector<std::uint32_t> &sizes);
     // Room to render count messages in, kept from batch to batch.
     char *Scratch(std::size_t count);
     // The next rendered packet appended to out.

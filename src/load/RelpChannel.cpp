@@ -156,12 +156,13 @@ SendChannel::Handover RelpChannel::Send(PacketStream &stream, std::int64_t count
         return Handover::Blocked;
     stream.StartBatch();
     stream.UseStamper(session->stamper ? &*session->stamper : nullptr);
-    if (!stream.AppendBatch(count, m_bytes, m_sizes))
+    const std::optional<std::string_view> batch = stream.RenderBatch(count, m_bytes, m_sizes);
+    if (!batch)
         return Handover::BadSource;
     std::size_t went = 0;
     std::size_t offset = 0;
     for (const std::uint32_t size : m_sizes) {
-        if (!session->endpoint->Send(std::string_view(m_bytes).substr(offset, size)))
+        if (!session->endpoint->Send(batch->substr(offset, size)))
             break;
         offset += size;
         ++went;

@@ -93,12 +93,14 @@ SendChannel::Handover StreamChannel::Send(PacketStream &stream, std::int64_t cou
         stream.UseStamper(connection->stamper ? &*connection->stamper : nullptr);
         // The stream is the packets back to back, so the batch is built as
         // those bytes and goes in one write.
-        if (!stream.AppendBatch(count, m_bytes, m_sizes))
+        const std::optional<std::string_view> batch = stream.RenderBatch(count, m_bytes, m_sizes);
+        if (!batch)
             return Handover::BadSource;
+        m_batch = *batch;
         m_waiting = connection;
     }
     ConnectionSet::Connection &connection = *m_waiting;
-    const std::size_t went = m_set.Send(connection, m_bytes, m_sizes, waitLimit);
+    const std::size_t went = m_set.Send(connection, m_batch, m_sizes, waitLimit);
     if (went == 0 && connection.endpoint->State() == SocketEndpoint::StateConnected) {
         const auto now = Clock::now();
         if (!m_blockedSince)
@@ -119,7 +121,7 @@ SendChannel::Handover StreamChannel::Send(PacketStream &stream, std::int64_t cou
     // A batch that waited for room is the one that went.
     handed.count = static_cast<std::int64_t>(m_sizes.size());
     handed.handed = static_cast<std::int64_t>(went);
-    handed.bytes = went > 0 ? static_cast<std::int64_t>(m_bytes.size()) : 0;
+    handed.bytes = went > 0 ? static_cast<std::int64_t>(m_batch.size()) : 0;
     return went > 0 ? Handover::Sent : Handover::Failed;
 }
 

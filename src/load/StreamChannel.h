@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Messages back to back over one or many TCP or TLS sessions, a batch in one
@@ -55,6 +56,8 @@ private:
     // The session whose batch waits for room in its socket, and since when.
     ConnectionSet::Connection *m_waiting = nullptr;
     std::optional<Clock::time_point> m_blockedSince;
+    // Where batches are made, and the one at its start.
     std::string m_bytes;
+    std::string_view m_batch;
     std::vector<std::uint32_t> m_sizes;
 };

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <span>
+#include <vector>
 
 // Where the recent messages of one session end in its byte stream, so the
 // bytes a broken session's peer never acknowledged become the messages they
@@ -10,6 +12,8 @@ class UnknownFate {
 public:
     // The next message of the stream, this many bytes long.
     void Add(std::uint64_t bytes);
+    // The next messages of the stream, of these lengths in turn.
+    void Add(std::span<const std::uint32_t> sizes);
     // Messages that end after this many bytes of the stream (one cut short
     // included).
     std::int64_t After(std::uint64_t acknowledged) const;
@@ -19,9 +23,12 @@ public:
     void Restart();
 
     std::uint64_t Written() const { return m_written; }
-    std::size_t Held() const { return m_ends.size(); }
+    std::size_t Held() const { return m_ends.size() - m_first; }
 
 private:
-    std::deque<std::uint64_t> m_ends;
+    // The ends from m_first on; those before it are forgotten, and moved out
+    // once they are half, so a batch's ends are added without an allocation.
+    std::vector<std::uint64_t> m_ends;
+    std::size_t m_first = 0;
     std::uint64_t m_written = 0;
 };
