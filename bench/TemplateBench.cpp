@@ -136,8 +136,7 @@ public:
     // The pack's templates each under the header, chosen by the pack's weights.
     static TemplateFiller Pack(std::string_view name, const Clock &clock)
     {
-        std::string error;
-        std::optional<TemplateSet> set = CompileTemplatePack(*FindTemplatePack(name), {}, error);
+        Result<TemplateSet> set = CompileTemplatePack(*FindTemplatePack(name), {});
         SyslogTemplateSettings settings;
         settings.format = Format();
         TemplateFiller filler;
@@ -207,9 +206,8 @@ private:
         options.messageFormat.framing = Framing::OctetCount;
         options.message = Body();
         options.stamp = true;
-        std::string error;
         if (compiled)
-            options.templates = std::make_shared<const TemplateSet>(*TemplateSet::FromText(Body(), {}, error));
+            options.templates = std::make_shared<const TemplateSet>(*TemplateSet::FromText(Body(), {}));
         return options;
     }
     LoadPlan m_plan;

@@ -56,8 +56,7 @@ void CheckReadBack(std::string_view message)
 
 MessageTemplate Place(std::string_view text)
 {
-    std::string error;
-    return *MessageTemplate::Compile(text, {}, error);
+    return *MessageTemplate::Compile(text, {});
 }
 
 // A written line as a daemon may keep it: rsyslog's escape of a tab, or the

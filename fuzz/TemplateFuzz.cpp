@@ -48,9 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }();
     MessageTemplate::Options options;
     options.folder = folder;
-    std::string error;
-    std::optional<MessageTemplate> compiled = MessageTemplate::Compile(text, options, error);
-    FuzzCheck(compiled || !error.empty(), "a refused template says why");
+    Result<MessageTemplate> compiled = MessageTemplate::Compile(text, options);
+    FuzzCheck(compiled || !compiled.Why().empty(), "a refused template says why");
     if (compiled) {
         const Stamp stamp{"fuzz", 3, 41, 1700000000000000};
         const std::string_view texts[] = {"host"};
@@ -69,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FuzzCheck(FindStamp(first, read) == StampSearch::Found && read.seq == 41, "a lone stamp slot is found");
         }
     }
-    std::optional<TemplateSet> set = TemplateSet::Parse(text, "fuzz", options, error);
-    FuzzCheck(set || !error.empty(), "a refused template file says why");
+    Result<TemplateSet> set = TemplateSet::Parse(text, "fuzz", options);
+    FuzzCheck(set || !set.Why().empty(), "a refused template file says why");
     if (set) {
         for (int i = 0; i < 4; ++i) {
             const std::size_t index = set->NextIndex();

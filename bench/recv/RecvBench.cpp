@@ -116,13 +116,13 @@ sockaddr_in Loopback(int port)
     return address;
 }
 
-struct Result {
+struct Measured {
     std::uint64_t messages = 0;
     double seconds = 0;
     double cpuSeconds = 0;
 };
 
-void Print(const char *label, const Result &result, double bare = 0)
+void Print(const char *label, const Measured &result, double bare = 0)
 {
     const double rate = result.seconds > 0 ? static_cast<double>(result.messages) / result.seconds : 0;
     const double perCore = result.cpuSeconds > 0 ? static_cast<double>(result.messages) / result.cpuSeconds : 0;
@@ -135,13 +135,13 @@ void Print(const char *label, const Result &result, double bare = 0)
 }
 
 // The one that took less of its core.
-Result Faster(const Result &a, const Result &b)
+Measured Faster(const Measured &a, const Measured &b)
 {
-    const auto perCore = [](const Result &r) { return r.cpuSeconds > 0 ? r.messages / r.cpuSeconds : 0; };
+    const auto perCore = [](const Measured &r) { return r.cpuSeconds > 0 ? r.messages / r.cpuSeconds : 0; };
     return perCore(b) > perCore(a) ? b : a;
 }
 
-Result InMemory(Workload &work, std::size_t passes)
+Measured InMemory(Workload &work, std::size_t passes)
 {
     DeliveryLedger ledger;
     MessageIntake intake(ledger);
@@ -225,7 +225,7 @@ void FeedUdp(int port, Workload &work, std::size_t passes, std::atomic<bool> &do
     done = true;
 }
 
-Result BareTcp(Workload &work, std::size_t passes)
+Measured BareTcp(Workload &work, std::size_t passes)
 {
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Loopback(0);
@@ -253,7 +253,7 @@ Result BareTcp(Workload &work, std::size_t passes)
 }
 
 // The receiver's loop until the feeder is done and nothing more comes.
-Result Receiver(bool tcp, Workload &work, std::size_t passes)
+Measured Receiver(bool tcp, Workload &work, std::size_t passes)
 {
     DeliveryLedger ledger;
     MessageIntake intake(ledger);
@@ -301,7 +301,7 @@ Result Receiver(bool tcp, Workload &work, std::size_t passes)
     return {ledger.Received(), std::chrono::duration<double>(last - first).count(), cpuSeconds};
 }
 
-Result BareUdp(Workload &work, std::size_t passes)
+Measured BareUdp(Workload &work, std::size_t passes)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in address = Loopback(0);
@@ -357,7 +357,7 @@ int main(int argc, char **argv)
     // Plain and keyed in turn, the best of three each, so a machine that
     // others load slows both alike.
     Workload keyed = Build(perPass, StampKey("a benchmark secret of some length"));
-    Result plain, withKey;
+    Measured plain, withKey;
     for (int round = 0; round < 3; ++round) {
         plain = Faster(plain, InMemory(work, passes));
         withKey = Faster(withKey, InMemory(keyed, passes));
@@ -367,15 +367,15 @@ int main(int argc, char **argv)
     if (argc > 3 && std::string(argv[3]) == "memory")
         return 0;
     std::printf("TCP, one connection, octet counted\n");
-    const Result bareTcp = BareTcp(work, passes);
+    const Measured bareTcp = BareTcp(work, passes);
     Print("bare read loop", bareTcp);
-    const Result recvTcp = Receiver(true, work, passes);
+    const Measured recvTcp = Receiver(true, work, passes);
     Print("receiver, checked", recvTcp,
           bareTcp.seconds > 0 ? static_cast<double>(bareTcp.messages) / bareTcp.seconds : 0);
     std::printf("UDP, one datagram per message (messages the receiver took)\n");
-    const Result bareUdp = BareUdp(work, passes);
+    const Measured bareUdp = BareUdp(work, passes);
     Print("bare recvmmsg loop", bareUdp);
-    const Result recvUdp = Receiver(false, work, passes);
+    const Measured recvUdp = Receiver(false, work, passes);
     Print("receiver, checked", recvUdp,
           bareUdp.seconds > 0 ? static_cast<double>(bareUdp.messages) / bareUdp.seconds : 0);
     std::printf("  (UDP sent %zu; bare took %llu, receiver %llu)\n", perPass * passes,

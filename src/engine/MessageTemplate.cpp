@@ -320,9 +320,11 @@ std::shared_ptr<const PickTable> FileLines(const std::string &path, TemplateFile
     const auto found = cache.tables.find(path);
     if (found != cache.tables.end())
         return found->second;
-    const std::optional<TextLines> lines = TextLines::Read(path, error);
-    if (!lines)
+    const Result<TextLines> lines = TextLines::Read(path);
+    if (!lines) {
+        error = lines.Why();
         return nullptr;
+    }
     auto table = std::make_shared<PickTable>();
     for (std::size_t i = 0; i < lines->Count(); ++i)
         if (!lines->Line(i).empty())
@@ -584,8 +586,7 @@ void TemplateParts::AddStrftime(MessageTemplate &t, const std::string &format, c
     t.AddPart(std::move(part), TimeText::Longest);
 }
 
-std::optional<MessageTemplate> MessageTemplate::Compile(std::string_view text, const Options &options,
-                                                        std::string &error)
+Result<MessageTemplate> MessageTemplate::Compile(std::string_view text, const Options &options)
 {
     std::shared_ptr<TemplateFileCache> files = options.files ? options.files : std::make_shared<TemplateFileCache>();
     FieldReader reader(options, *files);
@@ -611,20 +612,17 @@ std::optional<MessageTemplate> MessageTemplate::Compile(std::string_view text, c
         std::size_t close = i + 2;
         while (close < text.size() && text[close] != '}')
             close += text[close] == '\\' ? 2 : 1;
-        if (close >= text.size()) {
-            error = "the field at column " + std::to_string(column) + " has no closing '}'";
-            return std::nullopt;
-        }
+        if (close >= text.size())
+            return Status::Failure("the field at column " + std::to_string(column) + " has no closing '}'");
         const std::string_view field = text.substr(i + 2, close - i - 2);
         const std::size_t colon = field.find(':');
         const std::string_view name = field.substr(0, colon);
         const std::optional<std::string_view> argument =
             colon == std::string_view::npos ? std::nullopt : std::optional<std::string_view>(field.substr(colon + 1));
         std::string reason;
-        if (!reader.Read(name, argument, compiled, reason)) {
-            error = "field ${" + std::string(field) + "} at column " + std::to_string(column) + ": " + reason;
-            return std::nullopt;
-        }
+        if (!reader.Read(name, argument, compiled, reason))
+            return Status::Failure("field ${" + std::string(field) + "} at column " + std::to_string(column) + ": " +
+                                   reason);
         i = close + 1;
         literalFrom = i;
     }

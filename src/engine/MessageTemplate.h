@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/Result.h"
 #include "engine/Framing.h"
 #include "engine/TimeText.h"
 
@@ -79,10 +80,9 @@ public:
     // Bytes added for an octet count and its space.
     static constexpr std::size_t CountRoom = OctetCounter::MaxRoom;
 
-    // The compiled text, or nothing with error naming the field and its
-    // column: "field ${int:9:1} at column 12: 9 is above 1".
-    [[nodiscard]] static std::optional<MessageTemplate> Compile(std::string_view text, const Options &options,
-                                                                std::string &error);
+    // The compiled text, or why not, naming the field and its column:
+    // "field ${int:9:1} at column 12: 9 is above 1".
+    static Result<MessageTemplate> Compile(std::string_view text, const Options &options);
 
     MessageTemplate();
     ~MessageTemplate();

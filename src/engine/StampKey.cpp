@@ -29,34 +29,27 @@ StampKey::StampKey(std::string_view secret)
     m_made = true;
 }
 
-std::optional<StampKey> ReadStampKey(const std::string &path, std::string &error)
+Result<StampKey> ReadStampKey(const std::string &path)
 {
     std::ifstream file(path, std::ios::binary);
     std::string secret(StampKey::MaxSecret + 1, '\0');
     if (file)
         file.read(secret.data(), static_cast<std::streamsize>(secret.size()));
-    if (!file && !file.eof()) {
-        error = "cannot read '" + path + "': " + std::strerror(errno ? errno : EIO);
-        return std::nullopt;
-    }
+    if (!file && !file.eof())
+        return Status::Failure("cannot read '" + path + "': " + std::strerror(errno ? errno : EIO));
     secret.resize(static_cast<std::size_t>(file.gcount()));
-    if (secret.size() > StampKey::MaxSecret) {
-        error = "'" + path + "' is longer than " + std::to_string(StampKey::MaxSecret) +
-                " bytes: a key file holds a short secret";
-        return std::nullopt;
-    }
+    if (secret.size() > StampKey::MaxSecret)
+        return Status::Failure("'" + path + "' is longer than " + std::to_string(StampKey::MaxSecret) +
+                               " bytes: a key file holds a short secret");
     while (!secret.empty() && (secret.back() == '\n' || secret.back() == '\r'))
         secret.pop_back();
-    if (secret.size() < StampKey::MinSecret) {
-        error = "'" + path + "' holds " + std::to_string(secret.size()) + " bytes: a key needs at least " +
-                std::to_string(StampKey::MinSecret) + " (make one with: openssl rand -hex 16 > " + path + ")";
-        return std::nullopt;
-    }
+    if (secret.size() < StampKey::MinSecret)
+        return Status::Failure("'" + path + "' holds " + std::to_string(secret.size()) +
+                               " bytes: a key needs at least " + std::to_string(StampKey::MinSecret) +
+                               " (make one with: openssl rand -hex 16 > " + path + ")");
     StampKey key(secret);
-    if (!key.Made()) {
-        error = "the cryptography library could not start";
-        return std::nullopt;
-    }
+    if (!key.Made())
+        return Status::Failure("the cryptography library could not start");
     return key;
 }
 

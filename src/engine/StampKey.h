@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include "engine/Stamp.h"
 
 #include <array>
@@ -31,8 +33,8 @@ private:
 };
 
 // Reads a secret file (line ends at its end are not part of it): the key,
-// or nothing with the reason in error, in the words of a usage error.
-[[nodiscard]] std::optional<StampKey> ReadStampKey(const std::string &path, std::string &error);
+// or why not, in the words of a usage error.
+Result<StampKey> ReadStampKey(const std::string &path);
 
 // Computes and checks stamps' MACs under one key.
 class StampMac {

@@ -229,13 +229,11 @@ const TemplatePack *FindTemplatePack(std::string_view name)
     return nullptr;
 }
 
-std::optional<TemplateSet> CompileTemplatePack(const TemplatePack &pack, const MessageTemplate::Options &options,
-                                               std::string &error)
+Result<TemplateSet> CompileTemplatePack(const TemplatePack &pack, const MessageTemplate::Options &options)
 {
-    std::optional<TemplateSet> set =
-        TemplateSet::FromEntries(pack.entries, TemplateSet::Order::ByWeight, options, error);
+    Result<TemplateSet> set = TemplateSet::FromEntries(pack.entries, TemplateSet::Order::ByWeight, options);
     if (!set)
-        error = "pack " + std::string(pack.name) + ": " + error;
+        return Status::Failure("pack " + std::string(pack.name) + ": " + set.Why());
     return set;
 }
 
@@ -244,10 +242,9 @@ std::string TemplatePackSample(const TemplatePack &pack)
     static const UtcClock clock;
     MessageTemplate::Options options;
     options.clock = &clock;
-    std::string error;
-    std::optional<TemplateSet> set = CompileTemplatePack(pack, options, error);
+    Result<TemplateSet> set = CompileTemplatePack(pack, options);
     if (!set)
-        return error;
+        return set.Why();
     SetRandomStart(FixedRandomStart);
     const Stamp stamp{"sample", 0, 1, 1772719389123456};
     TemplateContext context;

@@ -33,8 +33,7 @@ std::span<const TemplatePack> TemplatePacks();
 const TemplatePack *FindTemplatePack(std::string_view name);
 
 // The pack's templates, chosen by weight.
-[[nodiscard]] std::optional<TemplateSet>
-CompileTemplatePack(const TemplatePack &pack, const MessageTemplate::Options &options, std::string &error);
+Result<TemplateSet> CompileTemplatePack(const TemplatePack &pack, const MessageTemplate::Options &options);
 
 // One message of the pack as --pack list shows it, the same every time: the
 // random sequence restarted from a fixed state, a fixed time in UTC and a

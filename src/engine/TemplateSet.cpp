@@ -58,13 +58,11 @@ bool Blank(std::string_view line)
 }
 } // namespace
 
-std::optional<TemplateSet> TemplateSet::FromEntries(std::span<const TemplateEntry> entries, Order order,
-                                                    const MessageTemplate::Options &options, std::string &error)
+Result<TemplateSet> TemplateSet::FromEntries(std::span<const TemplateEntry> entries, Order order,
+                                             const MessageTemplate::Options &options)
 {
-    if (entries.empty()) {
-        error = "there is no template";
-        return std::nullopt;
-    }
+    if (entries.empty())
+        return Status::Failure("there is no template");
     MessageTemplate::Options shared = options;
     if (!shared.files)
         shared.files = MakeTemplateFileCache();
@@ -72,29 +70,25 @@ std::optional<TemplateSet> TemplateSet::FromEntries(std::span<const TemplateEntr
     set.m_order = order;
     double sum = 0;
     for (const TemplateEntry &entry : entries) {
-        std::optional<MessageTemplate> compiled = MessageTemplate::Compile(entry.text, shared, error);
+        Result<MessageTemplate> compiled = MessageTemplate::Compile(entry.text, shared);
         if (!compiled)
-            return std::nullopt;
+            return compiled.Outcome();
         set.m_templates.push_back(std::move(*compiled));
         set.m_apps.push_back(entry.app);
         set.m_cumulative.push_back(sum += entry.weight);
     }
-    if (order == Order::ByWeight && !(sum > 0)) {
-        error = "the weights add up to 0";
-        return std::nullopt;
-    }
+    if (order == Order::ByWeight && !(sum > 0))
+        return Status::Failure("the weights add up to 0");
     return set;
 }
 
-std::optional<TemplateSet> TemplateSet::FromText(std::string_view text, const MessageTemplate::Options &options,
-                                                 std::string &error)
+Result<TemplateSet> TemplateSet::FromText(std::string_view text, const MessageTemplate::Options &options)
 {
     const TemplateEntry entry{std::string(text), 1, {}};
-    return FromEntries(std::span(&entry, 1), Order::InTurn, options, error);
+    return FromEntries(std::span(&entry, 1), Order::InTurn, options);
 }
 
-std::optional<TemplateSet> TemplateSet::Parse(std::string_view text, std::string_view origin,
-                                              MessageTemplate::Options options, std::string &error)
+Result<TemplateSet> TemplateSet::Parse(std::string_view text, std::string_view origin, MessageTemplate::Options options)
 {
     if (!options.files)
         options.files = MakeTemplateFileCache();
@@ -110,38 +104,29 @@ std::optional<TemplateSet> TemplateSet::Parse(std::string_view text, std::string
         TemplateEntry entry;
         std::string fault;
         const std::size_t start = ReadOptions(line, entry, weighted, fault);
-        if (start == std::string_view::npos) {
-            error = where + fault;
-            return std::nullopt;
-        }
+        if (start == std::string_view::npos)
+            return Status::Failure(where + fault);
         options.firstColumn = start + 1;
-        std::optional<MessageTemplate> compiled = MessageTemplate::Compile(line.substr(start), options, fault);
-        if (!compiled) {
-            error = where + fault;
-            return std::nullopt;
-        }
+        Result<MessageTemplate> compiled = MessageTemplate::Compile(line.substr(start), options);
+        if (!compiled)
+            return Status::Failure(where + compiled.Why());
         set.m_templates.push_back(std::move(*compiled));
         set.m_apps.push_back(std::move(entry.app));
         set.m_cumulative.push_back(sum += entry.weight);
     }
-    if (set.m_templates.empty()) {
-        error = std::string(origin) + " has no template";
-        return std::nullopt;
-    }
+    if (set.m_templates.empty())
+        return Status::Failure(std::string(origin) + " has no template");
     set.m_order = weighted ? Order::ByWeight : Order::InTurn;
-    if (weighted && !(sum > 0)) {
-        error = std::string(origin) + ": the weights add up to 0";
-        return std::nullopt;
-    }
+    if (weighted && !(sum > 0))
+        return Status::Failure(std::string(origin) + ": the weights add up to 0");
     return set;
 }
 
-std::optional<TemplateSet> TemplateSet::FromFile(const std::string &path, MessageTemplate::Options options,
-                                                 std::string &error)
+Result<TemplateSet> TemplateSet::FromFile(const std::string &path, MessageTemplate::Options options)
 {
-    std::optional<TextLines> file = TextLines::Read(path, error);
+    const Result<TextLines> file = TextLines::Read(path);
     if (!file)
-        return std::nullopt;
+        return file.Outcome();
     if (options.folder.empty()) {
         const std::size_t slash = path.rfind('/');
         options.folder =
@@ -152,7 +137,7 @@ std::optional<TemplateSet> TemplateSet::FromFile(const std::string &path, Messag
         text += file->Line(i);
         text.push_back('\n');
     }
-    return Parse(text, path, std::move(options), error);
+    return Parse(text, path, std::move(options));
 }
 
 std::size_t TemplateSet::NextIndex()

@@ -32,18 +32,14 @@ class TemplateSet {
 public:
     enum class Order { InTurn, ByWeight };
 
-    [[nodiscard]] static std::optional<TemplateSet> FromEntries(std::span<const TemplateEntry> entries, Order order,
-                                                                const MessageTemplate::Options &options,
-                                                                std::string &error);
+    static Result<TemplateSet> FromEntries(std::span<const TemplateEntry> entries, Order order,
+                                           const MessageTemplate::Options &options);
     // One --template text.
-    [[nodiscard]] static std::optional<TemplateSet>
-    FromText(std::string_view text, const MessageTemplate::Options &options, std::string &error);
+    static Result<TemplateSet> FromText(std::string_view text, const MessageTemplate::Options &options);
     // A template file's text; errors name origin and the line:
     // "t.txt line 3: field ${foo} at column 9: unknown field 'foo'".
-    [[nodiscard]] static std::optional<TemplateSet> Parse(std::string_view text, std::string_view origin,
-                                                          MessageTemplate::Options options, std::string &error);
-    [[nodiscard]] static std::optional<TemplateSet> FromFile(const std::string &path, MessageTemplate::Options options,
-                                                             std::string &error);
+    static Result<TemplateSet> Parse(std::string_view text, std::string_view origin, MessageTemplate::Options options);
+    static Result<TemplateSet> FromFile(const std::string &path, MessageTemplate::Options options);
 
     // The index of the next message's template.
     std::size_t NextIndex();

@@ -6,30 +6,24 @@
 #include <cstring>
 #include <memory>
 
-std::optional<TextLines> TextLines::Read(const std::string &path, std::string &error, std::size_t maxBytes)
+Result<TextLines> TextLines::Read(const std::string &path, std::size_t maxBytes)
 {
     maxBytes = std::min(maxBytes, LargestFile);
     const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) {
-        error = "cannot read '" + path + "': " + std::strerror(errno);
-        return std::nullopt;
-    }
+    if (!file)
+        return Status::Failure("cannot read '" + path + "': " + std::strerror(errno));
     std::string text;
     char chunk[64 * 1024];
     for (;;) {
         const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
         text.append(chunk, got);
-        if (text.size() > maxBytes) {
-            error = "'" + path + "' is larger than " + std::to_string(maxBytes >> 20) + " MiB";
-            return std::nullopt;
-        }
+        if (text.size() > maxBytes)
+            return Status::Failure("'" + path + "' is larger than " + std::to_string(maxBytes >> 20) + " MiB");
         if (got < sizeof chunk)
             break;
     }
-    if (std::ferror(file.get())) {
-        error = "cannot read '" + path + "': " + std::strerror(errno);
-        return std::nullopt;
-    }
+    if (std::ferror(file.get()))
+        return Status::Failure("cannot read '" + path + "': " + std::strerror(errno));
     return FromText(std::move(text));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Result.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,12 +16,11 @@ class TextLines {
 public:
     static constexpr std::size_t LargestFile = std::size_t{64} << 20;
 
-    // The file's lines, or nothing with the reason in error ("cannot read
-    // 'users.txt': No such file or directory"). A file larger than maxBytes,
+    // The file's lines, or why not ("cannot read 'users.txt': No such file
+    // or directory"). A file larger than maxBytes,
     // or one that never ends (/dev/zero), is an error, found without reading
     // it whole.
-    [[nodiscard]] static std::optional<TextLines> Read(const std::string &path, std::string &error,
-                                                       std::size_t maxBytes = LargestFile);
+    static Result<TextLines> Read(const std::string &path, std::size_t maxBytes = LargestFile);
     static TextLines FromText(std::string text);
 
     std::size_t Count() const { return m_starts.size(); }

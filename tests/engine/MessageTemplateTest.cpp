@@ -45,9 +45,8 @@ MessageTemplate Compiled(const std::string &text, const std::string &folder = {}
     MessageTemplate::Options options;
     options.clock = &clock;
     options.folder = folder;
-    std::string error;
-    std::optional<MessageTemplate> compiled = MessageTemplate::Compile(text, options, error);
-    EXPECT_TRUE(compiled) << text << ": " << error;
+    Result<MessageTemplate> compiled = MessageTemplate::Compile(text, options);
+    EXPECT_TRUE(compiled) << text << ": " << compiled.Why();
     return compiled ? *compiled : MessageTemplate();
 }
 
@@ -193,9 +192,9 @@ TEST(MessageTemplate, ErrorsNameTheFieldAndItsColumn)
         {"text ${ip", "the field at column 6 has no closing '}'"},
     };
     for (const auto &[text, expected] : cases) {
-        std::string error;
-        EXPECT_FALSE(MessageTemplate::Compile(text, {}, error)) << text;
-        EXPECT_NE(error.find(expected), std::string::npos) << text << ": " << error;
+        const Result<MessageTemplate> compiled = MessageTemplate::Compile(text, {});
+        EXPECT_FALSE(compiled) << text;
+        EXPECT_NE(compiled.Why().find(expected), std::string::npos) << text << ": " << compiled.Why();
     }
 }
 
@@ -281,9 +280,8 @@ TEST(TemplateSet, FileLinesGiveTemplatesWeightsAndApps)
     const std::string file = "# comment\n\n[weight=3 app=sshd] login ${line:users.txt}\n[] [x] ${counter}\nplain\n";
     MessageTemplate::Options options;
     options.folder = folder.path().toStdString();
-    std::string error;
-    std::optional<TemplateSet> set = TemplateSet::Parse(file, "t.txt", options, error);
-    ASSERT_TRUE(set) << error;
+    Result<TemplateSet> set = TemplateSet::Parse(file, "t.txt", options);
+    ASSERT_TRUE(set) << set.Why();
     EXPECT_EQ(set->GetOrder(), TemplateSet::Order::ByWeight);
     ASSERT_EQ(set->Count(), 3u);
     EXPECT_EQ(set->App(0), "sshd");
@@ -297,7 +295,7 @@ TEST(TemplateSet, FileLinesGiveTemplatesWeightsAndApps)
     EXPECT_NEAR(counts["log"] / 5000.0, 0.6, 0.03);
     EXPECT_NEAR(counts["[x]"] / 5000.0, 0.2, 0.03);
 
-    std::optional<TemplateSet> inTurn = TemplateSet::Parse("a\nb\n", "t.txt", options, error);
+    Result<TemplateSet> inTurn = TemplateSet::Parse("a\nb\n", "t.txt", options);
     ASSERT_TRUE(inTurn);
     for (std::size_t expected : {0, 1, 0})
         EXPECT_EQ(inTurn->NextIndex(), expected);
@@ -310,8 +308,9 @@ TEST(TemplateSet, FileLinesGiveTemplatesWeightsAndApps)
         {"# only a comment\n", "t.txt has no template"},
     };
     for (const auto &[text, expected] : faults) {
-        EXPECT_FALSE(TemplateSet::Parse(text, "t.txt", options, error)) << text;
-        EXPECT_NE(error.find(expected), std::string::npos) << error;
+        const Result<TemplateSet> parsed = TemplateSet::Parse(text, "t.txt", options);
+        EXPECT_FALSE(parsed) << text;
+        EXPECT_NE(parsed.Why().find(expected), std::string::npos) << parsed.Why();
     }
 }
 } // namespace

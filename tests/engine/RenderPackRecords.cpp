@@ -17,10 +17,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: render_pack_records PACK COUNT\n");
         return 2;
     }
-    std::string error;
-    std::optional<TemplateSet> set = CompileTemplatePack(*pack, {}, error);
+    Result<TemplateSet> set = CompileTemplatePack(*pack, {});
     if (!set) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        std::fprintf(stderr, "%s\n", set.Why().c_str());
         return 1;
     }
     SetRandomStart(29);

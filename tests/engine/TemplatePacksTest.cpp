@@ -18,9 +18,8 @@ TEST(TemplatePacks, EveryPackIsStampedWhereItsFormatKeepsFields)
         Stamp stamp;
         EXPECT_EQ(FindStamp(sample, stamp), pack.stampsItself ? StampSearch::Found : StampSearch::None) << sample;
 
-        std::string error;
-        std::optional<TemplateSet> set = CompileTemplatePack(pack, {}, error);
-        ASSERT_TRUE(set) << error;
+        Result<TemplateSet> set = CompileTemplatePack(pack, {});
+        ASSERT_TRUE(set) << set.Why();
         SyslogTemplateSettings settings;
         settings.format.format = MessageFormat::Rfc5424;
         settings.stamped = !pack.stampsItself;

@@ -264,10 +264,10 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                           "count those received without its MAC as forged (as\n"
                           "quillon-send and quillon-recv --stamp-key do)",
                           [p](std::string_view value) -> Status {
-                              std::string error;
-                              p->stampKey = ReadStampKey(std::string(value), error);
-                              if (!p->stampKey)
-                                  return Parser::Fail("--stamp-key: " + error);
+                              Result<StampKey> key = ReadStampKey(std::string(value));
+                              if (!key)
+                                  return Parser::Fail("--stamp-key: " + key.Why());
+                              p->stampKey = std::move(*key);
                               return {};
                           }}}};
     for (const FlagGroup &group : p->recvTable.groups) {

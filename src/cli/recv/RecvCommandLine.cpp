@@ -462,10 +462,10 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
                                  "(quillon-send --stamp-key FILE); others are counted\n"
                                  "as forged and left out of every other figure",
                                  [&o](std::string_view value) -> Status {
-                                     std::string error;
-                                     o.stampKey = ReadStampKey(std::string(value), error);
-                                     if (!o.stampKey)
-                                         return Parser::Fail("--stamp-key: " + error);
+                                     Result<StampKey> key = ReadStampKey(std::string(value));
+                                     if (!key)
+                                         return Parser::Fail("--stamp-key: " + key.Why());
+                                     o.stampKey = std::move(*key);
                                      return {};
                                  }},
                                 {"--allow-loss", "N", "exit 0 with up to N messages lost",

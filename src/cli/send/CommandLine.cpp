@@ -150,24 +150,22 @@ Status SendParser::CompileTemplates()
     for (const auto &[given, other] : others)
         if (given)
             return Fail(flag + " and " + std::string(other) + " both give the messages: leave one out");
-    std::string error;
-    std::optional<TemplateSet> set;
-    if (flag == "--pack") {
-        const TemplatePack *pack = FindTemplatePack(templateValue);
-        if (!pack) {
-            std::string names;
-            for (const TemplatePack &known : TemplatePacks())
-                names += std::string(known.name) + ", ";
-            return Bad(flag, templateValue, "a pack: " + names + "or list");
-        }
-        set = CompileTemplatePack(*pack, {}, error);
-    } else if (flag == "--template-file") {
-        set = TemplateSet::FromFile(templateValue, {}, error);
-    } else {
-        set = TemplateSet::FromText(templateValue, {}, error);
+    const auto compiled = [&]() -> Result<TemplateSet> {
+        if (flag == "--template-file")
+            return TemplateSet::FromFile(templateValue, {});
+        if (flag != "--pack")
+            return TemplateSet::FromText(templateValue, {});
+        return CompileTemplatePack(*FindTemplatePack(templateValue), {});
+    };
+    if (flag == "--pack" && !FindTemplatePack(templateValue)) {
+        std::string names;
+        for (const TemplatePack &known : TemplatePacks())
+            names += std::string(known.name) + ", ";
+        return Bad(flag, templateValue, "a pack: " + names + "or list");
     }
+    Result<TemplateSet> set = compiled();
     if (!set)
-        return Fail(flag + ": " + error);
+        return Fail(flag + ": " + set.Why());
     o.templates = std::make_shared<const TemplateSet>(std::move(*set));
     return {};
 }

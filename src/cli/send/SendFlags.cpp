@@ -334,10 +334,10 @@ FlagTable SendFlags(const std::shared_ptr<SendParser> &p)
                                  "time, \":MAC\" after the token or mac=\"..\" in the\n"
                                  "element, so stamps a peer forged are told apart",
                                  [&o](std::string_view value) -> Status {
-                                     std::string error;
-                                     o.stampKey = ReadStampKey(std::string(value), error);
-                                     if (!o.stampKey)
-                                         return Parser::Fail("--stamp-key: " + error);
+                                     Result<StampKey> key = ReadStampKey(std::string(value));
+                                     if (!key)
+                                         return Parser::Fail("--stamp-key: " + key.Why());
+                                     o.stampKey = std::move(*key);
                                      return {};
                                  }},
                             },
