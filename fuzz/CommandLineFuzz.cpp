@@ -6,6 +6,7 @@
 #include "OptionsCheck.h"
 
 #include "engine/Stamp.h"
+#include "load/LoadPlan.h"
 #include "load/PaceSchedule.h"
 #include "load/PacketStream.h"
 
@@ -51,7 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     if (!o.sourceFile.empty())
         o.sourceFile = g_sourcePath;
-    PacketStream stream(o, "fuzzhost", "127.0.0.");
+    const LoadPlan plan = MakeLoadPlan(o);
+    if (plan.shares.empty())
+        return 0;
+    PacketStream stream(plan, plan.shares.front(), "fuzzhost", "127.0.0.");
     const std::string run = o.runId.empty() ? "fuzzrun" : o.runId;
     if (o.stamp) {
         FuzzCheck(IsValidRunId(run), "a run id given is valid");
@@ -76,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                   "the stamp reads back from its packet");
     }
 
-    PaceSchedule schedule(o);
+    PaceSchedule schedule(plan, plan.shares.front());
     std::int64_t before = 0;
     for (const double seconds : {0.0, 0.5, 1.0, 7.25, 3600.0}) {
         const std::int64_t due = schedule.DueBy(seconds);
