@@ -150,20 +150,16 @@ Status SendParser::CompileTemplates()
     for (const auto &[given, other] : others)
         if (given)
             return Fail(flag + " and " + std::string(other) + " both give the messages: leave one out");
-    const auto compiled = [&]() -> Result<TemplateSet> {
-        if (flag == "--template-file")
-            return TemplateSet::FromFile(templateValue, {});
-        if (flag != "--pack")
-            return TemplateSet::FromText(templateValue, {});
-        return CompileTemplatePack(*FindTemplatePack(templateValue), {});
-    };
-    if (flag == "--pack" && !FindTemplatePack(templateValue)) {
+    const TemplatePack *pack = flag == "--pack" ? FindTemplatePack(templateValue) : nullptr;
+    if (flag == "--pack" && !pack) {
         std::string names;
         for (const TemplatePack &known : TemplatePacks())
             names += std::string(known.name) + ", ";
         return Bad(flag, templateValue, "a pack: " + names + "or list");
     }
-    Result<TemplateSet> set = compiled();
+    Result<TemplateSet> set = pack                        ? CompileTemplatePack(*pack, {})
+                              : flag == "--template-file" ? TemplateSet::FromFile(templateValue, {})
+                                                          : TemplateSet::FromText(templateValue, {});
     if (!set)
         return Fail(flag + ": " + set.Why());
     o.templates = std::make_shared<const TemplateSet>(std::move(*set));
