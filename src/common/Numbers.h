@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -26,27 +27,46 @@ std::int64_t RoundHalfEven(double value);
 // (514 -> "514", 12.5 -> "12.5"); never an exponent.
 std::string ShortestDecimal(double value);
 
-// The decimal digits of value at out, which has room for 20, and the end of
-// them: inlined for the short numbers written per message (counts, fields).
-inline char *WriteDecimal(char *out, std::uint64_t value)
+// The decimal digits of a value below 10^8 as one word, in memory order
+// (its first byte the first digit), and their count. All eight digits are
+// made and the leading zeros shifted away: no branch waits on the length of
+// a random number, and the word stays in a register (stored as pairs and
+// read back whole, a load would wait for the four stores to land).
+struct DecimalWord {
+    std::uint64_t word;
+    unsigned digits;
+};
+[[gnu::always_inline]] inline DecimalWord SmallDecimal(std::uint32_t value)
 {
-    if (value >= 100000000) [[unlikely]]
-        return std::to_chars(out, out + 20, value).ptr;
     static constexpr char Pairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
                                     "8081828384858687888990919293949596979899";
-    const std::size_t digits = value < 10000
-                                   ? (value < 100 ? (value < 10 ? 1 : 2) : (value < 1000 ? 3 : 4))
-                                   : (value < 1000000 ? (value < 100000 ? 5 : 6) : (value < 10000000 ? 7 : 8));
-    char *at = out + digits;
-    while (value >= 100) {
-        at -= 2;
-        std::memcpy(at, Pairs + 2 * (value % 100), 2);
-        value /= 100;
-    }
-    if (value >= 10)
-        std::memcpy(at - 2, Pairs + 2 * value, 2);
+    const unsigned digits = 1u + (value >= 10) + (value >= 100) + (value >= 1000) + (value >= 10000) +
+                            (value >= 100000) + (value >= 1000000) + (value >= 10000000);
+    const std::uint32_t high = value / 10000;
+    const std::uint32_t low = value % 10000;
+    const auto pair = [](std::uint32_t at) {
+        std::uint16_t two;
+        std::memcpy(&two, Pairs + 2 * at, 2);
+        return static_cast<std::uint64_t>(two);
+    };
+    if constexpr (std::endian::native == std::endian::little)
+        return {(pair(high / 100) | pair(high % 100) << 16 | pair(low / 100) << 32 | pair(low % 100) << 48) >>
+                    8 * (8 - digits),
+                digits};
     else
-        at[-1] = static_cast<char>('0' + value);
-    return out + digits;
+        return {(pair(high / 100) << 48 | pair(high % 100) << 32 | pair(low / 100) << 16 | pair(low % 100))
+                    << 8 * (8 - digits),
+                digits};
+}
+
+// The decimal digits of value at out, which has room for 20, and the end of
+// them: inlined for the short numbers written per message (counts, fields).
+[[gnu::always_inline]] inline char *WriteDecimal(char *out, std::uint64_t value)
+{
+    if (value >= 100000000) [[unlikely]]
+        return std::to_chars(out, out + 20, value).ptr;
+    const DecimalWord small = SmallDecimal(static_cast<std::uint32_t>(value));
+    std::memcpy(out, &small.word, 8);
+    return out + small.digits;
 }

@@ -1,6 +1,11 @@
 #include "common/Random.h"
 
+#include <algorithm>
 #include <cmath>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace {
 // splitmix64: small and fast, and any state is a good start.
@@ -14,6 +19,26 @@ std::uint64_t Mix(std::uint64_t z)
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
     return z ^ (z >> 31);
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+using Lanes = std::uint64_t __attribute__((vector_size(64)));
+
+// All the draws, eight at a time.
+__attribute__((target("avx512f,avx512dq"))) std::size_t MixEight(std::uint64_t *bits, std::size_t count,
+                                                                 std::uint64_t state)
+{
+    const Lanes steps = Lanes{1, 2, 3, 4, 5, 6, 7, 8} * Gamma;
+    for (std::size_t i = 0; i < count; i += 8) {
+        Lanes z = (state + i * Gamma) + steps;
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        z ^= z >> 31;
+        const auto left = static_cast<unsigned>(std::min<std::size_t>(count - i, 8));
+        _mm512_mask_storeu_epi64(bits + i, static_cast<__mmask8>((1u << left) - 1), reinterpret_cast<__m512i>(z));
+    }
+    return count;
+}
+#endif
 
 std::uint64_t NextBits()
 {
@@ -42,7 +67,14 @@ void NextRandomBlock(std::uint64_t *bits, std::size_t count)
     // Each draw mixes its own step of the state, so the draws of a block
     // overlap rather than wait on one another.
     const std::uint64_t state = g_state;
-    for (std::size_t i = 0; i < count; ++i)
+    std::size_t i = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+    // Eight at a time where the machine multiplies 64-bit lanes; the bits
+    // are the same either way.
+    if (__builtin_cpu_supports("avx512dq"))
+        i = MixEight(bits, count, state);
+#endif
+    for (; i < count; ++i)
         bits[i] = Mix(state + (i + 1) * Gamma);
     g_state = state + count * Gamma;
 }

@@ -1,10 +1,12 @@
 #include "common/Numbers.h"
+#include "common/Random.h"
 #include "common/TextHelpers.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -90,5 +92,36 @@ TEST(TrimAtNul, KeepsTheTextBeforeTheFirstNul)
     const std::pair<std::string, std::string> cases[] = {{"abc", "abc"}, {"\0abc"s, ""}, {"a\0b\0c"s, "a"}};
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(TrimAtNul(text), expected);
+}
+TEST(WriteDecimal, WritesWhatToCharsWritesAtEveryLength)
+{
+    // Each power of ten and its neighbours, where the count of digits changes.
+    std::vector<std::uint64_t> values = {0, std::numeric_limits<std::uint64_t>::max()};
+    std::uint64_t power = 1;
+    for (int i = 0; i < 20; ++i, power *= 10)
+        values.insert(values.end(), {power - 1, power, power + 1, power * 3 + 7});
+    for (const std::uint64_t value : values) {
+        char got[32];
+        char want[32];
+        const std::string_view written(got, static_cast<std::size_t>(WriteDecimal(got, value) - got));
+        EXPECT_EQ(written,
+                  std::string_view(want, static_cast<std::size_t>(std::to_chars(want, want + 32, value).ptr - want)));
+    }
+}
+
+TEST(NextRandomBlock, DrawsWhatSuccessiveDrawsWould)
+{
+    // Blocks of every length around the eight drawn at once, one after another.
+    for (std::size_t count = 0; count <= 19; ++count) {
+        SetRandomStart(count * 977);
+        std::vector<std::uint64_t> block(count + 1, 7);
+        NextRandomBlock(block.data(), count);
+        const std::uint64_t after = NextRandomBits();
+        SetRandomStart(count * 977);
+        for (std::size_t i = 0; i < count; ++i)
+            EXPECT_EQ(block[i], NextRandomBits()) << count << ' ' << i;
+        EXPECT_EQ(block[count], 7u) << "written past the block of " << count;
+        EXPECT_EQ(after, NextRandomBits()) << count;
+    }
 }
 } // namespace

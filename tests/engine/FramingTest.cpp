@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace std::string_literals;
 
 namespace {
@@ -23,5 +25,24 @@ TEST(Framing, AppendsToABatchOrInPlaceAlike)
         FrameInPlace(inPlace, 7, framing);
         EXPECT_EQ(inPlace, batch);
     }
+}
+
+// Messages of lengths that cross a count's digits, rendered one after
+// another in place, each framed by its own count.
+TEST(OctetCounter, CountsEachMessageWhateverTheLastOnesLength)
+{
+    const std::size_t lengths[] = {5, 5, 12, 99, 100, 100, 7, 1000, 99999, 100000, 3, 3};
+    std::string batch(300000, '\0');
+    std::string expected;
+    OctetCounter counter;
+    char *at = batch.data();
+    for (std::size_t i = 0; i < std::size(lengths); ++i) {
+        const std::string message(lengths[i], static_cast<char>('a' + i));
+        char *const body = counter.Start(at);
+        std::memcpy(body, message.data(), message.size());
+        at = counter.Count(at, body + message.size());
+        expected += std::to_string(message.size()) + ' ' + message;
+    }
+    EXPECT_EQ(std::string_view(batch.data(), static_cast<std::size_t>(at - batch.data())), expected);
 }
 } // namespace
