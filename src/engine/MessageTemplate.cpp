@@ -52,21 +52,26 @@ char *PutSigned(char *out, std::int64_t value)
     return WriteDecimal(out, static_cast<std::uint64_t>(value));
 }
 
+// The high bits choose a column, the low ones between it and its alias.
+std::size_t WeightedIndex(const PickTable &table, std::uint64_t bits)
+{
+    const PickTable::Column &column = table.columns[UniformBelow(bits, table.columns.size())];
+    return (bits & 0xffffffffu) < column.threshold ? column.text : column.alias;
+}
+
+char *PutRecord(char *out, const PickTable &table, std::size_t index)
+{
+    const std::array<char, PickTable::RecordSize> &record = table.records[index];
+    std::memcpy(out, record.data(), PickTable::RecordSize);
+    return out + static_cast<unsigned char>(record.back());
+}
+
 char *PutPick(char *out, const PickTable &table, std::uint64_t bits)
 {
-    std::size_t index;
-    if (table.column.empty()) {
-        index = UniformBelow(bits, table.starts.size());
-    } else {
-        // The high bits choose the column, the low ones between it and its alias.
-        const std::size_t at = UniformBelow(bits, table.column.size());
-        index = (bits & 0xffffffffu) < table.threshold[at] ? table.column[at] : table.alias[at];
-    }
-    if (!table.records.empty()) {
-        const std::array<char, PickTable::RecordSize> &record = table.records[index];
-        std::memcpy(out, record.data(), PickTable::RecordSize);
-        return out + static_cast<unsigned char>(record.back());
-    }
+    const std::size_t index =
+        table.columns.empty() ? UniformBelow(bits, table.starts.size()) : WeightedIndex(table, bits);
+    if (!table.records.empty())
+        return PutRecord(out, table, index);
     return CopyPadded(out, table.pool.data() + table.starts[index], table.lengths[index]);
 }
 
@@ -279,6 +284,12 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
             break;
         case PartKind::Pick:
             out = PutPick(out, *pick, *draw++);
+            break;
+        case PartKind::PickRecord:
+            out = PutRecord(out, *pick, UniformBelow(*draw++, part.span));
+            break;
+        case PartKind::WeightedRecord:
+            out = PutRecord(out, *pick, WeightedIndex(*pick, *draw++));
             break;
         case PartKind::Counter:
             out = WriteDecimal(out, m_counter++);

@@ -43,9 +43,13 @@ struct PickTable {
     std::string pool;
     std::vector<std::uint32_t> starts;
     std::vector<std::uint32_t> lengths;
-    std::vector<std::uint32_t> column;
-    std::vector<std::uint32_t> threshold;
-    std::vector<std::uint32_t> alias;
+    // A column of the alias table: read together, in one load.
+    struct Column {
+        std::uint32_t text;
+        std::uint32_t threshold;
+        std::uint32_t alias;
+    };
+    std::vector<Column> columns;
     std::size_t longest = 0;
 
     void Add(std::string_view text)
@@ -72,6 +76,7 @@ struct PickTable {
     void Weigh(const std::vector<double> &weights)
     {
         double sum = 0;
+        std::vector<std::uint32_t> column;
         for (std::size_t i = 0; i < weights.size(); ++i)
             if (weights[i] > 0) {
                 column.push_back(static_cast<std::uint32_t>(i));
@@ -85,8 +90,8 @@ struct PickTable {
             share[j] = weights[column[j]] * static_cast<double>(n) / sum;
             (share[j] < 1 ? small : large).push_back(j);
         }
-        threshold.assign(n, 0xffffffffu);
-        alias.assign(column.begin(), column.end());
+        std::vector<std::uint32_t> threshold(n, 0xffffffffu);
+        std::vector<std::uint32_t> alias(column.begin(), column.end());
         while (!small.empty() && !large.empty()) {
             const std::size_t less = small.back();
             const std::size_t more = large.back();
@@ -99,6 +104,8 @@ struct PickTable {
                 small.push_back(more);
             }
         }
+        for (std::size_t j = 0; j < n; ++j)
+            columns.push_back({column[j], threshold[j], alias[j]});
     }
 };
 
@@ -110,6 +117,9 @@ enum class PartKind : std::uint8_t {
     Hex,
     Uuid,
     Pick,
+    // A pick whose texts all fit a record, uniform or by weight.
+    PickRecord,
+    WeightedRecord,
     Counter,
     Seq,
     Priority,

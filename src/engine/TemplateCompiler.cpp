@@ -326,6 +326,10 @@ void TemplateParts::AddPick(MessageTemplate &t, std::shared_ptr<const PickTable>
 {
     MessageTemplate::Part part;
     part.kind = PartKind::Pick;
+    if (!table->records.empty()) {
+        part.kind = table->columns.empty() ? PartKind::PickRecord : PartKind::WeightedRecord;
+        part.span = table->starts.size();
+    }
     const std::size_t width = table->longest;
     part.pick = std::move(table);
     t.AddPart(std::move(part), width, 1);
