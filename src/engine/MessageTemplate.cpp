@@ -316,6 +316,8 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
                 out += text.size();
             }
             break;
+        default:
+            __builtin_unreachable();
         }
     }
     return out;

@@ -86,10 +86,8 @@ TimeText::TimeText(TimeFormat format, const Clock &clock, std::string strftimeFo
       m_second(Never), m_offsetMinute(Never)
 {}
 
-std::string_view TimeText::At(std::int64_t epochMicroseconds)
+std::string_view TimeText::AtNew(std::int64_t epochMicroseconds)
 {
-    if (epochMicroseconds == m_instant)
-        return std::string_view(m_text, m_length);
     m_instant = epochMicroseconds;
     std::int64_t unit = epochMicroseconds;
     switch (m_format) {

@@ -33,7 +33,13 @@ public:
     // strftimeFormat only for TimeFormat::Strftime.
     TimeText(TimeFormat format, const Clock &clock, std::string strftimeFormat = {});
 
-    std::string_view At(std::int64_t epochMicroseconds);
+    // Inlined where it is asked once a slot: within a batch the instant stays.
+    std::string_view At(std::int64_t epochMicroseconds)
+    {
+        if (epochMicroseconds == m_instant)
+            return std::string_view(m_text, m_length);
+        return AtNew(epochMicroseconds);
+    }
 
     // Why a strftime format cannot be used (it writes nothing, or more than
     // Longest bytes), or nothing.
@@ -41,6 +47,8 @@ public:
 
 private:
     void Make(std::int64_t epochMicroseconds);
+
+    std::string_view AtNew(std::int64_t epochMicroseconds);
 
     TimeFormat m_format;
     const Clock *m_clock;
