@@ -24,8 +24,7 @@ std::uint64_t Mix(std::uint64_t z)
 using Lanes = std::uint64_t __attribute__((vector_size(64)));
 
 // All the draws, eight at a time.
-__attribute__((target("avx512f,avx512dq"))) std::size_t MixEight(std::uint64_t *bits, std::size_t count,
-                                                                 std::uint64_t state)
+__attribute__((target("avx512f,avx512dq"))) void MixEight(std::uint64_t *bits, std::size_t count, std::uint64_t state)
 {
     const Lanes steps = Lanes{1, 2, 3, 4, 5, 6, 7, 8} * Gamma;
     for (std::size_t i = 0; i < count; i += 8) {
@@ -36,7 +35,6 @@ __attribute__((target("avx512f,avx512dq"))) std::size_t MixEight(std::uint64_t *
         const auto left = static_cast<unsigned>(std::min<std::size_t>(count - i, 8));
         _mm512_mask_storeu_epi64(bits + i, static_cast<__mmask8>((1u << left) - 1), reinterpret_cast<__m512i>(z));
     }
-    return count;
 }
 #endif
 
@@ -67,16 +65,17 @@ void NextRandomBlock(std::uint64_t *bits, std::size_t count)
     // Each draw mixes its own step of the state, so the draws of a block
     // overlap rather than wait on one another.
     const std::uint64_t state = g_state;
-    std::size_t i = 0;
+    g_state = state + count * Gamma;
 #if defined(__x86_64__) && defined(__GNUC__)
     // Eight at a time where the machine multiplies 64-bit lanes; the bits
     // are the same either way.
-    if (__builtin_cpu_supports("avx512dq"))
-        i = MixEight(bits, count, state);
+    if (__builtin_cpu_supports("avx512dq")) {
+        MixEight(bits, count, state);
+        return;
+    }
 #endif
-    for (; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i)
         bits[i] = Mix(state + (i + 1) * Gamma);
-    g_state = state + count * Gamma;
 }
 
 std::int32_t RandomInteger(std::int32_t base, std::int32_t count)

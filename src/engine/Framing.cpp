@@ -1,9 +1,8 @@
 #include "engine/Framing.h"
 
-#include <bit>
-
 #include "common/Numbers.h"
 
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -52,42 +51,40 @@ char *OctetCounter::Recount(char *start, char *end)
     char *message = start + m_digits + 1;
     const auto length = static_cast<std::size_t>(end - message);
     m_length = length;
-    if constexpr (std::endian::native == std::endian::little) {
-        // Most counts: the digits and the space made in a register and
-        // stored from there, as the next Start reads them.
-        if (length < 10000000) {
-            const DecimalWord count = SmallDecimal(static_cast<std::uint32_t>(length));
-            const std::uint64_t text = count.word | std::uint64_t{' '} << 8 * count.digits;
-            std::memcpy(m_text, &text, 8);
-            if (count.digits != m_digits) {
-                std::memmove(start + count.digits + 1, message, length);
-                m_digits = count.digits;
-                end = start + m_digits + 1 + length;
-            }
-            // Its 2 to 8 bytes in two stores that may overlap.
-            const std::size_t size = m_digits + 1;
-            if (size >= 4) {
-                const auto first = static_cast<std::uint32_t>(text);
-                const auto last = static_cast<std::uint32_t>(text >> 8 * (size - 4));
-                std::memcpy(start, &first, 4);
-                std::memcpy(start + size - 4, &last, 4);
-            } else {
-                const auto first = static_cast<std::uint16_t>(text);
-                const auto last = static_cast<std::uint16_t>(text >> 8 * (size - 2));
-                std::memcpy(start, &first, 2);
-                std::memcpy(start + size - 2, &last, 2);
-            }
-            return end;
-        }
+    // Most counts: the digits and the space made in a register and stored
+    // from there, not read back from m_text just after writing it.
+    const bool inWord = std::endian::native == std::endian::little && length < 10000000;
+    std::uint64_t text = 0;
+    std::size_t digits = 0;
+    if (inWord) {
+        const DecimalWord count = SmallDecimal(static_cast<std::uint32_t>(length));
+        text = count.word | std::uint64_t{' '} << 8 * count.digits;
+        std::memcpy(m_text, &text, 8);
+        digits = count.digits;
+    } else {
+        digits = static_cast<std::size_t>(WriteDecimal(m_text, length) - m_text);
+        m_text[digits] = ' ';
     }
-    const auto digits = static_cast<std::size_t>(WriteDecimal(m_text, length) - m_text);
-    m_text[digits] = ' ';
     if (digits != m_digits) {
         std::memmove(start + digits + 1, message, length);
         m_digits = digits;
         end = start + digits + 1 + length;
     }
-    std::memcpy(start, m_text, m_digits + 1);
+    const std::size_t size = m_digits + 1;
+    if (!inWord) {
+        std::memcpy(start, m_text, size);
+    } else if (size >= 4) {
+        // Its 2 to 8 bytes in two stores that may overlap.
+        const auto first = static_cast<std::uint32_t>(text);
+        const auto last = static_cast<std::uint32_t>(text >> 8 * (size - 4));
+        std::memcpy(start, &first, 4);
+        std::memcpy(start + size - 4, &last, 4);
+    } else {
+        const auto first = static_cast<std::uint16_t>(text);
+        const auto last = static_cast<std::uint16_t>(text >> 8 * (size - 2));
+        std::memcpy(start, &first, 2);
+        std::memcpy(start + size - 2, &last, 2);
+    }
     return end;
 }
 

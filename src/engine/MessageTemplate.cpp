@@ -66,12 +66,11 @@ char *PutRecord(char *out, const PickTable &table, std::size_t index)
     return out + static_cast<unsigned char>(record.back());
 }
 
+// A pick whose texts do not fit records (those are slot kinds of their own).
 char *PutPick(char *out, const PickTable &table, std::uint64_t bits)
 {
     const std::size_t index =
         table.columns.empty() ? UniformBelow(bits, table.starts.size()) : WeightedIndex(table, bits);
-    if (!table.records.empty())
-        return PutRecord(out, table, index);
     return CopyPadded(out, table.pool.data() + table.starts[index], table.lengths[index]);
 }
 
