@@ -65,6 +65,11 @@ Status WatchedCommand::Start(const std::string &command)
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
     m_process.setChildProcessModifier([probe] {
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        // The probe takes its stop signals on a thread of its own, with them
+        // blocked everywhere else; the collector must still get them.
+        sigset_t none;
+        sigemptyset(&none);
+        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
         ::setpgid(0, 0);
         // A probe killed outright cannot stop it; the kernel does.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);

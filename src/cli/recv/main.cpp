@@ -17,10 +17,10 @@ int main(int argc, char **argv)
         files.rlim_cur = files.rlim_max;
         setrlimit(RLIMIT_NOFILE, &files);
     }
+    InstallStopSignals();
     std::signal(SIGPIPE, SIG_IGN);
     // The metrics endpoint's thread runs Qt's event loop.
     QCoreApplication app(argc, argv);
-    InstallStopSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
     return RunRecvCommand(args, std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1);
 }

@@ -10,9 +10,9 @@
 
 int main(int argc, char **argv)
 {
+    InstallStopSignals();
     // The event loop carries the TCP connection and the socket events.
     QCoreApplication app(argc, argv);
-    InstallStopSignals();
     // librelp writes with plain send(): a RELP session whose receiver died
     // must fail its write, not end the program.
     std::signal(SIGPIPE, SIG_IGN);

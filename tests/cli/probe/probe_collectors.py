@@ -172,7 +172,7 @@ def case_stop_signal():
         with open(report) as f:
             check("<html" in f.read(), "the report is written")
         pid = int(seen.split("as process ")[1].split()[0])
-        check(ended_within(pid, 10), "the collector it started is stopped", err)
+        check(ended_within(pid, 10) and "killed after" not in err, "the collector it started ends on SIGTERM", err)
         os.remove(report)
 
 
