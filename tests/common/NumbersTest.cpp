@@ -93,6 +93,7 @@ TEST(TrimAtNul, KeepsTheTextBeforeTheFirstNul)
     for (const auto &[text, expected] : cases)
         EXPECT_EQ(TrimAtNul(text), expected);
 }
+
 TEST(WriteDecimal, WritesWhatToCharsWritesAtEveryLength)
 {
     // Each power of ten and its neighbours, where the count of digits changes.
