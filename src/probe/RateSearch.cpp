@@ -28,7 +28,8 @@ constexpr double LateShare = 0.05;
 constexpr double Growth = 3;
 constexpr double GrowthMs = 100;
 constexpr double GrowthShare = 0.02;
-// Two steps at half and twice the rate whose p99 is this close share a floor.
+// Two steps, one at half the rate of the other or less, whose p99 is this
+// close share a floor.
 constexpr double FloorSpread = 0.2;
 
 std::string Figure(double value)
@@ -269,8 +270,10 @@ bool RateSearch::AtLatencyFloor(const Tried &latest) const
     if (latest.step.verdict != StepVerdict::Latency || !latest.step.p99Ms)
         return false;
     for (const Tried &t : m_tried) {
+        // Not only the step at twice the rate: one noisy step between them
+        // must not hide the same p99 at a quarter of it.
         const double ratio = std::max(t.rate, latest.rate) / std::min(t.rate, latest.rate);
-        if (t.step.verdict == StepVerdict::Latency && t.step.p99Ms && Near(ratio, 2, 0.1) &&
+        if (t.step.verdict == StepVerdict::Latency && t.step.p99Ms && ratio >= 1.8 &&
             Near(*t.step.p99Ms, *latest.step.p99Ms, FloorSpread))
             return true;
     }

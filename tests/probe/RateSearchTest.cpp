@@ -98,6 +98,12 @@ TEST(RateSearch, StopsAtTheSenderTheMaxRateOrALatencyFloor)
               (std::vector<double>{1000, 500}));
     EXPECT_EQ(floor.LimitedBy(), "latency-floor");
     EXPECT_EQ(floor.MaxSustainable(), 0);
+    // A busy moment in the step at half the rate: the floor shows at a quarter.
+    RateSearch noisy({1000, std::nullopt, 0.05, 1});
+    const std::map<double, double> p99s = {{1000, 52}, {500, 76}, {250, 52}, {125, 52}};
+    EXPECT_EQ(SearchRates(noisy, [&p99s](double rate) { return StepReport(StepVerdict::Latency, p99s.at(rate)); }),
+              (std::vector<double>{1000, 500, 250}));
+    EXPECT_EQ(noisy.LimitedBy(), "latency-floor");
 }
 
 TEST(RateSearch, ConfirmsTheBoundaryAndSearchesOnWhenARepeatDisagrees)

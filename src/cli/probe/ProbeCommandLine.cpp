@@ -369,9 +369,9 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
          "  the last that held and the first that failed. It stops early when the\n"
          "  sender cannot reach a step's rate (the collector was not the limit), at\n"
          "  --max-rate, when the target refuses everything, and when the p99 is the\n"
-         "  same at half the rate (a latency floor no rate gets under). Then it runs\n"
-         "  the boundary again (--confirm); a run that disagrees takes the search up\n"
-         "  from there."});
+         "  same at half the rate or less (a latency floor no rate gets under). Then\n"
+         "  it runs the boundary again (--confirm); a run that disagrees takes the\n"
+         "  search up from there."});
     table.groups.push_back({FlagGroupId::Soak,
                             "Soak (does it hold for hours?)",
                             {
