@@ -27,6 +27,9 @@ std::int64_t RoundHalfEven(double value);
 // (514 -> "514", 12.5 -> "12.5"); never an exponent.
 std::string ShortestDecimal(double value);
 
+// The values SmallDecimal takes are below this.
+inline constexpr std::uint64_t SmallDecimalLimit = 100000000;
+
 // The decimal digits of a value below 10^8 as one word, in memory order
 // (its first byte the first digit), and their count. All eight digits are
 // made and the leading zeros shifted away: no branch waits on the length of
@@ -64,7 +67,7 @@ struct DecimalWord {
 // them: inlined for the short numbers written per message (counts, fields).
 [[gnu::always_inline]] inline char *WriteDecimal(char *out, std::uint64_t value)
 {
-    if (value >= 100000000) [[unlikely]]
+    if (value >= SmallDecimalLimit) [[unlikely]]
         return std::to_chars(out, out + 20, value).ptr;
     const DecimalWord small = SmallDecimal(static_cast<std::uint32_t>(value));
     std::memcpy(out, &small.word, 8);

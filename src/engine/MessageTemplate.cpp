@@ -279,6 +279,14 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
             out = PutSigned(out, static_cast<std::int64_t>(static_cast<std::uint64_t>(part.low) + offset));
             break;
         }
+        case PartKind::SmallInt: {
+            const auto value =
+                static_cast<std::uint32_t>(static_cast<std::uint64_t>(part.low) + UniformBelow(*draw++, part.span));
+            const DecimalWord text = SmallDecimal(value);
+            std::memcpy(out, &text.word, 8);
+            out += text.digits;
+            break;
+        }
         case PartKind::Hex:
             out = WriteRandomHex(out, part.length, draw);
             draw += (part.length + 15) / 16;

@@ -114,6 +114,8 @@ enum class PartKind : std::uint8_t {
     Ip,
     Ipv6,
     Int,
+    // An integer range within 0 .. 10^8 - 1: no sign, and no long form.
+    SmallInt,
     Hex,
     Uuid,
     Pick,

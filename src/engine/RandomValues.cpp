@@ -8,7 +8,8 @@
 namespace {
 constexpr char HexDigits[] = "0123456789abcdef";
 
-// "0".."255" with their lengths, for addresses.
+// "0".."255" with their lengths, for addresses, each with the dot that
+// follows it within an address: one store an octet.
 struct Octets {
     char text[256][4];
     std::uint8_t length[256];
@@ -23,6 +24,7 @@ constexpr Octets OctetTable = [] {
             table.text[i][n++] = static_cast<char>('0' + i / 10 % 10);
         table.text[i][n++] = static_cast<char>('0' + i % 10);
         table.length[i] = static_cast<std::uint8_t>(n);
+        table.text[i][n] = '.';
     }
     return table;
 }();
@@ -31,6 +33,12 @@ char *PutOctet(char *out, unsigned value)
 {
     std::memcpy(out, OctetTable.text[value], 4);
     return out + OctetTable.length[value];
+}
+
+char *PutOctetAndDot(char *out, unsigned value)
+{
+    std::memcpy(out, OctetTable.text[value], 4);
+    return out + OctetTable.length[value] + 1;
 }
 
 // First octets of unicast addresses: not 0, loopback or multicast and above.
@@ -87,12 +95,9 @@ char *PutHexGroup(char *out, unsigned group)
 
 char *WriteRandomIpv4(char *out, std::uint64_t bits)
 {
-    out = PutOctet(out, FirstOctets[UniformBelow(bits, FirstOctets.size())]);
-    *out++ = '.';
-    out = PutOctet(out, bits & 0xff);
-    *out++ = '.';
-    out = PutOctet(out, (bits >> 8) & 0xff);
-    *out++ = '.';
+    out = PutOctetAndDot(out, FirstOctets[UniformBelow(bits, FirstOctets.size())]);
+    out = PutOctetAndDot(out, bits & 0xff);
+    out = PutOctetAndDot(out, (bits >> 8) & 0xff);
     return PutOctet(out, 1 + static_cast<unsigned>(((bits >> 16) & 0xffff) * 254 >> 16));
 }
 

@@ -308,7 +308,8 @@ bool FieldReader::Read(std::string_view name, std::optional<std::string_view> ar
 void TemplateParts::AddInt(MessageTemplate &t, std::int64_t low, std::uint64_t span)
 {
     MessageTemplate::Part part;
-    part.kind = PartKind::Int;
+    const bool small = span != 0 && low >= 0 && static_cast<std::uint64_t>(low) + span <= SmallDecimalLimit;
+    part.kind = small ? PartKind::SmallInt : PartKind::Int;
     part.low = low;
     part.span = span;
     t.AddPart(std::move(part), NumberRoom, 1);
