@@ -37,8 +37,7 @@ char *PutOctet(char *out, unsigned value)
 
 char *PutOctetAndDot(char *out, unsigned value)
 {
-    std::memcpy(out, OctetTable.text[value], 4);
-    return out + OctetTable.length[value] + 1;
+    return PutOctet(out, value) + 1;
 }
 
 // First octets of unicast addresses: not 0, loopback or multicast and above.
