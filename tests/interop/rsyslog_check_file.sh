@@ -107,26 +107,32 @@ expect_summary defaults.log "stamped: $(grouped $chain) received, 0 lost, 0 dupl
     "RFC 3164 tokens escaped by the daemon's defaults" 0 --expect "$chain"
 stop_daemon
 
-# docs/collectors/rsyslog.conf, included as it stands after its placeholders
-# are filled in: both formats over TCP through it to quillon-recv and its file.
-start_json_receiver "$receiver" --expect $((2 * chain)) --idle 30
+# The configurations of docs/collectors/, run as they stand after their
+# placeholders are filled in and their copy to a file turned on, as their
+# headers say: both formats over TCP through each to quillon-recv and the file.
 start_daemon() {
     listen_port=$1
-    collector_config rsyslog.conf LISTEN_PORT="$listen_port" RECEIVER=127.0.0.1 RECEIVER_PORT="$recv_port" \
-        CHECK_FILE="$work/check.log"
-    printf '%s\n' "global(workDirectory=\"$work\" net.enableDNS=\"off\")" \
-        "include(file=\"$work/rsyslog.conf\")" > "$work/main.conf"
-    launch "$rsyslogd" -n -f "$work/main.conf" -i "$work/rsyslogd.pid"
+    collector_config "$config" BIND=127.0.0.1 LISTEN_PORT="$listen_port" RECEIVER=127.0.0.1 \
+        RECEIVER_PORT="$recv_port" WORK_DIR="$work/state" CHECK_FILE="$work/check.log"
+    sed -i 's/^\( *\)#copy /\1/' "$work/$config"
+    rm -rf "$work/state" "$work/check.log"
+    mkdir "$work/state"
+    launch "$rsyslogd" -n -f "$work/$config" -i "$work/rsyslogd.pid"
     await_probe probe_collector
 }
 probe_collector() {
     printf '<13>Jan  1 00:00:00 host probe: docs probe\n' > "/dev/udp/127.0.0.1/$listen_port" || true
     [ "$(count_lines_with "docs probe" check.log)" -gt 0 ]
 }
-start_on_free_ports 1 || fail "rsyslogd did not start with docs/collectors/rsyslog.conf"
-"$sender" --port "$listen_port" --transport tcp --framing octet-count --format rfc5424 --stamp --run-id docs5424 \
-    --message "docs chained" --unlimited --count "$chain" --quiet || fail "quillon-send RFC 5424 into the docs config"
-"$sender" --port "$listen_port" --transport tcp --stamp --run-id docs3164 --message "docs chained" \
-    --unlimited --count "$chain" --quiet || fail "quillon-send RFC 3164 into the docs config"
-expect_collector_chain "$receiver" $((2 * chain)) "docs/collectors/rsyslog.conf"
+for config in rsyslog.conf rsyslog-disk-queue.conf; do
+    start_json_receiver "$receiver" --expect $((2 * chain)) --idle 30
+    start_on_free_ports 1 || fail "rsyslogd did not start with docs/collectors/$config: $(cat "$work/daemon.out")"
+    "$sender" --port "$listen_port" --transport tcp --framing octet-count --format rfc5424 --stamp \
+        --run-id docs5424 --message "docs chained" --unlimited --count "$chain" --quiet ||
+        fail "quillon-send RFC 5424 into docs/collectors/$config"
+    "$sender" --port "$listen_port" --transport tcp --stamp --run-id docs3164 --message "docs chained" \
+        --unlimited --count "$chain" --quiet || fail "quillon-send RFC 3164 into docs/collectors/$config"
+    expect_collector_chain "$receiver" $((2 * chain)) "docs/collectors/$config"
+    stop_daemon
+done
 finish

@@ -117,18 +117,18 @@ wait_for_lines "proxied range" 80 || fail "$(count_lines_with "proxied range") o
 pass "PROXY v1 into proxied-tcp: the claimed client, IPv4 and IPv6, in the daemon's macros; 8 sessions from a network"
 stop_daemon
 
-# docs/collectors/syslog-ng.conf, included as it stands after its
-# placeholders are filled in: stamped RFC 5424 over TCP through it to
-# quillon-recv and its file.
+# The configurations of docs/collectors/, run as they stand after their
+# placeholders are filled in and their copy to a file turned on, as their
+# headers say: stamped RFC 5424 over TCP through each to quillon-recv and the file.
 chain=2000
-start_json_receiver "$receiver" --expect "$chain" --idle 30
 start_daemon() {
     listen_port=$1
-    collector_config syslog-ng.conf LISTEN_PORT="$listen_port" RECEIVER=127.0.0.1 RECEIVER_PORT="$recv_port" \
-        CHECK_FILE="$work/check.log"
-    printf '%s\n' "@version: $version" "options { use-dns(no); dns-cache(no); stats-freq(0); };" \
-        "@include \"$work/syslog-ng.conf\"" > "$work/main.conf"
-    launch "$syslog_ng" -F --no-caps -f "$work/main.conf" --module-path="$modules" \
+    collector_config "$config" BIND=127.0.0.1 LISTEN_PORT="$listen_port" RECEIVER=127.0.0.1 \
+        RECEIVER_PORT="$recv_port" WORK_DIR="$work/state" CHECK_FILE="$work/check.log"
+    sed -i 's/^#copy //' "$work/$config"
+    rm -rf "$work/state" "$work/check.log" "$work/persist"
+    mkdir "$work/state"
+    launch "$syslog_ng" -F --no-caps -f "$work/$config" --module-path="$modules" \
         --persist-file="$work/persist" --pidfile="$work/syslog-ng.pid" --control="$work/syslog-ng.ctl"
     await_probe probe_collector
 }
@@ -136,8 +136,12 @@ probe_collector() {
     "$sender" --port "$listen_port" --format rfc5424 --message "docs probe" --quiet 2>/dev/null || true
     [ "$(count_lines_with "docs probe" check.log)" -gt 0 ]
 }
-start_on_free_ports 1 || fail "syslog-ng did not start with docs/collectors/syslog-ng.conf"
-"$sender" --port "$listen_port" --transport tcp --framing octet-count --format rfc5424 --stamp --run-id docs \
-    --message "docs chained" --unlimited --count "$chain" --quiet || fail "quillon-send into the docs config"
-expect_collector_chain "$receiver" "$chain" "docs/collectors/syslog-ng.conf"
+for config in syslog-ng.conf syslog-ng-disk-buffer.conf; do
+    start_json_receiver "$receiver" --expect "$chain" --idle 30
+    start_on_free_ports 1 || fail "syslog-ng did not start with docs/collectors/$config: $(cat "$work/daemon.out")"
+    "$sender" --port "$listen_port" --transport tcp --framing octet-count --format rfc5424 --stamp --run-id docs \
+        --message "docs chained" --unlimited --count "$chain" --quiet || fail "quillon-send into docs/collectors/$config"
+    expect_collector_chain "$receiver" "$chain" "docs/collectors/$config"
+    stop_daemon
+done
 finish
