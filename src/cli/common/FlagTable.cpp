@@ -140,7 +140,12 @@ std::string HelpText(const FlagTable &table)
         if (!group.note.empty())
             text += std::string(group.note) + "\n";
     }
-    return text + "\n" + std::string(table.epilogue);
+    text += "\n" + std::string(table.epilogue);
+    if (!table.examples.empty())
+        text += "\nExamples:\n";
+    for (const FlagExample &example : table.examples)
+        text += "  " + std::string(example.what) + ":\n    " + std::string(example.command) + "\n";
+    return text;
 }
 
 std::string ScdocOptions(const FlagTable &table)
@@ -159,6 +164,14 @@ std::string ScdocOptions(const FlagTable &table)
         if (!group.note.empty())
             text += ScdocText(group.note) + "\n\n";
     }
+    return text;
+}
+
+std::string ScdocExamples(const FlagTable &table)
+{
+    std::string text;
+    for (const FlagExample &example : table.examples)
+        text += ScdocText(example.what) + ":\n\n```\n" + std::string(example.command) + "\n```\n\n";
     return text;
 }
 

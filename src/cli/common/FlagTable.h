@@ -68,6 +68,12 @@ struct FlagGroup {
     std::size_t column = 25;
 };
 
+// A common job, as --help and the man page end with it.
+struct FlagExample {
+    std::string_view what;    // "A stamped run, checked by quillon-recv"
+    std::string_view command; // one line, as typed
+};
+
 struct FlagTable {
     std::string_view program; // "quillon-send"
     // The lines between "Usage:" and the first group.
@@ -75,6 +81,8 @@ struct FlagTable {
     std::vector<FlagGroup> groups;
     // After the groups: what --help says about the whole program.
     std::string_view epilogue;
+    // The common jobs first.
+    std::vector<FlagExample> examples = {};
     // Added to the message about an unknown flag or a stray argument.
     std::string_view seeHelp = {};
     // What a usage error says of a flag not in the table when there is more
@@ -101,5 +109,7 @@ std::vector<std::string_view> FlagNames(const FlagTable &table);
 std::string HelpText(const FlagTable &table);
 // The OPTIONS section of the man page, in scdoc's syntax.
 std::string ScdocOptions(const FlagTable &table);
+// The EXAMPLES section's body, in scdoc's syntax.
+std::string ScdocExamples(const FlagTable &table);
 // A bash completion script for the program.
 std::string BashCompletion(const FlagTable &table);

@@ -1,5 +1,5 @@
 // Writes what the build makes from the programs' flag tables:
-//   quillon-flagdoc man send|recv|probe PAGE.scd   the page with @OPTIONS@ filled in
+//   quillon-flagdoc man send|recv|probe PAGE.scd   the page with @OPTIONS@ and @EXAMPLES@ filled in
 //   quillon-flagdoc completion send|recv|probe     the bash completion script
 #include "cli/probe/ProbeCommandLine.h"
 #include "cli/recv/RecvCommandLine.h"
@@ -40,6 +40,9 @@ int main(int argc, char **argv)
         return 1;
     }
     out.replace(at, marker.size(), ScdocOptions(table));
+    const std::string examples = "@EXAMPLES@\n";
+    if (const std::size_t where = out.find(examples); where != std::string::npos)
+        out.replace(where, examples.size(), ScdocExamples(table));
     std::cout << out;
     return std::cout ? 0 : 1;
 }

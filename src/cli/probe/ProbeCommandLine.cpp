@@ -499,6 +499,19 @@ held), 1 --require-mps was not met, the sender reached no rate, the target
 refused everything, the soak leaked or degraded, or the probe could not
 finish, 2 usage error.
 )";
+    table.examples = {
+        {"The rate a collector on UDP port 5514 sustains, delivered to the probe on TCP port 5515",
+         "quillon-probe --target 127.0.0.1 --port 5514 --receive tcp:5515 --report probe.html"},
+        {"The same, with the collector's CPU and memory",
+         "quillon-probe --target 127.0.0.1 --port 5514 --receive tcp:5515 --watch-pid \"$(pidof rsyslogd)\" --report "
+         "probe.html"},
+        {"Start the collector from the probe, then hold 90% of the rate found for an hour",
+         "quillon-probe --target 127.0.0.1 --port 5514 --receive tcp:5515 --watch-command 'rsyslogd -n -f lab.conf -i "
+         "/tmp/r.pid' --soak 1h --report probe.html"},
+        {"Gate a change in CI on 20,000 messages a second, 0.1% lost at most and a p99 under 50 ms",
+         "quillon-probe --target 127.0.0.1 --port 5514 --receive tcp:5515 --max-loss 0.001 --max-p99-ms 50 "
+         "--require-mps 20000"},
+    };
     return table;
 }
 } // namespace

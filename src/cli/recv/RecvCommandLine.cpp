@@ -501,6 +501,17 @@ error (including a port or file that cannot be opened or read). Failed TLS
 handshakes and refused or closed connections are counted, and leave the
 exit status alone.
 )";
+    table.examples = {
+        {"Check 100,000 stamped messages over TCP, ending 10 s after the last",
+         "quillon-recv --listen tcp --port 5515 --expect 100000 --idle 10"},
+        {"Check the file a collector wrote", "quillon-recv --check-file /var/log/remote.log --expect 100000"},
+        {"TLS with client certificates",
+         "quillon-recv --listen tls --port 6514 --cert server.pem --key server.key --ca-file clients-ca.pem "
+         "--require-client-cert"},
+        {"RELP, every message acknowledged, with a JSON summary",
+         "quillon-recv --listen relp --port 2514 --expect 100000 --idle 5 --json"},
+        {"Merge the logs of a spread run into one row per shard", "quillon-recv --merge recv.log send.log"},
+    };
     return table;
 }
 

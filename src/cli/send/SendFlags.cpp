@@ -495,5 +495,20 @@ session up, nothing sent, bytes left at the end too) or datagrams were
 refused, 2 usage error (a file that cannot be used too, and --connections
 beyond the open files this process may have).
 )";
+    table.examples = {
+        {"Ten messages to a collector on this machine, over UDP",
+         "quillon-send --target 127.0.0.1 --port 5514 --count 10"},
+        {"100,000 stamped messages at 20,000 a second over TCP, for quillon-recv to check",
+         "quillon-send --transport tcp --port 5515 --stamp --rate 20000 --count 100000"},
+        {"A minute of CEF records of a network sensor (--pack list shows the others)",
+         "quillon-send --transport tcp --port 5514 --pack cef --rate 5000 --duration 60 --stamp"},
+        {"A log file replayed ten times faster than it was written",
+         "quillon-send --transport tcp --port 5514 --replay app.log --speed 10"},
+        {"RFC 5424 over TLS, the server checked against a CA file",
+         "quillon-send --transport tls --target localhost --port 6514 --ca-file ca.pem --format rfc5424"},
+        {"1,000 connections from two threads, octet counted",
+         "quillon-send --transport tcp --port 5514 --framing octet-count --connections 1000 --threads 2 --rate 50000 "
+         "--duration 60"},
+    };
     return table;
 }

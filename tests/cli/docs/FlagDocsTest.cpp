@@ -83,4 +83,32 @@ TEST(FlagDocs, EveryFlagIsInTheHelpTheManPageAndTheCompletion)
         EXPECT_EQ(Offered(program.name, lines), expected) << program.name;
     }
 }
+
+// The examples cannot name a flag the program no longer has, and the man page
+// shows the same ones as --help.
+TEST(FlagDocs, ExamplesUseTheProgramsFlagsAndAreOnTheManPage)
+{
+    const Program programs[] = {{"quillon-send", SendFlagTable(), UsageText()},
+                                {"quillon-recv", RecvFlagTable(), RecvUsageText()},
+                                {"quillon-probe", ProbeFlagTable(), ProbeUsageText()}};
+    for (const Program &program : programs) {
+        // The page as it reads, roff's escapes of dots and dashes undone.
+        const std::string man = std::regex_replace(
+            std::regex_replace(FileText(QString::fromStdString(QUILLON_DOCS_DIR "/" + program.name + ".1")),
+                               std::regex(R"(\\&)"), ""),
+            std::regex(R"(\\-)"), "-");
+        const std::vector<std::string_view> names = FlagNames(program.table);
+        const std::regex flagWord("(^| )(--[a-z0-9-]+)");
+        EXPECT_GE(program.table.examples.size(), 4U) << program.name;
+        EXPECT_NE(program.help.find("\nExamples:\n"), std::string::npos) << program.name;
+        for (const FlagExample &example : program.table.examples) {
+            const std::string command(example.command);
+            EXPECT_TRUE(command.starts_with(program.name + " ")) << command;
+            EXPECT_NE(program.help.find("    " + command + "\n"), std::string::npos) << command;
+            EXPECT_NE(man.find(command), std::string::npos) << command;
+            for (std::sregex_iterator word(command.begin(), command.end(), flagWord), end; word != end; ++word)
+                EXPECT_NE(std::find(names.begin(), names.end(), (*word)[2].str()), names.end()) << command;
+        }
+    }
+}
 } // namespace
