@@ -63,8 +63,29 @@ DeliveryLedger::StreamState *DeliveryLedger::Find(const Stamp &stamp)
     return &m_records.back();
 }
 
-bool DeliveryLedger::Believable(StreamState &record, std::uint64_t seq)
+bool DeliveryLedger::WithinReach(const StreamState &record, const Stamp &stamp, std::int64_t receivedUs) const
 {
+    if (m_limits.maxSeq != 0 && stamp.seq > m_limits.maxSeq)
+        return false;
+    if (record.lowest == 0 || stamp.seq <= record.highest || stamp.seq - record.highest - 1 <= m_limits.maxGap)
+        return true;
+    std::int64_t sentUs = stamp.sentUs;
+    if (receivedUs >= 0 && receivedUs <= INT64_MAX - MaxClockSkewUs)
+        sentUs = std::min(sentUs, receivedUs + MaxClockSkewUs);
+    const std::uint64_t us = sentUs > record.earliestSentUs ? static_cast<std::uint64_t>(sentUs) -
+                                                                  static_cast<std::uint64_t>(record.earliestSentUs)
+                                                            : 0;
+    const std::uint64_t sent = us >= CountCap / MaxRatePerUs ? CountCap : us * MaxRatePerUs;
+    return stamp.seq - record.lowest <= CappedSum(m_limits.maxGap, sent);
+}
+
+bool DeliveryLedger::Believable(StreamState &record, const Stamp &stamp, std::int64_t receivedUs)
+{
+    const std::uint64_t seq = stamp.seq;
+    if (!WithinReach(record, stamp, receivedUs)) {
+        ++record.suspectJumps;
+        return false;
+    }
     if (seq <= record.highest || seq - record.highest - 1 <= m_limits.maxGap)
         return true;
     ++record.suspectJumps;
@@ -114,8 +135,10 @@ void DeliveryLedger::Record(const Stamp &stamp, std::int64_t receivedUs)
         ++m_untracked;
         return;
     }
-    if (Believable(*record, stamp.seq))
-        Accept(*record, stamp.seq, stamp.sentUs, receivedUs);
+    if (!Believable(*record, stamp, receivedUs))
+        return;
+    record->earliestSentUs = std::min(record->earliestSentUs, stamp.sentUs);
+    Accept(*record, stamp.seq, stamp.sentUs, receivedUs);
 }
 
 void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t sentUs, std::int64_t receivedUs)
@@ -134,6 +157,8 @@ void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t
     case SequenceSet::Mark::New:
         break;
     }
+    if (record.lowest == 0 || seq < record.lowest)
+        record.lowest = seq;
     ++record.received;
     ++record.receivedAbove;
     ++m_received;

@@ -25,9 +25,10 @@ inline std::uint64_t CappedSum(std::uint64_t a, std::uint64_t b)
 //                 came; for the totals also the tail shortfall against --expect
 //   duplicates    arrivals of a sequence number already received
 //   reordered     first arrivals of a number below the highest one seen then
-//   suspectJumps  arrivals more than the largest gap believed above their
-//                 stream's highest number that the stream did not go on
-//                 from: not received, and the gap not lost
+//   suspectJumps  arrivals beyond what their stream can have reached (see
+//                 DeliveryLedger), or more than the largest gap believed
+//                 above its highest number that it did not go on from: not
+//                 received, and the gap not lost
 struct DeliveryFigures {
     std::uint64_t received = 0;
     std::uint64_t lost = 0;
@@ -78,6 +79,16 @@ struct LedgerReport {
 // received, and the stream goes on from there. A few forged numbers close
 // together so leave the real stream's figures standing.
 //
+// Nor is a number beyond what its stream can have reached evidence that it
+// moved: such a stamp is suspect at once and counts towards no jump. Numbers
+// count from 1 within a stream, so none can pass the messages expected over
+// all streams (maxSeq). And a sender goes no faster than MaxRatePerUs: a jump
+// is out of reach when it is more than that rate over the time since the
+// earliest stamp believed (by the stamps' own clock, so it does not matter
+// how late they came), plus maxGap, above the lowest. A stamp cannot be
+// sent later than it arrived, give or take MaxClockSkewUs, so a forged
+// time from the future buys no reach while messages come live.
+//
 // Tail loss: a stream's last messages leave no gap when they are lost, so
 // without knowing how many each stream sent they cannot be seen per stream.
 // Given the number of messages expected over all streams, the shortfall
@@ -88,12 +99,17 @@ public:
     static constexpr std::size_t GapsPerStream = 10;
     static constexpr std::uint64_t JumpWindow = 64;
     static constexpr int JumpProof = 8;
+    // Faster than a sender goes by two orders of magnitude and more.
+    static constexpr std::uint64_t MaxRatePerUs = 100;
+    static constexpr std::int64_t MaxClockSkewUs = 3'600'000'000;
     struct Limits {
         std::size_t maxStreams = 100000;
         // What the streams may take together, each at StreamBytes().
         std::size_t maxMemory = SIZE_MAX;
         std::uint64_t windowBits = SequenceSet::DefaultWindowBits;
         std::uint64_t maxGap = 10'000'000;
+        // The messages expected over all streams; 0 for no bound.
+        std::uint64_t maxSeq = 0;
     };
 
     DeliveryLedger() : DeliveryLedger(Limits{}) {}
@@ -158,6 +174,10 @@ private:
         std::uint64_t jumpLow = 0;
         std::uint64_t jumpSeen = 0;
         std::uint64_t jumpArrivals = 0;
+        // What the stream's reach counts from: its lowest number believed (0
+        // for none yet) and the earliest time a believed stamp carried.
+        std::uint64_t lowest = 0;
+        std::int64_t earliestSentUs = INT64_MAX;
         SequenceSet seen;
         // Made at the first latency, so streams of forged stamps stay small.
         std::unique_ptr<LatencyHistogram<std::uint32_t>> latency;
@@ -167,7 +187,8 @@ private:
 
     StreamState *Find(const Stamp &stamp);
     // False when the number is a suspect jump, counted and left out.
-    bool Believable(StreamState &record, std::uint64_t seq);
+    bool Believable(StreamState &record, const Stamp &stamp, std::int64_t receivedUs);
+    bool WithinReach(const StreamState &record, const Stamp &stamp, std::int64_t receivedUs) const;
     // receivedUs < 0: no latency.
     void Accept(StreamState &record, std::uint64_t seq, std::int64_t sentUs, std::int64_t receivedUs);
 

@@ -160,8 +160,8 @@ std::string RecvSummaryLine(const RecvSummary &summary)
     if (summary.ledger.tailLost > 0)
         text += " (" + GroupedCount(summary.ledger.tailLost) + " of the lost at the end of the streams)";
     if (summary.ledger.totals.suspectJumps > 0)
-        text += " (suspect jumps: stamps more than --max-gap above their stream's highest number, neither received "
-                "nor counted as lost)";
+        text += " (suspect jumps: stamps above --expect, more than --max-gap above their stream's highest number or "
+                "further than a sender goes in the time since its first, neither received nor counted as lost)";
     for (const SummaryCount &count : SummaryCounts) {
         const std::uint64_t value = count.read(summary);
         if (!count.words || value == 0)

@@ -11,6 +11,7 @@ namespace {
 struct Arrival {
     std::uint64_t stream;
     std::uint64_t seq;
+    std::int64_t sentUs = 0;
 };
 
 // A stream of 1,000 that lost 10, and one whose last 10 never came, each
@@ -46,31 +47,31 @@ TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
         {"more than expected", {{0, 1}, {0, 2}, {0, 3}}, 2, {3, 0, 0, 0, 0, 0}},
         {"nothing", {}, 4, {0, 4, 0, 0, 4, 0}},
         // Beyond the largest gap believed (10,000,000): forged numbers are
-        // left out, also close ones; eight close ones mean the stream moved on
-        // (a late start), and all of them count.
+        // left out, also close ones; eight close ones a second later mean the
+        // stream moved on (a late start), and all of them count.
         {"a gap at the limit", {{0, 1}, {0, 10'000'002}}, 0, {2, 10'000'000, 0, 0, 0, 0}},
         {"a suspect jump", {{0, 1}, {0, 10'000'003}, {0, 3}, {1, 1ull << 62}}, 0, {2, 1, 0, 0, 0, 2}},
         {"a forged close pair at message 100", ForgedAtHundred(), 2000, {1980, 20, 0, 0, 10, 4}},
         {"the stream moved on",
          {{0, 1},
           {0, 3},
-          {0, 50'000'005},
-          {0, 50'000'002},
-          {0, 50'000'002},
-          {0, 50'000'004},
-          {0, 50'000'007},
-          {0, 50'000'008},
-          {0, 50'000'009},
-          {0, 50'000'010},
-          {0, 50'000'011},
-          {0, 50'000'012}},
+          {0, 50'000'005, 1'000'000},
+          {0, 50'000'002, 1'000'000},
+          {0, 50'000'002, 1'000'000},
+          {0, 50'000'004, 1'000'000},
+          {0, 50'000'007, 1'000'000},
+          {0, 50'000'008, 1'000'000},
+          {0, 50'000'009, 1'000'000},
+          {0, 50'000'010, 1'000'000},
+          {0, 50'000'011, 1'000'000},
+          {0, 50'000'012, 1'000'000}},
          0,
          {11, 3, 1, 0, 0, 0}},
     };
     for (const auto &[name, arrivals, expect, figures] : cases) {
         DeliveryLedger ledger;
         for (const Arrival &arrival : arrivals)
-            ledger.Record({"run", arrival.stream, arrival.seq, 0}, -1);
+            ledger.Record({"run", arrival.stream, arrival.seq, arrival.sentUs}, -1);
         const LedgerReport report = ledger.Report(expect);
         const DeliveryFigures &totals = report.totals;
         EXPECT_EQ((Figures{totals.received, totals.lost, totals.duplicates, totals.reordered, report.tailLost,
@@ -81,6 +82,44 @@ TEST(DeliveryLedger, CountsLossDuplicatesAndReorderingExactly)
         EXPECT_EQ(ledger.LostSoFar(), totals.lost - report.tailLost) << name;
         EXPECT_EQ(totals.latency.samples, 0u) << name;
     }
+}
+
+// Without --expect, eight forged stamps close together are no evidence that
+// a stream moved on when they are further above it than a sender goes in
+// the time its stamps span, even when they claim a time from the future:
+// suspect, not received. Honest streams that start high or jump within
+// reach are believed.
+TEST(DeliveryLedger, StampsFurtherThanASenderGoesAreSuspect)
+{
+    constexpr std::int64_t Start = 1'700'000'000'000'000;
+    // Numbers first..last at 5,000 a second, 100 us on the way, then eight
+    // from `jump` saying they were sent at jumpUs.
+    const auto record = [](DeliveryLedger &ledger, std::uint64_t first, std::uint64_t last, std::uint64_t jump,
+                           std::int64_t jumpUs) {
+        std::int64_t sentUs = Start;
+        for (std::uint64_t seq = first; seq <= last; ++seq, sentUs += 200)
+            ledger.Record({"run", 1, seq, sentUs}, sentUs + 100);
+        for (std::uint64_t seq = jump; seq < jump + 8 && jump != 0; ++seq)
+            ledger.Record({"run", 1, seq, jumpUs}, sentUs + 100);
+    };
+    // received, lost, suspect jumps
+    using Figures = std::array<std::uint64_t, 3>;
+    const std::tuple<const char *, std::uint64_t, std::uint64_t, std::int64_t, Figures> cases[] = {
+        {"further than a sender goes", 1000, 1ull << 50, Start + 200'000, {1000, 0, 8}},
+        {"a forged time from the future", 1000, 1ull << 50, Start + 1'000'000'000'000'000, {1000, 0, 8}},
+        {"a fast sender two seconds on", 100, 100'000'001, Start + 2'000'000, {108, 0, 0}},
+    };
+    for (const auto &[name, last, jump, jumpUs, figures] : cases) {
+        DeliveryLedger ledger;
+        record(ledger, 1, last, jump, jumpUs);
+        const DeliveryFigures &totals = ledger.Report().totals;
+        EXPECT_EQ((Figures{totals.received, totals.lost, totals.suspectJumps}), figures) << name;
+    }
+    DeliveryLedger resumed;
+    record(resumed, 1ull << 40, (1ull << 40) + 99, 0, 0);
+    const LedgerReport report = resumed.Report();
+    EXPECT_EQ((Figures{report.totals.received, report.totals.lost, report.streams[0].figures.suspectJumps}),
+              (Figures{100, 0, 0}));
 }
 
 TEST(DeliveryLedger, ReportsEachStreamAndShardApart)

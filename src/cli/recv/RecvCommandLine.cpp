@@ -355,8 +355,9 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
                             {
                                 {"--expect", "N",
                                  "end when N stamped messages have arrived; those that\n"
-                                 "never arrive count as lost. A run that received\n"
-                                 "nothing fails (\"nothing arrived\") unless --expect 0",
+                                 "never arrive count as lost, and a stamp numbered above\n"
+                                 "N is a suspect jump. A run that received nothing\n"
+                                 "fails (\"nothing arrived\") unless --expect 0",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
                                      if (!count)
@@ -436,7 +437,9 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
                                 {"--max-gap", "N",
                                  "a stamp more than N above its stream's highest number\n"
                                  "(default 10000000) is a suspect jump: counted, not\n"
-                                 "received, the numbers skipped not lost",
+                                 "received, the numbers skipped not lost; eight close\n"
+                                 "together move the stream on unless further than a\n"
+                                 "sender goes in the time since its first stamp",
                                  [&o](std::string_view value) -> Status {
                                      const auto count = Count(value);
                                      if (!count || *count == 0)

@@ -71,6 +71,7 @@ DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
 {
     DeliveryLedger::Limits limits;
     limits.maxGap = options.maxGap;
+    limits.maxSeq = options.expect;
     limits.maxStreams = options.maxStreams;
     if (const auto left = AddressSpaceLeft())
         limits.maxMemory = *left / StreamShare;

@@ -211,6 +211,34 @@ TEST(RecvProgram, ForgedStampsBuyNoMemoryNorHideLoss)
     }
 }
 
+// A forger who writes eight stamps of a real stream far above --expect
+// neither hides its last 500 lost nor, in the middle, turns the messages
+// after them into late ones and the gap away: the run fails and names them.
+TEST(RecvProgram, StampsAboveTheExpectedCountHideNoLoss)
+{
+    const auto file = [](std::uint64_t forgedAfter, std::uint64_t last, std::uint64_t gapFrom) {
+        std::string text;
+        for (std::uint64_t seq = 1; seq <= last; ++seq) {
+            if (gapFrom == 0 || seq < gapFrom || seq >= gapFrom + 10)
+                text += Rfc3164("r", 1, seq) + "\n";
+            for (std::uint64_t i = 0; i < 8 && seq == forgedAfter; ++i)
+                text += Rfc3164("r", 1, 20'005'001 + i) + "\n";
+        }
+        return QByteArray::fromStdString(text);
+    };
+    const std::tuple<const char *, QByteArray, std::string> cases[] = {
+        {"at the tail", file(4500, 4500, 0),
+         "stamped: 4,500 received, 500 lost, 0 duplicated, 0 out of order, 8 suspect jumps (500 of the lost"},
+        {"in the middle", file(2000, 5000, 3001),
+         "(shard 0): 4,990 received, 10 lost, 0 duplicated, 0 out of order, 8 suspect jumps; gaps 3001-3010"},
+    };
+    for (const auto &[name, input, summary] : cases) {
+        const Outcome outcome = RunToEnd(RecvPath, {"--check-file", "-", "--expect", "5000"}, input);
+        EXPECT_EQ(outcome.exitCode, 1) << name;
+        EXPECT_NE(outcome.out.find(summary), std::string::npos) << name << outcome.out;
+    }
+}
+
 TEST(RecvProgram, UsageErrorsAndFilesChecked)
 {
     QTemporaryDir dir;
