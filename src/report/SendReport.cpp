@@ -61,6 +61,9 @@ std::string SendProgressLine(double elapsed, double duration, const SendCounters
 std::string SummaryLine(const RunSummary &summary)
 {
     std::string line = MessagesText(summary.sent) + " sent, " + Grouped(summary.failed) + " failed";
+    // Sent means nothing when the receiver answered none of it: that comes first.
+    if (summary.acknowledged && *summary.acknowledged == 0 && summary.sent > 0)
+        line = "no message was acknowledged: " + line;
     if (summary.refused > 0)
         line += ", " + Grouped(summary.refused) + " refused";
     if (summary.skipped > 0)
