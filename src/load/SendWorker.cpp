@@ -281,11 +281,21 @@ private:
         m_summary.blockedSeconds = sending.blockedSeconds;
         m_summary.queuedBytes = sending.queuedBytes;
         NoteSchedule();
+        NoteReplay();
         m_drainEnd = SteadyClock::now() + MillisecondsOf(m_plan.options.drainTimeout);
         if (const std::string problem = m_channel->Finish(m_summary, *m_drainEnd); !problem.empty())
             Failure(problem, "");
         m_summary.elapsedSeconds = Elapsed();
         m_last = WorkerMark{m_summary.elapsedSeconds, EpochSeconds(), Counters(m_summary.elapsedSeconds)};
+    }
+
+    void NoteReplay()
+    {
+        if (!m_schedule || m_plan.options.pace != Pace::Replay)
+            return;
+        m_summary.replayGapsCut = static_cast<std::int64_t>(m_schedule->ReplayGapsCut());
+        m_summary.replayWentBack = static_cast<std::int64_t>(m_schedule->ReplayWentBack());
+        m_summary.replayMaxGap = m_plan.options.replayMaxGap;
     }
 
     void NoteSchedule()
