@@ -264,7 +264,7 @@ private:
     SendCounters Counters(double elapsed) const
     {
         SendCounters counters;
-        counters.sent = m_summary.sent;
+        counters.sent = m_summary.sent + m_takenBack;
         counters.failed = m_summary.failed;
         m_channel->Count(counters);
         if (m_schedule)
@@ -283,8 +283,10 @@ private:
         NoteSchedule();
         NoteReplay();
         m_drainEnd = SteadyClock::now() + MillisecondsOf(m_plan.options.drainTimeout);
+        const std::int64_t handedOver = m_summary.sent;
         if (const std::string problem = m_channel->Finish(m_summary, *m_drainEnd); !problem.empty())
             Failure(problem, "");
+        m_takenBack = handedOver - m_summary.sent;
         m_summary.elapsedSeconds = Elapsed();
         m_last = WorkerMark{m_summary.elapsedSeconds, EpochSeconds(), Counters(m_summary.elapsedSeconds)};
     }
@@ -324,6 +326,9 @@ private:
     std::int64_t m_overdue = 0;
     bool m_tendDue = true;
     std::optional<SteadyClock::time_point> m_drainEnd;
+    // Handed over but still held by the sessions at the end, so no longer
+    // sent: each second's figures counted them as they went, and stay so.
+    std::int64_t m_takenBack = 0;
     std::optional<WorkerMark> m_last;
 };
 } // namespace
