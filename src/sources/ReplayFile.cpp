@@ -11,6 +11,15 @@ namespace {
 constexpr std::size_t ReadSize = 64 * 1024;
 constexpr std::int64_t HalfYearUs = 183LL * 86400 * 1000000;
 constexpr std::int64_t SecondUs = 1000000;
+// Offsets stop here, some 73,000 years in: a file of lines millennia apart
+// looped for long must not wrap around.
+constexpr std::int64_t LongestOffsetUs = std::int64_t{1} << 61;
+
+// a + b, both from 0 to LongestOffsetUs, at most LongestOffsetUs.
+std::int64_t AddOffsets(std::int64_t a, std::int64_t b)
+{
+    return std::min(a + b, LongestOffsetUs);
+}
 
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int &value)
 {
@@ -224,7 +233,7 @@ ReplayFile::Read ReplayFile::Next(ReplayLine &line)
         ++m_timedLines;
         Advance(instant);
     }
-    line.offsetUs = m_loopBase + m_lastOffset;
+    line.offsetUs = AddOffsets(m_loopBase, m_lastOffset);
     return Read::Line;
 }
 
@@ -237,7 +246,7 @@ void ReplayFile::Advance(std::int64_t instant)
             gap = m_longestGapUs;
             ++m_gapsCut;
         }
-        m_lastOffset += gap;
+        m_lastOffset = AddOffsets(m_lastOffset, std::min(gap, LongestOffsetUs));
         m_reference = instant;
         return;
     }
@@ -271,7 +280,7 @@ void ReplayFile::Rewind()
     if (!m_file)
         return;
     const std::int64_t gap = m_timedLines > 1 ? m_lastOffset / static_cast<std::int64_t>(m_timedLines - 1) : SecondUs;
-    m_loopBase += m_lastOffset + gap;
+    m_loopBase = AddOffsets(m_loopBase, AddOffsets(m_lastOffset, gap));
     std::rewind(m_file.get());
     m_buffer.clear();
     m_at = 0;
