@@ -337,6 +337,29 @@ std::string ConnectionSet::FlushAll(Clock::time_point deadline)
     return {};
 }
 
+std::int64_t ConnectionSet::TakeBackUnacknowledged()
+{
+    std::int64_t total = 0;
+    for (auto &owned : m_connections) {
+        Connection &c = *owned;
+        if (c.phase != Connection::Phase::Up)
+            continue;
+        // Bytes still queued here or in the system map back to the last
+        // messages written, one cut short included. A Unix socket's queue in
+        // the system is its reader's, which took them: UntakenBytes leaves
+        // it out, AcknowledgedBytes (with TLS an estimate) does not.
+        const std::uint64_t written = c.fate.Written();
+        const std::uint64_t taken = std::max<std::uint64_t>(
+            c.endpoint->AcknowledgedBytes(), written - std::min<std::uint64_t>(written, c.endpoint->UntakenBytes()));
+        const std::int64_t held = std::min(c.fate.After(taken), c.sent);
+        c.fate.Forget(c.fate.Written());
+        c.unknownFate += held;
+        c.sent -= held;
+        total += held;
+    }
+    return total;
+}
+
 void ConnectionSet::CloseAll(Clock::time_point deadline)
 {
     for (auto &owned : m_connections) {

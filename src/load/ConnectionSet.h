@@ -119,6 +119,10 @@ public:
     // Waits until the deadline at most for what the sessions still hold to
     // go; empty or why not.
     [[nodiscard]] std::string FlushAll(Clock::time_point deadline);
+    // At the end, after the drain: the messages the sessions that are up
+    // still hold, which their peers' systems never acknowledged, become of
+    // unknown fate and are no longer counted sent. How many they were.
+    std::int64_t TakeBackUnacknowledged();
     // Gives what the sessions hold until the deadline at most, then closes them.
     void CloseAll(Clock::time_point deadline);
     // With reconnect: a line about the failures since the last one, at most

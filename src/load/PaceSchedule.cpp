@@ -37,7 +37,7 @@ PaceSchedule::PaceSchedule(const LoadPlan &plan, const ThreadShare &share)
         m_unlimited = true;
         break;
     case Pace::Replay:
-        m_replay.emplace(ReplayLaneOf(plan, share), options.replaySpeed);
+        m_replay.emplace(ReplayLaneOf(plan, share), options.replaySpeed, options.replayMaxGap);
         break;
     }
     if (share.count > 0)

@@ -37,6 +37,9 @@ public:
     // The messages the target rate asks for by then: the load shape's
     // integral, infinite for --unlimited, none for the window's send options.
     std::optional<double> TargetBy(double seconds) const;
+    // A replay's gaps cut to --max-gap, and its lines that went back in time.
+    std::uint64_t ReplayGapsCut() const { return m_replay ? m_replay->GapsCut() : 0; }
+    std::uint64_t ReplayWentBack() const { return m_replay ? m_replay->WentBack() : 0; }
     // When the load shape ends (--steps alone); LoadShape::Never otherwise.
     double EndSeconds() const { return m_shaped ? m_shaped->EndSeconds() : LoadShape::Never; }
 

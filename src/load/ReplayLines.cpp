@@ -3,7 +3,8 @@
 #include "common/Clock.h"
 
 ReplayLines::ReplayLines(const ReplayLane &lane)
-    : m_file(ReferenceYear()), m_path(lane.path), m_part(lane.part), m_parts(lane.parts), m_loop(lane.loop)
+    : m_file(ReferenceYear(), lane.longestGapUs), m_path(lane.path), m_part(lane.part), m_parts(lane.parts),
+      m_loop(lane.loop)
 {
     // A failure is kept for Next and Outcome to tell.
     m_outcome = m_file.Open(m_path);

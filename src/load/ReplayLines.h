@@ -13,6 +13,8 @@ struct ReplayLane {
     bool loop = false;
     std::uint64_t part = 0;
     std::uint64_t parts = 1;
+    // In the file's time: a longer gap between lines is cut to it; 0: none.
+    std::int64_t longestGapUs = 0;
 };
 
 // The lines of a replayed file (--replay) that fall to one sender, in the
@@ -29,6 +31,9 @@ public:
     bool Next(ReplayLine &line);
     const Status &Outcome() const { return m_outcome; }
     const std::string &Path() const { return m_path; }
+    // Of the whole file read so far, every part's lines included.
+    std::uint64_t GapsCut() const { return m_file.GapsCut(); }
+    std::uint64_t WentBack() const { return m_file.WentBack(); }
 
     // The current year: an RFC 3164 time has none.
     static int ReferenceYear();

@@ -2,6 +2,8 @@
 
 #include "load/LoadShape.h"
 
+#include <cmath>
+
 namespace {
 // Lines counted per DueBy: well above a batch, so the sender never waits
 // for the count to catch up.
@@ -10,7 +12,17 @@ constexpr int MostReadPerCall = 4096;
 constexpr double Tolerance = 1e-9;
 } // namespace
 
-ReplayPacer::ReplayPacer(const ReplayLane &lane, double speed) : m_lines(lane), m_speed(speed)
+namespace {
+ReplayLane Limited(ReplayLane lane, double speed, double maxGap)
+{
+    // At speed max nothing waits: no gap to cut.
+    lane.longestGapUs = speed > 0 && maxGap > 0 ? std::llround(maxGap * speed * 1e6) : 0;
+    return lane;
+}
+} // namespace
+
+ReplayPacer::ReplayPacer(ReplayLane lane, double speed, double maxGap)
+    : m_lines(Limited(std::move(lane), speed, maxGap)), m_speed(speed)
 {
     ReadNext();
 }

@@ -8,13 +8,15 @@
 
 // When the lines of a replay are due: each at its time since the file's
 // first divided by the speed, on the sender's clock from the start of
-// sending (at speed 0 all at once). The file is read ahead one line at a
+// sending (at speed 0 all at once), no gap longer than the lane allows. The file is read ahead one line at a
 // time, so its size costs nothing held.
 class ReplayPacer {
 public:
     static constexpr std::int64_t NoLimit = std::numeric_limits<std::int64_t>::max();
 
-    ReplayPacer(const ReplayLane &lane, double speed);
+    // maxGap: no gap between lines waits longer, in seconds after the
+    // speed; 0: no limit.
+    ReplayPacer(ReplayLane lane, double speed, double maxGap);
 
     // How many lines are due by this many seconds; calls must not go back
     // in time. Each call reads a bounded number of lines, so one that is far
@@ -28,6 +30,9 @@ public:
     // How many lines there are, once the end was read; NoLimit before.
     std::int64_t Total() const { return m_next ? NoLimit : m_counted; }
     bool AllAtOnce() const { return m_speed <= 0; }
+    // Of the lines read so far (those of other threads and shards too).
+    std::uint64_t GapsCut() const { return m_lines.GapsCut(); }
+    std::uint64_t WentBack() const { return m_lines.WentBack(); }
 
 private:
     void ReadNext();

@@ -50,6 +50,10 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
         AddTargetFigures(total.targets, t);
     total.late += thread.late;
     total.skipped += thread.skipped;
+    // Every thread reads the whole file's times.
+    total.replayGapsCut = std::max(total.replayGapsCut, thread.replayGapsCut);
+    total.replayWentBack = std::max(total.replayWentBack, thread.replayWentBack);
+    total.replayMaxGap = std::max(total.replayMaxGap, thread.replayMaxGap);
     total.elapsedSeconds = std::max(total.elapsedSeconds, thread.elapsedSeconds);
     if (total.runId.empty())
         total.runId = thread.runId;

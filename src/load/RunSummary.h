@@ -98,6 +98,11 @@ struct RunSummary {
     // messages not sent because their time had passed.
     std::int64_t late = 0;
     std::int64_t skipped = 0;
+    // --replay: gaps between lines cut to replayMaxGap seconds, and lines
+    // whose time went back (sent at once); of the file, not of a thread.
+    std::int64_t replayGapsCut = 0;
+    std::int64_t replayWentBack = 0;
+    double replayMaxGap = 0;
     int threads = 1;
     // once, count, duration, steps, end of file (--replay), signal, connection, error
     std::string stoppedBy;

@@ -94,9 +94,11 @@ struct Options {
     // as fast as the target takes them). replayLoop starts the file over at
     // its end; replayRewriteTime writes the sending time in place of each
     // line's own. The lines are dealt in turn to the shards and, within a
-    // shard, to its threads.
+    // shard, to its threads. No gap between lines waits longer than
+    // replayMaxGap seconds, after the speed.
     std::string replayFile;
     double replaySpeed = 1;
+    double replayMaxGap = 60;
     bool replayLoop = false;
     bool replayRewriteTime = false;
 

@@ -264,7 +264,7 @@ private:
     SendCounters Counters(double elapsed) const
     {
         SendCounters counters;
-        counters.sent = m_summary.sent;
+        counters.sent = m_summary.sent + m_takenBack;
         counters.failed = m_summary.failed;
         m_channel->Count(counters);
         if (m_schedule)
@@ -281,11 +281,23 @@ private:
         m_summary.blockedSeconds = sending.blockedSeconds;
         m_summary.queuedBytes = sending.queuedBytes;
         NoteSchedule();
+        NoteReplay();
         m_drainEnd = SteadyClock::now() + MillisecondsOf(m_plan.options.drainTimeout);
+        const std::int64_t handedOver = m_summary.sent;
         if (const std::string problem = m_channel->Finish(m_summary, *m_drainEnd); !problem.empty())
             Failure(problem, "");
+        m_takenBack = handedOver - m_summary.sent;
         m_summary.elapsedSeconds = Elapsed();
         m_last = WorkerMark{m_summary.elapsedSeconds, EpochSeconds(), Counters(m_summary.elapsedSeconds)};
+    }
+
+    void NoteReplay()
+    {
+        if (!m_schedule || m_plan.options.pace != Pace::Replay)
+            return;
+        m_summary.replayGapsCut = static_cast<std::int64_t>(m_schedule->ReplayGapsCut());
+        m_summary.replayWentBack = static_cast<std::int64_t>(m_schedule->ReplayWentBack());
+        m_summary.replayMaxGap = m_plan.options.replayMaxGap;
     }
 
     void NoteSchedule()
@@ -314,6 +326,9 @@ private:
     std::int64_t m_overdue = 0;
     bool m_tendDue = true;
     std::optional<SteadyClock::time_point> m_drainEnd;
+    // Handed over but still held by the sessions at the end, so no longer
+    // sent: each second's figures counted them as they went, and stay so.
+    std::int64_t m_takenBack = 0;
     std::optional<WorkerMark> m_last;
 };
 } // namespace

@@ -136,6 +136,8 @@ std::string SpreadChannel::Finish(RunSummary &summary, Clock::time_point deadlin
         one.error = summary.error;
         one.sent = m_figures[k].sent;
         std::string problem = m_parts[k].channel->Finish(one, deadline);
+        summary.sent -= m_figures[k].sent - one.sent;
+        m_figures[k].sent = one.sent;
         m_figures[k].refused = one.refused;
         summary.refused += one.refused;
         summary.untakenBytes += one.untakenBytes;

@@ -147,16 +147,19 @@ void StreamChannel::Count(SendCounters &counters) const
     counters.queuedBytes = m_set.QueuedBytes();
 }
 
-// What the sessions accepted is delivered before the time is taken.
+// What the sessions accepted is delivered before the time is taken; what
+// they still hold then never reached the receiver's system.
 std::string StreamChannel::Finish(RunSummary &summary, Clock::time_point deadline)
 {
     if (m_idle)
         m_idle->Tend();
-    if (!summary.error.empty())
-        return {};
-    std::string problem = m_set.FlushAll(deadline);
-    if (!problem.empty())
-        summary.untakenBytes = m_set.UntakenBytes();
+    std::string problem;
+    if (summary.error.empty()) {
+        problem = m_set.FlushAll(deadline);
+        if (!problem.empty())
+            summary.untakenBytes = m_set.UntakenBytes();
+    }
+    summary.sent -= m_set.TakeBackUnacknowledged();
     return problem;
 }
 

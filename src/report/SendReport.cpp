@@ -40,6 +40,18 @@ std::string SpreadText(const RateSpread &spread)
     return text;
 }
 
+// "60 s", "0.25 s"
+std::string GapText(double seconds)
+{
+    if (seconds == std::floor(seconds))
+        return Grouped(static_cast<std::int64_t>(seconds)) + " s";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    std::string digits = text;
+    digits.erase(digits.find_last_not_of('0') + 1);
+    return digits + " s";
+}
+
 std::string UnacknowledgedText(std::int64_t count)
 {
     return Grouped(count) + " not acknowledged by the receiver's system (unknown fate)";
@@ -61,12 +73,21 @@ std::string SendProgressLine(double elapsed, double duration, const SendCounters
 std::string SummaryLine(const RunSummary &summary)
 {
     std::string line = MessagesText(summary.sent) + " sent, " + Grouped(summary.failed) + " failed";
+    // Sent means nothing when the receiver answered none of it: that comes first.
+    if (summary.acknowledged && *summary.acknowledged == 0 && summary.sent > 0)
+        line = "no message was acknowledged: " + line;
     if (summary.refused > 0)
         line += ", " + Grouped(summary.refused) + " refused";
     if (summary.skipped > 0)
         line += ", " + Grouped(summary.skipped) + " skipped (their time had passed)";
     if (summary.late > 0)
         line += ", " + Grouped(summary.late) + " late (sent over " + Fixed(LateSeconds, 1) + " s after their time)";
+    if (summary.replayGapsCut > 0)
+        line += ", " + Grouped(summary.replayGapsCut) + (summary.replayGapsCut == 1 ? " gap" : " gaps") + " cut to " +
+                GapText(summary.replayMaxGap) + " (--max-gap)";
+    if (summary.replayWentBack > 0)
+        line += ", " + Grouped(summary.replayWentBack) + (summary.replayWentBack == 1 ? " line" : " lines") +
+                " went back in time (sent at once)";
     line += " in " + Fixed(summary.elapsedSeconds, 3) + " s";
     if (const auto rate = AverageRate(summary))
         line += ": " + Grouped(std::llround(*rate)) + " MPS average";
@@ -191,6 +212,9 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
                       options.replaySpeed > 0 ? QJsonValue(options.replaySpeed) : QJsonValue(QStringLiteral("max")));
         replay.insert(QStringLiteral("loop"), options.replayLoop);
         replay.insert(QStringLiteral("rewrite_time"), options.replayRewriteTime);
+        replay.insert(QStringLiteral("max_gap_seconds"), options.replayMaxGap);
+        replay.insert(QStringLiteral("gaps_cut"), static_cast<qint64>(summary.replayGapsCut));
+        replay.insert(QStringLiteral("went_back"), static_cast<qint64>(summary.replayWentBack));
         json.insert(QStringLiteral("replay"), replay);
     }
     json.insert(QStringLiteral("shard"), static_cast<qint64>(options.shard.index));

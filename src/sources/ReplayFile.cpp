@@ -11,6 +11,15 @@ namespace {
 constexpr std::size_t ReadSize = 64 * 1024;
 constexpr std::int64_t HalfYearUs = 183LL * 86400 * 1000000;
 constexpr std::int64_t SecondUs = 1000000;
+// Offsets stop here, some 73,000 years in: a file of lines millennia apart
+// looped for long must not wrap around.
+constexpr std::int64_t LongestOffsetUs = std::int64_t{1} << 61;
+
+// a + b, both from 0 to LongestOffsetUs, at most LongestOffsetUs.
+std::int64_t AddOffsets(std::int64_t a, std::int64_t b)
+{
+    return std::min(a + b, LongestOffsetUs);
+}
 
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int &value)
 {
@@ -49,6 +58,16 @@ bool ValidClock(int hour, int minute, int second)
     return hour < 24 && minute < 60 && second <= 60;
 }
 
+// Feb 29 is taken in any year when the year is a guess (RFC 3164).
+bool ValidDate(int year, int month, int day, bool yearKnown)
+{
+    static constexpr int Days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month < 1 || month > 12 || day < 1 || day > Days[month - 1])
+        return false;
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return month != 2 || day < 29 || leap || !yearKnown;
+}
+
 // Microseconds from up to 6 of the fraction's digits; the count read in digits.
 std::int64_t Fraction(std::string_view text, std::size_t &at, int &digits)
 {
@@ -79,9 +98,10 @@ bool ReadRfc3164(std::string_view text, std::size_t at, int year, ReplayLine &li
     if (month == 0 || text.size() < at + 15 || text[at + 3] != ' ')
         return false;
     const bool padded = text[at + 4] == ' ';
-    if (!Digits(text, at + (padded ? 5 : 4), padded ? 1 : 2, day) || day < 1 || day > 31 || text[at + 6] != ' ' ||
-        !Digits(text, at + 7, 2, hour) || text[at + 9] != ':' || !Digits(text, at + 10, 2, minute) ||
-        text[at + 12] != ':' || !Digits(text, at + 13, 2, second) || !ValidClock(hour, minute, second))
+    if (!Digits(text, at + (padded ? 5 : 4), padded ? 1 : 2, day) || !ValidDate(year, month, day, false) ||
+        text[at + 6] != ' ' || !Digits(text, at + 7, 2, hour) || text[at + 9] != ':' ||
+        !Digits(text, at + 10, 2, minute) || text[at + 12] != ':' || !Digits(text, at + 13, 2, second) ||
+        !ValidClock(hour, minute, second))
         return false;
     std::size_t end = at + 15;
     int digits = 0;
@@ -103,7 +123,7 @@ bool ReadRfc3339(std::string_view text, std::size_t at, ReplayLine &line, std::i
     if (!Digits(text, at, 4, year) || text.size() < at + 20 || text[at + 4] != '-' || !Digits(text, at + 5, 2, month) ||
         text[at + 7] != '-' || !Digits(text, at + 8, 2, day) || (text[at + 10] != 'T' && text[at + 10] != 't') ||
         !Digits(text, at + 11, 2, hour) || text[at + 13] != ':' || !Digits(text, at + 14, 2, minute) ||
-        text[at + 16] != ':' || !Digits(text, at + 17, 2, second) || month < 1 || month > 12 || day < 1 || day > 31 ||
+        text[at + 16] != ':' || !Digits(text, at + 17, 2, second) || !ValidDate(year, month, day, true) ||
         !ValidClock(hour, minute, second))
         return false;
     std::size_t end = at + 19;
@@ -139,8 +159,8 @@ void AppendDigits(std::string &out, std::int64_t value, int count)
 }
 } // namespace
 
-ReplayFile::ReplayFile(int referenceYear)
-    : m_file(nullptr, &std::fclose), m_referenceYear(referenceYear), m_year(referenceYear)
+ReplayFile::ReplayFile(int referenceYear, std::int64_t longestGapUs)
+    : m_file(nullptr, &std::fclose), m_referenceYear(referenceYear), m_year(referenceYear), m_longestGapUs(longestGapUs)
 {}
 
 ReplayFile::~ReplayFile() = default;
@@ -208,13 +228,34 @@ ReplayFile::Read ReplayFile::Next(ReplayLine &line)
     if (line.time != ReplayTime::None) {
         if (!m_timed) {
             m_timed = true;
-            m_first = instant;
+            m_reference = instant;
         }
         ++m_timedLines;
-        m_lastOffset = std::max(m_lastOffset, instant - m_first);
+        Advance(instant);
     }
-    line.offsetUs = m_loopBase + m_lastOffset;
+    line.offsetUs = AddOffsets(m_loopBase, m_lastOffset);
     return Read::Line;
+}
+
+void ReplayFile::Advance(std::int64_t instant)
+{
+    const bool limited = m_longestGapUs > 0;
+    if (instant >= m_reference) {
+        std::int64_t gap = instant - m_reference;
+        if (limited && gap > m_longestGapUs) {
+            gap = m_longestGapUs;
+            ++m_gapsCut;
+        }
+        m_lastOffset = AddOffsets(m_lastOffset, std::min(gap, LongestOffsetUs));
+        m_reference = instant;
+        return;
+    }
+    ++m_wentBack;
+    // A clock set back this far (or one line dated far ahead before it)
+    // starts the file's time anew: the lines after keep their own gaps
+    // instead of all going at once until their times catch up.
+    if (limited && m_reference - instant > m_longestGapUs)
+        m_reference = instant;
 }
 
 std::int64_t ReplayFile::InstantOf(ReplayLine &line)
@@ -239,7 +280,7 @@ void ReplayFile::Rewind()
     if (!m_file)
         return;
     const std::int64_t gap = m_timedLines > 1 ? m_lastOffset / static_cast<std::int64_t>(m_timedLines - 1) : SecondUs;
-    m_loopBase += m_lastOffset + gap;
+    m_loopBase = AddOffsets(m_loopBase, AddOffsets(m_lastOffset, gap));
     std::rewind(m_file.get());
     m_buffer.clear();
     m_at = 0;

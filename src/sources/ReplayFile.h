@@ -21,9 +21,9 @@ enum class ReplayTime {
 struct ReplayLine {
     // Without its line end; good until the next line is read.
     std::string_view text;
-    // Since the file's first timed line, scaled by nothing; never less than
-    // the line before's (a line out of order goes at once), and growing on
-    // across loops.
+    // Since the file's first timed line, scaled by nothing, each gap cut to
+    // the longest one allowed; never less than the line before's (a line out
+    // of order goes at once), and growing on across loops.
     std::int64_t offsetUs = 0;
     ReplayTime time = ReplayTime::None;
     std::size_t timeAt = 0;
@@ -35,12 +35,16 @@ struct ReplayLine {
 // Reads a log file a line at a time for replay: each line with the time
 // between it and the first. An RFC 3164 time has no year: the file is taken
 // to start in referenceYear and to move to the next year when its time
-// falls back by more than half a year (December to January).
+// falls back by more than half a year (December to January). A date that
+// does not exist (Feb 30) is no time.
 class ReplayFile {
 public:
     static constexpr std::size_t LongestLine = 64 * 1024;
 
-    explicit ReplayFile(int referenceYear);
+    // longestGapUs: a gap between lines longer than this is cut to it; a
+    // time set back by more goes at once and the lines after keep their
+    // pace from it. 0: no limit.
+    explicit ReplayFile(int referenceYear, std::int64_t longestGapUs = 0);
     ~ReplayFile();
     ReplayFile(const ReplayFile &) = delete;
     ReplayFile &operator=(const ReplayFile &) = delete;
@@ -60,11 +64,16 @@ public:
     void Rewind();
 
     std::uint64_t LinesRead() const { return m_lines; }
+    // Gaps cut to the longest allowed, and lines whose time is before an
+    // earlier line's, over all loops.
+    std::uint64_t GapsCut() const { return m_gapsCut; }
+    std::uint64_t WentBack() const { return m_wentBack; }
 
 private:
     Status Fill();
     Read Fail(Status failure);
     std::int64_t InstantOf(ReplayLine &line);
+    void Advance(std::int64_t instant);
 
     std::unique_ptr<std::FILE, int (*)(std::FILE *)> m_file;
     std::string m_path;
@@ -75,10 +84,14 @@ private:
     std::uint64_t m_lines = 0;
     int m_referenceYear;
     int m_year;
+    std::int64_t m_longestGapUs;
     bool m_timed = false;
-    std::int64_t m_first = 0;
+    // The file's time the latest offset stands for.
+    std::int64_t m_reference = 0;
     std::int64_t m_last3164 = 0;
     std::int64_t m_lastOffset = 0;
+    std::uint64_t m_gapsCut = 0;
+    std::uint64_t m_wentBack = 0;
     std::uint64_t m_timedLines = 0;
     std::int64_t m_loopBase = 0;
 };

@@ -106,6 +106,46 @@ TEST(SendReport, TheSummarySaysWhatWasAskedBesideWhatHappened)
     }
 }
 
+// A RELP run the receiver answered none of says so before its figures; a
+// replay counts the gaps it cut and the lines that went back in time.
+TEST(SendReport, TheSummaryHeadsWithNoAcknowledgementAndCountsReplayCuts)
+{
+    const auto run = [](std::optional<std::int64_t> acknowledged, std::int64_t gapsCut, std::int64_t wentBack) {
+        RunSummary s;
+        s.sent = 128;
+        s.elapsedSeconds = 0.5;
+        s.bytes = 40;
+        s.acknowledged = acknowledged;
+        s.unknownFate = 128 - acknowledged.value_or(128);
+        s.replayGapsCut = gapsCut;
+        s.replayWentBack = wentBack;
+        s.replayMaxGap = 0.25;
+        return s;
+    };
+    const std::string sent = "128 messages sent, 0 failed";
+    const std::string rest = " in 0.500 s, 40 bytes (framing included)";
+    const std::tuple<RunSummary, std::string> cases[] = {
+        {run(0, 0, 0), "no message was acknowledged: " + sent + rest +
+                           ", 0 acknowledged, 128 not acknowledged by the receiver's system (unknown fate)"},
+        {run(128, 0, 0), sent + rest + ", 128 acknowledged"},
+        {run(std::nullopt, 2, 1),
+         sent + ", 2 gaps cut to 0.25 s (--max-gap), 1 line went back in time (sent at once)" + rest},
+        {run(std::nullopt, 1, 0), sent + ", 1 gap cut to 0.25 s (--max-gap)" + rest},
+    };
+    Options replay;
+    replay.pace = Pace::Replay;
+    replay.replayMaxGap = 0.25;
+    for (const auto &[summary, line] : cases) {
+        EXPECT_EQ(SummaryLine(summary), line);
+        const QJsonObject json =
+            QJsonDocument::fromJson(QByteArray::fromStdString(SummaryJson(summary, replay))).object();
+        const QJsonObject replayed = json.value(QStringLiteral("replay")).toObject();
+        EXPECT_EQ(replayed.value(QStringLiteral("gaps_cut")).toInteger(), summary.replayGapsCut);
+        EXPECT_EQ(replayed.value(QStringLiteral("went_back")).toInteger(), summary.replayWentBack);
+        EXPECT_EQ(replayed.value(QStringLiteral("max_gap_seconds")).toDouble(), 0.25);
+    }
+}
+
 TEST(SendReport, TheJsonSummaryParsesWhateverBytesItsTextsHold)
 {
     Options options;

@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 std::string Written(const QTemporaryDir &folder, const std::string &text)
 {
@@ -51,6 +53,10 @@ TEST(ReplayFile, GivesEachLineItsTimeSinceTheFirst)
     // Loops go on at the file's pace: its mean gap after the last line.
     EXPECT_EQ(Offsets(Written(folder, "Mar  5 14:03:09 a\nMar  5 14:03:11 b\n"), 3),
               (std::vector<std::int64_t>{0, 2000, 4000, 6000, 8000, 10000}));
+    // Lines millennia apart, looped for long, never wrap around.
+    const std::vector<std::int64_t> far =
+        Offsets(Written(folder, "0001-01-01T00:00:00Z a\n9999-12-31T23:59:59Z b\n"), 40);
+    EXPECT_TRUE(std::is_sorted(far.begin(), far.end()));
 }
 
 TEST(ReplayFile, RewritesTheTimeInItsOwnForm)

@@ -13,6 +13,8 @@
 namespace {
 constexpr double MinReplaySpeed = 0.001;
 constexpr double MaxReplaySpeed = 1000000;
+constexpr double MinReplayGap = 0.001;
+constexpr double MaxReplayGap = 1000000;
 
 // The packs' names, and "list", for the shell completion.
 std::vector<std::string> PackChoices()
@@ -93,6 +95,18 @@ FlagGroup ReplayFlagGroup(const std::shared_ptr<SendParser> &p)
                      return Parser::Noted(p->replayFlagsGiven, "--speed", {});
                  },
                  {"max"}},
+                {"--max-gap", "SECONDS",
+                 "no wait between lines longer than this, after\n"
+                 "--speed, 0.001..1000000 (default 60): a line dated\n"
+                 "far ahead does not hold the run; the summary counts\n"
+                 "the gaps cut and the lines whose time went back",
+                 [p](std::string_view value) -> Status {
+                     const auto seconds = PositiveNumber(value);
+                     if (!seconds || *seconds < MinReplayGap || *seconds > MaxReplayGap)
+                         return Parser::Bad("--max-gap", value, "a number of seconds from 0.001 to 1000000");
+                     p->o.replayMaxGap = *seconds;
+                     return Parser::Noted(p->replayFlagsGiven, "--max-gap", {});
+                 }},
                 {"--loop", "",
                  "start the file over at its end, after its mean gap\n"
                  "between lines",

@@ -488,7 +488,10 @@ second about the target, and whether the sender itself held the rate back
 (its thread at a full core while behind); messages sent late (more than
 0.1 s after their time) or skipped; a connection that lost a session gets a
 line of its own, and so does each target and port when there are several. Over UDP, datagrams that come back refused (nothing
-listens on the port) or undeliverable are counted as refused.
+listens on the port) or undeliverable are counted as refused. Over streams
+(TCP, TLS, Unix), messages still waiting in this side's queue at the end
+(the receiver stopped reading) are of unknown fate, not sent; a RELP run of
+which nothing was acknowledged says so first.
 
 Exit status: 0 all sent, 1 sending failed (a failed TLS handshake, no
 session up, nothing sent, bytes left at the end too) or datagrams were

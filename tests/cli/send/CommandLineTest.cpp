@@ -123,6 +123,8 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--replay", "-"}, "--replay needs a file: its times are read ahead of its lines"},
         {{"--replay", "a.log", "--speed", "0"}, "--speed: '0' is not a speed from 0.001 to 1000000, or max"},
         {{"--loop", "--speed", "max"}, "--loop, --speed shape a replay: add --replay FILE"},
+        {{"--replay", "a.log", "--max-gap", "0"}, "--max-gap: '0' is not a number of seconds from 0.001 to 1000000"},
+        {{"--max-gap", "5"}, "--max-gap shapes a replay: add --replay FILE"},
         {{"--template", "a ${foo} b"}, "--template: field ${foo} at column 3: unknown field 'foo'"},
         {{"--template", "${int:9:1}"}, "--template: field ${int:9:1} at column 1: 9 is above 1"},
         {{"--template", "${line:/nonexistent/u.txt}"}, "--template: field ${line:/nonexistent/u.txt} at column 1: "},

@@ -101,6 +101,13 @@ for count, window in ((100, ()), (1000, ("--relp-window", "2000"))):
     adds_up(f"none of {count} answered", code, summary, 0, err)
     check(summary.get("unknown_fate") == count, f"none of {count} answered: {summary}")
 
+# In words, a run nothing was acknowledged of says so first.
+run = subprocess.run([SEND, "--transport", "relp", "--port", str(silent.port), "--unlimited", "--count", "100",
+                      "--connect-timeout", "1"], capture_output=True, timeout=120)
+words = run.stdout.decode()
+check(run.returncode == 1 and words.startswith("no message was acknowledged: 100 messages sent"),
+      f"none answered, in words: exit {run.returncode}: {words!r}")
+
 some = Server(lambda n: b"200 OK" if n <= 40 else None, close=False)
 code, summary, err = send(some.port, 100)
 adds_up("40 of 100 answered", code, summary, 40, err)
