@@ -297,12 +297,25 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  "to --connect-timeout), watch it, and stop it and\n"
                                  "all it started at the end (SIGTERM, SIGKILL after\n"
                                  "5 s); it dies with the probe. A command that forks\n"
-                                 "a daemon and ends: the process on --port is watched",
+                                 "a daemon and ends: the process on --port is watched.\n"
+                                 "It runs in a cgroup of its own where one can be made",
                                  [&o](std::string_view value) -> Status {
                                      if (TrimSpaces(value).empty())
                                          return Parser::Fail(
                                              "--watch-command needs the command that starts the collector");
                                      o.watchCommand = std::string(value);
+                                     return {};
+                                 }},
+                                {"--cleanup", "FILE",
+                                 "end what a probe killed outright left of its\n"
+                                 "--watch-command (FILE: the record it named) and\n"
+                                 "exit; each run does this for the records of runs\n"
+                                 "that are over",
+                                 [p](std::string_view value) -> Status {
+                                     if (value.empty())
+                                         return Parser::Fail("--cleanup needs the record's file name");
+                                     p->o.cleanup = std::string(value);
+                                     p->result.action = ProbeParseResult::Action::Cleanup;
                                      return {};
                                  }},
                             }});

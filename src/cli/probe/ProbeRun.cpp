@@ -10,6 +10,7 @@
 #include "engine/Stamp.h"
 #include "load/RunSummary.h"
 #include "metrics/ProgramMetrics.h"
+#include "probe/Leftovers.h"
 #include "probe/LocalPort.h"
 #include "probe/OutputPath.h"
 #include "probe/ProcessWatch.h"
@@ -100,6 +101,8 @@ public:
     ProbeResult Go()
     {
         m_result.context = ReadRunContext(m_options.commandLine);
+        for (const std::string &ended : EndAllLeftovers())
+            m_err << "quillon-probe: " << ended << std::endl;
         for (const auto &[flag, path] :
              {std::pair{"--report", m_options.report}, {"--stats-file", m_options.statsFile}})
             if (const std::optional<std::string> why = UnwritableReason(path))
@@ -123,6 +126,10 @@ public:
                 m_result.error = up.error;
                 return m_result;
             }
+            const Leftovers &record = m_command.Record();
+            m_err << "quillon-probe: what it started is "
+                  << (record.Cgroup().empty() ? "listed" : "in cgroup " + record.Cgroup() + ", named") << " in "
+                  << record.Path() << " (quillon-probe --cleanup ends it after a kill)" << std::endl;
             pids.insert(pids.end(), up.pids.begin(), up.pids.end());
             m_result.settings.watchPids = pids;
             m_result.detachedNote = up.detachedNote;
@@ -260,6 +267,8 @@ private:
         for (const ProbeStep &earlier : m_result.steps)
             step.attempt += earlier.rate == rate ? 1 : 0;
         step.runId = StepRunId(m_runBase, step.number);
+        if (m_command.Started())
+            m_command.Note();
         PrefixedLines progressLines(m_err, "step " + std::to_string(step.number) + " (" + Grouped(std::llround(rate)) +
                                                " MPS): ");
         std::ostream progress(&progressLines);
@@ -469,6 +478,15 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
     case ProbeParseResult::Action::UsageError:
         err << "quillon-probe: " << parsed.error << "\n";
         return UsageErrorStatus;
+    case ProbeParseResult::Action::Cleanup: {
+        const LeftoversEnded ended = EndLeftovers(parsed.options.cleanup);
+        if (!ended.status) {
+            err << "quillon-probe: " << ended.status.Why() << "\n";
+            return ended.notARecord ? UsageErrorStatus : 1;
+        }
+        err << "quillon-probe: " << ended.what << "\n";
+        return 0;
+    }
     case ProbeParseResult::Action::Run:
         break;
     }
