@@ -349,6 +349,16 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   o.maxLoss = *share;
                   return {};
               }},
+             {"--max-duplicates", "SHARE",
+              "and with messages delivered twice up to SHARE of\n"
+              "those delivered, 0..1 (default 0.001)",
+              [&o](std::string_view value) -> Status {
+                  const auto share = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!share || *share > 1)
+                      return Parser::Bad("--max-duplicates", value, "a share of the messages delivered from 0 to 1");
+                  o.maxDuplicates = *share;
+                  return {};
+              }},
              {"--max-p99-ms", "MS", "and with a p99 latency up to MS milliseconds",
               [&o](std::string_view value) -> Status {
                   const auto ms = PositiveNumber(value);

@@ -74,6 +74,7 @@ ProbeSettings SettingsOf(const ProbeOptions &o)
     s.stepSeconds = o.stepSeconds;
     s.drainSeconds = o.drainSeconds;
     s.maxLoss = o.maxLoss;
+    s.maxDuplicates = o.maxDuplicates;
     s.maxP99Ms = o.maxP99Ms;
     s.precision = o.precision;
     s.requireMps = o.requireMps;
@@ -286,6 +287,9 @@ private:
             m_sender->Run(step.runId, rate, m_options.stepSeconds, m_options.progress ? &progress : nullptr);
         step.noise = m_noise.Finish(sent.threadWaitShare);
         m_receiver.WaitForQuiet(m_options.drainSeconds);
+        // A signal that cut the sending or the drain short leaves a step
+        // that fell short for that alone.
+        const bool stopped = sent.stoppedBy == "signal" || StopRequested();
         step.endSeconds = m_clock.Seconds();
         std::uint64_t stamped = 0;
         for (const RunSummary::StampedStream &stream : sent.streams)
@@ -301,6 +305,7 @@ private:
             0, static_cast<std::int64_t>(std::min<std::uint64_t>(figures.lost, CountCap)) - sent.refused);
         step.duplicates = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.duplicates, CountCap));
         step.reordered = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.reordered, CountCap));
+        step.stampsRewritten = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.untimely, CountCap));
         if (figures.latency.samples > 0)
             step.latency = Milliseconds(figures.latency);
         if (m_watch)
@@ -311,6 +316,8 @@ private:
         StepOutcome outcome;
         outcome.sent = step.sent;
         outcome.lost = step.lost;
+        outcome.received = step.received;
+        outcome.duplicates = step.duplicates;
         if (step.latency)
             outcome.p99Ms = step.latency->p99;
         // Over the step as a whole: a short step has too few full seconds for the sender's own figure.
@@ -338,13 +345,14 @@ private:
                 outcome.lastP10Ms = static_cast<double>(last.Percentile(0.1)) / 1000;
             }
         }
-        const StepJudgement judged = JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms});
+        const StepJudgement judged =
+            JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms, m_options.maxDuplicates});
         const StepVerdict verdict = judged.verdict;
-        step.held = verdict == StepVerdict::Holds;
-        step.verdict = VerdictName(verdict);
-        step.reason = judged.reason;
+        step.held = !stopped && verdict == StepVerdict::Holds;
+        step.verdict = stopped ? "stopped" : VerdictName(verdict);
+        step.reason = stopped ? "stopped by a signal" : judged.reason;
         step.noisy = !NoiseReason(step.noise).empty();
-        if (step.noisy && !step.held)
+        if (step.noisy && !step.held && !stopped)
             step.reason += ", noisy";
         m_err << StepLine(step, m_options.stepSeconds) << std::endl;
         // Messages came but none carried a stamp: a collector's template that
@@ -385,7 +393,7 @@ private:
             return std::nullopt;
         }
         Keep(step);
-        if (StopRequested() && sent.stoppedBy == "signal") {
+        if (stopped) {
             m_result.error = "stopped by a signal";
             return std::nullopt;
         }
