@@ -50,11 +50,15 @@ struct ProbeStep {
     std::int64_t refused = 0;
     std::int64_t duplicates = 0;
     std::int64_t reordered = 0;
+    // Arrivals timed no later than their stamp says they were sent: the
+    // collector rewrote the stamps' times, or the clock was set back.
+    std::int64_t stampsRewritten = 0;
     // None when nothing arrived with a receive time (a file has none).
     std::optional<LatencyMs> latency;
     bool held = false;
-    // holds, loss, latency, back-pressure, sender or refused: what decided
-    // the step, and why it failed in a few words ("loss 0.65%").
+    // holds, loss, duplicates, latency, back-pressure, sender, refused or
+    // stopped: what decided the step, and why it failed in a few words
+    // ("loss 0.65%").
     std::string verdict;
     std::string reason;
     bool noisy = false;
@@ -84,7 +88,8 @@ struct ProbeSettings {
     std::optional<double> maxRate{};
     double stepSeconds = 10;
     double drainSeconds = 5;
-    double maxLoss = 0; // a share of sent, 0..1
+    double maxLoss = 0;           // a share of sent, 0..1
+    double maxDuplicates = 0.001; // a share of received, 0..1
     std::optional<double> maxP99Ms{};
     double precision = 0.05;
     std::optional<double> requireMps{};
@@ -138,8 +143,8 @@ struct ProbeResult {
     std::vector<WatchSample> watchSamples;
     // The highest rate that held; 0 when none did.
     double maxSustainableMps = 0;
-    // loss, latency, back-pressure, refused, sender, max-rate or
-    // latency-floor; empty when the probe was stopped.
+    // loss, duplicates, latency, back-pressure, refused, sender, max-rate
+    // or latency-floor; empty when the probe was stopped.
     std::string limitedBy;
     // The boundary was run again and agreed; how sure the answer is, and
     // why not when it is not ("high" or "low").

@@ -17,14 +17,15 @@ bool ReadEntry(const QString &pid, ProcessEntry &entry)
     const qsizetype close = stat.lastIndexOf(')');
     if (open < 0 || close < open)
         return false;
-    // After the name: state, parent, group.
+    // After the name: state, parent, group, ... and the start time 20th.
     const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-    if (fields.size() < 3 || fields[0].isEmpty())
+    if (fields.size() < 20 || fields[0].isEmpty())
         return false;
     entry.pid = pid.toInt();
     entry.state = fields[0][0];
     entry.parent = fields[1].toInt();
     entry.group = fields[2].toInt();
+    entry.startTicks = fields[19].toULongLong();
     entry.name = stat.mid(open + 1, close - open - 1).toStdString();
     return true;
 }
@@ -61,6 +62,14 @@ std::vector<ProcessEntry> DescendantsOf(int ancestor, const std::vector<ProcessE
             descendants.push_back(process);
     }
     return descendants;
+}
+
+std::optional<ProcessEntry> ReadProcess(int pid)
+{
+    ProcessEntry entry;
+    if (pid <= 0 || !ReadEntry(QString::number(pid), entry))
+        return std::nullopt;
+    return entry;
 }
 
 std::string ProcessName(int pid)

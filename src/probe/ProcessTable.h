@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,9 @@ struct ProcessEntry {
     int group = 0;
     char state = '?'; // R, S, Z, ...
     std::string name;
+    // Clock ticks from boot to its start: with the pid, names the process
+    // once the pid may have been reused.
+    std::uint64_t startTicks = 0;
     bool Zombie() const { return state == 'Z' || state == 'X'; }
 };
 
@@ -18,5 +23,7 @@ std::vector<ProcessEntry> ListProcesses();
 // The processes that descend from ancestor, in the order found; zombies
 // included, since they still hold their group until reaped.
 std::vector<ProcessEntry> DescendantsOf(int ancestor, const std::vector<ProcessEntry> &processes);
+// One process now, or none once it is gone.
+std::optional<ProcessEntry> ReadProcess(int pid);
 // The name of a process, or "" once it is gone.
 std::string ProcessName(int pid);

@@ -91,6 +91,8 @@ const char *VerdictName(StepVerdict verdict)
         return "holds";
     case StepVerdict::Loss:
         return "loss";
+    case StepVerdict::Duplicates:
+        return "duplicates";
     case StepVerdict::Latency:
         return "latency";
     case StepVerdict::BackPressure:
@@ -116,6 +118,13 @@ StepJudgement JudgeStep(const StepOutcome &o, const StepLimits &limits)
         return {StepVerdict::Loss, "nothing sent"};
     if (static_cast<double>(o.lost) > limits.maxLoss * sent)
         return {StepVerdict::Loss, "loss " + Percent(static_cast<double>(o.lost) / sent)};
+    // A collector that delivers a message twice holds no rate: its output
+    // is not what it was given.
+    if (o.duplicates > 0 && static_cast<double>(o.duplicates) > limits.maxDuplicates * static_cast<double>(o.received))
+        return {StepVerdict::Duplicates, "duplicates " +
+                                             Percent(static_cast<double>(o.duplicates) /
+                                                     static_cast<double>(std::max<std::int64_t>(o.received, 1))) +
+                                             " of delivered"};
     const std::string growth = LatencyGrowth(o);
     if (o.stream) {
         if (const std::string how = HeldBack(o, growth); !how.empty())

@@ -8,8 +8,8 @@
 #include <vector>
 
 // How one step at a fixed rate went.
-enum class StepVerdict { Holds, Loss, Latency, BackPressure, Sender, Refused };
-// holds, loss, latency, back-pressure, sender, refused
+enum class StepVerdict { Holds, Loss, Duplicates, Latency, BackPressure, Sender, Refused };
+// holds, loss, duplicates, latency, back-pressure, sender, refused
 const char *VerdictName(StepVerdict verdict);
 
 // What a step's judge needs of it.
@@ -44,11 +44,15 @@ struct StepOutcome {
     std::optional<double> firstP99Ms{};
     std::optional<double> lastP99Ms{};
     std::optional<double> lastP10Ms{};
+    // Distinct messages received, and arrivals of one already received.
+    std::int64_t received = 0;
+    std::int64_t duplicates = 0;
 };
 
 struct StepLimits {
     double maxLoss = 0; // a share of sent
     std::optional<double> maxP99Ms;
+    double maxDuplicates = 0.001; // a share of received
 };
 
 struct StepJudgement {
@@ -58,11 +62,10 @@ struct StepJudgement {
 };
 
 // A step holds when nothing was refused, the sender reached the rate, the
-// collector took what it was given in time, lost / sent <= maxLoss and p99
-// is within its limit. A sender short of the rate at the probe's own limit
-// is no verdict on the collector (sender); over a stream a collector that
-// held the sender back, or whose latency grew through the step, fails it
-// by back-pressure.
+// collector took what it was given in time, lost / sent <= maxLoss,
+// duplicates / received <= maxDuplicates and p99 is within its limit. A sender short of the rate at the probe's own
+// limit is no verdict on the collector (sender); over a stream a collector that held the sender back, or whose latency
+// grew through the step, fails it by back-pressure.
 StepJudgement JudgeStep(const StepOutcome &outcome, const StepLimits &limits);
 
 struct SearchSettings {
@@ -101,8 +104,8 @@ public:
 
     // The highest rate whose latest run held; 0 when none did.
     double MaxSustainable() const { return m_held; }
-    // loss, latency, back-pressure, refused, sender, max-rate or
-    // latency-floor; empty while the search goes on.
+    // loss, duplicates, latency, back-pressure, refused, sender, max-rate
+    // or latency-floor; empty while the search goes on.
     const std::string &LimitedBy() const { return m_limitedBy; }
     // The rate found and the lowest that failed above it were run again
     // and every run of each agreed.

@@ -124,8 +124,16 @@ void AssessConfidence(ProbeResult &result)
     const double found = result.maxSustainableMps;
     std::optional<double> failed;
     for (const ProbeStep &step : result.steps)
-        if (!step.held && step.verdict != "sender" && step.rate > found && (!failed || step.rate < *failed))
+        if (!step.held && step.verdict != "sender" && step.verdict != "stopped" && step.rate > found &&
+            (!failed || step.rate < *failed))
             failed = step.rate;
+    // A latency that cannot be measured is no latency: every p99 is in doubt.
+    std::int64_t rewritten = 0;
+    for (const ProbeStep &step : result.steps)
+        rewritten += step.stampsRewritten;
+    if (rewritten > 0)
+        reasons.push_back(std::to_string(rewritten) +
+                          " messages arrived no later than their stamps say they were sent (clock or stamp rewritten)");
     std::set<double> noisyRates;
     for (const ProbeStep &step : result.steps)
         if (step.noisy && ((found > 0 && step.rate == found) || (failed && step.rate == *failed)) &&

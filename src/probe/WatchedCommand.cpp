@@ -53,6 +53,9 @@ WatchedCommand::~WatchedCommand()
 Status WatchedCommand::Start(const std::string &command)
 {
     m_command = command;
+    if (Status recorded = m_leftovers.Open(); !recorded)
+        return recorded;
+    const int join = m_leftovers.JoinDescriptor();
     // Orphans of the command become the probe's children, not init's, so a
     // daemon it starts stays in reach.
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
@@ -63,7 +66,11 @@ Status WatchedCommand::Start(const std::string &command)
     // standard error: standard output is the probe's result (--json).
     m_process.setProcessChannelMode(QProcess::ForwardedChannels);
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    m_process.setChildProcessModifier([probe] {
+    m_process.setChildProcessModifier([probe, join] {
+        // Into the run's cgroup, with all it will start; refused is no
+        // failure, the list serves then.
+        if (join >= 0 && ::write(join, "0", 1) < 0) {
+        }
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
         // The probe takes its stop signals on a thread of its own, with them
         // blocked everywhere else; the collector must still get them.
@@ -77,12 +84,16 @@ Status WatchedCommand::Start(const std::string &command)
             ::_exit(127);
     });
     m_process.start();
-    if (!m_process.waitForStarted())
+    if (!m_process.waitForStarted()) {
+        m_leftovers.Close();
         return Status::Failure("--watch-command: cannot start '" + command +
                                "': " + m_process.errorString().toStdString());
+    }
     m_pid = static_cast<int>(m_process.processId());
     m_pidFd = PidFd(m_pid);
     m_started = true;
+    m_leftovers.Joined(m_pid);
+    Note();
     return {};
 }
 
@@ -131,9 +142,15 @@ CollectorUp WatchedCommand::AwaitPort(int port, TransportKind transport, double 
     }
 }
 
+void WatchedCommand::Note()
+{
+    m_leftovers.Note(LeftRunning());
+}
+
 CollectorUp WatchedCommand::Found(int port, TransportKind transport)
 {
     const std::vector<int> left = LeftRunning();
+    m_leftovers.Note(left);
     // The process that holds the port, of those the command started: the
     // first one whose parent does not hold it too (workers share it).
     int holder = 0;
@@ -253,6 +270,7 @@ std::string WatchedCommand::Stop(double graceSeconds)
     }
     const std::string own = Ending();
     m_started = false;
+    m_leftovers.Close();
     if (ending.empty())
         ending = own;
     for (const auto &[pid, name] : m_followed)

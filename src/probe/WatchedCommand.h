@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Status.h"
+#include "probe/Leftovers.h"
 #include "transport/TransportKind.h"
 
 #include <QProcess>
@@ -23,7 +24,9 @@ struct CollectorUp {
 // process watched is the collector itself, in a process group of its own
 // so that what it starts is stopped with it. It is killed when the probe
 // dies, and the probe adopts what it leaves behind (a child subreaper), so
-// a daemon that detaches is still found and stopped at the end.
+// a daemon that detaches is still found and stopped at the end. A probe
+// killed outright leaves a record (Leftovers) by which a later run ends
+// what the kernel did not.
 class WatchedCommand {
 public:
     WatchedCommand() = default;
@@ -45,6 +48,9 @@ public:
     // SIGKILL to what has not ended within graceSeconds. Returns how it
     // ended: "exited with status N", "ended by a signal", "killed after 5 s".
     std::string Stop(double graceSeconds = 5);
+    // Writes down what runs now, for a later run should this one be killed.
+    void Note();
+    const Leftovers &Record() const { return m_leftovers; }
 
 private:
     CollectorUp Found(int port, TransportKind transport);
@@ -55,6 +61,7 @@ private:
     // Until the command and all it left have ended, or the deadline.
     bool AwaitEnd(double seconds);
 
+    Leftovers m_leftovers;
     QProcess m_process;
     std::string m_command;
     int m_pid = 0;

@@ -14,6 +14,7 @@ void Add(DeliveryFigures &sum, const DeliveryFigures &part)
     sum.duplicates = CappedSum(sum.duplicates, part.duplicates);
     sum.reordered = CappedSum(sum.reordered, part.reordered);
     sum.suspectJumps = CappedSum(sum.suspectJumps, part.suspectJumps);
+    sum.untimely = CappedSum(sum.untimely, part.untimely);
 }
 } // namespace
 
@@ -176,6 +177,9 @@ void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t
         if (!record.latency)
             record.latency = std::make_unique<LatencyHistogram<std::uint32_t>>();
         const std::uint64_t us = receivedUs > sentUs ? static_cast<std::uint64_t>(receivedUs - sentUs) : 0;
+        // No socket carries a message in no time, so a stamp or clock was changed.
+        if (us == 0)
+            ++record.untimely;
         record.latency->Add(us);
         m_latency.Add(us);
         m_latencySumUs = CappedSum(m_latencySumUs, us);
@@ -202,6 +206,7 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
         figures.duplicates = record.duplicates;
         figures.reordered = record.reordered;
         figures.suspectJumps = record.suspectJumps;
+        figures.untimely = record.untimely;
         if (figures.lost > 0)
             stream.gaps = record.seen.Missing(record.base + 1, record.highest, GapsPerStream);
         Add(report.totals, figures);
@@ -244,6 +249,7 @@ DeliveryFigures DeliveryLedger::RunsFigures(const std::vector<std::string> &runs
         stream.duplicates = record.duplicates;
         stream.reordered = record.reordered;
         stream.suspectJumps = record.suspectJumps;
+        stream.untimely = record.untimely;
         Add(figures, stream);
         highestSum = CappedSum(highestSum, record.highest);
         if (record.latency)

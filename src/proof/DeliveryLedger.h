@@ -29,12 +29,16 @@ inline std::uint64_t CappedSum(std::uint64_t a, std::uint64_t b)
 //                 DeliveryLedger), or more than the largest gap believed
 //                 above its highest number that it did not go on from: not
 //                 received, and the gap not lost
+//   untimely      arrivals received no later than their stamp says they were
+//                 sent: a stamp rewritten or a clock set back (their latency
+//                 counts as 0)
 struct DeliveryFigures {
     std::uint64_t received = 0;
     std::uint64_t lost = 0;
     std::uint64_t duplicates = 0;
     std::uint64_t reordered = 0;
     std::uint64_t suspectJumps = 0;
+    std::uint64_t untimely = 0;
     LatencyFigures latency;
 };
 
@@ -161,6 +165,7 @@ private:
         std::uint64_t duplicates = 0;
         std::uint64_t reordered = 0;
         std::uint64_t suspectJumps = 0;
+        std::uint64_t untimely = 0;
         std::uint64_t highest = 0;
         // Numbers up to base were given up when the stream jumped; lostBefore
         // is what the stream had lost below them, receivedAbove what arrived

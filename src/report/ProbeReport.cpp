@@ -158,7 +158,7 @@ const ProbeStep *FailedAbove(const ProbeResult &result)
     const ProbeStep *nearest = nullptr;
     for (const bool sameReason : {true, false}) {
         for (const ProbeStep &step : result.steps)
-            if (!step.held && step.rate > result.maxSustainableMps &&
+            if (!step.held && step.verdict != "stopped" && step.rate > result.maxSustainableMps &&
                 (!sameReason || step.verdict == result.limitedBy) && (!nearest || step.rate < nearest->rate))
                 nearest = &step;
         if (nearest)
@@ -206,6 +206,9 @@ QString Verdict(const ProbeResult &result)
         const QString lowest = Count(slowest->rate) + QStringLiteral(" MPS, the lowest rate tried");
         if (by == QLatin1String("loss"))
             return Sentence(subject) + QStringLiteral(" lost messages even at ") + lowest + QLatin1Char('.');
+        if (by == QLatin1String("duplicates"))
+            return Sentence(subject) + QStringLiteral(" delivered messages more than once even at ") + lowest +
+                   QLatin1Char('.');
         if (by == QLatin1String("latency"))
             return Sentence(subject) + QStringLiteral("'s p99 latency passed ") + p99Limit +
                    QStringLiteral(" even at ") + lowest + QLatin1Char('.');
@@ -228,6 +231,9 @@ QString Verdict(const ProbeResult &result)
         return held + QStringLiteral("; above that it lost messages") +
                (percent ? QStringLiteral(" (%1% lost%2)").arg(Decimal(*percent), at) : QString()) + QLatin1Char('.');
     }
+    if (by == QLatin1String("duplicates"))
+        return held + QStringLiteral("; above that it delivered messages more than once") +
+               (failed ? QStringLiteral(" (%1%2)").arg(Cause(*failed), at) : QString()) + QLatin1Char('.');
     if (by == QLatin1String("latency"))
         return held + QStringLiteral("; above that its p99 latency passed ") + p99Limit +
                (failed && failed->latency ? QStringLiteral(" (%1 ms%2)").arg(Decimal(failed->latency->p99), at)
@@ -315,6 +321,10 @@ QString ProcessCell(const std::vector<ProcessFigures> &processes)
 QString WhyCell(const ProbeStep &step)
 {
     QString why = Html(step.reason);
+    if (step.stampsRewritten > 0)
+        why += (why.isEmpty() ? QString() : QStringLiteral(", ")) +
+               QStringLiteral("%1 timed before their stamps (clock or stamp rewritten)")
+                   .arg(Count(static_cast<double>(step.stampsRewritten)));
     if (step.noisy) {
         if (!why.endsWith(QStringLiteral("noisy")))
             why += (why.isEmpty() ? QString() : QStringLiteral(", ")) + QStringLiteral("noisy");
@@ -367,7 +377,9 @@ QString StepsTable(const ProbeResult &result)
         html += QStringLiteral("<td>%1</td><td>%2</td><td>%3</td>")
                     .arg(Optional(p(&LatencyMs::p50)), Optional(p(&LatencyMs::p99)), Optional(p(&LatencyMs::max)));
         html += QStringLiteral("<td class=\"outcome\">%1</td><td class=\"text why\">%2</td>")
-                    .arg(step.held ? QStringLiteral("holds") : QStringLiteral("fails"), WhyCell(step));
+                    .arg(step.held ? QStringLiteral("holds")
+                                   : (step.verdict == "stopped" ? QStringLiteral("stopped") : QStringLiteral("fails")),
+                         WhyCell(step));
         if (watched)
             html +=
                 QStringLiteral("<td class=\"text processes\">") + ProcessCell(step.processes) + QStringLiteral("</td>");

@@ -37,6 +37,7 @@ QJsonObject SettingsJson(const ProbeSettings &s)
     json.insert(QStringLiteral("step_seconds"), s.stepSeconds);
     json.insert(QStringLiteral("drain_seconds"), s.drainSeconds);
     json.insert(QStringLiteral("max_loss"), s.maxLoss);
+    json.insert(QStringLiteral("max_duplicates"), s.maxDuplicates);
     json.insert(QStringLiteral("max_p99_ms"), Optional(s.maxP99Ms));
     json.insert(QStringLiteral("precision"), s.precision);
     json.insert(QStringLiteral("require_mps"), Optional(s.requireMps));
@@ -132,6 +133,7 @@ QJsonObject ProbeStepJson(const ProbeStep &step)
     json.insert(QStringLiteral("refused"), Count(step.refused));
     json.insert(QStringLiteral("duplicates"), Count(step.duplicates));
     json.insert(QStringLiteral("reordered"), Count(step.reordered));
+    json.insert(QStringLiteral("stamps_rewritten"), Count(step.stampsRewritten));
     if (step.latency) {
         QJsonObject latency;
         latency.insert(QStringLiteral("p50"), step.latency->p50);

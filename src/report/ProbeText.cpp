@@ -21,6 +21,8 @@ std::string StepLine(const ProbeStep &step, double stepSeconds)
                        (step.attempt > 1 ? " (run " + std::to_string(step.attempt) + ")" : "") + " ... ";
     if (step.held)
         line += step.noisy ? "holds (noisy)" : "holds";
+    else if (step.verdict == "stopped")
+        line += "stopped by a signal (" + Grouped(step.sent) + " sent)";
     else if (step.verdict == "sender")
         line += "the sender fell short (" + Grouped(step.sent) + " sent: " + step.reason + ")";
     else
@@ -30,6 +32,8 @@ std::string StepLine(const ProbeStep &step, double stepSeconds)
         line += ", " + Grouped(step.refused) + " refused";
     if (step.duplicates > 0)
         line += ", " + Grouped(step.duplicates) + " duplicated";
+    if (step.stampsRewritten > 0)
+        line += ", " + Grouped(step.stampsRewritten) + " timed before their stamps";
     if (step.latency)
         line += ", p99 " + Fixed(step.latency->p99, 1) + " ms";
     for (const ProcessFigures &process : step.processes)
@@ -51,6 +55,23 @@ std::string LatencyFloorText(const ProbeResult &result)
         return "the p99 stays above --max-p99-ms at every rate tried";
     return "p99 is " + (ms(*low) == ms(high) ? ms(high) : ms(*low) + " to " + ms(high)) +
            " ms at every rate tried, above --max-p99-ms (a latency floor no rate gets under)";
+}
+
+std::string RewrittenStampsText(const ProbeResult &result)
+{
+    std::int64_t count = 0;
+    std::string steps;
+    for (const ProbeStep &step : result.steps)
+        if (step.stampsRewritten > 0) {
+            count += step.stampsRewritten;
+            steps += (steps.empty() ? "" : ", ") + std::to_string(step.number);
+        }
+    if (count == 0)
+        return {};
+    return Grouped(count) + (count == 1 ? " message" : " messages") + " in step" +
+           (steps.find(',') == std::string::npos ? " " : "s ") + steps +
+           " arrived no later than their stamps say they were sent: clock or stamp rewritten, so their latency "
+           "tells nothing";
 }
 
 std::string SoakText(const SoakResult &soak)
@@ -101,6 +122,8 @@ std::string ProbeSummaryText(const ProbeResult &result)
             (result.confidenceReason.empty() ? "" : ": " + result.confidenceReason) + ".\n";
     for (const ProbeStep &step : result.steps)
         text += "  " + StepLine(step, result.settings.stepSeconds) + "\n";
+    if (const std::string warning = RewrittenStampsText(result); !warning.empty())
+        text += "Warning: " + warning + ".\n";
     if (result.soak && !result.steps.empty())
         text += SoakText(*result.soak) + ".\n";
     if (!result.detachedNote.empty())

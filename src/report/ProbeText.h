@@ -12,5 +12,8 @@ std::string SoakText(const SoakResult &soak);
 // "p99 is 50 ms at every rate tried, above --max-p99-ms (...)": what the
 // steps that failed by latency share.
 std::string LatencyFloorText(const ProbeResult &result);
+// Empty, or how many messages arrived no later than their stamps' time and
+// in which steps.
+std::string RewrittenStampsText(const ProbeResult &result);
 // The verdict in one sentence, then a line per step.
 std::string ProbeSummaryText(const ProbeResult &result);

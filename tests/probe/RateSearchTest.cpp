@@ -169,6 +169,10 @@ TEST(RateSearch, JudgesEachStepByWhatHappened)
         {{0, 0, std::nullopt}, {StepVerdict::Loss, "nothing sent"}},
         {{1000, 0, 5.5}, {StepVerdict::Latency, "p99 5.5 ms > 5 ms"}},
         {{1000, 0, std::nullopt}, {StepVerdict::Latency, "no latency measured"}},
+        // A collector that delivers twice fails above a thousandth of what it delivered.
+        {stream([](StepOutcome &o) { o.received = 1000, o.duplicates = 1000; }),
+         {StepVerdict::Duplicates, "duplicates 100% of delivered"}},
+        {stream([](StepOutcome &o) { o.received = 1000, o.duplicates = 1; }), {StepVerdict::Holds, ""}},
         {{1000, 500, 1.0, true, true}, {StepVerdict::Sender, "sender at a full core"}},
         // Refused is not loss, and not the sender's.
         {stream([](StepOutcome &o) { o.sent = 0, o.refused = 1; }), {StepVerdict::Refused, "refused: 1"}},
@@ -204,9 +208,9 @@ TEST(RateSearch, JudgesEachStepByWhatHappened)
 
 TEST(RateSearch, ConfidenceIsLowOnANoisyOrUnconfirmedBoundary)
 {
-    const auto step = [](int number, double rate, bool held, bool noisy) {
+    const auto step = [](int number, double rate, bool held, bool noisy, std::int64_t rewritten = 0) {
         ProbeStep s;
-        s.number = number, s.rate = rate, s.held = held, s.noisy = noisy;
+        s.number = number, s.rate = rate, s.held = held, s.noisy = noisy, s.stampsRewritten = rewritten;
         s.verdict = held ? "holds" : "loss";
         s.noise.idleCpuShare = noisy ? 0.01 : 0.5;
         return s;
@@ -240,6 +244,13 @@ TEST(RateSearch, ConfidenceIsLowOnANoisyOrUnconfirmedBoundary)
          false,
          1,
          "runs at the boundary disagreed: 2,000 MPS held 1 of 2 times"},
+        // Latencies timed before their stamps put every p99 in doubt.
+        {{step(1, 1000, true, false, 3), step(2, 2000, false, false), step(3, 1000, true, false),
+          step(4, 2000, false, false)},
+         1000,
+         true,
+         1,
+         "3 messages arrived no later than their stamps say they were sent (clock or stamp rewritten)"},
     };
     for (const Case &c : cases) {
         ProbeResult result;

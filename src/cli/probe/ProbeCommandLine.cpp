@@ -297,12 +297,25 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                                  "to --connect-timeout), watch it, and stop it and\n"
                                  "all it started at the end (SIGTERM, SIGKILL after\n"
                                  "5 s); it dies with the probe. A command that forks\n"
-                                 "a daemon and ends: the process on --port is watched",
+                                 "a daemon and ends: the process on --port is watched.\n"
+                                 "It runs in a cgroup of its own where one can be made",
                                  [&o](std::string_view value) -> Status {
                                      if (TrimSpaces(value).empty())
                                          return Parser::Fail(
                                              "--watch-command needs the command that starts the collector");
                                      o.watchCommand = std::string(value);
+                                     return {};
+                                 }},
+                                {"--cleanup", "FILE",
+                                 "end what a probe killed outright left of its\n"
+                                 "--watch-command (FILE: the record it named) and\n"
+                                 "exit; each run does this for the records of runs\n"
+                                 "that are over",
+                                 [p](std::string_view value) -> Status {
+                                     if (value.empty())
+                                         return Parser::Fail("--cleanup needs the record's file name");
+                                     p->o.cleanup = std::string(value);
+                                     p->result.action = ProbeParseResult::Action::Cleanup;
                                      return {};
                                  }},
                             }});
@@ -334,6 +347,16 @@ FlagTable Table(const std::shared_ptr<Parser> &p)
                   if (!share || *share > 1)
                       return Parser::Bad("--max-loss", value, "a share of the messages sent from 0 to 1");
                   o.maxLoss = *share;
+                  return {};
+              }},
+             {"--max-duplicates", "SHARE",
+              "and with messages delivered twice up to SHARE of\n"
+              "those delivered, 0..1 (default 0.001)",
+              [&o](std::string_view value) -> Status {
+                  const auto share = WholeNumber(value) == 0 ? std::optional<double>(0) : PositiveNumber(value);
+                  if (!share || *share > 1)
+                      return Parser::Bad("--max-duplicates", value, "a share of the messages delivered from 0 to 1");
+                  o.maxDuplicates = *share;
                   return {};
               }},
              {"--max-p99-ms", "MS", "and with a p99 latency up to MS milliseconds",

@@ -27,11 +27,14 @@ struct ProbeOptions {
     RecvOptions recv;
     std::vector<int> watchPids;
     std::string watchCommand;
+    // --cleanup: the record of a killed run, whose leftovers to end.
+    std::string cleanup;
     double startRate = 1000;
     std::optional<double> maxRate;
     double stepSeconds = 10;
     double drainSeconds = 5;
     double maxLoss = 0;
+    double maxDuplicates = 0.001;
     std::optional<double> maxP99Ms;
     double precision = 0.05;
     // Times the boundary is run again once found.
@@ -53,7 +56,7 @@ struct ProbeOptions {
 };
 
 struct ProbeParseResult {
-    enum class Action { Run, Help, Version, UsageError };
+    enum class Action { Run, Help, Version, UsageError, Cleanup };
     Action action = Action::Run;
     ProbeOptions options;
     std::string error;

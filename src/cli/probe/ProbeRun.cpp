@@ -10,6 +10,7 @@
 #include "engine/Stamp.h"
 #include "load/RunSummary.h"
 #include "metrics/ProgramMetrics.h"
+#include "probe/Leftovers.h"
 #include "probe/LocalPort.h"
 #include "probe/OutputPath.h"
 #include "probe/ProcessWatch.h"
@@ -73,6 +74,7 @@ ProbeSettings SettingsOf(const ProbeOptions &o)
     s.stepSeconds = o.stepSeconds;
     s.drainSeconds = o.drainSeconds;
     s.maxLoss = o.maxLoss;
+    s.maxDuplicates = o.maxDuplicates;
     s.maxP99Ms = o.maxP99Ms;
     s.precision = o.precision;
     s.requireMps = o.requireMps;
@@ -100,6 +102,8 @@ public:
     ProbeResult Go()
     {
         m_result.context = ReadRunContext(m_options.commandLine);
+        for (const std::string &ended : EndAllLeftovers())
+            m_err << "quillon-probe: " << ended << std::endl;
         for (const auto &[flag, path] :
              {std::pair{"--report", m_options.report}, {"--stats-file", m_options.statsFile}})
             if (const std::optional<std::string> why = UnwritableReason(path))
@@ -123,6 +127,10 @@ public:
                 m_result.error = up.error;
                 return m_result;
             }
+            const Leftovers &record = m_command.Record();
+            m_err << "quillon-probe: what it started is "
+                  << (record.Cgroup().empty() ? "listed" : "in cgroup " + record.Cgroup() + ", named") << " in "
+                  << record.Path() << " (quillon-probe --cleanup ends it after a kill)" << std::endl;
             pids.insert(pids.end(), up.pids.begin(), up.pids.end());
             m_result.settings.watchPids = pids;
             m_result.detachedNote = up.detachedNote;
@@ -260,6 +268,8 @@ private:
         for (const ProbeStep &earlier : m_result.steps)
             step.attempt += earlier.rate == rate ? 1 : 0;
         step.runId = StepRunId(m_runBase, step.number);
+        if (m_command.Started())
+            m_command.Note();
         PrefixedLines progressLines(m_err, "step " + std::to_string(step.number) + " (" + Grouped(std::llround(rate)) +
                                                " MPS): ");
         std::ostream progress(&progressLines);
@@ -277,6 +287,9 @@ private:
             m_sender->Run(step.runId, rate, m_options.stepSeconds, m_options.progress ? &progress : nullptr);
         step.noise = m_noise.Finish(sent.threadWaitShare);
         m_receiver.WaitForQuiet(m_options.drainSeconds);
+        // A signal that cut the sending or the drain short leaves a step
+        // that fell short for that alone.
+        const bool stopped = sent.stoppedBy == "signal" || StopRequested();
         step.endSeconds = m_clock.Seconds();
         std::uint64_t stamped = 0;
         for (const RunSummary::StampedStream &stream : sent.streams)
@@ -292,6 +305,7 @@ private:
             0, static_cast<std::int64_t>(std::min<std::uint64_t>(figures.lost, CountCap)) - sent.refused);
         step.duplicates = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.duplicates, CountCap));
         step.reordered = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.reordered, CountCap));
+        step.stampsRewritten = static_cast<std::int64_t>(std::min<std::uint64_t>(figures.untimely, CountCap));
         if (figures.latency.samples > 0)
             step.latency = Milliseconds(figures.latency);
         if (m_watch)
@@ -302,6 +316,8 @@ private:
         StepOutcome outcome;
         outcome.sent = step.sent;
         outcome.lost = step.lost;
+        outcome.received = step.received;
+        outcome.duplicates = step.duplicates;
         if (step.latency)
             outcome.p99Ms = step.latency->p99;
         // Over the step as a whole: a short step has too few full seconds for the sender's own figure.
@@ -329,13 +345,14 @@ private:
                 outcome.lastP10Ms = static_cast<double>(last.Percentile(0.1)) / 1000;
             }
         }
-        const StepJudgement judged = JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms});
+        const StepJudgement judged =
+            JudgeStep(outcome, {m_options.maxLoss, m_options.maxP99Ms, m_options.maxDuplicates});
         const StepVerdict verdict = judged.verdict;
-        step.held = verdict == StepVerdict::Holds;
-        step.verdict = VerdictName(verdict);
-        step.reason = judged.reason;
+        step.held = !stopped && verdict == StepVerdict::Holds;
+        step.verdict = stopped ? "stopped" : VerdictName(verdict);
+        step.reason = stopped ? "stopped by a signal" : judged.reason;
         step.noisy = !NoiseReason(step.noise).empty();
-        if (step.noisy && !step.held)
+        if (step.noisy && !step.held && !stopped)
             step.reason += ", noisy";
         m_err << StepLine(step, m_options.stepSeconds) << std::endl;
         // Messages came but none carried a stamp: a collector's template that
@@ -376,7 +393,7 @@ private:
             return std::nullopt;
         }
         Keep(step);
-        if (StopRequested() && sent.stoppedBy == "signal") {
+        if (stopped) {
             m_result.error = "stopped by a signal";
             return std::nullopt;
         }
@@ -469,6 +486,15 @@ int RunProbeCommand(const std::vector<std::string> &args, std::ostream &out, std
     case ProbeParseResult::Action::UsageError:
         err << "quillon-probe: " << parsed.error << "\n";
         return UsageErrorStatus;
+    case ProbeParseResult::Action::Cleanup: {
+        const LeftoversEnded ended = EndLeftovers(parsed.options.cleanup);
+        if (!ended.status) {
+            err << "quillon-probe: " << ended.status.Why() << "\n";
+            return ended.notARecord ? UsageErrorStatus : 1;
+        }
+        err << "quillon-probe: " << ended.what << "\n";
+        return 0;
+    }
     case ProbeParseResult::Action::Run:
         break;
     }

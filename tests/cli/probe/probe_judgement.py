@@ -180,8 +180,9 @@ def a_busy_machine_lowers_the_confidence():
     finally:
         for burner in burners:
             burner.kill()
+    # Whether the starved sender still reached the rate is the machine's to say.
     steps = result.get("steps", [])
-    check(code == 0 and steps and all(s["noisy"] for s in steps), f"busy: exit {code}, {steps}: {err}")
+    check(steps and all(s["noisy"] for s in steps), f"busy: exit {code}, {steps}: {err}")
     check(result.get("confidence") == "low" and "noisy" in result.get("confidence_reason", ""),
           f"busy: confidence {result.get('confidence')}: {result.get('confidence_reason')!r}")
 
