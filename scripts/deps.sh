@@ -12,13 +12,11 @@ packages=(cmake g++ make pkg-config qt6-base-dev qt6-qpa-plugins libgl-dev libgt
           libssl-dev openssl rsyslog rsyslog-openssl python3 python3-yaml scdoc chromium jq
           librelp-dev rsyslog-relp libsodium-dev
           libivykis0 libnet1 libwrap0
-          qt6-httpserver-dev qt6-websockets-dev prometheus python3-prometheus-client
-          curl iproute2)
+          prometheus python3-prometheus-client curl iproute2)
 # chromium opens quillon-probe's HTML report in a test, headless; the shell
 # tests and benchmarks read JSON with jq.
-# Qt HTTP Server serves --metrics-listen; its CMake package needs the
-# WebSockets one, which Debian's package does not pull in. The metrics
-# interop test runs Debian's prometheus and parses with the Python client.
+# The metrics interop test runs Debian's prometheus and parses with the
+# Python client.
 # The documents' examples run in a network namespace of their own (ip brings
 # its loopback up), and the metrics page's example scrapes with curl.
 # libivykis0, libnet1 and libwrap0 are the libraries of syslog-ng-core, which the interop test

@@ -1,5 +1,6 @@
 #include "shell/ShellResources.h"
 #include "window/Quillon.h"
+#include "window/SessionEnd.h"
 
 #include <QApplication>
 
@@ -10,5 +11,6 @@ int main(int argc, char *argv[])
     Quillon w;
     w.Form_Load();
     w.show();
+    CloseOnSessionEnd(w);
     return app.exec();
 }

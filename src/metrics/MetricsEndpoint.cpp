@@ -1,24 +1,62 @@
 #include "metrics/MetricsEndpoint.h"
 
 #include "common/StopFlag.h"
+#include "metrics/HttpRequestReader.h"
 #include "metrics/PrometheusText.h"
 
 #include <QEventLoop>
 #include <QHostAddress>
-#include <QHttpServer>
-#include <QHttpServerResponse>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
+
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <future>
+#include <memory>
 
 namespace {
 constexpr int WriteWaitMs = 1000;
 constexpr std::chrono::milliseconds StopLook{100};
+// Also what Qt may hold of a connection's unread bytes.
+constexpr std::size_t ReadChunk = 16 * 1024;
+// After a refusal the peer may still be sending: what it sent is read and
+// dropped for a little while, so its close does not reset the connection
+// before it has read the answer.
+constexpr std::size_t DrainBytes = 256 * 1024;
+constexpr int DrainMs = 1000;
+
+std::string Answer(std::string_view status, std::string_view type, std::string_view body, bool withBody, bool keepAlive,
+                   std::string_view extra = {})
+{
+    std::string text = "HTTP/1.1 ";
+    text.append(status).append("\r\nContent-Type: ").append(type);
+    text.append("\r\nContent-Length: ").append(std::to_string(body.size())).append("\r\n").append(extra);
+    if (!keepAlive)
+        text.append("Connection: close\r\n");
+    text.append("\r\n");
+    if (withBody)
+        text.append(body);
+    return text;
+}
+
+std::string Refusal(HttpRequestReader::Outcome fault)
+{
+    switch (fault) {
+    case HttpRequestReader::Outcome::LineTooLong:
+    case HttpRequestReader::Outcome::HeadersTooLarge:
+        return Answer("431 Request Header Fields Too Large", "text/plain", "request head too large\n", true, false);
+    case HttpRequestReader::Outcome::BodyTooLarge:
+        return Answer("413 Content Too Large", "text/plain", "request body too large\n", true, false);
+    default:
+        return Answer("400 Bad Request", "text/plain", "bad request\n", true, false);
+    }
+}
 } // namespace
 
 std::optional<MetricsAddress> ReadMetricsAddress(std::string_view text)
@@ -66,24 +104,24 @@ Status MetricsEndpoint::Start(const MetricsAddress &address)
     m_thread = std::thread([this, address, &bound] {
         // First: it gives this thread the event dispatcher the sockets need.
         QEventLoop loop;
-        QHttpServer server;
-        server.route("/metrics",
-                     [this] { return QHttpServerResponse(PrometheusContentType, QByteArray::fromStdString(Serve())); });
-        auto *listener = new QTcpServer(&server);
+        QTcpServer listener;
         const QHostAddress host(QString::fromStdString(address.host));
-        if (!listener->listen(host, address.port)) {
-            bound.set_value({false, listener->errorString().toStdString()});
+        if (!listener.listen(host, address.port)) {
+            bound.set_value({false, listener.errorString().toStdString()});
             return;
         }
-        server.bind(listener);
+        QObject::connect(&listener, &QTcpServer::newConnection, &listener, [this, &listener] {
+            while (QTcpSocket *socket = listener.nextPendingConnection())
+                Take(*socket);
+        });
         const std::string where =
             host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.host + "]" : address.host;
         m_loopThread = QThread::currentThread();
-        bound.set_value({true, where + ":" + std::to_string(listener->serverPort())});
+        bound.set_value({true, where + ":" + std::to_string(listener.serverPort())});
         loop.exec();
         // The last answer may still sit in a socket's buffer: sent before the
         // server goes, so a scraper that asked gets it whole.
-        for (QTcpSocket *socket : listener->findChildren<QTcpSocket *>())
+        for (QTcpSocket *socket : listener.findChildren<QTcpSocket *>())
             while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(WriteWaitMs)) {
             }
     });
@@ -119,7 +157,82 @@ void MetricsEndpoint::Linger(double seconds)
         m_served.wait_for(lock, std::min<Clock::duration>(StopLook, end - now));
 }
 
-std::string MetricsEndpoint::Serve()
+void MetricsEndpoint::Take(QTcpSocket &socket)
+{
+    socket.setReadBufferSize(static_cast<qint64>(ReadChunk));
+    auto reader = std::make_shared<HttpRequestReader>();
+    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [this, &socket, reader] { Read(socket, *reader); });
+    QObject::connect(&socket, &QTcpSocket::disconnected, &socket, &QObject::deleteLater);
+}
+
+void MetricsEndpoint::Read(QTcpSocket &socket, HttpRequestReader &reader)
+{
+    std::array<char, ReadChunk> chunk;
+    for (qint64 got; socket.state() == QAbstractSocket::ConnectedState &&
+                     (got = socket.read(chunk.data(), static_cast<qint64>(chunk.size()))) > 0;) {
+        std::string_view bytes(chunk.data(), static_cast<std::size_t>(got));
+        while (!bytes.empty()) {
+            std::size_t used = 0;
+            const HttpRequestReader::Outcome outcome = reader.Read(bytes, used);
+            bytes.remove_prefix(used);
+            if (outcome == HttpRequestReader::Outcome::NeedMore)
+                break;
+            if (outcome != HttpRequestReader::Outcome::Request) {
+                Refuse(socket, Refusal(outcome));
+                return;
+            }
+            const HttpRequest &request = reader.Request();
+            socket.write(QByteArray::fromStdString(Respond(request)));
+            if (!request.keepAlive) {
+                socket.disconnectFromHost();
+                return;
+            }
+        }
+    }
+}
+
+std::string MetricsEndpoint::Respond(const HttpRequest &request)
+{
+    const bool head = request.method == "HEAD";
+    if (!head && request.method != "GET")
+        return Answer("405 Method Not Allowed", "text/plain", "only GET and HEAD\n", true, request.keepAlive,
+                      "Allow: GET, HEAD\r\n");
+    const std::string_view target = request.target;
+    if (target.substr(0, target.find('?')) != "/metrics")
+        return Answer("404 Not Found", "text/plain", "only /metrics\n", !head, request.keepAlive);
+    // A HEAD hands over no values, so it is no scrape of the last ones.
+    return Answer("200 OK", PrometheusContentType, Serve(!head), !head, request.keepAlive);
+}
+
+void MetricsEndpoint::Refuse(QTcpSocket &socket, const std::string &answer)
+{
+    socket.write(QByteArray::fromStdString(answer));
+    socket.flush();
+    if (socket.bytesToWrite() > 0) {
+        socket.disconnectFromHost();
+        return;
+    }
+    ::shutdown(static_cast<int>(socket.socketDescriptor()), SHUT_WR);
+    QObject::disconnect(&socket, &QTcpSocket::readyRead, nullptr, nullptr);
+    auto drained = std::make_shared<std::size_t>(0);
+    const auto drop = [&socket, drained] {
+        std::array<char, ReadChunk> chunk;
+        for (qint64 got; (got = socket.read(chunk.data(), static_cast<qint64>(chunk.size()))) > 0;)
+            *drained += static_cast<std::size_t>(got);
+        if (*drained > DrainBytes) {
+            socket.abort();
+            socket.deleteLater();
+        }
+    };
+    QObject::connect(&socket, &QTcpSocket::readyRead, &socket, drop);
+    QTimer::singleShot(DrainMs, &socket, [&socket] {
+        socket.abort();
+        socket.deleteLater();
+    });
+    drop();
+}
+
+std::string MetricsEndpoint::Serve(bool scrape)
 {
     MetricsSnapshot snapshot;
     bool final = false;
@@ -129,7 +242,7 @@ std::string MetricsEndpoint::Serve()
         final = m_final;
     }
     std::string text = PrometheusText(snapshot);
-    if (final) {
+    if (final && scrape) {
         const std::lock_guard lock(m_mutex);
         m_finalServed = true;
         m_served.notify_all();

@@ -12,7 +12,10 @@
 #include <string_view>
 #include <thread>
 
+class HttpRequestReader;
+class QTcpSocket;
 class QThread;
+struct HttpRequest;
 
 // Where --metrics-listen serves: an address literal and a port (0: a free one).
 struct MetricsAddress {
@@ -46,7 +49,14 @@ public:
     void Linger(double seconds);
 
 private:
-    std::string Serve();
+    // Each on the endpoint's thread.
+    void Take(QTcpSocket &socket);
+    void Read(QTcpSocket &socket, HttpRequestReader &reader);
+    std::string Respond(const HttpRequest &request);
+    // Answers and closes: the peer's bytes are read no further.
+    void Refuse(QTcpSocket &socket, const std::string &answer);
+    // The text of the latest snapshot; a scrape of the last one ends Linger.
+    std::string Serve(bool scrape);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_served;

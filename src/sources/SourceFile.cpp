@@ -176,7 +176,9 @@ bool SourceFile::LoadCapture()
     m_file = OpenForReading(m_state.SourceFileName);
     m_captureFault = m_file ? CaptureFault::None : CaptureFault::Unreadable;
     struct stat opened {};
+    m_captureLimit = LargestUnsizedCapture;
     if (m_file && fstat(fileno(m_file), &opened) == 0 && S_ISREG(opened.st_mode)) {
+        m_captureLimit = LargestCapture;
         if (static_cast<unsigned long long>(opened.st_size) > LargestCapture)
             m_captureFault = CaptureFault::TooLarge;
         else
@@ -186,7 +188,7 @@ bool SourceFile::LoadCapture()
         std::array<char, 65536> chunk;
         std::size_t got;
         while (m_captureFault == CaptureFault::None && (got = std::fread(chunk.data(), 1, chunk.size(), m_file)) > 0) {
-            if (m_captureData.size() + got > LargestCapture)
+            if (m_captureData.size() + got > m_captureLimit)
                 m_captureFault = CaptureFault::TooLarge;
             else
                 m_captureData.append(chunk.data(), got);

@@ -28,10 +28,13 @@ public:
     // Lines are read up to this many bytes: a longer one (or a file without
     // line ends, such as /dev/zero) is a failed read.
     static constexpr std::size_t LongestLine = 64 * 1024;
-    // A capture is read whole, so a larger one (or an endless device) is a
-    // failed read, found before it is read where the file tells its size.
-    // Well within the 32-bit positions, a payload running past the end too.
-    static constexpr std::size_t LargestCapture = std::size_t{64} << 20;
+    // A capture is read whole, so a larger one is a failed read, found
+    // before it is read from the file's size. Positions are 32-bit: a
+    // payload may run up to 64 KiB past the last byte.
+    static constexpr std::size_t LargestCapture = 0x7FFF0000;
+    // What does not tell its size (a device, a FIFO) may never end: it is
+    // read up to this much, then refused.
+    static constexpr std::size_t LargestUnsizedCapture = std::size_t{64} << 20;
     // Why the latest capture read gave an error text instead of a packet.
     enum class CaptureFault { None, Unreadable, TooLarge, NoPackets };
 
@@ -43,6 +46,8 @@ public:
     // Next syslog payload found in the capture, looping.
     std::string ReadCapturePacket();
     CaptureFault LastCaptureFault() const { return m_captureFault; }
+    // The bound a capture too large went past.
+    std::size_t LastCaptureLimit() const { return m_captureLimit; }
     // Closes the file and zeroes SourceFileHandle: the next read starts over.
     void CloseSourceFile();
 
@@ -68,4 +73,5 @@ private:
     std::string m_captureData;
     std::int32_t m_capturePosition = 0;
     CaptureFault m_captureFault = CaptureFault::None;
+    std::size_t m_captureLimit = LargestUnsizedCapture;
 };

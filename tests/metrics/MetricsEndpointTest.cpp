@@ -8,6 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <functional>
 #include <sstream>
 
@@ -33,6 +40,26 @@ std::string Fetch(const std::string &where)
     };
     while (!whole() && socket.waitForReadyRead(5000))
         answer += socket.readAll().toStdString();
+    return answer;
+}
+
+std::uint16_t PortOf(const std::string &where)
+{
+    return static_cast<std::uint16_t>(std::stoi(where.substr(where.rfind(':') + 1)));
+}
+
+// Everything the endpoint answers to request, up to its close.
+std::string Exchange(const std::string &where, const std::string &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, PortOf(where));
+    EXPECT_TRUE(socket.waitForConnected(5000));
+    socket.write(QByteArray::fromStdString(request));
+    std::string answer;
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000))
+        answer += socket.readAll().toStdString();
+    answer += socket.readAll().toStdString();
+    EXPECT_NE(socket.state(), QAbstractSocket::ConnectedState) << "still open after:\n" << answer;
     return answer;
 }
 } // namespace
@@ -133,4 +160,101 @@ TEST(MetricsFlags, EveryProgramRefusesABadOrTakenAddress)
             EXPECT_NE(err.str().find("--metrics-listen"), std::string::npos) << err.str();
         }
     }
+}
+
+// Only GET and HEAD of /metrics are served, on a connection kept open for
+// more; a head or body far larger than a scrape's is refused, then closed.
+TEST(MetricsEndpoint, AnswersEachRequestByItsMethodAndSize)
+{
+    MetricsEndpoint endpoint;
+    ASSERT_TRUE(endpoint.Start({"127.0.0.1", 0}));
+    MetricsSnapshot snapshot;
+    snapshot.SetCounter(MetricNames::Sent, std::uint64_t{1});
+    endpoint.Publish(snapshot);
+    const std::string get = "GET /metrics HTTP/1.1\r\nHost: x\r\n";
+    const std::string close = "Connection: close\r\n\r\n";
+    const std::string filler(1000, 'h');
+    std::string headers;
+    for (int i = 0; i < 17; ++i)
+        headers += "X-" + std::to_string(i) + ": " + filler + "\r\n";
+    const struct {
+        const char *what;
+        std::string request;
+        std::vector<std::string> holds;
+        std::vector<std::string> lacks;
+        std::size_t answers = 1;
+    } cases[] = {
+        {"two GETs, one connection",
+         get + "\r\n" + get + close,
+         {"HTTP/1.1 200 OK\r\n", "# TYPE quillon_"},
+         {"HTTP/1.1 4"},
+         2},
+        {"HEAD", "HEAD /metrics HTTP/1.1\r\n" + close, {"HTTP/1.1 200 OK\r\n", "Content-Length: "}, {"# TYPE"}},
+        {"POST",
+         "POST /metrics HTTP/1.1\r\nContent-Length: 3\r\n" + close + "abc",
+         {"HTTP/1.1 405 ", "Allow: GET, HEAD\r\n"},
+         {"# TYPE"}},
+        {"another path", "GET /other HTTP/1.1\r\n" + close, {"HTTP/1.1 404 "}, {"# TYPE"}},
+        {"request line of 9 KiB",
+         "GET /metrics?" + std::string(9 * 1024, 'q') + " HTTP/1.1\r\n" + close,
+         {"HTTP/1.1 431 ", "Connection: close\r\n"},
+         {"# TYPE"}},
+        {"17 KiB of headers", get + headers + close, {"HTTP/1.1 431 "}, {"# TYPE"}},
+        {"body of 1 MiB", get + "Content-Length: 1048576\r\n" + close, {"HTTP/1.1 413 "}, {"# TYPE"}},
+        {"no request line", "hello\r\n\r\n", {"HTTP/1.1 400 "}, {"# TYPE"}},
+    };
+    for (const auto &c : cases) {
+        const std::string answer = Exchange(endpoint.Where(), c.request);
+        for (const std::string &text : c.holds)
+            EXPECT_NE(answer.find(text), std::string::npos) << c.what << ": " << text << "\nin:\n" << answer;
+        for (const std::string &text : c.lacks)
+            EXPECT_EQ(answer.find(text), std::string::npos) << c.what << ": " << text << "\nin:\n" << answer;
+        std::size_t answers = 0;
+        for (std::size_t at = 0; (at = answer.find("HTTP/1.1 ", at)) != std::string::npos; ++at)
+            ++answers;
+        EXPECT_EQ(answers, c.answers) << c.what << "\n" << answer;
+    }
+}
+
+// A header that never ends is answered and the connection closed after a
+// bounded read, long before the 64 MB the peer would send.
+TEST(MetricsEndpoint, StopsReadingAnEndlessHeader)
+{
+    MetricsEndpoint endpoint;
+    ASSERT_TRUE(endpoint.Start({"127.0.0.1", 0}));
+    const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(peer, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(PortOf(endpoint.Where()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_TRUE(::connect(peer, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0 || errno == EINPROGRESS);
+
+    constexpr std::size_t Endless = std::size_t{64} << 20;
+    std::string chunk = "GET /metrics HTTP/1.1\r\nX-Endless: ";
+    chunk.resize(64 * 1024, 'e');
+    std::size_t sent = 0;
+    bool sending = true;
+    std::string answer;
+    for (bool open = true; open;) {
+        pollfd wait{peer, static_cast<short>(POLLIN | (sending ? POLLOUT : 0)), 0};
+        ASSERT_EQ(::poll(&wait, 1, 10'000), 1) << "no answer after " << sent << " bytes";
+        if (wait.revents & (POLLIN | POLLHUP | POLLERR)) {
+            char got[4096];
+            const ssize_t read = ::recv(peer, got, sizeof got, 0);
+            if (read > 0)
+                answer.append(got, static_cast<std::size_t>(read));
+            open = read > 0 || (read < 0 && errno == EAGAIN);
+        }
+        if (sending && (wait.revents & POLLOUT)) {
+            const ssize_t wrote = ::send(peer, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (wrote > 0)
+                sent += static_cast<std::size_t>(wrote);
+            sending = (wrote > 0 || errno == EAGAIN) && sent < Endless;
+            chunk.assign(chunk.size(), 'e');
+        }
+    }
+    ::close(peer);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 431 ", 0), 0u) << answer;
+    EXPECT_LT(sent, Endless / 2);
 }

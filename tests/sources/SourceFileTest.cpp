@@ -113,6 +113,39 @@ TEST_F(Source, ReplaysTheSyslogDatagramsOfACaptureInFileOrder)
     EXPECT_EQ(Read(4), (Texts{big, "<1", "<13>end", big}));
 }
 
+// A regular file tells its size, so only what would not fit the reader's
+// positions is refused, and without being read; what does not tell it may
+// never end, and is refused after a bounded read.
+TEST_F(Source, ReadsCapturesLargerThanAnEndlessDeviceMayBe)
+{
+    const std::uint64_t unsized = SourceFile::LargestUnsizedCapture, largest = SourceFile::LargestCapture;
+    const struct {
+        std::string path;
+        std::uint64_t size; // 0: the path as it is
+        std::string first;
+        std::uint64_t limit;
+    } cases[] = {
+        {Path("big.pcap"), unsized + 1, "<13>big", largest},
+        {Path("huge.pcap"), largest + 1, captureError, largest},
+        {"/dev/zero", 0, captureError, unsized},
+    };
+    for (const auto &c : cases) {
+        reader.CloseSourceFile();
+        state.SourceFileName = c.path;
+        if (c.size > 0) {
+            // Sparse: the zeros after the datagram take no room on disk.
+            std::ofstream(c.path, std::ios::binary) << Capture({Udp("<13>big")});
+            std::filesystem::resize_file(c.path, c.size);
+        }
+        EXPECT_EQ(Read(2), (Texts{c.first, c.first})) << c.path;
+        if (c.first == captureError) {
+            EXPECT_EQ(reader.LastCaptureLimit(), c.limit) << c.path;
+        }
+        if (c.size > 0)
+            std::filesystem::remove(c.path);
+    }
+}
+
 TEST_F(Source, SkipsWhatIsNotASyslogDatagram)
 {
     const std::pair<const char *, CapturedDatagram> decoys[] = {

@@ -211,7 +211,7 @@ FlagGroup MessageFlagGroup(const std::shared_ptr<SendParser> &p)
                 {"--source-file", "FILE",
                  "message-source file (the window's: tab-delimited\n"
                  "text, its fourth field sent; hex; or a capture of up\n"
-                 "to 64 MiB); plain lines: --lines-file",
+                 "to 2 GiB); plain lines: --lines-file",
                  [p](std::string_view value) -> Status {
                      if (value.empty())
                          return Parser::Fail("--source-file needs a file name");

@@ -228,7 +228,7 @@ private:
     {
         std::ifstream file(m_options.sourceFile, std::ios::binary);
         std::int64_t lines = 0, shortLines = 0;
-        ForEachLine(file, SourceFile::LargestCapture, [&lines, &shortLines](std::string_view line) {
+        ForEachLine(file, SourceFile::LargestUnsizedCapture, [&lines, &shortLines](std::string_view line) {
             ++lines;
             if (!line.empty() && !StartsWithNoCase(line, "HEX=") && std::count(line.begin(), line.end(), '\t') < 3)
                 ++shortLines;
@@ -256,7 +256,7 @@ private:
             UsageError(SourceFileName() + ": cannot read '" + m_options.sourceFile + "'");
             break;
         case SourceFile::CaptureFault::TooLarge:
-            UsageError(named + " holds more than " + std::to_string(SourceFile::LargestCapture >> 20) +
+            UsageError(named + " holds more than " + std::to_string(capture.LastCaptureLimit() >> 20) +
                        " MiB, more than a capture is read whole");
             break;
         case SourceFile::CaptureFault::NoPackets:

@@ -80,7 +80,7 @@ TEST(Program, ExitStatusAndMessages)
          2,
          "$",
          "quillon-send: --source-file: '/dev/zero' has a line longer than 64 KiB"},
-        // A capture is read whole before anything goes: up to 64 MiB, with syslog datagrams in it.
+        // A capture is read whole before anything goes (a device up to 64 MiB), with syslog datagrams in it.
         {{"--message", capture, "--source-file", "/dev/zero"},
          2,
          "$",
