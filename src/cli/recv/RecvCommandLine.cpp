@@ -461,11 +461,13 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
                                  "stamps must carry the MAC the secret in FILE makes\n"
                                  "(quillon-send --stamp-key FILE); others are counted\n"
                                  "as forged and left out of every other figure",
-                                 [&o](std::string_view value) -> Status {
+                                 [p](std::string_view value) -> Status {
                                      Result<StampKey> key = ReadStampKey(std::string(value));
                                      if (!key)
                                          return Parser::Fail("--stamp-key: " + key.Why());
-                                     o.stampKey = std::move(*key);
+                                     p->o.stampKey = std::move(*key);
+                                     if (std::string exposed = StampKeyExposure(std::string(value)); !exposed.empty())
+                                         p->result.warnings.push_back("--stamp-key: " + exposed);
                                      return {};
                                  }},
                                 {"--allow-loss", "N", "exit 0 with up to N messages lost",

@@ -67,6 +67,8 @@ struct RecvParseResult {
     Action action = Action::Run;
     RecvOptions options;
     std::string error;
+    // Told on standard error; the run goes on.
+    std::vector<std::string> warnings;
 };
 
 // What a program that lends the listener's flags calls them, so that a

@@ -85,9 +85,11 @@ std::string_view ListenTransport(const RecvOptions &options)
 
 class ReceiverRun {
 public:
-    ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
-        : m_options(options), m_out(out), m_err(err), m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)),
-          m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
+    ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics,
+                std::vector<std::string> warnings)
+        : m_options(options), m_out(out), m_err(err), m_warnings(std::move(warnings)),
+          m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)), m_ledger(LedgerLimits(options)),
+          m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
         if (options.stampKey)
@@ -107,6 +109,7 @@ public:
         } else if (!m_options.statsFile.empty() && !m_statsFile.Open(m_options.statsFile)) {
             UsageError(m_statsFile.Outcome().Why());
         } else if (!m_options.checkFile.empty()) {
+            TellWarnings();
             try {
                 CheckFile();
             } catch (const std::bad_alloc &) {
@@ -138,6 +141,15 @@ public:
     }
 
 private:
+    // After the listening line, which scripts read first.
+    void TellWarnings()
+    {
+        for (const std::string &warning : m_warnings)
+            m_err << "quillon-recv: " << warning << "\n";
+        m_err.flush();
+        m_warnings.clear();
+    }
+
     void UsageError(const std::string &text)
     {
         m_summary.error = text;
@@ -252,6 +264,7 @@ private:
         // merges both streams (kubectl logs) is JSON alone.
         if (!m_options.json || !m_options.quiet)
             (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
+        TellWarnings();
         if (!m_sinks.empty()) {
             const ReceiveTally tally = TallyNow(m_intake, source);
             for (const auto &sink : m_sinks)
@@ -359,6 +372,7 @@ private:
 
     void Report()
     {
+        TellWarnings();
         if (!m_summary.error.empty())
             m_err << "quillon-recv: " << m_summary.error << std::endl;
         if (m_options.json) {
@@ -374,6 +388,7 @@ private:
     RecvOptions m_options;
     std::ostream &m_out;
     std::ostream &m_err;
+    std::vector<std::string> m_warnings;
     std::unique_ptr<char[]> m_reserve;
     DeliveryLedger m_ledger;
     MessageOutput m_output;
@@ -384,9 +399,10 @@ private:
 };
 } // namespace
 
-RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
+RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics,
+                        const std::vector<std::string> &warnings)
 {
-    ReceiverRun run(options, out, err, metrics);
+    ReceiverRun run(options, out, err, metrics, warnings);
     return run.Go();
 }
 
@@ -414,7 +430,7 @@ int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std:
         err << "quillon-recv: " << metrics.status.Why() << "\n";
         return UsageErrorStatus;
     }
-    const int status = RunReceiver(parsed.options, out, err, metrics.endpoint.get()).exitStatus;
+    const int status = RunReceiver(parsed.options, out, err, metrics.endpoint.get(), parsed.warnings).exitStatus;
     if (metrics.endpoint)
         metrics.endpoint->Linger(parsed.options.metrics.lingerSeconds);
     return status;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -431,6 +432,24 @@ TEST(RecvProgram, IdleConnectionsCannotLockASenderOut)
     EXPECT_EQ(Figure(outcome.json, "idle_evicted"), 37u);
     for (const int fd : idle)
         ::close(fd);
+}
+
+// A stamp key file its group or others may read is told of, as ssh tells of
+// a private key; the run goes on.
+TEST(RecvProgram, AStampKeyOthersMayReadIsWarnedOf)
+{
+    QTemporaryDir dir;
+    const std::string key = dir.filePath("key").toStdString();
+    std::ofstream(key) << "the secret both ends share\n";
+    for (const auto &[mode, warned] :
+         {std::pair{0644, true}, {0640, true}, {0604, true}, {0600, false}, {0400, false}}) {
+        ::chmod(key.c_str(), static_cast<mode_t>(mode));
+        const Outcome outcome =
+            RunToEnd(RecvPath, {"--check-file", "/dev/null", "--expect", "0", "--quiet", "--stamp-key", key});
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        EXPECT_EQ(outcome.err.find("quillon-recv: --stamp-key: '" + key + "' is readable by others") == 0, warned)
+            << mode << ": " << outcome.err;
+    }
 }
 
 // Under a memory cap a peer opening stream after stream gets as many checked
