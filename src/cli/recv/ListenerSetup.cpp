@@ -3,7 +3,36 @@
 #include "transport/TlsContext.h"
 #include "transport/TlsServerSession.h"
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+// The parts of messages held take a share of what ulimit -v leaves, so a
+// peer's partial frames get their connection dropped before memory runs out.
+std::size_t BufferedByDefault(std::size_t maxFrame)
+{
+    std::size_t bytes = std::size_t{256} << 20;
+    if (const auto left = AddressSpaceLeft())
+        bytes = std::min(bytes, *left / MemoryShare);
+    return std::max(bytes, maxFrame);
+}
+
+} // namespace
+
+std::optional<std::size_t> AddressSpaceLeft()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
 
 Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names)
 {
@@ -18,7 +47,7 @@ Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNa
     settings.maxConnections = options.maxConnections;
     settings.handshakeTimeoutUs = std::llround(options.handshakeTimeout * 1e6);
     settings.idleTimeoutUs = std::llround(options.idleTimeout * 1e6);
-    settings.maxBuffered = options.maxBuffered;
+    settings.maxBuffered = options.maxBuffered.value_or(BufferedByDefault(options.maxFrame));
     settings.proxy = options.listenProxy;
     if (!IsTls(options.transport))
         return setup;

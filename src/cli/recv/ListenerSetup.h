@@ -4,6 +4,10 @@
 #include "common/Result.h"
 #include "proof/ReceiveLoop.h"
 
+#include <cstddef>
+#include <optional>
+#include <string>
+
 // The listener the receiver's flags describe, its TLS certificate and key
 // read and checked before anything listens.
 struct ListenerSetup {
@@ -13,3 +17,9 @@ struct ListenerSetup {
 
 // A failure names the flag at fault ("--cert: ...") as names call it.
 Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names = {});
+
+// What ulimit -v leaves this process now; none without a limit.
+std::optional<std::size_t> AddressSpaceLeft();
+// The share of that the streams checked may take, and apart the parts of
+// messages held.
+inline constexpr std::size_t MemoryShare = 4;

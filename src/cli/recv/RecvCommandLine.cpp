@@ -147,7 +147,7 @@ Status RecvParser::Finish()
         return Fail("--output - and --check-file - cannot both use the terminal");
     if (o.json && o.output == "-")
         return Fail("--output - cannot be combined with --json: standard output holds the JSON summary");
-    if (o.maxBuffered < o.maxFrame)
+    if (o.maxBuffered && *o.maxBuffered < o.maxFrame)
         return Fail("--max-buffered must be at least --max-frame (" + std::to_string(o.maxFrame) + " bytes)");
     return {};
 }
@@ -309,8 +309,9 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
               }},
              {"--max-buffered", "BYTES",
               "parts of messages held over all connections (default\n"
-              "268435456); past it the connection holding the most\n"
-              "is dropped and counted",
+              "268435456; under ulimit -v a quarter of the memory it\n"
+              "leaves); past it the connection holding the most is\n"
+              "dropped and counted",
               [p](std::string_view value) -> Status {
                   const auto bytes = InRange(value, 65536, MaxBufferedLimit);
                   if (!bytes)

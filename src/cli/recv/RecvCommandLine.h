@@ -58,7 +58,8 @@ struct RecvOptions {
     // is forged, kept out of every figure.
     std::optional<StampKey> stampKey;
     double idleTimeout = 300; // seconds a connection may send nothing
-    std::size_t maxBuffered = std::size_t{256} << 20;
+    // None: 256 MiB, or under ulimit -v a share of the memory it leaves.
+    std::optional<std::size_t> maxBuffered;
     MetricsOptions metrics;
 };
 

@@ -17,12 +17,10 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
 #include <optional>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,8 +36,6 @@ constexpr std::size_t MaxLine = 1 << 20;
 // Held back from the start and let go when memory runs out, so the run
 // still has room for its summary.
 constexpr std::size_t SummaryReserve = std::size_t{16} << 20;
-// The share of the address space left under ulimit -v that streams may take.
-constexpr std::size_t StreamShare = 4;
 
 double SecondsBetween(SteadyClock::time_point from, SteadyClock::time_point to)
 {
@@ -55,25 +51,13 @@ private:
     MessageIntake &m_intake;
 };
 
-// What ulimit -v leaves this process now; none without a limit.
-std::optional<std::size_t> AddressSpaceLeft()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return std::nullopt;
-    std::size_t pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
-}
-
 DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
 {
     DeliveryLedger::Limits limits;
     limits.maxGap = options.maxGap;
     limits.maxStreams = options.maxStreams;
     if (const auto left = AddressSpaceLeft())
-        limits.maxMemory = *left / StreamShare;
+        limits.maxMemory = *left / MemoryShare;
     return limits;
 }
 

@@ -452,6 +452,36 @@ TEST(RecvProgram, AStampKeyOthersMayReadIsWarnedOf)
     }
 }
 
+// Under a memory cap, connections holding parts of long frames are dropped
+// once they hold a share of what the cap leaves (the default of
+// --max-buffered follows it), so the run goes on and takes a sender after
+// them.
+TEST(RecvProgram, PartialFramesUnderAMemoryCapCostTheirConnectionsNotTheRun)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's address space cannot be capped";
+#endif
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--max-frame", "4194304", "--expect",
+                       "5", "--duration", "30", "--json"},
+                      200'000'000);
+    const std::string part = "4000000 <13>1 " + std::string(3'000'000, 'h');
+    std::vector<int> hogs;
+    for (int i = 0; i < 60; ++i) {
+        hogs.push_back(Connect(receiver.Port()));
+        ::send(hogs.back(), part.data(), part.size(), MSG_NOSIGNAL); // cut short when it is dropped
+    }
+    const int sender = Connect(receiver.Port());
+    for (std::uint64_t seq = 1; seq <= 5; ++seq)
+        Write(sender, Framed("octet-count", Rfc5424("capped", 0, seq)));
+    const Outcome outcome = receiver.Finish();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(Figure(outcome.json, "received"), 5u);
+    EXPECT_GT(Figure(outcome.json, "buffer_drops"), 0u);
+    for (const int fd : hogs)
+        ::close(fd);
+    ::close(sender);
+}
+
 // Under a memory cap a peer opening stream after stream gets as many checked
 // as the memory allows, the rest counted; an endless frame then runs the
 // receiver out of memory, and it still ends with its summary and output.
