@@ -13,6 +13,9 @@
 struct ListenerSetup {
     ListenSettings settings;
     SessionFactory factory;
+    // Why fewer connections are kept open than --max-connections says (the
+    // open files limit); empty when that is not so.
+    std::string connectionsCapped;
 };
 
 // A failure names the flag at fault ("--cert: ...") as names call it.

@@ -286,8 +286,9 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
               }},
              {"--max-connections", "N",
               "connections (or RELP sessions) open at once (default\n"
-              "10000); at the limit the one idle longest is closed\n"
-              "(counted) to take a new one",
+              "10000, fewer where ulimit -n leaves less); at the limit\n"
+              "the one idle longest is closed (counted) to take a new\n"
+              "one",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, 1000000);
                   if (!count)

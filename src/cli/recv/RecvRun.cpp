@@ -222,6 +222,8 @@ private:
             UsageError(setup.Why());
             return;
         }
+        if (!setup->connectionsCapped.empty())
+            m_warnings.push_back(setup->connectionsCapped);
         const SystemClock clock;
         ReceiveLoop loop(setup->settings, m_intake, clock, std::move(setup->factory));
         Serve(loop);

@@ -434,6 +434,32 @@ TEST(RecvProgram, IdleConnectionsCannotLockASenderOut)
         ::close(fd);
 }
 
+// An open files limit below --max-connections caps the connections kept
+// open beneath it, so idle ones still make room for a sender, as at
+// --max-connections, and the cap is told.
+TEST(RecvProgram, AnOpenFilesLimitLocksNoSenderOut)
+{
+    Receiver receiver(
+        {"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--expect", "500", "--duration", "30", "--json"}, 0,
+        128);
+    std::vector<int> idle;
+    for (int i = 0; i < 160; ++i)
+        idle.push_back(Connect(receiver.Port()));
+    EXPECT_TRUE(ClosedByPeer(idle[0]));
+    const Outcome sent =
+        RunToEnd(QStringLiteral(QUILLON_SEND_PATH), {"--target", "127.0.0.1", "--port", std::to_string(receiver.Port()),
+                                                     "--transport", "tcp", "--count", "500", "--unlimited", "--stamp"});
+    const Outcome outcome = receiver.Finish();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err << sent.err;
+    EXPECT_EQ(Figure(outcome.json, "received"), 500u);
+    EXPECT_GT(Figure(outcome.json, "idle_evicted"), 0u);
+    EXPECT_EQ(Figure(outcome.json, "refused_connections"), 0u);
+    EXPECT_NE(outcome.err.find("quillon-recv: open files are limited to 128 (ulimit -n)"), std::string::npos)
+        << outcome.err;
+    for (const int fd : idle)
+        ::close(fd);
+}
+
 // A stamp key file its group or others may read is told of, as ssh tells of
 // a private key; the run goes on.
 TEST(RecvProgram, AStampKeyOthersMayReadIsWarnedOf)
