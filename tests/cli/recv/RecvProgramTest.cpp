@@ -460,8 +460,8 @@ TEST(RecvProgram, AnOpenFilesLimitLocksNoSenderOut)
         ::close(fd);
 }
 
-// A stamp key file its group or others may read is told of, as ssh tells of
-// a private key; the run goes on.
+// A stamp key file its group or others may read is told of, as a private
+// key's would be; the run goes on.
 TEST(RecvProgram, AStampKeyOthersMayReadIsWarnedOf)
 {
     QTemporaryDir dir;
