@@ -4,7 +4,7 @@
 // same bytes, as junk between valid octet-counted frames, must cost only
 // the junk: every frame comes out, in order, and each stretch of junk
 // counts as malformed at most once; junk of digits alone, which merges with
-// the next length, costs no frame either.
+// the next length, or digits and a space, costs no frame either.
 //
 // bash scripts/fuzz.sh 60 FrameSplitterFuzz
 #include "FuzzSupport.h"
@@ -76,10 +76,13 @@ void CheckJunkCostsOnlyTheJunk(std::string_view input, std::uint32_t cuts)
 // Junk of one to five digits after each frame merges with the next length,
 // and messages may end in digits as a stamped one does: still no frame is
 // lost, as long as no message holds a space (a quoted header could stand
-// where a shorter length would end).
+// where a shorter length would end). Junk that is a length of its own
+// (digits and a space, after every frame) costs no frame either, however far
+// it reaches, and counts as malformed once.
 void CheckDigitJunkCostsNoFrame(std::string_view input, std::uint32_t cuts)
 {
     constexpr std::size_t MaxFrame = 64;
+    const bool lengths = (cuts & 2) != 0;
     std::string stream;
     std::vector<std::string> messages;
     while (input.size() >= 2 && messages.size() < 64) {
@@ -89,6 +92,8 @@ void CheckDigitJunkCostsNoFrame(std::string_view input, std::uint32_t cuts)
         stream += std::to_string(messages.back().size()) + " " + messages.back();
         for (char c : input.substr(1, junk))
             stream.push_back(static_cast<char>('0' + static_cast<unsigned char>(c) % 10));
+        if (lengths)
+            stream.push_back(' ');
         input.remove_prefix(1 + junk);
     }
     FrameSplitter splitter(Framing::OctetCount, MaxFrame);
@@ -96,6 +101,8 @@ void CheckDigitJunkCostsNoFrame(std::string_view input, std::uint32_t cuts)
     collect.limit = MaxFrame;
     FeedInPieces(splitter, stream, cuts, MaxFrame, collect);
     FuzzCheck(collect.frames == messages, "digit junk between frames costs no frame");
+    if (lengths)
+        FuzzCheck(splitter.Counts().malformed <= messages.size(), "a junk length counts as malformed at most once");
 }
 } // namespace
 

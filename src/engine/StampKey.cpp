@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+
+#include <sys/stat.h>
 
 namespace {
 static_assert(StampKey::Bytes == crypto_shorthash_siphash24_KEYBYTES);
@@ -51,6 +54,17 @@ Result<StampKey> ReadStampKey(const std::string &path)
     if (!key.Made())
         return Status::Failure("the cryptography library could not start");
     return key;
+}
+
+std::string StampKeyExposure(const std::string &path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || (info.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return {};
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return "'" + path + "' is readable by others (mode " + mode + "): whoever reads it can forge stamps; chmod 600 '" +
+           path + "' keeps it to its owner";
 }
 
 std::uint64_t StampMac::Of(std::string_view run, std::uint64_t stream, std::uint64_t seq, std::int64_t sentUs) const

@@ -35,6 +35,9 @@ private:
 // Reads a secret file (line ends at its end are not part of it): the key,
 // or why not, in the words of a usage error.
 Result<StampKey> ReadStampKey(const std::string &path);
+// Why a secret file may have leaked, as for a private key: its group or
+// others may read it. Empty when only its owner may.
+std::string StampKeyExposure(const std::string &path);
 
 // Computes and checks stamps' MACs under one key.
 class StampMac {

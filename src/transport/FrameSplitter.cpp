@@ -43,13 +43,26 @@ Answer HeaderAt(std::string_view data, std::size_t at, bool end, std::size_t &ne
     }
 }
 
-// "<PRI>" with one to three digits, as a syslog message starts.
-bool StartsWithPriority(std::string_view message)
+// Whether the message of `length` bytes at `at` starts with "<PRI>" (one to
+// three digits), as a syslog message does; More while its first bytes are
+// still to come, need then the bytes wanted.
+Answer PriorityAt(std::string_view data, std::size_t at, std::uint64_t length, std::size_t &need)
 {
-    std::size_t digits = 1;
-    while (digits < message.size() && digits <= 3 && IsDigit(message[digits]))
-        ++digits;
-    return digits > 1 && digits < message.size() && message[digits] == '>';
+    const std::size_t within = static_cast<std::size_t>(std::min<std::uint64_t>(length, 5));
+    for (std::size_t i = 0; i < within; ++i) {
+        if (at + i >= data.size()) {
+            need = at + i + 1;
+            return Answer::More;
+        }
+        const char c = data[at + i];
+        if (i == 0 && c == '<')
+            continue;
+        if (i > 1 && c == '>')
+            return Answer::Yes;
+        if (i == 0 || !IsDigit(c))
+            return Answer::No;
+    }
+    return Answer::No;
 }
 
 // Where the digits of the first "LEN SP <DIGIT" inside a message start; npos
@@ -342,9 +355,17 @@ FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t st
     const std::uint64_t length = header.length;
     if (length > m_maxFrame * (inStep ? SkipFactor : 1))
         return junk;
-    if (message >= data.size())
-        return cut(message + 1);
-    const bool angle = data[message] == '<' && (inStep || StartsWithPriority(data.substr(message, length)));
+    // A length followed by no syslog message was junk, whatever follows:
+    // taken, it would swallow the frames it covers.
+    std::size_t need = 0;
+    switch (PriorityAt(data, message, length, need)) {
+    case Answer::Yes:
+        break;
+    case Answer::More:
+        return cut(need);
+    case Answer::No:
+        return junk;
+    }
     const std::size_t seen = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_maxFrame));
     if (message + seen > data.size() && !end)
         return {Step::Kind::More, message + seen};
@@ -355,7 +376,7 @@ FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t st
     // A sure one outweighs a header after the whole frame, where the length
     // junk digits and a real one make ends now and then.
     const bool last = end && message + body.size() == data.size();
-    const Candidate::Glue glue = angle && header.digits.size() > 1 ? header.JunkBefore(body, last) : Candidate::Glue{};
+    const Candidate::Glue glue = header.digits.size() > 1 ? header.JunkBefore(body, last) : Candidate::Glue{};
     const std::size_t tail = glue.skip;
     if (glue.sure)
         return {Step::Kind::Junk, start + tail};
@@ -363,21 +384,19 @@ FrameSplitter::Step FrameSplitter::Examine(std::string_view data, std::size_t st
         return tail > 0 ? Step{Step::Kind::Junk, start + tail} : cut(0);
 
     if (length > m_maxFrame) {
-        if (!angle || tail > 0)
+        if (tail > 0)
             return {Step::Kind::Junk, start + tail};
         return {Step::Kind::Skip, message + static_cast<std::size_t>(length)};
     }
     const std::size_t after = message + seen;
     const Step frame{Step::Kind::Frame, after, message, seen};
-    if (angle && tail == 0)
+    if (tail == 0)
         return frame;
-    // Out of step only "LEN SP <PRI>" is taken: the tail of a real header
-    // after junk would confirm a junk "LEN SP" before it.
+    // Out of step the tail of a real header after junk would confirm a junk
+    // "LEN SP" before it.
     if (!inStep)
         return {Step::Kind::Junk, start + tail};
-    // A message quoting a header is whole when the next header follows it;
-    // one without '<' is a frame only then.
-    std::size_t need = 0;
+    // A message quoting a header is whole when the next header follows it.
     switch (HeaderAt(data, after, end, need)) {
     case Answer::Yes:
         return frame;

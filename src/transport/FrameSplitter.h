@@ -43,18 +43,18 @@ struct FrameCounts {
 // without a copy, others are gathered in a buffer that never grows past
 // Buffered()'s bound.
 //
-// Octet counting: a length is taken where the frame looks like one: its
-// message starts with '<', or the bytes after it start another "LEN SP".
-// A frame whose message holds what looks like a header, where a shorter
-// tail of its length's digits would end the frame before that header, was
-// a real header behind junk digits ("7" then "109 <13>..."): the junk goes.
-// Where the tail ends the frame right at the next header (or at junk digits
-// that end the stream) that is sure; otherwise the bytes after the whole
-// frame may still show it was one. Other junk is
-// counted as malformed once per stretch and passed over up to the next
-// "LEN SP <"; until a frame follows another without junk between, a frame
-// over the limit counts as junk too. A frame over the limit but at most
-// SkipFactor times it is skipped by its length.
+// Octet counting: a length is taken only where its message starts with
+// "<PRI>", as a syslog message does; other lengths are junk. A frame whose
+// message holds what looks like a header, where a shorter tail of its
+// length's digits would end the frame before that header, was a real
+// header behind junk digits ("7" then "109 <13>..."): the junk goes. Where
+// the tail ends the frame right at the next header (or at junk digits that
+// end the stream) that is sure; otherwise the bytes after the whole frame
+// may still show it was one. Other junk is counted as malformed once per
+// stretch and passed over up to the next "LEN SP <"; until a frame follows
+// another without junk between, a frame over the limit counts as junk too.
+// A frame over the limit but at most SkipFactor times it is skipped by its
+// length.
 //
 // Text: a message without a trailer that grows past the limit is skipped up
 // to its trailer. Empty messages (two trailers in a row) are passed over.

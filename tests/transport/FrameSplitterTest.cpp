@@ -51,7 +51,18 @@ TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
     };
     const Case cases[] = {
         {"octet", F::OctetCount, 64, "5 <13>a3 <1>11 <13>x y\nz\r\0"s, {"<13>a", "<1>", "<13>x y\nz\r\0"s}, 0, 0},
-        {"octet, stray trailers between frames", F::OctetCount, 64, "\n3 <1>\r\n2 ab", {"<1>", "ab"}, 0, 0},
+        {"octet, stray trailers between frames", F::OctetCount, 64, "\n3 <1>\r\n4 <2>a", {"<1>", "<2>a"}, 0, 0},
+        {"octet, no priority after the length", F::OctetCount, 64, "3 <1>2 ab4 <2>a", {"<1>", "<2>a"}, 1, 0},
+        // A length that would swallow the frames after it, or run to the end.
+        {"octet, a length before a header", F::OctetCount, 64, "3 <1>20 4 <2>a5 <3>bc", {"<1>", "<2>a", "<3>bc"}, 1, 0},
+        {"octet, a length before the frames it covers",
+         F::OctetCount,
+         64,
+         "3 <1>12 4 <2>a4 <3>b5 <4>cd",
+         {"<1>", "<2>a", "<3>b", "<4>cd"},
+         1,
+         0},
+        {"octet, priority cut at the limit", F::OctetCount, 64, "2 <13 <1>", {"<1>"}, 1, 0},
         {"octet, auto", F::Auto, 64, "\r\n5 <13>a5 <13>b", {"<13>a", "<13>b"}, 0, 0},
         {"octet, over the limit: skipped by length", F::OctetCount, 8, "12 <13>abcdefgh4 <1>x", {"<1>x"}, 0, 1},
         {"octet, absurd length: resync", F::OctetCount, 8, "99999999999 junk 4 <1>x", {"<1>x"}, 1, 0},
@@ -105,16 +116,19 @@ TEST(FrameSplitter, FramesAndSkipsTheSameHoweverTheStreamIsCut)
 
 // Stamped frames with junk after each, read in random pieces: a random blob
 // of 1 to 200 bytes costs only itself (counted malformed, but one of line
-// ends alone); 1 to 5 digits, which merge with the next length, cost at
-// most 1% of the frames, also where each message ends in its stamp's digits.
+// ends alone), and so does a length ("99999 ", "123 ") after one frame in
+// ten; 1 to 5 digits, which merge with the next length, cost at most 1% of
+// the frames, also where each message ends in its stamp's digits.
 TEST(FrameSplitter, JunkBetweenFramesCostsOnlyTheJunk)
 {
-    for (const bool digits : {false, true}) {
+    enum class Junk { Blob, Digits, Length };
+    for (const Junk kind : {Junk::Blob, Junk::Digits, Junk::Length}) {
+        const bool digits = kind == Junk::Digits;
         for (const unsigned seed : {1u, 2u, 3u}) {
             std::mt19937 random(seed);
             std::string bytes;
             std::uint64_t junk = 0;
-            const std::uint64_t count = digits ? 2000 : 1000;
+            const std::uint64_t count = kind == Junk::Blob ? 1000 : 2000;
             for (std::uint64_t seq = 1; seq <= count; ++seq) {
                 std::string message = "<13>1 2024-01-01T00:00:00Z host app - - ";
                 if (seq % 2 == 0 || !digits) {
@@ -125,6 +139,13 @@ TEST(FrameSplitter, JunkBetweenFramesCostsOnlyTheJunk)
                     AppendStampToken(message, {"blob", 0, seq, 1717000000000000});
                 }
                 bytes += std::to_string(message.size()) + " " + message;
+                if (kind == Junk::Length) {
+                    if (random() % 10 == 0) {
+                        bytes += std::to_string(1 + random() % 99999) + " ";
+                        ++junk;
+                    }
+                    continue;
+                }
                 std::string blob(1 + random() % (digits ? 5 : 200), '\0');
                 for (char &c : blob)
                     c = static_cast<char>(digits ? '0' + random() % 10 : random());

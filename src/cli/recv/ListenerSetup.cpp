@@ -3,7 +3,70 @@
 #include "transport/TlsContext.h"
 #include "transport/TlsServerSession.h"
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+// Descriptors kept free beside the connections: the loop's own, files and
+// metrics scrapes opened later, and taking a connection to close another.
+constexpr std::size_t DescriptorReserve = 32;
+
+// The parts of messages held take a share of what ulimit -v leaves, so a
+// peer's partial frames get their connection dropped before memory runs out.
+std::size_t BufferedByDefault(std::size_t maxFrame)
+{
+    std::size_t bytes = std::size_t{256} << 20;
+    if (const auto left = AddressSpaceLeft())
+        bytes = std::min(bytes, *left / MemoryShare);
+    return std::max(bytes, maxFrame);
+}
+
+std::size_t OpenDescriptors()
+{
+    std::size_t open = 0;
+    std::error_code error;
+    for (auto entry = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error))
+        ++open;
+    return open;
+}
+
+// At the open files limit a new connection could be neither taken nor made
+// room for: the cap lies below it, so the one idle longest is closed first.
+void CapConnectionsByDescriptors(ListenerSetup &setup, std::size_t asked)
+{
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return;
+    const std::size_t used = OpenDescriptors() + DescriptorReserve;
+    const std::size_t limit = static_cast<std::size_t>(files.rlim_cur);
+    const std::size_t cap = limit > used ? limit - used : 1;
+    if (cap >= asked)
+        return;
+    setup.settings.maxConnections = cap;
+    setup.connectionsCapped = "open files are limited to " + std::to_string(limit) +
+                              " (ulimit -n): " + std::to_string(cap) +
+                              " connections are kept open, not --max-connections " + std::to_string(asked) +
+                              "; past them the one idle longest is closed for a new one";
+}
+} // namespace
+
+std::optional<std::size_t> AddressSpaceLeft()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    std::size_t pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
 
 Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names)
 {
@@ -18,8 +81,10 @@ Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNa
     settings.maxConnections = options.maxConnections;
     settings.handshakeTimeoutUs = std::llround(options.handshakeTimeout * 1e6);
     settings.idleTimeoutUs = std::llround(options.idleTimeout * 1e6);
-    settings.maxBuffered = options.maxBuffered;
+    settings.maxBuffered = options.maxBuffered.value_or(BufferedByDefault(options.maxFrame));
     settings.proxy = options.listenProxy;
+    if (IsStream(options.transport))
+        CapConnectionsByDescriptors(setup, options.maxConnections);
     if (!IsTls(options.transport))
         return setup;
     TlsServerSettings tls;

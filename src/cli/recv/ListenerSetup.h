@@ -4,12 +4,25 @@
 #include "common/Result.h"
 #include "proof/ReceiveLoop.h"
 
+#include <cstddef>
+#include <optional>
+#include <string>
+
 // The listener the receiver's flags describe, its TLS certificate and key
 // read and checked before anything listens.
 struct ListenerSetup {
     ListenSettings settings;
     SessionFactory factory;
+    // Why fewer connections are kept open than --max-connections says (the
+    // open files limit); empty when that is not so.
+    std::string connectionsCapped;
 };
 
 // A failure names the flag at fault ("--cert: ...") as names call it.
 Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names = {});
+
+// What ulimit -v leaves this process now; none without a limit.
+std::optional<std::size_t> AddressSpaceLeft();
+// The share of that the streams checked may take, and apart the parts of
+// messages held.
+inline constexpr std::size_t MemoryShare = 4;

@@ -147,7 +147,7 @@ Status RecvParser::Finish()
         return Fail("--output - and --check-file - cannot both use the terminal");
     if (o.json && o.output == "-")
         return Fail("--output - cannot be combined with --json: standard output holds the JSON summary");
-    if (o.maxBuffered < o.maxFrame)
+    if (o.maxBuffered && *o.maxBuffered < o.maxFrame)
         return Fail("--max-buffered must be at least --max-frame (" + std::to_string(o.maxFrame) + " bytes)");
     return {};
 }
@@ -286,8 +286,9 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
               }},
              {"--max-connections", "N",
               "connections (or RELP sessions) open at once (default\n"
-              "10000); at the limit the one idle longest is closed\n"
-              "(counted) to take a new one",
+              "10000, fewer where ulimit -n leaves less); at the limit\n"
+              "the one idle longest is closed (counted) to take a new\n"
+              "one",
               [&o](std::string_view value) -> Status {
                   const auto count = InRange(value, 1, 1000000);
                   if (!count)
@@ -309,8 +310,9 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
               }},
              {"--max-buffered", "BYTES",
               "parts of messages held over all connections (default\n"
-              "268435456); past it the connection holding the most\n"
-              "is dropped and counted",
+              "268435456; under ulimit -v a quarter of the memory it\n"
+              "leaves); past it the connection holding the most is\n"
+              "dropped and counted",
               [p](std::string_view value) -> Status {
                   const auto bytes = InRange(value, 65536, MaxBufferedLimit);
                   if (!bytes)
@@ -464,11 +466,13 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
                                  "stamps must carry the MAC the secret in FILE makes\n"
                                  "(quillon-send --stamp-key FILE); others are counted\n"
                                  "as forged and left out of every other figure",
-                                 [&o](std::string_view value) -> Status {
+                                 [p](std::string_view value) -> Status {
                                      Result<StampKey> key = ReadStampKey(std::string(value));
                                      if (!key)
                                          return Parser::Fail("--stamp-key: " + key.Why());
-                                     o.stampKey = std::move(*key);
+                                     p->o.stampKey = std::move(*key);
+                                     if (std::string exposed = StampKeyExposure(std::string(value)); !exposed.empty())
+                                         p->result.warnings.push_back("--stamp-key: " + exposed);
                                      return {};
                                  }},
                                 {"--allow-loss", "N", "exit 0 with up to N messages lost",

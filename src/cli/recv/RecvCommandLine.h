@@ -58,7 +58,8 @@ struct RecvOptions {
     // is forged, kept out of every figure.
     std::optional<StampKey> stampKey;
     double idleTimeout = 300; // seconds a connection may send nothing
-    std::size_t maxBuffered = std::size_t{256} << 20;
+    // None: 256 MiB, or under ulimit -v a share of the memory it leaves.
+    std::optional<std::size_t> maxBuffered;
     MetricsOptions metrics;
 };
 
@@ -67,6 +68,8 @@ struct RecvParseResult {
     Action action = Action::Run;
     RecvOptions options;
     std::string error;
+    // Told on standard error; the run goes on.
+    std::vector<std::string> warnings;
 };
 
 // What a program that lends the listener's flags calls them, so that a

@@ -17,12 +17,10 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <new>
 #include <optional>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,8 +36,6 @@ constexpr std::size_t MaxLine = 1 << 20;
 // Held back from the start and let go when memory runs out, so the run
 // still has room for its summary.
 constexpr std::size_t SummaryReserve = std::size_t{16} << 20;
-// The share of the address space left under ulimit -v that streams may take.
-constexpr std::size_t StreamShare = 4;
 
 double SecondsBetween(SteadyClock::time_point from, SteadyClock::time_point to)
 {
@@ -55,18 +51,6 @@ private:
     MessageIntake &m_intake;
 };
 
-// What ulimit -v leaves this process now; none without a limit.
-std::optional<std::size_t> AddressSpaceLeft()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return std::nullopt;
-    std::size_t pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
-}
-
 DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
 {
     DeliveryLedger::Limits limits;
@@ -74,7 +58,7 @@ DeliveryLedger::Limits LedgerLimits(const RecvOptions &options)
     limits.maxSeq = options.expect;
     limits.maxStreams = options.maxStreams;
     if (const auto left = AddressSpaceLeft())
-        limits.maxMemory = *left / StreamShare;
+        limits.maxMemory = *left / MemoryShare;
     return limits;
 }
 
@@ -86,9 +70,11 @@ std::string_view ListenTransport(const RecvOptions &options)
 
 class ReceiverRun {
 public:
-    ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
-        : m_options(options), m_out(out), m_err(err), m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)),
-          m_ledger(LedgerLimits(options)), m_intake(m_ledger, &m_output)
+    ReceiverRun(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics,
+                std::vector<std::string> warnings)
+        : m_options(options), m_out(out), m_err(err), m_warnings(std::move(warnings)),
+          m_reserve(std::make_unique_for_overwrite<char[]>(SummaryReserve)), m_ledger(LedgerLimits(options)),
+          m_intake(m_ledger, &m_output)
     {
         m_summary.expect = options.expect;
         if (options.stampKey)
@@ -108,6 +94,7 @@ public:
         } else if (!m_options.statsFile.empty() && !m_statsFile.Open(m_options.statsFile)) {
             UsageError(m_statsFile.Outcome().Why());
         } else if (!m_options.checkFile.empty()) {
+            TellWarnings();
             try {
                 CheckFile();
             } catch (const std::bad_alloc &) {
@@ -139,6 +126,15 @@ public:
     }
 
 private:
+    // After the listening line, which scripts read first.
+    void TellWarnings()
+    {
+        for (const std::string &warning : m_warnings)
+            m_err << "quillon-recv: " << warning << "\n";
+        m_err.flush();
+        m_warnings.clear();
+    }
+
     void UsageError(const std::string &text)
     {
         m_summary.error = text;
@@ -227,6 +223,8 @@ private:
             UsageError(setup.Why());
             return;
         }
+        if (!setup->connectionsCapped.empty())
+            m_warnings.push_back(setup->connectionsCapped);
         const SystemClock clock;
         ReceiveLoop loop(setup->settings, m_intake, clock, std::move(setup->factory));
         Serve(loop);
@@ -253,6 +251,7 @@ private:
         // merges both streams (kubectl logs) is JSON alone.
         if (!m_options.json || !m_options.quiet)
             (m_options.json ? m_err : m_out) << "listening on " << m_summary.source << std::endl;
+        TellWarnings();
         if (!m_sinks.empty()) {
             const ReceiveTally tally = TallyNow(m_intake, source);
             for (const auto &sink : m_sinks)
@@ -360,6 +359,7 @@ private:
 
     void Report()
     {
+        TellWarnings();
         if (!m_summary.error.empty())
             m_err << "quillon-recv: " << m_summary.error << std::endl;
         if (m_options.json) {
@@ -375,6 +375,7 @@ private:
     RecvOptions m_options;
     std::ostream &m_out;
     std::ostream &m_err;
+    std::vector<std::string> m_warnings;
     std::unique_ptr<char[]> m_reserve;
     DeliveryLedger m_ledger;
     MessageOutput m_output;
@@ -385,9 +386,10 @@ private:
 };
 } // namespace
 
-RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics)
+RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err, MetricsSink *metrics,
+                        const std::vector<std::string> &warnings)
 {
-    ReceiverRun run(options, out, err, metrics);
+    ReceiverRun run(options, out, err, metrics, warnings);
     return run.Go();
 }
 
@@ -415,7 +417,7 @@ int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std:
         err << "quillon-recv: " << metrics.status.Why() << "\n";
         return UsageErrorStatus;
     }
-    const int status = RunReceiver(parsed.options, out, err, metrics.endpoint.get()).exitStatus;
+    const int status = RunReceiver(parsed.options, out, err, metrics.endpoint.get(), parsed.warnings).exitStatus;
     if (metrics.endpoint)
         metrics.endpoint->Linger(parsed.options.metrics.lingerSeconds);
     return status;

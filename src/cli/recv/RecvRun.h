@@ -10,9 +10,10 @@
 
 // Listens (or reads --check-file) until a stop condition, prints the
 // listening line, the progress and the summary, and returns what it saw.
-// metrics: where the figures of each second and the end go besides.
+// metrics: where the figures of each second and the end go besides;
+// warnings: told on err after the listening line.
 RecvSummary RunReceiver(const RecvOptions &options, std::ostream &out, std::ostream &err,
-                        MetricsSink *metrics = nullptr);
+                        MetricsSink *metrics = nullptr, const std::vector<std::string> &warnings = {});
 
 // The whole program: flags, help, version, run; returns the exit status.
 // errIsTerminal: err is a terminal, which shows the progress.

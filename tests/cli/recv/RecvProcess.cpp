@@ -16,18 +16,20 @@
 #include <csignal>
 #include <fstream>
 
-Receiver::Receiver(const std::vector<std::string> &args, rlim_t memoryCap)
+Receiver::Receiver(const std::vector<std::string> &args, rlim_t memoryCap, rlim_t fileCap)
     : m_json(std::find(args.begin(), args.end(), "--json") != args.end())
 {
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) // which reserve terabytes of address space
-    if (memoryCap > 0)
-        m_program.setChildProcessModifier([memoryCap] {
-            const rlimit limit{memoryCap, memoryCap};
-            ::setrlimit(RLIMIT_AS, &limit);
-        });
-#else
-    (void)memoryCap;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) // which reserve terabytes of address space
+    memoryCap = 0;
 #endif
+    if (memoryCap > 0 || fileCap > 0)
+        m_program.setChildProcessModifier([memoryCap, fileCap] {
+            const rlimit memory{memoryCap, memoryCap}, files{fileCap, fileCap};
+            if (memoryCap > 0)
+                ::setrlimit(RLIMIT_AS, &memory);
+            if (fileCap > 0)
+                ::setrlimit(RLIMIT_NOFILE, &files);
+        });
     m_program.start(QStringLiteral(QUILLON_RECV_PATH), Arguments(args));
     EXPECT_TRUE(m_program.waitForStarted());
     m_program.setReadChannel(m_json ? QProcess::StandardError : QProcess::StandardOutput);

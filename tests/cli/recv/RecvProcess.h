@@ -16,8 +16,10 @@ class Receiver {
 public:
     // memoryCap: the address space the program may take (ulimit -v), so one
     // that grows with what peers write fails instead of taking the machine;
-    // 0 for none, and none with the address or thread sanitizer.
-    explicit Receiver(const std::vector<std::string> &args, rlim_t memoryCap = 0);
+    // 0 for none, and none with the address or thread sanitizer. fileCap:
+    // the files it may open (ulimit -n, hard and soft); 0 for as many as
+    // this process.
+    explicit Receiver(const std::vector<std::string> &args, rlim_t memoryCap = 0, rlim_t fileCap = 0);
     int Port() const { return m_port; }
     const std::string &FirstLine() const { return m_listening; }
     void Signal(int number);

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -459,6 +460,80 @@ TEST(RecvProgram, IdleConnectionsCannotLockASenderOut)
     EXPECT_EQ(Figure(outcome.json, "idle_evicted"), 37u);
     for (const int fd : idle)
         ::close(fd);
+}
+
+// An open files limit below --max-connections caps the connections kept
+// open beneath it, so idle ones still make room for a sender, as at
+// --max-connections, and the cap is told.
+TEST(RecvProgram, AnOpenFilesLimitLocksNoSenderOut)
+{
+    Receiver receiver(
+        {"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--expect", "500", "--duration", "30", "--json"}, 0,
+        128);
+    std::vector<int> idle;
+    for (int i = 0; i < 160; ++i)
+        idle.push_back(Connect(receiver.Port()));
+    EXPECT_TRUE(ClosedByPeer(idle[0]));
+    const Outcome sent =
+        RunToEnd(QStringLiteral(QUILLON_SEND_PATH), {"--target", "127.0.0.1", "--port", std::to_string(receiver.Port()),
+                                                     "--transport", "tcp", "--count", "500", "--unlimited", "--stamp"});
+    const Outcome outcome = receiver.Finish();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err << sent.err;
+    EXPECT_EQ(Figure(outcome.json, "received"), 500u);
+    EXPECT_GT(Figure(outcome.json, "idle_evicted"), 0u);
+    EXPECT_EQ(Figure(outcome.json, "refused_connections"), 0u);
+    EXPECT_NE(outcome.err.find("quillon-recv: open files are limited to 128 (ulimit -n)"), std::string::npos)
+        << outcome.err;
+    for (const int fd : idle)
+        ::close(fd);
+}
+
+// A stamp key file its group or others may read is told of, as a private
+// key's would be; the run goes on.
+TEST(RecvProgram, AStampKeyOthersMayReadIsWarnedOf)
+{
+    QTemporaryDir dir;
+    const std::string key = dir.filePath("key").toStdString();
+    std::ofstream(key) << "the secret both ends share\n";
+    for (const auto &[mode, warned] :
+         {std::pair{0644, true}, {0640, true}, {0604, true}, {0600, false}, {0400, false}}) {
+        ::chmod(key.c_str(), static_cast<mode_t>(mode));
+        const Outcome outcome =
+            RunToEnd(RecvPath, {"--check-file", "/dev/null", "--expect", "0", "--quiet", "--stamp-key", key});
+        EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+        EXPECT_EQ(outcome.err.find("quillon-recv: --stamp-key: '" + key + "' is readable by others") == 0, warned)
+            << mode << ": " << outcome.err;
+    }
+}
+
+// Under a memory cap, connections holding parts of long frames are dropped
+// once they hold a share of what the cap leaves (the default of
+// --max-buffered follows it), so the run goes on and takes a sender after
+// them.
+TEST(RecvProgram, PartialFramesUnderAMemoryCapCostTheirConnectionsNotTheRun)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's address space cannot be capped";
+#endif
+    Receiver receiver({"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--max-frame", "4194304", "--expect",
+                       "5", "--duration", "30", "--json"},
+                      200'000'000);
+    const std::string part = "4000000 <13>1 " + std::string(3'000'000, 'h');
+    std::vector<int> hogs;
+    for (int i = 0; i < 60; ++i) {
+        hogs.push_back(Connect(receiver.Port()));
+        ::send(hogs.back(), part.data(), part.size(), MSG_NOSIGNAL); // cut short when it is dropped
+    }
+    const int sender = Connect(receiver.Port());
+    for (std::uint64_t seq = 1; seq <= 5; ++seq)
+        Write(sender, Framed("octet-count", Rfc5424("capped", 0, seq)));
+    const Outcome outcome = receiver.Finish();
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_EQ(Figure(outcome.json, "received"), 5u);
+    EXPECT_GT(Figure(outcome.json, "buffer_drops"), 0u);
+    for (const int fd : hogs)
+        ::close(fd);
+    ::close(sender);
 }
 
 // Under a memory cap a peer opening stream after stream gets as many checked
