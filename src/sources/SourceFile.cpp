@@ -1,7 +1,9 @@
 #include "sources/SourceFile.h"
 
+#include "common/MemoryBudget.h"
 #include "common/TextHelpers.h"
 
+#include <algorithm>
 #include <array>
 
 #include <sys/stat.h>
@@ -168,8 +170,14 @@ std::string SourceFile::ReadSourceFileLine()
     return TabField(line, MessageField);
 }
 
+std::size_t SourceFile::CaptureLimit()
+{
+    return std::min(LargestCapture, InputBudget());
+}
+
 bool SourceFile::LoadCapture()
 {
+    const std::size_t limit = CaptureLimit();
     CloseFile();
     m_mode = Mode::None;
     m_captureData.clear();
@@ -177,7 +185,7 @@ bool SourceFile::LoadCapture()
     m_captureFault = m_file ? CaptureFault::None : CaptureFault::Unreadable;
     struct stat opened {};
     if (m_file && fstat(fileno(m_file), &opened) == 0 && S_ISREG(opened.st_mode)) {
-        if (static_cast<unsigned long long>(opened.st_size) > LargestCapture)
+        if (static_cast<unsigned long long>(opened.st_size) > limit)
             m_captureFault = CaptureFault::TooLarge;
         else
             m_captureData.reserve(static_cast<std::size_t>(opened.st_size));
@@ -186,10 +194,15 @@ bool SourceFile::LoadCapture()
         std::array<char, 65536> chunk;
         std::size_t got;
         while (m_captureFault == CaptureFault::None && (got = std::fread(chunk.data(), 1, chunk.size(), m_file)) > 0) {
-            if (m_captureData.size() + got > LargestCapture)
+            const std::size_t size = m_captureData.size() + got;
+            if (size > limit) {
                 m_captureFault = CaptureFault::TooLarge;
-            else
-                m_captureData.append(chunk.data(), got);
+                break;
+            }
+            // Doubled as a string would, but never past the limit.
+            if (size > m_captureData.capacity())
+                m_captureData.reserve(std::min(limit, std::max(size, 2 * m_captureData.capacity())));
+            m_captureData.append(chunk.data(), got);
         }
         if (m_captureFault == CaptureFault::None && std::ferror(m_file))
             m_captureFault = CaptureFault::Unreadable;
