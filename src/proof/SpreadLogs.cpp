@@ -79,8 +79,10 @@ void LogDocuments::End()
         m_partial.clear();
         Line(last);
     }
-    for (auto &[prefix, pending] : m_pending)
+    for (auto &[prefix, pending] : m_pending) {
         Unreadable(pending);
+        m_held -= pending.held;
+    }
     m_pending.clear();
 }
 
@@ -105,11 +107,12 @@ void LogDocuments::Line(std::string_view line)
     if (line.starts_with('{')) {
         if (pending != m_pending.end()) {
             Unreadable(pending->second);
-            m_pending.erase(pending);
+            Drop(pending);
         }
         std::string where = prefix.empty() ? m_name + ":" + std::to_string(m_lineNumber) : std::string(prefix);
-        if (!Take(line, where, 1) && m_overflow == Overflow::None && Hold(line.size() + prefix.size() + where.size()))
-            m_pending.emplace(std::string(prefix), Pending{std::string(line), std::move(where), 1});
+        const std::size_t held = line.size() + prefix.size() + where.size();
+        if (!Take(line, where, 1) && m_overflow == Overflow::None && Hold(held))
+            m_pending.emplace(std::string(prefix), Pending{std::string(line), std::move(where), 1, held});
         return;
     }
     if (pending == m_pending.end()) {
@@ -119,14 +122,21 @@ void LogDocuments::Line(std::string_view line)
     Pending &document = pending->second;
     if (!Hold(line.size() + 1))
         return;
+    document.held += line.size() + 1;
     document.text += '\n';
     document.text += line;
     ++document.lines;
     if (line.starts_with('}')) {
         if (!Take(document.text, document.where, document.lines))
             Unreadable(document);
-        m_pending.erase(pending);
+        Drop(pending);
     }
+}
+
+void LogDocuments::Drop(PendingMap::iterator pending)
+{
+    m_held -= pending->second.held;
+    m_pending.erase(pending);
 }
 
 void LogDocuments::Unreadable(Pending &pending)

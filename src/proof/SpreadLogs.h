@@ -67,13 +67,17 @@ private:
         std::string text;
         std::string where;
         std::uint64_t lines = 0;
+        // Counted against the limit until it is read or given up.
+        std::size_t held = 0;
     };
+    using PendingMap = std::map<std::string, Pending, std::less<>>;
 
     void Line(std::string_view line);
     void Unreadable(Pending &pending);
     bool Take(std::string_view text, std::string where, std::uint64_t lines);
 
     bool Hold(std::size_t bytes);
+    void Drop(PendingMap::iterator pending);
 
     Limits m_limits;
     Overflow m_overflow = Overflow::None;
@@ -82,7 +86,7 @@ private:
     std::uint64_t m_lineNumber = 0;
     std::string m_partial;
     // Documents begun, one for each prefix, as pods' lines may interleave.
-    std::map<std::string, Pending, std::less<>> m_pending;
+    PendingMap m_pending;
     std::vector<LogDocument> m_documents;
     LogLineCounts m_counts;
 };
