@@ -146,7 +146,8 @@ private:
             const auto text = ReadBytes(m_options.multiLineFile, LongestMessageFile);
             const std::string named = "--multiline-file: '" + m_options.multiLineFile + "'";
             if (!text) {
-                UsageError("--multiline-file: cannot read '" + m_options.multiLineFile + "'");
+                UsageError(StopRequested() ? named + ": stopped while reading"
+                                           : "--multiline-file: cannot read '" + m_options.multiLineFile + "'");
                 return false;
             }
             if (text->size() > LongestMessageFile) {
