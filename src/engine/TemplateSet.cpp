@@ -2,6 +2,7 @@
 
 #include "common/MemoryBudget.h"
 #include "common/Random.h"
+#include "common/StopFlag.h"
 #include "engine/MessageFormat.h"
 #include "sources/TextLines.h"
 
@@ -108,6 +109,9 @@ Result<TemplateSet> TemplateSet::Parse(std::string_view text, std::string_view o
     const std::size_t budget = InputBudget();
     bool over = false;
     for (std::size_t i = 0; i < lines.Count(); ++i) {
+        // Millions of lines take seconds to compile.
+        if (StopRequested())
+            return Status::Failure(std::string(origin) + ": stopped at line " + std::to_string(i + 1));
         const std::string_view line = lines.Line(i);
         if (Blank(line) || line[0] == '#')
             continue;
