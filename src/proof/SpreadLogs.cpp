@@ -64,8 +64,9 @@ void LogDocuments::Feed(std::string_view bytes)
         m_overflow = Overflow::Line;
         return;
     }
-    // The line's bytes are held until it ends, then counted by what keeps them.
-    if (m_held + m_partial.size() + bytes.size() > m_limits.held) {
+    // The line's bytes are held until it ends, then counted by what keeps
+    // them; as they grow the string doubles, its old copy beside the new.
+    if (m_held + 3 * (m_partial.size() + bytes.size()) > m_limits.held) {
         m_overflow = Overflow::Held;
         return;
     }

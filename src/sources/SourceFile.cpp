@@ -172,7 +172,9 @@ std::string SourceFile::ReadSourceFileLine()
 
 std::size_t SourceFile::CaptureLimit()
 {
-    return std::min(LargestCapture, InputBudget());
+    // Read from a device the string grows by doubling: twice the bytes, and
+    // the old copy beside the new while it moves.
+    return std::min(LargestCapture, InputBudget() / 3);
 }
 
 bool SourceFile::LoadCapture()
@@ -194,14 +196,10 @@ bool SourceFile::LoadCapture()
         std::array<char, 65536> chunk;
         std::size_t got;
         while (m_captureFault == CaptureFault::None && (got = std::fread(chunk.data(), 1, chunk.size(), m_file)) > 0) {
-            const std::size_t size = m_captureData.size() + got;
-            if (size > limit) {
+            if (m_captureData.size() + got > limit) {
                 m_captureFault = CaptureFault::TooLarge;
                 break;
             }
-            // Doubled as a string would, but never past the limit.
-            if (size > m_captureData.capacity())
-                m_captureData.reserve(std::min(limit, std::max(size, 2 * m_captureData.capacity())));
             m_captureData.append(chunk.data(), got);
         }
         if (m_captureFault == CaptureFault::None && std::ferror(m_file))

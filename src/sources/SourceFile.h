@@ -32,8 +32,8 @@ public:
     // failed read, found before it is read where the file tells its size.
     // Well within the 32-bit positions, a payload running past the end too.
     static constexpr std::size_t LargestCapture = std::size_t{64} << 20;
-    // LargestCapture, or less when the memory budget (common/MemoryBudget.h)
-    // is smaller.
+    // LargestCapture, or less when a third of the memory budget
+    // (common/MemoryBudget.h) is smaller.
     static std::size_t CaptureLimit();
     // Why the latest capture read gave an error text instead of a packet.
     enum class CaptureFault { None, Unreadable, TooLarge, NoPackets };

@@ -331,8 +331,8 @@ private:
             break;
         case SourceFile::CaptureFault::TooLarge:
             if (SourceFile::CaptureLimit() < SourceFile::LargestCapture)
-                UsageError(named + " holds more than " + MemoryText(SourceFile::CaptureLimit()) + ", all of " +
-                           BudgetText(InputBudget()));
+                UsageError(named + " holds more than " + MemoryText(SourceFile::CaptureLimit()) +
+                           ", as much as a capture may take of " + BudgetText(InputBudget()));
             else
                 UsageError(named + " holds more than " + std::to_string(SourceFile::LargestCapture >> 20) +
                            " MiB, more than a capture is read whole");
