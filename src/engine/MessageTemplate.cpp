@@ -227,6 +227,13 @@ std::size_t MessageTemplate::MaxLength(const TemplateContext &context) const
     return length;
 }
 
+std::size_t MessageTemplate::Footprint() const
+{
+    // The pool is the literals again, made at the first render.
+    return sizeof(MessageTemplate) + m_parts.capacity() * sizeof(Part) + 2 * (m_literals.capacity() + Slack) +
+           m_times.capacity() * sizeof(TimeText) + m_draws * sizeof(std::uint64_t) + MaxLength({});
+}
+
 bool MessageTemplate::HasStamp() const
 {
     return std::any_of(m_parts.begin(), m_parts.end(), [](const Part &part) { return part.kind == PartKind::Stamp; });

@@ -119,6 +119,10 @@ public:
     // The message appended to out.
     void AppendTo(std::string &out, const TemplateContext &context);
 
+    // The bytes this template holds and a render of it needs: its pieces,
+    // its random draws and the room of one message.
+    std::size_t Footprint() const;
+
     bool HasStamp() const;
     bool Empty() const;
     // The number ${counter} writes next.

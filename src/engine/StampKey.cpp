@@ -1,12 +1,14 @@
 #include "engine/StampKey.h"
 
+#include "common/InputFile.h"
+
 #include <sodium.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <optional>
 
 #include <sys/stat.h>
 
@@ -34,13 +36,24 @@ StampKey::StampKey(std::string_view secret)
 
 Result<StampKey> ReadStampKey(const std::string &path)
 {
-    std::ifstream file(path, std::ios::binary);
+    InputFile file;
+    // A key is a file: "-" is one by that name, not standard input.
+    if (const Status opened = file.Open(path == "-" ? "./-" : path); !opened)
+        return opened;
+    // One byte more than a key may have shows a longer file without reading
+    // it all (a key given as /dev/zero).
     std::string secret(StampKey::MaxSecret + 1, '\0');
-    if (file)
-        file.read(secret.data(), static_cast<std::streamsize>(secret.size()));
-    if (!file && !file.eof())
-        return Status::Failure("cannot read '" + path + "': " + std::strerror(errno ? errno : EIO));
-    secret.resize(static_cast<std::size_t>(file.gcount()));
+    std::size_t have = 0;
+    while (have < secret.size()) {
+        const std::optional<std::size_t> got = file.Read(secret.data() + have, secret.size() - have);
+        if (!got)
+            return Status::Failure(file.Stopped() ? "stopped while waiting for '" + path + "' to be written"
+                                                  : file.Outcome().Why());
+        if (*got == 0)
+            break;
+        have += *got;
+    }
+    secret.resize(have);
     if (secret.size() > StampKey::MaxSecret)
         return Status::Failure("'" + path + "' is longer than " + std::to_string(StampKey::MaxSecret) +
                                " bytes: a key file holds a short secret");

@@ -1,6 +1,8 @@
 #include "engine/TemplateSet.h"
 
+#include "common/MemoryBudget.h"
 #include "common/Random.h"
+#include "common/StopFlag.h"
 #include "engine/MessageFormat.h"
 #include "sources/TextLines.h"
 
@@ -52,6 +54,16 @@ std::size_t ReadOptions(std::string_view line, TemplateEntry &entry, bool &weigh
     return close + 1 < line.size() && line[close + 1] == ' ' ? close + 2 : close + 1;
 }
 
+// Beside each template, its APP-NAME and its weight's running sum.
+constexpr std::size_t EntryBytes = sizeof(MessageTemplate) + sizeof(std::string) + sizeof(double);
+
+Status OverBudget(std::string_view origin, std::size_t need, std::size_t budget)
+{
+    return Status::Failure(std::string(origin) + (origin.empty() ? "" : ": ") + "the template" +
+                           (origin.empty() ? "" : "s") + " need" + (origin.empty() ? "s " : " ") + MemoryText(need) +
+                           ", more than " + BudgetText(budget));
+}
+
 bool Blank(std::string_view line)
 {
     return line.find_first_not_of(" \t") == std::string_view::npos;
@@ -68,16 +80,15 @@ Result<TemplateSet> TemplateSet::FromEntries(std::span<const TemplateEntry> entr
         shared.files = MakeTemplateFileCache();
     TemplateSet set;
     set.m_order = order;
-    double sum = 0;
+    const std::size_t budget = InputBudget();
     for (const TemplateEntry &entry : entries) {
         Result<MessageTemplate> compiled = MessageTemplate::Compile(entry.text, shared);
         if (!compiled)
             return compiled.Outcome();
-        set.m_templates.push_back(std::move(*compiled));
-        set.m_apps.push_back(entry.app);
-        set.m_cumulative.push_back(sum += entry.weight);
+        if (!set.Keep(std::move(*compiled), entry.app, entry.weight, budget))
+            return OverBudget("", set.m_footprint, budget);
     }
-    if (order == Order::ByWeight && !(sum > 0))
+    if (order == Order::ByWeight && !(set.m_cumulative.back() > 0))
         return Status::Failure("the weights add up to 0");
     return set;
 }
@@ -95,8 +106,12 @@ Result<TemplateSet> TemplateSet::Parse(std::string_view text, std::string_view o
     const TextLines lines = TextLines::FromText(std::string(text));
     TemplateSet set;
     bool weighted = false;
-    double sum = 0;
+    const std::size_t budget = InputBudget();
+    bool over = false;
     for (std::size_t i = 0; i < lines.Count(); ++i) {
+        // Millions of lines take seconds to compile.
+        if (StopRequested())
+            return Status::Failure(std::string(origin) + ": stopped at line " + std::to_string(i + 1));
         const std::string_view line = lines.Line(i);
         if (Blank(line) || line[0] == '#')
             continue;
@@ -108,16 +123,18 @@ Result<TemplateSet> TemplateSet::Parse(std::string_view text, std::string_view o
             return Status::Failure(where + fault);
         options.firstColumn = start + 1;
         Result<MessageTemplate> compiled = MessageTemplate::Compile(line.substr(start), options);
+        if (!compiled && over)
+            break;
         if (!compiled)
             return Status::Failure(where + compiled.Why());
-        set.m_templates.push_back(std::move(*compiled));
-        set.m_apps.push_back(std::move(entry.app));
-        set.m_cumulative.push_back(sum += entry.weight);
+        over = !set.Keep(std::move(*compiled), std::move(entry.app), entry.weight, budget) || over;
     }
+    if (over)
+        return OverBudget(origin, set.m_footprint, budget);
     if (set.m_templates.empty())
         return Status::Failure(std::string(origin) + " has no template");
     set.m_order = weighted ? Order::ByWeight : Order::InTurn;
-    if (weighted && !(sum > 0))
+    if (weighted && !(set.m_cumulative.back() > 0))
         return Status::Failure(std::string(origin) + ": the weights add up to 0");
     return set;
 }
@@ -138,6 +155,28 @@ Result<TemplateSet> TemplateSet::FromFile(const std::string &path, MessageTempla
         text.push_back('\n');
     }
     return Parse(text, path, std::move(options));
+}
+
+bool TemplateSet::Keep(MessageTemplate compiled, std::string app, double weight, std::size_t budget)
+{
+    // Counted before it is kept, and once past the budget only counted, so
+    // the set never holds more than the budget on the way to saying how much
+    // it would need.
+    m_footprint += compiled.Footprint() + EntryBytes + app.capacity();
+    if (m_footprint > budget) {
+        m_templates.clear();
+        m_templates.shrink_to_fit();
+        m_apps.clear();
+        m_apps.shrink_to_fit();
+        m_cumulative.clear();
+        m_cumulative.shrink_to_fit();
+        return false;
+    }
+    const double sum = m_cumulative.empty() ? 0 : m_cumulative.back();
+    m_templates.push_back(std::move(compiled));
+    m_apps.push_back(std::move(app));
+    m_cumulative.push_back(sum + weight);
+    return true;
 }
 
 std::size_t TemplateSet::NextIndex()

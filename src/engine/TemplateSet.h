@@ -37,7 +37,10 @@ public:
     // One --template text.
     static Result<TemplateSet> FromText(std::string_view text, const MessageTemplate::Options &options);
     // A template file's text; errors name origin and the line:
-    // "t.txt line 3: field ${foo} at column 9: unknown field 'foo'".
+    // "t.txt line 3: field ${foo} at column 9: unknown field 'foo'". A set
+    // whose Footprint() would pass the memory budget (common/MemoryBudget.h)
+    // fails saying how much it needs, its lines read on to count that but
+    // not kept.
     static Result<TemplateSet> Parse(std::string_view text, std::string_view origin, MessageTemplate::Options options);
     static Result<TemplateSet> FromFile(const std::string &path, MessageTemplate::Options options);
 
@@ -49,6 +52,8 @@ public:
     Order GetOrder() const { return m_order; }
     // The longest any of them writes with this context.
     std::size_t MaxLength(const TemplateContext &context) const;
+    // The bytes the set holds and a render of each template needs.
+    std::size_t Footprint() const { return m_footprint; }
 
 private:
     std::vector<MessageTemplate> m_templates;
@@ -56,4 +61,8 @@ private:
     std::vector<double> m_cumulative;
     Order m_order = Order::InTurn;
     std::size_t m_next = 0;
+    std::size_t m_footprint = 0;
+
+    // false when the set passes budget.
+    bool Keep(MessageTemplate compiled, std::string app, double weight, std::size_t budget);
 };

@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -36,10 +37,24 @@ struct LogLineCounts {
 // broken before it.
 class LogDocuments {
 public:
+    // What the documents, those begun and a line not ended may hold
+    // together, as read (a parsed document is counted at a few times its
+    // text), and how long a line may be.
+    struct Limits {
+        std::size_t held = SIZE_MAX;
+        std::size_t line = SIZE_MAX;
+    };
+    enum class Overflow { None, Held, Line };
+
+    LogDocuments() = default;
+    explicit LogDocuments(Limits limits) : m_limits(limits) {}
+
     // Starts an input; name goes into where for lines without a prefix.
     void Begin(std::string name);
-    // Any cut of an input gives the same documents.
+    // Any cut of an input gives the same documents. Once past a limit the
+    // rest is passed over and Overflowed() says which.
     void Feed(std::string_view bytes);
+    Overflow Overflowed() const { return m_overflow; }
     // The end of the input: a last line without LF counts, and documents
     // not ended are unreadable.
     void End();
@@ -52,17 +67,26 @@ private:
         std::string text;
         std::string where;
         std::uint64_t lines = 0;
+        // Counted against the limit until it is read or given up.
+        std::size_t held = 0;
     };
+    using PendingMap = std::map<std::string, Pending, std::less<>>;
 
     void Line(std::string_view line);
     void Unreadable(Pending &pending);
     bool Take(std::string_view text, std::string where, std::uint64_t lines);
 
+    bool Hold(std::size_t bytes);
+    void Drop(PendingMap::iterator pending);
+
+    Limits m_limits;
+    Overflow m_overflow = Overflow::None;
+    std::size_t m_held = 0;
     std::string m_name;
     std::uint64_t m_lineNumber = 0;
     std::string m_partial;
     // Documents begun, one for each prefix, as pods' lines may interleave.
-    std::map<std::string, Pending, std::less<>> m_pending;
+    PendingMap m_pending;
     std::vector<LogDocument> m_documents;
     LogLineCounts m_counts;
 };

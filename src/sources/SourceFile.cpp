@@ -1,7 +1,9 @@
 #include "sources/SourceFile.h"
 
+#include "common/MemoryBudget.h"
 #include "common/TextHelpers.h"
 
+#include <algorithm>
 #include <array>
 
 #include <sys/stat.h>
@@ -168,6 +170,14 @@ std::string SourceFile::ReadSourceFileLine()
     return TabField(line, MessageField);
 }
 
+std::size_t SourceFile::CaptureLimit(bool sized)
+{
+    // A file that tells its size is read into a string reserved for it; one
+    // read from a device grows by doubling: twice the bytes, and the old copy
+    // beside the new while it moves.
+    return sized ? std::min(LargestCapture, InputBudget()) : std::min(LargestUnsizedCapture, InputBudget() / 3);
+}
+
 bool SourceFile::LoadCapture()
 {
     CloseFile();
@@ -176,10 +186,10 @@ bool SourceFile::LoadCapture()
     m_file = OpenForReading(m_state.SourceFileName);
     m_captureFault = m_file ? CaptureFault::None : CaptureFault::Unreadable;
     struct stat opened {};
-    m_captureLimit = LargestUnsizedCapture;
+    m_captureLimit = CaptureLimit(false);
     if (m_file && fstat(fileno(m_file), &opened) == 0 && S_ISREG(opened.st_mode)) {
-        m_captureLimit = LargestCapture;
-        if (static_cast<unsigned long long>(opened.st_size) > LargestCapture)
+        m_captureLimit = CaptureLimit(true);
+        if (static_cast<unsigned long long>(opened.st_size) > m_captureLimit)
             m_captureFault = CaptureFault::TooLarge;
         else
             m_captureData.reserve(static_cast<std::size_t>(opened.st_size));
@@ -188,10 +198,11 @@ bool SourceFile::LoadCapture()
         std::array<char, 65536> chunk;
         std::size_t got;
         while (m_captureFault == CaptureFault::None && (got = std::fread(chunk.data(), 1, chunk.size(), m_file)) > 0) {
-            if (m_captureData.size() + got > m_captureLimit)
+            if (m_captureData.size() + got > m_captureLimit) {
                 m_captureFault = CaptureFault::TooLarge;
-            else
-                m_captureData.append(chunk.data(), got);
+                break;
+            }
+            m_captureData.append(chunk.data(), got);
         }
         if (m_captureFault == CaptureFault::None && std::ferror(m_file))
             m_captureFault = CaptureFault::Unreadable;

@@ -35,6 +35,9 @@ public:
     // What does not tell its size (a device, a FIFO) may never end: it is
     // read up to this much, then refused.
     static constexpr std::size_t LargestUnsizedCapture = std::size_t{64} << 20;
+    // The limit of a capture of either kind, or less when a share of the
+    // memory budget (common/MemoryBudget.h) is smaller.
+    static std::size_t CaptureLimit(bool sized);
     // Why the latest capture read gave an error text instead of a packet.
     enum class CaptureFault { None, Unreadable, TooLarge, NoPackets };
 

@@ -1,29 +1,42 @@
 #include "sources/TextLines.h"
 
+#include "common/InputFile.h"
+#include "common/MemoryBudget.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include <optional>
 
 Result<TextLines> TextLines::Read(const std::string &path, std::size_t maxBytes)
 {
-    maxBytes = std::min(maxBytes, LargestFile);
-    const std::unique_ptr<std::FILE, int (*)(std::FILE *)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file)
-        return Status::Failure("cannot read '" + path + "': " + std::strerror(errno));
+    // The text, its line index (as large again for short lines) and a
+    // caller's copy of it.
+    const std::size_t budget = InputBudget() / HeldCopies;
+    const bool fitsBudget = std::min(maxBytes, LargestFile) <= budget;
+    maxBytes = std::min({maxBytes, LargestFile, budget});
+    InputFile file;
+    // "-" names a file here, as it always has.
+    if (const Status opened = file.Open(path == "-" ? "./-" : path); !opened)
+        return opened;
+    const auto tooLarge = [&] {
+        return Status::Failure(fitsBudget ? "'" + path + "' is larger than " + std::to_string(maxBytes >> 20) + " MiB"
+                                          : "'" + path + "' is larger than " + MemoryText(maxBytes) +
+                                                ", the most a file may take of " + BudgetText(maxBytes * HeldCopies));
+    };
+    if (file.Size() > maxBytes)
+        return tooLarge();
     std::string text;
+    text.reserve(file.Size());
     char chunk[64 * 1024];
     for (;;) {
-        const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
-        text.append(chunk, got);
-        if (text.size() > maxBytes)
-            return Status::Failure("'" + path + "' is larger than " + std::to_string(maxBytes >> 20) + " MiB");
-        if (got < sizeof chunk)
+        const std::optional<std::size_t> got = file.Read(chunk, sizeof chunk);
+        if (!got)
+            return Status::Failure(file.Stopped() ? "stopped while reading '" + path + "'" : file.Outcome().Why());
+        if (*got == 0)
             break;
+        if (text.size() + *got > maxBytes)
+            return tooLarge();
+        text.append(chunk, *got);
     }
-    if (std::ferror(file.get()))
-        return Status::Failure("cannot read '" + path + "': " + std::strerror(errno));
     return FromText(std::move(text));
 }
 

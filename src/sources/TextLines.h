@@ -15,11 +15,15 @@
 class TextLines {
 public:
     static constexpr std::size_t LargestFile = std::size_t{64} << 20;
+    // A file's bytes may take this share of the input budget
+    // (common/MemoryBudget.h).
+    static constexpr std::size_t HeldCopies = 4;
 
     // The file's lines, or why not ("cannot read 'users.txt': No such file
     // or directory"). A file larger than maxBytes,
     // or one that never ends (/dev/zero), is an error, found without reading
-    // it whole.
+    // it whole; so is one larger than its share of the memory budget. A stop
+    // request ends the read, of a FIFO too.
     static Result<TextLines> Read(const std::string &path, std::size_t maxBytes = LargestFile);
     static TextLines FromText(std::string text);
 

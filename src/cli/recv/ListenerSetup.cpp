@@ -57,17 +57,6 @@ void CapConnectionsByDescriptors(ListenerSetup &setup, std::size_t asked)
 }
 } // namespace
 
-std::optional<std::size_t> AddressSpaceLeft()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return std::nullopt;
-    std::size_t pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    const std::size_t used = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
-}
-
 Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names)
 {
     ListenerSetup setup;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/recv/RecvCommandLine.h"
+#include "common/MemoryBudget.h"
 #include "common/Result.h"
 #include "proof/ReceiveLoop.h"
 
@@ -21,8 +22,6 @@ struct ListenerSetup {
 // A failure names the flag at fault ("--cert: ...") as names call it.
 Result<ListenerSetup> SetUpListener(const RecvOptions &options, const RecvFlagNames &names = {});
 
-// What ulimit -v leaves this process now; none without a limit.
-std::optional<std::size_t> AddressSpaceLeft();
-// The share of that the streams checked may take, and apart the parts of
-// messages held.
+// The share of what ulimit -v leaves (common/MemoryBudget.h) that the
+// streams checked may take, and apart the parts of messages held.
 inline constexpr std::size_t MemoryShare = 4;

@@ -2,6 +2,8 @@
 
 #include "cli/recv/ListenerSetup.h"
 #include "cli/recv/SpreadMergeCommand.h"
+#include "common/InputFile.h"
+#include "common/MemoryBudget.h"
 #include "common/StopFlag.h"
 #include "common/TextHelpers.h"
 #include "common/Version.h"
@@ -12,7 +14,6 @@
 #include "transport/TransportKind.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -180,14 +181,9 @@ private:
 
     void CheckFile()
     {
-        const bool stdinFile = m_options.checkFile == "-";
-        const int fd = stdinFile ? STDIN_FILENO : ::open(m_options.checkFile.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat info {};
-        const int reason = fd < 0 ? errno : ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : 0;
-        if (reason != 0) {
-            if (fd >= 0 && !stdinFile)
-                ::close(fd);
-            UsageError("--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(reason));
+        InputFile file;
+        if (const Status opened = file.Open(m_options.checkFile); !opened) {
+            UsageError("--check-file: " + opened.Why());
             return;
         }
         m_summary.source = "file " + m_options.checkFile;
@@ -196,22 +192,22 @@ private:
         LineIntake intake(m_intake);
         std::string buffer(FileReadSize, '\0');
         for (;;) {
-            const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                UsageError("--check-file: cannot read '" + m_options.checkFile + "': " + std::strerror(errno));
+            const std::optional<std::size_t> got = file.Read(buffer.data(), buffer.size());
+            if (!got && file.Stopped()) {
+                m_summary.stoppedBy = "signal";
                 break;
             }
-            if (got == 0) {
+            if (!got) {
+                UsageError("--check-file: " + file.Outcome().Why());
+                break;
+            }
+            if (*got == 0) {
                 m_summary.stoppedBy = "end of file";
                 break;
             }
-            lines.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), intake);
+            lines.Feed(std::string_view(buffer.data(), *got), intake);
         }
         lines.Finish(intake);
-        if (!stdinFile)
-            ::close(fd);
         m_summary.loop.frames = lines.Counts();
         m_summary.elapsedSeconds = SecondsBetween(start, SteadyClock::now());
     }
@@ -411,7 +407,7 @@ int RunRecvCommand(const std::vector<std::string> &args, std::ostream &out, std:
         break;
     }
     if (!parsed.options.mergeFiles.empty())
-        return RunMergeCommand(parsed.options.mergeFiles, parsed.options.json, std::cin, out, err);
+        return RunMergeCommand(parsed.options.mergeFiles, parsed.options.json, out, err);
     const MetricsStart metrics = StartMetrics(parsed.options.metrics, "quillon-recv", err, parsed.options.quiet);
     if (!metrics.status) {
         err << "quillon-recv: " << metrics.status.Why() << "\n";

@@ -1,26 +1,44 @@
 #include "cli/recv/SpreadMergeCommand.h"
 
+#include "common/InputFile.h"
+#include "common/MemoryBudget.h"
 #include "proof/SpreadMerge.h"
 #include "report/JsonText.h"
 
 #include <QJsonArray>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
 
 namespace {
 constexpr int UsageErrorStatus = 2;
 
-// Reads stream to its end into logs; false when it failed on the way.
-bool ReadAll(std::istream &stream, LogDocuments &logs)
+// A receiver report of many streams with their gaps is one long line.
+constexpr std::size_t LongestLine = std::size_t{256} << 20;
+
+// Reads file to its end into logs; a failure says why in the user's words.
+Status ReadAll(const std::string &path, LogDocuments &logs, const std::string &budget)
 {
+    InputFile input;
+    if (const Status opened = input.Open(path); !opened)
+        return opened;
+    const std::string file = path == "-" ? "standard input" : path;
     std::string buffer(1 << 16, '\0');
-    while (stream.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || stream.gcount() > 0)
-        logs.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(stream.gcount())));
-    return stream.eof() && !stream.bad();
+    for (;;) {
+        const std::optional<std::size_t> got = input.Read(buffer.data(), buffer.size());
+        if (!got)
+            return Status::Failure(input.Stopped() ? file + ": stopped while reading" : input.Outcome().Why());
+        if (*got == 0)
+            return {};
+        logs.Feed(std::string_view(buffer.data(), *got));
+        switch (logs.Overflowed()) {
+        case LogDocuments::Overflow::None:
+            break;
+        case LogDocuments::Overflow::Line:
+            return Status::Failure(file + ": a line longer than " + std::to_string(LongestLine >> 20) + " MiB");
+        case LogDocuments::Overflow::Held:
+            return Status::Failure(file + ": the logs need more than " + budget);
+        }
+    }
 }
 
 std::string Reached(const std::optional<bool> &reached)
@@ -144,23 +162,14 @@ std::string InputNote(const SpreadMerge &merge, const LogLineCounts &counts)
 }
 } // namespace
 
-int RunMergeCommand(const std::vector<std::string> &files, bool json, std::istream &in, std::ostream &out,
-                    std::ostream &err)
+int RunMergeCommand(const std::vector<std::string> &files, bool json, std::ostream &out, std::ostream &err)
 {
-    LogDocuments logs;
+    const std::size_t budget = InputBudget();
+    LogDocuments logs(LogDocuments::Limits{budget, LongestLine});
     for (const std::string &file : files) {
         logs.Begin(file == "-" ? "standard input" : file);
-        bool read = false;
-        if (file == "-") {
-            read = ReadAll(in, logs);
-        } else if (std::error_code ec; !std::filesystem::is_directory(file, ec)) {
-            std::ifstream stream(file, std::ios::binary);
-            read = stream.is_open() && ReadAll(stream, logs);
-        } else {
-            errno = EISDIR;
-        }
-        if (!read) {
-            err << "quillon-recv: --merge: cannot read " << file << ": " << std::strerror(errno) << "\n";
+        if (const Status read = ReadAll(file, logs, BudgetText(budget)); !read) {
+            err << "quillon-recv: --merge: " << read.Why() << "\n";
             return UsageErrorStatus;
         }
     }

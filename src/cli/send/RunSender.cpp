@@ -1,6 +1,9 @@
 #include "cli/send/RunSender.h"
 
+#include "common/InputFile.h"
+#include "common/MemoryBudget.h"
 #include "common/SettingsRules.h"
+#include "common/StopFlag.h"
 #include "common/TextHelpers.h"
 #include "engine/MessageComposer.h"
 #include "engine/Stamp.h"
@@ -16,7 +19,6 @@
 #include <array>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -29,56 +31,82 @@ namespace {
 constexpr std::size_t LongestMessageFile = 64 * 1024;
 // A file of lines is held whole for the run.
 constexpr std::size_t LargestLinesFile = std::size_t{256} << 20;
+// Far beyond any syslog message, and what a receiver takes as one.
+constexpr std::size_t LongestLine = std::size_t{1} << 20;
 // Descriptors besides the connections: standard streams, the event loop's,
 // the stats file, a lookup's.
 constexpr std::int64_t SpareFiles = 10;
 
-// Up to limit + 1 bytes, so a longer (or endless) file shows as longer.
+// Up to limit + 1 bytes, so a longer (or endless) file shows as longer;
+// none when it could not be read or a stop came first.
 std::optional<std::string> ReadBytes(const std::string &path, std::size_t limit)
 {
-    std::ifstream file;
-    if (path != "-") {
-        file.open(path, std::ios::binary);
-        if (!file)
-            return std::nullopt;
-    }
-    std::istream &in = path == "-" ? std::cin : file;
-    std::string bytes(limit + 1, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (in.bad())
+    InputFile file;
+    if (!file.Open(path))
         return std::nullopt;
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    std::string bytes(limit + 1, '\0');
+    std::size_t have = 0;
+    while (have < bytes.size()) {
+        const std::optional<std::size_t> got = file.Read(bytes.data() + have, bytes.size() - have);
+        if (!got)
+            return std::nullopt;
+        if (*got == 0)
+            break;
+        have += *got;
+    }
+    bytes.resize(have);
     return bytes;
 }
 
-// Hands each line (without its LF) to take, reading at most limit bytes:
-// false when there was more. A last line without LF counts too.
-template <typename Take> bool ForEachLine(std::istream &in, std::size_t limit, Take take)
+enum class LinesRead { Whole, TooLarge, LineTooLong, Refused, Failed };
+
+// Hands each line (without its LF) to take, reading at most limit bytes and
+// no line longer than longest; take may refuse a line to end the read. A
+// last line without LF counts too.
+template <typename Take> LinesRead ForEachLine(InputFile &in, std::size_t limit, std::size_t longest, Take take)
 {
     std::string carry;
     std::array<char, 65536> chunk{};
     std::size_t total = 0;
-    while (in.read(chunk.data(), chunk.size()) || in.gcount() > 0) {
-        const auto got = static_cast<std::size_t>(in.gcount());
-        total += got;
+    for (;;) {
+        const std::optional<std::size_t> got = in.Read(chunk.data(), chunk.size());
+        if (!got)
+            return LinesRead::Failed;
+        if (*got == 0)
+            break;
+        total += *got;
         if (total > limit)
-            return false;
-        std::string_view rest(chunk.data(), got);
+            return LinesRead::TooLarge;
+        std::string_view rest(chunk.data(), *got);
         for (std::size_t end = rest.find('\n'); end != std::string_view::npos; end = rest.find('\n')) {
+            if (carry.size() + end > longest)
+                return LinesRead::LineTooLong;
+            bool taken = true;
             if (carry.empty()) {
-                take(rest.substr(0, end));
+                taken = take(rest.substr(0, end));
             } else {
                 carry.append(rest.substr(0, end));
-                take(std::string_view(carry));
+                taken = take(std::string_view(carry));
                 carry.clear();
             }
+            if (!taken)
+                return LinesRead::Refused;
             rest.remove_prefix(end + 1);
         }
+        if (carry.size() + rest.size() > longest)
+            return LinesRead::LineTooLong;
         carry.append(rest);
     }
-    if (!carry.empty())
-        take(std::string_view(carry));
-    return true;
+    if (!carry.empty() && !take(std::string_view(carry)))
+        return LinesRead::Refused;
+    return LinesRead::Whole;
+}
+
+// The heap a line held in a std::string takes beside the string itself
+// (none for the short ones it keeps inside).
+std::size_t HeapOf(std::size_t length)
+{
+    return length < sizeof(std::string) ? 0 : length + 1;
 }
 
 // Random per run, but not from the program's random sequence, whose draws
@@ -106,7 +134,7 @@ public:
     {
         if (m_options.stamp && m_options.runId.empty())
             m_options.runId = FreshRunId();
-        static_cast<void>(LoadFiles() && (!stats || OpenStatsFile(*stats)) && FitFiles() &&
+        static_cast<void>(LoadFiles() && FitTemplates() && (!stats || OpenStatsFile(*stats)) && FitFiles() &&
                           (!UsesTls(m_options) || PrepareTls()));
         return std::move(m_prepared);
     }
@@ -118,7 +146,8 @@ private:
             const auto text = ReadBytes(m_options.multiLineFile, LongestMessageFile);
             const std::string named = "--multiline-file: '" + m_options.multiLineFile + "'";
             if (!text) {
-                UsageError("--multiline-file: cannot read '" + m_options.multiLineFile + "'");
+                UsageError(StopRequested() ? named + ": stopped while reading"
+                                           : "--multiline-file: cannot read '" + m_options.multiLineFile + "'");
                 return false;
             }
             if (text->size() > LongestMessageFile) {
@@ -133,13 +162,8 @@ private:
             return false;
         // The reader would send its error text as the message; a run that
         // can only send that is a mistake to report before anything goes out.
-        std::error_code unknown;
-        const bool folder = std::filesystem::is_directory(m_options.sourceFile, unknown);
-        if (ReadsSourceFile() && (folder || !std::ifstream(m_options.sourceFile, std::ios::binary))) {
-            UsageError(SourceFileName() + ": cannot open '" + m_options.sourceFile + "'" +
-                       (folder ? ": it is a folder" : ""));
+        if (ReadsSourceFile() && !SourceFileUsable())
             return false;
-        }
         if (m_options.message == MessageEntries::CaptureFile && !CaptureUsable())
             return false;
         if (m_options.message == MessageEntries::TabDelimitedFile)
@@ -151,26 +175,44 @@ private:
     bool LoadLines()
     {
         const std::string &path = m_options.linesFile;
-        std::ifstream file;
-        if (path != "-")
-            file.open(path, std::ios::binary);
-        std::istream &in = path == "-" ? std::cin : file;
-        auto lines = std::make_shared<std::vector<std::string>>();
-        const bool opened = static_cast<bool>(in);
-        const bool whole = opened && ForEachLine(in, LargestLinesFile, [&lines](std::string_view line) {
-                               if (!line.empty() && line.back() == '\r')
-                                   line.remove_suffix(1);
-                               // Empty lines carry no message, as logger -f skips them.
-                               if (!line.empty())
-                                   lines->emplace_back(line);
-                           });
-        if (!opened || in.bad()) {
-            UsageError("--lines-file: cannot read '" + path + "'");
+        const std::string named = "--lines-file: " + (path == "-" ? std::string("standard input") : path);
+        InputFile file;
+        if (const Status opened = file.Open(path); !opened) {
+            UsageError("--lines-file: " + opened.Why());
             return false;
         }
-        if (!whole) {
+        auto lines = std::make_shared<std::vector<std::string>>();
+        // Each line's string twice over, as the vector doubles, and its bytes.
+        const std::size_t budget = InputBudget();
+        std::size_t held = 0;
+        const LinesRead read =
+            ForEachLine(file, LargestLinesFile, LongestLine, [&lines, &held, budget](std::string_view line) {
+                if (!line.empty() && line.back() == '\r')
+                    line.remove_suffix(1);
+                // Empty lines carry no message, as logger -f skips them.
+                if (line.empty())
+                    return true;
+                held += 2 * sizeof(std::string) + HeapOf(line.size());
+                if (held > budget)
+                    return false;
+                lines->emplace_back(line);
+                return true;
+            });
+        switch (read) {
+        case LinesRead::Whole:
+            break;
+        case LinesRead::Failed:
+            UsageError(file.Stopped() ? named + ": stopped while reading" : "--lines-file: " + file.Outcome().Why());
+            return false;
+        case LinesRead::TooLarge:
             UsageError("--lines-file: '" + path + "' holds more than " + std::to_string(LargestLinesFile >> 20) +
                        " MiB, more than is read for a run");
+            return false;
+        case LinesRead::LineTooLong:
+            UsageError(named + ": a line longer than " + std::to_string(LongestLine >> 20) + " MiB");
+            return false;
+        case LinesRead::Refused:
+            UsageError(named + ": its lines need more than " + BudgetText(budget));
             return false;
         }
         if (lines->empty()) {
@@ -207,6 +249,11 @@ private:
         while ((read = file.Next(line)) == ReplayFile::Read::Line) {
             lines += line.text.empty() ? 0 : 1;
             timed += line.time == ReplayTime::None ? 0 : 1;
+            // A file of many gigabytes takes a while to read through.
+            if ((lines & 0xffff) == 0 && StopRequested()) {
+                UsageError("--replay: '" + path + "': stopped while reading");
+                return false;
+            }
         }
         if (read == ReplayFile::Read::Failed) {
             UsageError("--replay: " + file.Outcome().Why());
@@ -226,18 +273,46 @@ private:
     // file goes out as empty messages, sent as the window would, but said.
     void WarnOfShortLines() const
     {
-        std::ifstream file(m_options.sourceFile, std::ios::binary);
+        InputFile file;
+        if (!file.Open(m_options.sourceFile))
+            return;
         std::int64_t lines = 0, shortLines = 0;
-        ForEachLine(file, SourceFile::LargestUnsizedCapture, [&lines, &shortLines](std::string_view line) {
-            ++lines;
-            if (!line.empty() && !StartsWithNoCase(line, "HEX=") && std::count(line.begin(), line.end(), '\t') < 3)
-                ++shortLines;
-        });
+        static_cast<void>(ForEachLine(file, SourceFile::LargestUnsizedCapture, SourceFile::LongestLine,
+                                      [&lines, &shortLines](std::string_view line) {
+                                          ++lines;
+                                          if (!line.empty() && !StartsWithNoCase(line, "HEX=") &&
+                                              std::count(line.begin(), line.end(), '\t') < 3)
+                                              ++shortLines;
+                                          return true;
+                                      }));
         if (shortLines > 0)
             m_say(SourceFileName() + ": " + Grouped(shortLines) + " of " + Grouped(lines) + " lines in '" +
                   m_options.sourceFile +
                   "' have fewer than four tab-delimited fields and go out as empty messages (the "
                   "fourth field is the message); --lines-file FILE sends each line as it stands");
+    }
+
+    // A capture is held whole by each thread, and once more by the check.
+    bool SourceFileUsable()
+    {
+        const std::string &path = m_options.sourceFile;
+        InputFile file;
+        if (!file.Open(path)) {
+            std::error_code unknown;
+            const bool folder = std::filesystem::is_directory(path, unknown);
+            UsageError(SourceFileName() + ": cannot open '" + path + "'" + (folder ? ": it is a folder" : ""));
+            return false;
+        }
+        if (m_options.message != MessageEntries::CaptureFile || file.Size() > SourceFile::LargestCapture)
+            return true;
+        const std::size_t need = file.Size() * static_cast<std::size_t>(m_options.threads + 1);
+        const std::size_t budget = InputBudget();
+        if (need <= budget)
+            return true;
+        UsageError(SourceFileName() + ": '" + path + "' needs " + MemoryText(need) + " held by " +
+                   std::to_string(m_options.threads) + (m_options.threads == 1 ? " thread" : " threads") +
+                   ", more than " + BudgetText(budget));
+        return false;
     }
 
     // Read once here, so a capture that cannot be replayed is refused
@@ -256,8 +331,13 @@ private:
             UsageError(SourceFileName() + ": cannot read '" + m_options.sourceFile + "'");
             break;
         case SourceFile::CaptureFault::TooLarge:
-            UsageError(named + " holds more than " + std::to_string(capture.LastCaptureLimit() >> 20) +
-                       " MiB, more than a capture is read whole");
+            if (const std::size_t limit = capture.LastCaptureLimit();
+                limit != SourceFile::LargestCapture && limit != SourceFile::LargestUnsizedCapture)
+                UsageError(named + " holds more than " + MemoryText(limit) + ", as much as a capture may take of " +
+                           BudgetText(InputBudget()));
+            else
+                UsageError(named + " holds more than " + std::to_string(limit >> 20) +
+                           " MiB, more than a capture is read whole");
             break;
         case SourceFile::CaptureFault::NoPackets:
             UsageError(named + " holds no syslog datagrams (UDP to port 514) to replay");
@@ -286,6 +366,22 @@ private:
         if (ending && text.find('\n') != std::string::npos)
             m_say(std::string("the message has line breaks and ") + ending +
                   ": receivers will split it into several; --framing octet-count keeps it whole");
+    }
+
+    // The flag's parser checked one copy of the templates against the
+    // budget; each thread renders from two of its own.
+    bool FitTemplates()
+    {
+        if (!m_options.templates)
+            return true;
+        const std::size_t copies = 2 * static_cast<std::size_t>(m_options.threads) + 1;
+        const std::size_t need = m_options.templates->Footprint() * copies;
+        const std::size_t budget = InputBudget();
+        if (need <= budget)
+            return true;
+        UsageError(m_options.templateFlag + ": the templates need " + MemoryText(need) + " with --threads " +
+                   std::to_string(m_options.threads) + ", more than " + BudgetText(budget));
+        return false;
     }
 
     // Every connection is a descriptor: the limit is raised as far as the

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
+#include <QTemporaryDir>
 
+#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -130,15 +132,17 @@ TEST(SpreadMerge, ReconcilesOnlyWhatWasSentAndArrivedOrIsOfUnknownFate)
 
 TEST(SpreadMerge, InputThatIsNoRunsLogsIsAUsageError)
 {
+    QTemporaryDir dir;
+    const std::string senderOnly = dir.filePath("sender.log").toStdString();
+    std::ofstream(senderOnly) << "[pod/s-0/quillon-send] {\"sent\":1,\"shard\":0,\"shards\":1}\n";
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"/nonexistent/recv.log"}, "cannot read /nonexistent/recv.log: No such file or directory"},
-        {{"/"}, "cannot read /: Is a directory"},
-        {{"-"}, "no receiver report"},
+        {{"/nonexistent/recv.log"}, "cannot read '/nonexistent/recv.log': No such file or directory"},
+        {{"/"}, "cannot read '/': Is a directory"},
+        {{senderOnly}, "no receiver report"},
     };
     for (const auto &[files, error] : cases) {
-        std::istringstream in("[pod/s-0/quillon-send] {\"sent\":1,\"shard\":0,\"shards\":1}\n");
         std::ostringstream out, err;
-        EXPECT_EQ(RunMergeCommand(files, false, in, out, err), 2) << error;
+        EXPECT_EQ(RunMergeCommand(files, false, out, err), 2) << error;
         EXPECT_NE(err.str().find(error), std::string::npos) << err.str();
         EXPECT_EQ(out.str(), "");
     }
