@@ -73,6 +73,7 @@ std::string DatagramChannel::NothingSentText() const
 void DatagramChannel::Count(SendCounters &counters) const
 {
     counters.connections = m_endpoint.State() == SocketEndpoint::StateOpen ? 1 : 0;
+    counters.refused = static_cast<std::int64_t>(m_endpoint.RefusedDatagrams());
     counters.blockedSeconds = std::chrono::duration<double>(m_endpoint.BlockedTime()).count();
 }
 

@@ -46,7 +46,8 @@ private:
     std::string m_socketPath;
     // Its own, so several channels can take turns with one packet stream.
     std::optional<MessageStamper> m_stamper;
-    SocketEndpoint m_endpoint;
+    // Counting refusals reads them off the socket's error queue, each second too.
+    mutable SocketEndpoint m_endpoint;
     std::string m_lastError;
     // Refilled in place: the strings keep their capacity.
     std::vector<std::string> m_batch;

@@ -192,8 +192,10 @@ std::string RelpChannel::NothingSentText() const
 void RelpChannel::Count(SendCounters &counters) const
 {
     counters.connections = UpCount();
-    for (const Session &s : m_sessions)
+    for (const Session &s : m_sessions) {
         counters.unknownFate += s.unknownFate;
+        counters.opened += (s.everUp ? 1 : 0) + s.reconnects;
+    }
 }
 
 // Each session is closed politely: librelp waits for the answer to its

@@ -16,6 +16,9 @@ void Add(SendCounters &sum, const SendCounters &c)
     sum.sent += c.sent;
     sum.failed += c.failed;
     sum.unknownFate += c.unknownFate;
+    sum.refused += c.refused;
+    sum.bytes += c.bytes;
+    sum.opened += c.opened;
     sum.connections += c.connections;
     sum.blockedSeconds += c.blockedSeconds;
     sum.queuedBytes += c.queuedBytes;

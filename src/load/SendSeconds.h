@@ -11,6 +11,11 @@ struct SendCounters {
     std::int64_t failed = 0;
     // Messages a broken session may or may not have delivered (--reconnect).
     std::int64_t unknownFate = 0;
+    // Datagrams and connections refused, message bytes handed over, and
+    // sessions opened (reconnects too): as the summary adds them up.
+    std::int64_t refused = 0;
+    std::int64_t bytes = 0;
+    std::int64_t opened = 0;
     // Open now (UDP: the socket).
     std::int64_t connections = 0;
     // Spent waiting inside sends for room in a full socket, over all sockets.

@@ -266,6 +266,7 @@ private:
         SendCounters counters;
         counters.sent = m_summary.sent + m_takenBack;
         counters.failed = m_summary.failed;
+        counters.bytes = m_summary.bytes;
         m_channel->Count(counters);
         if (m_schedule)
             counters.target = m_schedule->TargetBy(elapsed);

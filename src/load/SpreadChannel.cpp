@@ -123,6 +123,8 @@ void SpreadChannel::Count(SendCounters &counters) const
         part.channel->Count(one);
         counters.connections += one.connections;
         counters.unknownFate += one.unknownFate;
+        counters.refused += one.refused;
+        counters.opened += one.opened;
         counters.blockedSeconds += one.blockedSeconds;
         counters.queuedBytes += one.queuedBytes;
     }

@@ -143,6 +143,8 @@ void StreamChannel::Count(SendCounters &counters) const
 {
     counters.connections = m_set.Up();
     counters.unknownFate = m_set.UnknownFateTotal();
+    counters.refused = m_set.RefusedTotal();
+    counters.opened = m_set.EverUp() + m_set.ReconnectsTotal();
     counters.blockedSeconds = std::chrono::duration<double>(m_set.BlockedTime()).count();
     counters.queuedBytes = m_set.QueuedBytes();
 }

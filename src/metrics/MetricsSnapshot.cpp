@@ -7,7 +7,7 @@
 #include <utility>
 
 namespace {
-constexpr std::array<std::pair<std::string_view, std::string_view>, 14> Helps{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 15> Helps{{
     {MetricNames::Sent, "Messages sent."},
     {MetricNames::Failed, "Messages that could not be sent."},
     {MetricNames::Received, "Distinct stamped messages received."},
@@ -21,18 +21,25 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 14> Helps{{
      "Messages lost so far: gaps below each stream's highest number; at the end also the shortfall against the "
      "expected count."},
     {MetricNames::TargetRate, "Messages per second asked for."},
-    {MetricNames::AchievedRate, "Messages per second achieved in the last second (probe: in the last step)."},
+    {MetricNames::SendRate, "Messages per second sent in the last second (probe: in the last step)."},
+    {MetricNames::ReceiveRate, "Messages per second received in the last second (probe: in the last step)."},
     {MetricNames::OpenConnections, "Sessions open now."},
     {MetricNames::Latency, "Seconds from a message's stamp to its arrival."},
 }};
 
 template <typename Series, typename Value> void Set(std::vector<Series> &all, std::string_view name, Value value)
 {
-    const auto found = std::find_if(all.begin(), all.end(), [name](const Series &s) { return s.name == name; });
+    const auto found =
+        std::find_if(all.begin(), all.end(), [name](const Series &s) { return s.name == name && !s.of; });
     if (found != all.end())
         found->value = value;
     else
-        all.push_back({name, value});
+        all.push_back({name, value, std::nullopt});
+}
+
+template <typename Series> void DropRunShards(std::vector<Series> &all)
+{
+    all.erase(std::remove_if(all.begin(), all.end(), [](const Series &s) { return s.of.has_value(); }), all.end());
 }
 } // namespace
 
@@ -49,6 +56,22 @@ void MetricsSnapshot::SetCounter(std::string_view name, std::uint64_t value)
 void MetricsSnapshot::SetGauge(std::string_view name, double value)
 {
     Set(gauges, name, value);
+}
+
+void MetricsSnapshot::AddCounter(std::string_view name, const RunShardLabels &of, std::uint64_t value)
+{
+    counters.push_back({name, std::min(value, CountCap), of});
+}
+
+void MetricsSnapshot::AddGauge(std::string_view name, const RunShardLabels &of, double value)
+{
+    gauges.push_back({name, value, of});
+}
+
+void MetricsSnapshot::ClearRunShards()
+{
+    DropRunShards(counters);
+    DropRunShards(gauges);
 }
 
 std::string_view MetricNames::Help(std::string_view name)

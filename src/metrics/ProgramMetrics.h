@@ -10,6 +10,10 @@
 #include "report/RecvReport.h"
 #include "report/RecvSeconds.h"
 
+#include <cstddef>
+#include <set>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,11 +26,27 @@ MetricsSnapshot SendMetrics(const MetricLabels &labels, const SendCounters &tota
 // The run's end: the counts the summary has (and its JSON), none open.
 void AddSendSummary(MetricsSnapshot &snapshot, const RunSummary &summary);
 
+// The run and shard pairs of a receiver's stamps that have series of their
+// own: the first MaxSeries seen keep theirs for the run, the rest add up
+// under run_id "other", so stamps a peer makes up cannot mint series.
+class RunShardSeries {
+public:
+    static constexpr std::size_t MaxSeries = 100;
+    static constexpr std::string_view Other = "other";
+
+    // The streams' received, lost, duplicates and reordered, by run and shard.
+    void Add(MetricsSnapshot &snapshot, const std::vector<StreamReport> &streams);
+
+private:
+    std::set<std::pair<std::string, std::uint64_t>> m_own;
+};
+
 // A receiver now; rate: what arrived in the last second.
 MetricsSnapshot RecvMetrics(const MetricLabels &labels, const ReceiveTally &tally, const DeliveryLedger &ledger,
-                            double rate);
-// The run's end: the summary's counts, the tail lost against --expect too.
-void AddRecvSummary(MetricsSnapshot &snapshot, const RecvSummary &summary);
+                            RunShardSeries &series, double rate);
+// The run's end: the summary's counts; the tail lost against --expect, which
+// no stream is to blame for, has the program's labels.
+void AddRecvSummary(MetricsSnapshot &snapshot, const RecvSummary &summary, RunShardSeries &series);
 
 // A receiver's figures for the metrics endpoint: at the start, each second
 // with the rate since the one before, and the summary's at the end.
@@ -46,6 +66,7 @@ private:
     MetricsSink &m_sink;
     MetricLabels m_labels;
     const DeliveryLedger &m_ledger;
+    RunShardSeries m_series;
     MetricsSnapshot m_last;
     double m_elapsed = 0;
     std::uint64_t m_messages = 0;

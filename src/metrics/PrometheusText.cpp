@@ -2,6 +2,7 @@
 
 #include "proof/DeliveryLedger.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -39,11 +40,16 @@ std::string Escaped(std::string_view value)
     return text;
 }
 
+std::string LabelText(std::string_view runId, std::string_view shard, std::string_view transport)
+{
+    return "run_id=\"" + Escaped(runId) + "\",shard=\"" + Escaped(shard) + "\",transport=\"" + Escaped(transport) +
+           "\"";
+}
+
 class Writer {
 public:
     explicit Writer(const MetricLabels &labels)
-        : m_labels("run_id=\"" + Escaped(labels.runId) + "\",shard=\"" + Escaped(labels.shard) + "\",transport=\"" +
-                   Escaped(labels.transport) + "\"")
+        : m_transport(labels.transport), m_labels(LabelText(labels.runId, labels.shard, labels.transport))
     {}
 
     void Head(std::string_view name, std::string_view type)
@@ -57,9 +63,22 @@ public:
         m_text.append(name).append("{").append(m_labels).append(extra).append("} ").append(value).append("\n");
     }
 
+    void Line(std::string_view name, const std::string &value, const std::optional<RunShardLabels> &of)
+    {
+        if (!of)
+            return Line(name, value);
+        m_text.append(name)
+            .append("{")
+            .append(LabelText(of->runId, of->shard, m_transport))
+            .append("} ")
+            .append(value)
+            .append("\n");
+    }
+
     std::string Take() { return std::move(m_text); }
 
 private:
+    std::string m_transport;
     std::string m_labels;
     std::string m_text;
 };
@@ -84,19 +103,30 @@ void WriteLatency(Writer &writer, const MetricsSnapshot::Latency &latency)
     writer.Line(base + "_sum", Number(static_cast<double>(latency.sumUs) / 1e6));
     writer.Line(base + "_count", std::to_string(samples));
 }
+
+// A family's lines go together under one head, whatever order they were set in.
+template <typename Series, typename Format>
+void WriteFamilies(Writer &writer, const std::vector<Series> &all, std::string_view type, Format format)
+{
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const std::string_view name = all[i].name;
+        const auto before = all.begin() + static_cast<std::ptrdiff_t>(i);
+        if (std::find_if(all.begin(), before, [name](const Series &s) { return s.name == name; }) != before)
+            continue;
+        writer.Head(name, type);
+        for (std::size_t j = i; j < all.size(); ++j)
+            if (all[j].name == name)
+                writer.Line(name, format(all[j].value), all[j].of);
+    }
+}
 } // namespace
 
 std::string PrometheusText(const MetricsSnapshot &snapshot)
 {
     Writer writer(snapshot.labels);
-    for (const MetricsSnapshot::Counter &counter : snapshot.counters) {
-        writer.Head(counter.name, "counter");
-        writer.Line(counter.name, std::to_string(std::min(counter.value, CountCap)));
-    }
-    for (const MetricsSnapshot::Gauge &gauge : snapshot.gauges) {
-        writer.Head(gauge.name, "gauge");
-        writer.Line(gauge.name, Number(gauge.value));
-    }
+    WriteFamilies(writer, snapshot.counters, "counter",
+                  [](std::uint64_t value) { return std::to_string(std::min(value, CountCap)); });
+    WriteFamilies(writer, snapshot.gauges, "gauge", [](double value) { return Number(value); });
     if (snapshot.latency)
         WriteLatency(writer, *snapshot.latency);
     return writer.Take();

@@ -186,6 +186,32 @@ void DeliveryLedger::Accept(StreamState &record, std::uint64_t seq, std::int64_t
     }
 }
 
+StreamReport DeliveryLedger::Counts(const StreamState &record)
+{
+    StreamReport stream;
+    stream.run.assign(record.key.run, record.key.runLength);
+    stream.stream = record.key.stream;
+    stream.shard = record.key.stream / StampFormat::StreamsPerShard;
+    stream.highestSeq = record.highest;
+    DeliveryFigures &figures = stream.figures;
+    figures.received = record.received;
+    figures.lost = record.Lost();
+    figures.duplicates = record.duplicates;
+    figures.reordered = record.reordered;
+    figures.suspectJumps = record.suspectJumps;
+    figures.untimely = record.untimely;
+    return stream;
+}
+
+std::vector<StreamReport> DeliveryLedger::StreamCounts() const
+{
+    std::vector<StreamReport> streams;
+    streams.reserve(m_records.size());
+    for (const auto &record : m_records)
+        streams.push_back(Counts(record));
+    return streams;
+}
+
 LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
 {
     LedgerReport report;
@@ -195,18 +221,8 @@ LedgerReport DeliveryLedger::Report(std::uint64_t expect) const
     std::uint64_t highestSum = 0;
     report.streams.reserve(m_records.size());
     for (const auto &record : m_records) {
-        StreamReport stream;
-        stream.run.assign(record.key.run, record.key.runLength);
-        stream.stream = record.key.stream;
-        stream.shard = record.key.stream / StampFormat::StreamsPerShard;
-        stream.highestSeq = record.highest;
+        StreamReport stream = Counts(record);
         DeliveryFigures &figures = stream.figures;
-        figures.received = record.received;
-        figures.lost = record.Lost();
-        figures.duplicates = record.duplicates;
-        figures.reordered = record.reordered;
-        figures.suspectJumps = record.suspectJumps;
-        figures.untimely = record.untimely;
         if (figures.lost > 0)
             stream.gaps = record.seen.Missing(record.base + 1, record.highest, GapsPerStream);
         Add(report.totals, figures);

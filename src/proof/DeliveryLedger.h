@@ -133,6 +133,9 @@ public:
     std::uint64_t LatencySumUs() const { return m_latencySumUs; }
     // expect 0: nothing expected beyond what the streams show.
     LedgerReport Report(std::uint64_t expect = 0) const;
+    // Each stream's counts as Report has them, without gaps and latency, in
+    // the order the streams came: cheap enough to ask each second.
+    std::vector<StreamReport> StreamCounts() const;
     // One run's streams together, latency merged: what a probe step judges.
     // expect: the messages the run sent, whose shortfall against its streams'
     // highest numbers is lost too (0: nothing beyond what the streams show).
@@ -190,6 +193,7 @@ private:
         std::uint64_t Lost() const { return lostBefore + (highest - base) - receivedAbove; }
     };
 
+    static StreamReport Counts(const StreamState &record);
     StreamState *Find(const Stamp &stamp);
     // False when the number is a suspect jump, counted and left out.
     bool Believable(StreamState &record, const Stamp &stamp, std::int64_t receivedUs);

@@ -9,9 +9,11 @@ on the free ports it was given for them. Its HTTP API
 must then give the values the programs' JSON summaries give, and have
 scraped the sender more than once while it ran. The text the endpoints
 serve must parse with the Python client's parser, with the types and labels
-named.
+named; the receiver's stream figures carry the run id and shard of the
+stamps. Every query of the dashboard must name only series the programs
+serve, and prometheus must take it.
 
-Usage: prometheus_interop.py SEND RECV
+Usage: prometheus_interop.py SEND RECV DASHBOARD
 """
 
 import json
@@ -23,6 +25,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.error
 import urllib.parse
 import urllib.request
 
@@ -41,6 +44,10 @@ if not os.access(PROMETHEUS, os.X_OK):
 COUNT, RATE = 600, 200
 WAIT_SECONDS = 30
 LABELS = {"run_id", "shard", "transport"}
+# A name in a query: what follows is no part of a name, and no label or
+# function (what precedes a "(" or an "=").
+METRIC_NAME = re.compile(r"\b(quillon_[a-zA-Z0-9_]*)\b")
+HISTOGRAM_SUFFIXES = ("_bucket", "_sum", "_count")
 
 
 class Failure(Exception):
@@ -96,6 +103,40 @@ def check_text(program, where, expected):
     return found
 
 
+def dashboard_queries(path):
+    """Each expression of the dashboard's panels (rows' too) and variables,
+    with whether prometheus itself can take it (not a variable's)."""
+    with open(path) as file:
+        dashboard = json.load(file)
+    queries = []
+
+    def panels(items):
+        for panel in items:
+            queries.extend((target["expr"], True) for target in panel.get("targets", []) if "expr" in target)
+            panels(panel.get("panels", []))
+
+    panels(dashboard["panels"])
+    for variable in dashboard.get("templating", {}).get("list", []):
+        if variable.get("type") == "query":
+            found = variable["query"]
+            queries.append((found["query"] if isinstance(found, dict) else found, False))
+    return queries
+
+
+def unknown_names(expression, found):
+    """The series an expression names that no family found has: a
+    histogram's by its _bucket, _sum and _count, a counter's by its _total."""
+    known = set()
+    for family in found.values():
+        if family.type == "histogram":
+            known.update(family.name + suffix for suffix in HISTOGRAM_SUFFIXES)
+        elif family.type == "counter":
+            known.add(family.name + "_total")
+        else:
+            known.add(family.name)
+    return sorted(set(METRIC_NAME.findall(expression)) - known)
+
+
 def query(api, expression):
     answer = json.loads(get(f"{api}/api/v1/query?" + urllib.parse.urlencode({"query": expression})))
     return [float(result["value"][1]) for result in answer["data"]["result"]]
@@ -129,7 +170,7 @@ def await_targets(api, prometheus, count):
 
 
 def main():
-    send_path, recv_path = sys.argv[1:3]
+    send_path, recv_path, dashboard_path = sys.argv[1:4]
     work = tempfile.mkdtemp()
     started = []
     try:
@@ -166,12 +207,20 @@ def main():
         line_matching(send, r"metrics on http://([^/]+)/metrics")
 
         # A scrape of our own: the run's series are there from its start.
-        check_text("quillon-recv", recv_metrics, {"quillon_received": "counter", "quillon_duplicates": "counter",
+        receiving = check_text("quillon-recv", recv_metrics, {"quillon_received": "counter", "quillon_duplicates": "counter",
                                                   "quillon_lost": "gauge", "quillon_open_connections": "gauge",
                                                   "quillon_latency_seconds": "histogram"})
-        sent = check_text("quillon-send", send_metrics, {"quillon_sent": "counter", "quillon_failed": "counter"})
+        sent = check_text("quillon-send", send_metrics, {"quillon_sent": "counter", "quillon_failed": "counter",
+                                                         "quillon_bytes": "counter", "quillon_refused": "counter",
+                                                         "quillon_connections": "counter",
+                                                         "quillon_send_rate": "gauge"})
         labels = next(iter(sent["quillon_sent"].samples)).labels
         check(labels["shard"] == "0/1" and labels["transport"] == "tcp", f"quillon-send: labels {labels}")
+        receiving = check_text("quillon-recv", recv_metrics, {"quillon_receive_rate": "gauge"})
+        found = {"quillon-send": sent, "quillon-recv": receiving}
+        for program, series in found.items():
+            check("quillon_achieved_rate" not in series, f"{program}: no quillon_achieved_rate")
+        by_stamps = {(sample.labels["run_id"], sample.labels["shard"]) for sample in receiving["quillon_received"].samples}
 
         outputs = {}
         for name, process in (("quillon-send", send), ("quillon-recv", recv)):
@@ -181,8 +230,25 @@ def main():
         check(prometheus.poll() is None, "prometheus runs")
         sent, received = outputs["quillon-send"], outputs["quillon-recv"]
         check(labels["run_id"] == sent["run_id"], "quillon-send: run_id is the run's")
+        check(by_stamps == {(sent["run_id"], "0")}, f"quillon-recv: received by the stamps' run and shard ({by_stamps})")
+        every = {**found["quillon-send"], **found["quillon-recv"]}
+        queries = dashboard_queries(dashboard_path)
+        check(len(queries) >= 4, f"dashboard: {len(queries)} queries")
+        for expression, promql in queries:
+            check(not unknown_names(expression, every), f"dashboard: {expression} names only served series "
+                                                        f"({unknown_names(expression, every) or 'all served'})")
+            if not promql:
+                continue
+            # The dashboard's run variable, all runs.
+            asked = f"{api}/api/v1/query?" + urllib.parse.urlencode({"query": expression.replace("$run_id", ".*")})
+            try:
+                status = json.loads(get(asked))["status"]
+            except urllib.error.HTTPError as error:
+                status = f"{error.code}: {error.read().decode(errors='replace')}"
+            check(status == "success", f"prometheus takes {expression} ({status})")
 
-        last = "last_over_time({}{{instance='{}'}}[5m])"
+        # A receiver's stream figures come in a series per run and shard.
+        last = "sum(last_over_time({}{{instance='{}'}}[5m]))"
         for name, value in (("quillon_sent_total", sent["sent"]), ("quillon_failed_total", sent["failed"]),
                             ("quillon_bytes_total", sent["bytes"])):
             await_value(api, last.format(name, send_metrics), value)

@@ -105,7 +105,7 @@ TEST(MetricsEndpoint, ServesTheLastSnapshotInPrometheusText)
     snapshot.SetCounter(MetricNames::Sent, std::uint64_t{1});
     snapshot.SetCounter(MetricNames::Sent, ~std::uint64_t{0});
     snapshot.SetCounter(MetricNames::Failed, std::int64_t{-3});
-    snapshot.SetGauge(MetricNames::AchievedRate, 12.5);
+    snapshot.SetGauge(MetricNames::SendRate, 12.5);
     MetricsSnapshot::Latency latency;
     for (const std::uint64_t us : {50, 300, 20'000'000})
         latency.histogram.Add(us);
@@ -120,7 +120,7 @@ TEST(MetricsEndpoint, ServesTheLastSnapshotInPrometheusText)
              "Content-Type: text/plain; version=0.0.4; charset=utf-8"s,
              "# TYPE quillon_sent_total counter\nquillon_sent_total{" + labels + "} 9223372036854775807\n",
              "quillon_failed_total{" + labels + "} 0\n",
-             "# TYPE quillon_achieved_rate gauge\nquillon_achieved_rate{" + labels + "} 12.5\n",
+             "# TYPE quillon_send_rate gauge\nquillon_send_rate{" + labels + "} 12.5\n",
              "# TYPE quillon_latency_seconds histogram\n"s,
              "quillon_latency_seconds_bucket{" + labels + R"(,le="0.0001"} 1)" + "\n",
              "quillon_latency_seconds_bucket{" + labels + R"(,le="0.00025"} 1)" + "\n",
