@@ -63,8 +63,9 @@ HttpRequestReader::Outcome HttpRequestReader::Read(std::string_view bytes, std::
         }
         const std::size_t end = rest.find('\n');
         const std::size_t piece = end == std::string_view::npos ? rest.size() : end;
-        const std::size_t bound =
-            m_phase == Phase::RequestLine ? LongestLine : std::min(LongestLine, LargestHeaders - m_headerBytes);
+        // A header's LF counts too, so what is left for a line leaves room for it.
+        const std::size_t left = m_headerBytes < LargestHeaders ? LargestHeaders - m_headerBytes - 1 : 0;
+        const std::size_t bound = m_phase == Phase::RequestLine ? LongestLine : std::min(LongestLine, left);
         if (m_line.size() + piece > bound) {
             used += piece;
             return Fail(m_phase == Phase::RequestLine ? Outcome::LineTooLong : Outcome::HeadersTooLarge);

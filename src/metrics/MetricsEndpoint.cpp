@@ -4,6 +4,7 @@
 #include "metrics/HttpRequestReader.h"
 #include "metrics/PrometheusText.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QTcpServer>
@@ -25,6 +26,8 @@ constexpr int WriteWaitMs = 1000;
 constexpr std::chrono::milliseconds StopLook{100};
 // Also what Qt may hold of a connection's unread bytes.
 constexpr std::size_t ReadChunk = 16 * 1024;
+// Answers a peer may leave unread before its connection is dropped.
+constexpr qint64 UnreadAnswers = 1 << 20;
 // After a refusal the peer may still be sending: what it sent is read and
 // dropped for a little while, so its close does not reset the connection
 // before it has read the answer.
@@ -121,8 +124,12 @@ Status MetricsEndpoint::Start(const MetricsAddress &address)
         loop.exec();
         // The last answer may still sit in a socket's buffer: sent before the
         // server goes, so a scraper that asked gets it whole.
+        // One deadline for them all: a scraper that reads slowly cannot hold
+        // the program's end.
+        QDeadlineTimer deadline(WriteWaitMs);
         for (QTcpSocket *socket : listener.findChildren<QTcpSocket *>())
-            while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(WriteWaitMs)) {
+            while (socket->bytesToWrite() > 0 && !deadline.hasExpired() &&
+                   socket->waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
             }
     });
     auto [listening, text] = outcome.get();
@@ -183,6 +190,12 @@ void MetricsEndpoint::Read(QTcpSocket &socket, HttpRequestReader &reader)
             }
             const HttpRequest &request = reader.Request();
             socket.write(QByteArray::fromStdString(Respond(request)));
+            // Requests sent one after another without reading the answers
+            // would pile them up here: the peer must read as it asks.
+            if (socket.bytesToWrite() > UnreadAnswers) {
+                socket.abort();
+                return;
+            }
             if (!request.keepAlive) {
                 socket.disconnectFromHost();
                 return;

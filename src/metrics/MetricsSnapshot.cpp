@@ -50,6 +50,12 @@ void MetricsSnapshot::SetCounter(std::string_view name, std::int64_t value)
 
 void MetricsSnapshot::SetCounter(std::string_view name, std::uint64_t value)
 {
+    // The summary may count less than the seconds did (messages still queued
+    // at the end become of unknown fate): a scraper reads a fall as a reset.
+    const auto shown =
+        std::find_if(counters.begin(), counters.end(), [name](const Counter &c) { return c.name == name && !c.of; });
+    if (shown != counters.end())
+        value = std::max(value, shown->value);
     Set(counters, name, std::min(value, CountCap));
 }
 

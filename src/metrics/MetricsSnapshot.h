@@ -49,7 +49,7 @@ struct MetricsSnapshot {
     std::optional<Latency> latency;
 
     // Replaces the series of that name with the snapshot's labels, or adds
-    // it; a negative count is 0.
+    // it; a negative count is 0, and a counter never falls below what it showed.
     void SetCounter(std::string_view name, std::int64_t value);
     void SetCounter(std::string_view name, std::uint64_t value);
     void SetGauge(std::string_view name, double value);

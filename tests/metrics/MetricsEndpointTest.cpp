@@ -105,6 +105,8 @@ TEST(MetricsEndpoint, ServesTheLastSnapshotInPrometheusText)
     snapshot.SetCounter(MetricNames::Sent, std::uint64_t{1});
     snapshot.SetCounter(MetricNames::Sent, ~std::uint64_t{0});
     snapshot.SetCounter(MetricNames::Failed, std::int64_t{-3});
+    // A summary that counts less than the seconds did leaves the counter where it was.
+    snapshot.SetCounter(MetricNames::Sent, std::uint64_t{7});
     snapshot.SetGauge(MetricNames::SendRate, 12.5);
     MetricsSnapshot::Latency latency;
     for (const std::uint64_t us : {50, 300, 20'000'000})
@@ -200,6 +202,11 @@ TEST(MetricsEndpoint, AnswersEachRequestByItsMethodAndSize)
          {"HTTP/1.1 431 ", "Connection: close\r\n"},
          {"# TYPE"}},
         {"17 KiB of headers", get + headers + close, {"HTTP/1.1 431 "}, {"# TYPE"}},
+        // 9 + 8,192 + 8,184 bytes: one over, the last line's LF the one.
+        {"headers one byte over",
+         get + "X: " + std::string(8187, 'a') + "\r\nY: " + std::string(8179, 'b') + "\r\n" + close,
+         {"HTTP/1.1 431 "},
+         {"# TYPE"}},
         {"body of 1 MiB", get + "Content-Length: 1048576\r\n" + close, {"HTTP/1.1 413 "}, {"# TYPE"}},
         {"no request line", "hello\r\n\r\n", {"HTTP/1.1 400 "}, {"# TYPE"}},
     };
