@@ -138,7 +138,12 @@ void DeliveryLedger::Record(const Stamp &stamp, std::int64_t receivedUs)
     }
     if (!Believable(*record, stamp, receivedUs))
         return;
-    record->earliestSentUs = std::min(record->earliestSentUs, stamp.sentUs);
+    // A stamp dated long before it came would stretch what the stream can
+    // have reached: it counts as sent an hour before it arrived at most.
+    std::int64_t sentUs = stamp.sentUs;
+    if (receivedUs >= INT64_MIN + MaxClockSkewUs)
+        sentUs = std::max(sentUs, receivedUs - MaxClockSkewUs);
+    record->earliestSentUs = std::min(record->earliestSentUs, sentUs);
     Accept(*record, stamp.seq, stamp.sentUs, receivedUs);
 }
 

@@ -115,6 +115,13 @@ TEST(DeliveryLedger, StampsFurtherThanASenderGoesAreSuspect)
         const DeliveryFigures &totals = ledger.Report().totals;
         EXPECT_EQ((Figures{totals.received, totals.lost, totals.suspectJumps}), figures) << name;
     }
+    // One believable number dated at the epoch does not stretch the reach.
+    DeliveryLedger early;
+    record(early, 1, 1000, 0, 0);
+    early.Record({"run", 1, 1001, 0}, Start + 200'100);
+    for (std::uint64_t seq = 1ull << 50; seq < (1ull << 50) + 8; ++seq)
+        early.Record({"run", 1, seq, Start + 200'000}, Start + 200'100);
+    EXPECT_EQ(early.Report().totals.suspectJumps, 8U);
     DeliveryLedger resumed;
     record(resumed, 1ull << 40, (1ull << 40) + 99, 0, 0);
     const LedgerReport report = resumed.Report();
