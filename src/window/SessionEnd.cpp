@@ -1,5 +1,6 @@
 #include "window/SessionEnd.h"
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -15,9 +16,17 @@ namespace {
 // The write end of the pipe the handler wakes the window's thread through:
 // all a handler may safely do is write.
 std::atomic<int> g_wakeWrite{-1};
+std::atomic<int> g_signals{0};
 
-extern "C" void OnSessionEnd(int)
+extern "C" void OnSessionEnd(int signal)
 {
+    // A second one ends the program as the signal would, whatever the
+    // window is doing.
+    if (g_signals.fetch_add(1) > 0) {
+        ::signal(signal, SIG_DFL);
+        ::raise(signal);
+        return;
+    }
     const int saved = errno;
     const char byte = 1;
     // A full pipe already holds a wake-up.
@@ -37,6 +46,8 @@ void CloseOnSessionEnd(QWidget &window)
         while (::read(read, bytes.data(), bytes.size()) > 0) {
         }
         window.close();
+        // A dialog open runs an event loop of its own: every loop ends.
+        QCoreApplication::quit();
     });
     g_wakeWrite.store(wake[1]);
     struct sigaction action {};
