@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <array>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // There is only one source file, so its number is always the same.
@@ -20,7 +22,16 @@ std::FILE *OpenForReading(const std::string &path)
     // A NUL inside the name would silently open a different, shorter path.
     if (path.find('\0') != std::string::npos)
         return nullptr;
-    return std::fopen(path.c_str(), "rb");
+    // A FIFO is opened without waiting for a writer, which might never come
+    // and no stop could end the wait; with none, it reads as empty.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE *file = ::fdopen(fd, "rb");
+    if (!file)
+        ::close(fd);
+    return file;
 }
 
 // The first "<" at or after the candidate lies at +6, and the first ">" after
