@@ -468,7 +468,7 @@ TEST(RecvProgram, IdleConnectionsCannotLockASenderOut)
 TEST(RecvProgram, AnOpenFilesLimitLocksNoSenderOut)
 {
     Receiver receiver(
-        {"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--expect", "500", "--duration", "30", "--json"}, 0,
+        {"--listen", "tcp", "--bind", "127.0.0.1", "--port", "0", "--expect", "500", "--duration", "120", "--json"}, 0,
         128);
     std::vector<int> idle;
     for (int i = 0; i < 160; ++i)
