@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+// A rate times a duration a rounding away from a whole number of messages.
+constexpr double DurationTolerance = 1e-6;
+} // namespace
+
 PaceSchedule::PaceSchedule(const LoadPlan &plan, const ThreadShare &share)
 {
     const Options &options = plan.options;
@@ -31,6 +36,15 @@ PaceSchedule::PaceSchedule(const LoadPlan &plan, const ThreadShare &share)
         if (options.poisson)
             gaps = ShapePacer::GapStart{share.seed.value_or(FixedRandomStart), options.shard.index};
         m_shaped.emplace(share.shape, gaps);
+        // Random gaps have no count known in advance.
+        if (options.duration > 0 && !options.poisson && share.shape.EndSeconds() >= options.duration) {
+            const double before = share.shape.MessagesBy(options.duration);
+            const auto count = static_cast<std::int64_t>(std::max(0.0, std::ceil(before - DurationTolerance)));
+            if (share.count <= 0 || count < share.count) {
+                m_total = count;
+                m_byDuration = true;
+            }
+        }
         break;
     }
     case Pace::Unlimited:
@@ -40,7 +54,7 @@ PaceSchedule::PaceSchedule(const LoadPlan &plan, const ThreadShare &share)
         m_replay.emplace(ReplayLaneOf(plan, share), options.replaySpeed, options.replayMaxGap);
         break;
     }
-    if (share.count > 0)
+    if (share.count > 0 && !m_byDuration)
         m_total = std::min(m_total, share.count);
 }
 

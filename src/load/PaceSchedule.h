@@ -42,6 +42,11 @@ public:
     std::uint64_t ReplayWentBack() const { return m_replay ? m_replay->WentBack() : 0; }
     // When the load shape ends (--steps alone); LoadShape::Never otherwise.
     double EndSeconds() const { return m_shaped ? m_shaped->EndSeconds() : LoadShape::Never; }
+    // A --rate with --duration and no smaller --count: its count is what
+    // falls due before the duration ends, sent in full even when the
+    // sessions took some of that time to open.
+    bool EndsByDuration() const { return m_byDuration; }
+    std::int64_t Total() const { return m_total; }
 
 private:
     std::int64_t DueByTime(double seconds);
@@ -59,4 +64,5 @@ private:
     double m_period = 0;        // seconds between ticks; 0: no waiting
     std::int64_t m_perTick = 1; // messages sent together at each tick
     std::int64_t m_total = NoLimit;
+    bool m_byDuration = false;
 };

@@ -50,6 +50,7 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
         AddTargetFigures(total.targets, t);
     total.late += thread.late;
     total.skipped += thread.skipped;
+    total.durationUnsent += thread.durationUnsent;
     // Every thread reads the whole file's times.
     total.replayGapsCut = std::max(total.replayGapsCut, thread.replayGapsCut);
     total.replayWentBack = std::max(total.replayWentBack, thread.replayWentBack);

@@ -98,6 +98,9 @@ struct RunSummary {
     // messages not sent because their time had passed.
     std::int64_t late = 0;
     std::int64_t skipped = 0;
+    // --rate with --duration: messages due before its end that did not go
+    // within a moment after it (the sender fell behind).
+    std::int64_t durationUnsent = 0;
     // --replay: gaps between lines cut to replayMaxGap seconds, and lines
     // whose time went back (sent at once); of the file, not of a thread.
     std::int64_t replayGapsCut = 0;

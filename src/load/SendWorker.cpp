@@ -25,6 +25,8 @@ constexpr auto EventInterval = std::chrono::milliseconds(5);
 // Waits, a full socket's included, are cut into slices so a stop signal or
 // a second's mark is seen promptly.
 constexpr double WaitSliceSeconds = 0.05;
+// How long past --duration the messages due before its end may take to go.
+constexpr double DurationGraceSeconds = 1.0;
 
 double EpochSeconds()
 {
@@ -124,14 +126,21 @@ private:
             if (schedule.Finished(Attempted())) {
                 m_summary.stoppedBy = m_plan.options.pace == Pace::Once   ? "once"
                                       : schedule.ReplayEnded(Attempted()) ? "end of file"
+                                      : schedule.EndsByDuration()         ? "duration"
                                                                           : "count";
                 return;
             }
             const double elapsed = Elapsed();
             Mark(elapsed);
             if (DurationLeft() <= 0) {
-                m_summary.stoppedBy = "duration";
-                return;
+                // What fell due before the end still goes, for a while.
+                if (!schedule.EndsByDuration() || DurationLeft() < -DurationGraceSeconds) {
+                    if (schedule.EndsByDuration())
+                        m_summary.durationUnsent += schedule.Total() - Attempted();
+                    m_summary.stoppedBy = "duration";
+                    return;
+                }
+                m_final = true;
             }
             if (elapsed >= schedule.EndSeconds()) {
                 m_summary.stoppedBy = "steps";
@@ -142,7 +151,7 @@ private:
                 if (SessionLost())
                     return;
             }
-            const std::int64_t due = schedule.DueBy(elapsed);
+            const std::int64_t due = m_final ? schedule.Total() : schedule.DueBy(elapsed);
             m_overdue = schedule.DueBefore(elapsed - LateSeconds);
             // What is long overdue is skipped, not sent in a burst; the
             // batch waiting for room was due when it was built.
@@ -326,6 +335,8 @@ private:
     // Messages due LateSeconds ago: those sent after are late.
     std::int64_t m_overdue = 0;
     bool m_tendDue = true;
+    // --duration is over: only what fell due before its end is left to send.
+    bool m_final = false;
     std::optional<SteadyClock::time_point> m_drainEnd;
     // Handed over but still held by the sessions at the end, so no longer
     // sent: each second's figures counted them as they went, and stay so.

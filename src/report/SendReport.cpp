@@ -82,6 +82,8 @@ std::string SummaryLine(const RunSummary &summary)
         line += ", " + Grouped(summary.skipped) + " skipped (their time had passed)";
     if (summary.late > 0)
         line += ", " + Grouped(summary.late) + " late (sent over " + Fixed(LateSeconds, 1) + " s after their time)";
+    if (summary.durationUnsent > 0)
+        line += ", " + Grouped(summary.durationUnsent) + " due within --duration not sent (the sender fell behind)";
     if (summary.replayGapsCut > 0)
         line += ", " + Grouped(summary.replayGapsCut) + (summary.replayGapsCut == 1 ? " gap" : " gaps") + " cut to " +
                 GapText(summary.replayMaxGap) + " (--max-gap)";
@@ -229,6 +231,7 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
     json.insert(QStringLiteral("achieved_ratio"), Optional(spread.achievedRatio));
     json.insert(QStringLiteral("late"), static_cast<qint64>(summary.late));
     json.insert(QStringLiteral("skipped"), static_cast<qint64>(summary.skipped));
+    json.insert(QStringLiteral("duration_unsent"), static_cast<qint64>(summary.durationUnsent));
     json.insert(QStringLiteral("rate_sender_bound_seconds"), static_cast<qint64>(spread.senderBoundSeconds));
     json.insert(QStringLiteral("rate_sender_bottleneck"), spread.senderBoundSeconds > 0);
     json.insert(QStringLiteral("threads"), summary.threads);

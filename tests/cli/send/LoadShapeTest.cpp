@@ -224,6 +224,24 @@ TEST(SendSeconds, ARunEndingOnItsMarkKeepsItsLastSecond)
     EXPECT_TRUE(seconds.Spread().stddevRatio);
 }
 
+// A --rate over a --duration sends its product, however the threads share
+// it and however long the sessions took to open.
+TEST(LoadShapeSchedule, RateOverDurationSendsItsProduct)
+{
+    EXPECT_EQ(Scheduled({"--rate", "5000", "--duration", "120"}).Total(), 600000);
+    EXPECT_EQ(Scheduled({"--rate", "5000", "--duration", "120", "--count", "10"}).Total(), 10);
+    for (const int threads : {1, 3}) {
+        UdpReceiver receiver;
+        const Options options = Parsed({"--rate", "2000", "--duration", "1.5", "--threads", std::to_string(threads),
+                                        "--port", std::to_string(receiver.Port())});
+        std::ostringstream out, err;
+        const RunSummary summary = RunSender(options, out, err);
+        ASSERT_EQ(summary.exitStatus, 0) << summary.error;
+        EXPECT_EQ(summary.sent, 3000) << threads;
+        EXPECT_EQ(summary.stoppedBy, "duration");
+    }
+}
+
 // However many workers send, each second is one record and one progress line.
 TEST(SendSeconds, StatsFileHasALineEachSecondOfARealRun)
 {
