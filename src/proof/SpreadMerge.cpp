@@ -1,5 +1,6 @@
 #include "proof/SpreadMerge.h"
 
+#include "common/TextHelpers.h"
 #include "proof/DeliveryLedger.h"
 
 #include <QJsonArray>
@@ -27,7 +28,7 @@ std::string Text(const QJsonValue &value)
 
 std::string Messages(std::uint64_t count)
 {
-    return std::to_string(count) + (count == 1 ? " message" : " messages");
+    return GroupedCount(count) + (count == 1 ? " message" : " messages");
 }
 
 bool IsReceiverReport(const QJsonObject &object)
@@ -64,6 +65,7 @@ void AddFigures(ShardFigures &total, const ShardFigures &shard)
     Add(total.lostInGaps, shard.lostInGaps);
     Add(total.duplicates, shard.duplicates);
     Add(total.suspectJumps, shard.suspectJumps);
+    total.incomplete = total.incomplete || shard.incomplete;
     if (shard.targetReached)
         total.targetReached = total.targetReached.value_or(true) && *shard.targetReached;
 }
@@ -124,6 +126,8 @@ public:
             AddFigures(m_merge.total, shard);
             m_merge.shards.push_back(std::move(shard));
         }
+        // The receiver's total holds the tail it missed against --expect too.
+        m_merge.total.lost = std::max(m_merge.total.lost, Count(m_report["lost"]));
     }
 
 private:
@@ -152,7 +156,7 @@ private:
         }
         const auto failIf = [this](const char *key, const std::string &what) {
             if (const std::uint64_t count = Count(m_report[key]))
-                m_merge.problems.push_back("the receiver " + what + ": " + std::to_string(count));
+                m_merge.problems.push_back("the receiver " + what + ": " + GroupedCount(count));
         };
         failIf("untracked_stamps", "had stamps it did not check (beyond --max-streams)");
         failIf("forged", "had forged stamps");
@@ -170,6 +174,9 @@ private:
         Add(shard.sent, sent);
         Add(shard.reconnects, Count(object["reconnects"]));
         Add(shard.unknownFate, Count(object["unknown_fate"]));
+        // Only stream and RELP senders count messages of unknown fate.
+        if (!object.contains("unknown_fate"))
+            shard.datagrams = true;
         if (object["target_reached"].isBool())
             shard.targetReached = shard.targetReached.value_or(true) && object["target_reached"].toBool();
         const std::string who = "the sender in " + document.where;
@@ -194,14 +201,13 @@ private:
             }
             if (received > last)
                 shard.problems.push_back("stream " + std::to_string(number) + " of run " + run + " received " +
-                                         std::to_string(received) + ", more than the " + std::to_string(last) +
-                                         " it sent");
+                                         GroupedCount(received) + ", more than the " + GroupedCount(last) + " it sent");
             Add(shard.lost, last - std::min(received, last));
         }
         if (sent > stamped)
             shard.problems.push_back(who + " sent " + Messages(sent - stamped) + " without a stamp (HEX= lines)");
         else if (stamped > sent)
-            shard.problems.push_back(who + " numbered " + Messages(stamped) + " but sent " + std::to_string(sent));
+            shard.problems.push_back(who + " numbered " + Messages(stamped) + " but sent " + GroupedCount(sent));
     }
 
     // Streams no sender's summary names: a sender left out, or another run.
@@ -224,21 +230,27 @@ private:
     static void Judge(ShardFigures &shard)
     {
         std::vector<std::string> problems;
-        if (shard.senders == 0)
-            problems.push_back("no sender's summary names this shard");
+        // The receiver's own count of the gaps is a floor: the senders'
+        // logs may be missing or short.
+        shard.lost = std::max(shard.lost, shard.lostInGaps);
+        if (shard.senders == 0) {
+            problems.push_back("no sender's summary names this shard: its sender summary is missing");
+            shard.incomplete = shard.received > 0 || shard.lost > 0;
+        }
         if (shard.received == 0 && shard.sent > 0)
             problems.push_back("the receiver did not report it");
-        if (shard.lost > shard.unknownFate)
-            problems.push_back(Messages(shard.lost) + " lost" +
-                               (shard.unknownFate > 0
-                                    ? ", " + std::to_string(shard.lost - shard.unknownFate) + " more than the " +
-                                          std::to_string(shard.unknownFate) + " of unknown fate"
-                                    : std::string(" that the senders did not count as of unknown fate")));
+        if (shard.lost > shard.unknownFate) {
+            std::string why = shard.unknownFate > 0
+                                  ? ", " + GroupedCount(shard.lost - shard.unknownFate) + " more than the " +
+                                        GroupedCount(shard.unknownFate) + " of unknown fate"
+                              : shard.datagrams ? std::string(": UDP gives no word of delivery")
+                                                : std::string(" that the senders did not count as of unknown fate");
+            problems.push_back(Messages(shard.lost) + " lost" + why);
+        }
         if (shard.duplicates > 0)
-            problems.push_back(std::to_string(shard.duplicates) +
-                               (shard.duplicates == 1 ? " duplicate" : " duplicates"));
+            problems.push_back(GroupedCount(shard.duplicates) + (shard.duplicates == 1 ? " duplicate" : " duplicates"));
         if (shard.suspectJumps > 0)
-            problems.push_back(std::to_string(shard.suspectJumps) +
+            problems.push_back(GroupedCount(shard.suspectJumps) +
                                (shard.suspectJumps == 1 ? " suspect jump" : " suspect jumps"));
         problems.insert(problems.end(), shard.problems.begin(), shard.problems.end());
         shard.problems = std::move(problems);

@@ -24,6 +24,12 @@ struct ShardFigures {
     std::uint64_t lostInGaps = 0; // the receiver's own figure
     std::uint64_t duplicates = 0;
     std::uint64_t suspectJumps = 0;
+    // Its senders' transport gives no word of delivery (UDP): a loss there
+    // cannot be of unknown fate.
+    bool datagrams = false;
+    // The receiver counted messages of a shard no sender's summary names:
+    // sent is short of what went out.
+    bool incomplete = false;
     // Why the shard does not reconcile; empty when it does.
     std::vector<std::string> problems;
 };

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string_view>
 
 namespace {
@@ -523,22 +524,37 @@ exit status alone.
 }
 
 namespace {
-// "--merge A B C" as "--merge A --merge B --merge C": the files run to the
-// next flag ("-" alone is standard input).
-std::vector<std::string> MergeFilesAsFlags(const std::vector<std::string> &args)
+// With --merge anywhere on the line, every argument that is no flag nor a
+// flag's value is a file of the run's logs: "--merge A --json B" as
+// "--merge A --json --merge B" ("-" alone is standard input).
+std::vector<std::string> MergeFilesAsFlags(const FlagTable &table, const std::vector<std::string> &args)
 {
+    const bool merging = std::any_of(args.begin(), args.end(), [](const std::string &arg) {
+        return arg == "--merge" || arg.starts_with("--merge=");
+    });
+    if (!merging)
+        return args;
+    std::set<std::string_view> taking;
+    for (const FlagGroup &group : table.groups)
+        for (const Flag &flag : group.flags)
+            if (!flag.value.empty() && flag.name != "--merge")
+                taking.insert(flag.name);
     std::vector<std::string> flags;
-    bool merging = false;
-    bool value = false; // the argument is --merge's own value
+    bool value = false; // the argument is the previous flag's value
+    bool files = false;
     for (const std::string &arg : args) {
-        if (merging && !value && (arg == "-" || !arg.starts_with('-')))
+        if (!value && (arg == "-" || !arg.starts_with('-'))) {
             flags.emplace_back("--merge");
-        else if (!value)
-            merging = false;
-        value = arg == "--merge" && !value;
-        merging = merging || value || arg.starts_with("--merge=");
-        flags.push_back(arg);
+            files = true;
+        }
+        if (arg != "--merge")
+            flags.push_back(arg);
+        files = files || arg.starts_with("--merge=");
+        value = !value && taking.contains(arg);
     }
+    // No file at all: the parser says what --merge needs.
+    if (!files)
+        flags.emplace_back("--merge=");
     return flags;
 }
 } // namespace
@@ -547,7 +563,7 @@ RecvParseResult ParseRecvCommandLine(const std::vector<std::string> &args, const
 {
     const auto parser = std::make_shared<RecvParser>(names);
     RecvParseResult &result = parser->result;
-    Status parsed = ParseFlags(RecvFlags(parser), MergeFilesAsFlags(args));
+    Status parsed = ParseFlags(RecvFlags(parser), MergeFilesAsFlags(RecvFlags(parser), args));
     if (parsed && result.action == RecvParseResult::Action::Run)
         parsed = parser->Finish();
     if (!parsed) {

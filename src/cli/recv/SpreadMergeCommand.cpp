@@ -2,6 +2,7 @@
 
 #include "common/InputFile.h"
 #include "common/MemoryBudget.h"
+#include "common/TextHelpers.h"
 #include "proof/SpreadMerge.h"
 #include "report/JsonText.h"
 
@@ -52,13 +53,13 @@ std::string Table(const SpreadMerge &merge)
                                                    "unknown fate", "received", "lost", "duplicates"};
     std::vector<std::vector<std::string>> rows{Heads};
     const auto row = [&rows](std::string first, const ShardFigures &f) {
-        rows.push_back({std::move(first), std::to_string(f.senders), std::to_string(f.sent), Reached(f.targetReached),
-                        std::to_string(f.reconnects), std::to_string(f.unknownFate), std::to_string(f.received),
-                        std::to_string(f.lost), std::to_string(f.duplicates)});
+        rows.push_back({std::move(first), GroupedCount(f.senders), GroupedCount(f.sent), Reached(f.targetReached),
+                        GroupedCount(f.reconnects), GroupedCount(f.unknownFate), GroupedCount(f.received),
+                        GroupedCount(f.lost), GroupedCount(f.duplicates)});
     };
     for (const ShardFigures &shard : merge.shards)
         row(std::to_string(shard.shard), shard);
-    row("total", merge.total);
+    row(merge.total.incomplete ? "total (incomplete)" : "total", merge.total);
     std::vector<std::size_t> widths(Heads.size(), 0);
     for (const auto &cells : rows)
         for (std::size_t i = 0; i < cells.size(); ++i)
@@ -89,12 +90,16 @@ std::string Verdict(const SpreadMerge &merge)
             text += "shard " + std::to_string(shard.shard) + " fell short of its target rate (see its senders' logs)\n";
     for (const std::string &problem : merge.problems)
         text += "the run does not reconcile: " + problem + "\n";
+    for (const ShardFigures &shard : merge.shards)
+        if (shard.incomplete)
+            text += "the total is incomplete: the sender summary of shard " + std::to_string(shard.shard) +
+                    " is missing, though the receiver counted its messages\n";
     if (merge.Reconciled()) {
         const ShardFigures &total = merge.total;
-        text += "every shard reconciles: " + std::to_string(total.sent) + " sent, " + std::to_string(total.received) +
+        text += "every shard reconciles: " + GroupedCount(total.sent) + " sent, " + GroupedCount(total.received) +
                 " received, " +
                 (total.lost == 0 ? std::string("none lost")
-                                 : std::to_string(total.lost) + " lost, all of unknown fate (sent on connections " +
+                                 : GroupedCount(total.lost) + " lost, all of unknown fate (sent on connections " +
                                        "that broke before the receiver's system acknowledged them)") +
                 "\n";
     }
@@ -113,7 +118,8 @@ QJsonObject FiguresJson(const ShardFigures &f)
                        {"lost", number(f.lost)},
                        {"lost_in_gaps", number(f.lostInGaps)},
                        {"duplicates", number(f.duplicates)},
-                       {"suspect_jumps", number(f.suspectJumps)}};
+                       {"suspect_jumps", number(f.suspectJumps)},
+                       {"incomplete", f.incomplete}};
     return object;
 }
 
@@ -153,7 +159,7 @@ std::string Json(const SpreadMerge &merge, const LogLineCounts &counts, int stat
 std::string InputNote(const SpreadMerge &merge, const LogLineCounts &counts)
 {
     std::string text = "read 1 receiver report and " + std::to_string(merge.senderSummaries) + " sender summar" +
-                       (merge.senderSummaries == 1 ? "y" : "ies") + " from " + std::to_string(counts.lines) + " lines";
+                       (merge.senderSummaries == 1 ? "y" : "ies") + " from " + GroupedCount(counts.lines) + " lines";
     if (merge.repeatedSummaries > 0)
         text += "; " + std::to_string(merge.repeatedSummaries) + " summaries given again were counted once";
     if (counts.unreadable > 0)

@@ -296,6 +296,9 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         {{"--check-file", "/dev/null", "--quiet"}, 1, "", "quillon-recv: nothing arrived"},
         {{"--check-file", "/dev/null", "--expect", "0", "--quiet"}, 0, "", ""},
         {{"--raw"}, 2, "", "quillon-recv: --raw needs --output FILE"},
+        // --merge's files may come before or after other flags.
+        {{"--merge", "--json", "-"}, 2, "", "quillon-recv: --merge: no receiver report"},
+        {{"-", "--json", "--merge"}, 2, "", "quillon-recv: --merge: no receiver report"},
         {{"--output", "-", "--json"}, 2, "", "quillon-recv: --output - cannot be combined with --json"},
         {{"--max-buffered", "70000", "--max-frame", "80000"}, 2, "", "quillon-recv: --max-buffered must be at least"},
         {{"--stats-file="}, 2, "", "quillon-recv: --stats-file needs a file name"},

@@ -29,7 +29,9 @@ std::vector<std::string> Wheres(const LogDocuments &logs)
 struct SpreadRun {
     std::uint64_t received[2] = {100, 100};
     std::uint64_t unknownFate[2] = {0, 0};
+    std::uint64_t gapsLost[2] = {0, 0}; // the receiver's own count
     std::uint64_t duplicates = 0;
+    bool udp = false;
     int exitStatus = 0;
     std::string strayRun;
     bool secondSender = true;
@@ -46,8 +48,8 @@ struct SpreadRun {
             streams += (i ? "," : "") + std::string(R"({"run":")") + run + R"(","stream":)" + stream + R"(,"shard":)" +
                        n + R"(,"received":)" + std::to_string(received[i]) + "}";
             shards += (i ? "," : "") + std::string(R"({"shard":)") + n + R"(,"received":)" +
-                      std::to_string(received[i] + (strayRun.empty() ? 0 : 5 * (1 - i))) + R"(,"duplicates":)" +
-                      std::to_string(i ? 0 : duplicates) + "}";
+                      std::to_string(received[i] + (strayRun.empty() ? 0 : 5 * (1 - i))) + R"(,"lost":)" +
+                      std::to_string(gapsLost[i]) + R"(,"duplicates":)" + std::to_string(i ? 0 : duplicates) + "}";
             if (i == 0 || secondSender)
                 for (int copy = 0; copy < 1 + repeated; ++copy)
                     documents.push_back(
@@ -55,7 +57,7 @@ struct SpreadRun {
                          Object(R"({"sent":100,"shard":)" + n + R"(,"shards":2,"run_id":")" + run +
                                 R"(","streams":[{"stream":)" + stream + R"(,"last_seq":100}],)" +
                                 R"("target_reached":true,"exit_status":)" + std::to_string(i ? exitStatus : 0) +
-                                R"(,"unknown_fate":)" + std::to_string(unknownFate[i]) + "}")});
+                                (udp ? "" : R"(,"unknown_fate":)" + std::to_string(unknownFate[i])) + "}")});
         }
         if (!strayRun.empty())
             streams += R"(,{"run":")" + strayRun + R"(","stream":1,"shard":0,"received":5})";
@@ -115,6 +117,12 @@ TEST(SpreadMerge, ReconcilesOnlyWhatWasSentAndArrivedOrIsOfUnknownFate)
         {"a failed sender", [](SpreadRun &r) { r.exitStatus = 1; }, "1: the sender in pod/s-1 exited with status 1"},
         {"another run's stream", [](SpreadRun &r) { r.strayRun = "old"; }, "0: 5 messages came on streams of runs no"},
         {"a sender's summary missing", [](SpreadRun &r) { r.secondSender = false; }, "1: no sender's summary names"},
+        {"lost over UDP",
+         [](SpreadRun &r) {
+             r.received[1] = 90;
+             r.udp = true;
+         },
+         "1: 10 messages lost: UDP gives no word of delivery"},
     };
     for (const auto &[name, change, problem] : cases) {
         SpreadRun run;
@@ -128,6 +136,32 @@ TEST(SpreadMerge, ReconcilesOnlyWhatWasSentAndArrivedOrIsOfUnknownFate)
         EXPECT_NE(problems.find(problem), std::string::npos) << name << "\n" << problems;
         EXPECT_EQ(merge.total.received, run.received[0] + run.received[1] + (run.strayRun.empty() ? 0 : 5)) << name;
     }
+}
+
+// The receiver's count of what it missed is a floor however many senders'
+// logs were left out, and a total without them says it is incomplete.
+TEST(SpreadMerge, ShowsNoLessLossThanTheReceiverMeasured)
+{
+    SpreadRun run;
+    run.secondSender = false;
+    run.received[1] = 172581;
+    run.gapsLost[1] = 27419;
+    QTemporaryDir dir;
+    const std::string logs = dir.filePath("run.log").toStdString();
+    {
+        std::ofstream file(logs);
+        for (const LogDocument &document : run.Documents())
+            file << QJsonDocument(document.object).toJson(QJsonDocument::Compact).toStdString() << "\n";
+    }
+    const SpreadMerge merge = MergeSpreadRun(run.Documents());
+    EXPECT_EQ(merge.total.lost, 27419u);
+    EXPECT_TRUE(merge.total.incomplete);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunMergeCommand({logs}, false, out, err), 1);
+    const std::string text = out.str();
+    for (const char *part : {"total (incomplete)", "27,419", "172,681",
+                             "the total is incomplete: the sender summary of shard 1 is missing"})
+        EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
 }
 
 TEST(SpreadMerge, InputThatIsNoRunsLogsIsAUsageError)
