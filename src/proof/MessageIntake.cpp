@@ -12,6 +12,10 @@ void MessageIntake::Take(std::string_view message, std::int64_t receivedUs)
     Stamp stamp;
     switch (FindStamp(message, stamp)) {
     case StampSearch::Found:
+        if (m_run && stamp.run != *m_run) {
+            ++m_counts.otherRuns;
+            break;
+        }
         if (m_mac && !m_mac->Verify(stamp)) {
             ++m_counts.forged;
             break;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 class MessageOutput;
@@ -16,6 +17,8 @@ struct IntakeCounts {
     std::uint64_t malformedStamps = 0;
     // Stamps without the MAC the key makes: not counted as stamped.
     std::uint64_t forged = 0;
+    // Stamps of runs other than the one asked for: passed over.
+    std::uint64_t otherRuns = 0;
 };
 
 // Where every received message goes: counted, its stamp checked into the
@@ -28,6 +31,8 @@ public:
 
     // From now on stamps must carry the MAC this key makes.
     void RequireKey(const StampKey &key) { m_mac.emplace(key); }
+    // From now on only the stamps of this run are checked.
+    void OnlyRun(std::string run) { m_run = std::move(run); }
     // receivedUs < 0: no receive time (a line of a file).
     void Take(std::string_view message, std::int64_t receivedUs);
     // Writes what was taken to the output file, so the system holds it
@@ -41,4 +46,5 @@ private:
     MessageOutput *m_output;
     IntakeCounts m_counts;
     std::optional<StampMac> m_mac;
+    std::optional<std::string> m_run;
 };

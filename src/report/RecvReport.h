@@ -22,6 +22,8 @@ struct RecvSummary {
     // --listen-proxy: the clients the PROXY headers claimed.
     std::optional<std::vector<ProxyTally::Row>> proxySources;
     std::uint64_t expect = 0;
+    // A file's stamped messages beyond --expect: it may hold several runs.
+    std::uint64_t beyondExpect = 0;
     // "udp 127.0.0.1:514", "tcp [::1]:6514" or "file NAME"
     std::string source;
     double elapsedSeconds = 0;

@@ -1,6 +1,7 @@
 #include "cli/recv/RecvParser.h"
 
 #include "cli/common/FlagValues.h"
+#include "engine/Stamp.h"
 #include "transport/TransportKind.h"
 
 #include <algorithm>
@@ -130,6 +131,8 @@ Status RecvParser::Finish()
         return Fail("--raw needs --output FILE");
     if (!o.checkFile.empty() && !listenFlag.empty())
         return Fail("--check-file reads a file: " + listenFlag + " cannot be combined with it");
+    if (!o.runId.empty() && o.checkFile.empty())
+        return Fail("--run-id picks one run among the stamps of a file: it needs --check-file FILE");
     if (!o.checkFile.empty() && (o.duration > 0 || o.idle > 0))
         return Fail("--check-file reads the file to its end: --duration and --idle cannot be combined with it");
     if (!o.mergeFiles.empty()) {
@@ -382,6 +385,17 @@ FlagTable RecvFlags(const std::shared_ptr<RecvParser> &p)
                                  "data is dropped by the traditional file formats,\n"
                                  "RFC 3164 tokens survive.",
                                  file(o.checkFile, "--check-file needs a file name, or - for standard input")},
+                                {"--run-id", "ID",
+                                 "with --check-file: count the stamps of this run only\n"
+                                 "(a file may hold several runs); the others are\n"
+                                 "passed over and counted apart",
+                                 [&o](std::string_view value) -> Status {
+                                     if (!IsValidRunId(value))
+                                         return Parser::Bad("--run-id", value,
+                                                            "a run id of 1 to 16 letters, digits, '_' or '-'");
+                                     o.runId = std::string(value);
+                                     return {};
+                                 }},
                             }});
     table.groups.push_back({FlagGroupId::Merge,
                             "Merging a spread run",

@@ -39,6 +39,8 @@ struct RecvOptions {
     std::string statsFile;
     bool raw = false;
     std::string checkFile;
+    // --check-file: the stamps of this run alone count; empty: every run's.
+    std::string runId;
     // Logs of a spread run to merge instead of receiving ("-": standard input).
     std::vector<std::string> mergeFiles;
     bool json = false;

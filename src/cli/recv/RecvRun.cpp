@@ -80,6 +80,8 @@ public:
         m_summary.expect = options.expect;
         if (options.stampKey)
             m_intake.RequireKey(*options.stampKey);
+        if (!options.runId.empty())
+            m_intake.OnlyRun(options.runId);
         // One receiver counts every run and shard that reaches it.
         if (metrics)
             m_sinks.push_back(std::make_unique<RecvMetricsFeed>(
@@ -112,6 +114,8 @@ public:
             m_summary.error = m_statsFile.Outcome().Why();
         m_summary.intake = m_intake.Counts();
         m_summary.ledger = m_ledger.Report(m_options.expect);
+        if (!m_options.checkFile.empty() && m_options.expect > 0 && m_summary.intake.stamped > m_options.expect)
+            m_summary.beyondExpect = m_summary.intake.stamped - m_options.expect;
         if (m_summary.error.empty() && m_summary.exitStatus == 0)
             m_summary.error = NoStampText();
         // An empty run reads as a pass when the daemon never started.

@@ -240,6 +240,30 @@ TEST(RecvProgram, StampsAboveTheExpectedCountHideNoLoss)
     }
 }
 
+// A file holding two runs: --run-id checks one, and without it the stamps
+// beyond --expect are named.
+TEST(RecvProgram, RunIdPicksOneRunOfAFile)
+{
+    std::string text;
+    for (const char *run : {"a", "b"})
+        for (std::uint64_t seq = 1; seq <= 3; ++seq)
+            text += Rfc3164(run, 1, seq) + "\n";
+    const QByteArray input = QByteArray::fromStdString(text);
+    const std::tuple<std::vector<std::string>, std::string> cases[] = {
+        {{"--run-id", "a"}, "3 received, 0 lost, 0 duplicated, 0 out of order, 3 stamps of other runs passed over"},
+        {std::vector<std::string>{}, "3 stamped messages more than --expect (the file may hold several runs"},
+    };
+    for (const auto &[more, summary] : cases) {
+        std::vector<std::string> args = {"--check-file", "-", "--expect", "3"};
+        args.insert(args.end(), more.begin(), more.end());
+        const Outcome outcome = RunToEnd(RecvPath, args, input);
+        if (!more.empty()) {
+            EXPECT_EQ(outcome.exitCode, 0) << outcome.out << outcome.err;
+        }
+        EXPECT_NE(outcome.out.find(summary), std::string::npos) << outcome.out;
+    }
+}
+
 TEST(RecvProgram, UsageErrorsAndFilesChecked)
 {
     QTemporaryDir dir;
@@ -296,6 +320,7 @@ TEST(RecvProgram, UsageErrorsAndFilesChecked)
         {{"--check-file", "/dev/null", "--quiet"}, 1, "", "quillon-recv: nothing arrived"},
         {{"--check-file", "/dev/null", "--expect", "0", "--quiet"}, 0, "", ""},
         {{"--raw"}, 2, "", "quillon-recv: --raw needs --output FILE"},
+        {{"--run-id", "a"}, 2, "", "quillon-recv: --run-id picks one run among the stamps of a file"},
         // --merge's files may come before or after other flags.
         {{"--merge", "--json", "-"}, 2, "", "quillon-recv: --merge: no receiver report"},
         {{"-", "--json", "--merge"}, 2, "", "quillon-recv: --merge: no receiver report"},
