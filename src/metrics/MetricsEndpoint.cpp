@@ -9,7 +9,6 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTimer>
 
 #include <sys/socket.h>
@@ -92,9 +91,10 @@ MetricsEndpoint::MetricsEndpoint() = default;
 MetricsEndpoint::~MetricsEndpoint()
 {
     if (m_thread.joinable()) {
-        // Not a posted call: its event would be made on this thread and
-        // freed on that one, a hand-over inside Qt no race detector sees.
-        m_loopThread->quit();
+        // The loop looks for this itself: waking it from here would write to
+        // its wake-up descriptor while it may be closing it, a hand-over
+        // inside the event dispatcher no race detector sees.
+        m_stopping.store(true);
         m_thread.join();
     }
 }
@@ -119,7 +119,12 @@ Status MetricsEndpoint::Start(const MetricsAddress &address)
         });
         const std::string where =
             host.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.host + "]" : address.host;
-        m_loopThread = QThread::currentThread();
+        QTimer look;
+        QObject::connect(&look, &QTimer::timeout, &loop, [this, &loop] {
+            if (m_stopping.load())
+                loop.quit();
+        });
+        look.start(StopLook);
         bound.set_value({true, where + ":" + std::to_string(listener.serverPort())});
         loop.exec();
         // The last answer may still sit in a socket's buffer: sent before the

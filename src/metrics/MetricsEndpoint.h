@@ -3,6 +3,7 @@
 #include "common/Status.h"
 #include "metrics/MetricsSink.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -14,7 +15,6 @@
 
 class HttpRequestReader;
 class QTcpSocket;
-class QThread;
 struct HttpRequest;
 
 // Where --metrics-listen serves: an address literal and a port (0: a free one).
@@ -65,6 +65,6 @@ private:
     bool m_finalServed = false;
     std::string m_where;
     std::thread m_thread;
-    // Qt's handle on m_thread, whose loop is told to quit from here.
-    QThread *m_loopThread = nullptr;
+    // Set to end m_thread's loop, which looks at it every StopLook.
+    std::atomic<bool> m_stopping{false};
 };
