@@ -1,6 +1,7 @@
 #include "engine/SyslogTemplate.h"
 
 #include "engine/MessageComposer.h"
+#include "engine/MessageTemplateParts.h"
 #include "engine/StructuredData.h"
 
 namespace {
@@ -68,7 +69,11 @@ MessageTemplate SyslogMessageTemplate(const SyslogTemplateSettings &settings, co
         if (settings.stamped) {
             if (settings.stampSharesSpace)
                 out.DropTrailingSpace();
-            out.AddStamp(StampForm::Token);
+            // A text that ends in a space has the token's own.
+            if (settings.stampSharesSpace)
+                out.AddStamp(StampForm::Token);
+            else
+                TemplateParts::AddFittedStamp(out, StampForm::Token);
         }
     }
     out.AddLiteral(settings.lineEnd);

@@ -162,6 +162,18 @@ Status SendParser::CompileTemplates()
                                                           : TemplateSet::FromText(templateValue, {});
     if (!set)
         return Fail(flag + ": " + set.Why());
+    // RFC 5424 keeps the stamp in its structured data; a text of RFC 3164
+    // without a stamp field takes one where its record keeps fields.
+    if (o.stamp && o.messageFormat.format != MessageFormat::Rfc5424) {
+        for (std::size_t i = 0; i < set->Count(); ++i) {
+            if (set->Template(i).HasStamp() || set->Template(i).FitStamp() != StampFit::None)
+                continue;
+            const std::string which = set->Count() > 1 ? " (template " + std::to_string(i + 1) + ")" : "";
+            return Fail("--stamp: the template" + which +
+                        " ends in a closing bracket that a stamp after it would break: put ${stamp}, "
+                        "${stamp:tab} or ${stamp:json} where its fields go");
+        }
+    }
     o.templates = std::make_shared<const TemplateSet>(std::move(*set));
     return {};
 }

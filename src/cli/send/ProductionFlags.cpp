@@ -57,6 +57,12 @@ FlagGroup TemplateFlagGroup(const std::shared_ptr<SendParser> &p)
             "  rfc3339_us, rfc3164, epoch, epoch_ms, apache, or strftime) and ${stamp}\n"
             "  (${stamp:tab}, ${stamp:json}, ${stamp:sd}): where --stamp puts the stamp,\n"
             "  else the header's place. \\ makes the next character plain; $${ is \"${\".\n"
+            "  A stamp field writes its space, tab or comma only where the text before it\n"
+            "  ends in none: 'k=v ${stamp}' and '{\"req\":\"${uuid}\",${stamp:json}}' stay\n"
+            "  one space and one comma. Without a stamp field, RFC 3164 stamps a JSON\n"
+            "  object as its last member ('{\"a\":1}' sends '{\"a\":1,\"quillon\":\"..\"}'),\n"
+            "  other text with ' quillon=..' at its end; a text that ends in ] or > or\n"
+            "  another } is a usage error: put ${stamp} where its fields go.\n"
             "  Stamps of cef, leef, firewall and json are their last field, of apache and\n"
             "  auth the header's.",
             29};
