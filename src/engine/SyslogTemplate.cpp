@@ -62,8 +62,12 @@ MessageTemplate SyslogMessageTemplate(const SyslogTemplateSettings &settings, co
                 AddHost(out, settings);
                 out.AddLiteral(" ");
             }
-            out.AddLiteral((app.empty() ? RfcTag : app).substr(0, MaxTagLength));
-            out.AddLiteral(settings.localHeader ? ": " : " ");
+            if (app.empty() && !format.rfc3164Tag.empty()) {
+                out.AddLiteral(format.rfc3164Tag + " ");
+            } else {
+                out.AddLiteral((app.empty() ? RfcTag : app).substr(0, MaxTagLength));
+                out.AddLiteral(settings.localHeader ? ": " : " ");
+            }
         }
         out.Add(message);
         if (settings.stamped) {
