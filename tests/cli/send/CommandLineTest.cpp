@@ -83,6 +83,7 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--port", "514", "--source-port", "514"}, "--source-port: Sorry, Source and Destination ports must not"},
         {{"--stamp", "--run-id", "run id"}, "--run-id: 'run id' is not a run id of 1 to 16 letters"},
         {{"--run-id", "r1"}, "--run-id names the stamps of a run: add --stamp"},
+        {{"--replay-lines", "both"}, "--replay-lines: 'both' is not joined or separate"},
         {{"--tag", "my app"}, "--tag: 'my app' is not a name without spaces, ':', '[' or ']'"},
         {{"--stamp", "--template", "<a>${ip}</a>"}, "--stamp: the template ends in a closing bracket"},
         {{"--stamp", "--format", "rfc5424", "--sd", "[quillon@32473 run=\"r\"]"},
