@@ -117,6 +117,7 @@ void MessageComposer::UseFormat(const MessageFormatSettings &settings)
 {
     m_format = settings.format;
     m_utf8Bom = settings.utf8Bom;
+    m_rfc3164Tag = settings.rfc3164Tag;
     m_rfc5424Host = settings.hostName.empty() ? m_inputs.LocalHostName() : settings.hostName;
     if (m_rfc5424Host.empty())
         m_rfc5424Host = NilValue;
@@ -222,6 +223,15 @@ std::string_view MessageComposer::Header()
     m_header.push_back(':');
     AppendTwoDigits(m_header, time.second);
     m_header.push_back(' ');
+    if (!m_rfc3164Tag.empty()) {
+        if (!m_inputs.LocalHeader()) {
+            m_header += m_inputs.LocalHostName();
+            m_header.push_back(' ');
+        }
+        m_header += m_rfc3164Tag;
+        m_header.push_back(' ');
+        return m_header;
+    }
     if (m_inputs.LocalHeader()) {
         m_header += RfcTag.substr(0, MaxTagLength);
         m_header += ": ";

@@ -121,6 +121,7 @@ private:
     bool m_rfc5424HeaderKept = false;
     MessageFormat m_format = MessageFormat::Rfc3164;
     bool m_utf8Bom = false;
+    std::string m_rfc3164Tag;
     std::string m_rfc5424Host;
     // " APP-NAME PROCID MSGID STRUCTURED-DATA", the same for every message.
     std::string m_rfc5424Tail;

@@ -32,6 +32,9 @@ struct MessageFormatSettings {
     std::vector<std::string> sdElements;
     bool utf8Bom = false;
     Framing framing = Framing::None;
+    // The RFC 3164 tag as written, its colon included ("sshd[42]:"); empty:
+    // the bare tag Quillon, as the window writes it.
+    std::string rfc3164Tag;
 };
 
 // Each gives an error text in the user's words, or nothing when the value

@@ -179,6 +179,28 @@ void MessageTemplate::AddStamp(StampForm form)
     AddPart(std::move(part), StampRoom);
 }
 
+void TemplateParts::AddFittedStamp(MessageTemplate &t, StampForm form)
+{
+    using Part = MessageTemplate::Part;
+    std::string_view before;
+    if (!t.m_parts.empty() && t.m_parts.back().kind == PartKind::Literal) {
+        const Part &run = t.m_parts.back();
+        before = std::string_view(t.m_literals).substr(run.prefixStart, run.prefixLength);
+    }
+    Part part;
+    part.kind = PartKind::Stamp;
+    part.form = form;
+    if (t.m_parts.empty()) {
+        part.lead = false;
+    } else if (form == StampForm::Json) {
+        const std::size_t end = before.find_last_not_of(" \t\r\n");
+        part.lead = end == std::string_view::npos || (before[end] != '{' && before[end] != ',');
+    } else if (!before.empty()) {
+        part.lead = before.back() != ' ' && before.back() != '\t';
+    }
+    t.AddPart(std::move(part), StampRoom);
+}
+
 void MessageTemplate::AddText(std::size_t index)
 {
     Part part;
@@ -232,6 +254,42 @@ std::size_t MessageTemplate::Footprint() const
     // The pool is the literals again, made at the first render.
     return sizeof(MessageTemplate) + m_parts.capacity() * sizeof(Part) + 2 * (m_literals.capacity() + Slack) +
            m_times.capacity() * sizeof(TimeText) + m_draws * sizeof(std::uint64_t) + MaxLength({});
+}
+
+StampFit MessageTemplate::FitStamp()
+{
+    constexpr std::string_view Blank = " \t\r\n";
+    const auto literalOf = [this](const Part &part) {
+        return std::string_view(m_literals).substr(part.prefixStart, part.prefixLength);
+    };
+    const std::string_view last =
+        !m_parts.empty() && m_parts.back().kind == PartKind::Literal ? literalOf(m_parts.back()) : "";
+    const std::size_t end = last.find_last_not_of(Blank);
+    const char closing = end == std::string_view::npos ? '\0' : last[end];
+    const std::string_view first = m_parts.empty() ? "" : literalOf(m_parts.front());
+    const std::size_t start = first.find_first_not_of(Blank);
+    const bool object = start != std::string_view::npos && first[start] == '{';
+    if (closing == '}' && object) {
+        // The last run splits at its brace: the stamp takes the run before it
+        // as its prefix, and the brace and what follows stay a run of their own.
+        Part tail = m_parts.back();
+        m_parts.pop_back();
+        if (end > 0) {
+            Part run;
+            run.prefixStart = tail.prefixStart;
+            run.prefixLength = static_cast<std::uint32_t>(end);
+            m_parts.push_back(run);
+        }
+        TemplateParts::AddFittedStamp(*this, StampForm::Json);
+        tail.prefixStart += static_cast<std::uint32_t>(end);
+        tail.prefixLength -= static_cast<std::uint32_t>(end);
+        m_parts.push_back(tail);
+        m_pool.clear();
+        return StampFit::Json;
+    }
+    if (closing == '}' || closing == ']' || closing == '>')
+        return StampFit::None;
+    return StampFit::Token;
 }
 
 bool MessageTemplate::HasStamp() const
@@ -327,7 +385,7 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
         }
         case PartKind::Stamp:
             if (context.stamp)
-                out = WriteStamp(out, part.form, *context.stamp);
+                out = WriteStamp(out, part, *context.stamp);
             break;
         case PartKind::Text:
             if (part.start < context.texts.size()) {
@@ -344,8 +402,12 @@ char *MessageTemplate::Render(char *out, const TemplateContext &context)
 }
 #pragma GCC diagnostic pop
 
-char *MessageTemplate::WriteStamp(char *out, StampForm form, const Stamp &stamp)
+char *MessageTemplate::WriteStamp(char *out, const Part &part, const Stamp &stamp)
 {
+    const StampForm form = part.form;
+    static constexpr char Lead[] = {' ', '\t', ','};
+    if (part.lead && form != StampForm::Element)
+        *out++ = Lead[static_cast<int>(form)];
     if (!m_stampCache)
         m_stampCache = std::make_unique<StampCache>();
     StampCache &cache = *m_stampCache;
@@ -362,9 +424,8 @@ char *MessageTemplate::WriteStamp(char *out, StampForm form, const Stamp &stamp)
         } else {
             AppendStampToken(text, sample);
             text.resize(text.size() - 3); // "1:0"
-            static constexpr std::string_view Before[] = {" ", "\t", ",\"", ""};
-            text.insert(0, Before[static_cast<int>(form)]);
             if (form == StampForm::Json) {
+                text.insert(0, "\"");
                 // "quillon=" becomes "\"quillon\":\""
                 const std::size_t equals = text.find('=');
                 text.replace(equals, 1, "\":\"");

@@ -21,12 +21,20 @@ struct TemplateFileCache;
 std::shared_ptr<TemplateFileCache> MakeTemplateFileCache();
 
 // Where a template puts the delivery stamp (Stamp.h), in the form its
-// format keeps fields in. A message without a stamp gets none of it.
+// format keeps fields in. A message without a stamp gets none of it. A field
+// of a template text leaves its separator out where the text before it
+// already ends in one, after "{", and at the start.
 enum class StampForm {
     Token,    // " quillon=RUN:STREAM:SEQ:T": a key=value after a space (CEF, firewall, RFC 3164)
     TabToken, // "\tquillon=RUN:STREAM:SEQ:T": a LEEF attribute
-    Json,     // ",\"quillon\":\"RUN:STREAM:SEQ:T\"": the last member of a JSON object
+    Json,     // ",\"quillon\":\"RUN:STREAM:SEQ:T\"": a member of a JSON object
     Element,  // "[quillon@32473 run=... t=...]": an RFC 5424 SD element
+};
+// Where FitStamp put the stamp of a template without a stamp field.
+enum class StampFit {
+    Json,  // the last member of the JSON object the text is
+    Token, // left for the end, where a key=value token fits (SyslogTemplate)
+    None,  // nowhere: the text ends in a bracket a token would break
 };
 
 // What changes from message to message, read by the slots that the caller
@@ -106,6 +114,9 @@ public:
     // Drops the space that ends the last piece when that is literal text;
     // false when it ends otherwise.
     bool DropTrailingSpace();
+    // Where the stamp of a template without a stamp field goes: a JSON
+    // object takes its field here, before the closing brace.
+    StampFit FitStamp();
 
     // The most bytes Render writes with this context.
     std::size_t MaxLength(const TemplateContext &context) const;
@@ -134,7 +145,7 @@ private:
     struct StampCache;
 
     void AddPart(Part part, std::size_t width, std::size_t draws = 0);
-    char *WriteStamp(char *out, StampForm form, const Stamp &stamp);
+    char *WriteStamp(char *out, const Part &part, const Stamp &stamp);
 
     std::vector<Part> m_parts;
     std::string m_literals;

@@ -135,6 +135,8 @@ enum class PartKind : std::uint8_t {
 struct MessageTemplate::Part {
     PartKind kind = PartKind::Literal;
     StampForm form = StampForm::Token;
+    // Stamp: whether it writes its form's separator first.
+    bool lead = true;
     // The run before the slot, in m_literals.
     std::uint32_t prefixStart = 0;
     std::uint32_t prefixLength = 0;
@@ -195,4 +197,6 @@ struct TemplateParts {
     static void AddPick(MessageTemplate &t, std::shared_ptr<const PickTable> table);
     static void AddKind(MessageTemplate &t, PartKind kind, std::size_t width, std::size_t draws = 0);
     static void AddStrftime(MessageTemplate &t, const std::string &format, const Clock &clock);
+    // A stamp with its separator only where the text before it needs one.
+    static void AddFittedStamp(MessageTemplate &t, StampForm form);
 };

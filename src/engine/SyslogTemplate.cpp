@@ -1,6 +1,7 @@
 #include "engine/SyslogTemplate.h"
 
 #include "engine/MessageComposer.h"
+#include "engine/MessageTemplateParts.h"
 #include "engine/StructuredData.h"
 
 namespace {
@@ -61,14 +62,22 @@ MessageTemplate SyslogMessageTemplate(const SyslogTemplateSettings &settings, co
                 AddHost(out, settings);
                 out.AddLiteral(" ");
             }
-            out.AddLiteral((app.empty() ? RfcTag : app).substr(0, MaxTagLength));
-            out.AddLiteral(settings.localHeader ? ": " : " ");
+            if (app.empty() && !format.rfc3164Tag.empty()) {
+                out.AddLiteral(format.rfc3164Tag + " ");
+            } else {
+                out.AddLiteral((app.empty() ? RfcTag : app).substr(0, MaxTagLength));
+                out.AddLiteral(settings.localHeader ? ": " : " ");
+            }
         }
         out.Add(message);
         if (settings.stamped) {
             if (settings.stampSharesSpace)
                 out.DropTrailingSpace();
-            out.AddStamp(StampForm::Token);
+            // A text that ends in a space has the token's own.
+            if (settings.stampSharesSpace)
+                out.AddStamp(StampForm::Token);
+            else
+                TemplateParts::AddFittedStamp(out, StampForm::Token);
         }
     }
     out.AddLiteral(settings.lineEnd);

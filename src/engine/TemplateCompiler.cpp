@@ -293,7 +293,7 @@ bool FieldReader::Read(std::string_view name, std::optional<std::string_view> ar
         const std::string_view form = argument.value_or("token");
         for (const auto &[text, value] : Forms) {
             if (text == form) {
-                out.AddStamp(value);
+                TemplateParts::AddFittedStamp(out, value);
                 return true;
             }
         }

@@ -68,7 +68,9 @@ ReplayLane ReplayLaneOf(const LoadPlan &plan, const ThreadShare &share)
 {
     const Options &options = plan.options;
     const auto threads = static_cast<std::uint64_t>(ThreadsOf(options));
-    return {options.replayFile, options.replayLoop,
-            options.shard.index + options.shard.count * static_cast<std::uint64_t>(share.thread),
-            options.shard.count * threads};
+    ReplayLane lane{options.replayFile, options.replayLoop,
+                    options.shard.index + options.shard.count * static_cast<std::uint64_t>(share.thread),
+                    options.shard.count * threads};
+    lane.joined = options.replayJoinLines;
+    return lane;
 }

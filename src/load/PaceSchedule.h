@@ -40,6 +40,7 @@ public:
     // A replay's gaps cut to --max-gap, and its lines that went back in time.
     std::uint64_t ReplayGapsCut() const { return m_replay ? m_replay->GapsCut() : 0; }
     std::uint64_t ReplayWentBack() const { return m_replay ? m_replay->WentBack() : 0; }
+    std::uint64_t ReplayJoinsSplit() const { return m_replay ? m_replay->JoinsSplit() : 0; }
     // When the load shape ends (--steps alone); LoadShape::Never otherwise.
     double EndSeconds() const { return m_shaped ? m_shaped->EndSeconds() : LoadShape::Never; }
     // A --rate with --duration and no smaller --count: its count is what

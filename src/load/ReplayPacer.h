@@ -33,6 +33,7 @@ public:
     // Of the lines read so far (those of other threads and shards too).
     std::uint64_t GapsCut() const { return m_lines.GapsCut(); }
     std::uint64_t WentBack() const { return m_lines.WentBack(); }
+    std::uint64_t JoinsSplit() const { return m_lines.JoinsSplit(); }
 
 private:
     void ReadNext();

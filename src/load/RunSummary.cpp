@@ -54,6 +54,7 @@ void AddThreadSummary(RunSummary &total, const RunSummary &thread)
     // Every thread reads the whole file's times.
     total.replayGapsCut = std::max(total.replayGapsCut, thread.replayGapsCut);
     total.replayWentBack = std::max(total.replayWentBack, thread.replayWentBack);
+    total.replayJoinsSplit = std::max(total.replayJoinsSplit, thread.replayJoinsSplit);
     total.replayMaxGap = std::max(total.replayMaxGap, thread.replayMaxGap);
     total.elapsedSeconds = std::max(total.elapsedSeconds, thread.elapsedSeconds);
     if (total.runId.empty())

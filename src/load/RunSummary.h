@@ -105,6 +105,8 @@ struct RunSummary {
     // whose time went back (sent at once); of the file, not of a thread.
     std::int64_t replayGapsCut = 0;
     std::int64_t replayWentBack = 0;
+    // Joined lines that reached the longest line, the rest sent on their own.
+    std::int64_t replayJoinsSplit = 0;
     double replayMaxGap = 0;
     int threads = 1;
     // once, count, duration, steps, end of file (--replay), signal, connection, error

@@ -101,6 +101,8 @@ struct Options {
     double replayMaxGap = 60;
     bool replayLoop = false;
     bool replayRewriteTime = false;
+    // A line without a time goes with the timed line before, in one message.
+    bool replayJoinLines = true;
 
     Pace pace = Pace::Once;
     int continuousMs = 10;

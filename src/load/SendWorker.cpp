@@ -307,6 +307,7 @@ private:
             return;
         m_summary.replayGapsCut = static_cast<std::int64_t>(m_schedule->ReplayGapsCut());
         m_summary.replayWentBack = static_cast<std::int64_t>(m_schedule->ReplayWentBack());
+        m_summary.replayJoinsSplit = static_cast<std::int64_t>(m_schedule->ReplayJoinsSplit());
         m_summary.replayMaxGap = m_plan.options.replayMaxGap;
     }
 

@@ -90,6 +90,9 @@ std::string SummaryLine(const RunSummary &summary)
     if (summary.replayWentBack > 0)
         line += ", " + Grouped(summary.replayWentBack) + (summary.replayWentBack == 1 ? " line" : " lines") +
                 " went back in time (sent at once)";
+    if (summary.replayJoinsSplit > 0)
+        line += ", " + Grouped(summary.replayJoinsSplit) + (summary.replayJoinsSplit == 1 ? " message" : " messages") +
+                " of joined lines split at 64 KiB";
     line += " in " + Fixed(summary.elapsedSeconds, 3) + " s";
     if (const auto rate = AverageRate(summary))
         line += ": " + Grouped(std::llround(*rate)) + " MPS average";
@@ -217,6 +220,7 @@ std::string SummaryJson(const RunSummary &summary, const Options &options)
         replay.insert(QStringLiteral("max_gap_seconds"), options.replayMaxGap);
         replay.insert(QStringLiteral("gaps_cut"), static_cast<qint64>(summary.replayGapsCut));
         replay.insert(QStringLiteral("went_back"), static_cast<qint64>(summary.replayWentBack));
+        replay.insert(QStringLiteral("joins_split"), static_cast<qint64>(summary.replayJoinsSplit));
         json.insert(QStringLiteral("replay"), replay);
     }
     json.insert(QStringLiteral("shard"), static_cast<qint64>(options.shard.index));

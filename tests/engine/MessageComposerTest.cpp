@@ -3,6 +3,7 @@
 #include "common/Clock.h"
 #include "common/Random.h"
 #include "engine/PacketBuilder.h"
+#include "engine/SyslogTemplate.h"
 #include "sources/SourceFile.h"
 
 #include <QTemporaryDir>
@@ -53,6 +54,30 @@ TEST_F(Composer, WritesTheExamplePacketWithTheHeaderReadAsMonthDayTime)
     EXPECT_EQ(BuildSyslogPacket(13, m.OriginalAddressText, m.RfcHeaderText, m.MessageBody, false, false, false, false),
               "<13>Mar  5 14:03:09 HOSTNAME Quillon Original Address=10.1.2.3 Hello");
     EXPECT_EQ(clock.readings, 3);
+}
+
+// A tag of the user's stands with its colon where the bare Quillon stood,
+// and the compiled form writes it alike.
+TEST_F(Composer, WritesTheUsersTagWithItsColon)
+{
+    state.MessageText = "Hello";
+    inputs.hostName = "HOSTNAME";
+    inputs.rfcHeader = true;
+    MessageFormatSettings settings;
+    settings.rfc3164Tag = "sshd[42]:";
+    composer.UseFormat(settings);
+    EXPECT_EQ(Compose().RfcHeaderText, "Mar  5 14:03:09 HOSTNAME sshd[42]: ");
+
+    SyslogTemplateSettings compiled;
+    compiled.format = settings;
+    compiled.hostName = "HOSTNAME";
+    compiled.rfc3164Header = true;
+    compiled.priority = 13;
+    MessageTemplate whole = SyslogMessageTemplate(compiled, *MessageTemplate::Compile("Hello", {}), clock);
+    std::string text;
+    TemplateContext context;
+    whole.AppendTo(text, context);
+    EXPECT_TRUE(text.ends_with(" HOSTNAME sshd[42]: Hello")) << text;
 }
 
 TEST_F(Composer, ChoosesTheBodyByTheMessageText)

@@ -237,6 +237,52 @@ TEST(MessageTemplate, StampSlotsReadBackInEveryForm)
     }
 }
 
+// A stamp fits the text around it: a separator only where none stands
+// before it, and a template without a stamp field takes it where its
+// record keeps fields, or says it has no place.
+TEST(MessageTemplate, StampFitsTheTextAroundIt)
+{
+    struct Case {
+        std::string text;
+        StampFit fit; // for a text without a stamp field
+        std::string rendered;
+    };
+    const Case cases[] = {
+        {R"({"req":"x",${stamp:json}})", StampFit::Token, R"({"req":"x","quillon":"r:1:1:5"})"},
+        {R"({ ${stamp:json} })", StampFit::Token, R"({ "quillon":"r:1:1:5" })"},
+        {R"({"a":${int:1:1}${stamp:json}})", StampFit::Token, R"({"a":1,"quillon":"r:1:1:5"})"},
+        {"k=v ${stamp}", StampFit::Token, "k=v quillon=r:1:1:5"},
+        {"${stamp} k=v", StampFit::Token, "quillon=r:1:1:5 k=v"},
+        {"a=1\t${stamp:tab}", StampFit::Token, "a=1\tquillon=r:1:1:5"},
+        {R"({"a":{"b":2}} )", StampFit::Json, R"({"a":{"b":2},"quillon":"r:1:1:5"} )"},
+        {R"({"a":${int:1:1}})", StampFit::Json, R"({"a":1,"quillon":"r:1:1:5"})"},
+        {"{}", StampFit::Json, R"({"quillon":"r:1:1:5"})"},
+        {"k=v", StampFit::Token, "k=v"},
+        {"[a b]", StampFit::None, "[a b]"},
+        {"<a/>", StampFit::None, "<a/>"},
+        {"a}", StampFit::None, "a}"},
+    };
+    const Stamp stamp{"r", 1, 1, 5};
+    for (const Case &c : cases) {
+        MessageTemplate compiled = Compiled(c.text);
+        if (!compiled.HasStamp()) {
+            EXPECT_EQ(compiled.FitStamp(), c.fit) << c.text;
+        }
+        std::string rendered;
+        compiled.AppendTo(rendered, Context(Instant, 1, &stamp));
+        EXPECT_EQ(rendered, c.rendered) << c.text;
+    }
+    // A token added after the text takes the space the text ends in.
+    SyslogTemplateSettings settings;
+    settings.format.format = MessageFormat::Rfc3164;
+    settings.priority = 13;
+    settings.stamped = true;
+    MessageTemplate appended = SyslogMessageTemplate(settings, Compiled("k=v "), clock);
+    std::string rendered;
+    appended.AppendTo(rendered, Context(Instant, 1, &stamp));
+    EXPECT_EQ(rendered, "<13>k=v quillon=r:1:1:5");
+}
+
 // The composed-once form writes the bytes today's composer, stamper and
 // packet builder write, and frames them with their octet count.
 TEST(SyslogTemplate, WritesTheComposersBytes)

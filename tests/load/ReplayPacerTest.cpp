@@ -1,5 +1,6 @@
 #include "cli/send/CommandLine.h"
 #include "load/PaceSchedule.h"
+#include "load/ReplayLines.h"
 
 #include <QTemporaryDir>
 
@@ -57,9 +58,11 @@ TEST(ReplayPacer, NoGapWaitsLongerThanTheLongestAllowed)
         {farAhead, {}, {0, 60, 60, 62}, 1, 1},
         {farAhead, {"--speed", "2", "--max-gap", "5"}, {0, 5, 5, 6}, 1, 1},
         {farAhead, {"--speed", "max"}, {0, 0, 0, 0}, 0, 2},
-        // Feb 30 is no time: it goes with the line before.
+        // Feb 30 is no time: it goes with the line before, in its message
+        // or, separate, at its time.
+        {"Jan  1 00:00:00 h a: one\nFeb 30 00:00:00 h a: no such day\nJan  1 00:00:02 h a: three\n", {}, {0, 2}, 0, 0},
         {"Jan  1 00:00:00 h a: one\nFeb 30 00:00:00 h a: no such day\nJan  1 00:00:02 h a: three\n",
-         {},
+         {"--replay-lines", "separate"},
          {0, 0, 2},
          0,
          0},
@@ -83,3 +86,52 @@ TEST(ReplayPacer, NoGapWaitsLongerThanTheLongestAllowed)
     }
 }
 } // namespace
+
+// The lines without a time after a timed one go with it as one message,
+// each after an LF, up to the longest line; the rest go on as a message of
+// their own, counted. Lines before the first time, and every line when
+// separate, go one by one.
+TEST(ReplayLines, TimelessLinesJoinTheTimedLineBefore)
+{
+    QTemporaryDir folder;
+    const std::string path = folder.filePath("trace.log").toStdString();
+    const std::string big(30000, 'x');
+    std::ofstream(path) << "banner\nMar  5 14:03:09 h app: failed\n\tat a\n\n\tat b\nMar  5 14:03:10 h app: ok\n"
+                        << "Mar  5 14:03:11 h app: long\n"
+                        << big << "\n"
+                        << big << "\n"
+                        << big << "\n"
+                        << big << "\n";
+    const std::string bigs = big + "\n" + big;
+    struct Case {
+        bool joined;
+        std::uint64_t parts;
+        std::vector<std::string> texts;
+        std::uint64_t split;
+    };
+    const Case cases[] = {
+        {true,
+         1,
+         {"banner", "Mar  5 14:03:09 h app: failed\n\tat a\n\tat b", "Mar  5 14:03:10 h app: ok",
+          "Mar  5 14:03:11 h app: long\n" + bigs, bigs},
+         1},
+        {true, 2, {"banner", "Mar  5 14:03:10 h app: ok", bigs}, 1},
+        {false,
+         1,
+         {"banner", "Mar  5 14:03:09 h app: failed", "\tat a", "\tat b", "Mar  5 14:03:10 h app: ok",
+          "Mar  5 14:03:11 h app: long", big, big, big, big},
+         0},
+    };
+    for (const Case &c : cases) {
+        ReplayLane lane{path};
+        lane.parts = c.parts;
+        lane.joined = c.joined;
+        ReplayLines lines(lane);
+        std::vector<std::string> texts;
+        for (ReplayLine line; lines.Next(line);)
+            texts.emplace_back(line.text);
+        EXPECT_TRUE(lines.Outcome()) << lines.Outcome().Why();
+        EXPECT_EQ(texts, c.texts) << c.joined << c.parts;
+        EXPECT_EQ(lines.JoinsSplit(), c.split);
+    }
+}

@@ -162,6 +162,18 @@ Status SendParser::CompileTemplates()
                                                           : TemplateSet::FromText(templateValue, {});
     if (!set)
         return Fail(flag + ": " + set.Why());
+    // RFC 5424 keeps the stamp in its structured data; a text of RFC 3164
+    // without a stamp field takes one where its record keeps fields.
+    if (o.stamp && o.messageFormat.format != MessageFormat::Rfc5424) {
+        for (std::size_t i = 0; i < set->Count(); ++i) {
+            if (set->Template(i).HasStamp() || set->Template(i).FitStamp() != StampFit::None)
+                continue;
+            const std::string which = set->Count() > 1 ? " (template " + std::to_string(i + 1) + ")" : "";
+            return Fail("--stamp: the template" + which +
+                        " ends in a closing bracket that a stamp after it would break: put ${stamp}, "
+                        "${stamp:tab} or ${stamp:json} where its fields go");
+        }
+    }
     o.templates = std::make_shared<const TemplateSet>(std::move(*set));
     return {};
 }
@@ -224,6 +236,11 @@ Status SendParser::NamedTwice() const
 void SendParser::Warn()
 {
     const bool rfc5424 = o.messageFormat.format == MessageFormat::Rfc5424;
+    // --procid names the process of an RFC 3164 tag too.
+    if (!rfc5424 && !tagName.empty())
+        std::erase(rfc5424FlagsGiven, std::string_view("--procid"));
+    if (rfc5424 && !tagName.empty())
+        result.warnings.push_back("--tag is the RFC 3164 tag; RFC 5424 messages name their program with --app-name");
     if (!rfc5424 && !rfc5424FlagsGiven.empty())
         result.warnings.push_back(Listed(rfc5424FlagsGiven) +
                                   (rfc5424FlagsGiven.size() > 1 ? " only apply" : " only applies") +
@@ -295,6 +312,9 @@ Status SendParser::Finish()
     o.crlf = crlfFlag.value_or(CrlfByDefault(o));
     if (Status replay = CheckReplay(); !replay)
         return replay;
+    if (!tagName.empty())
+        o.messageFormat.rfc3164Tag =
+            tagName + (o.messageFormat.procId.empty() ? "" : "[" + o.messageFormat.procId + "]") + ":";
     if (!o.templateFlag.empty())
         if (Status compiled = CompileTemplates(); !compiled)
             return compiled;

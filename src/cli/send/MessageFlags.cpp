@@ -249,6 +249,21 @@ FlagGroup MessageFlagGroup(const std::shared_ptr<SendParser> &p)
                      p->rfcHeaderGiven = true;
                      return Status{};
                  }},
+                {"--tag", "NAME",
+                 "the RFC 3164 tag, written NAME: or with --procid\n"
+                 "NAME[ID]: (default: the bare tag Quillon); turns\n"
+                 "on --rfc-header",
+                 [p](std::string_view value) {
+                     if (value.empty() || value.size() > 32)
+                         return Parser::Bad("--tag", value, "a name of 1 to 32 characters");
+                     for (const char c : value)
+                         if (c == ':' || c == '[' || c == ']' || !NotPrintableAscii(c).empty())
+                             return Parser::Bad("--tag", value,
+                                                "a name without spaces, ':', '[' or ']' (as sshd or my-app)");
+                     p->tagName = std::string(value);
+                     p->o.rfcHeader = true;
+                     return Status{};
+                 }},
                 {"--no-priority", "", "leave out the <PRI> part", set(o.noPriority)},
                 {"--corrupt", "", "replace one character of each message at random", set(o.corrupt)},
                 {"--oversize", "", "append 2048 spaces", set(o.oversize)},

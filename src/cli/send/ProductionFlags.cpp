@@ -57,6 +57,12 @@ FlagGroup TemplateFlagGroup(const std::shared_ptr<SendParser> &p)
             "  rfc3339_us, rfc3164, epoch, epoch_ms, apache, or strftime) and ${stamp}\n"
             "  (${stamp:tab}, ${stamp:json}, ${stamp:sd}): where --stamp puts the stamp,\n"
             "  else the header's place. \\ makes the next character plain; $${ is \"${\".\n"
+            "  A stamp field writes its space, tab or comma only where the text before it\n"
+            "  ends in none: 'k=v ${stamp}' and '{\"req\":\"${uuid}\",${stamp:json}}' stay\n"
+            "  one space and one comma. Without a stamp field, RFC 3164 stamps a JSON\n"
+            "  object as its last member ('{\"a\":1}' sends '{\"a\":1,\"quillon\":\"..\"}'),\n"
+            "  other text with ' quillon=..' at its end; a text that ends in ] or > or\n"
+            "  another } is a usage error: put ${stamp} where its fields go.\n"
             "  Stamps of cef, leef, firewall and json are their last field, of apache and\n"
             "  auth the header's.",
             29};
@@ -72,7 +78,8 @@ FlagGroup ReplayFlagGroup(const std::shared_ptr<SendParser> &p)
                  "the first: syslog files as rsyslog and syslog-ng\n"
                  "write them, or any lines that start with an RFC 3339\n"
                  "or RFC 3164 time (after a <PRI>, if any); a line\n"
-                 "without one goes with the line before",
+                 "without one goes with the line before (see\n"
+                 "--replay-lines)",
                  [p](std::string_view value) -> Status {
                      if (value.empty())
                          return Parser::Fail("--replay needs a file name");
@@ -114,6 +121,18 @@ FlagGroup ReplayFlagGroup(const std::shared_ptr<SendParser> &p)
                      p->o.replayLoop = true;
                      return Parser::Noted(p->replayFlagsGiven, "--loop", {});
                  }},
+                {"--replay-lines",
+                 "joined|separate",
+                 "joined (default): the lines without a time after a\n"
+                 "timed one go with it, one message of lines (up to\n"
+                 "64 KiB); separate: each line a message",
+                 [p](std::string_view value) -> Status {
+                     if (value != "joined" && value != "separate")
+                         return Parser::Bad("--replay-lines", value, "joined or separate");
+                     p->o.replayJoinLines = value == "joined";
+                     return Parser::Noted(p->replayFlagsGiven, "--replay-lines", {});
+                 },
+                 {"joined", "separate"}},
                 {"--rewrite-time", "",
                  "each line's own time made the time it is sent, in\n"
                  "the line's form (RFC 3164 or RFC 3339, the local\n"

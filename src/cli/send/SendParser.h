@@ -24,6 +24,8 @@ struct SendParser {
     std::optional<Framing> framingFlag;
     std::vector<LoadShape::Step> steps;
     bool rfcHeaderGiven = false;
+    // --tag's name, written with --procid's id once every flag is read.
+    std::string tagName;
     bool sdGiven = false;
     // The first --target and --port replace the saved ones; later ones add.
     bool targetGiven = false;

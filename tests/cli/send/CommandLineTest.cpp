@@ -83,6 +83,9 @@ TEST(CommandLine, BadValuesNameTheFlagAndTheValue)
         {{"--port", "514", "--source-port", "514"}, "--source-port: Sorry, Source and Destination ports must not"},
         {{"--stamp", "--run-id", "run id"}, "--run-id: 'run id' is not a run id of 1 to 16 letters"},
         {{"--run-id", "r1"}, "--run-id names the stamps of a run: add --stamp"},
+        {{"--replay-lines", "both"}, "--replay-lines: 'both' is not joined or separate"},
+        {{"--tag", "my app"}, "--tag: 'my app' is not a name without spaces, ':', '[' or ']'"},
+        {{"--stamp", "--template", "<a>${ip}</a>"}, "--stamp: the template ends in a closing bracket"},
         {{"--stamp", "--format", "rfc5424", "--sd", "[quillon@32473 run=\"r\"]"},
          "--sd: the element quillon@32473 is the one --stamp adds"},
         {{"--message", "From a Ethereal capture file"},
@@ -161,6 +164,14 @@ TEST(CommandLine, FlagsLandInTheirOptions)
     EXPECT_EQ(o.sourceAddress, "Random Class C addresses");
     EXPECT_EQ(o.pace, Pace::Continuous);
     EXPECT_EQ(o.continuousMs, 250);
+    for (const auto &[args, tag] : {std::pair<Args, std::string>{{"--tag", "sshd"}, "sshd:"},
+                                    {{"--procid", "42", "--tag", "sshd"}, "sshd[42]:"},
+                                    {{"--procid", "42"}, ""}}) {
+        const ParseResult tagged = Parse(args);
+        EXPECT_EQ(tagged.options.messageFormat.rfc3164Tag, tag);
+        EXPECT_EQ(tagged.options.rfcHeader, !tag.empty());
+        EXPECT_EQ(tagged.warnings.empty(), !tag.empty());
+    }
     // Each target at each port, in the order given; the first --target
     // replaces the saved one, a later one adds.
     Options base;
