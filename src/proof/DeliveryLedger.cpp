@@ -264,14 +264,7 @@ DeliveryFigures DeliveryLedger::RunsFigures(const std::vector<std::string> &runs
     for (const auto &record : m_records) {
         if (std::find(runs.begin(), runs.end(), std::string_view(record.key.run, record.key.runLength)) == runs.end())
             continue;
-        DeliveryFigures stream;
-        stream.received = record.received;
-        stream.lost = record.Lost();
-        stream.duplicates = record.duplicates;
-        stream.reordered = record.reordered;
-        stream.suspectJumps = record.suspectJumps;
-        stream.untimely = record.untimely;
-        Add(figures, stream);
+        Add(figures, Counts(record).figures);
         highestSum = CappedSum(highestSum, record.highest);
         if (record.latency)
             latency.Merge(*record.latency);
